@@ -1,24 +1,11 @@
 #include "platform/LogArgument.h"
 
-#include <cmath>
-#include <limits>
+#include "platform/SaturatedInteger.h"
 
 namespace {
 
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
-
-// A double outside the range of the integer is undefined behaviour to convert; printf would
-// print garbage, a log line should print something sane.
-qint64 saturatedInteger(double value) {
-    if (std::isnan(value))
-        return 0;
-    if (value >= 9223372036854775807.0)
-        return std::numeric_limits<qint64>::max();
-    if (value <= -9223372036854775808.0)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(value);
-}
 
 } // namespace
 

@@ -1,0 +1,6 @@
+#include "platform/PlatformLog.h"
+
+const OSLog& platformLog() {
+    static const OSLog log(QStringLiteral("orvanta"), QStringLiteral("platform"));
+    return log;
+}
