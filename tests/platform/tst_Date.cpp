@@ -12,7 +12,6 @@ private slots:
     void anchorsAtReferenceDate();
     void survivesJsonNumber_data();
     void survivesJsonNumber();
-    void nowIsCurrentTime();
 };
 
 void tst_Date::anchorsAtReferenceDate_data() {
@@ -58,15 +57,6 @@ void tst_Date::survivesJsonNumber() {
         QCOMPARE(encoded, json);
     const Date read(QJsonDocument::fromJson(encoded).object().value("d").toDouble());
     QCOMPARE(read, written);
-}
-
-void tst_Date::nowIsCurrentTime() {
-    const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    const Date now = Date::now();
-    const qint64 after = QDateTime::currentMSecsSinceEpoch();
-    QVERIFY(now.secondsSince1970() * 1000.0 >= before - 1);
-    QVERIFY(now.secondsSince1970() * 1000.0 <= after + 1);
-    QVERIFY(Date::distantPast() < now);
 }
 
 QTEST_GUILESS_MAIN(tst_Date)
