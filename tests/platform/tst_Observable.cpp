@@ -19,17 +19,19 @@ void drainPostedEvents() {
 
 using Log = std::vector<int>;
 
+void addDeliveryRows() {
+    QTest::addColumn<Delivery>("delivery");
+    QTest::newRow("direct") << Delivery::Direct;
+    QTest::newRow("queued") << Delivery::Queued;
+}
+
 } // namespace
 
 class TestObservable : public QObject {
     Q_OBJECT
 
 private slots:
-    void newSubscriberHearsCurrentValueAndEveryAssignment_data() {
-        QTest::addColumn<Delivery>("delivery");
-        QTest::newRow("direct") << Delivery::Direct;
-        QTest::newRow("queued") << Delivery::Queued;
-    }
+    void newSubscriberHearsCurrentValueAndEveryAssignment_data() { addDeliveryRows(); }
 
     void newSubscriberHearsCurrentValueAndEveryAssignment() {
         QFETCH(Delivery, delivery);
@@ -42,11 +44,7 @@ private slots:
         QCOMPARE(seen, (Log{4, 4, 5}));
     }
 
-    void nestedAssignmentKeepsOrderForEverySubscriber_data() {
-        QTest::addColumn<Delivery>("delivery");
-        QTest::newRow("direct") << Delivery::Direct;
-        QTest::newRow("queued") << Delivery::Queued;
-    }
+    void nestedAssignmentKeepsOrderForEverySubscriber_data() { addDeliveryRows(); }
 
     void nestedAssignmentKeepsOrderForEverySubscriber() {
         QFETCH(Delivery, delivery);

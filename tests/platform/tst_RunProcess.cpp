@@ -129,13 +129,6 @@ private slots:
             QCOMPARE(e.program(), program);
         }
     }
-
-    void stoppedTokenStartsNothing() {
-        std::stop_source stop;
-        stop.request_stop();
-        QVERIFY_THROWS_EXCEPTION(CancelledError,
-                                 runSync(runProcess("/bin/sh", {"-c", "exit 0"}, 30s, stop.get_token())));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestRunProcess)
