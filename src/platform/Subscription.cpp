@@ -1,3 +1,5 @@
+// Ending a subscription is whatever its observable said it is; this class only makes it RAII.
+
 #include "platform/Subscription.h"
 
 #include <utility>

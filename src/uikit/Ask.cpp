@@ -1,3 +1,6 @@
+// The dialog's answer, its destruction and a stop request race to end the question; all three
+// act on the main thread, and the first one decides.
+
 #include "uikit/Ask.h"
 
 #include "platform/async/Cancellation.h"

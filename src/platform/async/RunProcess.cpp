@@ -1,3 +1,6 @@
+// Only the child's end resumes the caller; time-out and stop merely kill it, which is what
+// guarantees that the child has been reaped whenever runProcess returns.
+
 #include "platform/async/RunProcess.h"
 
 #include "platform/async/Cancellation.h"
