@@ -76,13 +76,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(loop)));
         QCOMPARE(clock.sleeperCount(), 0);
     }
-
-    void zeroSleepDoesNotSuspend() {
-        ManualClock clock;
-        auto task = clock.sleep(0s, {});
-        QVERIFY(task.isReady());
-        runSync(std::move(task));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestManualClock)

@@ -121,6 +121,23 @@ private slots:
         QVERIFY(a->cancelled && a->ended && b->cancelled && b->ended);
     }
 
+    void racerThatThrowsInsteadOfReturningATaskLoses() {
+        // The throwing racer ends first; the other, already running, is cancelled and awaited.
+        ManualClock clock;
+        auto a = std::make_shared<Racer>();
+        auto runA = [&clock, a](std::stop_token token) {
+            return racer(&clock, 5s, 1, false, a, token);
+        };
+        auto broken = [](std::stop_token) -> Task<int> {
+            throw Stalled("no task");
+        };
+        auto race = async::race(runA, broken);
+        drainPostedEvents();
+        clock.advance(1s);
+        QVERIFY_THROWS_EXCEPTION(Stalled, runSync(std::move(race)));
+        QVERIFY(a->cancelled && a->ended);
+    }
+
     void racerThatEndsAtOnceStartsTheOtherCancelled() {
         auto started = std::make_shared<std::stop_token>();
         auto instant = [](std::stop_token) -> Task<int> {

@@ -75,6 +75,12 @@ private slots:
         clock.advance(1s); // the task fails with nobody holding its handle
     }
 
+    void callableThatThrowsInsteadOfReturningATaskFailsTheTask() {
+        auto handle = spawn([](std::stop_token) -> Task<int> { throw std::invalid_argument("bad udid"); });
+        QVERIFY(handle.isFinished());
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, runSync(handle.result()));
+    }
+
     void awaitedFailureIsNotLogged() {
         ManualClock clock;
         QTest::failOnWarning(QRegularExpression("spawned task failed"));

@@ -1,3 +1,6 @@
+// Sleepers are kept on the main thread and woken inline by advance(); stop requests from other
+// threads reach them through postToMain.
+
 #include "platform/async/ManualClock.h"
 
 #include "platform/async/Cancellation.h"

@@ -40,20 +40,8 @@ inline bool isCancellation(const std::exception_ptr& error) {
 }
 
 template <typename T> Task<void> runRacer(Task<T> task, std::shared_ptr<RaceState<T>> state, int index) {
-    std::exception_ptr error;
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            state->outcomes[index].setValue(true);
-        } else {
-            state->outcomes[index].setValue(co_await task);
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (error) {
-        state->outcomes[index].setError(error);
-    }
+    state->outcomes[index] = co_await settle(std::move(task));
+    const std::exception_ptr error = state->outcomes[index].error();
     if (state->winner < 0) {
         state->winner = index;
         state->sources[1 - index].request_stop();
@@ -81,9 +69,9 @@ Task<TaskResultOf<FA, std::stop_token>> race(FA a, FB b, std::stop_token token =
     std::stop_callback<std::function<void()>> onStop(token, std::move(stopBoth));
 
     // Started in this order (rule 7). When a ends before b starts, b starts already cancelled.
-    Task<T> taskA = a(state->sources[0].get_token());
+    Task<T> taskA = detail::invokeTask<T>(a, state->sources[0].get_token());
     Task<void> racerA = detail::runRacer<T>(std::move(taskA), state, 0);
-    Task<T> taskB = b(state->sources[1].get_token());
+    Task<T> taskB = detail::invokeTask<T>(b, state->sources[1].get_token());
     Task<void> racerB = detail::runRacer<T>(std::move(taskB), state, 1);
 
     if (state->winner < 0) {

@@ -1,3 +1,6 @@
+// The timer and the stop request race to resume the sleeper; both act on the main thread, so
+// the first one wins without a lock.
+
 #include "platform/async/Sleep.h"
 
 #include "platform/async/Cancellation.h"

@@ -1,3 +1,5 @@
+// The production clock: steady_clock readings, QTimer sleeps re-armed until the deadline.
+
 #include "platform/async/SystemContinuousClock.h"
 
 #include "platform/async/Sleep.h"

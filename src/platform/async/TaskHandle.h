@@ -38,21 +38,8 @@ template <typename T> struct SpawnState {
 };
 
 template <typename T, typename F> Task<void> runSpawned(F callable, std::shared_ptr<SpawnState<T>> state) {
-    std::exception_ptr error;
-    try {
-        Task<T> task = callable(state->stop.get_token());
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            state->outcome.setValue(true);
-        } else {
-            state->outcome.setValue(co_await task);
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (error) {
-        state->outcome.setError(error);
-    }
+    Task<T> task = invokeTask<T>(callable, state->stop.get_token());
+    state->outcome = co_await settle(std::move(task));
     state->finished = true;
     auto waiters = std::move(state->waiters);
     for (const auto& waiter : waiters) {
