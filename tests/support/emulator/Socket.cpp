@@ -47,6 +47,23 @@ Socket Socket::listenUnix(const std::string& path) {
     return s;
 }
 
+Socket Socket::connectUnix(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(addr.sun_path)) {
+        errno = ENAMETOOLONG;
+        return Socket();
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    Socket s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (s.isValid() && ::connect(s.m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        int err = errno;
+        s = Socket();
+        errno = err;
+    }
+    return s;
+}
+
 bool Socket::sendAll(const void* data, size_t size) const {
     auto p = static_cast<const char*>(data);
     while (size > 0) {

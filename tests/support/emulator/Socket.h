@@ -19,6 +19,8 @@ public:
 
     // Binds and listens on a Unix socket path; throws std::system_error on failure.
     static Socket listenUnix(const std::string& path);
+    // Connects to a Unix socket path; an invalid socket (errno set) when nothing answers there.
+    static Socket connectUnix(const std::string& path);
 
     int fd() const { return m_fd; }
     // Gives up ownership without closing, for a descriptor that was only borrowed.
