@@ -33,8 +33,12 @@ public:
 
     // Sends all bytes, or returns false once the peer is gone.
     bool sendAll(const void* data, size_t size) const;
+    // Sends a header and a body as one stream of bytes without joining them in memory first.
+    bool sendAll(const void* head, size_t headSize, const void* body, size_t bodySize) const;
     // Receives exactly size bytes, or returns false on end of stream or error.
     bool recvExact(void* data, size_t size) const;
+    // Receives what has arrived, at least one byte and at most size; 0 on end of stream or error.
+    size_t recvSome(void* data, size_t size) const;
     // Accepts one connection; an invalid socket when the listener was shut down.
     Socket accept() const;
 
