@@ -2,6 +2,7 @@
 // subscriber assigns from inside a notification; subscriptions end with their handle, also
 // from inside a notification and also for deliveries already queued.
 
+#include "EventLoop.h"
 #include "platform/Observable.h"
 
 #include <QtTest>
@@ -10,12 +11,6 @@
 #include <vector>
 
 namespace {
-
-void drainPostedEvents() {
-    for (int i = 0; i < 10; ++i) {
-        QCoreApplication::sendPostedEvents();
-    }
-}
 
 using Log = std::vector<int>;
 

@@ -1,6 +1,7 @@
 // race: the first task to end decides; the other is cancelled and has ended before race returns.
 // Time comes from a ManualClock, so who wins is decided by the test, not by the machine.
 
+#include "EventLoop.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/ManualClock.h"
 #include "platform/async/Race.h"
@@ -46,12 +47,6 @@ Task<int> racer(ManualClock* clock, ContinuousClock::Duration delay, int value, 
         throw Stalled("stalled");
     }
     co_return value;
-}
-
-void drainPostedEvents() {
-    for (int i = 0; i < 10; ++i) {
-        QCoreApplication::sendPostedEvents();
-    }
 }
 
 } // namespace

@@ -22,6 +22,8 @@ constexpr uint64_t kHeaderSize = 40;
 // The client moves at most a few MiB per request; a bigger frame is a broken stream.
 constexpr uint64_t kMaxPacket = 64ull << 20;
 constexpr uint64_t kMaxRead = 8ull << 20;
+// Bulk data moves through the connection's buffer in pieces of at most this size.
+constexpr size_t kPiece = 1u << 20;
 
 enum Op : uint64_t {
     Status = 0x01,
@@ -155,6 +157,16 @@ void appendPair(std::string& out, const std::string& key, const std::string& val
     out += '\0';
 }
 
+// A reply header whose data (size bytes) follows it directly.
+void writeHeader(char* header, uint64_t number, uint64_t operation, size_t size) {
+    uint64_t entire = kHeaderSize + size, thisLength = kHeaderSize;
+    std::memcpy(header, kMagic, sizeof kMagic);
+    std::memcpy(header + 8, &entire, 8);
+    std::memcpy(header + 16, &thisLength, 8);
+    std::memcpy(header + 24, &number, 8);
+    std::memcpy(header + 32, &operation, 8);
+}
+
 uint64_t nanoseconds(const statx_timestamp& t) {
     return static_cast<uint64_t>(t.tv_sec) * 1000000000ull + t.tv_nsec;
 }
@@ -198,16 +210,27 @@ bool AFCService::receiveHeader(Packet& packet) {
     return m_socket->recvExact(packet.data.data(), packet.data.size());
 }
 
-bool AFCService::receivePayload(const Packet& packet, std::string& payload) {
-    payload.assign(packet.payloadSize, '\0');
-    return m_socket->recvExact(payload.data(), payload.size());
+bool AFCService::skipPayload(const Packet& packet) {
+    uint64_t left = packet.payloadSize;
+    while (left > 0) {
+        size_t got = m_socket->recvSome(buffer(kPiece), std::min<uint64_t>(left, kPiece));
+        if (got == 0)
+            return false;
+        left -= got;
+    }
+    return true;
+}
+
+char* AFCService::buffer(size_t size) {
+    if (m_buffer.size() < size)
+        m_buffer.resize(size);
+    return m_buffer.data();
 }
 
 bool AFCService::handle(Packet& packet) {
     if (packet.operation == FileWrite)
         return writeFile(packet); // reads its payload itself, so that a stall holds the sender
-    std::string ignored;
-    if (!receivePayload(packet, ignored))
+    if (!skipPayload(packet))
         return false;
     switch (packet.operation) {
     case ReadDir:
@@ -241,15 +264,9 @@ bool AFCService::handle(Packet& packet) {
 }
 
 bool AFCService::send(uint64_t number, uint64_t operation, const void* data, size_t size) {
-    std::string frame(kHeaderSize, '\0');
-    uint64_t entire = kHeaderSize + size, thisLength = kHeaderSize;
-    std::memcpy(frame.data(), kMagic, sizeof kMagic);
-    std::memcpy(frame.data() + 8, &entire, 8);
-    std::memcpy(frame.data() + 16, &thisLength, 8);
-    std::memcpy(frame.data() + 24, &number, 8);
-    std::memcpy(frame.data() + 32, &operation, 8);
-    frame.append(static_cast<const char*>(data), size);
-    return m_socket->sendAll(frame.data(), frame.size());
+    char header[kHeaderSize];
+    writeHeader(header, number, operation, size);
+    return m_socket->sendAll(header, sizeof header, data, size);
 }
 
 bool AFCService::sendStatus(uint64_t number, uint64_t status) {
@@ -435,10 +452,12 @@ bool AFCService::readFile(const Packet& packet) {
     if (!faults.passRead(length))
         return false;
 
-    std::string data(length, '\0');
+    // The file is read straight behind the header's place, and the reply leaves in one send.
+    char* frame = buffer(kHeaderSize + length);
+    char* data = frame + kHeaderSize;
     size_t got = 0;
     while (got < length) {
-        ssize_t n = ::read(fd, data.data() + got, length - got);
+        ssize_t n = ::read(fd, data + got, length - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -447,8 +466,8 @@ bool AFCService::readFile(const Packet& packet) {
             break;
         got += static_cast<size_t>(n);
     }
-    data.resize(got);
-    if (!faults.pace(got) || !sendData(packet.number, data))
+    writeHeader(frame, packet.number, Data, got);
+    if (!faults.pace(got) || !m_socket->sendAll(frame, kHeaderSize + got))
         return false;
     if (faults.countAfcBytes(got)) {
         m_device.unplug();
@@ -462,25 +481,38 @@ bool AFCService::writeFile(const Packet& packet) {
     Faults& faults = m_device.faults();
     if (!faults.passWrite())
         return false;
-    std::string payload;
-    if (!receivePayload(packet, payload))
-        return false;
-    log("FILE_WRITE", std::to_string(handle));
     int fd = fileFor(handle);
+    // All of the chunk or nothing: a device out of space stores none of it.
+    uint64_t status = Success;
     if (fd < 0)
-        return sendStatus(packet.number, InvalidArg);
-    if (!faults.admitWrite(payload.size()))
-        return sendStatus(packet.number, NoSpaceLeft);
+        status = InvalidArg;
+    else if (!faults.admitWrite(packet.payloadSize))
+        status = NoSpaceLeft;
 
-    size_t written = 0;
-    while (written < payload.size()) {
-        ssize_t n = ::write(fd, payload.data() + written, payload.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return sendStatus(packet.number, statusForErrno(n < 0 ? errno : EIO));
-        written += static_cast<size_t>(n);
+    // Stored piece by piece as it arrives, so that the disk works while the client still sends;
+    // after a failure the rest is read and dropped, to keep the stream in step.
+    uint64_t left = packet.payloadSize, written = 0;
+    while (left > 0) {
+        char* piece = buffer(kPiece);
+        size_t got = m_socket->recvSome(piece, std::min<uint64_t>(left, kPiece));
+        if (got == 0)
+            return false;
+        left -= got;
+        for (size_t stored = 0; status == Success && stored < got;) {
+            ssize_t n = ::write(fd, piece + stored, got - stored);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                status = statusForErrno(n < 0 ? errno : EIO);
+            else
+                stored += static_cast<size_t>(n);
+        }
+        if (status == Success)
+            written += got;
     }
+    log("FILE_WRITE", std::to_string(handle));
+    if (status != Success)
+        return sendStatus(packet.number, status);
     if (!faults.pace(written))
         return false;
     // Stored, then gone: the client never hears about this chunk, as with a cable pulled mid-write.

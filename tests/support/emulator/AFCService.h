@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace fakemux {
 
@@ -37,7 +38,11 @@ private:
     };
 
     bool receiveHeader(Packet& packet);
-    bool receivePayload(const Packet& packet, std::string& payload);
+    // Reads and drops a payload the operation does not use.
+    bool skipPayload(const Packet& packet);
+    // The scratch buffer of this connection, at least size bytes: bulk data moves through it
+    // without a fresh allocation per request.
+    char* buffer(size_t size);
     // false: stop serving (connection lost or the device was unplugged by a fault).
     bool handle(Packet& packet);
 
@@ -70,6 +75,7 @@ private:
     const Socket* m_socket = nullptr;
     std::map<uint64_t, int> m_files;
     uint64_t m_nextHandle = 1;
+    std::vector<char> m_buffer;
 };
 
 } // namespace fakemux

@@ -18,9 +18,10 @@ std::filesystem::path Emulator::makeFolder() {
 
 Emulator::Emulator() : Emulator(makeFolder()) {}
 
-Emulator::Emulator(std::filesystem::path folder) : m_folder(std::move(folder)) {
+Emulator::Emulator(std::filesystem::path folder)
+    : m_folder(std::move(folder)), m_socketPath(m_folder / "mux") {
     try {
-        m_server = std::make_unique<UsbmuxServer>(socketPath(), m_devices, m_ports, m_log);
+        start();
     } catch (...) {
         std::error_code ignored;
         std::filesystem::remove_all(m_folder, ignored);
@@ -28,11 +29,23 @@ Emulator::Emulator(std::filesystem::path folder) : m_folder(std::move(folder)) {
     }
 }
 
+Emulator::Emulator(SocketPath socket)
+    : m_folder(socket.path.parent_path()), m_socketPath(std::move(socket.path)), m_ownsFolder(false) {
+    start();
+}
+
+void Emulator::start() {
+    m_server = std::make_unique<UsbmuxServer>(socketPath(), m_devices, m_ports, m_log);
+}
+
 Emulator::~Emulator() {
     stop();
     m_server.reset();
     std::error_code ignored;
-    std::filesystem::remove_all(m_folder, ignored);
+    if (m_ownsFolder)
+        std::filesystem::remove_all(m_folder, ignored);
+    else
+        std::filesystem::remove(m_socketPath, ignored);
 }
 
 VirtualDevice& Emulator::addDevice(DeviceDescription description) {
@@ -52,6 +65,13 @@ VirtualDevice& Emulator::addDevice(DeviceDescription description) {
 
 VirtualDevice* Emulator::device(const std::string& udid) const {
     return m_devices.byUdid(udid).get();
+}
+
+std::vector<std::string> Emulator::udids() const {
+    std::vector<std::string> udids;
+    for (const auto& device : m_devices.all())
+        udids.push_back(device->udid());
+    return udids;
 }
 
 void Emulator::removeDevice(const std::string& udid) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fakemux {
 
@@ -32,19 +33,27 @@ public:
     // Listens on <folder>/mux and removes the folder when destroyed. Lets a test main set
     // USBMUXD_SOCKET_ADDRESS before the emulator starts its first thread.
     explicit Emulator(std::filesystem::path folder);
+    // Listens on a socket path in a folder that stays the caller's: only the socket itself is
+    // removed when destroyed. For a stand-alone emulator at a path its user chose.
+    struct SocketPath {
+        std::filesystem::path path;
+    };
+    explicit Emulator(SocketPath socket);
     // Stops, joins every thread and removes the folder.
     ~Emulator();
     Emulator(const Emulator&) = delete;
     Emulator& operator=(const Emulator&) = delete;
 
     const std::filesystem::path& folder() const { return m_folder; }
-    std::string socketPath() const { return (m_folder / "mux").string(); }
+    std::string socketPath() const { return m_socketPath.string(); }
     // The value for USBMUXD_SOCKET_ADDRESS.
-    std::string socketAddress() const { return socketAddressFor(m_folder); }
+    std::string socketAddress() const { return "UNIX:" + socketPath(); }
 
     // Adds a plugged-in device; its UDID must be new. The reference lives until the device is removed.
     VirtualDevice& addDevice(DeviceDescription description);
     VirtualDevice* device(const std::string& udid) const;
+    // The UDIDs of every device, plugged or not, in the order they were added.
+    std::vector<std::string> udids() const;
     // Unplugs the device and forgets it; running connections keep it alive until they end.
     void removeDevice(const std::string& udid);
     void removeAllDevices();
@@ -57,7 +66,11 @@ public:
     void stop();
 
 private:
+    void start();
+
     std::filesystem::path m_folder;
+    std::filesystem::path m_socketPath;
+    bool m_ownsFolder = true;
     RequestLog m_log;
     PortTable m_ports;
     DeviceTable m_devices;

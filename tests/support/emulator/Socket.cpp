@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <system_error>
 #include <unistd.h>
@@ -47,6 +48,23 @@ Socket Socket::listenUnix(const std::string& path) {
     return s;
 }
 
+Socket Socket::connectUnix(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(addr.sun_path)) {
+        errno = ENAMETOOLONG;
+        return Socket();
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    Socket s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (s.isValid() && ::connect(s.m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        int err = errno;
+        s = Socket();
+        errno = err;
+    }
+    return s;
+}
+
 bool Socket::sendAll(const void* data, size_t size) const {
     auto p = static_cast<const char*>(data);
     while (size > 0) {
@@ -59,6 +77,42 @@ bool Socket::sendAll(const void* data, size_t size) const {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+bool Socket::sendAll(const void* head, size_t headSize, const void* body, size_t bodySize) const {
+    iovec parts[2] = {{const_cast<void*>(head), headSize}, {const_cast<void*>(body), bodySize}};
+    iovec* part = parts;
+    int count = 2;
+    while (count > 0) {
+        msghdr message{};
+        message.msg_iov = part;
+        message.msg_iovlen = static_cast<size_t>(count);
+        ssize_t n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n == 0 && part->iov_len > 0))
+            return false;
+        auto sent = static_cast<size_t>(n);
+        while (count > 0 && sent >= part->iov_len) {
+            sent -= part->iov_len;
+            ++part;
+            --count;
+        }
+        if (count > 0) {
+            part->iov_base = static_cast<char*>(part->iov_base) + sent;
+            part->iov_len -= sent;
+        }
+    }
+    return true;
+}
+
+size_t Socket::recvSome(void* data, size_t size) const {
+    for (;;) {
+        ssize_t n = ::recv(m_fd, data, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
 }
 
 bool Socket::recvExact(void* data, size_t size) const {

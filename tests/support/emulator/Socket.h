@@ -19,6 +19,8 @@ public:
 
     // Binds and listens on a Unix socket path; throws std::system_error on failure.
     static Socket listenUnix(const std::string& path);
+    // Connects to a Unix socket path; an invalid socket (errno set) when nothing answers there.
+    static Socket connectUnix(const std::string& path);
 
     int fd() const { return m_fd; }
     // Gives up ownership without closing, for a descriptor that was only borrowed.
@@ -31,8 +33,12 @@ public:
 
     // Sends all bytes, or returns false once the peer is gone.
     bool sendAll(const void* data, size_t size) const;
+    // Sends a header and a body as one stream of bytes without joining them in memory first.
+    bool sendAll(const void* head, size_t headSize, const void* body, size_t bodySize) const;
     // Receives exactly size bytes, or returns false on end of stream or error.
     bool recvExact(void* data, size_t size) const;
+    // Receives what has arrived, at least one byte and at most size; 0 on end of stream or error.
+    size_t recvSome(void* data, size_t size) const;
     // Accepts one connection; an invalid socket when the listener was shut down.
     Socket accept() const;
 

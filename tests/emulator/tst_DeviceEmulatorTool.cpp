@@ -1,0 +1,296 @@
+// The stand-alone device emulator as a developer runs it: a child process serving the devices of a
+// JSON file to the real tools, obeying control commands, and leaving no socket behind when stopped.
+// The tools reach it through their own environment only; this process never points the client
+// library anywhere.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kTool = QStringLiteral(DEVICE_EMULATOR_PATH);
+const QString kPhone = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString kPad = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+// Limits only keep a broken tool from hanging the run; nothing waits for time to pass.
+constexpr int kLimitMs = 30000;
+
+QStringList lines(const QByteArray& text) {
+    return QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+struct Run {
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+Run runToEnd(const QString& program, const QStringList& arguments,
+             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    Run run;
+    if (!process.waitForFinished(kLimitMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = program + QStringLiteral(" did not finish");
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = lines(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// One emulator child process, from its "ready" line until SIGTERM.
+class EmulatorProcess {
+public:
+    ~EmulatorProcess() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    // Starts the tool and reads what it prints up to "ready"; false when it ended before.
+    bool start(const QStringList& arguments) {
+        m_process.start(kTool, arguments);
+        QByteArray printed;
+        while (!lines(printed).contains(QStringLiteral("ready"))) {
+            if (!m_process.waitForReadyRead(kLimitMs)) {
+                m_error = QString::fromUtf8(m_process.readAllStandardError());
+                return false;
+            }
+            printed += m_process.readAllStandardOutput();
+        }
+        for (const QString& line : lines(printed)) {
+            const qsizetype equals = line.indexOf(QLatin1Char('='));
+            if (equals > 0)
+                m_printed.insert(line.left(equals), line.mid(equals + 1));
+        }
+        return true;
+    }
+
+    QString error() const { return m_error; }
+    QString address() const { return m_printed.value(QStringLiteral("USBMUXD_SOCKET_ADDRESS")); }
+    QString socketPath() const { return address().mid(QStringLiteral("UNIX:").size()); }
+    QString controlPath() const { return m_printed.value(QStringLiteral("DEVICE_EMULATOR_CONTROL")); }
+
+    // Runs a libimobiledevice tool against this emulator only.
+    Run tool(const QString& name, const QStringList& arguments) const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), address());
+        return runToEnd(name, arguments, environment);
+    }
+    Run control(const QStringList& words) const {
+        return runToEnd(kTool, QStringList{QStringLiteral("--control"), controlPath()} + words);
+    }
+
+    // SIGTERM; true when the tool then ended by itself with status 0.
+    bool terminate() {
+        m_process.terminate();
+        return m_process.waitForFinished(kLimitMs) && m_process.exitStatus() == QProcess::NormalExit &&
+               m_process.exitCode() == 0;
+    }
+
+private:
+    QProcess m_process;
+    QHash<QString, QString> m_printed;
+    QString m_error;
+};
+
+QByteArray twoDeviceConfig() {
+    return QByteArray(R"({"devices": [
+        {"udid": "00008110-001A2B3C4D5E6F70", "name": "Workshop iPhone", "media": "phone",
+         "values": {"ProductType": "iPhone15,2", "ProductVersion": "17.4", "Uptime": {"real": 2},
+                    "Token": {"data": "AAEC"}},
+         "battery": {"BatteryCurrentCapacity": 64}, "batteryCapacityInRoot": true,
+         "apps": [{"bundleId": "com.example.notes", "displayName": "Notes", "fileSharing": true,
+                   "container": "notes"}]},
+        {"udid": "3d0d7e5fb2ce288813306e4d4636395e047a3d28", "name": "Old iPad", "media": "pad",
+         "plugged": false}
+    ]})");
+}
+
+} // namespace
+
+class TestDeviceEmulatorTool : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup() { m_folder.reset(); }
+
+    void servesConfiguredDevicesUntilStopped_data();
+    void servesConfiguredDevicesUntilStopped();
+    void badCommandsAreRefused_data();
+    void badCommandsAreRefused();
+    void badConfigurationsStopBeforeServing_data();
+    void badConfigurationsStopBeforeServing();
+    void leavesARunningEmulatorsSocketAlone();
+
+private:
+    QString writeConfig(const QByteArray& json) const;
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestDeviceEmulatorTool::initTestCase() {
+    QVERIFY2(QFileInfo(kTool).isExecutable(), qPrintable(kTool + QStringLiteral(" is not built")));
+}
+
+void TestDeviceEmulatorTool::init() {
+    // Short, below /tmp: the client library cuts socket paths beyond 107 bytes silently.
+    m_folder = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/emt-XXXXXX"));
+    QVERIFY(m_folder->isValid());
+}
+
+QString TestDeviceEmulatorTool::writeConfig(const QByteArray& json) const {
+    const QString path = m_folder->filePath(QStringLiteral("devices.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
+        return QString();
+    return path;
+}
+
+void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped_data() {
+    QTest::addColumn<bool>("givenSocket");
+    QTest::newRow("in a folder of its own") << false;
+    QTest::newRow("at a socket path given") << true;
+}
+
+void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
+    QFETCH(bool, givenSocket);
+    const QString config = writeConfig(twoDeviceConfig());
+    QVERIFY(!config.isEmpty());
+    QStringList arguments{QStringLiteral("--config"), config};
+    if (givenSocket)
+        arguments << QStringLiteral("--socket") << m_folder->filePath(QStringLiteral("mux"));
+
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start(arguments), qPrintable(emulator.error()));
+    QVERIFY(emulator.address().startsWith(QLatin1String("UNIX:/")));
+    if (givenSocket)
+        QCOMPARE(emulator.socketPath(), m_folder->filePath(QStringLiteral("mux")));
+    QVERIFY(QFileInfo::exists(emulator.controlPath()));
+    // Relative media folders lie beside the configuration, and a missing one is made.
+    QVERIFY(QFileInfo(m_folder->filePath(QStringLiteral("phone"))).isDir());
+
+    Run listed = emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")});
+    QCOMPARE(listed.exitCode, 0);
+    QCOMPARE(listed.out, QStringList{kPhone});
+
+    Run info = emulator.tool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), kPhone});
+    QCOMPARE(info.exitCode, 0);
+    for (const QString& line :
+         {QStringLiteral("DeviceName: Workshop iPhone"), QStringLiteral("ProductType: iPhone15,2"),
+          QStringLiteral("BatteryCurrentCapacity: 64"), QStringLiteral("Uptime: 2.000000"),
+          QStringLiteral("Token: AAEC")}) {
+        QVERIFY2(info.out.contains(line),
+                 qPrintable(line + QStringLiteral(" missing from:\n") + info.out.join('\n')));
+    }
+
+    Run unplugged = emulator.control({QStringLiteral("unplug"), kPhone});
+    QCOMPARE(unplugged.exitCode, 0);
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList());
+    QCOMPARE(emulator.control({QStringLiteral("plug"), kPad}).exitCode, 0);
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPad});
+    Run list = emulator.control({QStringLiteral("list")});
+    QCOMPARE(list.out, (QStringList{kPhone + QStringLiteral(" \"Workshop iPhone\" unplugged"),
+                                    kPad + QStringLiteral(" \"Old iPad\" plugged")}));
+
+    const QString socket = emulator.socketPath();
+    const QString control = emulator.controlPath();
+    QVERIFY(emulator.terminate());
+    QVERIFY(!QFileInfo::exists(socket));
+    QVERIFY(!QFileInfo::exists(control));
+    // A folder the emulator made is its own to remove; a folder it was given is not.
+    QCOMPARE(QFileInfo::exists(QFileInfo(socket).path()), givenSocket);
+    if (givenSocket)
+        QVERIFY(QFileInfo::exists(config));
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).exitCode, 255);
+}
+
+void TestDeviceEmulatorTool::badCommandsAreRefused_data() {
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown command") << QStringList{"fly", kPhone} << 1 << "unknown command \"fly\"";
+    QTest::newRow("no device named") << QStringList{"unplug"} << 1 << "usage: unplug UDID";
+    QTest::newRow("unknown device") << QStringList{"lock", "nope"} << 1 << "no device nope";
+    QTest::newRow("too many words") << QStringList{"lock", kPhone, "now"} << 1 << "usage: lock UDID";
+    QTest::newRow("rate is no number") << QStringList{"throttle", kPhone, "fast"} << 1 << "must be a number";
+    QTest::newRow("status out of range") << QStringList{"refuse-writes", kPhone, "0"} << 1 << "from 1 to 255";
+    QTest::newRow("line break in a word") << QStringList{"hostile", kPhone, "/", "a\nb"} << 2 << "line break";
+    QTest::newRow("rate with a unit") << QStringList{"throttle", kPhone, "30M"} << 0 << "";
+    QTest::newRow("names with blanks, quotes and nothing")
+        << QStringList{"hostile", kPhone, "/DCIM", "", "a b", "say \"hi\"", "-x", "..\\"} << 0 << "";
+}
+
+void TestDeviceEmulatorTool::badCommandsAreRefused() {
+    QFETCH(QStringList, words);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    EmulatorProcess emulator;
+    QVERIFY(!writeConfig(twoDeviceConfig()).isEmpty());
+    QVERIFY2(emulator.start({QStringLiteral("--config"), m_folder->filePath(QStringLiteral("devices.json"))}),
+             qPrintable(emulator.error()));
+    Run run = emulator.control(words);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    // A refused command changes nothing, and the emulator goes on serving.
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPhone});
+    QVERIFY(emulator.terminate());
+}
+
+void TestDeviceEmulatorTool::badConfigurationsStopBeforeServing_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("not JSON") << QByteArray("{\"devices\": [") << "offset";
+    QTest::newRow("misspelt key") << QByteArray(R"({"devices": [{"udid": "A", "nmae": "x", "media": "m"}]})")
+                                  << "devices[0]: unknown key \"nmae\"";
+    QTest::newRow("no media folder") << QByteArray(R"({"devices": [{"udid": "A"}]})") << "\"media\"";
+    QTest::newRow("same UDID twice") << QByteArray(R"({"devices": [{"udid": "A", "media": "m"},
+                                                                   {"udid": "A", "media": "n"}]})")
+                                     << "UDID A appears twice";
+    QTest::newRow("same app twice") << QByteArray(R"({"devices": [{"udid": "A", "media": "m",
+                                       "apps": [{"bundleId": "b"}, {"bundleId": "b"}]}]})")
+                                    << "app \"b\" appears twice";
+    QTest::newRow("value of no kind") << QByteArray(R"({"devices": [{"udid": "A", "media": "m",
+                                                                    "values": {"K": [1]}}]})")
+                                      << "devices[0].K";
+}
+
+void TestDeviceEmulatorTool::badConfigurationsStopBeforeServing() {
+    QFETCH(QByteArray, json);
+    QFETCH(QString, message);
+    const QString config = writeConfig(json);
+    QVERIFY(!config.isEmpty());
+    const QString socket = m_folder->filePath(QStringLiteral("mux"));
+    Run run = runToEnd(kTool, {QStringLiteral("--config"), config, QStringLiteral("--socket"), socket});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(socket));
+}
+
+void TestDeviceEmulatorTool::leavesARunningEmulatorsSocketAlone() {
+    const QString config = writeConfig(twoDeviceConfig());
+    const QStringList arguments{QStringLiteral("--config"), config, QStringLiteral("--socket"),
+                                m_folder->filePath(QStringLiteral("mux"))};
+    EmulatorProcess first;
+    QVERIFY2(first.start(arguments), qPrintable(first.error()));
+    Run second = runToEnd(kTool, arguments);
+    QCOMPARE(second.exitCode, 2);
+    QVERIFY2(second.err.contains(QLatin1String("already listens")), qPrintable(second.err));
+    QCOMPARE(first.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPhone});
+    QCOMPARE(first.control({QStringLiteral("list")}).exitCode, 0);
+    QVERIFY(first.terminate());
+}
+
+QTEST_GUILESS_MAIN(TestDeviceEmulatorTool)
+#include "tst_DeviceEmulatorTool.moc"
