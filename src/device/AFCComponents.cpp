@@ -1,0 +1,35 @@
+#include "device/AFCComponents.h"
+
+namespace {
+
+const QString containerPrefix = QStringLiteral("/.app/");
+
+} // namespace
+
+std::optional<AFCComponents> afcComponents(const URL& url) {
+    if (url.scheme() != QLatin1String("afc"))
+        return std::nullopt;
+    const QString udid = url.host();
+    if (udid.isEmpty())
+        return std::nullopt;
+
+    // Decoded, with any trailing "/" removed unless the path is the root.
+    QString path = url.path();
+    if (path.isEmpty())
+        path = QStringLiteral("/");
+    // "/.app" alone (afc://UDID/.app/ after the trailing slash is dropped) is an ordinary media path.
+    if (!path.startsWith(containerPrefix))
+        return AFCComponents{udid, path, std::nullopt};
+
+    QStringView rest = QStringView(path).mid(containerPrefix.size());
+    while (rest.startsWith(QLatin1Char('/')))
+        rest = rest.mid(1);
+    if (rest.isEmpty())
+        return std::nullopt;
+
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    const QString bundleID = (slash < 0 ? rest : rest.left(slash)).toString();
+    const QStringView inside = slash < 0 ? QStringView() : rest.mid(slash + 1);
+    const QString devicePath = QLatin1Char('/') + inside.toString();
+    return AFCComponents{udid, devicePath, bundleID};
+}

@@ -1,0 +1,41 @@
+#include "device/Logger.h"
+
+namespace {
+
+// Function-local statics give the one-time, thread-safe creation; the channels are leaked on
+// purpose so that logging from other static destructors at exit still finds them alive.
+const OSLog& makeChannel(const char* category) {
+    return *new OSLog(Logger::subsystem(), QString::fromLatin1(category));
+}
+
+} // namespace
+
+const QString& Logger::subsystem() {
+    static const QString identifier = QStringLiteral("io.halvorn.orvanta");
+    return identifier;
+}
+
+const OSLog& Logger::device() {
+    static const OSLog& channel = makeChannel("device");
+    return channel;
+}
+
+const OSLog& Logger::bridge() {
+    static const OSLog& channel = makeChannel("bridge");
+    return channel;
+}
+
+const OSLog& Logger::filesystem() {
+    static const OSLog& channel = makeChannel("filesystem");
+    return channel;
+}
+
+const OSLog& Logger::transfer() {
+    static const OSLog& channel = makeChannel("transfer");
+    return channel;
+}
+
+const OSLog& Logger::ui() {
+    static const OSLog& channel = makeChannel("ui");
+    return channel;
+}

@@ -1,0 +1,24 @@
+#include "platform/async/AsyncLog.h"
+
+#include "platform/async/Cancellation.h"
+
+namespace async {
+
+Q_LOGGING_CATEGORY(lcAsync, "orvanta.platform.async")
+
+QString describeException(std::exception_ptr error) {
+    if (!error) {
+        return QStringLiteral("no error");
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const CancelledError&) {
+        return QStringLiteral("cancelled");
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
+} // namespace async

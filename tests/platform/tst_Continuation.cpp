@@ -1,0 +1,114 @@
+// A continuation may be resumed from any thread, exactly once, and must never leave its waiter
+// suspended for ever; runSync must hand back a task's exception and give up on a task that
+// never ends.
+
+#include "platform/async/Continuation.h"
+#include "platform/async/RunSync.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+using namespace async;
+
+namespace {
+
+// Parks the continuation where the test can reach it, then awaits it.
+Task<int> awaitParked(std::shared_ptr<std::optional<Continuation<int>>> slot) {
+    auto park = [&slot](Continuation<int> continuation) {
+        *slot = std::move(continuation);
+    };
+    const int value = co_await withContinuation<int>(park);
+    co_return value;
+}
+
+struct Rejected : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+Task<void> neverEnds(std::shared_ptr<std::optional<Continuation<void>>> slot) {
+    auto park = [&slot](Continuation<void> continuation) {
+        *slot = std::move(continuation);
+    };
+    co_await withContinuation<void>(park);
+}
+
+} // namespace
+
+class TestContinuation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void resumesFromAnotherThread_data() {
+        QTest::addColumn<bool>("withError");
+        QTest::newRow("value") << false;
+        QTest::newRow("exception") << true;
+    }
+
+    void resumesFromAnotherThread() {
+        QFETCH(bool, withError);
+        auto slot = std::make_shared<std::optional<Continuation<int>>>();
+        auto task = awaitParked(slot);
+        QVERIFY(slot->has_value());
+        std::thread resumer([continuation = **slot, withError] {
+            if (withError) {
+                continuation.resumeThrowing(Rejected("no"));
+            } else {
+                continuation.resume(5);
+            }
+        });
+        resumer.join();
+        slot->reset();
+        // Resumed on a worker thread, yet the coroutine has not run: it continues only when the
+        // main loop picks up the posted wake-up.
+        QVERIFY(!task.isReady());
+        if (withError) {
+            QVERIFY_THROWS_EXCEPTION(Rejected, runSync(std::move(task)));
+        } else {
+            QCOMPARE(runSync(std::move(task)), 5);
+        }
+    }
+
+    void resumedBeforeAwaitDoesNotSuspend() {
+        auto ready = [](Continuation<int> continuation) {
+            continuation.resume(9);
+        };
+        auto task = [](decltype(ready) start) -> Task<int> {
+            co_return co_await withContinuation<int>(start);
+        }(ready);
+        QVERIFY(task.isReady());
+        QCOMPARE(runSync(std::move(task)), 9);
+    }
+
+    void secondResumeIsLoggedAndIgnored() {
+        auto slot = std::make_shared<std::optional<Continuation<int>>>();
+        auto task = awaitParked(slot);
+        (*slot)->resume(1);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("resumed more than once"));
+        (*slot)->resume(2);
+        QCOMPARE(runSync(std::move(task)), 1);
+    }
+
+    void abandonedContinuationCancelsItsWaiter() {
+        auto slot = std::make_shared<std::optional<Continuation<int>>>();
+        auto task = awaitParked(slot);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("destroyed without being resumed"));
+        slot->reset();
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(task)));
+    }
+
+    void runSyncGivesUpOnATaskThatNeverEnds() {
+        auto slot = std::make_shared<std::optional<Continuation<void>>>();
+        QVERIFY_THROWS_EXCEPTION(RunSyncTimeout, runSync(neverEnds(slot), std::chrono::milliseconds(1)));
+        // Ending the task afterwards must find nothing of runSync's gone.
+        (*slot)->resume();
+        slot->reset();
+        QCoreApplication::processEvents();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestContinuation)
+#include "tst_Continuation.moc"

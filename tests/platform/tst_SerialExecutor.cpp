@@ -1,0 +1,150 @@
+// The executor's promises to its actors: jobs run one at a time in the order they were queued,
+// off the main thread; results and exceptions (with their own types) come back to the main
+// thread; shutting down never leaves a waiter hanging.
+
+#include "platform/async/Cancellation.h"
+#include "platform/async/MainThread.h"
+#include "platform/async/RunSync.h"
+#include "platform/async/SerialExecutor.h"
+
+#include <QtTest>
+
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+using namespace async;
+
+namespace {
+
+// Not a std::exception: the type itself must survive the crossing, not a what() text.
+struct DeviceFault {
+    int code;
+};
+
+struct RecordingError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Returns the order in which the jobs ran, then the results in the order they were awaited.
+Task<std::vector<int>> runMany(SerialExecutor* executor, int count) {
+    std::vector<Task<int>> tasks;
+    auto seen = std::make_shared<std::vector<int>>();
+    for (int i = 0; i < count; ++i) {
+        tasks.push_back(executor->run([seen, i] {
+            seen->push_back(i); // only the executor thread touches it
+            return i;
+        }));
+    }
+    std::vector<int> results;
+    for (auto& task : tasks) {
+        results.push_back(co_await task);
+    }
+    // Every job has run now, so the main thread may read what they recorded.
+    std::vector<int> order = *seen;
+    order.insert(order.end(), results.begin(), results.end());
+    co_return order;
+}
+
+Task<bool> resumesOnMainThread(SerialExecutor* executor) {
+    const bool jobOffMain = co_await executor->run([] { return !isMainThread(); });
+    co_return jobOffMain&& isMainThread();
+}
+
+} // namespace
+
+class TestSerialExecutor : public QObject {
+    Q_OBJECT
+
+private slots:
+    void keepsFifoOrderAcrossManyJobs() {
+        SerialExecutor executor;
+        const auto order = runSync(runMany(&executor, 500));
+        std::vector<int> expected(500);
+        std::iota(expected.begin(), expected.end(), 0);
+        expected.insert(expected.end(), expected.begin(), expected.end());
+        QCOMPARE(order, expected);
+    }
+
+    void runsOffMainAndResumesOnMain() {
+        SerialExecutor executor;
+        QVERIFY(runSync(resumesOnMainThread(&executor)));
+    }
+
+    void exceptionKeepsItsType_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("std::exception subclass") << 0;
+        QTest::newRow("plain struct") << 1;
+        QTest::newRow("cancellation") << 2;
+    }
+
+    void exceptionKeepsItsType() {
+        QFETCH(int, kind);
+        SerialExecutor executor;
+        auto task = executor.run([kind]() -> int {
+            if (kind == 0) {
+                throw RecordingError("disk full");
+            }
+            if (kind == 1) {
+                throw DeviceFault{42};
+            }
+            throw CancelledError{};
+        });
+        try {
+            runSync(std::move(task));
+            QFAIL("no exception");
+        } catch (const RecordingError& e) {
+            QCOMPARE(kind, 0);
+            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("disk full"));
+        } catch (const DeviceFault& e) {
+            QCOMPARE(kind, 1);
+            QCOMPARE(e.code, 42);
+        } catch (const CancelledError&) {
+            QCOMPARE(kind, 2);
+        }
+    }
+
+    void acceptsMoveOnlyJobs() {
+        SerialExecutor executor;
+        auto payload = std::make_unique<int>(7);
+        auto task = executor.run([p = std::move(payload)] { return *p * 6; });
+        QCOMPARE(runSync(std::move(task)), 42);
+    }
+
+    void failingPostedJobDoesNotStopTheExecutor() {
+        SerialExecutor executor;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("a posted job failed: boom"));
+        executor.post([] { throw std::runtime_error("boom"); });
+        auto task = executor.run([] { return 1; });
+        QCOMPARE(runSync(std::move(task)), 1);
+    }
+
+    void shutdownCancelsWaitersOfDroppedJobs() {
+        // The first job holds the executor until shutdown begins, so the second is still queued
+        // when the executor is destroyed.
+        auto executor = std::make_unique<SerialExecutor>();
+        std::stop_token shutdown = executor->shutdownToken();
+        std::promise<void> started;
+        auto blocker = executor->run([shutdown, &started] {
+            started.set_value();
+            std::mutex mutex;
+            std::condition_variable_any wake;
+            std::unique_lock lock(mutex);
+            wake.wait(lock, shutdown, [] { return false; });
+            return 1;
+        });
+        auto queued = executor->run([] { return 2; });
+        started.get_future().wait();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("destroyed without being resumed"));
+        executor.reset(); // the running job ends, the queued one is dropped, the thread joined
+
+        QCOMPARE(runSync(std::move(blocker)), 1);
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(queued)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialExecutor)
+#include "tst_SerialExecutor.moc"

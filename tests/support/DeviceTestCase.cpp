@@ -1,0 +1,129 @@
+#include "DeviceTestCase.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+constexpr const char* kAddressVariable = "USBMUXD_SOCKET_ADDRESS";
+fakemux::Emulator* g_emulator = nullptr;
+
+// True only when the client library, and every tool started from here, reaches our emulator. An
+// unset or unreadable variable would make the library fall back to the system usbmuxd and a real
+// phone on the desk.
+bool addressPointsAtEmulator() {
+    const char* value = std::getenv(kAddressVariable);
+    return g_emulator && value && g_emulator->socketAddress() == value;
+}
+
+} // namespace
+
+fakemux::Emulator& DeviceTestCase::emulator() {
+    if (!g_emulator) {
+        std::fprintf(stderr, "DeviceTestCase: no emulator; use ORVANTA_DEVICE_TEST_MAIN\n");
+        std::abort();
+    }
+    return *g_emulator;
+}
+
+bool DeviceTestCase::startEmulator() {
+    try {
+        std::filesystem::path folder = fakemux::Emulator::makeFolder();
+        std::string address = fakemux::Emulator::socketAddressFor(folder);
+        // Before the emulator's first thread, and before Qt starts any.
+        if (::setenv(kAddressVariable, address.c_str(), 1) != 0) {
+            std::perror("setenv");
+            return false;
+        }
+        g_emulator = new fakemux::Emulator(folder);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "DeviceTestCase: cannot start the device emulator: %s\n", e.what());
+        return false;
+    }
+    if (!addressPointsAtEmulator()) {
+        std::fprintf(stderr, "DeviceTestCase: %s does not point at the emulator; refusing to run\n",
+                     kAddressVariable);
+        return false;
+    }
+    return true;
+}
+
+void DeviceTestCase::stopEmulator() {
+    delete g_emulator;
+    g_emulator = nullptr;
+}
+
+void DeviceTestCase::initTestCase() {
+    QVERIFY2(addressPointsAtEmulator(),
+             "USBMUXD_SOCKET_ADDRESS does not point at the emulator: refusing to touch a real device");
+    for (const char* tool : {"idevice_id", "ideviceinfo", "idevicename"}) {
+        QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(),
+                 qPrintable(QStringLiteral(
+                                "%1 not found on PATH: install libimobiledevice-utils (scripts/install-deps)")
+                                .arg(QString::fromLatin1(tool))));
+    }
+}
+
+void DeviceTestCase::setUpTest() {
+    QVERIFY2(addressPointsAtEmulator(), "USBMUXD_SOCKET_ADDRESS changed during the run");
+    m_scratch = std::make_unique<QTemporaryDir>();
+    QVERIFY2(m_scratch->isValid(), qPrintable(m_scratch->errorString()));
+}
+
+void DeviceTestCase::tearDownTest() {
+    // Devices go first: unplugging releases every held connection before their folders vanish.
+    emulator().removeAllDevices();
+    emulator().log().clear();
+    m_scratch.reset();
+}
+
+fakemux::DeviceDescription DeviceTestCase::describeDevice(const QString& udid, const QString& name) {
+    fakemux::DeviceDescription description;
+    description.udid = udid.toStdString();
+    description.name = name.toStdString();
+    description.mediaRoot = scratchPath(QStringLiteral("media-") + udid).toStdString();
+    description.values = {
+        {"ProductType", std::string("iPhone15,2")},
+        {"ProductVersion", std::string("17.4")},
+        {"DeviceClass", std::string("iPhone")},
+        {"SerialNumber", std::string("F2LXK0ABCDEF")},
+    };
+    description.battery = {{"BatteryCurrentCapacity", int64_t(87)}, {"BatteryIsCharging", true}};
+    return description;
+}
+
+fakemux::VirtualDevice& DeviceTestCase::addDevice(fakemux::DeviceDescription description) {
+    return emulator().addDevice(std::move(description));
+}
+
+QString DeviceTestCase::scratchPath(const QString& relative) const {
+    if (!m_scratch)
+        return QString();
+    QString path = relative.isEmpty() ? m_scratch->path() : m_scratch->filePath(relative);
+    QDir().mkpath(path);
+    return path;
+}
+
+DeviceTestCase::ToolResult DeviceTestCase::runTool(const QString& tool, const QStringList& arguments) {
+    ToolResult result;
+    QProcess process;
+    process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    process.start(tool, arguments);
+    // The limit only keeps a broken emulator from hanging the run; a healthy tool ends at once.
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        result.standardError = QStringLiteral("%1 did not finish").arg(tool);
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.standardOutput = QString::fromUtf8(process.readAllStandardOutput());
+    result.standardError = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "emulator/Emulator.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// Base of every test class that talks to a device. One emulator serves the whole test executable;
+// main() starts it and points USBMUXD_SOCKET_ADDRESS at it before any thread exists (the client
+// library reads the variable on every connection, and setenv races with getenv). Each test starts
+// with no devices and a fresh scratch folder; helpers add devices and run the helper tools.
+//
+// A subclass that declares its own init() or cleanup() slot hides these; it then calls
+// setUpTest() and tearDownTest() itself.
+class DeviceTestCase : public QObject {
+    Q_OBJECT
+public:
+    // The emulator of this process; only valid between startEmulator() and stopEmulator().
+    static fakemux::Emulator& emulator();
+    // For main(): makes the emulator's folder, sets USBMUXD_SOCKET_ADDRESS, then starts the
+    // emulator. Returns false (with a message on stderr) when it could not.
+    static bool startEmulator();
+    static void stopEmulator();
+
+    struct ToolResult {
+        int exitCode = -1;
+        QString standardOutput;
+        QString standardError;
+    };
+
+protected:
+    // A device with the given UDID and name whose media folder is a fresh folder in scratch.
+    fakemux::DeviceDescription describeDevice(const QString& udid,
+                                              const QString& name = QStringLiteral("Test iPhone"));
+    fakemux::VirtualDevice& addDevice(fakemux::DeviceDescription description);
+    // A folder below the per-test scratch folder, created on demand.
+    QString scratchPath(const QString& relative = QString()) const;
+    // Runs one of the libimobiledevice tools to its end; the tool inherits the emulator's address.
+    ToolResult runTool(const QString& tool, const QStringList& arguments);
+
+    void setUpTest();
+    void tearDownTest();
+
+private slots:
+    // Not test functions: QtTest calls these by name before and after each test.
+    void initTestCase();
+    void init() { setUpTest(); }
+    void cleanup() { tearDownTest(); }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_scratch;
+};
+
+// The main() of a device test executable: the emulator starts before QtTest creates any thread.
+#define ORVANTA_DEVICE_TEST_MAIN(TestClass)                                                                  \
+    int main(int argc, char** argv) {                                                                        \
+        if (!DeviceTestCase::startEmulator())                                                                \
+            return 1;                                                                                        \
+        int status = 0;                                                                                      \
+        {                                                                                                    \
+            QCoreApplication app(argc, argv);                                                                \
+            TestClass test;                                                                                  \
+            QTEST_SET_MAIN_SOURCE_PATH                                                                       \
+            status = QTest::qExec(&test, argc, argv);                                                        \
+        }                                                                                                    \
+        DeviceTestCase::stopEmulator();                                                                      \
+        return status;                                                                                       \
+    }

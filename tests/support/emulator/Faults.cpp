@@ -1,0 +1,279 @@
+#include "Faults.h"
+
+#include <algorithm>
+
+namespace fakemux {
+
+void Faults::clear() {
+    std::lock_guard lock(m_mutex);
+    m_locked = false;
+    m_pairingRefusal.clear();
+    m_rejectHostId = false;
+    m_serviceRefusals.clear();
+    m_hiddenValues.clear();
+    m_vendErrors.clear();
+    m_browseError.reset();
+    m_browsePageSize = 0;
+    m_unplugAfter.reset();
+    m_afcBytes = 0;
+    m_readGateAfter.reset();
+    m_readBytes = 0;
+    m_writeStall = false;
+    m_writeRefusal.reset();
+    m_quotaLeft.reset();
+    m_readError.reset();
+    m_hostileEntries.clear();
+    m_throttle = 0;
+    // Threads still held from the previous test must let go.
+    m_changed.notify_all();
+}
+
+void Faults::setLocked(bool locked) {
+    std::lock_guard lock(m_mutex);
+    m_locked = locked;
+}
+
+bool Faults::locked() const {
+    std::lock_guard lock(m_mutex);
+    return m_locked;
+}
+
+void Faults::refusePairing(std::string error) {
+    std::lock_guard lock(m_mutex);
+    m_pairingRefusal = std::move(error);
+}
+
+std::string Faults::pairingRefusal() const {
+    std::lock_guard lock(m_mutex);
+    return m_pairingRefusal;
+}
+
+void Faults::rejectHostId(bool reject) {
+    std::lock_guard lock(m_mutex);
+    m_rejectHostId = reject;
+}
+
+bool Faults::hostIdRejected() const {
+    std::lock_guard lock(m_mutex);
+    return m_rejectHostId;
+}
+
+void Faults::refuseService(std::string service, std::string error) {
+    std::lock_guard lock(m_mutex);
+    m_serviceRefusals[std::move(service)] = std::move(error);
+}
+
+std::optional<std::string> Faults::serviceRefusal(const std::string& service) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_serviceRefusals.find(service);
+    if (it == m_serviceRefusals.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void Faults::hideValue(std::string key) {
+    std::lock_guard lock(m_mutex);
+    m_hiddenValues.push_back(std::move(key));
+}
+
+bool Faults::isHidden(const std::string& key) const {
+    std::lock_guard lock(m_mutex);
+    return std::find(m_hiddenValues.begin(), m_hiddenValues.end(), key) != m_hiddenValues.end();
+}
+
+void Faults::setVendError(std::string bundleId, std::string command, std::string error) {
+    std::lock_guard lock(m_mutex);
+    m_vendErrors[{std::move(bundleId), std::move(command)}] = std::move(error);
+}
+
+std::optional<std::string> Faults::vendError(const std::string& bundleId, const std::string& command) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_vendErrors.find({bundleId, command});
+    if (it == m_vendErrors.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void Faults::setBrowseError(std::string error, std::string description) {
+    std::lock_guard lock(m_mutex);
+    m_browseError = std::make_pair(std::move(error), std::move(description));
+}
+
+std::optional<std::pair<std::string, std::string>> Faults::browseError() const {
+    std::lock_guard lock(m_mutex);
+    return m_browseError;
+}
+
+void Faults::setBrowsePageSize(size_t apps) {
+    std::lock_guard lock(m_mutex);
+    m_browsePageSize = apps;
+}
+
+size_t Faults::browsePageSize() const {
+    std::lock_guard lock(m_mutex);
+    return m_browsePageSize;
+}
+
+void Faults::unplugAfterAfcBytes(uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_unplugAfter = bytes;
+    m_afcBytes = 0;
+}
+
+bool Faults::countAfcBytes(uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_afcBytes += bytes;
+    return m_unplugAfter && m_afcBytes >= *m_unplugAfter;
+}
+
+template <typename Pred>
+bool Faults::waitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds limit, Pred pred) {
+    return m_changed.wait_for(lock, limit, pred);
+}
+
+void Faults::gateReads(uint64_t afterBytes) {
+    std::lock_guard lock(m_mutex);
+    m_readGateAfter = afterBytes;
+    m_readBytes = 0;
+}
+
+void Faults::releaseReads() {
+    std::lock_guard lock(m_mutex);
+    m_readGateAfter.reset();
+    m_changed.notify_all();
+}
+
+bool Faults::waitUntilReadHeld(std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_mutex);
+    return waitFor(lock, limit, [this] { return m_readsHeld > 0; });
+}
+
+bool Faults::passRead(uint64_t bytes) {
+    std::unique_lock lock(m_mutex);
+    if (m_readGateAfter && m_readBytes >= *m_readGateAfter) {
+        ++m_readsHeld;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_gone || !m_readGateAfter; });
+        --m_readsHeld;
+    }
+    m_readBytes += bytes;
+    return !m_gone;
+}
+
+void Faults::stallWrites() {
+    std::lock_guard lock(m_mutex);
+    m_writeStall = true;
+}
+
+void Faults::releaseWrites() {
+    std::lock_guard lock(m_mutex);
+    m_writeStall = false;
+    m_changed.notify_all();
+}
+
+bool Faults::waitUntilWriteStalled(std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_mutex);
+    return waitFor(lock, limit, [this] { return m_writesStalled > 0; });
+}
+
+bool Faults::passWrite() {
+    std::unique_lock lock(m_mutex);
+    if (m_writeStall) {
+        ++m_writesStalled;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_gone || !m_writeStall; });
+        --m_writesStalled;
+    }
+    return !m_gone;
+}
+
+void Faults::refuseWrites(uint64_t status, std::string pathPrefix) {
+    std::lock_guard lock(m_mutex);
+    m_writeRefusal = std::make_pair(std::move(pathPrefix), status);
+}
+
+std::optional<uint64_t> Faults::writeRefusal(const std::string& path) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_writeRefusal)
+        return std::nullopt;
+    const std::string& prefix = m_writeRefusal->first;
+    bool below = prefix == "/" || path == prefix ||
+                 (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+                  path[prefix.size()] == '/');
+    if (!below)
+        return std::nullopt;
+    return m_writeRefusal->second;
+}
+
+void Faults::setQuota(uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_quotaLeft = bytes;
+}
+
+bool Faults::admitWrite(uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    if (!m_quotaLeft)
+        return true;
+    if (bytes > *m_quotaLeft)
+        return false;
+    *m_quotaLeft -= bytes;
+    return true;
+}
+
+std::optional<uint64_t> Faults::quotaLeft() const {
+    std::lock_guard lock(m_mutex);
+    return m_quotaLeft;
+}
+
+void Faults::readErrorAt(uint64_t offset, uint64_t status) {
+    std::lock_guard lock(m_mutex);
+    m_readError = std::make_pair(offset, status);
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> Faults::readError() const {
+    std::lock_guard lock(m_mutex);
+    return m_readError;
+}
+
+void Faults::addHostileEntries(std::string folder, std::vector<std::string> names) {
+    std::lock_guard lock(m_mutex);
+    auto& list = m_hostileEntries[std::move(folder)];
+    list.insert(list.end(), names.begin(), names.end());
+}
+
+std::vector<std::string> Faults::hostileEntries(const std::string& folder) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_hostileEntries.find(folder);
+    return it == m_hostileEntries.end() ? std::vector<std::string>{} : it->second;
+}
+
+void Faults::throttle(uint64_t bytesPerSecond) {
+    std::lock_guard lock(m_mutex);
+    m_throttle = bytesPerSecond;
+    m_throttleStart = Clock::now();
+    m_throttleBytes = 0;
+}
+
+bool Faults::pace(uint64_t bytes) {
+    std::unique_lock lock(m_mutex);
+    if (m_throttle == 0)
+        return !m_gone;
+    m_throttleBytes += bytes;
+    auto due = m_throttleStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                     static_cast<double>(m_throttleBytes) / static_cast<double>(m_throttle)));
+    m_changed.wait_until(lock, due, [this] { return m_gone || m_throttle == 0; });
+    return !m_gone;
+}
+
+void Faults::interrupt() {
+    std::lock_guard lock(m_mutex);
+    m_gone = true;
+    m_changed.notify_all();
+}
+
+void Faults::resume() {
+    std::lock_guard lock(m_mutex);
+    m_gone = false;
+}
+
+} // namespace fakemux

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fakemux {
+
+// The fault switches of one virtual device. A test flips them from its own thread while the
+// device's connection threads consult them, so every member locks. Waits (read gate, write stall,
+// throttle) end early when the device is unplugged, which is how a test turns a stall into a
+// disconnect without sleeping.
+class Faults {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Back to a healthy device: every switch off, counters at zero.
+    void clear();
+
+    // --- lockdown ---
+    // StartService of the AFC and house_arrest services answers "PasswordProtected".
+    void setLocked(bool locked);
+    bool locked() const;
+    // The device shows as unpaired and answers Pair with this error ("UserDeniedPairing",
+    // "PairingDialogResponsePending", "PasswordProtected"); empty to pair normally.
+    void refusePairing(std::string error);
+    std::string pairingRefusal() const;
+    // StartSession answers "InvalidHostID" whatever host asks.
+    void rejectHostId(bool reject);
+    bool hostIdRejected() const;
+    // StartService of one service answers this error.
+    void refuseService(std::string service, std::string error);
+    std::optional<std::string> serviceRefusal(const std::string& service) const;
+    // GetValue behaves as if the device did not know this root-domain key.
+    void hideValue(std::string key);
+    bool isHidden(const std::string& key) const;
+
+    // --- house_arrest and installation_proxy ---
+    // One Vend command for one app answers with this error.
+    void setVendError(std::string bundleId, std::string command, std::string error);
+    std::optional<std::string> vendError(const std::string& bundleId, const std::string& command) const;
+    void setBrowseError(std::string error, std::string description);
+    std::optional<std::pair<std::string, std::string>> browseError() const;
+    // Browse answers in pages of this many apps; 0 sends them all in one page.
+    void setBrowsePageSize(size_t apps);
+    size_t browsePageSize() const;
+
+    // --- AFC ---
+    // Unplugs the device once this many AFC file bytes (read plus written) have moved.
+    void unplugAfterAfcBytes(uint64_t bytes);
+    // Counts moved bytes; true when the unplug threshold is reached.
+    bool countAfcBytes(uint64_t bytes);
+
+    // Holds every FILE_READ that arrives once this many bytes were read, until released.
+    void gateReads(uint64_t afterBytes = 0);
+    void releaseReads();
+    // Blocks until a read is held (true) or the time limit passes (false); the limit only stops a
+    // broken test from hanging, it is no synchronisation.
+    bool waitUntilReadHeld(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Called before serving a read of n bytes; false when the device went away while held.
+    bool passRead(uint64_t bytes);
+
+    // Stops reading the payload of FILE_WRITE requests until released or unplugged: the client's
+    // send blocks, as with a device that stops draining its socket.
+    void stallWrites();
+    void releaseWrites();
+    bool waitUntilWriteStalled(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Called before reading a write payload; false when the device went away while stalled.
+    bool passWrite();
+
+    // FILE_OPEN for writing, MAKE_DIR, REMOVE_PATH and RENAME_PATH below the prefix answer status.
+    void refuseWrites(uint64_t status = 10, std::string pathPrefix = "/");
+    std::optional<uint64_t> writeRefusal(const std::string& path) const;
+    // Bytes that FILE_WRITE may still store; beyond them a write answers 18 and stores nothing.
+    void setQuota(uint64_t bytes);
+    bool admitWrite(uint64_t bytes);
+    std::optional<uint64_t> quotaLeft() const;
+    // A read that reaches this file offset stops short of it; the next one answers status.
+    void readErrorAt(uint64_t offset, uint64_t status = 4);
+    std::optional<std::pair<uint64_t, uint64_t>> readError() const;
+    // Names that READ_DIR of this folder adds to what the disk holds, such as "../x" or "a/b".
+    void addHostileEntries(std::string folder, std::vector<std::string> names);
+    std::vector<std::string> hostileEntries(const std::string& folder) const;
+    // Limits AFC file traffic to this rate; 0 turns the limit off.
+    void throttle(uint64_t bytesPerSecond);
+    // Waits as long as moving n more bytes takes at the throttled rate; false when unplugged.
+    bool pace(uint64_t bytes);
+
+    // Wakes every wait with "gone": the device was unplugged or the emulator stops.
+    void interrupt();
+    // The device is back; waits may hold again.
+    void resume();
+
+private:
+    template <typename Pred>
+    bool waitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds limit, Pred pred);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_gone = false;
+
+    bool m_locked = false;
+    std::string m_pairingRefusal;
+    bool m_rejectHostId = false;
+    std::map<std::string, std::string> m_serviceRefusals;
+    std::vector<std::string> m_hiddenValues;
+
+    std::map<std::pair<std::string, std::string>, std::string> m_vendErrors;
+    std::optional<std::pair<std::string, std::string>> m_browseError;
+    size_t m_browsePageSize = 0;
+
+    std::optional<uint64_t> m_unplugAfter;
+    uint64_t m_afcBytes = 0;
+
+    std::optional<uint64_t> m_readGateAfter;
+    uint64_t m_readBytes = 0;
+    int m_readsHeld = 0;
+
+    bool m_writeStall = false;
+    int m_writesStalled = 0;
+
+    std::optional<std::pair<std::string, uint64_t>> m_writeRefusal;
+    std::optional<uint64_t> m_quotaLeft;
+    std::optional<std::pair<uint64_t, uint64_t>> m_readError;
+    std::map<std::string, std::vector<std::string>> m_hostileEntries;
+
+    uint64_t m_throttle = 0;
+    Clock::time_point m_throttleStart;
+    uint64_t m_throttleBytes = 0;
+};
+
+} // namespace fakemux
