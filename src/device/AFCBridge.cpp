@@ -1,5 +1,6 @@
 #include "device/AFCBridge.h"
 
+#include "device/AFCAppLister.h"
 #include "device/AFCDirectoryReader.h"
 #include "device/AFCFileReader.h"
 #include "device/AFCItemOperations.h"
@@ -116,4 +117,8 @@ async::Task<quint64> AFCBridge::downloadFile(QString udid, QString path, URL to,
     }
     return download(std::move(udid), std::move(path), std::move(to), std::move(bundleID), std::move(onMain),
                     std::move(token));
+}
+
+async::Task<QList<AppInfo>> AFCBridge::listApps(QString udid) {
+    return perform([udid](AFCSessionTable&) { return AFCAppLister::listApps(udid); });
 }

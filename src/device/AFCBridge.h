@@ -5,6 +5,7 @@
 #include "device/AFCReadStream.h"
 #include "device/AFCSessionTable.h"
 #include "device/AFCUpload.h"
+#include "models/AppInfo.h"
 #include "platform/URL.h"
 #include "platform/async/SerialExecutor.h"
 #include "platform/async/Task.h"
@@ -78,6 +79,9 @@ public:
     // copy has returned.
     async::Task<quint64> downloadFile(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                       AFCDownload::Progress progress, std::stop_token token = {});
+    // The user apps that share their documents over USB, sorted by name, asked on a connection of
+    // its own: no session is opened or used.
+    async::Task<QList<AppInfo>> listApps(QString udid);
 
 private:
     friend class AFCReadStream;
