@@ -2,6 +2,7 @@
 
 #include "device/AFCDeviceFile.h"
 #include "device/AFCError.h"
+#include "device/LocalChunkReader.h"
 #include "device/Logger.h"
 #include "platform/async/Cancellation.h"
 
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,21 +22,13 @@ qint64 localFileSize(const QByteArray& path) {
     return st.st_size;
 }
 
+// Closes the local file however the copy ends.
 class LocalSource {
 public:
     explicit LocalSource(int fd) : m_fd(fd) {}
     ~LocalSource() { ::close(m_fd); }
     LocalSource(const LocalSource&) = delete;
     LocalSource& operator=(const LocalSource&) = delete;
-
-    // Bytes read, 0 at the end; -1 with errno set on failure.
-    ssize_t read(char* buffer, size_t length) {
-        for (;;) {
-            const ssize_t n = ::read(m_fd, buffer, length);
-            if (n >= 0 || errno != EINTR)
-                return n;
-        }
-    }
 
 private:
     int m_fd;
@@ -67,21 +59,23 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     LocalSource source(fd);
     AFCDeviceFile target(afc, devicePath, AFC_FOPEN_WR, "afc_file_open(WR)");
 
-    auto buffer = std::make_unique<char[]>(chunkBytes);
     quint64 sent = 0;
     quint64 nextReport = chunkBytes;
     try {
+        // Reads the next chunk from disk while this one goes to the device.
+        LocalChunkReader reader(fd, chunkBytes);
         for (;;) {
             async::throwIfCancelled(token);
-            const ssize_t got = source.read(buffer.get(), chunkBytes);
-            if (got < 0) {
+            LocalChunkReader::Chunk chunk;
+            if (!reader.next(chunk)) {
                 // Ending here as at the end of the file would report a short copy as complete.
-                throw localFailure(QStringLiteral("Failed to read local file ") + localPath, errno);
+                throw localFailure(QStringLiteral("Failed to read local file ") + localPath,
+                                   reader.failure());
             }
-            if (got == 0)
+            if (chunk.size == 0)
                 break;
-            target.writeAll(buffer.get(), static_cast<uint32_t>(got));
-            sent += static_cast<quint64>(got);
+            target.writeAll(chunk.data, static_cast<uint32_t>(chunk.size));
+            sent += chunk.size;
             if (sent >= nextReport) {
                 if (progress)
                     progress(static_cast<qint64>(sent), size);

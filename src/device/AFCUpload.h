@@ -8,7 +8,8 @@
 #include <functional>
 #include <stop_token>
 
-// Copies one local file to the device, in chunks, on the calling (executor) thread. A copy that
+// Copies one local file to the device, in chunks, on the calling (executor) thread. The local read
+// of the next chunk overlaps the device write of this one (LocalChunkReader). A copy that
 // fails or is cancelled removes the device file it wrote (when the device is still there to
 // ask), so a short file is never left looking like a finished one.
 class AFCUpload {
