@@ -24,6 +24,7 @@ private slots:
     void toolsFailAsTheLibraryMakesThem();
     void missingValuePrintsNothing();
     void sessionIsStoppedAfterEachTool();
+    void toolsFailWhenTheEmulatorIsGone();
 };
 
 void TestTools::listsPluggedDevicesInBothUdidForms() {
@@ -152,6 +153,28 @@ void TestTools::sessionIsStoppedAfterEachTool() {
     auto& log = emulator().log();
     QCOMPARE(log.count("lockdownd", "StartSession"), size_t(1));
     QCOMPARE(log.count("lockdownd", "StopSession"), size_t(1));
+}
+
+void TestTools::toolsFailWhenTheEmulatorIsGone() {
+    // A second emulator, reached only by the child tools through their own environment: this
+    // process's variable stays untouched.
+    fakemux::Emulator other;
+    auto description = describeDevice(kModernUdid);
+    other.addDevice(description);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
+                       QString::fromStdString(other.socketAddress()));
+    QCOMPARE(
+        runTool(QStringLiteral("idevicename"), {QStringLiteral("-u"), kModernUdid}, environment).exitCode, 0);
+
+    other.stop();
+    QCOMPARE(runTool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}, environment).exitCode, 255);
+    QCOMPARE(
+        runTool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), kModernUdid}, environment).exitCode,
+        255);
+    QCOMPARE(
+        runTool(QStringLiteral("idevicename"), {QStringLiteral("-u"), kModernUdid}, environment).exitCode,
+        255);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(TestTools)

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -110,10 +109,11 @@ QString DeviceTestCase::scratchPath(const QString& relative) const {
     return path;
 }
 
-DeviceTestCase::ToolResult DeviceTestCase::runTool(const QString& tool, const QStringList& arguments) {
+DeviceTestCase::ToolResult DeviceTestCase::runTool(const QString& tool, const QStringList& arguments,
+                                                   const QProcessEnvironment& environment) {
     ToolResult result;
     QProcess process;
-    process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    process.setProcessEnvironment(environment);
     process.start(tool, arguments);
     // The limit only keeps a broken emulator from hanging the run; a healthy tool ends at once.
     if (!process.waitForFinished(60000)) {

@@ -3,6 +3,7 @@
 #include "emulator/Emulator.h"
 
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -40,8 +41,10 @@ protected:
     fakemux::VirtualDevice& addDevice(fakemux::DeviceDescription description);
     // A folder below the per-test scratch folder, created on demand.
     QString scratchPath(const QString& relative = QString()) const;
-    // Runs one of the libimobiledevice tools to its end; the tool inherits the emulator's address.
-    ToolResult runTool(const QString& tool, const QStringList& arguments);
+    // Runs one of the libimobiledevice tools to its end; by default the tool inherits this process's
+    // environment and with it the emulator's address.
+    ToolResult runTool(const QString& tool, const QStringList& arguments,
+                       const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
     void setUpTest();
     void tearDownTest();

@@ -1,3 +1,5 @@
+// One category for the whole asynchronous layer, so its warnings can be switched on together.
+
 #include "platform/async/AsyncLog.h"
 
 #include "platform/async/Cancellation.h"

@@ -1,3 +1,5 @@
+// The hop back to the main loop that every resumption of a coroutine goes through (rule 1).
+
 #include "platform/async/MainThread.h"
 
 #include "platform/async/AsyncLog.h"

@@ -3,6 +3,9 @@
 // What a finished task left behind: its value or its exception. race and spawn keep a task's
 // end in one of these until someone takes it, so that void and non-void tasks share one path.
 
+#include "platform/async/Task.h"
+
+#include <coroutine>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -41,5 +44,38 @@ private:
     std::optional<Value> m_value;
     std::exception_ptr m_error;
 };
+
+// Awaits task and turns its end into an Outcome, so that the caller can look at how it ended
+// without a try block around a co_await (and without any co_await inside a catch, rule 8).
+template <typename T> Task<Outcome<T>> settle(Task<T> task) {
+    Outcome<T> outcome;
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await task;
+            outcome.setValue(true);
+        } else {
+            outcome.setValue(co_await task);
+        }
+    } catch (...) {
+        outcome.setError(std::current_exception());
+    }
+    co_return outcome;
+}
+
+// A task that has already failed with error.
+template <typename T> Task<T> failedTask(std::exception_ptr error) {
+    co_await std::suspend_never{}; // only to make this a coroutine, so the error lands in the task
+    std::rethrow_exception(error);
+}
+
+// Calls a callable that returns a Task<T>; one that throws instead of returning a task still
+// yields a task (that fails), so callers have one path for every failure.
+template <typename T, typename F, typename... Args> Task<T> invokeTask(F& callable, Args&&... args) noexcept {
+    try {
+        return callable(std::forward<Args>(args)...);
+    } catch (...) {
+        return failedTask<T>(std::current_exception());
+    }
+}
 
 } // namespace async::detail

@@ -32,20 +32,7 @@ template <typename T> struct SyncState {
 };
 
 template <typename T> Task<void> watchSync(Task<T> task, std::shared_ptr<SyncState<T>> state) {
-    std::exception_ptr error;
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            state->outcome.setValue(true);
-        } else {
-            state->outcome.setValue(co_await task);
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (error) {
-        state->outcome.setError(error);
-    }
+    state->outcome = co_await settle(std::move(task));
     state->done = true;
     if (state->loop) {
         state->loop->quit();

@@ -1,3 +1,5 @@
+// The executor thread and its queue; jobs never see coroutines, only plain calls.
+
 #include "platform/async/SerialExecutor.h"
 
 #include "platform/async/AsyncLog.h"

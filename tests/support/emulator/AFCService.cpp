@@ -159,11 +159,6 @@ uint64_t nanoseconds(const statx_timestamp& t) {
     return static_cast<uint64_t>(t.tv_sec) * 1000000000ull + t.tv_nsec;
 }
 
-// A hostile name is virtual: its full path is the folder's path, a slash and the name as they stand.
-std::string joinRaw(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
 } // namespace
 
 AFCService::AFCService(VirtualDevice& device, const std::filesystem::path& root, RequestLog& log,
@@ -314,21 +309,15 @@ bool AFCService::fileInfo(const Packet& packet) {
     log("GET_FILE_INFO", raw);
 
     // Hostile names cannot exist on a real file system; their facts are made up.
-    size_t slash = raw.rfind('/');
-    if (slash != std::string::npos) {
-        std::string folder = slash == 0 ? "/" : raw.substr(0, slash);
-        for (const auto& name : m_device.faults().hostileEntries(folder)) {
-            if (joinRaw(folder, name) == raw) {
-                std::string info;
-                appendPair(info, "st_size", "0");
-                appendPair(info, "st_blocks", "0");
-                appendPair(info, "st_nlink", "1");
-                appendPair(info, "st_ifmt", "S_IFREG");
-                appendPair(info, "st_mtime", "0");
-                appendPair(info, "st_birthtime", "0");
-                return sendData(packet.number, info);
-            }
-        }
+    if (m_device.faults().isHostilePath(raw)) {
+        std::string info;
+        appendPair(info, "st_size", "0");
+        appendPair(info, "st_blocks", "0");
+        appendPair(info, "st_nlink", "1");
+        appendPair(info, "st_ifmt", "S_IFREG");
+        appendPair(info, "st_mtime", "0");
+        appendPair(info, "st_birthtime", "0");
+        return sendData(packet.number, info);
     }
 
     std::string leaf;

@@ -247,6 +247,17 @@ std::vector<std::string> Faults::hostileEntries(const std::string& folder) const
     return it == m_hostileEntries.end() ? std::vector<std::string>{} : it->second;
 }
 
+bool Faults::isHostilePath(const std::string& path) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [folder, names] : m_hostileEntries) {
+        for (const auto& name : names) {
+            if ((folder == "/" ? "/" + name : folder + "/" + name) == path)
+                return true;
+        }
+    }
+    return false;
+}
+
 void Faults::throttle(uint64_t bytesPerSecond) {
     std::lock_guard lock(m_mutex);
     m_throttle = bytesPerSecond;

@@ -87,6 +87,8 @@ public:
     // Names that READ_DIR of this folder adds to what the disk holds, such as "../x" or "a/b".
     void addHostileEntries(std::string folder, std::vector<std::string> names);
     std::vector<std::string> hostileEntries(const std::string& folder) const;
+    // Whether the path is a hostile entry joined onto its folder with one slash, as a client joins it.
+    bool isHostilePath(const std::string& path) const;
     // Limits AFC file traffic to this rate; 0 turns the limit off.
     void throttle(uint64_t bytesPerSecond);
     // Waits as long as moving n more bytes takes at the throttled rate; false when unplugged.

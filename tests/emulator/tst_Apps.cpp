@@ -1,0 +1,227 @@
+// house_arrest and installation_proxy through libimobiledevice.
+#include "DeviceClient.h"
+#include "DeviceTestCase.h"
+
+#include <libimobiledevice/installation_proxy.h>
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+const QString kUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+
+struct BrowseResult {
+    instproxy_error_t error = INSTPROXY_E_UNKNOWN_ERROR;
+    QStringList lines; // one "id|name|sharing|inPlace" per app, "-" for a missing attribute
+};
+
+QString boolText(plist_t app, const char* key) {
+    plist_t item = plist_dict_get_item(app, key);
+    if (!item)
+        return QStringLiteral("-");
+    uint8_t value = 0;
+    plist_get_bool_val(item, &value);
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString stringText(plist_t app, const char* key) {
+    plist_t item = plist_dict_get_item(app, key);
+    if (!item)
+        return QStringLiteral("-");
+    char* text = nullptr;
+    plist_get_string_val(item, &text);
+    QString value = QString::fromUtf8(text);
+    free(text);
+    return value;
+}
+
+// Browses as the application does: user apps, four attributes.
+BrowseResult browse(const QString& udid) {
+    BrowseResult out;
+    idevice_t device = nullptr;
+    if (idevice_new(&device, udid.toUtf8().constData()) != IDEVICE_E_SUCCESS)
+        return out;
+    instproxy_client_t client = nullptr;
+    if (instproxy_client_start_service(device, &client, "Orvanta") == INSTPROXY_E_SUCCESS) {
+        plist_t options = instproxy_client_options_new();
+        instproxy_client_options_add(options, "ApplicationType", "User", nullptr);
+        instproxy_client_options_set_return_attributes(options, "CFBundleIdentifier", "CFBundleDisplayName",
+                                                       "UIFileSharingEnabled",
+                                                       "LSSupportsOpeningDocumentsInPlace", nullptr);
+        plist_t result = nullptr;
+        out.error = instproxy_browse(client, options, &result);
+        for (uint32_t i = 0; result && i < plist_array_get_size(result); ++i) {
+            plist_t app = plist_array_get_item(result, i);
+            out.lines << QStringList{stringText(app, "CFBundleIdentifier"),
+                                     stringText(app, "CFBundleDisplayName"),
+                                     boolText(app, "UIFileSharingEnabled"),
+                                     boolText(app, "LSSupportsOpeningDocumentsInPlace")}
+                             .join(QLatin1Char('|'));
+            if (plist_dict_get_item(app, "ApplicationType"))
+                out.lines << QStringLiteral("unrequested attribute");
+        }
+        plist_free(result);
+        instproxy_client_options_free(options);
+        instproxy_client_free(client);
+    }
+    idevice_free(device);
+    return out;
+}
+} // namespace
+
+class TestApps : public DeviceTestCase {
+    Q_OBJECT
+private slots:
+    void vendServesTheContainerOrItsDocuments_data();
+    void vendServesTheContainerOrItsDocuments();
+    void vendErrors_data();
+    void vendErrors();
+    void containerIsAJailToo();
+    void browseListsAppsInPages_data();
+    void browseListsAppsInPages();
+    void browseError();
+    void lockedDeviceRefusesFileServices();
+
+private:
+    fakemux::DeviceDescription deviceWithApps() {
+        auto description = describeDevice(kUdid);
+        fakemux::AppDescription notes{"com.example.notes", "Notes", true, false,
+                                      scratchPath("notes").toStdString()};
+        fakemux::AppDescription reader{"com.example.reader", std::nullopt, false, true,
+                                       scratchPath("reader").toStdString()};
+        fakemux::AppDescription game{"com.example.game", "Game", std::nullopt, std::nullopt,
+                                     scratchPath("game").toStdString()};
+        description.apps = {notes, reader, game};
+        QDir(scratchPath("notes")).mkpath(QStringLiteral("Documents"));
+        QFile note(scratchPath("notes") + QStringLiteral("/Documents/todo.txt"));
+        if (note.open(QIODevice::WriteOnly))
+            note.write("milk");
+        QDir(scratchPath("notes")).mkpath(QStringLiteral("Library"));
+        return description;
+    }
+};
+
+void TestApps::vendServesTheContainerOrItsDocuments_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("todoPath");
+    QTest::addColumn<QString>("rootEntry");
+    QTest::newRow("container") << "VendContainer"
+                               << "/Documents/todo.txt"
+                               << "Library";
+    QTest::newRow("documents") << "VendDocuments"
+                               << "/todo.txt"
+                               << "todo.txt";
+}
+
+void TestApps::vendServesTheContainerOrItsDocuments() {
+    QFETCH(QString, command);
+    QFETCH(QString, todoPath);
+    QFETCH(QString, rootEntry);
+    addDevice(deviceWithApps());
+    DeviceClient client;
+    QCOMPARE(client.openApp(kUdid, QStringLiteral("com.example.notes"), command), 0);
+    QStringList names;
+    QCOMPARE(client.listDirectory(QStringLiteral("/"), names), AFC_E_SUCCESS);
+    QVERIFY(names.contains(rootEntry));
+    QByteArray data;
+    QCOMPARE(client.readFile(todoPath, data), AFC_E_SUCCESS);
+    QCOMPARE(data, QByteArray("milk"));
+    QCOMPARE(client.writeFile(QStringLiteral("/new.txt"), "eggs"), AFC_E_SUCCESS);
+    QCOMPARE(emulator().log().count("house_arrest", "FILE_WRITE"), size_t(1));
+}
+
+void TestApps::vendErrors_data() {
+    QTest::addColumn<QString>("bundleId");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("faultCommand"); // the command made to fail, or empty
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("unknown app") << "com.example.none"
+                                 << "VendContainer"
+                                 << ""
+                                 << "ApplicationLookupFailed";
+    QTest::newRow("container refused") << "com.example.game"
+                                       << "VendContainer"
+                                       << "VendContainer"
+                                       << "InstallationLookupFailed";
+    QTest::newRow("documents refused") << "com.example.game"
+                                       << "VendDocuments"
+                                       << "VendDocuments"
+                                       << "InstallationLookupFailed";
+    QTest::newRow("other command unaffected") << "com.example.game"
+                                              << "VendDocuments"
+                                              << "VendContainer"
+                                              << "";
+}
+
+void TestApps::vendErrors() {
+    QFETCH(QString, bundleId);
+    QFETCH(QString, command);
+    QFETCH(QString, faultCommand);
+    QFETCH(QString, expected);
+    auto& device = addDevice(deviceWithApps());
+    if (!faultCommand.isEmpty())
+        device.faults().setVendError(bundleId.toStdString(), faultCommand.toStdString(),
+                                     "InstallationLookupFailed");
+    DeviceClient client;
+    QString error;
+    int result = client.openApp(kUdid, bundleId, command, &error);
+    QCOMPARE(error, expected);
+    QCOMPARE(result == 0, expected.isEmpty());
+}
+
+void TestApps::containerIsAJailToo() {
+    addDevice(deviceWithApps());
+    QFile secret(scratchPath() + QStringLiteral("/secret.txt"));
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("secret");
+    secret.close();
+    DeviceClient client;
+    QCOMPARE(client.openApp(kUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")), 0);
+    QByteArray data;
+    QCOMPARE(client.readFile(QStringLiteral("/../../secret.txt"), data), AFC_E_OBJECT_NOT_FOUND);
+    QCOMPARE(afc_remove_path(client.afc(), "/../../secret.txt"), AFC_E_OBJECT_NOT_FOUND);
+    QVERIFY(secret.exists());
+}
+
+void TestApps::browseListsAppsInPages_data() {
+    QTest::addColumn<int>("pageSize");
+    QTest::newRow("one page") << 0;
+    QTest::newRow("one app a page") << 1;
+    QTest::newRow("two apps a page") << 2;
+}
+
+void TestApps::browseListsAppsInPages() {
+    QFETCH(int, pageSize);
+    auto& device = addDevice(deviceWithApps());
+    device.faults().setBrowsePageSize(size_t(pageSize));
+    BrowseResult result = browse(kUdid);
+    QCOMPARE(result.error, INSTPROXY_E_SUCCESS);
+    QCOMPARE(result.lines, (QStringList{QStringLiteral("com.example.notes|Notes|true|false"),
+                                        QStringLiteral("com.example.reader|-|false|true"),
+                                        QStringLiteral("com.example.game|Game|-|-")}));
+}
+
+void TestApps::browseError() {
+    auto& device = addDevice(deviceWithApps());
+    device.faults().setBrowseError("InternalError", "Browse failed on purpose");
+    BrowseResult result = browse(kUdid);
+    QVERIFY(result.error != INSTPROXY_E_SUCCESS);
+    QVERIFY(result.lines.isEmpty());
+}
+
+void TestApps::lockedDeviceRefusesFileServices() {
+    auto& device = addDevice(deviceWithApps());
+    device.faults().setLocked(true);
+    DeviceClient media;
+    QCOMPARE(media.openMedia(kUdid), int(LOCKDOWN_E_PASSWORD_PROTECTED));
+    QCOMPARE(media.failedCall(), QStringLiteral("lockdownd_start_service"));
+    DeviceClient app;
+    QVERIFY(app.openApp(kUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")) != 0);
+    QCOMPARE(app.failedCall(), QStringLiteral("house_arrest_client_start_service"));
+    device.faults().setLocked(false);
+    DeviceClient unlocked;
+    QCOMPARE(unlocked.openMedia(kUdid), 0);
+}
+
+ORVANTA_DEVICE_TEST_MAIN(TestApps)
+#include "tst_Apps.moc"

@@ -1,0 +1,82 @@
+// The manual clock is what makes time-driven code testable without sleeping, so its own
+// behaviour must be exact: wake order, the time seen by a woken sleeper, periodic loops,
+// cancellation.
+
+#include "platform/async/Cancellation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+using namespace async;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Wake {
+    int id;
+    ContinuousClock::Instant at;
+    bool operator==(const Wake&) const = default;
+};
+
+Task<void> sleepAndRecord(ManualClock* clock, ContinuousClock::Duration duration, int id,
+                          std::shared_ptr<std::vector<Wake>> log) {
+    co_await clock->sleep(duration, {});
+    log->push_back({id, clock->now()});
+}
+
+// A scan loop in miniature: work, then pause, until stopped.
+Task<int> everyTwoSeconds(ManualClock* clock, std::shared_ptr<int> runs, std::stop_token token) {
+    for (;;) {
+        ++*runs;
+        co_await clock->sleep(2s, token);
+    }
+}
+
+} // namespace
+
+class TestManualClock : public QObject {
+    Q_OBJECT
+
+private slots:
+    void wakesSleepersInDeadlineOrder() {
+        ManualClock clock;
+        auto log = std::make_shared<std::vector<Wake>>();
+        auto c = sleepAndRecord(&clock, 3s, 3, log);
+        auto a = sleepAndRecord(&clock, 1s, 1, log);
+        auto b1 = sleepAndRecord(&clock, 2s, 21, log);
+        auto b2 = sleepAndRecord(&clock, 2s, 22, log); // same deadline: in the order they slept
+        auto late = sleepAndRecord(&clock, 10s, 10, log);
+
+        clock.advance(1500ms);
+        clock.advance(1500ms);
+        const std::vector<Wake> expected{{1, 1s}, {21, 2s}, {22, 2s}, {3, 3s}};
+        QCOMPARE(*log, expected);
+        QCOMPARE(clock.now(), ContinuousClock::Instant(3s));
+        QCOMPARE(clock.sleeperCount(), 1);
+        QVERIFY(!late.isReady());
+        clock.advance(7s);
+        QVERIFY(late.isReady());
+    }
+
+    void periodicLoopIsSteppedWithinOneAdvance() {
+        ManualClock clock;
+        auto runs = std::make_shared<int>(0);
+        std::stop_source stop;
+        auto loop = everyTwoSeconds(&clock, runs, stop.get_token());
+        QCOMPARE(*runs, 1);
+        clock.advance(1s);
+        QCOMPARE(*runs, 1);
+        clock.advance(9s); // at 2, 4, 6, 8 and 10 seconds
+        QCOMPARE(*runs, 6);
+        stop.request_stop();
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(loop)));
+        QCOMPARE(clock.sleeperCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestManualClock)
+#include "tst_ManualClock.moc"

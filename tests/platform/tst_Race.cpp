@@ -1,0 +1,157 @@
+// race: the first task to end decides; the other is cancelled and has ended before race returns.
+// Time comes from a ManualClock, so who wins is decided by the test, not by the machine.
+
+#include "platform/async/Cancellation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/Race.h"
+#include "platform/async/RunSync.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <stdexcept>
+
+using namespace async;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Stalled : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Racer {
+    bool cancelled = false;
+    bool ended = false;
+};
+
+// Sleeps, then yields value or throws. When cancelled it takes one more second of clean-up
+// before it ends, so that race has to wait for it.
+Task<int> racer(ManualClock* clock, ContinuousClock::Duration delay, int value, bool throws,
+                std::shared_ptr<Racer> record, std::stop_token token) {
+    std::exception_ptr error;
+    try {
+        co_await clock->sleep(delay, token);
+    } catch (const CancelledError&) {
+        record->cancelled = true;
+        error = std::current_exception();
+    }
+    if (error) {
+        co_await clock->sleep(1s, {});
+        record->ended = true;
+        std::rethrow_exception(error);
+    }
+    record->ended = true;
+    if (throws) {
+        throw Stalled("stalled");
+    }
+    co_return value;
+}
+
+void drainPostedEvents() {
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
+} // namespace
+
+class TestRace : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstToEndWinsAndLoserIsAwaited_data() {
+        QTest::addColumn<int>("delayA");
+        QTest::addColumn<int>("delayB");
+        QTest::addColumn<bool>("aThrows");
+        QTest::addColumn<int>("expected"); // -1: Stalled
+        QTest::newRow("a wins") << 1 << 5 << false << 1;
+        QTest::newRow("b wins") << 5 << 1 << false << 2;
+        QTest::newRow("winner throws") << 1 << 5 << true << -1;
+    }
+
+    void firstToEndWinsAndLoserIsAwaited() {
+        QFETCH(int, delayA);
+        QFETCH(int, delayB);
+        QFETCH(bool, aThrows);
+        QFETCH(int, expected);
+        ManualClock clock;
+        auto a = std::make_shared<Racer>();
+        auto b = std::make_shared<Racer>();
+        auto runA = [&clock, a, delayA, aThrows](std::stop_token token) {
+            return racer(&clock, std::chrono::seconds(delayA), 1, aThrows, a, token);
+        };
+        auto runB = [&clock, b, delayB](std::stop_token token) {
+            return racer(&clock, std::chrono::seconds(delayB), 2, false, b, token);
+        };
+        auto race = async::race(runA, runB);
+
+        clock.advance(1s); // the winner ends
+        drainPostedEvents();
+        const auto& loser = expected == 2 ? a : b;
+        QVERIFY(loser->cancelled);
+        QVERIFY(!loser->ended);
+        QVERIFY(!race.isReady()); // still waiting for the loser's clean-up
+
+        clock.advance(1s);
+        QVERIFY(loser->ended);
+        if (expected < 0) {
+            QVERIFY_THROWS_EXCEPTION(Stalled, runSync(std::move(race)));
+        } else {
+            QCOMPARE(runSync(std::move(race)), expected);
+        }
+    }
+
+    void stoppingTheRaceCancelsBoth() {
+        ManualClock clock;
+        auto a = std::make_shared<Racer>();
+        auto b = std::make_shared<Racer>();
+        auto runA = [&clock, a](std::stop_token token) {
+            return racer(&clock, 5s, 1, false, a, token);
+        };
+        auto runB = [&clock, b](std::stop_token token) {
+            return racer(&clock, 5s, 2, false, b, token);
+        };
+        std::stop_source stop;
+        auto race = async::race(runA, runB, stop.get_token());
+        stop.request_stop();
+        drainPostedEvents();
+        clock.advance(1s);
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(race)));
+        QVERIFY(a->cancelled && a->ended && b->cancelled && b->ended);
+    }
+
+    void racerThatThrowsInsteadOfReturningATaskLoses() {
+        // The throwing racer ends first; the other, already running, is cancelled and awaited.
+        ManualClock clock;
+        auto a = std::make_shared<Racer>();
+        auto runA = [&clock, a](std::stop_token token) {
+            return racer(&clock, 5s, 1, false, a, token);
+        };
+        auto broken = [](std::stop_token) -> Task<int> {
+            throw Stalled("no task");
+        };
+        auto race = async::race(runA, broken);
+        drainPostedEvents();
+        clock.advance(1s);
+        QVERIFY_THROWS_EXCEPTION(Stalled, runSync(std::move(race)));
+        QVERIFY(a->cancelled && a->ended);
+    }
+
+    void racerThatEndsAtOnceStartsTheOtherCancelled() {
+        auto started = std::make_shared<std::stop_token>();
+        auto instant = [](std::stop_token) -> Task<int> {
+            co_return 7;
+        };
+        auto other = [started](std::stop_token token) -> Task<int> {
+            *started = token;
+            throwIfCancelled(token);
+            co_return 8;
+        };
+        QCOMPARE(runSync(async::race(instant, other)), 7);
+        QVERIFY(started->stop_requested());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRace)
+#include "tst_Race.moc"

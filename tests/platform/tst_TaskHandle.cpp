@@ -1,0 +1,97 @@
+// spawn and TaskHandle: a spawned task runs to its end without being awaited, can be cancelled
+// and awaited later, keeps its callable alive, and does not fail silently.
+
+#include "platform/async/Cancellation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <stdexcept>
+
+using namespace async;
+using namespace std::chrono_literals;
+
+class TestTaskHandle : public QObject {
+    Q_OBJECT
+
+private slots:
+    void capturedStateOutlivesTheCallersScope() {
+        ManualClock clock;
+        TaskHandle<QString> handle;
+        {
+            // The closure is a temporary of this scope; the task uses its capture after a
+            // suspension, long after the scope is gone.
+            QString name = QStringLiteral("DCIM");
+            handle = spawn([name, &clock](std::stop_token token) -> Task<QString> {
+                co_await clock.sleep(1s, token);
+                co_return name + QStringLiteral("/100APPLE");
+            });
+        }
+        QVERIFY(!handle.isFinished());
+        clock.advance(1s);
+        QVERIFY(handle.isFinished());
+        QCOMPARE(runSync(handle.result()), QStringLiteral("DCIM/100APPLE"));
+        QCOMPARE(runSync(handle.result()), QStringLiteral("DCIM/100APPLE")); // awaited twice
+    }
+
+    void cancelEndsTheTaskWithCancelledError() {
+        ManualClock clock;
+        auto handle =
+            spawn([&clock](std::stop_token token) -> Task<void> { co_await clock.sleep(1h, token); });
+        auto waiter = handle.result();
+        handle.cancel();
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(waiter)));
+        QVERIFY(handle.isFinished());
+        QVERIFY(handle.isCancelled());
+    }
+
+    void unawaitedFailureIsLogged_data() {
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("failure") << false;
+        QTest::newRow("cancellation") << true;
+    }
+
+    void unawaitedFailureIsLogged() {
+        QFETCH(bool, cancelled);
+        ManualClock clock;
+        const QRegularExpression message("spawned task failed and nobody awaited it: device gone");
+        if (cancelled) {
+            QTest::failOnWarning(QRegularExpression("spawned task failed"));
+        } else {
+            QTest::ignoreMessage(QtWarningMsg, message);
+        }
+        {
+            auto handle = spawn([&clock, cancelled](std::stop_token) -> Task<int> {
+                co_await clock.sleep(1s, {});
+                if (cancelled) {
+                    throw CancelledError{};
+                }
+                throw std::runtime_error("device gone");
+            });
+        }
+        clock.advance(1s); // the task fails with nobody holding its handle
+    }
+
+    void callableThatThrowsInsteadOfReturningATaskFailsTheTask() {
+        auto handle = spawn([](std::stop_token) -> Task<int> { throw std::invalid_argument("bad udid"); });
+        QVERIFY(handle.isFinished());
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, runSync(handle.result()));
+    }
+
+    void awaitedFailureIsNotLogged() {
+        ManualClock clock;
+        QTest::failOnWarning(QRegularExpression("spawned task failed"));
+        auto handle = spawn([&clock](std::stop_token) -> Task<int> {
+            co_await clock.sleep(1s, {});
+            throw std::runtime_error("device gone");
+        });
+        clock.advance(1s);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, runSync(handle.result()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTaskHandle)
+#include "tst_TaskHandle.moc"
