@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/async/Task.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <stop_token>
+
+class ProcessRunner;
+
+// Typed device queries over the three libimobiledevice tools: which devices are attached
+// (`idevice_id`), what a device reports about itself (`ideviceinfo`) and the name its owner gave
+// it (`idevicename`). Finding, starting and timing out the tools is the runner's job; this class
+// only chooses the arguments and parses what the tools print.
+//
+// Failures of the runner (executableNotFound, timeout, a launch error, cancellation) reach the
+// caller unchanged and unlogged. Of its own errors only BridgeError::deviceNotFound is raised.
+// Each query keeps the runner alive until its tool has ended, so the bridge may go first.
+class IMobileDeviceBridge {
+public:
+    static constexpr double queryTimeout = 30.0;
+
+    explicit IMobileDeviceBridge(std::shared_ptr<ProcessRunner> runner);
+
+    const std::shared_ptr<ProcessRunner>& runner() const { return m_runner; }
+
+    // The UDIDs `idevice_id -l` prints, in its order; empty (and logged) when the tool fails.
+    async::Task<QStringList> listDeviceUDIDs(std::stop_token token = {});
+    // The "Key: value" lines of `ideviceinfo -u udid`. Fails with deviceNotFound when the tool
+    // fails.
+    async::Task<QMap<QString, QString>> deviceInfo(QString udid, std::stop_token token = {});
+    // The name `idevicename -u udid` prints, trimmed; "Unknown Device" (logged) when the tool fails.
+    async::Task<QString> deviceName(QString udid, std::stop_token token = {});
+
+private:
+    std::shared_ptr<ProcessRunner> m_runner;
+};

@@ -1,0 +1,264 @@
+// ProcessRunner: where a tool is taken from, what its child sees, and how its end reaches the
+// caller: output as text, a failing exit as a result, a time-out as an error with the child gone.
+
+#include "LogCapture.h"
+#include "device/ProcessRunner.h"
+#include "device/ProcessRunnerError.h"
+#include "platform/async/RunProcess.h"
+#include "platform/async/RunSync.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <optional>
+
+namespace {
+
+const QString kBridge = QStringLiteral("io.halvorn.orvanta.bridge");
+
+// Writes a file into folder (made on demand): a shell script unless the content brings its own
+// first line; executable unless asked otherwise.
+QString writeScript(const QString& folder, const QString& name, const QString& body, bool executable = true) {
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return QString();
+    }
+    file.write(body.startsWith(QLatin1String("#!")) ? body.toUtf8() : "#!/bin/sh\n" + body.toUtf8() + "\n");
+    file.setPermissions(executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
+    return path;
+}
+
+// Puts a folder in front of PATH while it lives. Only while no other thread reads the
+// environment: the runner's executor is idle between runs.
+struct PathPrefix {
+    explicit PathPrefix(const QString& folder) : saved(qgetenv("PATH")) {
+        qputenv("PATH", QFile::encodeName(folder) + ':' + saved);
+    }
+    ~PathPrefix() { qputenv("PATH", saved); }
+    QByteArray saved;
+};
+
+template <typename T> std::optional<ProcessRunnerError> runnerErrorOf(async::Task<T> task) {
+    try {
+        async::runSync(std::move(task));
+    } catch (const ProcessRunnerError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+class TestProcessRunner : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void resolvesInLookupOrder_data();
+    void resolvesInLookupOrder();
+    void whichFindsToolsOnThePath();
+    void missingToolFailsWithExecutableNotFound();
+
+    void exitStatusAndOutputComeBackAsAResult_data();
+    void exitStatusAndOutputComeBackAsAResult();
+    void childSeesThePrefixedPath();
+    void childEnvironmentPrefixesPath();
+    void launchFailurePassesThrough();
+    void timeoutKillsTheChildAndFails();
+
+private:
+    QString helpers() const { return m_scratch->filePath(QStringLiteral("helpers")); }
+    QString development(int index) const { return m_scratch->filePath(QStringLiteral("dev%1/").arg(index)); }
+    ProcessRunner makeRunner() const {
+        return ProcessRunner(URL::fileURL(helpers(), true), {development(1), development(2)});
+    }
+
+    std::unique_ptr<QTemporaryDir> m_scratch;
+};
+
+void TestProcessRunner::init() {
+    m_scratch = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_scratch->isValid());
+    QDir().mkpath(helpers());
+}
+
+void TestProcessRunner::resolvesInLookupOrder_data() {
+    QTest::addColumn<QStringList>("executableIn");
+    QTest::addColumn<QStringList>("plainFileIn");
+    QTest::addColumn<QString>("expectedFolder");
+
+    QTest::newRow("helpers folder before the development folders")
+        << QStringList{QStringLiteral("helpers"), QStringLiteral("dev1")} << QStringList() << "helpers";
+    QTest::newRow("development folders in their order")
+        << QStringList{QStringLiteral("dev1"), QStringLiteral("dev2")} << QStringList() << "dev1";
+    QTest::newRow("a file that is not executable is passed over")
+        << QStringList{QStringLiteral("dev2")}
+        << QStringList{QStringLiteral("helpers"), QStringLiteral("dev1")} << "dev2";
+}
+
+void TestProcessRunner::resolvesInLookupOrder() {
+    QFETCH(QStringList, executableIn);
+    QFETCH(QStringList, plainFileIn);
+    QFETCH(QString, expectedFolder);
+
+    // A name no system folder and no PATH entry has, so that only the folders above count.
+    const QString name = QStringLiteral("orvanta-probe-tool");
+    auto folderOf = [&](const QString& key) {
+        return key == QLatin1String("helpers") ? helpers() : development(key.mid(3).toInt());
+    };
+    for (const QString& key : executableIn) {
+        QVERIFY(!writeScript(folderOf(key), name, QStringLiteral("exit 0")).isEmpty());
+    }
+    for (const QString& key : plainFileIn) {
+        QVERIFY(!writeScript(folderOf(key), name, QStringLiteral("exit 0"), false).isEmpty());
+    }
+
+    ProcessRunner runner = makeRunner();
+    LogCapture logs;
+    const std::optional<URL> url = async::runSync(runner.resolveExecutable(name));
+    QVERIFY(url.has_value());
+    const QString expectedPath = QDir(folderOf(expectedFolder)).filePath(name);
+    QCOMPARE(QDir::cleanPath(url->toLocalFile()), QDir::cleanPath(expectedPath));
+
+    const QStringList resolvedLogs = logs.messages(kBridge).filter(QStringLiteral("Resolved"));
+    if (expectedFolder == QLatin1String("helpers")) {
+        QVERIFY2(resolvedLogs.isEmpty(), qPrintable(resolvedLogs.join(QLatin1Char('\n'))));
+    } else {
+        QCOMPARE(resolvedLogs, QStringList{QStringLiteral("Resolved %1 from development path: %2")
+                                               .arg(name, folderOf(expectedFolder) + name)});
+    }
+}
+
+void TestProcessRunner::whichFindsToolsOnThePath() {
+    const QString onPath = m_scratch->filePath(QStringLiteral("onpath"));
+    const QString name = QStringLiteral("orvanta-path-tool");
+    QVERIFY(!writeScript(onPath, name, QStringLiteral("echo found")).isEmpty());
+
+    const PathPrefix path(onPath);
+    ProcessRunner runner = makeRunner();
+    const std::optional<URL> url = async::runSync(runner.findWithWhich(name));
+    const ProcessResult result = async::runSync(runner.run(name, {}, 30.0));
+    QVERIFY(url.has_value());
+    QCOMPARE(url->toLocalFile(), QDir(onPath).filePath(name));
+    QCOMPARE(result.standardOutput, QStringLiteral("found\n"));
+}
+
+void TestProcessRunner::missingToolFailsWithExecutableNotFound() {
+    const QString name = QStringLiteral("orvanta-no-such-tool");
+    ProcessRunner runner = makeRunner();
+    QVERIFY(!async::runSync(runner.resolveExecutable(name)).has_value());
+    QVERIFY(!async::runSync(runner.findWithWhich(name)).has_value());
+
+    LogCapture logs;
+    const std::optional<ProcessRunnerError> error = runnerErrorOf(runner.run(name, {}, 30.0));
+    QVERIFY(error.has_value());
+    QCOMPARE(error->errorCase(), ProcessRunnerError::Case::executableNotFound);
+    QCOMPARE(error->description(), QStringLiteral("Executable not found: orvanta-no-such-tool"));
+    // The device monitoring reports a missing tool; the runner stays quiet about it.
+    QCOMPARE(logs.messages(kBridge), QStringList());
+}
+
+void TestProcessRunner::exitStatusAndOutputComeBackAsAResult_data() {
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("failureLog");
+
+    QTest::newRow("success, both streams apart")
+        << "echo \"$@\"; printf 'note' >&2" << QStringList{QStringLiteral("-u"), QStringLiteral("ABC")} << 0
+        << "-u ABC\n"
+        << "note" << QString();
+    QTest::newRow("status 1 is a result, logged")
+        << "printf 'partial'; printf 'No device found.\\n' >&2; exit 1" << QStringList{QStringLiteral("-l")}
+        << 1 << "partial"
+        << "No device found.\n"
+        << QStringLiteral("Command failed (1): tool -l — No device found.\n");
+    QTest::newRow("no arguments: the command ends in its blank")
+        << "exit 255" << QStringList() << 255 << QString() << QString()
+        << QStringLiteral("Command failed (255): tool  — ");
+    QTest::newRow("output that is not UTF-8 is empty, the other stream still read")
+        << "printf 'ab\\377cd'; printf 'fine' >&2" << QStringList() << 0 << QString() << "fine" << QString();
+    QTest::newRow("a sequence cut off at the end is not UTF-8")
+        << "printf 'caf\\303' >&2" << QStringList() << 0 << QString() << QString() << QString();
+    QTest::newRow("killed by a signal never reads as success")
+        << "kill -9 $$" << QStringList() << int(SIGKILL) << QString() << QString()
+        << QStringLiteral("Command failed (9): tool  — ");
+}
+
+void TestProcessRunner::exitStatusAndOutputComeBackAsAResult() {
+    QFETCH(QString, body);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(QString, failureLog);
+
+    writeScript(helpers(), QStringLiteral("tool"), body);
+    ProcessRunner runner = makeRunner();
+    LogCapture logs;
+    const ProcessResult result = async::runSync(runner.run(QStringLiteral("tool"), arguments, 30.0));
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.standardOutput, out);
+    QCOMPARE(result.standardError, err);
+
+    const QStringList failures = logs.messages(kBridge).filter(QStringLiteral("Command failed"));
+    QCOMPARE(failures, failureLog.isNull() ? QStringList() : QStringList{failureLog});
+    QVERIFY(
+        logs.messages(kBridge).contains(QStringLiteral("Running: tool ") + arguments.join(QLatin1Char(' '))));
+}
+
+void TestProcessRunner::childSeesThePrefixedPath() {
+    writeScript(helpers(), QStringLiteral("tool"), QStringLiteral("printf '%s' \"$PATH\""));
+    ProcessRunner runner = makeRunner();
+    const ProcessResult result = async::runSync(runner.run(QStringLiteral("tool"), {}, 30.0));
+    QCOMPARE(result.standardOutput,
+             QStringLiteral("/opt/homebrew/bin:/usr/local/bin:") + QString::fromLocal8Bit(qgetenv("PATH")));
+}
+
+void TestProcessRunner::childEnvironmentPrefixesPath() {
+    QProcessEnvironment own;
+    own.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:/tmp/fmx-x/mux"));
+    const QProcessEnvironment child = ProcessRunner::childEnvironment(own);
+    QCOMPARE(child.value(QStringLiteral("PATH")),
+             QStringLiteral("/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin"));
+    // The tools must reach the same usbmuxd as the application.
+    QCOMPARE(child.value(QStringLiteral("USBMUXD_SOCKET_ADDRESS")), QStringLiteral("UNIX:/tmp/fmx-x/mux"));
+}
+
+void TestProcessRunner::launchFailurePassesThrough() {
+    // Executable, but its interpreter does not exist: the kernel refuses to start it.
+    QVERIFY(!writeScript(helpers(), QStringLiteral("broken"), QStringLiteral("#!/nonexistent/interpreter\n"))
+                 .isEmpty());
+    ProcessRunner runner = makeRunner();
+    LogCapture logs;
+    QVERIFY_THROWS_EXCEPTION(async::ProcessStartError,
+                             async::runSync(runner.run(QStringLiteral("broken"), {}, 30.0)));
+    QCOMPARE(logs.messages(kBridge).filter(QStringLiteral("Command")), QStringList());
+}
+
+void TestProcessRunner::timeoutKillsTheChildAndFails() {
+    // Killing and reaping the child is runProcess's; what matters here is what the caller sees.
+    writeScript(helpers(), QStringLiteral("sleeper"), QStringLiteral("exec sleep 300"));
+    ProcessRunner runner = makeRunner();
+    LogCapture logs;
+    const std::optional<ProcessRunnerError> error = runnerErrorOf(
+        runner.run(QStringLiteral("sleeper"), {QStringLiteral("-u"), QStringLiteral("X")}, 0.25));
+    QVERIFY(error.has_value());
+    QCOMPARE(error->errorCase(), ProcessRunnerError::Case::timeout);
+    QCOMPARE(error->description(), QStringLiteral("Command 'sleeper -u X' timed out"));
+    QVERIFY(
+        logs.messages(kBridge).contains(QStringLiteral("Command timed out after 0.250000s: sleeper -u X")));
+    // A child killed for its time-out is not also reported as a failed command.
+    QCOMPARE(logs.messages(kBridge).filter(QStringLiteral("Command failed")), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestProcessRunner)
+#include "tst_ProcessRunner.moc"
