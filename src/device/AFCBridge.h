@@ -75,8 +75,8 @@ public:
     // used only inside this bridge's jobs. Fails with notConnected(key).
     async::Task<afc_client_t> afcClient(QString udid, std::optional<QString> bundleID);
 
-    // As download, but each progress report is delivered on the main thread, possibly after the
-    // copy has returned.
+    // As download, but each progress report is posted to the main thread. They are posted ahead
+    // of the result, so all of them have been delivered when the awaiting coroutine resumes.
     async::Task<quint64> downloadFile(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                       AFCDownload::Progress progress, std::stop_token token = {});
     // The user apps that share their documents over USB, sorted by name, asked on a connection of

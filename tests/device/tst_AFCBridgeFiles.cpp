@@ -87,8 +87,6 @@ private slots:
     void fileInfoNamesThePath();
     void downloadReportsProgressPerMiB_data();
     void downloadReportsProgressPerMiB();
-    void downloadFileReportsOnTheMainThread();
-    void downloadOntoExistingFileKeepsItsPermissions();
     void cancelledDownloadRemovesPartialFile();
     void failedDownloadRemovesPartialFile_data();
     void failedDownloadRemovesPartialFile();
@@ -190,53 +188,39 @@ void tst_AFCBridgeFiles::fileInfoNamesThePath() {
 
 void tst_AFCBridgeFiles::downloadReportsProgressPerMiB_data() {
     QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("onMain"); // downloadFile rather than download
     QTest::addColumn<QList<quint64>>("marks");
-    QTest::newRow("empty") << qint64(0) << QList<quint64>{0};
-    QTest::newRow("exactly 1 MiB") << kMiB << QList<quint64>{quint64(kMiB), quint64(kMiB)};
-    QTest::newRow("2.5 MiB") << kMiB * 5 / 2
+    QTest::newRow("empty") << qint64(0) << false << QList<quint64>{0};
+    QTest::newRow("exactly 1 MiB") << kMiB << false << QList<quint64>{quint64(kMiB), quint64(kMiB)};
+    QTest::newRow("2.5 MiB") << kMiB * 5 / 2 << false
                              << QList<quint64>{quint64(kMiB), quint64(2 * kMiB), quint64(kMiB * 5 / 2)};
+    // Reports are posted before the result, so they have all been delivered when it arrives.
+    QTest::newRow("1.5 MiB, reports on the main thread")
+        << kMiB * 3 / 2 << true << QList<quint64>{quint64(kMiB), quint64(kMiB * 3 / 2)};
 }
 
 void tst_AFCBridgeFiles::downloadReportsProgressPerMiB() {
     QFETCH(qint64, size);
+    QFETCH(bool, onMain);
     QFETCH(QList<quint64>, marks);
     const QByteArray bytes = pattern(size);
     writeFile(onDevice(QStringLiteral("DCIM/clip.mov")), bytes);
-    ProgressLog progress;
+    // An existing target is replaced, and keeps its permissions.
     const QString target = local(QStringLiteral("clip.mov"));
+    writeFile(target, pattern(size + 100));
+    QVERIFY(::chmod(QFile::encodeName(target).constData(), 0600) == 0);
+    ProgressLog progress;
 
-    const quint64 copied =
-        runSync(m_bridge->download(kUdid, QStringLiteral("/DCIM/clip.mov"), URL::fileURL(target),
-                                   std::nullopt, progress.downloadProgress()));
+    auto copy = onMain ? m_bridge->downloadFile(kUdid, QStringLiteral("/DCIM/clip.mov"), URL::fileURL(target),
+                                                std::nullopt, progress.downloadProgress())
+                       : m_bridge->download(kUdid, QStringLiteral("/DCIM/clip.mov"), URL::fileURL(target),
+                                            std::nullopt, progress.downloadProgress());
+    const quint64 copied = runSync(std::move(copy));
 
     QCOMPARE(copied, quint64(size));
     QCOMPARE(progress.marks, marks);
-    QVERIFY(!progress.allOnMain);
-    QVERIFY(QFileInfo::exists(target));
+    QCOMPARE(progress.allOnMain, onMain);
     QVERIFY(contents(target) == bytes);
-}
-
-void tst_AFCBridgeFiles::downloadFileReportsOnTheMainThread() {
-    writeFile(onDevice(QStringLiteral("DCIM/clip.mov")), pattern(kMiB * 3 / 2));
-    ProgressLog progress;
-    const QString target = local(QStringLiteral("clip.mov"));
-
-    runSync(m_bridge->downloadFile(kUdid, QStringLiteral("/DCIM/clip.mov"), URL::fileURL(target),
-                                   std::nullopt, progress.downloadProgress()));
-    // Reports are posted before the result, so they have all been delivered by now.
-    QCOMPARE(progress.marks, (QList<quint64>{quint64(kMiB), quint64(kMiB * 3 / 2)}));
-    QVERIFY(progress.allOnMain);
-}
-
-void tst_AFCBridgeFiles::downloadOntoExistingFileKeepsItsPermissions() {
-    writeFile(onDevice(QStringLiteral("DCIM/a.txt")), "new");
-    const QString target = local(QStringLiteral("a.txt"));
-    writeFile(target, "old and longer content");
-    QVERIFY(::chmod(QFile::encodeName(target).constData(), 0600) == 0);
-
-    runSync(m_bridge->download(kUdid, QStringLiteral("/DCIM/a.txt"), URL::fileURL(target), std::nullopt, {}));
-
-    QCOMPARE(contents(target), QByteArray("new"));
     struct stat st {};
     QVERIFY(::stat(QFile::encodeName(target).constData(), &st) == 0);
     QCOMPARE(st.st_mode & 0777, mode_t(0600));
