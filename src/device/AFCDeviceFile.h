@@ -1,0 +1,33 @@
+#pragma once
+
+#include <libimobiledevice/afc.h>
+
+#include <QString>
+
+#include <cstdint>
+
+// One open file on the device, closed when it goes out of scope so that no failure path leaves a
+// handle open on the device. Blocking; executor only.
+class AFCDeviceFile {
+public:
+    // openCall names the call in the error text: "afc_file_open", or "afc_file_open(WR)" for a
+    // write. Throws AFCError fileOpenFailed(openCall + " error " + result + " for " + path).
+    AFCDeviceFile(afc_client_t afc, const QString& path, afc_file_mode_t mode, const char* openCall);
+    ~AFCDeviceFile() { close(); }
+    AFCDeviceFile(const AFCDeviceFile&) = delete;
+    AFCDeviceFile& operator=(const AFCDeviceFile&) = delete;
+
+    // Up to length bytes; 0 at the end of the file. Throws AFCError fileReadFailed.
+    uint32_t read(char* buffer, uint32_t length);
+    // Writes all of it, repeating for what a call left. Throws AFCError writeFailed. The library
+    // counts bytes sent rather than stored, so only its result code is trusted.
+    void writeAll(const char* data, uint32_t length);
+    void close();
+    // Forgets the handle without a request: for a file whose client has already been freed.
+    void abandon() { m_open = false; }
+
+private:
+    afc_client_t m_afc;
+    uint64_t m_handle = 0;
+    bool m_open = false;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <libimobiledevice/afc.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// Reads the start of a device file into memory (thumbnails, previews). Blocking; executor only.
+class AFCFileReader {
+public:
+    // At most maxBytes from the start of the file; the whole file when it is smaller. Throws
+    // AFCError fileOpenFailed or fileReadFailed.
+    static QByteArray readFile(afc_client_t afc, const QString& path, uint32_t maxBytes, uint32_t chunkBytes);
+
+    AFCFileReader() = delete;
+};

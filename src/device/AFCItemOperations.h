@@ -1,0 +1,21 @@
+#pragma once
+
+#include <libimobiledevice/afc.h>
+
+#include <QString>
+
+// Removing, renaming and creating items on the device. Blocking; executor only.
+class AFCItemOperations {
+public:
+    // A file, a link or an empty folder. Throws AFCError deleteFailed.
+    static void removeItem(afc_client_t afc, const QString& path);
+    // Also a move within the same area. Throws AFCError renameFailed.
+    static void renameItem(afc_client_t afc, const QString& from, const QString& to);
+    // Throws AFCError makeDirectoryFailed.
+    static void makeDirectory(afc_client_t afc, const QString& path);
+    // The folder and everything below it, children first. Links are removed, never followed;
+    // the first failure ends the removal, and what was removed before it stays removed.
+    static void removeRecursively(afc_client_t afc, const QString& path);
+
+    AFCItemOperations() = delete;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "device/AFCSession.h"
+
+#include <QHash>
+#include <QString>
+
+#include <optional>
+
+// The open sessions of one bridge, keyed by UDID (media area) or UDID + ":" + bundle identifier
+// (an app's container). Lives on the bridge's executor: every member is called from its jobs
+// only, so the table needs no lock.
+class AFCSessionTable {
+public:
+    AFCSessionTable() = default;
+    // Frees nothing: the owner calls closeAll() on the executor thread first.
+    ~AFCSessionTable() = default;
+    AFCSessionTable(const AFCSessionTable&) = delete;
+    AFCSessionTable& operator=(const AFCSessionTable&) = delete;
+
+    static QString key(const QString& udid, const std::optional<QString>& bundleID);
+
+    void connect(const QString& udid);
+    // Opens the container and lists its root once: an app that vends a container it cannot
+    // list does not share files, and its session is closed again (appNotFileAccessible).
+    void connectApp(const QString& udid, const QString& bundleID);
+    void disconnectAll(const QString& udid);
+    void closeAll();
+
+    // Throws AFCError notConnected(key) when there is no session.
+    afc_client_t client(const QString& udid, const std::optional<QString>& bundleID) const;
+    // Changes whenever the session under key is replaced, so that a holder of a file handle
+    // can tell that the client it was opened on is gone; nothing when there is no session.
+    std::optional<quint64> generation(const QString& key) const;
+
+private:
+    struct Entry {
+        AFCSession session;
+        quint64 generation = 0;
+    };
+
+    void store(const QString& key, AFCSession session);
+    void close(const QString& key);
+
+    QHash<QString, Entry> m_sessions;
+    quint64 m_nextGeneration = 1;
+};

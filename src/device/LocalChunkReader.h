@@ -1,0 +1,51 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// Reads a local file ahead on a thread of its own, so that an upload reads the next chunk from
+// disk while the last one goes to the device. Two buffers take turns: the consumer holds one
+// while the other is filled, so at most two chunks are held. The first failed read ends the
+// reading.
+class LocalChunkReader {
+public:
+    struct Chunk {
+        const char* data = nullptr;
+        size_t size = 0; // 0 at the end of the file
+    };
+
+    LocalChunkReader(int fd, size_t chunkBytes);
+    // Stops reading and joins the thread; the file descriptor stays open.
+    ~LocalChunkReader();
+    LocalChunkReader(const LocalChunkReader&) = delete;
+    LocalChunkReader& operator=(const LocalChunkReader&) = delete;
+
+    // The next chunk, in file order; its data stays valid until the next call. false when a read
+    // failed (see failure()).
+    bool next(Chunk& chunk);
+    // The errno of the failed read, 0 while none failed.
+    int failure() const;
+
+private:
+    enum class Slot { free, filled, held };
+
+    void run();
+
+    const int m_fd;
+    const size_t m_chunkBytes;
+    std::unique_ptr<char[]> m_buffers[2];
+    size_t m_sizes[2] = {0, 0};
+    Slot m_slots[2] = {Slot::free, Slot::free};
+    int m_fill = 0; // the buffer the thread fills next
+    int m_take = 0; // the buffer next() hands out next
+    int m_held = -1;
+    int m_error = 0;
+    bool m_stopping = false;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread m_thread;
+};

@@ -1,0 +1,223 @@
+#include "device/AFCBridge.h"
+#include "device/AFCError.h"
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "TaskFailure.h"
+
+#include <QDir>
+#include <QTest>
+
+using async::runSync;
+
+namespace {
+
+const QString kUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString kBundle = QStringLiteral("com.example.notes");
+const QString kBridge = QStringLiteral("io.halvorn.orvanta.bridge");
+
+size_t countRequests(const std::string& service, const std::string& request, const std::string& detail) {
+    size_t count = 0;
+    for (const auto& entry : DeviceTestCase::emulator().log().entries()) {
+        if (entry.service == service && entry.request == request && entry.detail == detail)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+class tst_AFCBridgeSessions : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void failedOpenLeavesNoSession_data();
+    void failedOpenLeavesNoSession();
+    void connectTwiceOpensOneConnection();
+    void appSession_data();
+    void appSession();
+    void disconnectAllClosesOnlyThatDevice();
+    void lookupWithoutSessionNamesTheKey_data();
+    void lookupWithoutSessionNamesTheKey();
+    void bridgesKeepTheirOwnSessions();
+
+private:
+    fakemux::DeviceDescription deviceWithApp();
+};
+
+fakemux::DeviceDescription tst_AFCBridgeSessions::deviceWithApp() {
+    fakemux::DeviceDescription description = describeDevice(kUdid);
+    const QString container = scratchPath(QStringLiteral("container"));
+    QDir(container).mkpath(QStringLiteral("Documents/Notes"));
+    description.apps.push_back({kBundle.toStdString(), "Notes", true, std::nullopt, container.toStdString()});
+    return description;
+}
+
+void tst_AFCBridgeSessions::failedOpenLeavesNoSession_data() {
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("udid");
+    QTest::addColumn<AFCError::Case>("errorCase");
+    QTest::addColumn<QString>("description");
+
+    QTest::newRow("locked") << true << kUdid << AFCError::Case::deviceLocked
+                            << QStringLiteral("iPhone is locked — unlock your device and try again");
+    QTest::newRow("unknown device") << false << QStringLiteral("00008110-00000000000000AA")
+                                    << AFCError::Case::connectionFailed
+                                    << QStringLiteral("AFC connection failed: idevice_new error -3");
+}
+
+void tst_AFCBridgeSessions::failedOpenLeavesNoSession() {
+    QFETCH(bool, locked);
+    QFETCH(QString, udid);
+    QFETCH(AFCError::Case, errorCase);
+    QFETCH(QString, description);
+    addDevice(describeDevice(kUdid)).faults().setLocked(locked);
+    AFCBridge bridge;
+
+    auto error = failureOf<AFCError>(bridge.connect(udid));
+    QVERIFY(error);
+    QCOMPARE(error->errorCase(), errorCase);
+    QCOMPARE(error->description(), description);
+
+    auto lookup = failureOf<AFCError>(bridge.afcClient(udid, std::nullopt));
+    QVERIFY(lookup);
+    QCOMPARE(lookup->errorCase(), AFCError::Case::notConnected);
+}
+
+void tst_AFCBridgeSessions::connectTwiceOpensOneConnection() {
+    addDevice(describeDevice(kUdid));
+    AFCBridge bridge;
+    LogCapture logs;
+
+    runSync(bridge.connect(kUdid));
+    runSync(bridge.connect(kUdid));
+
+    QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.afc"), size_t(1));
+    QCOMPARE(logs.messages(kBridge), QStringList({QStringLiteral("AFC connected for ") + kUdid,
+                                                  QStringLiteral("AFC already connected for ") + kUdid}));
+    QVERIFY(runSync(bridge.afcClient(kUdid, std::nullopt)) != nullptr);
+}
+
+void tst_AFCBridgeSessions::appSession_data() {
+    QTest::addColumn<QString>("refused"); // the Vend commands that answer an error
+    QTest::addColumn<bool>("hasDocuments");
+    QTest::addColumn<int>("serviceStarts");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("log");
+
+    QTest::newRow("container") << QString() << true << 1 << QString()
+                               << QStringLiteral(
+                                      "house_arrest VendContainer succeeded for com.example.notes");
+    QTest::newRow("documents after refused container")
+        << QStringLiteral("VendContainer") << true << 2 << QString()
+        << QStringLiteral("house_arrest VendDocuments succeeded for com.example.notes");
+    QTest::newRow("both refused") << QStringLiteral("VendContainer,VendDocuments") << true << 2
+                                  << QStringLiteral(
+                                         "AFC session failed: Container access denied for com.example.notes "
+                                         "(InstallationLookupFailed)")
+                                  << QString();
+    QTest::newRow("root cannot be listed")
+        << QStringLiteral("VendContainer") << false << 2
+        << QStringLiteral("App com.example.notes does not support USB file sharing")
+        << QStringLiteral("Container not accessible for com.example.notes, cleaning up session");
+}
+
+void tst_AFCBridgeSessions::appSession() {
+    QFETCH(QString, refused);
+    QFETCH(bool, hasDocuments);
+    QFETCH(int, serviceStarts);
+    QFETCH(QString, failure);
+    QFETCH(QString, log);
+    fakemux::DeviceDescription description = deviceWithApp();
+    const std::filesystem::path container = description.apps.front().container;
+    if (!hasDocuments)
+        std::filesystem::remove_all(container / "Documents");
+    fakemux::VirtualDevice& device = addDevice(std::move(description));
+    for (const QString& command : refused.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        device.faults().setVendError(kBundle.toStdString(), command.toStdString(),
+                                     "InstallationLookupFailed");
+    AFCBridge bridge;
+    LogCapture logs;
+
+    auto error = failureOf<AFCError>(bridge.connectApp(kUdid, kBundle));
+    QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.mobile.house_arrest"),
+             size_t(serviceStarts));
+    if (!log.isEmpty())
+        QVERIFY2(logs.messages(kBridge).contains(log), qPrintable(logs.messages(kBridge).join(u'\n')));
+    if (failure.isEmpty()) {
+        QVERIFY(!error);
+        const QList<AFCFileInfo> root = runSync(bridge.listDirectory(kUdid, QStringLiteral("/"), kBundle));
+        QVERIFY(!root.isEmpty());
+        runSync(bridge.connectApp(kUdid, kBundle)); // already open: nothing more is asked of the device
+        QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.mobile.house_arrest"),
+                 size_t(serviceStarts));
+        return;
+    }
+    QVERIFY(error);
+    QCOMPARE(error->description(), failure);
+    auto lookup = failureOf<AFCError>(bridge.afcClient(kUdid, kBundle));
+    QVERIFY(lookup);
+    QCOMPARE(lookup->description(), QStringLiteral("No AFC session for device ") + kUdid + u':' + kBundle);
+}
+
+void tst_AFCBridgeSessions::disconnectAllClosesOnlyThatDevice() {
+    // A UDID that merely begins with the other one must keep its session.
+    const QString longer = kUdid + QStringLiteral("0");
+    addDevice(deviceWithApp());
+    addDevice(describeDevice(longer));
+    AFCBridge bridge;
+    runSync(bridge.connect(kUdid));
+    runSync(bridge.connectApp(kUdid, kBundle));
+    runSync(bridge.connect(longer));
+    LogCapture logs;
+
+    runSync(bridge.disconnectAll(kUdid));
+
+    QVERIFY(failureOf<AFCError>(bridge.afcClient(kUdid, std::nullopt)));
+    QVERIFY(failureOf<AFCError>(bridge.afcClient(kUdid, kBundle)));
+    QVERIFY(runSync(bridge.afcClient(longer, std::nullopt)) != nullptr);
+    QVERIFY(runSync(bridge.listDirectory(longer, QStringLiteral("/"), std::nullopt)).isEmpty());
+    QCOMPARE(logs.messages(kBridge),
+             QStringList(QStringLiteral("AFC all sessions disconnected for ") + kUdid));
+
+    runSync(bridge.disconnectAll(kUdid)); // nothing left to close: still logged, never fails
+    QCOMPARE(logs.messages(kBridge).size(), 2);
+}
+
+void tst_AFCBridgeSessions::lookupWithoutSessionNamesTheKey_data() {
+    QTest::addColumn<std::optional<QString>>("bundleID");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("media") << std::optional<QString>()
+                           << QStringLiteral("No AFC session for device ") + kUdid;
+    QTest::newRow("app") << std::optional<QString>(kBundle)
+                         << QStringLiteral("No AFC session for device ") + kUdid + QStringLiteral(":") +
+                                kBundle;
+}
+
+void tst_AFCBridgeSessions::lookupWithoutSessionNamesTheKey() {
+    QFETCH(std::optional<QString>, bundleID);
+    QFETCH(QString, description);
+    addDevice(describeDevice(kUdid));
+    AFCBridge bridge;
+
+    auto error = failureOf<AFCError>(bridge.listDirectory(kUdid, QStringLiteral("/"), bundleID));
+    QVERIFY(error);
+    QCOMPARE(error->errorCase(), AFCError::Case::notConnected);
+    QCOMPARE(error->description(), description);
+}
+
+void tst_AFCBridgeSessions::bridgesKeepTheirOwnSessions() {
+    addDevice(describeDevice(kUdid));
+    AFCBridge first;
+    {
+        AFCBridge second;
+        runSync(second.connect(kUdid));
+        QVERIFY(failureOf<AFCError>(first.afcClient(kUdid, std::nullopt)));
+        // Destroyed with its session open: its handles are freed on its own thread.
+    }
+    runSync(first.connect(kUdid));
+    QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.afc"), size_t(2));
+}
+
+ORVANTA_DEVICE_TEST_MAIN(tst_AFCBridgeSessions)
+#include "tst_AFCBridgeSessions.moc"
