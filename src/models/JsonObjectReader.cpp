@@ -20,6 +20,12 @@ void JsonObjectReader::fail(const QString& key, const char* expected) const {
         QStringLiteral("%1 has no %2 under \"%3\"").arg(m_what, QString::fromLatin1(expected), key));
 }
 
+bool JsonObjectReader::isAbsent(const QString& key) const {
+    // A missing key and a null both mean an absent optional.
+    const QJsonValue value = m_object.value(key);
+    return value.isUndefined() || value.isNull();
+}
+
 QJsonValue JsonObjectReader::value(const QString& key) const {
     return required(key);
 }
@@ -32,12 +38,9 @@ QString JsonObjectReader::string(const QString& key) const {
 }
 
 std::optional<QString> JsonObjectReader::optionalString(const QString& key) const {
-    const QJsonValue value = m_object.value(key);
-    if (value.isUndefined() || value.isNull())
+    if (isAbsent(key))
         return std::nullopt;
-    if (!value.isString())
-        fail(key, "string");
-    return value.toString();
+    return string(key);
 }
 
 bool JsonObjectReader::boolean(const QString& key) const {
@@ -71,12 +74,9 @@ double JsonObjectReader::number(const QString& key) const {
 }
 
 std::optional<double> JsonObjectReader::optionalNumber(const QString& key) const {
-    const QJsonValue value = m_object.value(key);
-    if (value.isUndefined() || value.isNull())
+    if (isAbsent(key))
         return std::nullopt;
-    if (!value.isDouble())
-        fail(key, "number");
-    return value.toDouble();
+    return number(key);
 }
 
 QJsonArray JsonObjectReader::array(const QString& key) const {

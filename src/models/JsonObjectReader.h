@@ -28,6 +28,7 @@ public:
 
 private:
     QJsonValue required(const QString& key) const;
+    bool isAbsent(const QString& key) const;
     [[noreturn]] void fail(const QString& key, const char* expected) const;
 
     QJsonObject m_object;

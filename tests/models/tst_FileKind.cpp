@@ -47,18 +47,13 @@ void tst_FileKind::classifiesByExtension_data() {
 
     QTest::newRow("jpeg") << "jpg" << FileKind(FileKind::image);
     QTest::newRow("heic upper-case") << "HEIC" << FileKind(FileKind::image);
-    QTest::newRow("png") << "png" << FileKind(FileKind::image);
     // Both image and (through XML) text: the image test comes first.
     QTest::newRow("svg") << "svg" << FileKind(FileKind::image);
     QTest::newRow("quicktime") << "MOV" << FileKind(FileKind::video);
     QTest::newRow("mpeg-4") << "mp4" << FileKind(FileKind::video);
     QTest::newRow("mp3") << "mp3" << FileKind(FileKind::audio);
-    QTest::newRow("m4a") << "m4a" << FileKind(FileKind::audio);
     QTest::newRow("zip") << "zip" << FileKind(FileKind::archive);
-    QTest::newRow("tar") << "tar" << FileKind(FileKind::archive);
     QTest::newRow("gzip tarball") << "tgz" << FileKind(FileKind::archive);
-    QTest::newRow("7z") << "7z" << FileKind(FileKind::archive);
-    QTest::newRow("rar") << "rar" << FileKind(FileKind::archive);
     QTest::newRow("pdf") << "pdf" << FileKind(FileKind::document);
     QTest::newRow("plain text") << "txt" << FileKind(FileKind::document);
     QTest::newRow("csv") << "csv" << FileKind(FileKind::document);

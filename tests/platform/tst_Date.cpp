@@ -1,7 +1,5 @@
 #include "platform/Date.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 class tst_Date : public QObject {
@@ -10,8 +8,6 @@ class tst_Date : public QObject {
 private slots:
     void anchorsAtReferenceDate_data();
     void anchorsAtReferenceDate();
-    void survivesJsonNumber_data();
-    void survivesJsonNumber();
 };
 
 void tst_Date::anchorsAtReferenceDate_data() {
@@ -33,30 +29,6 @@ void tst_Date::anchorsAtReferenceDate() {
     QCOMPARE(Date(seconds).toQDateTime(), utc);
     QCOMPARE(Date::fromQDateTime(utc), Date(seconds));
     QCOMPARE(Date(seconds).secondsSince1970(), utc.toMSecsSinceEpoch() / 1000.0);
-}
-
-void tst_Date::survivesJsonNumber_data() {
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<QByteArray>("json");
-
-    QTest::newRow("zero") << 0.0 << QByteArray(R"({"d":0})");
-    QTest::newRow("negative") << -12.25 << QByteArray(R"({"d":-12.25})");
-    QTest::newRow("sub-millisecond fraction") << 745678901.123456789 << QByteArray();
-    QTest::newRow("distant past") << -63114076800.0 << QByteArray(R"({"d":-63114076800})");
-}
-
-// Records store dates as the plain number; a date read back must equal the one written, to the
-// last bit, or equality of history entries breaks after a reload.
-void tst_Date::survivesJsonNumber() {
-    QFETCH(double, seconds);
-    QFETCH(QByteArray, json);
-    const Date written(seconds);
-    const QByteArray encoded =
-        QJsonDocument(QJsonObject{{"d", written.secondsSinceReferenceDate()}}).toJson(QJsonDocument::Compact);
-    if (!json.isEmpty())
-        QCOMPARE(encoded, json);
-    const Date read(QJsonDocument::fromJson(encoded).object().value("d").toDouble());
-    QCOMPARE(read, written);
 }
 
 QTEST_GUILESS_MAIN(tst_Date)

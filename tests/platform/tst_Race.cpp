@@ -38,7 +38,8 @@ Task<int> racer(ManualClock* clock, ContinuousClock::Duration delay, int value, 
         error = std::current_exception();
     }
     if (error) {
-        co_await clock->sleep(1s, {});
+        const std::stop_token uncancellable; // the clean-up itself is not cancelled
+        co_await clock->sleep(1s, uncancellable);
         record->ended = true;
         std::rethrow_exception(error);
     }

@@ -9,6 +9,7 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <memory>
@@ -49,6 +50,41 @@ Task<std::vector<int>> runMany(SerialExecutor* executor, int count) {
     co_return order;
 }
 
+// One actor operation: several jobs on the shared executor, awaited one after the other. Every
+// job notes whether another job was running at the same time, and every resumption notes
+// whether it came back on the main thread.
+struct Trace {
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    std::vector<QString> jobs; // appended by jobs only, read after both operations ended
+    bool resumedOffMain = false;
+};
+
+Task<void> operation(SerialExecutor* executor, QString name, int steps, std::shared_ptr<Trace> trace) {
+    for (int step = 0; step < steps; ++step) {
+        // A named local, not a closure inside the co_await operand (rule 6).
+        auto job = [trace, name, step] {
+            if (trace->running.fetch_add(1) != 0) {
+                trace->overlapped = true;
+            }
+            trace->jobs.push_back(name + QString::number(step));
+            trace->running.fetch_sub(1);
+        };
+        co_await executor->run(std::move(job));
+        if (!isMainThread()) {
+            trace->resumedOffMain = true;
+        }
+    }
+}
+
+Task<void> bothOperations(SerialExecutor* executor, std::shared_ptr<Trace> trace) {
+    // Started in this order (rule 7): a queues its first job before b does.
+    Task<void> a = operation(executor, QStringLiteral("a"), 3, trace);
+    Task<void> b = operation(executor, QStringLiteral("b"), 3, trace);
+    co_await a;
+    co_await b;
+}
+
 Task<bool> resumesOnMainThread(SerialExecutor* executor) {
     const bool jobOffMain = co_await executor->run([] { return !isMainThread(); });
     co_return jobOffMain&& isMainThread();
@@ -67,6 +103,30 @@ private slots:
         std::iota(expected.begin(), expected.end(), 0);
         expected.insert(expected.end(), expected.begin(), expected.end());
         QCOMPARE(order, expected);
+    }
+
+    void operationsInterleaveAtTheirAwaits() {
+        // An actor is re-entrant at its awaits: while one operation waits for its job, the next
+        // operation's job runs, yet no two jobs ever run at once.
+        SerialExecutor executor;
+        auto trace = std::make_shared<Trace>();
+        runSync(bothOperations(&executor, trace));
+        QVERIFY(!trace->overlapped);
+        QVERIFY(!trace->resumedOffMain);
+        // Both first jobs were queued before either operation resumed; after that, how the
+        // two interleave depends on thread timing, but each keeps its own order.
+        QCOMPARE(trace->jobs.size(), size_t(6));
+        QCOMPARE(trace->jobs[0], QStringLiteral("a0"));
+        QCOMPARE(trace->jobs[1], QStringLiteral("b0"));
+        for (const QString& name : QStringList{"a", "b"}) {
+            QStringList own;
+            for (const QString& job : trace->jobs) {
+                if (job.startsWith(name)) {
+                    own.append(job);
+                }
+            }
+            QCOMPARE(own, QStringList({name + "0", name + "1", name + "2"}));
+        }
     }
 
     void runsOffMainAndResumesOnMain() {

@@ -64,8 +64,8 @@ private slots:
             QTest::ignoreMessage(QtWarningMsg, message);
         }
         {
-            auto handle = spawn([&clock, cancelled](std::stop_token) -> Task<int> {
-                co_await clock.sleep(1s, {});
+            auto handle = spawn([&clock, cancelled](std::stop_token token) -> Task<int> {
+                co_await clock.sleep(1s, token);
                 if (cancelled) {
                     throw CancelledError{};
                 }
@@ -84,8 +84,8 @@ private slots:
     void awaitedFailureIsNotLogged() {
         ManualClock clock;
         QTest::failOnWarning(QRegularExpression("spawned task failed"));
-        auto handle = spawn([&clock](std::stop_token) -> Task<int> {
-            co_await clock.sleep(1s, {});
+        auto handle = spawn([&clock](std::stop_token token) -> Task<int> {
+            co_await clock.sleep(1s, token);
             throw std::runtime_error("device gone");
         });
         clock.advance(1s);

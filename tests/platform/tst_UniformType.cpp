@@ -8,7 +8,6 @@ class tst_UniformType : public QObject {
 private slots:
     void unknownExtensionIsDataOnly();
     void emptyExtensionHasNoType();
-    void extensionLookupIgnoresCase();
     void identifierRoundTrips_data();
     void identifierRoundTrips();
     void folderIsNotData();
@@ -27,14 +26,6 @@ void tst_UniformType::unknownExtensionIsDataOnly() {
 
 void tst_UniformType::emptyExtensionHasNoType() {
     QVERIFY(!UniformType::forFilenameExtension(QString()));
-}
-
-void tst_UniformType::extensionLookupIgnoresCase() {
-    // Camera files come as IMG_0001.JPG; the upper-case extension must find the same type.
-    QCOMPARE(UniformType::forFilenameExtension(QStringLiteral("JPG")),
-             UniformType::forFilenameExtension(QStringLiteral("jpg")));
-    QCOMPARE(UniformType::forFilenameExtension(QStringLiteral("HEIC"))->identifier(),
-             QStringLiteral("image/heif"));
 }
 
 void tst_UniformType::identifierRoundTrips_data() {
