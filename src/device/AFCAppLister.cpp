@@ -1,7 +1,9 @@
 #include "device/AFCAppLister.h"
 
 #include "device/AFCError.h"
+#include "device/AFCPath.h"
 #include "device/AFCSessionOpener.h"
+#include "device/Logger.h"
 
 #include <libimobiledevice/installation_proxy.h>
 #include <libimobiledevice/libimobiledevice.h>
@@ -46,6 +48,12 @@ std::optional<AppInfo> sharedApp(plist_t app) {
     const std::optional<QString> bundleID = stringValue(app, "CFBundleIdentifier");
     if (!bundleID)
         return std::nullopt;
+    // The identifier becomes a component of "/.app/<bundle id>/" locations: one that could not
+    // stand there as a single name would make those locations mean something else.
+    if (!AFCPath::isSafeName(*bundleID)) {
+        Logger::bridge().error("Skipped app with unusable bundle identifier: %s", *bundleID);
+        return std::nullopt;
+    }
     const QString displayName = stringValue(app, "CFBundleDisplayName").value_or(*bundleID);
     return AppInfo(*bundleID, *bundleID, displayName);
 }

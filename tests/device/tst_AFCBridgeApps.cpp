@@ -65,6 +65,10 @@ void tst_AFCBridgeApps::listsAppsThatShareFiles_data() {
                        QStringLiteral("com.x.noname = com.x.noname"),
                        QStringLiteral("com.x.files = files"),
                        QStringLiteral("com.x.grape = grape")};
+    QTest::newRow("identifiers that cannot name a container are left out")
+        << Apps{app("com.x/../y", "Slash", true, std::nullopt), app("..", "Dots", true, std::nullopt),
+                app("", "Empty", true, std::nullopt), app("com.x.ok", "Ok", true, std::nullopt)}
+        << QStringList{QStringLiteral("com.x.ok = Ok")};
     QTest::newRow("none shares") << Apps{app("com.x.game", "Game", false, std::nullopt)} << QStringList();
 }
 
