@@ -46,13 +46,13 @@ const char* parseDirective(const char* text, Directive& directive) {
 }
 
 template <class T> QString printfNumber(const Directive& directive, const char* length, T value) {
-    const QByteArray spec =
+    const QByteArray printfFormat =
         '%' + directive.flags + directive.width + directive.precision + length + directive.conversion;
-    const int size = std::snprintf(nullptr, 0, spec.constData(), value);
+    const int size = std::snprintf(nullptr, 0, printfFormat.constData(), value);
     if (size < 0)
         return {};
     std::vector<char> buffer(static_cast<size_t>(size) + 1);
-    std::snprintf(buffer.data(), buffer.size(), spec.constData(), value);
+    std::snprintf(buffer.data(), buffer.size(), printfFormat.constData(), value);
     return QString::fromLatin1(buffer.data(), size);
 }
 
