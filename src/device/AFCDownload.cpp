@@ -26,8 +26,10 @@ public:
     ~PartialFile() {
         if (m_fd >= 0)
             ::close(m_fd);
-        if (!m_kept && m_removable && ::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT)
-            Logger::bridge().error("Could not remove partial download %s (errno %d)", m_path, errno);
+        if (m_kept || !m_removable || ::unlink(QFile::encodeName(m_path).constData()) == 0)
+            return;
+        if (const int error = errno; error != ENOENT)
+            Logger::bridge().error("Could not remove partial download %s (errno %d)", m_path, error);
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;

@@ -54,8 +54,11 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     const QByteArray encodedPath = QFile::encodeName(localPath);
     const qint64 size = localFileSize(encodedPath);
     const int fd = ::open(encodedPath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw localFailure(QStringLiteral("Failed to open local file ") + localPath, errno);
+    if (fd < 0) {
+        // Taken before the text is built: its allocations may change errno.
+        const int error = errno;
+        throw localFailure(QStringLiteral("Failed to open local file ") + localPath, error);
+    }
     LocalSource source(fd);
     AFCDeviceFile target(afc, devicePath, AFC_FOPEN_WR, "afc_file_open(WR)");
 
