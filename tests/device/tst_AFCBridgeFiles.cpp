@@ -106,6 +106,7 @@ private slots:
     void abandonedReadStreamStopsReading_data();
     void abandonedReadStreamStopsReading();
     void readStreamReportsOpenFailure();
+    void readStreamAfterDisconnectFailsWithoutTouchingFreedHandles();
 
 private:
     QString onDevice(const QString& relative) const { return m_media + u'/' + relative; }
@@ -541,6 +542,27 @@ void tst_AFCBridgeFiles::readStreamReportsOpenFailure() {
     QCOMPARE(error->description(),
              QStringLiteral("File open failed: afc_file_open error 8 for /DCIM/none.mov"));
     QVERIFY(!runSync(stream.next()));
+}
+
+void tst_AFCBridgeFiles::readStreamAfterDisconnectFailsWithoutTouchingFreedHandles() {
+    writeFile(onDevice(QStringLiteral("DCIM/long.mov")), pattern(8 * kMiB));
+    AFCReadStream stream = m_bridge->readStream(kUdid, QStringLiteral("/DCIM/long.mov"), std::nullopt);
+    QVERIFY(runSync(stream.next()));
+    // Reconnected at once: the file handle belonged to the client that disconnectAll freed, and the
+    // new session's client must not be asked about it.
+    runSync(m_bridge->disconnectAll(kUdid));
+    runSync(m_bridge->connect(kUdid));
+    emulator().log().clear();
+
+    // The chunk read ahead before the disconnect is still handed out; nothing is read after it.
+    QVERIFY(runSync(stream.next()));
+    auto error = failureOf<AFCError>(stream.next());
+    QVERIFY(error);
+    QCOMPARE(error->description(), QStringLiteral("No AFC session for device ") + kUdid);
+    QVERIFY(!runSync(stream.next()));
+    QCOMPARE(countRequests("FILE_READ"), size_t(0));
+    QCOMPARE(countRequests("FILE_CLOSE"), size_t(0));
+    QCOMPARE(m_device->openHandles(), 0);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_AFCBridgeFiles)
