@@ -61,6 +61,9 @@ AFCError localWriteFailed(int error) {
 
 quint64 AFCDownload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                          uint32_t chunkBytes, const Progress& progress, std::stop_token token) {
+    // A copy cancelled while it waited for the executor must not truncate, and then remove, a
+    // local file that it was about to replace.
+    async::throwIfCancelled(token);
     AFCDeviceFile source(afc, devicePath, AFC_FOPEN_RDONLY, "afc_file_open");
 
     const int fd =

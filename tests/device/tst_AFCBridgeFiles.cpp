@@ -96,6 +96,8 @@ private slots:
     void failedUploadLeavesNoDeviceFile();
     void unplugDuringUploadFailsPromptly();
     void cancelledUploadRemovesDeviceFile();
+    void copyCancelledBeforeItStartsKeepsTheOldTarget_data();
+    void copyCancelledBeforeItStartsKeepsTheOldTarget();
     void itemOperations();
     void refusedItemOperations_data();
     void refusedItemOperations();
@@ -392,6 +394,33 @@ void tst_AFCBridgeFiles::cancelledUploadRemovesDeviceFile() {
     QCOMPARE(countRequests("FILE_WRITE"), size_t(1));
     QVERIFY(!QFileInfo::exists(onDevice(QStringLiteral("DCIM/up.bin"))));
     QCOMPARE(m_device->openHandles(), 0);
+}
+
+void tst_AFCBridgeFiles::copyCancelledBeforeItStartsKeepsTheOldTarget_data() {
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("download") << false;
+    QTest::newRow("upload") << true;
+}
+
+void tst_AFCBridgeFiles::copyCancelledBeforeItStartsKeepsTheOldTarget() {
+    QFETCH(bool, upload);
+    // Both sides hold a file; the copy would replace the target, but is cancelled while queued.
+    const QString deviceFile = onDevice(QStringLiteral("DCIM/a.mov"));
+    const QString localFile = local(QStringLiteral("a.mov"));
+    writeFile(deviceFile, "device");
+    writeFile(localFile, "local");
+    std::stop_source stop;
+    stop.request_stop();
+
+    auto copy = upload ? m_bridge->uploadFile(kUdid, QStringLiteral("/DCIM/a.mov"), URL::fileURL(localFile),
+                                              std::nullopt, {}, stop.get_token())
+                       : m_bridge->download(kUdid, QStringLiteral("/DCIM/a.mov"), URL::fileURL(localFile),
+                                            std::nullopt, {}, stop.get_token());
+
+    QVERIFY(failureOf<async::CancelledError>(std::move(copy)));
+    QCOMPARE(contents(deviceFile), QByteArray("device"));
+    QCOMPARE(contents(localFile), QByteArray("local"));
+    QCOMPARE(countRequests("FILE_OPEN"), size_t(0));
 }
 
 void tst_AFCBridgeFiles::itemOperations() {
