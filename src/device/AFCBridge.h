@@ -30,8 +30,7 @@
 // area, with one in that app's container, whose session must have been opened first.
 //
 // Several bridges may exist, each with its own executor and sessions. Destroying one waits for
-// the operation in progress, cancels those still queued, and frees its sessions' handles on its
-// executor thread.
+// the operations already queued to run, then frees its sessions' handles on its executor thread.
 class AFCBridge {
 public:
     // The most that one device read or write moves.

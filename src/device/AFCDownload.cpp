@@ -26,8 +26,10 @@ public:
     ~PartialFile() {
         if (m_fd >= 0)
             ::close(m_fd);
-        if (!m_kept && m_removable && ::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT)
-            Logger::bridge().error("Could not remove partial download %s (errno %d)", m_path, errno);
+        if (m_kept || !m_removable || ::unlink(QFile::encodeName(m_path).constData()) == 0)
+            return;
+        if (const int error = errno; error != ENOENT)
+            Logger::bridge().error("Could not remove partial download %s (errno %d)", m_path, error);
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -59,6 +61,9 @@ AFCError localWriteFailed(int error) {
 
 quint64 AFCDownload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                          uint32_t chunkBytes, const Progress& progress, std::stop_token token) {
+    // A copy cancelled while it waited for the executor must not truncate, and then remove, a
+    // local file that it was about to replace.
+    async::throwIfCancelled(token);
     AFCDeviceFile source(afc, devicePath, AFC_FOPEN_RDONLY, "afc_file_open");
 
     const int fd =

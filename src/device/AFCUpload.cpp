@@ -51,11 +51,17 @@ void removePartial(afc_client_t afc, const QString& devicePath) {
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        uint32_t chunkBytes, const Progress& progress, std::stop_token token) {
+    // Opening the device file truncates it: a copy cancelled while it waited for the executor
+    // must not destroy the file it was about to replace.
+    async::throwIfCancelled(token);
     const QByteArray encodedPath = QFile::encodeName(localPath);
     const qint64 size = localFileSize(encodedPath);
     const int fd = ::open(encodedPath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw localFailure(QStringLiteral("Failed to open local file ") + localPath, errno);
+    if (fd < 0) {
+        // Taken before the text is built: its allocations may change errno.
+        const int error = errno;
+        throw localFailure(QStringLiteral("Failed to open local file ") + localPath, error);
+    }
     LocalSource source(fd);
     AFCDeviceFile target(afc, devicePath, AFC_FOPEN_WR, "afc_file_open(WR)");
 

@@ -96,6 +96,8 @@ private slots:
     void failedUploadLeavesNoDeviceFile();
     void unplugDuringUploadFailsPromptly();
     void cancelledUploadRemovesDeviceFile();
+    void copyCancelledBeforeItStartsKeepsTheOldTarget_data();
+    void copyCancelledBeforeItStartsKeepsTheOldTarget();
     void itemOperations();
     void refusedItemOperations_data();
     void refusedItemOperations();
@@ -106,6 +108,7 @@ private slots:
     void abandonedReadStreamStopsReading_data();
     void abandonedReadStreamStopsReading();
     void readStreamReportsOpenFailure();
+    void readStreamAfterDisconnectFailsWithoutTouchingFreedHandles();
 
 private:
     QString onDevice(const QString& relative) const { return m_media + u'/' + relative; }
@@ -393,6 +396,33 @@ void tst_AFCBridgeFiles::cancelledUploadRemovesDeviceFile() {
     QCOMPARE(m_device->openHandles(), 0);
 }
 
+void tst_AFCBridgeFiles::copyCancelledBeforeItStartsKeepsTheOldTarget_data() {
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("download") << false;
+    QTest::newRow("upload") << true;
+}
+
+void tst_AFCBridgeFiles::copyCancelledBeforeItStartsKeepsTheOldTarget() {
+    QFETCH(bool, upload);
+    // Both sides hold a file; the copy would replace the target, but is cancelled while queued.
+    const QString deviceFile = onDevice(QStringLiteral("DCIM/a.mov"));
+    const QString localFile = local(QStringLiteral("a.mov"));
+    writeFile(deviceFile, "device");
+    writeFile(localFile, "local");
+    std::stop_source stop;
+    stop.request_stop();
+
+    auto copy = upload ? m_bridge->uploadFile(kUdid, QStringLiteral("/DCIM/a.mov"), URL::fileURL(localFile),
+                                              std::nullopt, {}, stop.get_token())
+                       : m_bridge->download(kUdid, QStringLiteral("/DCIM/a.mov"), URL::fileURL(localFile),
+                                            std::nullopt, {}, stop.get_token());
+
+    QVERIFY(failureOf<async::CancelledError>(std::move(copy)));
+    QCOMPARE(contents(deviceFile), QByteArray("device"));
+    QCOMPARE(contents(localFile), QByteArray("local"));
+    QCOMPARE(countRequests("FILE_OPEN"), size_t(0));
+}
+
 void tst_AFCBridgeFiles::itemOperations() {
     writeFile(onDevice(QStringLiteral("DCIM/a.txt")), "a");
     LogCapture logs;
@@ -541,6 +571,27 @@ void tst_AFCBridgeFiles::readStreamReportsOpenFailure() {
     QCOMPARE(error->description(),
              QStringLiteral("File open failed: afc_file_open error 8 for /DCIM/none.mov"));
     QVERIFY(!runSync(stream.next()));
+}
+
+void tst_AFCBridgeFiles::readStreamAfterDisconnectFailsWithoutTouchingFreedHandles() {
+    writeFile(onDevice(QStringLiteral("DCIM/long.mov")), pattern(8 * kMiB));
+    AFCReadStream stream = m_bridge->readStream(kUdid, QStringLiteral("/DCIM/long.mov"), std::nullopt);
+    QVERIFY(runSync(stream.next()));
+    // Reconnected at once: the file handle belonged to the client that disconnectAll freed, and the
+    // new session's client must not be asked about it.
+    runSync(m_bridge->disconnectAll(kUdid));
+    runSync(m_bridge->connect(kUdid));
+    emulator().log().clear();
+
+    // The chunk read ahead before the disconnect is still handed out; nothing is read after it.
+    QVERIFY(runSync(stream.next()));
+    auto error = failureOf<AFCError>(stream.next());
+    QVERIFY(error);
+    QCOMPARE(error->description(), QStringLiteral("No AFC session for device ") + kUdid);
+    QVERIFY(!runSync(stream.next()));
+    QCOMPARE(countRequests("FILE_READ"), size_t(0));
+    QCOMPARE(countRequests("FILE_CLOSE"), size_t(0));
+    QCOMPARE(m_device->openHandles(), 0);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_AFCBridgeFiles)

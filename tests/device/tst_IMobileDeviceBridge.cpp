@@ -3,6 +3,7 @@
 
 #include "DeviceTestCase.h"
 #include "LogCapture.h"
+#include "TaskFailure.h"
 #include "device/BridgeError.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -20,15 +21,6 @@ const QString kModernUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 const QString kLegacyUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 
 using DeviceInfo = QMap<QString, QString>;
-
-template <typename T> std::optional<BridgeError> bridgeErrorOf(async::Task<T> task) {
-    try {
-        async::runSync(std::move(task));
-    } catch (const BridgeError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -107,7 +99,7 @@ void TestIMobileDeviceBridge::deviceInfoOfAnUnknownDeviceFails() {
     addDevice(describeDevice(kModernUdid));
     IMobileDeviceBridge bridge = realToolsBridge();
     LogCapture logs;
-    const std::optional<BridgeError> error = bridgeErrorOf(bridge.deviceInfo(kLegacyUdid));
+    const std::optional<BridgeError> error = failureOf<BridgeError>(bridge.deviceInfo(kLegacyUdid));
     QVERIFY(error.has_value());
     QCOMPARE(error->errorCase(), BridgeError::Case::deviceNotFound);
     QCOMPARE(error->description(), QStringLiteral("Device not found: ") + kLegacyUdid);

@@ -2,6 +2,7 @@
 // caller: output as text, a failing exit as a result, a time-out as an error with the child gone.
 
 #include "LogCapture.h"
+#include "TaskFailure.h"
 #include "device/ProcessRunner.h"
 #include "device/ProcessRunnerError.h"
 #include "platform/async/RunProcess.h"
@@ -42,15 +43,6 @@ struct PathPrefix {
     ~PathPrefix() { qputenv("PATH", saved); }
     QByteArray saved;
 };
-
-template <typename T> std::optional<ProcessRunnerError> runnerErrorOf(async::Task<T> task) {
-    try {
-        async::runSync(std::move(task));
-    } catch (const ProcessRunnerError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -156,7 +148,7 @@ void TestProcessRunner::missingToolFailsWithExecutableNotFound() {
     QVERIFY(!async::runSync(runner.findWithWhich(name)).has_value());
 
     LogCapture logs;
-    const std::optional<ProcessRunnerError> error = runnerErrorOf(runner.run(name, {}, 30.0));
+    const std::optional<ProcessRunnerError> error = failureOf<ProcessRunnerError>(runner.run(name, {}, 30.0));
     QVERIFY(error.has_value());
     QCOMPARE(error->errorCase(), ProcessRunnerError::Case::executableNotFound);
     QCOMPARE(error->description(), QStringLiteral("Executable not found: orvanta-no-such-tool"));
@@ -249,7 +241,7 @@ void TestProcessRunner::timeoutKillsTheChildAndFails() {
     writeScript(helpers(), QStringLiteral("sleeper"), QStringLiteral("exec sleep 300"));
     ProcessRunner runner = makeRunner();
     LogCapture logs;
-    const std::optional<ProcessRunnerError> error = runnerErrorOf(
+    const std::optional<ProcessRunnerError> error = failureOf<ProcessRunnerError>(
         runner.run(QStringLiteral("sleeper"), {QStringLiteral("-u"), QStringLiteral("X")}, 0.25));
     QVERIFY(error.has_value());
     QCOMPARE(error->errorCase(), ProcessRunnerError::Case::timeout);
