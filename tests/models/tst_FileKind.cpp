@@ -6,14 +6,6 @@ char* toString(const FileKind& kind) {
     return QTest::toString(kind.rawValue());
 }
 
-class tst_FileKind : public QObject {
-    Q_OBJECT
-
-private slots:
-    void classifies_data();
-    void classifies();
-};
-
 namespace {
 
 void byExtension(const char* extension, FileKind::Value kind) {
@@ -29,34 +21,39 @@ void byIdentifier(const char* identifier, FileKind::Value kind) {
 
 } // namespace
 
-void tst_FileKind::classifies_data() {
-    QTest::addColumn<std::optional<UniformType>>("type");
-    QTest::addColumn<FileKind>("kind");
+class tst_FileKind : public QObject {
+    Q_OBJECT
 
-    byExtension("jpg", FileKind::image);
-    byExtension("HEIC", FileKind::image);
-    byExtension("svg", FileKind::image); // image and (through XML) text: the image test comes first
-    byExtension("MOV", FileKind::video);
-    byExtension("mp3", FileKind::audio);
-    byExtension("tgz", FileKind::archive);
-    byExtension("pdf", FileKind::document);
-    byExtension("csv", FileKind::document);
-    byExtension("xls", FileKind::document);
-    byExtension("ppt", FileKind::document);
-    byExtension("qqqzzz", FileKind::other);
-    byExtension("", FileKind::other);
-    // A folder type is classified like any unknown content: builders set folder themselves.
-    byIdentifier("inode/directory", FileKind::other);
-    // Zip-based documents are archives first.
-    byIdentifier("application/vnd.oasis.opendocument.spreadsheet", FileKind::archive);
-    byIdentifier("application/json", FileKind::document);
-}
+private slots:
+    void classifies_data() {
+        QTest::addColumn<std::optional<UniformType>>("type");
+        QTest::addColumn<FileKind>("kind");
 
-void tst_FileKind::classifies() {
-    QFETCH(std::optional<UniformType>, type);
-    QFETCH(FileKind, kind);
-    QCOMPARE(FileKind::fromUTI(type), kind);
-}
+        byExtension("jpg", FileKind::image);
+        byExtension("HEIC", FileKind::image);
+        byExtension("svg", FileKind::image); // image and (through XML) text: the image test comes first
+        byExtension("MOV", FileKind::video);
+        byExtension("mp3", FileKind::audio);
+        byExtension("tgz", FileKind::archive);
+        byExtension("pdf", FileKind::document);
+        byExtension("csv", FileKind::document);
+        byExtension("xls", FileKind::document);
+        byExtension("ppt", FileKind::document);
+        byExtension("qqqzzz", FileKind::other);
+        byExtension("", FileKind::other);
+        // A folder type is classified like any unknown content: builders set folder themselves.
+        byIdentifier("inode/directory", FileKind::other);
+        // Zip-based documents are archives first.
+        byIdentifier("application/vnd.oasis.opendocument.spreadsheet", FileKind::archive);
+        byIdentifier("application/json", FileKind::document);
+    }
+
+    void classifies() {
+        QFETCH(std::optional<UniformType>, type);
+        QFETCH(FileKind, kind);
+        QCOMPARE(FileKind::fromUTI(type), kind);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_FileKind)
 #include "tst_FileKind.moc"

@@ -90,145 +90,135 @@ class tst_TransferHistoryEntry : public QObject {
     Q_OBJECT
 
 private slots:
-    void roundTrips_data();
-    void roundTrips();
-    void storesWhatARetryNeedsAndLeavesAbsentKeysOut();
-    void datesAreSecondsSinceTheReferenceDate_data();
-    void datesAreSecondsSinceTheReferenceDate();
-    void rejectsMalformedEntries_data();
-    void rejectsMalformedEntries();
-    void acceptsLenientForms_data();
-    void acceptsLenientForms();
-    void listKeepsReadableEntries();
-    void listOfSomethingElseIsNothing();
+    void roundTrips_data() {
+        QTest::addColumn<Transfer>("transfer");
+        QTest::newRow("without optionals") << runningTransfer();
+        QTest::newRow("with every optional") << failedTransfer();
+    }
+
+    void roundTrips() {
+        QFETCH(Transfer, transfer);
+        const TransferHistoryEntry entry(transfer);
+        const QByteArray stored = TransferHistoryEntry::encodeList({entry});
+        QVERIFY(!stored.contains('\n')); // compact
+        const auto restored = TransferHistoryEntry::decodeList(stored);
+        QVERIFY(restored);
+        QCOMPARE(restored->size(), 1);
+        QVERIFY(restored->first() == entry);
+        QCOMPARE(qHash(restored->first()), qHash(entry));
+    }
+
+    void storesWhatARetryNeedsAndLeavesAbsentKeysOut() {
+        const QJsonObject failed = encoded(failedTransfer());
+        QCOMPARE(failed.value(QLatin1String("id")).toString(),
+                 QStringLiteral("6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E5F"));
+        QCOMPARE(failed.value(QLatin1String("totalBytes")).toInteger(), 5000); // planned, not the 1000 copied
+        QCOMPARE(failed.value(QLatin1String("errorDescription")).toString(),
+                 QStringLiteral("ioError(\"Disk error\")"));
+
+        const QJsonObject json = encoded(runningTransfer());
+        for (const char* key : {"completedAt", "errorDescription", "reportURLString"})
+            QVERIFY2(!json.contains(QLatin1String(key)), key);
+        const QJsonArray sources = json.value(QLatin1String("sources")).toArray();
+        QCOMPARE(sources.at(0).toObject().value(QLatin1String("utiIdentifier")).toString(),
+                 QStringLiteral("image/jpeg"));
+        QVERIFY(!sources.at(1).toObject().contains(QLatin1String("utiIdentifier")));
+    }
+
+    void datesAreSecondsSinceTheReferenceDate_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("reference date") << 0.0 << QByteArray("\"startedAt\":0");
+        QTest::newRow("fraction") << 786297600.123456 << QByteArray("\"startedAt\":786297600.123456");
+        QTest::newRow("distant past")
+            << Date::distantPast().secondsSinceReferenceDate() << QByteArray("\"startedAt\":-63114076800");
+    }
+
+    void datesAreSecondsSinceTheReferenceDate() {
+        QFETCH(double, seconds);
+        QFETCH(QByteArray, text);
+        Transfer transfer = runningTransfer();
+        transfer.startedAt = Date(seconds);
+        const QByteArray stored = TransferHistoryEntry::encodeList({TransferHistoryEntry(transfer)});
+        QVERIFY2(stored.contains(text), stored.constData());
+        QCOMPARE(TransferHistoryEntry::decodeList(stored)->first().startedAt(), Date(seconds));
+    }
+
+    void rejectsMalformedEntries_data() {
+        QTest::addColumn<Mutation>("mutation");
+
+        QTest::newRow("summary lacks failedFiles")
+            << inObject("verificationSummary", removeKey("failedFiles"));
+        QTest::newRow("summary count as text")
+            << inObject("verificationSummary", setKey("verifiedFiles", "1"));
+        QTest::newRow("state running") << setKey("state", QStringLiteral("running"));
+        QTest::newRow("id not a UUID") << setKey("id", QStringLiteral("not-a-uuid"));
+        QTest::newRow("date as text") << setKey("startedAt", QStringLiteral("2024-01-01T00:00:00Z"));
+        QTest::newRow("negative total") << setKey("totalBytes", -1);
+        QTest::newRow("fractional file count") << setKey("filesCompleted", 1.5);
+        QTest::newRow("required string null") << setKey("currentFile", QJsonValue::Null);
+        QTest::newRow("optional of wrong type") << setKey("errorDescription", 42);
+        QTest::newRow("sources not an array") << setKey("sources", QJsonObject());
+        QTest::newRow("source lacks its name") << inFirstSource(removeKey("name"));
+    }
+
+    void rejectsMalformedEntries() {
+        QFETCH(Mutation, mutation);
+        QJsonObject json = encoded(failedTransfer());
+        mutation(json);
+        QVERIFY_THROWS_EXCEPTION(JsonDecodingError, TransferHistoryEntry::fromJson(json));
+    }
+
+    void acceptsLenientForms_data() {
+        QTest::addColumn<Mutation>("mutation");
+        QTest::addColumn<Transfer>("meaning");
+
+        Transfer withoutReport = failedTransfer();
+        withoutReport.reportURL.reset();
+        QTest::newRow("null report URL means none")
+            << setKey("reportURLString", QJsonValue::Null) << withoutReport;
+        QTest::newRow("lower-case UUID")
+            << setKey("id", QStringLiteral("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f")) << failedTransfer();
+        QTest::newRow("unknown keys ignored") << setKey("futureField", true) << failedTransfer();
+        QTest::newRow("integral file size written as 3e6")
+            << inFirstSource(setKey("size", 3e6)) << failedTransfer();
+    }
+
+    void acceptsLenientForms() {
+        QFETCH(Mutation, mutation);
+        QFETCH(Transfer, meaning);
+        QJsonObject json = encoded(failedTransfer());
+        mutation(json);
+        QVERIFY(TransferHistoryEntry::fromJson(json) == TransferHistoryEntry(meaning));
+    }
+
+    void listKeepsReadableEntries() {
+        // One damaged record must not cost the user the rest of the history.
+        Transfer second = runningTransfer();
+        second.id = QUuid::createUuid();
+        QJsonObject broken = encoded(failedTransfer());
+        broken.insert(QLatin1String("state"), QStringLiteral("running"));
+        const QJsonArray array{encoded(failedTransfer()), broken, QStringLiteral("garbage"), encoded(second)};
+
+        LogCapture capture;
+        const auto entries =
+            TransferHistoryEntry::decodeList(QJsonDocument(array).toJson(QJsonDocument::Compact));
+        QVERIFY(entries);
+        QCOMPARE(entries->size(), 2);
+        QCOMPARE(entries->at(0).id(), transferId);
+        QCOMPARE(entries->at(1).id(), second.id);
+        const QStringList logged = capture.messages(QStringLiteral("io.halvorn.orvanta.transfer"));
+        QCOMPARE(logged.size(), 2);
+        QVERIFY2(logged.at(0).contains(QLatin1String("running")), qPrintable(logged.at(0)));
+    }
+
+    void listOfSomethingElseIsNothing() {
+        QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("{\"id\":1}")));
+        QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("[{")));
+        QCOMPARE(TransferHistoryEntry::decodeList(QByteArray("[]")),
+                 std::optional<QList<TransferHistoryEntry>>(QList<TransferHistoryEntry>()));
+    }
 };
-
-void tst_TransferHistoryEntry::roundTrips_data() {
-    QTest::addColumn<Transfer>("transfer");
-    QTest::newRow("without optionals") << runningTransfer();
-    QTest::newRow("with every optional") << failedTransfer();
-}
-
-void tst_TransferHistoryEntry::roundTrips() {
-    QFETCH(Transfer, transfer);
-    const TransferHistoryEntry entry(transfer);
-    const QByteArray stored = TransferHistoryEntry::encodeList({entry});
-    QVERIFY(!stored.contains('\n')); // compact
-    const auto restored = TransferHistoryEntry::decodeList(stored);
-    QVERIFY(restored);
-    QCOMPARE(restored->size(), 1);
-    QVERIFY(restored->first() == entry);
-    QCOMPARE(qHash(restored->first()), qHash(entry));
-}
-
-void tst_TransferHistoryEntry::storesWhatARetryNeedsAndLeavesAbsentKeysOut() {
-    const QJsonObject failed = encoded(failedTransfer());
-    QCOMPARE(failed.value(QLatin1String("id")).toString(),
-             QStringLiteral("6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E5F"));
-    QCOMPARE(failed.value(QLatin1String("totalBytes")).toInteger(), 5000); // planned, not the 1000 copied
-    QCOMPARE(failed.value(QLatin1String("errorDescription")).toString(),
-             QStringLiteral("ioError(\"Disk error\")"));
-
-    const QJsonObject json = encoded(runningTransfer());
-    for (const char* key : {"completedAt", "errorDescription", "reportURLString"})
-        QVERIFY2(!json.contains(QLatin1String(key)), key);
-    const QJsonArray sources = json.value(QLatin1String("sources")).toArray();
-    QCOMPARE(sources.at(0).toObject().value(QLatin1String("utiIdentifier")).toString(),
-             QStringLiteral("image/jpeg"));
-    QVERIFY(!sources.at(1).toObject().contains(QLatin1String("utiIdentifier")));
-}
-
-void tst_TransferHistoryEntry::datesAreSecondsSinceTheReferenceDate_data() {
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("reference date") << 0.0 << QByteArray("\"startedAt\":0");
-    QTest::newRow("fraction") << 786297600.123456 << QByteArray("\"startedAt\":786297600.123456");
-    QTest::newRow("distant past") << Date::distantPast().secondsSinceReferenceDate()
-                                  << QByteArray("\"startedAt\":-63114076800");
-}
-
-void tst_TransferHistoryEntry::datesAreSecondsSinceTheReferenceDate() {
-    QFETCH(double, seconds);
-    QFETCH(QByteArray, text);
-    Transfer transfer = runningTransfer();
-    transfer.startedAt = Date(seconds);
-    const QByteArray stored = TransferHistoryEntry::encodeList({TransferHistoryEntry(transfer)});
-    QVERIFY2(stored.contains(text), stored.constData());
-    QCOMPARE(TransferHistoryEntry::decodeList(stored)->first().startedAt(), Date(seconds));
-}
-
-void tst_TransferHistoryEntry::rejectsMalformedEntries_data() {
-    QTest::addColumn<Mutation>("mutation");
-
-    QTest::newRow("summary lacks failedFiles") << inObject("verificationSummary", removeKey("failedFiles"));
-    QTest::newRow("summary count as text") << inObject("verificationSummary", setKey("verifiedFiles", "1"));
-    QTest::newRow("state running") << setKey("state", QStringLiteral("running"));
-    QTest::newRow("id not a UUID") << setKey("id", QStringLiteral("not-a-uuid"));
-    QTest::newRow("date as text") << setKey("startedAt", QStringLiteral("2024-01-01T00:00:00Z"));
-    QTest::newRow("negative total") << setKey("totalBytes", -1);
-    QTest::newRow("fractional file count") << setKey("filesCompleted", 1.5);
-    QTest::newRow("required string null") << setKey("currentFile", QJsonValue::Null);
-    QTest::newRow("optional of wrong type") << setKey("errorDescription", 42);
-    QTest::newRow("sources not an array") << setKey("sources", QJsonObject());
-    QTest::newRow("source lacks its name") << inFirstSource(removeKey("name"));
-}
-
-void tst_TransferHistoryEntry::rejectsMalformedEntries() {
-    QFETCH(Mutation, mutation);
-    QJsonObject json = encoded(failedTransfer());
-    mutation(json);
-    QVERIFY_THROWS_EXCEPTION(JsonDecodingError, TransferHistoryEntry::fromJson(json));
-}
-
-void tst_TransferHistoryEntry::acceptsLenientForms_data() {
-    QTest::addColumn<Mutation>("mutation");
-    QTest::addColumn<Transfer>("meaning");
-
-    Transfer withoutReport = failedTransfer();
-    withoutReport.reportURL.reset();
-    QTest::newRow("null report URL means none")
-        << setKey("reportURLString", QJsonValue::Null) << withoutReport;
-    QTest::newRow("lower-case UUID") << setKey("id", QStringLiteral("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f"))
-                                     << failedTransfer();
-    QTest::newRow("unknown keys ignored") << setKey("futureField", true) << failedTransfer();
-    QTest::newRow("integral file size written as 3e6")
-        << inFirstSource(setKey("size", 3e6)) << failedTransfer();
-}
-
-void tst_TransferHistoryEntry::acceptsLenientForms() {
-    QFETCH(Mutation, mutation);
-    QFETCH(Transfer, meaning);
-    QJsonObject json = encoded(failedTransfer());
-    mutation(json);
-    QVERIFY(TransferHistoryEntry::fromJson(json) == TransferHistoryEntry(meaning));
-}
-
-void tst_TransferHistoryEntry::listKeepsReadableEntries() {
-    // One damaged record must not cost the user the rest of the history.
-    Transfer second = runningTransfer();
-    second.id = QUuid::createUuid();
-    QJsonObject broken = encoded(failedTransfer());
-    broken.insert(QLatin1String("state"), QStringLiteral("running"));
-    const QJsonArray array{encoded(failedTransfer()), broken, QStringLiteral("garbage"), encoded(second)};
-
-    LogCapture capture;
-    const auto entries =
-        TransferHistoryEntry::decodeList(QJsonDocument(array).toJson(QJsonDocument::Compact));
-    QVERIFY(entries);
-    QCOMPARE(entries->size(), 2);
-    QCOMPARE(entries->at(0).id(), transferId);
-    QCOMPARE(entries->at(1).id(), second.id);
-    const QStringList logged = capture.messages(QStringLiteral("io.halvorn.orvanta.transfer"));
-    QCOMPARE(logged.size(), 2);
-    QVERIFY2(logged.at(0).contains(QLatin1String("running")), qPrintable(logged.at(0)));
-}
-
-void tst_TransferHistoryEntry::listOfSomethingElseIsNothing() {
-    QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("{\"id\":1}")));
-    QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("[{")));
-    QCOMPARE(TransferHistoryEntry::decodeList(QByteArray("[]")),
-             std::optional<QList<TransferHistoryEntry>>(QList<TransferHistoryEntry>()));
-}
 
 QTEST_GUILESS_MAIN(tst_TransferHistoryEntry)
 #include "tst_TransferHistoryEntry.moc"
