@@ -8,60 +8,56 @@ class tst_TransferError : public QObject {
     Q_OBJECT
 
 private slots:
-    void alertText_data();
-    void alertText();
-    void description_data();
-    void description();
+    void alertText_data() {
+        QTest::addColumn<TransferError>("error");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("io error quotes the current file")
+            << TransferError::ioError(QStringLiteral("Input/output error"))
+            << "An error occurred copying \"IMG_0001.JPG\": Input/output error";
+        QTest::newRow("file not found")
+            << TransferError::fileNotFound(QStringLiteral("/DCIM/a.jpg")) << "File not found: /DCIM/a.jpg";
+        QTest::newRow("disconnected")
+            << TransferError::deviceDisconnected() << "The iOS device was disconnected during the transfer.";
+        QTest::newRow("disk full") << TransferError::diskFull()
+                                   << "Not enough disk space to complete the transfer.";
+        QTest::newRow("permission")
+            << TransferError::permissionDenied()
+            << "Permission denied. Check that you have access to the destination folder.";
+    }
+
+    void alertText() {
+        QFETCH(TransferError, error);
+        QFETCH(QString, text);
+        QCOMPARE(transferFailedAlertText(error, QStringLiteral("IMG_0001.JPG")), text);
+    }
+
+    // The description is what the history stores, so its escaping must be exact.
+    void description_data() {
+        QTest::addColumn<TransferError>("error");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("no payload") << TransferError::deviceDisconnected() << "deviceDisconnected";
+        QTest::newRow("quotes and backslashes")
+            << TransferError::fileNotFound(QStringLiteral("say \"hi\" C:\\x"))
+            << "fileNotFound(\"say \\\"hi\\\" C:\\\\x\")";
+        QTest::newRow("line breaks and tabs")
+            << TransferError::ioError(QStringLiteral("a\nb\rc\td")) << "ioError(\"a\\nb\\rc\\td\")";
+        QTest::newRow("other controls")
+            << TransferError::ioError(QString::fromUtf8("bell\x07")) << "ioError(\"bell\\u{7}\")";
+        QTest::newRow("non-ASCII as is") << TransferError::ioError(QStringLiteral(u"Fehler bei Ärger"))
+                                         << QStringLiteral(u"ioError(\"Fehler bei Ärger\")");
+        QTest::newRow("placeholders stay text")
+            << TransferError::ioError(QStringLiteral("%1 %2")) << "ioError(\"%1 %2\")";
+    }
+
+    void description() {
+        QFETCH(TransferError, error);
+        QFETCH(QString, text);
+        QCOMPARE(error.description(), text);
+        QCOMPARE(QString::fromUtf8(error.what()), text);
+    }
 };
-
-void tst_TransferError::alertText_data() {
-    QTest::addColumn<TransferError>("error");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("io error quotes the current file")
-        << TransferError::ioError(QStringLiteral("Input/output error"))
-        << "An error occurred copying \"IMG_0001.JPG\": Input/output error";
-    QTest::newRow("file not found") << TransferError::fileNotFound(QStringLiteral("/DCIM/a.jpg"))
-                                    << "File not found: /DCIM/a.jpg";
-    QTest::newRow("disconnected") << TransferError::deviceDisconnected()
-                                  << "The iOS device was disconnected during the transfer.";
-    QTest::newRow("disk full") << TransferError::diskFull()
-                               << "Not enough disk space to complete the transfer.";
-    QTest::newRow("permission") << TransferError::permissionDenied()
-                                << "Permission denied. Check that you have access to the destination folder.";
-}
-
-void tst_TransferError::alertText() {
-    QFETCH(TransferError, error);
-    QFETCH(QString, text);
-    QCOMPARE(transferFailedAlertText(error, QStringLiteral("IMG_0001.JPG")), text);
-}
-
-void tst_TransferError::description_data() {
-    QTest::addColumn<TransferError>("error");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("no payload") << TransferError::deviceDisconnected() << "deviceDisconnected";
-    QTest::newRow("plain message") << TransferError::ioError(QStringLiteral("Disk error"))
-                                   << "ioError(\"Disk error\")";
-    QTest::newRow("quotes and backslashes") << TransferError::fileNotFound(QStringLiteral("say \"hi\" C:\\x"))
-                                            << "fileNotFound(\"say \\\"hi\\\" C:\\\\x\")";
-    QTest::newRow("line breaks and tabs")
-        << TransferError::ioError(QStringLiteral("a\nb\rc\td")) << "ioError(\"a\\nb\\rc\\td\")";
-    QTest::newRow("other controls") << TransferError::ioError(QString::fromUtf8("bell\x07"))
-                                    << "ioError(\"bell\\u{7}\")";
-    QTest::newRow("non-ASCII as is") << TransferError::ioError(QStringLiteral(u"Fehler bei Ärger"))
-                                     << QStringLiteral(u"ioError(\"Fehler bei Ärger\")");
-    QTest::newRow("placeholders stay text")
-        << TransferError::ioError(QStringLiteral("%1 %2")) << "ioError(\"%1 %2\")";
-}
-
-void tst_TransferError::description() {
-    QFETCH(TransferError, error);
-    QFETCH(QString, text);
-    QCOMPARE(error.description(), text);
-    QCOMPARE(QString::fromUtf8(error.what()), text);
-}
 
 QTEST_GUILESS_MAIN(tst_TransferError)
 #include "tst_TransferError.moc"

@@ -4,7 +4,6 @@
 #include "LogCapture.h"
 
 #include <QJsonDocument>
-#include <QSet>
 #include <QTest>
 
 #include <functional>
@@ -13,10 +12,10 @@ namespace {
 
 const QUuid transferId = QUuid::fromString(QStringLiteral("{6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f}"));
 
-FileItem photo(double modified) {
+FileItem photo() {
     const URL url = *URL::fromString(QStringLiteral("afc://00008110-001A/DCIM/100APPLE/IMG%200001.JPG"));
     return FileItem(url.absoluteString(), QStringLiteral("IMG 0001.JPG"), url, false, 3'000'000,
-                    Date(modified), FileKind::image,
+                    Date(700000000.125), FileKind::image,
                     UniformType::forFilenameExtension(QStringLiteral("JPG")));
 }
 
@@ -30,12 +29,13 @@ FileItem folder() {
 Transfer runningTransfer() {
     Transfer transfer;
     transfer.id = transferId;
-    transfer.sources = {photo(700000000.125), folder()};
+    transfer.sources = {photo(), folder()};
     transfer.destination = URL::fileURL(QStringLiteral("/home/me/Pictures"), true);
     transfer.state = TransferState::active;
     transfer.progress = TransferProgress{1000, 5000, QStringLiteral("IMG 0001.JPG"), 1, 4, 123.5};
     transfer.startedAt = Date(0);
-    transfer.verificationSummary = TransferVerificationSummary{true, 1, 0, 0, 0};
+    // Distinct counts, so that swapped keys cannot round-trip unnoticed.
+    transfer.verificationSummary = TransferVerificationSummary{true, 3, 2, 1, 4};
     return transfer;
 }
 
@@ -52,96 +52,7 @@ QJsonObject encoded(const Transfer& transfer) {
     return TransferHistoryEntry(transfer).toJson();
 }
 
-} // namespace
-
-class tst_TransferHistoryEntry : public QObject {
-    Q_OBJECT
-
-private slots:
-    void keepsWhatTheCenterShowsAndARetryNeeds();
-    void roundTrips_data();
-    void roundTrips();
-    void absentOptionalsLeaveTheirKeysOut();
-    void datesAreSecondsSinceTheReferenceDate_data();
-    void datesAreSecondsSinceTheReferenceDate();
-    void rejectsMalformedEntries_data();
-    void rejectsMalformedEntries();
-    void acceptsLenientForms_data();
-    void acceptsLenientForms();
-    void equalityCoversSourceDates();
-    void listKeepsReadableEntries();
-    void listOfSomethingElseIsNothing();
-};
-
-void tst_TransferHistoryEntry::keepsWhatTheCenterShowsAndARetryNeeds() {
-    const TransferHistoryEntry entry(failedTransfer());
-    QCOMPARE(entry.id(), transferId);
-    QCOMPARE(entry.destinationURLString(), QStringLiteral("file:///home/me/Pictures/"));
-    QCOMPARE(entry.totalBytes(), quint64(5000)); // the planned total, not the 1000 copied
-    QCOMPARE(entry.errorDescription(), std::optional<QString>(QStringLiteral("ioError(\"Disk error\")")));
-    QCOMPARE(entry.reportURLString(), std::optional<QString>(QStringLiteral(
-                                          "file:///home/me/.local/share/Orvanta/TransferReports/t.txt")));
-    QCOMPARE(entry.sources().size(), 2);
-    const TransferHistorySource& source = entry.sources().first();
-    QCOMPARE(source.urlString(), QStringLiteral("afc://00008110-001A/DCIM/100APPLE/IMG%200001.JPG"));
-    QCOMPARE(source.kindRawValue(), QStringLiteral("image"));
-    QCOMPARE(source.utiIdentifier(), std::optional<QString>(QStringLiteral("image/jpeg")));
-    QCOMPARE(entry.sources().last().utiIdentifier(), std::nullopt);
-}
-
-void tst_TransferHistoryEntry::roundTrips_data() {
-    QTest::addColumn<Transfer>("transfer");
-    QTest::newRow("without optionals") << runningTransfer();
-    QTest::newRow("with every optional") << failedTransfer();
-}
-
-void tst_TransferHistoryEntry::roundTrips() {
-    QFETCH(Transfer, transfer);
-    const TransferHistoryEntry entry(transfer);
-    const QByteArray stored = TransferHistoryEntry::encodeList({entry});
-    QVERIFY(!stored.contains('\n')); // compact
-    const auto restored = TransferHistoryEntry::decodeList(stored);
-    QVERIFY(restored);
-    QCOMPARE(restored->size(), 1);
-    QVERIFY(restored->first() == entry);
-    QCOMPARE(qHash(restored->first()), qHash(entry));
-}
-
-void tst_TransferHistoryEntry::absentOptionalsLeaveTheirKeysOut() {
-    const QJsonObject json = encoded(runningTransfer());
-    for (const char* key : {"completedAt", "errorDescription", "reportURLString"})
-        QVERIFY2(!json.contains(QLatin1String(key)), key);
-    const QJsonArray sources = json.value(QLatin1String("sources")).toArray();
-    QVERIFY(sources.at(0).toObject().contains(QLatin1String("utiIdentifier")));
-    QVERIFY(!sources.at(1).toObject().contains(QLatin1String("utiIdentifier")));
-    QCOMPARE(json.value(QLatin1String("id")).toString(),
-             QStringLiteral("6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E5F"));
-}
-
-void tst_TransferHistoryEntry::datesAreSecondsSinceTheReferenceDate_data() {
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("reference date") << 0.0 << QByteArray("\"startedAt\":0");
-    QTest::newRow("before it") << -86400.0 << QByteArray("\"startedAt\":-86400");
-    QTest::newRow("fraction") << 786297600.123456 << QByteArray("\"startedAt\":786297600.123456");
-    QTest::newRow("distant past") << Date::distantPast().secondsSinceReferenceDate()
-                                  << QByteArray("\"startedAt\":-63114076800");
-}
-
-void tst_TransferHistoryEntry::datesAreSecondsSinceTheReferenceDate() {
-    QFETCH(double, seconds);
-    QFETCH(QByteArray, text);
-    Transfer transfer = runningTransfer();
-    transfer.startedAt = Date(seconds);
-    const TransferHistoryEntry entry(transfer);
-    const QByteArray stored = TransferHistoryEntry::encodeList({entry});
-    QVERIFY2(stored.contains(text), stored.constData());
-    QCOMPARE(TransferHistoryEntry::decodeList(stored)->first().startedAt(), Date(seconds));
-}
-
 using Mutation = std::function<void(QJsonObject&)>;
-
-namespace {
 
 Mutation setKey(const char* key, QJsonValue value) {
     return [key, value](QJsonObject& json) {
@@ -155,11 +66,11 @@ Mutation removeKey(const char* key) {
     };
 }
 
-Mutation inSummary(Mutation change) {
-    return [change](QJsonObject& json) {
-        QJsonObject summary = json.value(QLatin1String("verificationSummary")).toObject();
-        change(summary);
-        json.insert(QLatin1String("verificationSummary"), summary);
+Mutation inObject(const char* key, Mutation change) {
+    return [key, change](QJsonObject& json) {
+        QJsonObject inner = json.value(QLatin1String(key)).toObject();
+        change(inner);
+        json.insert(QLatin1String(key), inner);
     };
 }
 
@@ -175,95 +86,139 @@ Mutation inFirstSource(Mutation change) {
 
 } // namespace
 
-void tst_TransferHistoryEntry::rejectsMalformedEntries_data() {
-    QTest::addColumn<Mutation>("mutation");
+class tst_TransferHistoryEntry : public QObject {
+    Q_OBJECT
 
-    QTest::newRow("summary lacks failedFiles") << inSummary(removeKey("failedFiles"));
-    QTest::newRow("state running") << setKey("state", QStringLiteral("running"));
-    QTest::newRow("id not a UUID") << setKey("id", QStringLiteral("not-a-uuid"));
-    QTest::newRow("date as text") << setKey("startedAt", QStringLiteral("2024-01-01T00:00:00Z"));
-    QTest::newRow("negative total") << setKey("totalBytes", -1);
-    QTest::newRow("fractional file count") << setKey("filesCompleted", 1.5);
-    QTest::newRow("required string null") << setKey("currentFile", QJsonValue::Null);
-    QTest::newRow("optional of wrong type") << setKey("errorDescription", 42);
-    QTest::newRow("sources not an array") << setKey("sources", QJsonObject());
-    QTest::newRow("source lacks its name") << inFirstSource(removeKey("name"));
-    QTest::newRow("source size as text") << inFirstSource(setKey("size", QStringLiteral("12")));
-}
+private slots:
+    void roundTrips_data() {
+        QTest::addColumn<Transfer>("transfer");
+        QTest::newRow("without optionals") << runningTransfer();
+        QTest::newRow("with every optional") << failedTransfer();
+    }
 
-void tst_TransferHistoryEntry::rejectsMalformedEntries() {
-    QFETCH(Mutation, mutation);
-    QJsonObject json = encoded(failedTransfer());
-    mutation(json);
-    QVERIFY_THROWS_EXCEPTION(JsonDecodingError, TransferHistoryEntry::fromJson(json));
-}
+    void roundTrips() {
+        QFETCH(Transfer, transfer);
+        const TransferHistoryEntry entry(transfer);
+        const QByteArray stored = TransferHistoryEntry::encodeList({entry});
+        QVERIFY(!stored.contains('\n')); // compact
+        const auto restored = TransferHistoryEntry::decodeList(stored);
+        QVERIFY(restored);
+        QCOMPARE(restored->size(), 1);
+        QVERIFY(restored->first() == entry);
+        QCOMPARE(qHash(restored->first()), qHash(entry));
+    }
 
-void tst_TransferHistoryEntry::acceptsLenientForms_data() {
-    QTest::addColumn<Mutation>("mutation");
-    QTest::addColumn<std::function<bool(const TransferHistoryEntry&)>>("check");
+    void storesWhatARetryNeedsAndLeavesAbsentKeysOut() {
+        const QJsonObject failed = encoded(failedTransfer());
+        QCOMPARE(failed.value(QLatin1String("id")).toString(),
+                 QStringLiteral("6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E5F"));
+        QCOMPARE(failed.value(QLatin1String("totalBytes")).toInteger(), 5000); // planned, not the 1000 copied
+        QCOMPARE(failed.value(QLatin1String("errorDescription")).toString(),
+                 QStringLiteral("ioError(\"Disk error\")"));
 
-    QTest::newRow("null report URL means none")
-        << setKey("reportURLString", QJsonValue::Null)
-        << std::function<bool(const TransferHistoryEntry&)>(
-               [](const TransferHistoryEntry& e) { return !e.reportURLString(); });
-    QTest::newRow("lower-case UUID") << setKey("id", QStringLiteral("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f"))
-                                     << std::function<bool(const TransferHistoryEntry&)>(
-                                            [](const TransferHistoryEntry& e) {
-                                                return e.id() == transferId;
-                                            });
-    QTest::newRow("unknown keys ignored")
-        << setKey("futureField", true)
-        << std::function<bool(const TransferHistoryEntry&)>([](const TransferHistoryEntry&) { return true; });
-    QTest::newRow("integral file size written as 3e6")
-        << inFirstSource(setKey("size", 3e6))
-        << std::function<bool(const TransferHistoryEntry&)>(
-               [](const TransferHistoryEntry& e) { return e.sources().first().size() == 3'000'000; });
-}
+        const QJsonObject json = encoded(runningTransfer());
+        for (const char* key : {"completedAt", "errorDescription", "reportURLString"})
+            QVERIFY2(!json.contains(QLatin1String(key)), key);
+        const QJsonArray sources = json.value(QLatin1String("sources")).toArray();
+        QCOMPARE(sources.at(0).toObject().value(QLatin1String("utiIdentifier")).toString(),
+                 QStringLiteral("image/jpeg"));
+        QVERIFY(!sources.at(1).toObject().contains(QLatin1String("utiIdentifier")));
+    }
 
-void tst_TransferHistoryEntry::acceptsLenientForms() {
-    QFETCH(Mutation, mutation);
-    QFETCH(std::function<bool(const TransferHistoryEntry&)>, check);
-    QJsonObject json = encoded(failedTransfer());
-    mutation(json);
-    QVERIFY(check(TransferHistoryEntry::fromJson(json)));
-}
+    void datesAreSecondsSinceTheReferenceDate_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("reference date") << 0.0 << QByteArray("\"startedAt\":0");
+        QTest::newRow("fraction") << 786297600.123456 << QByteArray("\"startedAt\":786297600.123456");
+        QTest::newRow("distant past")
+            << Date::distantPast().secondsSinceReferenceDate() << QByteArray("\"startedAt\":-63114076800");
+    }
 
-void tst_TransferHistoryEntry::equalityCoversSourceDates() {
-    Transfer other = failedTransfer();
-    other.sources[0] = photo(700000000.5);
-    QVERIFY(!(TransferHistoryEntry(other) == TransferHistoryEntry(failedTransfer())));
-    QCOMPARE((QSet<TransferHistoryEntry>{TransferHistoryEntry(failedTransfer()),
-                                         TransferHistoryEntry(failedTransfer())})
-                 .size(),
-             1);
-}
+    void datesAreSecondsSinceTheReferenceDate() {
+        QFETCH(double, seconds);
+        QFETCH(QByteArray, text);
+        Transfer transfer = runningTransfer();
+        transfer.startedAt = Date(seconds);
+        const QByteArray stored = TransferHistoryEntry::encodeList({TransferHistoryEntry(transfer)});
+        QVERIFY2(stored.contains(text), stored.constData());
+        QCOMPARE(TransferHistoryEntry::decodeList(stored)->first().startedAt(), Date(seconds));
+    }
 
-void tst_TransferHistoryEntry::listKeepsReadableEntries() {
-    // One damaged record must not cost the user the rest of the history.
-    Transfer second = runningTransfer();
-    second.id = QUuid::createUuid();
-    QJsonObject broken = encoded(failedTransfer());
-    broken.insert(QLatin1String("state"), QStringLiteral("running"));
-    const QJsonArray array{encoded(failedTransfer()), broken, QStringLiteral("garbage"), encoded(second)};
+    void rejectsMalformedEntries_data() {
+        QTest::addColumn<Mutation>("mutation");
 
-    LogCapture capture;
-    const auto entries =
-        TransferHistoryEntry::decodeList(QJsonDocument(array).toJson(QJsonDocument::Compact));
-    QVERIFY(entries);
-    QCOMPARE(entries->size(), 2);
-    QCOMPARE(entries->at(0).id(), transferId);
-    QCOMPARE(entries->at(1).id(), second.id);
-    const QStringList logged = capture.messages(QStringLiteral("io.halvorn.orvanta.transfer"));
-    QCOMPARE(logged.size(), 2);
-    QVERIFY2(logged.at(0).contains(QLatin1String("running")), qPrintable(logged.at(0)));
-}
+        QTest::newRow("summary lacks failedFiles")
+            << inObject("verificationSummary", removeKey("failedFiles"));
+        QTest::newRow("summary count as text")
+            << inObject("verificationSummary", setKey("verifiedFiles", "1"));
+        QTest::newRow("state running") << setKey("state", QStringLiteral("running"));
+        QTest::newRow("id not a UUID") << setKey("id", QStringLiteral("not-a-uuid"));
+        QTest::newRow("date as text") << setKey("startedAt", QStringLiteral("2024-01-01T00:00:00Z"));
+        QTest::newRow("negative total") << setKey("totalBytes", -1);
+        QTest::newRow("fractional file count") << setKey("filesCompleted", 1.5);
+        QTest::newRow("required string null") << setKey("currentFile", QJsonValue::Null);
+        QTest::newRow("optional of wrong type") << setKey("errorDescription", 42);
+        QTest::newRow("sources not an array") << setKey("sources", QJsonObject());
+        QTest::newRow("source lacks its name") << inFirstSource(removeKey("name"));
+    }
 
-void tst_TransferHistoryEntry::listOfSomethingElseIsNothing() {
-    QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("{\"id\":1}")));
-    QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("[{")));
-    QCOMPARE(TransferHistoryEntry::decodeList(QByteArray("[]")),
-             std::optional<QList<TransferHistoryEntry>>(QList<TransferHistoryEntry>()));
-}
+    void rejectsMalformedEntries() {
+        QFETCH(Mutation, mutation);
+        QJsonObject json = encoded(failedTransfer());
+        mutation(json);
+        QVERIFY_THROWS_EXCEPTION(JsonDecodingError, TransferHistoryEntry::fromJson(json));
+    }
+
+    void acceptsLenientForms_data() {
+        QTest::addColumn<Mutation>("mutation");
+        QTest::addColumn<Transfer>("meaning");
+
+        Transfer withoutReport = failedTransfer();
+        withoutReport.reportURL.reset();
+        QTest::newRow("null report URL means none")
+            << setKey("reportURLString", QJsonValue::Null) << withoutReport;
+        QTest::newRow("lower-case UUID")
+            << setKey("id", QStringLiteral("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f")) << failedTransfer();
+        QTest::newRow("unknown keys ignored") << setKey("futureField", true) << failedTransfer();
+        QTest::newRow("integral file size written as 3e6")
+            << inFirstSource(setKey("size", 3e6)) << failedTransfer();
+    }
+
+    void acceptsLenientForms() {
+        QFETCH(Mutation, mutation);
+        QFETCH(Transfer, meaning);
+        QJsonObject json = encoded(failedTransfer());
+        mutation(json);
+        QVERIFY(TransferHistoryEntry::fromJson(json) == TransferHistoryEntry(meaning));
+    }
+
+    void listKeepsReadableEntries() {
+        // One damaged record must not cost the user the rest of the history.
+        Transfer second = runningTransfer();
+        second.id = QUuid::createUuid();
+        QJsonObject broken = encoded(failedTransfer());
+        broken.insert(QLatin1String("state"), QStringLiteral("running"));
+        const QJsonArray array{encoded(failedTransfer()), broken, QStringLiteral("garbage"), encoded(second)};
+
+        LogCapture capture;
+        const auto entries =
+            TransferHistoryEntry::decodeList(QJsonDocument(array).toJson(QJsonDocument::Compact));
+        QVERIFY(entries);
+        QCOMPARE(entries->size(), 2);
+        QCOMPARE(entries->at(0).id(), transferId);
+        QCOMPARE(entries->at(1).id(), second.id);
+        const QStringList logged = capture.messages(QStringLiteral("io.halvorn.orvanta.transfer"));
+        QCOMPARE(logged.size(), 2);
+        QVERIFY2(logged.at(0).contains(QLatin1String("running")), qPrintable(logged.at(0)));
+    }
+
+    void listOfSomethingElseIsNothing() {
+        QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("{\"id\":1}")));
+        QVERIFY(!TransferHistoryEntry::decodeList(QByteArray("[{")));
+        QCOMPARE(TransferHistoryEntry::decodeList(QByteArray("[]")),
+                 std::optional<QList<TransferHistoryEntry>>(QList<TransferHistoryEntry>()));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_TransferHistoryEntry)
 #include "tst_TransferHistoryEntry.moc"

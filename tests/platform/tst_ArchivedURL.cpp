@@ -7,48 +7,38 @@ class tst_ArchivedURL : public QObject {
     Q_OBJECT
 
 private slots:
-    void roundTrips_data();
-    void roundTrips();
-    void refusesOtherData_data();
-    void refusesOtherData();
+    void roundTrips_data() {
+        QTest::addColumn<URL>("url");
+        QTest::newRow("downloads") << URL::fileURL(QStringLiteral("/home/me/Downloads"), true);
+        QTest::newRow("missing folder with space")
+            << URL::fileURL(QStringLiteral("/Volumes/My Photos/ü#1"), true);
+        QTest::newRow("device folder") << URL::fromComponents("afc", "00008110-001A2B3C4D5E6F70", "/DCIM/");
+    }
+
+    void roundTrips() {
+        QFETCH(URL, url);
+        const QByteArray archive = archiveURL(url);
+        QVERIFY(archive.startsWith("bplist00"));
+        QCOMPARE(unarchiveURL(archive), url);
+    }
+
+    void refusesOtherData_data() {
+        QTest::addColumn<QByteArray>("data");
+
+        QTest::newRow("garbage") << QByteArray("not a keyed archive");
+        QTest::newRow("truncated archive") << archiveURL(*URL::fromString("file:///a/")).chopped(5);
+        QTest::newRow("foreign binary plist") << *PropertyList::toBinary(QVariantMap{{"URL", "file:///a/"}});
+        QTest::newRow("text is no URL") << *PropertyList::toBinary(
+            QVariantMap{{"$archiver", "OrvantaURLArchiver"}, {"URL", "/not/a/url"}});
+        QTest::newRow("URL of wrong type") << *PropertyList::toBinary(
+            QVariantMap{{"$archiver", "OrvantaURLArchiver"}, {"URL", QByteArray("file:///a/")}});
+    }
+
+    void refusesOtherData() {
+        QFETCH(QByteArray, data);
+        QVERIFY(!unarchiveURL(data));
+    }
 };
-
-void tst_ArchivedURL::roundTrips_data() {
-    QTest::addColumn<URL>("url");
-    QTest::newRow("downloads") << URL::fileURL(QStringLiteral("/home/me/Downloads"), true);
-    QTest::newRow("missing folder with space")
-        << URL::fileURL(QStringLiteral("/Volumes/My Photos/ü#1"), true);
-    QTest::newRow("device folder") << URL::fromComponents("afc", "00008110-001A2B3C4D5E6F70", "/DCIM/");
-}
-
-void tst_ArchivedURL::roundTrips() {
-    QFETCH(URL, url);
-    const QByteArray archive = archiveURL(url);
-    QVERIFY(archive.startsWith("bplist00"));
-    QCOMPARE(unarchiveURL(archive), url);
-}
-
-void tst_ArchivedURL::refusesOtherData_data() {
-    QTest::addColumn<QByteArray>("data");
-
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("garbage") << QByteArray("not a keyed archive");
-    QTest::newRow("plist header only") << QByteArray("bplist00");
-    QTest::newRow("truncated archive") << archiveURL(*URL::fromString("file:///a/")).chopped(5);
-    QTest::newRow("XML plist") << QByteArray(
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>URL</key>"
-        "<string>file:///a/</string></dict></plist>");
-    QTest::newRow("foreign binary plist") << *PropertyList::toBinary(QVariantMap{{"URL", "file:///a/"}});
-    QTest::newRow("text is no URL") << *PropertyList::toBinary(
-        QVariantMap{{"$archiver", "OrvantaURLArchiver"}, {"URL", "/not/a/url"}});
-    QTest::newRow("URL of wrong type") << *PropertyList::toBinary(
-        QVariantMap{{"$archiver", "OrvantaURLArchiver"}, {"URL", QByteArray("file:///a/")}});
-}
-
-void tst_ArchivedURL::refusesOtherData() {
-    QFETCH(QByteArray, data);
-    QVERIFY(!unarchiveURL(data));
-}
 
 QTEST_GUILESS_MAIN(tst_ArchivedURL)
 #include "tst_ArchivedURL.moc"

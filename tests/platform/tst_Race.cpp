@@ -50,6 +50,14 @@ Task<int> racer(ManualClock* clock, ContinuousClock::Duration delay, int value, 
     co_return value;
 }
 
+// A racer for async::race: the closure only starts the coroutine, it is not one itself.
+auto racing(ManualClock& clock, ContinuousClock::Duration delay, int value, std::shared_ptr<Racer> record,
+            bool throws = false) {
+    return [&clock, delay, value, record, throws](std::stop_token token) {
+        return racer(&clock, delay, value, throws, record, token);
+    };
+}
+
 } // namespace
 
 class TestRace : public QObject {
@@ -74,13 +82,8 @@ private slots:
         ManualClock clock;
         auto a = std::make_shared<Racer>();
         auto b = std::make_shared<Racer>();
-        auto runA = [&clock, a, delayA, aThrows](std::stop_token token) {
-            return racer(&clock, std::chrono::seconds(delayA), 1, aThrows, a, token);
-        };
-        auto runB = [&clock, b, delayB](std::stop_token token) {
-            return racer(&clock, std::chrono::seconds(delayB), 2, false, b, token);
-        };
-        auto race = async::race(runA, runB);
+        auto race = async::race(racing(clock, std::chrono::seconds(delayA), 1, a, aThrows),
+                                racing(clock, std::chrono::seconds(delayB), 2, b));
 
         clock.advance(1s); // the winner ends
         drainPostedEvents();
@@ -102,14 +105,8 @@ private slots:
         ManualClock clock;
         auto a = std::make_shared<Racer>();
         auto b = std::make_shared<Racer>();
-        auto runA = [&clock, a](std::stop_token token) {
-            return racer(&clock, 5s, 1, false, a, token);
-        };
-        auto runB = [&clock, b](std::stop_token token) {
-            return racer(&clock, 5s, 2, false, b, token);
-        };
         std::stop_source stop;
-        auto race = async::race(runA, runB, stop.get_token());
+        auto race = async::race(racing(clock, 5s, 1, a), racing(clock, 5s, 2, b), stop.get_token());
         stop.request_stop();
         drainPostedEvents();
         clock.advance(1s);
@@ -121,13 +118,10 @@ private slots:
         // The throwing racer ends first; the other, already running, is cancelled and awaited.
         ManualClock clock;
         auto a = std::make_shared<Racer>();
-        auto runA = [&clock, a](std::stop_token token) {
-            return racer(&clock, 5s, 1, false, a, token);
-        };
         auto broken = [](std::stop_token) -> Task<int> {
             throw Stalled("no task");
         };
-        auto race = async::race(runA, broken);
+        auto race = async::race(racing(clock, 5s, 1, a), broken);
         drainPostedEvents();
         clock.advance(1s);
         QVERIFY_THROWS_EXCEPTION(Stalled, runSync(std::move(race)));
