@@ -2,6 +2,7 @@
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
 
+#include <libimobiledevice/lockdown.h>
 #include <usbmuxd.h>
 
 #include <QFile>
@@ -60,6 +61,8 @@ private slots:
     void hostileNamesArriveVerbatim();
     void throttledTransferStaysIntact();
     void refusedService();
+    void handshakeRefusals_data();
+    void handshakeRefusals();
     void listenersHearUnplugAndPlug();
 
 private:
@@ -249,6 +252,44 @@ void TestFaults::refusedService() {
     DeviceClient client;
     QCOMPARE(client.openMedia(kUdid), int(LOCKDOWN_E_INVALID_SERVICE));
     QCOMPARE(emulator().log().count("lockdownd", "StopSession"), size_t(1));
+}
+
+void TestFaults::handshakeRefusals_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("pairing needs the passcode") << "PasswordProtected" << int(LOCKDOWN_E_PASSWORD_PROTECTED);
+    QTest::newRow("pairing denied") << "UserDeniedPairing" << int(LOCKDOWN_E_USER_DENIED_PAIRING);
+    QTest::newRow("pairing dialog pending")
+        << "PairingDialogResponsePending" << int(LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING);
+    QTest::newRow("wrong host id") << "hostid" << int(LOCKDOWN_E_INVALID_HOST_ID);
+    QTest::newRow("unpaired, pairing accepted") << "unpaired" << int(LOCKDOWN_E_SUCCESS);
+}
+
+void TestFaults::handshakeRefusals() {
+    QFETCH(QString, fault);
+    QFETCH(int, expected);
+    auto& device = addDevice(describeDevice(kUdid));
+    if (fault == QLatin1String("hostid"))
+        device.faults().rejectHostId(true);
+    else if (fault == QLatin1String("unpaired"))
+        device.forgetPairRecord();
+    else
+        device.faults().refusePairing(fault.toStdString());
+    // An accepted pairing is stored through the mux and serves the next handshake without pairing.
+    const int attempts = expected == LOCKDOWN_E_SUCCESS ? 2 : 1;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        idevice_t handle = nullptr;
+        QCOMPARE(idevice_new(&handle, kUdid.toUtf8().constData()), IDEVICE_E_SUCCESS);
+        lockdownd_client_t lockdown = nullptr;
+        const lockdownd_error_t result = lockdownd_client_new_with_handshake(handle, &lockdown, "Orvanta");
+        if (lockdown)
+            lockdownd_client_free(lockdown);
+        idevice_free(handle);
+        QCOMPARE(int(result), expected);
+    }
+    const bool pairs = fault != QLatin1String("hostid");
+    QCOMPARE(emulator().log().count("lockdownd", "Pair"), size_t(pairs));
+    QCOMPARE(emulator().log().count("usbmux", "SavePairRecord"), size_t(expected == LOCKDOWN_E_SUCCESS));
 }
 
 void TestFaults::listenersHearUnplugAndPlug() {
