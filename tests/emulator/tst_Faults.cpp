@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -53,6 +54,7 @@ private slots:
     void unplugMidReadLosesTheConnection();
     void unplugMidWriteLeavesThePartialFile();
     void heldReadWaitsForRelease();
+    void unplugEndsAHeldReadEvenIfPluggedAgainAtOnce();
     void stalledWrite_data();
     void stalledWrite();
     void refusedWritesNeverWrite();
@@ -123,6 +125,22 @@ void TestFaults::heldReadWaitsForRelease() {
     reader.join();
     QCOMPARE(result, AFC_E_SUCCESS);
     QVERIFY(data == original);
+}
+
+void TestFaults::unplugEndsAHeldReadEvenIfPluggedAgainAtOnce() {
+    auto& device = addDevice(describeDevice(kUdid));
+    fakemux::Faults& faults = device.faults();
+    faults.gateReads();
+    // A connection thread's view of the gate, without a client in the way.
+    auto held = std::async(std::launch::async, [&faults] { return faults.passRead(1); });
+    QVERIFY(faults.waitUntilReadHeld());
+    device.unplug();
+    device.plug();
+    // The limit only keeps a regression from hanging the run; the release then frees the thread.
+    const bool ended = held.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    faults.releaseReads();
+    QVERIFY(ended);
+    QVERIFY(!held.get());
 }
 
 void TestFaults::stalledWrite_data() {
