@@ -5,6 +5,7 @@
 #include <libimobiledevice/lockdown.h>
 #include <usbmuxd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -65,6 +66,7 @@ private slots:
     void refusedService();
     void handshakeRefusals_data();
     void handshakeRefusals();
+    void stopEndsHeldConnectionsAndClosesEverything();
     void listenersHearUnplugAndPlug();
 
 private:
@@ -308,6 +310,42 @@ void TestFaults::handshakeRefusals() {
     const bool pairs = fault != QLatin1String("hostid");
     QCOMPARE(emulator().log().count("lockdownd", "Pair"), size_t(pairs));
     QCOMPARE(emulator().log().count("usbmux", "SavePairRecord"), size_t(expected == LOCKDOWN_E_SUCCESS));
+}
+
+void TestFaults::stopEndsHeldConnectionsAndClosesEverything() {
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).count();
+    };
+    const uint before = openDescriptors();
+    const QByteArray own = qgetenv("USBMUXD_SOCKET_ADDRESS");
+    {
+        // An emulator of its own, so that stopping it leaves this process's one serving. No client
+        // library thread runs here, so nothing reads the variable while it points elsewhere.
+        fakemux::Emulator other;
+        qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray::fromStdString(other.socketAddress()));
+        auto description = describeDevice(kUdid);
+        auto& device = other.addDevice(description);
+        QFile file(QString::fromStdString(description.mediaRoot) + QStringLiteral("/clip.mov"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(filled(2 * MiB));
+        file.close();
+        device.faults().gateReads();
+
+        DeviceClient idle, reading;
+        QCOMPARE(idle.openMedia(kUdid), 0);
+        QCOMPARE(reading.openMedia(kUdid), 0);
+        qputenv("USBMUXD_SOCKET_ADDRESS", own);
+        afc_error_t result = AFC_E_SUCCESS;
+        QByteArray data;
+        std::thread reader([&] { result = reading.readFile(QStringLiteral("/clip.mov"), data); });
+        QVERIFY(device.faults().waitUntilReadHeld());
+        other.stop();
+        reader.join();
+        QCOMPARE(result, AFC_E_MUX_ERROR);
+        QStringList names;
+        QCOMPARE(idle.listDirectory(QStringLiteral("/"), names), AFC_E_MUX_ERROR);
+    }
+    QCOMPARE(openDescriptors(), before);
 }
 
 void TestFaults::listenersHearUnplugAndPlug() {
