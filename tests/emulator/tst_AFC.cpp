@@ -342,7 +342,7 @@ void TestAFC::openModes() {
 void TestAFC::brokenPacketsEndOnlyTheirConnection_data() {
     // Operations: 0x03 READ_DIR, 0x10 FILE_WRITE.
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("answered"); // the emulator hangs up; otherwise the client goes away
+    QTest::addColumn<bool>("hangsUp"); // the emulator ends the connection; otherwise the client does
     QTest::newRow("this_length 0") << afcHeader(40, 0, 0x03) << true;
     QTest::newRow("this_length 39") << afcHeader(40, 39, 0x03) << true;
     QTest::newRow("entire_length below this_length") << afcHeader(40, 48, 0x03) << true;
@@ -357,7 +357,7 @@ void TestAFC::brokenPacketsEndOnlyTheirConnection_data() {
 
 void TestAFC::brokenPacketsEndOnlyTheirConnection() {
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, answered);
+    QFETCH(bool, hangsUp);
     addDevice(describeDevice(kUdid));
     DeviceClient healthy;
     openMedia(healthy);
@@ -375,7 +375,7 @@ void TestAFC::brokenPacketsEndOnlyTheirConnection() {
     uint32_t sent = 0;
     QCOMPARE(idevice_connection_send(connection, bytes.constData(), uint32_t(bytes.size()), &sent),
              IDEVICE_E_SUCCESS);
-    if (answered) {
+    if (hangsUp) {
         // No reply, only the end of the stream; the limit keeps a wrong emulator from hanging.
         char reply[64];
         uint32_t got = 0;
