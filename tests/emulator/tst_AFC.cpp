@@ -2,6 +2,8 @@
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
 
+#include <libimobiledevice/lockdown.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,6 +37,14 @@ QString valueOf(const QStringList& pairs, const QString& key) {
     }
     return QString();
 }
+// An AFC packet header as a client would send it, with whatever lengths a row asks for.
+QByteArray afcHeader(uint64_t entireLength, uint64_t thisLength, uint64_t operation,
+                     const char* magic = "CFA6LPAA") {
+    QByteArray header(magic, 8);
+    for (uint64_t field : {entireLength, thisLength, uint64_t(1), operation})
+        header.append(reinterpret_cast<const char*>(&field), sizeof field);
+    return header;
+}
 } // namespace
 
 class TestAFC : public DeviceTestCase {
@@ -48,7 +58,12 @@ private slots:
     void deviceInfo();
     void pathsStayInsideTheMediaFolder_data();
     void pathsStayInsideTheMediaFolder();
-    void removeNeverReachesOutside();
+    void changesThroughALinkStayInside_data();
+    void changesThroughALinkStayInside();
+    void openModes_data();
+    void openModes();
+    void brokenPacketsEndOnlyTheirConnection_data();
+    void brokenPacketsEndOnlyTheirConnection();
 
 private:
     QString media() const {
@@ -229,21 +244,155 @@ void TestAFC::pathsStayInsideTheMediaFolder() {
              QStringList{QStringLiteral("secret.txt")});
 }
 
-void TestAFC::removeNeverReachesOutside() {
+void TestAFC::changesThroughALinkStayInside_data() {
+    // "up" is a link in the media folder to the scratch folder that holds both it and outside.txt.
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("other");
+    QTest::newRow("remove above the root") << "remove"
+                                           << "/../outside.txt" << QString();
+    QTest::newRow("remove through the link") << "remove"
+                                             << "/up/outside.txt" << QString();
+    QTest::newRow("rename out through the link") << "rename"
+                                                 << "/up/outside.txt"
+                                                 << "/stolen.txt";
+    QTest::newRow("rename in through the link") << "rename"
+                                                << "/inside.txt"
+                                                << "/up/planted.txt";
+    QTest::newRow("make a folder through the link") << "mkdir"
+                                                    << "/up/planted" << QString();
+}
+
+void TestAFC::changesThroughALinkStayInside() {
+    QFETCH(QString, operation);
+    QFETCH(QString, path);
+    QFETCH(QString, other);
     addDevice(describeDevice(kUdid));
     const QString outside = scratchPath() + QStringLiteral("/outside.txt");
     writeHostFile(outside, "keep me");
+    writeHostFile(media() + QStringLiteral("/inside.txt"), "inside");
     QVERIFY(QFile::link(scratchPath(), media() + QStringLiteral("/up")));
+    const QStringList before = QDir(scratchPath()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
     DeviceClient client;
     openMedia(client);
-    const QString relative = QStringLiteral("/../") + QFileInfo(outside).fileName();
-    QCOMPARE(afc_remove_path(client.afc(), relative.toUtf8().constData()), AFC_E_OBJECT_NOT_FOUND);
-    QCOMPARE(afc_remove_path(client.afc(), "/up/outside.txt"), AFC_E_OBJECT_NOT_FOUND);
-    QCOMPARE(afc_rename_path(client.afc(), "/up/outside.txt", "/stolen.txt"), AFC_E_OBJECT_NOT_FOUND);
-    QVERIFY(QFileInfo::exists(outside));
+
+    const QByteArray from = path.toUtf8(), to = other.toUtf8();
+    afc_error_t result = AFC_E_SUCCESS;
+    if (operation == QLatin1String("remove"))
+        result = afc_remove_path(client.afc(), from.constData());
+    else if (operation == QLatin1String("rename"))
+        result = afc_rename_path(client.afc(), from.constData(), to.constData());
+    else
+        result = afc_make_directory(client.afc(), from.constData());
+    QCOMPARE(result, AFC_E_OBJECT_NOT_FOUND);
+    QCOMPARE(QDir(scratchPath()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+    QVERIFY(QFileInfo::exists(media() + QStringLiteral("/inside.txt")));
+
     // The link itself is removed, never what it points at.
     QCOMPARE(afc_remove_path(client.afc(), "/up"), AFC_E_SUCCESS);
     QVERIFY(QFileInfo::exists(outside));
+}
+
+void TestAFC::openModes_data() {
+    // The file holds "abc" before it is opened; each mode writes "XY" at the start (or at the end
+    // when it appends) and then reads from the start if it may.
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("1 r") << int(AFC_FOPEN_RDONLY) << true << QByteArray("abc");
+    QTest::newRow("2 r+") << int(AFC_FOPEN_RW) << true << QByteArray("XYc");
+    QTest::newRow("3 w") << int(AFC_FOPEN_WRONLY) << false << QByteArray("XY");
+    QTest::newRow("4 w+") << int(AFC_FOPEN_WR) << true << QByteArray("XY");
+    QTest::newRow("5 a") << int(AFC_FOPEN_APPEND) << false << QByteArray("abcXY");
+    QTest::newRow("6 a+") << int(AFC_FOPEN_RDAPPEND) << true << QByteArray("abcXY");
+}
+
+void TestAFC::openModes() {
+    QFETCH(int, mode);
+    QFETCH(bool, readable);
+    QFETCH(QByteArray, stored);
+    addDevice(describeDevice(kUdid));
+    writeHostFile(media() + QStringLiteral("/f.txt"), "abc");
+    DeviceClient client;
+    openMedia(client);
+    afc_client_t afc = client.afc();
+    uint64_t handle = 0;
+    QCOMPARE(afc_file_open(afc, "/f.txt", afc_file_mode_t(mode), &handle), AFC_E_SUCCESS);
+    uint32_t written = 0;
+    const afc_error_t wrote = afc_file_write(afc, handle, "XY", 2, &written);
+    QCOMPARE(wrote == AFC_E_SUCCESS, mode != AFC_FOPEN_RDONLY);
+    QCOMPARE(afc_file_seek(afc, handle, 0, SEEK_SET), AFC_E_SUCCESS);
+    char buffer[8];
+    uint32_t got = 0;
+    QCOMPARE(afc_file_read(afc, handle, buffer, sizeof buffer, &got) == AFC_E_SUCCESS, readable);
+    if (readable)
+        QCOMPARE(QByteArray(buffer, got), stored);
+    QCOMPARE(afc_file_close(afc, handle), AFC_E_SUCCESS);
+    QFile file(media() + QStringLiteral("/f.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), stored);
+
+    // Every mode but reading makes a file that is not there yet.
+    QCOMPARE(afc_file_open(afc, "/new.txt", afc_file_mode_t(mode), &handle) == AFC_E_SUCCESS,
+             mode != AFC_FOPEN_RDONLY);
+    if (mode != AFC_FOPEN_RDONLY)
+        QCOMPARE(afc_file_close(afc, handle), AFC_E_SUCCESS);
+}
+
+void TestAFC::brokenPacketsEndOnlyTheirConnection_data() {
+    // Operations: 0x03 READ_DIR, 0x10 FILE_WRITE.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("hangsUp"); // the emulator ends the connection; otherwise the client does
+    QTest::newRow("this_length 0") << afcHeader(40, 0, 0x03) << true;
+    QTest::newRow("this_length 39") << afcHeader(40, 39, 0x03) << true;
+    QTest::newRow("entire_length below this_length") << afcHeader(40, 48, 0x03) << true;
+    QTest::newRow("huge entire_length") << afcHeader(~uint64_t(0), 40, 0x10) << true;
+    QTest::newRow("huge this_length") << afcHeader(~uint64_t(0), ~uint64_t(0), 0x03) << true;
+    QTest::newRow("wrong magic") << afcHeader(40, 40, 0x03, "CFA6LPAX") << true;
+    QTest::newRow("half a header") << afcHeader(40, 40, 0x03).left(20) << false;
+    QTest::newRow("path cut off") << afcHeader(140, 140, 0x03) + "/DCIM" << false;
+    QTest::newRow("write payload cut off")
+        << afcHeader(40 + 8 + (1 << 20), 48, 0x10) + QByteArray(8 + 1000, '\1') << false;
+}
+
+void TestAFC::brokenPacketsEndOnlyTheirConnection() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, hangsUp);
+    addDevice(describeDevice(kUdid));
+    DeviceClient healthy;
+    openMedia(healthy);
+
+    idevice_t device = nullptr;
+    QCOMPARE(idevice_new(&device, kUdid.toUtf8().constData()), IDEVICE_E_SUCCESS);
+    lockdownd_client_t lockdown = nullptr;
+    QCOMPARE(lockdownd_client_new_with_handshake(device, &lockdown, "Orvanta"), LOCKDOWN_E_SUCCESS);
+    lockdownd_service_descriptor_t service = nullptr;
+    QCOMPARE(lockdownd_start_service(lockdown, "com.apple.afc", &service), LOCKDOWN_E_SUCCESS);
+    lockdownd_client_free(lockdown);
+    idevice_connection_t connection = nullptr;
+    QCOMPARE(idevice_connect(device, service->port, &connection), IDEVICE_E_SUCCESS);
+    lockdownd_service_descriptor_free(service);
+    uint32_t sent = 0;
+    QCOMPARE(idevice_connection_send(connection, bytes.constData(), uint32_t(bytes.size()), &sent),
+             IDEVICE_E_SUCCESS);
+    if (hangsUp) {
+        // No reply, only the end of the stream; the limit keeps a wrong emulator from hanging.
+        char reply[64];
+        uint32_t got = 0;
+        const idevice_error_t received =
+            idevice_connection_receive_timeout(connection, reply, sizeof reply, &got, 20000);
+        QCOMPARE(got, 0u);
+        QVERIFY(received != IDEVICE_E_TIMEOUT && received != IDEVICE_E_SUCCESS);
+    }
+    idevice_disconnect(connection);
+    idevice_free(device);
+
+    // The other connection, and new ones, are served as before.
+    QStringList names;
+    QCOMPARE(healthy.listDirectory(QStringLiteral("/"), names), AFC_E_SUCCESS);
+    DeviceClient later;
+    openMedia(later);
+    QCOMPARE(later.writeFile(QStringLiteral("/after.txt"), "fine"), AFC_E_SUCCESS);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(TestAFC)

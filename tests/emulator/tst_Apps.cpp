@@ -76,6 +76,7 @@ private slots:
     void vendServesTheContainerOrItsDocuments();
     void vendErrors_data();
     void vendErrors();
+    void containerIsAJailToo_data();
     void containerIsAJailToo();
     void browseListsAppsInPages_data();
     void browseListsAppsInPages();
@@ -169,18 +170,39 @@ void TestApps::vendErrors() {
     QCOMPARE(result == 0, expected.isEmpty());
 }
 
+void TestApps::containerIsAJailToo_data() {
+    QTest::addColumn<bool>("documentsIsALink");
+    QTest::newRow("dot-dot out of Documents") << false;
+    QTest::newRow("Documents is a link to a host folder") << true;
+}
+
 void TestApps::containerIsAJailToo() {
-    addDevice(deviceWithApps());
-    QFile secret(scratchPath() + QStringLiteral("/secret.txt"));
+    QFETCH(bool, documentsIsALink);
+    auto description = deviceWithApps();
+    const QString outside = scratchPath(QStringLiteral("outside"));
+    QFile secret(outside + QStringLiteral("/secret.txt"));
     QVERIFY(secret.open(QIODevice::WriteOnly));
     secret.write("secret");
     secret.close();
+    if (documentsIsALink) {
+        const QString documents = scratchPath("notes") + QStringLiteral("/Documents");
+        QVERIFY(QDir(documents).removeRecursively());
+        QVERIFY(QFile::link(outside, documents));
+    }
+    addDevice(description);
     DeviceClient client;
     QCOMPARE(client.openApp(kUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")), 0);
     QByteArray data;
-    QCOMPARE(client.readFile(QStringLiteral("/../../secret.txt"), data), AFC_E_OBJECT_NOT_FOUND);
-    QCOMPARE(afc_remove_path(client.afc(), "/../../secret.txt"), AFC_E_OBJECT_NOT_FOUND);
+    for (const char* path : {"/../../outside/secret.txt", "/secret.txt"}) {
+        QCOMPARE(client.readFile(QString::fromLatin1(path), data), AFC_E_OBJECT_NOT_FOUND);
+        QCOMPARE(afc_remove_path(client.afc(), path), AFC_E_OBJECT_NOT_FOUND);
+    }
+    // A write lands in the app's own Documents, or nowhere when that is a link out.
+    QCOMPARE(client.writeFile(QStringLiteral("/planted.txt"), "x"),
+             documentsIsALink ? AFC_E_OBJECT_NOT_FOUND : AFC_E_SUCCESS);
     QVERIFY(secret.exists());
+    QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QStringLiteral("secret.txt")});
 }
 
 void TestApps::browseListsAppsInPages_data() {

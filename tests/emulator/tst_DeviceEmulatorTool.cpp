@@ -130,6 +130,8 @@ private slots:
     void servesConfiguredDevicesUntilStopped();
     void badCommandsAreRefused_data();
     void badCommandsAreRefused();
+    void lockdownFaultsReachTheTools_data();
+    void lockdownFaultsReachTheTools();
     void badConfigurationsStopBeforeServing_data();
     void badConfigurationsStopBeforeServing();
     void leavesARunningEmulatorsSocketAlone();
@@ -245,6 +247,40 @@ void TestDeviceEmulatorTool::badCommandsAreRefused() {
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     // A refused command changes nothing, and the emulator goes on serving.
     QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPhone});
+    QVERIFY(emulator.terminate());
+}
+
+void TestDeviceEmulatorTool::lockdownFaultsReachTheTools_data() {
+    QTest::addColumn<QStringList>("words"); // after the command name: the UDID comes first
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+    QTest::newRow("refuse-pairing") << QStringList{"refuse-pairing"} << "idevicename" << QStringList{} << 255
+                                    << QStringList{};
+    QTest::newRow("hide-value") << QStringList{"hide-value", "ProductType"} << "ideviceinfo"
+                                << QStringList{"-k", "ProductType"} << 0 << QStringList{};
+    QTest::newRow("reset undoes them")
+        << QStringList{"reset"} << "idevicename" << QStringList{} << 0 << QStringList{"Workshop iPhone"};
+}
+
+void TestDeviceEmulatorTool::lockdownFaultsReachTheTools() {
+    QFETCH(QStringList, words);
+    QFETCH(QString, tool);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    EmulatorProcess emulator;
+    QVERIFY(!writeConfig(twoDeviceConfig()).isEmpty());
+    QVERIFY2(emulator.start({QStringLiteral("--config"), m_folder->filePath(QStringLiteral("devices.json"))}),
+             qPrintable(emulator.error()));
+    if (words.first() == QLatin1String("reset"))
+        QCOMPARE(emulator.control({QStringLiteral("refuse-pairing"), kPhone}).exitCode, 0);
+    words.insert(1, kPhone);
+    QCOMPARE(emulator.control(words).exitCode, 0);
+    Run run = emulator.tool(tool, QStringList{QStringLiteral("-u"), kPhone} + arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, out);
     QVERIFY(emulator.terminate());
 }
 

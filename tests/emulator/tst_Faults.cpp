@@ -2,13 +2,16 @@
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
 
+#include <libimobiledevice/lockdown.h>
 #include <usbmuxd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -52,6 +55,7 @@ private slots:
     void unplugMidReadLosesTheConnection();
     void unplugMidWriteLeavesThePartialFile();
     void heldReadWaitsForRelease();
+    void unplugEndsAHeldReadEvenIfPluggedAgainAtOnce();
     void stalledWrite_data();
     void stalledWrite();
     void refusedWritesNeverWrite();
@@ -60,6 +64,9 @@ private slots:
     void hostileNamesArriveVerbatim();
     void throttledTransferStaysIntact();
     void refusedService();
+    void handshakeRefusals_data();
+    void handshakeRefusals();
+    void stopEndsHeldConnectionsAndClosesEverything();
     void listenersHearUnplugAndPlug();
 
 private:
@@ -120,6 +127,22 @@ void TestFaults::heldReadWaitsForRelease() {
     reader.join();
     QCOMPARE(result, AFC_E_SUCCESS);
     QVERIFY(data == original);
+}
+
+void TestFaults::unplugEndsAHeldReadEvenIfPluggedAgainAtOnce() {
+    auto& device = addDevice(describeDevice(kUdid));
+    fakemux::Faults& faults = device.faults();
+    faults.gateReads();
+    // A connection thread's view of the gate, without a client in the way.
+    auto held = std::async(std::launch::async, [&faults] { return faults.passRead(1); });
+    QVERIFY(faults.waitUntilReadHeld());
+    device.unplug();
+    device.plug();
+    // The limit only keeps a regression from hanging the run; the release then frees the thread.
+    const bool ended = held.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    faults.releaseReads();
+    QVERIFY(ended);
+    QVERIFY(!held.get());
 }
 
 void TestFaults::stalledWrite_data() {
@@ -249,6 +272,80 @@ void TestFaults::refusedService() {
     DeviceClient client;
     QCOMPARE(client.openMedia(kUdid), int(LOCKDOWN_E_INVALID_SERVICE));
     QCOMPARE(emulator().log().count("lockdownd", "StopSession"), size_t(1));
+}
+
+void TestFaults::handshakeRefusals_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("pairing needs the passcode") << "PasswordProtected" << int(LOCKDOWN_E_PASSWORD_PROTECTED);
+    QTest::newRow("pairing denied") << "UserDeniedPairing" << int(LOCKDOWN_E_USER_DENIED_PAIRING);
+    QTest::newRow("pairing dialog pending")
+        << "PairingDialogResponsePending" << int(LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING);
+    QTest::newRow("wrong host id") << "hostid" << int(LOCKDOWN_E_INVALID_HOST_ID);
+    QTest::newRow("unpaired, pairing accepted") << "unpaired" << int(LOCKDOWN_E_SUCCESS);
+}
+
+void TestFaults::handshakeRefusals() {
+    QFETCH(QString, fault);
+    QFETCH(int, expected);
+    auto& device = addDevice(describeDevice(kUdid));
+    if (fault == QLatin1String("hostid"))
+        device.faults().rejectHostId(true);
+    else if (fault == QLatin1String("unpaired"))
+        device.forgetPairRecord();
+    else
+        device.faults().refusePairing(fault.toStdString());
+    // An accepted pairing is stored through the mux and serves the next handshake without pairing.
+    const int attempts = expected == LOCKDOWN_E_SUCCESS ? 2 : 1;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        idevice_t handle = nullptr;
+        QCOMPARE(idevice_new(&handle, kUdid.toUtf8().constData()), IDEVICE_E_SUCCESS);
+        lockdownd_client_t lockdown = nullptr;
+        const lockdownd_error_t result = lockdownd_client_new_with_handshake(handle, &lockdown, "Orvanta");
+        if (lockdown)
+            lockdownd_client_free(lockdown);
+        idevice_free(handle);
+        QCOMPARE(int(result), expected);
+    }
+    const bool pairs = fault != QLatin1String("hostid");
+    QCOMPARE(emulator().log().count("lockdownd", "Pair"), size_t(pairs));
+    QCOMPARE(emulator().log().count("usbmux", "SavePairRecord"), size_t(expected == LOCKDOWN_E_SUCCESS));
+}
+
+void TestFaults::stopEndsHeldConnectionsAndClosesEverything() {
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).count();
+    };
+    const uint before = openDescriptors();
+    const QByteArray own = qgetenv("USBMUXD_SOCKET_ADDRESS");
+    {
+        // An emulator of its own, so that stopping it leaves this process's one serving. No client
+        // library thread runs here, so nothing reads the variable while it points elsewhere.
+        fakemux::Emulator other;
+        qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray::fromStdString(other.socketAddress()));
+        auto description = describeDevice(kUdid);
+        auto& device = other.addDevice(description);
+        QFile file(QString::fromStdString(description.mediaRoot) + QStringLiteral("/clip.mov"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(filled(2 * MiB));
+        file.close();
+        device.faults().gateReads();
+
+        DeviceClient idle, reading;
+        QCOMPARE(idle.openMedia(kUdid), 0);
+        QCOMPARE(reading.openMedia(kUdid), 0);
+        qputenv("USBMUXD_SOCKET_ADDRESS", own);
+        afc_error_t result = AFC_E_SUCCESS;
+        QByteArray data;
+        std::thread reader([&] { result = reading.readFile(QStringLiteral("/clip.mov"), data); });
+        QVERIFY(device.faults().waitUntilReadHeld());
+        other.stop();
+        reader.join();
+        QCOMPARE(result, AFC_E_MUX_ERROR);
+        QStringList names;
+        QCOMPARE(idle.listDirectory(QStringLiteral("/"), names), AFC_E_MUX_ERROR);
+    }
+    QCOMPARE(openDescriptors(), before);
 }
 
 void TestFaults::listenersHearUnplugAndPlug() {

@@ -36,6 +36,8 @@ constexpr Usage kUsages[] = {
     {"stall-writes", "", 0, 0},
     {"release-writes", "", 0, 0},
     {"unplug-after", "BYTES", 1, 1},
+    {"refuse-pairing", "[ERROR (default UserDeniedPairing)]", 0, 1},
+    {"hide-value", "KEY", 1, 1},
 };
 
 const Usage* usageOf(const QString& command) {
@@ -170,6 +172,10 @@ Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDev
         faults.stallWrites();
     } else if (command == QLatin1String("release-writes")) {
         faults.releaseWrites();
+    } else if (command == QLatin1String("refuse-pairing")) {
+        faults.refusePairing(args.value(0, QStringLiteral("UserDeniedPairing")).toStdString());
+    } else if (command == QLatin1String("hide-value")) {
+        faults.hideValue(args.at(0).toStdString());
     } else if (command == QLatin1String("unplug-after")) {
         auto bytes = bytesAt(0, 0);
         if (!bytes)

@@ -174,8 +174,8 @@ uint64_t nanoseconds(const statx_timestamp& t) {
 } // namespace
 
 AFCService::AFCService(VirtualDevice& device, const std::filesystem::path& root, RequestLog& log,
-                       std::string logName)
-    : m_device(device), m_jail(root), m_log(log), m_logName(std::move(logName)) {}
+                       std::string logName, const std::string& below)
+    : m_device(device), m_jail(root, below), m_log(log), m_logName(std::move(logName)) {}
 
 AFCService::~AFCService() {
     for (const auto& [handle, fd] : m_files) {

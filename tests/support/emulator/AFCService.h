@@ -19,9 +19,10 @@ class VirtualDevice;
 // 40-byte header (this_length 40), since the client reads any header data with one recv.
 class AFCService {
 public:
-    // logName tells the request log which service spoke AFC: "afc" or "house_arrest".
-    AFCService(VirtualDevice& device, const std::filesystem::path& root, RequestLog& log,
-               std::string logName);
+    // logName tells the request log which service spoke AFC: "afc" or "house_arrest". below, when
+    // given, is the folder under root that is served, looked up inside root's jail.
+    AFCService(VirtualDevice& device, const std::filesystem::path& root, RequestLog& log, std::string logName,
+               const std::string& below = {});
     ~AFCService();
     AFCService(const AFCService&) = delete;
     AFCService& operator=(const AFCService&) = delete;

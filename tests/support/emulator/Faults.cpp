@@ -150,14 +150,15 @@ bool Faults::waitUntilReadHeld(std::chrono::milliseconds limit) {
 
 bool Faults::passRead(uint64_t bytes) {
     std::unique_lock lock(m_mutex);
+    const uint64_t unplugs = m_unplugs;
     if (m_readGateAfter && m_readBytes >= *m_readGateAfter) {
         ++m_readsHeld;
         m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_gone || !m_readGateAfter; });
+        m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_readGateAfter; });
         --m_readsHeld;
     }
     m_readBytes += bytes;
-    return !m_gone;
+    return !goneSince(unplugs);
 }
 
 void Faults::stallWrites() {
@@ -178,13 +179,14 @@ bool Faults::waitUntilWriteStalled(std::chrono::milliseconds limit) {
 
 bool Faults::passWrite() {
     std::unique_lock lock(m_mutex);
+    const uint64_t unplugs = m_unplugs;
     if (m_writeStall) {
         ++m_writesStalled;
         m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_gone || !m_writeStall; });
+        m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_writeStall; });
         --m_writesStalled;
     }
-    return !m_gone;
+    return !goneSince(unplugs);
 }
 
 void Faults::refuseWrites(uint64_t status, std::string pathPrefix) {
@@ -272,13 +274,15 @@ bool Faults::pace(uint64_t bytes) {
     m_throttleBytes += bytes;
     auto due = m_throttleStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                                      static_cast<double>(m_throttleBytes) / static_cast<double>(m_throttle)));
-    m_changed.wait_until(lock, due, [this] { return m_gone || m_throttle == 0; });
-    return !m_gone;
+    const uint64_t unplugs = m_unplugs;
+    m_changed.wait_until(lock, due, [&] { return goneSince(unplugs) || m_throttle == 0; });
+    return !goneSince(unplugs);
 }
 
 void Faults::interrupt() {
     std::lock_guard lock(m_mutex);
     m_gone = true;
+    ++m_unplugs;
     m_changed.notify_all();
 }
 

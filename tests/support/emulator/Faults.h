@@ -103,9 +103,14 @@ private:
     template <typename Pred>
     bool waitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds limit, Pred pred);
 
+    // Whether the device went away since a wait began: a wait that slept through an unplug ends
+    // as gone even when the device was plugged in again before it woke.
+    bool goneSince(uint64_t unplugs) const { return m_gone || m_unplugs != unplugs; }
+
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_gone = false;
+    uint64_t m_unplugs = 0;
 
     bool m_locked = false;
     std::string m_pairingRefusal;

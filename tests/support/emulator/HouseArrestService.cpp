@@ -38,8 +38,8 @@ void HouseArrestService::run(const Socket& socket) {
     PlistUtil::setString(reply.get(), "Status", "Complete");
     if (!channel.send(reply.get()))
         return;
-    std::filesystem::path root = command == "VendDocuments" ? app->container / "Documents" : app->container;
-    AFCService afc(m_device, root, m_log, "house_arrest");
+    AFCService afc(m_device, app->container, m_log, "house_arrest",
+                   command == "VendDocuments" ? "Documents" : "");
     afc.run(socket);
 }
 

@@ -57,6 +57,11 @@ PathJail::PathJail(const std::filesystem::path& root) {
         m_root = -errno;
 }
 
+PathJail::PathJail(const std::filesystem::path& root, const std::string& below) {
+    PathJail outer(root);
+    m_root = outer.open(clamp(below), O_PATH | O_DIRECTORY);
+}
+
 PathJail::~PathJail() {
     if (m_root >= 0)
         ::close(m_root);

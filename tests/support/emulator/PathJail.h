@@ -14,6 +14,9 @@ public:
     // A root that cannot be opened (an app without a Documents folder) makes every lookup fail
     // with that error, as the device answers for a container it cannot serve.
     explicit PathJail(const std::filesystem::path& root);
+    // Serves a folder below a jailed root: the folder is looked up inside the root's jail, so a
+    // link planted in its place (an app's Documents pointing at a host folder) cannot widen it.
+    PathJail(const std::filesystem::path& root, const std::string& below);
     ~PathJail();
     PathJail(const PathJail&) = delete;
     PathJail& operator=(const PathJail&) = delete;
