@@ -56,7 +56,6 @@ private slots:
     void findsToolsInLookupOrder();
     void exitStatusAndOutputComeBackAsAResult_data();
     void exitStatusAndOutputComeBackAsAResult();
-    void childSeesThePrefixedPath();
     void childEnvironmentPrefixesPath();
     void launchFailurePassesThrough();
     void timeoutKillsTheChildAndFails();
@@ -177,15 +176,14 @@ void TestProcessRunner::exitStatusAndOutputComeBackAsAResult() {
         logs.messages(kBridge).contains(QStringLiteral("Running: tool ") + arguments.join(QLatin1Char(' '))));
 }
 
-void TestProcessRunner::childSeesThePrefixedPath() {
+void TestProcessRunner::childEnvironmentPrefixesPath() {
     writeScript(helpers(), QStringLiteral("tool"), QStringLiteral("printf '%s' \"$PATH\""));
     ProcessRunner runner = makeRunner();
     const ProcessResult result = async::runSync(runner.run(QStringLiteral("tool"), {}, 30.0));
     QCOMPARE(result.standardOutput,
              QStringLiteral("/opt/homebrew/bin:/usr/local/bin:") + QString::fromLocal8Bit(qgetenv("PATH")));
-}
 
-void TestProcessRunner::childEnvironmentPrefixesPath() {
+    // "/usr/bin:/bin" stands in for a PATH the application lacks.
     QProcessEnvironment own;
     own.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:/tmp/fmx-x/mux"));
     const QProcessEnvironment child = ProcessRunner::childEnvironment(own);
