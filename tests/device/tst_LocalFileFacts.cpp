@@ -12,66 +12,54 @@ class tst_LocalFileFacts : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void regularFile();
-    void folder();
-    void missingOrForeignGivesNeutralAnswers_data();
-    void missingOrForeignGivesNeutralAnswers();
-    void linkToFolderIsNoFolder();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    void facts_data();
+    void facts();
 };
 
-void tst_LocalFileFacts::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+void tst_LocalFileFacts::facts_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("isDirectory");
+    QTest::addColumn<qint64>("size"); // -1: none
+    QTest::addColumn<bool>("dated");
+
+    QTest::newRow("file") << "file" << false << qint64(5) << true;
+    QTest::newRow("folder") << "folder" << true << qint64(-1) << true;
+    // Described itself: no folder, and the size (of the text "target") and date are the link's own.
+    QTest::newRow("link to a folder") << "link" << false << qint64(6) << true;
+    QTest::newRow("missing") << "missing" << false << qint64(-1) << false;
+    QTest::newRow("device location") << "device" << false << qint64(-1) << false;
 }
 
-void tst_LocalFileFacts::regularFile() {
-    const QString path = m_dir->filePath(QStringLiteral("a b.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write("12345"), 5);
-    file.close();
+void tst_LocalFileFacts::facts() {
+    QFETCH(QString, kind);
+    QFETCH(bool, isDirectory);
+    QFETCH(qint64, size);
+    QFETCH(bool, dated);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(kind);
+    URL url = URL::fileURL(path);
+    if (kind == QLatin1String("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write("12345"), 5);
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == QLatin1String("link")) {
+        QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("target"))));
+        QVERIFY(QFile::link(QStringLiteral("target"), path));
+    } else if (kind == QLatin1String("device")) {
+        url = *URL::fromString(QStringLiteral("afc://UDID/DCIM"));
+    }
     // A whole second plus a fraction, to see that the fraction is not lost.
     const struct timespec times[2] = {{1700000000, 250000000}, {1700000000, 250000000}};
-    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    if (dated)
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
 
-    const URL url = URL::fileURL(path);
-    QVERIFY(!isDirectoryOnDisk(url));
-    QCOMPARE(fileSizeOnDisk(url), std::optional<quint64>(5));
-    QCOMPARE(modificationDateOnDisk(url), std::optional<Date>(Date::fromSecondsSince1970(1700000000.25)));
-}
-
-void tst_LocalFileFacts::folder() {
-    const URL url = URL::fileURL(m_dir->path(), true);
-    QVERIFY(isDirectoryOnDisk(url));
-    QCOMPARE(fileSizeOnDisk(url), std::nullopt);
-    QVERIFY(modificationDateOnDisk(url));
-}
-
-void tst_LocalFileFacts::missingOrForeignGivesNeutralAnswers_data() {
-    QTest::addColumn<QString>("url");
-    QTest::newRow("missing") << "file:///no/such/place/at/all";
-    QTest::newRow("device location") << "afc://UDID/DCIM";
-}
-
-void tst_LocalFileFacts::missingOrForeignGivesNeutralAnswers() {
-    QFETCH(QString, url);
-    const auto parsed = URL::fromString(url);
-    QVERIFY(parsed);
-    QVERIFY(!isDirectoryOnDisk(*parsed));
-    QCOMPARE(fileSizeOnDisk(*parsed), std::nullopt);
-    QCOMPARE(modificationDateOnDisk(*parsed), std::nullopt);
-}
-
-void tst_LocalFileFacts::linkToFolderIsNoFolder() {
-    const QString target = m_dir->filePath(QStringLiteral("target"));
-    const QString link = m_dir->filePath(QStringLiteral("link"));
-    QVERIFY(QDir().mkdir(target));
-    QVERIFY(QFile::link(target, link));
-    QVERIFY(!isDirectoryOnDisk(URL::fileURL(link)));
+    QCOMPARE(isDirectoryOnDisk(url), isDirectory);
+    QCOMPARE(fileSizeOnDisk(url), size < 0 ? std::nullopt : std::optional<quint64>(size));
+    QCOMPARE(modificationDateOnDisk(url),
+             dated ? std::optional<Date>(Date::fromSecondsSince1970(1700000000.25)) : std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(tst_LocalFileFacts)

@@ -52,23 +52,23 @@ class TestProcessRunner : public QObject {
 private slots:
     void init();
 
-    void resolvesInLookupOrder_data();
-    void resolvesInLookupOrder();
-    void whichFindsToolsOnThePath();
-    void missingToolFailsWithExecutableNotFound();
-
+    void findsToolsInLookupOrder_data();
+    void findsToolsInLookupOrder();
     void exitStatusAndOutputComeBackAsAResult_data();
     void exitStatusAndOutputComeBackAsAResult();
-    void childSeesThePrefixedPath();
     void childEnvironmentPrefixesPath();
     void launchFailurePassesThrough();
     void timeoutKillsTheChildAndFails();
 
 private:
     QString helpers() const { return m_scratch->filePath(QStringLiteral("helpers")); }
-    QString development(int index) const { return m_scratch->filePath(QStringLiteral("dev%1/").arg(index)); }
+    // "helpers", "dev1", "dev2" or "path": the folders a tool can be taken from, in lookup order.
+    QString folder(const QString& key) const {
+        return key == QLatin1String("helpers") ? helpers() : m_scratch->filePath(key) + u'/';
+    }
     ProcessRunner makeRunner() const {
-        return ProcessRunner(URL::fileURL(helpers(), true), {development(1), development(2)});
+        return ProcessRunner(URL::fileURL(helpers(), true),
+                             {folder(QStringLiteral("dev1")), folder(QStringLiteral("dev2"))});
     }
 
     std::unique_ptr<QTemporaryDir> m_scratch;
@@ -80,80 +80,51 @@ void TestProcessRunner::init() {
     QDir().mkpath(helpers());
 }
 
-void TestProcessRunner::resolvesInLookupOrder_data() {
+void TestProcessRunner::findsToolsInLookupOrder_data() {
     QTest::addColumn<QStringList>("executableIn");
     QTest::addColumn<QStringList>("plainFileIn");
-    QTest::addColumn<QString>("expectedFolder");
+    QTest::addColumn<QString>("expectedFolder"); // empty: found nowhere
 
     QTest::newRow("helpers folder before the development folders")
-        << QStringList{QStringLiteral("helpers"), QStringLiteral("dev1")} << QStringList() << "helpers";
+        << QStringList{"helpers", "dev1", "path"} << QStringList() << "helpers";
     QTest::newRow("development folders in their order")
-        << QStringList{QStringLiteral("dev1"), QStringLiteral("dev2")} << QStringList() << "dev1";
+        << QStringList{"dev1", "dev2", "path"} << QStringList() << "dev1";
     QTest::newRow("a file that is not executable is passed over")
-        << QStringList{QStringLiteral("dev2")}
-        << QStringList{QStringLiteral("helpers"), QStringLiteral("dev1")} << "dev2";
+        << QStringList{"dev2"} << QStringList{"helpers", "dev1"} << "dev2";
+    QTest::newRow("PATH last") << QStringList{"path"} << QStringList() << "path";
+    QTest::newRow("nowhere") << QStringList() << QStringList{"helpers"} << QString();
 }
 
-void TestProcessRunner::resolvesInLookupOrder() {
+void TestProcessRunner::findsToolsInLookupOrder() {
     QFETCH(QStringList, executableIn);
     QFETCH(QStringList, plainFileIn);
     QFETCH(QString, expectedFolder);
-
     // A name no system folder and no PATH entry has, so that only the folders above count.
     const QString name = QStringLiteral("orvanta-probe-tool");
-    auto folderOf = [&](const QString& key) {
-        return key == QLatin1String("helpers") ? helpers() : development(key.mid(3).toInt());
-    };
-    for (const QString& key : executableIn) {
-        QVERIFY(!writeScript(folderOf(key), name, QStringLiteral("exit 0")).isEmpty());
-    }
-    for (const QString& key : plainFileIn) {
-        QVERIFY(!writeScript(folderOf(key), name, QStringLiteral("exit 0"), false).isEmpty());
-    }
-
+    for (const QString& key : executableIn)
+        QVERIFY(!writeScript(folder(key), name, QStringLiteral("printf ") + key).isEmpty());
+    for (const QString& key : plainFileIn)
+        QVERIFY(!writeScript(folder(key), name, QStringLiteral("exit 0"), false).isEmpty());
+    const PathPrefix path(folder(QStringLiteral("path")));
     ProcessRunner runner = makeRunner();
     LogCapture logs;
-    const std::optional<URL> url = async::runSync(runner.resolveExecutable(name));
-    QVERIFY(url.has_value());
-    const QString expectedPath = QDir(folderOf(expectedFolder)).filePath(name);
-    QCOMPARE(QDir::cleanPath(url->toLocalFile()), QDir::cleanPath(expectedPath));
 
-    const QStringList resolvedLogs = logs.messages(kBridge).filter(QStringLiteral("Resolved"));
-    if (expectedFolder == QLatin1String("helpers")) {
-        QVERIFY2(resolvedLogs.isEmpty(), qPrintable(resolvedLogs.join(QLatin1Char('\n'))));
-    } else {
-        QCOMPARE(resolvedLogs, QStringList{QStringLiteral("Resolved %1 from development path: %2")
-                                               .arg(name, folderOf(expectedFolder) + name)});
+    if (expectedFolder.isEmpty()) {
+        const std::optional<ProcessRunnerError> error =
+            failureOf<ProcessRunnerError>(runner.run(name, {}, 30.0));
+        QVERIFY(error.has_value());
+        QCOMPARE(error->errorCase(), ProcessRunnerError::Case::executableNotFound);
+        QCOMPARE(error->description(), QStringLiteral("Executable not found: orvanta-probe-tool"));
+        // The device monitoring reports a missing tool; the runner stays quiet about it.
+        QCOMPARE(logs.messages(kBridge), QStringList());
+        return;
     }
-}
-
-void TestProcessRunner::whichFindsToolsOnThePath() {
-    const QString onPath = m_scratch->filePath(QStringLiteral("onpath"));
-    const QString name = QStringLiteral("orvanta-path-tool");
-    QVERIFY(!writeScript(onPath, name, QStringLiteral("echo found")).isEmpty());
-
-    const PathPrefix path(onPath);
-    ProcessRunner runner = makeRunner();
-    const std::optional<URL> url = async::runSync(runner.findWithWhich(name));
-    const ProcessResult result = async::runSync(runner.run(name, {}, 30.0));
-    QVERIFY(url.has_value());
-    QCOMPARE(url->toLocalFile(), QDir(onPath).filePath(name));
-    QCOMPARE(result.standardOutput, QStringLiteral("found\n"));
-}
-
-void TestProcessRunner::missingToolFailsWithExecutableNotFound() {
-    const QString name = QStringLiteral("orvanta-no-such-tool");
-    ProcessRunner runner = makeRunner();
-    QVERIFY(!async::runSync(runner.resolveExecutable(name)).has_value());
-    QVERIFY(!async::runSync(runner.findWithWhich(name)).has_value());
-
-    LogCapture logs;
-    const std::optional<ProcessRunnerError> error = failureOf<ProcessRunnerError>(runner.run(name, {}, 30.0));
-    QVERIFY(error.has_value());
-    QCOMPARE(error->errorCase(), ProcessRunnerError::Case::executableNotFound);
-    QCOMPARE(error->description(), QStringLiteral("Executable not found: orvanta-no-such-tool"));
-    // The device monitoring reports a missing tool; the runner stays quiet about it.
-    QCOMPARE(logs.messages(kBridge), QStringList());
+    QCOMPARE(async::runSync(runner.run(name, {}, 30.0)).standardOutput, expectedFolder);
+    const QStringList resolved = logs.messages(kBridge).filter(QStringLiteral("Resolved"));
+    QCOMPARE(resolved, expectedFolder.startsWith(QLatin1String("dev"))
+                           ? QStringList{QStringLiteral("Resolved %1 from development path: %2")
+                                             .arg(name, folder(expectedFolder) + name)}
+                           : QStringList());
 }
 
 void TestProcessRunner::exitStatusAndOutputComeBackAsAResult_data() {
@@ -173,13 +144,11 @@ void TestProcessRunner::exitStatusAndOutputComeBackAsAResult_data() {
         << 1 << "partial"
         << "No device found.\n"
         << QStringLiteral("Command failed (1): tool -l — No device found.\n");
-    QTest::newRow("no arguments: the command ends in its blank")
-        << "exit 255" << QStringList() << 255 << QString() << QString()
-        << QStringLiteral("Command failed (255): tool  — ");
     QTest::newRow("output that is not UTF-8 is empty, the other stream still read")
         << "printf 'ab\\377cd'; printf 'fine' >&2" << QStringList() << 0 << QString() << "fine" << QString();
     QTest::newRow("a sequence cut off at the end is not UTF-8")
         << "printf 'caf\\303' >&2" << QStringList() << 0 << QString() << QString() << QString();
+    // With no arguments the command text ends in its blank.
     QTest::newRow("killed by a signal never reads as success")
         << "kill -9 $$" << QStringList() << int(SIGKILL) << QString() << QString()
         << QStringLiteral("Command failed (9): tool  — ");
@@ -207,15 +176,14 @@ void TestProcessRunner::exitStatusAndOutputComeBackAsAResult() {
         logs.messages(kBridge).contains(QStringLiteral("Running: tool ") + arguments.join(QLatin1Char(' '))));
 }
 
-void TestProcessRunner::childSeesThePrefixedPath() {
+void TestProcessRunner::childEnvironmentPrefixesPath() {
     writeScript(helpers(), QStringLiteral("tool"), QStringLiteral("printf '%s' \"$PATH\""));
     ProcessRunner runner = makeRunner();
     const ProcessResult result = async::runSync(runner.run(QStringLiteral("tool"), {}, 30.0));
     QCOMPARE(result.standardOutput,
              QStringLiteral("/opt/homebrew/bin:/usr/local/bin:") + QString::fromLocal8Bit(qgetenv("PATH")));
-}
 
-void TestProcessRunner::childEnvironmentPrefixesPath() {
+    // "/usr/bin:/bin" stands in for a PATH the application lacks.
     QProcessEnvironment own;
     own.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), QStringLiteral("UNIX:/tmp/fmx-x/mux"));
     const QProcessEnvironment child = ProcessRunner::childEnvironment(own);
