@@ -345,7 +345,10 @@ void TestFaults::stopEndsHeldConnectionsAndClosesEverything() {
         QStringList names;
         QCOMPARE(idle.listDirectory(QStringLiteral("/"), names), AFC_E_MUX_ERROR);
     }
-    QCOMPARE(openDescriptors(), before);
+    // The fixture's own emulator may still be closing connections of earlier tests while this one
+    // runs, so descriptors can only have become fewer; any growth is a leak.
+    const uint after = openDescriptors();
+    QVERIFY2(after <= before, qPrintable(QStringLiteral("%1 descriptors before, %2 after").arg(before).arg(after)));
 }
 
 void TestFaults::listenersHearUnplugAndPlug() {

@@ -72,15 +72,22 @@ private slots:
         }
     }
 
-    void resumedBeforeAwaitDoesNotSuspend() {
-        auto ready = [](Continuation<int> continuation) {
+    // Whether the worker finished before or after the co_await must not change how the
+    // coroutine continues: always later, from the main loop, after what was posted before.
+    void resumedBeforeAwaitStillContinuesFromTheMainLoop() {
+        auto order = std::make_shared<QStringList>();
+        auto ready = [order](Continuation<int> continuation) {
+            async::postToMain([order] { order->append(QStringLiteral("posted first")); });
             continuation.resume(9);
         };
-        auto task = [](decltype(ready) start) -> Task<int> {
-            co_return co_await withContinuation<int>(start);
-        }(ready);
-        QVERIFY(task.isReady());
+        auto task = [](decltype(ready) start, std::shared_ptr<QStringList> order) -> Task<int> {
+            const int value = co_await withContinuation<int>(start);
+            order->append(QStringLiteral("resumed"));
+            co_return value;
+        }(ready, order);
+        QVERIFY(!task.isReady());
         QCOMPARE(runSync(std::move(task)), 9);
+        QCOMPARE(*order, (QStringList{QStringLiteral("posted first"), QStringLiteral("resumed")}));
     }
 
     void secondResumeIsLoggedAndIgnored() {

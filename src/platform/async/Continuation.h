@@ -154,18 +154,22 @@ public:
         }
     }
 
-    bool await_ready() const noexcept {
-        std::lock_guard lock(m_state->mutex);
-        return m_state->resumed;
-    }
+    // Always suspends, also when the outcome is already there: the coroutine then continues
+    // through the main loop like any other resumption. Otherwise whether it went on at once or
+    // later would depend on thread timing, and events a worker posted before resuming (progress
+    // reports) could arrive after the result.
+    bool await_ready() const noexcept { return false; }
 
-    bool await_suspend(std::coroutine_handle<> handle) noexcept {
-        std::lock_guard lock(m_state->mutex);
-        if (m_state->resumed) {
-            return false; // resumed meanwhile: carry on at once, nobody else will wake us
+    void await_suspend(std::coroutine_handle<> handle) noexcept {
+        bool alreadyResumed = false;
+        {
+            std::lock_guard lock(m_state->mutex);
+            m_state->waiter = handle;
+            alreadyResumed = m_state->resumed;
         }
-        m_state->waiter = handle;
-        return true;
+        if (alreadyResumed) {
+            detail::ContinuationState<T>::postWake(m_state.get());
+        }
     }
 
     T await_resume() {
@@ -183,7 +187,7 @@ private:
 };
 
 // Calls start with a new continuation, then suspends until it is resumed. A continuation
-// resumed while start runs lets the coroutine go on without suspending.
+// resumed while start runs still continues through the main loop.
 template <typename T, typename Start> ContinuationAwaiter<T> withContinuation(Start&& start) {
     Continuation<T> continuation;
     ContinuationAwaiter<T> awaiter(continuation.state());
