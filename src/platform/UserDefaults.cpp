@@ -68,7 +68,7 @@ void UserDefaults::load() {
     if (!file.exists())
         return;
     if (!file.open(QIODevice::ReadOnly)) {
-        platformLog().error("Could not read defaults file %s: %s", m_filePath, file.errorString());
+        setAsideUnreadableFile(file.errorString());
         return;
     }
     const QByteArray data = file.readAll();
@@ -78,15 +78,28 @@ void UserDefaults::load() {
         m_values = root->toMap();
         return;
     }
+    setAsideUnreadableFile(QStringLiteral("not a property list of settings"));
+}
+
+// The user's settings, favourites and history live in this one file: a file we cannot read is
+// kept for the user to rescue, never overwritten by the next save.
+void UserDefaults::setAsideUnreadableFile(const QString& reason) {
     const QString aside = m_filePath + QStringLiteral(".unreadable");
     QFile::remove(aside);
-    if (QFile::rename(m_filePath, aside))
-        platformLog().error("Unreadable defaults file %s moved to %s; starting empty", m_filePath, aside);
-    else
-        platformLog().error("Unreadable defaults file %s; starting empty", m_filePath);
+    if (QFile::rename(m_filePath, aside)) {
+        platformLog().error("Unreadable defaults file %s (%s) moved to %s; starting empty", m_filePath, reason,
+                            aside);
+        return;
+    }
+    m_savingBlocked = true;
+    platformLog().error("Unreadable defaults file %s (%s) could not be moved aside; changes are kept in "
+                        "memory only",
+                        m_filePath, reason);
 }
 
 void UserDefaults::saveLocked() const {
+    if (m_savingBlocked)
+        return;
     const std::optional<QByteArray> data = PropertyList::toBinary(m_values);
     if (!data) {
         platformLog().error("Could not encode defaults for %s", m_filePath);

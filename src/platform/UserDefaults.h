@@ -48,8 +48,10 @@ public:
 private:
     void load();
     void saveLocked() const;
+    void setAsideUnreadableFile(const QString& reason);
 
     const QString m_filePath;
     mutable QMutex m_mutex;
     QVariantMap m_values;
+    bool m_savingBlocked = false;
 };

@@ -119,6 +119,25 @@ private slots:
         QCOMPARE(aside.readAll(), content);
     }
 
+    // When the damaged file cannot even be moved aside, it is still never overwritten.
+    void damagedFileThatCannotBeMovedAsideIsKept() {
+        const QByteArray content("\x01\x02not a plist at all");
+        {
+            QFile file(filePath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        QVERIFY(QDir().mkpath(filePath() + QStringLiteral(".unreadable/occupied")));
+        LogCapture capture;
+        UserDefaults defaults(filePath());
+        defaults.set(QStringLiteral("hasCompletedFirstRun"), true);
+        QCOMPARE(defaults.object(QStringLiteral("hasCompletedFirstRun")), QVariant(true));
+
+        QFile file(filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
+
     void removalIsSaved() {
         UserDefaults defaults(filePath());
         defaults.set(QStringLiteral("a"), 1);
