@@ -78,7 +78,7 @@ async::Task<ProcessResult> ProcessRunner::execute(URL url, QStringList arguments
     bool timedOut = false;
     try {
         async::Task<async::ProcessOutput> child = async::runProcess(
-            url.toLocalFile(), arguments, toMilliseconds(timeout), std::move(token), std::move(environment));
+            url.toLocalFile(), arguments, toMilliseconds(timeout), std::move(environment), std::move(token));
         output = co_await child;
     } catch (const async::ProcessTimeoutError&) {
         // Once the time-out has fired the caller gets the time-out, never the result of the

@@ -71,7 +71,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
-        const auto result = runSync(runProcess("/bin/sh", {"-c", script}, 30s, {}));
+        const auto result = runSync(runProcess("/bin/sh", {"-c", script}, 30s, std::nullopt, {}));
         QCOMPARE(result.exitCode, exitCode);
         QVERIFY(!result.crashed);
         QCOMPARE(result.standardOutput, out);
@@ -82,14 +82,14 @@ private slots:
         QProcessEnvironment environment;
         environment.insert("PATH", "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin");
         const auto result =
-            runSync(runProcess("/bin/sh", {"-c", "printf %s \"$PATH\""}, 30s, {}, environment));
+            runSync(runProcess("/bin/sh", {"-c", "printf %s \"$PATH\""}, 30s, environment, {}));
         QCOMPARE(result.standardOutput, QByteArray("/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin"));
     }
 
     void timeOutKillsAndReapsTheChild() {
         SleepingChild child;
         QVERIFY(child.makeFifo());
-        auto task = runProcess("/bin/sh", child.arguments(), 100ms, {});
+        auto task = runProcess("/bin/sh", child.arguments(), 100ms, std::nullopt, {});
         const pid_t pid = child.readPid();
         QVERIFY(pid > 0);
         try {
@@ -106,7 +106,7 @@ private slots:
         SleepingChild child;
         QVERIFY(child.makeFifo());
         std::stop_source stop;
-        auto task = runProcess("/bin/sh", child.arguments(), 30s, stop.get_token());
+        auto task = runProcess("/bin/sh", child.arguments(), 30s, std::nullopt, stop.get_token());
         const pid_t pid = child.readPid();
         QVERIFY(pid > 0);
         stop.request_stop();
@@ -123,7 +123,7 @@ private slots:
     void missingProgramIsAStartError() {
         QFETCH(QString, program);
         try {
-            runSync(runProcess(program, {"-l"}, 30s, {}));
+            runSync(runProcess(program, {"-l"}, 30s, std::nullopt, {}));
             QFAIL("started");
         } catch (const ProcessStartError& e) {
             QCOMPARE(e.program(), program);

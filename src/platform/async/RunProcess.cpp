@@ -48,7 +48,7 @@ struct Run {
 } // namespace
 
 Task<ProcessOutput> runProcess(QString program, QStringList arguments, std::chrono::milliseconds timeout,
-                               std::stop_token token, std::optional<QProcessEnvironment> environment) {
+                               std::optional<QProcessEnvironment> environment, std::stop_token token) {
     throwIfCancelled(token);
 
     auto run = std::make_unique<Run>();

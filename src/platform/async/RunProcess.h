@@ -56,7 +56,6 @@ private:
 // child inherits ours. Its standard input is closed. Throws ProcessStartError, ProcessTimeoutError,
 // or CancelledError (the child killed and reaped) when token is stopped.
 Task<ProcessOutput> runProcess(QString program, QStringList arguments, std::chrono::milliseconds timeout,
-                               std::stop_token token,
-                               std::optional<QProcessEnvironment> environment = std::nullopt);
+                               std::optional<QProcessEnvironment> environment, std::stop_token token);
 
 } // namespace async
