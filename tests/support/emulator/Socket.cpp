@@ -66,17 +66,7 @@ Socket Socket::connectUnix(const std::string& path) {
 }
 
 bool Socket::sendAll(const void* data, size_t size) const {
-    auto p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::send(m_fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return sendAll(data, size, nullptr, 0);
 }
 
 bool Socket::sendAll(const void* head, size_t headSize, const void* body, size_t bodySize) const {
