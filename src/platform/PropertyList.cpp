@@ -1,5 +1,7 @@
 #include "platform/PropertyList.h"
 
+#include "platform/PlistDictionary.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -115,19 +117,11 @@ std::optional<QVariant> fromPlist(plist_t node) {
     }
     case PLIST_DICT: {
         QVariantMap map;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        for (;;) {
-            char* key = nullptr;
-            plist_t item = nullptr;
-            plist_dict_next_item(node, iter, &key, &item);
-            if (!key)
-                break;
+        forEachDictionaryEntry(node, [&map](const char* key, plist_t item) {
             if (std::optional<QVariant> element = fromPlist(item))
                 map.insert(QString::fromUtf8(key), *element);
-            std::free(key);
-        }
-        std::free(iter);
+            return true;
+        });
         return QVariant(map);
     }
     default:

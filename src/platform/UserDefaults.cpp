@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 
 #include "platform/PlatformLog.h"
+#include "platform/PlistDictionary.h"
 #include "platform/PropertyList.h"
 #include "platform/SaturatedInteger.h"
 
@@ -10,6 +11,11 @@
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -24,6 +30,87 @@ QString& standardPathOverride() {
 }
 
 bool standardCreated = false;
+
+// Rescued copies of damaged files are numbered up to this; past it the file is left where it is.
+constexpr int mostRescuedCopies = 1000;
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// Whether a node holds, at any depth, a type PropertyList does not read (and so leaves out).
+bool holdsUnreadType(plist_t node) {
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN:
+    case PLIST_UINT:
+    case PLIST_REAL:
+    case PLIST_STRING:
+    case PLIST_DATA:
+        return false;
+    case PLIST_ARRAY: {
+        const uint32_t size = plist_array_get_size(node);
+        for (uint32_t i = 0; i < size; ++i)
+            if (holdsUnreadType(plist_array_get_item(node, i)))
+                return true;
+        return false;
+    }
+    case PLIST_DICT: {
+        bool found = false;
+        forEachDictionaryEntry(node, [&found](const char*, plist_t item) {
+            found = holdsUnreadType(item);
+            return !found;
+        });
+        return found;
+    }
+    default:
+        return true;
+    }
+}
+
+PlistPtr plistFromData(const QByteArray& data) {
+    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max())
+        return nullptr;
+    plist_t root = nullptr;
+    plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
+    return PlistPtr(root);
+}
+
+// The top-level values of a settings file that hold something PropertyList leaves out: they are
+// kept as they are, so that a later save writes them back instead of dropping them.
+QMap<QString, std::shared_ptr<void>> unreadNodes(const QByteArray& data) {
+    QMap<QString, std::shared_ptr<void>> kept;
+    const PlistPtr root = plistFromData(data);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+        return kept;
+    forEachDictionaryEntry(root.get(), [&kept](const char* key, plist_t item) {
+        if (holdsUnreadType(item))
+            kept.insert(QString::fromUtf8(key), std::shared_ptr<void>(plist_copy(item), PlistFree()));
+        return true;
+    });
+    return kept;
+}
+
+// The file's bytes: our values through PropertyList, the kept nodes put back beside them.
+std::optional<QByteArray> encode(const QVariantMap& values,
+                                 const QMap<QString, std::shared_ptr<void>>& kept) {
+    std::optional<QByteArray> data = PropertyList::toBinary(values);
+    if (!data || kept.isEmpty())
+        return data;
+    const PlistPtr root = plistFromData(*data);
+    if (!root)
+        return std::nullopt;
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        plist_dict_set_item(root.get(), it.key().toUtf8().constData(), plist_copy(it.value().get()));
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root.get(), &bytes, &length);
+    if (!bytes)
+        return std::nullopt;
+    QByteArray result(bytes, static_cast<qsizetype>(length));
+    plist_to_bin_free(bytes);
+    return result;
+}
 
 // An integer read from text as Foundation does: leading whitespace, a sign, digits; "12.7" reads
 // as 12. Nothing when no digit starts the text.
@@ -40,10 +127,28 @@ std::optional<qint64> integerFromText(const QString& text) {
 
 } // namespace
 
-UserDefaults::UserDefaults(QString filePath) : m_filePath(std::move(filePath)) {
+UserDefaults::UserDefaults(QString filePath, std::chrono::milliseconds writeDelay)
+    : m_filePath(std::move(filePath)), m_writeDelay(writeDelay) {
+    // The logger must outlive the standard store, whose destructor may still log at exit; a
+    // function-local static made first is destroyed last.
+    platformLog();
     load();
 }
 
+UserDefaults::~UserDefaults() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wakeWriter.notify_all();
+    // The writer writes what is pending before it ends.
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+// A function-local static rather than an atexit hook: its destructor runs at the normal end of
+// the process (return from main or exit()), after the app's objects are gone, and it writes what
+// the last changes left pending. The platform layer has no application object to hook into.
 UserDefaults& UserDefaults::standard() {
     static UserDefaults instance([] {
         QMutexLocker lock(&standardPathMutex());
@@ -76,20 +181,28 @@ void UserDefaults::load() {
     const std::optional<QVariant> root = PropertyList::fromData(data);
     if (root && root->typeId() == QMetaType::QVariantMap) {
         m_values = root->toMap();
+        m_keptNodes = unreadNodes(data);
         return;
     }
     setAsideUnreadableFile(QStringLiteral("not a property list of settings"));
 }
 
 // The user's settings, favourites and history live in this one file: a file we cannot read is
-// kept for the user to rescue, never overwritten by the next save.
+// kept for the user to rescue, never overwritten by the next save, and neither is a copy rescued
+// on an earlier day.
 void UserDefaults::setAsideUnreadableFile(const QString& reason) {
-    const QString aside = m_filePath + QStringLiteral(".unreadable");
-    QFile::remove(aside);
-    if (QFile::rename(m_filePath, aside)) {
-        platformLog().error("Unreadable defaults file %s (%s) moved to %s; starting empty", m_filePath, reason,
-                            aside);
-        return;
+    const QString base = m_filePath + QStringLiteral(".unreadable");
+    for (int copy = 1; copy <= mostRescuedCopies; ++copy) {
+        const QString aside = copy == 1 ? base : base + QStringLiteral("-%1").arg(copy);
+        // A dangling link counts as taken: renaming onto it would write where it points.
+        if (QFileInfo::exists(aside) || QFileInfo(aside).isSymLink())
+            continue;
+        if (QFile::rename(m_filePath, aside)) {
+            platformLog().error("Unreadable defaults file %s (%s) moved to %s; starting empty", m_filePath,
+                                reason, aside);
+            return;
+        }
+        break;
     }
     m_savingBlocked = true;
     platformLog().error("Unreadable defaults file %s (%s) could not be moved aside; changes are kept in "
@@ -97,22 +210,72 @@ void UserDefaults::setAsideUnreadableFile(const QString& reason) {
                         m_filePath, reason);
 }
 
-void UserDefaults::saveLocked() const {
-    if (m_savingBlocked)
-        return;
-    const std::optional<QByteArray> data = PropertyList::toBinary(m_values);
+void UserDefaults::changedLocked() {
+    // The writer sleeps for a change only when it has written them all; otherwise it looks again
+    // before it sleeps.
+    const bool writerIdle = m_changes == m_changesWritten;
+    ++m_changes;
+    if (!m_writer.joinable())
+        m_writer = std::thread([this] { writeLoop(); });
+    else if (writerIdle)
+        m_wakeWriter.notify_all();
+}
+
+void UserDefaults::writeLoop() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wakeWriter.wait(lock, [this] { return m_stopping || m_changes != m_changesWritten; });
+        if (m_changes == m_changesWritten)
+            return;
+        // Let a burst of changes gather into one write, unless someone waits for it.
+        m_wakeWriter.wait_for(lock, m_writeDelay, [this] { return m_stopping || m_flushesWaiting > 0; });
+        const quint64 changes = m_changes;
+        const QVariantMap values = m_values;
+        const QMap<QString, KeptNode> kept = m_keptNodes;
+        const bool blocked = m_savingBlocked;
+        lock.unlock();
+        const bool wrote = !blocked && writeFile(values, kept);
+        lock.lock();
+        if (wrote)
+            ++m_fileWrites;
+        m_changesWritten = changes;
+        m_written.notify_all();
+    }
+}
+
+bool UserDefaults::writeFile(const QVariantMap& values, const QMap<QString, KeptNode>& kept) const {
+    const std::optional<QByteArray> data = encode(values, kept);
     if (!data) {
         platformLog().error("Could not encode defaults for %s", m_filePath);
-        return;
+        return false;
     }
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*data) != data->size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(*data) != data->size() || !file.commit()) {
         platformLog().error("Could not save defaults file %s: %s", m_filePath, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void UserDefaults::flush() {
+    std::unique_lock lock(m_mutex);
+    const quint64 target = m_changes;
+    if (m_changesWritten >= target)
+        return;
+    ++m_flushesWaiting;
+    m_wakeWriter.notify_all();
+    m_written.wait(lock, [&] { return m_changesWritten >= target; });
+    --m_flushesWaiting;
+}
+
+int UserDefaults::fileWrites() const {
+    const std::lock_guard lock(m_mutex);
+    return m_fileWrites;
 }
 
 std::optional<QVariant> UserDefaults::object(const QString& key) const {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard lock(m_mutex);
     const auto it = m_values.constFind(key);
     if (it == m_values.cend())
         return std::nullopt;
@@ -131,15 +294,18 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
                             value.metaType().name());
         return;
     }
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard lock(m_mutex);
     m_values.insert(key, *stored);
-    saveLocked();
+    m_keptNodes.remove(key);
+    changedLocked();
 }
 
 void UserDefaults::remove(const QString& key) {
-    QMutexLocker lock(&m_mutex);
-    if (m_values.remove(key) > 0)
-        saveLocked();
+    const std::lock_guard lock(m_mutex);
+    const bool removedValue = m_values.remove(key) > 0;
+    const bool removedKept = m_keptNodes.remove(key) > 0;
+    if (removedValue || removedKept)
+        changedLocked();
 }
 
 bool UserDefaults::boolForKey(const QString& key) const {
@@ -205,6 +371,11 @@ std::optional<QString> UserDefaults::stringForKey(const QString& key) const {
 }
 
 QStringList UserDefaults::keys() const {
-    QMutexLocker lock(&m_mutex);
-    return m_values.keys();
+    const std::lock_guard lock(m_mutex);
+    QStringList keys = m_values.keys();
+    for (auto it = m_keptNodes.cbegin(); it != m_keptNodes.cend(); ++it)
+        if (!m_values.contains(it.key()))
+            keys.append(it.key());
+    keys.sort();
+    return keys;
 }

@@ -1,28 +1,44 @@
 #pragma once
 
-#include <QMutex>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 // The user's settings and the app's small lists, as Foundation's UserDefaults keeps them: a
-// type-preserving key-value store, written as a binary plist after every change. The write goes
-// through QSaveFile, so a crash mid-write leaves the previous file intact.
+// type-preserving key-value store, held in memory and written as a binary plist. Memory is the
+// truth: a read sees every change at once. The file is written by a thread of the store's own a
+// moment after a change, so a burst of changes costs one write and no caller waits for the disk.
+// The write goes through QSaveFile, so a crash mid-write leaves the previous file intact.
 //
 // Values are bool, qint64, double, QString, QByteArray, QVariantList and QVariantMap, nested;
-// other integer types are stored as qint64, QStringList as a list of strings. Thread-safe.
+// other integer types are stored as qint64, QStringList as a list of strings. A value the file
+// holds in a type we do not read (a date, a UID, or a container with one inside) is written back
+// exactly as it came until its key is set or removed; object() gives the readable part of such a
+// container, and nothing for such a date or UID. Thread-safe.
 class UserDefaults {
 public:
+    // How long the writer lets changes gather before it writes them.
+    static constexpr std::chrono::milliseconds defaultWriteDelay{200};
+
     // Loads the file. A missing file starts empty; an unreadable one is logged, moved aside to
-    // "<file>.unreadable" (so the next save cannot destroy what it held) and starts empty.
-    explicit UserDefaults(QString filePath);
+    // "<file>.unreadable" ("<file>.unreadable-2", -3, … when earlier rescued copies are there), so
+    // the next save cannot destroy what it held, and starts empty.
+    explicit UserDefaults(QString filePath, std::chrono::milliseconds writeDelay = defaultWriteDelay);
+    // Writes what is still pending.
+    ~UserDefaults();
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
 
     // The app's store: "<XDG config>/Orvanta/defaults.plist", unless a test set another file
-    // before the first use.
+    // before the first use. It lives to the end of the process and writes its last changes then.
     static UserDefaults& standard();
     static void setStandardFilePathForTesting(QString filePath);
 
@@ -43,15 +59,38 @@ public:
     std::optional<QByteArray> dataForKey(const QString& key) const;
     std::optional<QVariantList> arrayForKey(const QString& key) const;
     std::optional<QString> stringForKey(const QString& key) const;
+    // Every key, those of values kept unread included.
     QStringList keys() const;
 
+    // Returns once every change made before the call is in the file (or its write failed, which
+    // is logged).
+    void flush();
+    // How many times this store wrote its file, so that tests can see changes gather.
+    int fileWrites() const;
+
 private:
+    // A plist node of a type we do not read, kept to be written back (a libplist plist_t).
+    using KeptNode = std::shared_ptr<void>;
+
     void load();
-    void saveLocked() const;
     void setAsideUnreadableFile(const QString& reason);
+    void changedLocked();
+    void writeLoop();
+    bool writeFile(const QVariantMap& values, const QMap<QString, KeptNode>& kept) const;
 
     const QString m_filePath;
-    mutable QMutex m_mutex;
+    const std::chrono::milliseconds m_writeDelay;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wakeWriter; // a change, a flush waiting, or the end
+    std::condition_variable m_written;
     QVariantMap m_values;
+    QMap<QString, KeptNode> m_keptNodes;
     bool m_savingBlocked = false;
+    // Changes are counted; the writer records how many the file holds.
+    quint64 m_changes = 0;
+    quint64 m_changesWritten = 0;
+    int m_flushesWaiting = 0;
+    int m_fileWrites = 0;
+    bool m_stopping = false;
+    std::thread m_writer; // started by the first change
 };

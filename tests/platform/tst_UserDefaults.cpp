@@ -1,4 +1,6 @@
 #include "LogCapture.h"
+#include "TestFiles.h"
+#include "platform/PlatformLog.h"
 #include "platform/UserDefaults.h"
 
 #include <QDateTime>
@@ -7,8 +9,36 @@
 #include <QTest>
 #include <QThread>
 
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
+
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+using NodeMaker = std::function<plist_t()>;
+
+QString platformCategory() {
+    return QString::fromLatin1(platformLog().loggingCategory().categoryName());
+}
+
+QByteArray xmlOf(plist_t node) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    if (node)
+        plist_to_xml(node, &xml, &length);
+    const QByteArray result(xml, length);
+    std::free(xml);
+    return result;
+}
+
+} // namespace
 
 class tst_UserDefaults : public QObject {
     Q_OBJECT
@@ -99,43 +129,126 @@ private slots:
             << QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><true/></array></plist>");
     }
 
-    // A damaged file must neither crash the app nor be overwritten before someone could rescue it.
+    // A damaged file must neither crash the app nor be overwritten before someone could rescue it,
+    // and a file damaged again later must not destroy the copy rescued the first time.
     void startsEmptyOnUnreadableFile() {
         QFETCH(QByteArray, content);
-        {
-            QFile file(filePath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
-        LogCapture capture;
-        UserDefaults defaults(filePath());
-        QVERIFY(defaults.keys().isEmpty());
-        QCOMPARE(capture.messages(QStringLiteral("orvanta.platform")).size(), 1);
+        const QStringList asides{filePath() + QStringLiteral(".unreadable"),
+                                 filePath() + QStringLiteral(".unreadable-2")};
+        for (const QString& aside : asides) {
+            QVERIFY(writeTestFile(filePath(), content));
+            LogCapture capture;
+            UserDefaults defaults(filePath());
+            QVERIFY(defaults.keys().isEmpty());
+            const QStringList logged = capture.messages(platformCategory());
+            QCOMPARE(logged.size(), 1);
+            QVERIFY2(logged.first().contains(aside), qPrintable(logged.first()));
 
-        defaults.set(QStringLiteral("hasCompletedFirstRun"), true);
-        QCOMPARE(UserDefaults(filePath()).object(QStringLiteral("hasCompletedFirstRun")), QVariant(true));
-        QFile aside(filePath() + QStringLiteral(".unreadable"));
-        QVERIFY(aside.open(QIODevice::ReadOnly));
-        QCOMPARE(aside.readAll(), content);
+            defaults.set(QStringLiteral("hasCompletedFirstRun"), true);
+            defaults.flush();
+            QCOMPARE(UserDefaults(filePath()).object(QStringLiteral("hasCompletedFirstRun")), QVariant(true));
+        }
+        for (const QString& aside : asides)
+            QCOMPARE(fileContents(aside), content);
     }
 
-    // When the damaged file cannot even be moved aside, it is still never overwritten.
+    // When the damaged file cannot even be moved aside (its rescue name would be longer than a
+    // file name may be), it is still never overwritten.
     void damagedFileThatCannotBeMovedAsideIsKept() {
+        const QString path = m_dir->filePath(QString(250, QLatin1Char('d')));
         const QByteArray content("\x01\x02not a plist at all");
-        {
-            QFile file(filePath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
-        QVERIFY(QDir().mkpath(filePath() + QStringLiteral(".unreadable/occupied")));
+        QVERIFY(writeTestFile(path, content));
         LogCapture capture;
-        UserDefaults defaults(filePath());
+        UserDefaults defaults(path);
         defaults.set(QStringLiteral("hasCompletedFirstRun"), true);
+        defaults.flush();
         QCOMPARE(defaults.object(QStringLiteral("hasCompletedFirstRun")), QVariant(true));
+        QCOMPARE(fileContents(path), content);
+    }
 
-        QFile file(filePath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content);
+    void changesGatherIntoOneWrite_data() {
+        QTest::addColumn<QList<int>>("bursts");
+        QTest::addColumn<int>("writes");
+
+        QTest::newRow("no change") << QList<int>{0} << 0;
+        QTest::newRow("one change") << QList<int>{1} << 1;
+        QTest::newRow("a burst") << QList<int>{100} << 1;
+        QTest::newRow("a burst, flushed, another") << QList<int>{50, 50} << 2;
+    }
+
+    // Every burst of changes ends with flush(): until then set() has written nothing, after it
+    // the file holds every change, and each burst cost one write.
+    void changesGatherIntoOneWrite() {
+        QFETCH(QList<int>, bursts);
+        UserDefaults defaults(filePath(), std::chrono::hours(1));
+        QStringList onDisk;
+        for (int burst = 0; burst < bursts.size(); ++burst) {
+            for (int i = 0; i < bursts[burst]; ++i)
+                defaults.set(QStringLiteral("k%1-%2").arg(burst).arg(i), i);
+            QCOMPARE(UserDefaults(filePath()).keys(), onDisk);
+            defaults.flush();
+            onDisk = defaults.keys();
+            QCOMPARE(UserDefaults(filePath()).keys(), onDisk);
+        }
+        defaults.flush();
+        QTEST(defaults.fileWrites(), "writes");
+    }
+
+    void keepsValuesOfUnreadTypes_data() {
+        QTest::addColumn<NodeMaker>("makeNode");
+        QTest::addColumn<QVariant>("readable");
+
+        QTest::newRow("date") << NodeMaker([] { return plist_new_date(700'000'000, 250'000); }) << QVariant();
+        QTest::newRow("uid") << NodeMaker([] { return plist_new_uid(7); }) << QVariant();
+        QTest::newRow("date in an array") << NodeMaker([] {
+            plist_t array = plist_new_array();
+            plist_array_append_item(array, plist_new_uint(1));
+            plist_array_append_item(array, plist_new_date(0, 0));
+            return array;
+        }) << QVariant(QVariantList{qint64(1)});
+        QTest::newRow("uid in a dictionary") << NodeMaker([] {
+            plist_t dict = plist_new_dict();
+            plist_dict_set_item(dict, "name", plist_new_string("x"));
+            plist_dict_set_item(dict, "ref", plist_new_uid(3));
+            return dict;
+        }) << QVariant(QVariantMap{{QStringLiteral("name"), QStringLiteral("x")}});
+    }
+
+    // Another program (or a later version of ours) may store types we do not read: a save must
+    // write them back exactly, until the key itself is set.
+    void keepsValuesOfUnreadTypes() {
+        QFETCH(NodeMaker, makeNode);
+        QFETCH(QVariant, readable);
+        const PlistPtr original(makeNode());
+        {
+            const PlistPtr root(plist_new_dict());
+            plist_dict_set_item(root.get(), "kept", plist_copy(original.get()));
+            char* bytes = nullptr;
+            uint32_t length = 0;
+            plist_to_bin(root.get(), &bytes, &length);
+            QVERIFY(writeTestFile(filePath(), QByteArray(bytes, length)));
+            plist_to_bin_free(bytes);
+        }
+        {
+            UserDefaults defaults(filePath());
+            QCOMPARE(defaults.object(QStringLiteral("kept")).value_or(QVariant()), readable);
+            QCOMPARE(defaults.keys(), QStringList{QStringLiteral("kept")});
+            defaults.set(QStringLiteral("other"), true);
+            defaults.flush();
+        }
+        const QByteArray saved = fileContents(filePath());
+        plist_t reread = nullptr;
+        plist_from_memory(saved.constData(), uint32_t(saved.size()), &reread);
+        const PlistPtr rereadOwner(reread);
+        QVERIFY(reread);
+        QCOMPARE(xmlOf(plist_dict_get_item(reread, "kept")), xmlOf(original.get()));
+        QVERIFY(plist_dict_get_item(reread, "other"));
+
+        {
+            UserDefaults defaults(filePath());
+            defaults.set(QStringLiteral("kept"), QStringLiteral("replaced"));
+        }
+        QCOMPARE(UserDefaults(filePath()).stringForKey(QStringLiteral("kept")), QStringLiteral("replaced"));
     }
 
     void removalIsSaved() {
@@ -145,6 +258,7 @@ private slots:
         defaults.set(QStringLiteral("c"), 3);
         defaults.remove(QStringLiteral("a"));
         defaults.set(QStringLiteral("b"), QVariant());
+        defaults.flush();
         QCOMPARE(UserDefaults(filePath()).keys(), QStringList{QStringLiteral("c")});
     }
 
@@ -154,7 +268,7 @@ private slots:
         LogCapture capture;
         defaults.set(QStringLiteral("kept"), QDateTime::currentDateTimeUtc());
         defaults.set(QStringLiteral("list"), QVariantList{1, QDateTime::currentDateTimeUtc()});
-        QCOMPARE(capture.messages(QStringLiteral("orvanta.platform")).size(), 2);
+        QCOMPARE(capture.messages(platformCategory()).size(), 2);
         QCOMPARE(defaults.stringForKey(QStringLiteral("kept")), QStringLiteral("old"));
         QVERIFY(!defaults.object(QStringLiteral("list")));
     }
@@ -172,6 +286,7 @@ private slots:
         for (auto& thread : threads)
             thread->wait();
         QCOMPARE(defaults.keys().size(), 100);
+        defaults.flush();
         const UserDefaults reloaded(filePath());
         QCOMPARE(reloaded.keys().size(), 100);
         QCOMPARE(reloaded.integerForKey(QStringLiteral("k3-24")), 24);

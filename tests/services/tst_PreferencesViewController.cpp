@@ -20,6 +20,10 @@ private slots:
         QCOMPARE(&Controller::defaults(), &UserDefaults::standard());
     }
 
+    // The store outlives this test and writes at exit what is still pending: write it while the
+    // folder is there.
+    void cleanupTestCase() { Controller::defaults().flush(); }
+
     void init() {
         for (const QString& key : Controller::defaults().keys())
             Controller::defaults().remove(key);

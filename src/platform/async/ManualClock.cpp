@@ -5,6 +5,7 @@
 
 #include "platform/async/Cancellation.h"
 #include "platform/async/MainThread.h"
+#include "platform/async/TimerInterval.h"
 
 #include <QtGlobal>
 
@@ -127,13 +128,13 @@ ContinuousClock::Instant ManualClock::now() const {
 }
 
 Task<void> ManualClock::sleep(Duration duration, std::stop_token token) {
-    return sleepOn(m_state, m_state->now + duration, std::move(token));
+    return sleepOn(m_state, saturatedDeadline(m_state->now, duration), std::move(token));
 }
 
 void ManualClock::advance(Duration duration) {
     Q_ASSERT(isMainThread());
     auto state = m_state; // a woken coroutine may destroy the clock
-    const Instant target = state->now + std::max(duration, Duration(0));
+    const Instant target = saturatedDeadline(state->now, std::max(duration, Duration(0)));
     for (;;) {
         auto due = std::min_element(
             state->sleepers.begin(), state->sleepers.end(), [](const auto& a, const auto& b) {

@@ -5,6 +5,7 @@
 
 #include "platform/async/Cancellation.h"
 #include "platform/async/Continuation.h"
+#include "platform/async/TimerInterval.h"
 
 #include <QProcess>
 #include <QTimer>
@@ -96,7 +97,7 @@ Task<ProcessOutput> runProcess(QString program, QStringList arguments, std::chro
         raw->process.start();
         if (raw->process.state() != QProcess::NotRunning) {
             raw->process.closeWriteChannel();
-            raw->timer.start(timeout);
+            raw->timer.start(timerInterval(timeout));
         }
     };
     const QProcess::ExitStatus status = co_await withContinuation<QProcess::ExitStatus>(start);

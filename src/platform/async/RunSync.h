@@ -2,13 +2,14 @@
 
 // runSync: waits for a task from plain code (tests, small mains) by running the main event loop
 // until it ends, then returns its value or rethrows its exception. QCoro::waitFor would hang
-// when the task throws (rule 11); this one also gives up after timeout with RunSyncTimeout, so a
+// when the task throws; this one also gives up after timeout with RunSyncTimeout, so a
 // task that never ends fails a test instead of stalling it. The time-out is a safety net, never
 // a thing to assert on.
 
 #include "platform/async/MainThread.h"
 #include "platform/async/Outcome.h"
 #include "platform/async/Task.h"
+#include "platform/async/TimerInterval.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -52,7 +53,7 @@ template <typename T> T runSync(Task<T> task, std::chrono::milliseconds timeout 
     if (!state->done) {
         QEventLoop loop;
         bool timedOut = false;
-        QTimer::singleShot(timeout, &loop, [&] {
+        QTimer::singleShot(timerInterval(timeout), &loop, [&] {
             timedOut = true;
             loop.quit();
         });

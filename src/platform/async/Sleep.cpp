@@ -5,6 +5,7 @@
 
 #include "platform/async/Cancellation.h"
 #include "platform/async/Continuation.h"
+#include "platform/async/TimerInterval.h"
 
 #include <QTimer>
 
@@ -33,8 +34,7 @@ void wakeOnce(const Continuation<void>& continuation, bool cancelled) {
 
 Task<void> sleepFor(std::chrono::nanoseconds duration, std::stop_token token) {
     throwIfCancelled(token);
-    const auto millis =
-        std::chrono::ceil<std::chrono::milliseconds>(std::max(duration, std::chrono::nanoseconds(0)));
+    const std::chrono::milliseconds millis = timerInterval(duration);
 
     auto timer = std::make_unique<QTimer>();
     timer->setSingleShot(true);

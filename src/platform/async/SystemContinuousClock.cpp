@@ -3,6 +3,7 @@
 #include "platform/async/SystemContinuousClock.h"
 
 #include "platform/async/Sleep.h"
+#include "platform/async/TimerInterval.h"
 
 namespace async {
 
@@ -13,7 +14,8 @@ ContinuousClock::Instant steadyNow() {
         std::chrono::steady_clock::now().time_since_epoch());
 }
 
-// Static, so that no `this` is held across the sleeps (rule 4).
+// Not a member, so that no `this` is held across the sleeps: a clock handed to a service may be
+// destroyed before a sleep it started has ended.
 Task<void> sleepUntil(ContinuousClock::Instant deadline, std::stop_token token) {
     // A timer may fire a little early against steady_clock; sleep again for what remains so
     // that the promise "at least duration" holds.
@@ -29,7 +31,7 @@ ContinuousClock::Instant SystemContinuousClock::now() const {
 }
 
 Task<void> SystemContinuousClock::sleep(Duration duration, std::stop_token token) {
-    return sleepUntil(steadyNow() + duration, std::move(token));
+    return sleepUntil(saturatedDeadline(steadyNow(), duration), std::move(token));
 }
 
 SystemContinuousClock& SystemContinuousClock::shared() {
