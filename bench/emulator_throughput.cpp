@@ -26,8 +26,8 @@
 
 namespace {
 
-constexpr uint32_t kChunk = 1u << 20;
-constexpr const char* kUdid = "00008110-00BE0C4D5E6F7081";
+constexpr uint32_t chunkBytes = 1u << 20;
+constexpr const char* benchUdid = "00008110-00BE0C4D5E6F7081";
 
 using Clock = std::chrono::steady_clock;
 
@@ -95,7 +95,7 @@ Speeds afcRound(afc_client_t afc, const std::vector<char>& chunk, uint64_t chunk
         die("afc_file_open (write)", e);
     for (uint64_t i = 0; i < chunks; ++i) {
         uint32_t n = 0;
-        if (int e = afc_file_write(afc, handle, chunk.data(), kChunk, &n))
+        if (int e = afc_file_write(afc, handle, chunk.data(), chunkBytes, &n))
             die("afc_file_write", e);
         written += n;
     }
@@ -103,14 +103,14 @@ Speeds afcRound(afc_client_t afc, const std::vector<char>& chunk, uint64_t chunk
         die("afc_file_close", e);
     speeds.write = mibPerSecond(written, Clock::now() - start);
 
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(chunkBytes);
     bool same = true;
     start = Clock::now();
     if (int e = afc_file_open(afc, "/bench.bin", AFC_FOPEN_RDONLY, &handle))
         die("afc_file_open (read)", e);
     for (;;) {
         uint32_t n = 0;
-        if (int e = afc_file_read(afc, handle, buffer.data(), kChunk, &n))
+        if (int e = afc_file_read(afc, handle, buffer.data(), chunkBytes, &n))
             die("afc_file_read", e);
         if (n == 0)
             break;
@@ -119,7 +119,7 @@ Speeds afcRound(afc_client_t afc, const std::vector<char>& chunk, uint64_t chunk
     }
     afc_file_close(afc, handle);
     speeds.read = mibPerSecond(read, Clock::now() - start);
-    if (!same || read != written || written != chunks * kChunk) {
+    if (!same || read != written || written != chunks * chunkBytes) {
         std::fprintf(stderr, "emulator_throughput: read back %llu of %llu bytes%s\n",
                      static_cast<unsigned long long>(read), static_cast<unsigned long long>(written),
                      same ? "" : ", and they differ");
@@ -132,7 +132,7 @@ afc_client_t openMedia(idevice_t& device) {
     lockdownd_client_t lockdown = nullptr;
     lockdownd_service_descriptor_t service = nullptr;
     afc_client_t afc = nullptr;
-    if (int e = idevice_new(&device, kUdid))
+    if (int e = idevice_new(&device, benchUdid))
         die("idevice_new", e);
     if (int e = lockdownd_client_new_with_handshake(device, &lockdown, "emulator_throughput"))
         die("lockdownd_client_new_with_handshake", e);
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
     // Before the emulator's first thread: the client library reads it on every connection.
     ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(folder).c_str(), 1);
 
-    std::vector<char> chunk(kChunk);
+    std::vector<char> chunk(chunkBytes);
     for (size_t i = 0; i < chunk.size(); ++i)
         chunk[i] = static_cast<char>(i * 31 + 7);
 
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     {
         fakemux::Emulator emulator(folder);
         fakemux::DeviceDescription description;
-        description.udid = kUdid;
+        description.udid = benchUdid;
         description.mediaRoot = media;
         emulator.addDevice(description);
         idevice_t device = nullptr;

@@ -80,7 +80,7 @@ QList<AppInfo> AFCAppLister::listApps(const QString& udid) {
 
     instproxy_client_t client = nullptr;
     const instproxy_error_t started =
-        instproxy_client_start_service(device, &client, AFCSessionOpener::kLabel);
+        instproxy_client_start_service(device, &client, AFCSessionOpener::clientLabel);
     if (started != INSTPROXY_E_SUCCESS || !client) {
         idevice_free(device);
         throw AFCError::sessionFailed(QStringLiteral("instproxy start error ") + QString::number(started));

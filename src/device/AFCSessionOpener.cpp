@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kPasswordProtected = -17; // LOCKDOWN_E_PASSWORD_PROTECTED: the device is locked
+constexpr int passwordProtected = -17; // LOCKDOWN_E_PASSWORD_PROTECTED: the device is locked
 
 QString number(int value) {
     return QString::number(value);
@@ -52,7 +52,7 @@ AFCSession AFCSessionOpener::openMedia(const QString& udid) {
     session.device = openDevice(udid);
 
     lockdownd_error_t handshake =
-        lockdownd_client_new_with_handshake(session.device, &session.lockdown, kLabel);
+        lockdownd_client_new_with_handshake(session.device, &session.lockdown, clientLabel);
     if (handshake != LOCKDOWN_E_SUCCESS || !session.lockdown)
         abandon(session, "lockdownd handshake", handshake);
 
@@ -63,7 +63,7 @@ AFCSession AFCSessionOpener::openMedia(const QString& udid) {
     if (started != LOCKDOWN_E_SUCCESS || !service) {
         if (service)
             lockdownd_service_descriptor_free(service);
-        if (started == kPasswordProtected) {
+        if (started == passwordProtected) {
             session.release();
             throw AFCError::deviceLocked();
         }
@@ -82,7 +82,7 @@ AFCSession AFCSessionOpener::openApp(const QString& udid, const QString& bundleI
     session.device = openDevice(udid);
 
     house_arrest_error_t started =
-        house_arrest_client_start_service(session.device, &session.houseArrest, kLabel);
+        house_arrest_client_start_service(session.device, &session.houseArrest, clientLabel);
     if (started != HOUSE_ARREST_E_SUCCESS || !session.houseArrest)
         abandon(session, "house_arrest start", started);
 
@@ -110,7 +110,7 @@ AFCSession AFCSessionOpener::openApp(const QString& udid, const QString& bundleI
             // The device closes the service after a refused command; the next one needs a new one.
             house_arrest_client_free(session.houseArrest);
             session.houseArrest = nullptr;
-            started = house_arrest_client_start_service(session.device, &session.houseArrest, kLabel);
+            started = house_arrest_client_start_service(session.device, &session.houseArrest, clientLabel);
             plist_free(result);
             if (started != HOUSE_ARREST_E_SUCCESS || !session.houseArrest)
                 abandon(session, "house_arrest restart", started);

@@ -14,7 +14,7 @@ public:
     static AFCSession openApp(const QString& udid, const QString& bundleID);
 
     // The client label the device shows for our connections.
-    static constexpr const char* kLabel = "Orvanta";
+    static constexpr const char* clientLabel = "Orvanta";
 
     AFCSessionOpener() = delete;
 };

@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString kWhichPath = QStringLiteral("/usr/bin/which");
+const QString whichPath = QStringLiteral("/usr/bin/which");
 
 // A directory carries the x bit too, but starting it could only fail.
 bool isExecutableFile(const QString& path) {
@@ -49,11 +49,11 @@ std::optional<URL> ExecutableLocator::resolveExecutable(const QString& name) con
 std::optional<URL> ExecutableLocator::findWithWhich(const QString& name) const {
     // Created, run and destroyed on the calling thread; the waits need no event loop there.
     QProcess which;
-    which.setProgram(kWhichPath);
+    which.setProgram(whichPath);
     which.setArguments({name});
     which.start();
     if (!which.waitForStarted(-1)) {
-        throw async::ProcessStartError(kWhichPath, which.errorString());
+        throw async::ProcessStartError(whichPath, which.errorString());
     }
     which.waitForFinished(-1);
     if (which.exitStatus() != QProcess::NormalExit || which.exitCode() != 0) {

@@ -73,7 +73,7 @@ QMap<QString, QString> parseDeviceInfo(const QString& output) {
     return info;
 }
 
-const QString kUdidOption = QStringLiteral("-u");
+const QString udidOption = QStringLiteral("-u");
 
 } // namespace
 
@@ -95,7 +95,7 @@ async::Task<QStringList> IMobileDeviceBridge::listDeviceUDIDs(std::stop_token to
 async::Task<QMap<QString, QString>> IMobileDeviceBridge::deviceInfo(QString udid, std::stop_token token) {
     std::shared_ptr<ProcessRunner> runner = m_runner;
     async::Task<ProcessResult> run =
-        runner->run(QStringLiteral("ideviceinfo"), {kUdidOption, udid}, queryTimeout, std::move(token));
+        runner->run(QStringLiteral("ideviceinfo"), {udidOption, udid}, queryTimeout, std::move(token));
     const ProcessResult result = co_await run;
     if (result.exitCode != 0) {
         throw BridgeError::deviceNotFound(udid);
@@ -106,7 +106,7 @@ async::Task<QMap<QString, QString>> IMobileDeviceBridge::deviceInfo(QString udid
 async::Task<QString> IMobileDeviceBridge::deviceName(QString udid, std::stop_token token) {
     std::shared_ptr<ProcessRunner> runner = m_runner;
     async::Task<ProcessResult> run =
-        runner->run(QStringLiteral("idevicename"), {kUdidOption, udid}, queryTimeout, std::move(token));
+        runner->run(QStringLiteral("idevicename"), {udidOption, udid}, queryTimeout, std::move(token));
     const ProcessResult result = co_await run;
     if (result.exitCode != 0) {
         Logger::bridge().error("idevicename failed for %s: %s", udid, result.standardError);

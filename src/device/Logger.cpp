@@ -1,5 +1,7 @@
 #include "device/Logger.h"
 
+#include "platform/PlatformLog.h"
+
 namespace {
 
 // Function-local statics give the one-time, thread-safe creation; the channels are leaked on
@@ -11,7 +13,7 @@ const OSLog& makeChannel(const char* category) {
 } // namespace
 
 const QString& Logger::subsystem() {
-    static const QString identifier = QStringLiteral("io.halvorn.orvanta");
+    static const QString identifier = QString::fromLatin1(logSubsystem);
     return identifier;
 }
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-const QString kPathVariable = QStringLiteral("PATH");
+const QString pathVariable = QStringLiteral("PATH");
 
 std::chrono::milliseconds toMilliseconds(double seconds) {
     if (!(seconds > 0)) { // also NaN
@@ -111,7 +111,7 @@ QString ProcessRunner::commandText(const URL& url, const QStringList& arguments)
 
 QProcessEnvironment ProcessRunner::childEnvironment(QProcessEnvironment own) {
     const QString path =
-        own.contains(kPathVariable) ? own.value(kPathVariable) : QStringLiteral("/usr/bin:/bin");
-    own.insert(kPathVariable, QStringLiteral("/opt/homebrew/bin:/usr/local/bin:") + path);
+        own.contains(pathVariable) ? own.value(pathVariable) : QStringLiteral("/usr/bin:/bin");
+    own.insert(pathVariable, QStringLiteral("/opt/homebrew/bin:/usr/local/bin:") + path);
     return own;
 }

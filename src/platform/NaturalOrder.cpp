@@ -1,10 +1,8 @@
 #include "platform/NaturalOrder.h"
 
-namespace {
+#include "platform/AsciiCharacters.h"
 
-bool isAsciiDigit(QChar c) {
-    return c.unicode() >= u'0' && c.unicode() <= u'9';
-}
+namespace {
 
 int sign(qsizetype value) {
     return value < 0 ? -1 : (value > 0 ? 1 : 0);
@@ -17,7 +15,7 @@ int naturalCompare(const QString& a, const QString& b) {
     qsizetype j = 0;
     int zerosTieBreak = 0;
     while (i < a.size() && j < b.size()) {
-        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
+        if (isAsciiDigit(a[i].unicode()) && isAsciiDigit(b[j].unicode())) {
             qsizetype startA = i;
             qsizetype startB = j;
             while (startA < a.size() && a[startA] == u'0')
@@ -26,9 +24,9 @@ int naturalCompare(const QString& a, const QString& b) {
                 ++startB;
             qsizetype endA = startA;
             qsizetype endB = startB;
-            while (endA < a.size() && isAsciiDigit(a[endA]))
+            while (endA < a.size() && isAsciiDigit(a[endA].unicode()))
                 ++endA;
-            while (endB < b.size() && isAsciiDigit(b[endB]))
+            while (endB < b.size() && isAsciiDigit(b[endB].unicode()))
                 ++endB;
             // Without leading zeros, the longer run is the larger number; equal lengths compare
             // digit by digit. No conversion, so runs of any length work.

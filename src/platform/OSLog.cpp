@@ -1,5 +1,7 @@
 #include "platform/OSLog.h"
 
+#include "platform/AsciiCharacters.h"
+
 #include <QMessageLogger>
 
 #include <cstdio>
@@ -29,11 +31,11 @@ const char* parseDirective(const char* text, Directive& directive) {
     }
     while (*text && std::strchr("-+ #0", *text))
         directive.flags += *text++;
-    while (*text >= '0' && *text <= '9')
+    while (isAsciiDigit(*text))
         directive.width += *text++;
     if (*text == '.') {
         directive.precision += *text++;
-        while (*text >= '0' && *text <= '9')
+        while (isAsciiDigit(*text))
             directive.precision += *text++;
     }
     // Length modifiers only say how the caller's value was sized; LogArgument already knows.

@@ -1,6 +1,6 @@
 #include "platform/PlatformLog.h"
 
 const OSLog& platformLog() {
-    static const OSLog log(QStringLiteral("orvanta"), QStringLiteral("platform"));
+    static const OSLog log(QString::fromLatin1(logSubsystem), QStringLiteral("platform"));
     return log;
 }

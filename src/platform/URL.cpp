@@ -1,24 +1,14 @@
 #include "platform/URL.h"
 
+#include "platform/AsciiCharacters.h"
+
 #include <QDebug>
 #include <QDir>
 
 namespace {
 
-bool isAsciiAlpha(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
-bool isAsciiDigit(char16_t c) {
-    return c >= u'0' && c <= u'9';
-}
-
-bool isHexDigit(char16_t c) {
-    return isAsciiDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
-
 bool isUnreserved(char16_t c) {
-    return isAsciiAlpha(c) || isAsciiDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
+    return isAsciiLetter(c) || isAsciiDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
 }
 
 bool isSubDelimiter(char16_t c) {
@@ -83,11 +73,11 @@ QString percentDecode(const QString& encoded) {
 }
 
 bool isValidScheme(QStringView scheme) {
-    if (scheme.isEmpty() || !isAsciiAlpha(scheme.front().unicode()))
+    if (scheme.isEmpty() || !isAsciiLetter(scheme.front().unicode()))
         return false;
     for (const QChar c : scheme) {
         const char16_t u = c.unicode();
-        if (!isAsciiAlpha(u) && !isAsciiDigit(u) && u != u'+' && u != u'-' && u != u'.')
+        if (!isAsciiLetter(u) && !isAsciiDigit(u) && u != u'+' && u != u'-' && u != u'.')
             return false;
     }
     return true;

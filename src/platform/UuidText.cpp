@@ -1,13 +1,6 @@
 #include "platform/UuidText.h"
 
-namespace {
-
-bool isHexDigit(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
-}
-
-} // namespace
+#include "platform/AsciiCharacters.h"
 
 QString uuidString(const QUuid& uuid) {
     return uuid.toString(QUuid::WithoutBraces).toUpper();
@@ -20,7 +13,7 @@ std::optional<QUuid> uuidFromString(const QString& text) {
         return std::nullopt;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const bool hyphenPlace = i == 8 || i == 13 || i == 18 || i == 23;
-        if (hyphenPlace ? text[i] != QLatin1Char('-') : !isHexDigit(text[i]))
+        if (hyphenPlace ? text[i] != QLatin1Char('-') : !isHexDigit(text[i].unicode()))
             return std::nullopt;
     }
     return QUuid::fromString(text);

@@ -1,7 +1,7 @@
 #pragma once
 
 // ask(): puts a modal question to the user from inside a coroutine. The dialog is opened with
-// open(), never exec() (rule 10): a nested event loop would hold up every other task until the
+// open(), never exec(): a nested event loop would hold up every other task until the
 // user answers. Cancelling the token withdraws the question: the dialog is rejected and the
 // coroutine gets CancelledError.
 

@@ -10,8 +10,8 @@ using async::runSync;
 
 namespace {
 
-const QString kUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const std::string kService = "com.apple.mobile.installation_proxy";
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const std::string installationProxy = "com.apple.mobile.installation_proxy";
 
 using Apps = std::vector<fakemux::AppDescription>;
 
@@ -73,22 +73,22 @@ void tst_AFCBridgeApps::listsAppsThatShareFiles_data() {
 void tst_AFCBridgeApps::listsAppsThatShareFiles() {
     QFETCH(Apps, apps);
     QFETCH(QStringList, expected);
-    fakemux::DeviceDescription description = describeDevice(kUdid);
+    fakemux::DeviceDescription description = describeDevice(udid);
     description.apps = apps;
     addDevice(std::move(description)).faults().setBrowsePageSize(2);
     AFCBridge bridge;
 
-    QCOMPARE(describe(runSync(bridge.listApps(kUdid))), expected);
-    QCOMPARE(describe(runSync(bridge.listApps(kUdid))), expected);
+    QCOMPARE(describe(runSync(bridge.listApps(udid))), expected);
+    QCOMPARE(describe(runSync(bridge.listApps(udid))), expected);
 
     // Each call uses a connection of its own, and opens no session.
     size_t starts = 0;
     for (const auto& entry : emulator().log().entries()) {
         if (entry.service == "lockdownd" && entry.request == "StartService")
-            starts += entry.detail == kService ? 1 : 100;
+            starts += entry.detail == installationProxy ? 1 : 100;
     }
     QCOMPARE(starts, size_t(2));
-    QVERIFY(failureOf<AFCError>(bridge.afcClient(kUdid, std::nullopt)));
+    QVERIFY(failureOf<AFCError>(bridge.afcClient(udid, std::nullopt)));
 }
 
 void tst_AFCBridgeApps::failures_data() {
@@ -107,16 +107,16 @@ void tst_AFCBridgeApps::failures() {
     QFETCH(QString, fault);
     QFETCH(AFCError::Case, errorCase);
     QFETCH(QString, description);
-    fakemux::VirtualDevice& device = addDevice(describeDevice(kUdid));
+    fakemux::VirtualDevice& device = addDevice(describeDevice(udid));
     if (fault == QLatin1String("unplugged"))
-        emulator().unplug(kUdid.toStdString());
+        emulator().unplug(udid.toStdString());
     else if (fault == QLatin1String("service"))
-        device.faults().refuseService(kService, "InvalidService");
+        device.faults().refuseService(installationProxy, "InvalidService");
     else
         device.faults().setBrowseError("InternalError", "Browse failed");
     AFCBridge bridge;
 
-    auto error = failureOf<AFCError>(bridge.listApps(kUdid));
+    auto error = failureOf<AFCError>(bridge.listApps(udid));
     QVERIFY(error);
     QCOMPARE(error->errorCase(), errorCase);
     QCOMPARE(error->description(), description);

@@ -12,9 +12,8 @@ using async::runSync;
 
 namespace {
 
-const QString kUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString kBundle = QStringLiteral("com.example.notes");
-const QString kBridge = QStringLiteral("io.halvorn.orvanta.bridge");
+const QString deviceUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString bundle = QStringLiteral("com.example.notes");
 
 size_t countRequests(const std::string& service, const std::string& request, const std::string& detail) {
     size_t count = 0;
@@ -43,20 +42,20 @@ private:
 };
 
 fakemux::DeviceDescription tst_AFCBridgeSessions::deviceWithApp() {
-    fakemux::DeviceDescription description = describeDevice(kUdid);
+    fakemux::DeviceDescription description = describeDevice(deviceUdid);
     const QString container = scratchPath(QStringLiteral("container"));
     QDir(container).mkpath(QStringLiteral("Documents/Notes"));
-    description.apps.push_back({kBundle.toStdString(), "Notes", true, std::nullopt, container.toStdString()});
+    description.apps.push_back({bundle.toStdString(), "Notes", true, std::nullopt, container.toStdString()});
     return description;
 }
 
 void tst_AFCBridgeSessions::failedOpenLeavesNoSession_data() {
     QTest::addColumn<bool>("locked");
-    QTest::addColumn<QString>("udid");
+    QTest::addColumn<QString>("target");
     QTest::addColumn<AFCError::Case>("errorCase");
     QTest::addColumn<QString>("description");
 
-    QTest::newRow("locked") << true << kUdid << AFCError::Case::deviceLocked
+    QTest::newRow("locked") << true << deviceUdid << AFCError::Case::deviceLocked
                             << QStringLiteral("iPhone is locked — unlock your device and try again");
     QTest::newRow("unknown device") << false << QStringLiteral("00008110-00000000000000AA")
                                     << AFCError::Case::connectionFailed
@@ -65,18 +64,18 @@ void tst_AFCBridgeSessions::failedOpenLeavesNoSession_data() {
 
 void tst_AFCBridgeSessions::failedOpenLeavesNoSession() {
     QFETCH(bool, locked);
-    QFETCH(QString, udid);
+    QFETCH(QString, target);
     QFETCH(AFCError::Case, errorCase);
     QFETCH(QString, description);
-    addDevice(describeDevice(kUdid)).faults().setLocked(locked);
+    addDevice(describeDevice(deviceUdid)).faults().setLocked(locked);
     AFCBridge bridge;
 
-    auto error = failureOf<AFCError>(bridge.connect(udid));
+    auto error = failureOf<AFCError>(bridge.connect(target));
     QVERIFY(error);
     QCOMPARE(error->errorCase(), errorCase);
     QCOMPARE(error->description(), description);
 
-    auto lookup = failureOf<AFCError>(bridge.afcClient(udid, std::nullopt));
+    auto lookup = failureOf<AFCError>(bridge.afcClient(target, std::nullopt));
     QVERIFY(lookup);
     QCOMPARE(lookup->errorCase(), AFCError::Case::notConnected);
 }
@@ -116,65 +115,67 @@ void tst_AFCBridgeSessions::appSession() {
         std::filesystem::remove_all(container / "Documents");
     fakemux::VirtualDevice& device = addDevice(std::move(description));
     for (const QString& command : refused.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        device.faults().setVendError(kBundle.toStdString(), command.toStdString(),
-                                     "InstallationLookupFailed");
+        device.faults().setVendError(bundle.toStdString(), command.toStdString(), "InstallationLookupFailed");
     AFCBridge bridge;
     LogCapture logs;
 
-    auto error = failureOf<AFCError>(bridge.connectApp(kUdid, kBundle));
+    auto error = failureOf<AFCError>(bridge.connectApp(deviceUdid, bundle));
     QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.mobile.house_arrest"),
              size_t(serviceStarts));
     if (!log.isEmpty())
-        QVERIFY2(logs.messages(kBridge).contains(log), qPrintable(logs.messages(kBridge).join(u'\n')));
+        QVERIFY2(logs.messages(LogCapture::category(QStringLiteral("bridge"))).contains(log),
+                 qPrintable(logs.messages(LogCapture::category(QStringLiteral("bridge"))).join(u'\n')));
     if (failure.isEmpty()) {
         QVERIFY(!error);
-        const QList<AFCFileInfo> root = runSync(bridge.listDirectory(kUdid, QStringLiteral("/"), kBundle));
+        const QList<AFCFileInfo> root =
+            runSync(bridge.listDirectory(deviceUdid, QStringLiteral("/"), bundle));
         QVERIFY(!root.isEmpty());
-        runSync(bridge.connectApp(kUdid, kBundle)); // already open: nothing more is asked of the device
+        runSync(bridge.connectApp(deviceUdid, bundle)); // already open: nothing more is asked of the device
         QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.mobile.house_arrest"),
                  size_t(serviceStarts));
         return;
     }
     QVERIFY(error);
     QCOMPARE(error->description(), failure);
-    auto lookup = failureOf<AFCError>(bridge.afcClient(kUdid, kBundle));
+    auto lookup = failureOf<AFCError>(bridge.afcClient(deviceUdid, bundle));
     QVERIFY(lookup);
-    QCOMPARE(lookup->description(), QStringLiteral("No AFC session for device ") + kUdid + u':' + kBundle);
+    QCOMPARE(lookup->description(),
+             QStringLiteral("No AFC session for device ") + deviceUdid + u':' + bundle);
 }
 
 void tst_AFCBridgeSessions::disconnectAllClosesOnlyThatDevice() {
     // A UDID that merely begins with the other one must keep its session.
-    const QString longer = kUdid + QStringLiteral("0");
+    const QString longer = deviceUdid + QStringLiteral("0");
     addDevice(deviceWithApp());
     addDevice(describeDevice(longer));
     AFCBridge bridge;
-    runSync(bridge.connect(kUdid));
-    runSync(bridge.connectApp(kUdid, kBundle));
+    runSync(bridge.connect(deviceUdid));
+    runSync(bridge.connectApp(deviceUdid, bundle));
     runSync(bridge.connect(longer));
     LogCapture logs;
 
-    runSync(bridge.disconnectAll(kUdid));
+    runSync(bridge.disconnectAll(deviceUdid));
 
-    QVERIFY(failureOf<AFCError>(bridge.afcClient(kUdid, std::nullopt)));
-    QVERIFY(failureOf<AFCError>(bridge.afcClient(kUdid, kBundle)));
+    QVERIFY(failureOf<AFCError>(bridge.afcClient(deviceUdid, std::nullopt)));
+    QVERIFY(failureOf<AFCError>(bridge.afcClient(deviceUdid, bundle)));
     QVERIFY(runSync(bridge.afcClient(longer, std::nullopt)) != nullptr);
     QVERIFY(runSync(bridge.listDirectory(longer, QStringLiteral("/"), std::nullopt)).isEmpty());
-    QCOMPARE(logs.messages(kBridge),
-             QStringList(QStringLiteral("AFC all sessions disconnected for ") + kUdid));
-    runSync(bridge.disconnectAll(kUdid)); // nothing left to close: never fails
+    QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("bridge"))),
+             QStringList(QStringLiteral("AFC all sessions disconnected for ") + deviceUdid));
+    runSync(bridge.disconnectAll(deviceUdid)); // nothing left to close: never fails
 }
 
 void tst_AFCBridgeSessions::bridgesKeepTheirOwnSessions() {
-    addDevice(describeDevice(kUdid));
+    addDevice(describeDevice(deviceUdid));
     AFCBridge first;
     {
         AFCBridge second;
-        runSync(second.connect(kUdid));
-        runSync(second.connect(kUdid)); // already open: nothing more is asked of the device
-        QVERIFY(failureOf<AFCError>(first.afcClient(kUdid, std::nullopt)));
+        runSync(second.connect(deviceUdid));
+        runSync(second.connect(deviceUdid)); // already open: nothing more is asked of the device
+        QVERIFY(failureOf<AFCError>(first.afcClient(deviceUdid, std::nullopt)));
         // Destroyed with its session open: its handles are freed on its own thread.
     }
-    runSync(first.connect(kUdid));
+    runSync(first.connect(deviceUdid));
     QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.afc"), size_t(2));
 }
 

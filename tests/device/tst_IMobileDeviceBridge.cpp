@@ -4,6 +4,7 @@
 #include "DeviceTestCase.h"
 #include "LogCapture.h"
 #include "TaskFailure.h"
+#include "TestFiles.h"
 #include "device/BridgeError.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -16,15 +17,15 @@
 
 namespace {
 
-const QString kBridge = QStringLiteral("io.halvorn.orvanta.bridge");
-const QString kModernUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString kLegacyUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+const QString bridgeLog = LogCapture::category(QStringLiteral("bridge"));
+const QString modernUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString legacyUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 
 using DeviceInfo = QMap<QString, QString>;
 
 } // namespace
 
-class TestIMobileDeviceBridge : public DeviceTestCase {
+class tst_IMobileDeviceBridge : public DeviceTestCase {
     Q_OBJECT
 
 private slots:
@@ -43,65 +44,67 @@ private:
             std::make_shared<ProcessRunner>(URL::fileURL(scratchPath(QStringLiteral("no-helpers")), true)));
     }
 
-    // A bridge whose helpers folder holds a fake tool that prints output and exits with status.
-    IMobileDeviceBridge fakeToolBridge(const QString& tool, const QByteArray& output, int status = 0,
-                                       const QByteArray& errorOutput = QByteArray()) {
-        const QString folder = scratchPath(QStringLiteral("helpers"));
-        const QString base = QDir(folder).filePath(tool);
-        writeFile(base + QStringLiteral(".out"), output);
-        writeFile(base + QStringLiteral(".err"), errorOutput);
-        writeFile(
-            base,
-            QStringLiteral("#!/bin/sh\ncat \"$0.out\"\ncat \"$0.err\" >&2\nexit %1\n").arg(status).toUtf8());
-        QFile::setPermissions(base, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return IMobileDeviceBridge(std::make_shared<ProcessRunner>(URL::fileURL(folder, true)));
+    // Puts a fake tool in the helpers folder that prints output and errorOutput and exits with
+    // status; false when it could not be written.
+    bool writeFakeTool(const QString& tool, const QByteArray& output, int status,
+                       const QByteArray& errorOutput) {
+        const QString base = QDir(helpersFolder()).filePath(tool);
+        return writeTestFile(base + QStringLiteral(".out"), output) &&
+               writeTestFile(base + QStringLiteral(".err"), errorOutput) &&
+               writeTestFile(base, QStringLiteral("#!/bin/sh\ncat \"$0.out\"\ncat \"$0.err\" >&2\nexit %1\n")
+                                       .arg(status)
+                                       .toUtf8()) &&
+               QFile::setPermissions(base, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
-    static void writeFile(const QString& path, const QByteArray& content) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(content), content.size());
+    // A bridge that takes its tools from the helpers folder.
+    IMobileDeviceBridge fakeToolBridge() {
+        return IMobileDeviceBridge(std::make_shared<ProcessRunner>(URL::fileURL(helpersFolder(), true)));
     }
+
+    QString helpersFolder() const { return scratchPath(QStringLiteral("helpers")); }
 };
 
-void TestIMobileDeviceBridge::realToolsReadTheDevices() {
-    auto modern = describeDevice(kModernUdid, QStringLiteral("Ada's iPhone"));
+void tst_IMobileDeviceBridge::realToolsReadTheDevices() {
+    auto modern = describeDevice(modernUdid, QStringLiteral("Ada's iPhone"));
     modern.values["TimeOfDay"] = std::string("12:34:56");
     modern.values["PasswordProtected"] = true;
     addDevice(modern);
-    addDevice(describeDevice(kLegacyUdid, QStringLiteral("Küchen-iPad")));
+    addDevice(describeDevice(legacyUdid, QStringLiteral("Küchen-iPad")));
     IMobileDeviceBridge bridge = realToolsBridge();
 
-    QCOMPARE(async::runSync(bridge.listDeviceUDIDs()), (QStringList{kModernUdid, kLegacyUdid}));
-    const DeviceInfo info = async::runSync(bridge.deviceInfo(kModernUdid));
+    QCOMPARE(async::runSync(bridge.listDeviceUDIDs()), (QStringList{modernUdid, legacyUdid}));
+    const DeviceInfo info = async::runSync(bridge.deviceInfo(modernUdid));
     QCOMPARE(info.value(QStringLiteral("ProductVersion")), QStringLiteral("17.4"));
     QCOMPARE(info.value(QStringLiteral("ProductType")), QStringLiteral("iPhone15,2"));
     QCOMPARE(info.value(QStringLiteral("DeviceName")), QStringLiteral("Ada's iPhone"));
-    QCOMPARE(info.value(QStringLiteral("UniqueDeviceID")), kModernUdid);
+    QCOMPARE(info.value(QStringLiteral("UniqueDeviceID")), modernUdid);
     QCOMPARE(info.value(QStringLiteral("TimeOfDay")), QStringLiteral("12:34:56"));
     QCOMPARE(info.value(QStringLiteral("PasswordProtected")), QStringLiteral("true"));
-    QCOMPARE(async::runSync(bridge.deviceName(kLegacyUdid)), QStringLiteral("Küchen-iPad"));
+    QCOMPARE(async::runSync(bridge.deviceName(legacyUdid)), QStringLiteral("Küchen-iPad"));
 }
 
-void TestIMobileDeviceBridge::unknownDeviceFailsAndHasNoName() {
-    addDevice(describeDevice(kModernUdid));
+void tst_IMobileDeviceBridge::unknownDeviceFailsAndHasNoName() {
+    addDevice(describeDevice(modernUdid));
     IMobileDeviceBridge bridge = realToolsBridge();
     LogCapture logs;
 
-    const std::optional<BridgeError> error = failureOf<BridgeError>(bridge.deviceInfo(kLegacyUdid));
+    const std::optional<BridgeError> error = failureOf<BridgeError>(bridge.deviceInfo(legacyUdid));
     QVERIFY(error.has_value());
     QCOMPARE(error->errorCase(), BridgeError::Case::deviceNotFound);
-    QCOMPARE(error->description(), QStringLiteral("Device not found: ") + kLegacyUdid);
-    QCOMPARE(async::runSync(bridge.deviceName(kLegacyUdid)), QStringLiteral("Unknown Device"));
+    QCOMPARE(error->description(), QStringLiteral("Device not found: ") + legacyUdid);
+    QCOMPARE(async::runSync(bridge.deviceName(legacyUdid)), QStringLiteral("Unknown Device"));
     // Only the runner's line about each failed command; the bridge itself adds none.
-    QCOMPARE(
-        logs.messages(kBridge).filter(QStringLiteral("ideviceinfo")).filter(QStringLiteral("failed")).size(),
-        1);
-    QCOMPARE(logs.messages(kBridge).filter(QStringLiteral("idevicename failed for ") + kLegacyUdid).size(),
+    QCOMPARE(logs.messages(bridgeLog)
+                 .filter(QStringLiteral("ideviceinfo"))
+                 .filter(QStringLiteral("failed"))
+                 .size(),
+             1);
+    QCOMPARE(logs.messages(bridgeLog).filter(QStringLiteral("idevicename failed for ") + legacyUdid).size(),
              1);
 }
 
-void TestIMobileDeviceBridge::toolOutputParsing_data() {
+void tst_IMobileDeviceBridge::toolOutputParsing_data() {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<int>("status");
@@ -126,30 +129,31 @@ void TestIMobileDeviceBridge::toolOutputParsing_data() {
     row("name: only a line feed is the empty name", "idevicename", "\n", 0, {""});
 }
 
-void TestIMobileDeviceBridge::toolOutputParsing() {
+void tst_IMobileDeviceBridge::toolOutputParsing() {
     QFETCH(QString, tool);
     QFETCH(QByteArray, output);
     QFETCH(int, status);
     QFETCH(QStringList, parsed);
     // What a tool says on its error stream is never taken for its answer.
     const QByteArray complaint = "ERROR: Unable to retrieve device list!\n";
-    IMobileDeviceBridge bridge = fakeToolBridge(tool, output, status, complaint);
+    QVERIFY(writeFakeTool(tool, output, status, complaint));
+    IMobileDeviceBridge bridge = fakeToolBridge();
     LogCapture logs;
 
     QStringList items;
     if (tool == QLatin1String("idevice_id")) {
         items = async::runSync(bridge.listDeviceUDIDs());
     } else if (tool == QLatin1String("idevicename")) {
-        items.append(async::runSync(bridge.deviceName(kModernUdid)));
+        items.append(async::runSync(bridge.deviceName(modernUdid)));
     } else {
-        const DeviceInfo info = async::runSync(bridge.deviceInfo(kModernUdid));
+        const DeviceInfo info = async::runSync(bridge.deviceInfo(modernUdid));
         for (auto it = info.cbegin(); it != info.cend(); ++it)
             items.append(it.key() + u'=' + it.value());
     }
     QCOMPARE(items, parsed);
-    QCOMPARE(logs.contains(kBridge, tool + QStringLiteral(" failed: ") + QString::fromUtf8(complaint)),
+    QCOMPARE(logs.contains(bridgeLog, tool + QStringLiteral(" failed: ") + QString::fromUtf8(complaint)),
              status != 0);
 }
 
-ORVANTA_DEVICE_TEST_MAIN(TestIMobileDeviceBridge)
+ORVANTA_DEVICE_TEST_MAIN(tst_IMobileDeviceBridge)
 #include "tst_IMobileDeviceBridge.moc"

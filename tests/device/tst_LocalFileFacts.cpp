@@ -1,5 +1,7 @@
 #include "device/LocalFileFacts.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -40,9 +42,7 @@ void tst_LocalFileFacts::facts() {
     const QString path = dir.filePath(kind);
     URL url = URL::fileURL(path);
     if (kind == QLatin1String("file")) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write("12345"), 5);
+        QVERIFY(writeTestFile(path, "12345"));
     } else if (kind == QLatin1String("folder")) {
         QVERIFY(QDir().mkdir(path));
     } else if (kind == QLatin1String("link")) {

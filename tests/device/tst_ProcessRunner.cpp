@@ -3,6 +3,7 @@
 
 #include "LogCapture.h"
 #include "TaskFailure.h"
+#include "TestFiles.h"
 #include "device/ProcessRunner.h"
 #include "device/ProcessRunnerError.h"
 #include "platform/async/RunProcess.h"
@@ -18,20 +19,16 @@
 
 namespace {
 
-const QString kBridge = QStringLiteral("io.halvorn.orvanta.bridge");
+const QString bridgeLog = LogCapture::category(QStringLiteral("bridge"));
 
 // Writes a file into folder (made on demand): a shell script unless the content brings its own
-// first line; executable unless asked otherwise.
-QString writeScript(const QString& folder, const QString& name, const QString& body, bool executable = true) {
-    QDir().mkpath(folder);
+// first line; executable unless asked otherwise. False when it could not be written.
+bool writeScript(const QString& folder, const QString& name, const QString& body, bool executable = true) {
     const QString path = QDir(folder).filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return QString();
-    }
-    file.write(body.startsWith(QLatin1String("#!")) ? body.toUtf8() : "#!/bin/sh\n" + body.toUtf8() + "\n");
-    file.setPermissions(executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
-    return path;
+    const QByteArray script =
+        body.startsWith(QLatin1String("#!")) ? body.toUtf8() : "#!/bin/sh\n" + body.toUtf8() + "\n";
+    return writeTestFile(path, script) &&
+           QFile::setPermissions(path, executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
 }
 
 // Puts a folder in front of PATH while it lives. Only while no other thread reads the
@@ -46,7 +43,7 @@ struct PathPrefix {
 
 } // namespace
 
-class TestProcessRunner : public QObject {
+class tst_ProcessRunner : public QObject {
     Q_OBJECT
 
 private slots:
@@ -74,13 +71,13 @@ private:
     std::unique_ptr<QTemporaryDir> m_scratch;
 };
 
-void TestProcessRunner::init() {
+void tst_ProcessRunner::init() {
     m_scratch = std::make_unique<QTemporaryDir>();
     QVERIFY(m_scratch->isValid());
     QDir().mkpath(helpers());
 }
 
-void TestProcessRunner::findsToolsInLookupOrder_data() {
+void tst_ProcessRunner::findsToolsInLookupOrder_data() {
     QTest::addColumn<QStringList>("executableIn");
     QTest::addColumn<QStringList>("plainFileIn");
     QTest::addColumn<QString>("expectedFolder"); // empty: found nowhere
@@ -95,16 +92,16 @@ void TestProcessRunner::findsToolsInLookupOrder_data() {
     QTest::newRow("nowhere") << QStringList() << QStringList{"helpers"} << QString();
 }
 
-void TestProcessRunner::findsToolsInLookupOrder() {
+void tst_ProcessRunner::findsToolsInLookupOrder() {
     QFETCH(QStringList, executableIn);
     QFETCH(QStringList, plainFileIn);
     QFETCH(QString, expectedFolder);
     // A name no system folder and no PATH entry has, so that only the folders above count.
     const QString name = QStringLiteral("orvanta-probe-tool");
     for (const QString& key : executableIn)
-        QVERIFY(!writeScript(folder(key), name, QStringLiteral("printf ") + key).isEmpty());
+        QVERIFY(writeScript(folder(key), name, QStringLiteral("printf ") + key));
     for (const QString& key : plainFileIn)
-        QVERIFY(!writeScript(folder(key), name, QStringLiteral("exit 0"), false).isEmpty());
+        QVERIFY(writeScript(folder(key), name, QStringLiteral("exit 0"), false));
     const PathPrefix path(folder(QStringLiteral("path")));
     ProcessRunner runner = makeRunner();
     LogCapture logs;
@@ -116,18 +113,18 @@ void TestProcessRunner::findsToolsInLookupOrder() {
         QCOMPARE(error->errorCase(), ProcessRunnerError::Case::executableNotFound);
         QCOMPARE(error->description(), QStringLiteral("Executable not found: orvanta-probe-tool"));
         // The device monitoring reports a missing tool; the runner stays quiet about it.
-        QCOMPARE(logs.messages(kBridge), QStringList());
+        QCOMPARE(logs.messages(bridgeLog), QStringList());
         return;
     }
     QCOMPARE(async::runSync(runner.run(name, {}, 30.0)).standardOutput, expectedFolder);
-    const QStringList resolved = logs.messages(kBridge).filter(QStringLiteral("Resolved"));
+    const QStringList resolved = logs.messages(bridgeLog).filter(QStringLiteral("Resolved"));
     QCOMPARE(resolved, expectedFolder.startsWith(QLatin1String("dev"))
                            ? QStringList{QStringLiteral("Resolved %1 from development path: %2")
                                              .arg(name, folder(expectedFolder) + name)}
                            : QStringList());
 }
 
-void TestProcessRunner::exitStatusAndOutputComeBackAsAResult_data() {
+void tst_ProcessRunner::exitStatusAndOutputComeBackAsAResult_data() {
     QTest::addColumn<QString>("body");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
@@ -154,7 +151,7 @@ void TestProcessRunner::exitStatusAndOutputComeBackAsAResult_data() {
         << QStringLiteral("Command failed (9): tool  — ");
 }
 
-void TestProcessRunner::exitStatusAndOutputComeBackAsAResult() {
+void tst_ProcessRunner::exitStatusAndOutputComeBackAsAResult() {
     QFETCH(QString, body);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -162,7 +159,7 @@ void TestProcessRunner::exitStatusAndOutputComeBackAsAResult() {
     QFETCH(QString, err);
     QFETCH(QString, failureLog);
 
-    writeScript(helpers(), QStringLiteral("tool"), body);
+    QVERIFY(writeScript(helpers(), QStringLiteral("tool"), body));
     ProcessRunner runner = makeRunner();
     LogCapture logs;
     const ProcessResult result = async::runSync(runner.run(QStringLiteral("tool"), arguments, 30.0));
@@ -170,14 +167,14 @@ void TestProcessRunner::exitStatusAndOutputComeBackAsAResult() {
     QCOMPARE(result.standardOutput, out);
     QCOMPARE(result.standardError, err);
 
-    const QStringList failures = logs.messages(kBridge).filter(QStringLiteral("Command failed"));
+    const QStringList failures = logs.messages(bridgeLog).filter(QStringLiteral("Command failed"));
     QCOMPARE(failures, failureLog.isNull() ? QStringList() : QStringList{failureLog});
-    QVERIFY(
-        logs.messages(kBridge).contains(QStringLiteral("Running: tool ") + arguments.join(QLatin1Char(' '))));
+    QVERIFY(logs.messages(bridgeLog).contains(QStringLiteral("Running: tool ") +
+                                              arguments.join(QLatin1Char(' '))));
 }
 
-void TestProcessRunner::childEnvironmentPrefixesPath() {
-    writeScript(helpers(), QStringLiteral("tool"), QStringLiteral("printf '%s' \"$PATH\""));
+void tst_ProcessRunner::childEnvironmentPrefixesPath() {
+    QVERIFY(writeScript(helpers(), QStringLiteral("tool"), QStringLiteral("printf '%s' \"$PATH\"")));
     ProcessRunner runner = makeRunner();
     const ProcessResult result = async::runSync(runner.run(QStringLiteral("tool"), {}, 30.0));
     QCOMPARE(result.standardOutput,
@@ -193,20 +190,19 @@ void TestProcessRunner::childEnvironmentPrefixesPath() {
     QCOMPARE(child.value(QStringLiteral("USBMUXD_SOCKET_ADDRESS")), QStringLiteral("UNIX:/tmp/fmx-x/mux"));
 }
 
-void TestProcessRunner::launchFailurePassesThrough() {
+void tst_ProcessRunner::launchFailurePassesThrough() {
     // Executable, but its interpreter does not exist: the kernel refuses to start it.
-    QVERIFY(!writeScript(helpers(), QStringLiteral("broken"), QStringLiteral("#!/nonexistent/interpreter\n"))
-                 .isEmpty());
+    QVERIFY(writeScript(helpers(), QStringLiteral("broken"), QStringLiteral("#!/nonexistent/interpreter\n")));
     ProcessRunner runner = makeRunner();
     LogCapture logs;
     QVERIFY_THROWS_EXCEPTION(async::ProcessStartError,
                              async::runSync(runner.run(QStringLiteral("broken"), {}, 30.0)));
-    QCOMPARE(logs.messages(kBridge).filter(QStringLiteral("Command")), QStringList());
+    QCOMPARE(logs.messages(bridgeLog).filter(QStringLiteral("Command")), QStringList());
 }
 
-void TestProcessRunner::timeoutKillsTheChildAndFails() {
+void tst_ProcessRunner::timeoutKillsTheChildAndFails() {
     // Killing and reaping the child is runProcess's; what matters here is what the caller sees.
-    writeScript(helpers(), QStringLiteral("sleeper"), QStringLiteral("exec sleep 300"));
+    QVERIFY(writeScript(helpers(), QStringLiteral("sleeper"), QStringLiteral("exec sleep 300")));
     ProcessRunner runner = makeRunner();
     LogCapture logs;
     const std::optional<ProcessRunnerError> error = failureOf<ProcessRunnerError>(
@@ -215,10 +211,10 @@ void TestProcessRunner::timeoutKillsTheChildAndFails() {
     QCOMPARE(error->errorCase(), ProcessRunnerError::Case::timeout);
     QCOMPARE(error->description(), QStringLiteral("Command 'sleeper -u X' timed out"));
     QVERIFY(
-        logs.messages(kBridge).contains(QStringLiteral("Command timed out after 0.250000s: sleeper -u X")));
+        logs.messages(bridgeLog).contains(QStringLiteral("Command timed out after 0.250000s: sleeper -u X")));
     // A child killed for its time-out is not also reported as a failed command.
-    QCOMPARE(logs.messages(kBridge).filter(QStringLiteral("Command failed")), QStringList());
+    QCOMPARE(logs.messages(bridgeLog).filter(QStringLiteral("Command failed")), QStringList());
 }
 
-QTEST_GUILESS_MAIN(TestProcessRunner)
+QTEST_GUILESS_MAIN(tst_ProcessRunner)
 #include "tst_ProcessRunner.moc"

@@ -1,6 +1,7 @@
 // AFC over the media folder through libimobiledevice's own afc_* calls.
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
+#include "TestFiles.h"
 
 #include <libimobiledevice/lockdown.h>
 
@@ -8,27 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <random>
 #include <sys/stat.h>
 
 namespace {
-const QString kUdid = QStringLiteral("00008030-000A1B2C3D4E5F60");
-
-QByteArray pattern(qsizetype size) {
-    QByteArray data(size, Qt::Uninitialized);
-    std::mt19937_64 generator(20240601);
-    for (qsizetype i = 0; i + 8 <= size; i += 8) {
-        uint64_t word = generator();
-        memcpy(data.data() + i, &word, 8);
-    }
-    return data;
-}
-
-void writeHostFile(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(data), data.size());
-}
+const QString udid = QStringLiteral("00008030-000A1B2C3D4E5F60");
 
 QString valueOf(const QStringList& pairs, const QString& key) {
     for (qsizetype i = 0; i + 1 < pairs.size(); i += 2) {
@@ -47,7 +31,7 @@ QByteArray afcHeader(uint64_t entireLength, uint64_t thisLength, uint64_t operat
 }
 } // namespace
 
-class TestAFC : public DeviceTestCase {
+class tst_AFC : public DeviceTestCase {
     Q_OBJECT
 private slots:
     void bigFileSurvivesTheRoundTrip();
@@ -67,20 +51,18 @@ private slots:
 
 private:
     QString media() const {
-        return QString::fromStdString(emulator().device(kUdid.toStdString())->description().mediaRoot);
+        return QString::fromStdString(emulator().device(udid.toStdString())->description().mediaRoot);
     }
-    void openMedia(DeviceClient& client) { QCOMPARE(client.openMedia(kUdid), 0); }
+    void openMedia(DeviceClient& client) { QCOMPARE(client.openMedia(udid), 0); }
 };
 
-void TestAFC::bigFileSurvivesTheRoundTrip() {
-    auto& device = addDevice(describeDevice(kUdid));
+void tst_AFC::bigFileSurvivesTheRoundTrip() {
+    auto& device = addDevice(describeDevice(udid));
     DeviceClient client;
     openMedia(client);
-    const QByteArray data = pattern(64 << 20);
+    const QByteArray data = patternBytes(64 << 20);
     QCOMPARE(client.writeFile(QStringLiteral("/big.bin"), data), AFC_E_SUCCESS);
-    QFile stored(media() + QStringLiteral("/big.bin"));
-    QVERIFY(stored.open(QIODevice::ReadOnly));
-    QVERIFY(stored.readAll() == data);
+    QVERIFY(fileContents(media() + QStringLiteral("/big.bin")) == data);
 
     QByteArray back;
     QCOMPARE(client.readFile(QStringLiteral("/big.bin"), back), AFC_E_SUCCESS);
@@ -90,10 +72,9 @@ void TestAFC::bigFileSurvivesTheRoundTrip() {
     QCOMPARE(emulator().log().count("afc", "FILE_WRITE"), size_t(64));
 }
 
-void TestAFC::listingHoldsDotsAndEntries() {
-    addDevice(describeDevice(kUdid));
-    QDir(media()).mkpath(QStringLiteral("DCIM/100APPLE"));
-    writeHostFile(media() + QStringLiteral("/DCIM/100APPLE/IMG_0001.JPG"), "jpeg");
+void tst_AFC::listingHoldsDotsAndEntries() {
+    addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/DCIM/100APPLE/IMG_0001.JPG"), "jpeg"));
     DeviceClient client;
     openMedia(client);
     QStringList names;
@@ -105,9 +86,9 @@ void TestAFC::listingHoldsDotsAndEntries() {
              AFC_E_OBJECT_NOT_FOUND);
 }
 
-void TestAFC::fileInfoReportsTypesSizesAndNanosecondTimes() {
-    addDevice(describeDevice(kUdid));
-    writeHostFile(media() + QStringLiteral("/clip.mov"), QByteArray(5000, 'x'));
+void tst_AFC::fileInfoReportsTypesSizesAndNanosecondTimes() {
+    addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/clip.mov"), QByteArray(5000, 'x')));
     QDir(media()).mkdir(QStringLiteral("Folder"));
     QVERIFY(QFile::link(QStringLiteral("clip.mov"), media() + QStringLiteral("/link.mov")));
     struct stat st {};
@@ -133,8 +114,8 @@ void TestAFC::fileInfoReportsTypesSizesAndNanosecondTimes() {
     QCOMPARE(client.fileInfo(QStringLiteral("/missing"), none), AFC_E_OBJECT_NOT_FOUND);
 }
 
-void TestAFC::folderOperations() {
-    addDevice(describeDevice(kUdid));
+void tst_AFC::folderOperations() {
+    addDevice(describeDevice(udid));
     DeviceClient client;
     openMedia(client);
     afc_client_t afc = client.afc();
@@ -160,9 +141,9 @@ void TestAFC::folderOperations() {
     QCOMPARE(afc_file_open(afc, "/missing", AFC_FOPEN_RDONLY, &handle), AFC_E_OBJECT_NOT_FOUND);
 }
 
-void TestAFC::seekAndTell() {
-    auto& device = addDevice(describeDevice(kUdid));
-    writeHostFile(media() + QStringLiteral("/f.bin"), "0123456789");
+void tst_AFC::seekAndTell() {
+    auto& device = addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/f.bin"), "0123456789"));
     DeviceClient client;
     openMedia(client);
     afc_client_t afc = client.afc();
@@ -187,8 +168,8 @@ void TestAFC::seekAndTell() {
     QCOMPARE(device.openHandles(), 0);
 }
 
-void TestAFC::deviceInfo() {
-    addDevice(describeDevice(kUdid));
+void tst_AFC::deviceInfo() {
+    addDevice(describeDevice(udid));
     DeviceClient client;
     openMedia(client);
     char* model = nullptr;
@@ -201,7 +182,7 @@ void TestAFC::deviceInfo() {
     free(total);
 }
 
-void TestAFC::pathsStayInsideTheMediaFolder_data() {
+void tst_AFC::pathsStayInsideTheMediaFolder_data() {
     // OUT stands for the absolute path of a folder beside the media folder, holding secret.txt.
     QTest::addColumn<QString>("linkTarget"); // empty: no link
     QTest::addColumn<QString>("path");
@@ -218,14 +199,14 @@ void TestAFC::pathsStayInsideTheMediaFolder_data() {
                                               << "/escape" << int(AFC_E_SUCCESS);
 }
 
-void TestAFC::pathsStayInsideTheMediaFolder() {
+void tst_AFC::pathsStayInsideTheMediaFolder() {
     QFETCH(QString, linkTarget);
     QFETCH(QString, path);
     QFETCH(int, expected);
-    addDevice(describeDevice(kUdid));
+    addDevice(describeDevice(udid));
     const QString outside = scratchPath(QStringLiteral("outside"));
-    writeHostFile(outside + QStringLiteral("/secret.txt"), "secret");
-    writeHostFile(media() + QStringLiteral("/inside.txt"), "inside");
+    QVERIFY(writeTestFile(outside + QStringLiteral("/secret.txt"), "secret"));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/inside.txt"), "inside"));
     if (!linkTarget.isEmpty())
         QVERIFY(QFile::link(linkTarget.replace(QStringLiteral("OUT"), outside),
                             media() + QStringLiteral("/escape")));
@@ -237,14 +218,12 @@ void TestAFC::pathsStayInsideTheMediaFolder() {
     QCOMPARE(data, expected == AFC_E_SUCCESS ? QByteArray("inside") : QByteArray());
     // Writing through the same path lands inside or nowhere.
     QCOMPARE(int(client.writeFile(path, "changed")), expected);
-    QFile secret(outside + QStringLiteral("/secret.txt"));
-    QVERIFY(secret.open(QIODevice::ReadOnly));
-    QCOMPARE(secret.readAll(), QByteArray("secret"));
+    QCOMPARE(fileContents(outside + QStringLiteral("/secret.txt")), QByteArray("secret"));
     QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{QStringLiteral("secret.txt")});
 }
 
-void TestAFC::changesThroughALinkStayInside_data() {
+void tst_AFC::changesThroughALinkStayInside_data() {
     // "up" is a link in the media folder to the scratch folder that holds both it and outside.txt.
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("path");
@@ -263,14 +242,14 @@ void TestAFC::changesThroughALinkStayInside_data() {
                                                     << "/up/planted" << QString();
 }
 
-void TestAFC::changesThroughALinkStayInside() {
+void tst_AFC::changesThroughALinkStayInside() {
     QFETCH(QString, operation);
     QFETCH(QString, path);
     QFETCH(QString, other);
-    addDevice(describeDevice(kUdid));
+    addDevice(describeDevice(udid));
     const QString outside = scratchPath() + QStringLiteral("/outside.txt");
-    writeHostFile(outside, "keep me");
-    writeHostFile(media() + QStringLiteral("/inside.txt"), "inside");
+    QVERIFY(writeTestFile(outside, "keep me"));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/inside.txt"), "inside"));
     QVERIFY(QFile::link(scratchPath(), media() + QStringLiteral("/up")));
     const QStringList before = QDir(scratchPath()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
     DeviceClient client;
@@ -293,7 +272,7 @@ void TestAFC::changesThroughALinkStayInside() {
     QVERIFY(QFileInfo::exists(outside));
 }
 
-void TestAFC::openModes_data() {
+void tst_AFC::openModes_data() {
     // The file holds "abc" before it is opened; each mode writes "XY" at the start (or at the end
     // when it appends) and then reads from the start if it may.
     QTest::addColumn<int>("mode");
@@ -307,12 +286,12 @@ void TestAFC::openModes_data() {
     QTest::newRow("6 a+") << int(AFC_FOPEN_RDAPPEND) << true << QByteArray("abcXY");
 }
 
-void TestAFC::openModes() {
+void tst_AFC::openModes() {
     QFETCH(int, mode);
     QFETCH(bool, readable);
     QFETCH(QByteArray, stored);
-    addDevice(describeDevice(kUdid));
-    writeHostFile(media() + QStringLiteral("/f.txt"), "abc");
+    addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/f.txt"), "abc"));
     DeviceClient client;
     openMedia(client);
     afc_client_t afc = client.afc();
@@ -328,9 +307,7 @@ void TestAFC::openModes() {
     if (readable)
         QCOMPARE(QByteArray(buffer, got), stored);
     QCOMPARE(afc_file_close(afc, handle), AFC_E_SUCCESS);
-    QFile file(media() + QStringLiteral("/f.txt"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), stored);
+    QCOMPARE(fileContents(media() + QStringLiteral("/f.txt")), stored);
 
     // Every mode but reading makes a file that is not there yet.
     QCOMPARE(afc_file_open(afc, "/new.txt", afc_file_mode_t(mode), &handle) == AFC_E_SUCCESS,
@@ -339,7 +316,7 @@ void TestAFC::openModes() {
         QCOMPARE(afc_file_close(afc, handle), AFC_E_SUCCESS);
 }
 
-void TestAFC::brokenPacketsEndOnlyTheirConnection_data() {
+void tst_AFC::brokenPacketsEndOnlyTheirConnection_data() {
     // Operations: 0x03 READ_DIR, 0x10 FILE_WRITE.
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("hangsUp"); // the emulator ends the connection; otherwise the client does
@@ -355,15 +332,15 @@ void TestAFC::brokenPacketsEndOnlyTheirConnection_data() {
         << afcHeader(40 + 8 + (1 << 20), 48, 0x10) + QByteArray(8 + 1000, '\1') << false;
 }
 
-void TestAFC::brokenPacketsEndOnlyTheirConnection() {
+void tst_AFC::brokenPacketsEndOnlyTheirConnection() {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, hangsUp);
-    addDevice(describeDevice(kUdid));
+    addDevice(describeDevice(udid));
     DeviceClient healthy;
     openMedia(healthy);
 
     idevice_t device = nullptr;
-    QCOMPARE(idevice_new(&device, kUdid.toUtf8().constData()), IDEVICE_E_SUCCESS);
+    QCOMPARE(idevice_new(&device, udid.toUtf8().constData()), IDEVICE_E_SUCCESS);
     lockdownd_client_t lockdown = nullptr;
     QCOMPARE(lockdownd_client_new_with_handshake(device, &lockdown, "Orvanta"), LOCKDOWN_E_SUCCESS);
     lockdownd_service_descriptor_t service = nullptr;
@@ -395,5 +372,5 @@ void TestAFC::brokenPacketsEndOnlyTheirConnection() {
     QCOMPARE(later.writeFile(QStringLiteral("/after.txt"), "fine"), AFC_E_SUCCESS);
 }
 
-ORVANTA_DEVICE_TEST_MAIN(TestAFC)
+ORVANTA_DEVICE_TEST_MAIN(tst_AFC)
 #include "tst_AFC.moc"

@@ -1,6 +1,7 @@
 // house_arrest and installation_proxy through libimobiledevice.
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
+#include "TestFiles.h"
 
 #include <libimobiledevice/installation_proxy.h>
 
@@ -8,7 +9,7 @@
 #include <QFile>
 
 namespace {
-const QString kUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString deviceUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 
 struct BrowseResult {
     instproxy_error_t error = INSTPROXY_E_UNKNOWN_ERROR;
@@ -69,7 +70,7 @@ BrowseResult browse(const QString& udid) {
 }
 } // namespace
 
-class TestApps : public DeviceTestCase {
+class tst_Apps : public DeviceTestCase {
     Q_OBJECT
 private slots:
     void vendServesTheContainerOrItsDocuments_data();
@@ -85,7 +86,7 @@ private slots:
 
 private:
     fakemux::DeviceDescription deviceWithApps() {
-        auto description = describeDevice(kUdid);
+        auto description = describeDevice(deviceUdid);
         fakemux::AppDescription notes{"com.example.notes", "Notes", true, false,
                                       scratchPath("notes").toStdString()};
         fakemux::AppDescription reader{"com.example.reader", std::nullopt, false, true,
@@ -93,16 +94,14 @@ private:
         fakemux::AppDescription game{"com.example.game", "Game", std::nullopt, std::nullopt,
                                      scratchPath("game").toStdString()};
         description.apps = {notes, reader, game};
-        QDir(scratchPath("notes")).mkpath(QStringLiteral("Documents"));
-        QFile note(scratchPath("notes") + QStringLiteral("/Documents/todo.txt"));
-        if (note.open(QIODevice::WriteOnly))
-            note.write("milk");
+        if (!writeTestFile(scratchPath("notes") + QStringLiteral("/Documents/todo.txt"), "milk"))
+            QTest::qFail("Could not write the notes app's todo.txt", __FILE__, __LINE__);
         QDir(scratchPath("notes")).mkpath(QStringLiteral("Library"));
         return description;
     }
 };
 
-void TestApps::vendServesTheContainerOrItsDocuments_data() {
+void tst_Apps::vendServesTheContainerOrItsDocuments_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("todoPath");
     QTest::addColumn<QString>("rootEntry");
@@ -114,13 +113,13 @@ void TestApps::vendServesTheContainerOrItsDocuments_data() {
                                << "todo.txt";
 }
 
-void TestApps::vendServesTheContainerOrItsDocuments() {
+void tst_Apps::vendServesTheContainerOrItsDocuments() {
     QFETCH(QString, command);
     QFETCH(QString, todoPath);
     QFETCH(QString, rootEntry);
     addDevice(deviceWithApps());
     DeviceClient client;
-    QCOMPARE(client.openApp(kUdid, QStringLiteral("com.example.notes"), command), 0);
+    QCOMPARE(client.openApp(deviceUdid, QStringLiteral("com.example.notes"), command), 0);
     QStringList names;
     QCOMPARE(client.listDirectory(QStringLiteral("/"), names), AFC_E_SUCCESS);
     QVERIFY(names.contains(rootEntry));
@@ -131,7 +130,7 @@ void TestApps::vendServesTheContainerOrItsDocuments() {
     QCOMPARE(emulator().log().count("house_arrest", "FILE_WRITE"), size_t(1));
 }
 
-void TestApps::vendErrors_data() {
+void tst_Apps::vendErrors_data() {
     QTest::addColumn<QString>("bundleId");
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("faultCommand"); // the command made to fail, or empty
@@ -154,7 +153,7 @@ void TestApps::vendErrors_data() {
                                               << "";
 }
 
-void TestApps::vendErrors() {
+void tst_Apps::vendErrors() {
     QFETCH(QString, bundleId);
     QFETCH(QString, command);
     QFETCH(QString, faultCommand);
@@ -165,25 +164,23 @@ void TestApps::vendErrors() {
                                      "InstallationLookupFailed");
     DeviceClient client;
     QString error;
-    int result = client.openApp(kUdid, bundleId, command, &error);
+    int result = client.openApp(deviceUdid, bundleId, command, &error);
     QCOMPARE(error, expected);
     QCOMPARE(result == 0, expected.isEmpty());
 }
 
-void TestApps::containerIsAJailToo_data() {
+void tst_Apps::containerIsAJailToo_data() {
     QTest::addColumn<bool>("documentsIsALink");
     QTest::newRow("dot-dot out of Documents") << false;
     QTest::newRow("Documents is a link to a host folder") << true;
 }
 
-void TestApps::containerIsAJailToo() {
+void tst_Apps::containerIsAJailToo() {
     QFETCH(bool, documentsIsALink);
     auto description = deviceWithApps();
     const QString outside = scratchPath(QStringLiteral("outside"));
-    QFile secret(outside + QStringLiteral("/secret.txt"));
-    QVERIFY(secret.open(QIODevice::WriteOnly));
-    secret.write("secret");
-    secret.close();
+    const QString secret = outside + QStringLiteral("/secret.txt");
+    QVERIFY(writeTestFile(secret, "secret"));
     if (documentsIsALink) {
         const QString documents = scratchPath("notes") + QStringLiteral("/Documents");
         QVERIFY(QDir(documents).removeRecursively());
@@ -191,7 +188,8 @@ void TestApps::containerIsAJailToo() {
     }
     addDevice(description);
     DeviceClient client;
-    QCOMPARE(client.openApp(kUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")), 0);
+    QCOMPARE(client.openApp(deviceUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")),
+             0);
     QByteArray data;
     for (const char* path : {"/../../outside/secret.txt", "/secret.txt"}) {
         QCOMPARE(client.readFile(QString::fromLatin1(path), data), AFC_E_OBJECT_NOT_FOUND);
@@ -200,50 +198,51 @@ void TestApps::containerIsAJailToo() {
     // A write lands in the app's own Documents, or nowhere when that is a link out.
     QCOMPARE(client.writeFile(QStringLiteral("/planted.txt"), "x"),
              documentsIsALink ? AFC_E_OBJECT_NOT_FOUND : AFC_E_SUCCESS);
-    QVERIFY(secret.exists());
+    QCOMPARE(fileContents(secret), QByteArray("secret"));
     QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{QStringLiteral("secret.txt")});
 }
 
-void TestApps::browseListsAppsInPages_data() {
+void tst_Apps::browseListsAppsInPages_data() {
     QTest::addColumn<int>("pageSize");
     QTest::newRow("one page") << 0;
     QTest::newRow("one app a page") << 1;
     QTest::newRow("two apps a page") << 2;
 }
 
-void TestApps::browseListsAppsInPages() {
+void tst_Apps::browseListsAppsInPages() {
     QFETCH(int, pageSize);
     auto& device = addDevice(deviceWithApps());
     device.faults().setBrowsePageSize(size_t(pageSize));
-    BrowseResult result = browse(kUdid);
+    BrowseResult result = browse(deviceUdid);
     QCOMPARE(result.error, INSTPROXY_E_SUCCESS);
     QCOMPARE(result.lines, (QStringList{QStringLiteral("com.example.notes|Notes|true|false"),
                                         QStringLiteral("com.example.reader|-|false|true"),
                                         QStringLiteral("com.example.game|Game|-|-")}));
 }
 
-void TestApps::browseError() {
+void tst_Apps::browseError() {
     auto& device = addDevice(deviceWithApps());
     device.faults().setBrowseError("InternalError", "Browse failed on purpose");
-    BrowseResult result = browse(kUdid);
+    BrowseResult result = browse(deviceUdid);
     QVERIFY(result.error != INSTPROXY_E_SUCCESS);
     QVERIFY(result.lines.isEmpty());
 }
 
-void TestApps::lockedDeviceRefusesFileServices() {
+void tst_Apps::lockedDeviceRefusesFileServices() {
     auto& device = addDevice(deviceWithApps());
     device.faults().setLocked(true);
     DeviceClient media;
-    QCOMPARE(media.openMedia(kUdid), int(LOCKDOWN_E_PASSWORD_PROTECTED));
+    QCOMPARE(media.openMedia(deviceUdid), int(LOCKDOWN_E_PASSWORD_PROTECTED));
     QCOMPARE(media.failedCall(), QStringLiteral("lockdownd_start_service"));
     DeviceClient app;
-    QVERIFY(app.openApp(kUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")) != 0);
+    QVERIFY(app.openApp(deviceUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendDocuments")) !=
+            0);
     QCOMPARE(app.failedCall(), QStringLiteral("house_arrest_client_start_service"));
     device.faults().setLocked(false);
     DeviceClient unlocked;
-    QCOMPARE(unlocked.openMedia(kUdid), 0);
+    QCOMPARE(unlocked.openMedia(deviceUdid), 0);
 }
 
-ORVANTA_DEVICE_TEST_MAIN(TestApps)
+ORVANTA_DEVICE_TEST_MAIN(tst_Apps)
 #include "tst_Apps.moc"

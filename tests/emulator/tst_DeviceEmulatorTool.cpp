@@ -2,6 +2,8 @@
 // JSON file to the real tools, obeying control commands, and leaving no socket behind when stopped.
 // The tools reach it through their own environment only; this process never points the client
 // library anywhere.
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,11 +15,11 @@
 
 namespace {
 
-const QString kTool = QStringLiteral(DEVICE_EMULATOR_PATH);
-const QString kPhone = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString kPad = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+const QString toolPath = QStringLiteral(DEVICE_EMULATOR_PATH);
+const QString phoneUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString padUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 // Limits only keep a broken tool from hanging the run; nothing waits for time to pass.
-constexpr int kLimitMs = 30000;
+constexpr int limitMs = 30000;
 
 QStringList lines(const QByteArray& text) {
     return QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -35,7 +37,7 @@ Run runToEnd(const QString& program, const QStringList& arguments,
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Run run;
-    if (!process.waitForFinished(kLimitMs)) {
+    if (!process.waitForFinished(limitMs)) {
         process.kill();
         process.waitForFinished();
         run.err = program + QStringLiteral(" did not finish");
@@ -59,10 +61,10 @@ public:
 
     // Starts the tool and reads what it prints up to "ready"; false when it ended before.
     bool start(const QStringList& arguments) {
-        m_process.start(kTool, arguments);
+        m_process.start(toolPath, arguments);
         QByteArray printed;
         while (!lines(printed).contains(QStringLiteral("ready"))) {
-            if (!m_process.waitForReadyRead(kLimitMs)) {
+            if (!m_process.waitForReadyRead(limitMs)) {
                 m_error = QString::fromUtf8(m_process.readAllStandardError());
                 return false;
             }
@@ -88,13 +90,13 @@ public:
         return runToEnd(name, arguments, environment);
     }
     Run control(const QStringList& words) const {
-        return runToEnd(kTool, QStringList{QStringLiteral("--control"), controlPath()} + words);
+        return runToEnd(toolPath, QStringList{QStringLiteral("--control"), controlPath()} + words);
     }
 
     // SIGTERM; true when the tool then ended by itself with status 0.
     bool terminate() {
         m_process.terminate();
-        return m_process.waitForFinished(kLimitMs) && m_process.exitStatus() == QProcess::NormalExit &&
+        return m_process.waitForFinished(limitMs) && m_process.exitStatus() == QProcess::NormalExit &&
                m_process.exitCode() == 0;
     }
 
@@ -119,7 +121,7 @@ QByteArray twoDeviceConfig() {
 
 } // namespace
 
-class TestDeviceEmulatorTool : public QObject {
+class tst_DeviceEmulatorTool : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -142,31 +144,28 @@ private:
     std::unique_ptr<QTemporaryDir> m_folder;
 };
 
-void TestDeviceEmulatorTool::initTestCase() {
-    QVERIFY2(QFileInfo(kTool).isExecutable(), qPrintable(kTool + QStringLiteral(" is not built")));
+void tst_DeviceEmulatorTool::initTestCase() {
+    QVERIFY2(QFileInfo(toolPath).isExecutable(), qPrintable(toolPath + QStringLiteral(" is not built")));
 }
 
-void TestDeviceEmulatorTool::init() {
+void tst_DeviceEmulatorTool::init() {
     // Short, below /tmp: the client library cuts socket paths beyond 107 bytes silently.
     m_folder = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/emt-XXXXXX"));
     QVERIFY(m_folder->isValid());
 }
 
-QString TestDeviceEmulatorTool::writeConfig(const QByteArray& json) const {
+QString tst_DeviceEmulatorTool::writeConfig(const QByteArray& json) const {
     const QString path = m_folder->filePath(QStringLiteral("devices.json"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-        return QString();
-    return path;
+    return writeTestFile(path, json) ? path : QString();
 }
 
-void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped_data() {
+void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped_data() {
     QTest::addColumn<bool>("givenSocket");
     QTest::newRow("in a folder of its own") << false;
     QTest::newRow("at a socket path given") << true;
 }
 
-void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
+void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
     QFETCH(bool, givenSocket);
     const QString config = writeConfig(twoDeviceConfig());
     QVERIFY(!config.isEmpty());
@@ -185,9 +184,9 @@ void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
 
     Run listed = emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")});
     QCOMPARE(listed.exitCode, 0);
-    QCOMPARE(listed.out, QStringList{kPhone});
+    QCOMPARE(listed.out, QStringList{phoneUdid});
 
-    Run info = emulator.tool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), kPhone});
+    Run info = emulator.tool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), phoneUdid});
     QCOMPARE(info.exitCode, 0);
     for (const QString& line :
          {QStringLiteral("DeviceName: Workshop iPhone"), QStringLiteral("ProductType: iPhone15,2"),
@@ -197,14 +196,14 @@ void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
                  qPrintable(line + QStringLiteral(" missing from:\n") + info.out.join('\n')));
     }
 
-    Run unplugged = emulator.control({QStringLiteral("unplug"), kPhone});
+    Run unplugged = emulator.control({QStringLiteral("unplug"), phoneUdid});
     QCOMPARE(unplugged.exitCode, 0);
     QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList());
-    QCOMPARE(emulator.control({QStringLiteral("plug"), kPad}).exitCode, 0);
-    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPad});
+    QCOMPARE(emulator.control({QStringLiteral("plug"), padUdid}).exitCode, 0);
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{padUdid});
     Run list = emulator.control({QStringLiteral("list")});
-    QCOMPARE(list.out, (QStringList{kPhone + QStringLiteral(" \"Workshop iPhone\" unplugged"),
-                                    kPad + QStringLiteral(" \"Old iPad\" plugged")}));
+    QCOMPARE(list.out, (QStringList{phoneUdid + QStringLiteral(" \"Workshop iPhone\" unplugged"),
+                                    padUdid + QStringLiteral(" \"Old iPad\" plugged")}));
 
     const QString socket = emulator.socketPath();
     const QString control = emulator.controlPath();
@@ -218,23 +217,26 @@ void TestDeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
     QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).exitCode, 255);
 }
 
-void TestDeviceEmulatorTool::badCommandsAreRefused_data() {
+void tst_DeviceEmulatorTool::badCommandsAreRefused_data() {
     QTest::addColumn<QStringList>("words");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unknown command") << QStringList{"fly", kPhone} << 1 << "unknown command \"fly\"";
+    QTest::newRow("unknown command") << QStringList{"fly", phoneUdid} << 1 << "unknown command \"fly\"";
     QTest::newRow("no device named") << QStringList{"unplug"} << 1 << "usage: unplug UDID";
     QTest::newRow("unknown device") << QStringList{"lock", "nope"} << 1 << "no device nope";
-    QTest::newRow("too many words") << QStringList{"lock", kPhone, "now"} << 1 << "usage: lock UDID";
-    QTest::newRow("rate is no number") << QStringList{"throttle", kPhone, "fast"} << 1 << "must be a number";
-    QTest::newRow("status out of range") << QStringList{"refuse-writes", kPhone, "0"} << 1 << "from 1 to 255";
-    QTest::newRow("line break in a word") << QStringList{"hostile", kPhone, "/", "a\nb"} << 2 << "line break";
-    QTest::newRow("rate with a unit") << QStringList{"throttle", kPhone, "30M"} << 0 << "";
+    QTest::newRow("too many words") << QStringList{"lock", phoneUdid, "now"} << 1 << "usage: lock UDID";
+    QTest::newRow("rate is no number")
+        << QStringList{"throttle", phoneUdid, "fast"} << 1 << "must be a number";
+    QTest::newRow("status out of range")
+        << QStringList{"refuse-writes", phoneUdid, "0"} << 1 << "from 1 to 255";
+    QTest::newRow("line break in a word")
+        << QStringList{"hostile", phoneUdid, "/", "a\nb"} << 2 << "line break";
+    QTest::newRow("rate with a unit") << QStringList{"throttle", phoneUdid, "30M"} << 0 << "";
     QTest::newRow("names with blanks, quotes and nothing")
-        << QStringList{"hostile", kPhone, "/DCIM", "", "a b", "say \"hi\"", "-x", "..\\"} << 0 << "";
+        << QStringList{"hostile", phoneUdid, "/DCIM", "", "a b", "say \"hi\"", "-x", "..\\"} << 0 << "";
 }
 
-void TestDeviceEmulatorTool::badCommandsAreRefused() {
+void tst_DeviceEmulatorTool::badCommandsAreRefused() {
     QFETCH(QStringList, words);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
@@ -246,11 +248,11 @@ void TestDeviceEmulatorTool::badCommandsAreRefused() {
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     // A refused command changes nothing, and the emulator goes on serving.
-    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPhone});
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{phoneUdid});
     QVERIFY(emulator.terminate());
 }
 
-void TestDeviceEmulatorTool::lockdownFaultsReachTheTools_data() {
+void tst_DeviceEmulatorTool::lockdownFaultsReachTheTools_data() {
     QTest::addColumn<QStringList>("words"); // after the command name: the UDID comes first
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QStringList>("arguments");
@@ -264,7 +266,7 @@ void TestDeviceEmulatorTool::lockdownFaultsReachTheTools_data() {
         << QStringList{"reset"} << "idevicename" << QStringList{} << 0 << QStringList{"Workshop iPhone"};
 }
 
-void TestDeviceEmulatorTool::lockdownFaultsReachTheTools() {
+void tst_DeviceEmulatorTool::lockdownFaultsReachTheTools() {
     QFETCH(QStringList, words);
     QFETCH(QString, tool);
     QFETCH(QStringList, arguments);
@@ -275,16 +277,16 @@ void TestDeviceEmulatorTool::lockdownFaultsReachTheTools() {
     QVERIFY2(emulator.start({QStringLiteral("--config"), m_folder->filePath(QStringLiteral("devices.json"))}),
              qPrintable(emulator.error()));
     if (words.first() == QLatin1String("reset"))
-        QCOMPARE(emulator.control({QStringLiteral("refuse-pairing"), kPhone}).exitCode, 0);
-    words.insert(1, kPhone);
+        QCOMPARE(emulator.control({QStringLiteral("refuse-pairing"), phoneUdid}).exitCode, 0);
+    words.insert(1, phoneUdid);
     QCOMPARE(emulator.control(words).exitCode, 0);
-    Run run = emulator.tool(tool, QStringList{QStringLiteral("-u"), kPhone} + arguments);
+    Run run = emulator.tool(tool, QStringList{QStringLiteral("-u"), phoneUdid} + arguments);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out, out);
     QVERIFY(emulator.terminate());
 }
 
-void TestDeviceEmulatorTool::badConfigurationsStopBeforeServing_data() {
+void tst_DeviceEmulatorTool::badConfigurationsStopBeforeServing_data() {
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QString>("message");
     QTest::newRow("not JSON") << QByteArray("{\"devices\": [") << "offset";
@@ -302,31 +304,31 @@ void TestDeviceEmulatorTool::badConfigurationsStopBeforeServing_data() {
                                       << "devices[0].K";
 }
 
-void TestDeviceEmulatorTool::badConfigurationsStopBeforeServing() {
+void tst_DeviceEmulatorTool::badConfigurationsStopBeforeServing() {
     QFETCH(QByteArray, json);
     QFETCH(QString, message);
     const QString config = writeConfig(json);
     QVERIFY(!config.isEmpty());
     const QString socket = m_folder->filePath(QStringLiteral("mux"));
-    Run run = runToEnd(kTool, {QStringLiteral("--config"), config, QStringLiteral("--socket"), socket});
+    Run run = runToEnd(toolPath, {QStringLiteral("--config"), config, QStringLiteral("--socket"), socket});
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(!QFileInfo::exists(socket));
 }
 
-void TestDeviceEmulatorTool::leavesARunningEmulatorsSocketAlone() {
+void tst_DeviceEmulatorTool::leavesARunningEmulatorsSocketAlone() {
     const QString config = writeConfig(twoDeviceConfig());
     const QStringList arguments{QStringLiteral("--config"), config, QStringLiteral("--socket"),
                                 m_folder->filePath(QStringLiteral("mux"))};
     EmulatorProcess first;
     QVERIFY2(first.start(arguments), qPrintable(first.error()));
-    Run second = runToEnd(kTool, arguments);
+    Run second = runToEnd(toolPath, arguments);
     QCOMPARE(second.exitCode, 2);
     QVERIFY2(second.err.contains(QLatin1String("already listens")), qPrintable(second.err));
-    QCOMPARE(first.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{kPhone});
+    QCOMPARE(first.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{phoneUdid});
     QCOMPARE(first.control({QStringLiteral("list")}).exitCode, 0);
     QVERIFY(first.terminate());
 }
 
-QTEST_GUILESS_MAIN(TestDeviceEmulatorTool)
+QTEST_GUILESS_MAIN(tst_DeviceEmulatorTool)
 #include "tst_DeviceEmulatorTool.moc"

@@ -3,17 +3,17 @@
 #include "DeviceTestCase.h"
 
 namespace {
-constexpr const char* kAddressVariable = "USBMUXD_SOCKET_ADDRESS";
+constexpr const char* addressVariable = "USBMUXD_SOCKET_ADDRESS";
 }
 
-class TestDeviceTestCase : public DeviceTestCase {
+class tst_DeviceTestCase : public DeviceTestCase {
     Q_OBJECT
 private slots:
     void refusesAnyOtherAddress_data();
     void refusesAnyOtherAddress();
 };
 
-void TestDeviceTestCase::refusesAnyOtherAddress_data() {
+void tst_DeviceTestCase::refusesAnyOtherAddress_data() {
     QTest::addColumn<QByteArray>("address"); // null: unset
     QTest::newRow("unset") << QByteArray();
     // The library falls back to the system socket on a value it cannot parse.
@@ -24,19 +24,19 @@ void TestDeviceTestCase::refusesAnyOtherAddress_data() {
         << QByteArray::fromStdString(emulator().socketAddress() + "2");
 }
 
-void TestDeviceTestCase::refusesAnyOtherAddress() {
+void tst_DeviceTestCase::refusesAnyOtherAddress() {
     QFETCH(QByteArray, address);
     // No client library thread runs here, so nothing reads the variable while it changes.
-    const QByteArray own = qgetenv(kAddressVariable);
+    const QByteArray own = qgetenv(addressVariable);
     if (address.isNull())
-        qunsetenv(kAddressVariable);
+        qunsetenv(addressVariable);
     else
-        qputenv(kAddressVariable, address);
+        qputenv(addressVariable, address);
     QEXPECT_FAIL("", "the fixture must refuse to run", Continue);
     setUpTest();
-    qputenv(kAddressVariable, own);
+    qputenv(addressVariable, own);
     setUpTest();
 }
 
-ORVANTA_DEVICE_TEST_MAIN(TestDeviceTestCase)
+ORVANTA_DEVICE_TEST_MAIN(tst_DeviceTestCase)
 #include "tst_DeviceTestCase.moc"

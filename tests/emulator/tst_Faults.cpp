@@ -1,6 +1,7 @@
 // Every fault the emulator offers, seen from the client: the result libimobiledevice reports.
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
+#include "TestFiles.h"
 
 #include <libimobiledevice/lockdown.h>
 #include <usbmuxd.h>
@@ -16,15 +17,8 @@
 #include <thread>
 
 namespace {
-const QString kUdid = QStringLiteral("00008101-000C4D5E6F708192");
-constexpr qsizetype MiB = 1 << 20;
-
-QByteArray filled(qsizetype size) {
-    QByteArray data(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        data[i] = char((i * 131 + i / 4093) & 0xff);
-    return data;
-}
+const QString udid = QStringLiteral("00008101-000C4D5E6F708192");
+constexpr qsizetype mib = 1 << 20;
 
 // Collects usbmux hot-plug events delivered on the library's own thread.
 struct EventSink {
@@ -49,7 +43,7 @@ struct EventSink {
 };
 } // namespace
 
-class TestFaults : public DeviceTestCase {
+class tst_Faults : public DeviceTestCase {
     Q_OBJECT
 private slots:
     void unplugMidReadLosesTheConnection();
@@ -71,48 +65,43 @@ private slots:
 
 private:
     QString mediaFile(const QString& name) const {
-        return QString::fromStdString(emulator().device(kUdid.toStdString())->description().mediaRoot) +
+        return QString::fromStdString(emulator().device(udid.toStdString())->description().mediaRoot) +
                QLatin1Char('/') + name;
-    }
-    void putFile(const QString& name, const QByteArray& data) {
-        QFile file(mediaFile(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(data), data.size());
     }
 };
 
-void TestFaults::unplugMidReadLosesTheConnection() {
-    auto& device = addDevice(describeDevice(kUdid));
-    putFile(QStringLiteral("clip.mov"), filled(4 * MiB));
-    device.faults().unplugAfterAfcBytes(2 * MiB);
+void tst_Faults::unplugMidReadLosesTheConnection() {
+    auto& device = addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(mediaFile(QStringLiteral("clip.mov")), patternBytes(4 * mib)));
+    device.faults().unplugAfterAfcBytes(2 * mib);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
     QByteArray data;
     QCOMPARE(client.readFile(QStringLiteral("/clip.mov"), data), AFC_E_MUX_ERROR);
-    QCOMPARE(data.size(), 2 * MiB);
+    QCOMPARE(data.size(), 2 * mib);
     QVERIFY(!device.isPlugged());
     auto listed = runTool(QStringLiteral("idevice_id"), {QStringLiteral("-l")});
-    QVERIFY(!listed.standardOutput.contains(kUdid));
+    QVERIFY(!listed.standardOutput.contains(udid));
     DeviceClient again;
-    QCOMPARE(again.openMedia(kUdid), int(IDEVICE_E_NO_DEVICE));
+    QCOMPARE(again.openMedia(udid), int(IDEVICE_E_NO_DEVICE));
 }
 
-void TestFaults::unplugMidWriteLeavesThePartialFile() {
-    auto& device = addDevice(describeDevice(kUdid));
-    device.faults().unplugAfterAfcBytes(2 * MiB);
+void tst_Faults::unplugMidWriteLeavesThePartialFile() {
+    auto& device = addDevice(describeDevice(udid));
+    device.faults().unplugAfterAfcBytes(2 * mib);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
-    QCOMPARE(client.writeFile(QStringLiteral("/upload.bin"), filled(8 * MiB)), AFC_E_MUX_ERROR);
-    QCOMPARE(QFileInfo(mediaFile(QStringLiteral("upload.bin"))).size(), 2 * MiB);
+    QCOMPARE(client.openMedia(udid), 0);
+    QCOMPARE(client.writeFile(QStringLiteral("/upload.bin"), patternBytes(8 * mib)), AFC_E_MUX_ERROR);
+    QCOMPARE(QFileInfo(mediaFile(QStringLiteral("upload.bin"))).size(), 2 * mib);
 }
 
-void TestFaults::heldReadWaitsForRelease() {
-    auto& device = addDevice(describeDevice(kUdid));
-    const QByteArray original = filled(3 * MiB);
-    putFile(QStringLiteral("photo.heic"), original);
-    device.faults().gateReads(MiB);
+void tst_Faults::heldReadWaitsForRelease() {
+    auto& device = addDevice(describeDevice(udid));
+    const QByteArray original = patternBytes(3 * mib);
+    QVERIFY(writeTestFile(mediaFile(QStringLiteral("photo.heic")), original));
+    device.faults().gateReads(mib);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
 
     std::atomic<bool> finished{false};
     QByteArray data;
@@ -129,8 +118,8 @@ void TestFaults::heldReadWaitsForRelease() {
     QVERIFY(data == original);
 }
 
-void TestFaults::unplugEndsAHeldReadEvenIfPluggedAgainAtOnce() {
-    auto& device = addDevice(describeDevice(kUdid));
+void tst_Faults::unplugEndsAHeldReadEvenIfPluggedAgainAtOnce() {
+    auto& device = addDevice(describeDevice(udid));
     fakemux::Faults& faults = device.faults();
     faults.gateReads();
     // A connection thread's view of the gate, without a client in the way.
@@ -145,21 +134,21 @@ void TestFaults::unplugEndsAHeldReadEvenIfPluggedAgainAtOnce() {
     QVERIFY(!held.get());
 }
 
-void TestFaults::stalledWrite_data() {
+void tst_Faults::stalledWrite_data() {
     QTest::addColumn<bool>("unplug");
     QTest::addColumn<int>("expected");
     QTest::newRow("released") << false << int(AFC_E_SUCCESS);
     QTest::newRow("turned into an unplug") << true << int(AFC_E_MUX_ERROR);
 }
 
-void TestFaults::stalledWrite() {
+void tst_Faults::stalledWrite() {
     QFETCH(bool, unplug);
     QFETCH(int, expected);
-    auto& device = addDevice(describeDevice(kUdid));
+    auto& device = addDevice(describeDevice(udid));
     device.faults().stallWrites();
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
-    const QByteArray original = filled(2 * MiB);
+    QCOMPARE(client.openMedia(udid), 0);
+    const QByteArray original = patternBytes(2 * mib);
     afc_error_t result = AFC_E_UNKNOWN_ERROR;
     std::thread writer([&] { result = client.writeFile(QStringLiteral("/slow.bin"), original); });
     QVERIFY(device.faults().waitUntilWriteStalled());
@@ -170,18 +159,16 @@ void TestFaults::stalledWrite() {
     writer.join();
     QCOMPARE(int(result), expected);
     if (!unplug) {
-        QFile stored(mediaFile(QStringLiteral("slow.bin")));
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        QVERIFY(stored.readAll() == original);
+        QVERIFY(fileContents(mediaFile(QStringLiteral("slow.bin"))) == original);
     }
 }
 
-void TestFaults::refusedWritesNeverWrite() {
-    auto& device = addDevice(describeDevice(kUdid));
-    putFile(QStringLiteral("keep.txt"), "keep");
+void tst_Faults::refusedWritesNeverWrite() {
+    auto& device = addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(mediaFile(QStringLiteral("keep.txt")), "keep"));
     device.faults().refuseWrites();
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
     uint64_t handle = 99;
     QCOMPARE(afc_file_open(client.afc(), "/new.txt", AFC_FOPEN_WR, &handle), AFC_E_PERM_DENIED);
     QCOMPARE(handle, uint64_t(0));
@@ -194,44 +181,44 @@ void TestFaults::refusedWritesNeverWrite() {
     QCOMPARE(device.openHandles(), 0);
 }
 
-void TestFaults::fullDiskStoresNothingBeyondTheQuota() {
-    auto& device = addDevice(describeDevice(kUdid));
-    device.faults().setQuota(2 * MiB + MiB / 2);
+void tst_Faults::fullDiskStoresNothingBeyondTheQuota() {
+    auto& device = addDevice(describeDevice(udid));
+    device.faults().setQuota(2 * mib + mib / 2);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
     uint64_t handle = 0;
     QCOMPARE(afc_file_open(client.afc(), "/full.bin", AFC_FOPEN_WR, &handle), AFC_E_SUCCESS);
-    const QByteArray chunk = filled(MiB);
+    const QByteArray chunk = patternBytes(mib);
     uint32_t written = 0;
-    QCOMPARE(afc_file_write(client.afc(), handle, chunk.constData(), MiB, &written), AFC_E_SUCCESS);
-    QCOMPARE(afc_file_write(client.afc(), handle, chunk.constData(), MiB, &written), AFC_E_SUCCESS);
-    QCOMPARE(afc_file_write(client.afc(), handle, chunk.constData(), MiB, &written), AFC_E_NO_SPACE_LEFT);
+    QCOMPARE(afc_file_write(client.afc(), handle, chunk.constData(), mib, &written), AFC_E_SUCCESS);
+    QCOMPARE(afc_file_write(client.afc(), handle, chunk.constData(), mib, &written), AFC_E_SUCCESS);
+    QCOMPARE(afc_file_write(client.afc(), handle, chunk.constData(), mib, &written), AFC_E_NO_SPACE_LEFT);
     // The library counts bytes sent, not stored: only the status tells the truth.
-    QCOMPARE(written, uint32_t(MiB));
+    QCOMPARE(written, uint32_t(mib));
     QCOMPARE(afc_file_close(client.afc(), handle), AFC_E_SUCCESS);
-    QCOMPARE(QFileInfo(mediaFile(QStringLiteral("full.bin"))).size(), 2 * MiB);
+    QCOMPARE(QFileInfo(mediaFile(QStringLiteral("full.bin"))).size(), 2 * mib);
 }
 
-void TestFaults::readErrorAtAnOffset() {
-    auto& device = addDevice(describeDevice(kUdid));
-    const QByteArray original = filled(3 * MiB);
-    putFile(QStringLiteral("broken.mov"), original);
-    device.faults().readErrorAt(MiB + MiB / 2, AFC_E_READ_ERROR);
+void tst_Faults::readErrorAtAnOffset() {
+    auto& device = addDevice(describeDevice(udid));
+    const QByteArray original = patternBytes(3 * mib);
+    QVERIFY(writeTestFile(mediaFile(QStringLiteral("broken.mov")), original));
+    device.faults().readErrorAt(mib + mib / 2, AFC_E_READ_ERROR);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
     QByteArray data;
     QCOMPARE(client.readFile(QStringLiteral("/broken.mov"), data), AFC_E_READ_ERROR);
-    QVERIFY(data == original.left(MiB + MiB / 2));
+    QVERIFY(data == original.left(mib + mib / 2));
     QCOMPARE(device.openHandles(), 0);
 }
 
-void TestFaults::hostileNamesArriveVerbatim() {
-    auto& device = addDevice(describeDevice(kUdid));
-    putFile(QStringLiteral("real.jpg"), "jpeg");
+void tst_Faults::hostileNamesArriveVerbatim() {
+    auto& device = addDevice(describeDevice(udid));
+    QVERIFY(writeTestFile(mediaFile(QStringLiteral("real.jpg")), "jpeg"));
     const std::vector<std::string> hostile = {"../x", "a/b", "", ".", "..", "bad\xff\xfe"};
     device.faults().addHostileEntries("/", hostile);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
     char** list = nullptr;
     QCOMPARE(afc_read_directory(client.afc(), "/", &list), AFC_E_SUCCESS);
     std::vector<std::string> names;
@@ -254,27 +241,27 @@ void TestFaults::hostileNamesArriveVerbatim() {
     }
 }
 
-void TestFaults::throttledTransferStaysIntact() {
-    auto& device = addDevice(describeDevice(kUdid));
-    const QByteArray original = filled(2 * MiB);
-    putFile(QStringLiteral("slow.mov"), original);
-    device.faults().throttle(64 * MiB);
+void tst_Faults::throttledTransferStaysIntact() {
+    auto& device = addDevice(describeDevice(udid));
+    const QByteArray original = patternBytes(2 * mib);
+    QVERIFY(writeTestFile(mediaFile(QStringLiteral("slow.mov")), original));
+    device.faults().throttle(64 * mib);
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), 0);
+    QCOMPARE(client.openMedia(udid), 0);
     QByteArray data;
     QCOMPARE(client.readFile(QStringLiteral("/slow.mov"), data, 256 * 1024), AFC_E_SUCCESS);
     QVERIFY(data == original);
 }
 
-void TestFaults::refusedService() {
-    auto& device = addDevice(describeDevice(kUdid));
+void tst_Faults::refusedService() {
+    auto& device = addDevice(describeDevice(udid));
     device.faults().refuseService("com.apple.afc", "InvalidService");
     DeviceClient client;
-    QCOMPARE(client.openMedia(kUdid), int(LOCKDOWN_E_INVALID_SERVICE));
+    QCOMPARE(client.openMedia(udid), int(LOCKDOWN_E_INVALID_SERVICE));
     QCOMPARE(emulator().log().count("lockdownd", "StopSession"), size_t(1));
 }
 
-void TestFaults::handshakeRefusals_data() {
+void tst_Faults::handshakeRefusals_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("expected");
     QTest::newRow("pairing needs the passcode") << "PasswordProtected" << int(LOCKDOWN_E_PASSWORD_PROTECTED);
@@ -285,10 +272,10 @@ void TestFaults::handshakeRefusals_data() {
     QTest::newRow("unpaired, pairing accepted") << "unpaired" << int(LOCKDOWN_E_SUCCESS);
 }
 
-void TestFaults::handshakeRefusals() {
+void tst_Faults::handshakeRefusals() {
     QFETCH(QString, fault);
     QFETCH(int, expected);
-    auto& device = addDevice(describeDevice(kUdid));
+    auto& device = addDevice(describeDevice(udid));
     if (fault == QLatin1String("hostid"))
         device.faults().rejectHostId(true);
     else if (fault == QLatin1String("unpaired"))
@@ -299,7 +286,7 @@ void TestFaults::handshakeRefusals() {
     const int attempts = expected == LOCKDOWN_E_SUCCESS ? 2 : 1;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         idevice_t handle = nullptr;
-        QCOMPARE(idevice_new(&handle, kUdid.toUtf8().constData()), IDEVICE_E_SUCCESS);
+        QCOMPARE(idevice_new(&handle, udid.toUtf8().constData()), IDEVICE_E_SUCCESS);
         lockdownd_client_t lockdown = nullptr;
         const lockdownd_error_t result = lockdownd_client_new_with_handshake(handle, &lockdown, "Orvanta");
         if (lockdown)
@@ -312,7 +299,7 @@ void TestFaults::handshakeRefusals() {
     QCOMPARE(emulator().log().count("usbmux", "SavePairRecord"), size_t(expected == LOCKDOWN_E_SUCCESS));
 }
 
-void TestFaults::stopEndsHeldConnectionsAndClosesEverything() {
+void tst_Faults::stopEndsHeldConnectionsAndClosesEverything() {
     const auto openDescriptors = [] {
         return QDir(QStringLiteral("/proc/self/fd")).count();
     };
@@ -323,17 +310,15 @@ void TestFaults::stopEndsHeldConnectionsAndClosesEverything() {
         // library thread runs here, so nothing reads the variable while it points elsewhere.
         fakemux::Emulator other;
         qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray::fromStdString(other.socketAddress()));
-        auto description = describeDevice(kUdid);
+        auto description = describeDevice(udid);
         auto& device = other.addDevice(description);
-        QFile file(QString::fromStdString(description.mediaRoot) + QStringLiteral("/clip.mov"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(filled(2 * MiB));
-        file.close();
+        QVERIFY(writeTestFile(QString::fromStdString(description.mediaRoot) + QStringLiteral("/clip.mov"),
+                              patternBytes(2 * mib)));
         device.faults().gateReads();
 
         DeviceClient idle, reading;
-        QCOMPARE(idle.openMedia(kUdid), 0);
-        QCOMPARE(reading.openMedia(kUdid), 0);
+        QCOMPARE(idle.openMedia(udid), 0);
+        QCOMPARE(reading.openMedia(udid), 0);
         qputenv("USBMUXD_SOCKET_ADDRESS", own);
         afc_error_t result = AFC_E_SUCCESS;
         QByteArray data;
@@ -348,18 +333,19 @@ void TestFaults::stopEndsHeldConnectionsAndClosesEverything() {
     // The fixture's own emulator may still be closing connections of earlier tests while this one
     // runs, so descriptors can only have become fewer; any growth is a leak.
     const uint after = openDescriptors();
-    QVERIFY2(after <= before, qPrintable(QStringLiteral("%1 descriptors before, %2 after").arg(before).arg(after)));
+    QVERIFY2(after <= before,
+             qPrintable(QStringLiteral("%1 descriptors before, %2 after").arg(before).arg(after)));
 }
 
-void TestFaults::listenersHearUnplugAndPlug() {
-    addDevice(describeDevice(kUdid));
+void tst_Faults::listenersHearUnplugAndPlug() {
+    addDevice(describeDevice(udid));
     EventSink sink;
     usbmuxd_subscription_context_t context = nullptr;
     QCOMPARE(usbmuxd_events_subscribe(&context, &EventSink::callback, &sink), 0);
     QVERIFY(sink.waitFor(1));
-    emulator().unplug(kUdid.toStdString());
+    emulator().unplug(udid.toStdString());
     QVERIFY(sink.waitFor(2));
-    emulator().plug(kUdid.toStdString());
+    emulator().plug(udid.toStdString());
     QVERIFY(sink.waitFor(3));
     QStringList events;
     {
@@ -368,9 +354,9 @@ void TestFaults::listenersHearUnplugAndPlug() {
     }
     // Taken before unsubscribing: the library reports every known device as removed then.
     usbmuxd_events_unsubscribe(context);
-    QCOMPARE(events, (QStringList{QStringLiteral("add ") + kUdid, QStringLiteral("remove ") + kUdid,
-                                  QStringLiteral("add ") + kUdid}));
+    QCOMPARE(events, (QStringList{QStringLiteral("add ") + udid, QStringLiteral("remove ") + udid,
+                                  QStringLiteral("add ") + udid}));
 }
 
-ORVANTA_DEVICE_TEST_MAIN(TestFaults)
+ORVANTA_DEVICE_TEST_MAIN(tst_Faults)
 #include "tst_Faults.moc"

@@ -207,7 +207,7 @@ private slots:
         QCOMPARE(entries->size(), 2);
         QCOMPARE(entries->at(0).id(), transferId);
         QCOMPARE(entries->at(1).id(), second.id);
-        const QStringList logged = capture.messages(QStringLiteral("io.halvorn.orvanta.transfer"));
+        const QStringList logged = capture.messages(LogCapture::category(QStringLiteral("transfer")));
         QCOMPARE(logged.size(), 2);
         QVERIFY2(logged.at(0).contains(QLatin1String("running")), qPrintable(logged.at(0)));
     }

@@ -38,7 +38,7 @@ Task<void> neverEnds(std::shared_ptr<std::optional<Continuation<void>>> slot) {
 
 } // namespace
 
-class TestContinuation : public QObject {
+class tst_Continuation : public QObject {
     Q_OBJECT
 
 private slots:
@@ -117,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestContinuation)
+QTEST_GUILESS_MAIN(tst_Continuation)
 #include "tst_Continuation.moc"

@@ -22,7 +22,7 @@ void addDeliveryRows() {
 
 } // namespace
 
-class TestObservable : public QObject {
+class tst_Observable : public QObject {
     Q_OBJECT
 
 private slots:
@@ -118,5 +118,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestObservable)
+QTEST_GUILESS_MAIN(tst_Observable)
 #include "tst_Observable.moc"

@@ -60,7 +60,7 @@ auto racing(ManualClock& clock, ContinuousClock::Duration delay, int value, std:
 
 } // namespace
 
-class TestRace : public QObject {
+class tst_Race : public QObject {
     Q_OBJECT
 
 private slots:
@@ -143,5 +143,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRace)
+QTEST_GUILESS_MAIN(tst_Race)
 #include "tst_Race.moc"

@@ -48,7 +48,7 @@ bool isGone(pid_t pid) {
 
 } // namespace
 
-class TestRunProcess : public QObject {
+class tst_RunProcess : public QObject {
     Q_OBJECT
 
 private slots:
@@ -131,5 +131,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRunProcess)
+QTEST_GUILESS_MAIN(tst_RunProcess)
 #include "tst_RunProcess.moc"

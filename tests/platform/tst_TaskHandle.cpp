@@ -14,7 +14,7 @@
 using namespace async;
 using namespace std::chrono_literals;
 
-class TestTaskHandle : public QObject {
+class tst_TaskHandle : public QObject {
     Q_OBJECT
 
 private slots:
@@ -91,5 +91,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTaskHandle)
+QTEST_GUILESS_MAIN(tst_TaskHandle)
 #include "tst_TaskHandle.moc"

@@ -1,5 +1,7 @@
 #include "platform/TemporaryDirectory.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -57,8 +59,7 @@ private slots:
             QVERIFY(::mkdir(preferred.constData(), 0700) == 0);
             QVERIFY(::chmod(preferred.constData(), 0777) == 0);
         } else if (kind == QLatin1String("file")) {
-            QFile file(preferredPath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(writeTestFile(preferredPath(), QByteArray()));
         } else {
             if (::getuid() != 0)
                 QSKIP("Only root can give a folder to another user");

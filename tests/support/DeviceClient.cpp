@@ -5,7 +5,7 @@
 #include <algorithm>
 
 namespace {
-constexpr const char* kLabel = "Orvanta";
+constexpr const char* clientLabel = "Orvanta";
 }
 
 DeviceClient::~DeviceClient() {
@@ -28,7 +28,7 @@ int DeviceClient::openMedia(const QString& udid) {
     if (idevice_error_t e = idevice_new(&m_device, udid.toUtf8().constData()))
         return fail("idevice_new", e);
     lockdownd_client_t lockdown = nullptr;
-    if (lockdownd_error_t e = lockdownd_client_new_with_handshake(m_device, &lockdown, kLabel))
+    if (lockdownd_error_t e = lockdownd_client_new_with_handshake(m_device, &lockdown, clientLabel))
         return fail("lockdownd_client_new_with_handshake", e);
     lockdownd_service_descriptor_t service = nullptr;
     lockdownd_error_t started = lockdownd_start_service(lockdown, "com.apple.afc", &service);
@@ -46,7 +46,7 @@ int DeviceClient::openApp(const QString& udid, const QString& bundleId, const QS
                           QString* vendError) {
     if (idevice_error_t e = idevice_new(&m_device, udid.toUtf8().constData()))
         return fail("idevice_new", e);
-    if (house_arrest_error_t e = house_arrest_client_start_service(m_device, &m_houseArrest, kLabel))
+    if (house_arrest_error_t e = house_arrest_client_start_service(m_device, &m_houseArrest, clientLabel))
         return fail("house_arrest_client_start_service", e);
     if (house_arrest_error_t e = house_arrest_send_command(m_houseArrest, command.toUtf8().constData(),
                                                            bundleId.toUtf8().constData()))

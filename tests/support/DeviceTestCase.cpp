@@ -10,14 +10,14 @@
 
 namespace {
 
-constexpr const char* kAddressVariable = "USBMUXD_SOCKET_ADDRESS";
+constexpr const char* addressVariable = "USBMUXD_SOCKET_ADDRESS";
 fakemux::Emulator* g_emulator = nullptr;
 
 // True only when the client library, and every tool started from here, reaches our emulator. An
 // unset or unreadable variable would make the library fall back to the system usbmuxd and a real
 // phone on the desk.
 bool addressPointsAtEmulator() {
-    const char* value = std::getenv(kAddressVariable);
+    const char* value = std::getenv(addressVariable);
     return g_emulator && value && g_emulator->socketAddress() == value;
 }
 
@@ -36,7 +36,7 @@ bool DeviceTestCase::startEmulator() {
         std::filesystem::path folder = fakemux::Emulator::makeFolder();
         std::string address = fakemux::Emulator::socketAddressFor(folder);
         // Before the emulator's first thread, and before Qt starts any.
-        if (::setenv(kAddressVariable, address.c_str(), 1) != 0) {
+        if (::setenv(addressVariable, address.c_str(), 1) != 0) {
             std::perror("setenv");
             return false;
         }
@@ -47,7 +47,7 @@ bool DeviceTestCase::startEmulator() {
     }
     if (!addressPointsAtEmulator()) {
         std::fprintf(stderr, "DeviceTestCase: %s does not point at the emulator; refusing to run\n",
-                     kAddressVariable);
+                     addressVariable);
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "LogCapture.h"
 
+#include "device/Logger.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -51,6 +53,10 @@ void LogCapture::handleMessage(QtMsgType level, const QMessageLogContext& contex
     const QString category =
         context.category ? QString::fromUtf8(context.category) : QStringLiteral("default");
     activeCapture->m_records.append(LogRecord{category, level, message});
+}
+
+QString LogCapture::category(const QString& area) {
+    return Logger::subsystem() + QLatin1Char('.') + area;
 }
 
 QList<LogRecord> LogCapture::records() const {

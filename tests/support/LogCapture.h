@@ -24,6 +24,10 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
+    // The full category name of one of the app's log areas: category("bridge") is
+    // "io.halvorn.orvanta.bridge". Tests name areas, so the subsystem is spelled in one place.
+    static QString category(const QString& area);
+
     QList<LogRecord> records() const;
     bool contains(const QString& category, const QString& message) const;
     // The messages of one category, or of all when category is empty, in the order logged.

@@ -14,7 +14,7 @@
 
 using namespace async;
 
-class TestAsk : public QObject {
+class tst_Ask : public QObject {
     Q_OBJECT
 
 private slots:
@@ -58,5 +58,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAsk)
+QTEST_MAIN(tst_Ask)
 #include "tst_Ask.moc"

@@ -18,7 +18,7 @@ struct Usage {
 };
 
 // Every command but "list" and "help" names one device first.
-constexpr Usage kUsages[] = {
+constexpr Usage usages[] = {
     {"plug", "", 0, 0},
     {"unplug", "", 0, 0},
     {"lock", "", 0, 0},
@@ -41,7 +41,7 @@ constexpr Usage kUsages[] = {
 };
 
 const Usage* usageOf(const QString& command) {
-    for (const Usage& usage : kUsages) {
+    for (const Usage& usage : usages) {
         if (command == QLatin1String(usage.command))
             return &usage;
     }
@@ -69,10 +69,10 @@ std::optional<uint64_t> ControlCommands::parseBytes(const QString& text) {
     static constexpr struct {
         char suffix;
         int shift;
-    } kUnits[] = {{'K', 10}, {'M', 20}, {'G', 30}};
+    } units[] = {{'K', 10}, {'M', 20}, {'G', 30}};
     QString digits = text.trimmed();
     int shift = 0;
-    for (const auto& unit : kUnits) {
+    for (const auto& unit : units) {
         if (digits.endsWith(QLatin1Char(unit.suffix), Qt::CaseInsensitive)) {
             shift = unit.shift;
             digits.chop(1);
@@ -203,7 +203,7 @@ Reply ControlCommands::list() const {
 Reply ControlCommands::help() {
     Reply reply;
     reply.lines = {QStringLiteral("list"), QStringLiteral("help")};
-    for (const Usage& usage : kUsages)
+    for (const Usage& usage : usages)
         reply.lines.append(usageText(usage));
     return reply;
 }

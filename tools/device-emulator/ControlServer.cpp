@@ -8,7 +8,7 @@
 
 namespace {
 // A command is a handful of words; anything longer is a client gone wrong.
-constexpr size_t kMaxLine = 64 * 1024;
+constexpr size_t maxLine = 64 * 1024;
 } // namespace
 
 ControlServer::ControlServer(std::string path, Handler handler)
@@ -60,7 +60,7 @@ void ControlServer::serve(const fakemux::Socket& socket) const {
             if (!socket.sendAll(answer.data(), answer.size()))
                 return;
         }
-        if (pending.size() > kMaxLine)
+        if (pending.size() > maxLine)
             return;
     }
 }

@@ -23,7 +23,7 @@
 namespace {
 
 // Bumped when the demo files change, so that an old demo folder is filled again.
-constexpr const char* kMarker = ".demo-complete-1";
+constexpr const char* completeMarker = ".demo-complete-1";
 
 // The camera roll's files are dated a few days apart, as a phone's would be.
 QDateTime takenAt(int index) {
@@ -155,14 +155,14 @@ bool DemoContent::prepare(const QString& folder, QString& error) {
     if (!makePrivateFolder(folder, error))
         return false;
     const QDir root(folder);
-    if (root.exists(QLatin1String(kMarker)))
+    if (root.exists(QLatin1String(completeMarker)))
         return true;
     std::fprintf(stderr, "device-emulator: making the demo files in %s\n", qPrintable(folder));
     const QString cameraRoll = root.filePath(QStringLiteral("iphone/media/DCIM/100APPLE"));
     if (!QDir().mkpath(cameraRoll) || !writePhotos(cameraRoll, error) || !writeDocuments(folder, error))
         return false;
     writeClips(cameraRoll);
-    return writeFile(root.filePath(QLatin1String(kMarker)), QByteArray(), error);
+    return writeFile(root.filePath(QLatin1String(completeMarker)), QByteArray(), error);
 }
 
 bool DemoContent::makePrivateFolder(const QString& folder, QString& error) {

@@ -2,11 +2,17 @@
 
 #include "platform/async/AsyncLog.h"
 
+#include "platform/PlatformLog.h"
 #include "platform/async/Cancellation.h"
 
 namespace async {
 
-Q_LOGGING_CATEGORY(lcAsync, "orvanta.platform.async")
+const QLoggingCategory& lcAsync() {
+    // QLoggingCategory keeps the pointer to its name, so the name lives as long as the category.
+    static const QByteArray name = QByteArray(logSubsystem) + ".platform.async";
+    static const QLoggingCategory category(name.constData());
+    return category;
+}
 
 QString describeException(std::exception_ptr error) {
     if (!error) {

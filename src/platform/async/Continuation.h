@@ -2,10 +2,11 @@
 
 // A one-shot bridge from callback code (a worker thread, a Qt signal, a stop request) into a
 // suspended coroutine. Whoever resumes it, from whatever thread, the coroutine continues on the
-// main thread through a posted event (rule 1), never inside the resumer's call stack, so the
-// resumer's own state changes finish before the waiter runs. A second resume is logged and
-// ignored. When the last copy of an unresumed continuation goes away, its waiter is resumed with
-// CancelledError (and logged) instead of hanging forever with its frame leaked.
+// main thread through a posted event (coroutines never run on a worker thread), never inside the
+// resumer's call stack, so the resumer's own state changes finish before the waiter runs. A second
+// resume is logged and ignored. When the last copy of an unresumed continuation goes away, its
+// waiter is resumed with CancelledError (and logged) instead of hanging forever with its frame
+// leaked.
 //
 //     int value = co_await async::withContinuation<int>(start);
 //

@@ -1,4 +1,5 @@
-// The hop back to the main loop that every resumption of a coroutine goes through (rule 1).
+// The hop back to the main loop that every resumption of a coroutine goes through, so that no
+// coroutine ever continues on a worker thread.
 
 #include "platform/async/MainThread.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// Rule 1 of our coroutines: they run and resume on the main thread only. Everything that
+// Our coroutines run and resume on the main thread only, so that what they touch between awaits
+// (Qt objects, the services' own records) is only ever touched from one thread. Everything that
 // crosses back from a worker thread (an executor job's result, a stop request, a process
 // signal) goes through postToMain, so the main event loop is the one place where coroutines
 // continue.

@@ -46,7 +46,8 @@ private:
 };
 
 // Awaits task and turns its end into an Outcome, so that the caller can look at how it ended
-// without a try block around a co_await (and without any co_await inside a catch, rule 8).
+// without a try block around a co_await (and without a co_await inside a catch block, which the
+// language does not allow).
 template <typename T> Task<Outcome<T>> settle(Task<T> task) {
     Outcome<T> outcome;
     try {

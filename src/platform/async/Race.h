@@ -3,7 +3,8 @@
 // race(a, b): runs two tasks side by side; the first to finish decides the result, the other is
 // cancelled and awaited before race returns, so nothing of the loser outlives the call. race
 // owns the two stop sources, which is why it takes callables `Task<T>(std::stop_token)` rather
-// than running tasks, and it keeps both callables alive until both tasks have ended (rule 3).
+// than running tasks, and it keeps both callables alive until both tasks have ended: a lambda
+// coroutine's frame only refers to the lambda, whose captures must outlast the task.
 // A stop request on race's own token is passed to both.
 
 #include "platform/async/AsyncLog.h"
@@ -68,7 +69,8 @@ Task<TaskResultOf<FA, std::stop_token>> race(FA a, FB b, std::stop_token token =
     };
     std::stop_callback<std::function<void()>> onStop(token, std::move(stopBoth));
 
-    // Started in this order (rule 7). When a ends before b starts, b starts already cancelled.
+    // Named locals, so that a starts before b: tasks start eagerly, and g++ evaluates call
+    // arguments right to left. When a ends before b starts, b starts already cancelled.
     Task<T> taskA = detail::invokeTask<T>(a, state->sources[0].get_token());
     Task<void> racerA = detail::runRacer<T>(std::move(taskA), state, 0);
     Task<T> taskB = detail::invokeTask<T>(b, state->sources[1].get_token());

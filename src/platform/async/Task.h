@@ -1,7 +1,8 @@
 #pragma once
 
 // The one task type of the program. QCoro 0.8's Task is not [[nodiscard]], so a dropped task
-// (rule 5: co_await it or spawn it) would compile silently and run detached. This thin wrapper
+// (one nobody co_awaits or spawns) would compile silently and run detached, its failure lost and
+// its frame free to outlive everything it refers to. This thin wrapper
 // keeps QCoro's promise, eager start and awaiting, and adds [[nodiscard]]: with
 // -Werror=unused-result a discarded task is a build error.
 

@@ -2,9 +2,10 @@
 
 // spawn(): starts a task that nobody awaits on the spot (a transfer, the device monitoring loop)
 // and hands back a TaskHandle to cancel it, ask whether it ended, or await its result later.
-// spawn keeps the callable alive until its task has ended (rule 3), so a capturing lambda is
-// safe here. A failure nobody took from the handle is logged when the last handle and the task
-// are gone; a cancellation is not a failure and is not logged.
+// spawn keeps the callable alive until its task has ended, so a capturing lambda is safe here
+// (a lambda coroutine's frame only refers to the lambda, whose captures must outlast the task).
+// A failure nobody took from the handle is logged when the last handle and the task are gone; a
+// cancellation is not a failure and is not logged.
 
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Continuation.h"

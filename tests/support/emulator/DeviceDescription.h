@@ -39,6 +39,6 @@ struct DeviceDescription {
     std::vector<AppDescription> apps;
 };
 
-inline constexpr const char* kBatteryDomain = "com.apple.mobile.battery";
+inline constexpr const char* batteryDomain = "com.apple.mobile.battery";
 
 } // namespace fakemux

@@ -10,19 +10,19 @@ namespace fakemux {
 
 namespace {
 
-constexpr const char* kLockdownType = "com.apple.mobile.lockdown";
-constexpr const char* kDefaultProductVersion = "17.4";
+constexpr const char* lockdownType = "com.apple.mobile.lockdown";
+constexpr const char* defaultProductVersion = "17.4";
 
 // A throw-away key: the client only needs a well-formed public key to build its certificates when
 // it pairs; nothing is ever encrypted with it.
-constexpr const char* kDevicePublicKey = "-----BEGIN RSA PUBLIC KEY-----\n"
-                                         "MIIBCgKCAQEA0inNlp74elvRpbi2xD2H1BnxkdawFj/6w3jiO61lxsqN0co4ag5Z\n"
-                                         "T7x7Jb+ubafK3LO7wYICKW85/FTXApAyxKbscGwXpKXD1GOCVN46PUarLrW84LhW\n"
-                                         "RZthiMZ3rxhYDFzYHtiHPbsOaRcl1yoIuGpOBaQOJHpQU/gvoGra9eWsFqoyVaJp\n"
-                                         "R2E678AgnfEq/GJqlIxR6ORL7tyNT5J8LtzNgJBQqCsiSM8tF9/h6mQf3Jj8gOuL\n"
-                                         "9LJ5k2xj1FmhnuYkyIwqz7INajdK9cWD5Af4U9X4kzYAT+wcwFM3ks0hqEbStu+F\n"
-                                         "mqqfKvrFMFOKKZxCa1qeQ+ujaNFlJkA2BwIDAQAB\n"
-                                         "-----END RSA PUBLIC KEY-----\n";
+constexpr const char* devicePublicKey = "-----BEGIN RSA PUBLIC KEY-----\n"
+                                        "MIIBCgKCAQEA0inNlp74elvRpbi2xD2H1BnxkdawFj/6w3jiO61lxsqN0co4ag5Z\n"
+                                        "T7x7Jb+ubafK3LO7wYICKW85/FTXApAyxKbscGwXpKXD1GOCVN46PUarLrW84LhW\n"
+                                        "RZthiMZ3rxhYDFzYHtiHPbsOaRcl1yoIuGpOBaQOJHpQU/gvoGra9eWsFqoyVaJp\n"
+                                        "R2E678AgnfEq/GJqlIxR6ORL7tyNT5J8LtzNgJBQqCsiSM8tF9/h6mQf3Jj8gOuL\n"
+                                        "9LJ5k2xj1FmhnuYkyIwqz7INajdK9cWD5Af4U9X4kzYAT+wcwFM3ks0hqEbStu+F\n"
+                                        "mqqfKvrFMFOKKZxCa1qeQ+ujaNFlJkA2BwIDAQAB\n"
+                                        "-----END RSA PUBLIC KEY-----\n";
 
 // Services that a locked device keeps closed until the owner unlocks it.
 bool needsUnlock(const std::string& service) {
@@ -63,7 +63,7 @@ Plist LockdownService::answer(plist_t request, const std::string& name) {
     Plist reply = PlistUtil::newDict();
     PlistUtil::setString(reply.get(), "Request", name);
     if (name == "QueryType") {
-        PlistUtil::setString(reply.get(), "Type", kLockdownType);
+        PlistUtil::setString(reply.get(), "Type", lockdownType);
         return reply;
     }
     if (name == "GetValue") {
@@ -112,7 +112,7 @@ Plist LockdownService::rootDomain() const {
     if (!plist_dict_get_item(root.get(), "DeviceName"))
         PlistUtil::setString(root.get(), "DeviceName", description.name);
     if (!plist_dict_get_item(root.get(), "ProductVersion"))
-        PlistUtil::setString(root.get(), "ProductVersion", kDefaultProductVersion);
+        PlistUtil::setString(root.get(), "ProductVersion", defaultProductVersion);
     if (description.batteryCapacityInRoot) {
         auto capacity = description.battery.find("BatteryCurrentCapacity");
         if (capacity != description.battery.end())
@@ -149,7 +149,7 @@ void LockdownService::getValue(plist_t request, plist_t reply) {
     Plist values;
     if (!domain || domain->empty()) {
         values = rootDomain();
-    } else if (*domain == kBatteryDomain) {
+    } else if (*domain == batteryDomain) {
         values = PlistUtil::newDict();
         for (const auto& [name, value] : m_device.description().battery)
             plist_dict_set_item(values.get(), name.c_str(), toPlist(value));
@@ -166,9 +166,8 @@ void LockdownService::getValue(plist_t request, plist_t reply) {
         plist_dict_set_item(reply, "Value", plist_copy(item));
     } else if (*key == "DevicePublicKey" && (!domain || domain->empty())) {
         // Asked only by a client that is about to pair; kept out of the dump ideviceinfo prints.
-        plist_dict_set_item(
-            reply, "Value",
-            plist_new_data(kDevicePublicKey, std::char_traits<char>::length(kDevicePublicKey)));
+        plist_dict_set_item(reply, "Value",
+                            plist_new_data(devicePublicKey, std::char_traits<char>::length(devicePublicKey)));
     } else {
         fail(reply, "MissingValue");
     }

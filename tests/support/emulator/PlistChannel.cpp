@@ -10,7 +10,7 @@ namespace fakemux {
 
 namespace {
 // Requests are small dictionaries; anything bigger is a broken client, not a request to buffer.
-constexpr uint32_t kMaxFrame = 16u << 20;
+constexpr uint32_t maxFrame = 16u << 20;
 } // namespace
 
 Plist PlistChannel::receive() const {
@@ -18,7 +18,7 @@ Plist PlistChannel::receive() const {
     if (!m_socket.recvExact(&be, sizeof be))
         return {};
     uint32_t size = ntohl(be);
-    if (size == 0 || size > kMaxFrame)
+    if (size == 0 || size > maxFrame)
         return {};
     std::vector<char> body(size);
     if (!m_socket.recvExact(body.data(), size))

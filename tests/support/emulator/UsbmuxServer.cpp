@@ -18,15 +18,15 @@ namespace fakemux {
 
 namespace {
 
-constexpr uint32_t kPlistMessage = 8;
-constexpr uint32_t kResultOk = 0;
-constexpr uint32_t kResultBadCommand = 1;
-constexpr uint32_t kResultBadDevice = 2;
-constexpr uint32_t kResultConnRefused = 3;
-constexpr uint32_t kMaxMessage = 1u << 20;
-constexpr uint16_t kLockdownPort = 62078;
-constexpr int kSendBuffer = 4 << 20;
-constexpr const char* kBuid = "5A1E0C3B-7F2D-4E6A-9B1C-0D2E3F4A5B6C";
+constexpr uint32_t plistMessage = 8;
+constexpr uint32_t resultOk = 0;
+constexpr uint32_t resultBadCommand = 1;
+constexpr uint32_t resultBadDevice = 2;
+constexpr uint32_t resultConnRefused = 3;
+constexpr uint32_t maxMessage = 1u << 20;
+constexpr uint16_t lockdownPort = 62078;
+constexpr int sendBufferBytes = 4 << 20;
+constexpr const char* systemBuid = "5A1E0C3B-7F2D-4E6A-9B1C-0D2E3F4A5B6C";
 
 // The USB serial of a modern device is its UDID without the dash.
 std::string usbSerial(const std::string& udid) {
@@ -65,7 +65,7 @@ void UsbmuxServer::acceptLoop() {
             return;
         // A file chunk of a MiB leaves in one send instead of five rounds through the default
         // buffer; a refusal (the system's limit) leaves the default, which only costs speed.
-        int size = kSendBuffer;
+        int size = sendBufferBytes;
         ::setsockopt(client.fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
         if (!m_connections.start(std::move(client), [this](const Socket& s) { serve(s); }))
             return;
@@ -77,14 +77,14 @@ void UsbmuxServer::serve(const Socket& socket) {
         Header header;
         if (!socket.recvExact(&header, sizeof header))
             return;
-        if (header.length < sizeof header || header.length > kMaxMessage)
+        if (header.length < sizeof header || header.length > maxMessage)
             return;
         std::vector<char> body(header.length - sizeof header);
         if (!socket.recvExact(body.data(), body.size()))
             return;
         Plist request = PlistUtil::parse(body.data(), body.size());
-        if (header.message != kPlistMessage || !request || plist_get_node_type(request.get()) != PLIST_DICT) {
-            result(socket, header.tag, kResultBadCommand);
+        if (header.message != plistMessage || !request || plist_get_node_type(request.get()) != PLIST_DICT) {
+            result(socket, header.tag, resultBadCommand);
             return;
         }
         if (!handle(socket, header.tag, request.get()))
@@ -94,7 +94,7 @@ void UsbmuxServer::serve(const Socket& socket) {
 
 bool UsbmuxServer::reply(const Socket& socket, uint32_t tag, plist_t message) {
     std::string xml = PlistUtil::toXml(message);
-    Header header{static_cast<uint32_t>(sizeof(Header) + xml.size()), 1, kPlistMessage, tag};
+    Header header{static_cast<uint32_t>(sizeof(Header) + xml.size()), 1, plistMessage, tag};
     std::string frame(sizeof header, '\0');
     std::memcpy(frame.data(), &header, sizeof header);
     frame += xml;
@@ -153,18 +153,18 @@ bool UsbmuxServer::handle(const Socket& socket, uint32_t tag, plist_t request) {
     }
     if (type == "ReadBUID") {
         Plist message = PlistUtil::newDict();
-        PlistUtil::setString(message.get(), "BUID", kBuid);
+        PlistUtil::setString(message.get(), "BUID", systemBuid);
         return reply(socket, tag, message.get());
     }
     if (type == "ReadPairRecord" || type == "SavePairRecord" || type == "DeletePairRecord") {
         auto device = m_devices.byUdid(recordId);
         if (!device)
-            return result(socket, tag, kResultBadDevice);
+            return result(socket, tag, resultBadDevice);
         if (type == "ReadPairRecord") {
             std::string record = device->pairRecord();
             // Any non-zero Result reads as "not paired", and the client goes on to pair.
             if (record.empty())
-                return result(socket, tag, kResultBadDevice);
+                return result(socket, tag, resultBadDevice);
             Plist message = PlistUtil::newDict();
             plist_dict_set_item(message.get(), "PairRecordData",
                                 plist_new_data(record.data(), record.size()));
@@ -173,23 +173,23 @@ bool UsbmuxServer::handle(const Socket& socket, uint32_t tag, plist_t request) {
         if (type == "SavePairRecord") {
             plist_t data = plist_dict_get_item(request, "PairRecordData");
             if (!data || plist_get_node_type(data) != PLIST_DATA)
-                return result(socket, tag, kResultBadCommand);
+                return result(socket, tag, resultBadCommand);
             uint64_t length = 0;
             const char* bytes = plist_get_data_ptr(data, &length);
             device->savePairRecord(std::string(bytes ? bytes : "", bytes ? length : 0));
         } else {
             device->forgetPairRecord();
         }
-        return result(socket, tag, kResultOk);
+        return result(socket, tag, resultOk);
     }
-    return result(socket, tag, kResultBadCommand);
+    return result(socket, tag, resultBadCommand);
 }
 
 void UsbmuxServer::listen(const Socket& socket, uint32_t tag) {
     {
         // Under the lock, so that no notice overtakes the Result or the initial device list.
         std::lock_guard lock(m_listenMutex);
-        if (!result(socket, tag, kResultOk))
+        if (!result(socket, tag, resultOk))
             return;
         for (const auto& device : m_devices.all()) {
             if (device->isPlugged() && !reply(socket, 0, attachedMessage(*device).get()))
@@ -230,23 +230,23 @@ void UsbmuxServer::connect(const Socket& socket, uint32_t tag, plist_t request) 
     auto device = m_devices.byId(static_cast<uint32_t>(deviceId));
     m_log.add({device ? device->udid() : std::string(), "usbmux", "Connect", std::to_string(port)});
     if (!device || !device->isPlugged()) {
-        result(socket, tag, kResultBadDevice);
+        result(socket, tag, resultBadDevice);
         return;
     }
     std::string service = "lockdownd";
-    if (port != kLockdownPort) {
+    if (port != lockdownPort) {
         auto taken = m_ports.take(device->deviceId(), port);
         if (!taken) {
-            result(socket, tag, kResultConnRefused);
+            result(socket, tag, resultConnRefused);
             return;
         }
         service = *taken;
     }
     if (!device->registerSocket(socket.fd())) {
-        result(socket, tag, kResultBadDevice);
+        result(socket, tag, resultBadDevice);
         return;
     }
-    if (result(socket, tag, kResultOk))
+    if (result(socket, tag, resultOk))
         runService(socket, *device, service);
     device->unregisterSocket(socket.fd());
 }
