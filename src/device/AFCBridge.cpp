@@ -1,115 +1,166 @@
 #include "device/AFCBridge.h"
 
 #include "device/AFCAppLister.h"
+#include "device/AFCBridgeCore.h"
 #include "device/AFCDirectoryReader.h"
+#include "device/AFCDownload.h"
+#include "device/AFCError.h"
 #include "device/AFCFileReader.h"
 #include "device/AFCItemOperations.h"
+#include "device/AFCPath.h"
 #include "device/AFCStreamSource.h"
+#include "device/AFCUpload.h"
+#include "platform/async/Cancellation.h"
 #include "platform/async/MainThread.h"
 
-#include <future>
+#include <initializer_list>
 
-AFCBridge::AFCBridge() : m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("AFCBridge"))) {}
+namespace {
+
+using Job = AFCBridgeCore::Job;
+
+QString shown(QString text) {
+    return text.replace(QChar(u'\0'), QStringLiteral("%00"));
+}
+
+// Refuses, with the operation's own error, any text that a library call would cut at a NUL.
+void requireUsable(AFCError::Case errorCase, std::initializer_list<const QString*> texts,
+                   const std::optional<QString>& bundleID = std::nullopt) {
+    for (const QString* text : texts) {
+        if (!AFCPath::isUsable(*text))
+            throw AFCError(errorCase, QStringLiteral("NUL character in ") + shown(*text));
+    }
+    if (bundleID && !AFCPath::isUsable(*bundleID))
+        throw AFCError(errorCase, QStringLiteral("NUL character in ") + shown(*bundleID));
+}
+
+} // namespace
+
+AFCBridge::AFCBridge() : m_core(std::make_shared<AFCBridgeCore>(chunkBytes)) {}
 
 AFCBridge::~AFCBridge() {
-    // Handles are freed where they are used: on the executor, after the job in progress.
-    std::promise<void> closed;
-    std::future<void> done = closed.get_future();
-    m_executor->post([this, &closed] {
-        m_sessions.closeAll();
-        closed.set_value();
-    });
-    done.wait();
-    m_executor.reset();
+    m_core->shutdown();
 }
 
 async::Task<void> AFCBridge::connect(QString udid) {
-    return perform([udid](AFCSessionTable& sessions) { sessions.connect(udid); });
+    return m_core->perform([udid](Job& job) {
+        requireUsable(AFCError::Case::connectionFailed, {&udid});
+        job.sessions.connect(udid);
+    });
 }
 
 async::Task<void> AFCBridge::connectApp(QString udid, QString bundleID) {
-    return perform([udid, bundleID](AFCSessionTable& sessions) { sessions.connectApp(udid, bundleID); });
+    return m_core->perform([udid, bundleID](Job& job) {
+        requireUsable(AFCError::Case::connectionFailed, {&udid, &bundleID});
+        job.sessions.connectApp(udid, bundleID);
+    });
 }
 
 async::Task<void> AFCBridge::disconnectAll(QString udid) {
-    return perform([udid](AFCSessionTable& sessions) { sessions.disconnectAll(udid); });
+    return m_core->perform([udid](Job& job) { job.sessions.disconnectAll(udid); });
 }
 
 async::Task<QList<AFCFileInfo>> AFCBridge::listDirectory(QString udid, QString path,
                                                          std::optional<QString> bundleID) {
-    return perform([udid, path, bundleID](AFCSessionTable& sessions) {
-        return AFCDirectoryReader::listDirectory(sessions.client(udid, bundleID), path);
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
+        return AFCDirectoryReader::listDirectory(job.sessions.client(udid, bundleID), path, job.stop).entries;
+    });
+}
+
+async::Task<AFCDirectoryListing> AFCBridge::listDirectoryDetailed(QString udid, QString path,
+                                                                  std::optional<QString> bundleID) {
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
+        return AFCDirectoryReader::listDirectory(job.sessions.client(udid, bundleID), path, job.stop);
     });
 }
 
 async::Task<AFCFileInfo> AFCBridge::fileInfo(QString udid, QString path, std::optional<QString> bundleID) {
-    return perform([udid, path, bundleID](AFCSessionTable& sessions) {
-        return AFCDirectoryReader::fileInfo(sessions.client(udid, bundleID), path);
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::fileInfoFailed, {&path}, bundleID);
+        return AFCDirectoryReader::fileInfo(job.sessions.client(udid, bundleID), path);
     });
 }
 
 AFCReadStream AFCBridge::readStream(QString udid, QString path, std::optional<QString> bundleID) {
-    return AFCReadStream::open(*this, std::make_shared<AFCStreamSource>(std::move(udid), std::move(path),
-                                                                        std::move(bundleID), chunkBytes));
+    return AFCReadStream::open(m_core, std::make_shared<AFCStreamSource>(std::move(udid), std::move(path),
+                                                                         std::move(bundleID), chunkBytes));
 }
 
 async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t maxBytes,
                                             std::optional<QString> bundleID) {
-    return perform([udid, path, maxBytes, bundleID](AFCSessionTable& sessions) {
-        return AFCFileReader::readFile(sessions.client(udid, bundleID), path, maxBytes, chunkBytes);
+    return m_core->perform([udid, path, maxBytes, bundleID](Job& job) {
+        requireUsable(AFCError::Case::fileOpenFailed, {&path}, bundleID);
+        return AFCFileReader::readFile(job.sessions.client(udid, bundleID), path, maxBytes, chunkBytes,
+                                       job.stop);
     });
 }
 
 async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std::optional<QString> bundleID,
-                                         AFCDownload::Progress progress, std::stop_token token) {
-    return perform([udid, path, local = to.toLocalFile(), bundleID, progress,
-                    token](AFCSessionTable& sessions) {
-        return AFCDownload::run(sessions.client(udid, bundleID), path, local, chunkBytes, progress, token);
+                                         AFCDownloadProgress progress, std::stop_token token) {
+    return m_core->perform([udid, path, local = to.toLocalFile(), bundleID, progress, token](Job& job) {
+        requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
+        const async::EitherStop stop(job.stop, token);
+        return AFCDownload::run(job.sessions.client(udid, bundleID), path, local, job.writer, chunkBytes,
+                                progress, stop.token());
     });
 }
 
 async::Task<void> AFCBridge::removeItem(QString udid, QString path, std::optional<QString> bundleID) {
-    return perform([udid, path, bundleID](AFCSessionTable& sessions) {
-        AFCItemOperations::removeItem(sessions.client(udid, bundleID), path);
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+        AFCItemOperations::removeItem(job.sessions.client(udid, bundleID), path);
     });
 }
 
 async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
                                         std::optional<QString> bundleID) {
-    return perform([udid, from, to, bundleID](AFCSessionTable& sessions) {
-        AFCItemOperations::renameItem(sessions.client(udid, bundleID), from, to);
+    return m_core->perform([udid, from, to, bundleID](Job& job) {
+        requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
+        AFCItemOperations::renameItem(job.sessions.client(udid, bundleID), from, to);
     });
 }
 
 async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::optional<QString> bundleID) {
-    return perform([udid, path, bundleID](AFCSessionTable& sessions) {
-        AFCItemOperations::removeRecursively(sessions.client(udid, bundleID), path);
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+        AFCItemOperations::removeRecursively(job.sessions.client(udid, bundleID), path, job.stop);
     });
 }
 
 async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::optional<QString> bundleID) {
-    return perform([udid, path, bundleID](AFCSessionTable& sessions) {
-        AFCItemOperations::makeDirectory(sessions.client(udid, bundleID), path);
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);
+        AFCItemOperations::makeDirectory(job.sessions.client(udid, bundleID), path);
     });
 }
 
 async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
-                                           std::optional<QString> bundleID, AFCUpload::Progress progress,
+                                           std::optional<QString> bundleID, AFCUploadProgress progress,
                                            std::stop_token token) {
-    return perform(
-        [udid, path, local = from.toLocalFile(), bundleID, progress, token](AFCSessionTable& sessions) {
-            return AFCUpload::run(sessions.client(udid, bundleID), path, local, chunkBytes, progress, token);
-        });
+    return m_core->perform([udid, path, local = from.toLocalFile(), bundleID, progress, token](Job& job) {
+        requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
+        const async::EitherStop stop(job.stop, token);
+        QStringList orphans;
+        try {
+            return AFCUpload::run(job.sessions.client(udid, bundleID), path, local, job.reader, chunkBytes,
+                                  progress, orphans, stop.token());
+        } catch (...) {
+            job.sessions.rememberOrphans(AFCSessionTable::key(udid, bundleID), orphans);
+            throw;
+        }
+    });
 }
 
 async::Task<afc_client_t> AFCBridge::afcClient(QString udid, std::optional<QString> bundleID) {
-    return perform([udid, bundleID](AFCSessionTable& sessions) { return sessions.client(udid, bundleID); });
+    return m_core->perform([udid, bundleID](Job& job) { return job.sessions.client(udid, bundleID); });
 }
 
 async::Task<quint64> AFCBridge::downloadFile(QString udid, QString path, URL to,
-                                             std::optional<QString> bundleID, AFCDownload::Progress progress,
+                                             std::optional<QString> bundleID, AFCDownloadProgress progress,
                                              std::stop_token token) {
-    AFCDownload::Progress onMain;
+    AFCDownloadProgress onMain;
     if (progress) {
         onMain = [progress](quint64 bytes) {
             async::postToMain([progress, bytes] { progress(bytes); });
@@ -120,5 +171,8 @@ async::Task<quint64> AFCBridge::downloadFile(QString udid, QString path, URL to,
 }
 
 async::Task<QList<AppInfo>> AFCBridge::listApps(QString udid) {
-    return perform([udid](AFCSessionTable&) { return AFCAppLister::listApps(udid); });
+    return m_core->perform([udid](Job&) {
+        requireUsable(AFCError::Case::connectionFailed, {&udid});
+        return AFCAppLister::listApps(udid);
+    });
 }

@@ -1,16 +1,13 @@
 #pragma once
 
-#include "device/AFCDownload.h"
+#include "device/AFCClientHandle.h"
+#include "device/AFCDirectoryListing.h"
 #include "device/AFCFileInfo.h"
+#include "device/AFCProgress.h"
 #include "device/AFCReadStream.h"
-#include "device/AFCSessionTable.h"
-#include "device/AFCUpload.h"
 #include "models/AppInfo.h"
 #include "platform/URL.h"
-#include "platform/async/SerialExecutor.h"
 #include "platform/async/Task.h"
-
-#include <libimobiledevice/afc.h>
 
 #include <QByteArray>
 #include <QList>
@@ -20,6 +17,8 @@
 #include <optional>
 #include <stop_token>
 
+class AFCBridgeCore;
+
 // Every connection the program holds to an attached device: the AFC sessions of its media area
 // and of app containers, and the file operations over them. An actor: all library calls, and the
 // local reads and writes of device copies, run one at a time on its own executor thread, so a
@@ -27,10 +26,16 @@
 // the main thread and return tasks to await; their errors are AFCError.
 //
 // Paths are absolute device paths; without a bundle identifier an operation works in the media
-// area, with one in that app's container, whose session must have been opened first.
+// area, with one in that app's container, whose session must have been opened first. A path,
+// identifier or local file with a NUL in it is refused before any library call, which would
+// read it only up to the NUL.
 //
-// Several bridges may exist, each with its own executor and sessions. Destroying one waits for
-// the operations already queued to run, then frees its sessions' handles on its executor thread.
+// A device that goes away mid-operation fails the operation as a whole, whatever it had gathered
+// (AFCError::isConnectionLost()); nothing is returned short as if it were complete.
+//
+// Several bridges may exist, each with its own executor and sessions. Destroying one stops the
+// operation in progress at its next chunk or entry, cancels the queued ones, then frees its
+// sessions' handles on its executor thread.
 class AFCBridge {
 public:
     // The most that one device read or write moves.
@@ -49,27 +54,34 @@ public:
     // Closes the media session and every app session of the device. Never fails.
     async::Task<void> disconnectAll(QString udid);
 
+    // The children whose facts could be read; the others are left out and logged.
     async::Task<QList<AFCFileInfo>> listDirectory(QString udid, QString path,
                                                   std::optional<QString> bundleID);
+    // As listDirectory, with the names that were left out, for callers that must not take the
+    // entries for the whole folder.
+    async::Task<AFCDirectoryListing> listDirectoryDetailed(QString udid, QString path,
+                                                           std::optional<QString> bundleID);
     async::Task<AFCFileInfo> fileInfo(QString udid, QString path, std::optional<QString> bundleID);
     // Starts reading at once; the stream's next() hands out the chunks.
     AFCReadStream readStream(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<QByteArray> readFile(QString udid, QString path, uint32_t maxBytes,
                                      std::optional<QString> bundleID);
-    // Copies a device file to a local file, replacing its content, and returns the bytes copied.
-    // progress is called on the bridge's executor thread, inline, so it must be thread-safe and
-    // quick. A failed or cancelled copy removes the local file.
+    // Copies a device file to a local file and returns the bytes copied. The copy is written
+    // beside the target and replaces it only when complete (keeping an existing file's
+    // permissions); a failed or cancelled copy leaves the target as it was. progress is called
+    // on a copy thread, inline, so it must be thread-safe and quick.
     async::Task<quint64> download(QString udid, QString path, URL to, std::optional<QString> bundleID,
-                                  AFCDownload::Progress progress, std::stop_token token = {});
+                                  AFCDownloadProgress progress, std::stop_token token = {});
     async::Task<void> removeItem(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> renameItem(QString udid, QString from, QString to, std::optional<QString> bundleID);
     // Links inside the folder are removed, never followed.
     async::Task<void> removeRecursively(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> makeDirectory(QString udid, QString path, std::optional<QString> bundleID);
-    // Copies a local file to the device and returns the bytes sent. progress (may be empty) is
-    // called on the bridge's executor thread. A failed or cancelled copy removes the device file.
+    // Copies a local file to the device and returns the bytes sent. As with download, the copy
+    // replaces the target only when complete; a failed or cancelled one leaves it as it was.
+    // progress (may be empty) is called on the bridge's executor thread.
     async::Task<quint64> uploadFile(QString udid, QString path, URL from, std::optional<QString> bundleID,
-                                    AFCUpload::Progress progress = {}, std::stop_token token = {});
+                                    AFCUploadProgress progress = {}, std::stop_token token = {});
     // The AFC client of the session: a check that the session is open. The handle itself may be
     // used only inside this bridge's jobs. Fails with notConnected(key).
     async::Task<afc_client_t> afcClient(QString udid, std::optional<QString> bundleID);
@@ -77,26 +89,11 @@ public:
     // As download, but each progress report is posted to the main thread. They are posted ahead
     // of the result, so all of them have been delivered when the awaiting coroutine resumes.
     async::Task<quint64> downloadFile(QString udid, QString path, URL to, std::optional<QString> bundleID,
-                                      AFCDownload::Progress progress, std::stop_token token = {});
+                                      AFCDownloadProgress progress, std::stop_token token = {});
     // The user apps that share their documents over USB, sorted by name, asked on a connection of
     // its own: no session is opened or used.
     async::Task<QList<AppInfo>> listApps(QString udid);
 
 private:
-    friend class AFCReadStream;
-
-    // Queues fn(sessions) on the executor.
-    template <typename F> auto perform(F fn) {
-        AFCSessionTable* sessions = &m_sessions;
-        auto job = [sessions, fn = std::move(fn)]() mutable {
-            return fn(*sessions);
-        };
-        return m_executor->run(std::move(job));
-    }
-
-    // Lets streams tell whether the bridge is still there.
-    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    // Touched only by jobs on the executor.
-    AFCSessionTable m_sessions;
-    std::unique_ptr<async::SerialExecutor> m_executor;
+    std::shared_ptr<AFCBridgeCore> m_core;
 };

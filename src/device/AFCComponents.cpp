@@ -17,6 +17,10 @@ std::optional<AFCComponents> afcComponents(const URL& url) {
     QString path = url.path();
     if (path.isEmpty())
         path = QStringLiteral("/");
+    // "%00" decodes to a NUL, at which every library call would end the path early: such a
+    // location names nothing on a device.
+    if (udid.contains(QChar(u'\0')) || path.contains(QChar(u'\0')))
+        return std::nullopt;
     // "/.app" alone (afc://UDID/.app/ after the trailing slash is dropped) is an ordinary media path.
     if (!path.startsWith(containerPrefix))
         return AFCComponents{udid, path, std::nullopt};

@@ -2,13 +2,17 @@
 
 #include "device/AFCError.h"
 
-AFCDeviceFile::AFCDeviceFile(afc_client_t afc, const QString& path, afc_file_mode_t mode,
-                             const char* openCall)
+#include <libimobiledevice/afc.h>
+
+AFCDeviceFile::AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, const QString& shownPath)
     : m_afc(afc) {
-    const afc_error_t result = afc_file_open(afc, path.toUtf8().constData(), mode, &m_handle);
+    const bool write = mode == Mode::write;
+    const afc_error_t result =
+        afc_file_open(afc, path.toUtf8().constData(), write ? AFC_FOPEN_WR : AFC_FOPEN_RDONLY, &m_handle);
     if (result != AFC_E_SUCCESS || m_handle == 0) {
-        throw AFCError::fileOpenFailed(QString::fromLatin1(openCall) + QStringLiteral(" error ") +
-                                       QString::number(result) + QStringLiteral(" for ") + path);
+        throw AFCError::fromLibrary(AFCError::Case::fileOpenFailed,
+                                    write ? "afc_file_open(WR)" : "afc_file_open", result,
+                                    QStringLiteral(" for ") + (shownPath.isEmpty() ? path : shownPath));
     }
     m_open = true;
 }
@@ -17,7 +21,7 @@ uint32_t AFCDeviceFile::read(char* buffer, uint32_t length) {
     uint32_t got = 0;
     const afc_error_t result = afc_file_read(m_afc, m_handle, buffer, length, &got);
     if (result != AFC_E_SUCCESS)
-        throw AFCError::fileReadFailed(QStringLiteral("afc_file_read error ") + QString::number(result));
+        throw AFCError::fromLibrary(AFCError::Case::fileReadFailed, "afc_file_read", result);
     return got;
 }
 
@@ -27,14 +31,14 @@ void AFCDeviceFile::writeAll(const char* data, uint32_t length) {
         uint32_t written = 0;
         const afc_error_t result = afc_file_write(m_afc, m_handle, data + done, length - done, &written);
         if (result != AFC_E_SUCCESS || written == 0)
-            throw AFCError::writeFailed(QStringLiteral("afc_file_write error ") + QString::number(result));
+            throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_write", result);
         done += written;
     }
 }
 
-void AFCDeviceFile::close() {
+int AFCDeviceFile::close() {
     if (!m_open)
-        return;
+        return AFC_E_SUCCESS;
     m_open = false;
-    afc_file_close(m_afc, m_handle);
+    return afc_file_close(m_afc, m_handle);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <libimobiledevice/afc.h>
+#include "device/AFCClientHandle.h"
 
 #include <QString>
 
@@ -10,9 +10,12 @@
 // handle open on the device. Blocking; executor only.
 class AFCDeviceFile {
 public:
-    // openCall names the call in the error text: "afc_file_open", or "afc_file_open(WR)" for a
-    // write. Throws AFCError fileOpenFailed(openCall + " error " + result + " for " + path).
-    AFCDeviceFile(afc_client_t afc, const QString& path, afc_file_mode_t mode, const char* openCall);
+    enum class Mode { read, write };
+
+    // Opens for reading, or for writing (created, emptied). Throws AFCError
+    // fileOpenFailed("afc_file_open error N for " + shownPath), "afc_file_open(WR) ..." for a
+    // write; shownPath defaults to path (a copy names its target, not its temporary file).
+    AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, const QString& shownPath = {});
     ~AFCDeviceFile() { close(); }
     AFCDeviceFile(const AFCDeviceFile&) = delete;
     AFCDeviceFile& operator=(const AFCDeviceFile&) = delete;
@@ -22,7 +25,9 @@ public:
     // Writes all of it, repeating for what a call left. Throws AFCError writeFailed. The library
     // counts bytes sent rather than stored, so only its result code is trusted.
     void writeAll(const char* data, uint32_t length);
-    void close();
+    // Closes the file; the library's result (0 on success, or when already closed). A device may
+    // report a failed write only here, so a copy must not pass over it.
+    int close();
     // Forgets the handle without a request: for a file whose client has already been freed.
     void abandon() { m_open = false; }
 

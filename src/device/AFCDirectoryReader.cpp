@@ -3,6 +3,9 @@
 #include "device/AFCError.h"
 #include "device/AFCPath.h"
 #include "device/Logger.h"
+#include "platform/async/Cancellation.h"
+
+#include <libimobiledevice/afc.h>
 
 namespace {
 
@@ -30,7 +33,7 @@ AFCFileInfo AFCDirectoryReader::readFileInfo(afc_client_t afc, const QString& pa
     StringList list;
     const afc_error_t result = afc_get_file_info(afc, path.toUtf8().constData(), list.out());
     if (result != AFC_E_SUCCESS || !list.get())
-        throw AFCError::fileInfoFailed(QStringLiteral("afc_get_file_info error ") + QString::number(result));
+        throw AFCError::fromLibrary(AFCError::Case::fileInfoFailed, "afc_get_file_info", result);
     AFCFileInfo info;
     for (char** pair = list.get(); pair[0] && pair[1]; pair += 2) {
         if (pair[0][0] == '\0' || pair[1][0] == '\0')
@@ -44,41 +47,51 @@ AFCFileInfo AFCDirectoryReader::fileInfo(afc_client_t afc, const QString& path) 
     AFCFileInfo info;
     try {
         info = readFileInfo(afc, path);
-    } catch (const AFCError&) {
-        throw AFCError::fileInfoFailed(QStringLiteral("afc_get_file_info failed for ") + path);
+    } catch (const AFCError& error) {
+        throw AFCError::withLibraryResult(AFCError::Case::fileInfoFailed,
+                                          QStringLiteral("afc_get_file_info failed for ") + path,
+                                          error.libraryResult().value_or(AFC_E_UNKNOWN_ERROR));
     }
     info.insert(QStringLiteral("Name"), AFCPath::lastComponent(path));
     info.insert(QStringLiteral("Path"), path);
     return info;
 }
 
-QList<AFCFileInfo> AFCDirectoryReader::listDirectory(afc_client_t afc, const QString& path) {
+AFCDirectoryListing AFCDirectoryReader::listDirectory(afc_client_t afc, const QString& path,
+                                                      std::stop_token token) {
     StringList names;
     const afc_error_t result = afc_read_directory(afc, path.toUtf8().constData(), names.out());
     if (result != AFC_E_SUCCESS || !names.get()) {
-        throw AFCError::directoryListFailed(QStringLiteral("afc_read_directory error ") +
-                                            QString::number(result) + QStringLiteral(" at ") + path);
+        throw AFCError::fromLibrary(AFCError::Case::directoryListFailed, "afc_read_directory", result,
+                                    QStringLiteral(" at ") + path);
     }
-    QList<AFCFileInfo> children;
+    AFCDirectoryListing listing;
     for (char** entry = names.get(); *entry; ++entry) {
+        async::throwIfCancelled(token);
         const QString name = QString::fromUtf8(*entry);
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
         const std::optional<QString> childPath = AFCPath::child(path, name);
         if (!childPath) {
             Logger::bridge().error("Skipped unsafe entry name \"%s\" in %s", name, path);
+            listing.skippedNames.append(name);
             continue;
         }
         try {
             AFCFileInfo info = readFileInfo(afc, *childPath);
             info.insert(QStringLiteral("Name"), name);
             info.insert(QStringLiteral("Path"), *childPath);
-            children.append(std::move(info));
+            listing.entries.append(std::move(info));
         } catch (const AFCError& error) {
+            if (error.isConnectionLost()) {
+                throw AFCError::fromLibrary(AFCError::Case::directoryListFailed, "afc_get_file_info",
+                                            *error.libraryResult(), QStringLiteral(" at ") + *childPath);
+            }
             // Usually a child that vanished between the two requests; the rest of the folder
             // still lists, but the gap must not go unnoticed.
             Logger::bridge().error("Skipped %s: %s", *childPath, error.description());
+            listing.skippedNames.append(name);
         }
     }
-    return children;
+    return listing;
 }

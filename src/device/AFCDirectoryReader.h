@@ -1,11 +1,12 @@
 #pragma once
 
+#include "device/AFCClientHandle.h"
+#include "device/AFCDirectoryListing.h"
 #include "device/AFCFileInfo.h"
 
-#include <libimobiledevice/afc.h>
-
-#include <QList>
 #include <QString>
+
+#include <stop_token>
 
 // Listings and the facts of single paths over one AFC client. Plain blocking calls: the bridge
 // runs them inside its executor's jobs.
@@ -15,9 +16,12 @@ public:
     static AFCFileInfo readFileInfo(afc_client_t afc, const QString& path);
     // readFileInfo plus "Name" and "Path". Throws AFCError fileInfoFailed.
     static AFCFileInfo fileInfo(afc_client_t afc, const QString& path);
-    // One dictionary per child, in the device's order. Children with unsafe names and children
-    // whose facts cannot be read are left out and logged. Throws AFCError directoryListFailed.
-    static QList<AFCFileInfo> listDirectory(afc_client_t afc, const QString& path);
+    // One dictionary per child, in the device's order. A child with an unsafe name, or whose facts
+    // the device refuses, is left out and logged; but a lost connection fails the whole listing
+    // (directoryListFailed), since what was gathered until then is no answer for the folder.
+    // Throws async::CancelledError when token stops between children.
+    static AFCDirectoryListing listDirectory(afc_client_t afc, const QString& path,
+                                             std::stop_token token = {});
 
     AFCDirectoryReader() = delete;
 };

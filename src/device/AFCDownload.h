@@ -1,26 +1,30 @@
 #pragma once
 
-#include <libimobiledevice/afc.h>
+#include "device/AFCClientHandle.h"
+#include "device/AFCProgress.h"
 
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <stop_token>
+
+class LocalChunkWriter;
 
 // Copies one device file to a local file, in chunks, on the calling (executor) thread. The local
 // write of a chunk overlaps the device read of the next one (LocalChunkWriter); the device sees
-// one request at a time. A copy that fails or is cancelled removes the local file it wrote, so a
-// short file is never left looking like a finished one.
+// one request at a time. The copy is written beside its target and takes its place only when
+// complete (LocalReplacement): a copy that fails or is cancelled leaves the target as it was.
 class AFCDownload {
 public:
-    // Called with the bytes copied so far: once per MiB at most, and once at the end.
-    using Progress = std::function<void(quint64)>;
+    // Called with the bytes written so far: once per MiB at most, and once at the end. Called on
+    // the writer's thread, or the caller's for the last report.
+    using Progress = AFCDownloadProgress;
 
     // Returns the bytes copied. Throws AFCError (fileOpenFailed, fileReadFailed; a local failure
     // carries its errno) or async::CancelledError.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
-                       uint32_t chunkBytes, const Progress& progress, std::stop_token token);
+                       LocalChunkWriter& writer, uint32_t chunkBytes, const Progress& progress,
+                       std::stop_token token);
 
     AFCDownload() = delete;
 };

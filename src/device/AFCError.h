@@ -51,12 +51,26 @@ public:
     static AFCError withPosixError(Case errorCase, QString text, int posixError) {
         return AFCError(errorCase, std::move(text), posixError);
     }
+    // A failed AFC call: the text is call + " error " + result + suffix, and the result is kept,
+    // so that a caller can tell a device that went away from a refused entry.
+    static AFCError fromLibrary(Case errorCase, const char* call, int afcResult, const QString& suffix = {});
+    // A failed AFC call worded otherwise; the result is still kept.
+    static AFCError withLibraryResult(Case errorCase, QString text, int afcResult);
+
+    // Whether an AFC result means the connection itself is gone (the cable was pulled, the device
+    // restarted, the stream broke or stopped answering) rather than that one entry was refused.
+    // After such a result nothing more can be learned on that connection, so an operation that
+    // gathers answers entry by entry must fail as a whole instead of returning what it has.
+    static bool meansLostConnection(int afcResult);
 
     Case errorCase() const { return m_case; }
     // The case's payload: the failure text, the session key (notConnected) or the bundle
     // identifier (appNotFileAccessible); empty for deviceLocked.
     const QString& text() const { return m_text; }
     std::optional<int> posixError() const { return m_posixError; }
+    // The AFC result that caused the failure, when a library call failed.
+    std::optional<int> libraryResult() const { return m_libraryResult; }
+    bool isConnectionLost() const { return m_libraryResult && meansLostConnection(*m_libraryResult); }
 
     QString description() const override;
 
@@ -64,4 +78,5 @@ private:
     Case m_case;
     QString m_text;
     std::optional<int> m_posixError;
+    std::optional<int> m_libraryResult;
 };

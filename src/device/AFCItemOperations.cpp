@@ -3,21 +3,23 @@
 #include "device/AFCDirectoryReader.h"
 #include "device/AFCError.h"
 #include "device/Logger.h"
+#include "platform/async/Cancellation.h"
+
+#include <libimobiledevice/afc.h>
 
 void AFCItemOperations::removeItem(afc_client_t afc, const QString& path) {
     const afc_error_t result = afc_remove_path(afc, path.toUtf8().constData());
-    if (result != AFC_E_SUCCESS) {
-        throw AFCError::deleteFailed(QStringLiteral("afc_remove_path error ") + QString::number(result) +
-                                     QStringLiteral(" for ") + path);
-    }
+    if (result != AFC_E_SUCCESS)
+        throw AFCError::fromLibrary(AFCError::Case::deleteFailed, "afc_remove_path", result,
+                                    QStringLiteral(" for ") + path);
     Logger::bridge().info("AFC removed: %s", path);
 }
 
 void AFCItemOperations::renameItem(afc_client_t afc, const QString& from, const QString& to) {
     const afc_error_t result = afc_rename_path(afc, from.toUtf8().constData(), to.toUtf8().constData());
     if (result != AFC_E_SUCCESS) {
-        throw AFCError::renameFailed(QStringLiteral("afc_rename_path error ") + QString::number(result) +
-                                     QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
+        throw AFCError::fromLibrary(AFCError::Case::renameFailed, "afc_rename_path", result,
+                                    QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
     }
     Logger::bridge().info("AFC rename: %s → %s", from, to);
 }
@@ -25,18 +27,21 @@ void AFCItemOperations::renameItem(afc_client_t afc, const QString& from, const 
 void AFCItemOperations::makeDirectory(afc_client_t afc, const QString& path) {
     const afc_error_t result = afc_make_directory(afc, path.toUtf8().constData());
     if (result != AFC_E_SUCCESS) {
-        throw AFCError::makeDirectoryFailed(QStringLiteral("afc_make_directory error ") +
-                                            QString::number(result) + QStringLiteral(" for ") + path);
+        throw AFCError::fromLibrary(AFCError::Case::makeDirectoryFailed, "afc_make_directory", result,
+                                    QStringLiteral(" for ") + path);
     }
     Logger::bridge().debug("AFC mkdir: %s", path);
 }
 
-void AFCItemOperations::removeRecursively(afc_client_t afc, const QString& path) {
-    // Child paths come from the listing, which refuses names that would lead out of the folder.
-    for (const AFCFileInfo& child : AFCDirectoryReader::listDirectory(afc, path)) {
+void AFCItemOperations::removeRecursively(afc_client_t afc, const QString& path, std::stop_token token) {
+    // Child paths come from the listing, which refuses names that would lead out of the folder. A
+    // child it left out keeps the folder from being emptied, so the final removal fails rather
+    // than the whole reporting success.
+    for (const AFCFileInfo& child : AFCDirectoryReader::listDirectory(afc, path, token).entries) {
+        async::throwIfCancelled(token);
         const QString childPath = child.value(QStringLiteral("Path"));
         if (child.value(QStringLiteral("st_ifmt")) == QLatin1String("S_IFDIR"))
-            removeRecursively(afc, childPath);
+            removeRecursively(afc, childPath, token);
         else
             removeItem(afc, childPath);
     }

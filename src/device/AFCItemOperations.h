@@ -1,8 +1,10 @@
 #pragma once
 
-#include <libimobiledevice/afc.h>
+#include "device/AFCClientHandle.h"
 
 #include <QString>
+
+#include <stop_token>
 
 // Removing, renaming and creating items on the device. Blocking; executor only.
 class AFCItemOperations {
@@ -14,8 +16,9 @@ public:
     // Throws AFCError makeDirectoryFailed.
     static void makeDirectory(afc_client_t afc, const QString& path);
     // The folder and everything below it, children first. Links are removed, never followed;
-    // the first failure ends the removal, and what was removed before it stays removed.
-    static void removeRecursively(afc_client_t afc, const QString& path);
+    // the first failure ends the removal, and what was removed before it stays removed. Stops
+    // with async::CancelledError between items when token stops.
+    static void removeRecursively(afc_client_t afc, const QString& path, std::stop_token token = {});
 
     AFCItemOperations() = delete;
 };

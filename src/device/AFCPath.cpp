@@ -1,8 +1,16 @@
 #include "device/AFCPath.h"
 
+#include <QRandomGenerator>
+
+namespace {
+
+const QString partialCopyPrefix = QStringLiteral(".orvanta-partial-");
+
+} // namespace
+
 bool AFCPath::isSafeName(const QString& name) {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(u'\0'));
+           !name.contains(QLatin1Char('/')) && isUsable(name);
 }
 
 std::optional<QString> AFCPath::child(const QString& folder, const QString& name) {
@@ -20,4 +28,21 @@ QString AFCPath::lastComponent(const QString& path) {
     if (trimmed == QLatin1String("/"))
         return trimmed;
     return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString AFCPath::parent(const QString& path) {
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : trimmed.left(slash);
+}
+
+QString AFCPath::partialCopyName() {
+    const quint64 token = QRandomGenerator::global()->generate64();
+    return partialCopyPrefix + QString::number(token, 16).rightJustified(16, QLatin1Char('0'));
+}
+
+bool AFCPath::isPartialCopyName(const QString& name) {
+    return name.startsWith(partialCopyPrefix);
 }

@@ -15,6 +15,18 @@ public:
     static std::optional<QString> child(const QString& folder, const QString& name);
     // The last component of an absolute device path ("/" for the root itself).
     static QString lastComponent(const QString& path);
+    // The folder that holds path ("/" for an item at the root).
+    static QString parent(const QString& path);
+
+    // Whether a path (device or local) or an identifier can be handed to a C library: every such
+    // call ends the text at the first NUL, so "/Empty\0/file.txt" would silently mean "/Empty".
+    static bool isUsable(const QString& text) { return !text.contains(QChar(u'\0')); }
+
+    // A fresh name for a copy in progress: hidden (leading dot) and recognisable, so that a copy
+    // writes beside its target and only a complete file ever takes the target's name.
+    static QString partialCopyName();
+    // Whether a listed name is such a copy in progress (or one left by a copy that was cut off).
+    static bool isPartialCopyName(const QString& name);
 
     AFCPath() = delete;
 };

@@ -1,13 +1,12 @@
 #include "device/AFCReadStream.h"
 
-#include "device/AFCBridge.h"
 #include "device/AFCError.h"
+#include "device/AFCStreamHost.h"
 #include "device/AFCStreamSource.h"
 #include "platform/async/Cancellation.h"
 
 struct AFCReadStream::State {
-    AFCBridge* bridge = nullptr;
-    std::weak_ptr<const bool> alive;
+    std::weak_ptr<AFCStreamHost> host;
     std::shared_ptr<AFCStreamSource> source;
     // The chunk being read ahead; at most one, so memory stays bounded.
     std::optional<async::Task<std::optional<QByteArray>>> pending;
@@ -16,10 +15,10 @@ struct AFCReadStream::State {
 
 AFCReadStream::AFCReadStream(std::shared_ptr<State> state) : m_state(std::move(state)) {}
 
-AFCReadStream AFCReadStream::open(AFCBridge& bridge, std::shared_ptr<AFCStreamSource> source) {
+AFCReadStream AFCReadStream::open(std::shared_ptr<AFCStreamHost> host,
+                                  std::shared_ptr<AFCStreamSource> source) {
     auto state = std::make_shared<State>();
-    state->bridge = &bridge;
-    state->alive = bridge.m_alive;
+    state->host = host;
     state->source = std::move(source);
     readAhead(*state);
     return AFCReadStream(std::move(state));
@@ -42,11 +41,10 @@ async::Task<std::optional<QByteArray>> AFCReadStream::next(std::stop_token token
 }
 
 void AFCReadStream::readAhead(State& state) {
-    if (state.ended || state.pending || state.alive.expired())
+    if (state.ended || state.pending)
         return;
-    std::shared_ptr<AFCStreamSource> source = state.source;
-    state.pending.emplace(
-        state.bridge->perform([source](AFCSessionTable& sessions) { return source->readNext(sessions); }));
+    if (const std::shared_ptr<AFCStreamHost> host = state.host.lock())
+        state.pending.emplace(host->readChunk(state.source));
 }
 
 async::Task<std::optional<QByteArray>> AFCReadStream::pull(std::shared_ptr<State> state,
@@ -90,11 +88,8 @@ void AFCReadStream::close() {
         return;
     State& state = *m_state;
     state.ended = true;
-    if (!state.alive.expired()) {
-        // Queued behind the read in flight, if any, so nothing is read after this.
-        std::shared_ptr<AFCStreamSource> source = state.source;
-        state.bridge->m_executor->post(
-            [sessions = &state.bridge->m_sessions, source] { source->close(*sessions); });
-    }
+    // Queued behind the read in flight, if any, so nothing is read after this.
+    if (const std::shared_ptr<AFCStreamHost> host = state.host.lock())
+        host->closeStream(state.source);
     m_state.reset();
 }

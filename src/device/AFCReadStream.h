@@ -8,7 +8,7 @@
 #include <optional>
 #include <stop_token>
 
-class AFCBridge;
+class AFCStreamHost;
 class AFCStreamSource;
 
 // A device file read chunk by chunk as its consumer asks. Each next() runs one read on the
@@ -17,6 +17,9 @@ class AFCStreamSource;
 // device file is closed in a job and nothing more is read. Main thread only; one next() at a time.
 class AFCReadStream {
 public:
+    // Starts reading source through host (the bridge's inside). Made by AFCBridge::readStream.
+    static AFCReadStream open(std::shared_ptr<AFCStreamHost> host, std::shared_ptr<AFCStreamSource> source);
+
     AFCReadStream(AFCReadStream&&) noexcept = default;
     AFCReadStream& operator=(AFCReadStream&&) noexcept;
     AFCReadStream(const AFCReadStream&) = delete;
@@ -29,12 +32,9 @@ public:
     async::Task<std::optional<QByteArray>> next(std::stop_token token = {});
 
 private:
-    friend class AFCBridge;
     struct State;
 
     explicit AFCReadStream(std::shared_ptr<State> state);
-    // Starts reading source on bridge's executor.
-    static AFCReadStream open(AFCBridge& bridge, std::shared_ptr<AFCStreamSource> source);
     static async::Task<std::optional<QByteArray>> pull(std::shared_ptr<State> state, std::stop_token token);
     static void readAhead(State& state);
     void close();

@@ -18,6 +18,7 @@ void AFCSessionTable::connect(const QString& udid) {
     }
     store(udid, AFCSessionOpener::openMedia(udid));
     Logger::bridge().info("AFC connected for %s", udid);
+    removeOrphans(udid, m_sessions.value(udid).session.afc);
 }
 
 void AFCSessionTable::connectApp(const QString& udid, const QString& bundleID) {
@@ -31,10 +32,13 @@ void AFCSessionTable::connectApp(const QString& udid, const QString& bundleID) {
 
     QList<AFCFileInfo> root;
     try {
-        root = AFCDirectoryReader::listDirectory(afc, QStringLiteral("/"));
-    } catch (const AFCError&) {
+        root = AFCDirectoryReader::listDirectory(afc, QStringLiteral("/")).entries;
+    } catch (const AFCError& error) {
         Logger::bridge().error("Container not accessible for %s, cleaning up session", bundleID);
         close(sessionKey);
+        // A device that went away says nothing about whether the app shares its files.
+        if (error.isConnectionLost())
+            throw;
         throw AFCError::appNotFileAccessible(bundleID);
     }
     QStringList names;
@@ -42,6 +46,7 @@ void AFCSessionTable::connectApp(const QString& udid, const QString& bundleID) {
         names.append(QLatin1Char('"') + entry.value(QStringLiteral("Name")) + QLatin1Char('"'));
     Logger::bridge().debug("App container root for %s: %s", bundleID,
                            QLatin1Char('[') + names.join(QStringLiteral(", ")) + QLatin1Char(']'));
+    removeOrphans(sessionKey, afc);
 }
 
 void AFCSessionTable::disconnectAll(const QString& udid) {
@@ -75,6 +80,23 @@ std::optional<quint64> AFCSessionTable::generation(const QString& sessionKey) co
     if (it == m_sessions.cend())
         return std::nullopt;
     return it->generation;
+}
+
+void AFCSessionTable::rememberOrphans(const QString& sessionKey, const QStringList& paths) {
+    if (!paths.isEmpty())
+        m_orphans[sessionKey].append(paths);
+}
+
+void AFCSessionTable::removeOrphans(const QString& sessionKey, afc_client_t afc) {
+    const QStringList paths = m_orphans.take(sessionKey);
+    for (const QString& path : paths) {
+        const afc_error_t result = afc_remove_path(afc, path.toUtf8().constData());
+        if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND)
+            Logger::bridge().info("Removed partial upload left by a lost connection: %s", path);
+        else
+            Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", path,
+                                   static_cast<int>(result));
+    }
 }
 
 void AFCSessionTable::store(const QString& sessionKey, AFCSession session) {

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -29,6 +30,10 @@ public:
 
     // Throws AFCError notConnected(key) when there is no session.
     afc_client_t client(const QString& udid, const std::optional<QString>& bundleID) const;
+    // A partial upload that could not be removed because the device went away: removed as soon
+    // as a session under the same key opens again, so no hidden leftover stays on the device.
+    void rememberOrphans(const QString& key, const QStringList& paths);
+
     // Changes whenever the session under key is replaced, so that a holder of a file handle
     // can tell that the client it was opened on is gone; nothing when there is no session.
     std::optional<quint64> generation(const QString& key) const;
@@ -40,8 +45,10 @@ private:
     };
 
     void store(const QString& key, AFCSession session);
+    void removeOrphans(const QString& key, afc_client_t afc);
     void close(const QString& key);
 
     QHash<QString, Entry> m_sessions;
+    QHash<QString, QStringList> m_orphans;
     quint64 m_nextGeneration = 1;
 };

@@ -24,7 +24,7 @@ std::optional<QByteArray> AFCStreamSource::readNext(const AFCSessionTable& sessi
         afc_client_t afc = sessions.client(m_udid, m_bundleID);
         m_generation = sessions.generation(key()).value_or(0);
         try {
-            m_file = std::make_unique<AFCDeviceFile>(afc, m_path, AFC_FOPEN_RDONLY, "afc_file_open");
+            m_file = std::make_unique<AFCDeviceFile>(afc, m_path, AFCDeviceFile::Mode::read);
         } catch (const AFCError&) {
             m_finished = true;
             throw;

@@ -2,9 +2,12 @@
 
 #include "device/AFCDeviceFile.h"
 #include "device/AFCError.h"
+#include "device/AFCPath.h"
 #include "device/LocalChunkReader.h"
 #include "device/Logger.h"
 #include "platform/async/Cancellation.h"
+
+#include <libimobiledevice/afc.h>
 
 #include <QFile>
 
@@ -15,14 +18,13 @@
 
 namespace {
 
-qint64 localFileSize(const QByteArray& path) {
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return -1;
-    return st.st_size;
+AFCError localFailure(const QString& text, int error) {
+    return AFCError::withPosixError(
+        AFCError::Case::writeFailed,
+        text + QStringLiteral(" (errno ") + QString::number(error) + QLatin1Char(')'), error);
 }
 
-// Closes the local file however the copy ends.
+// The local file being read, closed however the copy ends.
 class LocalSource {
 public:
     explicit LocalSource(int fd) : m_fd(fd) {}
@@ -34,42 +36,96 @@ private:
     int m_fd;
 };
 
-AFCError localFailure(const QString& text, int error) {
-    return AFCError::withPosixError(
-        AFCError::Case::writeFailed,
-        text + QStringLiteral(" (errno ") + QString::number(error) + QLatin1Char(')'), error);
-}
+// Ends the reader's file however the copy leaves, before the file it reads is closed.
+class ReaderSession {
+public:
+    ReaderSession(LocalChunkReader& reader, int fd) : m_reader(reader) { m_reader.begin(fd); }
+    ~ReaderSession() { m_reader.end(); }
+    ReaderSession(const ReaderSession&) = delete;
+    ReaderSession& operator=(const ReaderSession&) = delete;
 
-void removePartial(afc_client_t afc, const QString& devicePath) {
-    const afc_error_t result = afc_remove_path(afc, devicePath.toUtf8().constData());
-    if (result != AFC_E_SUCCESS)
-        Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", devicePath,
+private:
+    LocalChunkReader& m_reader;
+};
+
+// The hidden file the copy writes; removed from the device unless it took the target's name.
+class DevicePartial {
+public:
+    DevicePartial(afc_client_t afc, QString path, QStringList& orphans)
+        : m_afc(afc), m_path(std::move(path)), m_orphans(orphans) {}
+    ~DevicePartial() {
+        if (m_kept)
+            return;
+        const afc_error_t result = afc_remove_path(m_afc, m_path.toUtf8().constData());
+        if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND)
+            return;
+        Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", m_path,
                                static_cast<int>(result));
+        if (AFCError::meansLostConnection(result))
+            m_orphans.append(m_path);
+    }
+    DevicePartial(const DevicePartial&) = delete;
+    DevicePartial& operator=(const DevicePartial&) = delete;
+
+    const QString& path() const { return m_path; }
+    void keep() { m_kept = true; }
+
+private:
+    afc_client_t m_afc;
+    QString m_path;
+    QStringList& m_orphans;
+    bool m_kept = false;
+};
+
+// Moves the finished copy over its target. Should a device refuse to rename onto an existing
+// file, the old one is removed first: by then the new file is complete, so the user holds one of
+// the two at every moment.
+void replaceTarget(afc_client_t afc, const QString& from, const QString& to) {
+    const QByteArray source = from.toUtf8();
+    const QByteArray target = to.toUtf8();
+    afc_error_t result = afc_rename_path(afc, source.constData(), target.constData());
+    if (result == AFC_E_OBJECT_EXISTS && afc_remove_path(afc, target.constData()) == AFC_E_SUCCESS)
+        result = afc_rename_path(afc, source.constData(), target.constData());
+    if (result != AFC_E_SUCCESS) {
+        throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_rename_path", result,
+                                    QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
+    }
 }
 
 } // namespace
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
-                       uint32_t chunkBytes, const Progress& progress, std::stop_token token) {
-    // Opening the device file truncates it: a copy cancelled while it waited for the executor
-    // must not destroy the file it was about to replace.
+                       LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
+                       QStringList& orphans, std::stop_token token) {
+    // A copy cancelled while it waited for the executor does nothing at all.
     async::throwIfCancelled(token);
-    const QByteArray encodedPath = QFile::encodeName(localPath);
-    const qint64 size = localFileSize(encodedPath);
-    const int fd = ::open(encodedPath.constData(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: opening a named pipe would otherwise wait for a writer that may never come.
+    const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // Taken before the text is built: its allocations may change errno.
         const int error = errno;
         throw localFailure(QStringLiteral("Failed to open local file ") + localPath, error);
     }
     LocalSource source(fd);
-    AFCDeviceFile target(afc, devicePath, AFC_FOPEN_WR, "afc_file_open(WR)");
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        throw localFailure(QStringLiteral("Failed to open local file ") + localPath, error);
+    }
+    // Only a regular file is copied: a folder or a device would make an empty or endless copy,
+    // and nothing is opened on the device for it.
+    if (!S_ISREG(st.st_mode))
+        throw localFailure(QStringLiteral("Failed to open local file ") + localPath,
+                           S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    const qint64 size = st.st_size;
 
+    DevicePartial partial(afc, *AFCPath::child(AFCPath::parent(devicePath), AFCPath::partialCopyName()),
+                          orphans);
     quint64 sent = 0;
-    quint64 nextReport = chunkBytes;
-    try {
-        // Reads the next chunk from disk while this one goes to the device.
-        LocalChunkReader reader(fd, chunkBytes);
+    {
+        AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);
+        ReaderSession session(reader, fd);
+        quint64 nextReport = chunkBytes;
         for (;;) {
             async::throwIfCancelled(token);
             LocalChunkReader::Chunk chunk;
@@ -88,14 +144,13 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
                 nextReport = sent + chunkBytes;
             }
         }
-    } catch (...) {
-        target.close();
-        removePartial(afc, devicePath);
-        throw;
+        if (const int result = target.close(); result != AFC_E_SUCCESS)
+            throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_close", result);
     }
+    replaceTarget(afc, partial.path(), devicePath);
+    partial.keep();
     if (progress)
         progress(static_cast<qint64>(sent), size);
     Logger::bridge().debug("AFC wrote %llu bytes to %s", sent, devicePath);
-    target.close();
     return sent;
 }

@@ -1,27 +1,33 @@
 #pragma once
 
-#include <libimobiledevice/afc.h>
+#include "device/AFCClientHandle.h"
+#include "device/AFCProgress.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
-#include <functional>
 #include <stop_token>
 
+class LocalChunkReader;
+
 // Copies one local file to the device, in chunks, on the calling (executor) thread. The local read
-// of the next chunk overlaps the device write of this one (LocalChunkReader). A copy that
-// fails or is cancelled removes the device file it wrote (when the device is still there to
-// ask), so a short file is never left looking like a finished one.
+// of the next chunk overlaps the device write of this one (LocalChunkReader). The copy is written
+// under a hidden name beside its target and renamed over it only once complete and closed without
+// error: a copy that fails or is cancelled removes only that file (when the device is still there
+// to ask), and the target stays as it was.
 class AFCUpload {
 public:
-    // Called with the bytes sent so far and the file's size (-1 when it cannot be read): once
-    // per MiB at most, and once at the end.
-    using Progress = std::function<void(qint64 sent, qint64 size)>;
+    // Called with the bytes stored so far and the file's size: once per MiB at most, and once at
+    // the end.
+    using Progress = AFCUploadProgress;
 
     // Returns the bytes sent. Throws AFCError (writeFailed, with the errno for a local failure;
-    // fileOpenFailed) or async::CancelledError.
+    // fileOpenFailed) or async::CancelledError. A partial file that could not be removed because
+    // the device went away is added to orphans, for removal once the device is back.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
-                       uint32_t chunkBytes, const Progress& progress, std::stop_token token);
+                       LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
+                       QStringList& orphans, std::stop_token token);
 
     AFCUpload() = delete;
 };

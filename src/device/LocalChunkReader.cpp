@@ -3,19 +3,36 @@
 #include <cerrno>
 #include <unistd.h>
 
-LocalChunkReader::LocalChunkReader(int fd, size_t chunkBytes) : m_fd(fd), m_chunkBytes(chunkBytes) {
-    m_buffers[0] = std::make_unique<char[]>(chunkBytes);
-    m_buffers[1] = std::make_unique<char[]>(chunkBytes);
-    m_thread = std::thread([this] { run(); });
-}
+LocalChunkReader::LocalChunkReader(size_t chunkBytes) : m_chunkBytes(chunkBytes) {}
 
 LocalChunkReader::~LocalChunkReader() {
+    if (!m_thread.joinable())
+        return;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
     m_changed.notify_all();
     m_thread.join();
+}
+
+void LocalChunkReader::begin(int fd) {
+    if (!m_thread.joinable()) {
+        // Not zero-filled: only the bytes a read stored are ever handed out.
+        m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_chunkBytes);
+        m_buffers[1] = std::make_unique_for_overwrite<char[]>(m_chunkBytes);
+        m_thread = std::thread([this] { run(); });
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_fd = fd;
+        m_slots[0] = m_slots[1] = Slot::free;
+        m_fill = m_take = 0;
+        m_held = -1;
+        m_error = 0;
+        m_active = true;
+    }
+    m_changed.notify_all();
 }
 
 bool LocalChunkReader::next(Chunk& chunk) {
@@ -35,6 +52,13 @@ bool LocalChunkReader::next(Chunk& chunk) {
     return true;
 }
 
+void LocalChunkReader::end() {
+    std::unique_lock lock(m_mutex);
+    m_active = false;
+    m_changed.wait(lock, [this] { return !m_busy; });
+    m_fd = -1;
+}
+
 int LocalChunkReader::failure() const {
     std::lock_guard lock(m_mutex);
     return m_error;
@@ -43,27 +67,32 @@ int LocalChunkReader::failure() const {
 void LocalChunkReader::run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_stopping || m_slots[m_fill] == Slot::free; });
+        m_changed.wait(lock, [this] { return m_stopping || (m_active && m_slots[m_fill] == Slot::free); });
         if (m_stopping)
             return;
-        char* buffer = m_buffers[m_fill].get();
+        const int slot = m_fill;
+        const int fd = m_fd;
+        char* buffer = m_buffers[slot].get();
+        m_busy = true;
         lock.unlock();
         ssize_t got = 0;
         do {
-            got = ::read(m_fd, buffer, m_chunkBytes);
+            got = ::read(fd, buffer, m_chunkBytes);
         } while (got < 0 && errno == EINTR);
         const int error = got < 0 ? errno : 0;
         lock.lock();
+        m_busy = false;
         if (error != 0) {
             m_error = error;
-            m_changed.notify_all();
-            return;
+            m_active = false;
+        } else {
+            m_sizes[slot] = static_cast<size_t>(got);
+            m_slots[slot] = Slot::filled;
+            m_fill = slot ^ 1;
+            // The end of the file: nothing more to read.
+            if (got == 0)
+                m_active = false;
         }
-        m_sizes[m_fill] = static_cast<size_t>(got);
-        m_slots[m_fill] = Slot::filled;
-        m_fill ^= 1;
         m_changed.notify_all();
-        if (got == 0)
-            return; // the end of the file: nothing more to read
     }
 }

@@ -10,6 +10,9 @@
 // disk while the last one goes to the device. Two buffers take turns: the consumer holds one
 // while the other is filled, so at most two chunks are held. The first failed read ends the
 // reading.
+//
+// One reader serves every upload of a bridge, one file after another: its thread and buffers are
+// made once, so a folder of small files costs no thread start or buffer fill per file.
 class LocalChunkReader {
 public:
     struct Chunk {
@@ -17,15 +20,19 @@ public:
         size_t size = 0; // 0 at the end of the file
     };
 
-    LocalChunkReader(int fd, size_t chunkBytes);
-    // Stops reading and joins the thread; the file descriptor stays open.
+    explicit LocalChunkReader(size_t chunkBytes);
     ~LocalChunkReader();
     LocalChunkReader(const LocalChunkReader&) = delete;
     LocalChunkReader& operator=(const LocalChunkReader&) = delete;
 
+    // Starts reading a file. The descriptor stays the caller's; it must outlive end().
+    void begin(int fd);
     // The next chunk, in file order; its data stays valid until the next call. false when a read
     // failed (see failure()).
     bool next(Chunk& chunk);
+    // Ends the file: stops reading ahead and waits for the read in progress, so the descriptor may
+    // be closed. Safe to call twice.
+    void end();
     // The errno of the failed read, 0 while none failed.
     int failure() const;
 
@@ -34,15 +41,17 @@ private:
 
     void run();
 
-    const int m_fd;
     const size_t m_chunkBytes;
     std::unique_ptr<char[]> m_buffers[2];
     size_t m_sizes[2] = {0, 0};
     Slot m_slots[2] = {Slot::free, Slot::free};
+    int m_fd = -1;
     int m_fill = 0; // the buffer the thread fills next
     int m_take = 0; // the buffer next() hands out next
     int m_held = -1;
     int m_error = 0;
+    bool m_active = false; // a file is being read and its end was not reached
+    bool m_busy = false;
     bool m_stopping = false;
 
     mutable std::mutex m_mutex;

@@ -3,19 +3,38 @@
 #include <cerrno>
 #include <unistd.h>
 
-LocalChunkWriter::LocalChunkWriter(int fd, size_t chunkBytes) : m_fd(fd), m_chunkBytes(chunkBytes) {
-    m_buffers[0] = std::make_unique<char[]>(chunkBytes);
-    m_buffers[1] = std::make_unique<char[]>(chunkBytes);
-    m_thread = std::thread([this] { run(); });
-}
+LocalChunkWriter::LocalChunkWriter(size_t chunkBytes) : m_chunkBytes(chunkBytes) {}
 
 LocalChunkWriter::~LocalChunkWriter() {
+    if (!m_thread.joinable())
+        return;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
     m_changed.notify_all();
     m_thread.join();
+}
+
+void LocalChunkWriter::begin(Written onWritten) {
+    if (!m_thread.joinable()) {
+        // Not zero-filled: every byte handed out is overwritten by a device read first.
+        m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_chunkBytes);
+        m_buffers[1] = std::make_unique_for_overwrite<char[]>(m_chunkBytes);
+        m_thread = std::thread([this] { run(); });
+    }
+    std::lock_guard lock(m_mutex);
+    m_fd = -1;
+    m_onWritten = std::move(onWritten);
+    m_total = 0;
+    m_queued[0] = m_queued[1] = false;
+    m_next = m_writing = 0;
+    m_error = 0;
+}
+
+void LocalChunkWriter::setFile(int fd) {
+    std::lock_guard lock(m_mutex);
+    m_fd = fd;
 }
 
 char* LocalChunkWriter::acquire() {
@@ -40,6 +59,14 @@ bool LocalChunkWriter::finish() {
     return m_error == 0;
 }
 
+void LocalChunkWriter::end() {
+    std::unique_lock lock(m_mutex);
+    m_queued[0] = m_queued[1] = false;
+    m_changed.wait(lock, [this] { return !m_busy; });
+    m_fd = -1;
+    m_onWritten = nullptr;
+}
+
 int LocalChunkWriter::failure() const {
     std::lock_guard lock(m_mutex);
     return m_error;
@@ -51,12 +78,15 @@ void LocalChunkWriter::run() {
         m_changed.wait(lock, [this] { return m_stopping || (m_error == 0 && m_queued[m_writing]); });
         if (m_stopping)
             return;
-        const char* data = m_buffers[m_writing].get();
-        const size_t size = m_sizes[m_writing];
+        const int slot = m_writing;
+        const int fd = m_fd;
+        const char* data = m_buffers[slot].get();
+        const size_t size = m_sizes[slot];
+        m_busy = true;
         lock.unlock();
         int error = 0;
         for (size_t done = 0; done < size;) {
-            const ssize_t n = ::write(m_fd, data + done, size - done);
+            const ssize_t n = ::write(fd, data + done, size - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
@@ -66,11 +96,17 @@ void LocalChunkWriter::run() {
             }
             done += static_cast<size_t>(n);
         }
+        // Reported while still busy, so that every report has been made when finish() returns.
+        if (error == 0 && m_onWritten)
+            m_onWritten(m_total + size);
         lock.lock();
-        m_queued[m_writing] = false;
-        m_writing ^= 1;
-        if (error != 0)
+        m_busy = false;
+        if (error == 0)
+            m_total += size;
+        else
             m_error = error;
+        m_queued[slot] = false;
+        m_writing = slot ^ 1;
         m_changed.notify_all();
     }
 }

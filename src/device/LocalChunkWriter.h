@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -10,14 +13,25 @@
 // from the device while the last one goes to disk. Two buffers take turns: the reader fills one
 // while the other is written, so at most two chunks are held and the device still sees one
 // request at a time. The first failed write stops all later ones.
+//
+// One writer serves every download of a bridge, one file after another: its thread and buffers
+// are made once, so a folder of small files costs no thread start or buffer fill per file.
 class LocalChunkWriter {
 public:
-    LocalChunkWriter(int fd, size_t chunkBytes);
-    // Abandons what was not written yet and joins the thread; the file descriptor stays open.
+    // Called on the writer's thread once a chunk is on disk, with the bytes of the file written so
+    // far; before finish() or end() returns.
+    using Written = std::function<void(quint64 total)>;
+
+    explicit LocalChunkWriter(size_t chunkBytes);
     ~LocalChunkWriter();
     LocalChunkWriter(const LocalChunkWriter&) = delete;
     LocalChunkWriter& operator=(const LocalChunkWriter&) = delete;
 
+    // Starts a file, whose descriptor setFile() gives before the first submit(): a chunk may be
+    // read into acquire()'s buffer before the file exists.
+    void begin(Written onWritten = {});
+    // The descriptor stays the caller's; it must outlive end().
+    void setFile(int fd);
     // A buffer of chunkBytes to fill, once its previous write has finished; nullptr after a
     // failed write (see failure()).
     char* acquire();
@@ -25,19 +39,25 @@ public:
     void submit(size_t bytes);
     // Waits until everything queued is written; false after a failed write.
     bool finish();
-    // The errno of the first failed write, 0 while none failed.
+    // Ends the file: drops what was not written yet and waits for the write in progress, so the
+    // descriptor may be closed. Safe to call twice.
+    void end();
+    // The errno of the first failed write of this file, 0 while none failed.
     int failure() const;
 
 private:
     void run();
 
-    const int m_fd;
     const size_t m_chunkBytes;
     std::unique_ptr<char[]> m_buffers[2];
     size_t m_sizes[2] = {0, 0};
     bool m_queued[2] = {false, false};
+    int m_fd = -1;
+    Written m_onWritten;
+    quint64 m_total = 0;
     int m_next = 0;    // the buffer acquire() hands out next
     int m_writing = 0; // the buffer the thread writes next
+    bool m_busy = false;
     int m_error = 0;
     bool m_stopping = false;
 

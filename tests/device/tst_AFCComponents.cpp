@@ -62,6 +62,9 @@ void tst_AFCComponents::refuses_data() {
     // Without a host the UDID would be empty and reach the device library as such.
     QTest::newRow("empty host") << "afc:///DCIM";
     QTest::newRow("container without bundle") << "afc://UDID/.app//";
+    // A NUL would end the path early in every library call.
+    QTest::newRow("NUL in path") << "afc://UDID/Empty%00/file.txt";
+    QTest::newRow("NUL in bundle") << "afc://UDID/.app/com.a%00b/Documents";
 }
 
 void tst_AFCComponents::refuses() {

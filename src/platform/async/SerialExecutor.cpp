@@ -37,6 +37,18 @@ void SerialExecutor::post(std::function<void()> job) {
     m_wake.notify_one();
 }
 
+void SerialExecutor::stop() {
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_jobs);
+    }
+    m_shutdown.request_stop();
+    if (!dropped.empty()) {
+        qCDebug(lcAsync, "%s: %zu pending jobs dropped at stop", qUtf8Printable(m_name), dropped.size());
+    }
+}
+
 bool SerialExecutor::isCurrent() const {
     return std::this_thread::get_id() == m_thread.get_id();
 }

@@ -2,7 +2,7 @@
 
 // The serial executor of an actor: one thread, one FIFO queue of plain synchronous jobs. Work
 // that blocks (library calls into the device, file I/O, hashing) runs here and never on the main
-// thread, while coroutines stay on the main thread (rule 1): `co_await executor.run(job)` runs
+// thread, while coroutines stay on the main thread: `co_await executor.run(job)` runs
 // the job here and continues on the main thread with its value or its exception, whose type
 // survives the crossing (a caller catching AFCError catches it).
 
@@ -62,9 +62,15 @@ public:
     // True when called from this executor's own thread.
     bool isCurrent() const;
 
-    // Stopped when the executor starts shutting down, after the queue was emptied: a long job
-    // can pass it on to end early instead of holding up the destructor.
+    // Stopped when the executor stops or starts shutting down, after the queue was emptied: a
+    // long job checks it between steps to end early instead of holding up its owner.
     std::stop_token shutdownToken() const { return m_shutdown.get_token(); }
+
+    // Ends the executor's work without waiting: the job in progress is asked to stop through
+    // shutdownToken(), and jobs not yet started are dropped (their awaiting coroutines continue
+    // with CancelledError). Jobs queued afterwards still run, with the token stopped: an owner
+    // uses them to release what the cancelled jobs held.
+    void stop();
 
 private:
     template <typename R> static Task<R> awaitJob(ContinuationAwaiter<R> awaiter) {

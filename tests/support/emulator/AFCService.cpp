@@ -17,13 +17,13 @@ namespace fakemux {
 
 namespace {
 
-constexpr char kMagic[8] = {'C', 'F', 'A', '6', 'L', 'P', 'A', 'A'};
-constexpr uint64_t kHeaderSize = 40;
+constexpr char packetMagic[8] = {'C', 'F', 'A', '6', 'L', 'P', 'A', 'A'};
+constexpr uint64_t headerSize = 40;
 // The client moves at most a few MiB per request; a bigger frame is a broken stream.
-constexpr uint64_t kMaxPacket = 64ull << 20;
-constexpr uint64_t kMaxRead = 8ull << 20;
+constexpr uint64_t maxPacket = 64ull << 20;
+constexpr uint64_t maxRead = 8ull << 20;
 // Bulk data moves through the connection's buffer in pieces of at most this size.
-constexpr size_t kPiece = 1u << 20;
+constexpr size_t pieceSize = 1u << 20;
 
 enum Op : uint64_t {
     Status = 0x01,
@@ -159,8 +159,8 @@ void appendPair(std::string& out, const std::string& key, const std::string& val
 
 // A reply header whose data (size bytes) follows it directly.
 void writeHeader(char* header, uint64_t number, uint64_t operation, size_t size) {
-    uint64_t entire = kHeaderSize + size, thisLength = kHeaderSize;
-    std::memcpy(header, kMagic, sizeof kMagic);
+    uint64_t entire = headerSize + size, thisLength = headerSize;
+    std::memcpy(header, packetMagic, sizeof packetMagic);
     std::memcpy(header + 8, &entire, 8);
     std::memcpy(header + 16, &thisLength, 8);
     std::memcpy(header + 24, &number, 8);
@@ -195,25 +195,26 @@ void AFCService::run(const Socket& socket) {
 }
 
 bool AFCService::receiveHeader(Packet& packet) {
-    char header[kHeaderSize];
-    if (!m_socket->recvExact(header, sizeof header) || std::memcmp(header, kMagic, sizeof kMagic) != 0)
+    char header[headerSize];
+    if (!m_socket->recvExact(header, sizeof header) ||
+        std::memcmp(header, packetMagic, sizeof packetMagic) != 0)
         return false;
     uint64_t entire = 0, thisLength = 0;
     std::memcpy(&entire, header + 8, 8);
     std::memcpy(&thisLength, header + 16, 8);
     std::memcpy(&packet.number, header + 24, 8);
     std::memcpy(&packet.operation, header + 32, 8);
-    if (thisLength < kHeaderSize || entire < thisLength || entire > kMaxPacket)
+    if (thisLength < headerSize || entire < thisLength || entire > maxPacket)
         return false;
     packet.payloadSize = entire - thisLength;
-    packet.data.assign(thisLength - kHeaderSize, '\0');
+    packet.data.assign(thisLength - headerSize, '\0');
     return m_socket->recvExact(packet.data.data(), packet.data.size());
 }
 
 bool AFCService::skipPayload(const Packet& packet) {
     uint64_t left = packet.payloadSize;
     while (left > 0) {
-        size_t got = m_socket->recvSome(buffer(kPiece), std::min<uint64_t>(left, kPiece));
+        size_t got = m_socket->recvSome(buffer(pieceSize), std::min<uint64_t>(left, pieceSize));
         if (got == 0)
             return false;
         left -= got;
@@ -228,6 +229,17 @@ char* AFCService::buffer(size_t size) {
 }
 
 bool AFCService::handle(Packet& packet) {
+    if (!dispatch(packet))
+        return false;
+    // Answered, then gone: the client has its reply and finds the device missing at the next one.
+    if (m_device.faults().countAfcReply()) {
+        m_device.unplug();
+        return false;
+    }
+    return true;
+}
+
+bool AFCService::dispatch(Packet& packet) {
     if (packet.operation == FileWrite)
         return writeFile(packet); // reads its payload itself, so that a stall holds the sender
     if (!skipPayload(packet))
@@ -264,7 +276,7 @@ bool AFCService::handle(Packet& packet) {
 }
 
 bool AFCService::send(uint64_t number, uint64_t operation, const void* data, size_t size) {
-    char header[kHeaderSize];
+    char header[headerSize];
     writeHeader(header, number, operation, size);
     return m_socket->sendAll(header, sizeof header, data, size);
 }
@@ -405,20 +417,20 @@ bool AFCService::openFile(const Packet& packet) {
     std::string path = PathJail::display(relative);
     log("FILE_OPEN", path);
 
-    static constexpr int kFlags[] = {0,
-                                     O_RDONLY,
-                                     O_RDWR | O_CREAT,
-                                     O_WRONLY | O_CREAT | O_TRUNC,
-                                     O_RDWR | O_CREAT | O_TRUNC,
-                                     O_WRONLY | O_APPEND | O_CREAT,
-                                     O_RDWR | O_APPEND | O_CREAT};
+    static constexpr int openFlags[] = {0,
+                                        O_RDONLY,
+                                        O_RDWR | O_CREAT,
+                                        O_WRONLY | O_CREAT | O_TRUNC,
+                                        O_RDWR | O_CREAT | O_TRUNC,
+                                        O_WRONLY | O_APPEND | O_CREAT,
+                                        O_RDWR | O_APPEND | O_CREAT};
     if (mode < 1 || mode > 6 || relative.empty())
         return sendStatus(packet.number, mode < 1 || mode > 6 ? InvalidArg : ObjectIsDir);
     if (mode != 1) {
         if (auto refusal = m_device.faults().writeRefusal(path))
             return sendStatus(packet.number, *refusal);
     }
-    int fd = m_jail.open(relative, kFlags[mode] | O_NOCTTY, 0644);
+    int fd = m_jail.open(relative, openFlags[mode] | O_NOCTTY, 0644);
     if (fd < 0)
         return sendStatus(packet.number, statusForErrno(-fd));
     struct stat st {};
@@ -434,7 +446,7 @@ bool AFCService::openFile(const Packet& packet) {
 
 bool AFCService::readFile(const Packet& packet) {
     uint64_t handle = u64At(packet.data, 0);
-    uint64_t length = std::min(u64At(packet.data, 8), kMaxRead);
+    uint64_t length = std::min(u64At(packet.data, 8), maxRead);
     log("FILE_READ", std::to_string(handle));
     int fd = fileFor(handle);
     if (fd < 0)
@@ -453,8 +465,8 @@ bool AFCService::readFile(const Packet& packet) {
         return false;
 
     // The file is read straight behind the header's place, and the reply leaves in one send.
-    char* frame = buffer(kHeaderSize + length);
-    char* data = frame + kHeaderSize;
+    char* frame = buffer(headerSize + length);
+    char* data = frame + headerSize;
     size_t got = 0;
     while (got < length) {
         ssize_t n = ::read(fd, data + got, length - got);
@@ -467,7 +479,7 @@ bool AFCService::readFile(const Packet& packet) {
         got += static_cast<size_t>(n);
     }
     writeHeader(frame, packet.number, Data, got);
-    if (!faults.pace(got) || !m_socket->sendAll(frame, kHeaderSize + got))
+    if (!faults.pace(got) || !m_socket->sendAll(frame, headerSize + got))
         return false;
     if (faults.countAfcBytes(got)) {
         m_device.unplug();
@@ -493,8 +505,8 @@ bool AFCService::writeFile(const Packet& packet) {
     // after a failure the rest is read and dropped, to keep the stream in step.
     uint64_t left = packet.payloadSize, written = 0;
     while (left > 0) {
-        char* piece = buffer(kPiece);
-        size_t got = m_socket->recvSome(piece, std::min<uint64_t>(left, kPiece));
+        char* piece = buffer(pieceSize);
+        size_t got = m_socket->recvSome(piece, std::min<uint64_t>(left, pieceSize));
         if (got == 0)
             return false;
         left -= got;
@@ -531,8 +543,8 @@ bool AFCService::seekFile(const Packet& packet) {
     int fd = fileFor(handle);
     if (fd < 0 || whence > 2)
         return sendStatus(packet.number, InvalidArg);
-    static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-    if (::lseek(fd, static_cast<off_t>(offset), kWhence[whence]) < 0)
+    static constexpr int seekOrigins[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (::lseek(fd, static_cast<off_t>(offset), seekOrigins[whence]) < 0)
         return sendStatus(packet.number, statusForErrno(errno));
     return sendStatus(packet.number, Success);
 }

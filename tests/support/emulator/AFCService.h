@@ -46,6 +46,7 @@ private:
     char* buffer(size_t size);
     // false: stop serving (connection lost or the device was unplugged by a fault).
     bool handle(Packet& packet);
+    bool dispatch(Packet& packet);
 
     bool send(uint64_t number, uint64_t operation, const void* data, size_t size);
     bool sendStatus(uint64_t number, uint64_t status);

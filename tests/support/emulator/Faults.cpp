@@ -16,6 +16,7 @@ void Faults::clear() {
     m_browsePageSize = 0;
     m_unplugAfter.reset();
     m_afcBytes = 0;
+    m_unplugAfterReplies.reset();
     m_readGateAfter.reset();
     m_readBytes = 0;
     m_writeStall = false;
@@ -124,6 +125,23 @@ bool Faults::countAfcBytes(uint64_t bytes) {
     std::lock_guard lock(m_mutex);
     m_afcBytes += bytes;
     return m_unplugAfter && m_afcBytes >= *m_unplugAfter;
+}
+
+void Faults::unplugAfterAfcReplies(uint64_t replies) {
+    std::lock_guard lock(m_mutex);
+    m_unplugAfterReplies = replies;
+}
+
+bool Faults::countAfcReply() {
+    std::lock_guard lock(m_mutex);
+    if (!m_unplugAfterReplies)
+        return false;
+    if (*m_unplugAfterReplies > 1) {
+        --*m_unplugAfterReplies;
+        return false;
+    }
+    m_unplugAfterReplies.reset();
+    return true;
 }
 
 template <typename Pred>

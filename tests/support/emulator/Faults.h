@@ -57,6 +57,11 @@ public:
     // Counts moved bytes; true when the unplug threshold is reached.
     bool countAfcBytes(uint64_t bytes);
 
+    // Unplugs the device once it has answered this many more AFC requests of any kind.
+    void unplugAfterAfcReplies(uint64_t replies);
+    // Counts one answered request; true when the unplug threshold is reached.
+    bool countAfcReply();
+
     // Holds every FILE_READ that arrives once this many bytes were read, until released.
     void gateReads(uint64_t afterBytes = 0);
     void releaseReads();
@@ -124,6 +129,7 @@ private:
 
     std::optional<uint64_t> m_unplugAfter;
     uint64_t m_afcBytes = 0;
+    std::optional<uint64_t> m_unplugAfterReplies;
 
     std::optional<uint64_t> m_readGateAfter;
     uint64_t m_readBytes = 0;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The local side of a download: a new file written under a temporary name beside its target, that
+// takes the target's name only once it is complete and closed without error. Until then the
+// target, when there is one, is untouched; a copy that fails or is cancelled removes only the
+// temporary file, so the target ends as either the whole new file or the old one.
+//
+// The temporary file is created exclusively and never through a symbolic link, so nothing planted
+// at that name is written through; renaming over a link replaces the link, never what it points
+// at. Executor only; errors are errno values for the caller to word.
+class LocalReplacement {
+public:
+    explicit LocalReplacement(QString target);
+    // Removes the temporary file unless it was committed.
+    ~LocalReplacement();
+    LocalReplacement(const LocalReplacement&) = delete;
+    LocalReplacement& operator=(const LocalReplacement&) = delete;
+
+    // Creates the temporary file; 0, or the errno that stopped it. An existing target must be a
+    // regular file or a link (EISDIR for a folder, EEXIST for a device node, pipe or socket); a
+    // regular one lends its permissions to the new file, which keeps them once it replaces it.
+    int open();
+    int fd() const { return m_fd; }
+    // Closes the temporary file and renames it over the target. 0, or the errno of the close
+    // (set in *closeFailed) or of the rename.
+    int commit(bool* closeFailed);
+
+private:
+    QString m_target;
+    QByteArray m_temporary;
+    int m_fd = -1;
+    bool m_committed = false;
+};
