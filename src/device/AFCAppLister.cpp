@@ -3,7 +3,7 @@
 #include "device/AFCError.h"
 #include "device/AFCPath.h"
 #include "device/AFCSessionOpener.h"
-#include "device/Logger.h"
+#include "platform/Logger.h"
 
 #include <libimobiledevice/installation_proxy.h>
 #include <libimobiledevice/libimobiledevice.h>

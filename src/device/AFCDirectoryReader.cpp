@@ -2,7 +2,7 @@
 
 #include "device/AFCError.h"
 #include "device/AFCPath.h"
-#include "device/Logger.h"
+#include "platform/Logger.h"
 #include "platform/async/Cancellation.h"
 
 #include <libimobiledevice/afc.h>

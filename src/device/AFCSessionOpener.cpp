@@ -1,7 +1,7 @@
 #include "device/AFCSessionOpener.h"
 
 #include "device/AFCError.h"
-#include "device/Logger.h"
+#include "platform/Logger.h"
 
 #include <plist/plist.h>
 

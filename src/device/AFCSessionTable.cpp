@@ -3,7 +3,7 @@
 #include "device/AFCDirectoryReader.h"
 #include "device/AFCError.h"
 #include "device/AFCSessionOpener.h"
-#include "device/Logger.h"
+#include "platform/Logger.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #include "device/ExecutableLocator.h"
 
-#include "device/Logger.h"
 #include "device/ProcessResult.h"
+#include "platform/Logger.h"
 #include "platform/async/RunProcess.h"
 
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "device/IMobileDeviceBridge.h"
 
 #include "device/BridgeError.h"
-#include "device/Logger.h"
 #include "device/ProcessRunner.h"
+#include "platform/Logger.h"
 
 namespace {
 

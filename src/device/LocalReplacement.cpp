@@ -1,7 +1,7 @@
 #include "device/LocalReplacement.h"
 
 #include "device/AFCPath.h"
-#include "device/Logger.h"
+#include "platform/Logger.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "device/ProcessRunner.h"
 
-#include "device/Logger.h"
 #include "device/ProcessRunnerError.h"
+#include "platform/Logger.h"
 #include "platform/async/RunProcess.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "models/TransferHistoryEntry.h"
 
-#include "device/Logger.h"
 #include "models/JsonDecodingError.h"
 #include "models/JsonObjectReader.h"
+#include "platform/Logger.h"
 #include "platform/UuidText.h"
 
 #include <QHashFunctions>

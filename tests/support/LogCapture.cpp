@@ -1,6 +1,6 @@
 #include "LogCapture.h"
 
-#include "device/Logger.h"
+#include "platform/Logger.h"
 
 #include <QMutex>
 #include <QMutexLocker>

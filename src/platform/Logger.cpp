@@ -1,4 +1,4 @@
-#include "device/Logger.h"
+#include "platform/Logger.h"
 
 #include "platform/PlatformLog.h"
 
