@@ -3,9 +3,14 @@
 // chunks (read a chunk, then write it), in the same run, so that the ratio says what the bridge
 // adds or saves whatever the machine's speed.
 //
-//     afc_transfer [size in MiB, default 512] [rounds, default 3]
+// Two workloads, each way: one big file, and a folder of small files (64 KiB each) copied one
+// file at a time, where what a copy costs beyond its bytes (opening, closing, renaming, the trip
+// through the bridge's executor and back to the main loop) sets the pace.
+//
+//     afc_transfer [size in MiB, default 512] [rounds, default 3] [small files, default 2000]
 //
 // Files live on /dev/shm so that the disk does not set the pace. The best round of each counts.
+// The last line of the output holds the four ratios (bridge / bare loop) for scripts to read.
 
 #include "device/AFCBridge.h"
 #include "device/AFCSessionOpener.h"
@@ -24,87 +29,187 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-const QString kUdid = QStringLiteral("00008110-00BE4C4B00000001");
-constexpr uint32_t kChunk = AFCBridge::chunkBytes;
-constexpr auto kNoTimeLimit = std::chrono::hours(1);
+const QString udid = QStringLiteral("00008110-00BE4C4B00000001");
+constexpr uint32_t chunk = AFCBridge::chunkBytes;
+constexpr uint64_t smallFileBytes = 64 * 1024;
+constexpr auto noTimeLimit = std::chrono::hours(1);
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : std::string()));
+[[noreturn]] void failErrno(const std::string& what) {
+    const int error = errno;
+    throw std::runtime_error(what + ": " + std::strerror(error));
 }
 
-void makeFile(const std::filesystem::path& path, uint64_t size) {
+[[noreturn]] void failAfc(const std::string& what, afc_error_t error) {
+    throw std::runtime_error(what + ": AFC error " + std::to_string(static_cast<int>(error)));
+}
+
+// One buffer for every file the bench makes: filling a fresh MiB per file would cost more than
+// writing the small files themselves.
+void makeFile(const std::filesystem::path& path, uint64_t size, const char* pattern) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        fail("cannot create " + path.string());
-    auto chunk = std::make_unique<char[]>(kChunk);
-    for (uint32_t i = 0; i < kChunk; ++i)
-        chunk[i] = static_cast<char>(i * 131 + 7);
+        failErrno("cannot create " + path.string());
     for (uint64_t done = 0; done < size;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, size - done));
-        if (::write(fd, chunk.get(), n) != static_cast<ssize_t>(n))
-            fail("cannot write " + path.string());
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - done));
+        if (::write(fd, pattern, n) != static_cast<ssize_t>(n))
+            failErrno("cannot write " + path.string());
         done += n;
     }
-    ::close(fd);
+    if (::close(fd) != 0)
+        failErrno("cannot close " + path.string());
 }
 
-// The bare loops, on a session opened just as the bridge opens its own.
-uint64_t bareDownload(afc_client_t afc, const char* devicePath, const std::filesystem::path& local) {
+std::string smallFileName(size_t index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%05zu.bin", index);
+    return name;
+}
+
+// The bare loops, on a session opened just as the bridge opens its own. The caller lends the
+// chunk buffer: a fresh zero-filled MiB for every 64 KiB file would add a sizeable share of
+// the copy's own time to the baseline.
+uint64_t bareDownload(afc_client_t afc, const char* devicePath, const std::filesystem::path& local,
+                      char* buffer) {
     uint64_t handle = 0;
-    if (afc_file_open(afc, devicePath, AFC_FOPEN_RDONLY, &handle) != AFC_E_SUCCESS)
-        fail("afc_file_open");
+    if (const afc_error_t error = afc_file_open(afc, devicePath, AFC_FOPEN_RDONLY, &handle);
+        error != AFC_E_SUCCESS)
+        failAfc(std::string("afc_file_open ") + devicePath, error);
     const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        fail("open " + local.string());
-    auto buffer = std::make_unique<char[]>(kChunk);
+        failErrno("open " + local.string());
     uint64_t total = 0;
     for (;;) {
         uint32_t got = 0;
-        if (afc_file_read(afc, handle, buffer.get(), kChunk, &got) != AFC_E_SUCCESS)
-            fail("afc_file_read");
+        if (const afc_error_t error = afc_file_read(afc, handle, buffer, chunk, &got); error != AFC_E_SUCCESS)
+            failAfc("afc_file_read", error);
         if (got == 0)
             break;
-        if (::write(fd, buffer.get(), got) != static_cast<ssize_t>(got))
-            fail("write");
+        if (::write(fd, buffer, got) != static_cast<ssize_t>(got))
+            failErrno("write " + local.string());
         total += got;
     }
-    ::close(fd);
-    afc_file_close(afc, handle);
+    if (::close(fd) != 0)
+        failErrno("close " + local.string());
+    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
+        failAfc("afc_file_close", error);
     return total;
 }
 
-uint64_t bareUpload(afc_client_t afc, const char* devicePath, const std::filesystem::path& local) {
+uint64_t bareUpload(afc_client_t afc, const char* devicePath, const std::filesystem::path& local,
+                    char* buffer) {
     const int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        fail("open " + local.string());
+        failErrno("open " + local.string());
     uint64_t handle = 0;
-    if (afc_file_open(afc, devicePath, AFC_FOPEN_WR, &handle) != AFC_E_SUCCESS)
-        fail("afc_file_open(WR)");
-    auto buffer = std::make_unique<char[]>(kChunk);
+    if (const afc_error_t error = afc_file_open(afc, devicePath, AFC_FOPEN_WR, &handle);
+        error != AFC_E_SUCCESS)
+        failAfc(std::string("afc_file_open(WR) ") + devicePath, error);
     uint64_t total = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer.get(), kChunk);
+        const ssize_t got = ::read(fd, buffer, chunk);
         if (got < 0)
-            fail("read");
+            failErrno("read " + local.string());
         if (got == 0)
             break;
         uint32_t written = 0;
-        if (afc_file_write(afc, handle, buffer.get(), static_cast<uint32_t>(got), &written) !=
-                AFC_E_SUCCESS ||
-            written != static_cast<uint32_t>(got))
-            fail("afc_file_write");
+        if (const afc_error_t error =
+                afc_file_write(afc, handle, buffer, static_cast<uint32_t>(got), &written);
+            error != AFC_E_SUCCESS)
+            failAfc("afc_file_write", error);
+        if (written != static_cast<uint32_t>(got))
+            throw std::runtime_error("afc_file_write: short write to " + std::string(devicePath));
         total += static_cast<uint64_t>(got);
     }
-    afc_file_close(afc, handle);
+    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
+        failAfc("afc_file_close", error);
     ::close(fd);
     return total;
+}
+
+// One copy of the small-file workload, named as the bare loop wants it...
+struct BareCopy {
+    std::string devicePath;
+    std::filesystem::path localPath;
+};
+
+// ...and as the bridge wants it; both are built before any clock starts.
+struct BridgeCopy {
+    QString devicePath;
+    URL localURL;
+};
+
+std::vector<BareCopy> copiesBetween(const std::string& deviceFolder, const std::filesystem::path& localFolder,
+                                    size_t count) {
+    std::vector<BareCopy> copies;
+    copies.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string name = smallFileName(i);
+        copies.push_back({deviceFolder + "/" + name, localFolder / name});
+    }
+    return copies;
+}
+
+std::vector<BridgeCopy> forBridge(const std::vector<BareCopy>& copies) {
+    std::vector<BridgeCopy> result;
+    result.reserve(copies.size());
+    for (const BareCopy& copy : copies)
+        result.push_back({QString::fromStdString(copy.devicePath),
+                          URL::fileURL(QString::fromStdString(copy.localPath.string()))});
+    return result;
+}
+
+// File after file, each awaited before the next starts, as a transfer of a folder goes.
+async::Task<uint64_t> bridgeDownloadAll(AFCBridge* bridge, std::vector<BridgeCopy> copies) {
+    uint64_t total = 0;
+    // By index: nothing refers into the vector across an await.
+    for (size_t i = 0; i < copies.size(); ++i) {
+        async::Task<quint64> one =
+            bridge->download(udid, copies[i].devicePath, copies[i].localURL, std::nullopt, {});
+        total += co_await one;
+    }
+    co_return total;
+}
+
+async::Task<uint64_t> bridgeUploadAll(AFCBridge* bridge, std::vector<BridgeCopy> copies) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < copies.size(); ++i) {
+        async::Task<quint64> one =
+            bridge->uploadFile(udid, copies[i].devicePath, copies[i].localURL, std::nullopt, {});
+        total += co_await one;
+    }
+    co_return total;
+}
+
+// Outside the clock: every copy must have left exactly its whole file under its own name, and
+// nothing else beside them (a temporary name left behind would be a lost rename).
+void checkFolder(const std::filesystem::path& folder, size_t count, uint64_t size) {
+    for (size_t i = 0; i < count; ++i) {
+        const std::filesystem::path file = folder / smallFileName(i);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file)) ||
+            std::filesystem::file_size(file, error) != size)
+            throw std::runtime_error("missing or short after its copy: " + file.string());
+    }
+    const auto entries =
+        std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
+    if (static_cast<size_t>(entries) != count)
+        throw std::runtime_error(folder.string() + " holds " + std::to_string(entries) + " entries, not " +
+                                 std::to_string(count));
+}
+
+void makeFreshFolder(const std::filesystem::path& folder) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
 }
 
 // MiB/s of one timed run that must move exactly size bytes.
@@ -122,21 +227,63 @@ double measure(uint64_t size, const std::function<uint64_t()>& run) {
 struct Best {
     double bare = 0;
     double bridge = 0;
+    double ratio() const { return bridge / bare; }
 };
 
+void measurePair(Best& best, uint64_t size, bool bridgeFirst, const std::function<uint64_t()>& bareRun,
+                 const std::function<uint64_t()>& bridgeRun) {
+    if (bridgeFirst)
+        best.bridge = std::max(best.bridge, measure(size, bridgeRun));
+    best.bare = std::max(best.bare, measure(size, bareRun));
+    if (!bridgeFirst)
+        best.bridge = std::max(best.bridge, measure(size, bridgeRun));
+}
+
+// A whole number from 1 to limit, or nothing: strtoull would take "-1" for a huge count.
+std::optional<uint64_t> parseCount(const char* text, uint64_t limit) {
+    if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 12)
+        return std::nullopt;
+    const uint64_t value = std::strtoull(text, nullptr, 10);
+    if (value < 1 || value > limit)
+        return std::nullopt;
+    return value;
+}
+
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 512;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    if (mib == 0)
-        throw std::runtime_error("usage: afc_transfer [size in MiB] [rounds]");
-    const uint64_t size = mib << 20;
+    const std::optional<uint64_t> mib = argc > 1 ? parseCount(argv[1], 1 << 20) : 512;
+    const std::optional<uint64_t> rounds = argc > 2 ? parseCount(argv[2], 1000) : 3;
+    const std::optional<uint64_t> files = argc > 3 ? parseCount(argv[3], 1000000) : 2000;
+    if (!mib || !rounds || !files || argc > 4)
+        throw std::runtime_error("usage: afc_transfer [size in MiB] [rounds] [small files]");
+    const uint64_t size = *mib << 20;
+    const size_t fileCount = *files;
+    const uint64_t smallTotal = fileCount * smallFileBytes;
+
+    auto pattern = std::make_unique<char[]>(chunk);
+    for (uint32_t i = 0; i < chunk; ++i)
+        pattern[i] = static_cast<char>(i * 131 + 7);
 
     const std::filesystem::path media = work / "media";
     const std::filesystem::path local = work / "local";
-    std::filesystem::create_directories(media);
-    std::filesystem::create_directories(local);
-    makeFile(media / "source.bin", size);
-    makeFile(local / "source.bin", size);
+    std::filesystem::create_directories(media / "set");
+    std::filesystem::create_directories(local / "set");
+    makeFile(media / "source.bin", size, pattern.get());
+    makeFile(local / "source.bin", size, pattern.get());
+    for (size_t i = 0; i < fileCount; ++i) {
+        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get());
+        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get());
+    }
+    pattern.reset();
+
+    // Each side copies into folders of its own, emptied between rounds off the clock.
+    const std::filesystem::path bareDownFolder = local / "down-bare";
+    const std::filesystem::path bridgeDownFolder = local / "down-bridge";
+    const std::filesystem::path bareUpFolder = media / "up-bare";
+    const std::filesystem::path bridgeUpFolder = media / "up-bridge";
+    const std::vector<BareCopy> bareDown = copiesBetween("/set", bareDownFolder, fileCount);
+    const std::vector<BridgeCopy> bridgeDown = forBridge(copiesBetween("/set", bridgeDownFolder, fileCount));
+    const std::vector<BareCopy> bareUp = copiesBetween("/up-bare", local / "set", fileCount);
+    const std::vector<BridgeCopy> bridgeUp = forBridge(copiesBetween("/up-bridge", local / "set", fileCount));
 
     // Set before the emulator starts its first thread: the client library reads it on every
     // connection, and setenv races with getenv.
@@ -144,7 +291,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
     fakemux::Emulator emulator(muxFolder);
     fakemux::DeviceDescription description;
-    description.udid = kUdid.toStdString();
+    description.udid = udid.toStdString();
     description.mediaRoot = media;
     emulator.addDevice(description);
 
@@ -152,47 +299,90 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     // Per-copy log lines would interleave with the figures.
     QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
                                                     "io.halvorn.orvanta.*.info=false"));
-    AFCSession bare = AFCSessionOpener::openMedia(kUdid);
+    AFCSession bare = AFCSessionOpener::openMedia(udid);
     AFCBridge bridge;
-    async::runSync(bridge.connect(kUdid));
+    async::runSync(bridge.connect(udid));
+    auto buffer = std::make_unique<char[]>(chunk);
 
-    Best download, upload;
-    for (int round = 0; round < rounds; ++round) {
-        download.bare = std::max(download.bare, measure(size, [&] {
-                                     return bareDownload(bare.afc, "/source.bin", local / "bare.bin");
-                                 }));
+    Best download, upload, filesDown, filesUp;
+    for (uint64_t round = 0; round < *rounds; ++round) {
+        download.bare =
+            std::max(download.bare, measure(size, [&] {
+                         return bareDownload(bare.afc, "/source.bin", local / "bare.bin", buffer.get());
+                     }));
         download.bridge = std::max(
             download.bridge, measure(size, [&] {
                 return async::runSync(
-                    bridge.download(kUdid, QStringLiteral("/source.bin"),
+                    bridge.download(udid, QStringLiteral("/source.bin"),
                                     URL::fileURL(QString::fromStdString((local / "bridge.bin").string())),
                                     std::nullopt, {}),
-                    kNoTimeLimit);
+                    noTimeLimit);
             }));
-        upload.bare = std::max(upload.bare, measure(size, [&] {
-                                   return bareUpload(bare.afc, "/bare-up.bin", local / "source.bin");
-                               }));
+        upload.bare =
+            std::max(upload.bare, measure(size, [&] {
+                         return bareUpload(bare.afc, "/bare-up.bin", local / "source.bin", buffer.get());
+                     }));
         upload.bridge = std::max(
             upload.bridge, measure(size, [&] {
                 return async::runSync(
-                    bridge.uploadFile(kUdid, QStringLiteral("/bridge-up.bin"),
+                    bridge.uploadFile(udid, QStringLiteral("/bridge-up.bin"),
                                       URL::fileURL(QString::fromStdString((local / "source.bin").string())),
                                       std::nullopt),
-                    kNoTimeLimit);
+                    noTimeLimit);
             }));
         std::filesystem::remove(local / "bare.bin");
         std::filesystem::remove(local / "bridge.bin");
         std::filesystem::remove(media / "bare-up.bin");
         std::filesystem::remove(media / "bridge-up.bin");
+
+        for (const auto& folder : {bareDownFolder, bridgeDownFolder, bareUpFolder, bridgeUpFolder})
+            makeFreshFolder(folder);
+        // Whichever side goes second finds the other's thousands of files still settling (pages
+        // being freed, threads just woken), so the two take turns going first.
+        const bool bridgeFirst = round % 2 == 1;
+        measurePair(
+            filesDown, smallTotal, bridgeFirst,
+            [&] {
+                uint64_t total = 0;
+                for (const BareCopy& copy : bareDown)
+                    total += bareDownload(bare.afc, copy.devicePath.c_str(), copy.localPath, buffer.get());
+                return total;
+            },
+            [&] { return async::runSync(bridgeDownloadAll(&bridge, bridgeDown), noTimeLimit); });
+        measurePair(
+            filesUp, smallTotal, bridgeFirst,
+            [&] {
+                uint64_t total = 0;
+                for (const BareCopy& copy : bareUp)
+                    total += bareUpload(bare.afc, copy.devicePath.c_str(), copy.localPath, buffer.get());
+                return total;
+            },
+            [&] { return async::runSync(bridgeUploadAll(&bridge, bridgeUp), noTimeLimit); });
+        for (const auto& folder : {bareDownFolder, bridgeDownFolder, bareUpFolder, bridgeUpFolder}) {
+            checkFolder(folder, fileCount, smallFileBytes);
+            std::filesystem::remove_all(folder);
+        }
     }
     bare.release();
 
-    std::printf("AFC transfer of %llu MiB in 1 MiB chunks, best of %d rounds\n",
-                static_cast<unsigned long long>(mib), rounds);
+    std::printf("AFC transfer of %llu MiB in 1 MiB chunks, best of %llu rounds\n",
+                static_cast<unsigned long long>(*mib), static_cast<unsigned long long>(*rounds));
     std::printf("download: bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (target >= 1.00)\n",
-                download.bare, download.bridge, download.bridge / download.bare);
+                download.bare, download.bridge, download.ratio());
     std::printf("upload:   bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (target >= 0.90)\n",
-                upload.bare, upload.bridge, upload.bridge / upload.bare);
+                upload.bare, upload.bridge, upload.ratio());
+    std::printf("%zu files of %llu KiB, one at a time, best of %llu rounds\n", fileCount,
+                static_cast<unsigned long long>(smallFileBytes / 1024),
+                static_cast<unsigned long long>(*rounds));
+    std::printf("download: bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (%.0f vs %.0f files/s)\n",
+                filesDown.bare, filesDown.bridge, filesDown.ratio(),
+                filesDown.bare * 1024 * 1024 / smallFileBytes,
+                filesDown.bridge * 1024 * 1024 / smallFileBytes);
+    std::printf("upload:   bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (%.0f vs %.0f files/s)\n",
+                filesUp.bare, filesUp.bridge, filesUp.ratio(), filesUp.bare * 1024 * 1024 / smallFileBytes,
+                filesUp.bridge * 1024 * 1024 / smallFileBytes);
+    std::printf("afc_transfer down=%.2f up=%.2f files_down=%.2f files_up=%.2f\n", download.ratio(),
+                upload.ratio(), filesDown.ratio(), filesUp.ratio());
     return 0;
 }
 
@@ -210,6 +400,9 @@ int main(int argc, char** argv) {
         status = run(argc, argv, work);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "afc_transfer: %s\n", e.what());
+    } catch (...) {
+        // The bridge's cancellation error is no std::exception; the files must go all the same.
+        std::fprintf(stderr, "afc_transfer: failed\n");
     }
     std::error_code ignored;
     std::filesystem::remove_all(work, ignored);
