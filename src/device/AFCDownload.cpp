@@ -58,7 +58,8 @@ quint64 AFCDownload::run(afc_client_t afc, const QString& devicePath, const QStr
     async::throwIfCancelled(token);
     if (const int error = target.open(); error != 0)
         throw localFailure(QStringLiteral("Failed to open output file at ") + localPath, error);
-    writer.setFile(target.fd());
+    // A file that ends within its first chunk has no next read to overlap its write with.
+    writer.setFile(target.fd(), got < chunkBytes);
 
     quint64 total = 0;
     while (got > 0) {

@@ -39,7 +39,9 @@ private:
 // Ends the reader's file however the copy leaves, before the file it reads is closed.
 class ReaderSession {
 public:
-    ReaderSession(LocalChunkReader& reader, int fd) : m_reader(reader) { m_reader.begin(fd); }
+    ReaderSession(LocalChunkReader& reader, int fd, bool synchronous) : m_reader(reader) {
+        m_reader.begin(fd, synchronous);
+    }
     ~ReaderSession() { m_reader.end(); }
     ReaderSession(const ReaderSession&) = delete;
     ReaderSession& operator=(const ReaderSession&) = delete;
@@ -124,7 +126,7 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     quint64 sent = 0;
     {
         AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);
-        ReaderSession session(reader, fd);
+        ReaderSession session(reader, fd, size <= static_cast<qint64>(chunkBytes));
         quint64 nextReport = chunkBytes;
         for (;;) {
             async::throwIfCancelled(token);

@@ -16,7 +16,7 @@ LocalChunkReader::~LocalChunkReader() {
     m_thread.join();
 }
 
-void LocalChunkReader::begin(int fd) {
+void LocalChunkReader::begin(int fd, bool synchronous) {
     if (!m_thread.joinable()) {
         // Not zero-filled: only the bytes a read stored are ever handed out.
         m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_chunkBytes);
@@ -30,12 +30,24 @@ void LocalChunkReader::begin(int fd) {
         m_fill = m_take = 0;
         m_held = -1;
         m_error = 0;
-        m_active = true;
+        m_synchronous = synchronous;
+        m_active = !synchronous;
     }
     m_changed.notify_all();
 }
 
 bool LocalChunkReader::next(Chunk& chunk) {
+    if (m_synchronous) {
+        // The thread is idle in this mode: only the caller's thread touches the buffer and file.
+        const ssize_t got = readInto(m_fd, m_buffers[0].get());
+        if (got < 0) {
+            std::lock_guard lock(m_mutex);
+            m_error = static_cast<int>(-got);
+            return false;
+        }
+        chunk = Chunk{m_buffers[0].get(), static_cast<size_t>(got)};
+        return true;
+    }
     std::unique_lock lock(m_mutex);
     if (m_held >= 0) {
         m_slots[m_held] = Slot::free;
@@ -57,6 +69,7 @@ void LocalChunkReader::end() {
     m_active = false;
     m_changed.wait(lock, [this] { return !m_busy; });
     m_fd = -1;
+    m_synchronous = false;
 }
 
 int LocalChunkReader::failure() const {
@@ -75,11 +88,8 @@ void LocalChunkReader::run() {
         char* buffer = m_buffers[slot].get();
         m_busy = true;
         lock.unlock();
-        ssize_t got = 0;
-        do {
-            got = ::read(fd, buffer, m_chunkBytes);
-        } while (got < 0 && errno == EINTR);
-        const int error = got < 0 ? errno : 0;
+        const ssize_t got = readInto(fd, buffer);
+        const int error = got < 0 ? static_cast<int>(-got) : 0;
         lock.lock();
         m_busy = false;
         if (error != 0) {
@@ -95,4 +105,12 @@ void LocalChunkReader::run() {
         }
         m_changed.notify_all();
     }
+}
+
+ssize_t LocalChunkReader::readInto(int fd, char* buffer) const {
+    ssize_t got = 0;
+    do {
+        got = ::read(fd, buffer, m_chunkBytes);
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? -errno : got;
 }

@@ -25,8 +25,10 @@ public:
     LocalChunkReader(const LocalChunkReader&) = delete;
     LocalChunkReader& operator=(const LocalChunkReader&) = delete;
 
-    // Starts reading a file. The descriptor stays the caller's; it must outlive end().
-    void begin(int fd);
+    // Starts reading a file. The descriptor stays the caller's; it must outlive end(). With
+    // synchronous, next() reads on the calling thread and nothing is read ahead: for a file of
+    // one chunk there is nothing to overlap, and another thread would only add wake-ups.
+    void begin(int fd, bool synchronous = false);
     // The next chunk, in file order; its data stays valid until the next call. false when a read
     // failed (see failure()).
     bool next(Chunk& chunk);
@@ -40,6 +42,8 @@ private:
     enum class Slot { free, filled, held };
 
     void run();
+    // One read into a buffer; its size, or -errno.
+    ssize_t readInto(int fd, char* buffer) const;
 
     const size_t m_chunkBytes;
     std::unique_ptr<char[]> m_buffers[2];
@@ -50,7 +54,8 @@ private:
     int m_take = 0; // the buffer next() hands out next
     int m_held = -1;
     int m_error = 0;
-    bool m_active = false; // a file is being read and its end was not reached
+    bool m_active = false; // a file is being read ahead and its end was not reached
+    bool m_synchronous = false;
     bool m_busy = false;
     bool m_stopping = false;
 

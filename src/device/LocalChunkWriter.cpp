@@ -25,6 +25,7 @@ void LocalChunkWriter::begin(Written onWritten) {
     }
     std::lock_guard lock(m_mutex);
     m_fd = -1;
+    m_synchronous = false;
     m_onWritten = std::move(onWritten);
     m_total = 0;
     m_queued[0] = m_queued[1] = false;
@@ -32,9 +33,10 @@ void LocalChunkWriter::begin(Written onWritten) {
     m_error = 0;
 }
 
-void LocalChunkWriter::setFile(int fd) {
+void LocalChunkWriter::setFile(int fd, bool synchronous) {
     std::lock_guard lock(m_mutex);
     m_fd = fd;
+    m_synchronous = synchronous;
 }
 
 char* LocalChunkWriter::acquire() {
@@ -44,6 +46,19 @@ char* LocalChunkWriter::acquire() {
 }
 
 void LocalChunkWriter::submit(size_t bytes) {
+    if (m_synchronous) {
+        // Only the caller's thread touches the file in this mode; the thread has nothing queued.
+        const int error = writeAll(m_fd, m_buffers[m_next].get(), bytes);
+        std::lock_guard lock(m_mutex);
+        if (error != 0) {
+            m_error = error;
+            return;
+        }
+        if (m_onWritten)
+            m_onWritten(m_total + bytes);
+        m_total += bytes;
+        return;
+    }
     {
         std::lock_guard lock(m_mutex);
         m_sizes[m_next] = bytes;
@@ -64,6 +79,7 @@ void LocalChunkWriter::end() {
     m_queued[0] = m_queued[1] = false;
     m_changed.wait(lock, [this] { return !m_busy; });
     m_fd = -1;
+    m_synchronous = false;
     m_onWritten = nullptr;
 }
 
@@ -84,18 +100,7 @@ void LocalChunkWriter::run() {
         const size_t size = m_sizes[slot];
         m_busy = true;
         lock.unlock();
-        int error = 0;
-        for (size_t done = 0; done < size;) {
-            const ssize_t n = ::write(fd, data + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                // A write that stores nothing without an errno would repeat forever.
-                error = n < 0 ? errno : EIO;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
+        const int error = writeAll(fd, data, size);
         // Reported while still busy, so that every report has been made when finish() returns.
         if (error == 0 && m_onWritten)
             m_onWritten(m_total + size);
@@ -109,4 +114,17 @@ void LocalChunkWriter::run() {
         m_writing = slot ^ 1;
         m_changed.notify_all();
     }
+}
+
+int LocalChunkWriter::writeAll(int fd, const char* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A write that stores nothing without an errno would repeat forever.
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
 }

@@ -30,8 +30,10 @@ public:
     // Starts a file, whose descriptor setFile() gives before the first submit(): a chunk may be
     // read into acquire()'s buffer before the file exists.
     void begin(Written onWritten = {});
-    // The descriptor stays the caller's; it must outlive end().
-    void setFile(int fd);
+    // The descriptor stays the caller's; it must outlive end(). With synchronous, submit() writes
+    // on the calling thread: for a file that ends within its first chunk there is no next read
+    // to overlap, and handing the chunk to another thread would only add two thread wake-ups.
+    void setFile(int fd, bool synchronous = false);
     // A buffer of chunkBytes to fill, once its previous write has finished; nullptr after a
     // failed write (see failure()).
     char* acquire();
@@ -47,6 +49,8 @@ public:
 
 private:
     void run();
+    // Writes all of it; 0 or the errno.
+    static int writeAll(int fd, const char* data, size_t size);
 
     const size_t m_chunkBytes;
     std::unique_ptr<char[]> m_buffers[2];
@@ -58,6 +62,7 @@ private:
     int m_next = 0;    // the buffer acquire() hands out next
     int m_writing = 0; // the buffer the thread writes next
     bool m_busy = false;
+    bool m_synchronous = false;
     int m_error = 0;
     bool m_stopping = false;
 
