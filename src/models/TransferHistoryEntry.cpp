@@ -1,6 +1,7 @@
 #include "models/TransferHistoryEntry.h"
 
 #include "models/JsonDecodingError.h"
+#include "models/JsonEntryList.h"
 #include "models/JsonObjectReader.h"
 #include "platform/Logger.h"
 #include "platform/UuidText.h"
@@ -114,32 +115,19 @@ TransferHistoryEntry TransferHistoryEntry::fromJson(const QJsonValue& json) {
 }
 
 QByteArray TransferHistoryEntry::encodeList(const QList<TransferHistoryEntry>& entries) {
-    QJsonArray array;
-    for (const TransferHistoryEntry& entry : entries)
-        array.append(entry.toJson());
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    return encodeEachEntry(entries);
 }
 
 std::optional<QList<TransferHistoryEntry>> TransferHistoryEntry::decodeList(const QByteArray& json) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
+    const std::optional<QJsonArray> array = jsonArrayOf(json);
+    if (!array)
         return std::nullopt;
-    return fromJsonArray(document.array());
+    return fromJsonArray(*array);
 }
 
 QList<TransferHistoryEntry> TransferHistoryEntry::fromJsonArray(const QJsonArray& array) {
-    QList<TransferHistoryEntry> entries;
-    entries.reserve(array.size());
-    for (qsizetype index = 0; index < array.size(); ++index) {
-        try {
-            entries.append(fromJson(array.at(index)));
-        } catch (const JsonDecodingError& error) {
-            Logger::transfer().error("Skipped unreadable transfer history entry %lld: %s",
-                                     static_cast<long long>(index), error.description());
-        }
-    }
-    return entries;
+    return decodeEachEntry<TransferHistoryEntry>(array, &TransferHistoryEntry::fromJson, Logger::transfer(),
+                                                 "Skipped unreadable transfer history entry %lld: %s");
 }
 
 size_t qHash(const TransferHistoryEntry& entry, size_t seed) {
