@@ -2,6 +2,7 @@
 
 #include "device/BridgeError.h"
 #include "device/ProcessRunner.h"
+#include "device/ProcessRunnerError.h"
 #include "platform/Logger.h"
 
 namespace {
@@ -88,6 +89,19 @@ async::Task<QStringList> IMobileDeviceBridge::listDeviceUDIDs(std::stop_token to
     if (result.exitCode != 0) {
         Logger::bridge().error("idevice_id failed: %s", result.standardError);
         co_return QStringList();
+    }
+    co_return parseDeviceUDIDs(result.standardOutput);
+}
+
+async::Task<QStringList> IMobileDeviceBridge::listDeviceUDIDsOrFail(std::stop_token token) {
+    std::shared_ptr<ProcessRunner> runner = m_runner;
+    const QStringList arguments{QStringLiteral("-l")};
+    async::Task<ProcessResult> run =
+        runner->run(QStringLiteral("idevice_id"), arguments, queryTimeout, std::move(token));
+    const ProcessResult result = co_await run;
+    if (result.exitCode != 0) {
+        throw ProcessRunnerError::nonZeroExit(result.exitCode, result.standardError,
+                                              QStringLiteral("idevice_id ") + arguments.join(u' '));
     }
     co_return parseDeviceUDIDs(result.standardOutput);
 }

@@ -29,6 +29,10 @@ public:
 
     // The UDIDs `idevice_id -l` prints, in its order; empty (and logged) when the tool fails.
     async::Task<QStringList> listDeviceUDIDs(std::stop_token token = {});
+    // As listDeviceUDIDs, but a tool that runs and reports failure fails with
+    // ProcessRunnerError::nonZeroExit instead of answering "no devices": the device monitoring
+    // must not take a hiccup of usbmuxd for every device unplugged at once.
+    async::Task<QStringList> listDeviceUDIDsOrFail(std::stop_token token = {});
     // The "Key: value" lines of `ideviceinfo -u udid`. Fails with deviceNotFound when the tool
     // fails.
     async::Task<QMap<QString, QString>> deviceInfo(QString udid, std::stop_token token = {});

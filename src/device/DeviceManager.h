@@ -1,0 +1,85 @@
+#pragma once
+
+#include "models/iOSDevice.h"
+#include "platform/Observable.h"
+#include "platform/async/ContinuousClock.h"
+#include "platform/async/Task.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+
+class AFCBridge;
+class IMobileDeviceBridge;
+
+// Keeps the list of attached iPhones and iPads current. While monitoring, it scans at once and
+// then after every two-second pause: each device that shows up is queried once through the
+// helper tools, gets its media session opened and is appended; each device that has gone has all
+// its sessions closed and leaves the list. It owns the process's one AFCBridge, through which the
+// rest of the program reaches the devices.
+//
+// Main thread only; the published properties notify there. The monitoring task and a scan are
+// inert once stopped: after their next wait they change nothing, so a stop followed by a start
+// never lets two scans touch the list. Destroying the manager stops its task likewise.
+class DeviceManager {
+public:
+    static constexpr std::chrono::seconds scanInterval{2};
+
+    // Drag-out copies to the file manager running now. Scans are skipped while it is above zero.
+    // Read and written only while holding transferLock, and nothing else is done under the lock;
+    // its writers raise it before a copy starts and lower it afterwards, never below zero.
+    static inline int64_t activeTransferCount = 0;
+    static inline std::mutex transferLock;
+
+    // Starts nothing and scans nothing. The clock paces the scans; it must outlive the manager.
+    explicit DeviceManager(std::shared_ptr<IMobileDeviceBridge> bridge);
+    DeviceManager(std::shared_ptr<IMobileDeviceBridge> bridge, async::ContinuousClock& clock);
+    virtual ~DeviceManager();
+    DeviceManager(const DeviceManager&) = delete;
+    DeviceManager& operator=(const DeviceManager&) = delete;
+
+    // In the order scans added them. Written by the scan only.
+    Observable<QList<iOSDevice>> connectedDevices;
+    Observable<bool> isMonitoring{false};
+    // True after a scan found a helper tool missing, false again after the next listing.
+    Observable<bool> dependenciesMissing{false};
+
+    const std::shared_ptr<IMobileDeviceBridge>& bridge() const { return m_bridge; }
+    // Shared, so that the services built over it may hold it; never replaced.
+    const std::shared_ptr<AFCBridge>& afcBridge() const { return m_afcBridge; }
+    // The running monitoring task; an empty handle while stopped.
+    const async::TaskHandle<void>& monitoringTask() const { return m_monitoringTask; }
+
+    // Nothing at all while monitoring; else starts the task, whose first scan begins at once.
+    virtual void startMonitoring();
+    // Cancels the task (ending a scan in progress at its current wait, killing the tool it runs)
+    // and logs, also when nothing was running. Neither closes sessions nor touches the list.
+    virtual void stopMonitoring();
+
+    // One scan. Fails only with CancelledError when token is stopped; every other failure is
+    // logged and leaves the list as it was.
+    virtual async::Task<void> scanForDevices(std::stop_token token = {});
+    // The record of a newly seen device, not yet connected; nothing (logged) when the device
+    // cannot be queried. Fails only with CancelledError.
+    virtual async::Task<std::optional<iOSDevice>> makeDevice(QString udid, std::stop_token token = {});
+
+private:
+    async::Task<void> monitor(std::stop_token token);
+    async::Task<void> addDevices(QStringList udids, std::stop_token token);
+    async::Task<void> removeDevices(QStringList udids, std::stop_token token);
+
+    std::shared_ptr<IMobileDeviceBridge> m_bridge;
+    std::shared_ptr<AFCBridge> m_afcBridge;
+    async::ContinuousClock& m_clock;
+    async::TaskHandle<void> m_monitoringTask;
+    // Stopped when the manager goes, so that a scan nobody else can stop still turns inert.
+    std::stop_source m_lifetime;
+};
