@@ -1,0 +1,100 @@
+#pragma once
+
+#include "models/FileItem.h"
+#include "platform/URL.h"
+#include "platform/async/ContinuousClock.h"
+#include "platform/async/SerialExecutor.h"
+#include "platform/async/Task.h"
+#include "services/FileListing.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class AFCBridge;
+struct AFCComponents;
+
+// The one service through which the browsers, the sidebar, the clipboard and the transfer engine
+// list, inspect, rename and delete items, on this computer or on a device: an "afc" URL is served
+// through the shared AFCBridge, any other through the local file system.
+//
+// Listings are cached per folder URL (the exact text: afc://U/DCIM and afc://U/DCIM/ are two
+// entries) and served for cacheDuration without asking again; a rename or delete through the
+// provider empties the whole cache, as does invalidateCache() from outside. A listing that was
+// under way when the cache or any entry was invalidated still answers its caller, but is not
+// stored: it may have read the folder before the change that called for the invalidation.
+//
+// An actor: the operations are called on the main thread and return tasks to await; local file
+// work runs on the provider's own executor, device work on the bridge's. Between awaits other
+// operations run, so two listings of one folder may overlap, and the later finisher's answer
+// stays. The operations that the interface calls are virtual, so that its tests can delay, fail
+// or record them. The bridge and the clock must outlive the provider; a provider destroyed while
+// an operation waits ends that operation with async::CancelledError.
+class FileSystemProvider {
+public:
+    static constexpr std::chrono::seconds cacheDuration{30};
+
+    explicit FileSystemProvider(AFCBridge& afcBridge, async::ContinuousClock& clock);
+    // With the system's continuous clock.
+    explicit FileSystemProvider(AFCBridge& afcBridge);
+    virtual ~FileSystemProvider();
+    FileSystemProvider(const FileSystemProvider&) = delete;
+    FileSystemProvider& operator=(const FileSystemProvider&) = delete;
+
+    AFCBridge& afcBridge() const { return m_afcBridge; }
+
+    // The items of a folder, folders first, in natural name order; hidden items only while the
+    // setting "showHiddenFiles" is on, and copies in progress never. Served from the cache while
+    // fresh. Errors: AFCError for a device, FileError for this computer.
+    virtual async::Task<QList<FileItem>> listDirectory(URL at);
+    // As listDirectory, with the names of children that could not be read: for callers that
+    // must not take the items for the whole folder.
+    virtual async::Task<FileListing> listDirectoryDetailed(URL at);
+    // Renames or moves one item within one place: this computer, one device's media area, or one
+    // app's container. Refuses to replace an existing item, a new name that is empty, ".", "..",
+    // or holds "/" or NUL, and a destination in another place. Relies on the session that listing
+    // the folder opened.
+    virtual async::Task<void> renameItem(URL at, URL to);
+    // Moves an item of this computer to the trash; removes a device item, a folder with all it
+    // holds. Refuses a device's root.
+    virtual async::Task<void> deleteItem(FileItem item);
+    // Removes one folder's entry, or with no URL every entry.
+    virtual void invalidateCache(std::optional<URL> url = std::nullopt);
+    // The device half of listDirectory, without the cache.
+    virtual async::Task<QList<FileItem>> listAFCDirectory(URL at);
+    // The item at one "afc" URL, hidden or not.
+    virtual async::Task<FileItem> afcItem(URL at);
+    // The item at one file URL.
+    virtual async::Task<FileItem> localItem(URL at);
+
+    // A device's modification time text (nanoseconds since 1970) as a date; the distant past when
+    // absent or not a number.
+    static Date dateFromAFCTime(std::optional<QString> text);
+
+private:
+    struct CacheEntry {
+        FileListing listing;
+        async::ContinuousClock::Instant timestamp;
+    };
+
+    async::Task<FileListing> cachedListing(URL at);
+    async::Task<FileListing> listLocalDirectory(URL at);
+    async::Task<FileListing> listAFCDirectoryDetailed(URL at);
+    async::Task<void> renameLocalItem(URL at, URL to);
+    async::Task<void> renameAFCItem(URL at, URL to);
+    async::Task<void> openSession(AFCComponents components);
+
+    AFCBridge& m_afcBridge;
+    async::ContinuousClock& m_clock;
+    QHash<URL, CacheEntry> m_cache;
+    // Counts invalidations, of one entry or all: a listing stores its answer only when none
+    // happened while it ran.
+    quint64 m_generation = 0;
+    // Operations hold a weak reference across their awaits and stop when the provider is gone.
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
+    async::SerialExecutor m_executor{QStringLiteral("FileSystemProvider")};
+};
