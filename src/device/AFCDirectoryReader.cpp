@@ -7,6 +7,9 @@
 
 #include <libimobiledevice/afc.h>
 
+#include <cstring>
+#include <iterator>
+
 namespace {
 
 // The library's NULL-terminated string lists, freed however the caller leaves.
@@ -27,6 +30,24 @@ private:
     char** m_list = nullptr;
 };
 
+// The names of the facts a device reports, shared rather than made anew for every entry: a
+// listing of ten thousand files would otherwise allocate the same few strings eighty thousand
+// times, a good part of what a listing costs beyond the device's own time.
+QString factName(const char* name) {
+    static const QString known[] = {
+        QStringLiteral("st_size"),    QStringLiteral("st_blocks"), QStringLiteral("st_nlink"),
+        QStringLiteral("st_ifmt"),    QStringLiteral("st_mtime"),  QStringLiteral("st_birthtime"),
+        QStringLiteral("LinkTarget"),
+    };
+    static const char* const latin1[] = {"st_size",  "st_blocks",    "st_nlink",  "st_ifmt",
+                                         "st_mtime", "st_birthtime", "LinkTarget"};
+    for (size_t i = 0; i < std::size(latin1); ++i) {
+        if (std::strcmp(name, latin1[i]) == 0)
+            return known[i];
+    }
+    return QString::fromUtf8(name);
+}
+
 } // namespace
 
 AFCFileInfo AFCDirectoryReader::readFileInfo(afc_client_t afc, const QString& path) {
@@ -34,11 +55,15 @@ AFCFileInfo AFCDirectoryReader::readFileInfo(afc_client_t afc, const QString& pa
     const afc_error_t result = afc_get_file_info(afc, path.toUtf8().constData(), list.out());
     if (result != AFC_E_SUCCESS || !list.get())
         throw AFCError::fromLibrary(AFCError::Case::fileInfoFailed, "afc_get_file_info", result);
+    return fileInfoFromPairs(list.get());
+}
+
+AFCFileInfo AFCDirectoryReader::fileInfoFromPairs(const char* const* pairs) {
     AFCFileInfo info;
-    for (char** pair = list.get(); pair[0] && pair[1]; pair += 2) {
+    for (const char* const* pair = pairs; pair[0] && pair[1]; pair += 2) {
         if (pair[0][0] == '\0' || pair[1][0] == '\0')
             break;
-        info.insert(QString::fromUtf8(pair[0]), QString::fromUtf8(pair[1]));
+        info.insert(factName(pair[0]), QString::fromUtf8(pair[1]));
     }
     return info;
 }
@@ -78,9 +103,11 @@ AFCDirectoryListing AFCDirectoryReader::listDirectory(afc_client_t afc, const QS
             continue;
         }
         try {
+            static const QString nameKey = QStringLiteral("Name");
+            static const QString pathKey = QStringLiteral("Path");
             AFCFileInfo info = readFileInfo(afc, *childPath);
-            info.insert(QStringLiteral("Name"), name);
-            info.insert(QStringLiteral("Path"), *childPath);
+            info.insert(nameKey, name);
+            info.insert(pathKey, *childPath);
             listing.entries.append(std::move(info));
         } catch (const AFCError& error) {
             if (error.isConnectionLost()) {

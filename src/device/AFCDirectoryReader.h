@@ -14,6 +14,9 @@ class AFCDirectoryReader {
 public:
     // The device's own pairs for path. Throws AFCError fileInfoFailed.
     static AFCFileInfo readFileInfo(afc_client_t afc, const QString& path);
+    // The facts in the library's list of alternating keys and values, which ends at a NULL; the
+    // pairs stop at a missing or empty key or value, as the device's own reply does.
+    static AFCFileInfo fileInfoFromPairs(const char* const* pairs);
     // readFileInfo plus "Name" and "Path". Throws AFCError fileInfoFailed.
     static AFCFileInfo fileInfo(afc_client_t afc, const QString& path);
     // One dictionary per child, in the device's order. A child with an unsafe name, or whose facts
