@@ -1,0 +1,445 @@
+// The transfer engine against a bare libimobiledevice loop, in the same run, over the in-process
+// device emulator: what a whole transfer (placement, listing, progress, per-file record, report,
+// history) costs beyond the copy itself. Four workloads, each as the engine's time divided by the
+// bare loop's time for the same copy (below 1 the engine is faster):
+//   down, up                 one big file, device to computer and back;
+//   folder_down, folder_up   a folder of small files (64 KiB each), where the cost of each file
+//                            beyond its bytes sets the pace.
+// Beside them, the peak resident memory of the process during the big copies above its level
+// just before them, and the longest gap between ticks of a 5 ms timer on the main thread during
+// the engine's copies (what the window would feel).
+//
+//     transfer_engine [size in MiB, default 1024] [rounds, default 5] [small files, default 2000]
+//
+// Files live on /dev/shm so that the disk does not set the pace. The best round of each counts.
+// The last line holds the figures for scripts to read.
+
+#include "device/AFCBridge.h"
+#include "device/AFCLocation.h"
+#include "device/AFCSessionOpener.h"
+#include "emulator/Emulator.h"
+#include "platform/UserDefaults.h"
+#include "platform/async/RunSync.h"
+#include "platform/async/SystemContinuousClock.h"
+#include "services/FileSystemProvider.h"
+#include "transfer/TransferManager.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-00BE4C4B00000002");
+constexpr uint32_t chunk = AFCBridge::chunkBytes;
+constexpr uint64_t smallFileBytes = 64 * 1024;
+constexpr auto noTimeLimit = std::chrono::hours(1);
+
+[[noreturn]] void failErrno(const std::string& what) {
+    const int error = errno;
+    throw std::runtime_error(what + ": " + std::strerror(error));
+}
+
+[[noreturn]] void failAfc(const std::string& what, afc_error_t error) {
+    throw std::runtime_error(what + ": AFC error " + std::to_string(static_cast<int>(error)));
+}
+
+void makeFile(const std::filesystem::path& path, uint64_t size, const char* pattern) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        failErrno("cannot create " + path.string());
+    for (uint64_t done = 0; done < size;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - done));
+        if (::write(fd, pattern, n) != static_cast<ssize_t>(n))
+            failErrno("cannot write " + path.string());
+        done += n;
+    }
+    if (::close(fd) != 0)
+        failErrno("cannot close " + path.string());
+}
+
+std::string smallFileName(size_t index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%05zu.bin", index);
+    return name;
+}
+
+// The bare loops: open, copy in 1 MiB chunks, close, one file after the other.
+uint64_t bareDownload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
+                      char* buffer) {
+    uint64_t handle = 0;
+    if (const afc_error_t error = afc_file_open(afc, devicePath.c_str(), AFC_FOPEN_RDONLY, &handle);
+        error != AFC_E_SUCCESS)
+        failAfc("afc_file_open " + devicePath, error);
+    const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        failErrno("open " + local.string());
+    uint64_t total = 0;
+    for (;;) {
+        uint32_t got = 0;
+        if (const afc_error_t error = afc_file_read(afc, handle, buffer, chunk, &got); error != AFC_E_SUCCESS)
+            failAfc("afc_file_read", error);
+        if (got == 0)
+            break;
+        if (::write(fd, buffer, got) != static_cast<ssize_t>(got))
+            failErrno("write " + local.string());
+        total += got;
+    }
+    if (::close(fd) != 0)
+        failErrno("close " + local.string());
+    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
+        failAfc("afc_file_close", error);
+    return total;
+}
+
+uint64_t bareUpload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
+                    char* buffer) {
+    const int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        failErrno("open " + local.string());
+    uint64_t handle = 0;
+    if (const afc_error_t error = afc_file_open(afc, devicePath.c_str(), AFC_FOPEN_WR, &handle);
+        error != AFC_E_SUCCESS)
+        failAfc("afc_file_open(WR) " + devicePath, error);
+    uint64_t total = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, chunk);
+        if (got < 0)
+            failErrno("read " + local.string());
+        if (got == 0)
+            break;
+        uint32_t written = 0;
+        if (const afc_error_t error =
+                afc_file_write(afc, handle, buffer, static_cast<uint32_t>(got), &written);
+            error != AFC_E_SUCCESS)
+            failAfc("afc_file_write", error);
+        if (written != static_cast<uint32_t>(got))
+            throw std::runtime_error("afc_file_write: short write to " + devicePath);
+        total += static_cast<uint64_t>(got);
+    }
+    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
+        failAfc("afc_file_close", error);
+    ::close(fd);
+    return total;
+}
+
+uint64_t statusKiB(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtoull(line.c_str() + prefix.size(), nullptr, 10);
+    }
+    return 0;
+}
+
+// Resets the kernel's peak of resident memory to the current level.
+void resetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+}
+
+// Watches the main thread while the engine copies: the longest gap between two ticks of a 5 ms
+// timer is the longest the window would have frozen.
+class StallWatch {
+public:
+    StallWatch() {
+        m_timer.setInterval(5);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+    }
+    void start() {
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    void stop() {
+        m_timer.stop();
+        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
+    }
+    double longestMs() const { return double(m_longest) / 1e6; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+struct Engine {
+    std::shared_ptr<AFCBridge> bridge = std::make_shared<AFCBridge>();
+    std::shared_ptr<FileSystemProvider> provider = std::make_shared<FileSystemProvider>(*bridge);
+    NotificationCenter notifications;
+    TransferManager manager{UserDefaults::standard(), async::SystemContinuousClock::shared(), notifications};
+
+    Engine() {
+        manager.setAFCBridge(bridge);
+        manager.setFileSystemProvider(provider);
+    }
+
+    // One transfer of one item, to its end; the bytes it copied.
+    uint64_t copy(const URL& source, bool folder, uint64_t size, const URL& destination) {
+        const FileItem item(source.absoluteString(), source.lastPathComponent(), source, folder, size,
+                            Date::now(), FileKind::other, std::nullopt);
+        const Transfer started = manager.startTransfer({item}, destination);
+        manager.launchTask(started);
+        async::runSync(manager.waitForTransfer(started.id), noTimeLimit);
+        const Transfer& done = manager.completedTransfers.value().front();
+        if (done.state != TransferState::completed)
+            throw std::runtime_error(
+                "the transfer ended " + done.state.rawValue().toStdString() +
+                (done.error ? ": " + done.error->description().toStdString() : std::string()));
+        return done.progress.bytesTransferred;
+    }
+};
+
+double seconds(const std::function<uint64_t()>& run, uint64_t expected) {
+    QElapsedTimer timer;
+    timer.start();
+    const uint64_t moved = run();
+    const double elapsed = double(timer.nsecsElapsed()) / 1e9;
+    if (moved != expected)
+        throw std::runtime_error("a run moved " + std::to_string(moved) + " bytes of " +
+                                 std::to_string(expected));
+    return elapsed;
+}
+
+struct Best {
+    double bare = 1e300;
+    double engine = 1e300;
+    double ratio() const { return engine / bare; }
+};
+
+void checkFolder(const std::filesystem::path& folder, size_t count, uint64_t size) {
+    for (size_t i = 0; i < count; ++i) {
+        const std::filesystem::path file = folder / smallFileName(i);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file)) ||
+            std::filesystem::file_size(file, error) != size)
+            throw std::runtime_error("missing or short after its copy: " + file.string());
+    }
+    const auto entries =
+        std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
+    if (static_cast<size_t>(entries) != count)
+        throw std::runtime_error(folder.string() + " holds " + std::to_string(entries) + " entries, not " +
+                                 std::to_string(count));
+}
+
+void makeFreshFolder(const std::filesystem::path& folder) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+}
+
+std::optional<uint64_t> parseCount(const char* text, uint64_t limit) {
+    if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 12)
+        return std::nullopt;
+    const uint64_t value = std::strtoull(text, nullptr, 10);
+    if (value < 1 || value > limit)
+        return std::nullopt;
+    return value;
+}
+
+QString qpath(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+int run(int argc, char** argv, const std::filesystem::path& work) {
+    const std::optional<uint64_t> mib = argc > 1 ? parseCount(argv[1], 1 << 20) : 1024;
+    const std::optional<uint64_t> rounds = argc > 2 ? parseCount(argv[2], 1000) : 5;
+    const std::optional<uint64_t> files = argc > 3 ? parseCount(argv[3], 1000000) : 2000;
+    if (!mib || !rounds || !files || argc > 4)
+        throw std::runtime_error("usage: transfer_engine [size in MiB] [rounds] [small files]");
+    const uint64_t size = *mib << 20;
+    const size_t fileCount = *files;
+    const uint64_t smallTotal = fileCount * smallFileBytes;
+
+    auto pattern = std::make_unique<char[]>(chunk);
+    for (uint32_t i = 0; i < chunk; ++i)
+        pattern[i] = static_cast<char>(i * 131 + 7);
+    const std::filesystem::path media = work / "media";
+    const std::filesystem::path local = work / "local";
+    std::filesystem::create_directories(media / "set");
+    std::filesystem::create_directories(local / "set");
+    makeFile(media / "source.bin", size, pattern.get());
+    makeFile(local / "source.bin", size, pattern.get());
+    for (size_t i = 0; i < fileCount; ++i) {
+        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get());
+        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get());
+    }
+    pattern.reset();
+
+    // Before any thread: the client library reads the variable on every connection, and the
+    // engine's settings, history and reports must not touch the user's.
+    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
+    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
+    UserDefaults::setStandardFilePathForTesting(qpath(work / "defaults.plist"));
+    fakemux::Emulator emulator(muxFolder);
+    fakemux::DeviceDescription description;
+    description.udid = udid.toStdString();
+    description.mediaRoot = media;
+    emulator.addDevice(description);
+
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
+                                                    "io.halvorn.orvanta.*.info=false"));
+    AFCSession bare = AFCSessionOpener::openMedia(udid);
+    auto buffer = std::make_unique<char[]>(chunk);
+    Engine engine;
+    async::runSync(engine.bridge->connect(udid));
+    StallWatch stalls;
+
+    const std::filesystem::path bareDown = local / "down-bare";
+    const std::filesystem::path engineDown = local / "down-engine";
+    const std::filesystem::path bareUp = media / "up-bare";
+    const std::filesystem::path engineUp = media / "up-engine";
+    const URL engineDownURL = URL::fileURL(qpath(engineDown));
+    const URL engineUpURL = AFCLocation::mediaURL(udid, QStringLiteral("/up-engine"));
+
+    Best down, up, folderDown, folderUp;
+    uint64_t peakKiB = 0;
+    const auto engineRun = [&](const std::function<uint64_t()>& copy, bool big) {
+        return [&, copy, big] {
+            if (big)
+                resetPeakMemory();
+            const uint64_t baseline = statusKiB("VmRSS");
+            stalls.start();
+            const uint64_t moved = copy();
+            stalls.stop();
+            if (big)
+                peakKiB = std::max(peakKiB, statusKiB("VmHWM") - std::min(baseline, statusKiB("VmHWM")));
+            return moved;
+        };
+    };
+    for (uint64_t round = 0; round < *rounds; ++round) {
+        for (const auto& folder : {bareDown, engineDown, bareUp, engineUp})
+            makeFreshFolder(folder);
+        // The two take turns going first: the second finds the first's pages still settling.
+        const bool engineFirst = round % 2 == 1;
+        const auto pair = [&](Best& best, uint64_t expected, const std::function<uint64_t()>& bareCopy,
+                              const std::function<uint64_t()>& engineCopy) {
+            if (engineFirst)
+                best.engine = std::min(best.engine, seconds(engineCopy, expected));
+            best.bare = std::min(best.bare, seconds(bareCopy, expected));
+            if (!engineFirst)
+                best.engine = std::min(best.engine, seconds(engineCopy, expected));
+        };
+
+        pair(
+            down, size,
+            [&] { return bareDownload(bare.afc, "/source.bin", bareDown / "source.bin", buffer.get()); },
+            engineRun(
+                [&] {
+                    return engine.copy(AFCLocation::mediaURL(udid, QStringLiteral("/source.bin")), false,
+                                       size, engineDownURL);
+                },
+                true));
+        pair(
+            up, size,
+            [&] { return bareUpload(bare.afc, "/up-bare/source.bin", local / "source.bin", buffer.get()); },
+            engineRun(
+                [&] {
+                    return engine.copy(URL::fileURL(qpath(local / "source.bin")), false, size, engineUpURL);
+                },
+                true));
+        for (const auto& folder : {bareDown, engineDown, bareUp, engineUp})
+            makeFreshFolder(folder);
+
+        pair(
+            folderDown, smallTotal,
+            [&] {
+                uint64_t total = 0;
+                for (size_t i = 0; i < fileCount; ++i)
+                    total += bareDownload(bare.afc, "/set/" + smallFileName(i), bareDown / smallFileName(i),
+                                          buffer.get());
+                return total;
+            },
+            engineRun(
+                [&] {
+                    // The folder as a browser would show it: listed anew, not from a cache.
+                    engine.provider->invalidateCache();
+                    return engine.copy(AFCLocation::mediaURL(udid, QStringLiteral("/set")), true, 0,
+                                       engineDownURL);
+                },
+                false));
+        pair(
+            folderUp, smallTotal,
+            [&] {
+                uint64_t total = 0;
+                for (size_t i = 0; i < fileCount; ++i)
+                    total += bareUpload(bare.afc, "/up-bare/" + smallFileName(i),
+                                        local / "set" / smallFileName(i), buffer.get());
+                return total;
+            },
+            engineRun([&] { return engine.copy(URL::fileURL(qpath(local / "set")), true, 0, engineUpURL); },
+                      false));
+        checkFolder(bareDown, fileCount, smallFileBytes);
+        checkFolder(engineDown / "set", fileCount, smallFileBytes);
+        checkFolder(bareUp, fileCount, smallFileBytes);
+        checkFolder(engineUp / "set", fileCount, smallFileBytes);
+    }
+    bare.release();
+
+    std::printf("Transfer engine against a bare loop, best of %llu rounds (time ratio, lower is better)\n",
+                static_cast<unsigned long long>(*rounds));
+    std::printf("%llu MiB down: bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.0)\n",
+                static_cast<unsigned long long>(*mib), down.bare, down.engine, down.ratio());
+    std::printf("%llu MiB up:   bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.1)\n",
+                static_cast<unsigned long long>(*mib), up.bare, up.engine, up.ratio());
+    std::printf("%zu x 64 KiB down: bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.3)\n", fileCount,
+                folderDown.bare, folderDown.engine, folderDown.ratio());
+    std::printf("%zu x 64 KiB up:   bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.5)\n", fileCount,
+                folderUp.bare, folderUp.engine, folderUp.ratio());
+    std::printf("peak memory above baseline during the big copies: %llu MiB (target <= 64)\n",
+                static_cast<unsigned long long>(peakKiB / 1024));
+    std::printf("longest main-thread stall: %.1f ms (target <= 50)\n", stalls.longestMs());
+    std::printf(
+        "transfer_engine down=%.2f up=%.2f folder_down=%.2f folder_up=%.2f rss_mib=%llu max_stall_ms=%.0f\n",
+        down.ratio(), up.ratio(), folderDown.ratio(), folderUp.ratio(),
+        static_cast<unsigned long long>(peakKiB / 1024), stalls.longestMs());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    char pattern[] = "/dev/shm/orvanta-engine-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        std::perror("mkdtemp on /dev/shm");
+        return 1;
+    }
+    const std::filesystem::path work = pattern;
+    int status = 1;
+    try {
+        status = run(argc, argv, work);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "transfer_engine: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "transfer_engine: failed\n");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(work, ignored);
+    return status;
+}

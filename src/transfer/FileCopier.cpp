@@ -1,0 +1,339 @@
+#include "transfer/FileCopier.h"
+
+#include "device/AFCBridge.h"
+#include "device/AFCComponents.h"
+#include "device/AFCError.h"
+#include "models/TransferError.h"
+#include "platform/Error.h"
+#include "platform/Logger.h"
+#include "platform/TemporaryDirectory.h"
+#include "platform/async/Outcome.h"
+#include "services/FileItemBuilder.h"
+#include "services/FileSystemProvider.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/LocalTransferFiles.h"
+#include "transfer/TransferManager.h"
+#include "transfer/TransferRun.h"
+
+#include <QUuid>
+
+#include <cerrno>
+#include <limits>
+#include <sys/stat.h>
+
+namespace {
+
+bool isDevice(const URL& url) {
+    return url.scheme() == QLatin1String("afc");
+}
+
+AFCBridge& requireBridge(const TransferRun& run) {
+    if (!run.placement->bridge())
+        throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
+    return *run.placement->bridge();
+}
+
+// The counter of copied bytes is never wrapped: a total that no longer fits is a fault.
+void addCopied(TransferRun& run, quint64 bytes) {
+    if (run.bytesCopied > std::numeric_limits<quint64>::max() - bytes)
+        throw TransferError::ioError(QStringLiteral("The count of copied bytes overflowed"));
+    run.bytesCopied += bytes;
+}
+
+TransferError sizeMismatch(quint64 expected, quint64 copied, const URL& source) {
+    Logger::transfer().error("Size mismatch: source=%llu dest=%llu for %s", expected, copied,
+                             source.lastPathComponent());
+    return TransferError::ioError(QStringLiteral("The copy of \"%1\" has %2 bytes, its source %3")
+                                      .arg(source.lastPathComponent())
+                                      .arg(copied)
+                                      .arg(expected));
+}
+
+} // namespace
+
+async::Task<void> FileCopier::copyFile(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                       bool replacing) {
+    const bool fromDevice = isDevice(source.url);
+    const bool toDevice = isDevice(destination);
+    if (fromDevice && toDevice) {
+        async::Task<void> copying = deviceToDevice(run, source, destination, replacing);
+        co_await copying;
+    } else if (fromDevice) {
+        async::Task<void> copying = download(run, source, destination, replacing);
+        co_await copying;
+    } else if (toDevice) {
+        async::Task<void> copying = upload(run, source, destination, replacing);
+        co_await copying;
+    } else {
+        async::Task<void> copying = local(run, source, destination);
+        co_await copying;
+    }
+}
+
+async::Task<FileCopier::Source> FileCopier::deviceFacts(std::shared_ptr<TransferRun> run, Source source) {
+    const AFCComponents components =
+        TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+    if (const std::shared_ptr<FileSystemProvider>& provider = run->placement->provider()) {
+        async::Task<FileItem> asking = provider->afcItem(source.url);
+        const FileItem item = co_await asking;
+        run->checkpoint();
+        if (item.isDirectory())
+            throw AFCError::fileOpenFailed(QStringLiteral("A folder is no file to copy: ") +
+                                           components.devicePath);
+        source.size = item.size();
+        source.modified = item.modifiedDate();
+        co_return source;
+    }
+    AFCBridge& bridge = requireBridge(*run);
+    async::Task<void> session = run->placement->openSession(components);
+    co_await session;
+    run->checkpoint();
+    async::Task<AFCFileInfo> asking =
+        bridge.fileInfo(components.udid, components.devicePath, components.bundleID);
+    const AFCFileInfo info = co_await asking;
+    run->checkpoint();
+    source.size = FileItemBuilder::unsignedNumber(info.value(QStringLiteral("st_size"))).value_or(0);
+    source.modified = FileItemBuilder::dateFromAFCTime(info.value(QStringLiteral("st_mtime")));
+    co_return source;
+}
+
+async::Task<quint64> FileCopier::localSize(std::shared_ptr<TransferRun> run, URL url) {
+    async::Task<quint64> measuring = run->placement->executor().run([path = url.toLocalFile()] {
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            throw FileError::fromErrno(QStringLiteral("read"), path);
+        if (!S_ISREG(st.st_mode))
+            throw FileError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, QStringLiteral("copy"), path);
+        return quint64(st.st_size);
+    });
+    const quint64 size = co_await measuring;
+    run->ensureManager();
+    co_return size;
+}
+
+async::Task<void> FileCopier::keepModificationDate(std::shared_ptr<TransferRun> run, URL destination,
+                                                   Date date) {
+    if (!PreferencesViewController::preserveTimestamps())
+        co_return;
+    async::Task<void> setting = run->placement->executor().run([path = destination.toLocalFile(), date] {
+        try {
+            LocalTransferFiles::setModificationDate(path, date);
+        } catch (const FileError& error) {
+            Logger::transfer().error("Failed to preserve modification date: %s", error.description());
+        }
+    });
+    co_await setting;
+    run->ensureManager();
+}
+
+async::Task<void> FileCopier::removeFailedCopy(std::shared_ptr<TransferRun> run, URL destination) {
+    async::Task<void> removing = run->placement->removeItem(destination);
+    async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
+    if (removed.error()) {
+        Logger::transfer().error("Could not remove the failed copy %s", destination.absoluteString());
+    }
+}
+
+FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                      bool replacing, quint64 base) {
+    AFCBridge& bridge = requireBridge(*run);
+    Started started;
+    started.download = isDevice(source.url);
+    started.startedAt = Date::now();
+    const std::function<void(quint64)> progress = run->manager->makeProgressHandler(run->id, base);
+    if (started.download) {
+        const AFCComponents components =
+            TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+        started.work = bridge.download(components.udid, components.devicePath, destination,
+                                       components.bundleID, progress, run->token);
+    } else {
+        const AFCComponents components =
+            TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+        AFCUploadProgress onSent = [progress](qint64 sent, qint64) {
+            progress(sent < 0 ? 0 : quint64(sent));
+        };
+        started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
+                                         components.bundleID, onSent, run->token);
+    }
+    started.source = std::move(source);
+    started.destination = std::move(destination);
+    started.replacing = replacing;
+    return started;
+}
+
+async::Task<void> FileCopier::finish(std::shared_ptr<TransferRun> run, Started started) {
+    const quint64 bytes = co_await started.work;
+    run->ensureManager();
+    Source source = started.source;
+    if (bytes != *source.size) {
+        // A listing may be older than the file: only a file that still differs is a failure.
+        quint64 now = 0;
+        if (started.download) {
+            Source current = source;
+            current.size.reset();
+            async::Task<Source> asking = deviceFacts(run, current);
+            current = co_await asking;
+            now = *current.size;
+            source.modified = current.modified;
+        } else {
+            async::Task<quint64> measuring = localSize(run, source.url);
+            now = co_await measuring;
+        }
+        if (bytes != now) {
+            if (!started.replacing) {
+                async::Task<void> removing = removeFailedCopy(run, started.destination);
+                co_await removing;
+            }
+            throw sizeMismatch(now, bytes, source.url);
+        }
+    }
+    addCopied(*run, bytes);
+    if (started.download && source.modified) {
+        async::Task<void> dating = keepModificationDate(run, started.destination, *source.modified);
+        co_await dating;
+    }
+    run->manager->recordCompletedFile(run->id, source.url, started.destination, started.startedAt, bytes);
+}
+
+async::Task<void> FileCopier::download(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                       bool replacing) {
+    requireBridge(*run);
+    const AFCComponents components =
+        TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+    async::Task<void> session = run->placement->openSession(components);
+    co_await session;
+    run->checkpoint();
+    if (!source.size || !source.modified) {
+        async::Task<Source> asking = deviceFacts(run, source);
+        source = co_await asking;
+    }
+    Started started = start(run, source, destination, replacing, run->bytesCopied);
+    async::Task<void> finishing = finish(run, std::move(started));
+    co_await finishing;
+}
+
+async::Task<void> FileCopier::upload(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                     bool replacing) {
+    requireBridge(*run);
+    const AFCComponents components =
+        TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    async::Task<void> session = run->placement->openSession(components);
+    co_await session;
+    run->checkpoint();
+    if (!source.size) {
+        async::Task<quint64> measuring = localSize(run, source.url);
+        source.size = co_await measuring;
+    }
+    Started started = start(run, source, destination, replacing, run->bytesCopied);
+    async::Task<void> finishing = finish(run, std::move(started));
+    co_await finishing;
+}
+
+async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                             bool replacing) {
+    requireBridge(*run);
+    const AFCComponents from =
+        TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+    const AFCComponents to =
+        TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    const Date startedAt = Date::now();
+    const quint64 base = run->bytesCopied;
+
+    // One private folder per file: two such copies at once never meet, and the folder never
+    // outlives its copy.
+    async::Task<QString> making = run->placement->executor().run([] {
+        const QString root = privateTemporaryDirectory();
+        if (root.isEmpty())
+            throw TransferError::ioError(QStringLiteral("No temporary folder for the copy"));
+        const QString folder = root + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        LocalTransferFiles::makeFolder(folder);
+        return folder;
+    });
+    const QString folderPath = co_await making;
+    // From here the folder is removed however the copy ends.
+    const URL folder = URL::fileURL(folderPath, true);
+    const URL temporary = folder.appendingPathComponent(source.url.lastPathComponent());
+
+    async::Task<quint64> copying =
+        throughTemporary(run, source, destination, temporary, from, to, base, replacing);
+    async::detail::Outcome<quint64> copied = co_await async::detail::settle(std::move(copying));
+
+    async::Task<void> cleaning = run->placement->executor().run([path = folder.toLocalFile()] {
+        try {
+            LocalTransferFiles::removeItem(path);
+        } catch (const FileError& error) {
+            Logger::transfer().error("Could not remove the temporary folder: %s", error.description());
+        }
+    });
+    co_await cleaning;
+    if (copied.error())
+        std::rethrow_exception(copied.error());
+    const quint64 sent = copied.get();
+    run->ensureManager();
+    addCopied(*run, sent);
+    run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, sent);
+}
+
+async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> run, Source source,
+                                                  URL destination, URL temporary, AFCComponents from,
+                                                  AFCComponents to, quint64 base, bool replacing) {
+    AFCBridge& bridge = *run->placement->bridge();
+    async::Task<void> opening = run->placement->openSession(from);
+    co_await opening;
+    run->checkpoint();
+    if (!source.size) {
+        async::Task<Source> asking = deviceFacts(run, source);
+        source = co_await asking;
+    }
+    const std::function<void(quint64)> downProgress = run->manager->makeProgressHandler(run->id, base);
+    async::Task<quint64> downloading =
+        bridge.download(from.udid, from.devicePath, temporary, from.bundleID, downProgress, run->token);
+    const quint64 fetched = co_await downloading;
+    run->checkpoint();
+    if (fetched != *source.size) {
+        Source now = source;
+        now.size.reset();
+        async::Task<Source> asking = deviceFacts(run, now);
+        now = co_await asking;
+        if (fetched != *now.size)
+            throw sizeMismatch(*now.size, fetched, source.url);
+    }
+
+    async::Task<void> reopening = run->placement->openSession(to);
+    co_await reopening;
+    run->checkpoint();
+    const std::function<void(quint64)> upProgress = run->manager->makeProgressHandler(run->id, base);
+    AFCUploadProgress onSent = [upProgress](qint64 sent, qint64) {
+        upProgress(sent < 0 ? 0 : quint64(sent));
+    };
+    async::Task<quint64> uploading =
+        bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token);
+    const quint64 sent = co_await uploading;
+    run->checkpoint();
+    if (sent != fetched) {
+        if (!replacing) {
+            async::Task<void> removing = removeFailedCopy(run, destination);
+            co_await removing;
+        }
+        throw sizeMismatch(fetched, sent, source.url);
+    }
+    co_return sent;
+}
+
+async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source source, URL destination) {
+    const Date startedAt = Date::now();
+    const quint64 base = run->bytesCopied;
+    const std::function<void(quint64)> progress = run->manager->makeProgressHandler(run->id, base);
+    const bool keepDate = PreferencesViewController::preserveTimestamps();
+    async::Task<LocalTransferFiles::CopyResult> copying =
+        run->placement->executor().run([from = source.url.toLocalFile(), to = destination.toLocalFile(),
+                                        progress, keepDate, token = run->token] {
+            return LocalTransferFiles::copyFile(
+                from, to, [] { return PreferencesViewController::macChunkSize(); }, progress, keepDate,
+                token);
+        });
+    const LocalTransferFiles::CopyResult result = co_await copying;
+    run->ensureManager();
+    addCopied(*run, result.bytes);
+    run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, result.bytes);
+}

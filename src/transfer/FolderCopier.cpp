@@ -1,0 +1,173 @@
+#include "transfer/FolderCopier.h"
+
+#include "models/TransferError.h"
+#include "platform/Logger.h"
+#include "platform/async/Outcome.h"
+#include "services/FileListing.h"
+#include "services/FileSystemProvider.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/FileCopier.h"
+#include "transfer/LocalTransferFiles.h"
+#include "transfer/TransferManager.h"
+#include "transfer/TransferRun.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <deque>
+#include <exception>
+
+namespace {
+
+struct Child {
+    QString name;
+    URL url;
+    bool isDirectory = false;
+    quint64 size = 0;
+    Date modified;
+};
+
+struct Children {
+    QList<Child> items;
+    QList<LocalTransferFiles::Unreadable> unreadable;
+};
+
+bool isDevice(const URL& url) {
+    return url.scheme() == QLatin1String("afc");
+}
+
+async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source) {
+    Children children;
+    if (isDevice(source)) {
+        const std::shared_ptr<FileSystemProvider> provider = run->placement->provider();
+        if (!provider)
+            throw TransferError::ioError(QStringLiteral("FileSystemProvider not available"));
+        async::Task<FileListing> listing = provider->listDirectoryDetailed(source);
+        const FileListing listed = co_await listing;
+        run->checkpoint();
+        children.items.reserve(listed.items.size());
+        for (const FileItem& item : listed.items)
+            children.items.append(
+                Child{item.name(), item.path(), item.isDirectory(), item.size(), item.modifiedDate()});
+        for (const QString& name : listed.skippedNames)
+            children.unreadable.append(
+                {name, QStringLiteral("the device would not describe it, or its name is not safe to use")});
+        co_return children;
+    }
+    const bool showHidden = PreferencesViewController::showHiddenFiles();
+    async::Task<LocalTransferFiles::Listing> listing = run->placement->executor().run(
+        [path = source.toLocalFile(), showHidden] { return LocalTransferFiles::list(path, showHidden); });
+    const LocalTransferFiles::Listing listed = co_await listing;
+    run->checkpoint();
+    children.items.reserve(listed.children.size());
+    for (const LocalTransferFiles::Child& child : listed.children)
+        children.items.append(Child{child.name, source.appendingPathComponent(child.name, child.isDirectory),
+                                    child.isDirectory, child.size, child.modified});
+    children.unreadable = listed.unreadable;
+    co_return children;
+}
+
+// Files whose device work is queued ahead of the one being finished.
+struct Pipeline {
+    std::deque<FileCopier::Started> inFlight;
+    // The first failure; the copies already queued are still finished (and recorded when whole).
+    std::exception_ptr failure;
+};
+
+// Finishes queued copies, oldest first, until at most keep are left. Never fails: a failure is
+// kept in the pipeline.
+async::Task<void> settleUntil(std::shared_ptr<TransferRun> run, std::shared_ptr<Pipeline> pipeline,
+                              size_t keep) {
+    while (pipeline->inFlight.size() > keep) {
+        FileCopier::Started started = std::move(pipeline->inFlight.front());
+        pipeline->inFlight.pop_front();
+        async::Task<void> finishing = FileCopier::finish(run, std::move(started));
+        async::detail::Outcome<void> finished = co_await async::detail::settle(std::move(finishing));
+        if (finished.error() && !pipeline->failure)
+            pipeline->failure = finished.error();
+    }
+}
+
+// How many files a folder copy keeps queued on the bridge ahead of the one it finishes.
+constexpr size_t lookahead = 4;
+
+} // namespace
+
+async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL source, URL destination) {
+    async::Task<Children> listing = listChildren(run, source);
+    const Children children = co_await listing;
+
+    async::Task<bool> making = run->placement->makeFolder(destination);
+    // A folder made just now is empty: its children need no look for what is already there.
+    const bool fresh = co_await making;
+    run->checkpoint();
+
+    for (const LocalTransferFiles::Unreadable& entry : children.unreadable) {
+        Logger::transfer().error("Not copied: %s in %s (%s)", entry.name, source.absoluteString(),
+                                 entry.reason);
+        run->manager->recordUnreadableItem(run->id, entry.name, entry.reason, source, destination);
+    }
+
+    // Into a folder made just now, files between this computer and a device go one after the
+    // other on the bridge without waiting for the main thread in between.
+    const bool pipelined = fresh && isDevice(source) != isDevice(destination);
+    if (pipelined) {
+        const URL device = isDevice(source) ? source : destination;
+        async::Task<void> session = run->placement->openSession(
+            TransferPlacement::deviceComponents(device, QStringLiteral("Invalid afc URL: ")));
+        co_await session;
+        run->checkpoint();
+    }
+    auto pipeline = std::make_shared<Pipeline>();
+    quint64 nextBase = run->bytesCopied;
+
+    for (qsizetype index = 0; index < children.items.size(); ++index) {
+        // A copy, not a reference: nothing refers into the list across an await.
+        const Child child = children.items.at(index);
+        const URL proposed = destination.appendingPathComponent(child.name);
+        if (pipelined && !child.isDirectory) {
+            async::Task<void> making = settleUntil(run, pipeline, lookahead - 1);
+            co_await making;
+            if (pipeline->failure || run->token.stop_requested() || run->managerAlive.expired())
+                break;
+            try {
+                const FileCopier::Source file{child.url, child.size, child.modified};
+                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, false, nextBase));
+            } catch (...) {
+                pipeline->failure = std::current_exception();
+                break;
+            }
+            nextBase += child.size;
+            continue;
+        }
+        if (!pipeline->inFlight.empty()) {
+            async::Task<void> draining = settleUntil(run, pipeline, 0);
+            co_await draining;
+            if (pipeline->failure)
+                break;
+        }
+        run->checkpoint();
+        TransferManager::Placement placement{proposed, false, false};
+        if (!fresh) {
+            async::Task<TransferManager::Placement> placing =
+                run->manager->place(run, child.name, child.url, child.isDirectory, proposed);
+            placement = co_await placing;
+            if (placement.sameItem)
+                continue;
+        }
+        if (child.isDirectory) {
+            async::Task<void> copying = copyFolder(run, child.url, placement.url);
+            co_await copying;
+        } else {
+            FileCopier::Source file{child.url, child.size, child.modified};
+            async::Task<void> copying = FileCopier::copyFile(run, file, placement.url, placement.replacing);
+            co_await copying;
+        }
+        nextBase = run->bytesCopied;
+    }
+    async::Task<void> draining = settleUntil(run, pipeline, 0);
+    co_await draining;
+    if (pipeline->failure)
+        std::rethrow_exception(pipeline->failure);
+    run->checkpoint();
+}

@@ -1,0 +1,332 @@
+#include "transfer/LocalTransferFiles.h"
+
+#include "device/AFCPath.h"
+#include "device/LocalReplacement.h"
+#include "models/TransferError.h"
+#include "platform/Error.h"
+#include "platform/Logger.h"
+#include "platform/async/Cancellation.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray encoded(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QString decoded(const char* path) {
+    return QFile::decodeName(path);
+}
+
+LocalTransferFiles::Facts factsOf(const struct stat& st) {
+    LocalTransferFiles::Facts facts;
+    facts.isDirectory = S_ISDIR(st.st_mode);
+    facts.isRegular = S_ISREG(st.st_mode);
+    facts.isLink = S_ISLNK(st.st_mode);
+    facts.size = facts.isRegular ? quint64(st.st_size) : 0;
+    facts.modified = LocalTransferFiles::dateOf(st.st_mtim);
+    facts.device = st.st_dev;
+    facts.inode = st.st_ino;
+    return facts;
+}
+
+QString reasonOf(int error) {
+    char buffer[256];
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// Writes all of data, retrying short writes and interruptions; 0 or the errno.
+int writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= size_t(written);
+    }
+    return 0;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct timespec timespecOf(Date date) {
+    const double seconds = date.secondsSince1970();
+    double whole = std::floor(seconds);
+    long nanoseconds = std::lround((seconds - whole) * 1e9);
+    if (nanoseconds >= 1000000000L) {
+        whole += 1;
+        nanoseconds -= 1000000000L;
+    }
+    struct timespec time {};
+    time.tv_sec = time_t(whole);
+    time.tv_nsec = nanoseconds;
+    return time;
+}
+
+} // namespace
+
+Date LocalTransferFiles::dateOf(const struct timespec& time) {
+    return Date::fromSecondsSince1970(double(time.tv_sec) + double(time.tv_nsec) / 1e9);
+}
+
+std::optional<LocalTransferFiles::Facts> LocalTransferFiles::inspect(const QString& path) {
+    struct stat st {};
+    if (::lstat(encoded(path).constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return std::nullopt;
+        throw FileError::fromErrno(QStringLiteral("inspect"), path);
+    }
+    return factsOf(st);
+}
+
+bool LocalTransferFiles::isSameEntry(const QString& first, const QString& second) {
+    struct stat a {};
+    struct stat b {};
+    if (::lstat(encoded(first).constData(), &a) != 0 || ::lstat(encoded(second).constData(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+QString LocalTransferFiles::resolvedPath(const QString& path) {
+    QString existing = path;
+    QString rest;
+    for (;;) {
+        char* real = ::realpath(encoded(existing).constData(), nullptr);
+        if (real) {
+            QString result = decoded(real);
+            std::free(real);
+            if (rest.isEmpty())
+                return result;
+            return (result.endsWith(QLatin1Char('/')) ? result : result + QLatin1Char('/')) + rest;
+        }
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            return path;
+        const QString last = existing.mid(slash + 1);
+        rest = rest.isEmpty() ? last : last + QLatin1Char('/') + rest;
+        existing = existing.left(slash);
+    }
+}
+
+LocalTransferFiles::Listing LocalTransferFiles::list(const QString& folder, bool showHidden) {
+    const QByteArray path = encoded(folder);
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw FileError::fromErrno(QStringLiteral("list"), folder);
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError(error, QStringLiteral("list"), folder);
+    }
+    Listing listing;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                throw FileError::fromErrno(QStringLiteral("list"), folder);
+            break;
+        }
+        const char* rawName = entry->d_name;
+        if (std::strcmp(rawName, ".") == 0 || std::strcmp(rawName, "..") == 0)
+            continue;
+        const QString name = decoded(rawName);
+        if (AFCPath::isPartialCopyName(name) || (!showHidden && name.startsWith(QLatin1Char('.'))))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir.get()), rawName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            listing.unreadable.append({name, reasonOf(errno)});
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            struct stat target {};
+            if (::fstatat(::dirfd(dir.get()), rawName, &target, 0) != 0) {
+                listing.unreadable.append({name, QStringLiteral("a link to nothing")});
+                continue;
+            }
+            if (!S_ISREG(target.st_mode)) {
+                listing.unreadable.append(
+                    {name, QStringLiteral("a link to a folder or special file, not followed")});
+                continue;
+            }
+            st = target;
+        } else if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+            listing.unreadable.append({name, QStringLiteral("not a regular file")});
+            continue;
+        }
+        Child child;
+        child.name = name;
+        child.isDirectory = S_ISDIR(st.st_mode);
+        child.size = child.isDirectory ? 0 : quint64(st.st_size);
+        child.modified = dateOf(st.st_mtim);
+        listing.children.append(child);
+    }
+    return listing;
+}
+
+bool LocalTransferFiles::makeFolder(const QString& path) {
+    const QByteArray target = encoded(path);
+    if (::mkdir(target.constData(), 0755) == 0)
+        return true;
+    if (errno == EEXIST) {
+        struct stat st {};
+        // Followed: a link to a folder is a folder to copy into, as the file manager treats it.
+        if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return false;
+        throw FileError(EEXIST, QStringLiteral("create the folder"), path);
+    }
+    if (errno != ENOENT)
+        throw FileError::fromErrno(QStringLiteral("create the folder"), path);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        throw FileError(ENOENT, QStringLiteral("create the folder"), path);
+    makeFolder(path.left(slash));
+    if (::mkdir(target.constData(), 0755) == 0)
+        return true;
+    if (errno == EEXIST) {
+        struct stat st {};
+        if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return false;
+    }
+    throw FileError::fromErrno(QStringLiteral("create the folder"), path);
+}
+
+void LocalTransferFiles::removeItem(const QString& path) {
+    const QByteArray target = encoded(path);
+    struct stat st {};
+    if (::lstat(target.constData(), &st) != 0)
+        throw FileError::fromErrno(QStringLiteral("remove"), path);
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(target.constData()) != 0)
+            throw FileError::fromErrno(QStringLiteral("remove"), path);
+        return;
+    }
+    // Children first, never through a link, and staying on this file system.
+    static thread_local int failure = 0;
+    static thread_local QByteArray failedPath;
+    failure = 0;
+    const auto remove = [](const char* entry, const struct stat*, int type, struct FTW*) -> int {
+        const int result = type == FTW_DP ? ::rmdir(entry) : ::unlink(entry);
+        if (result != 0) {
+            failure = errno;
+            failedPath = entry;
+            return 1;
+        }
+        return 0;
+    };
+    if (::nftw(target.constData(), remove, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) != 0) {
+        const int error = failure != 0 ? failure : errno;
+        throw FileError(error, QStringLiteral("remove"),
+                        failure != 0 ? decoded(failedPath.constData()) : path);
+    }
+}
+
+void LocalTransferFiles::setModificationDate(const QString& path, Date date) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = timespecOf(date);
+    if (::utimensat(AT_FDCWD, encoded(path).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        throw FileError::fromErrno(QStringLiteral("set the modification date of"), path);
+}
+
+LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& source, const QString& target,
+                                                            const std::function<qint64()>& chunkBytes,
+                                                            const std::function<void(quint64)>& progress,
+                                                            bool keepModificationDate,
+                                                            std::stop_token token) {
+    async::throwIfCancelled(token);
+    // Non-blocking until we know it is a regular file: opening a named pipe would wait forever.
+    const Descriptor input(::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (input.get() < 0)
+        throw FileError::fromErrno(QStringLiteral("open"), source);
+    struct stat st {};
+    if (::fstat(input.get(), &st) != 0)
+        throw FileError::fromErrno(QStringLiteral("read"), source);
+    if (!S_ISREG(st.st_mode))
+        throw FileError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, QStringLiteral("copy"), source);
+    ::fcntl(input.get(), F_SETFL, ::fcntl(input.get(), F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    LocalReplacement replacement(target);
+    if (const int error = replacement.open(); error != 0)
+        throw FileError(error, QStringLiteral("create"), target);
+
+    CopyResult result;
+    result.sourceModified = dateOf(st.st_mtim);
+    QByteArray buffer;
+    for (;;) {
+        async::throwIfCancelled(token);
+        const qint64 size = chunkBytes();
+        if (buffer.size() != size)
+            buffer.resize(size);
+        const ssize_t got = ::read(input.get(), buffer.data(), size_t(size));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError::fromErrno(QStringLiteral("read"), source);
+        }
+        if (got == 0)
+            break;
+        if (const int error = writeAll(replacement.fd(), buffer.constData(), size_t(got)); error != 0)
+            throw FileError(error, QStringLiteral("write"), target);
+        result.bytes += quint64(got);
+        if (progress)
+            progress(result.bytes);
+    }
+    // A file that grew or shrank while it was read gave us neither its old nor its new content.
+    if (result.bytes != quint64(st.st_size)) {
+        Logger::transfer().error("Size mismatch: source=%llu dest=%llu for %s", quint64(st.st_size),
+                                 result.bytes, source.mid(source.lastIndexOf(QLatin1Char('/')) + 1));
+        throw TransferError::ioError(QStringLiteral("The size of \"%1\" changed while it was copied")
+                                         .arg(source.mid(source.lastIndexOf(QLatin1Char('/')) + 1)));
+    }
+    if (keepModificationDate) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1] = st.st_mtim;
+        if (::futimens(replacement.fd(), times) != 0) {
+            Logger::transfer().error(
+                "Failed to preserve modification date: %s",
+                FileError::fromErrno(QStringLiteral("set the modification date of"), target).description());
+        }
+    }
+    bool closeFailed = false;
+    if (const int error = replacement.commit(&closeFailed); error != 0)
+        throw FileError(error, closeFailed ? QStringLiteral("write") : QStringLiteral("replace"), target);
+    return result;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/Date.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <sys/types.h>
+
+// The transfer engine's blocking work on this computer's files: inspecting, listing, making and
+// removing folders, and copying one file. Run on an executor, never on the main thread. Every
+// failure is a FileError that keeps errno, except where noted.
+class LocalTransferFiles {
+public:
+    // What is at a path, the entry itself (a link is not followed).
+    struct Facts {
+        bool isDirectory = false;
+        bool isRegular = false;
+        bool isLink = false;
+        quint64 size = 0;
+        Date modified;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+
+    struct Child {
+        QString name;
+        bool isDirectory = false;
+        quint64 size = 0;
+        Date modified;
+    };
+
+    struct Unreadable {
+        QString name;
+        QString reason;
+    };
+
+    // A folder's children that can be copied, and those that cannot.
+    struct Listing {
+        QList<Child> children;
+        QList<Unreadable> unreadable;
+    };
+
+    struct CopyResult {
+        quint64 bytes = 0;
+        Date sourceModified;
+    };
+
+    // Nothing when no entry has that name (ENOENT, or a parent that is not a folder); any other
+    // failure is an error: a folder we may not look into does not tell us that a name is free.
+    static std::optional<Facts> inspect(const QString& path);
+    // Whether the two entries are one and the same file (device and inode), whatever their paths.
+    static bool isSameEntry(const QString& first, const QString& second);
+    // The path with links and "." and ".." resolved; for a path that does not exist yet, its
+    // nearest existing ancestor is resolved and the rest appended.
+    static QString resolvedPath(const QString& path);
+
+    // In the order the file system gives them. Hidden names are left out unless showHidden, and
+    // copies in progress always. A link to a file is listed as the file it names; a link to a
+    // folder is not followed (a tree could hold itself), and it, a dangling link, a special file
+    // or an entry whose facts cannot be read are listed as unreadable.
+    static Listing list(const QString& folder, bool showHidden);
+
+    // Makes the folder and any missing parent. True when it made the folder itself, false when a
+    // folder was already there.
+    static bool makeFolder(const QString& path);
+    // A file, or a folder with everything in it; links inside are removed, never followed.
+    static void removeItem(const QString& path);
+    static void setModificationDate(const QString& path, Date date);
+
+    // Copies a regular file beside the target and renames it over the target only when whole, so
+    // a failed or cancelled copy leaves the target as it was and no partial file. Reads in chunks
+    // of chunkBytes() (asked before every chunk); progress is called after each chunk with the
+    // bytes so far. With a date, the copy gets it as its modification date before it takes the
+    // target's name. A source whose size changed while it was read fails (TransferError ioError);
+    // a cancelled copy throws async::CancelledError.
+    static CopyResult copyFile(const QString& source, const QString& target,
+                               const std::function<qint64()>& chunkBytes,
+                               const std::function<void(quint64)>& progress, bool keepModificationDate,
+                               std::stop_token token);
+
+    static Date dateOf(const struct timespec& time);
+
+    LocalTransferFiles() = delete;
+};

@@ -1,0 +1,16 @@
+#include "transfer/TransferHistoryStore.h"
+
+QList<TransferHistoryEntry> TransferHistoryStore::load() const {
+    const std::optional<QByteArray> data = m_defaults.dataForKey(defaultsKey);
+    if (!data)
+        return {};
+    return TransferHistoryEntry::decodeList(*data).value_or(QList<TransferHistoryEntry>{});
+}
+
+void TransferHistoryStore::save(const QList<TransferHistoryEntry>& entries) {
+    m_defaults.set(defaultsKey, TransferHistoryEntry::encodeList(entries));
+}
+
+void TransferHistoryStore::clear() {
+    m_defaults.remove(defaultsKey);
+}

@@ -1,0 +1,197 @@
+#pragma once
+
+#include "models/FileItem.h"
+#include "models/Transfer.h"
+#include "models/TransferError.h"
+#include "models/TransferHistoryEntry.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Observable.h"
+#include "platform/URL.h"
+#include "platform/UserDefaults.h"
+#include "platform/async/Continuation.h"
+#include "platform/async/ContinuousClock.h"
+#include "platform/async/SerialExecutor.h"
+#include "platform/async/Task.h"
+#include "platform/async/TaskHandle.h"
+#include "transfer/ConflictPrompter.h"
+#include "transfer/ProgressThrottle.h"
+#include "transfer/TransferHistoryStore.h"
+
+#include <QHash>
+#include <QLatin1StringView>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+class AFCBridge;
+class FileSystemProvider;
+class TransferPlacement;
+struct TransferRun;
+
+// Runs every copy between two locations (this computer to itself, to a device, from a device,
+// device to device) as a transfer: a record it publishes while the copy runs, one task of its
+// own on the main thread, and at the end a report file, a history entry and a place in the list
+// of finished transfers. There is no queue: a launched transfer runs at once, beside any others.
+//
+// Main thread only. Blocking work (local copies, folder making, stat) runs on executors, device
+// work on the bridge's, so the window never waits for a disk or a device. A transfer's sources
+// are copied strictly one after another; each placement is decided first (a source already at its
+// destination is skipped, a folder onto a folder merges, any other clash is asked about).
+//
+// Destroying the manager cancels the transfers still running; they end at their next wait
+// without touching it.
+class TransferManager {
+public:
+    static constexpr QLatin1StringView historyDefaultsKey = TransferHistoryStore::defaultsKey;
+    static constexpr qsizetype maximumCompletedTransfers = 20;
+    static constexpr qsizetype maximumHistoryEntries = TransferHistoryStore::maximumEntries;
+    // Posted on the notification centre when a transfer to a device ended (not failed), so that
+    // browsers list their folders again; no user info.
+    static inline const QString afcFilesUploaded = QStringLiteral("AFCFilesUploaded");
+    // Posted by moves after items left a device; user info "items".
+    static inline const QString afcFilesDeleted = QStringLiteral("AFCFilesDeleted");
+
+    // With the app's settings store, the system clock and the default notification centre. Loads
+    // the history.
+    TransferManager();
+    TransferManager(UserDefaults& defaults, async::ContinuousClock& clock, NotificationCenter& notifications);
+    virtual ~TransferManager();
+    TransferManager(const TransferManager&) = delete;
+    TransferManager& operator=(const TransferManager&) = delete;
+
+    // Transfers not yet finished, in the order they were started.
+    Observable<QList<Transfer>> activeTransfers;
+    // The most recently finished, newest first, at most maximumCompletedTransfers.
+    Observable<QList<Transfer>> completedTransfers;
+    // Newest first, at most maximumHistoryEntries after each finish. The Transfer Center may set
+    // it (to empty) and then removes the stored value with clearStoredHistory().
+    Observable<QList<TransferHistoryEntry>> transferHistory;
+
+    const std::shared_ptr<AFCBridge>& afcBridge() const { return m_afcBridge; }
+    void setAFCBridge(std::shared_ptr<AFCBridge> bridge) { m_afcBridge = std::move(bridge); }
+    const std::shared_ptr<FileSystemProvider>& fileSystemProvider() const { return m_fileSystemProvider; }
+    void setFileSystemProvider(std::shared_ptr<FileSystemProvider> provider);
+    // Who answers name clashes. Without one, a clash stops the transfer.
+    void setConflictPrompter(std::shared_ptr<ConflictPrompter> prompter) { m_prompter = std::move(prompter); }
+    // Sounds when a retry finds nothing it could copy (the interface sets the system beep).
+    void setBeep(std::function<void()> beep) { m_beep = std::move(beep); }
+
+    // A new transfer, appended to activeTransfers, queued and not yet running.
+    virtual Transfer startTransfer(QList<FileItem> sources, URL destination);
+    // Starts the transfer's task.
+    virtual void launchTask(const Transfer& transfer);
+    // Copies files of this computer (dropped from another application): started and launched.
+    virtual Transfer startTransfer(QList<URL> urls, URL to);
+    // Cancels the transfer: it is finished at once as cancelled; its task stops at its next wait
+    // and undoes nothing it completed.
+    virtual void cancelTransfer(QUuid id);
+    // Starts the copy of a history entry again, as a new transfer of what is there now.
+    virtual async::Task<void> retryTransfer(TransferHistoryEntry entry);
+    // Resumes once the transfer has finished: returns for a success, throws its TransferError, or
+    // async::CancelledError for a cancelled one. At once for a transfer among the finished.
+    async::Task<void> waitForTransfer(QUuid id);
+
+    // How a finished transfer ended: nothing for success, else the error a waiter receives.
+    static std::exception_ptr completionResult(const Transfer& transfer);
+    // What a failure becomes in the transfer's record.
+    static TransferError transferError(std::exception_ptr error);
+
+    // --- placement and name clashes ---
+    static bool isSameLocation(const URL& first, const URL& second);
+    static QString normalizedPath(const QString& path);
+    // Where the item is to be written: the proposed URL (also when it is the item itself, or when
+    // a folder meets a folder and merges), a free " copy" name, or the proposed URL after what was
+    // there was removed. Asks the user about a clash unless the transfer keeps an answer for all.
+    // Throws async::CancelledError for "Stop".
+    async::Task<URL> resolveConflict(FileItem item, URL destination, std::optional<QUuid> transferID,
+                                     std::stop_token token = {});
+    async::Task<ConflictAnswer> promptConflictResolution(QString itemName, std::stop_token token = {});
+    // On a device only "not found" means absent; other failures to look are raised.
+    async::Task<bool> itemExists(URL url);
+    // False for anything that cannot be looked at.
+    async::Task<bool> isDirectory(URL url);
+    async::Task<void> removeExistingItem(URL url);
+    async::Task<URL> uniqueDestination(URL url);
+
+    // --- reports and history ---
+    static QString reportsDirectory();
+    std::optional<URL> writeReport(const Transfer& transfer) const;
+    void loadHistory();
+    void saveHistory();
+    // Empties the history and removes what is stored of it.
+    void clearHistory();
+
+    // --- what the copies of a running transfer call ---
+    struct Placement {
+        URL url;
+        // The item is already where it would go: nothing to copy.
+        bool sameItem = false;
+        // An existing file is to be replaced by the copy when it is whole.
+        bool replacing = false;
+    };
+    async::Task<Placement> place(std::shared_ptr<TransferRun> run, QString name, URL source, bool isDirectory,
+                                 URL proposed);
+    // A handler for the bytes done of the current file on top of base, callable from any thread:
+    // it hands the value to the main thread, where it is published under the throttle.
+    std::function<void(quint64)> makeProgressHandler(QUuid id, quint64 base);
+    // The file's report line (and verification count), appended to the running transfer.
+    void recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt, quint64 bytes);
+    // A child of a folder that could not be copied because it could not be read: a failed line in
+    // the report, and the transfer will not end as a clean success.
+    void recordUnreadableItem(QUuid id, QString name, QString reason, URL folder, URL destination);
+
+protected:
+    // The body of a transfer's task; never fails.
+    virtual async::Task<void> runTransfer(Transfer transfer, std::stop_token token);
+    virtual void finishTransfer(QUuid id);
+
+private:
+    struct RunState {
+        QStringList unreadableNames;
+    };
+
+    std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor) const;
+    async::Task<Placement> resolvePlacement(std::shared_ptr<TransferPlacement> placement, QString name,
+                                            URL source, bool isDirectory, URL proposed,
+                                            std::optional<QUuid> transferID, std::stop_token token);
+    // Places and copies one source; true when it was already where it would go.
+    async::Task<bool> copySource(std::shared_ptr<TransferRun> run, FileItem source, URL proposed);
+    // The end of a run that did not fail: listings emptied, browsers told, record retired.
+    void endRun(const QUuid& id, const URL& destination);
+
+    // Changes the active record of id, if there still is one, and publishes the list.
+    template <typename Change> bool updateActive(const QUuid& id, Change change, bool publish = true);
+    Transfer* activeRecord(const QUuid& id);
+    void publishActive();
+    void applyProgress(const QUuid& id, quint64 value, double rate);
+    FileItem itemForLocalURL(const URL& url) const;
+    async::Task<std::optional<FileItem>> rebuildItem(TransferHistorySource source);
+
+    UserDefaults& m_defaults;
+    async::ContinuousClock& m_clock;
+    NotificationCenter& m_notifications;
+    TransferHistoryStore m_history;
+    ProgressThrottle m_throttle;
+
+    std::shared_ptr<AFCBridge> m_afcBridge;
+    std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
+    std::shared_ptr<ConflictPrompter> m_prompter;
+    std::function<void()> m_beep;
+    // For placement questions asked outside a running transfer.
+    std::shared_ptr<async::SerialExecutor> m_executor;
+
+    // The truth of the active transfers; activeTransfers publishes snapshots of it.
+    QList<Transfer> m_active;
+    QHash<QUuid, async::TaskHandle<void>> m_transferTasks;
+    QHash<QUuid, QList<async::Continuation<void>>> m_completionContinuations;
+    QHash<QUuid, ConflictPolicy> m_conflictPolicies;
+    QHash<QUuid, RunState> m_runStates;
+    // Every coroutine and posted progress value checks it before it touches the manager.
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
+};

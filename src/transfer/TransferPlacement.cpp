@@ -1,0 +1,269 @@
+#include "transfer/TransferPlacement.h"
+
+#include "device/AFCBridge.h"
+#include "device/AFCError.h"
+#include "models/TransferError.h"
+#include "platform/async/Outcome.h"
+#include "services/FileSystemProvider.h"
+#include "transfer/LocalTransferFiles.h"
+
+#include <libimobiledevice/afc.h>
+
+namespace {
+
+bool isDevice(const URL& url) {
+    return url.scheme() == QLatin1String("afc");
+}
+
+bool isLocal(const URL& url) {
+    return !isDevice(url) && (url.scheme().isEmpty() || url.scheme() == QLatin1String("file"));
+}
+
+bool meansAbsent(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const AFCError& afcError) {
+        return afcError.libraryResult() == int(AFC_E_OBJECT_NOT_FOUND);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool pathIsAtOrBelow(const QString& inner, const QString& outer) {
+    if (inner == outer)
+        return true;
+    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
+    return inner.startsWith(prefix);
+}
+
+} // namespace
+
+TransferPlacement::TransferPlacement(std::shared_ptr<AFCBridge> bridge,
+                                     std::shared_ptr<FileSystemProvider> provider,
+                                     std::shared_ptr<async::SerialExecutor> executor)
+    : m_bridge(std::move(bridge)), m_provider(std::move(provider)), m_executor(std::move(executor)) {}
+
+QString TransferPlacement::normalizedPath(const QString& path) {
+    const bool absolute = path.startsWith(QLatin1Char('/'));
+    QStringList parts;
+    for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            if (!parts.isEmpty() && parts.last() != QLatin1String(".."))
+                parts.removeLast();
+            else if (!absolute)
+                parts.append(part);
+            continue;
+        }
+        parts.append(part);
+    }
+    const QString joined = parts.join(QLatin1Char('/'));
+    if (absolute)
+        return QLatin1Char('/') + joined;
+    return joined;
+}
+
+bool TransferPlacement::isSameLocation(const URL& first, const URL& second) {
+    if (first.scheme() != second.scheme())
+        return false;
+    if (isDevice(first)) {
+        const std::optional<AFCComponents> a = afcComponents(first);
+        const std::optional<AFCComponents> b = afcComponents(second);
+        if (a && b) {
+            return a->udid == b->udid && a->bundleID.value_or(QString()) == b->bundleID.value_or(QString()) &&
+                   normalizedPath(a->devicePath) == normalizedPath(b->devicePath);
+        }
+        return first.absoluteString() == second.absoluteString();
+    }
+    if (isLocal(first))
+        return normalizedPath(first.toLocalFile()) == normalizedPath(second.toLocalFile());
+    return first.absoluteString() == second.absoluteString();
+}
+
+QString TransferPlacement::copyName(const QString& base, const QString& extension, int number) {
+    QString name = base + (number <= 1 ? QStringLiteral(" copy") : QStringLiteral(" copy %1").arg(number));
+    if (!extension.isEmpty())
+        name += QLatin1Char('.') + extension;
+    return name;
+}
+
+AFCComponents TransferPlacement::deviceComponents(const URL& url, const QString& errorPrefix) {
+    std::optional<AFCComponents> components = afcComponents(url);
+    if (!components)
+        throw TransferError::ioError(errorPrefix + url.absoluteString());
+    return *components;
+}
+
+AFCBridge& TransferPlacement::requireBridge() const {
+    if (!m_bridge)
+        throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
+    return *m_bridge;
+}
+
+async::Task<bool> TransferPlacement::isSameItem(URL first, URL second) {
+    if (isSameLocation(first, second))
+        co_return true;
+    if (!isLocal(first) || !isLocal(second))
+        co_return false;
+    async::Task<bool> comparing = m_executor->run([a = first.toLocalFile(), b = second.toLocalFile()] {
+        return LocalTransferFiles::isSameEntry(a, b);
+    });
+    co_return co_await comparing;
+}
+
+async::Task<bool> TransferPlacement::isAtOrBelow(URL inner, URL outer) {
+    if (isDevice(inner) && isDevice(outer)) {
+        const std::optional<AFCComponents> a = afcComponents(inner);
+        const std::optional<AFCComponents> b = afcComponents(outer);
+        if (!a || !b || a->udid != b->udid || a->bundleID != b->bundleID)
+            co_return false;
+        co_return pathIsAtOrBelow(normalizedPath(a->devicePath), normalizedPath(b->devicePath));
+    }
+    if (!isLocal(inner) || !isLocal(outer))
+        co_return false;
+    async::Task<bool> comparing = m_executor->run([a = inner.toLocalFile(), b = outer.toLocalFile()] {
+        return pathIsAtOrBelow(LocalTransferFiles::resolvedPath(normalizedPath(a)),
+                               LocalTransferFiles::resolvedPath(normalizedPath(b)));
+    });
+    co_return co_await comparing;
+}
+
+async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspect(URL url) {
+    if (isDevice(url)) {
+        async::Task<std::optional<Facts>> looking = inspectDevice(url);
+        co_return co_await looking;
+    }
+    async::Task<std::optional<Facts>> looking =
+        m_executor->run([path = url.toLocalFile()]() -> std::optional<Facts> {
+            const std::optional<LocalTransferFiles::Facts> facts = LocalTransferFiles::inspect(path);
+            if (!facts)
+                return std::nullopt;
+            return Facts{facts->isDirectory};
+        });
+    co_return co_await looking;
+}
+
+async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectDevice(URL url) {
+    const AFCComponents components = deviceComponents(url, QStringLiteral("Invalid afc URL: "));
+    async::detail::Outcome<std::optional<Facts>> outcome;
+    if (m_provider) {
+        async::Task<FileItem> asking = m_provider->afcItem(url);
+        async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
+        if (item.error())
+            outcome.setError(item.error());
+        else
+            outcome.setValue(Facts{item.get().isDirectory()});
+    } else {
+        AFCBridge& bridge = requireBridge();
+        async::Task<void> session = openSession(components);
+        co_await session;
+        async::Task<AFCFileInfo> asking =
+            bridge.fileInfo(components.udid, components.devicePath, components.bundleID);
+        async::detail::Outcome<AFCFileInfo> info = co_await async::detail::settle(std::move(asking));
+        if (info.error())
+            outcome.setError(info.error());
+        else
+            outcome.setValue(Facts{info.get().value(QStringLiteral("st_ifmt")) == QLatin1String("S_IFDIR")});
+    }
+    if (outcome.error() && meansAbsent(outcome.error()))
+        co_return std::nullopt;
+    co_return outcome.get();
+}
+
+async::Task<void> TransferPlacement::removeItem(URL url) {
+    if (!isDevice(url)) {
+        async::Task<void> removing =
+            m_executor->run([path = url.toLocalFile()] { LocalTransferFiles::removeItem(path); });
+        co_await removing;
+        co_return;
+    }
+    AFCBridge& bridge = requireBridge();
+    const AFCComponents components = deviceComponents(url, QStringLiteral("AFC bridge not available: "));
+    async::Task<std::optional<Facts>> looking = inspect(url);
+    const std::optional<Facts> facts = co_await looking;
+    async::Task<void> session = openSession(components);
+    co_await session;
+    async::Task<void> removing =
+        facts && facts->isDirectory
+            ? bridge.removeRecursively(components.udid, components.devicePath, components.bundleID)
+            : bridge.removeItem(components.udid, components.devicePath, components.bundleID);
+    co_await removing;
+}
+
+async::Task<URL> TransferPlacement::uniqueDestination(URL url) {
+    const QString extension = url.pathExtension();
+    const QString last = url.lastPathComponent();
+    const QString base = extension.isEmpty() ? last : last.left(last.size() - extension.size() - 1);
+    const URL folder = url.deletingLastPathComponent();
+    if (!isDevice(url)) {
+        async::Task<QString> finding =
+            m_executor->run([folder = folder.toLocalFile(), last, base, extension] {
+                const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+                if (!LocalTransferFiles::inspect(prefix + last))
+                    return last;
+                for (int number = 1;; ++number) {
+                    const QString name = copyName(base, extension, number);
+                    if (!LocalTransferFiles::inspect(prefix + name))
+                        return name;
+                }
+            });
+        const QString found = co_await finding;
+        co_return found == last ? url : folder.appendingPathComponent(found);
+    }
+    async::Task<std::optional<Facts>> looking = inspect(url);
+    if (!co_await looking)
+        co_return url;
+    for (int number = 1;; ++number) {
+        const URL candidate = folder.appendingPathComponent(copyName(base, extension, number));
+        async::Task<std::optional<Facts>> trying = inspect(candidate);
+        if (!co_await trying)
+            co_return candidate;
+    }
+}
+
+namespace {
+
+QString sessionKey(const AFCComponents& components) {
+    return components.udid + QLatin1Char('\n') + components.bundleID.value_or(QString());
+}
+
+} // namespace
+
+bool TransferPlacement::hasOpenedSession(const AFCComponents& components) const {
+    return m_openedSessions.contains(sessionKey(components));
+}
+
+async::Task<void> TransferPlacement::openSession(AFCComponents components) {
+    AFCBridge& bridge = requireBridge();
+    if (hasOpenedSession(components))
+        co_return;
+    async::Task<void> opening = components.bundleID ? bridge.connectApp(components.udid, *components.bundleID)
+                                                    : bridge.connect(components.udid);
+    co_await opening;
+    m_openedSessions.insert(sessionKey(components));
+}
+
+async::Task<bool> TransferPlacement::makeFolder(URL url) {
+    if (!isDevice(url)) {
+        async::Task<bool> making =
+            m_executor->run([path = url.toLocalFile()] { return LocalTransferFiles::makeFolder(path); });
+        co_return co_await making;
+    }
+    AFCBridge& bridge = requireBridge();
+    const AFCComponents components = deviceComponents(url, QStringLiteral("AFC bridge not available: "));
+    async::Task<std::optional<Facts>> looking = inspect(url);
+    const std::optional<Facts> facts = co_await looking;
+    if (facts) {
+        if (!facts->isDirectory)
+            throw TransferError::ioError(QStringLiteral("A file is in the way of the folder ") +
+                                         url.absoluteString());
+        co_return false;
+    }
+    async::Task<void> session = openSession(components);
+    co_await session;
+    async::Task<void> making =
+        bridge.makeDirectory(components.udid, components.devicePath, components.bundleID);
+    co_await making;
+    co_return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/async/Cancellation.h"
+#include "transfer/TransferPlacement.h"
+
+#include <QUuid>
+
+#include <memory>
+#include <stop_token>
+
+class TransferManager;
+
+// What one running transfer's copies share: its id, its cancellation, the services it copies
+// through, and the running total of bytes copied. Held by shared_ptr by every coroutine of the
+// run, so it lives until the last of them ends.
+//
+// The manager is reached only right after checkpoint(): the manager stops every run's token when
+// it goes, so a copy that passed its checkpoint knows that the manager is still there.
+struct TransferRun {
+    QUuid id;
+    std::stop_token token;
+    TransferManager* manager = nullptr;
+    std::weak_ptr<const bool> managerAlive;
+    std::shared_ptr<TransferPlacement> placement;
+    quint64 bytesCopied = 0;
+
+    // Throws async::CancelledError when the manager is gone. A copy that has ended calls this
+    // rather than checkpoint(): a file that was copied whole is recorded, cancelled or not.
+    void ensureManager() const {
+        if (managerAlive.expired())
+            throw async::CancelledError{};
+    }
+
+    // Throws async::CancelledError when the transfer was cancelled or its manager is gone.
+    void checkpoint() const {
+        async::throwIfCancelled(token);
+        if (managerAlive.expired())
+            throw async::CancelledError{};
+    }
+};

@@ -1,0 +1,24 @@
+#include "uikit/AlertPresenter.h"
+
+#include "platform/async/Outcome.h"
+#include "uikit/AlertDialog.h"
+#include "uikit/Ask.h"
+
+#include <QPointer>
+
+async::Task<AlertResponse> DialogAlertPresenter::ask(AlertSpec spec, QWidget* parent, std::stop_token token) {
+    // Owned by the parent as well, which may go first: the guard tells whether it is still there.
+    QPointer<AlertDialog> dialog = new AlertDialog(spec, parent);
+    async::Task<int> asking = async::ask(dialog.data(), token);
+    async::detail::Outcome<int> answer = co_await async::detail::settle(std::move(asking));
+    AlertResponse response;
+    if (dialog) {
+        if (!answer.error())
+            response = dialog->response(answer.get());
+        dialog->hide();
+        dialog->deleteLater();
+    }
+    if (answer.error())
+        std::rethrow_exception(answer.error());
+    co_return response;
+}

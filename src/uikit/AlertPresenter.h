@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/async/Task.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <stop_token>
+
+class QWidget;
+
+// What an alert shows: its style, its two texts, its buttons in the order they are given, and
+// optionally a one-line text field and a check box.
+struct AlertSpec {
+    enum class Style { warning, informational, critical };
+
+    struct TextField {
+        QString initialText;
+        int width = 280;
+        int height = 22;
+    };
+
+    Style style = Style::warning;
+    QString message;
+    QString informative;
+    QStringList buttons;
+    std::optional<TextField> textField;
+    // The check box's title; it starts unticked.
+    std::optional<QString> checkBox;
+};
+
+// How an alert was closed.
+struct AlertResponse {
+    // The first button answers this, the second one more, and so on.
+    static constexpr int firstButton = 1000;
+
+    int code = firstButton;
+    bool checkBoxOn = false;
+    QString text;
+
+    int buttonIndex() const { return code - firstButton; }
+    bool operator==(const AlertResponse&) const = default;
+};
+
+// Shows an alert over a window and awaits its answer without a nested event loop: the window's
+// other work (and every other task) goes on while the question is open. Tests put a scripted
+// presenter in its place.
+class AlertPresenter {
+public:
+    virtual ~AlertPresenter() = default;
+
+    // Modal to parent's window (the main window when no other is meant); a stopped token
+    // withdraws the question with async::CancelledError, as does the parent going away.
+    virtual async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token token) = 0;
+};
+
+// The alert as a dialog of our own (a message box would reorder the buttons): the first button
+// is the default (Return), no button takes Return by having focus, and Escape or the window's
+// close button answer a "Cancel" button when there is one and are ignored otherwise.
+class DialogAlertPresenter : public AlertPresenter {
+public:
+    async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token token) override;
+};

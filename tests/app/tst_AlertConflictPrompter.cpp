@@ -1,0 +1,73 @@
+#include "app/AlertConflictPrompter.h"
+
+#include "platform/async/RunSync.h"
+#include "uikit/AlertPresenter.h"
+
+#include <QTest>
+#include <QWidget>
+
+using async::runSync;
+
+namespace {
+
+// Records each alert and answers from a script.
+class ScriptedAlertPresenter : public AlertPresenter {
+public:
+    QList<AlertSpec> specs;
+    QList<QWidget*> parents;
+    AlertResponse next;
+
+    async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token) override {
+        specs.append(spec);
+        parents.append(parent);
+        co_return next;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ConflictResolution)
+
+// The name-clash question as the window's alert: its words, and which answer each way of closing
+// it gives.
+class tst_AlertConflictPrompter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answers_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<ConflictResolution>("resolution");
+        QTest::newRow("Replace") << 1000 << false << ConflictResolution::replace;
+        QTest::newRow("Keep Both for all") << 1001 << true << ConflictResolution::keepBoth;
+        QTest::newRow("Stop for all") << 1002 << true << ConflictResolution::stop;
+        QTest::newRow("any other way of closing") << 0 << false << ConflictResolution::stop;
+    }
+
+    void answers() {
+        QFETCH(int, code);
+        QFETCH(bool, checked);
+        QFETCH(ConflictResolution, resolution);
+        QWidget window;
+        auto presenter = std::make_shared<ScriptedAlertPresenter>();
+        presenter->next = AlertResponse{code, checked, QString()};
+        AlertConflictPrompter prompter(presenter, &window);
+
+        const ConflictAnswer answer = runSync(prompter.ask(QStringLiteral("IMG_0001.JPG"), {}));
+
+        QCOMPARE(answer, (ConflictAnswer{resolution, checked}));
+        QCOMPARE(presenter->specs.size(), 1);
+        const AlertSpec& spec = presenter->specs.front();
+        QCOMPARE(spec.style, AlertSpec::Style::warning);
+        QCOMPARE(spec.message, QStringLiteral("\"IMG_0001.JPG\" already exists."));
+        QCOMPARE(spec.informative,
+                 QStringLiteral("Do you want to replace it, keep both items, or stop this transfer?"));
+        QCOMPARE(spec.buttons, (QStringList{"Replace", "Keep Both", "Stop"}));
+        QCOMPARE(spec.checkBox,
+                 std::optional<QString>(QStringLiteral("Apply to all conflicts in this transfer")));
+        QCOMPARE(presenter->parents.front(), &window);
+    }
+};
+
+QTEST_MAIN(tst_AlertConflictPrompter)
+#include "tst_AlertConflictPrompter.moc"

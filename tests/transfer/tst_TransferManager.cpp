@@ -1,0 +1,772 @@
+#include "transfer/TransferManager.h"
+
+#include "device/AFCBridge.h"
+#include "device/AFCLocation.h"
+#include "device/AFCPath.h"
+#include "platform/TemporaryDirectory.h"
+#include "platform/async/Cancellation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/FileSystemProvider.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/TransferReportWriter.h"
+
+#include "DeviceTestCase.h"
+#include "EventLoop.h"
+#include "LogCapture.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using async::runSync;
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+constexpr qint64 mib = 1 << 20;
+// 2021-03-04 05:06:07 UTC, with nanoseconds that a copy must carry over too.
+constexpr time_t sourceSeconds = 1614834367;
+constexpr long sourceNanoseconds = 123456789;
+
+enum class Side { mac, device };
+
+// Answers name clashes from a script and records every question. With no answer left it stops.
+class ScriptedPrompter : public ConflictPrompter {
+public:
+    QStringList questions;
+    QList<ConflictAnswer> answers;
+    // Runs when a question comes, before it is answered.
+    std::function<void()> onAsk;
+
+    async::Task<ConflictAnswer> ask(QString itemName, std::stop_token) override {
+        questions.append(itemName);
+        if (onAsk)
+            onAsk();
+        co_return answers.isEmpty() ? ConflictAnswer{ConflictResolution::stop, false} : answers.takeFirst();
+    }
+};
+
+// Every file and folder below root as "relative/path size" (folders end in "/"), hidden ones
+// included: a copy's temporary file must not survive it.
+QStringList treeOf(const QString& root) {
+    QStringList lines;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relative = QDir(root).relativeFilePath(info.filePath());
+        lines.append(info.isDir() ? relative + QLatin1Char('/')
+                                  : relative + QLatin1Char(' ') + QString::number(info.size()));
+    }
+    lines.sort();
+    return lines;
+}
+
+qint64 mtimeNanoseconds(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool setMtime(const QString& path, time_t seconds, long nanoseconds) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+ConflictAnswer answer(ConflictResolution resolution, bool applyToAll = false) {
+    return ConflictAnswer{resolution, applyToAll};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Side)
+Q_DECLARE_METATYPE(ConflictAnswer)
+
+// The transfer engine against the device emulator and temporary folders: copies in the four
+// directions, placement and name clashes, failures that must not lose data, and what a finished
+// transfer leaves (record, report, history).
+class tst_TransferManager : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void copiesInEveryDirection_data();
+    void copiesInEveryDirection();
+    void nameClashes_data();
+    void nameClashes();
+    void applyToAllAnswersLaterClashesOfThatTransferOnly();
+    void folderMergesIntoExistingFolderAskingOnlyAboutFiles();
+    void sourceAlreadyAtItsDestinationIsSkipped_data();
+    void sourceAlreadyAtItsDestinationIsSkipped();
+    void folderIntoItselfFailsBeforeAnythingIsMade_data();
+    void folderIntoItselfFailsBeforeAnythingIsMade();
+    void replaceNeverRemovesTheSource();
+    void cancelDuringTheQuestionDeletesNothing();
+    void failedReplacementKeepsTheOldFile_data();
+    void failedReplacementKeepsTheOldFile();
+    void unplugMidFolderReportsOnlyWholeFiles();
+    void fullComputerDiskIsDiskFull();
+    void cancelMidFileLeavesNoPartialFile_data();
+    void cancelMidFileLeavesNoPartialFile();
+    void unreadableChildrenAreReportedNotSkipped_data();
+    void unreadableChildrenAreReportedNotSkipped();
+    void reportFileHasItsNameAndLines();
+    void historySurvivesANewManagerAndKeepsTheNewest100();
+    void progressEndsAtTheBytesCopied();
+    void cancelledTransferIsFinishedOnce();
+    void managerDestroyedMidTransferIsLeftAlone();
+    void retryCopiesWhatIsThereNow();
+
+private:
+    QString root(Side side) const { return side == Side::mac ? m_mac : m_media; }
+    URL location(Side side, const QString& relative) const {
+        return side == Side::mac ? URL::fileURL(m_mac + relative) : AFCLocation::mediaURL(udid, relative);
+    }
+    FileItem item(Side side, const QString& relative) const;
+    // Starts, launches and awaits a transfer; its finished record.
+    Transfer transfer(const QList<FileItem>& sources, const URL& destination);
+    Transfer launched(const QList<FileItem>& sources, const URL& destination);
+    Transfer finished(QUuid id);
+
+    fakemux::VirtualDevice* m_device = nullptr;
+    QString m_mac;
+    QString m_media;
+    async::ManualClock m_clock;
+    NotificationCenter m_notifications;
+    std::shared_ptr<AFCBridge> m_bridge;
+    std::shared_ptr<FileSystemProvider> m_provider;
+    std::shared_ptr<ScriptedPrompter> m_prompter;
+    std::unique_ptr<TransferManager> m_manager;
+    int m_uploadNotices = 0;
+    Subscription m_uploadObserver;
+};
+
+void tst_TransferManager::initTestCase() {
+    // Reports go below the data folder: a test's must not land in the user's.
+    static QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    static QTemporaryDir defaultsFolder;
+    UserDefaults::setStandardFilePathForTesting(defaultsFolder.filePath(QStringLiteral("defaults.plist")));
+}
+
+void tst_TransferManager::init() {
+    setUpTest();
+    UserDefaults& defaults = PreferencesViewController::defaults();
+    for (const QString& key : defaults.keys())
+        defaults.remove(key);
+    QDir(TransferReportWriter::reportsDirectory()).removeRecursively();
+
+    fakemux::DeviceDescription description = describeDevice(udid);
+    m_media = QString::fromStdString(description.mediaRoot.string());
+    m_mac = scratchPath(QStringLiteral("computer"));
+    m_device = &addDevice(std::move(description));
+    m_bridge = std::make_shared<AFCBridge>();
+    m_provider = std::make_shared<FileSystemProvider>(*m_bridge, m_clock);
+    m_prompter = std::make_shared<ScriptedPrompter>();
+    m_manager = std::make_unique<TransferManager>(defaults, m_clock, m_notifications);
+    m_manager->setAFCBridge(m_bridge);
+    m_manager->setFileSystemProvider(m_provider);
+    m_manager->setConflictPrompter(m_prompter);
+    m_uploadNotices = 0;
+    m_uploadObserver = m_notifications.observe(TransferManager::afcFilesUploaded,
+                                               [this](const Notification&) { ++m_uploadNotices; });
+}
+
+void tst_TransferManager::cleanup() {
+    m_uploadObserver.cancel();
+    m_manager.reset();
+    m_provider.reset();
+    m_bridge.reset();
+    m_device = nullptr;
+    tearDownTest();
+}
+
+FileItem tst_TransferManager::item(Side side, const QString& relative) const {
+    const QFileInfo info(root(side) + relative);
+    const URL url = location(side, relative);
+    return FileItem(url.absoluteString(), url.lastPathComponent(), url, info.isDir(),
+                    info.isDir() ? 0 : quint64(info.size()), Date::now(), FileKind::other, std::nullopt);
+}
+
+Transfer tst_TransferManager::launched(const QList<FileItem>& sources, const URL& destination) {
+    const Transfer started = m_manager->startTransfer(sources, destination);
+    m_manager->launchTask(started);
+    return started;
+}
+
+Transfer tst_TransferManager::finished(QUuid id) {
+    try {
+        runSync(m_manager->waitForTransfer(id));
+    } catch (...) {
+    }
+    drainPostedEvents();
+    for (const Transfer& record : m_manager->completedTransfers.value()) {
+        if (record.id == id)
+            return record;
+    }
+    return Transfer{};
+}
+
+Transfer tst_TransferManager::transfer(const QList<FileItem>& sources, const URL& destination) {
+    return finished(launched(sources, destination).id);
+}
+
+void tst_TransferManager::copiesInEveryDirection_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<bool>("folder");
+    const std::pair<Side, const char*> sides[] = {{Side::mac, "computer"}, {Side::device, "device"}};
+    for (const auto& [from, fromName] : sides) {
+        for (const auto& [to, toName] : sides) {
+            QTest::addRow("%s to %s, file", fromName, toName) << from << to << false;
+            QTest::addRow("%s to %s, nested folder", fromName, toName) << from << to << true;
+        }
+    }
+}
+
+void tst_TransferManager::copiesInEveryDirection() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QFETCH(bool, folder);
+    const QString source = root(from) + QStringLiteral("/src");
+    struct File {
+        const char* path;
+        qint64 size;
+    };
+    const QList<File> files = folder ? QList<File>{{"/Album/a.jpg", 64 * 1024},
+                                                   {"/Album/Sub/b.txt", 1},
+                                                   {"/Album/Sub/Deeper/c.bin", 5 * mib / 2},
+                                                   {"/Album/Sub/Deeper/zero.txt", 0}}
+                                     : QList<File>{{"/Photo.jpg", 3 * mib + 17}};
+    quint64 total = 0;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = source + QLatin1String(files[i].path);
+        QVERIFY(writeTestFile(path, patternBytes(files[i].size + i).right(files[i].size)));
+        QVERIFY(setMtime(path, sourceSeconds + i, sourceNanoseconds));
+        total += quint64(files[i].size);
+    }
+    if (folder)
+        QVERIFY(QDir().mkpath(source + QStringLiteral("/Album/Empty")));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    const QString top = folder ? QStringLiteral("/Album") : QStringLiteral("/Photo.jpg");
+    const qsizetype temporaries =
+        QDir(privateTemporaryDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+
+    const Transfer done =
+        transfer({item(from, QStringLiteral("/src") + top)}, location(to, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    QVERIFY(!done.error);
+    QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), treeOf(source));
+    for (const File& file : files) {
+        const QString copy = root(to) + QStringLiteral("/dst") + QLatin1String(file.path);
+        QCOMPARE(fileContents(copy), fileContents(source + QLatin1String(file.path)));
+        // A copy on this computer keeps its source's date (to the microsecond a date holds).
+        if (to == Side::mac)
+            QVERIFY(std::abs(mtimeNanoseconds(copy) - mtimeNanoseconds(source + QLatin1String(file.path))) <
+                    1000);
+    }
+    QCOMPARE(done.reportEntries.size(), files.size());
+    QCOMPARE(done.progress.bytesTransferred, total);
+    QCOMPARE(done.progress.filesCompleted, 1);
+    QVERIFY(done.reportURL);
+    QCOMPARE(m_uploadNotices, to == Side::device ? 1 : 0);
+    QCOMPARE(QDir(privateTemporaryDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
+             temporaries);
+    QVERIFY(m_prompter->questions.isEmpty());
+}
+
+void tst_TransferManager::nameClashes_data() {
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<ConflictAnswer>("reply");
+    QTest::addColumn<QString>("written"); // where the new content ends up; empty: nowhere
+    QTest::addColumn<TransferState>("state");
+
+    const auto keepBoth = answer(ConflictResolution::keepBoth);
+    QTest::newRow("replace") << Side::mac << QStringList{"IMG.JPG"} << "IMG.JPG"
+                             << answer(ConflictResolution::replace) << "IMG.JPG"
+                             << TransferState(TransferState::completed);
+    QTest::newRow("keep both, numbered")
+        << Side::mac << QStringList{"IMG_0001.JPG", "IMG_0001 copy.JPG"} << "IMG_0001.JPG" << keepBoth
+        << "IMG_0001 copy 2.JPG" << TransferState(TransferState::completed);
+    QTest::newRow("keep both, hidden name") << Side::mac << QStringList{".bashrc"} << ".bashrc" << keepBoth
+                                            << ".bashrc copy" << TransferState(TransferState::completed);
+    QTest::newRow("keep both, no extension")
+        << Side::mac << QStringList{"Notes", "Notes copy"} << "Notes" << keepBoth << "Notes copy 2"
+        << TransferState(TransferState::completed);
+    QTest::newRow("keep both, two extensions")
+        << Side::mac << QStringList{"archive.tar.gz"} << "archive.tar.gz" << keepBoth << "archive.tar copy.gz"
+        << TransferState(TransferState::completed);
+    QTest::newRow("stop") << Side::mac << QStringList{"IMG.JPG"} << "IMG.JPG"
+                          << answer(ConflictResolution::stop) << QString()
+                          << TransferState(TransferState::cancelled);
+    QTest::newRow("replace on a device")
+        << Side::device << QStringList{"IMG.JPG"} << "IMG.JPG" << answer(ConflictResolution::replace)
+        << "IMG.JPG" << TransferState(TransferState::completed);
+    QTest::newRow("keep both on a device")
+        << Side::device << QStringList{"IMG.JPG", "IMG copy.JPG"} << "IMG.JPG" << keepBoth << "IMG copy 2.JPG"
+        << TransferState(TransferState::completed);
+}
+
+void tst_TransferManager::nameClashes() {
+    QFETCH(Side, to);
+    QFETCH(QStringList, existing);
+    QFETCH(QString, name);
+    QFETCH(ConflictAnswer, reply);
+    QFETCH(QString, written);
+    QFETCH(TransferState, state);
+    const QString destination = root(to) + QStringLiteral("/dst/");
+    for (const QString& file : existing)
+        QVERIFY(writeTestFile(destination + file, "old"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/") + name, "new content"));
+    m_prompter->answers = {reply};
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/") + name)}, location(to, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, state);
+    QCOMPARE(m_prompter->questions, QStringList{name});
+    QStringList expected = existing;
+    if (!written.isEmpty() && !expected.contains(written))
+        expected.append(written);
+    expected.sort();
+    QCOMPARE(QDir(destination).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+    for (const QString& file : existing)
+        QCOMPARE(fileContents(destination + file),
+                 file == written ? QByteArray("new content") : QByteArray("old"));
+    if (!written.isEmpty())
+        QCOMPARE(fileContents(destination + written), QByteArray("new content"));
+}
+
+void tst_TransferManager::applyToAllAnswersLaterClashesOfThatTransferOnly() {
+    const QStringList names{"a.txt", "b.txt", "c.txt"};
+    QList<FileItem> sources;
+    for (const QString& name : names) {
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/") + name, "old"));
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/") + name, "new"));
+        sources.append(item(Side::mac, QStringLiteral("/src/") + name));
+    }
+    m_prompter->answers = {answer(ConflictResolution::keepBoth, true)};
+
+    const Transfer first = transfer(sources, location(Side::mac, QStringLiteral("/dst")));
+
+    QCOMPARE(first.state, TransferState::completed);
+    QCOMPARE(m_prompter->questions, QStringList{"a.txt"});
+    for (const char* copy : {"a copy.txt", "b copy.txt", "c copy.txt"})
+        QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/") + QLatin1String(copy)), QByteArray("new"));
+
+    // Another transfer keeps no answer of the first.
+    m_prompter->answers = {answer(ConflictResolution::stop)};
+    const Transfer second = transfer({sources.first()}, location(Side::mac, QStringLiteral("/dst")));
+    QCOMPARE(second.state, TransferState::cancelled);
+    QCOMPARE(m_prompter->questions, (QStringList{"a.txt", "a.txt"}));
+}
+
+void tst_TransferManager::folderMergesIntoExistingFolderAskingOnlyAboutFiles() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/dst/Album/old.txt"), "old"));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/dst/Album/a.jpg"), "old"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/a.jpg"), "new"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/Sub/new.txt"), "new"));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst/Album/Sub")));
+    m_prompter->answers = {answer(ConflictResolution::keepBoth)};
+
+    const Transfer done = transfer({item(Side::mac, QStringLiteral("/src/Album"))},
+                                   location(Side::device, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    QCOMPARE(m_prompter->questions, QStringList{"a.jpg"});
+    QCOMPARE(treeOf(m_media + QStringLiteral("/dst")),
+             (QStringList{"Album/", "Album/Sub/", "Album/Sub/new.txt 3", "Album/a copy.jpg 3",
+                          "Album/a.jpg 3", "Album/old.txt 3"}));
+    QCOMPARE(fileContents(m_media + QStringLiteral("/dst/Album/a.jpg")), QByteArray("old"));
+}
+
+void tst_TransferManager::sourceAlreadyAtItsDestinationIsSkipped_data() {
+    QTest::addColumn<Side>("side");
+    QTest::addColumn<bool>("hardLink");
+    QTest::newRow("computer") << Side::mac << false;
+    QTest::newRow("device") << Side::device << false;
+    QTest::newRow("computer, another name of the same file") << Side::mac << true;
+}
+
+void tst_TransferManager::sourceAlreadyAtItsDestinationIsSkipped() {
+    QFETCH(Side, side);
+    QFETCH(bool, hardLink);
+    QVERIFY(writeTestFile(root(side) + QStringLiteral("/dst/f.txt"), "data"));
+    QString source = QStringLiteral("/dst/f.txt");
+    if (hardLink) {
+        QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/other")));
+        QCOMPARE(::link(QFile::encodeName(m_mac + QStringLiteral("/dst/f.txt")).constData(),
+                        QFile::encodeName(m_mac + QStringLiteral("/other/f.txt")).constData()),
+                 0);
+        source = QStringLiteral("/other/f.txt");
+    }
+    LogCapture log;
+
+    const Transfer done = transfer({item(side, source)}, location(side, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    QCOMPARE(done.progress.filesCompleted, 1);
+    QVERIFY(done.reportEntries.isEmpty());
+    QVERIFY(m_prompter->questions.isEmpty());
+    QVERIFY(log.contains(LogCapture::category(QStringLiteral("transfer")),
+                         QStringLiteral("Skipped no-op transfer for f.txt")));
+    QCOMPARE(fileContents(root(side) + QStringLiteral("/dst/f.txt")), QByteArray("data"));
+}
+
+void tst_TransferManager::folderIntoItselfFailsBeforeAnythingIsMade_data() {
+    QTest::addColumn<Side>("side");
+    QTest::newRow("computer") << Side::mac;
+    QTest::newRow("device") << Side::device;
+}
+
+void tst_TransferManager::folderIntoItselfFailsBeforeAnythingIsMade() {
+    QFETCH(Side, side);
+    QVERIFY(writeTestFile(root(side) + QStringLiteral("/A/inner/file.txt"), "data"));
+    const QStringList before = treeOf(root(side) + QStringLiteral("/A"));
+
+    const Transfer done =
+        transfer({item(side, QStringLiteral("/A"))}, location(side, QStringLiteral("/A/inner")));
+
+    QCOMPARE(done.state, TransferState::failed);
+    QVERIFY(done.error);
+    QCOMPARE(done.error->errorCase(), TransferError::Case::ioError);
+    QVERIFY2(done.error->message().contains(QStringLiteral("into itself")),
+             qPrintable(done.error->message()));
+    QCOMPARE(treeOf(root(side) + QStringLiteral("/A")), before);
+}
+
+void tst_TransferManager::replaceNeverRemovesTheSource() {
+    // The file "photos" lies in the folder "photos" that a Replace would remove to make room.
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/D/photos/photos"), "the only copy"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    const Transfer done = transfer({item(Side::mac, QStringLiteral("/D/photos/photos"))},
+                                   location(Side::mac, QStringLiteral("/D")));
+
+    QCOMPARE(done.state, TransferState::failed);
+    QCOMPARE(done.error->errorCase(), TransferError::Case::ioError);
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/D/photos/photos")), QByteArray("the only copy"));
+}
+
+void tst_TransferManager::cancelDuringTheQuestionDeletesNothing() {
+    // A folder onto a file: Replace would remove the file first.
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/X"), "keep me"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/X/inside.txt"), "new"));
+    QUuid id;
+    m_prompter->onAsk = [this, &id] {
+        m_manager->cancelTransfer(id);
+    };
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    const Transfer started =
+        launched({item(Side::mac, QStringLiteral("/src/X"))}, location(Side::mac, QStringLiteral("/dst")));
+    id = started.id;
+    const Transfer done = finished(id);
+    // Let the cancelled task run to its end.
+    drainPostedEvents();
+
+    QCOMPARE(m_prompter->questions, QStringList{"X"});
+    QCOMPARE(done.state, TransferState::cancelled);
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/X")), QByteArray("keep me"));
+}
+
+void tst_TransferManager::failedReplacementKeepsTheOldFile_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<TransferError>("error");
+    QTest::newRow("device full") << Side::mac << Side::device << TransferError::diskFull();
+    QTest::newRow("device unplugged") << Side::device << Side::mac << TransferError::deviceDisconnected();
+}
+
+void tst_TransferManager::failedReplacementKeepsTheOldFile() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QFETCH(TransferError, error);
+    QVERIFY(writeTestFile(root(to) + QStringLiteral("/dst/clip.mov"), "the old clip"));
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/clip.mov"), patternBytes(3 * mib)));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+    const FileItem source = item(from, QStringLiteral("/src/clip.mov"));
+    if (to == Side::device)
+        m_device->faults().setQuota(mib);
+    else
+        m_device->faults().unplugAfterAfcBytes(mib + 1);
+
+    const Transfer done = transfer({source}, location(to, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::failed);
+    QCOMPARE(*done.error, error);
+    QVERIFY(done.reportEntries.isEmpty());
+    QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), QStringList{"clip.mov 12"});
+    QCOMPARE(fileContents(root(to) + QStringLiteral("/dst/clip.mov")), QByteArray("the old clip"));
+    QCOMPARE(m_uploadNotices, 0);
+}
+
+void tst_TransferManager::unplugMidFolderReportsOnlyWholeFiles() {
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Set/%1.bin").arg(i), patternBytes(mib)));
+    m_device->faults().unplugAfterAfcBytes(5 * mib / 2);
+
+    const Transfer done = transfer({item(Side::mac, QStringLiteral("/src/Set"))},
+                                   location(Side::device, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::failed);
+    QCOMPARE(*done.error, TransferError::deviceDisconnected());
+    QVERIFY(done.reportEntries.size() <= 2);
+    for (const TransferReportEntry& entry : done.reportEntries)
+        QCOMPARE(QFileInfo(m_media + QStringLiteral("/dst/Set/") + entry.name()).size(), mib);
+    QCOMPARE(done.progress.bytesTransferred, quint64(done.reportEntries.size() * mib));
+}
+
+void tst_TransferManager::fullComputerDiskIsDiskFull() {
+    const QString small = scratchPath(QStringLiteral("small"));
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP("cannot mount a small file system here");
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
+    } unmount{small};
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/big.mov"), patternBytes(2 * mib)));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/big.bin"), patternBytes(2 * mib)));
+
+    const Transfer down = transfer({item(Side::device, QStringLiteral("/src/big.mov"))}, URL::fileURL(small));
+    const Transfer local = transfer({item(Side::mac, QStringLiteral("/src/big.bin"))}, URL::fileURL(small));
+
+    QCOMPARE(*down.error, TransferError::diskFull());
+    QCOMPARE(*local.error, TransferError::diskFull());
+    QCOMPARE(treeOf(small), QStringList());
+}
+
+void tst_TransferManager::cancelMidFileLeavesNoPartialFile_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::newRow("download") << Side::device << Side::mac;
+    QTest::newRow("device to device") << Side::device << Side::device;
+}
+
+void tst_TransferManager::cancelMidFileLeavesNoPartialFile() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/clip.mov"), patternBytes(4 * mib)));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    m_device->faults().gateReads(mib);
+
+    const Transfer started =
+        launched({item(from, QStringLiteral("/src/clip.mov"))}, location(to, QStringLiteral("/dst")));
+    bool held = false;
+    for (int round = 0; round < 4000 && !held; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        held = m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1));
+    }
+    QVERIFY(held);
+    m_manager->cancelTransfer(started.id);
+    m_device->faults().releaseReads();
+    const Transfer done = finished(started.id);
+    // The cancelled task ends at its next check; wait for it through the bridge's queue.
+    runSync(m_bridge->connect(udid));
+    drainPostedEvents();
+
+    QCOMPARE(done.state, TransferState::cancelled);
+    QVERIFY(done.reportEntries.isEmpty());
+    QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), QStringList());
+}
+
+void tst_TransferManager::unreadableChildrenAreReportedNotSkipped_data() {
+    QTest::addColumn<Side>("from");
+    QTest::newRow("device: unsafe name") << Side::device;
+    QTest::newRow("computer: named pipe") << Side::mac;
+}
+
+void tst_TransferManager::unreadableChildrenAreReportedNotSkipped() {
+    QFETCH(Side, from);
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/a.jpg"), "a"));
+    QString unreadable;
+    if (from == Side::device) {
+        unreadable = QStringLiteral("../escape");
+        m_device->faults().addHostileEntries("/src/Album", {unreadable.toStdString()});
+    } else {
+        unreadable = QStringLiteral("pipe");
+        QCOMPARE(::mkfifo(QFile::encodeName(m_mac + QStringLiteral("/src/Album/pipe")).constData(), 0600), 0);
+    }
+    LogCapture log;
+
+    const Transfer done =
+        transfer({item(from, QStringLiteral("/src/Album"))}, location(Side::mac, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::failed);
+    QCOMPARE(done.error->errorCase(), TransferError::Case::ioError);
+    QVERIFY2(done.error->message().contains(unreadable), qPrintable(done.error->message()));
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/Album/a.jpg")), QByteArray("a"));
+    QCOMPARE(done.reportEntries.size(), 2);
+    const auto failedEntry =
+        std::find_if(done.reportEntries.begin(), done.reportEntries.end(),
+                     [&](const TransferReportEntry& e) { return e.name() == unreadable; });
+    QVERIFY(failedEntry != done.reportEntries.end());
+    QCOMPARE(failedEntry->verificationOutcome(), TransferVerificationOutcome::failed);
+    QVERIFY(!log.messages(LogCapture::category(QStringLiteral("transfer"))).filter(unreadable).isEmpty());
+}
+
+void tst_TransferManager::reportFileHasItsNameAndLines() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), "a"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/b.txt"), "bc"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/b.txt"), "old"));
+    m_prompter->answers = {answer(ConflictResolution::keepBoth)};
+
+    const Transfer done = transfer(
+        {item(Side::mac, QStringLiteral("/src/a.txt")), item(Side::mac, QStringLiteral("/src/b.txt"))},
+        location(Side::mac, QStringLiteral("/dst")));
+
+    QVERIFY(done.reportURL);
+    const QString path = done.reportURL->toLocalFile();
+    const QString id = done.id.toString(QUuid::WithoutBraces).toUpper();
+    QCOMPARE(QFileInfo(path).path(), TransferReportWriter::reportsDirectory());
+    const QRegularExpression name(QStringLiteral("^transfer-(\\d+\\.\\d+)-%1\\.txt$").arg(id.left(8)));
+    const QRegularExpressionMatch match = name.match(QFileInfo(path).fileName());
+    QVERIFY2(match.hasMatch(), qPrintable(QFileInfo(path).fileName()));
+    QCOMPARE(match.captured(1).toDouble(), done.startedAt.secondsSince1970());
+
+    const QString iso = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z");
+    const QStringList lines = QString::fromUtf8(fileContents(path)).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 13);
+    QCOMPARE(lines[0], QStringLiteral("Orvanta Transfer Report"));
+    QCOMPARE(lines[1], QStringLiteral("Transfer ID: ") + id);
+    QVERIFY(
+        QRegularExpression(QStringLiteral("^Started: ") + iso + QLatin1Char('$')).match(lines[2]).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^Completed: ") + iso + QLatin1Char('$'))
+                .match(lines[3])
+                .hasMatch());
+    QCOMPARE(lines.mid(4),
+             (QStringList{"State: completed", "Destination: " + m_mac + "/dst", "Sources: a.txt, b.txt",
+                          "Verification: " + done.verificationSummary.summaryText(), "Transferred: 3 bytes",
+                          "", "Files", "- a.txt | 1 byte | skipped", "- b copy.txt | 2 bytes | skipped"}));
+}
+
+void tst_TransferManager::historySurvivesANewManagerAndKeepsTheNewest100() {
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    QList<QUuid> ids;
+    for (int i = 0; i < 101; ++i)
+        ids.prepend(transfer({}, location(Side::mac, QStringLiteral("/dst"))).id);
+
+    QCOMPARE(m_manager->completedTransfers.value().size(), 20);
+    QCOMPARE(m_manager->completedTransfers.value().front().id, ids.front());
+    QList<QUuid> kept;
+    for (const TransferHistoryEntry& entry : m_manager->transferHistory.value())
+        kept.append(entry.id());
+    QCOMPARE(kept, ids.mid(0, 100));
+
+    m_manager =
+        std::make_unique<TransferManager>(PreferencesViewController::defaults(), m_clock, m_notifications);
+    QList<QUuid> loaded;
+    for (const TransferHistoryEntry& entry : m_manager->transferHistory.value())
+        loaded.append(entry.id());
+    QCOMPARE(loaded, kept);
+    QCOMPARE(m_manager->transferHistory.value().front().state(), TransferState::completed);
+}
+
+void tst_TransferManager::progressEndsAtTheBytesCopied() {
+    // Large enough for several chunks per file; the clock never moves, so the throttle lets only
+    // the first value of the transfer through.
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/%1.bin").arg(i), patternBytes(9 * mib)));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    QList<FileItem> sources;
+    for (int i = 0; i < 3; ++i)
+        sources.append(item(Side::mac, QStringLiteral("/src/%1.bin").arg(i)));
+    QList<quint64> published;
+    const Subscription watching =
+        m_manager->activeTransfers.subscribe([&published](const QList<Transfer>& list) {
+            if (!list.isEmpty() &&
+                (published.isEmpty() || published.last() != list.front().progress.bytesTransferred))
+                published.append(list.front().progress.bytesTransferred);
+        });
+
+    const Transfer done = transfer(sources, location(Side::mac, QStringLiteral("/dst")));
+
+    QCOMPARE(done.progress.bytesTransferred, quint64(27 * mib));
+    QCOMPARE(published.last(), quint64(27 * mib));
+    // The first value from the copy, then each source's end.
+    QCOMPARE(published.size(), 5);
+}
+
+void tst_TransferManager::cancelledTransferIsFinishedOnce() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), patternBytes(2 * mib)));
+    const Transfer started = launched({item(Side::device, QStringLiteral("/src/clip.mov"))},
+                                      location(Side::mac, QStringLiteral("/dst")));
+    m_manager->cancelTransfer(started.id);
+    QCOMPARE(m_manager->completedTransfers.value().front().id, started.id);
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
+    QVERIFY(m_manager->activeTransfers.value().isEmpty());
+
+    runSync(m_bridge->connect(udid));
+    drainPostedEvents();
+    QCOMPARE(m_manager->completedTransfers.value().size(), 1);
+    QCOMPARE(m_manager->transferHistory.value().size(), 1);
+    QCOMPARE(QDir(TransferReportWriter::reportsDirectory()).entryList(QDir::Files).size(), 1);
+}
+
+void tst_TransferManager::managerDestroyedMidTransferIsLeftAlone() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Set/a.mov"), patternBytes(3 * mib)));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Set/b.mov"), patternBytes(3 * mib)));
+    m_device->faults().gateReads(mib);
+    launched({item(Side::device, QStringLiteral("/src/Set"))}, location(Side::mac, QStringLiteral("/dst")));
+    bool held = false;
+    for (int round = 0; round < 4000 && !held; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        held = m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1));
+    }
+    QVERIFY(held);
+
+    m_manager.reset();
+    m_device->faults().releaseReads();
+    // The copies end at their next check and touch nothing of the manager on their way out.
+    runSync(m_bridge->connect(udid));
+    drainPostedEvents();
+    QVERIFY(!QFileInfo::exists(m_mac + QStringLiteral("/dst/Set/b.mov")));
+}
+
+void tst_TransferManager::retryCopiesWhatIsThereNow() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), "first"));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    const Transfer first = transfer({item(Side::mac, QStringLiteral("/src/a.txt"))},
+                                    location(Side::mac, QStringLiteral("/dst")));
+    QCOMPARE(first.state, TransferState::completed);
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), "second"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    runSync(m_manager->retryTransfer(m_manager->transferHistory.value().front()));
+    const Transfer retried = finished(m_manager->activeTransfers.value().front().id);
+
+    QVERIFY(retried.id != first.id);
+    QCOMPARE(retried.state, TransferState::completed);
+    QCOMPARE(retried.sources.front().size(), quint64(6));
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/a.txt")), QByteArray("second"));
+    QCOMPARE(m_manager->transferHistory.value().size(), 2);
+
+    // A source that is gone is still tried, from what the history kept, and fails at its copy.
+    QVERIFY(QFile::remove(m_mac + QStringLiteral("/src/a.txt")));
+    QVERIFY(QFile::remove(m_mac + QStringLiteral("/dst/a.txt")));
+    runSync(m_manager->retryTransfer(m_manager->transferHistory.value().back()));
+    const Transfer gone = finished(m_manager->activeTransfers.value().front().id);
+    QCOMPARE(gone.state, TransferState::failed);
+    QCOMPARE(gone.error->errorCase(), TransferError::Case::fileNotFound);
+}
+
+ORVANTA_DEVICE_TEST_MAIN(tst_TransferManager)
+#include "tst_TransferManager.moc"

@@ -1,0 +1,149 @@
+#include "uikit/AlertPresenter.h"
+
+#include "platform/async/Cancellation.h"
+#include "platform/async/RunSync.h"
+#include "uikit/AlertDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+
+#include <functional>
+
+using async::runSync;
+
+namespace {
+
+AlertSpec conflictLike() {
+    AlertSpec spec;
+    spec.message = QStringLiteral("\"a.jpg\" already exists.");
+    spec.informative = QStringLiteral("Do you want to replace it, keep both items, or stop this transfer?");
+    spec.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep Both"), QStringLiteral("Stop")};
+    spec.checkBox = QStringLiteral("Apply to all conflicts in this transfer");
+    return spec;
+}
+
+// The dialog the presenter opened over window, once it shows.
+AlertDialog* openDialog(QWidget& window) {
+    for (int round = 0; round < 50; ++round) {
+        if (auto* dialog = window.findChild<AlertDialog*>(); dialog && dialog->isVisible())
+            return dialog;
+        QCoreApplication::processEvents();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::function<void(AlertDialog&)>)
+
+// The production alert: buttons in the given order and answered by index from 1000, Return is the
+// first button, Escape answers only a "Cancel" button, the check box and text field come back
+// with the answer, and the question is asked without a nested event loop and can be withdrawn.
+class tst_AlertPresenter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answers_data() {
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<std::function<void(AlertDialog&)>>("act");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("checked");
+        const QStringList three{"Replace", "Keep Both", "Stop"};
+        QTest::newRow("second button with the box ticked")
+            << three << std::function<void(AlertDialog&)>([](AlertDialog& d) {
+                   d.checkBox()->setChecked(true);
+                   d.buttons().at(1)->click();
+               })
+            << 1001 << true;
+        QTest::newRow("Return is the first button even with another focused")
+            << three << std::function<void(AlertDialog&)>([](AlertDialog& d) {
+                   d.buttons().at(2)->setFocus();
+                   QTest::keyClick(&d, Qt::Key_Return);
+               })
+            << 1000 << false;
+        QTest::newRow("Escape answers Cancel")
+            << QStringList{"Delete", "Cancel"}
+            << std::function<void(AlertDialog&)>([](AlertDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); })
+            << 1001 << false;
+    }
+
+    void answers() {
+        QFETCH(QStringList, buttons);
+        QFETCH(std::function<void(AlertDialog&)>, act);
+        QFETCH(int, code);
+        QFETCH(bool, checked);
+        QWidget window;
+        window.show();
+        AlertSpec spec = conflictLike();
+        spec.buttons = buttons;
+        DialogAlertPresenter presenter;
+        async::Task<AlertResponse> asking = presenter.ask(spec, &window, {});
+        AlertDialog* dialog = openDialog(window);
+        QVERIFY(dialog);
+        QVERIFY(!asking.isReady());
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QStringList titles;
+        for (QPushButton* button : dialog->buttons())
+            titles.append(button->text());
+        QCOMPARE(titles, buttons);
+        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("alertMessage"))->text(), spec.message);
+        act(*dialog);
+        const AlertResponse response = runSync(std::move(asking));
+        QCOMPARE(response.code, code);
+        QCOMPARE(response.checkBoxOn, checked);
+    }
+
+    void escapeWithoutCancelIsIgnored() {
+        QWidget window;
+        window.show();
+        DialogAlertPresenter presenter;
+        async::Task<AlertResponse> asking = presenter.ask(conflictLike(), &window, {});
+        AlertDialog* dialog = openDialog(window);
+        QVERIFY(dialog);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        dialog->close();
+        QCoreApplication::processEvents();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!asking.isReady());
+        dialog->buttons().at(2)->click();
+        QCOMPARE(runSync(std::move(asking)).buttonIndex(), 2);
+    }
+
+    void textFieldComesBackWithTheAnswer() {
+        QWidget window;
+        window.show();
+        AlertSpec spec = conflictLike();
+        spec.textField = AlertSpec::TextField{QStringLiteral("untitled folder")};
+        DialogAlertPresenter presenter;
+        async::Task<AlertResponse> asking = presenter.ask(spec, &window, {});
+        AlertDialog* dialog = openDialog(window);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->textField()->text(), QStringLiteral("untitled folder"));
+        QCOMPARE(dialog->textField()->size(), QSize(280, 22));
+        dialog->textField()->setText(QStringLiteral("Trip"));
+        dialog->buttons().at(0)->click();
+        QCOMPARE(runSync(std::move(asking)).text, QStringLiteral("Trip"));
+    }
+
+    void withdrawnQuestionCloses() {
+        QWidget window;
+        window.show();
+        DialogAlertPresenter presenter;
+        std::stop_source stop;
+        async::Task<AlertResponse> asking = presenter.ask(conflictLike(), &window, stop.get_token());
+        QPointer<AlertDialog> dialog = openDialog(window);
+        QVERIFY(dialog);
+        stop.request_stop();
+        QVERIFY_THROWS_EXCEPTION(async::CancelledError, runSync(std::move(asking)));
+        QCoreApplication::processEvents();
+        QVERIFY(!dialog || !dialog->isVisible());
+    }
+};
+
+QTEST_MAIN(tst_AlertPresenter)
+#include "tst_AlertPresenter.moc"
