@@ -33,6 +33,10 @@ std::optional<AFCComponents> afcComponents(const URL& url) {
 
     const qsizetype slash = rest.indexOf(QLatin1Char('/'));
     const QString bundleID = (slash < 0 ? rest : rest.left(slash)).toString();
+    // "." and ".." are steps of the path, not apps: every cleaning of the path (isSameLocation,
+    // isBelow) reads "/.app/../DCIM" as the media folder "/DCIM".
+    if (bundleID == QLatin1String(".") || bundleID == QLatin1String(".."))
+        return std::nullopt;
     const QStringView inside = slash < 0 ? QStringView() : rest.mid(slash + 1);
     const QString devicePath = QLatin1Char('/') + inside.toString();
     return AFCComponents{udid, devicePath, bundleID};

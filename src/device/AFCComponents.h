@@ -21,5 +21,5 @@ struct AFCComponents {
 //   afc://<udid>/<media path>                       the media area
 //   afc://<udid>/.app/<bundle id>/<container path>  an app's container
 // Nothing for any other scheme, for a URL without a host (an empty UDID must never reach the
-// device library), and for a container path that names no app.
+// device library), and for a container path that names no app ("." and ".." name none).
 std::optional<AFCComponents> afcComponents(const URL& url);

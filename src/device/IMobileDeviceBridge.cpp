@@ -50,7 +50,14 @@ QStringList splitAtFirstColon(const QString& line) {
     return pieces;
 }
 
-QStringList parseDeviceUDIDs(const QString& output) {
+const QString udidOption = QStringLiteral("-u");
+
+} // namespace
+
+IMobileDeviceBridge::IMobileDeviceBridge(std::shared_ptr<ProcessRunner> runner)
+    : m_runner(std::move(runner)) {}
+
+QStringList IMobileDeviceBridge::parseDeviceUDIDs(const QString& output) {
     QStringList udids;
     for (const QString& line : nonEmptyLines(output)) {
         const QString udid = trimmingBlanks(line);
@@ -61,9 +68,7 @@ QStringList parseDeviceUDIDs(const QString& output) {
     return udids;
 }
 
-// Lines that are not "key: value" (array headers such as "Key[2]:", a key with nothing after
-// its colon, text without a colon) are skipped; a later key replaces an earlier one.
-QMap<QString, QString> parseDeviceInfo(const QString& output) {
+QMap<QString, QString> IMobileDeviceBridge::parseDeviceInfo(const QString& output) {
     QMap<QString, QString> info;
     for (const QString& line : nonEmptyLines(output)) {
         const QStringList pieces = splitAtFirstColon(line);
@@ -74,12 +79,9 @@ QMap<QString, QString> parseDeviceInfo(const QString& output) {
     return info;
 }
 
-const QString udidOption = QStringLiteral("-u");
-
-} // namespace
-
-IMobileDeviceBridge::IMobileDeviceBridge(std::shared_ptr<ProcessRunner> runner)
-    : m_runner(std::move(runner)) {}
+QString IMobileDeviceBridge::parseDeviceName(const QString& output) {
+    return output.trimmed();
+}
 
 async::Task<QStringList> IMobileDeviceBridge::listDeviceUDIDs(std::stop_token token) {
     std::shared_ptr<ProcessRunner> runner = m_runner;
@@ -126,5 +128,5 @@ async::Task<QString> IMobileDeviceBridge::deviceName(QString udid, std::stop_tok
         Logger::bridge().error("idevicename failed for %s: %s", udid, result.standardError);
         co_return QStringLiteral("Unknown Device");
     }
-    co_return result.standardOutput.trimmed();
+    co_return parseDeviceName(result.standardOutput);
 }

@@ -39,6 +39,15 @@ public:
     // The name `idevicename -u udid` prints, trimmed; "Unknown Device" (logged) when the tool fails.
     async::Task<QString> deviceName(QString udid, std::stop_token token = {});
 
+    // What the queries make of a tool's decoded output. The output comes from a device that may be
+    // broken or hostile, so each turns any text into a value.
+    // One UDID per line that holds anything but blanks, without its surrounding blanks.
+    static QStringList parseDeviceUDIDs(const QString& output);
+    // Lines that are not "key: value" (array headers such as "Key[2]:", a key with nothing after
+    // its colon, text without a colon) are skipped; a later key replaces an earlier one.
+    static QMap<QString, QString> parseDeviceInfo(const QString& output);
+    static QString parseDeviceName(const QString& output);
+
 private:
     std::shared_ptr<ProcessRunner> m_runner;
 };

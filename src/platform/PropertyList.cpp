@@ -1,11 +1,11 @@
 #include "platform/PropertyList.h"
 
 #include "platform/PlistDictionary.h"
+#include "platform/PlistParsing.h"
 
 #include <plist/plist.h>
 
 #include <cstdlib>
-#include <limits>
 #include <memory>
 
 namespace {
@@ -118,8 +118,12 @@ std::optional<QVariant> fromPlist(plist_t node) {
     case PLIST_DICT: {
         QVariantMap map;
         forEachDictionaryEntry(node, [&map](const char* key, plist_t item) {
+            // Of a key that a damaged file holds twice the later value counts, as in the store's
+            // values kept unread; when that one is unreadable, the key reads as absent.
             if (std::optional<QVariant> element = fromPlist(item))
                 map.insert(QString::fromUtf8(key), *element);
+            else
+                map.remove(QString::fromUtf8(key));
             return true;
         });
         return QVariant(map);
@@ -153,14 +157,10 @@ std::optional<QByteArray> PropertyList::toBinary(const QVariant& value) {
 }
 
 std::optional<QVariant> PropertyList::fromData(const QByteArray& data) {
-    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max())
-        return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
+    const PlistPtr root(parsePlist(data));
     if (!root)
         return std::nullopt;
-    const PlistPtr owner(root);
-    return fromPlist(root);
+    return fromPlist(root.get());
 }
 
 bool PropertyList::isBinary(const QByteArray& data) {

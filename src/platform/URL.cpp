@@ -25,6 +25,12 @@ bool hostAllows(char16_t c) {
     return isUnreserved(c) || isSubDelimiter(c) || c == u':' || c == u'[' || c == u']';
 }
 
+// A host handed over as text (a device's UDID) rather than parsed: ":" would read back as the start
+// of a port, brackets as an IPv6 literal and "@" as the end of a user name, so they are encoded.
+bool hostTextAllows(char16_t c) {
+    return isUnreserved(c) || isSubDelimiter(c);
+}
+
 bool authorityAllows(char16_t c) {
     return hostAllows(c) || c == u'@';
 }
@@ -137,7 +143,7 @@ URL URL::fromComponents(const QString& scheme, const QString& host, const QStrin
     if (!host.isEmpty() || path.startsWith(QLatin1Char('/'))) {
         // An authority, even an empty one, keeps a path such as "//x" or "a:b" from being read
         // back as something else.
-        url.m_authority = percentEncode(host, hostAllows, false);
+        url.m_authority = percentEncode(host, hostTextAllows, false);
         if (!path.isEmpty() && !path.startsWith(QLatin1Char('/')))
             path.prepend(QLatin1Char('/'));
     }

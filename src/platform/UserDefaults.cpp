@@ -2,6 +2,7 @@
 
 #include "platform/PlatformLog.h"
 #include "platform/PlistDictionary.h"
+#include "platform/PlistParsing.h"
 #include "platform/PropertyList.h"
 #include "platform/SaturatedInteger.h"
 
@@ -15,7 +16,6 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
-#include <limits>
 
 namespace {
 
@@ -69,11 +69,7 @@ bool holdsUnreadType(plist_t node) {
 }
 
 PlistPtr plistFromData(const QByteArray& data) {
-    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max())
-        return nullptr;
-    plist_t root = nullptr;
-    plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
-    return PlistPtr(root);
+    return PlistPtr(parsePlist(data));
 }
 
 // The top-level values of a settings file that hold something PropertyList leaves out: they are
@@ -84,8 +80,11 @@ QMap<QString, std::shared_ptr<void>> unreadNodes(const QByteArray& data) {
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
         return kept;
     forEachDictionaryEntry(root.get(), [&kept](const char* key, plist_t item) {
+        // A key the file holds twice is the later one's, as in the values read.
         if (holdsUnreadType(item))
             kept.insert(QString::fromUtf8(key), std::shared_ptr<void>(plist_copy(item), PlistFree()));
+        else
+            kept.remove(QString::fromUtf8(key));
         return true;
     });
     return kept;

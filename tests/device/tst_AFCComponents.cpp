@@ -65,6 +65,9 @@ void tst_AFCComponents::refuses_data() {
     // A NUL would end the path early in every library call.
     QTest::newRow("NUL in path") << "afc://UDID/Empty%00/file.txt";
     QTest::newRow("NUL in bundle") << "afc://UDID/.app/com.a%00b/Documents";
+    // Path steps, not apps: cleaning the path would read such a location as another place.
+    QTest::newRow("dot as bundle") << "afc://UDID/.app/./Documents";
+    QTest::newRow("dot-dot as bundle") << "afc://UDID/.app/../DCIM";
 }
 
 void tst_AFCComponents::refuses() {

@@ -26,6 +26,7 @@ private slots:
         row("container root", "00008110-001A2B3C4D5E6F70", "/.app/com.x.y/");
         row("root", "UDID", "/");
         row("no host", "", "/DCIM");
+        row("port, user and IPv6 delimiters in host", "a:1@[b]", "/DCIM");
     }
 
     // Everything stored (ids, recent folders, history) is the text; reading it back must give the

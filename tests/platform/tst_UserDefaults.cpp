@@ -38,6 +38,52 @@ QByteArray xmlOf(plist_t node) {
     return result;
 }
 
+// A binary plist, written by hand so that it can hold what our own writer never produces.
+// References are two bytes; object 0 is the root.
+QByteArray twoBytes(int value) {
+    return QByteArray(1, char(value >> 8)) + char(value & 0xFF);
+}
+
+QByteArray binaryPlist(const QList<QByteArray>& objects) {
+    QByteArray data("bplist00");
+    QList<qsizetype> offsets;
+    for (const QByteArray& object : objects) {
+        offsets.append(data.size());
+        data += object;
+    }
+    const qsizetype table = data.size();
+    for (const qsizetype offset : offsets)
+        data += QByteArray(2, '\0') + twoBytes(int(offset));
+    data += QByteArray(6, '\0') + char(4) + char(2);
+    for (const qsizetype number : {qsizetype(objects.size()), qsizetype(0), table})
+        data += QByteArray(6, '\0') + twoBytes(int(number));
+    return data;
+}
+
+// A dictionary of one entry whose key and value are the objects 1 and 2.
+QByteArray oneEntry() {
+    return QByteArray(1, char(0xD1)) + twoBytes(1) + twoBytes(2);
+}
+
+QByteArray asciiString(const QByteArray& text) {
+    return char(0x50 | text.size()) + text;
+}
+
+QByteArray utf16String(const QString& text) {
+    QByteArray object(1, char(0x60 | text.size()));
+    for (const QChar c : text)
+        object += twoBytes(c.unicode());
+    return object;
+}
+
+// Arrays nested depth deep, each holding the next, the last one empty; they start at object 3.
+QList<QByteArray> nestedArrays(int depth) {
+    QList<QByteArray> objects{oneEntry(), asciiString("deep")};
+    for (int level = 0; level < depth; ++level)
+        objects.append(level + 1 < depth ? char(0xA1) + twoBytes(level + 3) : QByteArray(1, char(0xA0)));
+    return objects;
+}
+
 } // namespace
 
 class tst_UserDefaults : public QObject {
@@ -127,6 +173,10 @@ private slots:
         QTest::newRow("truncated binary") << QByteArray("bplist00\xd1\x01\x02", 11);
         QTest::newRow("root is no dictionary")
             << QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><true/></array></plist>");
+        QTest::newRow("NUL byte in XML")
+            << QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>b") +
+                   '\0' + QByteArray("c</string></dict></plist>");
+        QTest::newRow("nested too deeply") << binaryPlist(nestedArrays(300));
     }
 
     // A damaged file must neither crash the app nor be overwritten before someone could rescue it,
@@ -249,6 +299,54 @@ private slots:
             defaults.set(QStringLiteral("kept"), QStringLiteral("replaced"));
         }
         QCOMPARE(UserDefaults(filePath()).stringForKey(QStringLiteral("kept")), QStringLiteral("replaced"));
+    }
+
+    void readsDamagedText_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+
+        const QString replacement(QChar::ReplacementCharacter);
+        QTest::newRow("U+0000 in a value")
+            << binaryPlist({oneEntry(), asciiString("name"), utf16String(QStringLiteral("K\0\u00fc"))})
+            << QStringLiteral("name")
+            << QVariant(QStringLiteral("K") + replacement + QStringLiteral("\u00fc"));
+        QTest::newRow("U+0000 in a key")
+            << binaryPlist({oneEntry(), utf16String(QStringLiteral("a\0\u00e9")), asciiString("x")})
+            << QStringLiteral("a") + replacement + QStringLiteral("\u00e9") << QVariant(QStringLiteral("x"));
+        const QByteArray date = QByteArray(1, char(0x33)) + QByteArray(8, '\0');
+        QTest::newRow("broken UTF-8 beside a date")
+            << binaryPlist({oneEntry(), asciiString("history"), char(0xA2) + twoBytes(3) + twoBytes(4), date,
+                            asciiString("\xF0")})
+            << QStringLiteral("history") << QVariant(QVariantList{replacement});
+        QVariant nested = QVariantList();
+        for (int level = 1; level < 200; ++level)
+            nested = QVariantList{nested};
+        QTest::newRow("nested as deeply as allowed")
+            << binaryPlist(nestedArrays(200)) << QStringLiteral("deep") << nested;
+        // A key held twice is the later one's: here a date, kept unread, so the key reads as absent.
+        QTest::newRow("key twice, the later one unread")
+            << binaryPlist({char(0xD2) + twoBytes(1) + twoBytes(1) + twoBytes(2) + twoBytes(3),
+                            asciiString("k"), asciiString("x"), date})
+            << QStringLiteral("k") << QVariant();
+    }
+
+    // Text that libplist would abort on or write back unreadably, and nesting that would overflow
+    // its stack, must cost neither the app nor the rest of the file; a save writes a file that
+    // reads again.
+    void readsDamagedText() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        QVERIFY(writeTestFile(filePath(), content));
+        for (const bool saved : {false, true}) {
+            const QStringList keys = saved ? QStringList{key, QStringLiteral("other")} : QStringList{key};
+            UserDefaults defaults(filePath());
+            QCOMPARE(defaults.keys(), keys);
+            QCOMPARE(defaults.object(key).value_or(QVariant()), value);
+            defaults.set(QStringLiteral("other"), true);
+            defaults.flush();
+        }
     }
 
     void removalIsSaved() {
