@@ -12,6 +12,7 @@
 // Files live on /dev/shm so that the disk does not set the pace. The best round of each counts.
 // The last line of the output holds the four ratios (bridge / bare loop) for scripts to read.
 
+#include "BenchArguments.h"
 #include "device/AFCBridge.h"
 #include "device/AFCSessionOpener.h"
 #include "emulator/Emulator.h"
@@ -239,25 +240,21 @@ void measurePair(Best& best, uint64_t size, bool bridgeFirst, const std::functio
         best.bridge = std::max(best.bridge, measure(size, bridgeRun));
 }
 
-// A whole number from 1 to limit, or nothing: strtoull would take "-1" for a huge count.
-std::optional<uint64_t> parseCount(const char* text, uint64_t limit) {
-    if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 12)
-        return std::nullopt;
-    const uint64_t value = std::strtoull(text, nullptr, 10);
-    if (value < 1 || value > limit)
-        return std::nullopt;
-    return value;
-}
-
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const std::optional<uint64_t> mib = argc > 1 ? parseCount(argv[1], 1 << 20) : 512;
-    const std::optional<uint64_t> rounds = argc > 2 ? parseCount(argv[2], 1000) : 3;
-    const std::optional<uint64_t> files = argc > 3 ? parseCount(argv[3], 1000000) : 2000;
+    const std::optional<uint64_t> mib =
+        argc > 1 ? bench::parseCount("afc_transfer", "size in MiB", argv[1], 1 << 20) : 512;
+    const std::optional<uint64_t> rounds =
+        argc > 2 ? bench::parseCount("afc_transfer", "rounds", argv[2], 1000) : 3;
+    const std::optional<uint64_t> files =
+        argc > 3 ? bench::parseCount("afc_transfer", "small files", argv[3], 1000000) : 2000;
     if (!mib || !rounds || !files || argc > 4)
         throw std::runtime_error("usage: afc_transfer [size in MiB] [rounds] [small files]");
     const uint64_t size = *mib << 20;
     const size_t fileCount = *files;
     const uint64_t smallTotal = fileCount * smallFileBytes;
+    // Both sides' sources, and the four copies of a round that live until its end.
+    if (!bench::roomFor("afc_transfer", work, 6 * (size + smallTotal)))
+        return 2;
 
     auto pattern = std::make_unique<char[]>(chunk);
     for (uint32_t i = 0; i < chunk; ++i)

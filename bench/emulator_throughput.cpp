@@ -6,6 +6,7 @@
 //
 // Usage: emulator_throughput [MiB [rounds]]
 
+#include "BenchArguments.h"
 #include "emulator/Emulator.h"
 
 #include <libimobiledevice/afc.h>
@@ -148,13 +149,22 @@ afc_client_t openMedia(idevice_t& device) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 512;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    if (mib == 0 || rounds <= 0) {
+    const std::optional<uint64_t> size =
+        argc > 1 ? bench::parseCount("emulator_throughput", "size in MiB", argv[1], 1 << 20) : 512;
+    const std::optional<uint64_t> roundCount =
+        argc > 2 ? bench::parseCount("emulator_throughput", "rounds", argv[2], 1000) : 3;
+    if (!size || !roundCount || argc > 3) {
         std::fprintf(stderr, "usage: emulator_throughput [MiB [rounds]]\n");
         return 2;
     }
+    const uint64_t mib = *size;
+    const int rounds = static_cast<int>(*roundCount);
     const std::filesystem::path media = makeMediaFolder();
+    // One file at a time: the device's copy is removed before the baseline writes its own.
+    if (!bench::roomFor("emulator_throughput", media, mib << 20)) {
+        std::filesystem::remove_all(media);
+        return 2;
+    }
     const std::filesystem::path folder = fakemux::Emulator::makeFolder();
     // Before the emulator's first thread: the client library reads it on every connection.
     ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(folder).c_str(), 1);

@@ -10,6 +10,7 @@
 // median over rounds; the cached figure is the slowest of its rounds. The last line holds the
 // figures for scripts to read.
 
+#include "BenchArguments.h"
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "device/AFCSessionOpener.h"
@@ -88,22 +89,17 @@ double measure(size_t count, const std::function<size_t()>& run) {
     return seconds;
 }
 
-// A whole number from 1 to limit, or nothing: strtoull would take "-1" for a huge count.
-std::optional<uint64_t> parseCount(const char* text, uint64_t limit) {
-    if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 12)
-        return std::nullopt;
-    const uint64_t value = std::strtoull(text, nullptr, 10);
-    if (value < 1 || value > limit)
-        return std::nullopt;
-    return value;
-}
-
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const std::optional<uint64_t> files = argc > 1 ? parseCount(argv[1], 1000000) : 10000;
-    const std::optional<uint64_t> rounds = argc > 2 ? parseCount(argv[2], 1000) : 11;
+    const std::optional<uint64_t> files =
+        argc > 1 ? bench::parseCount("provider_listing", "files", argv[1], 1000000) : 10000;
+    const std::optional<uint64_t> rounds =
+        argc > 2 ? bench::parseCount("provider_listing", "rounds", argv[2], 1000) : 11;
     if (!files || !rounds || argc > 3)
         throw std::runtime_error("usage: provider_listing [files] [rounds]");
     const size_t count = *files;
+    // Each file is tiny, but takes a block and an inode of tmpfs.
+    if (!bench::roomFor("provider_listing", work, count * 4096))
+        return 2;
 
     const std::filesystem::path media = work / "media";
     makeFiles(media / std::filesystem::path(folder).relative_path(), count);

@@ -12,6 +12,7 @@
 // distinct pictures, so that making them costs seconds, not minutes. The best round counts.
 // The last line holds the figures for scripts to read.
 
+#include "BenchArguments.h"
 #include "device/AFCBridge.h"
 #include "emulator/Emulator.h"
 #include "platform/async/RunSync.h"
@@ -128,20 +129,19 @@ double perSecond(size_t count, const std::function<void()>& run) {
     return double(count) / (double(timer.nsecsElapsed()) / 1e9);
 }
 
-std::optional<int> parseCount(const char* text, int limit) {
-    if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 6)
-        return std::nullopt;
-    const int value = std::atoi(text);
-    if (value < 1 || value > limit)
-        return std::nullopt;
-    return value;
-}
-
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const std::optional<int> photos = argc > 1 ? parseCount(argv[1], 100000) : 200;
-    const std::optional<int> rounds = argc > 2 ? parseCount(argv[2], 100) : 3;
-    if (!photos || !rounds || argc > 3)
+    const std::optional<uint64_t> photoArg =
+        argc > 1 ? bench::parseCount("thumbnails", "computer JPEGs", argv[1], 100000) : 200;
+    const std::optional<uint64_t> roundArg =
+        argc > 2 ? bench::parseCount("thumbnails", "rounds", argv[2], 100) : 3;
+    if (!photoArg || !roundArg || argc > 3)
         throw std::runtime_error("usage: thumbnails [computer JPEGs] [rounds]");
+    // The photos are links to a few pictures of a few MiB each; the cache keeps its thumbnails
+    // in memory.
+    if (!bench::roomFor("thumbnails", work, 64 << 20))
+        return 2;
+    const std::optional<int> photos = int(*photoArg);
+    const std::optional<int> rounds = int(*roundArg);
 
     const std::filesystem::path local = work / "local";
     const std::filesystem::path media = work / "media";

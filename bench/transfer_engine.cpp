@@ -14,6 +14,7 @@
 // Files live on /dev/shm so that the disk does not set the pace. The best round of each counts.
 // The last line holds the figures for scripts to read.
 
+#include "BenchArguments.h"
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "device/AFCSessionOpener.h"
@@ -252,28 +253,25 @@ void makeFreshFolder(const std::filesystem::path& folder) {
     std::filesystem::create_directory(folder);
 }
 
-std::optional<uint64_t> parseCount(const char* text, uint64_t limit) {
-    if (!*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 12)
-        return std::nullopt;
-    const uint64_t value = std::strtoull(text, nullptr, 10);
-    if (value < 1 || value > limit)
-        return std::nullopt;
-    return value;
-}
-
 QString qpath(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
 
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const std::optional<uint64_t> mib = argc > 1 ? parseCount(argv[1], 1 << 20) : 1024;
-    const std::optional<uint64_t> rounds = argc > 2 ? parseCount(argv[2], 1000) : 5;
-    const std::optional<uint64_t> files = argc > 3 ? parseCount(argv[3], 1000000) : 2000;
+    const std::optional<uint64_t> mib =
+        argc > 1 ? bench::parseCount("transfer_engine", "size in MiB", argv[1], 1 << 20) : 1024;
+    const std::optional<uint64_t> rounds =
+        argc > 2 ? bench::parseCount("transfer_engine", "rounds", argv[2], 1000) : 5;
+    const std::optional<uint64_t> files =
+        argc > 3 ? bench::parseCount("transfer_engine", "small files", argv[3], 1000000) : 2000;
     if (!mib || !rounds || !files || argc > 4)
         throw std::runtime_error("usage: transfer_engine [size in MiB] [rounds] [small files]");
     const uint64_t size = *mib << 20;
     const size_t fileCount = *files;
     const uint64_t smallTotal = fileCount * smallFileBytes;
+    // Both sides' sources, and the four copies of a round that live until its end.
+    if (!bench::roomFor("transfer_engine", work, 6 * (size + smallTotal)))
+        return 2;
 
     auto pattern = std::make_unique<char[]>(chunk);
     for (uint32_t i = 0; i < chunk; ++i)

@@ -13,6 +13,12 @@
 
 #include <memory>
 
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 const QString toolPath = QStringLiteral(DEVICE_EMULATOR_PATH);
@@ -93,9 +99,9 @@ public:
         return runToEnd(toolPath, QStringList{QStringLiteral("--control"), controlPath()} + words);
     }
 
-    // SIGTERM; true when the tool then ended by itself with status 0.
-    bool terminate() {
-        m_process.terminate();
+    // SIGTERM, or the signal given; true when the tool then ended by itself with status 0.
+    bool terminate(int signal = SIGTERM) {
+        ::kill(static_cast<pid_t>(m_process.processId()), signal);
         return m_process.waitForFinished(limitMs) && m_process.exitStatus() == QProcess::NormalExit &&
                m_process.exitCode() == 0;
     }
@@ -119,6 +125,21 @@ QByteArray twoDeviceConfig() {
     ]})");
 }
 
+// A socket file that nobody listens at, as an emulator that was killed leaves it.
+bool makeStaleSocket(const QString& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, name.constData(), name.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound;
+}
+
 } // namespace
 
 class tst_DeviceEmulatorTool : public QObject {
@@ -137,6 +158,10 @@ private slots:
     void badConfigurationsStopBeforeServing_data();
     void badConfigurationsStopBeforeServing();
     void leavesARunningEmulatorsSocketAlone();
+    void replacesOnlyAStaleSocket_data();
+    void replacesOnlyAStaleSocket();
+    void listShowsFaults_data();
+    void listShowsFaults();
 
 private:
     QString writeConfig(const QByteArray& json) const;
@@ -161,12 +186,16 @@ QString tst_DeviceEmulatorTool::writeConfig(const QByteArray& json) const {
 
 void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped_data() {
     QTest::addColumn<bool>("givenSocket");
-    QTest::newRow("in a folder of its own") << false;
-    QTest::newRow("at a socket path given") << true;
+    QTest::addColumn<int>("stopSignal");
+    QTest::newRow("in a folder of its own, SIGTERM") << false << int(SIGTERM);
+    QTest::newRow("at a socket path given, SIGINT") << true << int(SIGINT);
+    // Closing the terminal it runs in.
+    QTest::newRow("at a socket path given, SIGHUP") << true << int(SIGHUP);
 }
 
 void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
     QFETCH(bool, givenSocket);
+    QFETCH(int, stopSignal);
     const QString config = writeConfig(twoDeviceConfig());
     QVERIFY(!config.isEmpty());
     QStringList arguments{QStringLiteral("--config"), config};
@@ -202,12 +231,13 @@ void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
     QCOMPARE(emulator.control({QStringLiteral("plug"), padUdid}).exitCode, 0);
     QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{padUdid});
     Run list = emulator.control({QStringLiteral("list")});
-    QCOMPARE(list.out, (QStringList{phoneUdid + QStringLiteral(" \"Workshop iPhone\" unplugged"),
-                                    padUdid + QStringLiteral(" \"Old iPad\" plugged")}));
+    QCOMPARE(list.out,
+             (QStringList{phoneUdid + QStringLiteral(" \"Workshop iPhone\" unplugged"),
+                          padUdid + QStringLiteral(" \"Old iPad\" plugged"), QStringLiteral("ok")}));
 
     const QString socket = emulator.socketPath();
     const QString control = emulator.controlPath();
-    QVERIFY(emulator.terminate());
+    QVERIFY(emulator.terminate(stopSignal));
     QVERIFY(!QFileInfo::exists(socket));
     QVERIFY(!QFileInfo::exists(control));
     // A folder the emulator made is its own to remove; a folder it was given is not.
@@ -226,9 +256,27 @@ void tst_DeviceEmulatorTool::badCommandsAreRefused_data() {
     QTest::newRow("unknown device") << QStringList{"lock", "nope"} << 1 << "no device nope";
     QTest::newRow("too many words") << QStringList{"lock", phoneUdid, "now"} << 1 << "usage: lock UDID";
     QTest::newRow("rate is no number")
-        << QStringList{"throttle", phoneUdid, "fast"} << 1 << "must be a number";
+        << QStringList{"throttle", phoneUdid, "fast"} << 1 << "the rate \"fast\" is not a number";
+    QTest::newRow("negative rate") << QStringList{"throttle", phoneUdid, "-5"} << 1
+                                   << "the rate \"-5\" cannot be negative";
+    QTest::newRow("rate with an unknown unit")
+        << QStringList{"throttle", phoneUdid, "30X"} << 1 << "unknown unit \"X\"";
+    QTest::newRow("fraction of a byte") << QStringList{"quota", phoneUdid, "1.5M"} << 1 << "whole number";
+    QTest::newRow("byte count beyond 64 bits")
+        << QStringList{"unplug-after", phoneUdid, "17179869184G"} << 1 << "too large";
     QTest::newRow("status out of range")
         << QStringList{"refuse-writes", phoneUdid, "0"} << 1 << "from 1 to 255";
+    QTest::newRow("bad status after a good offset")
+        << QStringList{"read-error", phoneUdid, "4K", "x"} << 1 << "the status \"x\" is not a number";
+    QTest::newRow("vend error for an app the device lacks")
+        << QStringList{"vend-error", phoneUdid, "com.example.nope", "VendDocuments",
+                       "InstallationLookupFailed"}
+        << 1 << "no app \"com.example.nope\"; it has com.example.notes";
+    QTest::newRow("vend error of an unknown kind")
+        << QStringList{"vend-error", phoneUdid, "com.example.notes", "VendEverything", "X"} << 1
+        << "unknown kind \"VendEverything\"";
+    QTest::newRow("unknown pairing error")
+        << QStringList{"refuse-pairing", phoneUdid, "Busy"} << 1 << "unknown pairing error \"Busy\"";
     QTest::newRow("line break in a word")
         << QStringList{"hostile", phoneUdid, "/", "a\nb"} << 2 << "line break";
     QTest::newRow("rate with a unit") << QStringList{"throttle", phoneUdid, "30M"} << 0 << "";
@@ -247,6 +295,8 @@ void tst_DeviceEmulatorTool::badCommandsAreRefused() {
     Run run = emulator.control(words);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    // Every command answers: "ok" when it worked, silence never.
+    QCOMPARE(run.out.value(run.out.size() - 1) == QLatin1String("ok"), exitCode == 0);
     // A refused command changes nothing, and the emulator goes on serving.
     QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{phoneUdid});
     QVERIFY(emulator.terminate());
@@ -328,6 +378,94 @@ void tst_DeviceEmulatorTool::leavesARunningEmulatorsSocketAlone() {
     QCOMPARE(first.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{phoneUdid});
     QCOMPARE(first.control({QStringLiteral("list")}).exitCode, 0);
     QVERIFY(first.terminate());
+}
+
+void tst_DeviceEmulatorTool::replacesOnlyAStaleSocket_data() {
+    QTest::addColumn<QString>("occupied"); // beside the socket path given
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("serves");
+    QTest::newRow("stale socket") << "mux"
+                                  << "socket" << true;
+    QTest::newRow("stale control socket") << "mux.control"
+                                          << "socket" << true;
+    // The slip of a newcomer who points --socket at a file of theirs.
+    QTest::newRow("ordinary file") << "mux"
+                                   << "file" << false;
+    QTest::newRow("ordinary file at the control path") << "mux.control"
+                                                       << "file" << false;
+    QTest::newRow("folder") << "mux"
+                            << "folder" << false;
+}
+
+void tst_DeviceEmulatorTool::replacesOnlyAStaleSocket() {
+    QFETCH(QString, occupied);
+    QFETCH(QString, kind);
+    QFETCH(bool, serves);
+    const QString config = writeConfig(twoDeviceConfig());
+    const QString path = m_folder->filePath(occupied);
+    const QByteArray precious("the only copy\n");
+    if (kind == QLatin1String("socket"))
+        QVERIFY(makeStaleSocket(path));
+    else if (kind == QLatin1String("file"))
+        QVERIFY(writeTestFile(path, precious));
+    else
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+    const QStringList arguments{QStringLiteral("--config"), config, QStringLiteral("--socket"),
+                                m_folder->filePath(QStringLiteral("mux"))};
+
+    if (serves) {
+        EmulatorProcess emulator;
+        QVERIFY2(emulator.start(arguments), qPrintable(emulator.error()));
+        QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out,
+                 QStringList{phoneUdid});
+        QCOMPARE(emulator.control({QStringLiteral("list")}).exitCode, 0);
+        QVERIFY(emulator.terminate());
+        return;
+    }
+    Run run = runToEnd(toolPath, arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(path + QStringLiteral(" exists and is not a socket")), qPrintable(run.err));
+    if (kind == QLatin1String("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), precious);
+    } else {
+        QVERIFY(QFileInfo::exists(path + QStringLiteral("/inside")));
+    }
+}
+
+void tst_DeviceEmulatorTool::listShowsFaults_data() {
+    QTest::addColumn<QStringList>("commands"); // each: the command, then its words after the UDID
+    QTest::addColumn<QString>("shown");        // after the phone's name
+    QTest::newRow("lock") << QStringList{"lock"} << " plugged locked";
+    QTest::newRow("two faults, in a fixed order")
+        << QStringList{"throttle 30M", "refuse-writes 10 /DCIM", "lock"}
+        << " plugged locked (refuse-writes 10 /DCIM, throttle 31457280)";
+    QTest::newRow("app fault")
+        << QStringList{"vend-error com.example.notes VendDocuments InstallationLookupFailed"}
+        << " plugged (vend-error com.example.notes VendDocuments InstallationLookupFailed)";
+    QTest::newRow("held reads") << QStringList{"gate-reads 1K", "unplug"}
+                                << " unplugged (gate-reads 1024 (0 held))";
+    QTest::newRow("reset clears them")
+        << QStringList{"quota 0", "hostile / a b", "lock", "reset"} << " plugged";
+}
+
+void tst_DeviceEmulatorTool::listShowsFaults() {
+    QFETCH(QStringList, commands);
+    QFETCH(QString, shown);
+    EmulatorProcess emulator;
+    QVERIFY(!writeConfig(twoDeviceConfig()).isEmpty());
+    QVERIFY2(emulator.start({QStringLiteral("--config"), m_folder->filePath(QStringLiteral("devices.json"))}),
+             qPrintable(emulator.error()));
+    for (const QString& command : commands) {
+        QStringList words = command.split(QLatin1Char(' '));
+        words.insert(1, phoneUdid);
+        Run run = emulator.control(words);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    }
+    const Run list = emulator.control({QStringLiteral("list")});
+    QCOMPARE(list.out.value(0), phoneUdid + QStringLiteral(" \"Workshop iPhone\"") + shown);
+    QVERIFY(emulator.terminate());
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceEmulatorTool)

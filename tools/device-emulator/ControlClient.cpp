@@ -54,8 +54,12 @@ int ControlClient::run(const QString& socketPath, const QStringList& words) {
     const QString last = lines.value(lines.size() - 1);
     for (qsizetype i = 0; i + 1 < lines.size(); ++i)
         std::printf("%s\n", qPrintable(lines.at(i)));
-    if (last == QLatin1String("ok"))
+    // "ok" is printed too: a command that changes a device prints nothing else, and silence
+    // would leave whoever typed it guessing.
+    if (last == QLatin1String("ok")) {
+        std::printf("ok\n");
         return 0;
+    }
     std::fprintf(stderr, "device-emulator: %s\n",
                  last.isEmpty() ? "the emulator closed the connection without an answer" : qPrintable(last));
     return 1;

@@ -1,6 +1,10 @@
 #include "ControlCommands.h"
 
 #include "emulator/Emulator.h"
+#include "emulator/VirtualDevice.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -55,22 +59,59 @@ QString usageText(const Usage& usage) {
     return text;
 }
 
-std::optional<uint64_t> parseStatus(const QString& text) {
-    bool ok = false;
-    uint64_t status = text.toULongLong(&ok);
-    if (!ok || status == 0 || status > 255)
-        return std::nullopt;
-    return status;
+// An AFC status a fault answers with: 1 to 255 (0 is success, and no fault).
+std::optional<uint64_t> parseStatus(const QString& text, QString& why) {
+    const std::optional<uint64_t> status = ControlCommands::parseBytes(text, &why);
+    if (!status && why.startsWith(QLatin1String("is not a number")))
+        why = QStringLiteral("is not a number; give an AFC status from 1 to 255");
+    else if (status && (*status == 0 || *status > 255 || !text.trimmed().back().isDigit()))
+        why = QStringLiteral("is no AFC status; give one from 1 to 255");
+    else
+        return status;
+    return std::nullopt;
+}
+
+// What Pair may answer instead of a pairing: the refusals a device gives and the errors of a pair
+// record it will not take. Anything else would be a fault no device shows.
+constexpr const char* pairingErrors[] = {"UserDeniedPairing", "PairingDialogResponsePending",
+                                         "PasswordProtected", "InvalidHostID",
+                                         "InvalidPairRecord", "PairingProhibitedOverThisConnection"};
+
+QString pairingErrorList() {
+    QStringList names;
+    for (const char* name : pairingErrors)
+        names.append(QLatin1String(name));
+    return names.join(QStringLiteral(", "));
+}
+
+bool isPairingError(const QString& error) {
+    return std::any_of(std::begin(pairingErrors), std::end(pairingErrors),
+                       [&error](const char* name) { return error == QLatin1String(name); });
+}
+
+QString appList(const fakemux::DeviceDescription& description) {
+    QStringList ids;
+    for (const auto& app : description.apps)
+        ids.append(QString::fromStdString(app.bundleId));
+    return ids.isEmpty() ? QStringLiteral("it has none")
+                         : QStringLiteral("it has ") + ids.join(QStringLiteral(", "));
 }
 
 } // namespace
 
-std::optional<uint64_t> ControlCommands::parseBytes(const QString& text) {
+std::optional<uint64_t> ControlCommands::parseBytes(const QString& text, QString* why) {
+    const auto refuse = [why](const QString& reason) -> std::optional<uint64_t> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
     static constexpr struct {
         char suffix;
         int shift;
     } units[] = {{'K', 10}, {'M', 20}, {'G', 30}};
     QString digits = text.trimmed();
+    if (digits.isEmpty())
+        return refuse(QStringLiteral("is empty"));
     int shift = 0;
     for (const auto& unit : units) {
         if (digits.endsWith(QLatin1Char(unit.suffix), Qt::CaseInsensitive)) {
@@ -79,11 +120,26 @@ std::optional<uint64_t> ControlCommands::parseBytes(const QString& text) {
             break;
         }
     }
+    const auto allDigits = [](const QString& part) {
+        return !part.isEmpty() &&
+               std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    if (digits.startsWith(QLatin1Char('-')) && allDigits(digits.mid(1)))
+        return refuse(QStringLiteral("cannot be negative"));
+    if (!allDigits(digits)) {
+        qsizetype end = 0;
+        while (end < digits.size() && digits.at(end) >= u'0' && digits.at(end) <= u'9')
+            ++end;
+        if (end > 0 && end < digits.size() && digits.at(end) == QLatin1Char('.'))
+            return refuse(QStringLiteral("must be a whole number of bytes (K, M or G may follow)"));
+        if (end > 0 && end < digits.size() && shift == 0 && digits.at(end).isLetter())
+            return refuse(QStringLiteral("has the unknown unit \"%1\"; use K, M or G").arg(digits.mid(end)));
+        return refuse(QStringLiteral("is not a number; give digits, optionally followed by K, M or G"));
+    }
     bool ok = false;
     const uint64_t number = digits.toULongLong(&ok);
-    if (!ok || digits.startsWith(QLatin1Char('+')) || digits.startsWith(QLatin1Char('-')) ||
-        number > (UINT64_MAX >> shift))
-        return std::nullopt;
+    if (!ok || number > (UINT64_MAX >> shift))
+        return refuse(QStringLiteral("is too large"));
     return number << shift;
 }
 
@@ -112,14 +168,26 @@ Reply ControlCommands::execute(const QStringList& words) {
 Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDevice& device,
                                      const QStringList& args) {
     fakemux::Faults& faults = device.faults();
-    auto bytesAt = [&args](qsizetype i, uint64_t fallback) -> std::optional<uint64_t> {
-        return i < args.size() ? parseBytes(args.at(i)) : std::optional<uint64_t>(fallback);
+    // A number that is missing takes the fallback; one that is wrong says what is wrong with it.
+    QString problem;
+    auto bytesAt = [&args, &problem](qsizetype i, const QString& what,
+                                     uint64_t fallback) -> std::optional<uint64_t> {
+        if (i >= args.size())
+            return fallback;
+        QString why;
+        auto value = parseBytes(args.at(i), &why);
+        if (!value)
+            problem = QStringLiteral("%1 \"%2\" %3").arg(what, args.at(i), why);
+        return value;
     };
-    auto statusAt = [&args](qsizetype i, uint64_t fallback) -> std::optional<uint64_t> {
-        return i < args.size() ? parseStatus(args.at(i)) : std::optional<uint64_t>(fallback);
-    };
-    auto badNumber = [](const QString& what) {
-        return failure(QStringLiteral("%1 must be a number").arg(what));
+    auto statusAt = [&args, &problem](qsizetype i, uint64_t fallback) -> std::optional<uint64_t> {
+        if (i >= args.size())
+            return fallback;
+        QString why;
+        auto value = parseStatus(args.at(i), why);
+        if (!value)
+            problem = QStringLiteral("the status \"%1\" %2").arg(args.at(i), why);
+        return value;
     };
 
     if (command == QLatin1String("plug")) {
@@ -131,26 +199,26 @@ Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDev
     } else if (command == QLatin1String("reset")) {
         device.reset();
     } else if (command == QLatin1String("throttle")) {
-        auto rate = bytesAt(0, 0);
+        auto rate = bytesAt(0, QStringLiteral("the rate"), 0);
         if (!rate)
-            return badNumber(QStringLiteral("the rate"));
+            return failure(problem);
         faults.throttle(*rate);
     } else if (command == QLatin1String("refuse-writes")) {
         // AFC status 10 is "permission denied", what a device says to a folder it will not change.
         auto status = statusAt(0, 10);
         if (!status)
-            return failure(QStringLiteral("the status must be an AFC status from 1 to 255"));
+            return failure(problem);
         faults.refuseWrites(*status, args.size() > 1 ? args.at(1).toStdString() : std::string("/"));
     } else if (command == QLatin1String("quota")) {
-        auto bytes = bytesAt(0, 0);
+        auto bytes = bytesAt(0, QStringLiteral("the quota"), 0);
         if (!bytes)
-            return badNumber(QStringLiteral("the quota"));
+            return failure(problem);
         faults.setQuota(*bytes);
     } else if (command == QLatin1String("read-error")) {
-        auto offset = bytesAt(0, 0);
-        auto status = statusAt(1, 4); // 4: read error
+        auto offset = bytesAt(0, QStringLiteral("the offset"), 0);
+        auto status = offset ? statusAt(1, 4) : std::nullopt; // 4: read error
         if (!offset || !status)
-            return badNumber(QStringLiteral("the offset and status"));
+            return failure(problem);
         faults.readErrorAt(*offset, *status);
     } else if (command == QLatin1String("hostile")) {
         std::vector<std::string> names;
@@ -158,13 +226,21 @@ Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDev
             names.push_back(name.toStdString());
         faults.addHostileEntries(args.at(0).toStdString(), std::move(names));
     } else if (command == QLatin1String("vend-error")) {
+        // A fault for an app the device does not have, or for a command house_arrest does not
+        // know, would never be seen: the device answers otherwise before it looks at faults.
+        if (!fakemux::VirtualDevice::findApp(device.description(), args.at(0).toStdString()))
+            return failure(QStringLiteral("the device has no app \"%1\"; %2")
+                               .arg(args.at(0), appList(device.description())));
+        if (args.at(1) != QLatin1String("VendContainer") && args.at(1) != QLatin1String("VendDocuments"))
+            return failure(
+                QStringLiteral("unknown kind \"%1\"; give VendContainer or VendDocuments").arg(args.at(1)));
         faults.setVendError(args.at(0).toStdString(), args.at(1).toStdString(), args.at(2).toStdString());
     } else if (command == QLatin1String("browse-error")) {
         faults.setBrowseError(args.at(0).toStdString(), args.value(1, args.at(0)).toStdString());
     } else if (command == QLatin1String("gate-reads")) {
-        auto after = bytesAt(0, 0);
+        auto after = bytesAt(0, QStringLiteral("the byte count"), 0);
         if (!after)
-            return badNumber(QStringLiteral("the byte count"));
+            return failure(problem);
         faults.gateReads(*after);
     } else if (command == QLatin1String("release-reads")) {
         faults.releaseReads();
@@ -173,13 +249,17 @@ Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDev
     } else if (command == QLatin1String("release-writes")) {
         faults.releaseWrites();
     } else if (command == QLatin1String("refuse-pairing")) {
-        faults.refusePairing(args.value(0, QStringLiteral("UserDeniedPairing")).toStdString());
+        const QString error = args.value(0, QStringLiteral("UserDeniedPairing"));
+        if (!isPairingError(error))
+            return failure(QStringLiteral("unknown pairing error \"%1\"; give one of %2")
+                               .arg(error, pairingErrorList()));
+        faults.refusePairing(error.toStdString());
     } else if (command == QLatin1String("hide-value")) {
         faults.hideValue(args.at(0).toStdString());
     } else if (command == QLatin1String("unplug-after")) {
-        auto bytes = bytesAt(0, 0);
+        auto bytes = bytesAt(0, QStringLiteral("the byte count"), 0);
         if (!bytes)
-            return badNumber(QStringLiteral("the byte count"));
+            return failure(problem);
         faults.unplugAfterAfcBytes(*bytes);
     }
     return {};
@@ -191,11 +271,18 @@ Reply ControlCommands::list() const {
         fakemux::VirtualDevice* device = m_emulator.device(udid);
         if (!device)
             continue;
-        reply.lines.append(
+        QString line =
             QStringLiteral("%1 \"%2\" %3%4")
                 .arg(QString::fromStdString(udid), QString::fromStdString(device->description().name),
                      device->isPlugged() ? QStringLiteral("plugged") : QStringLiteral("unplugged"),
-                     device->faults().locked() ? QStringLiteral(" locked") : QString()));
+                     device->faults().locked() ? QStringLiteral(" locked") : QString());
+        // A device that misbehaves for a reason set long ago should say so where one looks first.
+        QStringList faults;
+        for (const std::string& fault : device->faults().active())
+            faults.append(QString::fromStdString(fault));
+        if (!faults.isEmpty())
+            line += QStringLiteral(" (") + faults.join(QStringLiteral(", ")) + QLatin1Char(')');
+        reply.lines.append(line);
     }
     return reply;
 }

@@ -26,8 +26,9 @@ public:
 
     Reply execute(const QStringList& words);
 
-    // "1048576", "512K", "30M", "1G" (binary units); nullopt when it is no byte count.
-    static std::optional<uint64_t> parseBytes(const QString& text);
+    // "1048576", "512K", "30M", "1G" (binary units); nullopt when it is no byte count, with what
+    // is wrong with it in why ("cannot be negative", "has the unknown unit X").
+    static std::optional<uint64_t> parseBytes(const QString& text, QString* why = nullptr);
 
 private:
     Reply deviceCommand(const QString& command, fakemux::VirtualDevice& device, const QStringList& args);

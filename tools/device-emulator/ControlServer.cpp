@@ -60,7 +60,11 @@ void ControlServer::serve(const fakemux::Socket& socket) const {
             if (!socket.sendAll(answer.data(), answer.size()))
                 return;
         }
-        if (pending.size() > maxLine)
+        if (pending.size() > maxLine) {
+            // Every line gets an answer, this one too, before the connection ends.
+            static constexpr char tooLong[] = "error: the command is longer than 64 KiB\n";
+            socket.sendAll(tooLong, sizeof tooLong - 1);
             return;
+        }
     }
 }

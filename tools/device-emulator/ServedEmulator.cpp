@@ -5,13 +5,32 @@
 #include <QDir>
 #include <QString>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace {
 
 bool somethingListensAt(const std::string& path) {
     return fakemux::Socket::connectUnix(path).isValid();
+}
+
+// Binding replaces whatever is at the path, so look first: only a socket that nobody answers at
+// any more (left by an emulator that was killed) may go. A file given by a slip of the hand, or
+// the socket of an emulator that still serves, stays.
+void claimSocketPath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return;
+        throw std::runtime_error("cannot use " + path + ": " + std::strerror(errno));
+    }
+    if (!S_ISSOCK(st.st_mode))
+        throw std::runtime_error(path + " exists and is not a socket; it is left alone, give a free path");
+    if (somethingListensAt(path))
+        throw std::runtime_error("another emulator already listens at " + path);
 }
 
 // The media folder is made when missing, so that a fresh configuration serves an empty device.
@@ -34,8 +53,8 @@ ServedEmulator::ServedEmulator(const std::vector<ConfiguredDevice>& devices,
     for (const auto& device : devices)
         prepareFolders(device.description);
     if (socketPath) {
-        if (somethingListensAt(*socketPath))
-            throw std::runtime_error("another emulator already listens at " + *socketPath);
+        claimSocketPath(*socketPath);
+        claimSocketPath(controlPathFor(*socketPath));
         m_emulator = std::make_unique<fakemux::Emulator>(fakemux::Emulator::SocketPath{*socketPath});
     } else {
         m_emulator = std::make_unique<fakemux::Emulator>();

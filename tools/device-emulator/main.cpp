@@ -1,12 +1,12 @@
 // device-emulator: serves virtual iPhones to the real libimobiledevice, for trying the
 // application by hand and for benchmarks, and sends commands to one that runs.
 //
-//   device-emulator --demo                       the demo device, files made on first start
+//   device-emulator --demo                       the demo devices, files made on first start
 //   device-emulator --config devices.json        the devices of a configuration file
 //   device-emulator --control SOCKET unplug UDID a command to a running emulator
 //
 // A serving emulator prints the USBMUXD_SOCKET_ADDRESS to export, then "ready", and runs until
-// SIGINT or SIGTERM, when it removes its sockets.
+// SIGINT, SIGTERM or SIGHUP (its terminal closed), when it removes its sockets.
 
 #include "ControlClient.h"
 #include "DemoContent.h"
@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <exception>
 #include <pthread.h>
+#include <thread>
 
 namespace {
 
@@ -36,7 +37,42 @@ struct Served {
     std::exit(2);
 }
 
-Served configure(const QCommandLineParser& parser) {
+const char* signalName(int signal) {
+    return signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM";
+}
+
+// Making the demo files on a first start takes seconds, with the stop signals blocked and no
+// socket yet to remove. Someone who gives up on it with Ctrl-C, or closes the terminal, must not
+// find the emulator ignoring them until it is ready: this thread ends the process at once. The
+// demo is only marked complete at the very end, so the next start makes the files again.
+// SIGUSR1 from the main thread dismisses it once there is something to clean up.
+class PreparationGuard {
+public:
+    explicit PreparationGuard(sigset_t stopSignals) : m_signals(stopSignals) {
+        sigaddset(&m_signals, SIGUSR1);
+        m_thread = std::thread([this] {
+            int signal = 0;
+            ::sigwait(&m_signals, &signal);
+            if (signal == SIGUSR1)
+                return;
+            std::fprintf(stderr, "device-emulator: stopped while making the demo files (%s)\n",
+                         signalName(signal));
+            std::_Exit(1);
+        });
+    }
+    ~PreparationGuard() {
+        ::pthread_kill(m_thread.native_handle(), SIGUSR1);
+        m_thread.join();
+    }
+    PreparationGuard(const PreparationGuard&) = delete;
+    PreparationGuard& operator=(const PreparationGuard&) = delete;
+
+private:
+    sigset_t m_signals;
+    std::thread m_thread;
+};
+
+Served configure(const QCommandLineParser& parser, const sigset_t& stopSignals) {
     const bool demo = parser.isSet(QStringLiteral("demo"));
     const QString configPath = parser.value(QStringLiteral("config"));
     if (demo == !configPath.isEmpty())
@@ -52,7 +88,12 @@ Served configure(const QCommandLineParser& parser) {
             if (base.isEmpty())
                 base = DemoContent::defaultFolder();
             QString error;
-            if (!DemoContent::prepare(base, error))
+            bool prepared = false;
+            {
+                PreparationGuard guard(stopSignals);
+                prepared = DemoContent::prepare(base, error);
+            }
+            if (!prepared)
                 quit(error);
             QFile config(QStringLiteral(":/demo/demo.json"));
             if (!config.open(QIODevice::ReadOnly))
@@ -73,7 +114,7 @@ Served configure(const QCommandLineParser& parser) {
 }
 
 int serve(const QCommandLineParser& parser, const sigset_t& stopSignals) {
-    Served served = configure(parser);
+    Served served = configure(parser, stopSignals);
     std::unique_ptr<ServedEmulator> emulator;
     try {
         emulator = std::make_unique<ServedEmulator>(served.devices, served.socketPath);
@@ -94,7 +135,7 @@ int serve(const QCommandLineParser& parser, const sigset_t& stopSignals) {
     int signal = 0;
     ::sigwait(&stopSignals, &signal);
     emulator.reset();
-    std::fprintf(stderr, "device-emulator: stopped (%s)\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    std::fprintf(stderr, "device-emulator: stopped (%s)\n", signalName(signal));
     return 0;
 }
 
@@ -107,7 +148,10 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigaddset(&stopSignals, SIGHUP);
+    sigset_t blocked = stopSignals;
+    sigaddset(&blocked, SIGUSR1); // the demo's preparation guard is dismissed with it
+    ::pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("device-emulator"));
@@ -119,7 +163,10 @@ int main(int argc, char** argv) {
     parser.addOptions({
         {QStringLiteral("config"), QStringLiteral("The JSON file describing the devices."),
          QStringLiteral("file")},
-        {QStringLiteral("demo"), QStringLiteral("Serve the demo iPhone; its files are made on first start.")},
+        {QStringLiteral("demo"),
+         QStringLiteral(
+             "Serve the demo iPhone and a locked demo iPad; their files (about 200 MB) are made on "
+             "first start, which takes some seconds.")},
         {QStringLiteral("data-dir"),
          QStringLiteral("Where relative folders of the configuration lie (default: beside the file; for the "
                         "demo: $XDG_RUNTIME_DIR/orvanta-demo or /tmp/orvanta-demo-<uid>)."),

@@ -29,6 +29,49 @@ void Faults::clear() {
     m_changed.notify_all();
 }
 
+std::vector<std::string> Faults::active() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> on;
+    auto add = [&on](std::string phrase) {
+        on.push_back(std::move(phrase));
+    };
+    using std::to_string;
+    if (!m_pairingRefusal.empty())
+        add("refuse-pairing " + m_pairingRefusal);
+    if (m_rejectHostId)
+        add("reject-host-id");
+    for (const auto& [service, error] : m_serviceRefusals)
+        add("refuse-service " + service + " " + error);
+    for (const auto& key : m_hiddenValues)
+        add("hide-value " + key);
+    for (const auto& [app, error] : m_vendErrors)
+        add("vend-error " + app.first + " " + app.second + " " + error);
+    if (m_browseError)
+        add("browse-error " + m_browseError->first);
+    if (m_browsePageSize)
+        add("browse-pages " + to_string(m_browsePageSize));
+    if (m_unplugAfter)
+        add("unplug-after " + to_string(*m_unplugAfter) + " (" + to_string(m_afcBytes) + " moved)");
+    if (m_unplugAfterReplies)
+        add("unplug-after-replies " + to_string(*m_unplugAfterReplies));
+    if (m_readGateAfter)
+        add("gate-reads " + to_string(*m_readGateAfter) + " (" + to_string(m_readsHeld) + " held)");
+    if (m_writeStall)
+        add("stall-writes (" + to_string(m_writesStalled) + " held)");
+    if (m_writeRefusal)
+        add("refuse-writes " + to_string(m_writeRefusal->second) + " " + m_writeRefusal->first);
+    if (m_quotaLeft)
+        add("quota " + to_string(*m_quotaLeft) + " left");
+    if (m_readError)
+        add("read-error " + to_string(m_readError->first) + " " + to_string(m_readError->second));
+    for (const auto& [folder, names] : m_hostileEntries)
+        add("hostile " + folder + " (" + to_string(names.size()) +
+            (names.size() == 1 ? " name)" : " names)"));
+    if (m_throttle)
+        add("throttle " + to_string(m_throttle));
+    return on;
+}
+
 void Faults::setLocked(bool locked) {
     std::lock_guard lock(m_mutex);
     m_locked = locked;

@@ -22,6 +22,10 @@ public:
 
     // Back to a healthy device: every switch off, counters at zero.
     void clear();
+    // The switches that are on, one short phrase each in the words of the control command that
+    // sets them ("throttle 1048576"), so that someone looking at a misbehaving device sees why.
+    // Being locked is left out: callers show it beside the plug state.
+    std::vector<std::string> active() const;
 
     // --- lockdown ---
     // StartService of the AFC and house_arrest services answers "PasswordProtected".
