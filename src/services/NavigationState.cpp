@@ -1,5 +1,6 @@
 #include "services/NavigationState.h"
 
+#include "platform/Logger.h"
 #include "services/PreferencesViewController.h"
 
 #include <QStringList>
@@ -15,16 +16,18 @@ void NavigationState::loadRecentPaths() {
     const std::optional<QVariantList> stored = m_defaults.arrayForKey(recentPathsKey);
     if (!stored)
         return;
-    // A list with anything but text in it was not written by us: trust none of it.
-    for (const QVariant& element : *stored) {
-        if (element.typeId() != QMetaType::QString)
-            return;
-    }
+    // Damaged entries (not text, or text that is no location) are left out one by one: the
+    // readable rest of the user's recent folders stays.
     QList<URL> paths;
     paths.reserve(stored->size());
     for (const QVariant& element : *stored) {
-        if (const std::optional<URL> url = URL::fromString(element.toString()))
+        std::optional<URL> url;
+        if (element.typeId() == QMetaType::QString)
+            url = URL::fromString(element.toString());
+        if (url)
             paths.append(*url);
+        else
+            Logger::ui().error("Skipped unreadable recent folder entry in %s", QString(recentPathsKey));
     }
     // Not trimmed here: a longer list stored by someone else is cut at the next addition.
     recentPaths = std::move(paths);

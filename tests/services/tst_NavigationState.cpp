@@ -101,7 +101,8 @@ private slots:
         QTest::addColumn<QString>("loaded");
         QTest::newRow("unparsable text is skipped")
             << QVariantList{"file:///a", "no scheme", "file:///b"} << "a b";
-        QTest::newRow("a number among texts") << QVariantList{"file:///a", qint64(3)} << "";
+        QTest::newRow("a number among texts is skipped")
+            << QVariantList{"file:///a", qint64(3), "file:///b"} << "a b";
     }
 
     void storedRecentFoldersOfOtherShapes() {
