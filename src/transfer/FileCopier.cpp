@@ -188,11 +188,15 @@ async::Task<void> FileCopier::finish(std::shared_ptr<TransferRun> run, Started s
         }
     }
     addCopied(*run, bytes);
-    if (started.download && source.modified) {
+    // A device file that gave no date leaves the copy's own date: stamping year 1 on it would
+    // only mislead.
+    if (started.download && source.modified && *source.modified != Date::distantPast()) {
         async::Task<void> dating = keepModificationDate(run, started.destination, *source.modified);
         co_await dating;
     }
-    run->manager->recordCompletedFile(run->id, source.url, started.destination, started.startedAt, bytes);
+    async::Task<void> recording =
+        run->manager->recordCompletedFile(run->id, source.url, started.destination, started.startedAt, bytes);
+    co_await recording;
 }
 
 async::Task<void> FileCopier::download(std::shared_ptr<TransferRun> run, Source source, URL destination,
@@ -271,7 +275,9 @@ async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, S
     const quint64 sent = copied.get();
     run->ensureManager();
     addCopied(*run, sent);
-    run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, sent);
+    async::Task<void> recording =
+        run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, sent);
+    co_await recording;
 }
 
 async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> run, Source source,
@@ -335,5 +341,7 @@ async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source sou
     const LocalTransferFiles::CopyResult result = co_await copying;
     run->ensureManager();
     addCopied(*run, result.bytes);
-    run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, result.bytes);
+    async::Task<void> recording =
+        run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, result.bytes);
+    co_await recording;
 }

@@ -6,6 +6,7 @@
 #include "services/FileListing.h"
 #include "services/FileSystemProvider.h"
 #include "services/PreferencesViewController.h"
+#include "transfer/DeviceFolderListing.h"
 #include "transfer/FileCopier.h"
 #include "transfer/LocalTransferFiles.h"
 #include "transfer/TransferManager.h"
@@ -36,14 +37,27 @@ bool isDevice(const URL& url) {
     return url.scheme() == QLatin1String("afc");
 }
 
+bool forMoveRun(const std::shared_ptr<TransferRun>& run) {
+    return run->manager->isMoveCopy(run->id);
+}
+
 async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source) {
     Children children;
+    // A move deletes what it copied, so its copy must see the folder as it is now and whole,
+    // hidden items included: a folder is only removed once nothing is left in it.
+    const bool forMove = run->manager->isMoveCopy(run->id);
     if (isDevice(source)) {
         const std::shared_ptr<FileSystemProvider> provider = run->placement->provider();
-        if (!provider)
-            throw TransferError::ioError(QStringLiteral("FileSystemProvider not available"));
-        async::Task<FileListing> listing = provider->listDirectoryDetailed(source);
-        const FileListing listed = co_await listing;
+        FileListing listed;
+        if (forMove) {
+            async::Task<FileListing> listing = DeviceFolderListing::listAll(run->placement, source);
+            listed = co_await listing;
+        } else {
+            if (!provider)
+                throw TransferError::ioError(QStringLiteral("FileSystemProvider not available"));
+            async::Task<FileListing> listing = provider->listDirectoryDetailed(source);
+            listed = co_await listing;
+        }
         run->checkpoint();
         children.items.reserve(listed.items.size());
         for (const FileItem& item : listed.items)
@@ -54,7 +68,7 @@ async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source)
                 {name, QStringLiteral("the device would not describe it, or its name is not safe to use")});
         co_return children;
     }
-    const bool showHidden = PreferencesViewController::showHiddenFiles();
+    const bool showHidden = forMove || PreferencesViewController::showHiddenFiles();
     async::Task<LocalTransferFiles::Listing> listing = run->placement->executor().run(
         [path = source.toLocalFile(), showHidden] { return LocalTransferFiles::list(path, showHidden); });
     const LocalTransferFiles::Listing listed = co_await listing;
@@ -170,4 +184,6 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
     if (pipeline->failure)
         std::rethrow_exception(pipeline->failure);
     run->checkpoint();
+    if (forMoveRun(run))
+        run->manager->recordCopiedFolder(run->id, source);
 }

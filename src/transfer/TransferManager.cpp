@@ -52,7 +52,11 @@ TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock&
                                  NotificationCenter& notifications)
     : m_defaults(defaults), m_clock(clock), m_notifications(notifications), m_history(defaults),
       m_throttle(clock),
-      m_executor(std::make_shared<async::SerialExecutor>(QStringLiteral("TransferManager"))) {
+      m_executor(std::make_shared<async::SerialExecutor>(QStringLiteral("TransferManager"))),
+      m_sourceHashing{std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHash")),
+                      std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHashRead"))},
+      m_copyHashing{std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHash")),
+                    std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHashRead"))} {
     loadHistory();
 }
 
@@ -272,6 +276,12 @@ void TransferManager::finishTransfer(QUuid id) {
         Transfer record = m_active.takeAt(index);
         publishActive();
         record.reportURL = writeReport(record);
+        if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
+            *kept = record;
+        if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end()) {
+            move->record = record;
+            move->copiedFolders = m_runStates.value(id).copiedFolders;
+        }
         const std::exception_ptr result = completionResult(record);
         const QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
         for (const async::Continuation<void>& waiter : waiters) {
@@ -576,17 +586,29 @@ void TransferManager::applyProgress(const QUuid& id, quint64 value, double rate)
     });
 }
 
-void TransferManager::recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
-                                          quint64 bytes) {
+async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
+                                                       quint64 bytes) {
+    const std::weak_ptr<const bool> alive = m_alive;
+    // A transfer cancelled meanwhile has its record finished already: nothing left to check.
+    if (!activeRecord(id))
+        co_return;
+    async::Task<Verification> checking = verify(source, destination);
+    const Verification verification = co_await checking;
+    if (alive.expired())
+        co_return;
     Transfer* record = activeRecord(id);
     if (!record)
-        return;
-    // Checking copies against their sources is not done yet: every file counts as not checked.
-    const TransferVerificationOutcome outcome = TransferVerificationOutcome::skipped;
+        co_return;
     if (record->verificationSummary.requested)
-        record->verificationSummary.record(outcome);
+        record->verificationSummary.record(verification.outcome);
     record->reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source, destination,
-                                                     bytes, startedAt, Date::now(), outcome, std::nullopt));
+                                                     bytes, startedAt, Date::now(), verification.outcome,
+                                                     verification.detail));
+}
+
+void TransferManager::recordCopiedFolder(QUuid id, URL source) {
+    if (const auto state = m_runStates.find(id); state != m_runStates.end())
+        state->copiedFolders.append(std::move(source));
 }
 
 void TransferManager::recordUnreadableItem(QUuid id, QString name, QString reason, URL folder,

@@ -4,6 +4,7 @@
 #include "models/Transfer.h"
 #include "models/TransferError.h"
 #include "models/TransferHistoryEntry.h"
+#include "models/TransferVerificationOutcome.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Observable.h"
 #include "platform/URL.h"
@@ -97,6 +98,51 @@ public:
     // async::CancelledError for a cancelled one. At once for a transfer among the finished.
     async::Task<void> waitForTransfer(QUuid id);
 
+    // --- awaiting a transfer ---
+    // Starts a transfer of sources into destination and resumes when it has ended: returns when
+    // it completed, throws its TransferError, or async::CancelledError when it was cancelled.
+    // With a stall timeout above zero a watchdog gives up (and cancels the transfer) once its
+    // progress has stood still that long; the stall is a TransferError ioError.
+    async::Task<void> transferAndAwait(QList<FileItem> sources, URL destination,
+                                       std::optional<double> stallTimeout, std::stop_token token = {});
+    // The end of a transfer that is running or finished; a transfer that is neither is an ioError
+    // "Transfer is no longer active". Cancelling token resumes this waiter only, never the transfer.
+    async::Task<void> awaitCompletion(QUuid id, std::stop_token token = {});
+    // Nothing while the transfer has no result; else its result (a null pointer for success).
+    std::optional<std::exception_ptr> completionResultFor(const QUuid& id) const;
+    // Looks at the transfer's progress once a second (on the manager's clock) and throws the stall
+    // error once neither its bytes nor its finished files have grown for timeout seconds. Once the
+    // transfer has ended it ends as the transfer did, so it never decides that outcome.
+    async::Task<void> runStallWatchdog(QUuid id, double timeout, std::stop_token token);
+
+    // --- checks of copied files ---
+    struct Verification {
+        TransferVerificationOutcome outcome = TransferVerificationOutcome::skipped;
+        std::optional<QString> detail;
+    };
+    // With "verifyTransfers" on, hashes the source to its end and then the destination; never fails.
+    async::Task<Verification> verify(URL source, URL destination);
+    // SHA-256 of a file on either side, as 64 lowercase hexadecimal characters. The hashing runs
+    // on a worker thread; a device file is hashed chunk by chunk while the next chunk is read.
+    async::Task<QString> sha256Hex(URL url);
+    async::Task<quint64> fileSize(URL url);
+    // With "preserveTimestamps" on, gives a copy on this computer its source's modification date.
+    // Never fails; a source without a known date leaves the copy's date alone.
+    async::Task<void> preserveModificationDate(URL source, URL destination);
+    async::Task<Date> modificationDate(URL url);
+    // Called just before a copied file is checked: lets a test change a file between copy and check.
+    void setBeforeVerification(std::function<void(const URL&, const URL&)> hook) {
+        m_beforeVerification = std::move(hook);
+    }
+
+    // --- moving items ---
+    // Moves the items into destination: a rename when every item and the destination are on the
+    // same side (for a device: one session), else, or when a rename fails, a copy followed by the
+    // deletion of what was really copied. Never deletes a source that was not copied whole.
+    async::Task<void> moveItems(QList<FileItem> items, URL destination);
+    // moveItems in a task of its own; a failure is logged.
+    void moveItemsInBackground(QList<FileItem> items, URL destination);
+
     // How a finished transfer ended: nothing for success, else the error a waiter receives.
     static std::exception_ptr completionResult(const Transfer& transfer);
     // What a failure becomes in the transfer's record.
@@ -141,7 +187,13 @@ public:
     // it hands the value to the main thread, where it is published under the throttle.
     std::function<void(quint64)> makeProgressHandler(QUuid id, quint64 base);
     // The file's report line (and verification count), appended to the running transfer.
-    void recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt, quint64 bytes);
+    // Checks the copy first when "verifyTransfers" is on.
+    async::Task<void> recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
+                                          quint64 bytes);
+    // A folder that a move's copy made and filled completely (children before their parents).
+    void recordCopiedFolder(QUuid id, URL source);
+    // Whether the transfer is the copy of a move: it lists afresh and takes hidden items too.
+    bool isMoveCopy(const QUuid& id) const { return m_moveCopies.contains(id); }
     // A child of a folder that could not be copied because it could not be read: a failed line in
     // the report, and the transfer will not end as a clean success.
     void recordUnreadableItem(QUuid id, QString name, QString reason, URL folder, URL destination);
@@ -154,7 +206,31 @@ protected:
 private:
     struct RunState {
         QStringList unreadableNames;
+        QList<URL> copiedFolders;
     };
+    // What the copy of a move finished: its record and the folders it made whole.
+    struct MoveCopy {
+        std::optional<Transfer> record;
+        QList<URL> copiedFolders;
+    };
+    struct DirectMoveState {
+        QList<FileItem> moved;
+    };
+
+    async::Task<void> directMove(QList<FileItem> items, URL destination,
+                                 std::shared_ptr<DirectMoveState> state);
+    async::Task<void> moveOne(FileItem item, URL target);
+    async::Task<void> deleteMovedSources(QList<FileItem> items, MoveCopy copy);
+    void postMoveNotifications(const QList<FileItem>& items, const URL& destination);
+    async::Task<void> awaitTransfer(QUuid id, std::optional<double> stallTimeout, std::stop_token token);
+    // The threads one side of a check hashes (and reads, on this computer) on.
+    struct HashThreads {
+        std::shared_ptr<async::SerialExecutor> hash;
+        std::shared_ptr<async::SerialExecutor> read;
+    };
+    async::Task<QString> hashWith(URL url, HashThreads threads);
+    async::Task<QString> hashLocal(URL url, HashThreads threads);
+    async::Task<QString> hashDevice(URL url, HashThreads threads);
 
     std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor) const;
     async::Task<Placement> resolvePlacement(std::shared_ptr<TransferPlacement> placement, QString name,
@@ -192,6 +268,14 @@ private:
     QHash<QUuid, QList<async::Continuation<void>>> m_completionContinuations;
     QHash<QUuid, ConflictPolicy> m_conflictPolicies;
     QHash<QUuid, RunState> m_runStates;
+    // Records kept for whoever awaits them, so that the cap on completedTransfers cannot lose one.
+    QHash<QUuid, std::optional<Transfer>> m_awaitedRecords;
+    QHash<QUuid, MoveCopy> m_moveCopies;
+    std::function<void(const URL&, const URL&)> m_beforeVerification;
+    // Hashing, and the reads that feed it on this computer, each on a thread of its own; a check
+    // hashes its source and its copy side by side.
+    HashThreads m_sourceHashing;
+    HashThreads m_copyHashing;
     // Every coroutine and posted progress value checks it before it touches the manager.
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
 };

@@ -1,9 +1,11 @@
 #include "transfer/TransferManager.h"
 
 #include "device/AFCBridge.h"
+#include "device/AFCComponents.h"
 #include "device/AFCLocation.h"
 #include "device/AFCPath.h"
 #include "platform/TemporaryDirectory.h"
+#include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
@@ -33,6 +35,7 @@ using async::runSync;
 namespace {
 
 const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString appID = QStringLiteral("com.example.notes");
 constexpr qint64 mib = 1 << 20;
 // 2021-03-04 05:06:07 UTC, with nanoseconds that a copy must carry over too.
 constexpr time_t sourceSeconds = 1614834367;
@@ -93,6 +96,7 @@ ConflictAnswer answer(ConflictResolution resolution, bool applyToAll = false) {
 
 Q_DECLARE_METATYPE(Side)
 Q_DECLARE_METATYPE(ConflictAnswer)
+Q_DECLARE_METATYPE(std::optional<double>)
 
 // The transfer engine against the device emulator and temporary folders: copies in the four
 // directions, placement and name clashes, failures that must not lose data, and what a finished
@@ -132,7 +136,30 @@ private slots:
     void managerDestroyedMidTransferIsLeftAlone();
     void retryCopiesWhatIsThereNow();
 
+    void verificationOutcomesInEveryDirection_data();
+    void verificationOutcomesInEveryDirection();
+    void unreadableCopyFailsItsCheckButStays_data();
+    void unreadableCopyFailsItsCheckButStays();
+    void datesFollowTheSetting_data();
+    void datesFollowTheSetting();
+    void awaitedFailureIsNeverReportedCompleted_data();
+    void awaitedFailureIsNeverReportedCompleted();
+    void everyWaiterOfATransferIsResumed();
+    void watchdogGivesUpWhenReadsHold();
+    void watchdogSparesASlowButMovingTransfer();
+    void movesInEveryDirection_data();
+    void movesInEveryDirection();
+    void directMoveFailingPartWayCopiesOnlyTheRest();
+    void moveKeepsSourcesTheCopyDidNotTakeWhole_data();
+    void moveKeepsSourcesTheCopyDidNotTakeWhole();
+    void folderMovedOntoFolderIsMerged();
+    void moveBetweenSessionsOfOneDeviceCopies();
+
 private:
+    // Runs the transfer's wait in a task of its own while the manual clock is stepped a second at
+    // a time; advance() says when the next step may be taken. The error the wait ended with.
+    std::exception_ptr stepClockUntilDone(async::Task<void> waiting, const std::function<bool()>& mayStep);
+    QString localPath(const URL& url) const;
     QString root(Side side) const { return side == Side::mac ? m_mac : m_media; }
     URL location(Side side, const QString& relative) const {
         return side == Side::mac ? URL::fileURL(m_mac + relative) : AFCLocation::mediaURL(udid, relative);
@@ -146,6 +173,7 @@ private:
     fakemux::VirtualDevice* m_device = nullptr;
     QString m_mac;
     QString m_media;
+    QString m_app;
     async::ManualClock m_clock;
     NotificationCenter m_notifications;
     std::shared_ptr<AFCBridge> m_bridge;
@@ -174,6 +202,8 @@ void tst_TransferManager::init() {
     fakemux::DeviceDescription description = describeDevice(udid);
     m_media = QString::fromStdString(description.mediaRoot.string());
     m_mac = scratchPath(QStringLiteral("computer"));
+    m_app = scratchPath(QStringLiteral("app"));
+    description.apps = {{appID.toStdString(), "Notes", true, std::nullopt, m_app.toStdString()}};
     m_device = &addDevice(std::move(description));
     m_bridge = std::make_shared<AFCBridge>();
     m_provider = std::make_shared<FileSystemProvider>(*m_bridge, m_clock);
@@ -766,6 +796,429 @@ void tst_TransferManager::retryCopiesWhatIsThereNow() {
     const Transfer gone = finished(m_manager->activeTransfers.value().front().id);
     QCOMPARE(gone.state, TransferState::failed);
     QCOMPARE(gone.error->errorCase(), TransferError::Case::fileNotFound);
+}
+
+QString tst_TransferManager::localPath(const URL& url) const {
+    if (url.scheme() != QLatin1String("afc"))
+        return url.toLocalFile();
+    return m_media + afcComponents(url)->devicePath;
+}
+
+void tst_TransferManager::verificationOutcomesInEveryDirection_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<bool>("verifyOn");
+    QTest::addColumn<bool>("alterCopy");
+    QTest::addColumn<TransferVerificationOutcome>("outcome");
+    const std::pair<Side, const char*> sides[] = {{Side::mac, "computer"}, {Side::device, "device"}};
+    for (const auto& [from, fromName] : sides) {
+        for (const auto& [to, toName] : sides) {
+            QTest::addRow("%s to %s, equal", fromName, toName)
+                << from << to << true << false
+                << TransferVerificationOutcome(TransferVerificationOutcome::verified);
+            QTest::addRow("%s to %s, altered copy", fromName, toName)
+                << from << to << true << true
+                << TransferVerificationOutcome(TransferVerificationOutcome::mismatch);
+        }
+    }
+    QTest::newRow("setting off") << Side::device << Side::mac << false << true
+                                 << TransferVerificationOutcome(TransferVerificationOutcome::skipped);
+}
+
+void tst_TransferManager::verificationOutcomesInEveryDirection() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QFETCH(bool, verifyOn);
+    QFETCH(bool, alterCopy);
+    QFETCH(TransferVerificationOutcome, outcome);
+    PreferencesViewController::defaults().set(PreferencesViewController::verifyTransfersKey, verifyOn);
+    // Two files, one of them empty and one over two device chunks; the big one is altered after
+    // its copy by one byte, keeping its size, so only the digests can tell.
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Set/big.bin"), patternBytes(2 * mib + 3)));
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Set/empty.txt"), QByteArray()));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    int hashedPairs = 0;
+    m_manager->setBeforeVerification([&](const URL&, const URL& destination) {
+        ++hashedPairs;
+        if (alterCopy && destination.lastPathComponent() == QLatin1String("big.bin")) {
+            QFile file(localPath(destination));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.seek(mib + 1);
+            file.write("!");
+        }
+    });
+
+    const Transfer done =
+        transfer({item(from, QStringLiteral("/src/Set"))}, location(to, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    QCOMPARE(hashedPairs, verifyOn ? 2 : 0);
+    QCOMPARE(done.reportEntries.size(), 2);
+    for (const TransferReportEntry& entry : done.reportEntries) {
+        if (entry.name() == QLatin1String("empty.txt")) {
+            QCOMPARE(entry.verificationOutcome(),
+                     verifyOn ? TransferVerificationOutcome::verified : TransferVerificationOutcome::skipped);
+            continue;
+        }
+        QCOMPARE(entry.verificationOutcome(), outcome);
+        if (outcome == TransferVerificationOutcome::mismatch) {
+            const QString detail = entry.verificationDetail().value_or(QString());
+            QCOMPARE(detail.size(), 47);
+            QVERIFY(detail.startsWith(
+                QStringLiteral("SHA-256 mismatch (") +
+                runSync(m_manager->sha256Hex(location(from, QStringLiteral("/src/Set/big.bin")))).left(12) +
+                QStringLiteral(" != ")));
+        } else {
+            QVERIFY(!entry.verificationDetail());
+        }
+    }
+    // The copy stays whatever its check said.
+    QVERIFY(QFileInfo::exists(root(to) + QStringLiteral("/dst/Set/big.bin")));
+    QCOMPARE(done.verificationSummary.requested, verifyOn);
+    QCOMPARE(done.verificationSummary.verifiedFiles, verifyOn ? (alterCopy ? 1 : 2) : 0);
+    QCOMPARE(done.verificationSummary.mismatchedFiles, verifyOn && alterCopy ? 1 : 0);
+    QCOMPARE(done.verificationSummary.failedFiles, 0);
+}
+
+void tst_TransferManager::unreadableCopyFailsItsCheckButStays_data() {
+    QTest::addColumn<Side>("to");
+    QTest::newRow("on this computer") << Side::mac;
+    QTest::newRow("on the device") << Side::device;
+}
+
+void tst_TransferManager::unreadableCopyFailsItsCheckButStays() {
+    QFETCH(Side, to);
+    PreferencesViewController::defaults().set(PreferencesViewController::verifyTransfersKey, true);
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), "a"));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    // The copy is taken away between its copy and its check: the check cannot read it.
+    QString moved;
+    m_manager->setBeforeVerification([&](const URL&, const URL& destination) {
+        moved = localPath(destination) + QStringLiteral(".away");
+        QVERIFY(QFile::rename(localPath(destination), moved));
+    });
+    LogCapture logs;
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/a.txt"))}, location(to, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    QCOMPARE(done.reportEntries.size(), 1);
+    QCOMPARE(done.reportEntries.front().verificationOutcome(), TransferVerificationOutcome::failed);
+    QVERIFY(!done.reportEntries.front().verificationDetail().value_or(QString()).isEmpty());
+    QCOMPARE(done.verificationSummary.failedFiles, 1);
+    QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("transfer")))
+                 .filter(QStringLiteral("Verification failed: "))
+                 .size(),
+             1);
+    QVERIFY(QFileInfo::exists(moved));
+}
+
+void tst_TransferManager::datesFollowTheSetting_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<bool>("preserve");
+    QTest::newRow("computer, kept") << Side::mac << true;
+    QTest::newRow("computer, off") << Side::mac << false;
+    QTest::newRow("device, kept") << Side::device << true;
+    QTest::newRow("device, off") << Side::device << false;
+}
+
+void tst_TransferManager::datesFollowTheSetting() {
+    QFETCH(Side, from);
+    QFETCH(bool, preserve);
+    PreferencesViewController::defaults().set(PreferencesViewController::preserveTimestampsKey, preserve);
+    const QString source = root(from) + QStringLiteral("/src/old.jpg");
+    QVERIFY(writeTestFile(source, "picture"));
+    QVERIFY(setMtime(source, sourceSeconds, sourceNanoseconds));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+
+    const Transfer done =
+        transfer({item(from, QStringLiteral("/src/old.jpg"))}, location(Side::mac, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    const qint64 copied = mtimeNanoseconds(m_mac + QStringLiteral("/dst/old.jpg"));
+    const qint64 original = qint64(sourceSeconds) * 1000000000 + sourceNanoseconds;
+    if (preserve)
+        QVERIFY(std::abs(copied - original) < 1000);
+    else
+        QVERIFY(copied - original > qint64(3600) * 1000000000);
+}
+
+void tst_TransferManager::awaitedFailureIsNeverReportedCompleted_data() {
+    QTest::addColumn<std::optional<double>>("stallTimeout");
+    QTest::newRow("no watchdog") << std::optional<double>();
+    QTest::newRow("zero") << std::optional<double>(0.0);
+    QTest::newRow("watchdog") << std::optional<double>(30.0);
+}
+
+void tst_TransferManager::awaitedFailureIsNeverReportedCompleted() {
+    QFETCH(std::optional<double>, stallTimeout);
+    const FileItem missing = item(Side::mac, QStringLiteral("/src/gone.txt"));
+
+    try {
+        runSync(m_manager->transferAndAwait({missing}, location(Side::mac, QStringLiteral("/dst")),
+                                            stallTimeout));
+        QFAIL("a failed transfer was reported completed");
+    } catch (const TransferError& error) {
+        QCOMPARE(error.errorCase(), TransferError::Case::fileNotFound);
+    }
+    // A watchdog that looks after the end gives the transfer's own result, not a success.
+    const QUuid id = m_manager->completedTransfers.value().front().id;
+    QVERIFY_THROWS_EXCEPTION(TransferError, runSync(m_manager->runStallWatchdog(id, 5, {})));
+    QVERIFY_THROWS_EXCEPTION(TransferError, runSync(m_manager->awaitCompletion(id)));
+    QVERIFY_THROWS_EXCEPTION(TransferError, runSync(m_manager->awaitCompletion(QUuid::createUuid())));
+}
+
+void tst_TransferManager::everyWaiterOfATransferIsResumed() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), patternBytes(3 * mib)));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    m_device->faults().gateReads(mib);
+    const Transfer started = launched({item(Side::device, QStringLiteral("/src/clip.mov"))},
+                                      location(Side::mac, QStringLiteral("/dst")));
+    int resumed = 0;
+    std::stop_source cancelOne;
+    async::TaskHandle<void> first =
+        async::spawn([this, id = started.id](std::stop_token) { return m_manager->awaitCompletion(id); });
+    async::TaskHandle<void> second =
+        async::spawn([this, id = started.id, token = cancelOne.get_token()](std::stop_token) {
+            return m_manager->awaitCompletion(id, token);
+        });
+    async::TaskHandle<void> third =
+        async::spawn([this, id = started.id](std::stop_token) { return m_manager->awaitCompletion(id); });
+    bool held = false;
+    for (int round = 0; round < 4000 && !held; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        held = m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1));
+    }
+    QVERIFY(held);
+    // A cancelled waiter leaves alone the transfer and the other waiters.
+    cancelOne.request_stop();
+    QVERIFY_THROWS_EXCEPTION(async::CancelledError, runSync(second.result()));
+    QCOMPARE(m_manager->activeTransfers.value().size(), 1);
+    m_device->faults().releaseReads();
+    for (const async::TaskHandle<void>& waiter : {first, third}) {
+        runSync(waiter.result());
+        ++resumed;
+    }
+    QCOMPARE(resumed, 2);
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::completed);
+}
+
+std::exception_ptr tst_TransferManager::stepClockUntilDone(async::Task<void> waiting,
+                                                           const std::function<bool()>& mayStep) {
+    auto task = std::make_shared<async::Task<void>>(std::move(waiting));
+    async::TaskHandle<void> handle =
+        async::spawn([task](std::stop_token) -> async::Task<void> { co_await std::move(*task); });
+    for (int step = 0; step < 200 && !handle.isFinished(); ++step) {
+        // Only once the watchdog sleeps on the clock and the test allows it is time moved on; the
+        // limit only keeps a broken test from hanging.
+        const bool mayAdvance = QTest::qWaitFor(
+            [&] { return handle.isFinished() || (m_clock.sleeperCount() > 0 && mayStep()); }, 20000);
+        if (!mayAdvance || handle.isFinished())
+            break;
+        m_clock.advance(std::chrono::seconds(1));
+    }
+    try {
+        runSync(handle.result());
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+void tst_TransferManager::watchdogGivesUpWhenReadsHold() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), patternBytes(4 * mib)));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    m_device->faults().gateReads(mib);
+    LogCapture logs;
+
+    const std::exception_ptr error = stepClockUntilDone(
+        m_manager->transferAndAwait({item(Side::device, QStringLiteral("/src/clip.mov"))},
+                                    location(Side::mac, QStringLiteral("/dst")), 3.5),
+        [this] { return m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1)); });
+    m_device->faults().releaseReads();
+
+    QVERIFY(error);
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransferError& stalled) {
+        QCOMPARE(stalled.message(), QStringLiteral("Transfer stalled for 3 seconds"));
+    } catch (...) {
+        QFAIL("not the stall error");
+    }
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
+    const QString category = LogCapture::category(QStringLiteral("transfer"));
+    QVERIFY(logs.messages(category).filter(QStringLiteral("Transfer stalled for 3s (id: ")).size() == 1);
+    QVERIFY(!QFileInfo::exists(m_mac + QStringLiteral("/dst/clip.mov")));
+}
+
+void tst_TransferManager::watchdogSparesASlowButMovingTransfer() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), patternBytes(6 * mib)));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    m_device->faults().throttle(6 * mib);
+    quint64 seen = 0;
+    // Time moves on only after the copy has moved: a slow machine just takes more rounds.
+    const std::exception_ptr error =
+        stepClockUntilDone(m_manager->transferAndAwait({item(Side::device, QStringLiteral("/src/clip.mov"))},
+                                                       location(Side::mac, QStringLiteral("/dst")), 2.0),
+                           [this, &seen] {
+                               const QList<Transfer> active = m_manager->activeTransfers.value();
+                               const quint64 bytes =
+                                   active.isEmpty() ? 0 : active.front().progress.bytesTransferred;
+                               if (bytes <= seen)
+                                   return false;
+                               seen = bytes;
+                               return true;
+                           });
+
+    QVERIFY2(!error, qPrintable(async::describeException(error)));
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/clip.mov")), patternBytes(6 * mib));
+}
+
+void tst_TransferManager::movesInEveryDirection_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<bool>("renamed");
+    QTest::addColumn<int>("uploadNotices");
+    QTest::addColumn<int>("deleteNotices");
+    QTest::newRow("computer to computer") << Side::mac << Side::mac << true << 0 << 0;
+    QTest::newRow("device to device") << Side::device << Side::device << true << 1 << 1;
+    QTest::newRow("computer to device") << Side::mac << Side::device << false << 2 << 0;
+    QTest::newRow("device to computer") << Side::device << Side::mac << false << 0 << 1;
+}
+
+void tst_TransferManager::movesInEveryDirection() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QFETCH(bool, renamed);
+    QFETCH(int, uploadNotices);
+    QFETCH(int, deleteNotices);
+    // Hidden files are not shown, yet a move must carry them: it deletes the folder afterwards.
+    PreferencesViewController::defaults().set(PreferencesViewController::showHiddenFilesKey, false);
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/a.jpg"), patternBytes(70000)));
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/.hidden"), "secret"));
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/Sub/b.txt"), "b"));
+    QVERIFY(QDir().mkpath(root(from) + QStringLiteral("/src/Album/Empty")));
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/note.txt"), "note"));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    const QStringList before = treeOf(root(from) + QStringLiteral("/src"));
+    // The listing cache still holds the folder without the file added after it was listed.
+    if (from == Side::device)
+        runSync(m_provider->listDirectory(location(from, QStringLiteral("/src/Album"))));
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/late.txt"), "late"));
+    int deletions = 0;
+    QVariantList deletedItems;
+    Subscription deletionObserver =
+        m_notifications.observe(TransferManager::afcFilesDeleted, [&](const Notification& notice) {
+            ++deletions;
+            deletedItems.append(notice.userInfo.value(QStringLiteral("items")));
+        });
+    const int transfersBefore = m_manager->completedTransfers.value().size();
+
+    runSync(m_manager->moveItems(
+        {item(from, QStringLiteral("/src/Album")), item(from, QStringLiteral("/src/note.txt"))},
+        location(to, QStringLiteral("/dst"))));
+
+    QStringList expected = before;
+    expected.append(QStringLiteral("Album/late.txt 4"));
+    expected.sort();
+    QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), expected);
+    QCOMPARE(treeOf(root(from) + QStringLiteral("/src")), QStringList());
+    QCOMPARE(m_manager->completedTransfers.value().size() - transfersBefore, renamed ? 0 : 1);
+    QCOMPARE(m_uploadNotices, uploadNotices);
+    QCOMPARE(deletions, deleteNotices);
+    QCOMPARE(deletedItems.size(), deleteNotices);
+}
+
+void tst_TransferManager::directMoveFailingPartWayCopiesOnlyTheRest() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), "a"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/b.txt"), "new b"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/b.txt"), "old b"));
+    // "Stop" ends the renames after a.txt; the copy then asks again and replaces.
+    m_prompter->answers = {answer(ConflictResolution::stop), answer(ConflictResolution::replace)};
+
+    runSync(m_manager->moveItems(
+        {item(Side::mac, QStringLiteral("/src/a.txt")), item(Side::mac, QStringLiteral("/src/b.txt"))},
+        location(Side::mac, QStringLiteral("/dst"))));
+
+    QCOMPARE(m_prompter->questions, (QStringList{"b.txt", "b.txt"}));
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/a.txt")), QByteArray("a"));
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/b.txt")), QByteArray("new b"));
+    QCOMPARE(treeOf(m_mac + QStringLiteral("/src")), QStringList());
+    const Transfer copy = m_manager->completedTransfers.value().front();
+    QCOMPARE(copy.sources.size(), 1);
+    QCOMPARE(copy.state, TransferState::completed);
+}
+
+void tst_TransferManager::moveKeepsSourcesTheCopyDidNotTakeWhole_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("kept"); // what must still be at the source afterwards
+    QTest::newRow("copy fails its check") << "mismatch"
+                                          << "Album/a.jpg 70000";
+    QTest::newRow("a child the device would not list") << "hostile"
+                                                       << "Album/a.jpg 70000";
+    QTest::newRow("copy cancelled") << "stop"
+                                    << "Album/a.jpg 70000";
+}
+
+void tst_TransferManager::moveKeepsSourcesTheCopyDidNotTakeWhole() {
+    QFETCH(QString, fault);
+    QFETCH(QString, kept);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Album/a.jpg"), patternBytes(70000)));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Album/b.jpg"), patternBytes(500)));
+    if (fault == QLatin1String("mismatch")) {
+        PreferencesViewController::defaults().set(PreferencesViewController::verifyTransfersKey, true);
+        m_manager->setBeforeVerification([this](const URL&, const URL& destination) {
+            if (destination.lastPathComponent() == QLatin1String("a.jpg"))
+                QVERIFY(writeTestFile(localPath(destination), patternBytes(70001).right(70000)));
+        });
+    } else if (fault == QLatin1String("hostile")) {
+        m_device->faults().addHostileEntries("/src/Album", {"../escape"});
+    } else {
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/Album/a.jpg"), "there"));
+        m_prompter->answers = {answer(ConflictResolution::stop)};
+    }
+
+    bool failed = false;
+    try {
+        runSync(m_manager->moveItems({item(Side::device, QStringLiteral("/src/Album"))},
+                                     location(Side::mac, QStringLiteral("/dst"))));
+    } catch (const TransferError&) {
+        failed = true;
+    } catch (const async::CancelledError&) {
+        failed = true;
+    }
+
+    QVERIFY(failed);
+    QVERIFY(treeOf(m_media + QStringLiteral("/src")).contains(kept));
+}
+
+void tst_TransferManager::folderMovedOntoFolderIsMerged() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/new.jpg"), "new"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/Album/old.jpg"), "old"));
+
+    runSync(m_manager->moveItems({item(Side::mac, QStringLiteral("/src/Album"))},
+                                 location(Side::mac, QStringLiteral("/dst"))));
+
+    QCOMPARE(treeOf(m_mac + QStringLiteral("/dst")),
+             (QStringList{"Album/", "Album/new.jpg 3", "Album/old.jpg 3"}));
+    QCOMPARE(treeOf(m_mac + QStringLiteral("/src")), QStringList());
+    QVERIFY(m_prompter->questions.isEmpty());
+}
+
+void tst_TransferManager::moveBetweenSessionsOfOneDeviceCopies() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/a.txt"), "media"));
+    QVERIFY(QDir().mkpath(m_app + QStringLiteral("/dst")));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    const URL into = AFCLocation::containerURL(udid, appID, QStringLiteral("/dst"));
+
+    // A rename in the media session would look for the container's path in the media area.
+    runSync(m_manager->moveItems({item(Side::device, QStringLiteral("/src/a.txt"))}, into));
+
+    QCOMPARE(fileContents(m_app + QStringLiteral("/dst/a.txt")), QByteArray("media"));
+    QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/src/a.txt")));
+    QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/dst/a.txt")));
+    QCOMPARE(m_manager->completedTransfers.value().size(), 1);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferManager)

@@ -1,0 +1,346 @@
+// Moving items: a rename when source and destination share a side (and, on a device, a session),
+// otherwise a copy that is awaited and then the deletion of exactly what it copied.
+
+#include "transfer/TransferManager.h"
+
+#include "device/AFCBridge.h"
+#include "device/AFCComponents.h"
+#include "device/AFCPath.h"
+#include "platform/Error.h"
+#include "platform/Logger.h"
+#include "platform/async/AsyncLog.h"
+#include "platform/async/Outcome.h"
+#include "services/FileSystemProvider.h"
+#include "transfer/TransferPlacement.h"
+
+#include <QFile>
+#include <QSet>
+#include <QVariant>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+bool isDevice(const URL& url) {
+    return url.scheme() == QLatin1String("afc");
+}
+
+// A rename can only happen inside one file system of this computer, or inside one session of a
+// device (its media area, or one app's container): anything else must be copied.
+bool renameCanReach(const QList<FileItem>& items, const URL& destination) {
+    if (destination.scheme().isEmpty())
+        return false;
+    const std::optional<AFCComponents> target = afcComponents(destination);
+    for (const FileItem& item : items) {
+        if (item.path().scheme() != destination.scheme())
+            return false;
+        if (isDevice(destination)) {
+            const std::optional<AFCComponents> from = afcComponents(item.path());
+            if (!target || !from || from->udid != target->udid || from->bundleID != target->bundleID)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The same place whatever the spelling ("a//b/", "a/./b").
+QString locationKey(const URL& url) {
+    return url.scheme() + QLatin1String("://") + url.host() + TransferPlacement::normalizedPath(url.path());
+}
+
+bool isAtOrBelowKey(const QString& key, const QString& folderKey) {
+    return key == folderKey ||
+           key.startsWith(folderKey.endsWith(QLatin1Char('/')) ? folderKey : folderKey + QLatin1Char('/'));
+}
+
+} // namespace
+
+void TransferManager::moveItemsInBackground(QList<FileItem> items, URL destination) {
+    const std::weak_ptr<const bool> alive = m_alive;
+    TransferManager* self = this;
+    async::spawn([alive, self, items, destination](std::stop_token) -> async::Task<void> {
+        if (alive.expired())
+            co_return;
+        async::Task<void> moving = self->moveItems(items, destination);
+        async::detail::Outcome<void> moved = co_await async::detail::settle(std::move(moving));
+        if (moved.error())
+            Logger::transfer().error("Move failed: %s", async::describeException(moved.error()));
+    });
+}
+
+async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destination) {
+    if (items.isEmpty())
+        co_return;
+    const std::weak_ptr<const bool> alive = m_alive;
+    QList<FileItem> toCopy = items;
+    if (renameCanReach(items, destination)) {
+        auto state = std::make_shared<DirectMoveState>();
+        async::Task<void> moving = directMove(items, destination, state);
+        async::detail::Outcome<void> moved = co_await async::detail::settle(std::move(moving));
+        if (alive.expired())
+            throw async::CancelledError{};
+        if (!moved.error()) {
+            postMoveNotifications(items, destination);
+            co_return;
+        }
+        Logger::transfer().error("Direct move failed, falling back to copy+delete: %s",
+                                 async::describeException(moved.error()));
+        // What was renamed already is at the destination, and its source is gone: copying it
+        // again would fail, or worse, find and delete something else.
+        toCopy.clear();
+        for (qsizetype index = 0; index < items.size(); ++index) {
+            const FileItem item = items.at(index);
+            if (state->moved.contains(item))
+                continue;
+            async::Task<bool> looking = itemExists(item.path());
+            async::detail::Outcome<bool> exists = co_await async::detail::settle(std::move(looking));
+            if (alive.expired())
+                throw async::CancelledError{};
+            if (exists.error() || !exists.get()) {
+                Logger::transfer().error("Not moved, no longer there: %s", item.name());
+                continue;
+            }
+            toCopy.append(item);
+        }
+        if (toCopy.isEmpty()) {
+            postMoveNotifications(items, destination);
+            co_return;
+        }
+    }
+
+    const Transfer transfer = startTransfer(toCopy, destination);
+    m_moveCopies.insert(transfer.id, MoveCopy{});
+    m_awaitedRecords.insert(transfer.id, std::nullopt);
+    launchTask(transfer);
+    async::Task<void> waiting = awaitTransfer(transfer.id, std::nullopt, {});
+    async::detail::Outcome<void> copied = co_await async::detail::settle(std::move(waiting));
+    if (alive.expired())
+        throw async::CancelledError{};
+    const MoveCopy copy = m_moveCopies.take(transfer.id);
+    m_awaitedRecords.remove(transfer.id);
+    if (copied.error())
+        std::rethrow_exception(copied.error());
+
+    async::Task<void> deleting = deleteMovedSources(toCopy, copy);
+    co_await deleting;
+    if (alive.expired())
+        throw async::CancelledError{};
+    postMoveNotifications(items, destination);
+}
+
+async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destination,
+                                              std::shared_ptr<DirectMoveState> state) {
+    const std::weak_ptr<const bool> alive = m_alive;
+    const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        const FileItem item = items.at(index);
+        if (!AFCPath::isSafeName(item.name()))
+            throw TransferError::ioError(QStringLiteral("Invalid item name \"%1\"").arg(item.name()));
+        const URL target = destination.appendingPathComponent(item.name(), item.isDirectory());
+        if (isSameLocation(item.path(), target))
+            continue;
+        if (item.isDirectory()) {
+            async::Task<bool> containing = placement->isAtOrBelow(target, item.path());
+            const bool intoItself = co_await containing;
+            if (alive.expired())
+                throw async::CancelledError{};
+            if (intoItself)
+                throw TransferError::ioError(
+                    QStringLiteral("Cannot move the folder \"%1\" into itself").arg(item.name()));
+        }
+        async::Task<bool> looking = itemExists(target);
+        const bool exists = co_await looking;
+        if (alive.expired())
+            throw async::CancelledError{};
+        URL finalURL = target;
+        if (exists) {
+            async::Task<bool> checking = isDirectory(target);
+            const bool targetIsFolder = co_await checking;
+            if (alive.expired())
+                throw async::CancelledError{};
+            // A rename onto a folder would replace it (or fail only by luck of its contents):
+            // merging is the copy road's work.
+            if (item.isDirectory() && targetIsFolder)
+                throw TransferError::ioError(
+                    QStringLiteral("A folder \"%1\" is already there; it is merged by copying")
+                        .arg(item.name()));
+            async::Task<ConflictAnswer> asking = promptConflictResolution(item.name());
+            const ConflictAnswer answer = co_await asking;
+            if (alive.expired())
+                throw async::CancelledError{};
+            switch (answer.resolution) {
+            case ConflictResolution::stop:
+                throw async::CancelledError{};
+            case ConflictResolution::keepBoth: {
+                async::Task<URL> naming = uniqueDestination(target);
+                finalURL = co_await naming;
+                if (alive.expired())
+                    throw async::CancelledError{};
+                break;
+            }
+            case ConflictResolution::replace: {
+                // Never remove the item itself, or a folder holding it, to make room for it.
+                async::Task<bool> holding = placement->isAtOrBelow(item.path(), target);
+                const bool holdsItem = co_await holding;
+                if (alive.expired())
+                    throw async::CancelledError{};
+                if (holdsItem)
+                    throw TransferError::ioError(
+                        QStringLiteral("Cannot replace \"%1\" with an item inside it").arg(item.name()));
+                async::Task<void> removing = removeExistingItem(target);
+                co_await removing;
+                if (alive.expired())
+                    throw async::CancelledError{};
+                break;
+            }
+            }
+        }
+        async::Task<void> renaming = moveOne(item, finalURL);
+        co_await renaming;
+        if (alive.expired())
+            throw async::CancelledError{};
+        state->moved.append(item);
+    }
+}
+
+async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
+    if (isDevice(item.path())) {
+        const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
+        const std::optional<AFCComponents> from = afcComponents(item.path());
+        const std::optional<AFCComponents> to = afcComponents(target);
+        if (!bridge || !from || !to)
+            throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
+        if (from->bundleID) {
+            async::Task<void> opening = bridge->connectApp(from->udid, *from->bundleID);
+            co_await opening;
+        } else {
+            async::Task<void> opening = bridge->connect(from->udid);
+            co_await opening;
+        }
+        async::Task<void> renaming =
+            bridge->renameItem(from->udid, from->devicePath, to->devicePath, from->bundleID);
+        co_await renaming;
+        co_return;
+    }
+    const std::shared_ptr<async::SerialExecutor> executor = m_executor;
+    async::Task<void> renaming = executor->run([from = item.path().toLocalFile(), to = target.toLocalFile()] {
+        // Never over something that appeared since we looked: that would lose it.
+        if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                        QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0)
+            throw FileError::fromErrno(QStringLiteral("move"), from);
+    });
+    co_await renaming;
+}
+
+async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, MoveCopy copy) {
+    const std::weak_ptr<const bool> alive = m_alive;
+    if (!copy.record || copy.record->state != TransferState::completed)
+        throw TransferError::ioError(
+            QStringLiteral("The copy of the move did not complete; nothing was deleted"));
+    // Only files whose copy is whole and did not fail its check may go; a file the copy skipped
+    // (already in place) or did not take has no entry and stays.
+    QSet<QString> rejected;
+    for (const TransferReportEntry& entry : copy.record->reportEntries) {
+        const QString key = locationKey(entry.sourceURL());
+        if (entry.verificationOutcome() == TransferVerificationOutcome::mismatch ||
+            entry.verificationOutcome() == TransferVerificationOutcome::failed)
+            rejected.insert(key);
+    }
+    QList<URL> fileURLs;
+    for (const TransferReportEntry& entry : copy.record->reportEntries) {
+        const QString key = locationKey(entry.sourceURL());
+        if (!rejected.contains(key) && !fileURLs.contains(entry.sourceURL()))
+            fileURLs.append(entry.sourceURL());
+    }
+
+    const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
+    const std::shared_ptr<async::SerialExecutor> executor = m_executor;
+    QStringList failedNames;
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        const FileItem item = items.at(index);
+        const QString itemKey = locationKey(item.path());
+        QList<URL> files;
+        for (const URL& url : fileURLs) {
+            const QString key = locationKey(url);
+            if (item.isDirectory() ? isAtOrBelowKey(key, itemKey) : key == itemKey)
+                files.append(url);
+        }
+        QList<URL> folders;
+        if (item.isDirectory()) {
+            for (const URL& url : copy.copiedFolders)
+                if (isAtOrBelowKey(locationKey(url), itemKey))
+                    folders.append(url);
+        }
+        bool hasRejected = false;
+        for (const QString& key : std::as_const(rejected))
+            hasRejected = hasRejected || (item.isDirectory() ? isAtOrBelowKey(key, itemKey) : key == itemKey);
+        if (files.isEmpty() && folders.isEmpty() && !hasRejected)
+            continue; // the copy found it already in place: nothing was copied, nothing goes
+
+        std::exception_ptr failure;
+        if (hasRejected)
+            failure = std::make_exception_ptr(
+                TransferError::ioError(QStringLiteral("its copy did not pass the check")));
+        // Files first, then the folders the copy made whole, innermost first; a folder is removed
+        // only when empty, so whatever the copy did not take keeps its folder.
+        QList<std::pair<URL, bool>> removals;
+        for (const URL& url : files)
+            removals.append({url, false});
+        for (const URL& url : folders)
+            removals.append({url, true});
+        for (qsizetype step = 0; step < removals.size() && !failure; ++step) {
+            const URL url = removals.at(step).first;
+            const bool folder = removals.at(step).second;
+            if (isDevice(url)) {
+                const std::optional<AFCComponents> parts = afcComponents(url);
+                if (!bridge || !parts) {
+                    failure = std::make_exception_ptr(
+                        TransferError::ioError(QStringLiteral("AFC bridge not available")));
+                    break;
+                }
+                async::Task<void> removal =
+                    bridge->removeItem(parts->udid, parts->devicePath, parts->bundleID);
+                async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
+                failure = removed.error();
+            } else {
+                async::Task<void> removal = executor->run([path = url.toLocalFile(), folder] {
+                    const QByteArray native = QFile::encodeName(path);
+                    if (::unlinkat(AT_FDCWD, native.constData(), folder ? AT_REMOVEDIR : 0) != 0)
+                        throw FileError::fromErrno(QStringLiteral("delete"), path);
+                });
+                async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
+                failure = removed.error();
+            }
+            if (alive.expired())
+                throw async::CancelledError{};
+        }
+        if (item.isDirectory() && !failure && folders.isEmpty())
+            failure = std::make_exception_ptr(
+                TransferError::ioError(QStringLiteral("the copy did not take the whole folder")));
+        if (failure) {
+            failedNames.append(item.name());
+            Logger::transfer().error("Move delete failed for %s: %s", item.name(),
+                                     async::describeException(failure));
+        }
+    }
+    if (!failedNames.isEmpty())
+        throw TransferError::ioError(QStringLiteral("Move delete phase failed for: ") +
+                                     failedNames.join(QStringLiteral(", ")));
+}
+
+void TransferManager::postMoveNotifications(const QList<FileItem>& items, const URL& destination) {
+    if (m_fileSystemProvider)
+        m_fileSystemProvider->invalidateCache();
+    if (isDevice(destination))
+        m_notifications.post(Notification{afcFilesUploaded, {}});
+    const bool fromDevice =
+        std::any_of(items.begin(), items.end(), [](const FileItem& item) { return isDevice(item.path()); });
+    if (fromDevice) {
+        QVariantMap info;
+        info.insert(QStringLiteral("items"), QVariant::fromValue(items));
+        m_notifications.post(Notification{afcFilesDeleted, info});
+    }
+}

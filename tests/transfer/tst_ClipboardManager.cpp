@@ -1,0 +1,245 @@
+#include "transfer/ClipboardManager.h"
+
+#include "device/AFCBridge.h"
+#include "device/AFCLocation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/FileSystemProvider.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/TransferManager.h"
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+using async::runSync;
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+
+// Answers every name clash with "Replace", after running onAsk.
+class ReplacingPrompter : public ConflictPrompter {
+public:
+    std::function<void()> onAsk;
+    async::Task<ConflictAnswer> ask(QString, std::stop_token) override {
+        if (onAsk)
+            onAsk();
+        co_return ConflictAnswer{ConflictResolution::replace, false};
+    }
+};
+
+FileItem itemAt(const URL& url, bool folder) {
+    return FileItem(url.absoluteString(), url.lastPathComponent(), url, folder, 0, Date::now(),
+                    FileKind::other, std::nullopt);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ClipboardManager::Mode)
+
+// The clipboard of file items over a real transfer manager, the device emulator and temporary
+// folders: which pastes it refuses, and what copy and cut pastes leave behind on both sides.
+class tst_ClipboardManager : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void canPaste_data();
+    void canPaste();
+    void cutAndPasteMovesAndEmptiesTheClipboard_data();
+    void cutAndPasteMovesAndEmptiesTheClipboard();
+    void failedCutPasteKeepsTheClipboard();
+    void itemsCutDuringAPasteStayOnTheClipboard();
+    void copyPasteKeepsTheClipboard();
+
+private:
+    URL mac(const QString& relative) const { return URL::fileURL(m_mac + relative); }
+    URL device(const QString& relative) const { return AFCLocation::mediaURL(udid, relative); }
+
+    QString m_mac;
+    QString m_media;
+    async::ManualClock m_clock;
+    NotificationCenter m_notifications;
+    std::shared_ptr<AFCBridge> m_bridge;
+    std::shared_ptr<FileSystemProvider> m_provider;
+    std::shared_ptr<ReplacingPrompter> m_prompter;
+    std::shared_ptr<TransferManager> m_manager;
+    std::unique_ptr<ClipboardManager> m_clipboard;
+};
+
+void tst_ClipboardManager::initTestCase() {
+    static QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    static QTemporaryDir defaultsFolder;
+    UserDefaults::setStandardFilePathForTesting(defaultsFolder.filePath(QStringLiteral("defaults.plist")));
+}
+
+void tst_ClipboardManager::init() {
+    setUpTest();
+    UserDefaults& defaults = PreferencesViewController::defaults();
+    for (const QString& key : defaults.keys())
+        defaults.remove(key);
+    fakemux::DeviceDescription description = describeDevice(udid);
+    m_media = QString::fromStdString(description.mediaRoot.string());
+    m_mac = scratchPath(QStringLiteral("computer"));
+    addDevice(std::move(description));
+    m_bridge = std::make_shared<AFCBridge>();
+    m_provider = std::make_shared<FileSystemProvider>(*m_bridge, m_clock);
+    m_prompter = std::make_shared<ReplacingPrompter>();
+    m_manager = std::make_shared<TransferManager>(defaults, m_clock, m_notifications);
+    m_manager->setAFCBridge(m_bridge);
+    m_manager->setFileSystemProvider(m_provider);
+    m_manager->setConflictPrompter(m_prompter);
+    m_clipboard = std::make_unique<ClipboardManager>(m_manager, m_provider);
+}
+
+void tst_ClipboardManager::cleanup() {
+    m_clipboard.reset();
+    m_manager.reset();
+    m_provider.reset();
+    m_bridge.reset();
+    tearDownTest();
+}
+
+void tst_ClipboardManager::canPaste_data() {
+    QTest::addColumn<QList<FileItem>>("items");
+    QTest::addColumn<ClipboardManager::Mode>("mode");
+    QTest::addColumn<URL>("destination");
+    QTest::addColumn<bool>("allowed");
+    const auto folder = [](const QString& path) {
+        return itemAt(URL::fileURL(path), true);
+    };
+    const QList<FileItem> cutFolder{folder(QStringLiteral("/A/B"))};
+    const auto cut = ClipboardManager::Mode::cut;
+    const auto copy = ClipboardManager::Mode::copy;
+    QTest::newRow("empty") << QList<FileItem>{} << copy << URL::fileURL(QStringLiteral("/A")) << false;
+    QTest::newRow("cut into itself") << cutFolder << cut << URL::fileURL(QStringLiteral("/A/B")) << false;
+    QTest::newRow("cut into itself, trailing slash")
+        << cutFolder << cut << URL::fileURL(QStringLiteral("/A/B"), true) << false;
+    QTest::newRow("cut into itself, spelt with a dot")
+        << cutFolder << cut << URL::fileURL(QStringLiteral("/A/./B")) << false;
+    QTest::newRow("cut below itself") << cutFolder << cut << URL::fileURL(QStringLiteral("/A/B/C")) << false;
+    QTest::newRow("cut into a sibling with a longer name")
+        << cutFolder << cut << URL::fileURL(QStringLiteral("/A/BC")) << true;
+    QTest::newRow("cut into its own folder")
+        << cutFolder << cut << URL::fileURL(QStringLiteral("/A")) << true;
+    QTest::newRow("copy below itself")
+        << cutFolder << copy << URL::fileURL(QStringLiteral("/A/B/C")) << false;
+    QTest::newRow("copy into its own folder")
+        << cutFolder << copy << URL::fileURL(QStringLiteral("/A")) << true;
+    QTest::newRow("device item, same path on the computer")
+        << QList<FileItem>{itemAt(AFCLocation::mediaURL(udid, QStringLiteral("/A/B")), true)} << cut
+        << URL::fileURL(QStringLiteral("/A/B/C")) << true;
+}
+
+void tst_ClipboardManager::canPaste() {
+    QFETCH(QList<FileItem>, items);
+    QFETCH(ClipboardManager::Mode, mode);
+    QFETCH(URL, destination);
+    QFETCH(bool, allowed);
+    m_clipboard->items = items;
+    m_clipboard->mode = mode;
+
+    QCOMPARE(m_clipboard->canPaste(destination), allowed);
+    // A refused paste does nothing at all.
+    if (!allowed) {
+        runSync(m_clipboard->paste(destination));
+        QVERIFY(m_manager->completedTransfers.value().isEmpty());
+        QCOMPARE(m_clipboard->items.value(), items);
+    }
+}
+
+void tst_ClipboardManager::cutAndPasteMovesAndEmptiesTheClipboard_data() {
+    QTest::addColumn<bool>("fromDevice");
+    QTest::addColumn<bool>("toDevice");
+    QTest::newRow("computer to device") << false << true;
+    QTest::newRow("device to computer") << true << false;
+    QTest::newRow("device to device") << true << true;
+}
+
+void tst_ClipboardManager::cutAndPasteMovesAndEmptiesTheClipboard() {
+    QFETCH(bool, fromDevice);
+    QFETCH(bool, toDevice);
+    const QString fromRoot = fromDevice ? m_media : m_mac;
+    const QString toRoot = toDevice ? m_media : m_mac;
+    QVERIFY(writeTestFile(fromRoot + QStringLiteral("/src/a.jpg"), patternBytes(1000)));
+    QVERIFY(QDir().mkpath(toRoot + QStringLiteral("/dst")));
+    const URL source = fromDevice ? device(QStringLiteral("/src/a.jpg")) : mac(QStringLiteral("/src/a.jpg"));
+    const URL target = toDevice ? device(QStringLiteral("/dst")) : mac(QStringLiteral("/dst"));
+    m_clipboard->items = QList<FileItem>{itemAt(source, false)};
+    m_clipboard->mode = ClipboardManager::Mode::cut;
+    QCOMPARE(m_clipboard->cutItemURLs(), QSet<URL>{source});
+
+    runSync(m_clipboard->paste(target));
+
+    QCOMPARE(fileContents(toRoot + QStringLiteral("/dst/a.jpg")), patternBytes(1000));
+    QVERIFY(!QFileInfo::exists(fromRoot + QStringLiteral("/src/a.jpg")));
+    QVERIFY(m_clipboard->items.value().isEmpty());
+    QCOMPARE(m_clipboard->mode.value(), ClipboardManager::Mode::copy);
+    QVERIFY(m_clipboard->cutItemURLs().isEmpty());
+}
+
+void tst_ClipboardManager::failedCutPasteKeepsTheClipboard() {
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    const QList<FileItem> gone{itemAt(device(QStringLiteral("/src/gone.jpg")), false)};
+    m_clipboard->items = gone;
+    m_clipboard->mode = ClipboardManager::Mode::cut;
+    LogCapture logs;
+
+    runSync(m_clipboard->paste(mac(QStringLiteral("/dst"))));
+
+    QCOMPARE(m_clipboard->items.value(), gone);
+    QCOMPARE(m_clipboard->mode.value(), ClipboardManager::Mode::cut);
+    QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("ui")))
+                 .filter(QStringLiteral("Paste failed: "))
+                 .size(),
+             1);
+}
+
+void tst_ClipboardManager::itemsCutDuringAPasteStayOnTheClipboard() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/a.jpg"), "new"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/a.jpg"), "old"));
+    const QList<FileItem> later{itemAt(mac(QStringLiteral("/other.txt")), false)};
+    // The user cuts something else while the paste waits on its question.
+    m_prompter->onAsk = [this, later] {
+        m_clipboard->items = later;
+        m_clipboard->mode = ClipboardManager::Mode::cut;
+    };
+    m_clipboard->items = QList<FileItem>{itemAt(device(QStringLiteral("/src/a.jpg")), false)};
+    m_clipboard->mode = ClipboardManager::Mode::cut;
+
+    runSync(m_clipboard->paste(mac(QStringLiteral("/dst"))));
+
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/a.jpg")), QByteArray("new"));
+    QCOMPARE(m_clipboard->items.value(), later);
+    QCOMPARE(m_clipboard->mode.value(), ClipboardManager::Mode::cut);
+}
+
+void tst_ClipboardManager::copyPasteKeepsTheClipboard() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/a.jpg"), "a"));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    const QList<FileItem> copied{itemAt(mac(QStringLiteral("/src/Album")), true)};
+    m_clipboard->items = copied;
+    m_clipboard->mode = ClipboardManager::Mode::copy;
+
+    runSync(m_clipboard->paste(device(QStringLiteral("/dst"))));
+    // Into the items' own folder the transfer finds each already in place.
+    runSync(m_clipboard->paste(mac(QStringLiteral("/src"))));
+
+    QCOMPARE(fileContents(m_media + QStringLiteral("/dst/Album/a.jpg")), QByteArray("a"));
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/src/Album/a.jpg")), QByteArray("a"));
+    QCOMPARE(m_clipboard->items.value(), copied);
+    QCOMPARE(m_manager->completedTransfers.value().size(), 2);
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::completed);
+}
+
+ORVANTA_DEVICE_TEST_MAIN(tst_ClipboardManager)
+#include "tst_ClipboardManager.moc"
