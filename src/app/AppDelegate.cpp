@@ -1,0 +1,165 @@
+#include "app/AppDelegate.h"
+
+#include "app/FirstRunViewController.h"
+#include "app/MainWindowController.h"
+#include "app/QuitAwareTransferManager.h"
+#include "device/DeviceManager.h"
+#include "device/IMobileDeviceBridge.h"
+#include "device/ProcessRunner.h"
+#include "platform/Logger.h"
+#include "services/PreferencesViewController.h"
+#include "uikit/AlertPresenter.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+namespace {
+
+// The welcome as a window-modal sheet: it ends only by its button, so Escape does nothing and it
+// has no close button.
+class FirstRunSheet : public QDialog {
+public:
+    explicit FirstRunSheet(QWidget* parent)
+        : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+        setWindowTitle(QStringLiteral("Welcome to Orvanta"));
+        setWindowModality(Qt::WindowModal);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        controller = new FirstRunViewController;
+        layout->addWidget(controller);
+        setFixedSize(controller->size());
+    }
+
+    void reject() override {}
+
+    FirstRunViewController* controller = nullptr;
+};
+
+} // namespace
+
+AppDelegate::AppDelegate() : AppDelegate(defaultServices()) {}
+
+AppDelegate::AppDelegate(Services services)
+    : m_deviceManager(std::move(services.deviceManager)),
+      m_transferManager(std::move(services.transferManager)),
+      m_alertPresenter(std::move(services.alertPresenter)) {
+    m_router.setApplicationTarget(this);
+}
+
+AppDelegate::Services AppDelegate::defaultServices() {
+    // The helpers an installation puts beside the program; a developer's build finds the tools
+    // on the PATH.
+    const QString helpers =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../libexec/orvanta/helpers/");
+    auto runner = std::make_shared<ProcessRunner>(URL::fileURL(QDir::cleanPath(helpers), true));
+    Services services;
+    services.deviceManager = std::make_unique<DeviceManager>(std::make_shared<IMobileDeviceBridge>(runner));
+    services.transferManager = std::make_shared<QuitAwareTransferManager>();
+    services.alertPresenter = std::make_shared<DialogAlertPresenter>();
+    return services;
+}
+
+AppDelegate::~AppDelegate() {
+    // The window and its provider first, then the transfers that use the provider, then the
+    // device manager whose bridge they all reach: each joins its worker threads as it goes.
+    delete m_firstRunSheet.data();
+    if (m_menuBar && !m_menuBar->parent())
+        delete m_menuBar.data();
+    m_router.setMainWindow(nullptr, nullptr);
+    m_mainWindowController.reset();
+    m_transferManager.reset();
+    m_deviceManager.reset();
+}
+
+void AppDelegate::setMainMenu(QMenuBar* menuBar) {
+    m_menuBar = menuBar;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    Logger::ui().info("Orvanta launched");
+    m_mainWindowController =
+        std::make_unique<MainWindowController>(*m_deviceManager, m_transferManager, m_alertPresenter);
+    QMainWindow* window = m_mainWindowController->window();
+    m_router.setMainWindow(window, m_mainWindowController.get());
+    if (m_menuBar)
+        window->setMenuBar(m_menuBar);
+    window->show();
+    window->activateWindow();
+
+    if (!PreferencesViewController::hasCompletedFirstRun()) {
+        auto* sheet = new FirstRunSheet(window);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<AppDelegate> self(this);
+        sheet->controller->onDismiss = [self] {
+            if (self)
+                self->endFirstRunSheet();
+        };
+        m_firstRunSheet = sheet;
+        sheet->open();
+    }
+    m_deviceManager->startMonitoring();
+}
+
+void AppDelegate::endFirstRunSheet() {
+    if (m_mainWindowController && m_firstRunSheet)
+        m_firstRunSheet->done(QDialog::Accepted);
+}
+
+void AppDelegate::applicationWillTerminate() {
+    // A cancelled copy removes its partial file after the cancel returns; the loop has to run
+    // until that is done, or a half-written photo that looks whole would stay behind.
+    m_transferManager->cancelAll();
+    const QDeadlineTimer deadline(transferCleanupLimit);
+    while (m_transferManager->hasRunningTasks() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    // The monitoring task ends at its next wait, which the loop has to deliver; a task left
+    // suspended would outlive the manager it belongs to.
+    const async::TaskHandle<void> monitoring = m_deviceManager->monitoringTask();
+    m_deviceManager->stopMonitoring();
+    const QDeadlineTimer monitoringDeadline(monitoringStopLimit);
+    while (!monitoring.isFinished() && !monitoringDeadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    Logger::ui().info("Orvanta terminating");
+}
+
+bool AppDelegate::validate(const QString& selector) {
+    if (selector == u"toggleQuickLook:" || selector == u"showTransferCenter:")
+        return m_mainWindowController && m_mainWindowController->validate(selector);
+    if (selector == u"terminate:")
+        return true;
+    if (selector == u"performClose:" || selector == u"miniaturize:" || selector == u"zoom:" ||
+        selector == u"toggleFullScreen:")
+        return QApplication::activeWindow() != nullptr;
+    // About and Preferences come with their windows.
+    return false;
+}
+
+void AppDelegate::perform(const QString& selector, QObject* sender) {
+    if (!validate(selector))
+        return;
+    if (selector == u"toggleQuickLook:" || selector == u"showTransferCenter:") {
+        m_mainWindowController->perform(selector, sender);
+        return;
+    }
+    if (selector == u"terminate:") {
+        if (m_mainWindowController)
+            m_mainWindowController->saveFrame();
+        // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
+        // refuses that.
+        QCoreApplication::exit(0);
+        return;
+    }
+    QWidget* window = QApplication::activeWindow();
+    if (selector == u"performClose:")
+        window->close();
+    else if (selector == u"miniaturize:")
+        window->showMinimized();
+    else if (selector == u"zoom:")
+        window->isMaximized() ? window->showNormal() : window->showMaximized();
+    else if (selector == u"toggleFullScreen:")
+        window->isFullScreen() ? window->showNormal() : window->showFullScreen();
+}

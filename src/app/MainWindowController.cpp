@@ -1,0 +1,462 @@
+#include "app/MainWindowController.h"
+
+#include "app/AlertConflictPrompter.h"
+#include "device/DeviceManager.h"
+#include "models/TransferError.h"
+#include "platform/DateFormat.h"
+#include "platform/Logger.h"
+#include "platform/UserDefaults.h"
+#include "platform/async/AsyncLog.h"
+#include "platform/async/Cancellation.h"
+#include "services/FavoritesManager.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+#include "uikit/AlertPresenter.h"
+#include "uikit/Beep.h"
+#include "uikit/Symbols.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QLabel>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+const QString noDeviceSubtitle = QStringLiteral("Connect an iPhone or iPad via USB to browse files");
+const QString missingHelpersSubtitle =
+    QStringLiteral("Orvanta helpers are missing — please reinstall the app");
+
+QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight, float alpha) {
+    auto* label = new QLabel(text);
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignHCenter);
+    QPalette palette = label->palette();
+    QColor colour = palette.color(QPalette::WindowText);
+    colour.setAlphaF(alpha);
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+QWidget* makePane(const QString& objectName) {
+    auto* pane = new QWidget;
+    pane->setObjectName(objectName);
+    return pane;
+}
+
+// The folder tasks a controller started: they hold it weakly and do nothing once it is gone.
+async::Task<void> runAutoIngest(QPointer<MainWindowController> controller,
+                                std::shared_ptr<FileSystemProvider> provider,
+                                TransferManager* transferManager, iOSDevice device, URL url,
+                                std::stop_token token) {
+    QList<FileItem> items;
+    std::exception_ptr failure;
+    try {
+        items = co_await provider->listDirectory(url);
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (token.stop_requested() || !controller)
+        co_return;
+    if (failure) {
+        Logger::transfer().error("Auto-ingest failed: %s", async::describeException(failure));
+        co_return;
+    }
+    if (items.isEmpty())
+        co_return;
+
+    const URL destination = controller->autoIngestDestination(device);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(destination.toLocalFile().toStdString()),
+                                        error);
+    if (error) {
+        Logger::transfer().error("Auto-ingest failed: %s", QString::fromStdString(error.message()));
+        co_return;
+    }
+    const Transfer transfer = transferManager->startTransfer(items, destination);
+    transferManager->launchTask(transfer);
+}
+
+async::Task<void> presentAlert(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> window,
+                               AlertSpec spec, std::stop_token token) {
+    if (!window)
+        co_return;
+    co_await presenter->ask(spec, window.data(), token);
+}
+
+} // namespace
+
+MainWindowController::MainWindowController(DeviceManager& deviceManager,
+                                           std::shared_ptr<TransferManager> transferManager,
+                                           std::shared_ptr<AlertPresenter> alertPresenter,
+                                           std::shared_ptr<FileSystemProvider> fileSystemProvider)
+    : m_deviceManager(deviceManager), m_transferManagerOwner(std::move(transferManager)),
+      m_transferManager(*m_transferManagerOwner), m_alertPresenter(std::move(alertPresenter)) {
+    m_navigationState = std::make_unique<NavigationState>(PreferencesViewController::defaults());
+    m_favoritesManager = std::make_unique<FavoritesManager>(QString(favoritesDefaultsKey),
+                                                            PreferencesViewController::defaults());
+    m_favoritesManager->load();
+    m_fileSystemProvider = fileSystemProvider
+                               ? std::move(fileSystemProvider)
+                               : std::make_shared<FileSystemProvider>(*deviceManager.afcBridge());
+    m_clipboardManager = std::make_unique<ClipboardManager>(m_transferManagerOwner, m_fileSystemProvider);
+    setupWindow();
+    m_transferManager.setAFCBridge(m_deviceManager.afcBridge());
+    m_transferManager.setFileSystemProvider(m_fileSystemProvider);
+    m_transferManager.setConflictPrompter(
+        std::make_shared<AlertConflictPrompter>(m_alertPresenter, m_window.get()));
+    m_transferManager.setBeep([] { Beep::beep(); });
+    showEmptyState();
+    setupBindings();
+}
+
+MainWindowController::~MainWindowController() {
+    m_cancellables.clear();
+    m_clipboardManager.reset();
+    for (const auto& task : std::as_const(m_ingestTasks))
+        task.cancel();
+    for (const auto& task : std::as_const(m_alertTasks))
+        task.cancel();
+    if (m_window)
+        m_window->removeEventFilter(this);
+}
+
+QMainWindow* MainWindowController::window() const {
+    return m_window.get();
+}
+
+void MainWindowController::setupWindow() {
+    m_window = std::make_unique<QMainWindow>();
+    m_window->setObjectName(QStringLiteral("mainWindow"));
+    m_window->setWindowTitle(QStringLiteral("Orvanta"));
+    m_window->resize(1100, 700);
+    m_window->setMinimumSize(800, 500);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = m_window->geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        m_window->move(frame.topLeft());
+    }
+    // A frame stored by an earlier run replaces the centred one.
+    if (const auto stored = PreferencesViewController::defaults().dataForKey(QString(frameDefaultsKey)))
+        m_window->restoreGeometry(*stored);
+
+    m_frameSaveTimer = new QTimer(this);
+    m_frameSaveTimer->setSingleShot(true);
+    m_frameSaveTimer->setInterval(frameSaveDelay);
+    connect(m_frameSaveTimer, &QTimer::timeout, this, &MainWindowController::saveFrame);
+    m_window->installEventFilter(this);
+}
+
+void MainWindowController::saveFrame() {
+    if (m_window)
+        PreferencesViewController::defaults().set(QString(frameDefaultsKey), m_window->saveGeometry());
+}
+
+bool MainWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window.get()) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+            if (m_window->isVisible())
+                m_frameSaveTimer->start();
+            break;
+        case QEvent::Close:
+            m_frameSaveTimer->stop();
+            saveFrame();
+            break;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QString MainWindowController::subtitleText() const {
+    return m_deviceManager.dependenciesMissing.value() ? missingHelpersSubtitle : noDeviceSubtitle;
+}
+
+void MainWindowController::showEmptyState() {
+    m_isShowingBrowser = false;
+    // Qt deletes the old central widget, and with it the split view and the bars inside it; no
+    // pointer to them may outlive it.
+    m_splitView = nullptr;
+    m_sidebarView = nullptr;
+    m_browserContainerView = nullptr;
+    m_pathBarView = nullptr;
+    m_statusBarView = nullptr;
+
+    auto* container = new QWidget;
+    container->setObjectName(QStringLiteral("emptyState"));
+    auto* symbol = new QLabel;
+    symbol->setObjectName(QStringLiteral("emptyStateSymbol"));
+    symbol->setProperty(Symbols::symbolNameProperty, QStringLiteral("iphone.gen3"));
+    symbol->setAccessibleName(QStringLiteral("iPhone"));
+    symbol->setPixmap(Symbols::icon(QStringLiteral("iphone.gen3")).pixmap(48, 48));
+    symbol->setAlignment(Qt::AlignHCenter);
+    auto* title = makeLabel(QStringLiteral("No iOS Device Connected"), 20, QFont::Medium, 0.55f);
+    title->setObjectName(QStringLiteral("emptyStateTitle"));
+    auto* subtitle = makeLabel(subtitleText(), 13, QFont::Normal, 0.30f);
+    subtitle->setObjectName(QStringLiteral("emptyStateSubtitle"));
+
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(12);
+    stack->addWidget(symbol, 0, Qt::AlignHCenter);
+    stack->addWidget(title, 0, Qt::AlignHCenter);
+    stack->addWidget(subtitle, 0, Qt::AlignHCenter);
+    auto* layout = new QVBoxLayout(container);
+    layout->addStretch();
+    layout->addLayout(stack);
+    layout->addStretch();
+
+    m_window->setCentralWidget(container);
+    m_emptyStateSubtitleLabel = subtitle;
+}
+
+void MainWindowController::showBrowser() {
+    if (m_isShowingBrowser)
+        return;
+    m_isShowingBrowser = true;
+
+    auto* container = new QWidget;
+    container->setObjectName(QStringLiteral("browserState"));
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->setObjectName(QStringLiteral("splitView"));
+    split->setChildrenCollapsible(false);
+
+    auto* sidebar = makePane(QStringLiteral("sidebarView"));
+    sidebar->setMinimumWidth(180);
+    sidebar->setMaximumWidth(350);
+    auto* browser = makePane(QStringLiteral("browserContainerView"));
+    browser->setMinimumWidth(400);
+    auto* preview = makePane(QStringLiteral("previewPaneView"));
+    preview->setMinimumWidth(160);
+    preview->setMaximumWidth(300);
+    split->addWidget(sidebar);
+    split->addWidget(browser);
+    split->addWidget(preview);
+    split->setCollapsible(0, true);
+    split->setCollapsible(1, false);
+    split->setCollapsible(2, true);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setStretchFactor(2, 0);
+
+    auto* pathBar = makePane(QStringLiteral("pathBarView"));
+    auto* statusBar = makePane(QStringLiteral("statusBarView"));
+    auto* layout = new QVBoxLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(split, 1);
+    layout->addWidget(pathBar);
+    layout->addWidget(statusBar);
+
+    m_window->setCentralWidget(container);
+    m_splitView = split;
+    m_sidebarView = sidebar;
+    m_browserContainerView = browser;
+    m_previewPaneView = preview;
+    m_pathBarView = pathBar;
+    m_statusBarView = statusBar;
+    m_emptyStateSubtitleLabel = nullptr;
+    updateTitle();
+    Logger::ui().info("Browser UI initialized");
+}
+
+void MainWindowController::setupBindings() {
+    m_cancellables.push_back(m_deviceManager.connectedDevices.subscribe(
+        [this](const QList<iOSDevice>& devices) { handleDevicesChanged(devices); }, Delivery::Queued));
+    // The title follows the columns and the devices: either one changing recomputes it.
+    m_cancellables.push_back(m_navigationState->columnPaths.subscribe(
+        [this](const QList<URL>&) { updateTitle(); }, Delivery::Queued));
+    m_cancellables.push_back(m_deviceManager.connectedDevices.subscribe(
+        [this](const QList<iOSDevice>&) { updateTitle(); }, Delivery::Queued));
+    m_cancellables.push_back(m_navigationState->currentPath.subscribe(
+        [this](const std::optional<URL>&) { updateCurrentDevice(); }, Delivery::Queued));
+    m_cancellables.push_back(m_deviceManager.connectedDevices.subscribe(
+        [this](const QList<iOSDevice>&) { updateCurrentDevice(); }, Delivery::Queued));
+    m_cancellables.push_back(m_deviceManager.dependenciesMissing.subscribe(
+        [this](bool) { updateEmptyStateSubtitle(); }, Delivery::Queued));
+    m_cancellables.push_back(m_transferManager.completedTransfers.subscribe(
+        [this](const QList<Transfer>& transfers) { handleCompletedTransfers(transfers); }, Delivery::Queued));
+}
+
+QString MainWindowController::displayName(const iOSDevice& device) {
+    return device.name().isEmpty() ? device.model() : device.name();
+}
+
+QString MainWindowController::ingestFolderName(const iOSDevice& device) {
+    const auto clean = [](QString name) {
+        name.replace(u'/', u'-');
+        name.replace(QChar(u'\0'), u'-');
+        name = name.trimmed();
+        return (name.isEmpty() || name == u"." || name == u"..") ? QString() : name;
+    };
+    if (QString name = clean(displayName(device)); !name.isEmpty())
+        return name;
+    if (QString model = clean(device.model()); !model.isEmpty())
+        return model;
+    return QStringLiteral("Device");
+}
+
+QString MainWindowController::windowTitle(const QList<URL>& columnPaths, const QList<iOSDevice>& devices) {
+    if (columnPaths.isEmpty())
+        return QStringLiteral("Orvanta");
+    const QString component = columnPaths.last().lastPathComponent();
+    if (component.isEmpty() || component == u"/")
+        return devices.isEmpty() ? QStringLiteral("Orvanta") : displayName(devices.first());
+    return component;
+}
+
+void MainWindowController::updateTitle() {
+    m_window->setWindowTitle(
+        windowTitle(m_navigationState->columnPaths.value(), m_deviceManager.connectedDevices.value()));
+    // The path bar takes the column paths and the first device's name once it exists.
+}
+
+void MainWindowController::updateCurrentDevice() {
+    const std::optional<URL>& path = m_navigationState->currentPath.value();
+    std::optional<iOSDevice> device;
+    if (path && path->scheme() == u"afc" && path->hasHost()) {
+        for (const iOSDevice& candidate : m_deviceManager.connectedDevices.value()) {
+            if (candidate.udid() == path->host()) {
+                device = candidate;
+                break;
+            }
+        }
+    }
+    m_navigationState->currentDevice = device;
+}
+
+void MainWindowController::updateEmptyStateSubtitle() {
+    if (!m_isShowingBrowser && m_emptyStateSubtitleLabel)
+        m_emptyStateSubtitleLabel->setText(subtitleText());
+}
+
+void MainWindowController::handleDevicesChanged(const QList<iOSDevice>& devices) {
+    QSet<QString> udids;
+    for (const iOSDevice& device : devices)
+        udids.insert(device.udid());
+    const QSet<QString> newUDIDs = udids - m_knownDeviceUDIDs;
+    m_knownDeviceUDIDs = udids;
+
+    if (devices.isEmpty()) {
+        Logger::ui().info("No devices connected — showing empty state");
+        showEmptyState();
+    } else {
+        QStringList names;
+        for (const iOSDevice& device : devices)
+            names << displayName(device);
+        Logger::ui().info("Devices connected: %s", names.join(QStringLiteral(", ")));
+        showBrowser();
+        if (!m_navigationState->currentPath.value())
+            m_navigationState->navigate(
+                URL::fromComponents(QStringLiteral("afc"), devices.first().udid(), "/"));
+    }
+    for (const QString& udid : newUDIDs) {
+        for (const iOSDevice& device : devices) {
+            if (device.udid() == udid) {
+                startAutoIngest(device);
+                break;
+            }
+        }
+    }
+}
+
+URL MainWindowController::autoIngestDestination(const iOSDevice& device) const {
+    URL destination = PreferencesViewController::autoIngestDestination();
+    if (PreferencesViewController::autoIngestIncludeDeviceFolder())
+        destination = destination.appendingPathComponent(ingestFolderName(device), true);
+    if (PreferencesViewController::autoIngestIncludeDateFolder())
+        destination = destination.appendingPathComponent(DateFormat::dayFolder(QDate::currentDate()), true);
+    return destination;
+}
+
+void MainWindowController::startAutoIngest(const iOSDevice& device) {
+    if (!PreferencesViewController::autoIngestEnabled())
+        return;
+    const URL url = URL::fromComponents(QStringLiteral("afc"), device.udid(), QStringLiteral("/DCIM"));
+    QPointer<MainWindowController> self(this);
+    auto provider = m_fileSystemProvider;
+    TransferManager* transferManager = &m_transferManager;
+    m_ingestTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    m_ingestTasks.append(async::spawn([self, provider, transferManager, device, url](std::stop_token token) {
+        return runAutoIngest(self, provider, transferManager, device, url, token);
+    }));
+}
+
+QString MainWindowController::transferErrorText(const TransferError& error, const QString& fileName) {
+    switch (error.errorCase()) {
+    case TransferError::Case::fileNotFound:
+        return QStringLiteral("File not found: ") + error.message();
+    case TransferError::Case::ioError:
+        return QStringLiteral("An error occurred copying \"%1\": %2").arg(fileName, error.message());
+    case TransferError::Case::deviceDisconnected:
+        return QStringLiteral("The iOS device was disconnected during the transfer.");
+    case TransferError::Case::diskFull:
+        return QStringLiteral("Not enough disk space to complete the transfer.");
+    case TransferError::Case::permissionDenied:
+        return QStringLiteral("Permission denied. Check that you have access to the destination folder.");
+    }
+    return error.description();
+}
+
+// Each list as it was published: every failure gets its alert, also one that a later list
+// already pushed back.
+void MainWindowController::handleCompletedTransfers(const QList<Transfer>& transfers) {
+    if (transfers.isEmpty())
+        return;
+    const Transfer& latest = transfers.first();
+    if (latest.state == TransferState::failed && latest.error)
+        showTransferError(*latest.error, latest.progress.currentFile);
+}
+
+void MainWindowController::showTransferError(const TransferError& error, const QString& fileName) {
+    if (!m_window || !m_alertPresenter)
+        return;
+    AlertSpec spec;
+    spec.style = AlertSpec::Style::warning;
+    spec.message = QStringLiteral("Transfer Failed");
+    spec.informative = transferErrorText(error, fileName);
+    spec.buttons = QStringList{QStringLiteral("OK")};
+    auto presenter = m_alertPresenter;
+    QPointer<QWidget> window(m_window.get());
+    m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    m_alertTasks.append(async::spawn([presenter, window, spec](std::stop_token token) {
+        return presentAlert(presenter, window, spec, token);
+    }));
+}
+
+bool MainWindowController::validate(const QString& selector) {
+    if (selector == u"goBackAction:")
+        return !m_navigationState->backStack().isEmpty();
+    if (selector == u"goForwardAction:")
+        return !m_navigationState->forwardStack().isEmpty();
+    // The edit, view, Quick Look and Transfer Center commands arrive with the browsers and
+    // windows that answer them.
+    return false;
+}
+
+void MainWindowController::perform(const QString& selector, QObject*) {
+    if (!validate(selector))
+        return;
+    if (selector == u"goBackAction:")
+        m_navigationState->goBack();
+    else if (selector == u"goForwardAction:")
+        m_navigationState->goForward();
+}

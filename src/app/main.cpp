@@ -1,0 +1,67 @@
+#include "app/AppDelegate.h"
+#include "app/MainMenu.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void writeSignal(int) {
+    const char byte = 1;
+    // Nothing else is safe in a signal handler; the loop reads the byte and quits.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ctrl-C, a closed terminal or a kill end the event loop as Quit does, so that running copies
+// clean up their partial files before the process goes.
+void quitOnTerminationSignals(QObject* owner) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [notifier] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
+        // refuses that.
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = writeSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Window placement, drags and dialogs are tried on X11; Wayland users can still ask for it.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvanta"));
+    QApplication::setOrganizationDomain(QStringLiteral("halvorn.io"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    quitOnTerminationSignals(&application);
+
+    int status = 0;
+    {
+        AppDelegate delegate;
+        delegate.setMainMenu(MainMenu::build(delegate.commandRouter()));
+        // Launching has finished once the loop runs: everything main built exists by then.
+        QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+        status = QApplication::exec();
+        delegate.applicationWillTerminate();
+    }
+    return status;
+}

@@ -1,0 +1,63 @@
+#include "uikit/Workspace.h"
+
+#include "platform/Logger.h"
+#include "uikit/Beep.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace {
+
+std::function<bool(const URL&)>& opener() {
+    static std::function<bool(const URL&)> open = [](const URL& url) {
+        return QDesktopServices::openUrl(QUrl(url.absoluteString()));
+    };
+    return open;
+}
+
+bool refused(const URL& url) {
+    if (url.scheme() != u"afc")
+        return false;
+    Logger::ui().error("Not handing a device location to the desktop: %s", url.absoluteString());
+    Beep::beep();
+    return true;
+}
+
+} // namespace
+
+void Workspace::open(const URL& url) {
+    if (refused(url))
+        return;
+    if (!opener()(url))
+        Logger::ui().error("The desktop could not open %s", url.absoluteString());
+}
+
+void Workspace::reveal(const URL& url) {
+    if (refused(url))
+        return;
+    const URL folder = url.deletingLastPathComponent();
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{url.absoluteString()} << QString();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        open(folder);
+        return;
+    }
+    // Asynchronous: a file manager that starts slowly must not hold up the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [watcher, folder] {
+        watcher->deleteLater();
+        if (watcher->isError())
+            open(folder);
+    });
+}
+
+void Workspace::setOpenerForTesting(std::function<bool(const URL&)> open) {
+    opener() = std::move(open);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/URL.h"
+
+#include <functional>
+
+// Hands files to the desktop: reveal one in the file manager, open one with its application.
+// A device location is never handed over (no other program can read it): it is logged and beeps.
+class Workspace {
+public:
+    // The file manager's ShowItems over D-Bus; when no file manager answers, its folder opens.
+    static void reveal(const URL& url);
+    // Opens the file or web address with the desktop's application for it.
+    static void open(const URL& url);
+
+    // What the desktop is asked to open, for tests; nothing restores the default.
+    static void setOpenerForTesting(std::function<bool(const URL&)> opener);
+
+    Workspace() = delete;
+};

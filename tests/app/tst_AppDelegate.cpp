@@ -1,0 +1,235 @@
+// The application's start and end against the emulator: what happens in which order, the
+// welcome sheet of the first launch, and a quit while a copy runs.
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "ScriptedAlertPresenter.h"
+#include "WidgetDeviceTestMain.h"
+#include "app/AppDelegate.h"
+#include "app/MainWindowController.h"
+#include "app/QuitAwareTransferManager.h"
+#include "device/DeviceManager.h"
+#include "device/IMobileDeviceBridge.h"
+#include "device/ProcessRunner.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "platform/async/ManualClock.h"
+#include "services/PreferencesViewController.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMainWindow>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+
+// Records when monitoring starts and stops and what stood at that moment; it never scans.
+class RecordingDeviceManager : public DeviceManager {
+public:
+    using DeviceManager::DeviceManager;
+    std::function<QString()> describe;
+    QStringList events;
+    bool scans = false;
+
+    void startMonitoring() override {
+        events << QStringLiteral("start ") + describe();
+        if (scans)
+            DeviceManager::startMonitoring();
+    }
+    void stopMonitoring() override {
+        events << QStringLiteral("stop ") + describe();
+        DeviceManager::stopMonitoring();
+    }
+};
+
+} // namespace
+
+class tst_AppDelegate : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startAndQuitOrder();
+    void welcomeSheet_data();
+    void welcomeSheet();
+    void quitDuringCopyLeavesNoPartialFile();
+    void monitoringHasEndedWhenQuitReturns();
+
+private:
+    std::unique_ptr<AppDelegate> makeDelegate();
+    QString state() const;
+
+    QTemporaryDir m_home;
+    async::ManualClock m_clock;
+    NotificationCenter m_notifications;
+    RecordingDeviceManager* m_deviceManager = nullptr;
+    std::unique_ptr<AppDelegate> m_delegate;
+    std::unique_ptr<LogCapture> m_log;
+};
+
+void tst_AppDelegate::initTestCase() {
+    qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
+}
+
+void tst_AppDelegate::init() {
+    setUpTest();
+    UserDefaults& defaults = PreferencesViewController::defaults();
+    for (const QString& key : defaults.keys())
+        defaults.remove(key);
+    m_log = std::make_unique<LogCapture>();
+}
+
+void tst_AppDelegate::cleanup() {
+    m_delegate.reset();
+    m_log.reset();
+    tearDownTest();
+}
+
+// What a recorded moment saw: the main window, the welcome sheet, running transfer tasks and
+// the terminating line.
+QString tst_AppDelegate::state() const {
+    MainWindowController* controller = m_delegate ? m_delegate->mainWindowController() : nullptr;
+    const bool window = controller && controller->window()->isVisible();
+    const bool sheet = m_delegate && m_delegate->firstRunSheet() && m_delegate->firstRunSheet()->isVisible();
+    const bool running = m_delegate && m_delegate->transferManager().hasRunningTasks();
+    const bool terminated =
+        m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating"));
+    return QStringLiteral("window=%1 sheet=%2 running=%3 terminated=%4")
+        .arg(window)
+        .arg(sheet)
+        .arg(running)
+        .arg(terminated);
+}
+
+std::unique_ptr<AppDelegate> tst_AppDelegate::makeDelegate() {
+    AppDelegate::Services services;
+    auto deviceManager = std::make_unique<RecordingDeviceManager>(
+        std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
+    deviceManager->describe = [this] {
+        return state();
+    };
+    m_deviceManager = deviceManager.get();
+    services.deviceManager = std::move(deviceManager);
+    services.transferManager = std::make_shared<QuitAwareTransferManager>(
+        PreferencesViewController::defaults(), m_clock, m_notifications);
+    services.alertPresenter = std::make_shared<ScriptedAlertPresenter>();
+    return std::make_unique<AppDelegate>(std::move(services));
+}
+
+// Nothing before launching has finished; then the window and the sheet, and only then
+// monitoring. At the end monitoring stops before the terminating line.
+void tst_AppDelegate::startAndQuitOrder() {
+    m_delegate = makeDelegate();
+    QVERIFY(!m_delegate->mainWindowController());
+    QVERIFY(m_deviceManager->events.isEmpty());
+
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta launched")));
+    m_delegate->applicationWillTerminate();
+    QCOMPARE(m_deviceManager->events, (QStringList{"start window=1 sheet=1 running=0 terminated=0",
+                                                   "stop window=1 sheet=1 running=0 terminated=0"}));
+    QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
+}
+
+void tst_AppDelegate::welcomeSheet_data() {
+    QTest::addColumn<QString>("how"); // "return", "escape" or "close"
+    QTest::addColumn<bool>("dismissed");
+    QTest::newRow("Return presses Get Started") << "return" << true;
+    QTest::newRow("Escape does nothing") << "escape" << false;
+    QTest::newRow("the close request does nothing") << "close" << false;
+}
+
+void tst_AppDelegate::welcomeSheet() {
+    QFETCH(QString, how);
+    QFETCH(bool, dismissed);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QPointer<QDialog> sheet = m_delegate->firstRunSheet();
+    QVERIFY(sheet);
+    QCOMPARE(sheet->windowTitle(), QStringLiteral("Welcome to Orvanta"));
+    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+    QCOMPARE(sheet->parentWidget(), m_delegate->mainWindowController()->window());
+    QVERIFY(!(sheet->windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(QTest::qWaitForWindowExposed(sheet));
+
+    if (how == u"return")
+        QTest::keyClick(sheet, Qt::Key_Return);
+    else if (how == u"escape")
+        QTest::keyClick(sheet, Qt::Key_Escape);
+    else
+        sheet->close();
+    QCoreApplication::processEvents();
+
+    QCOMPARE(!sheet || !sheet->isVisible(), dismissed);
+    QCOMPARE(PreferencesViewController::hasCompletedFirstRun(), dismissed);
+    m_delegate->applicationWillTerminate();
+    m_delegate.reset();
+
+    // The next launch shows the sheet exactly when it was not dismissed.
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QCOMPARE(m_delegate->firstRunSheet() != nullptr, !dismissed);
+}
+
+// Quitting cancels the copy and lets it clean up before monitoring stops: no partial file, one
+// "cancelled" history entry.
+void tst_AppDelegate::quitDuringCopyLeavesNoPartialFile() {
+    fakemux::DeviceDescription description = describeDevice(udid);
+    const QString media = QString::fromStdString(description.mediaRoot.string());
+    const qint64 size = 4 * 1024 * 1024;
+    {
+        QFile file(media + QStringLiteral("/IMG_0001.MOV"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(QByteArray(size, 'v')) == size);
+    }
+    fakemux::VirtualDevice& device = addDevice(std::move(description));
+    device.faults().gateReads(1024 * 1024);
+
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    const QString destination = scratchPath(QStringLiteral("Downloads"));
+    const URL source = URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/IMG_0001.MOV"));
+    const FileItem item(source.absoluteString(), source.lastPathComponent(), source, false, quint64(size),
+                        Date::now(), FileKind::video, std::nullopt);
+    QuitAwareTransferManager& transfers = m_delegate->transferManager();
+    const Transfer transfer = transfers.startTransfer(QList<FileItem>{item}, URL::fileURL(destination, true));
+    transfers.launchTask(transfer);
+    QTRY_VERIFY(device.faults().waitUntilReadHeld(std::chrono::milliseconds(1)));
+
+    // The held read goes on once the quit has cancelled the copy.
+    QTimer::singleShot(0, [&device] { device.faults().releaseReads(); });
+    m_delegate->applicationWillTerminate();
+
+    QCOMPARE(m_deviceManager->events.last(), QStringLiteral("stop window=1 sheet=0 running=0 terminated=0"));
+    QCOMPARE(QDir(destination).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QList<TransferHistoryEntry> history = transfers.transferHistory.value();
+    QCOMPARE(history.size(), 1);
+    QCOMPARE(history.first().state(), TransferState::cancelled);
+}
+
+// The scan loop's task is over before the services go, so nothing of it outlives its manager.
+void tst_AppDelegate::monitoringHasEndedWhenQuitReturns() {
+    addDevice(describeDevice(udid));
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_deviceManager->scans = true;
+    m_delegate->applicationDidFinishLaunching();
+    QTRY_COMPARE(m_deviceManager->connectedDevices.value().size(), 1);
+    const async::TaskHandle<void> monitoring = m_deviceManager->monitoringTask();
+    QVERIFY(!monitoring.isFinished());
+
+    m_delegate->applicationWillTerminate();
+    QVERIFY(monitoring.isFinished());
+}
+
+ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_AppDelegate)
+#include "tst_AppDelegate.moc"

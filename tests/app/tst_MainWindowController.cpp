@@ -1,0 +1,423 @@
+// The main window following the devices of the emulator: the empty state and the split view,
+// the first navigation, auto-ingest of a camera roll, the failure alert and the window frame.
+// Scans are triggered by the test, never by the monitoring clock.
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "ScriptedAlertPresenter.h"
+#include "WidgetDeviceTestMain.h"
+#include "app/MainWindowController.h"
+#include "device/DeviceManager.h"
+#include "device/IMobileDeviceBridge.h"
+#include "device/ProcessRunner.h"
+#include "models/TransferError.h"
+#include "platform/ArchivedURL.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/TransferManager.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QMainWindow>
+#include <QTemporaryDir>
+
+using namespace std::chrono_literals;
+using async::runSync;
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString lowerUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+
+// Counts listings, so that a test can tell that nothing was listed.
+class CountingProvider : public FileSystemProvider {
+public:
+    using FileSystemProvider::FileSystemProvider;
+    int listings = 0;
+    async::Task<QList<FileItem>> listDirectory(URL at) override {
+        ++listings;
+        return FileSystemProvider::listDirectory(std::move(at));
+    }
+};
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QStringList filesBelow(const QString& root) {
+    QStringList result;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        result << QDir(root).relativeFilePath(it.next());
+    result.sort();
+    return result;
+}
+
+iOSDevice deviceNamed(const QString& name, const QString& model) {
+    return iOSDevice(udid, udid, name, model, QStringLiteral("iPhone15,2"), QStringLiteral("17.4"), 80, true,
+                     false);
+}
+
+} // namespace
+
+class tst_MainWindowController : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void windowFollowsTheDevices_data();
+    void windowFollowsTheDevices();
+    void missingHelpersSubtitle();
+    void autoIngest_data();
+    void autoIngest();
+    void ingestFolderName_data();
+    void ingestFolderName();
+    void transferFailureAlert_data();
+    void transferFailureAlert();
+    void windowFrameIsRestored();
+
+private:
+    void makeController();
+    void scan() { runSync(m_deviceManager->scanForDevices(), 30s); }
+    fakemux::VirtualDevice& plugDevice(const QString& id, const QString& name);
+
+    QTemporaryDir m_home;
+    async::ManualClock m_clock;
+    NotificationCenter m_notifications;
+    std::shared_ptr<ScriptedAlertPresenter> m_presenter;
+    std::unique_ptr<DeviceManager> m_deviceManager;
+    std::shared_ptr<TransferManager> m_transferManager;
+    std::shared_ptr<CountingProvider> m_provider;
+    std::unique_ptr<MainWindowController> m_controller;
+};
+
+void tst_MainWindowController::initTestCase() {
+    qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
+}
+
+void tst_MainWindowController::init() {
+    setUpTest();
+    UserDefaults& defaults = PreferencesViewController::defaults();
+    for (const QString& key : defaults.keys())
+        defaults.remove(key);
+    m_presenter = std::make_shared<ScriptedAlertPresenter>();
+    m_deviceManager = std::make_unique<DeviceManager>(
+        std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
+    m_transferManager = std::make_shared<TransferManager>(defaults, m_clock, m_notifications);
+    m_provider = std::make_shared<CountingProvider>(*m_deviceManager->afcBridge(), m_clock);
+}
+
+void tst_MainWindowController::cleanup() {
+    m_controller.reset();
+    m_transferManager.reset();
+    m_provider.reset();
+    m_deviceManager.reset();
+    tearDownTest();
+}
+
+void tst_MainWindowController::makeController() {
+    m_controller =
+        std::make_unique<MainWindowController>(*m_deviceManager, m_transferManager, m_presenter, m_provider);
+}
+
+fakemux::VirtualDevice& tst_MainWindowController::plugDevice(const QString& id, const QString& name) {
+    return addDevice(describeDevice(id, name));
+}
+
+void tst_MainWindowController::windowFollowsTheDevices_data() {
+    QTest::addColumn<QString>("deviceUdid");
+    QTest::newRow("upper-case UDID") << udid;
+    QTest::newRow("lower-case UDID") << lowerUdid;
+}
+
+// Plug: the split view and the device's root with the UDID as the device spells it. Unplug: the
+// empty state, the navigation untouched. Replug: the split view again, no second navigation.
+void tst_MainWindowController::windowFollowsTheDevices() {
+    QFETCH(QString, deviceUdid);
+    makeController();
+    NavigationState& navigation = m_controller->navigationState();
+    QTRY_VERIFY(m_controller->emptyStateSubtitleLabel());
+    QVERIFY(!m_controller->isShowingBrowser());
+    QCOMPARE(m_controller->emptyStateSubtitleLabel()->text(),
+             QStringLiteral("Connect an iPhone or iPad via USB to browse files"));
+
+    LogCapture log;
+    fakemux::VirtualDevice& device = plugDevice(deviceUdid, QStringLiteral("Studio iPhone"));
+    scan();
+    QTRY_VERIFY(m_controller->isShowingBrowser());
+    QVERIFY(m_controller->splitView());
+    QCOMPARE(m_controller->splitView()->count(), 3);
+    QVERIFY(m_controller->pathBarView() && m_controller->statusBarView());
+    QVERIFY(!m_controller->emptyStateSubtitleLabel());
+    const URL root = URL::fromComponents(QStringLiteral("afc"), deviceUdid, QStringLiteral("/"));
+    QTRY_COMPARE(navigation.currentPath.value(), std::optional<URL>(root));
+    QCOMPARE(navigation.currentPath.value()->host(), deviceUdid);
+    QTRY_VERIFY(navigation.currentDevice.value());
+    QCOMPARE(navigation.currentDevice.value()->udid(), deviceUdid);
+    QVERIFY(log.contains(LogCapture::category("ui"), QStringLiteral("Devices connected: Studio iPhone")));
+    QVERIFY(log.contains(LogCapture::category("ui"), QStringLiteral("Browser UI initialized")));
+
+    // The columns say which folder is shown; the root of a device titles with its name.
+    navigation.columnPaths = QList<URL>{root};
+    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("Studio iPhone"));
+    navigation.columnPaths = QList<URL>{root, root.appendingPathComponent(QStringLiteral("DCIM"), true)};
+    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("DCIM"));
+
+    device.unplug();
+    scan();
+    QTRY_VERIFY(!m_controller->isShowingBrowser());
+    QVERIFY(m_controller->emptyStateSubtitleLabel());
+    QVERIFY(!m_controller->splitView() && !m_controller->pathBarView() && !m_controller->statusBarView());
+    QCOMPARE(navigation.currentPath.value(), std::optional<URL>(root));
+    QTRY_VERIFY(!navigation.currentDevice.value());
+
+    device.plug();
+    scan();
+    QTRY_VERIFY(m_controller->isShowingBrowser());
+    QCOMPARE(navigation.backStack().size(), 0);
+    QCOMPARE(navigation.currentPath.value(), std::optional<URL>(root));
+}
+
+void tst_MainWindowController::missingHelpersSubtitle() {
+    m_deviceManager->dependenciesMissing = true;
+    makeController();
+    QCOMPARE(m_controller->emptyStateSubtitleLabel()->text(),
+             QStringLiteral("Orvanta helpers are missing — please reinstall the app"));
+    m_deviceManager->dependenciesMissing = false;
+    QTRY_COMPARE(m_controller->emptyStateSubtitleLabel()->text(),
+                 QStringLiteral("Connect an iPhone or iPad via USB to browse files"));
+}
+
+void tst_MainWindowController::autoIngest_data() {
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QVariant>("deviceFolder"); // unset, true or false
+    QTest::addColumn<QVariant>("dateFolder");
+    QTest::addColumn<QString>("cameraRoll");     // "photos", "empty" or "missing"
+    QTest::addColumn<QString>("expectedFolder"); // below the ingest folder; "<date>" is today
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<bool>("failureLogged");
+
+    const QVariant unset;
+    QTest::newRow("defaults: device and date") << true << unset << unset << "photos"
+                                               << "Studio iPhone/<date>" << true << false;
+    QTest::newRow("device folder only") << true << QVariant(true) << QVariant(false) << "photos"
+                                        << "Studio iPhone" << true << false;
+    QTest::newRow("date folder only") << true << QVariant(false) << QVariant(true) << "photos"
+                                      << "<date>" << true << false;
+    QTest::newRow("neither folder") << true << QVariant(false) << QVariant(false) << "photos"
+                                    << "" << true << false;
+    QTest::newRow("empty DCIM") << true << unset << unset << "empty" << QString() << true << false;
+    QTest::newRow("no DCIM") << true << unset << unset << "missing" << QString() << true << true;
+    QTest::newRow("switched off") << false << unset << unset << "photos" << QString() << false << false;
+}
+
+void tst_MainWindowController::autoIngest() {
+    QFETCH(bool, enabled);
+    QFETCH(QVariant, deviceFolder);
+    QFETCH(QVariant, dateFolder);
+    QFETCH(QString, cameraRoll);
+    QFETCH(QString, expectedFolder);
+    QFETCH(bool, listed);
+    QFETCH(bool, failureLogged);
+
+    UserDefaults& defaults = PreferencesViewController::defaults();
+    const QString ingest = scratchPath(QStringLiteral("ingest"));
+    defaults.set(QString(PreferencesViewController::autoIngestDestinationKey),
+                 archiveURL(URL::fileURL(ingest, true)));
+    defaults.set(QString(PreferencesViewController::autoIngestEnabledKey), enabled);
+    if (deviceFolder.isValid())
+        defaults.set(QString(PreferencesViewController::autoIngestIncludeDeviceFolderKey), deviceFolder);
+    if (dateFolder.isValid())
+        defaults.set(QString(PreferencesViewController::autoIngestIncludeDateFolderKey), dateFolder);
+
+    fakemux::DeviceDescription description = describeDevice(udid, QStringLiteral("Studio iPhone"));
+    const QString media = QString::fromStdString(description.mediaRoot.string());
+    if (cameraRoll == u"photos") {
+        writeFile(media + "/DCIM/100APPLE/IMG_0001.JPG", "first photo");
+        writeFile(media + "/DCIM/101APPLE/IMG_0002.HEIC", "second photo");
+    } else if (cameraRoll == u"empty") {
+        QDir().mkpath(media + "/DCIM");
+    }
+    addDevice(std::move(description));
+
+    LogCapture log;
+    makeController();
+    scan();
+    QTRY_VERIFY(m_controller->isShowingBrowser());
+    for (const auto& task : m_controller->autoIngestTasks())
+        runSync(task.result(), 30s);
+    QCOMPARE(m_provider->listings > 0, listed);
+    QCOMPARE(
+        log.messages(LogCapture::category("transfer")).filter(QStringLiteral("Auto-ingest failed: ")).size(),
+        failureLogged ? 1 : 0);
+
+    if (expectedFolder.isNull()) {
+        QCOMPARE(filesBelow(ingest), QStringList());
+        QVERIFY(m_transferManager->activeTransfers.value().isEmpty());
+        QVERIFY(m_transferManager->completedTransfers.value().isEmpty());
+        return;
+    }
+    QTRY_COMPARE(m_transferManager->completedTransfers.value().size(), 1);
+    QCOMPARE(m_transferManager->completedTransfers.value().first().state, TransferState::completed);
+    expectedFolder.replace(QStringLiteral("<date>"), QDate::currentDate().toString(u"yyyy-MM-dd"));
+    const QString prefix = expectedFolder.isEmpty() ? QString() : expectedFolder + u'/';
+    QCOMPARE(filesBelow(ingest),
+             (QStringList{prefix + "100APPLE/IMG_0001.JPG", prefix + "101APPLE/IMG_0002.HEIC"}));
+}
+
+void tst_MainWindowController::ingestFolderName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "Studio iPhone"
+                           << "iPhone 15"
+                           << "Studio iPhone";
+    QTest::newRow("empty name: the model") << ""
+                                           << "iPhone 15"
+                                           << "iPhone 15";
+    QTest::newRow("slashes and dots") << "a/../b"
+                                      << "iPhone 15"
+                                      << "a-..-b";
+    QTest::newRow("only a slash") << "/"
+                                  << "iPhone 15"
+                                  << "-";
+    QTest::newRow("dot dot") << ".."
+                             << "iPhone 15"
+                             << "iPhone 15";
+    QTest::newRow("blanks around a dot") << "  .  "
+                                         << "iPhone 15"
+                                         << "iPhone 15";
+    QTest::newRow("NUL") << QStringLiteral("Phone") + QChar(u'\0') + "x"
+                         << "iPhone"
+                         << "Phone-x";
+    QTest::newRow("blanks around") << "  Studio  "
+                                   << "iPhone 15"
+                                   << "Studio";
+    QTest::newRow("name and model unusable") << "."
+                                             << ".."
+                                             << "Device";
+    QTest::newRow("nothing at all") << ""
+                                    << ""
+                                    << "Device";
+}
+
+// The folder name never leaves the ingest folder, whatever the device calls itself.
+void tst_MainWindowController::ingestFolderName() {
+    QFETCH(QString, name);
+    QFETCH(QString, model);
+    QFETCH(QString, expected);
+    QCOMPARE(MainWindowController::ingestFolderName(deviceNamed(name, model)), expected);
+
+    makeController();
+    UserDefaults& defaults = PreferencesViewController::defaults();
+    const QString ingest = scratchPath(QStringLiteral("ingest"));
+    defaults.set(QString(PreferencesViewController::autoIngestDestinationKey),
+                 archiveURL(URL::fileURL(ingest, true)));
+    const URL destination = m_controller->autoIngestDestination(deviceNamed(name, model));
+    QCOMPARE(QFileInfo(destination.toLocalFile()).dir().dirName(), expected);
+    QCOMPARE(QDir::cleanPath(destination.toLocalFile() + "/../.."), QDir::cleanPath(ingest));
+}
+
+void tst_MainWindowController::transferFailureAlert_data() {
+    QTest::addColumn<int>("errorCase");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("informative"); // null: no alert
+
+    using Case = TransferError::Case;
+    const int failed = int(TransferState::failed);
+    QTest::newRow("file not found") << int(Case::fileNotFound) << failed << "File not found: the message";
+    QTest::newRow("I/O error quotes the current file")
+        << int(Case::ioError) << failed << "An error occurred copying \"IMG_0002.HEIC\": the message";
+    QTest::newRow("disconnected") << int(Case::deviceDisconnected) << failed
+                                  << "The iOS device was disconnected during the transfer.";
+    QTest::newRow("disk full") << int(Case::diskFull) << failed
+                               << "Not enough disk space to complete the transfer.";
+    QTest::newRow("permission") << int(Case::permissionDenied) << failed
+                                << "Permission denied. Check that you have access to the destination folder.";
+    QTest::newRow("cancelled") << int(Case::ioError) << int(TransferState::cancelled) << QString();
+    QTest::newRow("completed") << int(Case::ioError) << int(TransferState::completed) << QString();
+}
+
+// Only the newest finished transfer counts, and only when it failed with an error.
+void tst_MainWindowController::transferFailureAlert() {
+    QFETCH(int, errorCase);
+    QFETCH(int, state);
+    QFETCH(QString, informative);
+    makeController();
+
+    const QString message = QStringLiteral("the message");
+    const auto error = [&message](TransferError::Case errorCase) {
+        switch (errorCase) {
+        case TransferError::Case::fileNotFound:
+            return TransferError::fileNotFound(message);
+        case TransferError::Case::ioError:
+            return TransferError::ioError(message);
+        case TransferError::Case::deviceDisconnected:
+            return TransferError::deviceDisconnected();
+        case TransferError::Case::diskFull:
+            return TransferError::diskFull();
+        case TransferError::Case::permissionDenied:
+            break;
+        }
+        return TransferError::permissionDenied();
+    };
+    Transfer transfer;
+    transfer.id = QUuid::createUuid();
+    transfer.state = TransferState(TransferState::Value(state));
+    transfer.error = error(TransferError::Case(errorCase));
+    transfer.progress.currentFile = QStringLiteral("IMG_0002.HEIC");
+    Transfer older = transfer;
+    older.id = QUuid::createUuid();
+    older.error = TransferError::diskFull();
+    older.state = TransferState::failed;
+
+    // A subscriber that joins after the window's hears each list after it.
+    int heard = 0;
+    const Subscription after = m_transferManager->completedTransfers.subscribe(
+        [&heard](const QList<Transfer>&) { ++heard; }, Delivery::Queued);
+    m_transferManager->completedTransfers = QList<Transfer>{transfer, older};
+    QTRY_COMPARE(heard, 2);
+
+    if (informative.isNull()) {
+        QCOMPARE(m_presenter->specs.size(), 0);
+        return;
+    }
+    QCOMPARE(m_presenter->specs.size(), 1);
+    const AlertSpec& spec = m_presenter->specs.first();
+    QCOMPARE(spec.style, AlertSpec::Style::warning);
+    QCOMPARE(spec.message, QStringLiteral("Transfer Failed"));
+    QCOMPARE(spec.informative, informative);
+    QCOMPARE(spec.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(m_presenter->parents.first().data(), m_controller->window());
+}
+
+void tst_MainWindowController::windowFrameIsRestored() {
+    makeController();
+    QMainWindow* window = m_controller->window();
+    QCOMPARE(window->size(), QSize(1100, 700));
+    QCOMPARE(window->minimumSize(), QSize(800, 500));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->setGeometry(40, 50, 900, 600);
+    const QRect placed = window->geometry();
+    window->close();
+    m_controller.reset();
+
+    makeController();
+    QCOMPARE(m_controller->window()->geometry(), placed);
+}
+
+ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_MainWindowController)
+#include "tst_MainWindowController.moc"

@@ -1,0 +1,51 @@
+// What reaches the desktop: files do, device locations never (they beep instead).
+
+#include "uikit/Beep.h"
+#include "uikit/Workspace.h"
+
+#include <QTest>
+
+class tst_Workspace : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        Beep::setSoundForTesting(nullptr);
+        Workspace::setOpenerForTesting([this](const URL& url) {
+            opened << url.absoluteString();
+            return true;
+        });
+    }
+
+    void open_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("handedOver");
+        QTest::newRow("a file") << "file:///home/someone/Downloads/IMG_0001.JPG" << true;
+        QTest::newRow("a web address") << "https://example.org/help" << true;
+        QTest::newRow("a device file") << "afc://00008110-001A2B3C4D5E6F70/DCIM/IMG_0001.JPG" << false;
+        QTest::newRow("an app's file")
+            << "afc://00008110-001A2B3C4D5E6F70/.app/io.halvorn.tavolet/a.mov" << false;
+    }
+
+    void open() {
+        QFETCH(QString, url);
+        QFETCH(bool, handedOver);
+        opened.clear();
+        const int beeps = Beep::count();
+        Workspace::open(*URL::fromString(url));
+        QCOMPARE(opened, handedOver ? QStringList{url} : QStringList());
+        QCOMPARE(Beep::count() - beeps, handedOver ? 0 : 1);
+        // Revealing a device item hands nothing over either.
+        if (!handedOver) {
+            Workspace::reveal(*URL::fromString(url));
+            QCOMPARE(opened, QStringList());
+            QCOMPARE(Beep::count() - beeps, 2);
+        }
+    }
+
+private:
+    QStringList opened;
+};
+
+QTEST_MAIN(tst_Workspace)
+#include "tst_Workspace.moc"
