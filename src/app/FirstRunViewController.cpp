@@ -2,6 +2,8 @@
 
 #include "platform/UserDefaults.h"
 #include "services/PreferencesViewController.h"
+#include "uikit/Colours.h"
+#include "uikit/Fonts.h"
 #include "uikit/Symbols.h"
 
 #include <QLabel>
@@ -10,19 +12,12 @@
 
 namespace {
 
-QLabel* label(const QString& text, int pixelSize, QFont::Weight weight, bool secondary, bool wraps) {
+QLabel* label(const QString& text, int pixelSize, Fonts::Weight weight, bool secondary, bool wraps) {
     auto* result = new QLabel(text);
-    QFont font = result->font();
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    result->setFont(font);
+    result->setFont(Fonts::system(pixelSize, weight));
     result->setAlignment(Qt::AlignHCenter);
     if (secondary) {
-        QPalette palette = result->palette();
-        QColor colour = palette.color(QPalette::WindowText);
-        colour.setAlphaF(0.55f);
-        palette.setColor(QPalette::WindowText, colour);
-        result->setPalette(palette);
+        Colours::setLabelColour(result, Colours::Label::secondary);
     }
     if (wraps) {
         // A fixed width lets the layout ask for the height the wrapped text needs; with only a
@@ -52,20 +47,20 @@ FirstRunViewController::FirstRunViewController(QWidget* parent) : QWidget(parent
     auto* stack = new QVBoxLayout;
     stack->setSpacing(12);
     stack->addWidget(symbol, 0, Qt::AlignHCenter);
-    stack->addWidget(label(QStringLiteral("Welcome to Orvanta"), 22, QFont::DemiBold, false, false), 0,
-                     Qt::AlignHCenter);
+    stack->addWidget(label(QStringLiteral("Welcome to Orvanta"), 22, Fonts::Weight::semibold, false, false),
+                     0, Qt::AlignHCenter);
     stack->addWidget(
         label(QStringLiteral("Orvanta communicates directly with your iPhone or iPad over USB. It talks "
                              "to the device directly without ifuse or a FUSE kernel extension."),
-              13, QFont::Normal, true, true),
+              13, Fonts::Weight::regular, true, true),
         0, Qt::AlignHCenter);
-    stack->addWidget(label(QStringLiteral("Device Trust"), 13, QFont::Medium, false, false), 0,
+    stack->addWidget(label(QStringLiteral("Device Trust"), 13, Fonts::Weight::medium, false, false), 0,
                      Qt::AlignHCenter);
     stack->addWidget(
         label(QStringLiteral("When connecting your iPhone or iPad for the first time, tap \"Trust\" on the "
                              "device and enter your passcode. This allows Orvanta to access the "
                              "filesystem."),
-              12, QFont::Normal, true, true),
+              12, Fonts::Weight::regular, true, true),
         0, Qt::AlignHCenter);
     stack->addWidget(m_button, 0, Qt::AlignHCenter);
 

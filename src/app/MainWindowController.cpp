@@ -16,6 +16,8 @@
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
 #include "uikit/Beep.h"
+#include "uikit/Colours.h"
+#include "uikit/Fonts.h"
 #include "uikit/Symbols.h"
 
 #include <QApplication>
@@ -37,18 +39,11 @@ const QString noDeviceSubtitle = QStringLiteral("Connect an iPhone or iPad via U
 const QString missingHelpersSubtitle =
     QStringLiteral("Orvanta helpers are missing — please reinstall the app");
 
-QLabel* makeLabel(const QString& text, int pixelSize, QFont::Weight weight, float alpha) {
+QLabel* makeLabel(const QString& text, int pixelSize, Fonts::Weight weight, Colours::Label colour) {
     auto* label = new QLabel(text);
-    QFont font = label->font();
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    label->setFont(font);
+    label->setFont(Fonts::system(pixelSize, weight));
     label->setAlignment(Qt::AlignHCenter);
-    QPalette palette = label->palette();
-    QColor colour = palette.color(QPalette::WindowText);
-    colour.setAlphaF(alpha);
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    Colours::setLabelColour(label, colour);
     return label;
 }
 
@@ -209,9 +204,10 @@ void MainWindowController::showEmptyState() {
     symbol->setAccessibleName(QStringLiteral("iPhone"));
     symbol->setPixmap(Symbols::icon(QStringLiteral("iphone.gen3")).pixmap(48, 48));
     symbol->setAlignment(Qt::AlignHCenter);
-    auto* title = makeLabel(QStringLiteral("No iOS Device Connected"), 20, QFont::Medium, 0.55f);
+    auto* title = makeLabel(QStringLiteral("No iOS Device Connected"), 20, Fonts::Weight::medium,
+                            Colours::Label::secondary);
     title->setObjectName(QStringLiteral("emptyStateTitle"));
-    auto* subtitle = makeLabel(subtitleText(), 13, QFont::Normal, 0.30f);
+    auto* subtitle = makeLabel(subtitleText(), 13, Fonts::Weight::regular, Colours::Label::tertiary);
     subtitle->setObjectName(QStringLiteral("emptyStateSubtitle"));
 
     auto* stack = new QVBoxLayout;

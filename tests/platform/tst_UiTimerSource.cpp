@@ -1,0 +1,93 @@
+// The timer sources behind every interface delay. The manual one must fire in a well-defined
+// order, also when timers start or cancel timers, and step coroutine sleepers on the same clock
+// in deadline order; the system one must fire once, never after its handle ended, and tolerate a
+// handle ended from inside its own callback.
+
+#include "platform/ManualUiTimerSource.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+async::Task<void> sleepThenLog(async::ManualClock* clock, std::shared_ptr<QStringList> log) {
+    const std::stop_token uncancellable;
+    co_await clock->sleep(30ms, uncancellable);
+    log->append(QStringLiteral("sleeper@%1").arg(qint64(clock->now() / 1ms)));
+}
+
+} // namespace
+
+class tst_UiTimerSource : public QObject {
+    Q_OBJECT
+
+private slots:
+    void manualSourceFiresInDeadlineThenStartOrder() {
+        ManualUiTimerSource timers;
+        QStringList log;
+        auto record = [&](const QString& name) {
+            return [&log, &timers, name] {
+                log << QStringLiteral("%1@%2").arg(name).arg(qint64(timers.now() / 1ms));
+            };
+        };
+        std::vector<Subscription> handles;
+        handles.push_back(timers.singleShot(20ms, record("b")));
+        handles.push_back(timers.singleShot(10ms, record("a")));
+        handles.push_back(timers.singleShot(20ms, record("c"))); // same deadline as b, started later
+        handles.push_back(timers.singleShot(-5ms, record("now")));
+        auto cancelled = timers.singleShot(15ms, record("cancelled"));
+        // A timer started by a firing one fires in the same advance when it falls due.
+        handles.push_back(timers.singleShot(25ms, [&] {
+            log << QStringLiteral("chain@25");
+            handles.push_back(timers.singleShot(5ms, record("chained")));
+            handles.push_back(timers.singleShot(100ms, record("tooLate")));
+        }));
+        cancelled.cancel();
+        QVERIFY(log.isEmpty()); // nothing fires inside singleShot
+        timers.advance(40ms);
+        QCOMPARE(log, (QStringList{"now@0", "a@10", "b@20", "c@20", "chain@25", "chained@30"}));
+        QCOMPARE(timers.now(), std::chrono::nanoseconds(40ms));
+        QCOMPARE(timers.pendingCount(), 1);
+    }
+
+    void manualSourceWakesClockSleepersInDeadlineOrder() {
+        ManualUiTimerSource timers;
+        auto log = std::make_shared<QStringList>();
+        auto sleeper = async::spawn(
+            [clock = &timers.clock(), log](std::stop_token) { return sleepThenLog(clock, log); });
+        auto early = timers.singleShot(20ms, [&] { *log << QStringLiteral("timer@20"); });
+        auto late = timers.singleShot(40ms, [&] { *log << QStringLiteral("timer@40"); });
+        timers.advance(50ms);
+        QCOMPARE(*log, (QStringList{"timer@20", "sleeper@30", "timer@40"}));
+        QVERIFY(sleeper.isFinished());
+    }
+
+    void systemSourceFiresOnceAndNeverAfterItsHandleEnded() {
+        auto& timers = UiTimerSource::system();
+        int fired = 0;
+        int cancelledFired = 0;
+        Subscription self;
+        self = timers.singleShot(1ms, [&] {
+            ++fired;
+            self.cancel(); // ending its own handle from inside must be harmless
+        });
+        auto cancelled = timers.singleShot(0ms, [&] { ++cancelledFired; });
+        cancelled.cancel();
+        const auto start = timers.now();
+        QTRY_COMPARE(fired, 1);
+        QVERIFY(timers.now() - start >= 1ms);
+        // One more timer after both, so the loop has had every chance to misfire.
+        bool later = false;
+        auto after = timers.singleShot(2ms, [&] { later = true; });
+        QTRY_VERIFY(later);
+        QCOMPARE(fired, 1);
+        QCOMPARE(cancelledFired, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_UiTimerSource)
+#include "tst_UiTimerSource.moc"
