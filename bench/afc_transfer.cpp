@@ -13,6 +13,7 @@
 // The last line of the output holds the four ratios (bridge / bare loop) for scripts to read.
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "device/AFCBridge.h"
 #include "device/AFCSessionOpener.h"
 #include "emulator/Emulator.h"
@@ -20,22 +21,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,97 +40,8 @@ constexpr uint32_t chunk = AFCBridge::chunkBytes;
 constexpr uint64_t smallFileBytes = 64 * 1024;
 constexpr auto noTimeLimit = std::chrono::hours(1);
 
-[[noreturn]] void failErrno(const std::string& what) {
-    const int error = errno;
-    throw std::runtime_error(what + ": " + std::strerror(error));
-}
-
-[[noreturn]] void failAfc(const std::string& what, afc_error_t error) {
-    throw std::runtime_error(what + ": AFC error " + std::to_string(static_cast<int>(error)));
-}
-
-// One buffer for every file the bench makes: filling a fresh MiB per file would cost more than
-// writing the small files themselves.
-void makeFile(const std::filesystem::path& path, uint64_t size, const char* pattern) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        failErrno("cannot create " + path.string());
-    for (uint64_t done = 0; done < size;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - done));
-        if (::write(fd, pattern, n) != static_cast<ssize_t>(n))
-            failErrno("cannot write " + path.string());
-        done += n;
-    }
-    if (::close(fd) != 0)
-        failErrno("cannot close " + path.string());
-}
-
-std::string smallFileName(size_t index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f%05zu.bin", index);
-    return name;
-}
-
-// The bare loops, on a session opened just as the bridge opens its own. The caller lends the
-// chunk buffer: a fresh zero-filled MiB for every 64 KiB file would add a sizeable share of
-// the copy's own time to the baseline.
-uint64_t bareDownload(afc_client_t afc, const char* devicePath, const std::filesystem::path& local,
-                      char* buffer) {
-    uint64_t handle = 0;
-    if (const afc_error_t error = afc_file_open(afc, devicePath, AFC_FOPEN_RDONLY, &handle);
-        error != AFC_E_SUCCESS)
-        failAfc(std::string("afc_file_open ") + devicePath, error);
-    const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        failErrno("open " + local.string());
-    uint64_t total = 0;
-    for (;;) {
-        uint32_t got = 0;
-        if (const afc_error_t error = afc_file_read(afc, handle, buffer, chunk, &got); error != AFC_E_SUCCESS)
-            failAfc("afc_file_read", error);
-        if (got == 0)
-            break;
-        if (::write(fd, buffer, got) != static_cast<ssize_t>(got))
-            failErrno("write " + local.string());
-        total += got;
-    }
-    if (::close(fd) != 0)
-        failErrno("close " + local.string());
-    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
-        failAfc("afc_file_close", error);
-    return total;
-}
-
-uint64_t bareUpload(afc_client_t afc, const char* devicePath, const std::filesystem::path& local,
-                    char* buffer) {
-    const int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        failErrno("open " + local.string());
-    uint64_t handle = 0;
-    if (const afc_error_t error = afc_file_open(afc, devicePath, AFC_FOPEN_WR, &handle);
-        error != AFC_E_SUCCESS)
-        failAfc(std::string("afc_file_open(WR) ") + devicePath, error);
-    uint64_t total = 0;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, chunk);
-        if (got < 0)
-            failErrno("read " + local.string());
-        if (got == 0)
-            break;
-        uint32_t written = 0;
-        if (const afc_error_t error =
-                afc_file_write(afc, handle, buffer, static_cast<uint32_t>(got), &written);
-            error != AFC_E_SUCCESS)
-            failAfc("afc_file_write", error);
-        if (written != static_cast<uint32_t>(got))
-            throw std::runtime_error("afc_file_write: short write to " + std::string(devicePath));
-        total += static_cast<uint64_t>(got);
-    }
-    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
-        failAfc("afc_file_close", error);
-    ::close(fd);
-    return total;
-}
+using bench::makeFile;
+using bench::smallFileName;
 
 // One copy of the small-file workload, named as the bare loop wants it...
 struct BareCopy {
@@ -191,28 +97,6 @@ async::Task<uint64_t> bridgeUploadAll(AFCBridge* bridge, std::vector<BridgeCopy>
     co_return total;
 }
 
-// Outside the clock: every copy must have left exactly its whole file under its own name, and
-// nothing else beside them (a temporary name left behind would be a lost rename).
-void checkFolder(const std::filesystem::path& folder, size_t count, uint64_t size) {
-    for (size_t i = 0; i < count; ++i) {
-        const std::filesystem::path file = folder / smallFileName(i);
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file)) ||
-            std::filesystem::file_size(file, error) != size)
-            throw std::runtime_error("missing or short after its copy: " + file.string());
-    }
-    const auto entries =
-        std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
-    if (static_cast<size_t>(entries) != count)
-        throw std::runtime_error(folder.string() + " holds " + std::to_string(entries) + " entries, not " +
-                                 std::to_string(count));
-}
-
-void makeFreshFolder(const std::filesystem::path& folder) {
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directory(folder);
-}
-
 // MiB/s of one timed run that must move exactly size bytes.
 double measure(uint64_t size, const std::function<uint64_t()>& run) {
     QElapsedTimer timer;
@@ -240,6 +124,17 @@ void measurePair(Best& best, uint64_t size, bool bridgeFirst, const std::functio
         best.bridge = std::max(best.bridge, measure(size, bridgeRun));
 }
 
+// The bare loops with the bench's chunk buffer.
+uint64_t bareDownload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
+                      char* buffer) {
+    return bench::bareDownload(afc, devicePath, local, buffer, chunk);
+}
+
+uint64_t bareUpload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
+                    char* buffer) {
+    return bench::bareUpload(afc, devicePath, local, buffer, chunk);
+}
+
 int run(int argc, char** argv, const std::filesystem::path& work) {
     const std::optional<uint64_t> mib =
         argc > 1 ? bench::parseCount("afc_transfer", "size in MiB", argv[1], 1 << 20) : 512;
@@ -264,11 +159,11 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const std::filesystem::path local = work / "local";
     std::filesystem::create_directories(media / "set");
     std::filesystem::create_directories(local / "set");
-    makeFile(media / "source.bin", size, pattern.get());
-    makeFile(local / "source.bin", size, pattern.get());
+    makeFile(media / "source.bin", size, pattern.get(), chunk);
+    makeFile(local / "source.bin", size, pattern.get(), chunk);
     for (size_t i = 0; i < fileCount; ++i) {
-        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get());
-        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get());
+        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
+        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
     }
     pattern.reset();
 
@@ -282,20 +177,10 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const std::vector<BareCopy> bareUp = copiesBetween("/up-bare", local / "set", fileCount);
     const std::vector<BridgeCopy> bridgeUp = forBridge(copiesBetween("/up-bridge", local / "set", fileCount));
 
-    // Set before the emulator starts its first thread: the client library reads it on every
-    // connection, and setenv races with getenv.
-    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
-    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
-    fakemux::Emulator emulator(muxFolder);
-    fakemux::DeviceDescription description;
-    description.udid = udid.toStdString();
-    description.mediaRoot = media;
-    emulator.addDevice(description);
+    const auto emulator = bench::startEmulator(udid.toStdString(), media);
 
     QCoreApplication app(argc, argv);
-    // Per-copy log lines would interleave with the figures.
-    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
-                                                    "io.halvorn.orvanta.*.info=false"));
+    bench::quietLogging();
     AFCSession bare = AFCSessionOpener::openMedia(udid);
     AFCBridge bridge;
     async::runSync(bridge.connect(udid));
@@ -333,7 +218,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         std::filesystem::remove(media / "bridge-up.bin");
 
         for (const auto& folder : {bareDownFolder, bridgeDownFolder, bareUpFolder, bridgeUpFolder})
-            makeFreshFolder(folder);
+            bench::makeFreshFolder(folder);
         // Whichever side goes second finds the other's thousands of files still settling (pages
         // being freed, threads just woken), so the two take turns going first.
         const bool bridgeFirst = round % 2 == 1;
@@ -342,7 +227,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
             [&] {
                 uint64_t total = 0;
                 for (const BareCopy& copy : bareDown)
-                    total += bareDownload(bare.afc, copy.devicePath.c_str(), copy.localPath, buffer.get());
+                    total += bareDownload(bare.afc, copy.devicePath, copy.localPath, buffer.get());
                 return total;
             },
             [&] { return async::runSync(bridgeDownloadAll(&bridge, bridgeDown), noTimeLimit); });
@@ -351,12 +236,12 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
             [&] {
                 uint64_t total = 0;
                 for (const BareCopy& copy : bareUp)
-                    total += bareUpload(bare.afc, copy.devicePath.c_str(), copy.localPath, buffer.get());
+                    total += bareUpload(bare.afc, copy.devicePath, copy.localPath, buffer.get());
                 return total;
             },
             [&] { return async::runSync(bridgeUploadAll(&bridge, bridgeUp), noTimeLimit); });
         for (const auto& folder : {bareDownFolder, bridgeDownFolder, bareUpFolder, bridgeUpFolder}) {
-            checkFolder(folder, fileCount, smallFileBytes);
+            bench::checkFolder(folder, fileCount, smallFileBytes);
             std::filesystem::remove_all(folder);
         }
     }
@@ -386,22 +271,5 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/dev/shm/orvanta-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp on /dev/shm");
-        return 1;
-    }
-    const std::filesystem::path work = pattern;
-    int status = 1;
-    try {
-        status = run(argc, argv, work);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "afc_transfer: %s\n", e.what());
-    } catch (...) {
-        // The bridge's cancellation error is no std::exception; the files must go all the same.
-        std::fprintf(stderr, "afc_transfer: failed\n");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    return status;
+    return bench::runInWorkFolder("afc_transfer", "/dev/shm", "orvanta-bench", argc, argv, run);
 }

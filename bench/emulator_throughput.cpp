@@ -7,6 +7,7 @@
 // Usage: emulator_throughput [MiB [rounds]]
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "emulator/Emulator.h"
 
 #include <libimobiledevice/afc.h>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -165,9 +167,8 @@ int main(int argc, char** argv) {
         std::filesystem::remove_all(media);
         return 2;
     }
-    const std::filesystem::path folder = fakemux::Emulator::makeFolder();
-    // Before the emulator's first thread: the client library reads it on every connection.
-    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(folder).c_str(), 1);
+    // Before the emulator's first thread: the client library reads its address on every connection.
+    std::unique_ptr<fakemux::Emulator> emulator = bench::startEmulator(benchUdid, media);
 
     std::vector<char> chunk(chunkBytes);
     for (size_t i = 0; i < chunk.size(); ++i)
@@ -175,11 +176,6 @@ int main(int argc, char** argv) {
 
     Speeds afc, local;
     {
-        fakemux::Emulator emulator(folder);
-        fakemux::DeviceDescription description;
-        description.udid = benchUdid;
-        description.mediaRoot = media;
-        emulator.addDevice(description);
         idevice_t device = nullptr;
         afc_client_t client = openMedia(device);
         for (int i = 0; i < rounds; ++i)
@@ -187,6 +183,8 @@ int main(int argc, char** argv) {
         afc_client_free(client);
         idevice_free(device);
     }
+    // Gone before the baseline, so that its threads do not share the machine with it.
+    emulator.reset();
     std::filesystem::remove(media / "bench.bin");
     for (int i = 0; i < rounds; ++i)
         local.keepBest(localRound(media / "baseline.bin", chunk, mib));

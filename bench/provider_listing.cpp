@@ -11,6 +11,7 @@
 // figures for scripts to read.
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "device/AFCSessionOpener.h"
@@ -21,7 +22,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cstdio>
@@ -104,19 +104,10 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const std::filesystem::path media = work / "media";
     makeFiles(media / std::filesystem::path(folder).relative_path(), count);
 
-    // Set before the emulator starts its first thread: the client library reads it on every
-    // connection, and setenv races with getenv.
-    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
-    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
-    fakemux::Emulator emulator(muxFolder);
-    fakemux::DeviceDescription description;
-    description.udid = udid.toStdString();
-    description.mediaRoot = media;
-    emulator.addDevice(description);
+    const auto emulator = bench::startEmulator(udid.toStdString(), media);
 
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
-                                                    "io.halvorn.orvanta.*.info=false"));
+    bench::quietLogging();
     AFCSession bare = AFCSessionOpener::openMedia(udid);
     AFCBridge bridge;
     FileSystemProvider provider(bridge, async::SystemContinuousClock::shared());
@@ -169,22 +160,5 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/dev/shm/orvanta-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp on /dev/shm");
-        return 1;
-    }
-    const std::filesystem::path work = pattern;
-    int status = 1;
-    try {
-        status = run(argc, argv, work);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "provider_listing: %s\n", e.what());
-    } catch (...) {
-        // The provider's cancellation error is no std::exception; the files must go all the same.
-        std::fprintf(stderr, "provider_listing: failed\n");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    return status;
+    return bench::runInWorkFolder("provider_listing", "/dev/shm", "orvanta-bench", argc, argv, run);
 }

@@ -19,6 +19,7 @@
 // The last line holds the three figures for scripts to read.
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
 #include "app/MainWindowController.h"
@@ -31,7 +32,6 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QStyleFactory>
 #include <QTimer>
@@ -66,10 +66,7 @@ constexpr auto childLimit = std::chrono::seconds(30);
 constexpr auto idleTime = std::chrono::seconds(1);
 constexpr auto windowLimit = std::chrono::seconds(20);
 
-[[noreturn]] void failErrno(const std::string& what) {
-    const int error = errno;
-    throw std::runtime_error(what + ": " + std::strerror(error));
-}
+using bench::failErrno;
 
 void setEnv(const char* name, const std::string& value) {
     if (::setenv(name, value.c_str(), 1) != 0)
@@ -278,36 +275,6 @@ template <typename T> T median(std::vector<T> values) {
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// The longest gap between two ticks of a 5 ms timer: the longest the window would have frozen.
-class StallWatch {
-public:
-    StallWatch() {
-        m_timer.setInterval(5);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-    }
-    void start() {
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    void stop() {
-        m_timer.stop();
-        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
-    }
-    double longestMs() const { return double(m_longest) / 1e6; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
-
 // Runs the loop until done holds; false when the limit passed first.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = windowLimit) {
     const QDeadlineTimer deadline(limit);
@@ -327,8 +294,7 @@ double longestStall(fakemux::Emulator& emulator, int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setOrganizationDomain(QStringLiteral("halvorn.io"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
-                                                    "io.halvorn.orvanta.*.info=false"));
+    bench::quietLogging();
 
     AppDelegate delegate;
     delegate.setMainMenu(MainMenu::build(delegate.commandRouter()));
@@ -347,7 +313,7 @@ double longestStall(fakemux::Emulator& emulator, int argc, char** argv) {
     if (!waitFor([&monitoring] { return monitoring.isFinished(); }))
         throw std::runtime_error("device monitoring did not stop");
 
-    StallWatch stalls;
+    bench::StallWatch stalls;
     stalls.start();
     for (int cycle = 0; cycle < plugCycles; ++cycle) {
         for (const bool plugged : {false, true}) {
@@ -399,10 +365,8 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         defaults.set(QString(PreferencesViewController::hasCompletedFirstRunKey), true);
         defaults.flush();
     }
-    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
-    setEnv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder));
-    fakemux::Emulator emulator(muxFolder);
-    emulator.addDevice(demoLikeDevice(work / "device"));
+    const auto emulator = bench::startEmulator();
+    emulator->addDevice(demoLikeDevice(work / "device"));
 
     const ChildEnvironment environment;
     // One start of each off the record: the first pays for loading the libraries from disk.
@@ -426,7 +390,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const double ratio = appMedian / bareMedian;
     const uint64_t residentMiB = (median(residents) + 512) / 1024;
 
-    const double stallMs = longestStall(emulator, argc, argv);
+    const double stallMs = longestStall(*emulator, argc, argv);
 
     std::printf("start-up to the main window shown, median of %llu runs each (offscreen)\n",
                 static_cast<unsigned long long>(*rounds));
@@ -446,21 +410,5 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/tmp/orvanta-startup-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp in /tmp");
-        return 1;
-    }
-    const std::filesystem::path work = pattern;
-    int status = 1;
-    try {
-        status = run(argc, argv, work);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "startup: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "startup: failed\n");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    return status;
+    return bench::runInWorkFolder("startup", "/tmp", "orvanta-startup", argc, argv, run);
 }

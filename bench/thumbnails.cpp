@@ -13,6 +13,7 @@
 // The last line holds the figures for scripts to read.
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "device/AFCBridge.h"
 #include "emulator/Emulator.h"
 #include "platform/async/RunSync.h"
@@ -25,7 +26,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QLoggingCategory>
 #include <QTimer>
 
 #include <algorithm>
@@ -182,19 +182,10 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const auto photoBytes = std::filesystem::file_size(work / "photo0.jpg");
     const auto heicBytes = std::filesystem::file_size(work / "photo0.heic");
 
-    // Set before the emulator starts its first thread: the client library reads it on every
-    // connection, and setenv races with getenv.
-    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
-    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
-    fakemux::Emulator emulator(muxFolder);
-    fakemux::DeviceDescription description;
-    description.udid = udid.toStdString();
-    description.mediaRoot = media;
-    emulator.addDevice(description);
+    const auto emulator = bench::startEmulator(udid.toStdString(), media);
 
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
-                                                    "io.halvorn.orvanta.*.info=false"));
+    bench::quietLogging();
     StallMeter stalls;
     std::vector<FileItem> computerItems;
     for (const QString& path : computerFiles)
@@ -265,22 +256,5 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/dev/shm/orvanta-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp on /dev/shm");
-        return 1;
-    }
-    const std::filesystem::path work = pattern;
-    int status = 1;
-    try {
-        status = run(argc, argv, work);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "thumbnails: %s\n", e.what());
-    } catch (...) {
-        // The cancellation error is no std::exception; the files must go all the same.
-        std::fprintf(stderr, "thumbnails: failed\n");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    return status;
+    return bench::runInWorkFolder("thumbnails", "/dev/shm", "orvanta-bench", argc, argv, run);
 }

@@ -15,6 +15,7 @@
 // The last line holds the figures for scripts to read.
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "device/AFCSessionOpener.h"
@@ -27,15 +28,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
-#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -43,7 +39,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -53,92 +48,20 @@ constexpr uint32_t chunk = AFCBridge::chunkBytes;
 constexpr uint64_t smallFileBytes = 64 * 1024;
 constexpr auto noTimeLimit = std::chrono::hours(1);
 
-[[noreturn]] void failErrno(const std::string& what) {
-    const int error = errno;
-    throw std::runtime_error(what + ": " + std::strerror(error));
-}
+using bench::checkFolder;
+using bench::makeFile;
+using bench::makeFreshFolder;
+using bench::smallFileName;
 
-[[noreturn]] void failAfc(const std::string& what, afc_error_t error) {
-    throw std::runtime_error(what + ": AFC error " + std::to_string(static_cast<int>(error)));
-}
-
-void makeFile(const std::filesystem::path& path, uint64_t size, const char* pattern) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        failErrno("cannot create " + path.string());
-    for (uint64_t done = 0; done < size;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, size - done));
-        if (::write(fd, pattern, n) != static_cast<ssize_t>(n))
-            failErrno("cannot write " + path.string());
-        done += n;
-    }
-    if (::close(fd) != 0)
-        failErrno("cannot close " + path.string());
-}
-
-std::string smallFileName(size_t index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f%05zu.bin", index);
-    return name;
-}
-
-// The bare loops: open, copy in 1 MiB chunks, close, one file after the other.
+// The bare loops with the bench's chunk buffer.
 uint64_t bareDownload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
                       char* buffer) {
-    uint64_t handle = 0;
-    if (const afc_error_t error = afc_file_open(afc, devicePath.c_str(), AFC_FOPEN_RDONLY, &handle);
-        error != AFC_E_SUCCESS)
-        failAfc("afc_file_open " + devicePath, error);
-    const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        failErrno("open " + local.string());
-    uint64_t total = 0;
-    for (;;) {
-        uint32_t got = 0;
-        if (const afc_error_t error = afc_file_read(afc, handle, buffer, chunk, &got); error != AFC_E_SUCCESS)
-            failAfc("afc_file_read", error);
-        if (got == 0)
-            break;
-        if (::write(fd, buffer, got) != static_cast<ssize_t>(got))
-            failErrno("write " + local.string());
-        total += got;
-    }
-    if (::close(fd) != 0)
-        failErrno("close " + local.string());
-    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
-        failAfc("afc_file_close", error);
-    return total;
+    return bench::bareDownload(afc, devicePath, local, buffer, chunk);
 }
 
 uint64_t bareUpload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
                     char* buffer) {
-    const int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        failErrno("open " + local.string());
-    uint64_t handle = 0;
-    if (const afc_error_t error = afc_file_open(afc, devicePath.c_str(), AFC_FOPEN_WR, &handle);
-        error != AFC_E_SUCCESS)
-        failAfc("afc_file_open(WR) " + devicePath, error);
-    uint64_t total = 0;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, chunk);
-        if (got < 0)
-            failErrno("read " + local.string());
-        if (got == 0)
-            break;
-        uint32_t written = 0;
-        if (const afc_error_t error =
-                afc_file_write(afc, handle, buffer, static_cast<uint32_t>(got), &written);
-            error != AFC_E_SUCCESS)
-            failAfc("afc_file_write", error);
-        if (written != static_cast<uint32_t>(got))
-            throw std::runtime_error("afc_file_write: short write to " + devicePath);
-        total += static_cast<uint64_t>(got);
-    }
-    if (const afc_error_t error = afc_file_close(afc, handle); error != AFC_E_SUCCESS)
-        failAfc("afc_file_close", error);
-    ::close(fd);
-    return total;
+    return bench::bareUpload(afc, devicePath, local, buffer, chunk);
 }
 
 uint64_t statusKiB(const char* key) {
@@ -157,37 +80,6 @@ void resetPeakMemory() {
     std::ofstream clear("/proc/self/clear_refs");
     clear << "5";
 }
-
-// Watches the main thread while the engine copies: the longest gap between two ticks of a 5 ms
-// timer is the longest the window would have frozen.
-class StallWatch {
-public:
-    StallWatch() {
-        m_timer.setInterval(5);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-    }
-    void start() {
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    void stop() {
-        m_timer.stop();
-        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
-    }
-    double longestMs() const { return double(m_longest) / 1e6; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
 
 struct Engine {
     std::shared_ptr<AFCBridge> bridge = std::make_shared<AFCBridge>();
@@ -233,26 +125,6 @@ struct Best {
     double ratio() const { return engine / bare; }
 };
 
-void checkFolder(const std::filesystem::path& folder, size_t count, uint64_t size) {
-    for (size_t i = 0; i < count; ++i) {
-        const std::filesystem::path file = folder / smallFileName(i);
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file)) ||
-            std::filesystem::file_size(file, error) != size)
-            throw std::runtime_error("missing or short after its copy: " + file.string());
-    }
-    const auto entries =
-        std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
-    if (static_cast<size_t>(entries) != count)
-        throw std::runtime_error(folder.string() + " holds " + std::to_string(entries) + " entries, not " +
-                                 std::to_string(count));
-}
-
-void makeFreshFolder(const std::filesystem::path& folder) {
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directory(folder);
-}
-
 QString qpath(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
@@ -280,34 +152,26 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const std::filesystem::path local = work / "local";
     std::filesystem::create_directories(media / "set");
     std::filesystem::create_directories(local / "set");
-    makeFile(media / "source.bin", size, pattern.get());
-    makeFile(local / "source.bin", size, pattern.get());
+    makeFile(media / "source.bin", size, pattern.get(), chunk);
+    makeFile(local / "source.bin", size, pattern.get(), chunk);
     for (size_t i = 0; i < fileCount; ++i) {
-        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get());
-        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get());
+        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
+        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
     }
     pattern.reset();
 
-    // Before any thread: the client library reads the variable on every connection, and the
-    // engine's settings, history and reports must not touch the user's.
-    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
-    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
+    // Before any thread: the engine's settings, history and reports must not touch the user's.
     ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
     UserDefaults::setStandardFilePathForTesting(qpath(work / "defaults.plist"));
-    fakemux::Emulator emulator(muxFolder);
-    fakemux::DeviceDescription description;
-    description.udid = udid.toStdString();
-    description.mediaRoot = media;
-    emulator.addDevice(description);
+    const auto emulator = bench::startEmulator(udid.toStdString(), media);
 
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
-                                                    "io.halvorn.orvanta.*.info=false"));
+    bench::quietLogging();
     AFCSession bare = AFCSessionOpener::openMedia(udid);
     auto buffer = std::make_unique<char[]>(chunk);
     Engine engine;
     async::runSync(engine.bridge->connect(udid));
-    StallWatch stalls;
+    bench::StallWatch stalls;
 
     const std::filesystem::path bareDown = local / "down-bare";
     const std::filesystem::path engineDown = local / "down-engine";
@@ -423,21 +287,5 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/dev/shm/orvanta-engine-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp on /dev/shm");
-        return 1;
-    }
-    const std::filesystem::path work = pattern;
-    int status = 1;
-    try {
-        status = run(argc, argv, work);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "transfer_engine: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "transfer_engine: failed\n");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    return status;
+    return bench::runInWorkFolder("transfer_engine", "/dev/shm", "orvanta-engine-bench", argc, argv, run);
 }

@@ -12,6 +12,7 @@
 // The last line holds the figures for scripts to read.
 
 #include "BenchArguments.h"
+#include "BenchSupport.h"
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "emulator/Emulator.h"
@@ -25,19 +26,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -45,19 +41,6 @@ const QString udid = QStringLiteral("00008110-00BE4C4B00000003");
 constexpr uint64_t smallFileBytes = 64 * 1024;
 constexpr uint64_t hashedBytes = uint64_t(2) << 30;
 constexpr auto noTimeLimit = std::chrono::hours(1);
-
-void makeFile(const std::filesystem::path& path, uint64_t size, const std::string& pattern) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw std::runtime_error("cannot create " + path.string() + ": " + std::strerror(errno));
-    for (uint64_t done = 0; done < size;) {
-        const size_t n = size_t(std::min<uint64_t>(pattern.size(), size - done));
-        if (::write(fd, pattern.data(), n) != ssize_t(n))
-            throw std::runtime_error("cannot write " + path.string());
-        done += n;
-    }
-    ::close(fd);
-}
 
 QString qpath(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
@@ -97,25 +80,17 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     std::filesystem::create_directories(media / "moved");
     std::filesystem::create_directories(media / "copied");
     std::filesystem::create_directories(local);
-    makeFile(media / "source.bin", size, pattern);
+    bench::makeFile(media / "source.bin", size, pattern.data(), pattern.size());
     for (uint64_t i = 0; i < *files; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "f%05llu.bin", static_cast<unsigned long long>(i));
-        makeFile(media / "set" / name, smallFileBytes, pattern);
+        bench::makeFile(media / "set" / bench::smallFileName(i), smallFileBytes, pattern.data(),
+                        pattern.size());
     }
 
-    const std::filesystem::path muxFolder = fakemux::Emulator::makeFolder();
-    ::setenv("USBMUXD_SOCKET_ADDRESS", fakemux::Emulator::socketAddressFor(muxFolder).c_str(), 1);
     ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
     UserDefaults::setStandardFilePathForTesting(qpath(work / "defaults.plist"));
-    fakemux::Emulator emulator(muxFolder);
-    fakemux::DeviceDescription description;
-    description.udid = udid.toStdString();
-    description.mediaRoot = media;
-    emulator.addDevice(description);
+    const auto emulator = bench::startEmulator(udid.toStdString(), media);
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
-                                                    "io.halvorn.orvanta.*.info=false"));
+    bench::quietLogging();
 
     auto bridge = std::make_shared<AFCBridge>();
     auto provider = std::make_shared<FileSystemProvider>(*bridge);
@@ -208,21 +183,5 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/dev/shm/orvanta-verification-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp on /dev/shm");
-        return 1;
-    }
-    const std::filesystem::path work = pattern;
-    int status = 1;
-    try {
-        status = run(argc, argv, work);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "verification: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "verification: failed\n");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(work, ignored);
-    return status;
+    return bench::runInWorkFolder("verification", "/dev/shm", "orvanta-verification-bench", argc, argv, run);
 }

@@ -1,0 +1,82 @@
+#pragma once
+
+// What the benchmarks share beyond their command lines: the work folder that must go whatever
+// happens, the emulator they serve their files from, the bare libimobiledevice loops they measure
+// against, and the timer that tells how long the main thread was held up.
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <libimobiledevice/afc.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace fakemux {
+class Emulator;
+struct DeviceDescription;
+} // namespace fakemux
+
+namespace bench {
+
+// Makes a fresh folder <parent>/<prefix>-XXXXXX, runs run in it, and removes it afterwards
+// whatever run did: returned, threw, or threw something that is no std::exception. A throw is
+// reported on stderr as "<tool>: <what>" and makes the status 1.
+int runInWorkFolder(const char* tool, const char* parent, const char* prefix, int argc, char** argv,
+                    const std::function<int(int, char**, const std::filesystem::path&)>& run);
+
+[[noreturn]] void failErrno(const std::string& what);
+[[noreturn]] void failAfc(const std::string& what, afc_error_t error);
+
+// A file of size bytes, the pattern written over and over: one buffer for every file a bench
+// makes, since filling a fresh MiB per file would cost more than writing small files themselves.
+void makeFile(const std::filesystem::path& path, uint64_t size, const char* pattern, size_t patternBytes);
+
+// "f00042.bin": the names of a bench's folder of small files.
+std::string smallFileName(size_t index);
+
+// Outside the clock: every copy must have left exactly its whole file under its own name, and
+// nothing else beside them (a temporary name left behind would be a lost rename).
+void checkFolder(const std::filesystem::path& folder, size_t count, uint64_t size);
+
+void makeFreshFolder(const std::filesystem::path& folder);
+
+// The bare loops: open, copy in chunks of bufferBytes, close, on a session opened just as the
+// bridge opens its own. The caller lends the buffer: a fresh zero-filled MiB for every 64 KiB
+// file would add a sizeable share of the copy's own time to the baseline. The bytes copied.
+uint64_t bareDownload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
+                      char* buffer, uint32_t bufferBytes);
+uint64_t bareUpload(afc_client_t afc, const std::string& devicePath, const std::filesystem::path& local,
+                    char* buffer, uint32_t bufferBytes);
+
+// An emulator in this process that the client library of this process reaches. Call it before
+// any thread starts: the library reads USBMUXD_SOCKET_ADDRESS on every connection, and setenv
+// races with getenv.
+std::unique_ptr<fakemux::Emulator> startEmulator();
+// The same, holding one device whose media folder is mediaRoot.
+std::unique_ptr<fakemux::Emulator> startEmulator(const std::string& udid,
+                                                 const std::filesystem::path& mediaRoot);
+
+// Per-copy log lines would interleave with the figures.
+void quietLogging();
+
+// The longest gap between two ticks of a 5 ms timer on the main thread while it runs: the
+// longest the window would have frozen. The gap up to stop() counts too.
+class StallWatch {
+public:
+    StallWatch();
+    void start();
+    void stop();
+    double longestMs() const { return double(m_longest) / 1e6; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+} // namespace bench
