@@ -396,22 +396,6 @@ void MainWindowController::startAutoIngest(const iOSDevice& device) {
     }));
 }
 
-QString MainWindowController::transferErrorText(const TransferError& error, const QString& fileName) {
-    switch (error.errorCase()) {
-    case TransferError::Case::fileNotFound:
-        return QStringLiteral("File not found: ") + error.message();
-    case TransferError::Case::ioError:
-        return QStringLiteral("An error occurred copying \"%1\": %2").arg(fileName, error.message());
-    case TransferError::Case::deviceDisconnected:
-        return QStringLiteral("The iOS device was disconnected during the transfer.");
-    case TransferError::Case::diskFull:
-        return QStringLiteral("Not enough disk space to complete the transfer.");
-    case TransferError::Case::permissionDenied:
-        return QStringLiteral("Permission denied. Check that you have access to the destination folder.");
-    }
-    return error.description();
-}
-
 // Each list as it was published: every failure gets its alert, also one that a later list
 // already pushed back.
 void MainWindowController::handleCompletedTransfers(const QList<Transfer>& transfers) {
@@ -427,8 +411,8 @@ void MainWindowController::showTransferError(const TransferError& error, const Q
         return;
     AlertSpec spec;
     spec.style = AlertSpec::Style::warning;
-    spec.message = QStringLiteral("Transfer Failed");
-    spec.informative = transferErrorText(error, fileName);
+    spec.message = QString::fromLatin1(transferFailedAlertTitle);
+    spec.informative = transferFailedAlertText(error, fileName);
     spec.buttons = QStringList{QStringLiteral("OK")};
     auto presenter = m_alertPresenter;
     QPointer<QWidget> window(m_window.get());

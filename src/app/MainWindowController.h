@@ -81,7 +81,6 @@ public:
     // "-", surrounding blanks go, and what is then "", "." or ".." falls back to the model, else
     // "Device".
     static QString ingestFolderName(const iOSDevice& device);
-    static QString transferErrorText(const TransferError& error, const QString& fileName);
     // The window title for the column paths and the devices.
     static QString windowTitle(const QList<URL>& columnPaths, const QList<iOSDevice>& devices);
 

@@ -45,16 +45,7 @@ QList<LocalFileOperations::Child> LocalFileOperations::children(const QString& f
         throw FileError::fromErrno(QStringLiteral("list"), folder);
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     QList<Child> result;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (!entry) {
-            if (errno != 0)
-                throw FileError::fromErrno(QStringLiteral("list"), folder);
-            break;
-        }
-        if (qstrcmp(entry->d_name, ".") == 0 || qstrcmp(entry->d_name, "..") == 0)
-            continue;
+    while (const dirent* entry = nextEntry(dir.get(), folder)) {
         struct stat status {};
         // Relative to the open folder, so a folder renamed meanwhile cannot send us elsewhere.
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
@@ -63,6 +54,20 @@ QList<LocalFileOperations::Child> LocalFileOperations::children(const QString& f
         result.append(Child{name, prefix + name, factsOf(status)});
     }
     return result;
+}
+
+const dirent* LocalFileOperations::nextEntry(DIR* dir, const QString& folder) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno != 0)
+                throw FileError::fromErrno(QStringLiteral("list"), folder);
+            return nullptr;
+        }
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+            return entry;
+    }
 }
 
 LocalFacts LocalFileOperations::facts(const QString& path) {

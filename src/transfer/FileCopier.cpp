@@ -58,11 +58,8 @@ async::Task<void> FileCopier::copyFile(std::shared_ptr<TransferRun> run, Source 
     if (fromDevice && toDevice) {
         async::Task<void> copying = deviceToDevice(run, source, destination, replacing);
         co_await copying;
-    } else if (fromDevice) {
-        async::Task<void> copying = download(run, source, destination, replacing);
-        co_await copying;
-    } else if (toDevice) {
-        async::Task<void> copying = upload(run, source, destination, replacing);
+    } else if (fromDevice || toDevice) {
+        async::Task<void> copying = withDevice(run, source, destination, replacing);
         co_await copying;
     } else {
         async::Task<void> copying = local(run, source, destination);
@@ -199,32 +196,22 @@ async::Task<void> FileCopier::finish(std::shared_ptr<TransferRun> run, Started s
     co_await recording;
 }
 
-async::Task<void> FileCopier::download(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                       bool replacing) {
+async::Task<void> FileCopier::withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                         bool replacing) {
     requireBridge(*run);
+    const bool download = isDevice(source.url);
     const AFCComponents components =
-        TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+        download ? TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "))
+                 : TransferPlacement::deviceComponents(destination,
+                                                       QStringLiteral("Invalid afc destination URL: "));
     async::Task<void> session = run->placement->openSession(components);
     co_await session;
     run->checkpoint();
-    if (!source.size || !source.modified) {
+    // A download also carries the device file's date over, so it needs both facts.
+    if (download && (!source.size || !source.modified)) {
         async::Task<Source> asking = deviceFacts(run, source);
         source = co_await asking;
-    }
-    Started started = start(run, source, destination, replacing, run->bytesCopied);
-    async::Task<void> finishing = finish(run, std::move(started));
-    co_await finishing;
-}
-
-async::Task<void> FileCopier::upload(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                     bool replacing) {
-    requireBridge(*run);
-    const AFCComponents components =
-        TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
-    async::Task<void> session = run->placement->openSession(components);
-    co_await session;
-    run->checkpoint();
-    if (!source.size) {
+    } else if (!download && !source.size) {
         async::Task<quint64> measuring = localSize(run, source.url);
         source.size = co_await measuring;
     }

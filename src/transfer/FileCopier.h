@@ -52,10 +52,9 @@ public:
     FileCopier() = delete;
 
 private:
-    static async::Task<void> download(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                      bool replacing);
-    static async::Task<void> upload(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                    bool replacing);
+    // A download or an upload: exactly one side is on a device.
+    static async::Task<void> withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
+                                        bool replacing);
     static async::Task<void> deviceToDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
                                             bool replacing);
     // The two phases of a device-to-device copy, through a file on this computer.

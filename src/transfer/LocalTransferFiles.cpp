@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/async/Cancellation.h"
+#include "services/LocalFileOperations.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +97,23 @@ struct timespec timespecOf(Date date) {
     return time;
 }
 
+// One mkdir of the folder: true when it made it, false when a folder (or a link to one) is already
+// there, nothing when a parent is missing. Anything else at the path, or any other failure, throws.
+std::optional<bool> makeOneFolder(const QByteArray& target, const QString& path) {
+    if (::mkdir(target.constData(), 0755) == 0)
+        return true;
+    const int error = errno;
+    if (error == ENOENT)
+        return std::nullopt;
+    if (error == EEXIST) {
+        struct stat st {};
+        // Followed: a link to a folder is a folder to copy into, as the file manager treats it.
+        if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return false;
+    }
+    throw FileError(error, QStringLiteral("create the folder"), path);
+}
+
 } // namespace
 
 Date LocalTransferFiles::dateOf(const struct timespec& time) {
@@ -152,17 +171,8 @@ LocalTransferFiles::Listing LocalTransferFiles::list(const QString& folder, bool
         throw FileError(error, QStringLiteral("list"), folder);
     }
     Listing listing;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (!entry) {
-            if (errno != 0)
-                throw FileError::fromErrno(QStringLiteral("list"), folder);
-            break;
-        }
+    while (const dirent* entry = LocalFileOperations::nextEntry(dir.get(), folder)) {
         const char* rawName = entry->d_name;
-        if (std::strcmp(rawName, ".") == 0 || std::strcmp(rawName, "..") == 0)
-            continue;
         const QString name = decoded(rawName);
         if (AFCPath::isPartialCopyName(name) || (!showHidden && name.startsWith(QLatin1Char('.'))))
             continue;
@@ -199,29 +209,16 @@ LocalTransferFiles::Listing LocalTransferFiles::list(const QString& folder, bool
 
 bool LocalTransferFiles::makeFolder(const QString& path) {
     const QByteArray target = encoded(path);
-    if (::mkdir(target.constData(), 0755) == 0)
-        return true;
-    if (errno == EEXIST) {
-        struct stat st {};
-        // Followed: a link to a folder is a folder to copy into, as the file manager treats it.
-        if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            return false;
-        throw FileError(EEXIST, QStringLiteral("create the folder"), path);
-    }
-    if (errno != ENOENT)
-        throw FileError::fromErrno(QStringLiteral("create the folder"), path);
+    if (const std::optional<bool> made = makeOneFolder(target, path))
+        return *made;
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash <= 0)
         throw FileError(ENOENT, QStringLiteral("create the folder"), path);
     makeFolder(path.left(slash));
-    if (::mkdir(target.constData(), 0755) == 0)
-        return true;
-    if (errno == EEXIST) {
-        struct stat st {};
-        if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            return false;
-    }
-    throw FileError::fromErrno(QStringLiteral("create the folder"), path);
+    if (const std::optional<bool> made = makeOneFolder(target, path))
+        return *made;
+    // The parent just made is gone again.
+    throw FileError(ENOENT, QStringLiteral("create the folder"), path);
 }
 
 void LocalTransferFiles::removeItem(const QString& path) {

@@ -51,6 +51,18 @@ void readChunk(OpenFile& file, QByteArray& buffer, qint64 size) {
     }
 }
 
+// A device file's item; any failure to read it, a missing provider included, becomes the given error.
+async::Task<FileItem> deviceItem(std::shared_ptr<FileSystemProvider> provider, URL url,
+                                 TransferError unreadable) {
+    if (!provider)
+        throw unreadable;
+    async::Task<FileItem> asking = provider->afcItem(std::move(url));
+    async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
+    if (item.error())
+        throw unreadable;
+    co_return item.get();
+}
+
 } // namespace
 
 async::Task<TransferManager::Verification> TransferManager::verify(URL source, URL destination) {
@@ -170,16 +182,11 @@ async::Task<QString> TransferManager::hashDevice(URL url, HashThreads threads) {
 
 async::Task<quint64> TransferManager::fileSize(URL url) {
     if (url.scheme() == QLatin1String("afc")) {
-        const std::shared_ptr<FileSystemProvider> provider = m_fileSystemProvider;
-        const TransferError unreadable = TransferError::ioError(
+        TransferError unreadable = TransferError::ioError(
             QStringLiteral("Unable to read AFC file size for ") + url.absoluteString());
-        if (!provider)
-            throw unreadable;
-        async::Task<FileItem> asking = provider->afcItem(url);
-        async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
-        if (item.error())
-            throw unreadable;
-        co_return item.get().size();
+        async::Task<FileItem> asking = deviceItem(m_fileSystemProvider, url, std::move(unreadable));
+        const FileItem item = co_await asking;
+        co_return item.size();
     }
     const std::shared_ptr<async::SerialExecutor> executor = m_executor;
     async::Task<quint64> measuring = executor->run([path = url.toLocalFile()] {
@@ -193,16 +200,11 @@ async::Task<quint64> TransferManager::fileSize(URL url) {
 
 async::Task<Date> TransferManager::modificationDate(URL url) {
     if (url.scheme() == QLatin1String("afc")) {
-        const std::shared_ptr<FileSystemProvider> provider = m_fileSystemProvider;
-        const TransferError unreadable =
+        TransferError unreadable =
             TransferError::ioError(QStringLiteral("Unable to read AFC metadata for ") + url.absoluteString());
-        if (!provider)
-            throw unreadable;
-        async::Task<FileItem> asking = provider->afcItem(url);
-        async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
-        if (item.error())
-            throw unreadable;
-        co_return item.get().modifiedDate();
+        async::Task<FileItem> asking = deviceItem(m_fileSystemProvider, url, std::move(unreadable));
+        const FileItem item = co_await asking;
+        co_return item.modifiedDate();
     }
     const std::shared_ptr<async::SerialExecutor> executor = m_executor;
     async::Task<Date> reading = executor->run([path = url.toLocalFile()] {

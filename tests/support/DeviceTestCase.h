@@ -59,14 +59,15 @@ private:
     std::unique_ptr<QTemporaryDir> m_scratch;
 };
 
-// The main() of a device test executable: the emulator starts before QtTest creates any thread.
-#define ORVANTA_DEVICE_TEST_MAIN(TestClass)                                                                  \
+// The main() of a device test executable: the emulator starts before QtTest creates any thread, and
+// before the application object of the given class exists.
+#define ORVANTA_DEVICE_TEST_MAIN_WITH_APP(ApplicationClass, TestClass)                                       \
     int main(int argc, char** argv) {                                                                        \
         if (!DeviceTestCase::startEmulator())                                                                \
             return 1;                                                                                        \
         int status = 0;                                                                                      \
         {                                                                                                    \
-            QCoreApplication app(argc, argv);                                                                \
+            ApplicationClass app(argc, argv);                                                                \
             TestClass test;                                                                                  \
             QTEST_SET_MAIN_SOURCE_PATH                                                                       \
             status = QTest::qExec(&test, argc, argv);                                                        \
@@ -74,3 +75,5 @@ private:
         DeviceTestCase::stopEmulator();                                                                      \
         return status;                                                                                       \
     }
+
+#define ORVANTA_DEVICE_TEST_MAIN(TestClass) ORVANTA_DEVICE_TEST_MAIN_WITH_APP(QCoreApplication, TestClass)
