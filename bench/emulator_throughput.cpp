@@ -196,5 +196,7 @@ int main(int argc, char** argv) {
                 local.write, afc.write / local.write);
     std::printf("AFC read   %8.0f MiB/s   (plain read(2):  %8.0f MiB/s, ratio %.2f)\n", afc.read, local.read,
                 afc.read / local.read);
+    std::printf("emulator_throughput write_mib_s=%.0f read_mib_s=%.0f write_ratio=%.2f read_ratio=%.2f\n",
+                afc.write, afc.read, afc.write / local.write, afc.read / local.read);
     return 0;
 }

@@ -6,15 +6,15 @@ AlertConflictPrompter::AlertConflictPrompter(std::shared_ptr<AlertPresenter> pre
     : m_presenter(std::move(presenter)), m_window(window) {}
 
 async::Task<ConflictAnswer> AlertConflictPrompter::ask(QString itemName, std::stop_token token) {
-    AlertSpec spec;
-    spec.style = AlertSpec::Style::warning;
-    spec.message = messageText(itemName);
-    spec.informative = informativeText();
-    spec.buttons = buttonTitles();
-    spec.checkBox = checkBoxTitle();
+    AlertRequest request;
+    request.style = AlertRequest::Style::warning;
+    request.message = messageText(itemName);
+    request.informative = informativeText();
+    request.buttons = buttonTitles();
+    request.checkBox = checkBoxTitle();
     // The presenter is held for the whole question: the prompter itself may go meanwhile.
     const std::shared_ptr<AlertPresenter> presenter = m_presenter;
-    async::Task<AlertResponse> asking = presenter->ask(spec, m_window.data(), token);
+    async::Task<AlertResponse> asking = presenter->ask(request, m_window.data(), token);
     const AlertResponse response = co_await asking;
     ConflictAnswer answer;
     answer.applyToAll = response.checkBoxOn;

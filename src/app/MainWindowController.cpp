@@ -89,10 +89,10 @@ async::Task<void> runAutoIngest(QPointer<MainWindowController> controller,
 }
 
 async::Task<void> presentAlert(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> window,
-                               AlertSpec spec, std::stop_token token) {
+                               AlertRequest request, std::stop_token token) {
     if (!window)
         co_return;
-    co_await presenter->ask(spec, window.data(), token);
+    co_await presenter->ask(request, window.data(), token);
 }
 
 } // namespace
@@ -409,16 +409,16 @@ void MainWindowController::handleCompletedTransfers(const QList<Transfer>& trans
 void MainWindowController::showTransferError(const TransferError& error, const QString& fileName) {
     if (!m_window || !m_alertPresenter)
         return;
-    AlertSpec spec;
-    spec.style = AlertSpec::Style::warning;
-    spec.message = QString::fromLatin1(transferFailedAlertTitle);
-    spec.informative = transferFailedAlertText(error, fileName);
-    spec.buttons = QStringList{QStringLiteral("OK")};
+    AlertRequest request;
+    request.style = AlertRequest::Style::warning;
+    request.message = QString::fromLatin1(transferFailedAlertTitle);
+    request.informative = transferFailedAlertText(error, fileName);
+    request.buttons = QStringList{QStringLiteral("OK")};
     auto presenter = m_alertPresenter;
     QPointer<QWidget> window(m_window.get());
     m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
-    m_alertTasks.append(async::spawn([presenter, window, spec](std::stop_token token) {
-        return presentAlert(presenter, window, spec, token);
+    m_alertTasks.append(async::spawn([presenter, window, request](std::stop_token token) {
+        return presentAlert(presenter, window, request, token);
     }));
 }
 

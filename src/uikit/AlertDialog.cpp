@@ -11,13 +11,13 @@
 
 namespace {
 
-QStyle::StandardPixmap iconFor(AlertSpec::Style style) {
+QStyle::StandardPixmap iconFor(AlertRequest::Style style) {
     switch (style) {
-    case AlertSpec::Style::informational:
+    case AlertRequest::Style::informational:
         return QStyle::SP_MessageBoxInformation;
-    case AlertSpec::Style::critical:
+    case AlertRequest::Style::critical:
         return QStyle::SP_MessageBoxCritical;
-    case AlertSpec::Style::warning:
+    case AlertRequest::Style::warning:
         break;
     }
     return QStyle::SP_MessageBoxWarning;
@@ -25,17 +25,17 @@ QStyle::StandardPixmap iconFor(AlertSpec::Style style) {
 
 } // namespace
 
-AlertDialog::AlertDialog(const AlertSpec& spec, QWidget* parent) : QDialog(parent) {
+AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog(parent) {
     // Modal to its window only: other windows, and every task, go on meanwhile.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    setWindowTitle(spec.message);
+    setWindowTitle(request.message);
 
     auto* icon = new QLabel(this);
     const int extent = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
-    icon->setPixmap(style()->standardIcon(iconFor(spec.style), nullptr, this).pixmap(extent, extent));
+    icon->setPixmap(style()->standardIcon(iconFor(request.style), nullptr, this).pixmap(extent, extent));
     icon->setAlignment(Qt::AlignTop);
 
-    auto* message = new QLabel(spec.message, this);
+    auto* message = new QLabel(request.message, this);
     message->setObjectName(QStringLiteral("alertMessage"));
     message->setWordWrap(true);
     message->setTextFormat(Qt::PlainText);
@@ -45,33 +45,33 @@ AlertDialog::AlertDialog(const AlertSpec& spec, QWidget* parent) : QDialog(paren
 
     auto* texts = new QVBoxLayout;
     texts->addWidget(message);
-    if (!spec.informative.isEmpty()) {
-        auto* informative = new QLabel(spec.informative, this);
+    if (!request.informative.isEmpty()) {
+        auto* informative = new QLabel(request.informative, this);
         informative->setObjectName(QStringLiteral("alertInformative"));
         informative->setWordWrap(true);
         informative->setTextFormat(Qt::PlainText);
         texts->addWidget(informative);
     }
-    if (spec.textField) {
-        m_textField = new QLineEdit(spec.textField->initialText, this);
-        m_textField->setFixedSize(spec.textField->width, spec.textField->height);
+    if (request.textField) {
+        m_textField = new QLineEdit(request.textField->initialText, this);
+        m_textField->setFixedSize(request.textField->width, request.textField->height);
         texts->addWidget(m_textField);
     }
-    if (spec.checkBox) {
-        m_checkBox = new QCheckBox(*spec.checkBox, this);
+    if (request.checkBox) {
+        m_checkBox = new QCheckBox(*request.checkBox, this);
         texts->addWidget(m_checkBox);
     }
 
     auto* row = new QHBoxLayout;
     row->addStretch();
-    for (qsizetype index = 0; index < spec.buttons.size(); ++index) {
-        auto* button = new QPushButton(spec.buttons.at(index), this);
+    for (qsizetype index = 0; index < request.buttons.size(); ++index) {
+        auto* button = new QPushButton(request.buttons.at(index), this);
         // Focus must not move Return to another button: Return always means the first one.
         button->setAutoDefault(false);
         button->setDefault(index == 0);
         const int code = AlertResponse::firstButton + int(index);
         connect(button, &QPushButton::clicked, this, [this, code] { done(code); });
-        if (m_cancelIndex < 0 && spec.buttons.at(index) == QLatin1String("Cancel"))
+        if (m_cancelIndex < 0 && request.buttons.at(index) == QLatin1String("Cancel"))
             m_cancelIndex = int(index);
         m_buttons.append(button);
         row->addWidget(button);

@@ -9,11 +9,11 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-// The dialog that DialogAlertPresenter opens for one AlertSpec.
+// The dialog that DialogAlertPresenter opens for one AlertRequest.
 class AlertDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit AlertDialog(const AlertSpec& spec, QWidget* parent = nullptr);
+    explicit AlertDialog(const AlertRequest& request, QWidget* parent = nullptr);
 
     const QList<QPushButton*>& buttons() const { return m_buttons; }
     QCheckBox* checkBox() const { return m_checkBox; }

@@ -6,9 +6,10 @@
 
 #include <QPointer>
 
-async::Task<AlertResponse> DialogAlertPresenter::ask(AlertSpec spec, QWidget* parent, std::stop_token token) {
+async::Task<AlertResponse> DialogAlertPresenter::ask(AlertRequest request, QWidget* parent,
+                                                     std::stop_token token) {
     // Owned by the parent as well, which may go first: the guard tells whether it is still there.
-    QPointer<AlertDialog> dialog = new AlertDialog(spec, parent);
+    QPointer<AlertDialog> dialog = new AlertDialog(request, parent);
     async::Task<int> asking = async::ask(dialog.data(), token);
     async::detail::Outcome<int> answer = co_await async::detail::settle(std::move(asking));
     AlertResponse response;

@@ -12,7 +12,7 @@ class QWidget;
 
 // What an alert shows: its style, its two texts, its buttons in the order they are given, and
 // optionally a one-line text field and a check box.
-struct AlertSpec {
+struct AlertRequest {
     enum class Style { warning, informational, critical };
 
     struct TextField {
@@ -52,7 +52,7 @@ public:
 
     // Modal to parent's window (the main window when no other is meant); a stopped token
     // withdraws the question with async::CancelledError, as does the parent going away.
-    virtual async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token token) = 0;
+    virtual async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token token) = 0;
 };
 
 // The alert as a dialog of our own (a message box would reorder the buttons): the first button
@@ -60,5 +60,5 @@ public:
 // close button answer a "Cancel" button when there is one and are ignored otherwise.
 class DialogAlertPresenter : public AlertPresenter {
 public:
-    async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token token) override;
+    async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token token) override;
 };

@@ -13,12 +13,12 @@ namespace {
 // Records each alert and answers from a script.
 class ScriptedAlertPresenter : public AlertPresenter {
 public:
-    QList<AlertSpec> specs;
+    QList<AlertRequest> requests;
     QList<QWidget*> parents;
     AlertResponse next;
 
-    async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token) override {
-        specs.append(spec);
+    async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token) override {
+        requests.append(request);
         parents.append(parent);
         co_return next;
     }
@@ -56,14 +56,14 @@ private slots:
         const ConflictAnswer answer = runSync(prompter.ask(QStringLiteral("IMG_0001.JPG"), {}));
 
         QCOMPARE(answer, (ConflictAnswer{resolution, checked}));
-        QCOMPARE(presenter->specs.size(), 1);
-        const AlertSpec& spec = presenter->specs.front();
-        QCOMPARE(spec.style, AlertSpec::Style::warning);
-        QCOMPARE(spec.message, QStringLiteral("\"IMG_0001.JPG\" already exists."));
-        QCOMPARE(spec.informative,
+        QCOMPARE(presenter->requests.size(), 1);
+        const AlertRequest& request = presenter->requests.front();
+        QCOMPARE(request.style, AlertRequest::Style::warning);
+        QCOMPARE(request.message, QStringLiteral("\"IMG_0001.JPG\" already exists."));
+        QCOMPARE(request.informative,
                  QStringLiteral("Do you want to replace it, keep both items, or stop this transfer?"));
-        QCOMPARE(spec.buttons, (QStringList{"Replace", "Keep Both", "Stop"}));
-        QCOMPARE(spec.checkBox,
+        QCOMPARE(request.buttons, (QStringList{"Replace", "Keep Both", "Stop"}));
+        QCOMPARE(request.checkBox,
                  std::optional<QString>(QStringLiteral("Apply to all conflicts in this transfer")));
         QCOMPARE(presenter->parents.front(), &window);
     }

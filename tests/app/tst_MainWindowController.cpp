@@ -391,15 +391,15 @@ void tst_MainWindowController::transferFailureAlert() {
     QTRY_COMPARE(heard, 2);
 
     if (informative.isNull()) {
-        QCOMPARE(m_presenter->specs.size(), 0);
+        QCOMPARE(m_presenter->requests.size(), 0);
         return;
     }
-    QCOMPARE(m_presenter->specs.size(), 1);
-    const AlertSpec& spec = m_presenter->specs.first();
-    QCOMPARE(spec.style, AlertSpec::Style::warning);
-    QCOMPARE(spec.message, QStringLiteral("Transfer Failed"));
-    QCOMPARE(spec.informative, informative);
-    QCOMPARE(spec.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(m_presenter->requests.size(), 1);
+    const AlertRequest& request = m_presenter->requests.first();
+    QCOMPARE(request.style, AlertRequest::Style::warning);
+    QCOMPARE(request.message, QStringLiteral("Transfer Failed"));
+    QCOMPARE(request.informative, informative);
+    QCOMPARE(request.buttons, QStringList{QStringLiteral("OK")});
     QCOMPARE(m_presenter->parents.first().data(), m_controller->window());
 }
 

@@ -10,12 +10,12 @@
 // unless told otherwise). For the tests of the interface, which link the widget kit.
 class ScriptedAlertPresenter : public AlertPresenter {
 public:
-    QList<AlertSpec> specs;
+    QList<AlertRequest> requests;
     QList<QPointer<QWidget>> parents;
     AlertResponse next;
 
-    async::Task<AlertResponse> ask(AlertSpec spec, QWidget* parent, std::stop_token) override {
-        specs.append(spec);
+    async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token) override {
+        requests.append(request);
         parents.append(parent);
         co_return next;
     }

@@ -18,13 +18,14 @@ using async::runSync;
 
 namespace {
 
-AlertSpec conflictLike() {
-    AlertSpec spec;
-    spec.message = QStringLiteral("\"a.jpg\" already exists.");
-    spec.informative = QStringLiteral("Do you want to replace it, keep both items, or stop this transfer?");
-    spec.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep Both"), QStringLiteral("Stop")};
-    spec.checkBox = QStringLiteral("Apply to all conflicts in this transfer");
-    return spec;
+AlertRequest conflictLike() {
+    AlertRequest request;
+    request.message = QStringLiteral("\"a.jpg\" already exists.");
+    request.informative =
+        QStringLiteral("Do you want to replace it, keep both items, or stop this transfer?");
+    request.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep Both"), QStringLiteral("Stop")};
+    request.checkBox = QStringLiteral("Apply to all conflicts in this transfer");
+    return request;
 }
 
 // The dialog the presenter opened over window, once it shows.
@@ -79,10 +80,10 @@ private slots:
         QFETCH(bool, checked);
         QWidget window;
         window.show();
-        AlertSpec spec = conflictLike();
-        spec.buttons = buttons;
+        AlertRequest request = conflictLike();
+        request.buttons = buttons;
         DialogAlertPresenter presenter;
-        async::Task<AlertResponse> asking = presenter.ask(spec, &window, {});
+        async::Task<AlertResponse> asking = presenter.ask(request, &window, {});
         AlertDialog* dialog = openDialog(window);
         QVERIFY(dialog);
         QVERIFY(!asking.isReady());
@@ -91,7 +92,7 @@ private slots:
         for (QPushButton* button : dialog->buttons())
             titles.append(button->text());
         QCOMPARE(titles, buttons);
-        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("alertMessage"))->text(), spec.message);
+        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("alertMessage"))->text(), request.message);
         act(*dialog);
         const AlertResponse response = runSync(std::move(asking));
         QCOMPARE(response.code, code);
@@ -117,10 +118,10 @@ private slots:
     void textFieldComesBackWithTheAnswer() {
         QWidget window;
         window.show();
-        AlertSpec spec = conflictLike();
-        spec.textField = AlertSpec::TextField{QStringLiteral("untitled folder")};
+        AlertRequest request = conflictLike();
+        request.textField = AlertRequest::TextField{QStringLiteral("untitled folder")};
         DialogAlertPresenter presenter;
-        async::Task<AlertResponse> asking = presenter.ask(spec, &window, {});
+        async::Task<AlertResponse> asking = presenter.ask(request, &window, {});
         AlertDialog* dialog = openDialog(window);
         QVERIFY(dialog);
         QCOMPARE(dialog->textField()->text(), QStringLiteral("untitled folder"));
