@@ -110,7 +110,8 @@ fakemux::DeviceDescription demoLikeDevice(const std::filesystem::path& root) {
 // One started program whose stderr is read line by line, with a deadline for each wait.
 class Child {
 public:
-    Child(const std::filesystem::path& program, const std::vector<char*>& environment, QElapsedTimer& clock) {
+    Child(const std::filesystem::path& program, const std::vector<char*>& environment, QElapsedTimer& clock,
+          const char* argument = nullptr) {
         int pipe[2];
         if (::pipe2(pipe, O_CLOEXEC) != 0)
             failErrno("pipe2");
@@ -118,7 +119,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pipe[1], STDERR_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument), nullptr};
         clock.start();
         const int error = ::posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environment.data());
         posix_spawn_file_actions_destroy(&actions);
@@ -235,9 +236,10 @@ uint64_t residentKiB(pid_t pid) {
     throw std::runtime_error("no VmRSS for process " + std::to_string(pid));
 }
 
-double bareStart(const std::filesystem::path& program, const ChildEnvironment& environment) {
+double bareStart(const std::filesystem::path& program, const ChildEnvironment& environment,
+                 const char* argument = nullptr) {
     QElapsedTimer clock;
-    Child child(program, environment.get(), clock);
+    Child child(program, environment.get(), clock, argument);
     if (!child.waitForLine("window shown", childLimit))
         throw std::runtime_error(program.string() + " never showed its window:\n" + child.lastLines(20));
     const double ms = double(clock.nsecsElapsed()) / 1e6;
@@ -372,7 +374,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     // One start of each off the record: the first pays for loading the libraries from disk.
     bareStart(bare, environment);
     appStart(app, environment);
-    std::vector<double> bareMs, appLoopMs, appMs;
+    std::vector<double> bareMs, bareTextMs, appLoopMs, appMs;
     std::vector<uint64_t> residents;
     for (uint64_t round = 0; round < *rounds; ++round) {
         // Taking turns going first, so that neither always finds the other's leftovers.
@@ -384,6 +386,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         residents.push_back(start.residentKiB);
         if (round % 2 == 0)
             bareMs.push_back(bareStart(bare, environment));
+        bareTextMs.push_back(bareStart(bare, environment, "--text"));
     }
     const double bareMedian = median(bareMs);
     const double appMedian = median(appMs);
@@ -396,6 +399,9 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
                 static_cast<unsigned long long>(*rounds));
     std::printf("bare Qt window %7.1f ms, orvanta %7.1f ms, ratio %.2f (target <= 1.5)\n", bareMedian,
                 appMedian, ratio);
+    std::printf("bare Qt window with one line of text %.1f ms (it reads the system's fonts, as any window\n"
+                "with text must): orvanta takes %.2f times that\n",
+                median(bareTextMs), appMedian / median(bareTextMs));
     std::printf("orvanta reached its event loop at %.1f ms, so the window itself took %.1f ms\n",
                 median(appLoopMs), appMedian - median(appLoopMs));
     std::printf("longest main-thread stall over %d unplugs and plugs: %.1f ms (target <= 50)\n", plugCycles,

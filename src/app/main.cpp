@@ -2,11 +2,13 @@
 #include "app/MainMenu.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTimer>
 
 #include <csignal>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +55,10 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationDomain(QStringLiteral("halvorn.io"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     quitOnTerminationSignals(&application);
+    // Reading the system's font configuration is the largest part of showing the first window;
+    // it runs while the services and menus are built instead of after them. The font database
+    // is thread-safe: the first text laid out waits for this thread only if it is still reading.
+    std::jthread fontDatabaseWarmUp([] { QFontDatabase::families(); });
 
     int status = 0;
     {
