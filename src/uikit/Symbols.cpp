@@ -1,33 +1,55 @@
 #include "uikit/Symbols.h"
 
 #include <QHash>
+#include <QMimeDatabase>
+
+namespace {
+
+struct Symbol {
+    QStringList themeNames;
+    QString drawing; // the file under :/symbols that draws it
+};
+
+const QHash<QString, Symbol>& symbols() {
+    static const QHash<QString, Symbol> table{
+        {"iphone", {{"phone-apple-iphone", "phone"}, "iphone"}},
+        {"iphone.gen3", {{"phone-apple-iphone", "phone"}, "iphone"}},
+        {"star.fill", {{"starred"}, "star.fill"}},
+        {"folder", {{"folder"}, "folder"}},
+        {"folder.fill", {{"folder"}, "folder"}},
+        {"square.grid.2x2", {{"view-grid"}, "square.grid.2x2"}},
+        {"app", {{"application-x-executable"}, "app"}},
+        {"photo.on.rectangle", {{"camera-photo"}, "photo.on.rectangle"}},
+        {"video.fill", {{"camera-video"}, "video.fill"}},
+        {"doc", {{"text-x-generic"}, "doc"}},
+        {"doc.on.doc", {{"edit-copy"}, "doc.on.doc"}},
+        {"chevron.left", {{"go-previous"}, "chevron.left"}},
+        {"chevron.right", {{"go-next"}, "chevron.right"}},
+        {"list.bullet", {{"view-list"}, "list.bullet"}},
+        {"rectangle.split.3x1", {{"view-file-columns"}, "rectangle.split.3x1"}},
+        {"square.and.arrow.down", {{"document-save"}, "square.and.arrow.down"}},
+        {"sidebar.right", {{"sidebar-show-right"}, "sidebar.right"}},
+        {"tray.full", {{"document-open-recent"}, "tray.full"}},
+        {"cable.connector", {{"drive-removable-media-usb"}, "cable.connector"}},
+        {"lock.fill", {{"changes-prevent"}, "lock.fill"}},
+        {"lock.app.fill", {{"changes-prevent"}, "lock.fill"}},
+        {"xmark.app", {{"action-unavailable"}, "xmark.app"}},
+        {"exclamationmark.triangle", {{"dialog-warning"}, "exclamationmark.triangle"}},
+    };
+    return table;
+}
+
+} // namespace
 
 QStringList Symbols::themeNames(const QString& symbol) {
-    static const QHash<QString, QStringList> names{
-        {"iphone", {"phone-apple-iphone", "phone"}},
-        {"iphone.gen3", {"phone-apple-iphone", "phone"}},
-        {"star.fill", {"starred"}},
-        {"folder", {"folder"}},
-        {"folder.fill", {"folder"}},
-        {"square.grid.2x2", {"view-grid"}},
-        {"app", {"application-x-executable"}},
-        {"photo.on.rectangle", {"camera-photo"}},
-        {"video.fill", {"camera-video"}},
-        {"doc.on.doc", {"edit-copy"}},
-        {"chevron.left", {"go-previous"}},
-        {"chevron.right", {"go-next"}},
-        {"list.bullet", {"view-list"}},
-        {"rectangle.split.3x1", {"view-file-columns"}},
-        {"square.and.arrow.down", {"document-save"}},
-        {"sidebar.right", {"sidebar-show-right"}},
-        {"tray.full", {"document-open-recent"}},
-        {"cable.connector", {"drive-removable-media-usb"}},
-        {"lock.fill", {"changes-prevent"}},
-        {"lock.app.fill", {"changes-prevent"}},
-        {"xmark.app", {"action-unavailable"}},
-        {"exclamationmark.triangle", {"dialog-warning"}},
-    };
-    return names.value(symbol);
+    return symbols().value(symbol).themeNames;
+}
+
+QIcon Symbols::bundledIcon(const QString& symbol) {
+    const auto found = symbols().constFind(symbol);
+    if (found == symbols().constEnd())
+        return {};
+    return QIcon(QStringLiteral(":/symbols/%1.svg").arg(found->drawing));
 }
 
 QIcon Symbols::icon(const QString& symbol) {
@@ -35,5 +57,18 @@ QIcon Symbols::icon(const QString& symbol) {
         if (QIcon::hasThemeIcon(name))
             return QIcon::fromTheme(name);
     }
-    return {};
+    return bundledIcon(symbol);
+}
+
+QIcon Symbols::fileTypeIcon(const QString& mimeTypeName, bool isDirectory) {
+    if (!isDirectory && !mimeTypeName.isEmpty()) {
+        const QMimeType type = QMimeDatabase().mimeTypeForName(mimeTypeName);
+        if (type.isValid()) {
+            for (const QString& name : {type.iconName(), type.genericIconName()}) {
+                if (!name.isEmpty() && QIcon::hasThemeIcon(name))
+                    return QIcon::fromTheme(name);
+            }
+        }
+    }
+    return icon(isDirectory ? QStringLiteral("folder") : QStringLiteral("doc"));
 }
