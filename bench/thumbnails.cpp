@@ -26,7 +26,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,30 +47,6 @@ constexpr auto noTimeLimit = std::chrono::hours(1);
 constexpr int distinctPhotos = 4;
 constexpr int devicePhotos = 50;
 constexpr int deviceHeics = 20;
-
-// The longest gap between ticks of a 5 ms timer while it runs.
-class StallMeter {
-public:
-    StallMeter() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_clock.nsecsElapsed());
-            m_clock.restart();
-        });
-    }
-    void start() {
-        m_clock.start();
-        m_timer.start();
-    }
-    void stop() { m_timer.stop(); }
-    double longestMilliseconds() const { return double(m_longest) / 1e6; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
 
 void writeFile(const std::filesystem::path& path, const QByteArray& bytes) {
     QFile file(QString::fromStdString(path.string()));
@@ -186,7 +161,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 
     QCoreApplication app(argc, argv);
     bench::quietLogging();
-    StallMeter stalls;
+    bench::StallWatch stalls;
     std::vector<FileItem> computerItems;
     for (const QString& path : computerFiles)
         computerItems.push_back(FileItem(path, QFileInfo(path).fileName(), URL::fileURL(path), false,
@@ -247,9 +222,9 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
                 devicePhotos, double(photoBytes) / 1e6, deviceHeics, double(heicBytes) / 1e6);
     std::printf("  JPEG %7.1f thumbnails/s, HEIC %7.1f thumbnails/s\n", deviceJpegs, deviceHeicRate);
     std::printf("main thread: longest gap between ticks of a 5 ms timer %.1f ms (target <= 50)\n",
-                stalls.longestMilliseconds());
+                stalls.longestMs());
     std::printf("thumbnails ratio=%.2f device_jpeg_per_s=%.1f device_heic_per_s=%.1f max_stall_ms=%.1f\n",
-                cached / bare, deviceJpegs, deviceHeicRate, stalls.longestMilliseconds());
+                cached / bare, deviceJpegs, deviceHeicRate, stalls.longestMs());
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/UniformType.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/SerialExecutor.h"
+#include "services/FileItemBuilder.h"
 #include "services/ImageThumbnailer.h"
 #include "services/VideoFrameThumbnailer.h"
 
@@ -300,7 +301,8 @@ async::Task<std::optional<URL>> ThumbnailCache::afcLocalCopyIn(std::shared_ptr<S
         try {
             async::Task<AFCFileInfo> asking =
                 bridge->fileInfo(parts->udid, parts->devicePath, parts->bundleID);
-            size = (co_await asking).value(QStringLiteral("st_size")).toULongLong();
+            const AFCFileInfo info = co_await asking;
+            size = FileItemBuilder::unsignedNumber(info.value(QStringLiteral("st_size"))).value_or(0);
         } catch (const std::exception&) {
             // The copy itself stops at the limit.
         }

@@ -42,6 +42,18 @@ std::optional<UniformType> dataTypeFor(const URL& url) {
     return UniformType::forFilenameExtension(extension);
 }
 
+// Counts a transfer task among the running ones for as long as it lives.
+class RunningTask {
+public:
+    explicit RunningTask(std::shared_ptr<int> count) : m_count(std::move(count)) { ++*m_count; }
+    ~RunningTask() { --*m_count; }
+    RunningTask(const RunningTask&) = delete;
+    RunningTask& operator=(const RunningTask&) = delete;
+
+private:
+    std::shared_ptr<int> m_count;
+};
+
 } // namespace
 
 TransferManager::TransferManager()
@@ -96,10 +108,20 @@ Transfer TransferManager::startTransfer(QList<FileItem> sources, URL destination
 void TransferManager::launchTask(const Transfer& transfer) {
     const QUuid id = transfer.id;
     m_conflictPolicies.insert(id, ConflictPolicy{});
-    // spawn keeps the lambda, and with it the record, alive until the task ends.
+    // spawn keeps the lambda, and with it the record and the count, alive until the task ends.
     async::TaskHandle<void> handle =
-        async::spawn([this, transfer](std::stop_token token) { return runTransfer(transfer, token); });
+        async::spawn([this, transfer, count = m_runningTasks](std::stop_token token) -> async::Task<void> {
+            const RunningTask running(count);
+            async::Task<void> body = runTransfer(transfer, token);
+            co_await std::move(body);
+        });
     m_transferTasks.insert(id, handle);
+}
+
+void TransferManager::cancelAllTransfers() {
+    const QList<Transfer> running = m_active;
+    for (const Transfer& transfer : running)
+        cancelTransfer(transfer.id);
 }
 
 Transfer TransferManager::startTransfer(QList<URL> urls, URL to) {

@@ -92,6 +92,12 @@ public:
     // Cancels the transfer: it is finished at once as cancelled; its task stops at its next wait
     // and undoes nothing it completed.
     virtual void cancelTransfer(QUuid id);
+    // Cancels every transfer that has not finished.
+    void cancelAllTransfers();
+    // Transfer tasks still running, counting cancelled ones whose clean-up (removing a partial
+    // file) goes on after the cancel returned: quitting waits for none to be left, so no
+    // half-written file that looks whole stays behind.
+    int runningTransferTasks() const { return *m_runningTasks; }
     // Starts the copy of a history entry again, as a new transfer of what is there now.
     virtual async::Task<void> retryTransfer(TransferHistoryEntry entry);
     // Resumes once the transfer has finished: returns for a success, throws its TransferError, or
@@ -265,6 +271,8 @@ private:
     // The truth of the active transfers; activeTransfers publishes snapshots of it.
     QList<Transfer> m_active;
     QHash<QUuid, async::TaskHandle<void>> m_transferTasks;
+    // Shared with the tasks, so that a task outliving the manager lowers a live counter.
+    std::shared_ptr<int> m_runningTasks = std::make_shared<int>(0);
     QHash<QUuid, QList<async::Continuation<void>>> m_completionContinuations;
     QHash<QUuid, ConflictPolicy> m_conflictPolicies;
     QHash<QUuid, RunState> m_runStates;

@@ -267,8 +267,6 @@ void tst_AFCBridgeFiles::failedCopyLeavesTargetWholeOrOld_data() {
         {"none", "", ""},
         {"unplugged before", "File open failed: afc_file_open error 30 for /DCIM/clip.mov",
          "File open failed: afc_file_open(WR) error 30 for /DCIM/copy.mov"},
-        {"unplugged after a chunk", "File read failed: afc_file_read error 30",
-         "AFC write failed: afc_file_write error 30"},
         {"unplugged mid-file", "File read failed: afc_file_read error 30",
          "AFC write failed: afc_file_write error 30"},
         {"device read error", "File read failed: afc_file_read error 4", nullptr},
@@ -315,8 +313,6 @@ void tst_AFCBridgeFiles::failedCopyLeavesTargetWholeOrOld() {
     std::optional<FileSizeLimit> diskFull;
     if (fault == QLatin1String("unplugged before"))
         m_device->unplug();
-    else if (fault == QLatin1String("unplugged after a chunk"))
-        faults.unplugAfterAfcBytes(mib);
     else if (fault == QLatin1String("unplugged mid-file"))
         faults.unplugAfterAfcBytes(3 * mib);
     else if (fault == QLatin1String("device read error"))

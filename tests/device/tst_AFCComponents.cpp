@@ -13,8 +13,6 @@ private slots:
     void refuses();
     void buildersRoundTrip_data();
     void buildersRoundTrip();
-    void builderForms_data();
-    void builderForms();
 };
 
 void tst_AFCComponents::parses_data() {
@@ -97,29 +95,6 @@ void tst_AFCComponents::buildersRoundTrip() {
              std::optional(AFCComponents{udid, absolute, std::nullopt}));
     QCOMPARE(afcComponents(AFCLocation::containerURL(udid, QStringLiteral("com.a.b"), path)),
              std::optional(AFCComponents{udid, absolute, QStringLiteral("com.a.b")}));
-}
-
-void tst_AFCComponents::builderForms_data() {
-    QTest::addColumn<URL>("url");
-    QTest::addColumn<QString>("text");
-    const QString udid = QStringLiteral("ABC123");
-    const QString bundle = QStringLiteral("com.example.notes");
-
-    QTest::newRow("media root") << AFCLocation::mediaRoot(udid) << "afc://ABC123/";
-    QTest::newRow("media path") << AFCLocation::mediaURL(udid, QStringLiteral("/DCIM/a b.jpg"))
-                                << "afc://ABC123/DCIM/a%20b.jpg";
-    QTest::newRow("container root") << AFCLocation::containerRoot(udid, bundle)
-                                    << "afc://ABC123/.app/com.example.notes/";
-    QTest::newRow("container path") << AFCLocation::containerURL(udid, bundle,
-                                                                 QStringLiteral("Documents/a.txt"))
-                                    << "afc://ABC123/.app/com.example.notes/Documents/a.txt";
-}
-
-void tst_AFCComponents::builderForms() {
-    // The host keeps its case: UDIDs are upper-case and ids compare the text byte for byte.
-    QFETCH(URL, url);
-    QFETCH(QString, text);
-    QCOMPARE(url.absoluteString(), text);
 }
 
 QTEST_GUILESS_MAIN(tst_AFCComponents)

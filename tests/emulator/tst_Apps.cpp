@@ -1,73 +1,14 @@
-// house_arrest and installation_proxy through libimobiledevice.
+// house_arrest through libimobiledevice. Browsing the installed apps is read through AFCBridge in
+// its own test.
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
 #include "TestFiles.h"
-
-#include <libimobiledevice/installation_proxy.h>
 
 #include <QDir>
 #include <QFile>
 
 namespace {
 const QString deviceUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-
-struct BrowseResult {
-    instproxy_error_t error = INSTPROXY_E_UNKNOWN_ERROR;
-    QStringList lines; // one "id|name|sharing|inPlace" per app, "-" for a missing attribute
-};
-
-QString boolText(plist_t app, const char* key) {
-    plist_t item = plist_dict_get_item(app, key);
-    if (!item)
-        return QStringLiteral("-");
-    uint8_t value = 0;
-    plist_get_bool_val(item, &value);
-    return value ? QStringLiteral("true") : QStringLiteral("false");
-}
-
-QString stringText(plist_t app, const char* key) {
-    plist_t item = plist_dict_get_item(app, key);
-    if (!item)
-        return QStringLiteral("-");
-    char* text = nullptr;
-    plist_get_string_val(item, &text);
-    QString value = QString::fromUtf8(text);
-    free(text);
-    return value;
-}
-
-// Browses as the application does: user apps, four attributes.
-BrowseResult browse(const QString& udid) {
-    BrowseResult out;
-    idevice_t device = nullptr;
-    if (idevice_new(&device, udid.toUtf8().constData()) != IDEVICE_E_SUCCESS)
-        return out;
-    instproxy_client_t client = nullptr;
-    if (instproxy_client_start_service(device, &client, "Orvanta") == INSTPROXY_E_SUCCESS) {
-        plist_t options = instproxy_client_options_new();
-        instproxy_client_options_add(options, "ApplicationType", "User", nullptr);
-        instproxy_client_options_set_return_attributes(options, "CFBundleIdentifier", "CFBundleDisplayName",
-                                                       "UIFileSharingEnabled",
-                                                       "LSSupportsOpeningDocumentsInPlace", nullptr);
-        plist_t result = nullptr;
-        out.error = instproxy_browse(client, options, &result);
-        for (uint32_t i = 0; result && i < plist_array_get_size(result); ++i) {
-            plist_t app = plist_array_get_item(result, i);
-            out.lines << QStringList{stringText(app, "CFBundleIdentifier"),
-                                     stringText(app, "CFBundleDisplayName"),
-                                     boolText(app, "UIFileSharingEnabled"),
-                                     boolText(app, "LSSupportsOpeningDocumentsInPlace")}
-                             .join(QLatin1Char('|'));
-            if (plist_dict_get_item(app, "ApplicationType"))
-                out.lines << QStringLiteral("unrequested attribute");
-        }
-        plist_free(result);
-        instproxy_client_options_free(options);
-        instproxy_client_free(client);
-    }
-    idevice_free(device);
-    return out;
-}
 } // namespace
 
 class tst_Apps : public DeviceTestCase {
@@ -79,9 +20,6 @@ private slots:
     void vendErrors();
     void containerIsAJailToo_data();
     void containerIsAJailToo();
-    void browseListsAppsInPages_data();
-    void browseListsAppsInPages();
-    void browseError();
     void lockedDeviceRefusesFileServices();
 
 private:
@@ -143,14 +81,6 @@ void tst_Apps::vendErrors_data() {
                                        << "VendContainer"
                                        << "VendContainer"
                                        << "InstallationLookupFailed";
-    QTest::newRow("documents refused") << "com.example.game"
-                                       << "VendDocuments"
-                                       << "VendDocuments"
-                                       << "InstallationLookupFailed";
-    QTest::newRow("other command unaffected") << "com.example.game"
-                                              << "VendDocuments"
-                                              << "VendContainer"
-                                              << "";
 }
 
 void tst_Apps::vendErrors() {
@@ -201,32 +131,6 @@ void tst_Apps::containerIsAJailToo() {
     QCOMPARE(fileContents(secret), QByteArray("secret"));
     QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{QStringLiteral("secret.txt")});
-}
-
-void tst_Apps::browseListsAppsInPages_data() {
-    QTest::addColumn<int>("pageSize");
-    QTest::newRow("one page") << 0;
-    QTest::newRow("one app a page") << 1;
-    QTest::newRow("two apps a page") << 2;
-}
-
-void tst_Apps::browseListsAppsInPages() {
-    QFETCH(int, pageSize);
-    auto& device = addDevice(deviceWithApps());
-    device.faults().setBrowsePageSize(size_t(pageSize));
-    BrowseResult result = browse(deviceUdid);
-    QCOMPARE(result.error, INSTPROXY_E_SUCCESS);
-    QCOMPARE(result.lines, (QStringList{QStringLiteral("com.example.notes|Notes|true|false"),
-                                        QStringLiteral("com.example.reader|-|false|true"),
-                                        QStringLiteral("com.example.game|Game|-|-")}));
-}
-
-void tst_Apps::browseError() {
-    auto& device = addDevice(deviceWithApps());
-    device.faults().setBrowseError("InternalError", "Browse failed on purpose");
-    BrowseResult result = browse(deviceUdid);
-    QVERIFY(result.error != INSTPROXY_E_SUCCESS);
-    QVERIFY(result.lines.isEmpty());
 }
 
 void tst_Apps::lockedDeviceRefusesFileServices() {

@@ -1,46 +1,20 @@
-// Every fault the emulator offers, seen from the client: the result libimobiledevice reports.
+// The emulator's faults, seen from the client: the result libimobiledevice reports.
 #include "DeviceClient.h"
 #include "DeviceTestCase.h"
 #include "TestFiles.h"
 
 #include <libimobiledevice/lockdown.h>
-#include <usbmuxd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <atomic>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 namespace {
 const QString udid = QStringLiteral("00008101-000C4D5E6F708192");
 constexpr qsizetype mib = 1 << 20;
-
-// Collects usbmux hot-plug events delivered on the library's own thread.
-struct EventSink {
-    std::mutex mutex;
-    std::condition_variable changed;
-    QStringList events;
-
-    static void callback(const usbmuxd_event_t* event, void* self) {
-        auto* sink = static_cast<EventSink*>(self);
-        std::lock_guard lock(sink->mutex);
-        sink->events << QStringLiteral("%1 %2")
-                            .arg(event->event == UE_DEVICE_ADD ? QStringLiteral("add")
-                                                               : QStringLiteral("remove"))
-                            .arg(QString::fromLatin1(event->device.udid));
-        sink->changed.notify_all();
-    }
-    // The limit only keeps a broken emulator from hanging the run.
-    bool waitFor(qsizetype count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), [&] { return events.size() >= count; });
-    }
-};
 } // namespace
 
 class tst_Faults : public DeviceTestCase {
@@ -48,20 +22,16 @@ class tst_Faults : public DeviceTestCase {
 private slots:
     void unplugMidReadLosesTheConnection();
     void unplugMidWriteLeavesThePartialFile();
-    void heldReadWaitsForRelease();
     void unplugEndsAHeldReadEvenIfPluggedAgainAtOnce();
     void stalledWrite_data();
     void stalledWrite();
     void refusedWritesNeverWrite();
     void fullDiskStoresNothingBeyondTheQuota();
-    void readErrorAtAnOffset();
     void hostileNamesArriveVerbatim();
-    void throttledTransferStaysIntact();
     void refusedService();
     void handshakeRefusals_data();
     void handshakeRefusals();
     void stopEndsHeldConnectionsAndClosesEverything();
-    void listenersHearUnplugAndPlug();
 
 private:
     QString mediaFile(const QString& name) const {
@@ -93,29 +63,6 @@ void tst_Faults::unplugMidWriteLeavesThePartialFile() {
     QCOMPARE(client.openMedia(udid), 0);
     QCOMPARE(client.writeFile(QStringLiteral("/upload.bin"), patternBytes(8 * mib)), AFC_E_MUX_ERROR);
     QCOMPARE(QFileInfo(mediaFile(QStringLiteral("upload.bin"))).size(), 2 * mib);
-}
-
-void tst_Faults::heldReadWaitsForRelease() {
-    auto& device = addDevice(describeDevice(udid));
-    const QByteArray original = patternBytes(3 * mib);
-    QVERIFY(writeTestFile(mediaFile(QStringLiteral("photo.heic")), original));
-    device.faults().gateReads(mib);
-    DeviceClient client;
-    QCOMPARE(client.openMedia(udid), 0);
-
-    std::atomic<bool> finished{false};
-    QByteArray data;
-    afc_error_t result = AFC_E_UNKNOWN_ERROR;
-    std::thread reader([&] {
-        result = client.readFile(QStringLiteral("/photo.heic"), data);
-        finished = true;
-    });
-    QVERIFY(device.faults().waitUntilReadHeld());
-    QVERIFY(!finished);
-    device.faults().releaseReads();
-    reader.join();
-    QCOMPARE(result, AFC_E_SUCCESS);
-    QVERIFY(data == original);
 }
 
 void tst_Faults::unplugEndsAHeldReadEvenIfPluggedAgainAtOnce() {
@@ -199,19 +146,6 @@ void tst_Faults::fullDiskStoresNothingBeyondTheQuota() {
     QCOMPARE(QFileInfo(mediaFile(QStringLiteral("full.bin"))).size(), 2 * mib);
 }
 
-void tst_Faults::readErrorAtAnOffset() {
-    auto& device = addDevice(describeDevice(udid));
-    const QByteArray original = patternBytes(3 * mib);
-    QVERIFY(writeTestFile(mediaFile(QStringLiteral("broken.mov")), original));
-    device.faults().readErrorAt(mib + mib / 2, AFC_E_READ_ERROR);
-    DeviceClient client;
-    QCOMPARE(client.openMedia(udid), 0);
-    QByteArray data;
-    QCOMPARE(client.readFile(QStringLiteral("/broken.mov"), data), AFC_E_READ_ERROR);
-    QVERIFY(data == original.left(mib + mib / 2));
-    QCOMPARE(device.openHandles(), 0);
-}
-
 void tst_Faults::hostileNamesArriveVerbatim() {
     auto& device = addDevice(describeDevice(udid));
     QVERIFY(writeTestFile(mediaFile(QStringLiteral("real.jpg")), "jpeg"));
@@ -239,18 +173,6 @@ void tst_Faults::hostileNamesArriveVerbatim() {
         QCOMPARE(QByteArray(info[0]), QByteArray("st_size"));
         afc_dictionary_free(info);
     }
-}
-
-void tst_Faults::throttledTransferStaysIntact() {
-    auto& device = addDevice(describeDevice(udid));
-    const QByteArray original = patternBytes(2 * mib);
-    QVERIFY(writeTestFile(mediaFile(QStringLiteral("slow.mov")), original));
-    device.faults().throttle(64 * mib);
-    DeviceClient client;
-    QCOMPARE(client.openMedia(udid), 0);
-    QByteArray data;
-    QCOMPARE(client.readFile(QStringLiteral("/slow.mov"), data, 256 * 1024), AFC_E_SUCCESS);
-    QVERIFY(data == original);
 }
 
 void tst_Faults::refusedService() {
@@ -335,27 +257,6 @@ void tst_Faults::stopEndsHeldConnectionsAndClosesEverything() {
     const uint after = openDescriptors();
     QVERIFY2(after <= before,
              qPrintable(QStringLiteral("%1 descriptors before, %2 after").arg(before).arg(after)));
-}
-
-void tst_Faults::listenersHearUnplugAndPlug() {
-    addDevice(describeDevice(udid));
-    EventSink sink;
-    usbmuxd_subscription_context_t context = nullptr;
-    QCOMPARE(usbmuxd_events_subscribe(&context, &EventSink::callback, &sink), 0);
-    QVERIFY(sink.waitFor(1));
-    emulator().unplug(udid.toStdString());
-    QVERIFY(sink.waitFor(2));
-    emulator().plug(udid.toStdString());
-    QVERIFY(sink.waitFor(3));
-    QStringList events;
-    {
-        std::lock_guard lock(sink.mutex);
-        events = sink.events;
-    }
-    // Taken before unsubscribing: the library reports every known device as removed then.
-    usbmuxd_events_unsubscribe(context);
-    QCOMPARE(events, (QStringList{QStringLiteral("add ") + udid, QStringLiteral("remove ") + udid,
-                                  QStringLiteral("add ") + udid}));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_Faults)

@@ -1,9 +1,9 @@
-// The real libimobiledevice tools against the emulator: what they print and how they exit.
+// The real libimobiledevice tools against the emulator: what they print and how they exit. Listing,
+// the root domain and names are read through IMobileDeviceBridge in its own test.
 #include "DeviceTestCase.h"
 
 namespace {
 const QString modernUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString legacyUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 
 QStringList lines(const QString& text) {
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -13,55 +13,14 @@ QStringList lines(const QString& text) {
 class tst_Tools : public DeviceTestCase {
     Q_OBJECT
 private slots:
-    void listsPluggedDevicesInBothUdidForms();
-    void listFollowsPlugAndUnplug();
-    void infoPrintsRootDomain();
     void batteryCapacityInRootOnlyWhenAsked_data();
     void batteryCapacityInRootOnlyWhenAsked();
     void infoPrintsOneDomainAndOneKey();
-    void nameIsTheDeviceName();
     void toolsFailAsTheLibraryMakesThem_data();
     void toolsFailAsTheLibraryMakesThem();
     void missingValuePrintsNothing();
     void sessionIsStoppedAfterEachTool();
-    void toolsFailWhenTheEmulatorIsGone();
 };
-
-void tst_Tools::listsPluggedDevicesInBothUdidForms() {
-    addDevice(describeDevice(modernUdid));
-    addDevice(describeDevice(legacyUdid, QStringLiteral("Old iPad")));
-    auto result = runTool(QStringLiteral("idevice_id"), {QStringLiteral("-l")});
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(lines(result.standardOutput), (QStringList{modernUdid, legacyUdid}));
-}
-
-void tst_Tools::listFollowsPlugAndUnplug() {
-    addDevice(describeDevice(modernUdid));
-    emulator().unplug(modernUdid.toStdString());
-    QCOMPARE(lines(runTool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).standardOutput),
-             QStringList());
-    emulator().plug(modernUdid.toStdString());
-    QCOMPARE(lines(runTool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).standardOutput),
-             QStringList{modernUdid});
-}
-
-void tst_Tools::infoPrintsRootDomain() {
-    auto description = describeDevice(modernUdid, QStringLiteral("Ada's iPhone"));
-    description.values["TimeIntervalSince1970"] = 1717000000.5;
-    description.values["PasswordProtected"] = true;
-    addDevice(description);
-    auto result = runTool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), modernUdid});
-    QCOMPARE(result.exitCode, 0);
-    QStringList out = lines(result.standardOutput);
-    for (const QString& line :
-         {QStringLiteral("DeviceName: Ada's iPhone"), QStringLiteral("ProductVersion: 17.4"),
-          QStringLiteral("ProductType: iPhone15,2"), QStringLiteral("UniqueDeviceID: ") + modernUdid,
-          QStringLiteral("TimeIntervalSince1970: 1717000000.500000"),
-          QStringLiteral("PasswordProtected: true")}) {
-        QVERIFY2(out.contains(line),
-                 qPrintable(line + QStringLiteral(" missing from:\n") + result.standardOutput));
-    }
-}
 
 void tst_Tools::batteryCapacityInRootOnlyWhenAsked_data() {
     QTest::addColumn<bool>("inRoot");
@@ -92,13 +51,6 @@ void tst_Tools::infoPrintsOneDomainAndOneKey() {
                                                        QStringLiteral("ProductType")});
     QCOMPARE(key.exitCode, 0);
     QCOMPARE(key.standardOutput, QStringLiteral("iPhone15,2\n"));
-}
-
-void tst_Tools::nameIsTheDeviceName() {
-    addDevice(describeDevice(legacyUdid, QStringLiteral("Bob's iPad")));
-    auto result = runTool(QStringLiteral("idevicename"), {QStringLiteral("-u"), legacyUdid});
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.standardOutput, QStringLiteral("Bob's iPad\n"));
 }
 
 void tst_Tools::toolsFailAsTheLibraryMakesThem_data() {
@@ -150,26 +102,6 @@ void tst_Tools::sessionIsStoppedAfterEachTool() {
     auto& log = emulator().log();
     QCOMPARE(log.count("lockdownd", "StartSession"), size_t(1));
     QCOMPARE(log.count("lockdownd", "StopSession"), size_t(1));
-}
-
-void tst_Tools::toolsFailWhenTheEmulatorIsGone() {
-    // A second emulator, reached only by the child tools through their own environment: this
-    // process's variable stays untouched.
-    fakemux::Emulator other;
-    auto description = describeDevice(modernUdid);
-    other.addDevice(description);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
-                       QString::fromStdString(other.socketAddress()));
-    QCOMPARE(runTool(QStringLiteral("idevicename"), {QStringLiteral("-u"), modernUdid}, environment).exitCode,
-             0);
-
-    other.stop();
-    QCOMPARE(runTool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}, environment).exitCode, 255);
-    QCOMPARE(runTool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), modernUdid}, environment).exitCode,
-             255);
-    QCOMPARE(runTool(QStringLiteral("idevicename"), {QStringLiteral("-u"), modernUdid}, environment).exitCode,
-             255);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_Tools)

@@ -37,8 +37,6 @@ private slots:
         byExtension("tgz", FileKind::archive);
         byExtension("pdf", FileKind::document);
         byExtension("csv", FileKind::document);
-        byExtension("xls", FileKind::document);
-        byExtension("ppt", FileKind::document);
         byExtension("qqqzzz", FileKind::other);
         byExtension("", FileKind::other);
         // A folder type is classified like any unknown content: builders set folder themselves.

@@ -17,24 +17,18 @@ private slots:
         };
         row("'/' before '0'", u'/', "");
         row("'0'", u'0', "dx");
-        row("'9'", u'9', "dx");
         row("':' after '9'", u':', "");
         row("'@' before 'A'", u'@', "");
         row("'A'", u'A', "lx");
         row("'F'", u'F', "lx");
         row("'G' after 'F'", u'G', "l");
-        row("'Z'", u'Z', "l");
         row("'[' after 'Z'", u'[', "");
         row("'`' before 'a'", u'`', "");
         row("'a'", u'a', "lx");
-        row("'f'", u'f', "lx");
         row("'g' after 'f'", u'g', "l");
-        row("'z'", u'z', "l");
         row("'{' after 'z'", u'{', "");
         row("Arabic-Indic digit zero", u'\u0660', "");
         row("full-width digit one", u'\uFF11', "");
-        row("full-width capital A", u'\uFF21', "");
-        row("e with acute accent", u'\u00E9', "");
         row("a Latin-1 byte read as a signed char", char16_t(static_cast<char>('\xB9')), "");
     }
 

@@ -24,9 +24,6 @@ private slots:
             << "12/31/26, 12:01" + nnbsp + "AM";
         QTest::newRow("noon") << at(2009, 1, 9, 12, 0) << "Jan 9, 2009 at 12:00" + nnbsp + "PM"
                               << "1/9/09, 12:00" + nnbsp + "PM";
-        QTest::newRow("morning, two-digit hour")
-            << at(2030, 10, 10, 11, 59) << "Oct 10, 2030 at 11:59" + nnbsp + "AM"
-            << "10/10/30, 11:59" + nnbsp + "AM";
     }
 
     void forms() {
@@ -43,7 +40,6 @@ private slots:
         QTest::addColumn<double>("seconds");
         QTest::addColumn<bool>("unknown");
         QTest::newRow("distant past") << -63114076800.0 << true;
-        QTest::newRow("before it") << -63114076801.0 << true;
         QTest::newRow("a second after it") << -63114076799.0 << false;
         QTest::newRow("the reference date") << 0.0 << false;
     }

@@ -43,7 +43,6 @@ private slots:
 
         const qint64 longest = std::numeric_limits<int>::max();
         const double nan = std::numeric_limits<double>::quiet_NaN();
-        QTest::newRow("negative") << qint64(timerInterval(-1ns).count()) << qint64(0);
         QTest::newRow("most negative")
             << qint64(timerInterval(std::chrono::hours::min()).count()) << qint64(0);
         QTest::newRow("a nanosecond rounds up") << qint64(timerInterval(1ns).count()) << qint64(1);
@@ -52,7 +51,6 @@ private slots:
                                  << longest;
         QTest::newRow("just past longest")
             << qint64(timerInterval(std::chrono::milliseconds(longest) + 1ns).count()) << longest;
-        QTest::newRow("a hundred years") << qint64(timerInterval(24h * 365 * 100).count()) << longest;
         QTest::newRow("nanoseconds max")
             << qint64(timerInterval(std::chrono::nanoseconds::max()).count()) << longest;
         QTest::newRow("real seconds, huge")

@@ -33,26 +33,16 @@ private slots:
         QTest::addColumn<QString>("forward");
         QTest::addColumn<QString>("recent");
 
-        QTest::newRow("same folder twice") << "a a"
-                                           << "a"
-                                           << ""
-                                           << "a";
-        QTest::newRow("back twice, forward once") << "a b c < < >"
-                                                  << "a"
-                                                  << "c"
-                                                  << "b a c";
-        QTest::newRow("navigating after back empties forward") << "a b c < < d"
-                                                               << "a"
-                                                               << ""
-                                                               << "d a b c";
-        QTest::newRow("revisiting the fifth recent") << "1 2 3 4 5 6 #4"
-                                                     << "1 2 3 4 5 6"
-                                                     << ""
-                                                     << "2 6 5 4 3 1";
-        QTest::newRow("back without history") << "a <"
-                                              << ""
-                                              << ""
-                                              << "a";
+        const auto row = [](const char* tag, const char* moves, const char* back, const char* forward,
+                            const char* recent) {
+            QTest::newRow(tag) << QString::fromLatin1(moves) << QString::fromLatin1(back)
+                               << QString::fromLatin1(forward) << QString::fromLatin1(recent);
+        };
+        row("same folder twice", "a a", "a", "", "a");
+        row("back twice, forward once", "a b c < < >", "a", "c", "b a c");
+        row("navigating after back empties forward", "a b c < < d", "a", "", "d a b c");
+        row("revisiting the fifth recent", "1 2 3 4 5 6 #4", "1 2 3 4 5 6", "", "2 6 5 4 3 1");
+        row("back without history", "a <", "", "", "a");
     }
 
     void histories() {

@@ -111,7 +111,6 @@ private slots:
         const qint64 mib = 1024 * 1024;
         QTest::newRow("unset") << QVariant() << 8 * mib;
         QTest::newRow("1 MiB is raised") << QVariant(mib) << 8 * mib;
-        QTest::newRow("16 MiB") << QVariant(16 * mib) << 16 * mib;
         QTest::newRow("128 MiB") << QVariant(128 * mib) << 128 * mib;
         QTest::newRow("hand-edited terabyte is capped") << QVariant(qint64(1) << 40) << 128 * mib;
         QTest::newRow("negative") << QVariant(-mib) << 8 * mib;

@@ -21,7 +21,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -129,10 +128,9 @@ private slots:
     void cancelMidFileLeavesNoPartialFile();
     void unreadableChildrenAreReportedNotSkipped_data();
     void unreadableChildrenAreReportedNotSkipped();
-    void reportFileHasItsNameAndLines();
+    void reportFileHoldsTheFinishedRecord();
     void historySurvivesANewManagerAndKeepsTheNewest100();
     void progressEndsAtTheBytesCopied();
-    void cancelledTransferIsFinishedOnce();
     void managerDestroyedMidTransferIsLeftAlone();
     void retryCopiesWhatIsThereNow();
 
@@ -140,8 +138,8 @@ private slots:
     void verificationOutcomesInEveryDirection();
     void unreadableCopyFailsItsCheckButStays_data();
     void unreadableCopyFailsItsCheckButStays();
-    void datesFollowTheSetting_data();
-    void datesFollowTheSetting();
+    void datesAreLeftAloneWhenTheSettingIsOff_data();
+    void datesAreLeftAloneWhenTheSettingIsOff();
     void awaitedFailureIsNeverReportedCompleted_data();
     void awaitedFailureIsNeverReportedCompleted();
     void everyWaiterOfATransferIsResumed();
@@ -169,6 +167,8 @@ private:
     Transfer transfer(const QList<FileItem>& sources, const URL& destination);
     Transfer launched(const QList<FileItem>& sources, const URL& destination);
     Transfer finished(QUuid id);
+    // Runs the loop until the device holds a read of the running copy.
+    bool readHeld();
 
     fakemux::VirtualDevice* m_device = nullptr;
     QString m_mac;
@@ -252,6 +252,15 @@ Transfer tst_TransferManager::finished(QUuid id) {
     return Transfer{};
 }
 
+bool tst_TransferManager::readHeld() {
+    for (int round = 0; round < 4000; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1)))
+            return true;
+    }
+    return false;
+}
+
 Transfer tst_TransferManager::transfer(const QList<FileItem>& sources, const URL& destination) {
     return finished(launched(sources, destination).id);
 }
@@ -321,6 +330,7 @@ void tst_TransferManager::copiesInEveryDirection() {
     QVERIFY(m_prompter->questions.isEmpty());
 }
 
+// The free names themselves are the placement's; here each answer must reach the files.
 void tst_TransferManager::nameClashes_data() {
     QTest::addColumn<Side>("to");
     QTest::addColumn<QStringList>("existing");
@@ -336,14 +346,6 @@ void tst_TransferManager::nameClashes_data() {
     QTest::newRow("keep both, numbered")
         << Side::mac << QStringList{"IMG_0001.JPG", "IMG_0001 copy.JPG"} << "IMG_0001.JPG" << keepBoth
         << "IMG_0001 copy 2.JPG" << TransferState(TransferState::completed);
-    QTest::newRow("keep both, hidden name") << Side::mac << QStringList{".bashrc"} << ".bashrc" << keepBoth
-                                            << ".bashrc copy" << TransferState(TransferState::completed);
-    QTest::newRow("keep both, no extension")
-        << Side::mac << QStringList{"Notes", "Notes copy"} << "Notes" << keepBoth << "Notes copy 2"
-        << TransferState(TransferState::completed);
-    QTest::newRow("keep both, two extensions")
-        << Side::mac << QStringList{"archive.tar.gz"} << "archive.tar.gz" << keepBoth << "archive.tar copy.gz"
-        << TransferState(TransferState::completed);
     QTest::newRow("stop") << Side::mac << QStringList{"IMG.JPG"} << "IMG.JPG"
                           << answer(ConflictResolution::stop) << QString()
                           << TransferState(TransferState::cancelled);
@@ -600,22 +602,25 @@ void tst_TransferManager::cancelMidFileLeavesNoPartialFile() {
 
     const Transfer started =
         launched({item(from, QStringLiteral("/src/clip.mov"))}, location(to, QStringLiteral("/dst")));
-    bool held = false;
-    for (int round = 0; round < 4000 && !held; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        held = m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1));
-    }
-    QVERIFY(held);
-    m_manager->cancelTransfer(started.id);
+    QVERIFY(readHeld());
+    // As quitting does.
+    m_manager->cancelAllTransfers();
+    // Finished at once as cancelled, while its task still has its partial file to remove.
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
+    QVERIFY(m_manager->activeTransfers.value().isEmpty());
+    QCOMPARE(m_manager->runningTransferTasks(), 1);
     m_device->faults().releaseReads();
     const Transfer done = finished(started.id);
-    // The cancelled task ends at its next check; wait for it through the bridge's queue.
-    runSync(m_bridge->connect(udid));
-    drainPostedEvents();
+    // The cancelled task ends at its next check, after removing what it wrote.
+    QTRY_COMPARE_WITH_TIMEOUT(m_manager->runningTransferTasks(), 0, 20000);
 
     QCOMPARE(done.state, TransferState::cancelled);
     QVERIFY(done.reportEntries.isEmpty());
     QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), QStringList());
+    // Its end, arriving after the cancel, records nothing a second time.
+    QCOMPARE(m_manager->completedTransfers.value().size(), 1);
+    QCOMPARE(m_manager->transferHistory.value().size(), 1);
+    QCOMPARE(QDir(TransferReportWriter::reportsDirectory()).entryList(QDir::Files).size(), 1);
 }
 
 void tst_TransferManager::unreadableChildrenAreReportedNotSkipped_data() {
@@ -653,7 +658,7 @@ void tst_TransferManager::unreadableChildrenAreReportedNotSkipped() {
     QVERIFY(!log.messages(LogCapture::category(QStringLiteral("transfer"))).filter(unreadable).isEmpty());
 }
 
-void tst_TransferManager::reportFileHasItsNameAndLines() {
+void tst_TransferManager::reportFileHoldsTheFinishedRecord() {
     QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), "a"));
     QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/b.txt"), "bc"));
     QVERIFY(writeTestFile(m_mac + QStringLiteral("/dst/b.txt"), "old"));
@@ -663,29 +668,15 @@ void tst_TransferManager::reportFileHasItsNameAndLines() {
         {item(Side::mac, QStringLiteral("/src/a.txt")), item(Side::mac, QStringLiteral("/src/b.txt"))},
         location(Side::mac, QStringLiteral("/dst")));
 
+    // The lines themselves are the writer's; here the manager must write them for the record it
+    // finished, the renamed copy included, where the Transfer Center looks.
     QVERIFY(done.reportURL);
     const QString path = done.reportURL->toLocalFile();
-    const QString id = done.id.toString(QUuid::WithoutBraces).toUpper();
     QCOMPARE(QFileInfo(path).path(), TransferReportWriter::reportsDirectory());
-    const QRegularExpression name(QStringLiteral("^transfer-(\\d+\\.\\d+)-%1\\.txt$").arg(id.left(8)));
-    const QRegularExpressionMatch match = name.match(QFileInfo(path).fileName());
-    QVERIFY2(match.hasMatch(), qPrintable(QFileInfo(path).fileName()));
-    QCOMPARE(match.captured(1).toDouble(), done.startedAt.secondsSince1970());
-
-    const QString iso = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z");
-    const QStringList lines = QString::fromUtf8(fileContents(path)).split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 13);
-    QCOMPARE(lines[0], QStringLiteral("Orvanta Transfer Report"));
-    QCOMPARE(lines[1], QStringLiteral("Transfer ID: ") + id);
+    QCOMPARE(QFileInfo(path).fileName(), TransferReportWriter::fileName(done));
+    QCOMPARE(QString::fromUtf8(fileContents(path)), TransferReportWriter::reportText(done));
     QVERIFY(
-        QRegularExpression(QStringLiteral("^Started: ") + iso + QLatin1Char('$')).match(lines[2]).hasMatch());
-    QVERIFY(QRegularExpression(QStringLiteral("^Completed: ") + iso + QLatin1Char('$'))
-                .match(lines[3])
-                .hasMatch());
-    QCOMPARE(lines.mid(4),
-             (QStringList{"State: completed", "Destination: " + m_mac + "/dst", "Sources: a.txt, b.txt",
-                          "Verification: " + done.verificationSummary.summaryText(), "Transferred: 3 bytes",
-                          "", "Files", "- a.txt | 1 byte | skipped", "- b copy.txt | 2 bytes | skipped"}));
+        TransferReportWriter::reportText(done).endsWith(QStringLiteral("- b copy.txt | 2 bytes | skipped")));
 }
 
 void tst_TransferManager::historySurvivesANewManagerAndKeepsTheNewest100() {
@@ -735,33 +726,12 @@ void tst_TransferManager::progressEndsAtTheBytesCopied() {
     QCOMPARE(published.size(), 5);
 }
 
-void tst_TransferManager::cancelledTransferIsFinishedOnce() {
-    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), patternBytes(2 * mib)));
-    const Transfer started = launched({item(Side::device, QStringLiteral("/src/clip.mov"))},
-                                      location(Side::mac, QStringLiteral("/dst")));
-    m_manager->cancelTransfer(started.id);
-    QCOMPARE(m_manager->completedTransfers.value().front().id, started.id);
-    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
-    QVERIFY(m_manager->activeTransfers.value().isEmpty());
-
-    runSync(m_bridge->connect(udid));
-    drainPostedEvents();
-    QCOMPARE(m_manager->completedTransfers.value().size(), 1);
-    QCOMPARE(m_manager->transferHistory.value().size(), 1);
-    QCOMPARE(QDir(TransferReportWriter::reportsDirectory()).entryList(QDir::Files).size(), 1);
-}
-
 void tst_TransferManager::managerDestroyedMidTransferIsLeftAlone() {
     QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Set/a.mov"), patternBytes(3 * mib)));
     QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Set/b.mov"), patternBytes(3 * mib)));
     m_device->faults().gateReads(mib);
     launched({item(Side::device, QStringLiteral("/src/Set"))}, location(Side::mac, QStringLiteral("/dst")));
-    bool held = false;
-    for (int round = 0; round < 4000 && !held; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        held = m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1));
-    }
-    QVERIFY(held);
+    QVERIFY(readHeld());
 
     m_manager.reset();
     m_device->faults().releaseReads();
@@ -914,19 +884,16 @@ void tst_TransferManager::unreadableCopyFailsItsCheckButStays() {
     QVERIFY(QFileInfo::exists(moved));
 }
 
-void tst_TransferManager::datesFollowTheSetting_data() {
+void tst_TransferManager::datesAreLeftAloneWhenTheSettingIsOff_data() {
     QTest::addColumn<Side>("from");
-    QTest::addColumn<bool>("preserve");
-    QTest::newRow("computer, kept") << Side::mac << true;
-    QTest::newRow("computer, off") << Side::mac << false;
-    QTest::newRow("device, kept") << Side::device << true;
-    QTest::newRow("device, off") << Side::device << false;
+    QTest::newRow("computer") << Side::mac;
+    QTest::newRow("device") << Side::device;
 }
 
-void tst_TransferManager::datesFollowTheSetting() {
+// With the setting on (the default), the copies of every direction keep their dates.
+void tst_TransferManager::datesAreLeftAloneWhenTheSettingIsOff() {
     QFETCH(Side, from);
-    QFETCH(bool, preserve);
-    PreferencesViewController::defaults().set(PreferencesViewController::preserveTimestampsKey, preserve);
+    PreferencesViewController::defaults().set(PreferencesViewController::preserveTimestampsKey, false);
     const QString source = root(from) + QStringLiteral("/src/old.jpg");
     QVERIFY(writeTestFile(source, "picture"));
     QVERIFY(setMtime(source, sourceSeconds, sourceNanoseconds));
@@ -936,12 +903,8 @@ void tst_TransferManager::datesFollowTheSetting() {
         transfer({item(from, QStringLiteral("/src/old.jpg"))}, location(Side::mac, QStringLiteral("/dst")));
 
     QCOMPARE(done.state, TransferState::completed);
-    const qint64 copied = mtimeNanoseconds(m_mac + QStringLiteral("/dst/old.jpg"));
     const qint64 original = qint64(sourceSeconds) * 1000000000 + sourceNanoseconds;
-    if (preserve)
-        QVERIFY(std::abs(copied - original) < 1000);
-    else
-        QVERIFY(copied - original > qint64(3600) * 1000000000);
+    QVERIFY(mtimeNanoseconds(m_mac + QStringLiteral("/dst/old.jpg")) - original > qint64(3600) * 1000000000);
 }
 
 void tst_TransferManager::awaitedFailureIsNeverReportedCompleted_data() {
@@ -985,12 +948,7 @@ void tst_TransferManager::everyWaiterOfATransferIsResumed() {
         });
     async::TaskHandle<void> third =
         async::spawn([this, id = started.id](std::stop_token) { return m_manager->awaitCompletion(id); });
-    bool held = false;
-    for (int round = 0; round < 4000 && !held; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        held = m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1));
-    }
-    QVERIFY(held);
+    QVERIFY(readHeld());
     // A cancelled waiter leaves alone the transfer and the other waiters.
     cancelOne.request_stop();
     QVERIFY_THROWS_EXCEPTION(async::CancelledError, runSync(second.result()));
@@ -1152,18 +1110,13 @@ void tst_TransferManager::directMoveFailingPartWayCopiesOnlyTheRest() {
 
 void tst_TransferManager::moveKeepsSourcesTheCopyDidNotTakeWhole_data() {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("kept"); // what must still be at the source afterwards
-    QTest::newRow("copy fails its check") << "mismatch"
-                                          << "Album/a.jpg 70000";
-    QTest::newRow("a child the device would not list") << "hostile"
-                                                       << "Album/a.jpg 70000";
-    QTest::newRow("copy cancelled") << "stop"
-                                    << "Album/a.jpg 70000";
+    QTest::newRow("copy fails its check") << "mismatch";
+    QTest::newRow("a child the device would not list") << "hostile";
+    QTest::newRow("copy cancelled") << "stop";
 }
 
 void tst_TransferManager::moveKeepsSourcesTheCopyDidNotTakeWhole() {
     QFETCH(QString, fault);
-    QFETCH(QString, kept);
     QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Album/a.jpg"), patternBytes(70000)));
     QVERIFY(writeTestFile(m_media + QStringLiteral("/src/Album/b.jpg"), patternBytes(500)));
     if (fault == QLatin1String("mismatch")) {
@@ -1190,7 +1143,7 @@ void tst_TransferManager::moveKeepsSourcesTheCopyDidNotTakeWhole() {
     }
 
     QVERIFY(failed);
-    QVERIFY(treeOf(m_media + QStringLiteral("/src")).contains(kept));
+    QVERIFY(treeOf(m_media + QStringLiteral("/src")).contains(QStringLiteral("Album/a.jpg 70000")));
 }
 
 void tst_TransferManager::folderMovedOntoFolderIsMerged() {

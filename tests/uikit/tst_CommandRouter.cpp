@@ -34,50 +34,22 @@ private slots:
         QTest::addColumn<QString>("selector");
         QTest::addColumn<QString>("expected"); // "editor", "main", "app" or "nobody"
 
-        QTest::newRow("editor takes copy first") << "line"
-                                                 << "main"
-                                                 << "copy:"
-                                                 << "editor";
-        QTest::newRow("plain text editor takes paste") << "plain"
-                                                       << "main"
-                                                       << "paste:"
-                                                       << "editor";
-        QTest::newRow("editor takes delete") << "line"
-                                             << "main"
-                                             << "deleteBackward:"
-                                             << "editor";
-        QTest::newRow("read-only field does not") << "readonly"
-                                                  << "main"
-                                                  << "copy:"
-                                                  << "main";
-        QTest::newRow("a button does not") << "button"
-                                           << "main"
-                                           << "selectAll:"
-                                           << "main";
-        QTest::newRow("editor leaves other commands") << "line"
-                                                      << "main"
-                                                      << "goBackAction:"
-                                                      << "main";
-        QTest::newRow("main window active") << "none"
-                                            << "main"
-                                            << "copy:"
-                                            << "main";
-        QTest::newRow("other window: never the browser") << "none"
-                                                         << "other"
-                                                         << "copy:"
-                                                         << "nobody";
-        QTest::newRow("other window: the application") << "none"
-                                                       << "other"
-                                                       << "showTransferCenter:"
-                                                       << "app";
-        QTest::newRow("main first, application second") << "none"
-                                                        << "main"
-                                                        << "showTransferCenter:"
-                                                        << "main";
-        QTest::newRow("nobody answers") << "none"
-                                        << "main"
-                                        << "zoom:"
-                                        << "nobody";
+        const auto row = [](const char* tag, const char* focus, const char* active, const char* selector,
+                            const char* expected) {
+            QTest::newRow(tag) << QString::fromLatin1(focus) << QString::fromLatin1(active)
+                               << QString::fromLatin1(selector) << QString::fromLatin1(expected);
+        };
+        row("editor takes copy first", "line", "main", "copy:", "editor");
+        row("plain text editor takes paste", "plain", "main", "paste:", "editor");
+        row("editor takes delete", "line", "main", "deleteBackward:", "editor");
+        row("read-only field does not", "readonly", "main", "copy:", "main");
+        row("a button does not", "button", "main", "selectAll:", "main");
+        row("editor leaves other commands", "line", "main", "goBackAction:", "main");
+        row("main window active", "none", "main", "copy:", "main");
+        row("other window: never the browser", "none", "other", "copy:", "nobody");
+        row("other window: the application", "none", "other", "showTransferCenter:", "app");
+        row("main first, application second", "none", "main", "showTransferCenter:", "main");
+        row("nobody answers", "none", "main", "zoom:", "nobody");
     }
 
     void routing() {
