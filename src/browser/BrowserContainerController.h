@@ -1,0 +1,70 @@
+#pragma once
+
+#include "browser/ColumnBrowserViewController.h"
+#include "models/BrowserViewMode.h"
+#include "platform/Subscription.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class AlertPresenter;
+class BrowserCommandHandling;
+class ClipboardManager;
+class FavoritesManager;
+class FileSystemProvider;
+class NavigationState;
+class TransferManager;
+class UiTimerSource;
+
+// Fills the browser area of the main window with the browser of the navigation state's view
+// mode. Each browser is made on first use and kept, so its columns, items and selection survive
+// a switch away and back; a hidden browser goes on following the current folder, but only the
+// one on screen writes the selection and the folder's contents.
+class BrowserContainerController : public QWidget {
+    Q_OBJECT
+public:
+    BrowserContainerController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
+                               NavigationState& navigationState,
+                               std::shared_ptr<TransferManager> transferManager,
+                               FavoritesManager* favoritesManager, ClipboardManager* clipboardManager,
+                               QWidget* parent = nullptr);
+    ~BrowserContainerController() override;
+
+    // Set before the first browser is made (the container makes it on the first queued turn).
+    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
+        m_alertPresenter = std::move(presenter);
+    }
+    void setTimerSource(UiTimerSource& timers) { m_timers = &timers; }
+    // Space in a browser: the window's Quick Look toggle.
+    std::function<void()> onQuickLook;
+
+    void showBrowser(BrowserViewMode mode);
+
+    QWidget* currentChild() const { return m_currentChild; }
+    // The browser on screen when it answers the edit commands; nullptr otherwise.
+    BrowserCommandHandling* currentCommandHandler() const;
+    ColumnBrowserViewController* columnBrowser() const { return m_columnBrowser; }
+    // The pane of a mode whose browser does not exist yet (list and icons).
+    QWidget* emptyPane(BrowserViewMode mode) const { return m_emptyPanes.value(int(mode)); }
+
+private:
+    QWidget* browserFor(BrowserViewMode mode);
+
+    std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
+    NavigationState& m_navigationState;
+    std::shared_ptr<TransferManager> m_transferManager;
+    FavoritesManager* m_favoritesManager;
+    ClipboardManager* m_clipboardManager;
+    std::shared_ptr<AlertPresenter> m_alertPresenter;
+    UiTimerSource* m_timers;
+    std::vector<Subscription> m_cancellables;
+
+    QPointer<ColumnBrowserViewController> m_columnBrowser;
+    QHash<int, QWidget*> m_emptyPanes;
+    QPointer<QWidget> m_currentChild;
+};

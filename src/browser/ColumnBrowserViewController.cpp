@@ -1,0 +1,738 @@
+#include "browser/ColumnBrowserViewController.h"
+
+#include "browser/BrowserText.h"
+#include "browser/ColumnDivider.h"
+#include "browser/ColumnPanel.h"
+#include "browser/ColumnTableView.h"
+#include "browser/ErrorPlaceholderView.h"
+#include "device/AFCComponents.h"
+#include "device/AFCLocation.h"
+#include "platform/Logger.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UiTimerSource.h"
+#include "platform/async/AsyncLog.h"
+#include "platform/async/Cancellation.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+#include "uikit/AlertPresenter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace {
+
+using Self = QPointer<ColumnBrowserViewController>;
+
+bool sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        // Items compare by id alone; a reload that changed a size or a date must still count.
+        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
+            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
+            return false;
+    }
+    return true;
+}
+
+bool isInsideAppContainer(const URL& url) {
+    const auto components = afcComponents(url);
+    return components && components->bundleID;
+}
+
+// Splits a name into its base and its extension as the duplicate names need them: a leading dot
+// marks a hidden name, not an extension.
+std::pair<QString, QString> splitExtension(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || dot == name.size() - 1)
+        return {name, QString()};
+    return {name.left(dot), name.mid(dot + 1)};
+}
+
+struct Listed {
+    QList<FileItem> items;
+    std::exception_ptr failure;
+};
+
+async::Task<Listed> listFolder(std::shared_ptr<FileSystemProvider> provider, URL url) {
+    Listed result;
+    try {
+        result.items = co_await provider->listDirectory(url);
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        result.failure = std::current_exception();
+    }
+    co_return result;
+}
+
+async::Task<void> listColumn(Self self, std::shared_ptr<FileSystemProvider> provider, int index, URL url,
+                             std::stop_token) {
+    const Listed listed = co_await listFolder(provider, url);
+    if (!self)
+        co_return;
+    if (listed.failure)
+        self->applyListingFailure(index, url, listed.failure);
+    else
+        self->applyListing(index, url, listed.items);
+}
+
+async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> provider, std::stop_token) {
+    if (!self)
+        co_return;
+    provider->invalidateCache(std::nullopt);
+    const qsizetype count = self->columns().size();
+    for (int index = 0; index < count; ++index) {
+        // The columns may have been cut back while an earlier folder listed: then this ends.
+        if (!self || index >= self->columns().size())
+            co_return;
+        const URL url = self->columns().at(index).path;
+        const Listed listed = co_await listFolder(provider, url);
+        if (!self)
+            co_return;
+        if (listed.failure)
+            self->applyListingFailure(index, url, listed.failure);
+        else
+            self->applyListing(index, url, listed.items);
+    }
+}
+
+async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
+    if (!self)
+        co_return;
+    if (clipboard)
+        co_await clipboard->paste(folder);
+    if (self)
+        self->refreshAllColumns();
+}
+
+async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> provider,
+                              std::shared_ptr<AlertPresenter> presenter, QList<FileItem> items, bool askFirst,
+                              std::stop_token token) {
+    if (askFirst) {
+        if (!self)
+            co_return;
+        AlertRequest question;
+        question.style = AlertRequest::Style::warning;
+        question.message = ColumnBrowserViewController::deleteQuestion(items);
+        question.informative = QStringLiteral("This will permanently delete the file(s) from your device.");
+        question.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
+        QWidget* parent = self->window();
+        const AlertResponse answer = co_await presenter->ask(question, parent, token);
+        if (answer.buttonIndex() != 0)
+            co_return;
+    }
+    // Once confirmed, the deletions run to their end even when the browser goes away meanwhile.
+    QStringList failures;
+    for (const FileItem& item : std::as_const(items)) {
+        std::exception_ptr failure;
+        try {
+            co_await provider->deleteItem(item);
+        } catch (const async::CancelledError&) {
+            throw;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            failures.append(item.name());
+            Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
+        }
+    }
+    if (!self)
+        co_return;
+    self->refreshAllColumns();
+    if (failures.isEmpty())
+        co_return;
+    AlertRequest summary;
+    summary.style = AlertRequest::Style::warning;
+    summary.message = failures.size() == 1 ? QStringLiteral("Could not delete \"%1\"").arg(failures.first())
+                                           : QStringLiteral("Could not delete %1 items").arg(failures.size());
+    summary.informative = failures.join(u'\n');
+    summary.buttons = QStringList{QStringLiteral("OK")};
+    QWidget* parent = self->window();
+    co_await presenter->ask(summary, parent, token);
+}
+
+} // namespace
+
+ColumnBrowserViewController::ColumnBrowserViewController(
+    std::shared_ptr<FileSystemProvider> fileSystemProvider, NavigationState& navigationState,
+    std::shared_ptr<TransferManager> transferManager, FavoritesManager* favoritesManager,
+    UiTimerSource& timers, QWidget* parent)
+    : QWidget(parent), m_fileSystemProvider(std::move(fileSystemProvider)),
+      m_navigationState(navigationState), m_transferManager(std::move(transferManager)),
+      m_favoritesManager(favoritesManager), m_timers(timers) {
+    setObjectName(QStringLiteral("columnBrowserView"));
+    m_containerView = new QWidget;
+    m_containerView->setObjectName(QStringLiteral("columnContainerView"));
+    m_columnsLayout = new QHBoxLayout(m_containerView);
+    m_columnsLayout->setContentsMargins(0, 0, 0, 0);
+    m_columnsLayout->setSpacing(0);
+    m_columnsLayout->addStretch(1);
+
+    m_scrollArea = new QScrollArea;
+    m_scrollArea->setObjectName(QStringLiteral("columnScrollArea"));
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scrollArea->setWidget(m_containerView);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scrollArea);
+
+    Self self(this);
+    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
+        [self](const std::optional<URL>& path) {
+            // The same folder again, or none, leaves the columns as they are.
+            if (!self || !path || self->m_shownPath == path)
+                return;
+            self->m_shownPath = path;
+            self->resetColumns(*path);
+        },
+        Delivery::Queued));
+    m_cancellables.push_back(m_navigationState.searchQuery.subscribe(
+        [self](const QString&) {
+            if (self)
+                self->applySearchFilter();
+        },
+        Delivery::Queued));
+    for (const QString& name : {TransferManager::afcFilesDeleted, TransferManager::afcFilesUploaded}) {
+        m_cancellables.push_back(
+            NotificationCenter::defaultCenter().observe(name, [self](const Notification&) {
+                if (self)
+                    self->refreshAllColumns();
+            }));
+    }
+}
+
+ColumnBrowserViewController::~ColumnBrowserViewController() {
+    m_cancellables.clear();
+    for (const auto& task : std::as_const(m_tasks))
+        task.cancel();
+}
+
+void ColumnBrowserViewController::startTask(async::TaskHandle<void> task) {
+    m_tasks.removeIf([](const async::TaskHandle<void>& handle) { return handle.isFinished(); });
+    m_tasks.append(std::move(task));
+}
+
+// --- publishing ---
+
+void ColumnBrowserViewController::setPublishesSharedState(bool publishes) {
+    m_publishes = publishes;
+    if (!publishes)
+        return;
+    m_navigationState.currentDirectoryContents = m_contents;
+    m_navigationState.selectedItems = QSet<FileItem>(m_selection.begin(), m_selection.end());
+}
+
+void ColumnBrowserViewController::publishContents(const QList<FileItem>& items) {
+    m_contents = items;
+    if (m_publishes)
+        m_navigationState.currentDirectoryContents = items;
+}
+
+void ColumnBrowserViewController::publishSelection(const QList<FileItem>& items) {
+    m_selection = items;
+    if (m_publishes)
+        m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
+}
+
+QList<FileItem> ColumnBrowserViewController::selectionOf(int column) const {
+    if (column < 0 || column >= m_panels.size())
+        return {};
+    const QList<FileItem> selected = m_panels.at(column)->selectedItems();
+    if (selected.size() == 1 && selected.first().isDirectory())
+        return {};
+    return selected;
+}
+
+void ColumnBrowserViewController::republishSelectionOf(int column) {
+    if (column != m_selectionColumn)
+        return;
+    const QList<FileItem> selected = selectionOf(column);
+    if (!sameItems(selected, m_selection))
+        publishSelection(selected);
+}
+
+// --- columns ---
+
+QList<FileItem> ColumnBrowserViewController::filteredItems(const QList<FileItem>& items) const {
+    const QString query = BrowserText::trimSpacesTabs(m_navigationState.searchQuery.value());
+    if (query.isEmpty())
+        return items;
+    QList<FileItem> result;
+    for (const FileItem& item : items) {
+        if (item.name().contains(query, Qt::CaseInsensitive))
+            result.append(item);
+    }
+    return result;
+}
+
+void ColumnBrowserViewController::applySearchFilter() {
+    // A column that could not be listed keeps its placeholder: filtering an empty list must not
+    // turn it into an empty folder.
+    for (int index = 0; index < m_panels.size() && index < m_columns.size(); ++index) {
+        m_panels.at(index)->setItems(filteredItems(m_columns.at(index).items));
+        republishSelectionOf(index);
+    }
+}
+
+void ColumnBrowserViewController::resetColumns(const URL& url) {
+    for (ColumnPanel* panel : std::as_const(m_panels)) {
+        panel->hide();
+        panel->deleteLater();
+    }
+    for (ColumnDivider* divider : std::as_const(m_dividers)) {
+        divider->hide();
+        divider->deleteLater();
+    }
+    if (m_trailingDivider) {
+        m_trailingDivider->hide();
+        m_trailingDivider->deleteLater();
+    }
+    m_panels.clear();
+    m_dividers.clear();
+    m_columns.clear();
+    m_trailingDivider = nullptr;
+    m_selectionColumn = -1;
+    if (!m_selection.isEmpty())
+        publishSelection({});
+    // The keyboard stays in the browser: a new folder's first column takes the focus the old
+    // columns had, or the window's when nobody had it.
+    QWidget* focus = QApplication::focusWidget();
+    const bool takeFocus = isVisible() && (!focus || isAncestorOf(focus));
+    appendColumn(url);
+    m_scrollArea->horizontalScrollBar()->setValue(0);
+    if (takeFocus)
+        m_panels.first()->tableView()->setFocus();
+}
+
+void ColumnBrowserViewController::appendColumn(const URL& url) {
+    const int index = int(m_columns.size());
+    ColumnState column;
+    column.path = url;
+    m_columns.append(column);
+    ColumnPanel* panel = makePanel(index, url);
+    layoutNewColumn(panel);
+    m_panels.append(panel);
+    updateColumnPaths();
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    startTask(async::spawn([self, provider, index, url](std::stop_token token) {
+        return listColumn(self, provider, index, url, token);
+    }));
+}
+
+ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
+    auto* panel = new ColumnPanel(m_timers);
+    panel->setObjectName(QStringLiteral("columnPanel-%1").arg(index));
+    panel->setLoading(true);
+    panel->directoryPath = url;
+    panel->fileSystemProvider = m_fileSystemProvider;
+    panel->transferManager = m_transferManager;
+    panel->favoritesManager = m_favoritesManager;
+
+    Self self(this);
+    panel->onSelectItem = [self, index](const FileItem& item, int row) {
+        if (self)
+            self->columnSelectionChanged(item, row, index);
+    };
+    panel->onDeselectAll = [self] {
+        if (self)
+            self->publishSelection({});
+    };
+    const auto command = [self](void (ColumnBrowserViewController::*method)()) {
+        return [self, method] {
+            if (self)
+                (self.data()->*method)();
+        };
+    };
+    QPointer<ColumnPanel> weakPanel(panel);
+    const auto renameInPanel = [weakPanel] {
+        if (!weakPanel)
+            return;
+        const QList<int> rows = weakPanel->selectedRows();
+        if (rows.isEmpty())
+            return;
+        if (rows.first() < weakPanel->items().size())
+            weakPanel->beginRename(weakPanel->items().at(rows.first()));
+    };
+
+    ColumnTableView* table = panel->tableView();
+    table->onRightArrow = [self, index] {
+        if (self)
+            self->moveFocusRight(index);
+    };
+    table->onLeftArrow = [self, index] {
+        if (self && index >= 1 && index - 1 < self->m_panels.size())
+            self->m_panels.at(index - 1)->tableView()->setFocus();
+    };
+    table->onDelete = command(&ColumnBrowserViewController::deleteSelection);
+    table->onCopy = command(&ColumnBrowserViewController::copySelection);
+    table->onCut = command(&ColumnBrowserViewController::cutSelection);
+    table->onPaste = command(&ColumnBrowserViewController::paste);
+    table->onDuplicate = command(&ColumnBrowserViewController::duplicateSelection);
+    table->onRename = renameInPanel;
+    table->onQuickLook = [self] {
+        if (self && self->onQuickLook)
+            self->onQuickLook();
+    };
+
+    panel->onDeleteAction = command(&ColumnBrowserViewController::deleteSelection);
+    panel->onCopyClipboardAction = command(&ColumnBrowserViewController::copySelection);
+    panel->onCutAction = command(&ColumnBrowserViewController::cutSelection);
+    panel->onPasteAction = command(&ColumnBrowserViewController::paste);
+    panel->onDuplicateAction = command(&ColumnBrowserViewController::duplicateSelection);
+    panel->onRenameAction = renameInPanel;
+    panel->canPasteProvider = [self, url] {
+        return self && self->clipboardManager && self->clipboardManager->canPaste(url);
+    };
+    panel->onDropCompleted = command(&ColumnBrowserViewController::refreshAllColumns);
+    panel->onRenamed = command(&ColumnBrowserViewController::refreshAllColumns);
+
+    panel->clipboardManager = clipboardManager;
+    panel->observeClipboard();
+    return panel;
+}
+
+ColumnDivider* ColumnBrowserViewController::makeDivider(ColumnPanel* panel, const QString& objectName) {
+    auto* divider = new ColumnDivider;
+    divider->setObjectName(objectName);
+    QPointer<ColumnPanel> weakPanel(panel);
+    Self self(this);
+    divider->onDrag = [self, weakPanel](double delta) {
+        if (self && weakPanel)
+            self->resizeColumn(weakPanel, delta);
+    };
+    divider->onOptionDrag = [self](double delta) {
+        if (!self)
+            return;
+        for (ColumnPanel* each : std::as_const(self->m_panels))
+            self->resizeColumn(each, delta);
+    };
+    return divider;
+}
+
+void ColumnBrowserViewController::resizeColumn(ColumnPanel* panel, double delta) {
+    panel->setColumnWidth(std::max(qRound(panel->columnWidth() + delta), minimumColumnWidth));
+    m_containerView->layout()->activate();
+}
+
+void ColumnBrowserViewController::layoutNewColumn(ColumnPanel* panel) {
+    // Each panel is followed by its divider; the last one by the trailing divider, then the
+    // stretch that fills the rest of the row.
+    if (!m_panels.isEmpty()) {
+        ColumnDivider* divider =
+            makeDivider(m_panels.last(), QStringLiteral("columnDivider-%1").arg(m_dividers.size()));
+        m_columnsLayout->insertWidget(m_columnsLayout->indexOf(m_trailingDivider), divider);
+        m_dividers.append(divider);
+    }
+    if (m_trailingDivider) {
+        m_columnsLayout->removeWidget(m_trailingDivider);
+        m_trailingDivider->hide();
+        m_trailingDivider->deleteLater();
+        m_trailingDivider = nullptr;
+    }
+    m_columnsLayout->insertWidget(m_columnsLayout->count() - 1, panel);
+    m_trailingDivider = makeDivider(panel, QStringLiteral("trailingDivider"));
+    m_columnsLayout->insertWidget(m_columnsLayout->count() - 1, m_trailingDivider);
+}
+
+void ColumnBrowserViewController::replaceTrailingDivider() {
+    if (m_trailingDivider) {
+        m_columnsLayout->removeWidget(m_trailingDivider);
+        m_trailingDivider->hide();
+        m_trailingDivider->deleteLater();
+        m_trailingDivider = nullptr;
+    }
+    if (m_panels.isEmpty())
+        return;
+    m_trailingDivider = makeDivider(m_panels.last(), QStringLiteral("trailingDivider"));
+    m_columnsLayout->insertWidget(m_columnsLayout->count() - 1, m_trailingDivider);
+}
+
+void ColumnBrowserViewController::truncateColumns(int index) {
+    while (m_panels.size() > index + 1) {
+        ColumnPanel* panel = m_panels.takeLast();
+        m_columnsLayout->removeWidget(panel);
+        panel->hide();
+        panel->deleteLater();
+        m_columns.removeLast();
+        if (!m_dividers.isEmpty()) {
+            ColumnDivider* divider = m_dividers.takeLast();
+            m_columnsLayout->removeWidget(divider);
+            divider->hide();
+            divider->deleteLater();
+        }
+    }
+    if (m_selectionColumn > index)
+        m_selectionColumn = -1;
+    replaceTrailingDivider();
+    updateColumnPaths();
+    // The window counts the last column's folder: once the columns are cut back, that is an
+    // earlier one.
+    if (!m_columns.isEmpty() && !m_columns.last().isLoading && !sameItems(m_columns.last().items, m_contents))
+        publishContents(m_columns.last().items);
+}
+
+void ColumnBrowserViewController::columnSelectionChanged(const FileItem& item, int row, int column) {
+    if (column < 0 || column >= m_columns.size())
+        return;
+    m_columns[column].selectedRow = row;
+    truncateColumns(column);
+    m_selectionColumn = column;
+    // Several rows make a selection even when a folder is among them: only one folder alone
+    // opens its column.
+    const QList<FileItem> selected = m_panels.at(column)->selectedItems();
+    if (item.isDirectory() && selected.size() <= 1) {
+        publishSelection({});
+        appendColumn(item.path());
+        scrollToLastColumn();
+        return;
+    }
+    publishSelection(selected);
+}
+
+void ColumnBrowserViewController::scrollToLastColumn() {
+    QTimer::singleShot(0, this, [this] {
+        if (m_panels.isEmpty())
+            return;
+        m_containerView->layout()->activate();
+        m_scrollArea->ensureWidgetVisible(m_panels.last(), 0, 0);
+    });
+}
+
+QList<URL> ColumnBrowserViewController::columnPathsFor(const QList<URL>& folders) {
+    if (folders.isEmpty())
+        return {};
+    const URL& first = folders.first();
+    const auto components = afcComponents(first);
+    if (!components)
+        return folders;
+    QList<URL> prefix;
+    const auto appendAncestor = [&](const URL& url) {
+        if (url.absoluteString() != first.absoluteString())
+            prefix.append(url);
+    };
+    appendAncestor(AFCLocation::mediaRoot(components->udid));
+    const QStringList parts = components->devicePath.split(u'/', Qt::SkipEmptyParts);
+    // Inside a container the ancestors start at its root; the bare ".app" folder above it is no
+    // place anyone can list.
+    if (components->bundleID)
+        appendAncestor(AFCLocation::containerRoot(components->udid, *components->bundleID));
+    for (qsizetype count = 1; count < parts.size(); ++count) {
+        const QString path = QStringLiteral("/") + parts.first(count).join(u'/');
+        appendAncestor(components->bundleID
+                           ? AFCLocation::containerURL(components->udid, *components->bundleID, path)
+                           : AFCLocation::mediaURL(components->udid, path));
+    }
+    return prefix + folders;
+}
+
+void ColumnBrowserViewController::updateColumnPaths() {
+    QList<URL> folders;
+    for (const ColumnState& column : std::as_const(m_columns))
+        folders.append(column.path);
+    m_navigationState.columnPaths = columnPathsFor(folders);
+}
+
+void ColumnBrowserViewController::moveFocusRight(int column) {
+    if (column < 0 || column >= m_columns.size() || column + 1 >= m_panels.size())
+        return;
+    const std::optional<int> row = m_columns.at(column).selectedRow;
+    const QList<FileItem>& shown = m_panels.at(column)->items();
+    if (!row || *row < 0 || *row >= shown.size() || !shown.at(*row).isDirectory())
+        return;
+    ColumnTableView* next = m_panels.at(column + 1)->tableView();
+    if (next->window())
+        next->setFocus();
+}
+
+void ColumnBrowserViewController::applyListing(int index, const URL& url, const QList<FileItem>& items) {
+    // A listing that returns late for a column that has gone or now lists another folder is
+    // dropped: it must never overwrite a newer column.
+    if (index < 0 || index >= m_columns.size() || !(m_columns.at(index).path == url))
+        return;
+    m_columns[index].items = items;
+    m_columns[index].isLoading = false;
+    Logger::ui().debug("Column %ld shows %s (%ld items)", index, url.absoluteString(), items.size());
+    if (index == m_columns.size() - 1)
+        publishContents(items);
+    ColumnPanel* panel = m_panels.at(index);
+    panel->setLoading(false);
+    panel->removeErrorPlaceholder();
+    panel->setItems(filteredItems(items));
+    if (items.isEmpty() && isInsideAppContainer(url))
+        panel->showErrorPlaceholder(new ErrorPlaceholderView(
+            QStringLiteral("lock.app.fill"), QStringLiteral("App Data Not Accessible"),
+            QStringLiteral("The developer of this app has restricted access to its data.")));
+    republishSelectionOf(index);
+}
+
+void ColumnBrowserViewController::applyListingFailure(int index, const URL& url, std::exception_ptr error) {
+    Logger::filesystem().error("Column %ld load failed: %s", index, async::describeException(error));
+    if (index < 0 || index >= m_columns.size() || !(m_columns.at(index).path == url))
+        return;
+    m_columns[index].items.clear();
+    m_columns[index].isLoading = false;
+    // What is no longer listed can neither be counted nor stay selected.
+    if (index == m_columns.size() - 1 && !m_contents.isEmpty())
+        publishContents({});
+    ColumnPanel* panel = m_panels.at(index);
+    panel->setLoading(false);
+    panel->setItems({});
+    panel->showErrorPlaceholder(ErrorPlaceholderView::forError(error));
+    republishSelectionOf(index);
+}
+
+void ColumnBrowserViewController::refreshAllColumns() {
+    if (m_columns.isEmpty())
+        return;
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    startTask(async::spawn(
+        [self, provider](std::stop_token token) { return refreshColumns(self, provider, token); }));
+}
+
+// --- commands ---
+
+int ColumnBrowserViewController::focusedColumn(bool forRename) const {
+    for (int index = int(m_panels.size()) - 1; index >= 0; --index) {
+        if (m_panels.at(index)->tableView()->hasFocus())
+            return index;
+    }
+    if (!forRename)
+        return int(m_panels.size()) - 1;
+    for (int index = int(m_panels.size()) - 1; index >= 0; --index) {
+        if (!m_panels.at(index)->selectedRows().isEmpty())
+            return index;
+    }
+    return -1;
+}
+
+bool ColumnBrowserViewController::canPaste() const {
+    const int column = focusedColumn();
+    if (column < 0 || !clipboardManager)
+        return false;
+    return clipboardManager->canPaste(m_panels.at(column)->directoryPath);
+}
+
+void ColumnBrowserViewController::setClipboard(bool cut) {
+    if (m_selection.isEmpty() || !clipboardManager)
+        return;
+    clipboardManager->items = m_selection;
+    clipboardManager->mode = cut ? ClipboardManager::Mode::cut : ClipboardManager::Mode::copy;
+}
+
+void ColumnBrowserViewController::copySelection() {
+    setClipboard(false);
+}
+
+void ColumnBrowserViewController::cutSelection() {
+    setClipboard(true);
+}
+
+void ColumnBrowserViewController::paste() {
+    const int column = focusedColumn();
+    if (column < 0)
+        return;
+    const URL folder = m_panels.at(column)->directoryPath;
+    Self self(this);
+    ClipboardManager* clipboard = clipboardManager;
+    startTask(async::spawn([self, clipboard, folder](std::stop_token token) {
+        return pasteInto(self, clipboard, folder, token);
+    }));
+}
+
+void ColumnBrowserViewController::selectAllItems() {
+    const int column = focusedColumn();
+    if (column < 0)
+        return;
+    ColumnPanel* panel = m_panels.at(column);
+    panel->tableView()->selectAll();
+    // Selecting everything may have cut the columns back; the panel itself stays.
+    m_selectionColumn = column;
+    publishSelection(panel->selectedItems());
+}
+
+void ColumnBrowserViewController::renameSelection() {
+    const int column = focusedColumn(true);
+    if (column < 0)
+        return;
+    ColumnPanel* panel = m_panels.at(column);
+    const QList<int> rows = panel->selectedRows();
+    if (rows.isEmpty() || rows.first() >= panel->items().size())
+        return;
+    panel->beginRename(panel->items().at(rows.first()));
+}
+
+QString ColumnBrowserViewController::duplicateName(const QString& name) {
+    const auto [base, extension] = splitExtension(name);
+    return extension.isEmpty() ? base + QStringLiteral(" copy") : base + QStringLiteral(" copy.") + extension;
+}
+
+QString ColumnBrowserViewController::uniqueDuplicateName(const QString& name, const URL& folder) {
+    if (folder.scheme() != u"file")
+        return duplicateName(name);
+    const auto [base, extension] = splitExtension(name);
+    const QString folderPath = folder.toLocalFile();
+    const auto taken = [&folderPath](const QString& candidate) {
+        // A dangling symbolic link takes its name too.
+        const QFileInfo info(QDir(folderPath).filePath(candidate));
+        return info.exists() || info.isSymLink();
+    };
+    QString candidate = name;
+    for (int n = 1; taken(candidate); ++n) {
+        candidate = base + QStringLiteral(" copy") + (n == 1 ? QString() : QStringLiteral(" %1").arg(n)) +
+                    (extension.isEmpty() ? QString() : QStringLiteral(".") + extension);
+    }
+    return candidate;
+}
+
+void ColumnBrowserViewController::duplicateSelection() {
+    if (m_selection.isEmpty() || !m_transferManager)
+        return;
+    for (const FileItem& item : std::as_const(m_selection)) {
+        const URL folder = item.path().deletingLastPathComponent();
+        const QString newName = uniqueDuplicateName(item.path().lastPathComponent(), folder);
+        // The engine names the copy after the source's name: the same item under its new name.
+        const FileItem source(item.id(), newName, item.path(), item.isDirectory(), item.size(),
+                              item.modifiedDate(), item.kind(), item.uti());
+        const Transfer transfer = m_transferManager->startTransfer(QList<FileItem>{source}, folder);
+        m_transferManager->launchTask(transfer);
+    }
+}
+
+QString ColumnBrowserViewController::deleteQuestion(const QList<FileItem>& items) {
+    QStringList names;
+    for (qsizetype i = 0; i < std::min<qsizetype>(3, items.size()); ++i)
+        names.append(items.at(i).name());
+    QString text = QStringLiteral("Delete \"") + names.join(QStringLiteral(", "));
+    if (items.size() > 3)
+        text += QStringLiteral(" and %1 more").arg(items.size() - 3);
+    return text + QStringLiteral("\"?");
+}
+
+void ColumnBrowserViewController::deleteSelection() {
+    if (m_selection.isEmpty())
+        return;
+    const QList<FileItem> items = m_selection;
+    const bool askFirst = items.first().path().scheme() == u"afc";
+    if (!m_alertPresenter)
+        m_alertPresenter = std::make_shared<DialogAlertPresenter>();
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    auto presenter = m_alertPresenter;
+    startTask(async::spawn([self, provider, presenter, items, askFirst](std::stop_token token) {
+        return deleteItems(self, provider, presenter, items, askFirst, token);
+    }));
+}

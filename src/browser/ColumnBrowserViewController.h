@@ -1,0 +1,159 @@
+#pragma once
+
+#include "browser/BrowserCommandHandling.h"
+#include "browser/ColumnDivider.h"
+#include "models/FileItem.h"
+#include "platform/Subscription.h"
+#include "platform/URL.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AlertPresenter;
+class ClipboardManager;
+class ColumnPanel;
+class FavoritesManager;
+class FileSystemProvider;
+class NavigationState;
+class QHBoxLayout;
+class QScrollArea;
+class TransferManager;
+class UiTimerSource;
+
+// The current folder as a row of columns, one per folder level: the first column lists the
+// navigation state's current path, and a folder selected in a column opens in a new column to
+// its right. It lists through the provider, drops results that arrive for a column that has
+// since gone or changed, filters by the search text, and answers the window's edit commands.
+//
+// It never changes the current path. The column paths are always published (the path bar
+// follows them in every mode); the selection and the listed contents only while this browser
+// is the one on screen.
+class ColumnBrowserViewController : public QWidget, public BrowserCommandHandling {
+    Q_OBJECT
+public:
+    static constexpr int minimumColumnWidth = 100;
+
+    struct ColumnState {
+        URL path;
+        // The folder's full listing as last received, unfiltered.
+        QList<FileItem> items;
+        bool isLoading = true;
+        std::optional<int> selectedRow;
+    };
+
+    ColumnBrowserViewController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
+                                NavigationState& navigationState,
+                                std::shared_ptr<TransferManager> transferManager,
+                                FavoritesManager* favoritesManager, UiTimerSource& timers,
+                                QWidget* parent = nullptr);
+    ~ColumnBrowserViewController() override;
+
+    // Set by the container right after creation; handed to every new panel.
+    ClipboardManager* clipboardManager = nullptr;
+    // Asks the delete question and shows the failure summary; a dialog of our own when unset.
+    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
+        m_alertPresenter = std::move(presenter);
+    }
+    // Space in a column.
+    std::function<void()> onQuickLook;
+
+    // --- the commands of the window ---
+    bool hasSelection() const override { return !m_selection.isEmpty(); }
+    bool canPaste() const override;
+    void copySelection() override;
+    void cutSelection() override;
+    void paste() override;
+    void duplicateSelection() override;
+    void deleteSelection() override;
+    void renameSelection() override;
+    void selectAllItems() override;
+    void setPublishesSharedState(bool publishes) override;
+    bool publishesSharedState() const { return m_publishes; }
+
+    // --- columns ---
+    const QList<ColumnState>& columns() const { return m_columns; }
+    const QList<ColumnPanel*>& panels() const { return m_panels; }
+    const QList<ColumnDivider*>& dividers() const { return m_dividers; }
+    ColumnDivider* trailingDivider() const { return m_trailingDivider; }
+    // The selection this browser holds, in row order: what the commands act on.
+    const QList<FileItem>& selection() const { return m_selection; }
+
+    void resetColumns(const URL& url);
+    void appendColumn(const URL& url);
+    void truncateColumns(int index);
+    void columnSelectionChanged(const FileItem& item, int row, int column);
+    void moveFocusRight(int column);
+    void applySearchFilter();
+    QList<FileItem> filteredItems(const QList<FileItem>& items) const;
+    // Lists every column again, one after the other, after emptying the provider's cache.
+    void refreshAllColumns();
+    // The column whose list has the keyboard focus, searched from the last; else the last column
+    // (forRename: the last column with a selected row); -1 when there is none.
+    int focusedColumn(bool forRename = false) const;
+
+    // The background work started so far: listings, re-listings, pastes and deletes (tests
+    // await them).
+    QList<async::TaskHandle<void>> tasks() const { return m_tasks; }
+
+    // The folders a path bar shows for these columns: on a device the root and the folders
+    // above the first column come first; inside an app's container the device root and then the
+    // container's root.
+    static QList<URL> columnPathsFor(const QList<URL>& columnFolders);
+    // The name of a copy: "IMG_0001.JPG" gives "IMG_0001 copy.JPG", ".bashrc" gives ".bashrc copy".
+    static QString duplicateName(const QString& name);
+    // On this computer the first of the " copy", " copy 2", ... names that nothing in the folder
+    // bears; on a device the plain duplicate name (the transfer engine settles clashes there).
+    static QString uniqueDuplicateName(const QString& name, const URL& folder);
+    static QString deleteQuestion(const QList<FileItem>& items);
+
+    // For the listing tasks: a result or failure for column index that listed url.
+    void applyListing(int index, const URL& url, const QList<FileItem>& items);
+    void applyListingFailure(int index, const URL& url, std::exception_ptr error);
+
+private:
+    ColumnPanel* makePanel(int index, const URL& url);
+    ColumnDivider* makeDivider(ColumnPanel* panel, const QString& objectName);
+    void layoutNewColumn(ColumnPanel* panel);
+    void replaceTrailingDivider();
+    void scrollToLastColumn();
+    void updateColumnPaths();
+    void publishContents(const QList<FileItem>& items);
+    void publishSelection(const QList<FileItem>& items);
+    // What the selection of a column means: one folder opens a column and selects nothing.
+    QList<FileItem> selectionOf(int column) const;
+    void republishSelectionOf(int column);
+    void resizeColumn(ColumnPanel* panel, double delta);
+    void startTask(async::TaskHandle<void> task);
+    void setClipboard(bool cut);
+
+    std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
+    NavigationState& m_navigationState;
+    std::shared_ptr<TransferManager> m_transferManager;
+    FavoritesManager* m_favoritesManager;
+    UiTimerSource& m_timers;
+    std::shared_ptr<AlertPresenter> m_alertPresenter;
+
+    QList<ColumnState> m_columns;
+    QList<ColumnPanel*> m_panels;
+    QList<ColumnDivider*> m_dividers;
+    QPointer<ColumnDivider> m_trailingDivider;
+    QScrollArea* m_scrollArea;
+    QWidget* m_containerView;
+    QHBoxLayout* m_columnsLayout;
+
+    bool m_publishes = true;
+    QList<FileItem> m_contents;
+    QList<FileItem> m_selection;
+    // The column the selection was made in; -1 for none.
+    int m_selectionColumn = -1;
+    std::optional<URL> m_shownPath;
+    std::vector<Subscription> m_cancellables;
+    QList<async::TaskHandle<void>> m_tasks;
+};

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "browser/ErrorPlaceholderView.h"
+#include "models/FileItem.h"
+#include "platform/Subscription.h"
+#include "platform/URL.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ClipboardManager;
+class ColumnTableView;
+class FavoritesManager;
+class FileItemListModel;
+class FileSystemProvider;
+class QLineEdit;
+class Spinner;
+class TransferManager;
+class UiTimerSource;
+
+// One column of the column browser: the items of one folder in a one-column list, a spinner
+// while the folder lists, a placeholder when it cannot, the inline rename, and the cut items
+// drawn dimmed. It never lists a folder itself and decides nothing about navigation: the column
+// browser gives it items, services and callbacks.
+class ColumnPanel : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int defaultWidth = 220;
+    static constexpr int rowHeight = 20;
+
+    explicit ColumnPanel(UiTimerSource& timers, QWidget* parent = nullptr);
+    ~ColumnPanel() override;
+
+    // The items shown, in display order (the column browser's filtered list).
+    const QList<FileItem>& items() const;
+    // Replaces the items; rows whose items are still there stay selected (no change is
+    // reported for them). Returns the selected items afterwards, in row order.
+    QList<FileItem> setItems(QList<FileItem> items);
+    // The selected items in row order.
+    QList<FileItem> selectedItems() const;
+    QList<int> selectedRows() const;
+
+    URL directoryPath = URL::fileURL(QStringLiteral("/"), true);
+    bool isLoading() const { return m_isLoading; }
+    // Loading shows the spinner in place of the list.
+    void setLoading(bool loading);
+
+    std::shared_ptr<FileSystemProvider> fileSystemProvider;
+    ClipboardManager* clipboardManager = nullptr;
+    std::shared_ptr<TransferManager> transferManager;
+    FavoritesManager* favoritesManager = nullptr;
+
+    std::function<void(const FileItem&, int row)> onSelectItem;
+    std::function<void()> onDeselectAll;
+    std::function<void()> onDeleteAction;
+    std::function<void()> onRenameAction;
+    std::function<void()> onCopyClipboardAction;
+    std::function<void()> onCutAction;
+    std::function<void()> onPasteAction;
+    std::function<void()> onDuplicateAction;
+    std::function<bool()> canPasteProvider;
+    std::function<void()> onDropCompleted;
+    // After the provider renamed an item: the folder must be listed again to show the new name.
+    std::function<void()> onRenamed;
+
+    ColumnTableView* tableView() const { return m_tableView; }
+    FileItemListModel* model() const { return m_model; }
+    Spinner* spinner() const { return m_spinner; }
+    ErrorPlaceholderView* errorPlaceholder() const { return m_errorPlaceholder; }
+    QLineEdit* renameTextField() const { return m_renameTextField; }
+    const std::optional<FileItem>& renamingItem() const { return m_renamingItem; }
+
+    int columnWidth() const { return width(); }
+    void setColumnWidth(int width);
+
+    // Removes the placeholder and shows the items again.
+    void reloadItems();
+    // Replaces any earlier placeholder; the panel takes ownership.
+    void showErrorPlaceholder(ErrorPlaceholderView* placeholder);
+    void removeErrorPlaceholder();
+    // Follows the clipboard so that cut items are drawn dimmed.
+    void observeClipboard();
+
+    // Opens the name of the item's row for editing; an open rename is cancelled first.
+    void beginRename(const FileItem& item);
+    void commitRename();
+    void cancelRename();
+    // The rename tasks started so far (tests await them).
+    const QList<async::TaskHandle<void>>& renameTasks() const { return m_renameTasks; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void selectionDidChange();
+    std::optional<FileItem> closeRenameField();
+
+    UiTimerSource& m_timers;
+    FileItemListModel* m_model;
+    ColumnTableView* m_tableView;
+    Spinner* m_spinner;
+    QPointer<ErrorPlaceholderView> m_errorPlaceholder;
+    QPointer<QLineEdit> m_renameTextField;
+    std::optional<FileItem> m_renamingItem;
+    bool m_isLoading = false;
+    std::vector<Subscription> m_clipboardSubscriptions;
+    QList<async::TaskHandle<void>> m_renameTasks;
+};

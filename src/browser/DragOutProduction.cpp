@@ -1,0 +1,161 @@
+#include "browser/DragOutProduction.h"
+
+#include "browser/DragAndDropHandler.h"
+#include "browser/OrvantaDragMimeData.h"
+#include "device/AFCPath.h"
+#include "platform/Logger.h"
+#include "platform/URL.h"
+#include "platform/async/AsyncLog.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QPointer>
+#include <QUuid>
+
+namespace {
+
+// Receivers wait only seconds for dropped data; a longer wait is worth knowing about.
+constexpr qint64 slowAnswerMs = 2000;
+
+} // namespace
+
+std::shared_ptr<DragOutProduction> DragOutProduction::create(std::shared_ptr<DragAndDropHandler> handler,
+                                                             QList<FileItem> items) {
+    return std::shared_ptr<DragOutProduction>(new DragOutProduction(std::move(handler), std::move(items)));
+}
+
+DragOutProduction::DragOutProduction(std::shared_ptr<DragAndDropHandler> handler, QList<FileItem> items)
+    : m_handler(std::move(handler)), m_dragID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()) {
+    for (FileItem& item : items)
+        m_entries.append(Entry{std::move(item), std::nullopt, false});
+}
+
+DragOutProduction::~DragOutProduction() = default;
+
+QString DragOutProduction::folder() const {
+    return QDir(m_handler->stagingRoot()).filePath(m_dragID);
+}
+
+void DragOutProduction::install(OrvantaDragMimeData& data) {
+    QPointer<DragOutProduction> self(this);
+    data.setExternalURLSource([self] { return self ? self->urls() : QList<QUrl>(); });
+}
+
+bool DragOutProduction::isFinished() const {
+    return m_started && m_pending == 0;
+}
+
+void DragOutProduction::start() {
+    if (m_started)
+        return;
+    m_started = true;
+    m_pending = int(m_entries.size());
+    for (int row = 0; row < m_entries.size(); ++row)
+        produce(row);
+}
+
+void DragOutProduction::produce(int row) {
+    const FileItem& item = m_entries.at(row).item;
+    if (item.path().isFileURL()) {
+        settle(row, toQUrl(item.path()));
+        return;
+    }
+    // A folder per row: two items of one name dragged together each keep their name.
+    const QString rowFolder = QDir(folder()).filePath(QString::number(row));
+    const std::optional<QString> destination = AFCPath::child(rowFolder, item.name());
+    if (m_handler->stagingRoot().isEmpty() || !destination || !AFCPath::isUsable(*destination) ||
+        !QDir().mkpath(rowFolder)) {
+        Logger::transfer().error("File promise copy failed for %s: %s", item.name(),
+                                 QStringLiteral("no place to copy it to"));
+        settle(row, std::nullopt);
+        return;
+    }
+    const URL target = URL::fileURL(*destination, item.isDirectory());
+    QPointer<DragOutProduction> self(this);
+    m_handler->writePromise(DragAndDropHandler::promiseInfo(item), URL::fileURL(*destination),
+                            [self, row, target](std::exception_ptr error) {
+                                if (self)
+                                    self->settle(row,
+                                                 error ? std::nullopt : std::optional<QUrl>(toQUrl(target)));
+                            });
+}
+
+void DragOutProduction::settle(int row, std::optional<QUrl> url) {
+    Entry& entry = m_entries[row];
+    if (entry.done)
+        return;
+    entry.done = true;
+    entry.url = std::move(url);
+    if (--m_pending == 0)
+        emit finished();
+}
+
+QList<QUrl> DragOutProduction::urls() {
+    start();
+    if (!isFinished()) {
+        QElapsedTimer waited;
+        waited.start();
+        QEventLoop loop;
+        connect(this, &DragOutProduction::finished, &loop, &QEventLoop::quit);
+        // Checked again after connecting: the last copy may have ended meanwhile.
+        if (!isFinished())
+            loop.exec();
+        if (waited.elapsed() > slowAnswerMs)
+            Logger::ui().info("Drag out: the receiver waited %lld ms for the copies; it may have given up",
+                              waited.elapsed());
+    }
+    QList<QUrl> answer;
+    for (const Entry& entry : m_entries) {
+        if (entry.url)
+            answer.append(*entry.url);
+    }
+    return answer;
+}
+
+QStringList DragOutProduction::failedNames() const {
+    QStringList names;
+    for (const Entry& entry : m_entries) {
+        if (entry.done && !entry.url)
+            names.append(entry.item.name());
+    }
+    return names;
+}
+
+std::optional<AlertRequest> DragOutProduction::failureAlert(const QStringList& names) {
+    if (names.isEmpty())
+        return std::nullopt;
+    AlertRequest request;
+    request.style = AlertRequest::Style::warning;
+    request.message = names.size() == 1 ? QStringLiteral("“%1” could not be copied.").arg(names.front())
+                                        : QStringLiteral("%1 items could not be copied.").arg(names.size());
+    request.informative =
+        names.size() == 1
+            ? QStringLiteral("It was left out of the drop.")
+            : QStringLiteral("These were left out of the drop: %1.").arg(names.join(QStringLiteral(", ")));
+    request.buttons = {QStringLiteral("OK")};
+    return request;
+}
+
+async::Task<void> DragOutProduction::showFailures(AlertPresenter& presenter, QWidget* parent) {
+    const std::optional<AlertRequest> request = failureAlert(failedNames());
+    if (!request)
+        co_return;
+    AlertRequest shown = *request;
+    async::Task<AlertResponse> asking = presenter.ask(shown, parent, {});
+    co_await std::move(asking);
+}
+
+int DragOutProduction::removeStaleFolders(const QString& root, const QDateTime& now) {
+    if (root.isEmpty())
+        return 0;
+    int removed = 0;
+    const QFileInfoList entries =
+        QDir(root).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QFileInfo& entry : entries) {
+        if (entry.lastModified().secsTo(now) > 24 * 60 * 60 && QDir(entry.filePath()).removeRecursively())
+            ++removed;
+    }
+    return removed;
+}

@@ -1,0 +1,159 @@
+#include "browser/FileItemListModel.h"
+
+#include "platform/ByteCountFormatter.h"
+#include "uikit/Symbols.h"
+
+#include <QHash>
+#include <QItemSelectionModel>
+#include <QMimeDatabase>
+
+#include <algorithm>
+
+namespace {
+
+QMimeType mimeTypeOf(const FileItem& item) {
+    static const QMimeDatabase database;
+    if (item.uti())
+        return database.mimeTypeForName(item.uti()->identifier());
+    return {};
+}
+
+} // namespace
+
+FileItemListModel::FileItemListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+int FileItemListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+Qt::ItemFlags FileItemListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+}
+
+QVariant FileItemListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size())
+        return {};
+    const FileItem& item = m_items.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return item.name();
+    case Qt::DecorationRole:
+        return icon(item);
+    case FileItemRole:
+        return QVariant::fromValue(std::optional<FileItem>(item));
+    case AlphaRole:
+        return m_cutURLs.contains(item.path()) ? cutAlpha : 1.0;
+    case SizeTextRole:
+        return item.isDirectory() ? QString() : ByteCountFormatter::file(item.size());
+    case KindTextRole:
+        if (item.isDirectory())
+            return QStringLiteral("Folder");
+        return item.uti() ? item.uti()->localizedDescription() : QStringLiteral("Document");
+    case SymbolNameRole:
+        return symbolName(item);
+    case PathRole:
+        return item.path().absoluteString();
+    default:
+        return {};
+    }
+}
+
+void FileItemListModel::setItems(QList<FileItem> items) {
+    beginResetModel();
+    m_items = std::move(items);
+    endResetModel();
+}
+
+std::optional<FileItem> FileItemListModel::item(int row) const {
+    if (row < 0 || row >= m_items.size())
+        return std::nullopt;
+    return m_items.at(row);
+}
+
+int FileItemListModel::rowOf(const URL& path) const {
+    for (int row = 0; row < m_items.size(); ++row) {
+        if (m_items.at(row).path() == path)
+            return row;
+    }
+    return -1;
+}
+
+void FileItemListModel::setCutURLs(QSet<URL> urls) {
+    const QSet<URL> previous = std::exchange(m_cutURLs, std::move(urls));
+    for (int row = 0; row < m_items.size(); ++row) {
+        const URL& path = m_items.at(row).path();
+        if (previous.contains(path) != m_cutURLs.contains(path)) {
+            const QModelIndex changed = index(row);
+            emit dataChanged(changed, changed, {AlphaRole});
+        }
+    }
+}
+
+QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QList<URL>& paths) const {
+    QList<int> rows;
+    if (!selection)
+        return rows;
+    QHash<URL, int> rowByPath;
+    for (int row = int(m_items.size()) - 1; row >= 0; --row)
+        rowByPath.insert(m_items.at(row).path(), row);
+    QItemSelection wanted;
+    for (const URL& path : paths) {
+        const auto found = rowByPath.constFind(path);
+        if (found == rowByPath.constEnd() || rows.contains(*found))
+            continue;
+        rows.append(*found);
+        wanted.select(index(*found), index(*found));
+    }
+    std::sort(rows.begin(), rows.end());
+    const QSignalBlocker blocker(selection);
+    selection->select(wanted, QItemSelectionModel::ClearAndSelect);
+    return rows;
+}
+
+QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* selection) const {
+    QList<FileItem> result;
+    if (!selection)
+        return result;
+    QList<int> rows;
+    for (const QModelIndex& selected : selection->selectedIndexes()) {
+        if (selected.model() == this && selected.row() < m_items.size())
+            rows.append(selected.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int row : std::as_const(rows))
+        result.append(m_items.at(row));
+    return result;
+}
+
+QString FileItemListModel::symbolName(const FileItem& item) {
+    if (item.isDirectory())
+        return QStringLiteral("folder");
+    const QMimeType type = mimeTypeOf(item);
+    return type.isValid() ? type.iconName() : QStringLiteral("application-octet-stream");
+}
+
+QIcon FileItemListModel::icon(const FileItem& item) {
+    static QHash<QString, QIcon> cache;
+    const QString name = symbolName(item);
+    const auto cached = cache.constFind(name);
+    if (cached != cache.constEnd())
+        return *cached;
+    QIcon result;
+    if (item.isDirectory()) {
+        result = Symbols::icon(QStringLiteral("folder"));
+    } else {
+        const QMimeType type = mimeTypeOf(item);
+        if (type.isValid() && QIcon::hasThemeIcon(type.iconName()))
+            result = QIcon::fromTheme(type.iconName());
+        else if (type.isValid() && QIcon::hasThemeIcon(type.genericIconName()))
+            result = QIcon::fromTheme(type.genericIconName());
+        else
+            result = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+    }
+    cache.insert(name, result);
+    return result;
+}

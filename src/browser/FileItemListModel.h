@@ -1,0 +1,65 @@
+#pragma once
+
+#include "models/FileItem.h"
+#include "platform/URL.h"
+
+#include <QAbstractListModel>
+#include <QIcon>
+#include <QList>
+#include <QSet>
+
+class QItemSelectionModel;
+
+// The one list of file items under every browser: each view draws its rows from the roles, so
+// the views differ in layout only and tests read roles, never pixels.
+class FileItemListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        FileItemRole = Qt::UserRole + 1,
+        // 0.4 for an item on the clipboard for cutting, else 1.0.
+        AlphaRole,
+        // The byte count of a file; "" for a folder (each view shows its own folder text).
+        SizeTextRole,
+        KindTextRole,
+        // The icon's name: "folder" for folders, else the content type's icon name.
+        SymbolNameRole,
+        PathRole,
+    };
+
+    static constexpr double cutAlpha = 0.4;
+
+    explicit FileItemListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    const QList<FileItem>& items() const { return m_items; }
+    // Replaces the list wholesale; views lose their selection with it (see reselect()).
+    void setItems(QList<FileItem> items);
+    std::optional<FileItem> item(int row) const;
+    // The first row whose item lives at path, or -1.
+    int rowOf(const URL& path) const;
+
+    // The locations drawn dimmed; only the rows whose state changed are redrawn.
+    void setCutURLs(QSet<URL> urls);
+    const QSet<URL>& cutURLs() const { return m_cutURLs; }
+
+    // Selects the rows whose items live at the given paths, with the selection model's signals
+    // blocked: after a reload the same files stay selected without the view reporting a change
+    // nobody made. Returns the rows selected, ascending.
+    QList<int> reselect(QItemSelectionModel* selection, const QList<URL>& paths) const;
+    // The selected items in row order.
+    QList<FileItem> selectedItems(const QItemSelectionModel* selection) const;
+
+    static QString symbolName(const FileItem& item);
+    static QIcon icon(const FileItem& item);
+
+private:
+    QList<FileItem> m_items;
+    QSet<URL> m_cutURLs;
+};
+
+// FileItemRole holds the item this way: a variant needs a type it can make empty.
+Q_DECLARE_METATYPE(std::optional<FileItem>)

@@ -1,0 +1,157 @@
+// The container: browsers made on first use and kept across mode switches, and only the browser
+// on screen writing the selection and the folder's contents (the column paths always follow).
+
+#include "EventLoop.h"
+#include "LogCapture.h"
+#include "TemporaryDefaults.h"
+#include "TestFiles.h"
+#include "browser/BrowserContainerController.h"
+#include "browser/ColumnBrowserViewController.h"
+#include "browser/ColumnPanel.h"
+#include "device/AFCBridge.h"
+#include "platform/NotificationCenter.h"
+#include "platform/async/ManualClock.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_BrowserContainerController : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void browsersAreMadeOnceAndKept_data();
+    void browsersAreMadeOnceAndKept();
+    void onlyTheShownBrowserPublishes();
+
+private:
+    void waitUntilListed(ColumnBrowserViewController* browser);
+    URL folder(const QString& relative) const { return URL::fileURL(m_dir.filePath(relative), true); }
+
+    QTemporaryDir m_dir;
+    async::ManualClock m_clock;
+    std::unique_ptr<TemporaryDefaults> m_defaults;
+    std::unique_ptr<AFCBridge> m_bridge;
+    std::shared_ptr<FileSystemProvider> m_provider;
+    std::unique_ptr<NavigationState> m_navigation;
+    std::shared_ptr<TransferManager> m_transfers;
+    std::unique_ptr<ClipboardManager> m_clipboard;
+    std::unique_ptr<BrowserContainerController> m_container;
+};
+
+void tst_BrowserContainerController::init() {
+    for (const char* file : {"one/a.txt", "one/b.txt", "two/c.txt"})
+        QVERIFY(writeTestFile(m_dir.filePath(file), "x"));
+    m_defaults = std::make_unique<TemporaryDefaults>();
+    m_bridge = std::make_unique<AFCBridge>();
+    m_provider = std::make_shared<FileSystemProvider>(*m_bridge, m_clock);
+    m_navigation = std::make_unique<NavigationState>(m_defaults->store());
+    NotificationCenter& notifications = NotificationCenter::defaultCenter();
+    m_transfers = std::make_shared<TransferManager>(m_defaults->store(), m_clock, notifications);
+    m_clipboard = std::make_unique<ClipboardManager>(m_transfers, m_provider);
+    m_container = std::make_unique<BrowserContainerController>(m_provider, *m_navigation, m_transfers,
+                                                               nullptr, m_clipboard.get());
+    m_container->resize(800, 400);
+    m_container->show();
+}
+
+void tst_BrowserContainerController::cleanup() {
+    m_container.reset();
+    m_clipboard.reset();
+    m_transfers.reset();
+    m_navigation.reset();
+    m_provider.reset();
+    m_bridge.reset();
+    m_defaults.reset();
+}
+
+void tst_BrowserContainerController::waitUntilListed(ColumnBrowserViewController* browser) {
+    QVERIFY(browser);
+    QTRY_VERIFY(!browser->columns().isEmpty() &&
+                std::none_of(browser->columns().begin(), browser->columns().end(),
+                             [](const auto& column) { return column.isLoading; }));
+}
+
+void tst_BrowserContainerController::browsersAreMadeOnceAndKept_data() {
+    QTest::addColumn<QList<int>>("modes");
+    QTest::addColumn<QStringList>("shown");
+    const int icon = int(BrowserViewMode::icon);
+    const int list = int(BrowserViewMode::list);
+    const int column = int(BrowserViewMode::column);
+    QTest::newRow("column, list, column") << QList<int>{list, column} << QStringList{"list", "column"};
+    QTest::newRow("the same mode twice") << QList<int>{column, column} << QStringList{"column", "column"};
+    QTest::newRow("every mode") << QList<int>{icon, list, column} << QStringList{"icon", "list", "column"};
+}
+
+void tst_BrowserContainerController::browsersAreMadeOnceAndKept() {
+    QFETCH(QList<int>, modes);
+    QFETCH(QStringList, shown);
+    // Nothing is made before the mode arrives on a later turn of the loop.
+    QVERIFY(!m_container->currentChild());
+    LogCapture log;
+    drainPostedEvents();
+    ColumnBrowserViewController* browser = m_container->columnBrowser();
+    QCOMPARE(m_container->currentChild(), browser);
+    QCOMPARE(browser->clipboardManager, m_clipboard.get());
+    m_navigation->navigate(folder(QStringLiteral(".")));
+    waitUntilListed(browser);
+    browser->columnSelectionChanged(browser->columns().first().items.first(), 0, 0);
+    waitUntilListed(browser);
+    QCOMPARE(browser->columns().size(), 2);
+
+    for (int mode : modes) {
+        m_navigation->viewMode = BrowserViewMode(mode);
+        drainPostedEvents();
+        const bool isColumn = mode == int(BrowserViewMode::column);
+        QCOMPARE(m_container->currentCommandHandler() != nullptr, isColumn);
+        if (!isColumn)
+            QCOMPARE(m_container->currentChild(), m_container->emptyPane(BrowserViewMode(mode)));
+    }
+    // The same browser, with the columns it had.
+    QCOMPARE(m_container->columnBrowser(), browser);
+    QCOMPARE(m_container->findChildren<ColumnBrowserViewController*>().size(), 1);
+    QCOMPARE(browser->columns().size(), 2);
+    QVERIFY(browser->isVisible());
+    QStringList switched;
+    for (const QString& line : log.messages(LogCapture::category("ui")))
+        if (line.startsWith(QStringLiteral("Switched to ")))
+            switched.append(line.section(u' ', 2, 2));
+    QCOMPARE(switched, QStringList{"column"} + shown);
+}
+
+void tst_BrowserContainerController::onlyTheShownBrowserPublishes() {
+    drainPostedEvents();
+    ColumnBrowserViewController* browser = m_container->columnBrowser();
+    m_navigation->navigate(folder(QStringLiteral("one")));
+    waitUntilListed(browser);
+    QTRY_COMPARE(m_navigation->currentDirectoryContents.value().size(), 2);
+
+    m_navigation->viewMode = BrowserViewMode::list;
+    drainPostedEvents();
+    // Hidden, the column browser follows the folder and publishes its columns, but neither its
+    // listing nor its selection.
+    m_navigation->navigate(folder(QStringLiteral("two")));
+    QTRY_COMPARE(m_navigation->columnPaths.value(), QList<URL>{folder(QStringLiteral("two"))});
+    waitUntilListed(browser);
+    drainPostedEvents();
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 2);
+    browser->selectAllItems();
+    QCOMPARE(browser->selection().size(), 1);
+    QVERIFY(m_navigation->selectedItems.value().isEmpty());
+
+    // Shown again, it publishes what it shows.
+    m_navigation->viewMode = BrowserViewMode::column;
+    drainPostedEvents();
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 1);
+    QCOMPARE(m_navigation->currentDirectoryContents.value().first().name(), QStringLiteral("c.txt"));
+    QCOMPARE(m_navigation->selectedItems.value().size(), 1);
+}
+
+QTEST_MAIN(tst_BrowserContainerController)
+#include "tst_BrowserContainerController.moc"

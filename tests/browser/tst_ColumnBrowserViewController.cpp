@@ -1,0 +1,731 @@
+// The column browser against temporary folders and the device emulator: which columns a click
+// leaves, the folders published for the path bar, late listings dropped, placeholders (also
+// after a re-listing and under the search filter), dividers, and the edit commands.
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "ScriptedAlertPresenter.h"
+#include "TemporaryDefaults.h"
+#include "TestFiles.h"
+#include "WidgetDeviceTestMain.h"
+#include "browser/ColumnBrowserViewController.h"
+#include "browser/ColumnDivider.h"
+#include "browser/ColumnPanel.h"
+#include "browser/ColumnTableView.h"
+#include "browser/ErrorPlaceholderView.h"
+#include "browser/FileItemListModel.h"
+#include "device/AFCBridge.h"
+#include "device/AFCLocation.h"
+#include "platform/ManualUiTimerSource.h"
+#include "platform/NotificationCenter.h"
+#include "platform/async/Continuation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+#include "uikit/Spinner.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+
+using namespace std::chrono_literals;
+using async::runSync;
+
+using DragSteps = QList<QPair<double, bool>>;
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+
+// Holds the listings of chosen folders until the test releases them, fails chosen listings and
+// refuses chosen deletions.
+class GatedProvider : public FileSystemProvider {
+public:
+    using FileSystemProvider::FileSystemProvider;
+    QSet<QString> held;
+    QSet<QString> failing;
+    QSet<QString> refusedDeletes;
+
+    async::Task<QList<FileItem>> listDirectory(URL at) override {
+        if (held.contains(at.absoluteString())) {
+            auto park = [this, at](async::Continuation<void> continuation) {
+                m_waiting.append({at, std::move(continuation)});
+            };
+            co_await async::withContinuation<void>(park);
+        }
+        if (failing.contains(at.absoluteString()))
+            throw FileError(EACCES, QStringLiteral("list"), at.path());
+        co_return co_await FileSystemProvider::listDirectory(at);
+    }
+
+    async::Task<void> deleteItem(FileItem item) override {
+        if (refusedDeletes.contains(item.name()))
+            throw FileError(EPERM, QStringLiteral("delete"), item.path().path());
+        co_await FileSystemProvider::deleteItem(item);
+    }
+
+    bool isWaiting(const URL& url) const {
+        return std::any_of(m_waiting.begin(), m_waiting.end(),
+                           [&url](const auto& w) { return w.first == url; });
+    }
+    void release(const URL& url) {
+        held.remove(url.absoluteString());
+        for (qsizetype i = m_waiting.size() - 1; i >= 0; --i) {
+            if (m_waiting[i].first == url)
+                m_waiting.takeAt(i).second.resume();
+        }
+    }
+
+private:
+    QList<QPair<URL, async::Continuation<void>>> m_waiting;
+};
+
+QStringList namesOf(const QList<FileItem>& items) {
+    QStringList names;
+    for (const FileItem& item : items)
+        names.append(item.name());
+    return names;
+}
+
+} // namespace
+
+class tst_ColumnBrowserViewController : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void clicksLeaveColumns_data();
+    void clicksLeaveColumns();
+    void columnPaths_data();
+    void columnPaths();
+    void lateListingIsDropped_data();
+    void lateListingIsDropped();
+    void placeholders_data();
+    void placeholders();
+    void failedRelistingKeepsThePlaceholder();
+    void searchFilter();
+    void dividers_data();
+    void dividers();
+    void deleteAsksForDeviceItems_data();
+    void deleteAsksForDeviceItems();
+    void deleteFailureSummary_data();
+    void deleteFailureSummary();
+    void duplicateNames_data();
+    void duplicateNames();
+    void duplicateLocalFileTwice();
+    void pasteWithoutFocusGoesToLastColumn();
+    void commandsWithoutSelection();
+    void renameListsTheColumnsAgain();
+
+private:
+    URL folderURL(const QString& relative = QString()) const;
+    void makeBrowser();
+    void openFolder(const URL& url);
+    void waitUntilListed();
+    void clickRow(int column, const QString& name, Qt::KeyboardModifiers modifiers = {},
+                  Qt::MouseButton button = Qt::LeftButton);
+    QStringList columnNames() const;
+    ColumnBrowserViewController& browser() { return *m_browser; }
+    void dragDivider(ColumnDivider* divider, const QList<QPair<double, bool>>& steps);
+
+    QTemporaryDir m_home;
+    QString m_root;
+    async::ManualClock m_clock;
+    ManualUiTimerSource m_timers;
+    std::unique_ptr<TemporaryDefaults> m_defaults;
+    std::shared_ptr<AFCBridge> m_bridge;
+    std::shared_ptr<GatedProvider> m_provider;
+    std::unique_ptr<NavigationState> m_navigation;
+    std::shared_ptr<TransferManager> m_transfers;
+    std::unique_ptr<ClipboardManager> m_clipboard;
+    std::shared_ptr<ScriptedAlertPresenter> m_presenter;
+    std::unique_ptr<ColumnBrowserViewController> m_browser;
+};
+
+void tst_ColumnBrowserViewController::initTestCase() {
+    // Deleted computer files go to this trash, never the developer's.
+    qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("data"))));
+}
+
+void tst_ColumnBrowserViewController::init() {
+    setUpTest();
+    m_root = scratchPath(QStringLiteral("tree"));
+    for (const char* file : {"A/sub/deep.txt", "A/a1.txt", "B/b1.jpg", "B/B2.JPG", "B/notes.txt", "c.txt",
+                             "d.jpg", "Empty/.keep-out"})
+        QVERIFY(writeTestFile(m_root + u'/' + file, "x"));
+    QFile::remove(m_root + QStringLiteral("/Empty/.keep-out"));
+    m_defaults = std::make_unique<TemporaryDefaults>();
+    m_bridge = std::make_shared<AFCBridge>();
+    m_provider = std::make_shared<GatedProvider>(*m_bridge, m_clock);
+    m_navigation = std::make_unique<NavigationState>(m_defaults->store());
+    m_transfers =
+        std::make_shared<TransferManager>(m_defaults->store(), m_clock, NotificationCenter::defaultCenter());
+    m_transfers->setAFCBridge(m_bridge);
+    m_transfers->setFileSystemProvider(m_provider);
+    m_clipboard = std::make_unique<ClipboardManager>(m_transfers, m_provider);
+    m_presenter = std::make_shared<ScriptedAlertPresenter>();
+    makeBrowser();
+}
+
+void tst_ColumnBrowserViewController::cleanup() {
+    m_browser.reset();
+    m_clipboard.reset();
+    m_transfers.reset();
+    m_navigation.reset();
+    m_provider.reset();
+    m_bridge.reset();
+    m_defaults.reset();
+    tearDownTest();
+}
+
+URL tst_ColumnBrowserViewController::folderURL(const QString& relative) const {
+    return URL::fileURL(relative.isEmpty() ? m_root : m_root + u'/' + relative, true);
+}
+
+void tst_ColumnBrowserViewController::makeBrowser() {
+    m_browser = std::make_unique<ColumnBrowserViewController>(m_provider, *m_navigation, m_transfers, nullptr,
+                                                              m_timers);
+    m_browser->clipboardManager = m_clipboard.get();
+    m_browser->setAlertPresenter(m_presenter);
+    m_browser->resize(1200, 400);
+    m_browser->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
+}
+
+void tst_ColumnBrowserViewController::waitUntilListed() {
+    QTRY_VERIFY(!browser().columns().isEmpty() &&
+                std::none_of(browser().columns().begin(), browser().columns().end(),
+                             [](const auto& column) { return column.isLoading; }));
+    QCoreApplication::sendPostedEvents();
+}
+
+void tst_ColumnBrowserViewController::openFolder(const URL& url) {
+    m_navigation->navigate(url);
+    QTRY_VERIFY(!browser().columns().isEmpty() && browser().columns().first().path == url);
+    waitUntilListed();
+}
+
+void tst_ColumnBrowserViewController::clickRow(int column, const QString& name,
+                                               Qt::KeyboardModifiers modifiers, Qt::MouseButton button) {
+    QVERIFY(column < browser().panels().size());
+    ColumnPanel* panel = browser().panels().at(column);
+    const int row = int(namesOf(panel->items()).indexOf(name));
+    QVERIFY2(row >= 0, qPrintable(name));
+    ColumnTableView* table = panel->tableView();
+    QTest::mouseClick(table->viewport(), button, modifiers,
+                      table->visualRect(panel->model()->index(row)).center());
+}
+
+QStringList tst_ColumnBrowserViewController::columnNames() const {
+    QStringList names;
+    for (const auto& column : m_browser->columns())
+        names.append(column.path.lastPathComponent());
+    return names;
+}
+
+void tst_ColumnBrowserViewController::clicksLeaveColumns_data() {
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QStringList>("columns");
+    QTest::addColumn<QStringList>("selection");
+    QTest::newRow("a folder opens its column")
+        << QStringList{"0:A"} << QStringList{"tree", "A"} << QStringList{};
+    QTest::newRow("a file selects") << QStringList{"0:c.txt"} << QStringList{"tree"} << QStringList{"c.txt"};
+    QTest::newRow("another folder replaces the chain")
+        << QStringList{"0:A", "1:sub", "0:B"} << QStringList{"tree", "B"} << QStringList{};
+    QTest::newRow("a file cuts the chain back")
+        << QStringList{"0:A", "1:sub", "0:c.txt"} << QStringList{"tree"} << QStringList{"c.txt"};
+    QTest::newRow("a file deeper") << QStringList{"0:A", "1:sub", "2:deep.txt"}
+                                   << QStringList{"tree", "A", "sub"} << QStringList{"deep.txt"};
+    QTest::newRow("several rows with a folder open nothing")
+        << QStringList{"0:A", "0:+d.jpg"} << QStringList{"tree"} << QStringList{"A", "d.jpg"};
+    QTest::newRow("a right click selects and so opens")
+        << QStringList{"0:c.txt", "0:>A"} << QStringList{"tree", "A"} << QStringList{};
+    QTest::newRow("several files in row order")
+        << QStringList{"0:d.jpg", "0:+c.txt"} << QStringList{"tree"} << QStringList{"c.txt", "d.jpg"};
+}
+
+void tst_ColumnBrowserViewController::clicksLeaveColumns() {
+    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, columns);
+    QFETCH(QStringList, selection);
+    openFolder(folderURL());
+    for (const QString& click : clicks) {
+        const int column = click.section(u':', 0, 0).toInt();
+        QString name = click.section(u':', 1);
+        const bool extend = name.startsWith(u'+');
+        const bool right = name.startsWith(u'>');
+        if (extend || right)
+            name.remove(0, 1);
+        clickRow(column, name, extend ? Qt::ControlModifier : Qt::NoModifier,
+                 right ? Qt::RightButton : Qt::LeftButton);
+        waitUntilListed();
+    }
+    QCOMPARE(columnNames(), columns);
+    QCOMPARE(browser().panels().size(), columns.size());
+    QCOMPARE(browser().dividers().size(), columns.size() - 1);
+    QCOMPARE(namesOf(browser().selection()), selection);
+    QTRY_COMPARE(m_navigation->selectedItems.value().size(), selection.size());
+    for (const FileItem& item : m_navigation->selectedItems.value())
+        QVERIFY(selection.contains(item.name()));
+    // The first column stays the current folder; the contents are the last column's.
+    QCOMPARE(m_navigation->currentPath.value(), std::optional<URL>(folderURL()));
+    QCOMPARE(m_navigation->currentDirectoryContents.value(), browser().columns().last().items);
+    QCOMPARE(m_navigation->columnPaths.value().size(), columns.size());
+}
+
+void tst_ColumnBrowserViewController::columnPaths_data() {
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("published");
+    const QString root = QStringLiteral("afc://%1/").arg(udid);
+    const QString app = root + QStringLiteral(".app/io.test.notes/");
+    QTest::newRow("device root") << QStringList{root} << QStringList{root};
+    QTest::newRow("media folder") << QStringList{root + "DCIM/100APPLE"}
+                                  << QStringList{root, root + "DCIM", root + "DCIM/100APPLE"};
+    QTest::newRow("media folder with a column")
+        << QStringList{root + "DCIM/100APPLE/", root + "DCIM/100APPLE/Edits"}
+        << QStringList{root, root + "DCIM", root + "DCIM/100APPLE/", root + "DCIM/100APPLE/Edits"};
+    QTest::newRow("container root") << QStringList{app} << QStringList{root, app};
+    QTest::newRow("inside a container")
+        << QStringList{app + "Documents/Recordings"}
+        << QStringList{root, app, app + "Documents", app + "Documents/Recordings"};
+    QTest::newRow("computer folder") << QStringList{"file:///home/user/Pictures/",
+                                                    "file:///home/user/Pictures/x/"}
+                                     << QStringList{"file:///home/user/Pictures/",
+                                                    "file:///home/user/Pictures/x/"};
+}
+
+void tst_ColumnBrowserViewController::columnPaths() {
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, published);
+    QList<URL> urls;
+    for (const QString& text : folders)
+        urls.append(*URL::fromString(text));
+    QStringList texts;
+    for (const URL& url : ColumnBrowserViewController::columnPathsFor(urls))
+        texts.append(url.absoluteString());
+    QCOMPARE(texts, published);
+}
+
+void tst_ColumnBrowserViewController::lateListingIsDropped_data() {
+    QTest::addColumn<bool>("lateOneFails");
+    QTest::newRow("late success") << false;
+    QTest::newRow("late failure") << true;
+}
+
+void tst_ColumnBrowserViewController::lateListingIsDropped() {
+    QFETCH(bool, lateOneFails);
+    const URL first = folderURL(QStringLiteral("A"));
+    const URL second = folderURL(QStringLiteral("B"));
+    m_provider->held.insert(first.absoluteString());
+    if (lateOneFails)
+        m_provider->failing.insert(first.absoluteString());
+    LogCapture log;
+    m_navigation->navigate(first);
+    QTRY_VERIFY(m_provider->isWaiting(first));
+    m_navigation->navigate(second);
+    waitUntilListed();
+    QCOMPARE(columnNames(), QStringList{"B"});
+    m_provider->release(first);
+    QTRY_VERIFY(!m_provider->isWaiting(first));
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 10s);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(columnNames(), QStringList{"B"});
+    QCOMPARE(namesOf(browser().panels().first()->items()), (QStringList{"b1.jpg", "B2.JPG", "notes.txt"}));
+    QVERIFY(!browser().panels().first()->errorPlaceholder());
+    QCOMPARE(namesOf(m_navigation->currentDirectoryContents.value()),
+             (QStringList{"b1.jpg", "B2.JPG", "notes.txt"}));
+    // A failure is logged even when its column has moved on.
+    QCOMPARE(log.messages(LogCapture::category("filesystem"))
+                 .filter(QStringLiteral("Column 0 load failed: "))
+                 .size(),
+             lateOneFails ? 1 : 0);
+}
+
+void tst_ColumnBrowserViewController::placeholders_data() {
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("symbol");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("folder that fails") << "failing"
+                                       << "exclamationmark.triangle"
+                                       << "*"
+                                       << "";
+    QTest::newRow("locked device") << "locked"
+                                   << "lock.fill"
+                                   << "iPhone Is Locked"
+                                   << "Unlock your iPhone and try again.";
+    QTest::newRow("app without shared files")
+        << "closed app"
+        << "xmark.app"
+        << "USB File Access Not Available"
+        << "This app doesn’t share files over USB.\nOnly apps with File Sharing enabled are accessible.";
+    QTest::newRow("empty app container") << "empty app"
+                                         << "lock.app.fill"
+                                         << "App Data Not Accessible"
+                                         << "The developer of this app has restricted access to its data.";
+    QTest::newRow("empty computer folder") << "empty folder"
+                                           << ""
+                                           << ""
+                                           << "";
+}
+
+void tst_ColumnBrowserViewController::placeholders() {
+    QFETCH(QString, where);
+    QFETCH(QString, symbol);
+    QFETCH(QString, title);
+    QFETCH(QString, message);
+    fakemux::DeviceDescription description = describeDevice(udid);
+    fakemux::AppDescription emptyApp;
+    emptyApp.bundleId = "io.test.empty";
+    emptyApp.fileSharingEnabled = true;
+    emptyApp.container = scratchPath(QStringLiteral("empty-container")).toStdString();
+    fakemux::AppDescription closedApp;
+    closedApp.bundleId = "io.test.closed";
+    closedApp.container = (scratchPath() + QStringLiteral("/no-such-container")).toStdString();
+    description.apps = {emptyApp, closedApp};
+    fakemux::VirtualDevice& device = addDevice(description);
+    URL url;
+    if (where == u"failing") {
+        url = folderURL(QStringLiteral("A"));
+        m_provider->failing.insert(url.absoluteString());
+    } else if (where == u"locked") {
+        device.faults().setLocked(true);
+        url = AFCLocation::mediaRoot(udid);
+    } else if (where == u"closed app") {
+        url = AFCLocation::containerRoot(udid, QStringLiteral("io.test.closed"));
+    } else if (where == u"empty app") {
+        url = AFCLocation::containerRoot(udid, QStringLiteral("io.test.empty"));
+    } else {
+        url = folderURL(QStringLiteral("Empty"));
+    }
+    LogCapture log;
+    openFolder(url);
+    ColumnPanel* panel = browser().panels().first();
+    QVERIFY(!panel->spinner()->isVisible());
+    QCOMPARE(bool(panel->errorPlaceholder()), !symbol.isEmpty());
+    const bool failed = where == u"failing" || where == u"locked" || where == u"closed app";
+    QCOMPARE(log.messages(LogCapture::category("filesystem"))
+                 .filter(QStringLiteral("Column 0 load failed: "))
+                 .size(),
+             failed ? 1 : 0);
+    if (symbol.isEmpty())
+        return;
+    ErrorPlaceholderView* placeholder = panel->errorPlaceholder();
+    QCOMPARE(placeholder->symbolName(), symbol);
+    if (title != u"*")
+        QCOMPARE(placeholder->title(), title);
+    else
+        QVERIFY(placeholder->title().contains(QStringLiteral("list")));
+    QCOMPARE(placeholder->message(), message);
+    // Filtering a column that could not be listed keeps its placeholder.
+    m_navigation->searchQuery = QStringLiteral("x");
+    QTRY_COMPARE(browser().filteredItems(browser().columns().first().items).size(), 0);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(panel->errorPlaceholder());
+    QCOMPARE(panel->errorPlaceholder()->symbolName(), symbol);
+}
+
+void tst_ColumnBrowserViewController::failedRelistingKeepsThePlaceholder() {
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("B"));
+    waitUntilListed();
+    QCOMPARE(browser().panels().at(1)->items().size(), 3);
+    m_provider->failing.insert(folderURL(QStringLiteral("B")).absoluteString());
+    LogCapture log;
+    browser().refreshAllColumns();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 10s);
+    ColumnPanel* panel = browser().panels().at(1);
+    QVERIFY(panel->errorPlaceholder());
+    QVERIFY(panel->items().isEmpty());
+    QCOMPARE(log.messages(LogCapture::category("filesystem"))
+                 .filter(QStringLiteral("Column 1 load failed: "))
+                 .size(),
+             1);
+    // What can no longer be listed is no longer counted.
+    QTRY_VERIFY(m_navigation->currentDirectoryContents.value().isEmpty());
+
+    // Listed again successfully, the column shows its items once more.
+    m_provider->failing.clear();
+    browser().refreshAllColumns();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 10s);
+    QVERIFY(!panel->errorPlaceholder());
+    QCOMPARE(panel->items().size(), 3);
+}
+
+void tst_ColumnBrowserViewController::searchFilter() {
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("B"));
+    waitUntilListed();
+    m_navigation->searchQuery = QStringLiteral(" \tjpg  ");
+    QTRY_COMPARE(namesOf(browser().panels().at(0)->items()), QStringList{"d.jpg"});
+    QCOMPARE(namesOf(browser().panels().at(1)->items()), (QStringList{"b1.jpg", "B2.JPG"}));
+    // The unfiltered listing is what the window counts.
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 3);
+    // Rows map to the shown items.
+    clickRow(1, QStringLiteral("B2.JPG"));
+    QCOMPARE(namesOf(browser().selection()), QStringList{"B2.JPG"});
+    m_navigation->searchQuery = QString();
+    QTRY_COMPARE(browser().panels().at(1)->items().size(), 3);
+    QCOMPARE(namesOf(browser().panels().at(1)->selectedItems()), QStringList{"B2.JPG"});
+}
+
+void tst_ColumnBrowserViewController::dragDivider(ColumnDivider* divider,
+                                                  const QList<QPair<double, bool>>& steps) {
+    QPointF position(3, 10);
+    const auto send = [divider](QEvent::Type type, QPointF at, Qt::KeyboardModifiers modifiers) {
+        QMouseEvent event(type, at, divider->mapTo(divider->window(), at), divider->mapToGlobal(at),
+                          Qt::LeftButton, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          modifiers);
+        QCoreApplication::sendEvent(divider, &event);
+    };
+    send(QEvent::MouseButtonPress, position, {});
+    for (const auto& [delta, alt] : steps) {
+        // The strip moves with its column, so each step is taken from where it stands now.
+        const QPointF windowPoint = divider->mapTo(divider->window(), position) + QPointF(delta, 0);
+        const QPointF local = divider->mapFrom(divider->window(), windowPoint);
+        send(QEvent::MouseMove, local, alt ? Qt::AltModifier : Qt::NoModifier);
+        position = divider->mapFrom(divider->window(), windowPoint);
+    }
+    send(QEvent::MouseButtonRelease, position, {});
+}
+
+void tst_ColumnBrowserViewController::dividers_data() {
+    QTest::addColumn<QString>("divider");
+    QTest::addColumn<DragSteps>("steps");
+    QTest::addColumn<QList<int>>("widths");
+    using Steps = DragSteps;
+    QTest::newRow("three steps of ten")
+        << "columnDivider-0" << Steps{{10, false}, {10, false}, {10, false}} << QList<int>{250, 300};
+    QTest::newRow("alt pressed mid-drag")
+        << "columnDivider-0" << Steps{{10, false}, {10, true}, {10, true}} << QList<int>{250, 320};
+    QTest::newRow("alt drag to the minimum")
+        << "trailingDivider" << Steps{{-150, true}} << QList<int>{100, 150};
+    QTest::newRow("plain drag to the minimum")
+        << "trailingDivider" << Steps{{-250, false}} << QList<int>{220, 100};
+}
+
+void tst_ColumnBrowserViewController::dividers() {
+    QFETCH(QString, divider);
+    QFETCH(DragSteps, steps);
+    QFETCH(QList<int>, widths);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    browser().panels().at(1)->setColumnWidth(300);
+    auto* strip = browser().findChild<ColumnDivider*>(divider);
+    QVERIFY(strip);
+    dragDivider(strip, steps);
+    QList<int> actual;
+    for (ColumnPanel* panel : browser().panels())
+        actual.append(panel->columnWidth());
+    QCOMPARE(actual, widths);
+}
+
+void tst_ColumnBrowserViewController::deleteAsksForDeviceItems_data() {
+    QTest::addColumn<bool>("onDevice");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("five device files") << true << 5 << 0 << "Delete \"a.txt, b.txt, c.txt and 2 more\"?";
+    QTest::newRow("one device file") << true << 1 << 0 << "Delete \"a.txt\"?";
+    QTest::newRow("cancelled") << true << 3 << 1 << "Delete \"a.txt, b.txt, c.txt\"?";
+    QTest::newRow("computer files") << false << 3 << 0 << "";
+}
+
+void tst_ColumnBrowserViewController::deleteAsksForDeviceItems() {
+    QFETCH(bool, onDevice);
+    QFETCH(int, count);
+    QFETCH(int, answer);
+    QFETCH(QString, question);
+    fakemux::DeviceDescription description = describeDevice(udid);
+    const QString folder =
+        onDevice ? QString::fromStdString(description.mediaRoot.string()) + QStringLiteral("/Pics")
+                 : scratchPath(QStringLiteral("pics"));
+    const QStringList names{"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"};
+    for (qsizetype i = 0; i < count; ++i)
+        QVERIFY(writeTestFile(folder + u'/' + names[i], "x"));
+    addDevice(description);
+    openFolder(onDevice ? AFCLocation::mediaURL(udid, QStringLiteral("/Pics")) : URL::fileURL(folder, true));
+    browser().selectAllItems();
+    QCOMPARE(browser().selection().size(), count);
+    m_presenter->next.code = AlertResponse::firstButton + answer;
+    browser().deleteSelection();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 20s);
+    if (question.isEmpty()) {
+        QVERIFY(m_presenter->requests.isEmpty());
+    } else {
+        QCOMPARE(m_presenter->requests.size(), 1);
+        const AlertRequest& asked = m_presenter->requests.first();
+        QCOMPARE(asked.message, question);
+        QCOMPARE(asked.informative,
+                 QStringLiteral("This will permanently delete the file(s) from your device."));
+        QCOMPARE(asked.buttons, (QStringList{"Delete", "Cancel"}));
+    }
+    const QStringList left = QDir(folder).entryList(QDir::Files);
+    QCOMPARE(left.size(), answer == 0 ? 0 : count);
+    if (answer == 0) {
+        // Listed again: the column is empty now.
+        for (const auto& task : browser().tasks())
+            runSync(task.result(), 20s);
+        QTRY_VERIFY(browser().panels().first()->items().isEmpty());
+    }
+}
+
+void tst_ColumnBrowserViewController::deleteFailureSummary_data() {
+    QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("informative");
+    QTest::newRow("two of four") << QStringList{"b.txt", "d.txt"} << "Could not delete 2 items"
+                                 << "b.txt\nd.txt";
+    QTest::newRow("one of four") << QStringList{"c.txt"} << "Could not delete \"c.txt\""
+                                 << "c.txt";
+}
+
+void tst_ColumnBrowserViewController::deleteFailureSummary() {
+    QFETCH(QStringList, refused);
+    QFETCH(QString, message);
+    QFETCH(QString, informative);
+    const QString folder = scratchPath(QStringLiteral("pics"));
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        QVERIFY(writeTestFile(folder + u'/' + name, "x"));
+    m_provider->refusedDeletes = QSet<QString>(refused.begin(), refused.end());
+    openFolder(URL::fileURL(folder, true));
+    browser().selectAllItems();
+    LogCapture log;
+    browser().deleteSelection();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 20s);
+    QCOMPARE(m_presenter->requests.size(), 1);
+    QCOMPARE(m_presenter->requests.first().message, message);
+    QCOMPARE(m_presenter->requests.first().informative, informative);
+    QCOMPARE(log.messages(LogCapture::category("ui")).filter(QStringLiteral("Delete failed for ")).size(),
+             refused.size());
+    QStringList left = QDir(folder).entryList(QDir::Files);
+    QCOMPARE(left, refused);
+}
+
+void tst_ColumnBrowserViewController::duplicateNames_data() {
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("onDevice");
+    QTest::addColumn<QString>("duplicate");
+    QTest::newRow("first copy") << QStringList{"IMG_0001.JPG"} << "IMG_0001.JPG" << false
+                                << "IMG_0001 copy.JPG";
+    QTest::newRow("an existing copy") << QStringList{"IMG_0001.JPG", "IMG_0001 copy.JPG"} << "IMG_0001.JPG"
+                                      << false << "IMG_0001 copy 2.JPG";
+    QTest::newRow("two existing copies")
+        << QStringList{"IMG_0001.JPG", "IMG_0001 copy.JPG", "IMG_0001 copy 2.JPG"} << "IMG_0001.JPG" << false
+        << "IMG_0001 copy 3.JPG";
+    QTest::newRow("hidden name") << QStringList{".bashrc"} << ".bashrc" << false << ".bashrc copy";
+    QTest::newRow("folder") << QStringList{"Photos/"} << "Photos" << false << "Photos copy";
+    QTest::newRow("a folder holds the copy's name")
+        << QStringList{"notes.txt", "notes copy.txt/"} << "notes.txt" << false << "notes copy 2.txt";
+    QTest::newRow("double extension")
+        << QStringList{"archive.tar.gz"} << "archive.tar.gz" << false << "archive.tar copy.gz";
+    QTest::newRow("dangling link holds the name")
+        << QStringList{"a.txt", "@a copy.txt"} << "a.txt" << false << "a copy 2.txt";
+    QTest::newRow("device never looks") << QStringList{} << "IMG_0001.JPG" << true << "IMG_0001 copy.JPG";
+}
+
+void tst_ColumnBrowserViewController::duplicateNames() {
+    QFETCH(QStringList, existing);
+    QFETCH(QString, name);
+    QFETCH(bool, onDevice);
+    QFETCH(QString, duplicate);
+    const QString folder = scratchPath(QStringLiteral("dup"));
+    for (const QString& entry : existing) {
+        if (entry.startsWith(u'@'))
+            QVERIFY(QFile::link(folder + QStringLiteral("/nowhere"), folder + u'/' + entry.mid(1)));
+        else if (entry.endsWith(u'/'))
+            QVERIFY(QDir().mkpath(folder + u'/' + entry));
+        else
+            QVERIFY(writeTestFile(folder + u'/' + entry, "x"));
+    }
+    const URL url =
+        onDevice ? AFCLocation::mediaURL(udid, QStringLiteral("/DCIM/")) : URL::fileURL(folder, true);
+    QCOMPARE(ColumnBrowserViewController::uniqueDuplicateName(name, url), duplicate);
+}
+
+void tst_ColumnBrowserViewController::duplicateLocalFileTwice() {
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("c.txt"));
+    browser().duplicateSelection();
+    QTRY_VERIFY(QFile::exists(m_root + QStringLiteral("/c copy.txt")));
+    browser().duplicateSelection();
+    QTRY_VERIFY(QFile::exists(m_root + QStringLiteral("/c copy 2.txt")));
+    QCOMPARE(fileContents(m_root + QStringLiteral("/c copy 2.txt")), QByteArray("x"));
+}
+
+void tst_ColumnBrowserViewController::pasteWithoutFocusGoesToLastColumn() {
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("c.txt"));
+    browser().copySelection();
+    QCOMPARE(namesOf(m_clipboard->items.value()), QStringList{"c.txt"});
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    clickRow(1, QStringLiteral("sub"));
+    waitUntilListed();
+    for (ColumnPanel* panel : browser().panels())
+        panel->tableView()->clearFocus();
+    QCOMPARE(browser().focusedColumn(), 2);
+    QVERIFY(browser().canPaste());
+    browser().paste();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 20s);
+    QVERIFY(QFile::exists(m_root + QStringLiteral("/A/sub/c.txt")));
+    QVERIFY(!QFile::exists(m_root + QStringLiteral("/A/c.txt")));
+    // Listed again after the paste.
+    QTRY_COMPARE(namesOf(browser().panels().at(2)->items()), (QStringList{"c.txt", "deep.txt"}));
+}
+
+void tst_ColumnBrowserViewController::commandsWithoutSelection() {
+    ColumnBrowserViewController empty(m_provider, *m_navigation, m_transfers, nullptr, m_timers);
+    empty.clipboardManager = m_clipboard.get();
+    // No columns: nothing to paste into, rename or select.
+    QVERIFY(!empty.canPaste());
+    empty.paste();
+    empty.renameSelection();
+    empty.selectAllItems();
+    QVERIFY(empty.tasks().isEmpty());
+
+    openFolder(folderURL());
+    m_clipboard->items = QList<FileItem>{browser().columns().first().items.first()};
+    clickRow(0, QStringLiteral("A"));
+    QVERIFY(!browser().hasSelection());
+    browser().cutSelection();
+    browser().copySelection();
+    QCOMPARE(m_clipboard->mode.value(), ClipboardManager::Mode::copy);
+    QCOMPARE(namesOf(m_clipboard->items.value()), QStringList{"A"});
+}
+
+void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("d.jpg"));
+    browser().renameSelection();
+    ColumnPanel* panel = browser().panels().first();
+    QVERIFY(panel->renameTextField());
+    panel->renameTextField()->setText(QStringLiteral("e.jpg"));
+    QTest::keyClick(panel->renameTextField(), Qt::Key_Return);
+    for (const auto& task : panel->renameTasks())
+        runSync(task.result(), 10s);
+    QTRY_VERIFY(namesOf(panel->items()).contains(QStringLiteral("e.jpg")));
+    QVERIFY(!namesOf(panel->items()).contains(QStringLiteral("d.jpg")));
+    QVERIFY(QFile::exists(m_root + QStringLiteral("/e.jpg")));
+}
+
+ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_ColumnBrowserViewController)
+#include "tst_ColumnBrowserViewController.moc"

@@ -1,0 +1,317 @@
+// One column on its own: its key table against a window shortcut of the same key, the slow
+// second click on a manual clock, the inline rename's trimming and refusals, a refused rename
+// logged, and the cut items dimmed in every panel that shows them.
+
+#include "LogCapture.h"
+#include "TemporaryDefaults.h"
+#include "browser/ColumnPanel.h"
+#include "browser/ColumnTableView.h"
+#include "browser/FileItemListModel.h"
+#include "device/AFCBridge.h"
+#include "platform/ManualUiTimerSource.h"
+#include "platform/NotificationCenter.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/FileSystemProvider.h"
+#include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Records renames and refuses them when told to.
+class RecordingProvider : public FileSystemProvider {
+public:
+    using FileSystemProvider::FileSystemProvider;
+    QList<QPair<URL, URL>> renames;
+    bool refuse = false;
+
+    async::Task<void> renameItem(URL at, URL to) override {
+        renames.append({at, to});
+        if (refuse)
+            throw FileError(EACCES, QStringLiteral("rename"), at.path());
+        co_return;
+    }
+};
+
+FileItem fileAt(const QString& name) {
+    const URL url = URL::fileURL(QStringLiteral("/data/") + name);
+    return FileItem(url.absoluteString(), name, url, false, 1, Date(0), FileKind::other, std::nullopt);
+}
+
+} // namespace
+
+class tst_ColumnPanel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void keys_data();
+    void keys();
+    void slowSecondClick_data();
+    void slowSecondClick();
+    void inlineRename_data();
+    void inlineRename();
+    void refusedRenameIsLogged();
+    void oneRenameAtATime();
+    void cutItemsAreDimmed();
+
+private:
+    void clickRow(int row);
+    void doubleClickRow(int row);
+    ColumnPanel& panel() { return *m_panel; }
+
+    ManualUiTimerSource m_timers;
+    async::ManualClock m_clock;
+    std::unique_ptr<AFCBridge> m_bridge;
+    std::shared_ptr<RecordingProvider> m_provider;
+    std::unique_ptr<QWidget> m_window;
+    ColumnPanel* m_panel = nullptr;
+    QAction* m_menuAction = nullptr;
+    QStringList m_calls;
+};
+
+void tst_ColumnPanel::init() {
+    m_bridge = std::make_unique<AFCBridge>();
+    m_provider = std::make_shared<RecordingProvider>(*m_bridge, m_clock);
+    m_window = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(m_window.get());
+    m_panel = new ColumnPanel(m_timers);
+    layout->addWidget(m_panel);
+    m_panel->fileSystemProvider = m_provider;
+    m_panel->setItems({fileAt("a.txt"), fileAt("b.txt"), fileAt("c.txt")});
+    m_calls.clear();
+    ColumnTableView* table = m_panel->tableView();
+    const auto record = [this](const QString& name) {
+        return [this, name] {
+            m_calls.append(name);
+        };
+    };
+    table->onLeftArrow = record("left");
+    table->onRightArrow = record("right");
+    table->onDelete = record("delete");
+    table->onRename = record("rename");
+    table->onCopy = record("copy");
+    table->onCut = record("cut");
+    table->onPaste = record("paste");
+    table->onQuickLook = record("quickLook");
+    // onDuplicate stays unset: its key is swallowed all the same.
+    m_menuAction = new QAction(m_window.get());
+    m_window->addAction(m_menuAction);
+    connect(m_menuAction, &QAction::triggered, this, [this] { m_calls.append(QStringLiteral("menu")); });
+    m_window->resize(300, 400);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    table->setFocus();
+}
+
+void tst_ColumnPanel::cleanup() {
+    m_window.reset();
+    m_provider.reset();
+    m_bridge.reset();
+}
+
+void tst_ColumnPanel::clickRow(int row) {
+    ColumnTableView* table = panel().tableView();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(panel().model()->index(row)).center());
+}
+
+void tst_ColumnPanel::doubleClickRow(int row) {
+    ColumnTableView* table = panel().tableView();
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {},
+                       table->visualRect(panel().model()->index(row)).center());
+}
+
+void tst_ColumnPanel::keys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("menuShortcut");
+    QTest::addColumn<QStringList>("calls");
+    const int none = Qt::NoModifier;
+    const int control = Qt::ControlModifier;
+    // The window's shortcut of the same key must stay silent for every key of the column.
+    QTest::newRow("left") << int(Qt::Key_Left) << none << "Left" << QStringList{"left"};
+    QTest::newRow("right") << int(Qt::Key_Right) << none << "Right" << QStringList{"right"};
+    QTest::newRow("backspace") << int(Qt::Key_Backspace) << none << "Backspace" << QStringList{"delete"};
+    QTest::newRow("delete key") << int(Qt::Key_Delete) << none << "Del" << QStringList{"delete"};
+    QTest::newRow("return") << int(Qt::Key_Return) << none << "Return" << QStringList{"rename"};
+    QTest::newRow("space") << int(Qt::Key_Space) << none << "Space" << QStringList{"quickLook"};
+    QTest::newRow("ctrl+c") << int(Qt::Key_C) << control << "Ctrl+C" << QStringList{"copy"};
+    QTest::newRow("ctrl+shift+c is c") << int(Qt::Key_C) << int(Qt::ControlModifier | Qt::ShiftModifier)
+                                       << "Ctrl+Shift+C" << QStringList{"copy"};
+    QTest::newRow("ctrl+x") << int(Qt::Key_X) << control << "Ctrl+X" << QStringList{"cut"};
+    QTest::newRow("ctrl+v") << int(Qt::Key_V) << control << "Ctrl+V" << QStringList{"paste"};
+    QTest::newRow("ctrl+d without handler is swallowed")
+        << int(Qt::Key_D) << control << "Ctrl+D" << QStringList{};
+    // Keys that are not the column's reach the window's shortcut.
+    QTest::newRow("ctrl+a goes to the menu") << int(Qt::Key_A) << control << "Ctrl+A" << QStringList{"menu"};
+    QTest::newRow("ctrl+1 goes to the menu") << int(Qt::Key_1) << control << "Ctrl+1" << QStringList{"menu"};
+    QTest::newRow("plain c is typing") << int(Qt::Key_C) << none << "Ctrl+Return" << QStringList{};
+}
+
+void tst_ColumnPanel::keys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, menuShortcut);
+    QFETCH(QStringList, calls);
+    m_menuAction->setShortcut(QKeySequence(menuShortcut));
+    QVERIFY(panel().tableView()->hasFocus());
+    QTest::keyClick(panel().tableView(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(m_calls, calls);
+}
+
+void tst_ColumnPanel::slowSecondClick_data() {
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<bool>("renames");
+    QTest::newRow("second single click on the selected row") << QStringList{"1", "1"} << true;
+    QTest::newRow("double click") << QStringList{"1", "d1"} << false;
+    QTest::newRow("second click on another row") << QStringList{"1", "2"} << false;
+    QTest::newRow("third click after the other row") << QStringList{"1", "2", "1"} << false;
+    QTest::newRow("a click after the armed one") << QStringList{"1", "1", "2"} << false;
+}
+
+void tst_ColumnPanel::slowSecondClick() {
+    QFETCH(QStringList, clicks);
+    QFETCH(bool, renames);
+    for (const QString& click : clicks) {
+        if (click.startsWith(u'd'))
+            doubleClickRow(click.mid(1).toInt());
+        else
+            clickRow(click.toInt());
+    }
+    // Not before the double-click interval and its grace have passed.
+    const auto delay = std::chrono::milliseconds(ColumnTableView::slowClickDelayMs());
+    m_timers.advance(delay - 1ms);
+    QVERIFY(!panel().renameTextField());
+    m_timers.advance(1ms);
+    QCOMPARE(bool(panel().renameTextField()), renames);
+    if (renames) {
+        QCOMPARE(panel().renamingItem()->name(), QStringLiteral("b.txt"));
+        QCOMPARE(panel().renameTextField()->selectedText(), QStringLiteral("b.txt"));
+    }
+}
+
+void tst_ColumnPanel::inlineRename_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("endKey");
+    QTest::addColumn<QString>("renamedTo");
+    const int ret = Qt::Key_Return;
+    QTest::newRow("spaces and tabs trimmed") << " \tnew name.txt \u00a0" << ret << "new name.txt";
+    QTest::newRow("a slash") << "a/b.txt" << ret << "";
+    QTest::newRow("spaces only") << "   " << ret << "";
+    QTest::newRow("unchanged") << "b.txt" << ret << "";
+    QTest::newRow("dot") << "." << ret << "";
+    QTest::newRow("dot dot") << ".." << ret << "";
+    QTest::newRow("escape") << "other.txt" << int(Qt::Key_Escape) << "";
+    QTest::newRow("focus leaves the field") << "moved.txt" << int(Qt::Key_Tab) << "moved.txt";
+}
+
+void tst_ColumnPanel::inlineRename() {
+    QFETCH(QString, typed);
+    QFETCH(int, endKey);
+    QFETCH(QString, renamedTo);
+    int renamedCalls = 0;
+    panel().onRenamed = [&renamedCalls] {
+        ++renamedCalls;
+    };
+    panel().beginRename(panel().items().at(1));
+    QLineEdit* field = panel().renameTextField();
+    QVERIFY(field);
+    QCOMPARE(field->objectName(), QStringLiteral("renameTextField"));
+    field->setText(typed);
+    if (endKey == Qt::Key_Tab)
+        panel().tableView()->setFocus();
+    else
+        QTest::keyClick(field, Qt::Key(endKey));
+    QVERIFY(!panel().renameTextField());
+    QVERIFY(!panel().renamingItem());
+    for (const auto& task : panel().renameTasks())
+        async::runSync(task.result(), 10s);
+    if (renamedTo.isEmpty()) {
+        QVERIFY(m_provider->renames.isEmpty());
+        QCOMPARE(renamedCalls, 0);
+        return;
+    }
+    QCOMPARE(m_provider->renames.size(), 1);
+    QCOMPARE(m_provider->renames.first().first, URL::fileURL(QStringLiteral("/data/b.txt")));
+    QCOMPARE(m_provider->renames.first().second, URL::fileURL(QStringLiteral("/data/") + renamedTo));
+    QCOMPARE(renamedCalls, 1);
+}
+
+void tst_ColumnPanel::refusedRenameIsLogged() {
+    m_provider->refuse = true;
+    int renamedCalls = 0;
+    panel().onRenamed = [&renamedCalls] {
+        ++renamedCalls;
+    };
+    LogCapture log;
+    panel().beginRename(panel().items().at(0));
+    panel().renameTextField()->setText(QStringLiteral("z.txt"));
+    QTest::keyClick(panel().renameTextField(), Qt::Key_Return);
+    for (const auto& task : panel().renameTasks())
+        async::runSync(task.result(), 10s);
+    const QStringList lines = log.messages(LogCapture::category("ui"));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(QStringLiteral("Rename failed: ")), qPrintable(lines.first()));
+    QVERIFY(lines.first().contains(QStringLiteral("a.txt")));
+    QCOMPARE(renamedCalls, 0);
+}
+
+void tst_ColumnPanel::oneRenameAtATime() {
+    panel().beginRename(panel().items().at(0));
+    QPointer<QLineEdit> first = panel().renameTextField();
+    first->setText(QStringLiteral("typed but abandoned"));
+    panel().beginRename(panel().items().at(2));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!first);
+    QCOMPARE(panel().renamingItem()->name(), QStringLiteral("c.txt"));
+    QCOMPARE(panel().tableView()->viewport()->findChildren<QLineEdit*>().size(), 1);
+    // The abandoned one was cancelled, not committed.
+    QVERIFY(m_provider->renames.isEmpty());
+}
+
+void tst_ColumnPanel::cutItemsAreDimmed() {
+    TemporaryDefaults defaults;
+    NotificationCenter notifications;
+    auto transfers = std::make_shared<TransferManager>(defaults.store(), m_clock, notifications);
+    ClipboardManager clipboard(transfers, m_provider);
+    // A second panel shows the same item, as two columns can.
+    ColumnPanel other(m_timers);
+    other.setItems({fileAt("b.txt")});
+    for (ColumnPanel* each : {m_panel, &other}) {
+        each->clipboardManager = &clipboard;
+        each->observeClipboard();
+    }
+    const auto alphaOf = [](ColumnPanel& panel, const QString& name) {
+        for (int row = 0; row < panel.items().size(); ++row) {
+            if (panel.items().at(row).name() == name)
+                return panel.model()->index(row).data(FileItemListModel::AlphaRole).toDouble();
+        }
+        return -1.0;
+    };
+    clipboard.items = QList<FileItem>{fileAt("b.txt")};
+    clipboard.mode = ClipboardManager::Mode::cut;
+    QTRY_COMPARE(alphaOf(panel(), "b.txt"), 0.4);
+    QTRY_COMPARE(alphaOf(other, "b.txt"), 0.4);
+    QCOMPARE(alphaOf(panel(), "a.txt"), 1.0);
+    // A reload keeps the dimming: it belongs to the item, not the row.
+    panel().setItems({fileAt("0.txt"), fileAt("a.txt"), fileAt("b.txt")});
+    QCOMPARE(alphaOf(panel(), "b.txt"), 0.4);
+    clipboard.mode = ClipboardManager::Mode::copy;
+    QTRY_COMPARE(alphaOf(panel(), "b.txt"), 1.0);
+    QTRY_COMPARE(alphaOf(other, "b.txt"), 1.0);
+}
+
+QTEST_MAIN(tst_ColumnPanel)
+#include "tst_ColumnPanel.moc"

@@ -1,0 +1,115 @@
+// The one item model of the browsers: rows re-selected by path after a reload without a change
+// being reported, and the cut dimming redrawing exactly the rows whose state changed.
+
+#include "browser/FileItemListModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+FileItem fileAt(const QString& name, bool folder = false, quint64 size = 10) {
+    const URL url = URL::fileURL(QStringLiteral("/data/") + name, folder);
+    return FileItem(url.absoluteString(), name, url, folder, size, Date(0),
+                    folder ? FileKind::folder : FileKind::other, std::nullopt);
+}
+
+QList<FileItem> filesNamed(const QStringList& names) {
+    QList<FileItem> items;
+    for (const QString& name : names)
+        items.append(fileAt(name, name.endsWith(u'/')));
+    return items;
+}
+
+QStringList namesOf(const QList<FileItem>& items) {
+    QStringList names;
+    for (const FileItem& item : items)
+        names.append(item.name());
+    return names;
+}
+
+} // namespace
+
+class tst_FileItemListModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void reselectByPath_data();
+    void reselectByPath();
+    void cutDimming();
+
+private:
+    std::unique_ptr<FileItemListModel> m_model;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+};
+
+void tst_FileItemListModel::init() {
+    m_model = std::make_unique<FileItemListModel>();
+    m_tester = std::make_unique<QAbstractItemModelTester>(
+        m_model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+}
+
+void tst_FileItemListModel::cleanup() {
+    m_tester.reset();
+    m_model.reset();
+}
+
+void tst_FileItemListModel::reselectByPath_data() {
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("selected");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("rows move") << QStringList{"a", "b", "c"} << QStringList{"b", "c"}
+                               << QStringList{"0", "a", "b", "c"} << QStringList{"b", "c"};
+    QTest::newRow("a selected item vanished")
+        << QStringList{"a", "b", "c"} << QStringList{"a", "c"} << QStringList{"a", "b"} << QStringList{"a"};
+    QTest::newRow("everything vanished")
+        << QStringList{"a"} << QStringList{"a"} << QStringList{} << QStringList{};
+    QTest::newRow("row order, not selection order") << QStringList{"a", "b", "c"} << QStringList{"c", "a"}
+                                                    << QStringList{"c", "b", "a"} << QStringList{"c", "a"};
+}
+
+void tst_FileItemListModel::reselectByPath() {
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, selected);
+    QFETCH(QStringList, after);
+    QFETCH(QStringList, expected);
+    m_model->setItems(filesNamed(before));
+    QItemSelectionModel selection(m_model.get());
+    for (const QString& name : selected)
+        selection.select(m_model->index(int(before.indexOf(name))), QItemSelectionModel::Select);
+    QList<URL> paths;
+    for (const FileItem& item : m_model->selectedItems(&selection))
+        paths.append(item.path());
+
+    m_model->setItems(filesNamed(after));
+    QSignalSpy changes(&selection, &QItemSelectionModel::selectionChanged);
+    m_model->reselect(&selection, paths);
+    QCOMPARE(changes.count(), 0);
+    QCOMPARE(namesOf(m_model->selectedItems(&selection)), expected);
+}
+
+void tst_FileItemListModel::cutDimming() {
+    const QList<FileItem> items = filesNamed({"a", "b", "c"});
+    m_model->setItems(items);
+    QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
+    m_model->setCutURLs({items[1].path()});
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().at(0).toModelIndex().row(), 1);
+    QCOMPARE(m_model->index(1).data(FileItemListModel::AlphaRole).toDouble(), 0.4);
+    QCOMPARE(m_model->index(0).data(FileItemListModel::AlphaRole).toDouble(), 1.0);
+
+    // Moving the cut from b to c redraws those two rows only.
+    changed.clear();
+    m_model->setCutURLs({items[2].path()});
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(m_model->index(1).data(FileItemListModel::AlphaRole).toDouble(), 1.0);
+    QCOMPARE(m_model->index(2).data(FileItemListModel::AlphaRole).toDouble(), 0.4);
+}
+
+QTEST_MAIN(tst_FileItemListModel)
+#include "tst_FileItemListModel.moc"
