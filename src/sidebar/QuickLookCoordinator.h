@@ -1,0 +1,102 @@
+#pragma once
+
+#include "models/FileItem.h"
+#include "platform/Subscription.h"
+#include "platform/URL.h"
+#include "platform/async/Task.h"
+#include "platform/async/TaskHandle.h"
+#include "uikit/QuickLookPanel.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AFCBridge;
+class NavigationState;
+class UiTimerSource;
+
+// Feeds the Quick Look panel with the files selected in the browser, in the browser's order.
+// Files on this computer are shown in place; a device file is first copied into the private
+// temporary folder, "OrvantaPreview/<location digest>/<name>", one folder per device location so
+// that two files of the same name never share a copy, while the panel's title stays the name.
+// A copy, once made, serves every later request for its location for the rest of the run.
+//
+// While the panel is open, every settled selection (50 ms without a change) refreshes it; while
+// it is closed, selection changes cost nothing but the debounce timer. Arrow keys pressed in the
+// panel go to the main window, so the browser moves its selection under the open panel.
+//
+// Main thread only. The navigation state must outlive the coordinator.
+class QuickLookCoordinator : public QObject, public QuickLookPanelDataSource, public QuickLookPanelDelegate {
+    Q_OBJECT
+public:
+    static constexpr QLatin1StringView previewFolderName{"OrvantaPreview"};
+
+    // temporaryFolder: where "OrvantaPreview" goes; empty for the private temporary folder.
+    QuickLookCoordinator(NavigationState& navigationState, std::shared_ptr<AFCBridge> afcBridge,
+                         UiTimerSource& timers, QString temporaryFolder = {});
+    ~QuickLookCoordinator() override;
+
+    void startObservingSelection();
+    void refreshPanel(QuickLookPanel* panel);
+    void showPanel(QuickLookPanel* panel);
+    // Withdraws shows still waiting for their copies (the user pressed Space again before the
+    // panel came up); true when there was one. Copies under way are finished and kept.
+    bool cancelPendingShows();
+    void reloadPreviewItemsFromCache();
+    // The local copy of a device file; nothing when it cannot be made. One copy per location is
+    // made at a time: a second request waits for the first.
+    async::Task<std::optional<URL>> downloadForPreview(FileItem item);
+
+    // The window whose focused view gets the arrow keys; none leaves them to the panel.
+    std::function<QWidget*()> mainWindow;
+
+    const QList<URL>& previewItems() const { return m_previewItems; }
+    const QHash<QString, URL>& tempFiles() const { return m_tempFiles; }
+    // The refreshes and shows started so far (tests await them).
+    const QList<async::TaskHandle<void>>& panelTasks() const { return m_panelTasks; }
+    QString previewFolder() const;
+    // The subfolder of one device location: the first 16 hex digits of its SHA-256.
+    static QString locationFolderName(const URL& location);
+    // The files of a selection (folders left out), in the order the listing shows them; items
+    // the listing lacks follow by name.
+    static QList<FileItem> filesInBrowserOrder(const QSet<FileItem>& selection,
+                                               const QList<FileItem>& listing);
+
+    int numberOfPreviewItems(QuickLookPanel* panel) override;
+    std::optional<URL> previewItemAt(QuickLookPanel* panel, int index) override;
+    bool handleKeyEvent(QuickLookPanel* panel, QKeyEvent* event) override;
+
+private:
+    QList<FileItem> selectedFiles() const;
+    void startPanelTask(QuickLookPanel* panel, bool show);
+    static async::Task<void> buildItems(QPointer<QuickLookCoordinator> self, QPointer<QuickLookPanel> panel,
+                                        QList<FileItem> files, bool show, std::stop_token token);
+    static async::Task<std::optional<URL>> awaitDownload(QPointer<QuickLookCoordinator> self, QString key,
+                                                         quint64 serial,
+                                                         async::TaskHandle<std::optional<URL>> handle);
+    static async::Task<std::optional<URL>> fetch(QPointer<QuickLookCoordinator> self,
+                                                 std::shared_ptr<AFCBridge> bridge, FileItem item,
+                                                 QString folder, std::stop_token token);
+
+    NavigationState& m_navigationState;
+    std::shared_ptr<AFCBridge> m_afcBridge;
+    UiTimerSource& m_timers;
+    QString m_temporaryFolder;
+    QList<URL> m_previewItems;
+    QHash<QString, URL> m_tempFiles;
+    struct Download {
+        quint64 serial = 0;
+        async::TaskHandle<std::optional<URL>> handle;
+    };
+    QHash<QString, Download> m_downloads;
+    quint64 m_downloadSerial = 0;
+    QList<async::TaskHandle<void>> m_panelTasks;
+    QList<async::TaskHandle<void>> m_pendingShows;
+    std::vector<Subscription> m_cancellables;
+};

@@ -1,0 +1,42 @@
+#include "sidebar/SidebarItemDelegate.h"
+
+#include "sidebar/SidebarModel.h"
+#include "uikit/Colours.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+QSize SidebarItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    const QSize wanted = index.data(Qt::SizeHintRole).toSize();
+    if (wanted.height() > 0)
+        size.setHeight(wanted.height());
+    return size;
+}
+
+void SidebarItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = Qt::ElideRight;
+    if (option->icon.isNull())
+        return;
+    const int side = SidebarModel::iconSize;
+    QPixmap symbol = option->icon.pixmap(side, side);
+    if (symbol.isNull())
+        return;
+    // The symbol takes the accent colour through its own shape, then the row's dimming.
+    QPixmap tinted(symbol.size());
+    tinted.setDevicePixelRatio(symbol.devicePixelRatio());
+    tinted.fill(Qt::transparent);
+    {
+        QPainter painter(&tinted);
+        painter.setOpacity(index.data(SidebarModel::AlphaRole).toDouble());
+        painter.drawPixmap(0, 0, symbol);
+        painter.setOpacity(1.0);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        QColor accent = Colours::accent(option->palette);
+        accent.setAlphaF(index.data(SidebarModel::AlphaRole).toDouble());
+        painter.fillRect(tinted.rect(), accent);
+    }
+    option->icon = QIcon(tinted);
+    option->decorationSize = QSize(side, side);
+}

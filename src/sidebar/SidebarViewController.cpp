@@ -1,0 +1,651 @@
+#include "sidebar/SidebarViewController.h"
+
+#include "device/AFCBridge.h"
+#include "device/DeviceManager.h"
+#include "platform/Error.h"
+#include "platform/Logger.h"
+#include "platform/ObservableOperators.h"
+#include "services/FavoritesManager.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "sidebar/SidebarItemDelegate.h"
+#include "sidebar/SidebarModel.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QString afcScheme = QStringLiteral("afc");
+const QString photosTitle = QStringLiteral("Photos");
+const QString recordingsTitle = QStringLiteral("Recordings");
+const QString locationsHeader = QStringLiteral("LOCATIONS");
+const QString recentHeader = QStringLiteral("RECENT");
+const QString favoritesHeader = QStringLiteral("FAVORITES");
+const QString devicesHeader = QStringLiteral("DEVICES");
+
+QString describe(const std::exception& error) {
+    if (const auto* known = dynamic_cast<const Error*>(&error))
+        return known->description();
+    return QString::fromLocal8Bit(error.what());
+}
+
+QStringList pathComponents(const URL& url) {
+    return url.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+URL folderURL(const QString& path) {
+    return URL::fileURL(path, true);
+}
+
+URL standardFolder(QStandardPaths::StandardLocation location, const QString& home) {
+    const QString path = QStandardPaths::writableLocation(location);
+    return folderURL(path.isEmpty() ? home : path);
+}
+
+// A favourite is out of reach while it lies on a device that is not attached.
+bool isReachable(const URL& url, const QSet<QString>& connectedUDIDs) {
+    if (url.scheme() != afcScheme)
+        return true;
+    return url.hasHost() && connectedUDIDs.contains(url.host());
+}
+
+bool isCameraFolderName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[0-9]{3}APPLE$"));
+    return pattern.match(name).hasMatch();
+}
+
+} // namespace
+
+class SidebarViewController::RebuildGuard {
+public:
+    explicit RebuildGuard(SidebarViewController& controller) : m_controller(controller) {
+        ++m_controller.m_rebuilding;
+        QItemSelectionModel* selection = m_controller.m_outlineView->selectionModel();
+        m_wasBlocked = selection->blockSignals(true);
+        selection->clearSelection();
+        selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    ~RebuildGuard() {
+        QItemSelectionModel* selection = m_controller.m_outlineView->selectionModel();
+        selection->clearSelection();
+        selection->blockSignals(m_wasBlocked);
+        --m_controller.m_rebuilding;
+        m_controller.m_outlineView->viewport()->update();
+    }
+
+private:
+    SidebarViewController& m_controller;
+    bool m_wasBlocked = false;
+};
+
+SidebarViewController::SidebarViewController(DeviceManager& deviceManager, NavigationState& navigationState,
+                                             FavoritesManager& favoritesManager,
+                                             FileSystemProvider& fileSystemProvider, QWidget* parent)
+    : QWidget(parent), m_deviceManager(deviceManager), m_navigationState(navigationState),
+      m_favoritesManager(favoritesManager), m_fileSystemProvider(fileSystemProvider) {
+    m_model = new SidebarModel(this);
+    m_model->tooltipProvider = [this](const SidebarItem& item) {
+        const std::optional<URL> url = item.url();
+        return url ? deviceTitle(*url).value_or(QString()) : QString();
+    };
+    m_model->canListApps = [](const SidebarItem& item) {
+        return item.appsListing() == SidebarItem::AppsListing::idle;
+    };
+    m_model->listApps = [this](std::shared_ptr<SidebarItem> item) {
+        handleItemWillExpand(item);
+    };
+
+    m_outlineView = new QTreeView(this);
+    m_outlineView->setObjectName(QStringLiteral("sidebarOutline"));
+    m_outlineView->setHeaderHidden(true);
+    m_outlineView->setIndentation(14);
+    m_outlineView->setRootIsDecorated(true);
+    m_outlineView->setUniformRowHeights(false);
+    m_outlineView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_outlineView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_outlineView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_outlineView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_outlineView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_outlineView->setIconSize(QSize(SidebarModel::iconSize, SidebarModel::iconSize));
+    m_outlineView->setFrameShape(QFrame::NoFrame);
+    m_outlineView->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Keys typed into a fresh window belong to the browser: the list takes focus only when clicked,
+    // so that typing a name never picks a sidebar row and navigates away.
+    m_outlineView->setFocusPolicy(Qt::ClickFocus);
+    m_outlineView->setItemDelegate(new SidebarItemDelegate(m_outlineView));
+    m_outlineView->setModel(m_model);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_outlineView);
+
+    connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { handleSelection(); });
+    connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (auto item = m_model->itemAt(index))
+            handleItemWillExpand(item);
+    });
+    connect(m_outlineView, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+        // Closing a row that could not be listed lets the next opening try again.
+        auto item = m_model->itemAt(index);
+        if (item && item->appsListing() == SidebarItem::AppsListing::tried)
+            item->setAppsListing(SidebarItem::AppsListing::idle);
+    });
+    connect(m_outlineView, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        if (QMenu* menu = makeContextMenu(m_outlineView->indexAt(position))) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(m_outlineView->viewport()->mapToGlobal(position));
+        }
+    });
+
+    reloadAll();
+    setupBindings();
+}
+
+SidebarViewController::~SidebarViewController() {
+    for (const auto& task : m_tasks)
+        task.cancel();
+}
+
+const std::vector<std::shared_ptr<SidebarItem>>& SidebarViewController::rootItems() const {
+    return m_model->rootItems();
+}
+
+QList<async::TaskHandle<void>> SidebarViewController::runningTasks() const {
+    QList<async::TaskHandle<void>> running;
+    for (const auto& task : m_tasks) {
+        if (!task.isFinished())
+            running.append(task);
+    }
+    return running;
+}
+
+void SidebarViewController::track(async::TaskHandle<void> handle) {
+    m_tasks.erase(
+        std::remove_if(m_tasks.begin(), m_tasks.end(), [](const auto& task) { return task.isFinished(); }),
+        m_tasks.end());
+    m_tasks.append(std::move(handle));
+}
+
+QSet<QString> SidebarViewController::connectedUDIDs() const {
+    QSet<QString> udids;
+    for (const iOSDevice& device : m_deviceManager.connectedDevices.value())
+        udids.insert(device.udid());
+    return udids;
+}
+
+void SidebarViewController::reloadAll() {
+    RebuildGuard guard(*this);
+    std::vector<std::shared_ptr<SidebarItem>> roots;
+
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    auto locations = SidebarItem::header(locationsHeader);
+    locations->setChildren({
+        SidebarItem::deviceBookmark(QStringLiteral("Home"), folderURL(home)),
+        SidebarItem::deviceBookmark(QStringLiteral("Desktop"),
+                                    standardFolder(QStandardPaths::DesktopLocation, home)),
+        SidebarItem::deviceBookmark(QStringLiteral("Documents"),
+                                    standardFolder(QStandardPaths::DocumentsLocation, home)),
+        SidebarItem::deviceBookmark(QStringLiteral("Downloads"),
+                                    standardFolder(QStandardPaths::DownloadLocation, home)),
+    });
+    roots.push_back(locations);
+    // The recent rows are measured against the LOCATIONS rows, so those go in first.
+    m_model->setRootItems(roots);
+
+    if (auto rows = recentRows(); !rows.empty()) {
+        auto recent = SidebarItem::header(recentHeader);
+        recent->setChildren(std::move(rows));
+        roots.push_back(recent);
+    }
+    if (!m_favoritesManager.favorites.value().isEmpty()) {
+        auto favorites = SidebarItem::header(favoritesHeader);
+        favorites->setChildren(favoriteRows(connectedUDIDs()));
+        roots.push_back(favorites);
+    }
+    auto devices = SidebarItem::header(devicesHeader);
+    devices->setChildren(deviceRows());
+    roots.push_back(devices);
+
+    m_model->setRootItems(std::move(roots));
+    m_outlineView->expandAll();
+    tavoletStep();
+}
+
+std::optional<int> SidebarViewController::sectionIndex(const QString& title) const {
+    const auto& roots = rootItems();
+    for (size_t i = 0; i < roots.size(); ++i) {
+        if (roots[i]->kind() == SidebarItem::Kind::header && roots[i]->title() == title)
+            return int(i);
+    }
+    return std::nullopt;
+}
+
+QSet<QString> SidebarViewController::locationURLStrings() const {
+    QSet<QString> strings;
+    const std::optional<int> index = sectionIndex(locationsHeader);
+    if (!index)
+        return strings;
+    for (const auto& row : rootItems()[size_t(*index)]->children()) {
+        if (const std::optional<URL> url = row->url())
+            strings.insert(url->absoluteString());
+    }
+    return strings;
+}
+
+std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::recentRows() const {
+    QList<URL> locations;
+    for (const QString& text : locationURLStrings()) {
+        if (const std::optional<URL> url = URL::fromString(text))
+            locations.append(*url);
+    }
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    for (const URL& url : m_navigationState.recentPaths.value()) {
+        // By location, not by text: Downloads visited as ".../Downloads" is still the LOCATIONS row.
+        const bool isLocation = std::any_of(locations.begin(), locations.end(),
+                                            [&url](const URL& l) { return l.isSameLocation(url); });
+        if (!isLocation)
+            rows.push_back(SidebarItem::deviceBookmark(displayName(url), url));
+    }
+    return rows;
+}
+
+std::vector<std::shared_ptr<SidebarItem>>
+SidebarViewController::favoriteRows(const QSet<QString>& connectedUDIDs) const {
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    for (const FavoriteItem& favorite : m_favoritesManager.favorites.value()) {
+        const std::optional<URL> url = URL::fromString(favorite.urlString);
+        if (!url)
+            continue;
+        auto row = SidebarItem::favorite(favorite.name, *url, favorite.id);
+        row->setAvailable(isReachable(*url, connectedUDIDs));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::shared_ptr<SidebarItem> SidebarViewController::makeDeviceRow(const iOSDevice& device) const {
+    std::vector<std::shared_ptr<SidebarItem>> children;
+    if (!device.udid().isEmpty()) {
+        children.push_back(SidebarItem::deviceBookmark(
+            photosTitle, URL::fromComponents(afcScheme, device.udid(), QStringLiteral("/DCIM")),
+            SidebarItem::Symbol{QStringLiteral("photo.on.rectangle"), photosTitle}));
+    }
+    children.push_back(SidebarItem::appsFolder(device.udid()));
+    auto row = SidebarItem::device(device);
+    row->setChildren(std::move(children));
+    return row;
+}
+
+std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::deviceRows() const {
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    for (const iOSDevice& device : m_deviceManager.connectedDevices.value())
+        rows.push_back(makeDeviceRow(device));
+    if (rows.empty())
+        rows.push_back(SidebarItem::favorite(QStringLiteral("No devices"), folderURL(QStringLiteral("/"))));
+    return rows;
+}
+
+void SidebarViewController::expandItem(const SidebarItem* item) {
+    const QModelIndex index = m_model->indexFor(item);
+    if (index.isValid())
+        m_outlineView->expandRecursively(index);
+}
+
+void SidebarViewController::refreshRecentSection() {
+    auto rows = recentRows();
+    const std::optional<int> index = sectionIndex(recentHeader);
+    RebuildGuard guard(*this);
+    if (!index) {
+        if (rows.empty())
+            return;
+        auto header = SidebarItem::header(recentHeader);
+        header->setChildren(std::move(rows));
+        m_model->insertRootItem(1, header);
+        expandItem(header.get());
+        return;
+    }
+    if (rows.empty()) {
+        m_model->removeRootItem(*index);
+        return;
+    }
+    auto header = rootItems()[size_t(*index)];
+    m_model->replaceChildren(header.get(), std::move(rows));
+    expandItem(header.get());
+}
+
+void SidebarViewController::refreshFavoritesSection() {
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    if (!m_favoritesManager.favorites.value().isEmpty())
+        rows = favoriteRows(connectedUDIDs());
+    const bool hasFavorites = !m_favoritesManager.favorites.value().isEmpty();
+    const std::optional<int> index = sectionIndex(favoritesHeader);
+    RebuildGuard guard(*this);
+    if (index) {
+        if (!hasFavorites) {
+            m_model->removeRootItem(*index);
+            return;
+        }
+        auto header = rootItems()[size_t(*index)];
+        m_model->replaceChildren(header.get(), std::move(rows));
+        expandItem(header.get());
+        return;
+    }
+    if (!hasFavorites)
+        return;
+    auto header = SidebarItem::header(favoritesHeader);
+    header->setChildren(std::move(rows));
+    m_model->insertRootItem(std::max(0, int(rootItems().size()) - 1), header);
+    expandItem(header.get());
+}
+
+void SidebarViewController::refreshDevicesSection() {
+    const std::optional<int> index = sectionIndex(devicesHeader);
+    if (!index)
+        return;
+    {
+        RebuildGuard guard(*this);
+        auto header = rootItems()[size_t(*index)];
+        m_model->replaceChildren(header.get(), deviceRows());
+        expandItem(header.get());
+    }
+    refreshFavoritesSection();
+    tavoletStep();
+}
+
+void SidebarViewController::tavoletStep() {
+    for (const iOSDevice& device : m_deviceManager.connectedDevices.value()) {
+        const QString udid = device.udid();
+        const auto cached = m_tavoletCache.constFind(udid);
+        if (cached == m_tavoletCache.constEnd())
+            checkTavolet(udid);
+        else if (cached->has_value())
+            addRecordingsItem(udid, **cached);
+    }
+}
+
+void SidebarViewController::checkTavolet(const QString& udid) {
+    std::shared_ptr<AFCBridge> bridge = m_deviceManager.afcBridge();
+    track(async::spawn([self = QPointer(this), bridge, udid](std::stop_token) -> async::Task<void> {
+        QList<AppInfo> apps;
+        std::optional<QString> failure;
+        try {
+            apps = co_await bridge->listApps(udid);
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        if (!self)
+            co_return;
+        if (failure) {
+            Logger::ui().debug("Tavolet check failed for %s: %s", udid, *failure);
+            self->m_tavoletCache.insert(udid, std::nullopt);
+            co_return;
+        }
+        for (const AppInfo& app : apps) {
+            for (const QLatin1StringView bundleID : tavoletBundleIDs) {
+                if (app.bundleID() == bundleID) {
+                    self->m_tavoletCache.insert(udid, app.bundleID());
+                    self->addRecordingsItem(udid, app.bundleID());
+                    co_return;
+                }
+            }
+        }
+        self->m_tavoletCache.remove(udid);
+    }));
+}
+
+void SidebarViewController::addRecordingsItem(const QString& udid, const QString& bundleID) {
+    const std::optional<int> index = sectionIndex(devicesHeader);
+    if (!index)
+        return;
+    std::shared_ptr<SidebarItem> deviceRow;
+    for (const auto& row : rootItems()[size_t(*index)]->children()) {
+        if (row->kind() == SidebarItem::Kind::device && row->udid() == udid) {
+            deviceRow = row;
+            break;
+        }
+    }
+    if (!deviceRow)
+        return;
+    for (const auto& child : deviceRow->children()) {
+        if (child->kind() == SidebarItem::Kind::deviceBookmark && child->title() == recordingsTitle)
+            return;
+    }
+    if (udid.isEmpty() || bundleID.isEmpty() || bundleID.contains(QLatin1Char('/')))
+        return;
+    const URL url = URL::fromComponents(
+        afcScheme, udid, QStringLiteral("/.app/") + bundleID + QStringLiteral("/Documents/Recordings"));
+    auto row = SidebarItem::deviceBookmark(
+        recordingsTitle, url, SidebarItem::Symbol{QStringLiteral("video.fill"), recordingsTitle});
+    RebuildGuard guard(*this);
+    m_model->insertChild(deviceRow.get(), std::min(int(deviceRow->children().size()), 1), row);
+    expandItem(deviceRow.get());
+    Logger::ui().debug("Sidebar: Recordings of %s added", udid);
+}
+
+void SidebarViewController::setupBindings() {
+    auto udids = map(m_deviceManager.connectedDevices, [](const QList<iOSDevice>& devices) {
+        QSet<QString> set;
+        for (const iOSDevice& device : devices)
+            set.insert(device.udid());
+        return set;
+    });
+    const QPointer<SidebarViewController> self(this);
+    m_cancellables.push_back(removeDuplicates(udids).subscribe(
+        [self](const QSet<QString>&) {
+            if (self)
+                self->refreshDevicesSection();
+        },
+        Delivery::Queued));
+    m_cancellables.push_back(m_favoritesManager.favorites.subscribe(
+        [self](const QList<FavoriteItem>&) {
+            if (self)
+                self->refreshFavoritesSection();
+        },
+        Delivery::Queued));
+    m_cancellables.push_back(m_navigationState.recentPaths.subscribe(
+        [self](const QList<URL>&) {
+            if (self)
+                self->refreshRecentSection();
+        },
+        Delivery::Queued));
+}
+
+std::optional<QString> SidebarViewController::deviceName(const std::optional<QString>& udid) const {
+    if (!udid)
+        return std::nullopt;
+    for (const iOSDevice& device : m_deviceManager.connectedDevices.value()) {
+        if (device.udid() == *udid)
+            return device.name().isEmpty() ? device.model() : device.name();
+    }
+    return std::nullopt;
+}
+
+QString SidebarViewController::displayName(const URL& url) const {
+    const QStringList components = pathComponents(url);
+    if (url.scheme() == afcScheme) {
+        if (components.isEmpty())
+            return deviceName(url.host()).value_or(QStringLiteral("Device"));
+        const QString tail =
+            components.mid(std::max<qsizetype>(0, components.size() - 2)).join(QLatin1Char('/'));
+        return components.size() >= 3 ? QStringLiteral("../") + tail : tail;
+    }
+    // The last named folder: a folder URL ends in "/", which must not leave the title empty.
+    if (!components.isEmpty())
+        return components.last();
+    const QString path = url.path();
+    return path.isEmpty() ? url.absoluteString() : path;
+}
+
+std::optional<QString> SidebarViewController::deviceTitle(const URL& url) const {
+    if (url.scheme() != afcScheme)
+        return std::nullopt;
+    QString name = deviceName(url.host()).value_or(url.host());
+    if (name.isEmpty())
+        name = QStringLiteral("Device");
+    const QString path = url.path();
+    if (!path.isEmpty() && path != QStringLiteral("/"))
+        name += path;
+    return name;
+}
+
+void SidebarViewController::handleSelection() {
+    if (m_rebuilding > 0)
+        return;
+    const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const std::shared_ptr<SidebarItem> item = m_model->itemAt(selected.first());
+    if (!item)
+        return;
+    const std::optional<URL> url = item->url();
+    if (!url)
+        return;
+    m_navigationState.navigate(*url);
+    if (item->kind() == SidebarItem::Kind::deviceBookmark && item->title() == photosTitle &&
+        url->scheme() == afcScheme)
+        navigateIntoNewestPhotosFolder(*url);
+}
+
+void SidebarViewController::navigateIntoNewestPhotosFolder(const URL& dcim) {
+    FileSystemProvider* provider = &m_fileSystemProvider;
+    NavigationState* navigation = &m_navigationState;
+    track(async::spawn(
+        [self = QPointer(this), provider, navigation, dcim](std::stop_token) -> async::Task<void> {
+            QList<FileItem> items;
+            std::optional<QString> failure;
+            try {
+                items = co_await provider->listDirectory(dcim);
+            } catch (const std::exception& error) {
+                failure = describe(error);
+            }
+            if (!self)
+                co_return;
+            if (failure) {
+                Logger::ui().error("Failed to auto-navigate Photos: %s", *failure);
+                co_return;
+            }
+            // A slow listing must not pull the user back from wherever they went meanwhile.
+            const std::optional<URL> current = navigation->currentPath.value();
+            if (!current || !current->isSameLocation(dcim))
+                co_return;
+            QList<FileItem> cameraFolders;
+            for (const FileItem& item : items) {
+                if (item.isDirectory() && isCameraFolderName(item.name()))
+                    cameraFolders.append(item);
+            }
+            if (cameraFolders.isEmpty())
+                co_return;
+            const auto newest =
+                std::max_element(cameraFolders.begin(), cameraFolders.end(),
+                                 [](const FileItem& a, const FileItem& b) { return a.name() < b.name(); });
+            navigation->navigate(newest->path());
+        }));
+}
+
+void SidebarViewController::handleItemWillExpand(const std::shared_ptr<SidebarItem>& item) {
+    if (!item || item->kind() != SidebarItem::Kind::appsFolder)
+        return;
+    if (!item->children().empty() || item->appsListing() != SidebarItem::AppsListing::idle)
+        return;
+    listAppsIntoFolder(item);
+}
+
+void SidebarViewController::listAppsIntoFolder(std::shared_ptr<SidebarItem> folder) {
+    folder->setAppsListing(SidebarItem::AppsListing::running);
+    std::shared_ptr<AFCBridge> bridge = m_deviceManager.afcBridge();
+    track(async::spawn([self = QPointer(this), bridge, folder](std::stop_token) -> async::Task<void> {
+        QList<AppInfo> apps;
+        std::optional<QString> failure;
+        try {
+            apps = co_await bridge->listApps(folder->udid());
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        folder->setAppsListing(SidebarItem::AppsListing::tried);
+        if (!self)
+            co_return;
+        if (failure) {
+            Logger::ui().error("Failed to list apps: %s", *failure);
+            co_return;
+        }
+        self->applyApps(folder, apps);
+    }));
+}
+
+void SidebarViewController::applyApps(const std::shared_ptr<SidebarItem>& folder,
+                                      const QList<AppInfo>& apps) {
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    for (const AppInfo& app : apps)
+        rows.push_back(SidebarItem::appItem(app, folder->udid()));
+    RebuildGuard guard(*this);
+    m_model->replaceChildren(folder.get(), std::move(rows));
+    const QModelIndex index = m_model->indexFor(folder.get());
+    if (index.isValid())
+        m_outlineView->expand(index);
+}
+
+void SidebarViewController::addToFavorites(QAction* sender) {
+    if (sender)
+        addSelectedToFavorites(sender->data());
+}
+
+void SidebarViewController::removeFromFavorites(QAction* sender) {
+    if (sender)
+        removeSelectedFromFavorites(sender->data());
+}
+
+void SidebarViewController::addSelectedToFavorites(const QVariant& represented) {
+    const QVariantList pair = represented.toList();
+    if (represented.typeId() != QMetaType::QVariantList || pair.size() != 2 ||
+        pair[0].typeId() != QMetaType::QString || pair[1].typeId() != QMetaType::QString)
+        return;
+    const std::optional<URL> url = URL::fromString(pair[1].toString());
+    if (!url)
+        return;
+    m_favoritesManager.add(pair[0].toString(), *url, QStringLiteral("folder.fill"));
+}
+
+void SidebarViewController::removeSelectedFromFavorites(const QVariant& represented) {
+    if (represented.typeId() != QMetaType::QUuid)
+        return;
+    const QUuid id = represented.toUuid();
+    QList<FavoriteItem> favorites = m_favoritesManager.favorites.value();
+    favorites.removeIf([&id](const FavoriteItem& favorite) { return favorite.id == id; });
+    m_favoritesManager.favorites = favorites;
+    m_favoritesManager.save();
+}
+
+QMenu* SidebarViewController::makeContextMenu(const QModelIndex& index) {
+    const std::shared_ptr<SidebarItem> item = m_model->itemAt(index);
+    if (!item)
+        return nullptr;
+    const std::optional<URL> url = item->url();
+    QAction* action = nullptr;
+    auto* menu = new QMenu(this);
+    if (item->kind() == SidebarItem::Kind::favorite) {
+        // "No devices" looks like a favourite but stands for none.
+        if (item->favoriteId()) {
+            action = menu->addAction(QStringLiteral("Remove from Sidebar"));
+            action->setData(QVariant::fromValue(*item->favoriteId()));
+            connect(action, &QAction::triggered, this, [this, action] { removeFromFavorites(action); });
+        }
+    } else if (url && item->kind() != SidebarItem::Kind::header) {
+        action = menu->addAction(QStringLiteral("Add to Sidebar"));
+        action->setData(QVariantList{item->title(), url->absoluteString()});
+        connect(action, &QAction::triggered, this, [this, action] { addToFavorites(action); });
+    }
+    if (!action) {
+        delete menu;
+        return nullptr;
+    }
+    return menu;
+}

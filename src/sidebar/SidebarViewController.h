@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/Subscription.h"
+#include "platform/URL.h"
+#include "platform/async/TaskHandle.h"
+#include "sidebar/SidebarItem.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class DeviceManager;
+class FavoritesManager;
+class FileSystemProvider;
+class NavigationState;
+class QAction;
+class QMenu;
+class QTreeView;
+class SidebarModel;
+
+// The left-hand list of the main window: the computer's usual folders, the recent folders, the
+// favourites and the attached devices with their Photos, Recordings and Apps. Each section is
+// rebuilt when what it shows changes. Only a click of the user navigates: a rebuild clears the
+// selection with the selection's signals blocked.
+class SidebarViewController : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr QLatin1StringView tavoletBundleIDs[] = {QLatin1StringView("io.halvorn.Tavolet"),
+                                                             QLatin1StringView("io.halvorn.tavolet")};
+
+    // The services must outlive the controller.
+    SidebarViewController(DeviceManager& deviceManager, NavigationState& navigationState,
+                          FavoritesManager& favoritesManager, FileSystemProvider& fileSystemProvider,
+                          QWidget* parent = nullptr);
+    ~SidebarViewController() override;
+
+    QTreeView* outlineView() const { return m_outlineView; }
+    SidebarModel& model() const { return *m_model; }
+    const std::vector<std::shared_ptr<SidebarItem>>& rootItems() const;
+
+    void reloadAll();
+    std::optional<int> sectionIndex(const QString& title) const;
+    QSet<QString> locationURLStrings() const;
+    void refreshRecentSection();
+    void refreshFavoritesSection();
+    void refreshDevicesSection();
+    void addRecordingsItem(const QString& udid, const QString& bundleID);
+
+    QString displayName(const URL& url) const;
+    std::optional<QString> deviceName(const std::optional<QString>& udid) const;
+    std::optional<QString> deviceTitle(const URL& url) const;
+
+    // What a click on the row does.
+    void handleSelection();
+    // An Apps row is about to open: its apps are listed while it is empty and not listed yet.
+    void handleItemWillExpand(const std::shared_ptr<SidebarItem>& item);
+
+    // The two favourites actions; the sender's data is the row's (name, URL text) pair, or the
+    // favourite's id.
+    void addToFavorites(QAction* sender);
+    void removeFromFavorites(QAction* sender);
+    void addSelectedToFavorites(const QVariant& represented);
+    void removeSelectedFromFavorites(const QVariant& represented);
+    // The right-click menu of a row; nothing for rows that have neither action.
+    QMenu* makeContextMenu(const QModelIndex& index);
+
+    // Per device: the recording app's bundle id, or none after a failed check.
+    const QHash<QString, std::optional<QString>>& tavoletCache() const { return m_tavoletCache; }
+    // The checks, Photos and Apps tasks started so far that have not ended (tests await them).
+    QList<async::TaskHandle<void>> runningTasks() const;
+
+private:
+    std::vector<std::shared_ptr<SidebarItem>> favoriteRows(const QSet<QString>& connectedUDIDs) const;
+    std::vector<std::shared_ptr<SidebarItem>> recentRows() const;
+    std::vector<std::shared_ptr<SidebarItem>> deviceRows() const;
+    std::shared_ptr<SidebarItem> makeDeviceRow(const iOSDevice& device) const;
+    QSet<QString> connectedUDIDs() const;
+    void setupBindings();
+    void tavoletStep();
+    void checkTavolet(const QString& udid);
+    void navigateIntoNewestPhotosFolder(const URL& dcim);
+    void listAppsIntoFolder(std::shared_ptr<SidebarItem> folder);
+    void applyApps(const std::shared_ptr<SidebarItem>& folder, const QList<AppInfo>& apps);
+    void expandItem(const SidebarItem* item);
+    void track(async::TaskHandle<void> handle);
+
+    // Model changes must never look like a user's choice.
+    class RebuildGuard;
+
+    DeviceManager& m_deviceManager;
+    NavigationState& m_navigationState;
+    FavoritesManager& m_favoritesManager;
+    FileSystemProvider& m_fileSystemProvider;
+    std::vector<Subscription> m_cancellables;
+    SidebarModel* m_model = nullptr;
+    QTreeView* m_outlineView = nullptr;
+    QHash<QString, std::optional<QString>> m_tavoletCache;
+    QList<async::TaskHandle<void>> m_tasks;
+    int m_rebuilding = 0;
+};

@@ -1,0 +1,376 @@
+// The Quick Look coordinator over the emulator: what the panel is given for a selection, where
+// device copies go and when the device is read, the debounce while the panel is open, and the
+// keys it passes to the main window.
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "RequestCount.h"
+#include "ScriptedAlertPresenter.h"
+#include "TemporaryDefaults.h"
+#include "TestFiles.h"
+#include "WidgetDeviceTestMain.h"
+#include "app/MainWindowController.h"
+#include "device/AFCBridge.h"
+#include "device/DeviceManager.h"
+#include "device/IMobileDeviceBridge.h"
+#include "device/ProcessRunner.h"
+#include "platform/ManualUiTimerSource.h"
+#include "platform/NotificationCenter.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/NavigationState.h"
+#include "sidebar/QuickLookCoordinator.h"
+#include "transfer/TransferManager.h"
+#include "uikit/CommandRouter.h"
+#include "uikit/QuickLookPanel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QVBoxLayout>
+
+using namespace std::chrono_literals;
+using async::runSync;
+
+namespace {
+
+const QString firstUdid = QStringLiteral("00008110-000A11111111111E");
+const QString secondUdid = QStringLiteral("00008110-000B22222222222E");
+
+FileItem item(const URL& url, const QString& name, bool isDirectory = false) {
+    return FileItem(url.absoluteString(), name, url, isDirectory, 0, Date(),
+                    isDirectory ? FileKind::folder : FileKind::document, std::nullopt);
+}
+
+FileItem onDevice(const QString& udid, const QString& path, const QString& name = {}) {
+    const URL url = URL::fromComponents(QStringLiteral("afc"), udid, path);
+    return item(url, name.isEmpty() ? url.lastPathComponent() : name);
+}
+
+// Records the keys that reach it, as the browser's focused view would.
+class KeyRecorder : public QLineEdit {
+public:
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override { keys << event->key(); }
+};
+
+} // namespace
+
+class tst_QuickLookCoordinator : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void computerAndDeviceFiles();
+    void failingReadIsLeftOutAndTriedAgain();
+    void foldersOnlyShowNothing();
+    void unsafeNamesStayInsideTheFolder_data();
+    void unsafeNamesStayInsideTheFolder();
+    void oneCopyPerLocationAtATime();
+    void openPanelFollowsTheSettledSelection();
+    void arrowKeysReachTheBrowser_data();
+    void arrowKeysReachTheBrowser();
+    void windowTogglesThePanel();
+
+private:
+    // A device whose media holds these files (path → bytes).
+    void plug(const QString& udid, const QMap<QString, QByteArray>& files) {
+        fakemux::DeviceDescription description = describeDevice(udid);
+        const QString root = QString::fromStdString(description.mediaRoot.string());
+        for (auto it = files.begin(); it != files.end(); ++it)
+            QVERIFY(writeTestFile(root + it.key(), it.value()));
+        m_devices.insert(udid, &addDevice(std::move(description)));
+    }
+    void select(const QList<FileItem>& items) {
+        m_navigation->currentDirectoryContents = items;
+        m_navigation->selectedItems = QSet<FileItem>(items.begin(), items.end());
+    }
+    // Shows the panel for the selection and waits for the coordinator's task.
+    void show() {
+        m_coordinator->showPanel(QuickLookPanel::shared());
+        awaitTasks();
+    }
+    void awaitTasks() {
+        for (const auto& task : m_coordinator->panelTasks())
+            runSync(task.result(), 30s);
+    }
+    QString previewFolder() const {
+        return scratchPath(QStringLiteral("tmp")) + QStringLiteral("/OrvantaPreview");
+    }
+    QString copyPath(const FileItem& file) const {
+        return previewFolder() + QLatin1Char('/') + QuickLookCoordinator::locationFolderName(file.path()) +
+               QLatin1Char('/') + file.name();
+    }
+    QStringList filesBelowPreview() const {
+        QStringList files;
+        QDirIterator it(scratchPath(QStringLiteral("tmp")), QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        return files;
+    }
+
+    std::unique_ptr<TemporaryDefaults> m_defaults;
+    std::unique_ptr<NavigationState> m_navigation;
+    std::shared_ptr<AFCBridge> m_bridge;
+    std::unique_ptr<ManualUiTimerSource> m_timers;
+    std::unique_ptr<QuickLookCoordinator> m_coordinator;
+    QMap<QString, fakemux::VirtualDevice*> m_devices;
+};
+
+void tst_QuickLookCoordinator::init() {
+    setUpTest();
+    m_defaults = std::make_unique<TemporaryDefaults>();
+    m_navigation = std::make_unique<NavigationState>(m_defaults->store());
+    m_bridge = std::make_shared<AFCBridge>();
+    m_timers = std::make_unique<ManualUiTimerSource>();
+    m_coordinator = std::make_unique<QuickLookCoordinator>(*m_navigation, m_bridge, *m_timers,
+                                                           scratchPath(QStringLiteral("tmp")));
+}
+
+void tst_QuickLookCoordinator::cleanup() {
+    m_coordinator.reset();
+    QuickLookPanel::destroyShared();
+    m_timers.reset();
+    m_bridge.reset();
+    m_navigation.reset();
+    m_defaults.reset();
+    m_devices.clear();
+    tearDownTest();
+}
+
+// The computer file as it is and the device files as copies in their own subfolders (two of one
+// name on two devices each with its own bytes), in the browser's order; showing again reads
+// nothing more, and a copy serves on even when the device file changed meanwhile (but not once
+// the copy itself is gone).
+void tst_QuickLookCoordinator::computerAndDeviceFiles() {
+    plug(firstUdid, {{"/DCIM/IMG_0001.JPG", "first photo"}, {"/Downloads/notes.txt", "some notes"}});
+    plug(secondUdid, {{"/DCIM/IMG_0001.JPG", "same name, other device"}});
+    QTemporaryDir computer;
+    QVERIFY(writeTestFile(computer.filePath("local.txt"), "here"));
+    const FileItem local = item(URL::fileURL(computer.filePath("local.txt")), "local.txt");
+    const FileItem photo = onDevice(firstUdid, "/DCIM/IMG_0001.JPG");
+    const FileItem notes = onDevice(firstUdid, "/Downloads/notes.txt");
+    const FileItem twin = onDevice(secondUdid, "/DCIM/IMG_0001.JPG");
+    select({notes, local, photo, twin});
+
+    show();
+    const QList<URL> expected{URL::fileURL(copyPath(notes)), local.path(), URL::fileURL(copyPath(photo)),
+                              URL::fileURL(copyPath(twin))};
+    QCOMPARE(m_coordinator->previewItems(), expected);
+    QuickLookPanel* panel = QuickLookPanel::sharedIfExists();
+    QCOMPARE(panel->items(), expected);
+    QVERIFY(panel->isPanelVisible());
+    QCOMPARE(fileContents(copyPath(photo)), QByteArray("first photo"));
+    QCOMPARE(fileContents(copyPath(notes)), QByteArray("some notes"));
+    QCOMPARE(fileContents(copyPath(twin)), QByteArray("same name, other device"));
+    QCOMPARE(QFileInfo(copyPath(twin)).fileName(), QStringLiteral("IMG_0001.JPG"));
+    const size_t opens = countAfcRequests("FILE_OPEN");
+    QCOMPARE(opens, size_t(3));
+
+    QVERIFY(writeTestFile(QString::fromStdString(m_devices[firstUdid]->description().mediaRoot.string()) +
+                              "/DCIM/IMG_0001.JPG",
+                          "changed"));
+    panel->orderOut();
+    show();
+    QCOMPARE(countAfcRequests("FILE_OPEN"), opens);
+    QCOMPARE(m_coordinator->previewItems(), expected);
+    QCOMPARE(fileContents(copyPath(photo)), QByteArray("first photo"));
+
+    // A copy removed from the temporary folder is made again.
+    QVERIFY(QFile::remove(copyPath(notes)));
+    panel->orderOut();
+    show();
+    QCOMPARE(countAfcRequests("FILE_OPEN"), opens + 1);
+    QCOMPARE(fileContents(copyPath(notes)), QByteArray("some notes"));
+}
+
+// A read that fails leaves that file out (the others still show), is logged, leaves no file
+// under the copy's name, and is tried again the next time.
+void tst_QuickLookCoordinator::failingReadIsLeftOutAndTriedAgain() {
+    const QByteArray big(3 * 1024 * 1024, 'b');
+    plug(firstUdid, {{"/DCIM/big.mov", big}, {"/DCIM/small.txt", "small"}});
+    const FileItem broken = onDevice(firstUdid, "/DCIM/big.mov");
+    const FileItem fine = onDevice(firstUdid, "/DCIM/small.txt");
+    select({broken, fine});
+    m_devices[firstUdid]->faults().readErrorAt(1024 * 1024);
+
+    LogCapture log;
+    show();
+    QCOMPARE(m_coordinator->previewItems(), QList<URL>{URL::fileURL(copyPath(fine))});
+    const QStringList messages = log.messages(LogCapture::category("ui"));
+    QVERIFY2(messages.filter(QStringLiteral("QuickLook download failed for /DCIM/big.mov: ")).size() == 1,
+             qPrintable(messages.join('\n')));
+    QVERIFY(!QFileInfo::exists(copyPath(broken)));
+    QCOMPARE(filesBelowPreview().size(), 1);
+
+    m_devices[firstUdid]->faults().clear();
+    QuickLookPanel::shared()->orderOut();
+    show();
+    QCOMPARE(m_coordinator->previewItems().size(), 2);
+    QCOMPARE(fileContents(copyPath(broken)), big);
+}
+
+// Only folders: nothing is shown and the items stay; with the panel open, the next count
+// empties them.
+void tst_QuickLookCoordinator::foldersOnlyShowNothing() {
+    plug(firstUdid, {{"/DCIM/a.txt", "a"}});
+    const FileItem folder = item(URL::fromComponents("afc", firstUdid, "/DCIM/"), "DCIM", true);
+    select({folder});
+    m_coordinator->showPanel(QuickLookPanel::shared());
+    QVERIFY(m_coordinator->panelTasks().isEmpty());
+    QVERIFY(!QuickLookPanel::shared()->isPanelVisible());
+
+    select({onDevice(firstUdid, "/DCIM/a.txt")});
+    show();
+    QCOMPARE(m_coordinator->previewItems().size(), 1);
+    select({folder});
+    QCOMPARE(m_coordinator->numberOfPreviewItems(QuickLookPanel::shared()), 0);
+    QVERIFY(m_coordinator->previewItems().isEmpty());
+}
+
+void tst_QuickLookCoordinator::unsafeNamesStayInsideTheFolder_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("parent") << "..";
+    QTest::newRow("slash") << "../../escaped.txt";
+    QTest::newRow("empty") << "";
+}
+
+// A device's name for a file never leads the copy out of its folder: the file is left out.
+void tst_QuickLookCoordinator::unsafeNamesStayInsideTheFolder() {
+    QFETCH(QString, name);
+    plug(firstUdid, {{"/DCIM/a.txt", "a"}});
+    LogCapture log;
+    select({item(URL::fromComponents("afc", firstUdid, "/DCIM/a.txt"), name)});
+    show();
+    QVERIFY(m_coordinator->previewItems().isEmpty());
+    QVERIFY(filesBelowPreview().isEmpty());
+    QCOMPARE(QDir(scratchPath()).entryList(QDir::Files).size(), 0);
+    QCOMPARE(
+        log.messages(LogCapture::category("ui")).filter("QuickLook download failed for /DCIM/a.txt").size(),
+        1);
+}
+
+// Two requests for one location while the first copy runs: one read of the device, one copy.
+void tst_QuickLookCoordinator::oneCopyPerLocationAtATime() {
+    plug(firstUdid, {{"/DCIM/IMG_0002.JPG", QByteArray(2 * 1024 * 1024, 'p')}});
+    const FileItem photo = onDevice(firstUdid, "/DCIM/IMG_0002.JPG");
+    async::Task<std::optional<URL>> first = m_coordinator->downloadForPreview(photo);
+    async::Task<std::optional<URL>> second = m_coordinator->downloadForPreview(photo);
+    const std::optional<URL> a = runSync(std::move(first), 30s);
+    const std::optional<URL> b = runSync(std::move(second), 30s);
+    QVERIFY(a && a == b);
+    QCOMPARE(countAfcRequests("FILE_OPEN"), size_t(1));
+    QCOMPARE(filesBelowPreview(), QStringList{copyPath(photo)});
+}
+
+// With the panel closed a selection change costs nothing; while it is open, a selection that
+// settles for 50 ms refreshes it, and a quick run of changes refreshes it once.
+void tst_QuickLookCoordinator::openPanelFollowsTheSettledSelection() {
+    plug(firstUdid, {{"/DCIM/1.txt", "1"}, {"/DCIM/2.txt", "2"}, {"/DCIM/3.txt", "3"}});
+    select({onDevice(firstUdid, "/DCIM/1.txt")});
+    m_timers->advance(100ms);
+    QVERIFY(!QuickLookPanel::sharedIfExists()); // closed: no panel, nothing read
+    QCOMPARE(countAfcRequests("FILE_OPEN"), size_t(0));
+    show();
+    m_timers->advance(50ms); // the subscription's first value
+    awaitTasks();
+    const auto shownName = [] {
+        return QuickLookPanel::shared()->items().value(0).lastPathComponent();
+    };
+    QCOMPARE(shownName(), QStringLiteral("1.txt"));
+
+    select({onDevice(firstUdid, "/DCIM/2.txt")});
+    m_timers->advance(30ms);
+    select({onDevice(firstUdid, "/DCIM/3.txt")});
+    m_timers->advance(49ms);
+    awaitTasks();
+    QCOMPARE(shownName(), QStringLiteral("1.txt"));
+    m_timers->advance(1ms);
+    awaitTasks();
+    QCOMPARE(shownName(), QStringLiteral("3.txt"));
+    QCOMPARE(countAfcRequests("FILE_OPEN", "/DCIM/2.txt"), size_t(0));
+}
+
+void tst_QuickLookCoordinator::arrowKeysReachTheBrowser_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("passedOn");
+    QTest::newRow("left") << int(Qt::Key_Left) << true;
+    QTest::newRow("right") << int(Qt::Key_Right) << true;
+    QTest::newRow("up") << int(Qt::Key_Up) << true;
+    QTest::newRow("down") << int(Qt::Key_Down) << true;
+    QTest::newRow("a letter") << int(Qt::Key_A) << false;
+    QTest::newRow("space") << int(Qt::Key_Space) << false;
+}
+
+void tst_QuickLookCoordinator::arrowKeysReachTheBrowser() {
+    QFETCH(int, key);
+    QFETCH(bool, passedOn);
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* browser = new KeyRecorder;
+    layout->addWidget(new QLineEdit);
+    layout->addWidget(browser);
+    window.show();
+    browser->setFocus();
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QVERIFY(!m_coordinator->handleKeyEvent(nullptr, &press)); // no main window: the panel's
+    m_coordinator->mainWindow = [&window] {
+        return &window;
+    };
+    QCOMPARE(m_coordinator->handleKeyEvent(nullptr, &press), passedOn);
+    QCOMPARE(browser->keys, passedOn ? QList<int>{key} : QList<int>{});
+}
+
+// The window's Quick Look command through the router: the panel opens with the selection, closes
+// on the next command, and a selection of folders opens nothing.
+void tst_QuickLookCoordinator::windowTogglesThePanel() {
+    plug(firstUdid, {{"/DCIM/a.txt", "a"}, {"/DCIM/b.txt", "b"}});
+    UserDefaults::setStandardFilePathForTesting(scratchPath("settings") + "/defaults.plist");
+    DeviceManager devices(std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
+    async::ManualClock clock;
+    NotificationCenter notifications;
+    auto transfers = std::make_shared<TransferManager>(m_defaults->store(), clock, notifications);
+    MainWindowController controller(devices, transfers, std::make_shared<ScriptedAlertPresenter>());
+    CommandRouter router;
+    router.setMainWindow(controller.window(), &controller);
+    controller.window()->show();
+    QApplication::setActiveWindow(controller.window());
+    NavigationState& navigation = controller.navigationState();
+    const FileItem folder = item(URL::fromComponents("afc", firstUdid, "/DCIM/"), "DCIM", true);
+    navigation.selectedItems = QSet<FileItem>{folder};
+    QVERIFY(router.sendAction("toggleQuickLook:"));
+    QVERIFY(controller.quickLookCoordinator()->panelTasks().isEmpty());
+
+    navigation.selectedItems = QSet<FileItem>{onDevice(firstUdid, "/DCIM/a.txt")};
+    QVERIFY(router.sendAction("toggleQuickLook:"));
+    for (const auto& task : controller.quickLookCoordinator()->panelTasks())
+        runSync(task.result(), 30s);
+    QuickLookPanel* panel = QuickLookPanel::shared();
+    QVERIFY(panel->isPanelVisible());
+    QCOMPARE(panel->items().size(), 1);
+    QApplication::setActiveWindow(controller.window());
+    QVERIFY(router.sendAction("toggleQuickLook:"));
+    QVERIFY(!panel->isPanelVisible());
+
+    // Pressed again while the copy is still under way: the panel never comes up, the copy is kept.
+    navigation.selectedItems = QSet<FileItem>{onDevice(firstUdid, "/DCIM/b.txt")};
+    m_devices[firstUdid]->faults().gateReads();
+    QVERIFY(router.sendAction("toggleQuickLook:"));
+    QTRY_VERIFY(m_devices[firstUdid]->faults().waitUntilReadHeld(0ms));
+    QVERIFY(router.sendAction("toggleQuickLook:"));
+    m_devices[firstUdid]->faults().releaseReads();
+    for (const auto& task : controller.quickLookCoordinator()->panelTasks())
+        runSync(task.result(), 30s);
+    QVERIFY(!panel->isPanelVisible());
+    QTRY_COMPARE(controller.quickLookCoordinator()->tempFiles().size(), 2);
+}
+
+ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_QuickLookCoordinator)
+#include "tst_QuickLookCoordinator.moc"

@@ -1,0 +1,683 @@
+// The sidebar against fakes and the device emulator: which sections exist and how they follow the
+// recent folders, favourites and devices; the device rows with the recording app; titles; the
+// look of the rows; what a click does, with the step into the newest camera folder; the Apps
+// listing; the favourites menu.
+
+#include "DeviceTestCase.h"
+#include "LogCapture.h"
+#include "TemporaryDefaults.h"
+#include "WidgetDeviceTestMain.h"
+#include "device/AFCError.h"
+#include "device/DeviceManager.h"
+#include "device/IMobileDeviceBridge.h"
+#include "device/ProcessRunner.h"
+#include "platform/async/Continuation.h"
+#include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
+#include "services/FavoritesManager.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "sidebar/SidebarModel.h"
+#include "sidebar/SidebarViewController.h"
+#include "uikit/Colours.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QApplication>
+#include <QFont>
+#include <QMenu>
+#include <QTreeView>
+
+using namespace std::chrono_literals;
+using async::runSync;
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString otherUdid = QStringLiteral("00008120-00AA2B3C4D5E6F71");
+
+// Listings that a test can hold back or fail, counted.
+class ScriptedProvider : public FileSystemProvider {
+public:
+    using FileSystemProvider::FileSystemProvider;
+    int listings = 0;
+    bool holdNext = false;
+    bool failNext = false;
+    std::optional<async::Continuation<void>> gate;
+
+    async::Task<QList<FileItem>> listDirectory(URL at) override {
+        ++listings;
+        if (failNext) {
+            failNext = false;
+            throw AFCError::directoryListFailed(at.path());
+        }
+        if (holdNext) {
+            holdNext = false;
+            auto park = [this](async::Continuation<void> continuation) {
+                gate = continuation;
+            };
+            co_await async::withContinuation<void>(park);
+        }
+        QList<FileItem> items = co_await FileSystemProvider::listDirectory(at);
+        co_return items;
+    }
+};
+
+iOSDevice record(const QString& id, const QString& name, std::optional<int> battery = 87) {
+    return iOSDevice(id, id, name, QStringLiteral("iPhone 14"), QStringLiteral("iPhone15,2"),
+                     QStringLiteral("17.4"), battery, true, false);
+}
+
+URL afc(const QString& host, const QString& path) {
+    return URL::fromComponents(QStringLiteral("afc"), host, path);
+}
+
+QStringList titles(const std::vector<std::shared_ptr<SidebarItem>>& items) {
+    QStringList result;
+    for (const auto& item : items)
+        result << item->title();
+    return result;
+}
+
+void touch(const QString& path, bool folder) {
+    if (folder) {
+        QDir().mkpath(path);
+        return;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x");
+}
+
+} // namespace
+
+class tst_SidebarViewController : public DeviceTestCase {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sectionsAtStart_data();
+    void sectionsAtStart();
+    void sectionsFollowChanges();
+    void favouriteAvailabilityFollowsDevices();
+    void deviceRowsWithRecordingApp_data();
+    void deviceRowsWithRecordingApp();
+    void recentTitles_data();
+    void recentTitles();
+    void rowLook_data();
+    void rowLook();
+    void photosStepsIntoNewestCameraFolder_data();
+    void photosStepsIntoNewestCameraFolder();
+    void photosStepWaitsForNobody_data();
+    void photosStepWaitsForNobody();
+    void appsAreListedOnceAndRetriedAfterFailure();
+    void rebuildNeverNavigates();
+    void favouritesMenu();
+
+private:
+    void makeController();
+    // Runs queued deliveries and waits for every task the sidebar started.
+    void settle();
+    QModelIndex find(const QStringList& path) const;
+    std::shared_ptr<SidebarItem> item(const QStringList& path) const;
+    void click(const QStringList& path);
+    fakemux::VirtualDevice& plug(const QString& id, bool withRecordingApp = false);
+    QString mediaRoot(const QString& id) { return scratchPath(QStringLiteral("media-") + id); }
+
+    async::ManualClock m_clock;
+    std::unique_ptr<TemporaryDefaults> m_defaults;
+    std::unique_ptr<DeviceManager> m_deviceManager;
+    std::unique_ptr<NavigationState> m_navigation;
+    std::unique_ptr<FavoritesManager> m_favorites;
+    std::unique_ptr<ScriptedProvider> m_provider;
+    std::unique_ptr<SidebarViewController> m_sidebar;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+};
+
+void tst_SidebarViewController::init() {
+    setUpTest();
+    emulator().log().clear();
+    m_defaults = std::make_unique<TemporaryDefaults>();
+    m_deviceManager = std::make_unique<DeviceManager>(
+        std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
+    m_navigation = std::make_unique<NavigationState>(m_defaults->store());
+    m_favorites = std::make_unique<FavoritesManager>(FavoritesManager::defaultKey, m_defaults->store());
+    m_provider = std::make_unique<ScriptedProvider>(*m_deviceManager->afcBridge(), m_clock);
+}
+
+void tst_SidebarViewController::cleanup() {
+    if (m_sidebar)
+        settle();
+    m_tester.reset();
+    m_sidebar.reset();
+    m_provider.reset();
+    m_favorites.reset();
+    m_navigation.reset();
+    m_deviceManager.reset();
+    m_defaults.reset();
+    QCoreApplication::processEvents(); // what the bridge dropped ends its waiters
+    tearDownTest();
+}
+
+void tst_SidebarViewController::makeController() {
+    m_sidebar =
+        std::make_unique<SidebarViewController>(*m_deviceManager, *m_navigation, *m_favorites, *m_provider);
+    m_tester = std::make_unique<QAbstractItemModelTester>(
+        &m_sidebar->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m_sidebar->resize(250, 600);
+    m_sidebar->show();
+    settle();
+}
+
+void tst_SidebarViewController::settle() {
+    // A task may start another (a delivery that rebuilds a section), so wait until a few turns in
+    // a row start nothing new.
+    for (int quiet = 0; quiet < 3;) {
+        QCoreApplication::processEvents();
+        bool waited = false;
+        for (const auto& task : m_sidebar->runningTasks()) {
+            if (m_provider->gate)
+                continue; // a listing the test holds back on purpose
+            runSync(task.result(), 30s);
+            waited = true;
+        }
+        quiet = waited ? 0 : quiet + 1;
+    }
+}
+
+QModelIndex tst_SidebarViewController::find(const QStringList& path) const {
+    const SidebarModel& model = m_sidebar->model();
+    QModelIndex parent;
+    for (const QString& title : path) {
+        QModelIndex found;
+        for (int row = 0; row < model.rowCount(parent); ++row) {
+            const QModelIndex index = model.index(row, 0, parent);
+            if (index.data().toString() == title) {
+                found = index;
+                break;
+            }
+        }
+        if (!found.isValid())
+            return {};
+        parent = found;
+    }
+    return parent;
+}
+
+std::shared_ptr<SidebarItem> tst_SidebarViewController::item(const QStringList& path) const {
+    return m_sidebar->model().itemAt(find(path));
+}
+
+void tst_SidebarViewController::click(const QStringList& path) {
+    const QModelIndex index = find(path);
+    QVERIFY2(index.isValid(), qPrintable(path.join(QLatin1Char('/'))));
+    QTreeView* view = m_sidebar->outlineView();
+    view->scrollTo(index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+}
+
+fakemux::VirtualDevice& tst_SidebarViewController::plug(const QString& id, bool withRecordingApp) {
+    fakemux::DeviceDescription description = describeDevice(id, QStringLiteral("Studio iPhone"));
+    fakemux::AppDescription notes{"com.example.notes", std::string("Notes"), true, std::nullopt,
+                                  scratchPath(QStringLiteral("notes-") + id).toStdString()};
+    description.apps.push_back(notes);
+    if (withRecordingApp) {
+        const QString container = scratchPath(QStringLiteral("tavolet-") + id);
+        QDir().mkpath(container + QStringLiteral("/Documents/Recordings"));
+        description.apps.push_back(
+            {"io.halvorn.tavolet", std::string("Tavolet"), true, std::nullopt, container.toStdString()});
+    }
+    return addDevice(description);
+}
+
+void tst_SidebarViewController::sectionsAtStart_data() {
+    QTest::addColumn<QStringList>("recent");
+    QTest::addColumn<QStringList>("favourites");
+    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<QStringList>("recentRows");
+
+    QTest::newRow("nothing") << QStringList() << QStringList() << QStringList{"LOCATIONS", "DEVICES"}
+                             << QStringList();
+    QTest::newRow("recent and favourite")
+        << QStringList{"/srv/projects"} << QStringList{"file:///srv/music/"}
+        << QStringList{"LOCATIONS", "RECENT", "FAVORITES", "DEVICES"} << QStringList{"projects"};
+    QTest::newRow("favourite only") << QStringList() << QStringList{"file:///srv/music/"}
+                                    << QStringList{"LOCATIONS", "FAVORITES", "DEVICES"} << QStringList();
+    // Downloads visited without its trailing "/" is still the LOCATIONS row.
+    QTest::newRow("recent that is a location")
+        << QStringList{"<downloads>", "/srv/a/"} << QStringList()
+        << QStringList{"LOCATIONS", "RECENT", "DEVICES"} << QStringList{"a"};
+    // An unreadable favourite is left out, but its section stays.
+    QTest::newRow("unparsable favourite")
+        << QStringList() << QStringList{"not a url"} << QStringList{"LOCATIONS", "FAVORITES", "DEVICES"}
+        << QStringList();
+}
+
+void tst_SidebarViewController::sectionsAtStart() {
+    QFETCH(QStringList, recent);
+    QFETCH(QStringList, favourites);
+    QFETCH(QStringList, roots);
+    QFETCH(QStringList, recentRows);
+
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (downloads.isEmpty())
+        downloads = home;
+    for (auto it = recent.crbegin(); it != recent.crend(); ++it) {
+        QString path = *it;
+        path.replace(QStringLiteral("<downloads>"), downloads).replace(QStringLiteral("<home>"), home);
+        m_navigation->addRecentPath(URL::fileURL(path, path.endsWith(QLatin1Char('/'))));
+    }
+    QList<FavoriteItem> stored;
+    for (const QString& text : favourites)
+        stored.append({QUuid::createUuid(), QStringLiteral("Fav"), text, QStringLiteral("folder.fill")});
+    m_favorites->favorites = stored;
+
+    makeController();
+    QCOMPARE(titles(m_sidebar->rootItems()), roots);
+    QCOMPARE(titles(m_sidebar->rootItems().front()->children()),
+             (QStringList{"Home", "Desktop", "Documents", "Downloads"}));
+    QCOMPARE(titles(m_sidebar->rootItems().back()->children()), QStringList{"No devices"});
+    if (const auto index = m_sidebar->sectionIndex(QStringLiteral("RECENT")))
+        QCOMPARE(titles(m_sidebar->rootItems()[size_t(*index)]->children()), recentRows);
+    else
+        QVERIFY(recentRows.isEmpty());
+    // Everything stands open.
+    QVERIFY(m_sidebar->outlineView()->isExpanded(find({"DEVICES"})));
+}
+
+void tst_SidebarViewController::sectionsFollowChanges() {
+    makeController();
+    QCOMPARE(titles(m_sidebar->rootItems()), (QStringList{"LOCATIONS", "DEVICES"}));
+
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     QStringLiteral("folder.fill"));
+    settle();
+    QCOMPARE(titles(m_sidebar->rootItems()), (QStringList{"LOCATIONS", "FAVORITES", "DEVICES"}));
+
+    m_navigation->navigate(URL::fileURL(QStringLiteral("/srv/projects"), true));
+    settle();
+    QCOMPARE(titles(m_sidebar->rootItems()), (QStringList{"LOCATIONS", "RECENT", "FAVORITES", "DEVICES"}));
+    QVERIFY(m_sidebar->outlineView()->isExpanded(find({"RECENT"})));
+
+    m_navigation->navigate(URL::fileURL(QStringLiteral("/srv/other"), true));
+    settle();
+    QCOMPARE(titles(item({"RECENT"})->children()), (QStringList{"other", "projects"}));
+
+    m_navigation->recentPaths = QList<URL>();
+    settle();
+    QCOMPARE(titles(m_sidebar->rootItems()), (QStringList{"LOCATIONS", "FAVORITES", "DEVICES"}));
+
+    m_favorites->favorites = QList<FavoriteItem>();
+    settle();
+    QCOMPARE(titles(m_sidebar->rootItems()), (QStringList{"LOCATIONS", "DEVICES"}));
+}
+
+void tst_SidebarViewController::favouriteAvailabilityFollowsDevices() {
+    plug(udid);
+    m_favorites->add(QStringLiteral("Camera"), afc(udid, QStringLiteral("/DCIM/")),
+                     QStringLiteral("folder.fill"));
+    m_favorites->add(QStringLiteral("Elsewhere"), afc(otherUdid, QStringLiteral("/DCIM")),
+                     QStringLiteral("folder.fill"));
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     QStringLiteral("folder.fill"));
+    makeController();
+
+    const auto alphas = [this] {
+        QList<double> result;
+        for (const QString& name :
+             {QStringLiteral("Camera"), QStringLiteral("Elsewhere"), QStringLiteral("Music")})
+            result << find({"FAVORITES", name}).data(SidebarModel::AlphaRole).toDouble();
+        return result;
+    };
+    QCOMPARE(alphas(), (QList<double>{0.4, 0.4, 1.0}));
+    QCOMPARE(find({"FAVORITES", "Camera"}).data(Qt::ForegroundRole).value<QColor>(),
+             Colours::tertiaryLabel(QGuiApplication::palette()));
+
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    settle();
+    QCOMPARE(alphas(), (QList<double>{1.0, 0.4, 1.0}));
+
+    m_deviceManager->connectedDevices = QList<iOSDevice>();
+    settle();
+    QCOMPARE(alphas(), (QList<double>{0.4, 0.4, 1.0}));
+}
+
+void tst_SidebarViewController::deviceRowsWithRecordingApp_data() {
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<bool>("browseFails");
+    QTest::addColumn<QStringList>("children");
+
+    QTest::newRow("with the recording app") << true << false << QStringList{"Photos", "Recordings", "Apps"};
+    QTest::newRow("without it") << false << false << QStringList{"Photos", "Apps"};
+    QTest::newRow("app listing fails") << true << true << QStringList{"Photos", "Apps"};
+}
+
+void tst_SidebarViewController::deviceRowsWithRecordingApp() {
+    QFETCH(bool, installed);
+    QFETCH(bool, browseFails);
+    QFETCH(QStringList, children);
+
+    fakemux::VirtualDevice& device = plug(udid, installed);
+    if (browseFails)
+        device.faults().setBrowseError("InstallProxyFailed", "lost");
+    LogCapture logs;
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    makeController();
+    QCOMPARE(titles(item({"DEVICES", "Studio iPhone"})->children()), children);
+
+    // Refreshes neither duplicate the row nor ask again after a failure, even once the device
+    // could answer.
+    device.faults().clear();
+    const size_t browsesBefore = emulator().log().count("installation_proxy", "Browse");
+    for (int i = 0; i < 3; ++i) {
+        m_deviceManager->connectedDevices =
+            QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"), 50 + i)};
+        m_sidebar->refreshDevicesSection();
+        settle();
+    }
+    QCOMPARE(titles(item({"DEVICES", "Studio iPhone"})->children()), children);
+    QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("ui")))
+                 .filter(QStringLiteral("Tavolet check failed for ") + udid)
+                 .isEmpty(),
+             !browseFails);
+    if (installed && !browseFails)
+        QCOMPARE(item({"DEVICES", "Studio iPhone", "Recordings"})->url()->absoluteString(),
+                 afc(udid, QStringLiteral("/.app/io.halvorn.tavolet/Documents/Recordings")).absoluteString());
+    // Each refresh opens a new Apps row, which lists its apps; only a device without the app
+    // is checked again besides.
+    const size_t browses = emulator().log().count("installation_proxy", "Browse") - browsesBefore;
+    QCOMPARE(browses, size_t(installed ? 3 : 6));
+}
+
+void tst_SidebarViewController::recentTitles_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("tooltip"); // of a folder row at that location
+
+    const auto device = [](const QString& host, const QString& path) {
+        return afc(host, path).absoluteString();
+    };
+    QTest::newRow("device root") << device(udid, "/") << "iPhone 14"
+                                 << "iPhone 14";
+    QTest::newRow("absent device") << device(otherUdid, "/") << "Device" << otherUdid;
+    QTest::newRow("one level") << device(udid, "/DCIM") << "DCIM"
+                               << "iPhone 14/DCIM";
+    QTest::newRow("two levels") << device(udid, "/DCIM/100APPLE") << "DCIM/100APPLE"
+                                << "iPhone 14/DCIM/100APPLE";
+    QTest::newRow("three levels") << device(udid, "/DCIM/100APPLE/Edits") << "../100APPLE/Edits"
+                                  << "iPhone 14/DCIM/100APPLE/Edits";
+    QTest::newRow("trailing slash on device") << device(udid, "/DCIM/") << "DCIM"
+                                              << "iPhone 14/DCIM";
+    QTest::newRow("computer folder") << "file:///home/ada/Music"
+                                     << "Music"
+                                     << "";
+    QTest::newRow("computer folder with slash") << "file:///home/ada/Music/"
+                                                << "Music"
+                                                << "";
+    QTest::newRow("computer root") << "file:///"
+                                   << "/"
+                                   << "";
+    QTest::newRow("encoded name") << "file:///srv/My%20Files"
+                                  << "My Files"
+                                  << "";
+}
+
+void tst_SidebarViewController::recentTitles() {
+    QFETCH(QString, url);
+    QFETCH(QString, title);
+    QFETCH(QString, tooltip);
+    // A device without a name goes by its model.
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QString())};
+    m_navigation->addRecentPath(*URL::fromString(url));
+    makeController();
+    QCOMPARE(m_sidebar->displayName(*URL::fromString(url)), title);
+    QCOMPARE(m_sidebar->deviceTitle(*URL::fromString(url)).value_or(QString()), tooltip);
+    if (const QModelIndex row = find({"RECENT", title}); row.isValid())
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), tooltip);
+}
+
+void tst_SidebarViewController::rowLook_data() {
+    QTest::addColumn<QStringList>("row");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QString>("symbol");
+    QTest::addColumn<int>("fontPixels");
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<QString>("location"); // where a click leads; "" for rows that cannot be chosen
+
+    QTest::newRow("header") << QStringList{"DEVICES"} << 24 << "" << 11 << 0 << "";
+    QTest::newRow("location") << QStringList{"LOCATIONS", "Home"} << 26 << "folder" << 13 << 1 << "<home>";
+    QTest::newRow("device") << QStringList{"DEVICES", "Studio iPhone"} << 26 << "iphone" << 13 << 1
+                            << afc(udid, "/").absoluteString();
+    QTest::newRow("apps") << QStringList{"DEVICES", "Studio iPhone", "Apps"} << 26 << "square.grid.2x2" << 13
+                          << 2 << "";
+    QTest::newRow("favourite") << QStringList{"FAVORITES", "Music"} << 26 << "star.fill" << 13 << 1
+                               << "file:///srv/music/";
+    // A favourite is no Photos row, whatever its title: no step into a camera folder.
+    QTest::newRow("favourite titled Photos") << QStringList{"FAVORITES", "Photos"} << 26 << "star.fill" << 13
+                                             << 1 << afc(udid, "/DCIM").absoluteString();
+}
+
+void tst_SidebarViewController::rowLook() {
+    QFETCH(QStringList, row);
+    QFETCH(int, height);
+    QFETCH(QString, symbol);
+    QFETCH(int, fontPixels);
+    QFETCH(int, depth);
+    QFETCH(QString, location);
+
+    touch(mediaRoot(udid) + QStringLiteral("/DCIM/100APPLE"), true);
+    plug(udid);
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     "folder.fill");
+    m_favorites->add(QStringLiteral("Photos"), afc(udid, QStringLiteral("/DCIM")),
+                     QStringLiteral("folder.fill"));
+    makeController();
+    const QModelIndex index = find(row);
+    QVERIFY(index.isValid());
+    QTreeView* view = m_sidebar->outlineView();
+    QCOMPARE(view->visualRect(index).height(), height);
+    QCOMPARE(index.data(SidebarModel::SymbolNameRole).toString(), symbol);
+    QCOMPARE(index.data(Qt::FontRole).value<QFont>().pixelSize(), fontPixels);
+    QCOMPARE(bool(index.flags() & Qt::ItemIsSelectable), !location.isEmpty());
+    QCOMPARE(view->visualRect(index).left() - view->visualRect(find({row.first()})).left(), depth * 14);
+
+    click(row);
+    settle();
+    const QString home = m_sidebar->rootItems().front()->children().front()->url()->absoluteString();
+    QCOMPARE(m_navigation->currentPath.value() ? m_navigation->currentPath.value()->absoluteString()
+                                               : QString(),
+             location.replace(QStringLiteral("<home>"), home));
+    QCOMPARE(m_provider->listings, 0);
+}
+
+void tst_SidebarViewController::photosStepsIntoNewestCameraFolder_data() {
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("recentRow"); // empty: the device's Photos row
+    QTest::addColumn<QString>("landing");
+
+    QTest::newRow("newest of three") << QStringList{"100APPLE", "101APPLE", "102APPLE"} << QStringList() << ""
+                                     << "/DCIM/102APPLE";
+    QTest::newRow("names that only look alike")
+        << QStringList{"100APPLE", "100CANON", "1000APPLE", "100apple", "999APPLEX"} << QStringList() << ""
+        << "/DCIM/100APPLE";
+    QTest::newRow("a file named like a folder") << QStringList{"101APPLE"} << QStringList{"103APPLE"} << ""
+                                                << "/DCIM/101APPLE";
+    QTest::newRow("no camera folder") << QStringList{"100CANON"} << QStringList() << ""
+                                      << "/DCIM";
+    QTest::newRow("recent row titled Photos") << QStringList{"105APPLE"} << QStringList() << "Photos"
+                                              << "/Photos/105APPLE";
+}
+
+void tst_SidebarViewController::photosStepsIntoNewestCameraFolder() {
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, files);
+    QFETCH(QString, recentRow);
+    QFETCH(QString, landing);
+
+    const QString base = recentRow.isEmpty() ? QStringLiteral("/DCIM") : QStringLiteral("/Photos");
+    for (const QString& folder : folders)
+        touch(mediaRoot(udid) + base + QLatin1Char('/') + folder, true);
+    for (const QString& file : files)
+        touch(mediaRoot(udid) + base + QLatin1Char('/') + file, false);
+    plug(udid);
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    if (!recentRow.isEmpty())
+        m_navigation->addRecentPath(afc(udid, base));
+    makeController();
+
+    click(recentRow.isEmpty() ? QStringList{"DEVICES", "Studio iPhone", "Photos"}
+                              : QStringList{"RECENT", recentRow});
+    settle();
+    QCOMPARE(m_navigation->currentPath.value()->path(), landing);
+    // DCIM first, then the camera folder: both in the history.
+    const int expectedBack = landing == base ? 0 : 1;
+    QCOMPARE(m_navigation->backStack().size(), expectedBack);
+    if (expectedBack)
+        QCOMPARE(m_navigation->backStack().last().path(), base);
+}
+
+void tst_SidebarViewController::photosStepWaitsForNobody_data() {
+    QTest::addColumn<bool>("failListing");
+    QTest::addColumn<bool>("navigateAway");
+
+    QTest::newRow("user went elsewhere") << false << true;
+    QTest::newRow("listing fails") << true << false;
+}
+
+void tst_SidebarViewController::photosStepWaitsForNobody() {
+    QFETCH(bool, failListing);
+    QFETCH(bool, navigateAway);
+
+    touch(mediaRoot(udid) + QStringLiteral("/DCIM/100APPLE"), true);
+    plug(udid);
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    makeController();
+    LogCapture logs;
+    m_provider->failNext = failListing;
+    m_provider->holdNext = !failListing;
+    click({"DEVICES", "Studio iPhone", "Photos"});
+    QCoreApplication::processEvents();
+    const URL elsewhere = URL::fileURL(QStringLiteral("/srv/elsewhere"), true);
+    if (navigateAway)
+        m_navigation->navigate(elsewhere);
+    if (m_provider->gate) {
+        m_provider->gate->resume();
+        m_provider->gate.reset();
+    }
+    settle();
+    QCOMPARE(*m_navigation->currentPath.value(),
+             navigateAway ? elsewhere : afc(udid, QStringLiteral("/DCIM")));
+    QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("ui")))
+                 .filter(QStringLiteral("Failed to auto-navigate Photos: "))
+                 .size(),
+             failListing ? 1 : 0);
+}
+
+void tst_SidebarViewController::appsAreListedOnceAndRetriedAfterFailure() {
+    fakemux::VirtualDevice& device = plug(udid);
+    device.faults().setBrowseError("InstallProxyFailed", "lost");
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    LogCapture logs;
+    makeController();
+    QTreeView* view = m_sidebar->outlineView();
+    const QStringList apps{"DEVICES", "Studio iPhone", "Apps"};
+
+    // Opening fails: logged, the row stays empty, and further layouts do not ask again.
+    view->collapse(find(apps));
+    view->expand(find(apps));
+    settle();
+    QVERIFY(item(apps)->children().empty());
+    QVERIFY(logs.messages(LogCapture::category(QStringLiteral("ui")))
+                .filter(QStringLiteral("Failed to list apps: "))
+                .size() >= 1);
+    const size_t browses = emulator().log().count("installation_proxy", "Browse");
+    view->expand(find(apps));
+    view->doItemsLayout();
+    settle();
+    QCOMPARE(emulator().log().count("installation_proxy", "Browse"), browses);
+
+    // Closing and opening again retries.
+    device.faults().clear();
+    view->collapse(find(apps));
+    view->expand(find(apps));
+    settle();
+    QCOMPARE(titles(item(apps)->children()), QStringList{"Notes"});
+    QVERIFY(view->isExpanded(find(apps)));
+    QCOMPARE(item(apps + QStringList{"Notes"})->url()->absoluteString(),
+             afc(udid, QStringLiteral("/.app/com.example.notes/")).absoluteString());
+
+    // Listed once: opening it again asks nothing.
+    const size_t listed = emulator().log().count("installation_proxy", "Browse");
+    view->collapse(find(apps));
+    view->expand(find(apps));
+    settle();
+    QCOMPARE(emulator().log().count("installation_proxy", "Browse"), listed);
+}
+
+void tst_SidebarViewController::rebuildNeverNavigates() {
+    plug(udid);
+    makeController();
+    click({"DEVICES", "No devices"});
+    settle();
+    // The click made one history entry; the RECENT section it caused, and later rebuilds of
+    // every section, navigate nowhere.
+    QCOMPARE(m_navigation->backStack().size(), 0);
+    const URL home = *m_navigation->currentPath.value();
+    QCOMPARE(home.absoluteString(), QStringLiteral("file:///"));
+    click({"LOCATIONS", "Desktop"});
+    settle();
+    QCOMPARE(m_navigation->backStack(), QList<URL>{home});
+    const URL desktop = *m_navigation->currentPath.value();
+    QVERIFY(!m_sidebar->outlineView()->selectionModel()->hasSelection());
+
+    click({"LOCATIONS", "Documents"});
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     QStringLiteral("folder.fill"));
+    m_sidebar->reloadAll();
+    settle();
+    QCOMPARE(m_navigation->backStack(), (QList<URL>{home, desktop}));
+    QCOMPARE(m_navigation->recentPaths.value().size(), 3);
+}
+
+void tst_SidebarViewController::favouritesMenu() {
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     QStringLiteral("folder.fill"));
+    makeController();
+
+    QVERIFY(!m_sidebar->makeContextMenu(find({"DEVICES", "No devices"})));
+    QVERIFY(!m_sidebar->makeContextMenu(find({"LOCATIONS"})));
+
+    std::unique_ptr<QMenu> add(m_sidebar->makeContextMenu(find({"LOCATIONS", "Documents"})));
+    QVERIFY(add);
+    QCOMPARE(add->actions().size(), 1);
+    QCOMPARE(add->actions().first()->text(), QStringLiteral("Add to Sidebar"));
+    add->actions().first()->trigger();
+    settle();
+    QCOMPARE(titles(item({"FAVORITES"})->children()), (QStringList{"Music", "Documents"}));
+    QCOMPARE(m_favorites->favorites.value().last().symbolName, QStringLiteral("folder.fill"));
+    // The same folder twice is one favourite.
+    std::unique_ptr<QMenu> again(m_sidebar->makeContextMenu(find({"LOCATIONS", "Documents"})));
+    again->actions().first()->trigger();
+    settle();
+    QCOMPARE(m_favorites->favorites.value().size(), 2);
+
+    std::unique_ptr<QMenu> remove(m_sidebar->makeContextMenu(find({"FAVORITES", "Music"})));
+    QVERIFY(remove);
+    QCOMPARE(remove->actions().first()->text(), QStringLiteral("Remove from Sidebar"));
+    remove->actions().first()->trigger();
+    settle();
+    QCOMPARE(titles(item({"FAVORITES"})->children()), QStringList{"Documents"});
+    // Stored, not only shown.
+    FavoritesManager reread(FavoritesManager::defaultKey, m_defaults->store());
+    QCOMPARE(reread.favorites.value().size(), 1);
+}
+
+ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)
+#include "tst_SidebarViewController.moc"
