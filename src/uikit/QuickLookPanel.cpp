@@ -1,0 +1,313 @@
+#include "uikit/QuickLookPanel.h"
+
+#include "platform/ByteCountFormatter.h"
+#include "uikit/Fonts.h"
+#include "uikit/Workspace.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// Held in a global so that a panel made once serves the whole process.
+QuickLookPanel* sharedPanel = nullptr;
+
+enum Page { emptyPage, imagePage, textPage, otherPage };
+
+constexpr qsizetype longLineLength = 4096;
+
+QImage readImage(const QString& path, int maxPixels) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > maxPixels || size.height() > maxPixels))
+        reader.setScaledSize(size.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio));
+    return reader.read();
+}
+
+bool isText(const QMimeType& type) {
+    return type.inherits(QStringLiteral("text/plain")) || type.name().startsWith(QLatin1String("text/"));
+}
+
+} // namespace
+
+struct QuickLookPanel::Loaded {
+    ContentKind kind = ContentKind::other;
+    QImage image;
+    QString text;
+    // Wrapping a line of hundreds of thousands of characters holds the main thread for seconds.
+    bool hasLongLines = false;
+    QString iconName;
+    qint64 size = -1;
+};
+
+QuickLookPanel* QuickLookPanel::shared() {
+    if (!sharedPanel)
+        sharedPanel = new QuickLookPanel;
+    return sharedPanel;
+}
+
+QuickLookPanel* QuickLookPanel::sharedIfExists() {
+    return sharedPanel;
+}
+
+void QuickLookPanel::destroyShared() {
+    delete sharedPanel;
+    sharedPanel = nullptr;
+}
+
+QuickLookPanel::QuickLookPanel(QWidget* parent)
+    : QWidget(parent, Qt::Tool), m_decoder(readImage),
+      m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("quicklook"))) {
+    setObjectName(QStringLiteral("quickLookPanel"));
+    resize(640, 520);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+
+    m_stack = new QStackedWidget;
+    m_emptyLabel = new QLabel(QStringLiteral("No Items"));
+    m_emptyLabel->setAlignment(Qt::AlignCenter);
+    m_stack->addWidget(m_emptyLabel);
+
+    m_imageView = new QLabel;
+    m_imageView->setObjectName(QStringLiteral("quickLookImage"));
+    m_imageView->setAlignment(Qt::AlignCenter);
+    m_imageView->setMinimumSize(1, 1);
+    m_stack->addWidget(m_imageView);
+
+    m_textView = new QPlainTextEdit;
+    m_textView->setObjectName(QStringLiteral("quickLookText"));
+    m_textView->setReadOnly(true);
+    // The panel takes its keys itself; the text is for reading only.
+    m_textView->setFocusPolicy(Qt::NoFocus);
+    m_stack->addWidget(m_textView);
+
+    auto* other = new QWidget;
+    auto* otherLayout = new QVBoxLayout(other);
+    otherLayout->addStretch(1);
+    m_iconView = new QLabel;
+    m_iconView->setAlignment(Qt::AlignCenter);
+    otherLayout->addWidget(m_iconView);
+    m_nameLabel = new QLabel;
+    m_nameLabel->setObjectName(QStringLiteral("quickLookName"));
+    m_nameLabel->setAlignment(Qt::AlignCenter);
+    m_nameLabel->setFont(Fonts::system(15, Fonts::Weight::semibold));
+    otherLayout->addWidget(m_nameLabel);
+    m_sizeLabel = new QLabel;
+    m_sizeLabel->setObjectName(QStringLiteral("quickLookSize"));
+    m_sizeLabel->setAlignment(Qt::AlignCenter);
+    otherLayout->addWidget(m_sizeLabel);
+    m_openButton = new QPushButton(QStringLiteral("Open"));
+    m_openButton->setObjectName(QStringLiteral("quickLookOpen"));
+    m_openButton->setAutoDefault(false);
+    m_openButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_openButton, &QPushButton::clicked, this, [this] {
+        if (m_current >= 0 && m_current < m_items.size())
+            Workspace::open(m_items[m_current]);
+    });
+    otherLayout->addWidget(m_openButton, 0, Qt::AlignHCenter);
+    otherLayout->addStretch(1);
+    m_stack->addWidget(other);
+    layout->addWidget(m_stack, 1);
+
+    auto* navigation = new QHBoxLayout;
+    m_previousButton = new QPushButton(QStringLiteral("‹"));
+    m_previousButton->setObjectName(QStringLiteral("quickLookPrevious"));
+    m_nextButton = new QPushButton(QStringLiteral("›"));
+    m_nextButton->setObjectName(QStringLiteral("quickLookNext"));
+    m_positionLabel = new QLabel;
+    for (QPushButton* button : {m_previousButton, m_nextButton}) {
+        button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+    connect(m_previousButton, &QPushButton::clicked, this,
+            [this] { setCurrentPreviewItemIndex(m_current - 1); });
+    connect(m_nextButton, &QPushButton::clicked, this, [this] { setCurrentPreviewItemIndex(m_current + 1); });
+    navigation->addWidget(m_previousButton);
+    navigation->addStretch(1);
+    navigation->addWidget(m_positionLabel);
+    navigation->addStretch(1);
+    navigation->addWidget(m_nextButton);
+    layout->addLayout(navigation);
+    setFocusPolicy(Qt::StrongFocus);
+    updateNavigation();
+}
+
+QuickLookPanel::~QuickLookPanel() {
+    // Ends the load in progress and drops the queued ones before anything else goes.
+    m_executor.reset();
+}
+
+void QuickLookPanel::setImageDecoder(ImageDecoder decoder) {
+    m_decoder = decoder ? std::move(decoder) : ImageDecoder(readImage);
+}
+
+void QuickLookPanel::reloadData() {
+    m_items.clear();
+    // The count first: a data source rebuilds what it serves when asked for it.
+    const int count = m_dataSource ? m_dataSource->numberOfPreviewItems(this) : 0;
+    for (int i = 0; i < count; ++i) {
+        if (std::optional<URL> url = m_dataSource->previewItemAt(this, i))
+            m_items.append(*url);
+    }
+    // A new selection starts at its first item.
+    m_current = 0;
+    showCurrent();
+}
+
+void QuickLookPanel::setCurrentPreviewItemIndex(int index) {
+    if (index < 0 || index >= m_items.size() || index == m_current)
+        return;
+    m_current = index;
+    showCurrent();
+}
+
+void QuickLookPanel::makeKeyAndOrderFront() {
+    show();
+    raise();
+    activateWindow();
+    setFocus();
+}
+
+void QuickLookPanel::orderOut() {
+    ++m_generation;
+    hide();
+}
+
+void QuickLookPanel::updateNavigation() {
+    const bool several = m_items.size() > 1;
+    m_previousButton->setVisible(several);
+    m_nextButton->setVisible(several);
+    m_positionLabel->setVisible(several);
+    m_previousButton->setEnabled(m_current > 0);
+    m_nextButton->setEnabled(m_current + 1 < m_items.size());
+    m_positionLabel->setText(QStringLiteral("%1 of %2").arg(m_current + 1).arg(m_items.size()));
+}
+
+QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, int maxPixels, const ImageDecoder& decoder) {
+    Loaded loaded;
+    const QFileInfo info(path);
+    loaded.size = info.exists() ? info.size() : -1;
+    const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(path);
+    loaded.iconName = type.iconName();
+    if (type.name().startsWith(QLatin1String("image/"))) {
+        loaded.image = decoder(path, maxPixels);
+        if (!loaded.image.isNull()) {
+            loaded.kind = ContentKind::image;
+            return loaded;
+        }
+    } else if (isText(type)) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            loaded.text = QString::fromUtf8(file.read(textPreviewBytes));
+            qsizetype lineStart = 0;
+            while (!loaded.hasLongLines && lineStart < loaded.text.size()) {
+                qsizetype end = loaded.text.indexOf(QLatin1Char('\n'), lineStart);
+                if (end < 0)
+                    end = loaded.text.size();
+                loaded.hasLongLines = end - lineStart > longLineLength;
+                lineStart = end + 1;
+            }
+            loaded.kind = ContentKind::text;
+            return loaded;
+        }
+    }
+    loaded.kind = ContentKind::other;
+    return loaded;
+}
+
+void QuickLookPanel::showCurrent() {
+    const quint64 generation = ++m_generation;
+    updateNavigation();
+    if (m_items.isEmpty()) {
+        m_kind = ContentKind::none;
+        setWindowTitle(QStringLiteral("Quick Look"));
+        m_stack->setCurrentIndex(emptyPage);
+        return;
+    }
+    const URL url = m_items[m_current];
+    const int index = m_current;
+    setWindowTitle(url.lastPathComponent());
+    m_nameLabel->setText(url.lastPathComponent());
+    const QString path = url.isFileURL() ? url.toLocalFile() : QString();
+    const int maxPixels = std::max(width(), height()) * std::max(1, int(devicePixelRatio()));
+    ImageDecoder decoder = m_decoder;
+    // The result comes back as a queued call on the panel: Qt drops it when the panel is gone,
+    // and the panel joins the executor before it goes, so no job outlives it.
+    QuickLookPanel* panel = this;
+    m_executor->post([panel, generation, index, path, maxPixels, decoder] {
+        auto loaded = std::make_shared<Loaded>(load(path, maxPixels, decoder));
+        QMetaObject::invokeMethod(
+            panel,
+            [panel, generation, index, loaded] {
+                if (panel->m_generation == generation)
+                    panel->showLoaded(*loaded, index);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void QuickLookPanel::showLoaded(const Loaded& loaded, int index) {
+    m_kind = loaded.kind;
+    switch (loaded.kind) {
+    case ContentKind::image:
+        m_image = loaded.image;
+        m_imageView->setPixmap(QPixmap::fromImage(
+            m_image.scaled(m_imageView->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        m_stack->setCurrentIndex(imagePage);
+        break;
+    case ContentKind::text:
+        m_textView->setLineWrapMode(loaded.hasLongLines ? QPlainTextEdit::NoWrap
+                                                        : QPlainTextEdit::WidgetWidth);
+        m_textView->setPlainText(loaded.text);
+        m_stack->setCurrentIndex(textPage);
+        break;
+    default: {
+        QIcon icon = QIcon::fromTheme(loaded.iconName);
+        if (icon.isNull())
+            icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+        m_iconView->setPixmap(icon.pixmap(128, 128));
+        m_sizeLabel->setText(loaded.size < 0 ? QString() : ByteCountFormatter::fileFromSigned(loaded.size));
+        m_stack->setCurrentIndex(otherPage);
+        break;
+    }
+    }
+    emit previewShown(index, loaded.kind);
+}
+
+void QuickLookPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (m_kind == ContentKind::image && !m_image.isNull())
+        m_imageView->setPixmap(QPixmap::fromImage(
+            m_image.scaled(m_imageView->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void QuickLookPanel::keyPressEvent(QKeyEvent* event) {
+    if (m_delegate && m_delegate->handleKeyEvent(this, event))
+        return;
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Escape:
+        orderOut();
+        return;
+    case Qt::Key_Left:
+        setCurrentPreviewItemIndex(m_current - 1);
+        return;
+    case Qt::Key_Right:
+        setCurrentPreviewItemIndex(m_current + 1);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "platform/URL.h"
+#include "platform/async/SerialExecutor.h"
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QKeyEvent;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QuickLookPanel;
+
+// Who tells the panel what to show. The panel asks for the count first, then for the items.
+class QuickLookPanelDataSource {
+public:
+    virtual ~QuickLookPanelDataSource() = default;
+    virtual int numberOfPreviewItems(QuickLookPanel* panel) = 0;
+    // Nothing for an index past the end.
+    virtual std::optional<URL> previewItemAt(QuickLookPanel* panel, int index) = 0;
+};
+
+// Who may take a key before the panel treats it.
+class QuickLookPanelDelegate {
+public:
+    virtual ~QuickLookPanelDelegate() = default;
+    // True when the delegate handled the key and the panel must not.
+    virtual bool handleKeyEvent(QuickLookPanel* panel, QKeyEvent* event) = 0;
+};
+
+// The one preview panel of the process: a tool window that shows local files one at a time,
+// pictures scaled to the panel, the start of text files, and for anything else the type's icon,
+// the name, the size and an "Open" button. Several items get previous and next buttons. Keys go
+// to the delegate first; Space and Escape close the panel; left and right step through the items.
+//
+// Every file read and decode runs on the panel's own executor thread; a load that is overtaken
+// by a newer one is dropped when it ends.
+class QuickLookPanel : public QWidget {
+    Q_OBJECT
+public:
+    enum class ContentKind { none, image, text, other };
+
+    // The first bytes of a text file that are shown.
+    static constexpr qint64 textPreviewBytes = 256 * 1024;
+
+    // Made on first use; never made by asking whether it exists.
+    static QuickLookPanel* shared();
+    static QuickLookPanel* sharedIfExists();
+    // Ends the shared panel (at quit, and between tests).
+    static void destroyShared();
+
+    // Decodes a picture to at most maxPixels on its longer side, on the panel's executor; a null
+    // image when it cannot. By default QImageReader; the application hands in its own decoder
+    // (HEIC and the camera's orientation).
+    using ImageDecoder = std::function<QImage(const QString& path, int maxPixels)>;
+    void setImageDecoder(ImageDecoder decoder);
+
+    void setDataSource(QuickLookPanelDataSource* dataSource) { m_dataSource = dataSource; }
+    void setDelegate(QuickLookPanelDelegate* delegate) { m_delegate = delegate; }
+    QuickLookPanelDataSource* dataSource() const { return m_dataSource; }
+    QuickLookPanelDelegate* delegate() const { return m_delegate; }
+
+    // Asks the data source for the count, then the items, and shows the current one.
+    void reloadData();
+    int itemCount() const { return int(m_items.size()); }
+    const QList<URL>& items() const { return m_items; }
+    int currentPreviewItemIndex() const { return m_current; }
+    void setCurrentPreviewItemIndex(int index);
+
+    void makeKeyAndOrderFront();
+    void orderOut();
+    bool isPanelVisible() const { return isVisible(); }
+
+    ContentKind contentKind() const { return m_kind; }
+
+signals:
+    // The current item's content is on screen (its picture decoded, its text read).
+    void previewShown(int index, QuickLookPanel::ContentKind kind);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Loaded;
+    explicit QuickLookPanel(QWidget* parent = nullptr);
+    ~QuickLookPanel() override;
+    void showCurrent();
+    void showLoaded(const Loaded& loaded, int index);
+    void updateNavigation();
+    static Loaded load(const QString& path, int maxPixels, const ImageDecoder& decoder);
+
+    QuickLookPanelDataSource* m_dataSource = nullptr;
+    QuickLookPanelDelegate* m_delegate = nullptr;
+    QList<URL> m_items;
+    int m_current = 0;
+    quint64 m_generation = 0;
+    ContentKind m_kind = ContentKind::none;
+    QImage m_image;
+    ImageDecoder m_decoder;
+    std::unique_ptr<async::SerialExecutor> m_executor;
+
+    QStackedWidget* m_stack = nullptr;
+    QLabel* m_imageView = nullptr;
+    QPlainTextEdit* m_textView = nullptr;
+    QLabel* m_iconView = nullptr;
+    QLabel* m_nameLabel = nullptr;
+    QLabel* m_sizeLabel = nullptr;
+    QPushButton* m_openButton = nullptr;
+    QLabel* m_emptyLabel = nullptr;
+    QPushButton* m_previousButton = nullptr;
+    QPushButton* m_nextButton = nullptr;
+    QLabel* m_positionLabel = nullptr;
+};

@@ -1,0 +1,223 @@
+// The Preferences window: what it shows from the settings, and that every change it writes is
+// what the services then read.
+
+#include "LogCapture.h"
+#include "app/PreferencesPane.h"
+#include "app/PreferencesWindowController.h"
+#include "platform/ArchivedURL.h"
+#include "platform/UserDefaults.h"
+#include "platform/async/Task.h"
+#include "services/PreferencesViewController.h"
+#include "uikit/FolderChooser.h"
+#include "uikit/PathControl.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 mebibyte = 1024 * 1024;
+
+// Answers each request with the next scripted folder (nothing = the user cancelled) and records
+// what it was asked.
+class FakeFolderChooser : public FolderChooser {
+public:
+    QList<std::optional<URL>> answers;
+    QList<Request> requests;
+    async::Task<std::optional<URL>> choose(Request request, QWidget*, std::stop_token) override {
+        requests.append(request);
+        std::optional<URL> answer = answers.isEmpty() ? std::nullopt : answers.takeFirst();
+        co_return answer;
+    }
+};
+
+UserDefaults& store() {
+    return PreferencesViewController::defaults();
+}
+
+} // namespace
+
+class tst_PreferencesPane : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
+    }
+
+    void init() {
+        for (const QString& key : store().keys())
+            store().remove(key);
+        m_chooser = std::make_shared<FakeFolderChooser>();
+    }
+
+    // An empty store: Downloads twice (the ingest folder follows the default), hidden files off,
+    // thumbnails on, 8 MB, verification off, dates kept, auto-ingest off, both subfolders on.
+    void defaultsFromAnEmptyStore() {
+        PreferencesPane pane(m_chooser);
+        const URL downloads = PreferencesViewController::defaultDestination();
+        QCOMPARE(pane.defaultDestinationField->url(), std::optional<URL>(downloads));
+        QCOMPARE(pane.autoIngestDestinationField->url(), std::optional<URL>(downloads));
+        const QList<bool> boxes{
+            pane.showHiddenFilesCheckbox->isChecked(), pane.enableThumbnailsCheckbox->isChecked(),
+            pane.verifyTransfersCheckbox->isChecked(), pane.preserveTimestampsCheckbox->isChecked(),
+            pane.autoIngestCheckbox->isChecked(),      pane.createDeviceFolderCheckbox->isChecked(),
+            pane.createDateFolderCheckbox->isChecked()};
+        QCOMPARE(boxes, (QList<bool>{false, true, false, true, false, true, true}));
+        QCOMPARE(pane.chunkSizePopup->currentText(), QStringLiteral("8 MB"));
+        QCOMPARE(pane.chunkSizePopup->count(), 7);
+        // Showing the window writes nothing.
+        QVERIFY(store().keys().isEmpty());
+    }
+
+    void checkboxesWriteThroughTheReaders_data() {
+        QTest::addColumn<int>("box"); // index into checkboxes()
+        const QStringList keys{"showHiddenFiles",
+                               "enableThumbnails",
+                               "verifyTransfers",
+                               "preserveTimestamps",
+                               "autoIngestEnabled",
+                               "autoIngestIncludeDeviceFolder",
+                               "autoIngestIncludeDateFolder"};
+        for (int i = 0; i < keys.size(); ++i)
+            QTest::newRow(qPrintable(keys[i])) << i;
+    }
+
+    // A click stores the box's new state under its key, and the services' reader gives it back;
+    // clicking again gives back the other. Either subfolder box also writes the other one.
+    void checkboxesWriteThroughTheReaders() {
+        QFETCH(int, box);
+        struct Box {
+            QCheckBox* PreferencesPane::*field;
+            bool (*reader)();
+            QLatin1StringView key;
+        };
+        using P = PreferencesViewController;
+        const QList<Box> boxes{
+            {&PreferencesPane::showHiddenFilesCheckbox, P::showHiddenFiles, P::showHiddenFilesKey},
+            {&PreferencesPane::enableThumbnailsCheckbox, P::enableThumbnails, P::enableThumbnailsKey},
+            {&PreferencesPane::verifyTransfersCheckbox, P::verifyTransfers, P::verifyTransfersKey},
+            {&PreferencesPane::preserveTimestampsCheckbox, P::preserveTimestamps, P::preserveTimestampsKey},
+            {&PreferencesPane::autoIngestCheckbox, P::autoIngestEnabled, P::autoIngestEnabledKey},
+            {&PreferencesPane::createDeviceFolderCheckbox, P::autoIngestIncludeDeviceFolder,
+             P::autoIngestIncludeDeviceFolderKey},
+            {&PreferencesPane::createDateFolderCheckbox, P::autoIngestIncludeDateFolder,
+             P::autoIngestIncludeDateFolderKey},
+        };
+        PreferencesPane pane(m_chooser);
+        const Box& tested = boxes[box];
+        const bool before = tested.reader();
+        for (bool expected : {!before, before}) {
+            (pane.*tested.field)->click();
+            QCOMPARE(tested.reader(), expected);
+            QCOMPARE(store().object(tested.key), std::optional<QVariant>(QVariant(expected)));
+        }
+        QCOMPARE(store().keys().size(), box >= 5 ? 2 : 1);
+    }
+
+    void chunkSizes_data() {
+        QTest::addColumn<QVariant>("stored"); // invalid: unset
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("pick"); // -1: the shown item is chosen again
+        QTest::addColumn<QVariant>("storedAfter");
+        QTest::addColumn<qint64>("engineUses");
+        const QVariant unset;
+        const auto mib = [](double n) {
+            return QVariant(qint64(n * mebibyte));
+        };
+        QTest::newRow("unset, 8 MB picked stores it") << unset << "8 MB" << 2 << mib(8) << 8 * mebibyte;
+        QTest::newRow("1 MB shown as stored, raised by the reader")
+            << mib(1) << "1 MB" << -1 << mib(1) << 8 * mebibyte;
+        QTest::newRow("4 MB picked") << unset << "8 MB" << 1 << mib(4) << 8 * mebibyte;
+        QTest::newRow("128 MB picked") << mib(16) << "16 MB" << 6 << mib(128) << 128 * mebibyte;
+        QTest::newRow("odd size shown as itself and kept")
+            << mib(12.5) << "12.5 MB" << -1 << mib(12.5) << qint64(12.5 * mebibyte);
+        QTest::newRow("odd size replaced by a pick") << mib(20) << "20 MB" << 3 << mib(16) << 16 * mebibyte;
+        QTest::newRow("negative shows what is used")
+            << QVariant(qint64(-5)) << "8 MB" << -1 << mib(8) << 8 * mebibyte;
+        QTest::newRow("huge shows the cap") << mib(1 << 20) << "128 MB" << -1 << mib(128) << 128 * mebibyte;
+    }
+
+    // The popup shows what the copies will use; a pick stores the table's byte value, and
+    // choosing the shown item again stores it, except an odd size's own item, which keeps it.
+    void chunkSizes() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, shown);
+        QFETCH(int, pick);
+        QFETCH(QVariant, storedAfter);
+        QFETCH(qint64, engineUses);
+        const QString key(PreferencesViewController::chunkSizeKey);
+        if (stored.isValid())
+            store().set(key, stored);
+        PreferencesPane pane(m_chooser);
+        QCOMPARE(pane.chunkSizePopup->currentText(), shown);
+        const int index = pick >= 0 ? pick : pane.chunkSizePopup->currentIndex();
+        pane.chunkSizePopup->setCurrentIndex(index);
+        emit pane.chunkSizePopup->activated(index);
+        QCOMPARE(store().object(key).value_or(QVariant()), storedAfter);
+        QCOMPARE(PreferencesViewController::macChunkSize(), engineUses);
+    }
+
+    void folderChoices_data() {
+        QTest::addColumn<bool>("ingest");    // which of the two path controls is clicked
+        QTest::addColumn<QString>("answer"); // "folder", "cancel" or "unstorable"
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("default destination chosen") << false << "folder" << true;
+        QTest::newRow("ingest destination chosen") << true << "folder" << true;
+        QTest::newRow("default destination cancelled") << false << "cancel" << false;
+        QTest::newRow("ingest destination cancelled") << true << "cancel" << false;
+        QTest::newRow("default destination not storable") << false << "unstorable" << false;
+        QTest::newRow("ingest destination not storable") << true << "unstorable" << false;
+    }
+
+    // A chosen folder is stored and read back by the services; the other field stays as it was
+    // (also while the ingest folder follows the default). A cancel, or a value that could not be
+    // stored, leaves the setting and the field as they were, and the failure is logged.
+    void folderChoices() {
+        QFETCH(bool, ingest);
+        QFETCH(QString, answer);
+        QFETCH(bool, changed);
+        QTemporaryDir chosenFolder;
+        const URL chosen = URL::fileURL(chosenFolder.path(), true);
+        const URL previous = PreferencesViewController::defaultDestination();
+        if (answer == u"folder")
+            m_chooser->answers.append(chosen);
+        else if (answer == u"unstorable")
+            m_chooser->answers.append(URL());
+        else
+            m_chooser->answers.append(std::nullopt);
+
+        LogCapture log;
+        PreferencesWindowController controller(m_chooser);
+        PreferencesPane* pane = controller.contentViewController();
+        PathControl* clicked = ingest ? pane->autoIngestDestinationField : pane->defaultDestinationField;
+        PathControl* other = ingest ? pane->defaultDestinationField : pane->autoIngestDestinationField;
+        QTest::mouseClick(clicked, Qt::LeftButton);
+        QTRY_COMPARE(m_chooser->requests.size(), 1);
+        QCOMPARE(m_chooser->requests.first().prompt, QStringLiteral("Select"));
+        QVERIFY(m_chooser->requests.first().message.isEmpty());
+        QCoreApplication::processEvents();
+
+        const URL expected = changed ? chosen : previous;
+        QTRY_COMPARE(clicked->url(), std::optional<URL>(expected));
+        QCOMPARE(other->url(), std::optional<URL>(previous));
+        QCOMPARE(ingest ? PreferencesViewController::autoIngestDestination()
+                        : PreferencesViewController::defaultDestination(),
+                 expected);
+        if (!ingest) // the ingest folder follows the new default at its next reading
+            QCOMPARE(PreferencesViewController::autoIngestDestination(), expected);
+        QCOMPARE(log.messages(LogCapture::category("ui")).size(), answer == u"unstorable" ? 1 : 0);
+    }
+
+private:
+    QTemporaryDir m_home;
+    std::shared_ptr<FakeFolderChooser> m_chooser;
+};
+
+QTEST_MAIN(tst_PreferencesPane)
+#include "tst_PreferencesPane.moc"
