@@ -1,19 +1,24 @@
 #include "app/AppDelegate.h"
 
+#include "app/AboutWindowController.h"
 #include "app/FirstRunViewController.h"
 #include "app/MainWindowController.h"
-#include "app/QuitAwareTransferManager.h"
+#include "app/PreferencesWindowController.h"
+#include "app/TransferCenterWindowController.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
 #include "platform/Logger.h"
 #include "services/PreferencesViewController.h"
+#include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
+#include "uikit/QuickLookPanel.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QVBoxLayout>
 
@@ -58,7 +63,7 @@ AppDelegate::Services AppDelegate::defaultServices() {
     auto runner = std::make_shared<ProcessRunner>(URL::fileURL(QDir::cleanPath(helpers), true));
     Services services;
     services.deviceManager = std::make_unique<DeviceManager>(std::make_shared<IMobileDeviceBridge>(runner));
-    services.transferManager = std::make_shared<QuitAwareTransferManager>();
+    services.transferManager = std::make_shared<TransferManager>();
     services.alertPresenter = std::make_shared<DialogAlertPresenter>();
     return services;
 }
@@ -71,6 +76,10 @@ AppDelegate::~AppDelegate() {
         delete m_menuBar.data();
     m_router.setMainWindow(nullptr, nullptr);
     m_mainWindowController.reset();
+    // The preview panel serves the whole process; it goes with the window that fed it.
+    QuickLookPanel::destroyShared();
+    // The Transfer Center shares the transfer manager: it has to let go before the manager goes.
+    m_transferCenterWindowController.reset();
     m_transferManager.reset();
     m_deviceManager.reset();
 }
@@ -85,6 +94,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         std::make_unique<MainWindowController>(*m_deviceManager, m_transferManager, m_alertPresenter);
     QMainWindow* window = m_mainWindowController->window();
     m_router.setMainWindow(window, m_mainWindowController.get());
+    // The menu's enabled states follow the selection, the clipboard and the history as they change.
+    connect(m_mainWindowController.get(), &MainWindowController::commandStateChanged, &m_router,
+            &CommandRouter::revalidate);
     if (m_menuBar)
         window->setMenuBar(m_menuBar);
     window->show();
@@ -112,9 +124,9 @@ void AppDelegate::endFirstRunSheet() {
 void AppDelegate::applicationWillTerminate() {
     // A cancelled copy removes its partial file after the cancel returns; the loop has to run
     // until that is done, or a half-written photo that looks whole would stay behind.
-    m_transferManager->cancelAll();
+    m_transferManager->cancelAllTransfers();
     const QDeadlineTimer deadline(transferCleanupLimit);
-    while (m_transferManager->hasRunningTasks() && !deadline.hasExpired())
+    while (m_transferManager->runningTransferTasks() > 0 && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     // The monitoring task ends at its next wait, which the loop has to deliver; a task left
     // suspended would outlive the manager it belongs to.
@@ -127,22 +139,35 @@ void AppDelegate::applicationWillTerminate() {
 }
 
 bool AppDelegate::validate(const QString& selector) {
-    if (selector == u"toggleQuickLook:" || selector == u"showTransferCenter:")
+    if (selector == u"toggleQuickLook:")
         return m_mainWindowController && m_mainWindowController->validate(selector);
-    if (selector == u"terminate:")
+    if (selector == u"showTransferCenter:")
+        return m_transferManager != nullptr;
+    if (selector == u"terminate:" || selector == u"showAbout:" || selector == u"showPreferences:")
         return true;
     if (selector == u"performClose:" || selector == u"miniaturize:" || selector == u"zoom:" ||
         selector == u"toggleFullScreen:")
         return QApplication::activeWindow() != nullptr;
-    // About and Preferences come with their windows.
     return false;
 }
 
 void AppDelegate::perform(const QString& selector, QObject* sender) {
     if (!validate(selector))
         return;
-    if (selector == u"toggleQuickLook:" || selector == u"showTransferCenter:") {
+    if (selector == u"toggleQuickLook:") {
         m_mainWindowController->perform(selector, sender);
+        return;
+    }
+    if (selector == u"showTransferCenter:") {
+        showTransferCenter();
+        return;
+    }
+    if (selector == u"showAbout:") {
+        showAbout();
+        return;
+    }
+    if (selector == u"showPreferences:") {
+        showPreferences();
         return;
     }
     if (selector == u"terminate:") {
@@ -162,4 +187,40 @@ void AppDelegate::perform(const QString& selector, QObject* sender) {
         window->isMaximized() ? window->showNormal() : window->showMaximized();
     else if (selector == u"toggleFullScreen:")
         window->isFullScreen() ? window->showNormal() : window->showFullScreen();
+}
+
+void AppDelegate::showPreferences() {
+    if (!m_preferencesWindowController)
+        m_preferencesWindowController = std::make_unique<PreferencesWindowController>();
+    presentWindow(m_preferencesWindowController->window());
+}
+
+void AppDelegate::showAbout() {
+    if (!m_aboutWindowController)
+        m_aboutWindowController = std::make_unique<AboutWindowController>();
+    presentWindow(m_aboutWindowController->window());
+}
+
+void AppDelegate::showTransferCenter() {
+    if (!m_transferCenterWindowController)
+        m_transferCenterWindowController =
+            std::make_unique<TransferCenterWindowController>(m_transferManager);
+    presentWindow(m_transferCenterWindowController->window());
+}
+
+void AppDelegate::presentWindow(QWidget* window) {
+    // The commands that act on whichever window is active must reach it from this one too.
+    if (m_menuBar && window->actions().isEmpty()) {
+        for (const QAction* menu : m_menuBar->actions()) {
+            if (!menu->menu())
+                continue;
+            for (QAction* action : menu->menu()->actions()) {
+                if (action->shortcutContext() == Qt::ApplicationShortcut && !action->shortcuts().isEmpty())
+                    window->addAction(action);
+            }
+        }
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
 }

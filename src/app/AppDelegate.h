@@ -10,10 +10,13 @@
 #include <chrono>
 #include <memory>
 
+class AboutWindowController;
 class AlertPresenter;
 class DeviceManager;
 class MainWindowController;
-class QuitAwareTransferManager;
+class PreferencesWindowController;
+class TransferCenterWindowController;
+class TransferManager;
 
 // The application: owns the device and transfer services and the main window, starts device
 // monitoring once the window is up, shows the welcome sheet on the first launch, and at quit
@@ -28,7 +31,7 @@ public:
 
     struct Services {
         std::unique_ptr<DeviceManager> deviceManager;
-        std::shared_ptr<QuitAwareTransferManager> transferManager;
+        std::shared_ptr<TransferManager> transferManager;
         std::shared_ptr<AlertPresenter> alertPresenter;
     };
 
@@ -39,9 +42,20 @@ public:
     ~AppDelegate() override;
 
     DeviceManager& deviceManager() const { return *m_deviceManager; }
-    QuitAwareTransferManager& transferManager() const { return *m_transferManager; }
+    TransferManager& transferManager() const { return *m_transferManager; }
     MainWindowController* mainWindowController() const { return m_mainWindowController.get(); }
     CommandRouter& commandRouter() { return m_router; }
+    // The secondary windows, made on their first command and kept.
+    PreferencesWindowController* preferencesWindowController() const {
+        return m_preferencesWindowController.get();
+    }
+    AboutWindowController* aboutWindowController() const { return m_aboutWindowController.get(); }
+    TransferCenterWindowController* transferCenterWindowController() const {
+        return m_transferCenterWindowController.get();
+    }
+    void showPreferences();
+    void showAbout();
+    void showTransferCenter();
     // The welcome sheet while it is shown.
     QDialog* firstRunSheet() const { return m_firstRunSheet; }
 
@@ -57,12 +71,16 @@ public:
 
 private:
     static Services defaultServices();
+    void presentWindow(QWidget* window);
 
     CommandRouter m_router;
     std::unique_ptr<DeviceManager> m_deviceManager;
-    std::shared_ptr<QuitAwareTransferManager> m_transferManager;
+    std::shared_ptr<TransferManager> m_transferManager;
     std::shared_ptr<AlertPresenter> m_alertPresenter;
     std::unique_ptr<MainWindowController> m_mainWindowController;
+    std::unique_ptr<PreferencesWindowController> m_preferencesWindowController;
+    std::unique_ptr<AboutWindowController> m_aboutWindowController;
+    std::unique_ptr<TransferCenterWindowController> m_transferCenterWindowController;
     QPointer<QMenuBar> m_menuBar;
     QPointer<QDialog> m_firstRunSheet;
 };

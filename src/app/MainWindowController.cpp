@@ -1,10 +1,14 @@
 #include "app/MainWindowController.h"
 
 #include "app/AlertConflictPrompter.h"
+#include "app/TransferProgressWindowController.h"
+#include "browser/BrowserCommandHandling.h"
+#include "browser/BrowserContainerController.h"
 #include "device/DeviceManager.h"
 #include "models/TransferError.h"
 #include "platform/DateFormat.h"
 #include "platform/Logger.h"
+#include "platform/UiTimerSource.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
@@ -12,12 +16,16 @@
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
+#include "sidebar/PreviewPaneViewController.h"
+#include "sidebar/QuickLookCoordinator.h"
+#include "sidebar/SidebarViewController.h"
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
 #include "uikit/Beep.h"
 #include "uikit/Colours.h"
 #include "uikit/Fonts.h"
+#include "uikit/QuickLookPanel.h"
 #include "uikit/Symbols.h"
 
 #include <QApplication>
@@ -109,9 +117,13 @@ MainWindowController::MainWindowController(DeviceManager& deviceManager,
     m_favoritesManager->load();
     m_fileSystemProvider = fileSystemProvider
                                ? std::move(fileSystemProvider)
-                               : std::make_shared<FileSystemProvider>(*deviceManager.afcBridge());
+                               : std::make_shared<FileSystemProvider>(deviceManager.afcBridge());
     m_clipboardManager = std::make_unique<ClipboardManager>(m_transferManagerOwner, m_fileSystemProvider);
     setupWindow();
+    // Made once: switching between the empty state and the browser leaves it in place.
+    m_progressWindowController = std::make_unique<TransferProgressWindowController>(
+        m_transferManager, m_window.get(), UiTimerSource::system());
+    m_progressWindowController->bind();
     m_transferManager.setAFCBridge(m_deviceManager.afcBridge());
     m_transferManager.setFileSystemProvider(m_fileSystemProvider);
     m_transferManager.setConflictPrompter(
@@ -123,6 +135,8 @@ MainWindowController::MainWindowController(DeviceManager& deviceManager,
 
 MainWindowController::~MainWindowController() {
     m_cancellables.clear();
+    // The browsers hold the clipboard: they go before it.
+    delete m_browserContainer.data();
     m_clipboardManager.reset();
     for (const auto& task : std::as_const(m_ingestTasks))
         task.cancel();
@@ -193,6 +207,7 @@ void MainWindowController::showEmptyState() {
     m_splitView = nullptr;
     m_sidebarView = nullptr;
     m_browserContainerView = nullptr;
+    m_browserContainer = nullptr;
     m_pathBarView = nullptr;
     m_statusBarView = nullptr;
 
@@ -235,12 +250,23 @@ void MainWindowController::showBrowser() {
     split->setObjectName(QStringLiteral("splitView"));
     split->setChildrenCollapsible(false);
 
-    auto* sidebar = makePane(QStringLiteral("sidebarView"));
+    auto* sidebar = new SidebarViewController(m_deviceManager, *m_navigationState, *m_favoritesManager,
+                                              *m_fileSystemProvider);
+    sidebar->setObjectName(QStringLiteral("sidebarView"));
     sidebar->setMinimumWidth(180);
     sidebar->setMaximumWidth(350);
-    auto* browser = makePane(QStringLiteral("browserContainerView"));
+    auto* browser =
+        new BrowserContainerController(m_fileSystemProvider, *m_navigationState, m_transferManagerOwner,
+                                       m_favoritesManager.get(), m_clipboardManager.get());
+    browser->setObjectName(QStringLiteral("browserContainerView"));
+    browser->setAlertPresenter(m_alertPresenter);
+    browser->onQuickLook = [this] {
+        perform(QStringLiteral("toggleQuickLook:"), nullptr);
+    };
     browser->setMinimumWidth(400);
-    auto* preview = makePane(QStringLiteral("previewPaneView"));
+    auto* preview = new PreviewPaneViewController(*m_navigationState, m_deviceManager.afcBridge(),
+                                                  UiTimerSource::system());
+    preview->setObjectName(QStringLiteral("previewPaneView"));
     preview->setMinimumWidth(160);
     preview->setMaximumWidth(300);
     split->addWidget(sidebar);
@@ -266,6 +292,7 @@ void MainWindowController::showBrowser() {
     m_splitView = split;
     m_sidebarView = sidebar;
     m_browserContainerView = browser;
+    m_browserContainer = browser;
     m_previewPaneView = preview;
     m_pathBarView = pathBar;
     m_statusBarView = statusBar;
@@ -288,6 +315,22 @@ void MainWindowController::setupBindings() {
         [this](const QList<iOSDevice>&) { updateCurrentDevice(); }, Delivery::Queued));
     m_cancellables.push_back(m_deviceManager.dependenciesMissing.subscribe(
         [this](bool) { updateEmptyStateSubtitle(); }, Delivery::Queued));
+    // The menu's enabled states follow what the commands depend on.
+    const auto commandStateChanged = [this] {
+        emit this->commandStateChanged();
+    };
+    m_cancellables.push_back(m_navigationState->selectedItems.subscribe(
+        [commandStateChanged](const QSet<FileItem>&) { commandStateChanged(); }, Delivery::Queued));
+    m_cancellables.push_back(m_navigationState->currentDirectoryContents.subscribe(
+        [commandStateChanged](const QList<FileItem>&) { commandStateChanged(); }, Delivery::Queued));
+    m_cancellables.push_back(m_navigationState->viewMode.subscribe(
+        [commandStateChanged](BrowserViewMode) { commandStateChanged(); }, Delivery::Queued));
+    m_cancellables.push_back(m_navigationState->currentPath.subscribe(
+        [commandStateChanged](const std::optional<URL>&) { commandStateChanged(); }, Delivery::Queued));
+    m_cancellables.push_back(m_clipboardManager->items.subscribe(
+        [commandStateChanged](const QList<FileItem>&) { commandStateChanged(); }, Delivery::Queued));
+    m_cancellables.push_back(m_clipboardManager->mode.subscribe(
+        [commandStateChanged](ClipboardManager::Mode) { commandStateChanged(); }, Delivery::Queued));
     m_cancellables.push_back(m_transferManager.completedTransfers.subscribe(
         [this](const QList<Transfer>& transfers) { handleCompletedTransfers(transfers); }, Delivery::Queued));
 }
@@ -422,21 +465,108 @@ void MainWindowController::showTransferError(const TransferError& error, const Q
     }));
 }
 
+BrowserCommandHandling* MainWindowController::currentBrowser() const {
+    return m_browserContainer ? m_browserContainer->currentCommandHandler() : nullptr;
+}
+
 bool MainWindowController::validate(const QString& selector) {
+    BrowserCommandHandling* browser = currentBrowser();
+    if (selector == u"cut:" || selector == u"copy:" || selector == u"duplicate:" ||
+        selector == u"deleteBackward:")
+        return browser && browser->hasSelection();
+    if (selector == u"rename:")
+        return browser && browser->canRename() && browser->hasSelection();
+    if (selector == u"paste:")
+        return browser && browser->canPaste();
+    if (selector == u"selectAll:")
+        return !m_navigationState->currentDirectoryContents.value().isEmpty();
     if (selector == u"goBackAction:")
         return !m_navigationState->backStack().isEmpty();
     if (selector == u"goForwardAction:")
         return !m_navigationState->forwardStack().isEmpty();
-    // The edit, view, Quick Look and Transfer Center commands arrive with the browsers and
-    // windows that answer them.
+    if (selector == u"showColumnsView:" || selector == u"showListView:" || selector == u"showIconsView:")
+        return true;
+    if (selector == u"toggleQuickLook:")
+        return true;
+    // Quick Look and the Transfer Center arrive with the windows that answer them.
     return false;
 }
 
+void MainWindowController::setViewMode(BrowserViewMode mode) {
+    m_navigationState->viewMode = mode;
+}
+
 void MainWindowController::perform(const QString& selector, QObject*) {
+    BrowserCommandHandling* browser = currentBrowser();
+    // An edit command no browser answers beeps; it is not validated first, so that the beep
+    // sounds also where the menu item was disabled (a key that still reached us).
+    using Command = void (BrowserCommandHandling::*)();
+    static const QHash<QString, Command> editCommands{
+        {QStringLiteral("cut:"), &BrowserCommandHandling::cutSelection},
+        {QStringLiteral("copy:"), &BrowserCommandHandling::copySelection},
+        {QStringLiteral("paste:"), &BrowserCommandHandling::paste},
+        {QStringLiteral("duplicate:"), &BrowserCommandHandling::duplicateSelection},
+        {QStringLiteral("deleteBackward:"), &BrowserCommandHandling::deleteSelection},
+        {QStringLiteral("rename:"), &BrowserCommandHandling::renameSelection},
+    };
+    if (const auto command = editCommands.constFind(selector); command != editCommands.constEnd()) {
+        if (!browser) {
+            Beep::beep();
+            return;
+        }
+        // A stale enabled state never runs a command: Qt hands a disabled item's key on.
+        if (validate(selector))
+            (browser->**command)();
+        return;
+    }
+    if (selector == u"selectAll:") {
+        if (browser) {
+            browser->selectAllItems();
+        } else {
+            const QList<FileItem>& contents = m_navigationState->currentDirectoryContents.value();
+            m_navigationState->selectedItems = QSet<FileItem>(contents.begin(), contents.end());
+        }
+        return;
+    }
     if (!validate(selector))
         return;
-    if (selector == u"goBackAction:")
+    if (selector == u"toggleQuickLook:") {
+        toggleQuickLook();
+        return;
+    }
+    if (selector == u"showColumnsView:")
+        setViewMode(BrowserViewMode::column);
+    else if (selector == u"showListView:")
+        setViewMode(BrowserViewMode::list);
+    else if (selector == u"showIconsView:")
+        setViewMode(BrowserViewMode::icon);
+    else if (selector == u"goBackAction:")
         m_navigationState->goBack();
     else if (selector == u"goForwardAction:")
         m_navigationState->goForward();
+}
+
+QuickLookCoordinator* MainWindowController::quickLookCoordinator() {
+    if (!m_quickLookCoordinator) {
+        m_quickLookCoordinator = std::make_unique<QuickLookCoordinator>(
+            *m_navigationState, m_deviceManager.afcBridge(), UiTimerSource::system());
+        QPointer<QMainWindow> window(m_window.get());
+        m_quickLookCoordinator->mainWindow = [window]() -> QWidget* {
+            return window.data();
+        };
+    }
+    return m_quickLookCoordinator.get();
+}
+
+void MainWindowController::toggleQuickLook() {
+    QuickLookCoordinator* coordinator = quickLookCoordinator();
+    QuickLookPanel* panel = QuickLookPanel::shared();
+    if (panel->isPanelVisible()) {
+        panel->orderOut();
+        return;
+    }
+    // A second press while the first still waits for a device copy means "never mind".
+    if (coordinator->cancelPendingShows())
+        return;
+    coordinator->showPanel(panel);
 }

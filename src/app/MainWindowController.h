@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/BrowserContainerController.h"
+#include "models/BrowserViewMode.h"
 #include "models/Transfer.h"
 #include "models/iOSDevice.h"
 #include "platform/Subscription.h"
@@ -16,24 +18,27 @@
 #include <memory>
 
 class AlertPresenter;
+class BrowserCommandHandling;
 class ClipboardManager;
 class DeviceManager;
 class FavoritesManager;
 class FileSystemProvider;
 class NavigationState;
+class QuickLookCoordinator;
 class QMainWindow;
 class QTimer;
 class QWidget;
 class TransferError;
 class TransferManager;
+class TransferProgressWindowController;
 
 // Owns the main window and the window's browsing state. The window shows the empty state while
 // no device is attached (or the helper tools are missing) and the browser's split view
 // otherwise; it follows the device list, opens the first device's root, copies a newly seen
 // device's camera roll when auto-ingest is on, and alerts a failed transfer.
 //
-// The sidebar, browser and preview panes, the path bar, the status bar, the toolbar and the
-// progress panel are placeholders until their own classes arrive; their object names are the
+// The sidebar, browser and preview panes, the path bar, the status bar and the toolbar are
+// placeholders until their own classes arrive; their object names are the
 // ones the real widgets will carry.
 class MainWindowController : public QObject, public ActionTarget {
     Q_OBJECT
@@ -60,9 +65,17 @@ public:
     QSplitter* splitView() const { return m_splitView; }
     QWidget* sidebarView() const { return m_sidebarView; }
     QWidget* browserContainerView() const { return m_browserContainerView; }
+    // The browsers' container while the split view is shown.
+    BrowserContainerController* browserContainer() const { return m_browserContainer; }
+    // The browser on screen when it answers the edit commands; nullptr otherwise.
+    BrowserCommandHandling* currentBrowser() const;
     QWidget* previewPaneView() const { return m_previewPaneView; }
     QWidget* pathBarView() const { return m_pathBarView; }
     QWidget* statusBarView() const { return m_statusBarView; }
+    // The floating progress panel, made once with the window.
+    TransferProgressWindowController* progressWindowController() const {
+        return m_progressWindowController.get();
+    }
 
     virtual void showEmptyState();
     virtual void showBrowser();
@@ -87,8 +100,20 @@ public:
     // Writes the window's frame to the settings now.
     void saveFrame();
 
+    // Made on first use, over the window's navigation state and the one device bridge.
+    QuickLookCoordinator* quickLookCoordinator();
+    // Closes the Quick Look panel when it is open, else fills it from the selection and shows it.
+    void toggleQuickLook();
+
     bool validate(const QString& selector) override;
     void perform(const QString& selector, QObject* sender) override;
+    // Only writes the navigation state's view mode: the container and the toolbar follow it.
+    void setViewMode(BrowserViewMode mode);
+
+signals:
+    // Something the menu items' enabled states depend on changed: the selection, the folder's
+    // contents, the clipboard, the view mode or the history. The command router revalidates.
+    void commandStateChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,10 +138,13 @@ private:
     std::vector<Subscription> m_cancellables;
 
     std::unique_ptr<QMainWindow> m_window;
+    // After the window: it goes first, while the window it floats over is still there.
+    std::unique_ptr<TransferProgressWindowController> m_progressWindowController;
     QTimer* m_frameSaveTimer = nullptr;
     QPointer<QSplitter> m_splitView;
     QPointer<QWidget> m_sidebarView;
     QPointer<QWidget> m_browserContainerView;
+    QPointer<BrowserContainerController> m_browserContainer;
     QPointer<QWidget> m_previewPaneView;
     QPointer<QWidget> m_pathBarView;
     QPointer<QWidget> m_statusBarView;
@@ -126,4 +154,6 @@ private:
 
     QList<async::TaskHandle<void>> m_ingestTasks;
     QList<async::TaskHandle<void>> m_alertTasks;
+    // Last, so that it goes first: it reads the navigation state.
+    std::unique_ptr<QuickLookCoordinator> m_quickLookCoordinator;
 };

@@ -69,5 +69,9 @@ int main(int argc, char** argv) {
         status = QApplication::exec();
         delegate.applicationWillTerminate();
     }
+    // The services' executors answered the jobs they dropped with cancellations: delivering them
+    // lets the window's last listing tasks end instead of being abandoned mid-way.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;
 }

@@ -72,6 +72,10 @@ FileSystemProvider::FileSystemProvider(AFCBridge& afcBridge, async::ContinuousCl
 FileSystemProvider::FileSystemProvider(AFCBridge& afcBridge)
     : FileSystemProvider(afcBridge, async::SystemContinuousClock::shared()) {}
 
+FileSystemProvider::FileSystemProvider(std::shared_ptr<AFCBridge> afcBridge)
+    : m_afcBridgeOwner(std::move(afcBridge)), m_afcBridge(*m_afcBridgeOwner),
+      m_clock(async::SystemContinuousClock::shared()) {}
+
 FileSystemProvider::~FileSystemProvider() = default;
 
 async::Task<QList<FileItem>> FileSystemProvider::listDirectory(URL at) {

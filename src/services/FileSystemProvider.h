@@ -41,6 +41,9 @@ public:
     explicit FileSystemProvider(AFCBridge& afcBridge, async::ContinuousClock& clock);
     // With the system's continuous clock.
     explicit FileSystemProvider(AFCBridge& afcBridge);
+    // Keeps the bridge for as long as the provider lives: an interface's listing tasks can hold
+    // the provider past the owner of the bridge, and must never reach a destroyed bridge.
+    explicit FileSystemProvider(std::shared_ptr<AFCBridge> afcBridge);
     virtual ~FileSystemProvider();
     FileSystemProvider(const FileSystemProvider&) = delete;
     FileSystemProvider& operator=(const FileSystemProvider&) = delete;
@@ -88,6 +91,7 @@ private:
     async::Task<void> renameAFCItem(URL at, URL to);
     async::Task<void> openSession(AFCComponents components);
 
+    std::shared_ptr<AFCBridge> m_afcBridgeOwner;
     AFCBridge& m_afcBridge;
     async::ContinuousClock& m_clock;
     QHash<URL, CacheEntry> m_cache;

@@ -7,14 +7,18 @@
 #include "WidgetDeviceTestMain.h"
 #include "app/AppDelegate.h"
 #include "app/MainWindowController.h"
-#include "app/QuitAwareTransferManager.h"
+#include "app/TransferCenterModel.h"
+#include "app/TransferCenterViewController.h"
+#include "app/TransferCenterWindowController.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/ManualClock.h"
+#include "platform/async/TaskHandle.h"
 #include "services/PreferencesViewController.h"
+#include "transfer/TransferManager.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -58,6 +62,7 @@ private slots:
     void welcomeSheet_data();
     void welcomeSheet();
     void quitDuringCopyLeavesNoPartialFile();
+    void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
 
 private:
@@ -70,6 +75,7 @@ private:
     RecordingDeviceManager* m_deviceManager = nullptr;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<LogCapture> m_log;
+    int m_tasksBefore = 0;
 };
 
 void tst_AppDelegate::initTestCase() {
@@ -83,10 +89,15 @@ void tst_AppDelegate::init() {
     for (const QString& key : defaults.keys())
         defaults.remove(key);
     m_log = std::make_unique<LogCapture>();
+    m_tasksBefore = async::spawnedTasksRunning();
 }
 
 void tst_AppDelegate::cleanup() {
+    const int before = m_tasksBefore;
     m_delegate.reset();
+    // The window's last listing tasks end once the services have answered their pending work;
+    // a task left suspended at the end of the run would be reported as leaked.
+    QTRY_VERIFY_WITH_TIMEOUT(async::spawnedTasksRunning() <= before, 20000);
     m_log.reset();
     tearDownTest();
 }
@@ -97,7 +108,7 @@ QString tst_AppDelegate::state() const {
     MainWindowController* controller = m_delegate ? m_delegate->mainWindowController() : nullptr;
     const bool window = controller && controller->window()->isVisible();
     const bool sheet = m_delegate && m_delegate->firstRunSheet() && m_delegate->firstRunSheet()->isVisible();
-    const bool running = m_delegate && m_delegate->transferManager().hasRunningTasks();
+    const bool running = m_delegate && m_delegate->transferManager().runningTransferTasks() > 0;
     const bool terminated =
         m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating"));
     return QStringLiteral("window=%1 sheet=%2 running=%3 terminated=%4")
@@ -116,8 +127,8 @@ std::unique_ptr<AppDelegate> tst_AppDelegate::makeDelegate() {
     };
     m_deviceManager = deviceManager.get();
     services.deviceManager = std::move(deviceManager);
-    services.transferManager = std::make_shared<QuitAwareTransferManager>(
-        PreferencesViewController::defaults(), m_clock, m_notifications);
+    services.transferManager =
+        std::make_shared<TransferManager>(PreferencesViewController::defaults(), m_clock, m_notifications);
     services.alertPresenter = std::make_shared<ScriptedAlertPresenter>();
     return std::make_unique<AppDelegate>(std::move(services));
 }
@@ -199,7 +210,7 @@ void tst_AppDelegate::quitDuringCopyLeavesNoPartialFile() {
     const URL source = URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/IMG_0001.MOV"));
     const FileItem item(source.absoluteString(), source.lastPathComponent(), source, false, quint64(size),
                         Date::now(), FileKind::video, std::nullopt);
-    QuitAwareTransferManager& transfers = m_delegate->transferManager();
+    TransferManager& transfers = m_delegate->transferManager();
     const Transfer transfer = transfers.startTransfer(QList<FileItem>{item}, URL::fileURL(destination, true));
     transfers.launchTask(transfer);
     QTRY_VERIFY(device.faults().waitUntilReadHeld(std::chrono::milliseconds(1)));
@@ -229,6 +240,31 @@ void tst_AppDelegate::monitoringHasEndedWhenQuitReturns() {
 
     m_delegate->applicationWillTerminate();
     QVERIFY(monitoring.isFinished());
+}
+
+// The command makes the window on first use and shows the same one again after a close; closed,
+// it keeps following the history.
+void tst_AppDelegate::transferCenterIsMadeOnceAndShownAgain() {
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(!m_delegate->transferCenterWindowController());
+
+    QVERIFY(m_delegate->commandRouter().sendAction(QStringLiteral("showTransferCenter:")));
+    TransferCenterWindowController* controller = m_delegate->transferCenterWindowController();
+    QVERIFY(controller);
+    QWidget* window = controller->window();
+    QVERIFY(window->isVisible());
+    window->close();
+
+    m_delegate->transferManager().transferHistory = QList<TransferHistoryEntry>{TransferHistoryEntry(Transfer{})};
+    QVERIFY(m_delegate->commandRouter().sendAction(QStringLiteral("showTransferCenter:")));
+    QCOMPARE(m_delegate->transferCenterWindowController(), controller);
+    QCOMPARE(controller->window(), window);
+    QVERIFY(window->isVisible());
+    QTRY_COMPARE(controller->viewController()->model()->rowCount(), 1);
+    m_delegate->applicationWillTerminate();
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_AppDelegate)

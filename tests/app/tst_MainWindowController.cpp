@@ -3,10 +3,17 @@
 // Scans are triggered by the test, never by the monitoring clock.
 
 #include "DeviceTestCase.h"
+#include "EventLoop.h"
 #include "LogCapture.h"
 #include "ScriptedAlertPresenter.h"
 #include "WidgetDeviceTestMain.h"
+#include "app/MainMenu.h"
 #include "app/MainWindowController.h"
+#include "browser/BrowserContainerController.h"
+#include "browser/ColumnBrowserViewController.h"
+#include "browser/ColumnPanel.h"
+#include "browser/ColumnTableView.h"
+#include "browser/FileItemListModel.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -19,7 +26,10 @@
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
+#include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
+#include "uikit/Beep.h"
+#include "uikit/CommandRouter.h"
 
 #include <QApplication>
 #include <QDate>
@@ -86,8 +96,14 @@ private slots:
     void transferFailureAlert_data();
     void transferFailureAlert();
     void windowFrameIsRestored();
+    void commandValidation_data();
+    void commandValidation();
+    void commandsWithoutBrowser();
+    void columnKeysWinOverTheMenu();
 
 private:
+    ColumnBrowserViewController* showDeviceColumns();
+    void clickRow(int column, const QString& name);
     void makeController();
     void scan() { runSync(m_deviceManager->scanForDevices(), 30s); }
     fakemux::VirtualDevice& plugDevice(const QString& id, const QString& name);
@@ -169,11 +185,16 @@ void tst_MainWindowController::windowFollowsTheDevices() {
     QVERIFY(log.contains(LogCapture::category("ui"), QStringLiteral("Devices connected: Studio iPhone")));
     QVERIFY(log.contains(LogCapture::category("ui"), QStringLiteral("Browser UI initialized")));
 
-    // The columns say which folder is shown; the root of a device titles with its name.
-    navigation.columnPaths = QList<URL>{root};
+    // The columns say which folder is shown; the root of a device titles with its name, a
+    // folder with its own. The real column browser publishes the columns, so the deeper case is
+    // asked of the title rule itself rather than raced against it.
+    QTRY_VERIFY(m_controller->browserContainer() && m_controller->browserContainer()->columnBrowser() &&
+                !m_controller->browserContainer()->columnBrowser()->columns().isEmpty());
     QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("Studio iPhone"));
-    navigation.columnPaths = QList<URL>{root, root.appendingPathComponent(QStringLiteral("DCIM"), true)};
-    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("DCIM"));
+    const QList<iOSDevice> devices = m_deviceManager->connectedDevices.value();
+    QCOMPARE(MainWindowController::windowTitle(
+                 {root, root.appendingPathComponent(QStringLiteral("DCIM"), true)}, devices),
+             QStringLiteral("DCIM"));
 
     device.unplug();
     scan();
@@ -421,3 +442,156 @@ void tst_MainWindowController::windowFrameIsRestored() {
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_MainWindowController)
 #include "tst_MainWindowController.moc"
+
+// --- the menu commands and the browser on screen ---
+
+ColumnBrowserViewController* tst_MainWindowController::showDeviceColumns() {
+    fakemux::DeviceDescription description = describeDevice(udid, QStringLiteral("Studio iPhone"));
+    const QString media = QString::fromStdString(description.mediaRoot.string());
+    for (const char* file : {"Pics/a.txt", "Pics/b.txt", "c.txt"})
+        writeFile(media + u'/' + file, "x");
+    addDevice(description);
+    makeController();
+    m_controller->window()->show();
+    m_controller->window()->activateWindow();
+    if (!QTest::qWaitForWindowActive(m_controller->window()))
+        return nullptr;
+    scan();
+    if (!QTest::qWaitFor([this] {
+            return m_controller->browserContainer() && m_controller->browserContainer()->columnBrowser();
+        }))
+        return nullptr;
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    if (!QTest::qWaitFor(
+            [browser] { return browser->columns().size() == 1 && !browser->columns().first().isLoading; }))
+        return nullptr;
+    return browser;
+}
+
+void tst_MainWindowController::clickRow(int column, const QString& name) {
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    QVERIFY(column < browser->panels().size());
+    ColumnPanel* panel = browser->panels().at(column);
+    int row = -1;
+    for (int i = 0; i < panel->items().size(); ++i)
+        if (panel->items().at(i).name() == name)
+            row = i;
+    QVERIFY2(row >= 0, qPrintable(name));
+    QTest::mouseClick(panel->tableView()->viewport(), Qt::LeftButton, {},
+                      panel->tableView()->visualRect(panel->model()->index(row)).center());
+    QTRY_VERIFY(std::none_of(browser->columns().begin(), browser->columns().end(),
+                             [](const auto& each) { return each.isLoading; }));
+    drainPostedEvents();
+}
+
+void tst_MainWindowController::commandValidation_data() {
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QStringList>("enabled");
+    const QStringList editing{"cut:", "copy:", "duplicate:", "deleteBackward:", "rename:"};
+    QTest::newRow("nothing selected") << "none" << QStringList{"selectAll:", "showListView:"};
+    QTest::newRow("a file selected") << "file" << editing + QStringList{"selectAll:", "showListView:"};
+    QTest::newRow("a folder opened") << "folder" << QStringList{"selectAll:", "showListView:"};
+    QTest::newRow("something to paste")
+        << "clipboard" << editing + QStringList{"paste:", "selectAll:", "showListView:"};
+    QTest::newRow("no browser for the mode") << "list" << QStringList{"selectAll:", "showListView:"};
+    QTest::newRow("after a second folder")
+        << "navigated" << QStringList{"goBackAction:", "selectAll:", "showListView:"};
+}
+
+// The Edit menu is enabled exactly when its command can run in the browser on screen.
+void tst_MainWindowController::commandValidation() {
+    QFETCH(QString, state);
+    QFETCH(QStringList, enabled);
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    if (state == u"file" || state == u"clipboard") {
+        clickRow(0, QStringLiteral("c.txt"));
+        if (state == u"clipboard")
+            browser->copySelection();
+    } else if (state == u"folder") {
+        clickRow(0, QStringLiteral("c.txt"));
+        clickRow(0, QStringLiteral("Pics"));
+    } else if (state == u"list") {
+        clickRow(0, QStringLiteral("c.txt"));
+        m_controller->perform(QStringLiteral("showListView:"), nullptr);
+        QTRY_VERIFY(!m_controller->currentBrowser());
+    } else if (state == u"navigated") {
+        m_controller->navigationState().navigate(
+            URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/Pics")));
+        QTRY_COMPARE(browser->columns().first().path.lastPathComponent(), QStringLiteral("Pics"));
+        QTRY_VERIFY(!browser->columns().first().isLoading);
+    }
+    drainPostedEvents();
+    QStringList actual;
+    for (const char* selector : {"cut:", "copy:", "paste:", "duplicate:", "deleteBackward:", "rename:",
+                                 "selectAll:", "goBackAction:", "goForwardAction:", "showListView:"})
+        if (m_controller->validate(QString::fromLatin1(selector)))
+            actual.append(QString::fromLatin1(selector));
+    QStringList expected = enabled;
+    std::sort(actual.begin(), actual.end());
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(actual, expected);
+}
+
+void tst_MainWindowController::commandsWithoutBrowser() {
+    Beep::setSoundForTesting([] {});
+    makeController();
+    // The empty state: nothing to cut, and the command beeps when it arrives anyway.
+    QVERIFY(!m_controller->validate(QStringLiteral("copy:")));
+    QVERIFY(!m_controller->validate(QStringLiteral("paste:")));
+    QVERIFY(m_controller->validate(QStringLiteral("showColumnsView:")));
+    int beeps = Beep::count();
+    m_controller->perform(QStringLiteral("copy:"), nullptr);
+    QCOMPARE(Beep::count(), beeps + 1);
+    m_controller->perform(QStringLiteral("selectAll:"), nullptr);
+    QCOMPARE(Beep::count(), beeps + 1);
+    m_controller.reset();
+
+    // A mode without its browser: the edit commands beep, Select All takes the folder's items.
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    m_controller->perform(QStringLiteral("showIconsView:"), nullptr);
+    QTRY_VERIFY(!m_controller->currentBrowser());
+    QCOMPARE(m_controller->navigationState().viewMode.value(), BrowserViewMode::icon);
+    beeps = Beep::count();
+    for (const char* selector : {"cut:", "copy:", "paste:", "duplicate:", "deleteBackward:", "rename:"})
+        m_controller->perform(QString::fromLatin1(selector), nullptr);
+    QCOMPARE(Beep::count(), beeps + 6);
+    m_controller->perform(QStringLiteral("selectAll:"), nullptr);
+    QCOMPARE(m_controller->navigationState().selectedItems.value().size(), 2);
+    QCOMPARE(Beep::count(), beeps + 6);
+}
+
+// With the menu bar in place, a key of the column runs the column's handler alone; a key the
+// column does not take reaches the menu.
+void tst_MainWindowController::columnKeysWinOverTheMenu() {
+    CommandRouter router;
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    m_controller->window()->setMenuBar(MainMenu::build(router));
+    router.setMainWindow(m_controller->window(), m_controller.get());
+    connect(m_controller.get(), &MainWindowController::commandStateChanged, &router,
+            &CommandRouter::revalidate);
+    clickRow(0, QStringLiteral("c.txt"));
+    ColumnTableView* table = browser->panels().first()->tableView();
+    table->setFocus();
+    QTRY_VERIFY(router.validate(QStringLiteral("deleteBackward:")));
+    m_presenter->next.code = AlertResponse::firstButton + 1; // Cancel
+    QTest::keyClick(table, Qt::Key_Backspace);
+    QTRY_COMPARE(m_presenter->requests.size(), 1);
+    QCOMPARE(m_presenter->requests.first().message, QStringLiteral("Delete \"c.txt\"?"));
+    // The column's own handler ran, and the menu's did not.
+    int columnDeletes = 0;
+    table->onDelete = [&columnDeletes] {
+        ++columnDeletes;
+    };
+    QTest::keyClick(table, Qt::Key_Backspace);
+    QTest::keyClick(table, Qt::Key_Delete);
+    drainPostedEvents();
+    QCOMPARE(columnDeletes, 2);
+    QCOMPARE(m_presenter->requests.size(), 1);
+
+    QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
+    QTRY_COMPARE(browser->selection().size(), browser->columns().first().items.size());
+    QTRY_COMPARE(m_controller->navigationState().selectedItems.value().size(), 2);
+}

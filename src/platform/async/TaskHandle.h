@@ -13,6 +13,7 @@
 #include "platform/async/Race.h"
 #include "platform/async/Task.h"
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <stop_token>
@@ -38,7 +39,10 @@ template <typename T> struct SpawnState {
     }
 };
 
+inline std::atomic<int> spawnedTasksRunning{0};
+
 template <typename T, typename F> Task<void> runSpawned(F callable, std::shared_ptr<SpawnState<T>> state) {
+    ++spawnedTasksRunning;
     Task<T> task = invokeTask<T>(callable, state->stop.get_token());
     state->outcome = co_await settle(std::move(task));
     state->finished = true;
@@ -46,6 +50,7 @@ template <typename T, typename F> Task<void> runSpawned(F callable, std::shared_
     for (const auto& waiter : waiters) {
         waiter.resume();
     }
+    --spawnedTasksRunning;
 }
 
 template <typename T> Task<T> awaitSpawned(std::shared_ptr<SpawnState<T>> state) {
@@ -86,6 +91,10 @@ public:
 private:
     std::shared_ptr<detail::SpawnState<T>> m_state;
 };
+
+// How many spawned tasks have not ended yet. Tests wait for it to fall back after destroying a
+// window, whose last tasks end only once the services have answered their pending work.
+inline int spawnedTasksRunning() { return detail::spawnedTasksRunning.load(); }
 
 // Starts callable(std::stop_token) -> Task<T> at once on the main thread.
 template <typename F> TaskHandle<TaskResultOf<F, std::stop_token>> spawn(F callable) {
