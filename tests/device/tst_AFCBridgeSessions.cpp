@@ -35,7 +35,6 @@ private slots:
     void appSession_data();
     void appSession();
     void disconnectAllClosesOnlyThatDevice();
-    void bridgesKeepTheirOwnSessions();
 
 private:
     fakemux::DeviceDescription deviceWithApp();
@@ -163,20 +162,6 @@ void tst_AFCBridgeSessions::disconnectAllClosesOnlyThatDevice() {
     QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("bridge"))),
              QStringList(QStringLiteral("AFC all sessions disconnected for ") + deviceUdid));
     runSync(bridge.disconnectAll(deviceUdid)); // nothing left to close: never fails
-}
-
-void tst_AFCBridgeSessions::bridgesKeepTheirOwnSessions() {
-    addDevice(describeDevice(deviceUdid));
-    AFCBridge first;
-    {
-        AFCBridge second;
-        runSync(second.connect(deviceUdid));
-        runSync(second.connect(deviceUdid)); // already open: nothing more is asked of the device
-        QVERIFY(failureOf<AFCError>(first.afcClient(deviceUdid, std::nullopt)));
-        // Destroyed with its session open: its handles are freed on its own thread.
-    }
-    runSync(first.connect(deviceUdid));
-    QCOMPARE(countRequests("lockdownd", "StartService", "com.apple.afc"), size_t(2));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_AFCBridgeSessions)

@@ -1,11 +1,9 @@
-// IMobileDeviceBridge: the real libimobiledevice tools against the emulator, and the parsing
-// rules against fake tools that print exactly what a case needs.
+// IMobileDeviceBridge's parsing rules, against fake tools that print exactly what a case needs. The
+// real tools against the emulator are run through DeviceManager in its own test.
 
 #include "DeviceTestCase.h"
 #include "LogCapture.h"
-#include "TaskFailure.h"
 #include "TestFiles.h"
-#include "device/BridgeError.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
 #include "platform/async/RunSync.h"
@@ -13,13 +11,10 @@
 #include <QDir>
 #include <QFile>
 
-#include <optional>
-
 namespace {
 
 const QString bridgeLog = LogCapture::category(QStringLiteral("bridge"));
 const QString modernUdid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString legacyUdid = QStringLiteral("3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 
 using DeviceInfo = QMap<QString, QString>;
 
@@ -29,21 +24,10 @@ class tst_IMobileDeviceBridge : public DeviceTestCase {
     Q_OBJECT
 
 private slots:
-    // The real tools through the emulator.
-    void realToolsReadTheDevices();
-    void unknownDeviceFailsAndHasNoName();
-
-    // Fake tools in the helpers folder.
     void toolOutputParsing_data();
     void toolOutputParsing();
 
 private:
-    // A bridge whose helpers folder is empty, so that the installed tools are the ones run.
-    IMobileDeviceBridge realToolsBridge() {
-        return IMobileDeviceBridge(
-            std::make_shared<ProcessRunner>(URL::fileURL(scratchPath(QStringLiteral("no-helpers")), true)));
-    }
-
     // Puts a fake tool in the helpers folder that prints output and errorOutput and exits with
     // status; false when it could not be written.
     bool writeFakeTool(const QString& tool, const QByteArray& output, int status,
@@ -65,45 +49,6 @@ private:
     QString helpersFolder() const { return scratchPath(QStringLiteral("helpers")); }
 };
 
-void tst_IMobileDeviceBridge::realToolsReadTheDevices() {
-    auto modern = describeDevice(modernUdid, QStringLiteral("Ada's iPhone"));
-    modern.values["TimeOfDay"] = std::string("12:34:56");
-    modern.values["PasswordProtected"] = true;
-    addDevice(modern);
-    addDevice(describeDevice(legacyUdid, QStringLiteral("Küchen-iPad")));
-    IMobileDeviceBridge bridge = realToolsBridge();
-
-    QCOMPARE(async::runSync(bridge.listDeviceUDIDs()), (QStringList{modernUdid, legacyUdid}));
-    const DeviceInfo info = async::runSync(bridge.deviceInfo(modernUdid));
-    QCOMPARE(info.value(QStringLiteral("ProductVersion")), QStringLiteral("17.4"));
-    QCOMPARE(info.value(QStringLiteral("ProductType")), QStringLiteral("iPhone15,2"));
-    QCOMPARE(info.value(QStringLiteral("DeviceName")), QStringLiteral("Ada's iPhone"));
-    QCOMPARE(info.value(QStringLiteral("UniqueDeviceID")), modernUdid);
-    QCOMPARE(info.value(QStringLiteral("TimeOfDay")), QStringLiteral("12:34:56"));
-    QCOMPARE(info.value(QStringLiteral("PasswordProtected")), QStringLiteral("true"));
-    QCOMPARE(async::runSync(bridge.deviceName(legacyUdid)), QStringLiteral("Küchen-iPad"));
-}
-
-void tst_IMobileDeviceBridge::unknownDeviceFailsAndHasNoName() {
-    addDevice(describeDevice(modernUdid));
-    IMobileDeviceBridge bridge = realToolsBridge();
-    LogCapture logs;
-
-    const std::optional<BridgeError> error = failureOf<BridgeError>(bridge.deviceInfo(legacyUdid));
-    QVERIFY(error.has_value());
-    QCOMPARE(error->errorCase(), BridgeError::Case::deviceNotFound);
-    QCOMPARE(error->description(), QStringLiteral("Device not found: ") + legacyUdid);
-    QCOMPARE(async::runSync(bridge.deviceName(legacyUdid)), QStringLiteral("Unknown Device"));
-    // Only the runner's line about each failed command; the bridge itself adds none.
-    QCOMPARE(logs.messages(bridgeLog)
-                 .filter(QStringLiteral("ideviceinfo"))
-                 .filter(QStringLiteral("failed"))
-                 .size(),
-             1);
-    QCOMPARE(logs.messages(bridgeLog).filter(QStringLiteral("idevicename failed for ") + legacyUdid).size(),
-             1);
-}
-
 void tst_IMobileDeviceBridge::toolOutputParsing_data() {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QByteArray>("output");
@@ -116,17 +61,12 @@ void tst_IMobileDeviceBridge::toolOutputParsing_data() {
 
     row("UDIDs: blank lines and surrounding blanks", "idevice_id", "AAAA-1111\n\n \t BBBB-2222  \n   \n", 0,
         {"AAAA-1111", "BBBB-2222"});
-    row("UDIDs: nothing printed", "idevice_id", "", 0, {});
     row("UDIDs: failure is an empty list, logged", "idevice_id", "AAAA-1111\n", 1, {});
     row("info: a value keeps its own colons", "ideviceinfo", "TimeOfDay: 12:34:56\nAddress::1\n", 0,
         {"Address=:1", "TimeOfDay=12:34:56"});
-    row("info: blank lines and surrounding blanks", "ideviceinfo", "\n  DeviceClass \t:  iPhone  \n\n", 0,
-        {"DeviceClass=iPhone"});
     row("info: lines without a colon or without a value are skipped", "ideviceinfo",
         "garbage\nEmpty:\n:orphan\nSerialNumber: F2L\n", 0, {"SerialNumber=F2L"});
-    row("info: a value of blanks is an empty value", "ideviceinfo", "Blank:   \n", 0, {"Blank="});
     row("name: trimmed at both ends", "idevicename", " \tAda's iPhone \n", 0, {"Ada's iPhone"});
-    row("name: only a line feed is the empty name", "idevicename", "\n", 0, {""});
 }
 
 void tst_IMobileDeviceBridge::toolOutputParsing() {

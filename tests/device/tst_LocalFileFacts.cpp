@@ -28,7 +28,6 @@ void tst_LocalFileFacts::facts_data() {
     QTest::newRow("folder") << "folder" << true << qint64(-1) << true;
     // Described itself: no folder, and the size (of the text "target") and date are the link's own.
     QTest::newRow("link to a folder") << "link" << false << qint64(6) << true;
-    QTest::newRow("missing") << "missing" << false << qint64(-1) << false;
     QTest::newRow("device location") << "device" << false << qint64(-1) << false;
 }
 

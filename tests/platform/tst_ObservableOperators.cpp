@@ -62,24 +62,14 @@ private slots:
         QTest::addColumn<QString>("expected");
         const auto d = TimedOperator::debounce;
         const auto t = TimedOperator::throttleLatest;
-        QTest::newRow("debounce: the current value waits too") << d << "+49"
-                                                               << "50:0";
         QTest::newRow("debounce: a burst restarts the wait, only its last value comes")
             << d << "+30 1 +30 2 +30 3"
             << "140:3";
         QTest::newRow("debounce: values apart by more than the wait each come") << d << "+60 1 +60 2"
                                                                                 << "50:0 110:1 170:2";
-        QTest::newRow("throttle: a burst gives its latest at the interval's end") << t << "+10 1 +10 2 +10 3"
-                                                                                  << "0:0 100:3";
-        QTest::newRow("throttle: a value after a quiet interval leads a new one") << t << "+150 1 +10 2"
-                                                                                  << "0:0 150:1 250:2";
         QTest::newRow("throttle: a steady stream gives one value per interval")
             << t << "+40 1 +40 2 +40 3 +40 4 +40 5"
             << "0:0 100:2 200:4 300:5";
-        QTest::newRow("throttle: a value at an interval's very end is not lost") << t << "+100 1"
-                                                                                 << "0:0 100:1";
-        QTest::newRow("throttle: equal values are not dropped") << t << "+100 0 +100 0"
-                                                                << "0:0 100:0 200:0";
     }
 
     void timedOperatorsFollowTheirSchedule() {
@@ -180,23 +170,6 @@ private slots:
         QCOMPARE(log.join(u' '), QStringLiteral("0:0 150:1 250:2"));
     }
 
-    void queuedDeliveryKeepsEveryValueAndDropsAfterEnd() {
-        Observable<int> source(0);
-        std::vector<int> seen;
-        auto subscription = map(source, [](int v) {
-                                return v * 10;
-                            }).subscribe([&seen](const int& v) { seen.push_back(v); }, Delivery::Queued);
-        source = 1;
-        source = 1;
-        QVERIFY(seen.empty()); // nothing inside the assignment
-        drainPostedEvents();
-        QCOMPARE(seen, (std::vector<int>{0, 10, 10}));
-        source = 2;
-        subscription.cancel();
-        drainPostedEvents();
-        QCOMPARE(seen, (std::vector<int>{0, 10, 10}));
-    }
-
     void valueOperators_data() {
         QTest::addColumn<QString>("pipeline");
         QTest::addColumn<int>("initial");
@@ -204,12 +177,8 @@ private slots:
         QTest::addColumn<QList<int>>("expected");
         QTest::newRow("map transforms the current value too")
             << "map" << 1 << QList<int>{2, 2} << QList<int>{10, 20, 20};
-        QTest::newRow("filter passes the current value when it holds")
-            << "filter" << 0 << QList<int>{1, 2, 3} << QList<int>{0, 2};
         QTest::newRow("filter holds back a current value that fails")
             << "filter" << 1 << QList<int>{3, 4} << QList<int>{4};
-        QTest::newRow("removeDuplicates drops only adjacent repeats")
-            << "removeDuplicates" << 0 << QList<int>{0, 1, 1, 0} << QList<int>{0, 1, 0};
         QTest::newRow("removeDuplicates compares what map made")
             << "halvedDistinct" << 0 << QList<int>{1, 2, 3, 5} << QList<int>{0, 1, 2};
     }
@@ -223,10 +192,9 @@ private slots:
         auto even = [](int v) {
             return v % 2 == 0;
         };
-        const Publisher<int> publisher = pipeline == u"map"      ? map(source, [](int v) { return v * 10; })
-                                         : pipeline == u"filter" ? filter(source, even)
-                                         : pipeline == u"removeDuplicates"
-                                             ? removeDuplicates(source)
+        const Publisher<int> publisher = pipeline == u"map" ? map(source, [](int v) { return v * 10; })
+                                         : pipeline == u"filter"
+                                             ? filter(source, even)
                                              : removeDuplicates(map(source, [](int v) { return v / 2; }));
         QList<int> seen;
         auto subscription = publisher.subscribe([&seen](const int& v) { seen << v; });

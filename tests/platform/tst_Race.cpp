@@ -127,20 +127,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Stalled, runSync(std::move(race)));
         QVERIFY(a->cancelled && a->ended);
     }
-
-    void racerThatEndsAtOnceStartsTheOtherCancelled() {
-        auto started = std::make_shared<std::stop_token>();
-        auto instant = [](std::stop_token) -> Task<int> {
-            co_return 7;
-        };
-        auto other = [started](std::stop_token token) -> Task<int> {
-            *started = token;
-            throwIfCancelled(token);
-            co_return 8;
-        };
-        QCOMPARE(runSync(async::race(instant, other)), 7);
-        QVERIFY(started->stop_requested());
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_Race)

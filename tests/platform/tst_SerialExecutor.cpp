@@ -164,13 +164,6 @@ private slots:
         }
     }
 
-    void acceptsMoveOnlyJobs() {
-        SerialExecutor executor;
-        auto payload = std::make_unique<int>(7);
-        auto task = executor.run([p = std::move(payload)] { return *p * 6; });
-        QCOMPARE(runSync(std::move(task)), 42);
-    }
-
     void failingPostedJobDoesNotStopTheExecutor() {
         SerialExecutor executor;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("a posted job failed: boom"));

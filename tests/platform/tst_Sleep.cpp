@@ -46,13 +46,8 @@ private slots:
         QTest::newRow("most negative")
             << qint64(timerInterval(std::chrono::hours::min()).count()) << qint64(0);
         QTest::newRow("a nanosecond rounds up") << qint64(timerInterval(1ns).count()) << qint64(1);
-        QTest::newRow("a fraction rounds up") << qint64(timerInterval(1500us).count()) << qint64(2);
-        QTest::newRow("longest") << qint64(timerInterval(std::chrono::milliseconds(longest)).count())
-                                 << longest;
         QTest::newRow("just past longest")
             << qint64(timerInterval(std::chrono::milliseconds(longest) + 1ns).count()) << longest;
-        QTest::newRow("nanoseconds max")
-            << qint64(timerInterval(std::chrono::nanoseconds::max()).count()) << longest;
         QTest::newRow("real seconds, huge")
             << qint64(timerInterval(std::chrono::duration<double>(1e300)).count()) << longest;
         QTest::newRow("real seconds, NaN")

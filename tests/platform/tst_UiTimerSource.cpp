@@ -1,26 +1,14 @@
 // The timer sources behind every interface delay. The manual one must fire in a well-defined
-// order, also when timers start or cancel timers, and step coroutine sleepers on the same clock
-// in deadline order; the system one must fire once, never after its handle ended, and tolerate a
-// handle ended from inside its own callback.
+// order, also when timers start or cancel timers; the system one must fire once, never after its
+// handle ended, and tolerate a handle ended from inside its own callback.
 
 #include "platform/ManualUiTimerSource.h"
-#include "platform/async/TaskHandle.h"
 
 #include <QtTest>
 
 #include <memory>
 
 using namespace std::chrono_literals;
-
-namespace {
-
-async::Task<void> sleepThenLog(async::ManualClock* clock, std::shared_ptr<QStringList> log) {
-    const std::stop_token uncancellable;
-    co_await clock->sleep(30ms, uncancellable);
-    log->append(QStringLiteral("sleeper@%1").arg(qint64(clock->now() / 1ms)));
-}
-
-} // namespace
 
 class tst_UiTimerSource : public QObject {
     Q_OBJECT
@@ -52,18 +40,6 @@ private slots:
         QCOMPARE(log, (QStringList{"now@0", "a@10", "b@20", "c@20", "chain@25", "chained@30"}));
         QCOMPARE(timers.now(), std::chrono::nanoseconds(40ms));
         QCOMPARE(timers.pendingCount(), 1);
-    }
-
-    void manualSourceWakesClockSleepersInDeadlineOrder() {
-        ManualUiTimerSource timers;
-        auto log = std::make_shared<QStringList>();
-        auto sleeper = async::spawn(
-            [clock = &timers.clock(), log](std::stop_token) { return sleepThenLog(clock, log); });
-        auto early = timers.singleShot(20ms, [&] { *log << QStringLiteral("timer@20"); });
-        auto late = timers.singleShot(40ms, [&] { *log << QStringLiteral("timer@40"); });
-        timers.advance(50ms);
-        QCOMPARE(*log, (QStringList{"timer@20", "sleeper@30", "timer@40"}));
-        QVERIFY(sleeper.isFinished());
     }
 
     void systemSourceFiresOnceAndNeverAfterItsHandleEnded() {

@@ -29,9 +29,6 @@ private slots:
         const AFCError refused =
             AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_write", AFC_E_PERM_DENIED);
 
-        QTest::newRow("engine error unchanged")
-            << error(TransferError::ioError(QStringLiteral("AFC bridge not available")))
-            << TransferError::ioError(QStringLiteral("AFC bridge not available"));
         QTest::newRow("device gone") << error(AFCError::fromLibrary(AFCError::Case::fileReadFailed,
                                                                     "afc_file_read", AFC_E_MUX_ERROR))
                                      << TransferError::deviceDisconnected();
@@ -48,11 +45,6 @@ private slots:
             << error(AFCError::withPosixError(AFCError::Case::fileReadFailed, QStringLiteral("open"), EACCES))
             << TransferError::permissionDenied();
         QTest::newRow("missing file") << error(missing) << TransferError::fileNotFound(missing.description());
-        QTest::newRow("not permitted")
-            << error(FileError(EPERM, QStringLiteral("open"), QStringLiteral("/a")))
-            << TransferError::permissionDenied();
-        QTest::newRow("quota") << error(FileError(EDQUOT, QStringLiteral("write"), QStringLiteral("/a")))
-                               << TransferError::diskFull();
         QTest::newRow("other errno keeps the system's words")
             << error(busy) << TransferError::ioError(busy.description());
         QTest::newRow("anything else")
