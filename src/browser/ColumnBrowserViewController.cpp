@@ -4,6 +4,8 @@
 #include "browser/ColumnDivider.h"
 #include "browser/ColumnPanel.h"
 #include "browser/ColumnTableView.h"
+#include "browser/DragAndDropHandler.h"
+#include "browser/DropAcceptingScrollView.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "device/AFCComponents.h"
 #include "device/AFCLocation.h"
@@ -17,6 +19,7 @@
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
+#include "uikit/FolderChooser.h"
 
 #include <QApplication>
 #include <QDir>
@@ -104,7 +107,7 @@ async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> 
     }
 }
 
-async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
+async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
     if (!self)
         co_return;
     if (clipboard)
@@ -113,7 +116,7 @@ async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, 
         self->refreshAllColumns();
 }
 
-async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> provider,
+async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> provider,
                               std::shared_ptr<AlertPresenter> presenter, QList<FileItem> items, bool askFirst,
                               std::stop_token token) {
     if (askFirst) {
@@ -177,7 +180,8 @@ ColumnBrowserViewController::ColumnBrowserViewController(
     m_columnsLayout->setSpacing(0);
     m_columnsLayout->addStretch(1);
 
-    m_scrollArea = new QScrollArea;
+    m_dragHandler = DragAndDropHandler::create(m_transferManager);
+    m_scrollArea = new DropAcceptingScrollView;
     m_scrollArea->setObjectName(QStringLiteral("columnScrollArea"));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);
@@ -189,6 +193,16 @@ ColumnBrowserViewController::ColumnBrowserViewController(
     layout->addWidget(m_scrollArea);
 
     Self self(this);
+    // Files from other programs dropped beside the columns go to the folder the columns end in,
+    // wherever the keyboard focus is.
+    m_scrollArea->onDrop = [self](const QList<URL>& urls) {
+        if (!self || self->m_columns.isEmpty() || !self->m_transferManager)
+            return;
+        const URL folder = self->m_columns.last().path;
+        Logger::ui().info("Drop of %ld files beside the columns copies into %s", urls.size(),
+                          folder.absoluteString());
+        self->m_transferManager->startTransfer(urls, folder);
+    };
     m_cancellables.push_back(m_navigationState.currentPath.subscribe(
         [self](const std::optional<URL>& path) {
             // The same folder again, or none, leaves the columns as they are.
@@ -217,6 +231,29 @@ ColumnBrowserViewController::~ColumnBrowserViewController() {
     m_cancellables.clear();
     for (const auto& task : std::as_const(m_tasks))
         task.cancel();
+}
+
+void ColumnBrowserViewController::setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
+    m_alertPresenter = std::move(presenter);
+    configurePanels();
+}
+
+void ColumnBrowserViewController::setFolderChooser(std::shared_ptr<FolderChooser> chooser) {
+    m_folderChooser = std::move(chooser);
+    configurePanels();
+}
+
+void ColumnBrowserViewController::setDragHandler(std::shared_ptr<DragAndDropHandler> handler) {
+    m_dragHandler = std::move(handler);
+    configurePanels();
+}
+
+void ColumnBrowserViewController::configurePanels() {
+    for (ColumnPanel* panel : std::as_const(m_panels)) {
+        panel->alertPresenter = m_alertPresenter;
+        panel->folderChooser = m_folderChooser;
+        panel->dragHandler = m_dragHandler;
+    }
 }
 
 void ColumnBrowserViewController::startTask(async::TaskHandle<void> task) {
@@ -340,6 +377,9 @@ ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
     panel->fileSystemProvider = m_fileSystemProvider;
     panel->transferManager = m_transferManager;
     panel->favoritesManager = m_favoritesManager;
+    panel->dragHandler = m_dragHandler;
+    panel->alertPresenter = m_alertPresenter;
+    panel->folderChooser = m_folderChooser;
 
     Self self(this);
     panel->onSelectItem = [self, index](const FileItem& item, int row) {
@@ -387,12 +427,28 @@ ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
             self->onQuickLook();
     };
 
-    panel->onDeleteAction = command(&ColumnBrowserViewController::deleteSelection);
-    panel->onCopyClipboardAction = command(&ColumnBrowserViewController::copySelection);
-    panel->onCutAction = command(&ColumnBrowserViewController::cutSelection);
-    panel->onPasteAction = command(&ColumnBrowserViewController::paste);
-    panel->onDuplicateAction = command(&ColumnBrowserViewController::duplicateSelection);
-    panel->onRenameAction = renameInPanel;
+    // The context menu acts on the rows it was opened on: right-clicking a folder has just
+    // opened its column and emptied the selection the window's commands use.
+    panel->onDeleteAction = [self](const QList<FileItem>& items) {
+        if (self)
+            self->deleteItems(items);
+    };
+    panel->onCopyClipboardAction = [self](const QList<FileItem>& items) {
+        if (self)
+            self->copyItems(items, false);
+    };
+    panel->onCutAction = [self](const QList<FileItem>& items) {
+        if (self)
+            self->copyItems(items, true);
+    };
+    panel->onDuplicateAction = [self](const QList<FileItem>& items) {
+        if (self)
+            self->duplicateItems(items);
+    };
+    panel->onPasteAction = [self](const URL& folder) {
+        if (self)
+            self->pasteInto(folder);
+    };
     panel->canPasteProvider = [self, url] {
         return self && self->clipboardManager && self->clipboardManager->canPaste(url);
     };
@@ -626,30 +682,33 @@ bool ColumnBrowserViewController::canPaste() const {
     return clipboardManager->canPaste(m_panels.at(column)->directoryPath);
 }
 
-void ColumnBrowserViewController::setClipboard(bool cut) {
-    if (m_selection.isEmpty() || !clipboardManager)
+void ColumnBrowserViewController::copyItems(const QList<FileItem>& items, bool cut) {
+    if (items.isEmpty() || !clipboardManager)
         return;
-    clipboardManager->items = m_selection;
+    clipboardManager->items = items;
     clipboardManager->mode = cut ? ClipboardManager::Mode::cut : ClipboardManager::Mode::copy;
 }
 
 void ColumnBrowserViewController::copySelection() {
-    setClipboard(false);
+    copyItems(m_selection, false);
 }
 
 void ColumnBrowserViewController::cutSelection() {
-    setClipboard(true);
+    copyItems(m_selection, true);
 }
 
 void ColumnBrowserViewController::paste() {
     const int column = focusedColumn();
     if (column < 0)
         return;
-    const URL folder = m_panels.at(column)->directoryPath;
+    pasteInto(m_panels.at(column)->directoryPath);
+}
+
+void ColumnBrowserViewController::pasteInto(const URL& folder) {
     Self self(this);
     ClipboardManager* clipboard = clipboardManager;
     startTask(async::spawn([self, clipboard, folder](std::stop_token token) {
-        return pasteInto(self, clipboard, folder, token);
+        return runPaste(self, clipboard, folder, token);
     }));
 }
 
@@ -699,9 +758,13 @@ QString ColumnBrowserViewController::uniqueDuplicateName(const QString& name, co
 }
 
 void ColumnBrowserViewController::duplicateSelection() {
-    if (m_selection.isEmpty() || !m_transferManager)
+    duplicateItems(m_selection);
+}
+
+void ColumnBrowserViewController::duplicateItems(const QList<FileItem>& items) {
+    if (items.isEmpty() || !m_transferManager)
         return;
-    for (const FileItem& item : std::as_const(m_selection)) {
+    for (const FileItem& item : items) {
         const URL folder = item.path().deletingLastPathComponent();
         const QString newName = uniqueDuplicateName(item.path().lastPathComponent(), folder);
         // The engine names the copy after the source's name: the same item under its new name.
@@ -723,9 +786,12 @@ QString ColumnBrowserViewController::deleteQuestion(const QList<FileItem>& items
 }
 
 void ColumnBrowserViewController::deleteSelection() {
-    if (m_selection.isEmpty())
+    deleteItems(m_selection);
+}
+
+void ColumnBrowserViewController::deleteItems(const QList<FileItem>& items) {
+    if (items.isEmpty())
         return;
-    const QList<FileItem> items = m_selection;
     const bool askFirst = items.first().path().scheme() == u"afc";
     if (!m_alertPresenter)
         m_alertPresenter = std::make_shared<DialogAlertPresenter>();
@@ -733,6 +799,6 @@ void ColumnBrowserViewController::deleteSelection() {
     auto provider = m_fileSystemProvider;
     auto presenter = m_alertPresenter;
     startTask(async::spawn([self, provider, presenter, items, askFirst](std::stop_token token) {
-        return deleteItems(self, provider, presenter, items, askFirst, token);
+        return runDeletion(self, provider, presenter, items, askFirst, token);
     }));
 }

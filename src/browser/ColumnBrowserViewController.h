@@ -19,11 +19,13 @@
 class AlertPresenter;
 class ClipboardManager;
 class ColumnPanel;
+class DragAndDropHandler;
+class DropAcceptingScrollView;
 class FavoritesManager;
 class FileSystemProvider;
+class FolderChooser;
 class NavigationState;
 class QHBoxLayout;
-class QScrollArea;
 class TransferManager;
 class UiTimerSource;
 
@@ -58,9 +60,15 @@ public:
     // Set by the container right after creation; handed to every new panel.
     ClipboardManager* clipboardManager = nullptr;
     // Asks the delete question and shows the failure summary; a dialog of our own when unset.
-    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
-        m_alertPresenter = std::move(presenter);
-    }
+    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter);
+    // The chooser of the context menu's "to…" entries; our own dialog when unset.
+    void setFolderChooser(std::shared_ptr<FolderChooser> chooser);
+    // Produces what the columns' rows drag out to other programs; the browser makes its own.
+    const std::shared_ptr<DragAndDropHandler>& dragHandler() const { return m_dragHandler; }
+    void setDragHandler(std::shared_ptr<DragAndDropHandler> handler);
+    // The scrolling row of columns; other programs' files dropped on its empty stretch are
+    // copied into the last column's folder.
+    DropAcceptingScrollView* scrollView() const { return m_scrollArea; }
     // Space in a column.
     std::function<void()> onQuickLook;
 
@@ -74,6 +82,11 @@ public:
     void deleteSelection() override;
     void renameSelection() override;
     void selectAllItems() override;
+    // The same commands for given items (the context menu's rows) and a given folder.
+    void copyItems(const QList<FileItem>& items, bool cut);
+    void duplicateItems(const QList<FileItem>& items);
+    void deleteItems(const QList<FileItem>& items);
+    void pasteInto(const URL& folder);
     void setPublishesSharedState(bool publishes) override;
     bool publishesSharedState() const { return m_publishes; }
 
@@ -131,7 +144,7 @@ private:
     void republishSelectionOf(int column);
     void resizeColumn(ColumnPanel* panel, double delta);
     void startTask(async::TaskHandle<void> task);
-    void setClipboard(bool cut);
+    void configurePanels();
 
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
     NavigationState& m_navigationState;
@@ -139,12 +152,14 @@ private:
     FavoritesManager* m_favoritesManager;
     UiTimerSource& m_timers;
     std::shared_ptr<AlertPresenter> m_alertPresenter;
+    std::shared_ptr<FolderChooser> m_folderChooser;
+    std::shared_ptr<DragAndDropHandler> m_dragHandler;
 
     QList<ColumnState> m_columns;
     QList<ColumnPanel*> m_panels;
     QList<ColumnDivider*> m_dividers;
     QPointer<ColumnDivider> m_trailingDivider;
-    QScrollArea* m_scrollArea;
+    DropAcceptingScrollView* m_scrollArea;
     QWidget* m_containerView;
     QHBoxLayout* m_columnsLayout;
 

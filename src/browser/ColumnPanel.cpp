@@ -2,19 +2,33 @@
 
 #include "browser/BrowserText.h"
 #include "browser/ColumnTableView.h"
+#include "browser/DragAndDropHandler.h"
+#include "browser/DragOutPointerWatch.h"
+#include "browser/DragOutProduction.h"
 #include "browser/ErrorPlaceholderView.h"
+#include "browser/FileContextMenu.h"
 #include "browser/FileItemListModel.h"
+#include "browser/OrvantaDragMimeData.h"
+#include "models/Transfer.h"
+#include "platform/Date.h"
 #include "platform/Logger.h"
+#include "platform/UniformType.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
+#include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+#include "uikit/AlertPresenter.h"
 #include "uikit/Fonts.h"
 #include "uikit/Spinner.h"
 
+#include <QDrag>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -48,7 +62,7 @@ async::Task<void> renameItem(QPointer<ColumnPanel> panel, std::shared_ptr<FileSy
         } catch (const async::CancelledError&) {
             throw;
         } catch (...) {
-            Logger::ui().error("Rename failed: %@", async::describeException(std::current_exception()));
+            Logger::ui().error("Rename failed: %s", async::describeException(std::current_exception()));
         }
     }
     if (!panel)
@@ -56,6 +70,52 @@ async::Task<void> renameItem(QPointer<ColumnPanel> panel, std::shared_ptr<FileSy
     panel->reloadItems();
     if (renamed && panel->onRenamed)
         panel->onRenamed();
+}
+
+// An item for a dropped location that neither the column nor the provider could describe.
+FileItem makeFileItem(const URL& url) {
+    const QFileInfo info = url.isFileURL() ? QFileInfo(url.toLocalFile()) : QFileInfo();
+    const bool isDirectory = url.isFileURL() && info.isDir();
+    const QString name = url.lastPathComponent();
+    const std::optional<UniformType> uti =
+        isDirectory ? std::nullopt : UniformType::forFilenameExtension(QFileInfo(name).suffix());
+    const Date modified = info.exists() ? Date::fromQDateTime(info.lastModified()) : Date::now();
+    return FileItem(url.absoluteString(), name, url, isDirectory,
+                    info.exists() && !isDirectory ? quint64(info.size()) : 0, modified,
+                    isDirectory ? FileKind::folder : FileKind::fromUTI(uti), uti);
+}
+
+async::Task<void> carryOutDrop(QPointer<ColumnPanel> panel, QList<FileItem> shown,
+                               std::shared_ptr<FileSystemProvider> provider,
+                               std::shared_ptr<TransferManager> transferManager, RowDropRules::Plan plan,
+                               std::stop_token) {
+    async::Task<QList<FileItem>> describing = ColumnPanel::fileItems(shown, provider, plan.urls);
+    const QList<FileItem> items = co_await std::move(describing);
+    if (items.isEmpty())
+        co_return;
+    if (transferManager) {
+        // The transfer engine reports its own failures; the drop adds nothing to them.
+        std::exception_ptr failure;
+        try {
+            if (plan.isMove) {
+                async::Task<void> moving = transferManager->moveItems(items, plan.target);
+                co_await std::move(moving);
+            } else {
+                async::Task<void> copying =
+                    transferManager->transferAndAwait(items, plan.target, std::nullopt);
+                co_await std::move(copying);
+            }
+        } catch (const async::CancelledError&) {
+            throw;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure)
+            Logger::ui().debug("Drop into %s ended with: %s", plan.target.absoluteString(),
+                               async::describeException(failure));
+    }
+    if (panel && panel->onDropCompleted)
+        panel->onDropCompleted();
 }
 
 } // namespace
@@ -84,6 +144,25 @@ ColumnPanel::ColumnPanel(UiTimerSource& timers, QWidget* parent)
     };
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ColumnPanel::selectionDidChange);
+    m_tableView->onStartDrag = [this] {
+        startRowDrag();
+    };
+    m_tableView->onValidateDrop = [this](const QMimeData* data, int row, RowDropRules::Position position,
+                                         Qt::KeyboardModifiers modifiers) {
+        return validateDrop(data, row, position, modifiers);
+    };
+    m_tableView->onAcceptDrop = [this](const QMimeData* data, int row, RowDropRules::Position position,
+                                       Qt::KeyboardModifiers modifiers) {
+        return acceptDrop(data, row, position, modifiers);
+    };
+    m_tableView->onContextMenu = [this](QPoint global) {
+        if (QMenu* menu = makeContextMenu(this)) {
+            Logger::ui().debug("Context menu: %ld items in %s", selectedRows().size(),
+                               directoryPath.absoluteString());
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(global);
+        }
+    };
 
     // The list, the placeholder and the spinner share one cell: the placeholder lies over the
     // list, the spinner in its centre.
@@ -96,6 +175,7 @@ ColumnPanel::ColumnPanel(UiTimerSource& timers, QWidget* parent)
 ColumnPanel::~ColumnPanel() {
     for (const auto& task : std::as_const(m_renameTasks))
         task.cancel();
+    // A drop that was taken runs to its end; it only stops calling back into the panel.
 }
 
 const QList<FileItem>& ColumnPanel::items() const {
@@ -264,4 +344,151 @@ void ColumnPanel::commitRename() {
 
 void ColumnPanel::cancelRename() {
     closeRenameField();
+}
+
+// --- context menu ---
+
+QMenu* ColumnPanel::makeContextMenu(QWidget* parent) {
+    const QList<FileItem> items = selectedItems();
+    if (items.isEmpty() || !transferManager)
+        return nullptr;
+    QPointer<ColumnPanel> self(this);
+    auto transfers = transferManager;
+    FileContextMenuActions actions;
+    actions.copyAction = [transfers, items](const URL& folder) {
+        const Transfer transfer = transfers->startTransfer(items, folder);
+        transfers->launchTask(transfer);
+    };
+    if (items.first().path().scheme() == u"afc")
+        actions.moveAction = [transfers, items](const URL& folder) {
+            transfers->moveItemsInBackground(items, folder);
+        };
+    FavoritesManager* favorites = favoritesManager;
+    actions.addToSidebarAction = [favorites](const FileItem& item) {
+        if (favorites)
+            favorites->add(item.name(), item.path(), QStringLiteral("folder.fill"));
+    };
+    const auto forItems = [self, items](std::function<void(const QList<FileItem>&)> ColumnPanel::*slot) {
+        return [self, items, slot] {
+            if (self && (self.data()->*slot))
+                (self.data()->*slot)(items);
+        };
+    };
+    actions.cutAction = forItems(&ColumnPanel::onCutAction);
+    actions.copyClipboardAction = forItems(&ColumnPanel::onCopyClipboardAction);
+    actions.duplicateAction = forItems(&ColumnPanel::onDuplicateAction);
+    actions.deleteAction = forItems(&ColumnPanel::onDeleteAction);
+    const URL folder = directoryPath;
+    actions.pasteAction = [self, folder] {
+        if (self && self->onPasteAction)
+            self->onPasteAction(folder);
+    };
+    actions.canPaste = canPasteProvider && canPasteProvider();
+    const FileItem first = items.first();
+    actions.renameAction = [self, first] {
+        if (self)
+            self->beginRename(first);
+    };
+    QMenu* menu = makeFileContextMenu(items, transferManager->afcBridge(), std::move(actions), parent);
+    if (ContextMenuTarget* target = ContextMenuTarget::of(menu)) {
+        target->folderChooser = folderChooser;
+        target->dialogParent = window();
+    }
+    return menu;
+}
+
+// --- drags ---
+
+void ColumnPanel::startRowDrag() {
+    const QList<FileItem> dragged = selectedItems();
+    if (dragged.isEmpty() || !dragHandler)
+        return;
+    auto* data = new OrvantaDragMimeData(dragged);
+    const std::shared_ptr<DragOutProduction> production = DragOutProduction::create(dragHandler, dragged);
+    production->install(*data);
+    auto presenter = alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>();
+    QPointer<ColumnPanel> self(this);
+    {
+        // The copies start once the pointer leaves our windows, so that they are well under way
+        // by the time a receiver asks for them.
+        DragOutPointerWatch watch(m_timers, [production] { production->start(); });
+        auto* drag = new QDrag(m_tableView);
+        drag->setMimeData(data);
+        drag->setPixmap(FileItemListModel::icon(dragged.first()).pixmap(32, 32));
+        drag->exec(Qt::CopyAction);
+    }
+    // Whatever a receiver got without some items, the user hears of once, after the drop.
+    if (!production->isFinished() || production->failedNames().isEmpty())
+        return;
+    QPointer<QWidget> window = self ? self->window() : nullptr;
+    async::spawn([production, presenter, window](std::stop_token) {
+        return production->showFailures(*presenter, window.data());
+    });
+}
+
+// --- drops ---
+
+RowDropRules::Operation ColumnPanel::validateDrop(const QMimeData* data, int row,
+                                                  RowDropRules::Position position,
+                                                  Qt::KeyboardModifiers modifiers) {
+    const RowDropRules::Context context =
+        RowDropRules::contextFor(data, items(), directoryPath, row, position, modifiers);
+    const RowDropRules::Operation operation = RowDropRules::validate(context);
+    ColumnTableView::DropHighlight highlight;
+    highlight.operation = operation;
+    highlight.row =
+        operation != RowDropRules::Operation::none && position == RowDropRules::Position::on ? row : -1;
+    m_tableView->setDropHighlight(highlight);
+    return operation;
+}
+
+bool ColumnPanel::acceptDrop(const QMimeData* data, int row, RowDropRules::Position position,
+                             Qt::KeyboardModifiers modifiers) {
+    m_tableView->setDropHighlight({});
+    const RowDropRules::Context context =
+        RowDropRules::contextFor(data, items(), directoryPath, row, position, modifiers);
+    const std::optional<RowDropRules::Plan> plan = RowDropRules::accept(context);
+    if (!plan)
+        return false;
+    Logger::ui().info("Drop of %ld items %s %s", plan->urls.size(),
+                      plan->isMove ? "moves into" : "copies into", plan->target.absoluteString());
+    QPointer<ColumnPanel> self(this);
+    const QList<FileItem> shown = items();
+    auto provider = fileSystemProvider;
+    auto transfers = transferManager;
+    const RowDropRules::Plan taken = *plan;
+    m_dropTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    m_dropTasks.append(async::spawn([self, shown, provider, transfers, taken](std::stop_token token) {
+        return carryOutDrop(self, shown, provider, transfers, taken, token);
+    }));
+    return true;
+}
+
+async::Task<QList<FileItem>>
+ColumnPanel::fileItems(QList<FileItem> shown, std::shared_ptr<FileSystemProvider> provider, QList<URL> urls) {
+    QList<FileItem> result;
+    for (const URL& url : std::as_const(urls)) {
+        const auto known = std::find_if(shown.cbegin(), shown.cend(), [&url](const FileItem& item) {
+            return item.path().isSameLocation(url);
+        });
+        if (known != shown.cend()) {
+            result.append(*known);
+            continue;
+        }
+        std::optional<FileItem> described;
+        if (provider) {
+            try {
+                async::Task<FileItem> describing =
+                    url.scheme() == u"afc" ? provider->afcItem(url) : provider->localItem(url);
+                described = co_await std::move(describing);
+            } catch (const async::CancelledError&) {
+                throw;
+            } catch (...) {
+                Logger::ui().debug("Dropped %s is described from its URL: %s", url.absoluteString(),
+                                   async::describeException(std::current_exception()));
+            }
+        }
+        result.append(described ? *described : makeFileItem(url));
+    }
+    co_return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/ErrorPlaceholderView.h"
+#include "browser/RowDropRules.h"
 #include "models/FileItem.h"
 #include "platform/Subscription.h"
 #include "platform/URL.h"
@@ -14,20 +15,25 @@
 #include <memory>
 #include <optional>
 
+class AlertPresenter;
 class ClipboardManager;
 class ColumnTableView;
+class DragAndDropHandler;
 class FavoritesManager;
 class FileItemListModel;
 class FileSystemProvider;
+class FolderChooser;
 class QLineEdit;
+class QMenu;
 class Spinner;
 class TransferManager;
 class UiTimerSource;
 
 // One column of the column browser: the items of one folder in a one-column list, a spinner
-// while the folder lists, a placeholder when it cannot, the inline rename, and the cut items
-// drawn dimmed. It never lists a folder itself and decides nothing about navigation: the column
-// browser gives it items, services and callbacks.
+// while the folder lists, a placeholder when it cannot, the inline rename, the cut items drawn
+// dimmed, rows dragged out and drops taken in, and the file context menu of its rows. It never
+// lists a folder itself and decides nothing about navigation: the column browser gives it items,
+// services and callbacks.
 class ColumnPanel : public QWidget {
     Q_OBJECT
 public:
@@ -55,15 +61,22 @@ public:
     ClipboardManager* clipboardManager = nullptr;
     std::shared_ptr<TransferManager> transferManager;
     FavoritesManager* favoritesManager = nullptr;
+    // Produces the rows dragged out to other programs; without one no row can be dragged.
+    std::shared_ptr<DragAndDropHandler> dragHandler;
+    // Names what a drag out left out; the context menu's "to…" chooser. Our own dialogs when unset.
+    std::shared_ptr<AlertPresenter> alertPresenter;
+    std::shared_ptr<FolderChooser> folderChooser;
 
     std::function<void(const FileItem&, int row)> onSelectItem;
     std::function<void()> onDeselectAll;
-    std::function<void()> onDeleteAction;
-    std::function<void()> onRenameAction;
-    std::function<void()> onCopyClipboardAction;
-    std::function<void()> onCutAction;
-    std::function<void()> onPasteAction;
-    std::function<void()> onDuplicateAction;
+    // The context menu's commands, for exactly the items it was opened on (a right click on a
+    // folder opens its column and leaves the window's selection empty).
+    std::function<void(const QList<FileItem>&)> onDeleteAction;
+    std::function<void(const QList<FileItem>&)> onCopyClipboardAction;
+    std::function<void(const QList<FileItem>&)> onCutAction;
+    std::function<void(const QList<FileItem>&)> onDuplicateAction;
+    // Pastes into the given folder: the column's own.
+    std::function<void(const URL&)> onPasteAction;
     std::function<bool()> canPasteProvider;
     std::function<void()> onDropCompleted;
     // After the provider renamed an item: the folder must be listed again to show the new name.
@@ -94,6 +107,25 @@ public:
     // The rename tasks started so far (tests await them).
     const QList<async::TaskHandle<void>>& renameTasks() const { return m_renameTasks; }
 
+    // The file context menu for the selected rows; nullptr (no menu) without a selection or a
+    // transfer engine. The caller owns it.
+    QMenu* makeContextMenu(QWidget* parent = nullptr);
+
+    // Drags the selected rows: inside the application their locations, outside their copies.
+    void startRowDrag();
+    // What a drop at that row would do, shown while it hovers.
+    RowDropRules::Operation validateDrop(const QMimeData* data, int row, RowDropRules::Position position,
+                                         Qt::KeyboardModifiers modifiers);
+    // Takes the drop and starts its move or copy; false when refused.
+    bool acceptDrop(const QMimeData* data, int row, RowDropRules::Position position,
+                    Qt::KeyboardModifiers modifiers);
+    // The drops being carried out (tests await them).
+    const QList<async::TaskHandle<void>>& dropTasks() const { return m_dropTasks; }
+    // The items of dropped locations: the column's own where it shows them, else as the provider
+    // describes them, else as the disk does.
+    static async::Task<QList<FileItem>>
+    fileItems(QList<FileItem> shown, std::shared_ptr<FileSystemProvider> provider, QList<URL> urls);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -111,4 +143,5 @@ private:
     bool m_isLoading = false;
     std::vector<Subscription> m_clipboardSubscriptions;
     QList<async::TaskHandle<void>> m_renameTasks;
+    QList<async::TaskHandle<void>> m_dropTasks;
 };

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "browser/RowDropRules.h"
 #include "platform/Subscription.h"
 
 #include <QListView>
 
 #include <functional>
+#include <optional>
 
 class UiTimerSource;
 
@@ -32,6 +34,34 @@ public:
     std::function<void()> onQuickLook;
     std::function<void(int row)> onSlowSecondClick;
 
+    // Drags and drops: the panel decides, the list only says which row the pointer is on and
+    // whether on it or between rows (below the last row counts as between, row -1).
+    std::function<void()> onStartDrag;
+    std::function<RowDropRules::Operation(const QMimeData*, int row, RowDropRules::Position,
+                                          Qt::KeyboardModifiers)>
+        onValidateDrop;
+    std::function<bool(const QMimeData*, int row, RowDropRules::Position, Qt::KeyboardModifiers)>
+        onAcceptDrop;
+    // The right click (or the menu key): the panel's menu at a global position.
+    std::function<void(QPoint global)> onContextMenu;
+
+    struct DropTarget {
+        int row = -1;
+        RowDropRules::Position position = RowDropRules::Position::above;
+    };
+    DropTarget dropTargetAt(QPoint viewportPosition) const;
+
+    // What the hovering drop would do, drawn as an accent frame around the row it goes into (or
+    // the whole list for the column's own folder), with a plus badge when it copies: the pointer
+    // always shows a copy, since other programs must never be offered a move.
+    struct DropHighlight {
+        RowDropRules::Operation operation = RowDropRules::Operation::none;
+        int row = -1;
+        bool operator==(const DropHighlight&) const = default;
+    };
+    const DropHighlight& dropHighlight() const { return m_dropHighlight; }
+    void setDropHighlight(DropHighlight highlight);
+
     int pendingClickRow() const { return m_pendingClickRow; }
     bool isSlowClickArmed() const { return m_slowClickTimer.isActive(); }
     // The delay before a slow second click renames: the platform's double-click interval plus
@@ -46,9 +76,21 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     UiTimerSource& m_timers;
     int m_pendingClickRow = -1;
     Subscription m_slowClickTimer;
+    // Where the press that armed the slow click was: moving away from it drags the row instead.
+    std::optional<QPoint> m_armedPress;
+    DropHighlight m_dropHighlight;
 };

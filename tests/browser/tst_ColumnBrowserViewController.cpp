@@ -1,6 +1,7 @@
 // The column browser against temporary folders and the device emulator: which columns a click
 // leaves, the folders published for the path bar, late listings dropped, placeholders (also
-// after a re-listing and under the search filter), dividers, and the edit commands.
+// after a re-listing and under the search filter), dividers, the edit commands, drops on rows
+// and beside the columns, and the context menu's commands.
 
 #include "DeviceTestCase.h"
 #include "LogCapture.h"
@@ -12,8 +13,10 @@
 #include "browser/ColumnDivider.h"
 #include "browser/ColumnPanel.h"
 #include "browser/ColumnTableView.h"
+#include "browser/DropAcceptingScrollView.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileItemListModel.h"
+#include "browser/OrvantaDragMimeData.h"
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "platform/ManualUiTimerSource.h"
@@ -27,10 +30,13 @@
 #include "transfer/TransferManager.h"
 #include "uikit/Spinner.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 
@@ -86,6 +92,27 @@ private:
     QList<QPair<URL, async::Continuation<void>>> m_waiting;
 };
 
+// Enters the widget at pos and moves there, as a drag does; whether the move was taken.
+bool hover(QWidget* target, QPoint pos, QMimeData* data, Qt::KeyboardModifiers modifiers) {
+    QDragEnterEvent enter(pos, Qt::CopyAction, data, Qt::LeftButton, modifiers);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, data, Qt::LeftButton, modifiers);
+    QApplication::sendEvent(target, &move);
+    return enter.isAccepted() && move.isAccepted();
+}
+
+// Ends the hovering drag with a drop, or by leaving; whether a drop was taken.
+bool endDrag(QWidget* target, QPoint pos, QMimeData* data, Qt::KeyboardModifiers modifiers, bool drop) {
+    if (!drop) {
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(target, &leave);
+        return false;
+    }
+    QDropEvent dropped(QPointF(pos), Qt::CopyAction, data, Qt::LeftButton, modifiers);
+    QApplication::sendEvent(target, &dropped);
+    return dropped.isAccepted();
+}
+
 QStringList namesOf(const QList<FileItem>& items) {
     QStringList names;
     for (const FileItem& item : items)
@@ -94,6 +121,8 @@ QStringList namesOf(const QList<FileItem>& items) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(RowDropRules::Operation)
 
 class tst_ColumnBrowserViewController : public DeviceTestCase {
     Q_OBJECT
@@ -125,8 +154,19 @@ private slots:
     void pasteWithoutFocusGoesToLastColumn();
     void commandsWithoutSelection();
     void renameListsTheColumnsAgain();
+    void rowDrops_data();
+    void rowDrops();
+    void dropsBesideTheColumns_data();
+    void dropsBesideTheColumns();
+    void contextMenuActsOnItsRows_data();
+    void contextMenuActsOnItsRows();
 
 private:
+    // "tree/…", "device/…" (the device's Pics folder) or "outside/…": a path, and its location.
+    QString pathOf(const QString& key) const;
+    URL locationOf(const QString& key) const;
+    // What a drag of those brings: ours (the internal list) or another program's file URLs.
+    std::unique_ptr<QMimeData> dragData(const QStringList& sources, bool internal) const;
     URL folderURL(const QString& relative = QString()) const;
     void makeBrowser();
     void openFolder(const URL& url);
@@ -149,6 +189,7 @@ private:
     std::unique_ptr<ClipboardManager> m_clipboard;
     std::shared_ptr<ScriptedAlertPresenter> m_presenter;
     std::unique_ptr<ColumnBrowserViewController> m_browser;
+    QString m_mediaRoot;
 };
 
 void tst_ColumnBrowserViewController::initTestCase() {
@@ -178,6 +219,8 @@ void tst_ColumnBrowserViewController::init() {
 }
 
 void tst_ColumnBrowserViewController::cleanup() {
+    // Transfers a test started (drops, duplicates) end before their manager goes.
+    QTRY_COMPARE(m_transfers->runningTransferTasks(), 0);
     m_browser.reset();
     m_clipboard.reset();
     m_transfers.reset();
@@ -725,6 +768,187 @@ void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
     QTRY_VERIFY(namesOf(panel->items()).contains(QStringLiteral("e.jpg")));
     QVERIFY(!namesOf(panel->items()).contains(QStringLiteral("d.jpg")));
     QVERIFY(QFile::exists(m_root + QStringLiteral("/e.jpg")));
+}
+
+QString tst_ColumnBrowserViewController::pathOf(const QString& key) const {
+    const QString rest = key.section(u'/', 1);
+    if (key.startsWith(QStringLiteral("device/")))
+        return m_mediaRoot + QStringLiteral("/Pics/") + rest;
+    if (key.startsWith(QStringLiteral("outside/")))
+        return m_home.filePath(QStringLiteral("outside/") + rest);
+    return m_root + u'/' + rest;
+}
+
+URL tst_ColumnBrowserViewController::locationOf(const QString& key) const {
+    if (key.startsWith(QStringLiteral("device/")))
+        return AFCLocation::mediaURL(udid, QStringLiteral("/Pics/") + key.section(u'/', 1));
+    return URL::fileURL(pathOf(key), key.endsWith(u'/'));
+}
+
+std::unique_ptr<QMimeData> tst_ColumnBrowserViewController::dragData(const QStringList& sources,
+                                                                     bool internal) const {
+    QList<FileItem> items;
+    QList<QUrl> urls;
+    for (const QString& source : sources) {
+        const URL url = locationOf(source);
+        items.append(FileItem(url.absoluteString(), url.lastPathComponent(), url, source.endsWith(u'/'), 5,
+                              Date(0), FileKind::other, std::nullopt));
+        urls.append(QUrl::fromLocalFile(pathOf(source)));
+    }
+    if (internal)
+        return std::make_unique<OrvantaDragMimeData>(items);
+    auto data = std::make_unique<QMimeData>();
+    data->setUrls(urls);
+    return data;
+}
+
+void tst_ColumnBrowserViewController::rowDrops_data() {
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<bool>("internal");
+    QTest::addColumn<QString>("onto");
+    QTest::addColumn<bool>("alt");
+    QTest::addColumn<RowDropRules::Operation>("shown");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    using Op = RowDropRules::Operation;
+    QTest::newRow("a computer file onto a folder moves")
+        << QStringList{"tree/c.txt"} << true << "A" << false << Op::move << QStringList{"tree/A/c.txt"}
+        << QStringList{"tree/c.txt"};
+    QTest::newRow("Alt copies") << QStringList{"tree/c.txt", "tree/d.jpg"} << true << "A" << true << Op::copy
+                                << QStringList{"tree/A/c.txt", "tree/A/d.jpg", "tree/c.txt", "tree/d.jpg"}
+                                << QStringList{};
+    QTest::newRow("another program's file copies")
+        << QStringList{"outside/o.txt"} << false << "A" << false << Op::copy
+        << QStringList{"tree/A/o.txt", "outside/o.txt"} << QStringList{};
+    QTest::newRow("a device file shows move but copies")
+        << QStringList{"device/p.jpg"} << true << "B" << false << Op::move
+        << QStringList{"tree/B/p.jpg", "device/p.jpg"} << QStringList{};
+    QTest::newRow("below the rows of its own folder: refused")
+        << QStringList{"tree/c.txt"} << true << "" << false << Op::none << QStringList{"tree/c.txt"}
+        << QStringList{};
+    QTest::newRow("a folder into itself: refused")
+        << QStringList{"tree/A/"} << true << "A" << false << Op::none << QStringList{"tree/A/a1.txt"}
+        << QStringList{"tree/A/A"};
+    QTest::newRow("onto a file row: refused") << QStringList{"outside/o.txt"} << false << "d.jpg" << false
+                                              << Op::none << QStringList{} << QStringList{"tree/o.txt"};
+}
+
+void tst_ColumnBrowserViewController::rowDrops() {
+    QFETCH(QStringList, sources);
+    QFETCH(bool, internal);
+    QFETCH(QString, onto);
+    QFETCH(bool, alt);
+    QFETCH(RowDropRules::Operation, shown);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    fakemux::DeviceDescription description = describeDevice(udid);
+    m_mediaRoot = QString::fromStdString(description.mediaRoot.string());
+    QVERIFY(writeTestFile(pathOf("device/p.jpg"), "photo"));
+    QVERIFY(writeTestFile(pathOf("outside/o.txt"), "other"));
+    addDevice(description);
+    openFolder(folderURL());
+
+    const std::unique_ptr<QMimeData> data = dragData(sources, internal);
+    ColumnPanel* panel = browser().panels().first();
+    ColumnTableView* table = panel->tableView();
+    const int row = int(namesOf(panel->items()).indexOf(onto));
+    const QPoint pos = onto.isEmpty() ? QPoint(20, table->viewport()->height() - 5)
+                                      : table->visualRect(panel->model()->index(row)).center();
+    const Qt::KeyboardModifiers modifiers = alt ? Qt::AltModifier : Qt::NoModifier;
+    QCOMPARE(hover(table->viewport(), pos, data.get(), modifiers), shown != RowDropRules::Operation::none);
+    QCOMPARE(table->dropHighlight().operation, shown);
+    QCOMPARE(table->dropHighlight().row, shown == RowDropRules::Operation::none ? -1 : row);
+    // The platform drops only where the last move was taken.
+    QCOMPARE(endDrag(table->viewport(), pos, data.get(), modifiers, shown != RowDropRules::Operation::none),
+             shown != RowDropRules::Operation::none);
+    QCOMPARE(table->dropHighlight().operation, RowDropRules::Operation::none);
+    for (const auto& task : panel->dropTasks())
+        runSync(task.result(), 20s);
+    for (const QString& key : present)
+        QVERIFY2(QFileInfo::exists(pathOf(key)), qPrintable(key));
+    for (const QString& key : absent)
+        QVERIFY2(!QFileInfo::exists(pathOf(key)), qPrintable(key));
+    if (internal)
+        QCOMPARE(static_cast<OrvantaDragMimeData*>(data.get())->externalURLRequests(), 0);
+}
+
+void tst_ColumnBrowserViewController::dropsBesideTheColumns_data() {
+    QTest::addColumn<bool>("internal");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<bool>("highlighted");
+    QTest::newRow("another program's file goes to the last column") << false << true << true;
+    QTest::newRow("leaving takes the highlight away") << false << false << true;
+    QTest::newRow("our own drag is refused there") << true << true << false;
+}
+
+void tst_ColumnBrowserViewController::dropsBesideTheColumns() {
+    QFETCH(bool, internal);
+    QFETCH(bool, drop);
+    QFETCH(bool, highlighted);
+    QVERIFY(writeTestFile(pathOf("outside/o.txt"), "other"));
+    openFolder(folderURL());
+    clickRow(0, "A");
+    waitUntilListed();
+    QCOMPARE(columnNames(), (QStringList{"tree", "A"}));
+    // The keyboard is in the first column; the drop still goes to the last one.
+    browser().panels().first()->tableView()->setFocus();
+
+    const std::unique_ptr<QMimeData> data = dragData({"outside/o.txt"}, internal);
+    DropAcceptingScrollView* view = browser().scrollView();
+    QWidget* stretch = view->widget();
+    const QPoint pos(stretch->width() - 5, 40);
+    QCOMPARE(hover(stretch, pos, data.get(), {}), highlighted);
+    QCOMPARE(view->isHighlighted(), highlighted);
+    QCOMPARE(endDrag(stretch, pos, data.get(), {}, drop && highlighted), drop && highlighted);
+    QVERIFY(!view->isHighlighted());
+    if (drop && highlighted)
+        QTRY_VERIFY(QFileInfo::exists(pathOf("tree/A/o.txt")));
+    else
+        QCOMPARE(m_transfers->activeTransfers.value().size(), 0);
+    QVERIFY(!QFileInfo::exists(pathOf("tree/o.txt")));
+    if (internal)
+        QCOMPARE(static_cast<OrvantaDragMimeData*>(data.get())->externalURLRequests(), 0);
+}
+
+void tst_ColumnBrowserViewController::contextMenuActsOnItsRows_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<QStringList>("clipboard");
+    QTest::newRow("move to trash") << "Move to Trash" << QStringList{} << QStringList{"tree/A"}
+                                   << QStringList{};
+    QTest::newRow("copy") << "Copy" << QStringList{"tree/A"} << QStringList{} << QStringList{"A"};
+    QTest::newRow("duplicate") << "Duplicate" << QStringList{"tree/A copy/a1.txt", "tree/A"} << QStringList{}
+                               << QStringList{};
+}
+
+void tst_ColumnBrowserViewController::contextMenuActsOnItsRows() {
+    QFETCH(QString, title);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    QFETCH(QStringList, clipboard);
+    openFolder(folderURL());
+    // A right click on a folder selects its row and so opens its column: the window's selection,
+    // which its own commands act on, is empty.
+    clickRow(0, "A", {}, Qt::RightButton);
+    waitUntilListed();
+    QVERIFY(browser().selection().isEmpty());
+    std::unique_ptr<QMenu> menu(browser().panels().first()->makeContextMenu());
+    QVERIFY(menu);
+    QAction* chosen = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text() == title)
+            chosen = action;
+    }
+    QVERIFY(chosen && chosen->isEnabled());
+    chosen->trigger();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 20s);
+    for (const QString& key : present)
+        QTRY_VERIFY2(QFileInfo::exists(pathOf(key)), qPrintable(key));
+    for (const QString& key : absent)
+        QVERIFY2(!QFileInfo::exists(pathOf(key)), qPrintable(key));
+    QCOMPARE(namesOf(m_clipboard->items.value()), clipboard);
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_ColumnBrowserViewController)

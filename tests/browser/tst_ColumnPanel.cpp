@@ -103,6 +103,7 @@ void tst_ColumnPanel::init() {
     table->onCut = record("cut");
     table->onPaste = record("paste");
     table->onQuickLook = record("quickLook");
+    table->onStartDrag = record("drag");
     // onDuplicate stays unset: its key is swallowed all the same.
     m_menuAction = new QAction(m_window.get());
     m_window->addAction(m_menuAction);
@@ -179,15 +180,26 @@ void tst_ColumnPanel::slowSecondClick_data() {
     QTest::newRow("second click on another row") << QStringList{"1", "2"} << false;
     QTest::newRow("third click after the other row") << QStringList{"1", "2", "1"} << false;
     QTest::newRow("a click after the armed one") << QStringList{"1", "1", "2"} << false;
+    QTest::newRow("the selected row pressed again and dragged") << QStringList{"1", "m1"} << false;
 }
 
 void tst_ColumnPanel::slowSecondClick() {
     QFETCH(QStringList, clicks);
     QFETCH(bool, renames);
     for (const QString& click : clicks) {
-        if (click.startsWith(u'd'))
+        if (click.startsWith(u'd')) {
             doubleClickRow(click.mid(1).toInt());
-        else
+        } else if (click.startsWith(u'm')) {
+            QWidget* viewport = panel().tableView()->viewport();
+            const QPoint from =
+                panel().tableView()->visualRect(panel().model()->index(click.mid(1).toInt())).center();
+            const QPoint to = from + QPoint(QApplication::startDragDistance() + 1, 0);
+            QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+            QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                             {});
+            QApplication::sendEvent(viewport, &move);
+            QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+        } else
             clickRow(click.toInt());
     }
     // Not before the double-click interval and its grace have passed.
@@ -196,6 +208,7 @@ void tst_ColumnPanel::slowSecondClick() {
     QVERIFY(!panel().renameTextField());
     m_timers.advance(1ms);
     QCOMPARE(bool(panel().renameTextField()), renames);
+    QCOMPARE(m_calls.contains(QStringLiteral("drag")), clicks.last().startsWith(u'm'));
     if (renames) {
         QCOMPARE(panel().renamingItem()->name(), QStringLiteral("b.txt"));
         QCOMPARE(panel().renameTextField()->selectedText(), QStringLiteral("b.txt"));

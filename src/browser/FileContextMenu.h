@@ -1,0 +1,97 @@
+#pragma once
+
+#include "models/FileItem.h"
+#include "platform/URL.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AFCBridge;
+class FolderChooser;
+class QMenu;
+class QWidget;
+class ThumbnailCache;
+
+// What the calling browser does for each entry of the file context menu. An entry whose action
+// is missing is shown disabled; the move entries appear only with a move action.
+struct FileContextMenuActions {
+    std::function<void(const URL& folder)> copyAction;
+    std::function<void(const URL& folder)> moveAction;
+    std::function<void(const FileItem& folder)> addToSidebarAction;
+    std::function<void()> cutAction;
+    std::function<void()> copyClipboardAction;
+    std::function<void()> pasteAction;
+    bool canPaste = false;
+    std::function<void()> renameAction;
+    std::function<void()> duplicateAction;
+    std::function<void()> deleteAction;
+};
+
+// Carries the items and actions of one context menu and receives its commands. It is a child of
+// its menu, so it lives exactly as long as the menu's entries.
+class ContextMenuTarget : public QObject {
+    Q_OBJECT
+public:
+    ContextMenuTarget(QList<FileItem> items, std::shared_ptr<AFCBridge> afcBridge,
+                      FileContextMenuActions actions, QObject* parent = nullptr);
+    ~ContextMenuTarget() override;
+
+    // The target of a menu made by makeFileContextMenu.
+    static ContextMenuTarget* of(const QMenu* menu);
+
+    const QList<FileItem>& items() const { return m_items; }
+    const std::shared_ptr<AFCBridge>& afcBridge() const { return m_afcBridge; }
+
+    // Seams, set by the browser (and by tests): the chooser of the "to…" entries (our own dialog
+    // when unset), the window its dialogs and Get Info panels belong to, the cache of Get Info's
+    // thumbnails (the shared one when unset), what reveals a computer item, and where the
+    // user's folders are.
+    std::shared_ptr<FolderChooser> folderChooser;
+    QPointer<QWidget> dialogParent;
+    ThumbnailCache* thumbnailCache = nullptr;
+    std::function<void(const URL&)> reveal;
+    std::function<std::optional<URL>(QStandardPaths::StandardLocation)> standardFolder;
+
+    // The user's Downloads or Desktop folder; nothing when the desktop names none.
+    static std::optional<URL> userFolder(QStandardPaths::StandardLocation location);
+
+    void copyToDownloads();
+    void copyToDesktop();
+    void copyToChosen();
+    void moveToDownloads();
+    void moveToDesktop();
+    void moveToChosen();
+    void addToSidebar();
+    void getInfo();
+    void handleCut();
+    void handleCopyClipboard();
+    void handlePaste();
+    void handleRename();
+    void handleDuplicate();
+    void handleDelete();
+
+private:
+    void sendTo(QStandardPaths::StandardLocation location, const std::function<void(const URL&)>& action);
+    void chooseFor(const QString& prompt, std::function<void(const URL&)> action);
+
+    QList<FileItem> m_items;
+    std::shared_ptr<AFCBridge> m_afcBridge;
+    FileContextMenuActions m_actions;
+};
+
+// The one context menu of every browser for its selected items: copy or move them to Downloads,
+// the Desktop or a chosen folder, add a folder to the sidebar, Get Info, the clipboard commands,
+// rename, duplicate, and delete (device items) or move to the trash. Empty without items. The
+// shortcuts shown are only shown: the window's own shortcuts run the commands.
+QMenu* makeFileContextMenu(QList<FileItem> items, std::shared_ptr<AFCBridge> afcBridge,
+                           FileContextMenuActions actions, QWidget* parent = nullptr);
+
+// The menu's header for the items: the one item's name, else "<n> Items".
+QString contextMenuHeader(const QList<FileItem>& items);
