@@ -2,10 +2,13 @@
 
 #include "browser/BrowserCommandHandling.h"
 #include "browser/ColumnBrowserViewController.h"
+#include "browser/ColumnPanel.h"
+#include "browser/ColumnTableView.h"
 #include "platform/Logger.h"
 #include "platform/UiTimerSource.h"
 #include "services/NavigationState.h"
 
+#include <QApplication>
 #include <QVBoxLayout>
 
 namespace {
@@ -68,17 +71,46 @@ QWidget* BrowserContainerController::browserFor(BrowserViewMode mode) {
         }
         return m_columnBrowser;
     }
-    // Until the list and icon views exist their mode shows an empty pane that answers no
-    // command, so the window beeps at them.
-    QWidget*& pane = m_emptyPanes[int(mode)];
-    if (!pane) {
-        pane = new QWidget;
-        pane->setObjectName(QStringLiteral("%1BrowserPane").arg(QLatin1String(modeName(mode))));
+    if (mode == BrowserViewMode::list) {
+        if (!m_listBrowser) {
+            m_listBrowser =
+                new ListBrowserViewController(m_fileSystemProvider, m_navigationState, m_transferManager,
+                                              m_favoritesManager, m_clipboardManager);
+            hookUp(m_listBrowser);
+        }
+        return m_listBrowser;
     }
-    return pane;
+    if (!m_iconBrowser) {
+        m_iconBrowser =
+            new IconBrowserViewController(m_fileSystemProvider, m_navigationState, m_transferManager,
+                                          m_favoritesManager, m_clipboardManager);
+        hookUp(m_iconBrowser);
+    }
+    return m_iconBrowser;
+}
+
+void BrowserContainerController::focusBrowser() {
+    if (auto* flat = qobject_cast<FlatBrowserController*>(m_currentChild.data())) {
+        flat->itemView()->setFocus();
+    } else if (m_currentChild == m_columnBrowser && !m_columnBrowser->panels().isEmpty()) {
+        m_columnBrowser->panels().last()->tableView()->setFocus();
+    }
+}
+
+void BrowserContainerController::hookUp(FlatBrowserController* browser) {
+    browser->setAlertPresenter(m_alertPresenter);
+    QPointer<BrowserContainerController> self(this);
+    browser->onQuickLook = [self] {
+        if (self && self->onQuickLook)
+            self->onQuickLook();
+    };
 }
 
 void BrowserContainerController::showBrowser(BrowserViewMode mode) {
+    // The keyboard stays in the browser area: a switch made while the old browser had the focus
+    // hands it to the new one, which would otherwise leave it to whatever Qt picks next.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool hadFocus = m_currentChild && focus && m_currentChild->isAncestorOf(focus);
     if (m_currentChild) {
         if (auto* handler = currentCommandHandler())
             handler->setPublishesSharedState(false);
@@ -92,5 +124,7 @@ void BrowserContainerController::showBrowser(BrowserViewMode mode) {
     m_currentChild = browser;
     if (auto* handler = currentCommandHandler())
         handler->setPublishesSharedState(true);
+    if (hadFocus)
+        focusBrowser();
     Logger::ui().debug("Switched to %s view", modeName(mode));
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "browser/ColumnBrowserViewController.h"
+#include "browser/IconBrowserViewController.h"
+#include "browser/ListBrowserViewController.h"
 #include "models/BrowserViewMode.h"
 #include "platform/Subscription.h"
 
-#include <QHash>
 #include <QPointer>
 #include <QWidget>
 
@@ -49,11 +50,13 @@ public:
     // The browser on screen when it answers the edit commands; nullptr otherwise.
     BrowserCommandHandling* currentCommandHandler() const;
     ColumnBrowserViewController* columnBrowser() const { return m_columnBrowser; }
-    // The pane of a mode whose browser does not exist yet (list and icons).
-    QWidget* emptyPane(BrowserViewMode mode) const { return m_emptyPanes.value(int(mode)); }
+    ListBrowserViewController* listBrowser() const { return m_listBrowser; }
+    IconBrowserViewController* iconBrowser() const { return m_iconBrowser; }
 
 private:
     QWidget* browserFor(BrowserViewMode mode);
+    void hookUp(FlatBrowserController* browser);
+    void focusBrowser();
 
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
     NavigationState& m_navigationState;
@@ -65,6 +68,7 @@ private:
     std::vector<Subscription> m_cancellables;
 
     QPointer<ColumnBrowserViewController> m_columnBrowser;
-    QHash<int, QWidget*> m_emptyPanes;
+    QPointer<ListBrowserViewController> m_listBrowser;
+    QPointer<IconBrowserViewController> m_iconBrowser;
     QPointer<QWidget> m_currentChild;
 };

@@ -8,6 +8,8 @@
 #include "browser/BrowserContainerController.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/ColumnPanel.h"
+#include "browser/IconBrowserViewController.h"
+#include "browser/ListBrowserViewController.h"
 #include "device/AFCBridge.h"
 #include "platform/NotificationCenter.h"
 #include "platform/async/ManualClock.h"
@@ -16,7 +18,10 @@
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QLayout>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +34,8 @@ private slots:
     void browsersAreMadeOnceAndKept_data();
     void browsersAreMadeOnceAndKept();
     void onlyTheShownBrowserPublishes();
+    void switchingKeepsTheKeyboardInTheBrowser_data();
+    void switchingKeepsTheKeyboardInTheBrowser();
 
 private:
     void waitUntilListed(ColumnBrowserViewController* browser);
@@ -108,11 +115,24 @@ void tst_BrowserContainerController::browsersAreMadeOnceAndKept() {
     for (int mode : modes) {
         m_navigation->viewMode = BrowserViewMode(mode);
         drainPostedEvents();
-        const bool isColumn = mode == int(BrowserViewMode::column);
-        QCOMPARE(m_container->currentCommandHandler() != nullptr, isColumn);
-        if (!isColumn)
-            QCOMPARE(m_container->currentChild(), m_container->emptyPane(BrowserViewMode(mode)));
+        QVERIFY(m_container->currentCommandHandler());
+        QWidget* expected = mode == int(BrowserViewMode::column) ? static_cast<QWidget*>(browser)
+                            : mode == int(BrowserViewMode::list)
+                                ? static_cast<QWidget*>(m_container->listBrowser())
+                                : m_container->iconBrowser();
+        QVERIFY(expected);
+        QCOMPARE(m_container->currentChild(), expected);
+        QVERIFY(expected->isVisible());
     }
+    // Back and forth once more: still one browser of each kind.
+    for (int mode : modes) {
+        m_navigation->viewMode = BrowserViewMode(mode);
+        drainPostedEvents();
+    }
+    QCOMPARE(m_container->findChildren<ListBrowserViewController*>().size(),
+             modes.contains(int(BrowserViewMode::list)) ? 1 : 0);
+    QCOMPARE(m_container->findChildren<IconBrowserViewController*>().size(),
+             modes.contains(int(BrowserViewMode::icon)) ? 1 : 0);
     // The same browser, with the columns it had.
     QCOMPARE(m_container->columnBrowser(), browser);
     QCOMPARE(m_container->findChildren<ColumnBrowserViewController*>().size(), 1);
@@ -122,7 +142,7 @@ void tst_BrowserContainerController::browsersAreMadeOnceAndKept() {
     for (const QString& line : log.messages(LogCapture::category("ui")))
         if (line.startsWith(QStringLiteral("Switched to ")))
             switched.append(line.section(u' ', 2, 2));
-    QCOMPARE(switched, QStringList{"column"} + shown);
+    QCOMPARE(switched, QStringList{"column"} + shown + shown);
 }
 
 void tst_BrowserContainerController::onlyTheShownBrowserPublishes() {
@@ -134,15 +154,26 @@ void tst_BrowserContainerController::onlyTheShownBrowserPublishes() {
 
     m_navigation->viewMode = BrowserViewMode::list;
     drainPostedEvents();
+    ListBrowserViewController* list = m_container->listBrowser();
+    QVERIFY(list);
+    QTRY_COMPARE(list->displayedItems().size(), 2);
+    list->selectAllItems();
+    QCOMPARE(m_navigation->selectedItems.value().size(), 2);
     // Hidden, the column browser follows the folder and publishes its columns, but neither its
-    // listing nor its selection.
+    // listing nor its selection: the list on screen does.
     m_navigation->navigate(folder(QStringLiteral("two")));
     QTRY_COMPARE(m_navigation->columnPaths.value(), QList<URL>{folder(QStringLiteral("two"))});
     waitUntilListed(browser);
+    QTRY_COMPARE(list->displayedItems().size(), 1);
     drainPostedEvents();
-    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 2);
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 1);
     browser->selectAllItems();
     QCOMPARE(browser->selection().size(), 1);
+    QVERIFY(m_navigation->selectedItems.value().isEmpty());
+    // The list, hidden in its turn, publishes nothing.
+    m_navigation->viewMode = BrowserViewMode::icon;
+    drainPostedEvents();
+    list->selectAllItems();
     QVERIFY(m_navigation->selectedItems.value().isEmpty());
 
     // Shown again, it publishes what it shows.
@@ -151,6 +182,36 @@ void tst_BrowserContainerController::onlyTheShownBrowserPublishes() {
     QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 1);
     QCOMPARE(m_navigation->currentDirectoryContents.value().first().name(), QStringLiteral("c.txt"));
     QCOMPARE(m_navigation->selectedItems.value().size(), 1);
+}
+
+void tst_BrowserContainerController::switchingKeepsTheKeyboardInTheBrowser_data() {
+    QTest::addColumn<bool>("browserHadFocus");
+    QTest::newRow("from the browser") << true;
+    QTest::newRow("from elsewhere in the window") << false;
+}
+
+void tst_BrowserContainerController::switchingKeepsTheKeyboardInTheBrowser() {
+    QFETCH(bool, browserHadFocus);
+    auto* elsewhere = new QLineEdit(m_container.get());
+    m_container->layout()->addWidget(elsewhere);
+    QApplication::setActiveWindow(m_container.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_container.get()));
+    m_navigation->navigate(folder(QStringLiteral("one")));
+    m_navigation->viewMode = BrowserViewMode::list;
+    drainPostedEvents();
+    ListBrowserViewController* list = m_container->listBrowser();
+    QVERIFY(list);
+    if (browserHadFocus)
+        list->itemView()->setFocus();
+    else
+        elsewhere->setFocus();
+    QTRY_VERIFY(QApplication::focusWidget());
+    m_navigation->viewMode = BrowserViewMode::icon;
+    drainPostedEvents();
+    IconBrowserViewController* icons = m_container->iconBrowser();
+    QVERIFY(icons);
+    QCOMPARE(QApplication::focusWidget() == icons->itemView(), browserHadFocus);
+    QCOMPARE(QApplication::focusWidget() == elsewhere, !browserHadFocus);
 }
 
 QTEST_MAIN(tst_BrowserContainerController)

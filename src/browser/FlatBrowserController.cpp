@@ -1,0 +1,805 @@
+#include "browser/FlatBrowserController.h"
+
+#include "browser/BrowserText.h"
+#include "browser/ColumnBrowserViewController.h"
+#include "browser/DragAndDropHandler.h"
+#include "browser/DragOutPointerWatch.h"
+#include "browser/DragOutProduction.h"
+#include "browser/ErrorPlaceholderView.h"
+#include "browser/FileItemListModel.h"
+#include "browser/OrvantaDragMimeData.h"
+#include "browser/RowDropRules.h"
+#include "platform/Logger.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UiTimerSource.h"
+#include "platform/UniformType.h"
+#include "platform/async/AsyncLog.h"
+#include "platform/async/Cancellation.h"
+#include "services/FavoritesManager.h"
+#include "services/FileSystemProvider.h"
+#include "services/NavigationState.h"
+#include "transfer/ClipboardManager.h"
+#include "transfer/TransferManager.h"
+#include "uikit/AlertPresenter.h"
+#include "uikit/Symbols.h"
+
+#include <QAbstractItemView>
+#include <QDir>
+#include <QDrag>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMenu>
+
+namespace {
+
+using Self = QPointer<FlatBrowserController>;
+
+bool sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        // Items compare by id alone; a reload that changed a size or a date must still count.
+        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
+            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
+            return false;
+    }
+    return true;
+}
+
+async::Task<void> listFolder(Self self, std::shared_ptr<FileSystemProvider> provider, quint64 generation,
+                             URL url, std::stop_token) {
+    QList<FileItem> items;
+    std::exception_ptr failure;
+    try {
+        items = co_await provider->listDirectory(url);
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure)
+        self->applyListingFailure(generation, url, failure);
+    else
+        self->applyListing(generation, url, items);
+}
+
+void reloadIfShowing(const Self& self) {
+    if (self)
+        self->reloadCurrentFolder();
+}
+
+async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
+    if (clipboard)
+        co_await clipboard->paste(folder);
+    reloadIfShowing(self);
+}
+
+async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> provider,
+                              std::shared_ptr<AlertPresenter> presenter, QList<FileItem> items,
+                              std::stop_token token) {
+    if (items.first().path().scheme() == u"afc") {
+        if (!self)
+            co_return;
+        AlertRequest question;
+        question.style = AlertRequest::Style::warning;
+        question.message = FlatBrowserController::deleteQuestion(items);
+        question.informative =
+            QStringLiteral("This will permanently delete the selected item(s) from your device.");
+        question.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
+        QWidget* parent = self->window();
+        const AlertResponse answer = co_await presenter->ask(question, parent, token);
+        if (answer.buttonIndex() != 0)
+            co_return;
+    }
+    // Once confirmed, every deletion is tried, each on its own: one that fails is logged and the
+    // next one follows.
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        const FileItem item = items.at(index);
+        std::exception_ptr failure;
+        try {
+            co_await provider->deleteItem(item);
+        } catch (const async::CancelledError&) {
+            throw;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure)
+            Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
+    }
+    reloadIfShowing(self);
+}
+
+async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,
+                             std::shared_ptr<AlertPresenter> presenter, FileItem item,
+                             std::stop_token token) {
+    if (!self)
+        co_return;
+    AlertRequest question;
+    question.style = AlertRequest::Style::informational;
+    question.message = QStringLiteral("Rename");
+    question.informative = QStringLiteral("Enter a new name for \"%1\".").arg(item.name());
+    question.buttons = QStringList{QStringLiteral("Rename"), QStringLiteral("Cancel")};
+    AlertRequest::TextField field;
+    field.initialText = item.name();
+    question.textField = field;
+    QWidget* parent = self->window();
+    const AlertResponse answer = co_await presenter->ask(question, parent, token);
+    if (answer.buttonIndex() != 0)
+        co_return;
+    const std::optional<QString> newName = FlatBrowserController::renameTarget(answer.text, item.name());
+    if (!newName)
+        co_return;
+    const URL from = item.path();
+    const URL to = from.deletingLastPathComponent().appendingPathComponent(*newName, from.hasDirectoryPath());
+    std::exception_ptr failure;
+    try {
+        co_await provider->renameItem(from, to);
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        Logger::ui().error("Rename failed: %s", async::describeException(failure));
+    reloadIfShowing(self);
+}
+
+async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provider,
+                            std::shared_ptr<TransferManager> transfers, QList<FileItem> displayed,
+                            RowDropRules::Plan plan, std::stop_token) {
+    async::Task<QList<FileItem>> resolving = FlatBrowserController::fileItems(provider, displayed, plan.urls);
+    const QList<FileItem> items = co_await resolving;
+    if (items.isEmpty())
+        co_return;
+    std::exception_ptr failure;
+    try {
+        if (plan.isMove)
+            co_await transfers->moveItems(items, plan.target);
+        else
+            co_await transfers->transferAndAwait(items, plan.target, std::nullopt);
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        Logger::ui().error("Drop failed: %s", async::describeException(failure));
+    reloadIfShowing(self);
+}
+
+async::Task<void> moveItems(std::shared_ptr<TransferManager> transfers, QList<FileItem> items, URL target,
+                            std::stop_token) {
+    std::exception_ptr failure;
+    try {
+        co_await transfers->moveItems(items, target);
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        Logger::transfer().error("Move failed: %s", async::describeException(failure));
+}
+
+// An item for a dropped location nobody could describe: what the disk says of it, or nothing
+// but its name.
+FileItem itemFromURL(const URL& url) {
+    const QFileInfo info(url.isFileURL() ? url.toLocalFile() : QString());
+    const bool exists = url.isFileURL() && info.exists();
+    const bool isDirectory = exists && info.isDir();
+    const QString extension = QFileInfo(url.lastPathComponent()).suffix();
+    std::optional<UniformType> type = UniformType::forFilenameExtension(extension);
+    if (type && !type->conformsTo(UniformType::data()))
+        type.reset();
+    const FileKind kind = isDirectory ? FileKind(FileKind::folder) : FileKind::fromUTI(type);
+    const Date date = exists ? Date::fromQDateTime(info.lastModified()) : Date::now();
+    return FileItem(url.absoluteString(), url.lastPathComponent(), url, isDirectory,
+                    exists && !isDirectory ? quint64(info.size()) : 0, date, kind, type);
+}
+
+} // namespace
+
+// --- keys ---
+
+std::function<void()>* FlatBrowserKeys::callbackFor(const QKeyEvent* event) {
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    switch (event->key()) {
+    // Linux keyboards delete with the Delete key as often as with Backspace.
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        return &onDelete;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return &onRename;
+    case Qt::Key_Space:
+        return &onQuickLook;
+    case Qt::Key_C:
+        return control ? &onCopy : nullptr;
+    case Qt::Key_X:
+        return control ? &onCut : nullptr;
+    case Qt::Key_V:
+        return control ? &onPaste : nullptr;
+    case Qt::Key_D:
+        return control ? &onDuplicate : nullptr;
+    default:
+        return nullptr;
+    }
+}
+
+bool FlatBrowserKeys::handle(QKeyEvent* event) {
+    std::function<void()>* callback = callbackFor(event);
+    if (!callback)
+        return false;
+    // A key of the view without a handler is swallowed, never handed on.
+    event->accept();
+    if (*callback)
+        (*callback)();
+    return true;
+}
+
+// --- set-up ---
+
+FlatBrowserController::FlatBrowserController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
+                                             NavigationState& navigationState,
+                                             std::shared_ptr<TransferManager> transferManager,
+                                             FavoritesManager* favoritesManager,
+                                             ClipboardManager* clipboardManager, QWidget* parent)
+    : QWidget(parent), m_fileSystemProvider(std::move(fileSystemProvider)),
+      m_navigationState(navigationState), m_transferManager(std::move(transferManager)),
+      m_favoritesManager(favoritesManager), m_clipboardManager(clipboardManager) {
+    if (m_transferManager)
+        m_dragHandler = DragAndDropHandler::create(m_transferManager);
+}
+
+FlatBrowserController::~FlatBrowserController() {
+    m_cancellables.clear();
+    for (const auto& task : std::as_const(m_tasks))
+        task.cancel();
+}
+
+void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemListModel* model,
+                                           FlatBrowserKeys* keys) {
+    m_itemView = view;
+    m_model = model;
+    // The view and the placeholder share one cell: the placeholder lies over the view.
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view, 0, 0);
+    view->setModel(model);
+
+    Self self(this);
+    const auto command = [self](void (FlatBrowserController::*method)()) {
+        return [self, method] {
+            if (self)
+                (self.data()->*method)();
+        };
+    };
+    keys->onDelete = command(&FlatBrowserController::deleteSelection);
+    keys->onRename = command(&FlatBrowserController::renameSelectedItem);
+    keys->onCopy = command(&FlatBrowserController::copySelection);
+    keys->onCut = command(&FlatBrowserController::cutSelection);
+    keys->onPaste = command(&FlatBrowserController::paste);
+    keys->onDuplicate = command(&FlatBrowserController::duplicateSelection);
+    keys->onQuickLook = [self] {
+        if (self && self->onQuickLook)
+            self->onQuickLook();
+    };
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FlatBrowserController::syncSelection);
+    connect(view, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { openItem(index.row()); });
+
+    if (m_clipboardManager) {
+        ClipboardManager* clipboard = m_clipboardManager;
+        const auto redraw = [self, clipboard] {
+            if (self && self->m_model)
+                self->m_model->setCutURLs(clipboard->cutItemURLs());
+        };
+        m_cancellables.push_back(
+            clipboard->items.subscribe([redraw](const QList<FileItem>&) { redraw(); }, Delivery::Queued));
+        m_cancellables.push_back(
+            clipboard->mode.subscribe([redraw](ClipboardManager::Mode) { redraw(); }, Delivery::Queued));
+    }
+    auto lastPath = std::make_shared<std::optional<URL>>();
+    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
+        [self, lastPath](const std::optional<URL>& path) {
+            // The same folder again leaves the view as it is; none keeps what is shown.
+            if (!self || !path || *lastPath == path)
+                return;
+            *lastPath = path;
+            self->loadDirectory(*path);
+        },
+        Delivery::Queued));
+    m_cancellables.push_back(m_navigationState.searchQuery.subscribe(
+        [self](const QString&) {
+            if (self)
+                self->applyFilter();
+        },
+        Delivery::Queued));
+    for (const QString& name : {TransferManager::afcFilesDeleted, TransferManager::afcFilesUploaded}) {
+        m_cancellables.push_back(NotificationCenter::defaultCenter().observe(
+            name, [self](const Notification&) { reloadIfShowing(self); }));
+    }
+}
+
+void FlatBrowserController::startTask(async::TaskHandle<void> task) {
+    m_tasks.removeIf([](const async::TaskHandle<void>& handle) { return handle.isFinished(); });
+    m_tasks.append(std::move(task));
+}
+
+std::shared_ptr<AlertPresenter> FlatBrowserController::presenter() {
+    if (!m_alertPresenter)
+        m_alertPresenter = std::make_shared<DialogAlertPresenter>();
+    return m_alertPresenter;
+}
+
+// --- loading ---
+
+URL FlatBrowserController::currentDirectoryURL() const {
+    if (const std::optional<URL>& path = m_navigationState.currentPath.value())
+        return *path;
+    return URL::fileURL(QDir::homePath(), true);
+}
+
+void FlatBrowserController::loadDirectory(const URL& url, bool forgetCache) {
+    removeErrorPlaceholder();
+    if (forgetCache)
+        m_fileSystemProvider->invalidateCache(url);
+    const quint64 generation = m_nextGeneration++;
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    startTask(async::spawn([self, provider, generation, url](std::stop_token token) {
+        return listFolder(self, provider, generation, url, token);
+    }));
+}
+
+void FlatBrowserController::reloadCurrentFolder() {
+    if (const std::optional<URL> path = m_navigationState.currentPath.value())
+        loadDirectory(*path, true);
+}
+
+void FlatBrowserController::applyListing(quint64 generation, const URL& url, const QList<FileItem>& items) {
+    // The last listing to finish must not win: a folder the user has left, or a listing older
+    // than one already shown, would make pastes and drops go where the user is not looking.
+    if (generation <= m_shownGeneration || m_navigationState.currentPath.value() != std::optional<URL>(url))
+        return;
+    m_shownGeneration = generation;
+    removeErrorPlaceholder();
+    m_allItems = items;
+    Logger::ui().debug("%s shows %s (%ld items)", viewName(), url.absoluteString(), items.size());
+    publishContents(m_allItems);
+    applyFilter();
+    didShowListing();
+}
+
+void FlatBrowserController::applyListingFailure(quint64 generation, const URL& url,
+                                                std::exception_ptr error) {
+    Logger::filesystem().error("%s load failed: %s", viewName(), async::describeException(error));
+    if (generation <= m_shownGeneration || m_navigationState.currentPath.value() != std::optional<URL>(url))
+        return;
+    m_shownGeneration = generation;
+    m_allItems.clear();
+    applyFilter();
+    showError(error);
+}
+
+QList<FileItem> FlatBrowserController::filtered(const QList<FileItem>& items, const QString& query) {
+    const QString trimmed = BrowserText::trimSpacesTabs(query);
+    if (trimmed.isEmpty())
+        return items;
+    QList<FileItem> result;
+    for (const FileItem& item : items) {
+        if (item.name().contains(trimmed, Qt::CaseInsensitive))
+            result.append(item);
+    }
+    return result;
+}
+
+QIcon FlatBrowserController::itemIcon(const QModelIndex& index) {
+    const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+    if (!icon.isNull())
+        return icon;
+    const auto item = index.data(FileItemListModel::FileItemRole).value<std::optional<FileItem>>();
+    return Symbols::icon(item && item->isDirectory() ? QStringLiteral("folder") : QStringLiteral("doc"));
+}
+
+const QList<FileItem>& FlatBrowserController::displayedItems() const {
+    return m_model->items();
+}
+
+void FlatBrowserController::applyFilter() {
+    if (!m_model)
+        return;
+    // Qt forgets the selection with the model; the same files stay selected, without a change
+    // being reported for them.
+    QList<URL> selectedPaths;
+    for (const FileItem& item : selectedItems())
+        selectedPaths.append(item.path());
+    m_model->setItems(filtered(m_allItems, m_navigationState.searchQuery.value()));
+    QList<int> rows;
+    for (const URL& path : std::as_const(selectedPaths)) {
+        const int row = m_model->rowOf(path);
+        if (row >= 0)
+            rows.append(row);
+    }
+    {
+        const QSignalBlocker blocker(m_itemView->selectionModel());
+        selectRows(rows, false);
+    }
+    m_itemView->viewport()->update();
+    // An item that has gone must leave the status bar, the preview and the toolbar's Copy.
+    const QList<FileItem> selected = selectedItems();
+    if (!sameItems(selected, m_publishedSelection))
+        publishSelection(selected);
+}
+
+void FlatBrowserController::showError(std::exception_ptr error) {
+    removeErrorPlaceholder();
+    ErrorPlaceholderView* placeholder = ErrorPlaceholderView::forError(error, this);
+    static_cast<QGridLayout*>(layout())->addWidget(placeholder, 0, 0);
+    placeholder->show();
+    placeholder->raise();
+    m_errorPlaceholder = placeholder;
+}
+
+void FlatBrowserController::removeErrorPlaceholder() {
+    if (m_errorPlaceholder) {
+        m_errorPlaceholder->hide();
+        m_errorPlaceholder->deleteLater();
+    }
+    m_errorPlaceholder = nullptr;
+}
+
+// --- selection and publishing ---
+
+QList<int> FlatBrowserController::selectedRows() const {
+    QList<int> rows;
+    if (!m_itemView)
+        return rows;
+    for (const QModelIndex& index : m_itemView->selectionModel()->selectedIndexes()) {
+        if (index.column() == 0 && index.row() < m_model->items().size())
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+QList<FileItem> FlatBrowserController::selectedItems() const {
+    QList<FileItem> items;
+    for (int row : selectedRows())
+        items.append(m_model->items().at(row));
+    return items;
+}
+
+bool FlatBrowserController::hasSelection() const {
+    return !selectedRows().isEmpty();
+}
+
+void FlatBrowserController::selectRows(const QList<int>& rows, bool keepOthers) {
+    QItemSelection wanted;
+    const QAbstractItemModel* model = m_model;
+    const int lastColumn = std::max(0, model->columnCount() - 1);
+    for (int row : rows)
+        wanted.select(m_model->index(row, 0), m_model->index(row, lastColumn));
+    QItemSelectionModel* selection = m_itemView->selectionModel();
+    if (keepOthers)
+        selection->select(wanted, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    else
+        selection->select(wanted, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void FlatBrowserController::syncSelection() {
+    publishSelection(selectedItems());
+}
+
+void FlatBrowserController::setPublishesSharedState(bool publishes) {
+    m_publishes = publishes;
+    if (!publishes)
+        return;
+    m_navigationState.currentDirectoryContents = m_publishedContents;
+    const QList<FileItem> selected = selectedItems();
+    m_publishedSelection = selected;
+    m_navigationState.selectedItems = QSet<FileItem>(selected.begin(), selected.end());
+}
+
+void FlatBrowserController::publishContents(const QList<FileItem>& items) {
+    m_publishedContents = items;
+    if (m_publishes)
+        m_navigationState.currentDirectoryContents = items;
+}
+
+void FlatBrowserController::publishSelection(const QList<FileItem>& items) {
+    m_publishedSelection = items;
+    if (m_publishes)
+        m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
+}
+
+void FlatBrowserController::selectAllItems() {
+    m_itemView->selectAll();
+    syncSelection();
+}
+
+// --- commands ---
+
+bool FlatBrowserController::canPaste() const {
+    return m_clipboardManager && m_clipboardManager->canPaste(currentDirectoryURL());
+}
+
+void FlatBrowserController::setClipboard(bool cut) {
+    const QList<FileItem> items = selectedItems();
+    if (items.isEmpty() || !m_clipboardManager)
+        return;
+    m_clipboardManager->items = items;
+    m_clipboardManager->mode = cut ? ClipboardManager::Mode::cut : ClipboardManager::Mode::copy;
+}
+
+void FlatBrowserController::copySelection() {
+    setClipboard(false);
+}
+
+void FlatBrowserController::cutSelection() {
+    setClipboard(true);
+}
+
+void FlatBrowserController::paste() {
+    const URL target = currentDirectoryURL();
+    Self self(this);
+    ClipboardManager* clipboard = m_clipboardManager;
+    startTask(async::spawn([self, clipboard, target](std::stop_token token) {
+        return pasteInto(self, clipboard, target, token);
+    }));
+}
+
+void FlatBrowserController::duplicateSelection() {
+    if (!m_transferManager)
+        return;
+    for (const FileItem& item : selectedItems()) {
+        const URL folder = item.path().deletingLastPathComponent();
+        const QString newName =
+            ColumnBrowserViewController::uniqueDuplicateName(item.path().lastPathComponent(), folder);
+        // The engine names the copy after the source's name: the same item under its new name.
+        const FileItem source(item.id(), newName, item.path(), item.isDirectory(), item.size(),
+                              item.modifiedDate(), item.kind(), item.uti());
+        const Transfer transfer = m_transferManager->startTransfer(QList<FileItem>{source}, folder);
+        m_transferManager->launchTask(transfer);
+    }
+}
+
+QString FlatBrowserController::deleteQuestion(const QList<FileItem>& items) {
+    return ColumnBrowserViewController::deleteQuestion(items);
+}
+
+void FlatBrowserController::deleteSelection() {
+    confirmAndDelete(selectedItems());
+}
+
+void FlatBrowserController::confirmAndDelete(QList<FileItem> items) {
+    if (items.isEmpty())
+        return;
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    auto alerts = presenter();
+    startTask(async::spawn([self, provider, alerts, items](std::stop_token token) {
+        return deleteItems(self, provider, alerts, items, token);
+    }));
+}
+
+std::optional<QString> FlatBrowserController::renameTarget(const QString& typed, const QString& oldName) {
+    const QString name = typed.trimmed();
+    // "." and ".." name the folder itself and its parent, never an item in it.
+    if (name.isEmpty() || name == oldName || name.contains(u'/') || name.contains(QChar(0)) || name == u"." ||
+        name == u"..")
+        return std::nullopt;
+    return name;
+}
+
+void FlatBrowserController::renameSelection() {
+    renameSelectedItem();
+}
+
+void FlatBrowserController::renameSelectedItem() {
+    const QList<FileItem> items = selectedItems();
+    if (items.size() != 1)
+        return;
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    auto alerts = presenter();
+    const FileItem item = items.first();
+    startTask(async::spawn([self, provider, alerts, item](std::stop_token token) {
+        return renameItem(self, provider, alerts, item, token);
+    }));
+}
+
+void FlatBrowserController::openItem(int row) {
+    if (row < 0 || row >= displayedItems().size())
+        return;
+    const FileItem item = displayedItems().at(row);
+    if (item.isDirectory())
+        m_navigationState.navigate(item.path());
+}
+
+// --- context menu ---
+
+FileContextMenuActions FlatBrowserController::menuActions(const QList<FileItem>& items) {
+    FileContextMenuActions actions;
+    Self self(this);
+    const auto command = [self](void (FlatBrowserController::*method)()) {
+        return [self, method] {
+            if (self)
+                (self.data()->*method)();
+        };
+    };
+    // The copy and move entries keep the items the menu was made for.
+    std::shared_ptr<TransferManager> transfers = m_transferManager;
+    if (transfers) {
+        actions.copyAction = [transfers, items](const URL& destination) {
+            const Transfer transfer = transfers->startTransfer(items, destination);
+            transfers->launchTask(transfer);
+        };
+        if (items.first().path().scheme() == u"afc") {
+            actions.moveAction = [self, transfers, items](const URL& destination) {
+                auto task = async::spawn([transfers, items, destination](std::stop_token token) {
+                    return moveItems(transfers, items, destination, token);
+                });
+                if (self)
+                    self->startTask(std::move(task));
+            };
+        }
+    }
+    if (items.size() == 1 && m_favoritesManager) {
+        FavoritesManager* favorites = m_favoritesManager;
+        actions.addToSidebarAction = [favorites](const FileItem& folder) {
+            favorites->add(folder.name(), folder.path(), QStringLiteral("folder.fill"));
+        };
+    }
+    actions.cutAction = command(&FlatBrowserController::cutSelection);
+    actions.copyClipboardAction = command(&FlatBrowserController::copySelection);
+    actions.pasteAction = command(&FlatBrowserController::paste);
+    actions.canPaste = canPaste();
+    if (items.size() == 1)
+        actions.renameAction = command(&FlatBrowserController::renameSelectedItem);
+    actions.duplicateAction = command(&FlatBrowserController::duplicateSelection);
+    // The selection when the entry is chosen.
+    actions.deleteAction = command(&FlatBrowserController::deleteSelection);
+    return actions;
+}
+
+QMenu* FlatBrowserController::contextMenuAt(const QPoint& viewportPoint) {
+    if (m_contextMenu) {
+        m_contextMenu->hide();
+        m_contextMenu->deleteLater();
+    }
+    const QModelIndex clicked = m_itemView->indexAt(viewportPoint);
+    if (clicked.isValid() && clicked.row() < displayedItems().size() &&
+        !selectedRows().contains(clicked.row())) {
+        if (contextClickAddsToSelection()) {
+            selectRows({clicked.row()}, true);
+        } else {
+            selectRows({clicked.row()}, false);
+            m_itemView->selectionModel()->setCurrentIndex(clicked, QItemSelectionModel::NoUpdate);
+        }
+        syncSelection();
+    }
+    const QList<FileItem> items = selectedItems();
+    std::shared_ptr<AFCBridge> bridge = m_transferManager ? m_transferManager->afcBridge() : nullptr;
+    m_contextMenu =
+        items.isEmpty() ? new QMenu(this) : makeFileContextMenu(items, bridge, menuActions(items), this);
+    if (ContextMenuTarget* target = ContextMenuTarget::of(m_contextMenu))
+        target->dialogParent = window();
+    if (onContextMenuMade)
+        onContextMenuMade(m_contextMenu);
+    return m_contextMenu;
+}
+
+// --- drags and drops ---
+
+Qt::DropAction FlatBrowserController::dropAction(const QMimeData* data, int row, bool onItem,
+                                                 Qt::KeyboardModifiers modifiers) const {
+    bool intoItem = onItem && row >= 0 && row < displayedItems().size();
+    if (intoItem && !displayedItems().at(row).isDirectory() && !refusesDropOnFile())
+        intoItem = false;
+    // With no folder shown there is nowhere for a drop outside the items to go.
+    if (!intoItem && !m_navigationState.currentPath.value())
+        return Qt::IgnoreAction;
+    const RowDropRules::Context context = RowDropRules::contextFor(
+        data, displayedItems(), currentDirectoryURL(), intoItem ? row : -1,
+        intoItem ? RowDropRules::Position::on : RowDropRules::Position::above, modifiers);
+    return RowDropRules::toDropAction(RowDropRules::validate(context));
+}
+
+bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onItem,
+                                       Qt::KeyboardModifiers modifiers) {
+    const bool inside = row >= 0 && row < displayedItems().size();
+    const bool intoFolder = inside && onItem && displayedItems().at(row).isDirectory();
+    if (!intoFolder && !m_navigationState.currentPath.value())
+        return false;
+    const RowDropRules::Context context = RowDropRules::contextFor(
+        data, displayedItems(), currentDirectoryURL(), intoFolder ? row : -1,
+        intoFolder ? RowDropRules::Position::on : RowDropRules::Position::above, modifiers);
+    const std::optional<RowDropRules::Plan> plan = RowDropRules::accept(context);
+    if (!plan)
+        return false;
+    Self self(this);
+    auto provider = m_fileSystemProvider;
+    auto transfers = m_transferManager;
+    const QList<FileItem> displayed = displayedItems();
+    const RowDropRules::Plan taken = *plan;
+    startTask(async::spawn([self, provider, transfers, displayed, taken](std::stop_token token) {
+        return dropItems(self, provider, transfers, displayed, taken, token);
+    }));
+    return true;
+}
+
+async::Task<QList<FileItem>> FlatBrowserController::fileItems(std::shared_ptr<FileSystemProvider> provider,
+                                                              QList<FileItem> displayed, QList<URL> urls) {
+    QList<FileItem> items;
+    for (qsizetype index = 0; index < urls.size(); ++index) {
+        const URL url = urls.at(index);
+        const auto listed = std::find_if(displayed.cbegin(), displayed.cend(),
+                                         [&url](const FileItem& item) { return item.path() == url; });
+        if (listed != displayed.cend()) {
+            items.append(*listed);
+            continue;
+        }
+        std::optional<FileItem> described;
+        try {
+            if (url.scheme() == u"afc") {
+                async::Task<FileItem> asking = provider->afcItem(url);
+                described = co_await asking;
+            } else {
+                async::Task<FileItem> asking = provider->localItem(url);
+                described = co_await asking;
+            }
+        } catch (const async::CancelledError&) {
+            throw;
+        } catch (...) {
+            // Resolving a dropped location never fails: the location itself makes the item.
+        }
+        items.append(described ? *described : itemFromURL(url));
+    }
+    co_return items;
+}
+
+void FlatBrowserController::startDrag(QWidget* source) {
+    const QList<FileItem> items = selectedItems();
+    if (items.isEmpty())
+        return;
+    if (dragStarter) {
+        dragStarter(items, source);
+        return;
+    }
+    auto* data = new OrvantaDragMimeData(items);
+    std::shared_ptr<DragOutProduction> production;
+    if (m_dragHandler) {
+        production = DragOutProduction::create(m_dragHandler, items);
+        production->install(*data);
+    }
+    {
+        // The device copies start once the pointer leaves our windows, so that they are well
+        // under way by the time a receiver asks for them.
+        std::optional<DragOutPointerWatch> watch;
+        if (production)
+            watch.emplace(UiTimerSource::system(), [production] { production->start(); });
+        auto* drag = new QDrag(source);
+        drag->setMimeData(data);
+        drag->setPixmap(FileItemListModel::icon(items.first()).pixmap(32, 32));
+        drag->exec(Qt::CopyAction);
+    }
+    // What a receiver got without, the user hears of once, after the drop.
+    if (!production || !production->isFinished() || production->failedNames().isEmpty())
+        return;
+    auto alerts = presenter();
+    QPointer<QWidget> parent = window();
+    startTask(async::spawn([production, alerts, parent](std::stop_token) -> async::Task<void> {
+        QWidget* over = parent;
+        if (!over)
+            co_return;
+        async::Task<void> showing = production->showFailures(*alerts, over);
+        co_await showing;
+    }));
+}

@@ -1,0 +1,197 @@
+#pragma once
+
+#include "browser/BrowserCommandHandling.h"
+#include "browser/ErrorPlaceholderView.h"
+#include "browser/FileContextMenu.h"
+#include "models/FileItem.h"
+#include "platform/Subscription.h"
+#include "platform/URL.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QIcon>
+#include <QList>
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class AlertPresenter;
+class ClipboardManager;
+class DragAndDropHandler;
+class FavoritesManager;
+class FileItemListModel;
+class FileSystemProvider;
+class NavigationState;
+class QAbstractItemView;
+class QKeyEvent;
+class QMimeData;
+class TransferManager;
+
+// The keys both flat item views answer themselves. A view asks which callback a key belongs to
+// before the window's shortcuts see it, so a key pressed in the view runs its handler and never
+// the menu item with the same shortcut as well.
+struct FlatBrowserKeys {
+    std::function<void()> onDelete;
+    std::function<void()> onRename;
+    std::function<void()> onCopy;
+    std::function<void()> onCut;
+    std::function<void()> onPaste;
+    std::function<void()> onDuplicate;
+    std::function<void()> onQuickLook;
+
+    // Return, Backspace and Space act whatever modifiers are held; C, X, V and D only with Ctrl.
+    // nullptr when the key is not the view's.
+    std::function<void()>* callbackFor(const QKeyEvent* event);
+    // Runs the key's callback, when it has one, and tells whether the key was the view's.
+    bool handle(QKeyEvent* event);
+};
+
+// What the icon and the list browser share: one folder, the navigation state's current path,
+// shown as a single collection of items. It lists the folder (dropping every result that is no
+// longer the newest for the folder on screen), filters by the search text, shows a placeholder
+// when listing fails, publishes the selection, runs the edit commands, builds the context menu,
+// starts drags and takes drops. The two views add only their layout, cells and keys.
+class FlatBrowserController : public QWidget, public BrowserCommandHandling {
+    Q_OBJECT
+public:
+    ~FlatBrowserController() override;
+
+    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
+        m_alertPresenter = std::move(presenter);
+    }
+    std::function<void()> onQuickLook;
+    // Called with each context menu made, before it is shown (the window sets its dialog seams).
+    std::function<void(QMenu*)> onContextMenuMade;
+    // Runs the drag of the given items out of the source view; a plain drag when unset.
+    std::function<void(QList<FileItem>, QWidget* source)> dragStarter;
+
+    // --- the commands of the window ---
+    bool hasSelection() const override;
+    bool canPaste() const override;
+    void copySelection() override;
+    void cutSelection() override;
+    void paste() override;
+    void duplicateSelection() override;
+    void deleteSelection() override;
+    void renameSelection() override;
+    void selectAllItems() override;
+    void setPublishesSharedState(bool publishes) override;
+
+    // --- state ---
+    // The current path, or the home folder when nothing is shown yet: where pastes and drops on
+    // no folder item go.
+    URL currentDirectoryURL() const;
+    // The folder's last listing in the order the browser keeps it; empty after a failure.
+    const QList<FileItem>& allItems() const { return m_allItems; }
+    // What the view shows: allItems after the search filter.
+    const QList<FileItem>& displayedItems() const;
+    // The items of the selected positions, in position order.
+    QList<FileItem> selectedItems() const;
+    QList<int> selectedRows() const;
+    ErrorPlaceholderView* errorPlaceholder() const { return m_errorPlaceholder; }
+    FileItemListModel* model() const { return m_model; }
+    QAbstractItemView* itemView() const { return m_itemView; }
+    std::shared_ptr<DragAndDropHandler> dragHandler() const { return m_dragHandler; }
+    // The listings, re-listings, pastes, deletes, renames and drops started so far (tests await
+    // them).
+    QList<async::TaskHandle<void>> tasks() const { return m_tasks; }
+
+    // --- operations ---
+    // Lists the folder in a task; forgetCache first drops the provider's copy of its listing,
+    // which a change made here or by a transfer has made stale.
+    void loadDirectory(const URL& url, bool forgetCache = false);
+    void applyFilter();
+    void confirmAndDelete(QList<FileItem> items);
+    void renameSelectedItem();
+    // A double click: a folder opens as the current path; anything else does nothing.
+    void openItem(int row);
+    // The context menu for a click at a point of the view's viewport, made anew each time: the
+    // clicked item joins the selection (icon view) or becomes it (list view) first. Empty with
+    // nothing selected.
+    QMenu* contextMenuAt(const QPoint& viewportPoint);
+    QMenu* contextMenu() const { return m_contextMenu; }
+    // The drop rules: the operation a drag hovering at row (-1: no item) would get, and taking the
+    // drop. onItem is false for a drop between items.
+    Qt::DropAction dropAction(const QMimeData* data, int row, bool onItem,
+                              Qt::KeyboardModifiers modifiers) const;
+    bool acceptDrop(const QMimeData* data, int row, bool onItem, Qt::KeyboardModifiers modifiers);
+    void startDrag(QWidget* source);
+
+    // The items for dropped locations: the listed item when there is one, else what the provider
+    // says, else an item made from the location itself.
+    static async::Task<QList<FileItem>> fileItems(std::shared_ptr<FileSystemProvider> provider,
+                                                  QList<FileItem> displayed, QList<URL> urls);
+    // The search filter: blanks and tabs around the query do not count, line breaks do; names
+    // match without regard to case.
+    static QList<FileItem> filtered(const QList<FileItem>& items, const QString& query);
+    // The delete question's message for these items.
+    static QString deleteQuestion(const QList<FileItem>& items);
+    // The icon a view draws for an item's index: the model's, or our own drawing of a folder or a
+    // document where the desktop's theme has none.
+    static QIcon itemIcon(const QModelIndex& index);
+    // The name the rename alert's text leads to, or nothing when it names no other item.
+    static std::optional<QString> renameTarget(const QString& typed, const QString& oldName);
+
+    // For the listing tasks: a result for the folder url, from the listing number generation.
+    void applyListing(quint64 generation, const URL& url, const QList<FileItem>& items);
+    void applyListingFailure(quint64 generation, const URL& url, std::exception_ptr error);
+    void reloadCurrentFolder();
+
+protected:
+    FlatBrowserController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
+                          NavigationState& navigationState, std::shared_ptr<TransferManager> transferManager,
+                          FavoritesManager* favoritesManager, ClipboardManager* clipboardManager,
+                          QWidget* parent);
+
+    // Called once by the view's constructor, after it has made its view and model: connects them
+    // and starts following the navigation state.
+    void attachItemView(QAbstractItemView* view, FileItemListModel* model, FlatBrowserKeys* keys);
+    // "Icon view" or "List view", for the log.
+    virtual QString viewName() const = 0;
+    // The icon view adds the clicked item to the selection, the list selects it alone.
+    virtual bool contextClickAddsToSelection() const = 0;
+    // The list refuses a drop onto a file row; the icon view takes it as a drop between items.
+    virtual bool refusesDropOnFile() const = 0;
+    // After a listing has been shown.
+    virtual void didShowListing() {}
+
+    void syncSelection();
+
+    std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
+    NavigationState& m_navigationState;
+    std::shared_ptr<TransferManager> m_transferManager;
+    FavoritesManager* m_favoritesManager;
+    ClipboardManager* m_clipboardManager;
+    QList<FileItem> m_allItems;
+
+private:
+    void startTask(async::TaskHandle<void> task);
+    void setClipboard(bool cut);
+    void selectRows(const QList<int>& rows, bool keepOthers);
+    void showError(std::exception_ptr error);
+    void removeErrorPlaceholder();
+    void publishContents(const QList<FileItem>& items);
+    void publishSelection(const QList<FileItem>& items);
+    FileContextMenuActions menuActions(const QList<FileItem>& items);
+    std::shared_ptr<AlertPresenter> presenter();
+
+    std::shared_ptr<AlertPresenter> m_alertPresenter;
+    std::shared_ptr<DragAndDropHandler> m_dragHandler;
+    QAbstractItemView* m_itemView = nullptr;
+    FileItemListModel* m_model = nullptr;
+    QPointer<ErrorPlaceholderView> m_errorPlaceholder;
+    QPointer<QMenu> m_contextMenu;
+    bool m_publishes = true;
+    QList<FileItem> m_publishedContents;
+    QList<FileItem> m_publishedSelection;
+    // Every listing gets the next number; a result older than one already shown is stale.
+    quint64 m_nextGeneration = 1;
+    quint64 m_shownGeneration = 0;
+    std::vector<Subscription> m_cancellables;
+    QList<async::TaskHandle<void>> m_tasks;
+};

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "browser/FlatBrowserController.h"
+#include "uikit/Colours.h"
+
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+
+#include <utility>
+
+// The behaviour the icon and the list view share on top of their Qt view: their own keys taken
+// before the window's shortcuts, a right click that leaves the selection to the controller's
+// context menu, and drags and drops decided by the controller rather than by Qt's item moves.
+template <class View> class FlatItemView : public View {
+public:
+    using View::View;
+
+    FlatBrowserKeys keys;
+    QPointer<FlatBrowserController> controller;
+
+protected:
+    // Where a drop at a viewport point lands: the row (-1: none) and whether it is onto the item
+    // rather than between items.
+    virtual std::pair<int, bool> dropTarget(const QPoint& point) const = 0;
+
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride && keys.callbackFor(static_cast<QKeyEvent*>(event))) {
+            event->accept();
+            return true;
+        }
+        return View::event(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        if (!keys.handle(event))
+            View::keyPressEvent(event);
+    }
+
+    void setDropHighlight(Qt::DropAction action, int row) {
+        if (action == m_dropAction && row == m_dropRow)
+            return;
+        m_dropAction = action;
+        m_dropRow = row;
+        this->viewport()->update();
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        // The context menu decides what a right click selects.
+        if (event->button() == Qt::RightButton) {
+            event->accept();
+            return;
+        }
+        View::mousePressEvent(event);
+    }
+
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        if (!controller)
+            return;
+        QMenu* menu = controller->contextMenuAt(event->pos());
+        if (menu && !menu->isEmpty())
+            menu->popup(event->globalPos());
+        event->accept();
+    }
+
+    void startDrag(Qt::DropActions) override {
+        if (controller)
+            controller->startDrag(this);
+    }
+
+    void dragEnterEvent(QDragEnterEvent* event) override { dragMoveEvent(event); }
+
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        const auto [row, onItem] = dropTarget(event->position().toPoint());
+        const Qt::DropAction action =
+            controller ? controller->dropAction(event->mimeData(), row, onItem, event->modifiers())
+                       : Qt::IgnoreAction;
+        if (action == Qt::IgnoreAction) {
+            event->ignore();
+            return;
+        }
+        event->setDropAction(action);
+        event->accept();
+    }
+
+    void dragLeaveEvent(QDragLeaveEvent* event) override { event->accept(); }
+
+    void dropEvent(QDropEvent* event) override {
+        const auto [row, onItem] = dropTarget(event->position().toPoint());
+        if (controller && controller->acceptDrop(event->mimeData(), row, onItem, event->modifiers())) {
+            // Our own task moves or copies; Qt must not remove anything from the source view.
+            event->setDropAction(Qt::CopyAction);
+            event->accept();
+            return;
+        }
+        event->ignore();
+    }
+
+private:
+    Qt::DropAction m_dropAction = Qt::IgnoreAction;
+    // -1: the whole view, the folder shown.
+    int m_dropRow = -1;
+};
