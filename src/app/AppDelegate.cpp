@@ -5,6 +5,8 @@
 #include "app/MainWindowController.h"
 #include "app/PreferencesWindowController.h"
 #include "app/TransferCenterWindowController.h"
+#include "browser/DragAndDropHandler.h"
+#include "browser/DragOutProduction.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -15,9 +17,11 @@
 #include "uikit/QuickLookPanel.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QMainWindow>
+#include <QThreadPool>
 #include <QMenu>
 #include <QMenuBar>
 #include <QVBoxLayout>
@@ -90,10 +94,19 @@ void AppDelegate::setMainMenu(QMenuBar* menuBar) {
 
 void AppDelegate::applicationDidFinishLaunching() {
     Logger::ui().info("Orvanta launched");
+    // Files handed to other programs by earlier drags stay until a receiver has surely copied them.
+    // Removing them can take a while (whole videos), so it happens off the main thread.
+    QThreadPool::globalInstance()->start([root = DragAndDropHandler::defaultStagingRoot()] {
+        DragOutProduction::removeStaleFolders(root, QDateTime::currentDateTime());
+    });
     m_mainWindowController =
         std::make_unique<MainWindowController>(*m_deviceManager, m_transferManager, m_alertPresenter);
     QMainWindow* window = m_mainWindowController->window();
     m_router.setMainWindow(window, m_mainWindowController.get());
+    // The toolbar's Transfer Center item travels the same chain as the menu's.
+    m_mainWindowController->sendAction = [this](const QString& selector, QObject* sender) {
+        return m_router.sendAction(selector, sender);
+    };
     // The menu's enabled states follow the selection, the clipboard and the history as they change.
     connect(m_mainWindowController.get(), &MainWindowController::commandStateChanged, &m_router,
             &CommandRouter::revalidate);

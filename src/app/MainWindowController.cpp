@@ -1,6 +1,9 @@
 #include "app/MainWindowController.h"
 
 #include "app/AlertConflictPrompter.h"
+#include "app/PathBarView.h"
+#include "app/StatusBarView.h"
+#include "app/Toolbar.h"
 #include "app/TransferProgressWindowController.h"
 #include "browser/BrowserCommandHandling.h"
 #include "browser/BrowserContainerController.h"
@@ -8,6 +11,7 @@
 #include "models/TransferError.h"
 #include "platform/DateFormat.h"
 #include "platform/Logger.h"
+#include "platform/ObservableOperators.h"
 #include "platform/UiTimerSource.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/AsyncLog.h"
@@ -24,10 +28,12 @@
 #include "uikit/AlertPresenter.h"
 #include "uikit/Beep.h"
 #include "uikit/Colours.h"
+#include "uikit/FolderChooser.h"
 #include "uikit/Fonts.h"
 #include "uikit/QuickLookPanel.h"
 #include "uikit/Symbols.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
@@ -36,6 +42,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -55,10 +62,23 @@ QLabel* makeLabel(const QString& text, int pixelSize, Fonts::Weight weight, Colo
     return label;
 }
 
-QWidget* makePane(const QString& objectName) {
-    auto* pane = new QWidget;
-    pane->setObjectName(objectName);
-    return pane;
+// Copy's folder question: the copy starts only when the user chose a folder and the window's
+// controller is still there.
+async::Task<void> copyIntoChosenFolder(QPointer<MainWindowController> controller,
+                                       std::shared_ptr<FolderChooser> chooser,
+                                       TransferManager* transferManager, QList<FileItem> items,
+                                       std::stop_token token) {
+    FolderChooser::Request request;
+    request.prompt = QStringLiteral("Copy Here");
+    request.message = QStringLiteral("Choose a destination for %1 item%2")
+                          .arg(items.size())
+                          .arg(items.size() == 1 ? "" : "s");
+    QWidget* parent = controller ? controller->window() : nullptr;
+    const std::optional<URL> chosen = co_await chooser->choose(request, parent, token);
+    if (token.stop_requested() || !controller || !chosen)
+        co_return;
+    const Transfer transfer = transferManager->startTransfer(items, *chosen);
+    transferManager->launchTask(transfer);
 }
 
 // The folder tasks a controller started: they hold it weakly and do nothing once it is gone.
@@ -129,6 +149,8 @@ MainWindowController::MainWindowController(DeviceManager& deviceManager,
     m_transferManager.setConflictPrompter(
         std::make_shared<AlertConflictPrompter>(m_alertPresenter, m_window.get()));
     m_transferManager.setBeep([] { Beep::beep(); });
+    m_folderChooser = std::make_shared<DialogFolderChooser>();
+    setupToolbar();
     showEmptyState();
     setupBindings();
 }
@@ -141,6 +163,8 @@ MainWindowController::~MainWindowController() {
     for (const auto& task : std::as_const(m_ingestTasks))
         task.cancel();
     for (const auto& task : std::as_const(m_alertTasks))
+        task.cancel();
+    for (const auto& task : std::as_const(m_copyTasks))
         task.cancel();
     if (m_window)
         m_window->removeEventFilter(this);
@@ -278,9 +302,20 @@ void MainWindowController::showBrowser() {
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
     split->setStretchFactor(2, 0);
+    // A pane that does not stretch would start at its minimum; the preview's facts need more.
+    constexpr int sideWidth = 240;
+    split->setSizes({sideWidth, std::max(400, m_window->width() - 2 * sideWidth), sideWidth});
 
-    auto* pathBar = makePane(QStringLiteral("pathBarView"));
-    auto* statusBar = makePane(QStringLiteral("statusBarView"));
+    auto* pathBar = new PathBarView;
+    pathBar->setObjectName(QStringLiteral("pathBarView"));
+    QPointer<MainWindowController> self(this);
+    pathBar->onNavigate = [self](const URL& url) {
+        // Also the folder already shown: it goes onto the back history like any other.
+        if (self)
+            self->m_navigationState->navigate(url);
+    };
+    auto* statusBar = new StatusBarView;
+    statusBar->setObjectName(QStringLiteral("statusBarView"));
     auto* layout = new QVBoxLayout(container);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -297,7 +332,9 @@ void MainWindowController::showBrowser() {
     m_pathBarView = pathBar;
     m_statusBarView = statusBar;
     m_emptyStateSubtitleLabel = nullptr;
+    // New bars start from what is shown now, not from the next change.
     updateTitle();
+    updateStatusBar();
     Logger::ui().info("Browser UI initialized");
 }
 
@@ -311,6 +348,23 @@ void MainWindowController::setupBindings() {
         [this](const QList<iOSDevice>&) { updateTitle(); }, Delivery::Queued));
     m_cancellables.push_back(m_navigationState->currentPath.subscribe(
         [this](const std::optional<URL>&) { updateCurrentDevice(); }, Delivery::Queued));
+    // The status bar reads both lists, published apart: either one changing shows both.
+    m_cancellables.push_back(
+        combineLatest(m_navigationState->selectedItems, m_navigationState->currentDirectoryContents)
+            .subscribe([this](const auto&) { updateStatusBar(); }, Delivery::Queued));
+    // Navigation empties the query; the field follows. Emptying it reports nothing back.
+    m_cancellables.push_back(m_navigationState->searchQuery.subscribe(
+        [this](const QString& query) {
+            if (query.isEmpty() && m_toolbar)
+                m_toolbar->clearSearchField();
+        },
+        Delivery::Queued));
+    m_cancellables.push_back(m_navigationState->viewMode.subscribe(
+        [this](BrowserViewMode mode) {
+            if (m_toolbar)
+                m_toolbar->selectViewMode(int(mode));
+        },
+        Delivery::Queued));
     m_cancellables.push_back(m_deviceManager.connectedDevices.subscribe(
         [this](const QList<iOSDevice>&) { updateCurrentDevice(); }, Delivery::Queued));
     m_cancellables.push_back(m_deviceManager.dependenciesMissing.subscribe(
@@ -365,7 +419,19 @@ QString MainWindowController::windowTitle(const QList<URL>& columnPaths, const Q
 void MainWindowController::updateTitle() {
     m_window->setWindowTitle(
         windowTitle(m_navigationState->columnPaths.value(), m_deviceManager.connectedDevices.value()));
-    // The path bar takes the column paths and the first device's name once it exists.
+    if (m_pathBarView) {
+        const QList<iOSDevice>& devices = m_deviceManager.connectedDevices.value();
+        // The first device names the root whichever device the columns show.
+        const std::optional<QString> rootName =
+            devices.isEmpty() ? std::nullopt : std::optional<QString>(displayName(devices.first()));
+        m_pathBarView->update(m_navigationState->columnPaths.value(), rootName);
+    }
+}
+
+void MainWindowController::updateStatusBar() {
+    if (m_statusBarView)
+        m_statusBarView->update(m_navigationState->currentDirectoryContents.value().size(),
+                                m_navigationState->selectedItems.value());
 }
 
 void MainWindowController::updateCurrentDevice() {
@@ -569,4 +635,105 @@ void MainWindowController::toggleQuickLook() {
     if (coordinator->cancelPendingShows())
         return;
     coordinator->showPanel(panel);
+}
+
+// --- the toolbar ---
+
+void MainWindowController::setupToolbar() {
+    auto* toolbar = new Toolbar;
+    QPointer<MainWindowController> self(this);
+    toolbar->onBackForward = [self](int index) {
+        if (self)
+            self->backForwardClicked(index);
+    };
+    toolbar->onViewMode = [self](int segment) {
+        if (self)
+            self->viewModeChanged(segment);
+    };
+    toolbar->onSearch = [self](const QString& text) {
+        if (self)
+            self->searchFieldChanged(text);
+    };
+    toolbar->onCopy = [self] {
+        // The modifiers of the click's own event, not the keyboard's state now.
+        if (self)
+            self->copySelectedFiles(QGuiApplication::keyboardModifiers());
+    };
+    toolbar->onTogglePreview = [self] {
+        if (self)
+            self->togglePreviewPane();
+    };
+    toolbar->onShowTransferCenter = [self, toolbar] {
+        if (self && self->sendAction)
+            self->sendAction(QStringLiteral("showTransferCenter:"), toolbar->transferCenterButton());
+    };
+    m_window->addToolBar(Qt::TopToolBarArea, toolbar);
+    m_toolbar = toolbar;
+}
+
+void MainWindowController::setFolderChooser(std::shared_ptr<FolderChooser> chooser) {
+    m_folderChooser = std::move(chooser);
+}
+
+void MainWindowController::backForwardClicked(int index) {
+    if (index == 0)
+        m_navigationState->goBack();
+    else
+        m_navigationState->goForward();
+}
+
+void MainWindowController::viewModeChanged(int segment) {
+    if (unsigned(segment) < 3)
+        setViewMode(BrowserViewMode(segment));
+}
+
+void MainWindowController::searchFieldChanged(const QString& text) {
+    m_navigationState->searchQuery = text;
+}
+
+void MainWindowController::togglePreviewPane() {
+    // Once the split view is gone (the empty state) there is no pane to fold.
+    if (!m_splitView || !m_previewPaneView || m_previewPaneView->parentWidget() != m_splitView)
+        return;
+    m_previewPaneView->setHidden(!m_previewPaneView->isHidden());
+}
+
+void MainWindowController::copySelectedFiles(Qt::KeyboardModifiers modifiers) {
+    const QSet<FileItem>& selection = m_navigationState->selectedItems.value();
+    if (selection.isEmpty()) {
+        Beep::beep();
+        return;
+    }
+    // In the order the folder lists them, so the copy goes through them as the user sees them;
+    // items no longer listed go last, by name.
+    const QList<FileItem>& contents = m_navigationState->currentDirectoryContents.value();
+    QHash<QString, qsizetype> position;
+    position.reserve(contents.size());
+    for (qsizetype i = 0; i < contents.size(); ++i)
+        position.insert(contents[i].id(), i);
+    QList<std::pair<qsizetype, FileItem>> ranked;
+    ranked.reserve(selection.size());
+    for (const FileItem& item : selection)
+        ranked.append({position.value(item.id(), contents.size()), item});
+    std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.name() < b.second.name();
+    });
+    QList<FileItem> items;
+    items.reserve(ranked.size());
+    for (const auto& each : std::as_const(ranked))
+        items.append(each.second);
+
+    if (modifiers.testFlag(Qt::AltModifier)) {
+        QPointer<MainWindowController> self(this);
+        auto chooser = m_folderChooser;
+        TransferManager* transferManager = &m_transferManager;
+        m_copyTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+        m_copyTasks.append(async::spawn([self, chooser, transferManager, items](std::stop_token token) {
+            return copyIntoChosenFolder(self, chooser, transferManager, items, token);
+        }));
+        return;
+    }
+    const Transfer transfer =
+        m_transferManager.startTransfer(items, PreferencesViewController::defaultDestination());
+    m_transferManager.launchTask(transfer);
 }

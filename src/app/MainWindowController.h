@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/PathBarView.h"
+#include "app/StatusBarView.h"
+#include "app/Toolbar.h"
 #include "browser/BrowserContainerController.h"
 #include "models/BrowserViewMode.h"
 #include "models/Transfer.h"
@@ -15,6 +18,7 @@
 #include <QSet>
 #include <QSplitter>
 
+#include <functional>
 #include <memory>
 
 class AlertPresenter;
@@ -23,6 +27,7 @@ class ClipboardManager;
 class DeviceManager;
 class FavoritesManager;
 class FileSystemProvider;
+class FolderChooser;
 class NavigationState;
 class QuickLookCoordinator;
 class QMainWindow;
@@ -37,9 +42,9 @@ class TransferProgressWindowController;
 // otherwise; it follows the device list, opens the first device's root, copies a newly seen
 // device's camera roll when auto-ingest is on, and alerts a failed transfer.
 //
-// The sidebar, browser and preview panes, the path bar, the status bar and the toolbar are
-// placeholders until their own classes arrive; their object names are the
-// ones the real widgets will carry.
+// The toolbar's items call the controller's actions: back and forward, the view mode, the search
+// query, Copy of the selection into the default destination (or, with Alt held, into a folder
+// the user chooses), the preview pane and the Transfer Center.
 class MainWindowController : public QObject, public ActionTarget {
     Q_OBJECT
 public:
@@ -70,8 +75,9 @@ public:
     // The browser on screen when it answers the edit commands; nullptr otherwise.
     BrowserCommandHandling* currentBrowser() const;
     QWidget* previewPaneView() const { return m_previewPaneView; }
-    QWidget* pathBarView() const { return m_pathBarView; }
-    QWidget* statusBarView() const { return m_statusBarView; }
+    PathBarView* pathBarView() const { return m_pathBarView; }
+    StatusBarView* statusBarView() const { return m_statusBarView; }
+    Toolbar* toolbar() const { return m_toolbar; }
     // The floating progress panel, made once with the window.
     TransferProgressWindowController* progressWindowController() const {
         return m_progressWindowController.get();
@@ -100,6 +106,26 @@ public:
     // Writes the window's frame to the settings now.
     void saveFrame();
 
+    // Who asks for Copy's folder when Alt is held (tests put a fake in).
+    void setFolderChooser(std::shared_ptr<FolderChooser> chooser);
+    // Sends a command the application answers ("showTransferCenter:") along the command chain;
+    // set by the application delegate.
+    std::function<bool(const QString& selector, QObject* sender)> sendAction;
+
+    // --- the toolbar's actions ---
+    // 0 goes back, anything else forward; with an empty history nothing happens.
+    void backForwardClicked(int index);
+    // A segment of 0 to 2 becomes the view mode; anything else (no selection) is ignored.
+    void viewModeChanged(int segment);
+    void searchFieldChanged(const QString& text);
+    // Copies the selection into the default destination, or with Alt into a folder the user
+    // chooses; an empty selection beeps.
+    void copySelectedFiles(Qt::KeyboardModifiers modifiers);
+    // Hides or shows the preview pane; nothing while the browser is not shown.
+    void togglePreviewPane();
+    // The copies waiting for the folder chooser (tests await them).
+    const QList<async::TaskHandle<void>>& copyTasks() const { return m_copyTasks; }
+
     // Made on first use, over the window's navigation state and the one device bridge.
     QuickLookCoordinator* quickLookCoordinator();
     // Closes the Quick Look panel when it is open, else fills it from the selection and shows it.
@@ -120,8 +146,10 @@ protected:
 
 private:
     void setupWindow();
+    void setupToolbar();
     void setupBindings();
     void updateTitle();
+    void updateStatusBar();
     void updateCurrentDevice();
     void updateEmptyStateSubtitle();
     void handleCompletedTransfers(const QList<Transfer>& transfers);
@@ -146,14 +174,17 @@ private:
     QPointer<QWidget> m_browserContainerView;
     QPointer<BrowserContainerController> m_browserContainer;
     QPointer<QWidget> m_previewPaneView;
-    QPointer<QWidget> m_pathBarView;
-    QPointer<QWidget> m_statusBarView;
+    QPointer<PathBarView> m_pathBarView;
+    QPointer<StatusBarView> m_statusBarView;
+    QPointer<Toolbar> m_toolbar;
+    std::shared_ptr<FolderChooser> m_folderChooser;
     QPointer<QLabel> m_emptyStateSubtitleLabel;
     bool m_isShowingBrowser = false;
     QSet<QString> m_knownDeviceUDIDs;
 
     QList<async::TaskHandle<void>> m_ingestTasks;
     QList<async::TaskHandle<void>> m_alertTasks;
+    QList<async::TaskHandle<void>> m_copyTasks;
     // Last, so that it goes first: it reads the navigation state.
     std::unique_ptr<QuickLookCoordinator> m_quickLookCoordinator;
 };

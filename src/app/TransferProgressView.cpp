@@ -139,7 +139,12 @@ void TransferProgressView::updateWith(const QList<Transfer>& transfers) {
         return;
     const Totals totals = sum(transfers);
     m_headerLabel->setText(headerText(transfers));
+    m_currentFileLabel->setText(transfers.first().progress.currentFile);
+    m_currentFileLabel->update();
+    m_speedLabel->setText(speedText(totals.bytesTransferred, totals.totalBytes, totals.bytesPerSecond));
 
+    // The bar last: a new value repaints the panel at once, and with the texts already set that
+    // is the update's one redraw, not a first of two.
     if (totals.totalBytes == 0) {
         // Only empty folders, or nothing counted yet: a busy bar rather than one standing at 0.
         m_overallProgress->setRange(0, 0);
@@ -147,10 +152,6 @@ void TransferProgressView::updateWith(const QList<Transfer>& transfers) {
         m_overallProgress->setRange(0, progressMaximum);
         m_overallProgress->setValue(progressValue(totals.bytesTransferred, totals.totalBytes));
     }
-
-    m_currentFileLabel->setText(transfers.first().progress.currentFile);
-    m_currentFileLabel->update();
-    m_speedLabel->setText(speedText(totals.bytesTransferred, totals.totalBytes, totals.bytesPerSecond));
 
     // Cancel stops what the user saw, not a transfer that started after this update.
     QList<QUuid> shown;

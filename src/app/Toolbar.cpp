@@ -1,0 +1,212 @@
+#include "app/Toolbar.h"
+
+#include "platform/Logger.h"
+#include "uikit/SegmentedControl.h"
+#include "uikit/Symbols.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+namespace {
+
+constexpr QSize itemIconSize(18, 18);
+constexpr int searchFieldWidth = 200;
+
+QToolButton* makeButton(const QString& objectName, const QString& symbol, const QString& accessibleName,
+                        const QString& toolTip = {}) {
+    auto* button = new QToolButton;
+    button->setObjectName(objectName);
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setIcon(Symbols::icon(symbol));
+    button->setIconSize(itemIconSize);
+    button->setProperty(Symbols::symbolNameProperty, symbol);
+    button->setAccessibleName(accessibleName);
+    button->setToolTip(toolTip);
+    return button;
+}
+
+// The item's label, as the platform shows it under an item in the label display modes.
+void setItemLabel(QWidget* item, const QString& label) {
+    item->setProperty("orvantaItemLabel", label);
+}
+
+} // namespace
+
+QStringList Toolbar::defaultItemIdentifiers() {
+    return {backForwardItem, flexibleSpaceItem, viewModeItem,      searchFieldItem,
+            copyButtonItem,  previewToggleItem, transferCenterItem};
+}
+
+QStringList Toolbar::allowedItemIdentifiers() {
+    return {backForwardItem,   viewModeItem,       searchFieldItem,  copyButtonItem,
+            previewToggleItem, transferCenterItem, flexibleSpaceItem};
+}
+
+Toolbar::Toolbar(QWidget* parent) : QToolBar(parent) {
+    setObjectName(QString(identifier));
+    setMovable(false);
+    setFloatable(false);
+    setToolButtonStyle(Qt::ToolButtonIconOnly);
+    setContextMenuPolicy(Qt::PreventContextMenu);
+    setIconSize(itemIconSize);
+    for (const QString& name : defaultItemIdentifiers()) {
+        if (QWidget* widget = makeItem(name)) {
+            addWidget(widget);
+            m_items.append(widget);
+        }
+    }
+}
+
+QWidget* Toolbar::makeItem(const QString& name) {
+    if (name == backForwardItem) {
+        auto* group = new QWidget;
+        group->setObjectName(name);
+        setItemLabel(group, QStringLiteral("Navigation"));
+        auto* layout = new QHBoxLayout(group);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        // Never disabled: with an empty history the navigation state simply does nothing.
+        m_backButton =
+            makeButton(QStringLiteral("backButton"), QStringLiteral("chevron.left"), QStringLiteral("Back"));
+        m_forwardButton = makeButton(QStringLiteral("forwardButton"), QStringLiteral("chevron.right"),
+                                     QStringLiteral("Forward"));
+        connect(m_backButton, &QToolButton::clicked, this, [this] {
+            if (onBackForward)
+                onBackForward(0);
+        });
+        connect(m_forwardButton, &QToolButton::clicked, this, [this] {
+            if (onBackForward)
+                onBackForward(1);
+        });
+        layout->addWidget(m_backButton);
+        layout->addWidget(m_forwardButton);
+        return group;
+    }
+    if (name == viewModeItem) {
+        // In the order of the view modes' raw values: the segment is the mode.
+        m_viewModeControl =
+            new SegmentedControl({{QStringLiteral("square.grid.2x2"), QStringLiteral("Icons")},
+                                  {QStringLiteral("list.bullet"), QStringLiteral("List")},
+                                  {QStringLiteral("rectangle.split.3x1"), QStringLiteral("Columns")}});
+        m_viewModeControl->setObjectName(name);
+        setItemLabel(m_viewModeControl, QStringLiteral("View"));
+        m_viewModeControl->setSelectedSegment(2);
+        connect(m_viewModeControl, &SegmentedControl::segmentClicked, this, [this](int segment) {
+            if (onViewMode)
+                onViewMode(segment);
+        });
+        return m_viewModeControl;
+    }
+    if (name == searchFieldItem) {
+        m_searchField = new QLineEdit;
+        m_searchField->setObjectName(name);
+        m_searchField->setPlaceholderText(QStringLiteral("Search"));
+        m_searchField->setClearButtonEnabled(true);
+        m_searchField->setFixedWidth(searchFieldWidth);
+        setItemLabel(m_searchField, QStringLiteral("Search"));
+        // textEdited, not textChanged: the field emptied by navigation must not write the query
+        // it is following (the clear button counts as the user's edit).
+        connect(m_searchField, &QLineEdit::textEdited, this, [this](const QString& text) {
+            if (onSearch)
+                onSearch(text);
+        });
+        return m_searchField;
+    }
+    if (name == copyButtonItem) {
+        m_copyButton =
+            makeButton(name, QStringLiteral("square.and.arrow.down"), QStringLiteral("Copy to Mac"),
+                       QStringLiteral("Copy selected files to Mac"));
+        setItemLabel(m_copyButton, QStringLiteral("Copy"));
+        connect(m_copyButton, &QToolButton::clicked, this, [this] {
+            if (onCopy)
+                onCopy();
+        });
+        return m_copyButton;
+    }
+    if (name == previewToggleItem) {
+        m_previewToggle = makeButton(name, QStringLiteral("sidebar.right"), QStringLiteral("Toggle Preview"),
+                                     QStringLiteral("Show or hide the preview pane"));
+        setItemLabel(m_previewToggle, QStringLiteral("Preview"));
+        connect(m_previewToggle, &QToolButton::clicked, this, [this] {
+            if (onTogglePreview)
+                onTogglePreview();
+        });
+        return m_previewToggle;
+    }
+    if (name == transferCenterItem) {
+        m_transferCenterButton = makeButton(name, QStringLiteral("tray.full"), QStringLiteral("Transfers"),
+                                            QStringLiteral("Show transfer history and reports"));
+        setItemLabel(m_transferCenterButton, QStringLiteral("Transfers"));
+        connect(m_transferCenterButton, &QToolButton::clicked, this, [this] {
+            if (onShowTransferCenter)
+                onShowTransferCenter();
+        });
+        return m_transferCenterButton;
+    }
+    if (name == flexibleSpaceItem) {
+        auto* space = new QWidget;
+        space->setObjectName(name);
+        space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        return space;
+    }
+    return nullptr;
+}
+
+QWidget* Toolbar::item(const QString& name) const {
+    for (QWidget* widget : m_items) {
+        if (widget->objectName() == name)
+            return widget;
+    }
+    return nullptr;
+}
+
+QStringList Toolbar::itemIdentifiers() const {
+    QStringList names;
+    for (QAction* action : actions()) {
+        if (const QWidget* widget = widgetForAction(action))
+            names << widget->objectName();
+    }
+    return names;
+}
+
+void Toolbar::selectViewMode(int rawValue) {
+    m_viewModeControl->setSelectedSegment(rawValue);
+}
+
+void Toolbar::clearSearchField() {
+    if (m_searchField->text().isEmpty())
+        return;
+    const QSignalBlocker blocker(m_searchField);
+    m_searchField->clear();
+}
+
+bool Toolbar::event(QEvent* event) {
+    const bool handled = QToolBar::event(event);
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+        // After the layout pass that the event starts has placed the buttons.
+        QMetaObject::invokeMethod(this, &Toolbar::reportCopyButtonPosition, Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
+
+// Copy has no key, so whoever drives the window from outside (the screenshot walk-through) has
+// to click it; the debug log says where.
+void Toolbar::reportCopyButtonPosition() {
+    if (!m_copyButton || !m_copyButton->isVisible())
+        return;
+    const QPoint centre = m_copyButton->mapTo(window(), m_copyButton->rect().center());
+    if (centre == m_reportedCopyPosition)
+        return;
+    m_reportedCopyPosition = centre;
+    Logger::ui().debug("Toolbar: Copy button at %d,%d in the window", centre.x(), centre.y());
+}
