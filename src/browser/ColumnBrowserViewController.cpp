@@ -687,6 +687,7 @@ void ColumnBrowserViewController::copyItems(const QList<FileItem>& items, bool c
         return;
     clipboardManager->items = items;
     clipboardManager->mode = cut ? ClipboardManager::Mode::cut : ClipboardManager::Mode::copy;
+    Logger::ui().debug("%s %ld items in the columns", cut ? "Cut" : "Copied", items.size());
 }
 
 void ColumnBrowserViewController::copySelection() {

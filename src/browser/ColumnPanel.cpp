@@ -296,6 +296,7 @@ void ColumnPanel::beginRename(const FileItem& item) {
     field->setFocus();
     m_renameTextField = field;
     m_renamingItem = item;
+    Logger::ui().debug("Rename field open for %s", item.name());
 }
 
 bool ColumnPanel::eventFilter(QObject* watched, QEvent* event) {

@@ -142,18 +142,10 @@ QIcon FileItemListModel::icon(const FileItem& item) {
     const auto cached = cache.constFind(name);
     if (cached != cache.constEnd())
         return *cached;
-    QIcon result;
-    if (item.isDirectory()) {
-        result = Symbols::icon(QStringLiteral("folder"));
-    } else {
-        const QMimeType type = mimeTypeOf(item);
-        if (type.isValid() && QIcon::hasThemeIcon(type.iconName()))
-            result = QIcon::fromTheme(type.iconName());
-        else if (type.isValid() && QIcon::hasThemeIcon(type.genericIconName()))
-            result = QIcon::fromTheme(type.genericIconName());
-        else
-            result = QIcon::fromTheme(QStringLiteral("text-x-generic"));
-    }
+    // The theme's icon for the type, else its generic one, else our own drawing: a row without an
+    // icon would also put its text where a rename field expects the icon.
+    const QIcon result =
+        Symbols::fileTypeIcon(item.isDirectory() ? QString() : mimeTypeOf(item).name(), item.isDirectory());
     cache.insert(name, result);
     return result;
 }
