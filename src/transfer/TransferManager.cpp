@@ -56,6 +56,11 @@ private:
 
 } // namespace
 
+TransferError TransferManager::sourceMissing(const FileItem& item) {
+    return TransferError::fileNotFound(
+        QStringLiteral("\"%1\" is no longer there: %2").arg(item.name(), item.path().absoluteString()));
+}
+
 TransferManager::TransferManager()
     : TransferManager(PreferencesViewController::defaults(), async::SystemContinuousClock::shared(),
                       NotificationCenter::defaultCenter()) {}
@@ -263,6 +268,13 @@ async::Task<bool> TransferManager::copySource(std::shared_ptr<TransferRun> run, 
     // The name becomes one path component at the destination: it must not reach anywhere else.
     if (!AFCPath::isSafeName(source.name()))
         throw TransferError::ioError(QStringLiteral("Invalid item name \"%1\"").arg(source.name()));
+    // What was shown (and dropped) may have been deleted since. Looked at before the destination,
+    // so that no clash is asked about, and nothing there removed, for an item that is not there.
+    async::Task<std::optional<TransferPlacement::Facts>> looking = run->placement->inspect(source.path());
+    const std::optional<TransferPlacement::Facts> present = co_await looking;
+    run->checkpoint();
+    if (!present)
+        throw sourceMissing(source);
     async::Task<Placement> placing = place(run, source.name(), source.path(), source.isDirectory(), proposed);
     const Placement placement = co_await placing;
     if (placement.sameItem)

@@ -153,6 +153,8 @@ public:
     static std::exception_ptr completionResult(const Transfer& transfer);
     // What a failure becomes in the transfer's record.
     static TransferError transferError(std::exception_ptr error);
+    // The failure of a transfer or move whose source item is gone.
+    static TransferError sourceMissing(const FileItem& item);
 
     // --- placement and name clashes ---
     static bool isSameLocation(const URL& first, const URL& second);

@@ -76,6 +76,8 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         co_return;
     const std::weak_ptr<const bool> alive = m_alive;
     QList<FileItem> toCopy = items;
+    // What the rename road moved before it failed: those left their folder whatever the copy does.
+    QList<FileItem> renamed;
     if (renameCanReach(items, destination)) {
         auto state = std::make_shared<DirectMoveState>();
         async::Task<void> moving = directMove(items, destination, state);
@@ -89,21 +91,15 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         Logger::transfer().error("Direct move failed, falling back to copy+delete: %s",
                                  async::describeException(moved.error()));
         // What was renamed already is at the destination, and its source is gone: copying it
-        // again would fail, or worse, find and delete something else.
+        // again would fail, or worse, find and delete something else. Everything else goes to the
+        // copy, an item that is gone included: its copy fails as not found, so the move is
+        // reported failed, with a record and a history entry, instead of done.
+        renamed = state->moved;
         toCopy.clear();
         for (qsizetype index = 0; index < items.size(); ++index) {
             const FileItem item = items.at(index);
-            if (state->moved.contains(item))
-                continue;
-            async::Task<bool> looking = itemExists(item.path());
-            async::detail::Outcome<bool> exists = co_await async::detail::settle(std::move(looking));
-            if (alive.expired())
-                throw async::CancelledError{};
-            if (exists.error() || !exists.get()) {
-                Logger::transfer().error("Not moved, no longer there: %s", item.name());
-                continue;
-            }
-            toCopy.append(item);
+            if (!renamed.contains(item))
+                toCopy.append(item);
         }
         if (toCopy.isEmpty()) {
             postMoveNotifications(items, destination);
@@ -121,8 +117,12 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         throw async::CancelledError{};
     const MoveCopy copy = m_moveCopies.take(transfer.id);
     m_awaitedRecords.remove(transfer.id);
-    if (copied.error())
+    if (copied.error()) {
+        // Browsers still list what was renamed where it was before.
+        if (!renamed.isEmpty())
+            postMoveNotifications(renamed, destination);
         std::rethrow_exception(copied.error());
+    }
 
     async::Task<void> deleting = deleteMovedSources(toCopy, copy);
     co_await deleting;
@@ -142,6 +142,13 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
         const URL target = destination.appendingPathComponent(item.name(), item.isDirectory());
         if (isSameLocation(item.path(), target))
             continue;
+        // Deleted since it was shown: no clash at the destination is to be asked about for it.
+        async::Task<bool> finding = itemExists(item.path());
+        const bool present = co_await finding;
+        if (alive.expired())
+            throw async::CancelledError{};
+        if (!present)
+            throw sourceMissing(item);
         if (item.isDirectory()) {
             async::Task<bool> containing = placement->isAtOrBelow(target, item.path());
             const bool intoItself = co_await containing;

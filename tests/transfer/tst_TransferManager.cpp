@@ -138,6 +138,8 @@ private slots:
     void moveKeepsSourcesTheCopyDidNotTakeWhole_data();
     void moveKeepsSourcesTheCopyDidNotTakeWhole();
     void moveBetweenSessionsOfOneDeviceCopies();
+    void vanishedSourceFailsAsNotFound_data();
+    void vanishedSourceFailsAsNotFound();
 
 private:
     // Runs the transfer's wait in a task of its own while the manual clock is stepped a second at
@@ -907,6 +909,71 @@ void tst_TransferManager::moveBetweenSessionsOfOneDeviceCopies() {
     QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/src/a.txt")));
     QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/dst/a.txt")));
     QCOMPARE(m_manager->completedTransfers.value().size(), 1);
+}
+
+void tst_TransferManager::vanishedSourceFailsAsNotFound_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<bool>("move");
+    const std::pair<Side, const char*> sides[] = {{Side::mac, "computer"}, {Side::device, "device"}};
+    for (const auto& [from, fromName] : sides) {
+        for (const auto& [to, toName] : sides) {
+            QTest::addRow("move %s to %s, file", fromName, toName) << from << to << false << true;
+            QTest::addRow("move %s to %s, folder", fromName, toName) << from << to << true << true;
+        }
+        QTest::addRow("copy %s to computer, folder", fromName) << from << Side::mac << true << false;
+    }
+}
+
+// An item dropped after it was deleted elsewhere: what the browser showed is gone. Nothing may
+// be reported as moved or copied, nothing may appear at the destination, and a clash there must
+// not be asked about (or resolved by removing what is there) for an item that does not exist.
+void tst_TransferManager::vanishedSourceFailsAsNotFound() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QFETCH(bool, folder);
+    QFETCH(bool, move);
+    const QString name = folder ? QStringLiteral("Album") : QStringLiteral("gone.txt");
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/") + name + QStringLiteral("/a.txt"), "a"));
+    const URL url = location(from, QStringLiteral("/src/") + name);
+    const FileItem vanished(url.absoluteString(), name, url, folder, folder ? 0 : 4, Date::now(),
+                            folder ? FileKind(FileKind::folder) : FileKind::other, std::nullopt);
+    QVERIFY(QDir(root(from) + QStringLiteral("/src/") + name).removeRecursively());
+    // Something of that name is at the destination: it must be left alone, and not asked about.
+    QVERIFY(writeTestFile(root(to) + QStringLiteral("/dst/") + name, "there"));
+    const QStringList before = treeOf(root(to) + QStringLiteral("/dst"));
+    const qsizetype historyBefore = m_manager->transferHistory.value().size();
+    LogCapture logs;
+
+    try {
+        if (move)
+            runSync(m_manager->moveItems({vanished}, location(to, QStringLiteral("/dst"))));
+        else
+            runSync(
+                m_manager->transferAndAwait({vanished}, location(to, QStringLiteral("/dst")), std::nullopt));
+        QFAIL("the transfer of an item that is gone was reported done");
+    } catch (const TransferError& error) {
+        QCOMPARE(error.errorCase(), TransferError::Case::fileNotFound);
+    } catch (...) {
+        QFAIL("the transfer of an item that is gone did not fail as not found");
+    }
+    drainPostedEvents();
+
+    QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), before);
+    QVERIFY(m_prompter->questions.isEmpty());
+    QCOMPARE(m_manager->transferHistory.value().size(), historyBefore + 1);
+    const TransferHistoryEntry entry = m_manager->transferHistory.value().front();
+    QCOMPARE(entry.state(), TransferState::failed);
+    const Transfer record = m_manager->completedTransfers.value().front();
+    QCOMPARE(record.state, TransferState::failed);
+    QVERIFY(record.error && record.error->errorCase() == TransferError::Case::fileNotFound);
+    QVERIFY(record.reportURL);
+    QVERIFY(QString::fromUtf8(fileContents(record.reportURL->toLocalFile()))
+                .contains(QStringLiteral("State: ") + TransferState(TransferState::failed).rawValue()));
+    QVERIFY(!logs.messages(LogCapture::category(QStringLiteral("transfer")))
+                 .filter(QStringLiteral("Transfer failed for ") + name)
+                 .isEmpty());
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferManager)
