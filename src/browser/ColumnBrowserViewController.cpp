@@ -1,3 +1,4 @@
+#include "browser/FileItemListModel.h"
 #include "browser/ColumnBrowserViewController.h"
 
 #include "browser/BrowserText.h"
@@ -32,18 +33,6 @@
 namespace {
 
 using Self = QPointer<ColumnBrowserViewController>;
-
-bool sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        // Items compare by id alone; a reload that changed a size or a date must still count.
-        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
-            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
-            return false;
-    }
-    return true;
-}
 
 bool isInsideAppContainer(const URL& url) {
     const auto components = afcComponents(url);
@@ -296,7 +285,7 @@ void ColumnBrowserViewController::republishSelectionOf(int column) {
     if (column != m_selectionColumn)
         return;
     const QList<FileItem> selected = selectionOf(column);
-    if (!sameItems(selected, m_selection))
+    if (!FileItemListModel::sameItems(selected, m_selection))
         publishSelection(selected);
 }
 
@@ -536,7 +525,7 @@ void ColumnBrowserViewController::truncateColumns(int index) {
     updateColumnPaths();
     // The window counts the last column's folder: once the columns are cut back, that is an
     // earlier one.
-    if (!m_columns.isEmpty() && !m_columns.last().isLoading && !sameItems(m_columns.last().items, m_contents))
+    if (!m_columns.isEmpty() && !m_columns.last().isLoading && !FileItemListModel::sameItems(m_columns.last().items, m_contents))
         publishContents(m_columns.last().items);
 }
 

@@ -129,6 +129,17 @@ QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* sele
     return result;
 }
 
+bool FileItemListModel::sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
+            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
+            return false;
+    }
+    return true;
+}
+
 QString FileItemListModel::symbolName(const FileItem& item) {
     if (item.isDirectory())
         return QStringLiteral("folder");

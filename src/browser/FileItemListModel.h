@@ -54,6 +54,9 @@ public:
     QList<FileItem> selectedItems(const QItemSelectionModel* selection) const;
 
     static QString symbolName(const FileItem& item);
+    // Whether two lists show the same items in the same order with the same facts: items compare
+    // by id alone, and a reload that changed a size or a date must still count as a change.
+    static bool sameItems(const QList<FileItem>& a, const QList<FileItem>& b);
     static QIcon icon(const FileItem& item);
 
 private:

@@ -36,18 +36,6 @@ namespace {
 
 using Self = QPointer<FlatBrowserController>;
 
-bool sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        // Items compare by id alone; a reload that changed a size or a date must still count.
-        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
-            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
-            return false;
-    }
-    return true;
-}
-
 async::Task<void> listFolder(Self self, std::shared_ptr<FileSystemProvider> provider, quint64 generation,
                              URL url, std::stop_token) {
     QList<FileItem> items;
@@ -433,7 +421,7 @@ void FlatBrowserController::applyFilter() {
     m_itemView->viewport()->update();
     // An item that has gone must leave the status bar, the preview and the toolbar's Copy.
     const QList<FileItem> selected = selectedItems();
-    if (!sameItems(selected, m_publishedSelection))
+    if (!FileItemListModel::sameItems(selected, m_publishedSelection))
         publishSelection(selected);
 }
 
