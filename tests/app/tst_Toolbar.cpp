@@ -16,6 +16,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
+#include "platform/async/TaskHandle.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
 #include "transfer/TransferManager.h"
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<DeviceManager> m_deviceManager;
     std::shared_ptr<TransferManager> m_transferManager;
     std::unique_ptr<MainWindowController> m_controller;
+    int m_tasksBefore = 0;
 };
 
 void tst_Toolbar::initTestCase() {
@@ -106,6 +108,7 @@ void tst_Toolbar::initTestCase() {
 
 void tst_Toolbar::init() {
     setUpTest();
+    m_tasksBefore = async::spawnedTasksRunning();
     UserDefaults& defaults = PreferencesViewController::defaults();
     for (const QString& key : defaults.keys())
         defaults.remove(key);
@@ -123,6 +126,8 @@ void tst_Toolbar::cleanup() {
             runSync(task.result(), 30s);
     }
     m_controller.reset();
+    // Listings the window started end before the bridge they run on goes.
+    QTRY_VERIFY_WITH_TIMEOUT(async::spawnedTasksRunning() <= m_tasksBefore, 20000);
     m_transferManager.reset();
     m_deviceManager.reset();
     tearDownTest();

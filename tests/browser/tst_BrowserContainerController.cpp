@@ -91,7 +91,6 @@ void tst_BrowserContainerController::browsersAreMadeOnceAndKept_data() {
     const int icon = int(BrowserViewMode::icon);
     const int list = int(BrowserViewMode::list);
     const int column = int(BrowserViewMode::column);
-    QTest::newRow("column, list, column") << QList<int>{list, column} << QStringList{"list", "column"};
     QTest::newRow("the same mode twice") << QList<int>{column, column} << QStringList{"column", "column"};
     QTest::newRow("every mode") << QList<int>{icon, list, column} << QStringList{"icon", "list", "column"};
 }

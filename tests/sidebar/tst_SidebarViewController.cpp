@@ -244,8 +244,6 @@ void tst_SidebarViewController::sectionsAtStart_data() {
     QTest::newRow("recent and favourite")
         << QStringList{"/srv/projects"} << QStringList{"file:///srv/music/"}
         << QStringList{"LOCATIONS", "RECENT", "FAVORITES", "DEVICES"} << QStringList{"projects"};
-    QTest::newRow("favourite only") << QStringList() << QStringList{"file:///srv/music/"}
-                                    << QStringList{"LOCATIONS", "FAVORITES", "DEVICES"} << QStringList();
     // Downloads visited without its trailing "/" is still the LOCATIONS row.
     QTest::newRow("recent that is a location")
         << QStringList{"<downloads>", "/srv/a/"} << QStringList()
@@ -404,8 +402,6 @@ void tst_SidebarViewController::recentTitles_data() {
     QTest::newRow("device root") << device(udid, "/") << "iPhone 14"
                                  << "iPhone 14";
     QTest::newRow("absent device") << device(otherUdid, "/") << "Device" << otherUdid;
-    QTest::newRow("one level") << device(udid, "/DCIM") << "DCIM"
-                               << "iPhone 14/DCIM";
     QTest::newRow("two levels") << device(udid, "/DCIM/100APPLE") << "DCIM/100APPLE"
                                 << "iPhone 14/DCIM/100APPLE";
     QTest::newRow("three levels") << device(udid, "/DCIM/100APPLE/Edits") << "../100APPLE/Edits"
@@ -454,8 +450,6 @@ void tst_SidebarViewController::rowLook_data() {
                             << afc(udid, "/").absoluteString();
     QTest::newRow("apps") << QStringList{"DEVICES", "Studio iPhone", "Apps"} << 26 << "square.grid.2x2" << 13
                           << 2 << "";
-    QTest::newRow("favourite") << QStringList{"FAVORITES", "Music"} << 26 << "star.fill" << 13 << 1
-                               << "file:///srv/music/";
     // A favourite is no Photos row, whatever its title: no step into a camera folder.
     QTest::newRow("favourite titled Photos") << QStringList{"FAVORITES", "Photos"} << 26 << "star.fill" << 13
                                              << 1 << afc(udid, "/DCIM").absoluteString();
@@ -472,8 +466,6 @@ void tst_SidebarViewController::rowLook() {
     touch(mediaRoot(udid) + QStringLiteral("/DCIM/100APPLE"), true);
     plug(udid);
     m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
-    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
-                     "folder.fill");
     m_favorites->add(QStringLiteral("Photos"), afc(udid, QStringLiteral("/DCIM")),
                      QStringLiteral("folder.fill"));
     makeController();

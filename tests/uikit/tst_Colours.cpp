@@ -16,7 +16,6 @@ private slots:
         QTest::addColumn<double>("alpha");
         QTest::newRow("primary") << Colours::Label::primary << 1.0;
         QTest::newRow("secondary") << Colours::Label::secondary << 0.55;
-        QTest::newRow("tertiary") << Colours::Label::tertiary << 0.30;
     }
 
     void labelColourFollowsEachGroup() {
