@@ -1,5 +1,6 @@
 #include "browser/ColumnTableView.h"
 
+#include "browser/BrowserKey.h"
 #include "platform/UiTimerSource.h"
 #include "uikit/Colours.h"
 
@@ -25,32 +26,29 @@ int ColumnTableView::slowClickDelayMs() {
 }
 
 std::function<void()>* ColumnTableView::callbackFor(const QKeyEvent* event) {
-    const bool control = event->modifiers() & Qt::ControlModifier;
-    switch (event->key()) {
-    case Qt::Key_Left:
+    if (event->key() == Qt::Key_Left)
         return &onLeftArrow;
-    case Qt::Key_Right:
+    if (event->key() == Qt::Key_Right)
         return &onRightArrow;
-    // Linux keyboards delete with the Delete key as often as with Backspace.
-    case Qt::Key_Backspace:
-    case Qt::Key_Delete:
+    switch (browserKeyFor(event)) {
+    case BrowserKey::deleteItems:
         return &onDelete;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+    case BrowserKey::rename:
         return &onRename;
-    case Qt::Key_Space:
+    case BrowserKey::quickLook:
         return &onQuickLook;
-    case Qt::Key_C:
-        return control ? &onCopy : nullptr;
-    case Qt::Key_X:
-        return control ? &onCut : nullptr;
-    case Qt::Key_V:
-        return control ? &onPaste : nullptr;
-    case Qt::Key_D:
-        return control ? &onDuplicate : nullptr;
-    default:
-        return nullptr;
+    case BrowserKey::copy:
+        return &onCopy;
+    case BrowserKey::cut:
+        return &onCut;
+    case BrowserKey::paste:
+        return &onPaste;
+    case BrowserKey::duplicate:
+        return &onDuplicate;
+    case BrowserKey::none:
+        break;
     }
+    return nullptr;
 }
 
 bool ColumnTableView::event(QEvent* event) {
