@@ -40,6 +40,14 @@ bool DeviceTestCase::startEmulator() {
             std::perror("setenv");
             return false;
         }
+        // What copies leave on a device is written down in the user's data folder; each test
+        // executable keeps its own (unless its main chose one), so parallel runs never clean up
+        // each other's devices.
+        const std::string data = (folder / "data").string();
+        if (::setenv("XDG_DATA_HOME", data.c_str(), 0) != 0) {
+            std::perror("setenv");
+            return false;
+        }
         g_emulator = new fakemux::Emulator(folder);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "DeviceTestCase: cannot start the device emulator: %s\n", e.what());

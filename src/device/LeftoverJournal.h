@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+
+// What a copy leaves on a disk or a device while it runs: the hidden file it writes before that
+// takes its name, and an old item set aside under a hidden name while its replacement is made.
+// Each is written down here before it exists and struck out once it is gone, so that a crash, a
+// quit or a lost device never leaves one behind for good: the next run (for the computer) or the
+// next session of the device puts things right.
+//
+// The rule the entries rely on: a replacement takes the original name only when it is whole. So
+// for an item set aside, a free original name means the copy never finished (the aside item is
+// put back), and a taken one means it did (the aside item is removed).
+//
+// One journal serves a process per file, shared by every thread that copies: each call holds a
+// lock and writes the whole file before it returns. Entries added by this process are running
+// copies' and are never handed out as leftovers; entries found in the file at start are.
+class LeftoverJournal {
+public:
+    enum class Kind { partialCopy, asideItem };
+
+    struct Entry {
+        Kind kind = Kind::partialCopy;
+        // The device's UDID; empty for the computer.
+        QString udid;
+        // The app whose container holds the item; empty for a device's media area and the computer.
+        QString bundleID;
+        // The hidden item.
+        QString path;
+        // For an aside item: the name it is put back under.
+        QString originalPath;
+
+        bool operator==(const Entry& other) const = default;
+    };
+
+    // The journal stored in file (made on the first entry). Entries the file holds are leftovers.
+    explicit LeftoverJournal(QString file);
+    LeftoverJournal(const LeftoverJournal&) = delete;
+    LeftoverJournal& operator=(const LeftoverJournal&) = delete;
+
+    // "<data folder>/Orvanta/Leftovers.json", the data folder being the user's (XDG_DATA_HOME).
+    static QString defaultFile();
+    // The one journal of the process for file (the default file when empty): two bridges or a
+    // bridge and a transfer must see each other's running copies.
+    static std::shared_ptr<LeftoverJournal> shared(const QString& file = QString());
+
+    // Writes entry down before the caller makes the item; false (logged) when it could not be
+    // stored. The entry is a running copy's until finished().
+    bool begin(const Entry& entry);
+    // Strikes entry out: the item is gone, or it took its place.
+    void finished(const Entry& entry);
+    // The copy is over but its item could not be dealt with (the device went away): the entry
+    // stays, now a leftover for the next session or run.
+    void released(const Entry& entry);
+    // The entries of the given place that no running copy of this process owns: what an earlier
+    // run or a lost connection left. An entry stays until finished() is called for it.
+    QList<Entry> leftovers(const QString& udid, const QString& bundleID = QString()) const;
+
+    // All entries, running ones included; for tests and diagnostics.
+    QList<Entry> entries() const;
+
+private:
+    void load();
+    bool save();
+
+    const QString m_file;
+    mutable QMutex m_mutex;
+    QList<Entry> m_entries;
+    QList<Entry> m_running;
+};

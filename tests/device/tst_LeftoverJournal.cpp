@@ -1,0 +1,95 @@
+#include "device/LeftoverJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Entry = LeftoverJournal::Entry;
+using Kind = LeftoverJournal::Kind;
+
+class tst_LeftoverJournal : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void runningCopiesAreNotLeftoversUntilReleased();
+    void entriesOutliveTheProcess();
+    void unreadableEntriesCostOnlyThemselves();
+    void oneJournalPerFile();
+
+private:
+    QString file() const { return m_dir->filePath(QStringLiteral("data/Orvanta/Leftovers.json")); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+namespace {
+
+const Entry partial{Kind::partialCopy, QStringLiteral("UDID1"), QString(), QStringLiteral("/DCIM/.p1"), QString()};
+const Entry aside{Kind::asideItem, QStringLiteral("UDID1"), QStringLiteral("com.x.app"),
+                  QStringLiteral("/Documents/.a1"), QStringLiteral("/Documents/Thing")};
+const Entry local{Kind::asideItem, QString(), QString(), QStringLiteral("/home/u/.a2"), QStringLiteral("/home/u/Thing")};
+
+} // namespace
+
+void tst_LeftoverJournal::runningCopiesAreNotLeftoversUntilReleased() {
+    LeftoverJournal journal(file());
+    QVERIFY(journal.begin(partial));
+    QVERIFY(journal.begin(aside));
+    QVERIFY(journal.leftovers(QStringLiteral("UDID1")).isEmpty());
+    // A lost device leaves the partial file behind: the next session's to remove.
+    journal.released(partial);
+    QCOMPARE(journal.leftovers(QStringLiteral("UDID1")), QList<Entry>{partial});
+    QVERIFY(journal.leftovers(QStringLiteral("UDID1"), QStringLiteral("com.x.app")).isEmpty());
+    journal.finished(partial);
+    journal.finished(aside);
+    QVERIFY(journal.entries().isEmpty());
+}
+
+void tst_LeftoverJournal::entriesOutliveTheProcess() {
+    {
+        LeftoverJournal crashed(file());
+        QVERIFY(crashed.begin(partial));
+        QVERIFY(crashed.begin(aside));
+        QVERIFY(crashed.begin(local));
+        crashed.finished(partial);
+    }
+    LeftoverJournal next(file());
+    QCOMPARE(next.leftovers(QStringLiteral("UDID1"), QStringLiteral("com.x.app")), QList<Entry>{aside});
+    QCOMPARE(next.leftovers(QString()), QList<Entry>{local});
+    next.finished(local);
+    QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{aside});
+}
+
+void tst_LeftoverJournal::unreadableEntriesCostOnlyThemselves() {
+    QVERIFY(QDir().mkpath(QFileInfo(file()).absolutePath()));
+    QFile stored(file());
+    QVERIFY(stored.open(QIODevice::WriteOnly));
+    stored.write(R"([7, {"kind":"aside","path":"/x"}, {"kind":"weird","path":"/y"},
+                    {"kind":"partial","udid":"UDID1","path":"/DCIM/.p1"}, {"kind":"partial"}])");
+    stored.close();
+    QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{partial});
+    // A file that is not a list at all holds nothing, and the next entry replaces it.
+    QVERIFY(stored.open(QIODevice::WriteOnly));
+    stored.write("not json");
+    stored.close();
+    LeftoverJournal journal(file());
+    QVERIFY(journal.entries().isEmpty());
+    QVERIFY(journal.begin(aside));
+    QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{aside});
+}
+
+void tst_LeftoverJournal::oneJournalPerFile() {
+    const auto first = LeftoverJournal::shared(file());
+    QVERIFY(first->begin(partial));
+    // A second bridge in the same process must not take the first one's running copy for a
+    // leftover.
+    const auto second = LeftoverJournal::shared(file());
+    QCOMPARE(second.get(), first.get());
+    QVERIFY(second->leftovers(QStringLiteral("UDID1")).isEmpty());
+    first->finished(partial);
+}
+
+QTEST_GUILESS_MAIN(tst_LeftoverJournal)
+#include "tst_LeftoverJournal.moc"
