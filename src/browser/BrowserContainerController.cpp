@@ -2,7 +2,7 @@
 
 #include "browser/BrowserCommandHandling.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "platform/Logger.h"
 #include "platform/UiTimerSource.h"

@@ -2,8 +2,8 @@
 #include "browser/ColumnBrowserViewController.h"
 
 #include "browser/BrowserText.h"
-#include "browser/ColumnDivider.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnDividerView.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/DragAndDropHandler.h"
 #include "browser/DropAcceptingScrollView.h"
@@ -238,7 +238,7 @@ void ColumnBrowserViewController::setDragHandler(std::shared_ptr<DragAndDropHand
 }
 
 void ColumnBrowserViewController::configurePanels() {
-    for (ColumnPanel* panel : std::as_const(m_panels)) {
+    for (ColumnPanelView* panel : std::as_const(m_panels)) {
         panel->alertPresenter = m_alertPresenter;
         panel->folderChooser = m_folderChooser;
         panel->dragHandler = m_dragHandler;
@@ -313,11 +313,11 @@ void ColumnBrowserViewController::applySearchFilter() {
 }
 
 void ColumnBrowserViewController::resetColumns(const URL& url) {
-    for (ColumnPanel* panel : std::as_const(m_panels)) {
+    for (ColumnPanelView* panel : std::as_const(m_panels)) {
         panel->hide();
         panel->deleteLater();
     }
-    for (ColumnDivider* divider : std::as_const(m_dividers)) {
+    for (ColumnDividerView* divider : std::as_const(m_dividers)) {
         divider->hide();
         divider->deleteLater();
     }
@@ -347,7 +347,7 @@ void ColumnBrowserViewController::appendColumn(const URL& url) {
     ColumnState column;
     column.path = url;
     m_columns.append(column);
-    ColumnPanel* panel = makePanel(index, url);
+    ColumnPanelView* panel = makePanel(index, url);
     layoutNewColumn(panel);
     m_panels.append(panel);
     updateColumnPaths();
@@ -358,8 +358,8 @@ void ColumnBrowserViewController::appendColumn(const URL& url) {
     }));
 }
 
-ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
-    auto* panel = new ColumnPanel(m_timers);
+ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& url) {
+    auto* panel = new ColumnPanelView(m_timers);
     panel->setObjectName(QStringLiteral("columnPanel-%1").arg(index));
     panel->setLoading(true);
     panel->directoryPath = url;
@@ -385,7 +385,7 @@ ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
                 (self.data()->*method)();
         };
     };
-    QPointer<ColumnPanel> weakPanel(panel);
+    QPointer<ColumnPanelView> weakPanel(panel);
     const auto renameInPanel = [weakPanel] {
         if (!weakPanel)
             return;
@@ -449,10 +449,10 @@ ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
     return panel;
 }
 
-ColumnDivider* ColumnBrowserViewController::makeDivider(ColumnPanel* panel, const QString& objectName) {
-    auto* divider = new ColumnDivider;
+ColumnDividerView* ColumnBrowserViewController::makeDivider(ColumnPanelView* panel, const QString& objectName) {
+    auto* divider = new ColumnDividerView;
     divider->setObjectName(objectName);
-    QPointer<ColumnPanel> weakPanel(panel);
+    QPointer<ColumnPanelView> weakPanel(panel);
     Self self(this);
     divider->onDrag = [self, weakPanel](double delta) {
         if (self && weakPanel)
@@ -461,22 +461,22 @@ ColumnDivider* ColumnBrowserViewController::makeDivider(ColumnPanel* panel, cons
     divider->onOptionDrag = [self](double delta) {
         if (!self)
             return;
-        for (ColumnPanel* each : std::as_const(self->m_panels))
+        for (ColumnPanelView* each : std::as_const(self->m_panels))
             self->resizeColumn(each, delta);
     };
     return divider;
 }
 
-void ColumnBrowserViewController::resizeColumn(ColumnPanel* panel, double delta) {
+void ColumnBrowserViewController::resizeColumn(ColumnPanelView* panel, double delta) {
     panel->setColumnWidth(std::max(qRound(panel->columnWidth() + delta), minimumColumnWidth));
     m_containerView->layout()->activate();
 }
 
-void ColumnBrowserViewController::layoutNewColumn(ColumnPanel* panel) {
+void ColumnBrowserViewController::layoutNewColumn(ColumnPanelView* panel) {
     // Each panel is followed by its divider; the last one by the trailing divider, then the
     // stretch that fills the rest of the row.
     if (!m_panels.isEmpty()) {
-        ColumnDivider* divider =
+        ColumnDividerView* divider =
             makeDivider(m_panels.last(), QStringLiteral("columnDivider-%1").arg(m_dividers.size()));
         m_columnsLayout->insertWidget(m_columnsLayout->indexOf(m_trailingDivider), divider);
         m_dividers.append(divider);
@@ -507,13 +507,13 @@ void ColumnBrowserViewController::replaceTrailingDivider() {
 
 void ColumnBrowserViewController::truncateColumns(int index) {
     while (m_panels.size() > index + 1) {
-        ColumnPanel* panel = m_panels.takeLast();
+        ColumnPanelView* panel = m_panels.takeLast();
         m_columnsLayout->removeWidget(panel);
         panel->hide();
         panel->deleteLater();
         m_columns.removeLast();
         if (!m_dividers.isEmpty()) {
-            ColumnDivider* divider = m_dividers.takeLast();
+            ColumnDividerView* divider = m_dividers.takeLast();
             m_columnsLayout->removeWidget(divider);
             divider->hide();
             divider->deleteLater();
@@ -612,7 +612,7 @@ void ColumnBrowserViewController::applyListing(int index, const URL& url, const 
     Logger::ui().debug("Column %ld shows %s (%ld items)", index, url.absoluteString(), items.size());
     if (index == m_columns.size() - 1)
         publishContents(items);
-    ColumnPanel* panel = m_panels.at(index);
+    ColumnPanelView* panel = m_panels.at(index);
     panel->setLoading(false);
     panel->removeErrorPlaceholder();
     panel->setItems(filteredItems(items));
@@ -632,7 +632,7 @@ void ColumnBrowserViewController::applyListingFailure(int index, const URL& url,
     // What is no longer listed can neither be counted nor stay selected.
     if (index == m_columns.size() - 1 && !m_contents.isEmpty())
         publishContents({});
-    ColumnPanel* panel = m_panels.at(index);
+    ColumnPanelView* panel = m_panels.at(index);
     panel->setLoading(false);
     panel->setItems({});
     panel->showErrorPlaceholder(ErrorPlaceholderView::forError(error));
@@ -706,7 +706,7 @@ void ColumnBrowserViewController::selectAllItems() {
     const int column = focusedColumn();
     if (column < 0)
         return;
-    ColumnPanel* panel = m_panels.at(column);
+    ColumnPanelView* panel = m_panels.at(column);
     panel->tableView()->selectAll();
     // Selecting everything may have cut the columns back; the panel itself stays.
     m_selectionColumn = column;
@@ -717,7 +717,7 @@ void ColumnBrowserViewController::renameSelection() {
     const int column = focusedColumn(true);
     if (column < 0)
         return;
-    ColumnPanel* panel = m_panels.at(column);
+    ColumnPanelView* panel = m_panels.at(column);
     const QList<int> rows = panel->selectedRows();
     if (rows.isEmpty() || rows.first() >= panel->items().size())
         return;

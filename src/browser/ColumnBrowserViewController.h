@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browser/BrowserCommandHandling.h"
-#include "browser/ColumnDivider.h"
+#include "browser/ColumnDividerView.h"
 #include "models/FileItem.h"
 #include "platform/Subscription.h"
 #include "platform/URL.h"
@@ -18,7 +18,7 @@
 
 class AlertPresenter;
 class ClipboardManager;
-class ColumnPanel;
+class ColumnPanelView;
 class DragAndDropHandler;
 class DropAcceptingScrollView;
 class FavoritesManager;
@@ -92,9 +92,9 @@ public:
 
     // --- columns ---
     const QList<ColumnState>& columns() const { return m_columns; }
-    const QList<ColumnPanel*>& panels() const { return m_panels; }
-    const QList<ColumnDivider*>& dividers() const { return m_dividers; }
-    ColumnDivider* trailingDivider() const { return m_trailingDivider; }
+    const QList<ColumnPanelView*>& panels() const { return m_panels; }
+    const QList<ColumnDividerView*>& dividers() const { return m_dividers; }
+    ColumnDividerView* trailingDivider() const { return m_trailingDivider; }
     // The selection this browser holds, in row order: what the commands act on.
     const QList<FileItem>& selection() const { return m_selection; }
 
@@ -131,9 +131,9 @@ public:
     void applyListingFailure(int index, const URL& url, std::exception_ptr error);
 
 private:
-    ColumnPanel* makePanel(int index, const URL& url);
-    ColumnDivider* makeDivider(ColumnPanel* panel, const QString& objectName);
-    void layoutNewColumn(ColumnPanel* panel);
+    ColumnPanelView* makePanel(int index, const URL& url);
+    ColumnDividerView* makeDivider(ColumnPanelView* panel, const QString& objectName);
+    void layoutNewColumn(ColumnPanelView* panel);
     void replaceTrailingDivider();
     void scrollToLastColumn();
     void updateColumnPaths();
@@ -142,7 +142,7 @@ private:
     // What the selection of a column means: one folder opens a column and selects nothing.
     QList<FileItem> selectionOf(int column) const;
     void republishSelectionOf(int column);
-    void resizeColumn(ColumnPanel* panel, double delta);
+    void resizeColumn(ColumnPanelView* panel, double delta);
     void startTask(async::TaskHandle<void> task);
     void configurePanels();
 
@@ -156,9 +156,9 @@ private:
     std::shared_ptr<DragAndDropHandler> m_dragHandler;
 
     QList<ColumnState> m_columns;
-    QList<ColumnPanel*> m_panels;
-    QList<ColumnDivider*> m_dividers;
-    QPointer<ColumnDivider> m_trailingDivider;
+    QList<ColumnPanelView*> m_panels;
+    QList<ColumnDividerView*> m_dividers;
+    QPointer<ColumnDividerView> m_trailingDivider;
     DropAcceptingScrollView* m_scrollArea;
     QWidget* m_containerView;
     QHBoxLayout* m_columnsLayout;

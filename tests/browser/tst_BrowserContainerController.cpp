@@ -7,7 +7,7 @@
 #include "TestFiles.h"
 #include "browser/BrowserContainerController.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/IconBrowserViewController.h"
 #include "browser/ListBrowserViewController.h"
 #include "device/AFCBridge.h"

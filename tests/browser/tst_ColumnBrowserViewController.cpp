@@ -10,8 +10,8 @@
 #include "TestFiles.h"
 #include "WidgetDeviceTestMain.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnDivider.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnDividerView.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/DropAcceptingScrollView.h"
 #include "browser/ErrorPlaceholderView.h"
@@ -174,7 +174,7 @@ private:
                   Qt::MouseButton button = Qt::LeftButton);
     QStringList columnNames() const;
     ColumnBrowserViewController& browser() { return *m_browser; }
-    void dragDivider(ColumnDivider* divider, const QList<QPair<double, bool>>& steps);
+    void dragDivider(ColumnDividerView* divider, const QList<QPair<double, bool>>& steps);
 
     QTemporaryDir m_home;
     QString m_root;
@@ -260,7 +260,7 @@ void tst_ColumnBrowserViewController::openFolder(const URL& url) {
 void tst_ColumnBrowserViewController::clickRow(int column, const QString& name,
                                                Qt::KeyboardModifiers modifiers, Qt::MouseButton button) {
     QVERIFY(column < browser().panels().size());
-    ColumnPanel* panel = browser().panels().at(column);
+    ColumnPanelView* panel = browser().panels().at(column);
     const int row = int(namesOf(panel->items()).indexOf(name));
     QVERIFY2(row >= 0, qPrintable(name));
     ColumnTableView* table = panel->tableView();
@@ -451,7 +451,7 @@ void tst_ColumnBrowserViewController::placeholders() {
     }
     LogCapture log;
     openFolder(url);
-    ColumnPanel* panel = browser().panels().first();
+    ColumnPanelView* panel = browser().panels().first();
     QVERIFY(!panel->spinner()->isVisible());
     QCOMPARE(bool(panel->errorPlaceholder()), !symbol.isEmpty());
     const bool failed = where == u"failing" || where == u"locked" || where == u"closed app";
@@ -486,7 +486,7 @@ void tst_ColumnBrowserViewController::failedRelistingKeepsThePlaceholder() {
     browser().refreshAllColumns();
     for (const auto& task : browser().tasks())
         runSync(task.result(), 10s);
-    ColumnPanel* panel = browser().panels().at(1);
+    ColumnPanelView* panel = browser().panels().at(1);
     QVERIFY(panel->errorPlaceholder());
     QVERIFY(panel->items().isEmpty());
     QCOMPARE(log.messages(LogCapture::category("filesystem"))
@@ -522,7 +522,7 @@ void tst_ColumnBrowserViewController::searchFilter() {
     QCOMPARE(namesOf(browser().panels().at(1)->selectedItems()), QStringList{"B2.JPG"});
 }
 
-void tst_ColumnBrowserViewController::dragDivider(ColumnDivider* divider,
+void tst_ColumnBrowserViewController::dragDivider(ColumnDividerView* divider,
                                                   const QList<QPair<double, bool>>& steps) {
     QPointF position(3, 10);
     const auto send = [divider](QEvent::Type type, QPointF at, Qt::KeyboardModifiers modifiers) {
@@ -565,11 +565,13 @@ void tst_ColumnBrowserViewController::dividers() {
     clickRow(0, QStringLiteral("A"));
     waitUntilListed();
     browser().panels().at(1)->setColumnWidth(300);
-    auto* strip = browser().findChild<ColumnDivider*>(divider);
+    auto* strip = browser().findChild<ColumnDividerView*>(divider);
     QVERIFY(strip);
+    // The plain left-right resize pointer, not the splitter's.
+    QCOMPARE(strip->cursor().shape(), Qt::SizeHorCursor);
     dragDivider(strip, steps);
     QList<int> actual;
-    for (ColumnPanel* panel : browser().panels())
+    for (ColumnPanelView* panel : browser().panels())
         actual.append(panel->columnWidth());
     QCOMPARE(actual, widths);
 }
@@ -705,7 +707,7 @@ void tst_ColumnBrowserViewController::pasteWithoutFocusGoesToLastColumn() {
     waitUntilListed();
     clickRow(1, QStringLiteral("sub"));
     waitUntilListed();
-    for (ColumnPanel* panel : browser().panels())
+    for (ColumnPanelView* panel : browser().panels())
         panel->tableView()->clearFocus();
     QCOMPARE(browser().focusedColumn(), 2);
     QVERIFY(browser().canPaste());
@@ -742,7 +744,7 @@ void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
     openFolder(folderURL());
     clickRow(0, QStringLiteral("d.jpg"));
     browser().renameSelection();
-    ColumnPanel* panel = browser().panels().first();
+    ColumnPanelView* panel = browser().panels().first();
     QVERIFY(panel->renameTextField());
     panel->renameTextField()->setText(QStringLiteral("e.jpg"));
     QTest::keyClick(panel->renameTextField(), Qt::Key_Return);
@@ -832,7 +834,7 @@ void tst_ColumnBrowserViewController::rowDrops() {
     openFolder(folderURL());
 
     const std::unique_ptr<QMimeData> data = dragData(sources, internal);
-    ColumnPanel* panel = browser().panels().first();
+    ColumnPanelView* panel = browser().panels().first();
     ColumnTableView* table = panel->tableView();
     const int row = int(namesOf(panel->items()).indexOf(onto));
     const QPoint pos = onto.isEmpty() ? QPoint(20, table->viewport()->height() - 5)
