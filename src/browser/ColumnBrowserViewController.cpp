@@ -551,7 +551,11 @@ void ColumnBrowserViewController::scrollToLastColumn() {
     QTimer::singleShot(0, this, [this] {
         if (m_panels.isEmpty())
             return;
+        // The scroll area sizes the row of columns only when it handles its own layout request,
+        // which comes later than this: until then the new column lies beyond the scroll range.
         m_containerView->layout()->activate();
+        QEvent layoutRequest(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(m_scrollArea, &layoutRequest);
         m_scrollArea->ensureWidgetVisible(m_panels.last(), 0, 0);
     });
 }

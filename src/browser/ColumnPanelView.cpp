@@ -286,7 +286,6 @@ void ColumnPanelView::beginRename(const FileItem& item) {
     const int textLeft = 4 + m_tableView->iconSize().width() + 4;
     field->setGeometry(rowRect.adjusted(textLeft, 0, 0, 0));
     field->installEventFilter(this);
-    connect(field, &QLineEdit::returnPressed, this, &ColumnPanelView::commitRename);
     connect(field, &QLineEdit::editingFinished, this, [this] {
         if (m_renameTextField)
             commitRename();
@@ -300,12 +299,29 @@ void ColumnPanelView::beginRename(const FileItem& item) {
 }
 
 bool ColumnPanelView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_renameTextField && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    if (watched != m_renameTextField ||
+        (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
+        return QWidget::eventFilter(watched, event);
+    // Both keys end the editing here: the line edit leaves them unaccepted, and a Return that
+    // went on to the list, or to a window shortcut, would open a new rename over the row just
+    // renamed.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (event->type() == QEvent::ShortcutOverride) {
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
+            event->accept();
+        return false;
+    }
+    switch (key) {
+    case Qt::Key_Escape:
         cancelRename();
         return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        commitRename();
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
     }
-    return QWidget::eventFilter(watched, event);
 }
 
 std::optional<FileItem> ColumnPanelView::closeRenameField() {

@@ -75,16 +75,19 @@ void ColumnTableView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     const int row = index.isValid() ? index.row() : -1;
     if (event->button() == Qt::RightButton) {
-        // A right click acts on the row under it: an unselected row becomes the selection.
-        if (row >= 0 && !selectionModel()->isRowSelected(row, QModelIndex())) {
+        // A right click acts on the row under it: an unselected row becomes the selection. Only
+        // left presses count toward the slow second click, so the row it selects is not one.
+        if (row >= 0 && !selectionModel()->isRowSelected(row, QModelIndex()))
             selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-            m_pendingClickRow = row;
-        }
         event->accept();
         return;
     }
+    if (event->button() != Qt::LeftButton) {
+        QListView::mousePressEvent(event);
+        return;
+    }
     const bool plainClick = !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier));
-    if (event->button() == Qt::LeftButton && plainClick && row >= 0 && row == m_pendingClickRow &&
+    if (plainClick && row >= 0 && row == m_pendingClickRow &&
         selectionModel()->isRowSelected(row, QModelIndex())) {
         QPointer<ColumnTableView> self(this);
         m_slowClickTimer = m_timers.singleShot(std::chrono::milliseconds(slowClickDelayMs()), [self, row] {

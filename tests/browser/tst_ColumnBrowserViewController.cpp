@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -144,6 +145,7 @@ private slots:
     void searchFilter();
     void dividers_data();
     void dividers();
+    void openedColumnIsScrolledIntoView();
     void deleteAsksForDeviceItems_data();
     void deleteAsksForDeviceItems();
     void deleteFailureSummary_data();
@@ -574,6 +576,24 @@ void tst_ColumnBrowserViewController::dividers() {
     for (ColumnPanelView* panel : browser().panels())
         actual.append(panel->columnWidth());
     QCOMPARE(actual, widths);
+}
+
+void tst_ColumnBrowserViewController::openedColumnIsScrolledIntoView() {
+    browser().resize(600, 400);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    clickRow(1, QStringLiteral("sub"));
+    waitUntilListed();
+    QCOMPARE(columnNames(), (QStringList{"tree", "A", "sub"}));
+    QWidget* viewport = browser().scrollView()->viewport();
+    ColumnPanelView* last = browser().panels().last();
+    const auto lastIsInView = [&] {
+        const QRect shown(last->mapTo(viewport, QPoint(0, 0)), last->size());
+        return viewport->rect().contains(shown.topLeft()) && shown.right() <= viewport->rect().right();
+    };
+    QTRY_VERIFY(lastIsInView());
+    QVERIFY(browser().scrollView()->horizontalScrollBar()->value() > 0);
 }
 
 void tst_ColumnBrowserViewController::deleteAsksForDeviceItems_data() {
