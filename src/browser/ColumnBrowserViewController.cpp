@@ -89,10 +89,12 @@ async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> 
         const Listed listed = co_await listFolder(provider, url);
         if (!self)
             co_return;
-        if (listed.failure)
+        if (listed.failure) {
             self->applyListingFailure(index, url, listed.failure);
-        else
+        } else {
             self->applyListing(index, url, listed.items);
+            self->closeVanishedColumns(index);
+        }
     }
 }
 
@@ -438,11 +440,16 @@ ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& ur
         if (self)
             self->pasteInto(folder);
     };
-    panel->canPasteProvider = [self, url] {
-        return self && self->clipboardManager && self->clipboardManager->canPaste(url);
+    // The column's folder as it is now: a renamed folder's column follows its new name.
+    panel->canPasteProvider = [self, weakPanel] {
+        return self && weakPanel && self->clipboardManager &&
+               self->clipboardManager->canPaste(weakPanel->directoryPath);
     };
     panel->onDropCompleted = command(&ColumnBrowserViewController::refreshAllColumns);
-    panel->onRenamed = command(&ColumnBrowserViewController::refreshAllColumns);
+    panel->onRenamed = [self](const URL& from, const URL& to) {
+        if (self)
+            self->followRename(from, to);
+    };
 
     panel->clipboardManager = clipboardManager;
     panel->observeClipboard();
@@ -641,6 +648,65 @@ void ColumnBrowserViewController::applyListingFailure(int index, const URL& url,
     panel->setItems({});
     panel->showErrorPlaceholder(ErrorPlaceholderView::forError(error));
     republishSelectionOf(index);
+}
+
+URL ColumnBrowserViewController::renamedLocation(const URL& url, const URL& from, const URL& to) {
+    if (url.isSameLocation(from))
+        return to;
+    if (!url.isBelow(from))
+        return url;
+    QString fromPath = from.path();
+    if (!fromPath.endsWith(u'/'))
+        fromPath += u'/';
+    QString toPath = to.path();
+    if (!toPath.endsWith(u'/'))
+        toPath += u'/';
+    return URL::fromComponents(url.scheme(), url.host(), toPath + url.path().mid(fromPath.size()));
+}
+
+void ColumnBrowserViewController::followRename(const URL& from, const URL& to) {
+    // A renamed folder that is open keeps its column (and those inside it) under the new name.
+    bool moved = false;
+    for (int index = 0; index < m_columns.size(); ++index) {
+        const URL renamed = renamedLocation(m_columns.at(index).path, from, to);
+        if (renamed == m_columns.at(index).path)
+            continue;
+        m_columns[index].path = renamed;
+        m_panels.at(index)->directoryPath = renamed;
+        moved = true;
+    }
+    if (moved)
+        updateColumnPaths();
+    refreshAllColumns();
+}
+
+void ColumnBrowserViewController::closeVanishedColumns(int index) {
+    if (index < 0 || index + 1 >= m_columns.size())
+        return;
+    const URL next = m_columns.at(index + 1).path;
+    const QList<FileItem>& listed = m_columns.at(index).items;
+    const auto found = std::find_if(listed.cbegin(), listed.cend(), [&next](const FileItem& item) {
+        return item.isDirectory() && item.path().isSameLocation(next);
+    });
+    if (found == listed.cend()) {
+        // Deleted, moved away or renamed elsewhere: its column and those after it go, and with
+        // them whatever was selected there.
+        Logger::ui().debug("Column %ld's folder %s is gone", index + 1, next.absoluteString());
+        const bool selectionGoes = m_selectionColumn > index;
+        truncateColumns(index);
+        if (selectionGoes && !m_selection.isEmpty())
+            publishSelection({});
+        return;
+    }
+    // The folder whose column is open stays selected in the column before it.
+    ColumnPanelView* panel = m_panels.at(index);
+    if (panel->selectedItems().isEmpty()) {
+        const int row = panel->model()->rowOf(found->path());
+        if (row >= 0) {
+            panel->model()->reselect(panel->tableView()->selectionModel(), {found->path()});
+            m_columns[index].selectedRow = row;
+        }
+    }
 }
 
 void ColumnBrowserViewController::refreshAllColumns() {

@@ -105,8 +105,14 @@ public:
     void moveFocusRight(int column);
     void applySearchFilter();
     QList<FileItem> filteredItems(const QList<FileItem>& items) const;
-    // Lists every column again, one after the other, after emptying the provider's cache.
+    // Lists every column again, one after the other, after emptying the provider's cache; a
+    // column whose folder is no longer in the column before it goes, with those after it.
     void refreshAllColumns();
+    // After an item was renamed from one location to another: open columns of that folder, or
+    // of folders inside it, take the new location; then every column is listed again.
+    void followRename(const URL& from, const URL& to);
+    // The location url has once the folder from is renamed to to (url itself when outside it).
+    static URL renamedLocation(const URL& url, const URL& from, const URL& to);
     // The column whose list has the keyboard focus, searched from the last; else the last column
     // (forRename: the last column with a selected row); -1 when there is none.
     int focusedColumn(bool forRename = false) const;
@@ -129,6 +135,9 @@ public:
     // For the listing tasks: a result or failure for column index that listed url.
     void applyListing(int index, const URL& url, const QList<FileItem>& items);
     void applyListingFailure(int index, const URL& url, std::exception_ptr error);
+    // After column index was listed again: cuts the columns back when the folder of the next
+    // column is no longer listed there, else keeps that folder selected.
+    void closeVanishedColumns(int index);
 
 private:
     ColumnPanelView* makePanel(int index, const URL& url);

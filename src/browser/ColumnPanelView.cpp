@@ -69,7 +69,7 @@ async::Task<void> renameItem(QPointer<ColumnPanelView> panel, std::shared_ptr<Fi
         co_return;
     panel->reloadItems();
     if (renamed && panel->onRenamed)
-        panel->onRenamed();
+        panel->onRenamed(from, to);
 }
 
 // An item for a dropped location that neither the column nor the provider could describe.

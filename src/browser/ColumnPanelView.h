@@ -79,8 +79,9 @@ public:
     std::function<void(const URL&)> onPasteAction;
     std::function<bool()> canPasteProvider;
     std::function<void()> onDropCompleted;
-    // After the provider renamed an item: the folder must be listed again to show the new name.
-    std::function<void()> onRenamed;
+    // After the provider renamed an item, from its old location to its new one: the folder must
+    // be listed again to show the new name.
+    std::function<void(const URL& from, const URL& to)> onRenamed;
 
     ColumnTableView* tableView() const { return m_tableView; }
     FileItemListModel* model() const { return m_model; }

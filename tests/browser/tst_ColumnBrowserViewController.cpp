@@ -155,6 +155,8 @@ private slots:
     void pasteWithoutFocusGoesToLastColumn();
     void commandsWithoutSelection();
     void renameListsTheColumnsAgain();
+    void changedOpenFolderKeepsNoDeadColumn_data();
+    void changedOpenFolderKeepsNoDeadColumn();
     void rowDrops_data();
     void rowDrops();
     void dropsBesideTheColumns_data();
@@ -773,6 +775,79 @@ void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
     QTRY_VERIFY(namesOf(panel->items()).contains(QStringLiteral("e.jpg")));
     QVERIFY(!namesOf(panel->items()).contains(QStringLiteral("d.jpg")));
     QVERIFY(QFile::exists(m_root + QStringLiteral("/e.jpg")));
+}
+
+void tst_ColumnBrowserViewController::changedOpenFolderKeepsNoDeadColumn_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QStringList>("columns");
+    // The folders the path bar ends with, and what the column before the last one selects.
+    QTest::addColumn<QString>("lastFolder");
+    QTest::addColumn<QString>("selectedBeforeLast");
+    QTest::newRow("rename the open folder") << "rename:sub2"
+                                            << "sub" << QStringList{"tree", "A", "sub2"} << "A/sub2"
+                                            << "sub2";
+    QTest::newRow("rename a folder above the open one") << "rename:A2"
+                                                        << "A" << QStringList{"tree", "A2", "sub"}
+                                                        << "A2/sub"
+                                                        << "sub";
+    QTest::newRow("delete the open folder") << "delete"
+                                            << "sub" << QStringList{"tree", "A"} << "A"
+                                            << "A";
+    QTest::newRow("delete a folder above it") << "delete"
+                                              << "A" << QStringList{"tree"} << ""
+                                              << "";
+    QTest::newRow("cut and paste it elsewhere") << "move:B"
+                                                << "sub" << QStringList{"tree", "A"} << "A"
+                                                << "A";
+}
+
+void tst_ColumnBrowserViewController::changedOpenFolderKeepsNoDeadColumn() {
+    QFETCH(QString, change);
+    QFETCH(QString, item);
+    QFETCH(QStringList, columns);
+    QFETCH(QString, lastFolder);
+    QFETCH(QString, selectedBeforeLast);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    clickRow(1, QStringLiteral("sub"));
+    waitUntilListed();
+    const int column = item == u"A" ? 0 : 1;
+    ColumnPanelView* panel = browser().panels().at(column);
+    const FileItem target = panel->items().at(namesOf(panel->items()).indexOf(item));
+    if (change.startsWith(QStringLiteral("rename:"))) {
+        panel->beginRename(target);
+        QVERIFY(panel->renameTextField());
+        panel->renameTextField()->setText(change.section(u':', 1));
+        QTest::keyClick(panel->renameTextField(), Qt::Key_Return);
+        for (const auto& task : panel->renameTasks())
+            runSync(task.result(), 10s);
+    } else if (change == u"delete") {
+        browser().deleteItems({target});
+    } else {
+        browser().copyItems({target}, true);
+        browser().pasteInto(folderURL(change.section(u':', 1)));
+    }
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& task : browser().tasks())
+            runSync(task.result(), 20s);
+    }
+    waitUntilListed();
+    QCOMPARE(columnNames(), columns);
+    for (ColumnPanelView* each : browser().panels())
+        QVERIFY2(!each->errorPlaceholder(), qPrintable(each->directoryPath.absoluteString()));
+    // The path bar ends at the last column, the folder each column lists.
+    QCOMPARE(m_navigation->columnPaths.value().last(), browser().columns().last().path);
+    QCOMPARE(browser().columns().last().path.isSameLocation(folderURL(lastFolder)), true);
+    for (int index = 0; index < browser().panels().size(); ++index)
+        QCOMPARE(browser().panels().at(index)->directoryPath, browser().columns().at(index).path);
+    if (browser().panels().size() > 1) {
+        const QList<FileItem> selected = browser().panels().at(browser().panels().size() - 2)->selectedItems();
+        QCOMPARE(namesOf(selected), QStringList{selectedBeforeLast});
+    }
+    QCOMPARE(namesOf(m_navigation->currentDirectoryContents.value()),
+             namesOf(browser().columns().last().items));
 }
 
 QString tst_ColumnBrowserViewController::pathOf(const QString& key) const {

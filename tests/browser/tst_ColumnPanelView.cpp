@@ -244,7 +244,7 @@ void tst_ColumnPanelView::inlineRename() {
     QFETCH(bool, refused);
     m_provider->refuse = refused;
     int renamedCalls = 0;
-    panel().onRenamed = [&renamedCalls] {
+    panel().onRenamed = [&renamedCalls](const URL&, const URL&) {
         ++renamedCalls;
     };
     LogCapture log;
