@@ -83,8 +83,10 @@ async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> 
     const qsizetype count = self->columns().size();
     for (int index = 0; index < count; ++index) {
         // The columns may have been cut back while an earlier folder listed: then this ends.
-        if (!self || index >= self->columns().size())
+        if (!self)
             co_return;
+        if (index >= self->columns().size())
+            break;
         const URL url = self->columns().at(index).path;
         const Listed listed = co_await listFolder(provider, url);
         if (!self)
@@ -96,6 +98,8 @@ async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> 
             self->closeVanishedColumns(index);
         }
     }
+    if (self)
+        self->finishRelisting();
 }
 
 async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
@@ -104,7 +108,7 @@ async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, s
     if (clipboard)
         co_await clipboard->paste(folder);
     if (self)
-        self->refreshAllColumns();
+        self->didChangeContents();
 }
 
 async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> provider,
@@ -141,7 +145,7 @@ async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> pro
     }
     if (!self)
         co_return;
-    self->refreshAllColumns();
+    self->didChangeContents();
     if (failures.isEmpty())
         co_return;
     AlertRequest summary;
@@ -258,19 +262,30 @@ void ColumnBrowserViewController::setPublishesSharedState(bool publishes) {
     m_publishes = publishes;
     if (!publishes)
         return;
+    if (m_stale) {
+        // Files changed while another browser was on screen: what these columns hold is older
+        // than that, so they list again first and publish when done.
+        m_stale = false;
+        m_awaitingRelisting = !m_columns.isEmpty();
+        refreshAllColumns();
+        if (m_awaitingRelisting)
+            return;
+    }
+    if (m_awaitingRelisting)
+        return;
     m_navigationState.currentDirectoryContents = m_contents;
     m_navigationState.selectedItems = QSet<FileItem>(m_selection.begin(), m_selection.end());
 }
 
 void ColumnBrowserViewController::publishContents(const QList<FileItem>& items) {
     m_contents = items;
-    if (m_publishes)
+    if (m_publishes && !m_awaitingRelisting)
         m_navigationState.currentDirectoryContents = items;
 }
 
 void ColumnBrowserViewController::publishSelection(const QList<FileItem>& items) {
     m_selection = items;
-    if (m_publishes)
+    if (m_publishes && !m_awaitingRelisting)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
 
@@ -445,7 +460,7 @@ ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& ur
         return self && weakPanel && self->clipboardManager &&
                self->clipboardManager->canPaste(weakPanel->directoryPath);
     };
-    panel->onDropCompleted = command(&ColumnBrowserViewController::refreshAllColumns);
+    panel->onDropCompleted = command(&ColumnBrowserViewController::didChangeContents);
     panel->onRenamed = [self](const URL& from, const URL& to) {
         if (self)
             self->followRename(from, to);
@@ -677,7 +692,27 @@ void ColumnBrowserViewController::followRename(const URL& from, const URL& to) {
     }
     if (moved)
         updateColumnPaths();
+    didChangeContents();
+}
+
+void ColumnBrowserViewController::didChangeContents() {
     refreshAllColumns();
+    if (onContentsChanged)
+        onContentsChanged();
+}
+
+void ColumnBrowserViewController::contentsChangedElsewhere() {
+    if (m_publishes)
+        refreshAllColumns();
+    else
+        m_stale = true;
+}
+
+void ColumnBrowserViewController::finishRelisting() {
+    if (!m_awaitingRelisting)
+        return;
+    m_awaitingRelisting = false;
+    setPublishesSharedState(m_publishes);
 }
 
 void ColumnBrowserViewController::closeVanishedColumns(int index) {

@@ -89,6 +89,11 @@ public:
     void pasteInto(const URL& folder);
     void setPublishesSharedState(bool publishes) override;
     bool publishesSharedState() const { return m_publishes; }
+    void contentsChangedElsewhere() override;
+    // After a change made here: every column lists again and the other browsers hear of it.
+    void didChangeContents();
+    // The end of a re-listing of every column.
+    void finishRelisting();
 
     // --- columns ---
     const QList<ColumnState>& columns() const { return m_columns; }
@@ -173,6 +178,10 @@ private:
     QHBoxLayout* m_columnsLayout;
 
     bool m_publishes = true;
+    // Another browser changed files while this one was hidden.
+    bool m_stale = false;
+    // Shown again after such a change: nothing is published until the columns are listed anew.
+    bool m_awaitingRelisting = false;
     QList<FileItem> m_contents;
     QList<FileItem> m_selection;
     // The column the selection was made in; -1 for none.

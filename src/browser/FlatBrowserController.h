@@ -81,6 +81,7 @@ public:
     void renameSelection() override;
     void selectAllItems() override;
     void setPublishesSharedState(bool publishes) override;
+    void contentsChangedElsewhere() override;
 
     // --- state ---
     // The current path, or the home folder when nothing is shown yet: where pastes and drops on
@@ -141,6 +142,9 @@ public:
     void applyListing(quint64 generation, const URL& url, const QList<FileItem>& items);
     void applyListingFailure(quint64 generation, const URL& url, std::exception_ptr error);
     void reloadCurrentFolder();
+    // A listing of that number was shown: the first one started after a change made elsewhere
+    // ends the wait and publishes.
+    void finishRelisting(quint64 generation);
 
 protected:
     FlatBrowserController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
@@ -192,6 +196,11 @@ private:
     // Every listing gets the next number; a result older than one already shown is stale.
     quint64 m_nextGeneration = 1;
     quint64 m_shownGeneration = 0;
+    // Another browser changed files while this one was hidden.
+    bool m_stale = false;
+    // Shown again after such a change: the number of the listing that must arrive before
+    // anything is published (0: none awaited).
+    quint64 m_relistingFrom = 0;
     std::vector<Subscription> m_cancellables;
     QList<async::TaskHandle<void>> m_tasks;
 };
