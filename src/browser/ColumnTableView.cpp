@@ -220,18 +220,5 @@ void ColumnTableView::paintEvent(QPaintEvent* event) {
     const QRect area = m_dropHighlight.row >= 0 && model() && m_dropHighlight.row < model()->rowCount()
                            ? visualRect(model()->index(m_dropHighlight.row, 0))
                            : viewport()->rect();
-    QPainter painter(viewport());
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = Colours::accent(palette());
-    painter.setPen(QPen(accent, 2));
-    painter.drawRect(area.adjusted(1, 1, -1, -1));
-    if (m_dropHighlight.operation != RowDropRules::Operation::copy)
-        return;
-    const QRect badge(area.right() - 16, area.top() + 2, 14, 14);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(accent);
-    painter.drawEllipse(badge);
-    painter.setPen(QPen(palette().color(QPalette::HighlightedText), 2));
-    painter.drawLine(badge.center().x() - 3, badge.center().y(), badge.center().x() + 3, badge.center().y());
-    painter.drawLine(badge.center().x(), badge.center().y() - 3, badge.center().x(), badge.center().y() + 3);
+    paintDropHighlight(viewport(), area, m_dropHighlight.operation);
 }

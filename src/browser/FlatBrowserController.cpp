@@ -723,18 +723,45 @@ QMenu* FlatBrowserController::contextMenuAt(const QPoint& viewportPoint) {
 
 // --- drags and drops ---
 
-Qt::DropAction FlatBrowserController::dropAction(const QMimeData* data, int row, bool onItem,
-                                                 Qt::KeyboardModifiers modifiers) const {
+RowDropRules::Operation FlatBrowserController::dropOperation(const QMimeData* data, int row, bool onItem,
+                                                             Qt::KeyboardModifiers modifiers,
+                                                             int* targetRow) const {
     bool intoItem = onItem && row >= 0 && row < displayedItems().size();
     if (intoItem && !displayedItems().at(row).isDirectory() && !refusesDropOnFile())
         intoItem = false;
+    if (targetRow)
+        *targetRow = intoItem && displayedItems().at(row).isDirectory() ? row : -1;
     // With no folder shown there is nowhere for a drop outside the items to go.
     if (!intoItem && !m_navigationState.currentPath.value())
-        return Qt::IgnoreAction;
+        return RowDropRules::Operation::none;
     const RowDropRules::Context context = RowDropRules::contextFor(
         data, displayedItems(), currentDirectoryURL(), intoItem ? row : -1,
         intoItem ? RowDropRules::Position::on : RowDropRules::Position::above, modifiers);
-    return RowDropRules::toDropAction(RowDropRules::validate(context));
+    return RowDropRules::validate(context);
+}
+
+Qt::DropAction FlatBrowserController::dropAction(const QMimeData* data, int row, bool onItem,
+                                                 Qt::KeyboardModifiers modifiers) const {
+    return RowDropRules::toDropAction(dropOperation(data, row, onItem, modifiers, nullptr));
+}
+
+Qt::DropAction FlatBrowserController::hoverDrop(const QMimeData* data, int row, bool onItem,
+                                                Qt::KeyboardModifiers modifiers) {
+    int target = -1;
+    const RowDropRules::Operation operation = dropOperation(data, row, onItem, modifiers, &target);
+    DropHighlight highlight;
+    if (operation != RowDropRules::Operation::none)
+        highlight = {operation, target};
+    setDropHighlight(highlight);
+    return RowDropRules::toDropAction(operation);
+}
+
+void FlatBrowserController::setDropHighlight(DropHighlight highlight) {
+    if (highlight == m_dropHighlight)
+        return;
+    m_dropHighlight = highlight;
+    if (m_itemView)
+        m_itemView->viewport()->update();
 }
 
 bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onItem,

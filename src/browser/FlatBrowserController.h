@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/BrowserCommandHandling.h"
+#include "browser/DropHighlight.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileContextMenu.h"
 #include "models/FileItem.h"
@@ -120,6 +121,10 @@ public:
     // drop. onItem is false for a drop between items.
     Qt::DropAction dropAction(const QMimeData* data, int row, bool onItem,
                               Qt::KeyboardModifiers modifiers) const;
+    // The same for a drag hovering over the view, which shows where the drop would go.
+    Qt::DropAction hoverDrop(const QMimeData* data, int row, bool onItem, Qt::KeyboardModifiers modifiers);
+    const DropHighlight& dropHighlight() const { return m_dropHighlight; }
+    void setDropHighlight(DropHighlight highlight);
     bool acceptDrop(const QMimeData* data, int row, bool onItem, Qt::KeyboardModifiers modifiers);
     void startDrag(QWidget* source);
 
@@ -182,6 +187,9 @@ private:
     void publishContents(const QList<FileItem>& items);
     void publishSelection(const QList<FileItem>& items);
     FileContextMenuActions menuActions(const QList<FileItem>& items);
+    // The operation of a drop at row, and the row it goes into (-1: the folder shown).
+    RowDropRules::Operation dropOperation(const QMimeData* data, int row, bool onItem,
+                                          Qt::KeyboardModifiers modifiers, int* targetRow) const;
     std::shared_ptr<AlertPresenter> presenter();
 
     std::shared_ptr<AlertPresenter> m_alertPresenter;
@@ -190,6 +198,7 @@ private:
     FileItemListModel* m_model = nullptr;
     QPointer<ErrorPlaceholderView> m_errorPlaceholder;
     QPointer<QMenu> m_contextMenu;
+    DropHighlight m_dropHighlight;
     bool m_publishes = true;
     QList<FileItem> m_publishedContents;
     QList<FileItem> m_publishedSelection;
