@@ -2,6 +2,7 @@
 
 #include "browser/BrowserText.h"
 #include "browser/ColumnTableView.h"
+#include "browser/CutDimmingDelegate.h"
 #include "browser/DragAndDropHandler.h"
 #include "browser/DragOutPointerWatch.h"
 #include "browser/DragOutProduction.h"
@@ -34,18 +35,10 @@
 
 namespace {
 
-// Rows drawn from the model's roles: a cut item at its alpha, twenty pixels and one of spacing.
-class ColumnItemDelegate : public QStyledItemDelegate {
+// Rows drawn from the model's roles: a cut item dimmed, twenty pixels and one of spacing.
+class ColumnItemDelegate : public CutDimmingDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        painter->save();
-        painter->setOpacity(index.data(FileItemListModel::AlphaRole).toDouble());
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->restore();
-    }
+    using CutDimmingDelegate::CutDimmingDelegate;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), ColumnPanelView::rowHeight + 1};
