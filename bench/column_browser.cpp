@@ -12,7 +12,7 @@
 #include "BenchArguments.h"
 #include "BenchSupport.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/FileItemListModel.h"
 #include "device/AFCBridge.h"
@@ -99,14 +99,14 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const URL folder = AFCLocation::mediaURL(udid, QStringLiteral("/DCIM/100APPLE"));
     navigation.navigate(parent);
     spinUntil([&] { return browser.columns().size() == 1 && !browser.columns().first().isLoading; });
-    const auto open = [&]() -> ColumnPanel* {
-        ColumnPanel* first = browser.panels().first();
+    const auto open = [&]() -> ColumnPanelView* {
+        ColumnPanelView* first = browser.panels().first();
         first->tableView()->selectionModel()->clearSelection();
         browser.truncateColumns(0);
         first->tableView()->selectionModel()->setCurrentIndex(first->model()->index(0),
                                                               QItemSelectionModel::ClearAndSelect);
         spinUntil([&] { return browser.columns().size() == 2 && !browser.columns().last().isLoading; });
-        ColumnPanel* panel = browser.panels().last();
+        ColumnPanelView* panel = browser.panels().last();
         panel->tableView()->viewport()->repaint();
         return panel;
     };
@@ -129,7 +129,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         bench::StallWatch stalls;
         stalls.start();
         timer.restart();
-        ColumnPanel* panel = open();
+        ColumnPanelView* panel = open();
         const double opening = double(timer.nsecsElapsed());
         stalls.stop();
         if (size_t(panel->items().size()) != count)

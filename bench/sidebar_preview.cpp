@@ -13,7 +13,7 @@
 #include "BenchSupport.h"
 #include "TestMedia.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/FileItemListModel.h"
 #include "device/AFCBridge.h"
@@ -115,7 +115,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     navigation.navigate(AFCLocation::mediaURL(udid, QStringLiteral("/DCIM/100APPLE")));
     spinUntil([&] { return browser->columns().size() == 1 && !browser->columns().first().isLoading; },
               "the column");
-    ColumnPanel* panel = browser->panels().first();
+    ColumnPanelView* panel = browser->panels().first();
     if (panel->items().size() != count)
         throw std::runtime_error("the column shows " + std::to_string(panel->items().size()) + " photos");
     QListView* list = panel->tableView();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // The commands and questions that every browser answers, so that the main window's Edit menu
 // and keys reach whichever browser is shown without knowing which one it is. None of them
 // throws: a command reports its own failures (alerts, logs, beeps).
@@ -23,4 +25,11 @@ public:
     // otherwise make the status bar and Select All describe a folder nobody sees. Turning it on
     // publishes what the browser shows now.
     virtual void setPublishesSharedState(bool publishes) = 0;
+
+    // Called after this browser changed files itself (rename, delete, paste, drop): the other
+    // browsers' listings may be out of date.
+    std::function<void()> onContentsChanged;
+    // Another browser changed files. A browser on screen lists again at once; a hidden one lists
+    // again when it is shown, and publishes nothing older than that listing.
+    virtual void contentsChangedElsewhere() = 0;
 };

@@ -2,7 +2,7 @@
 
 #include "browser/BrowserCommandHandling.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "platform/Logger.h"
 #include "platform/UiTimerSource.h"
@@ -68,6 +68,7 @@ QWidget* BrowserContainerController::browserFor(BrowserViewMode mode) {
                 if (self && self->onQuickLook)
                     self->onQuickLook();
             };
+            hearChanges(m_columnBrowser);
         }
         return m_columnBrowser;
     }
@@ -103,6 +104,22 @@ void BrowserContainerController::hookUp(FlatBrowserController* browser) {
     browser->onQuickLook = [self] {
         if (self && self->onQuickLook)
             self->onQuickLook();
+    };
+    hearChanges(browser);
+}
+
+void BrowserContainerController::hearChanges(BrowserCommandHandling* browser) {
+    // Each browser lists on its own: the files one of them changed, the others must list again.
+    QPointer<BrowserContainerController> self(this);
+    browser->onContentsChanged = [self, browser] {
+        if (!self)
+            return;
+        const QList<BrowserCommandHandling*> browsers{self->m_columnBrowser.data(), self->m_listBrowser.data(),
+                                                      self->m_iconBrowser.data()};
+        for (BrowserCommandHandling* other : browsers) {
+            if (other && other != browser)
+                other->contentsChangedElsewhere();
+        }
     };
 }
 

@@ -56,6 +56,7 @@ public:
 private:
     QWidget* browserFor(BrowserViewMode mode);
     void hookUp(FlatBrowserController* browser);
+    void hearChanges(BrowserCommandHandling* browser);
     void focusBrowser();
 
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;

@@ -2,8 +2,8 @@
 #include "browser/ColumnBrowserViewController.h"
 
 #include "browser/BrowserText.h"
-#include "browser/ColumnDivider.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnDividerView.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/DragAndDropHandler.h"
 #include "browser/DropAcceptingScrollView.h"
@@ -83,17 +83,23 @@ async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> 
     const qsizetype count = self->columns().size();
     for (int index = 0; index < count; ++index) {
         // The columns may have been cut back while an earlier folder listed: then this ends.
-        if (!self || index >= self->columns().size())
+        if (!self)
             co_return;
+        if (index >= self->columns().size())
+            break;
         const URL url = self->columns().at(index).path;
         const Listed listed = co_await listFolder(provider, url);
         if (!self)
             co_return;
-        if (listed.failure)
+        if (listed.failure) {
             self->applyListingFailure(index, url, listed.failure);
-        else
+        } else {
             self->applyListing(index, url, listed.items);
+            self->closeVanishedColumns(index);
+        }
     }
+    if (self)
+        self->finishRelisting();
 }
 
 async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
@@ -102,7 +108,7 @@ async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, s
     if (clipboard)
         co_await clipboard->paste(folder);
     if (self)
-        self->refreshAllColumns();
+        self->didChangeContents();
 }
 
 async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> provider,
@@ -139,7 +145,7 @@ async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> pro
     }
     if (!self)
         co_return;
-    self->refreshAllColumns();
+    self->didChangeContents();
     if (failures.isEmpty())
         co_return;
     AlertRequest summary;
@@ -238,7 +244,7 @@ void ColumnBrowserViewController::setDragHandler(std::shared_ptr<DragAndDropHand
 }
 
 void ColumnBrowserViewController::configurePanels() {
-    for (ColumnPanel* panel : std::as_const(m_panels)) {
+    for (ColumnPanelView* panel : std::as_const(m_panels)) {
         panel->alertPresenter = m_alertPresenter;
         panel->folderChooser = m_folderChooser;
         panel->dragHandler = m_dragHandler;
@@ -256,19 +262,30 @@ void ColumnBrowserViewController::setPublishesSharedState(bool publishes) {
     m_publishes = publishes;
     if (!publishes)
         return;
+    if (m_stale) {
+        // Files changed while another browser was on screen: what these columns hold is older
+        // than that, so they list again first and publish when done.
+        m_stale = false;
+        m_awaitingRelisting = !m_columns.isEmpty();
+        refreshAllColumns();
+        if (m_awaitingRelisting)
+            return;
+    }
+    if (m_awaitingRelisting)
+        return;
     m_navigationState.currentDirectoryContents = m_contents;
     m_navigationState.selectedItems = QSet<FileItem>(m_selection.begin(), m_selection.end());
 }
 
 void ColumnBrowserViewController::publishContents(const QList<FileItem>& items) {
     m_contents = items;
-    if (m_publishes)
+    if (m_publishes && !m_awaitingRelisting)
         m_navigationState.currentDirectoryContents = items;
 }
 
 void ColumnBrowserViewController::publishSelection(const QList<FileItem>& items) {
     m_selection = items;
-    if (m_publishes)
+    if (m_publishes && !m_awaitingRelisting)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
 
@@ -313,11 +330,11 @@ void ColumnBrowserViewController::applySearchFilter() {
 }
 
 void ColumnBrowserViewController::resetColumns(const URL& url) {
-    for (ColumnPanel* panel : std::as_const(m_panels)) {
+    for (ColumnPanelView* panel : std::as_const(m_panels)) {
         panel->hide();
         panel->deleteLater();
     }
-    for (ColumnDivider* divider : std::as_const(m_dividers)) {
+    for (ColumnDividerView* divider : std::as_const(m_dividers)) {
         divider->hide();
         divider->deleteLater();
     }
@@ -347,7 +364,7 @@ void ColumnBrowserViewController::appendColumn(const URL& url) {
     ColumnState column;
     column.path = url;
     m_columns.append(column);
-    ColumnPanel* panel = makePanel(index, url);
+    ColumnPanelView* panel = makePanel(index, url);
     layoutNewColumn(panel);
     m_panels.append(panel);
     updateColumnPaths();
@@ -358,8 +375,8 @@ void ColumnBrowserViewController::appendColumn(const URL& url) {
     }));
 }
 
-ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
-    auto* panel = new ColumnPanel(m_timers);
+ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& url) {
+    auto* panel = new ColumnPanelView(m_timers);
     panel->setObjectName(QStringLiteral("columnPanel-%1").arg(index));
     panel->setLoading(true);
     panel->directoryPath = url;
@@ -385,7 +402,7 @@ ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
                 (self.data()->*method)();
         };
     };
-    QPointer<ColumnPanel> weakPanel(panel);
+    QPointer<ColumnPanelView> weakPanel(panel);
     const auto renameInPanel = [weakPanel] {
         if (!weakPanel)
             return;
@@ -438,21 +455,26 @@ ColumnPanel* ColumnBrowserViewController::makePanel(int index, const URL& url) {
         if (self)
             self->pasteInto(folder);
     };
-    panel->canPasteProvider = [self, url] {
-        return self && self->clipboardManager && self->clipboardManager->canPaste(url);
+    // The column's folder as it is now: a renamed folder's column follows its new name.
+    panel->canPasteProvider = [self, weakPanel] {
+        return self && weakPanel && self->clipboardManager &&
+               self->clipboardManager->canPaste(weakPanel->directoryPath);
     };
-    panel->onDropCompleted = command(&ColumnBrowserViewController::refreshAllColumns);
-    panel->onRenamed = command(&ColumnBrowserViewController::refreshAllColumns);
+    panel->onDropCompleted = command(&ColumnBrowserViewController::didChangeContents);
+    panel->onRenamed = [self](const URL& from, const URL& to) {
+        if (self)
+            self->followRename(from, to);
+    };
 
     panel->clipboardManager = clipboardManager;
     panel->observeClipboard();
     return panel;
 }
 
-ColumnDivider* ColumnBrowserViewController::makeDivider(ColumnPanel* panel, const QString& objectName) {
-    auto* divider = new ColumnDivider;
+ColumnDividerView* ColumnBrowserViewController::makeDivider(ColumnPanelView* panel, const QString& objectName) {
+    auto* divider = new ColumnDividerView;
     divider->setObjectName(objectName);
-    QPointer<ColumnPanel> weakPanel(panel);
+    QPointer<ColumnPanelView> weakPanel(panel);
     Self self(this);
     divider->onDrag = [self, weakPanel](double delta) {
         if (self && weakPanel)
@@ -461,22 +483,22 @@ ColumnDivider* ColumnBrowserViewController::makeDivider(ColumnPanel* panel, cons
     divider->onOptionDrag = [self](double delta) {
         if (!self)
             return;
-        for (ColumnPanel* each : std::as_const(self->m_panels))
+        for (ColumnPanelView* each : std::as_const(self->m_panels))
             self->resizeColumn(each, delta);
     };
     return divider;
 }
 
-void ColumnBrowserViewController::resizeColumn(ColumnPanel* panel, double delta) {
+void ColumnBrowserViewController::resizeColumn(ColumnPanelView* panel, double delta) {
     panel->setColumnWidth(std::max(qRound(panel->columnWidth() + delta), minimumColumnWidth));
     m_containerView->layout()->activate();
 }
 
-void ColumnBrowserViewController::layoutNewColumn(ColumnPanel* panel) {
+void ColumnBrowserViewController::layoutNewColumn(ColumnPanelView* panel) {
     // Each panel is followed by its divider; the last one by the trailing divider, then the
     // stretch that fills the rest of the row.
     if (!m_panels.isEmpty()) {
-        ColumnDivider* divider =
+        ColumnDividerView* divider =
             makeDivider(m_panels.last(), QStringLiteral("columnDivider-%1").arg(m_dividers.size()));
         m_columnsLayout->insertWidget(m_columnsLayout->indexOf(m_trailingDivider), divider);
         m_dividers.append(divider);
@@ -507,13 +529,13 @@ void ColumnBrowserViewController::replaceTrailingDivider() {
 
 void ColumnBrowserViewController::truncateColumns(int index) {
     while (m_panels.size() > index + 1) {
-        ColumnPanel* panel = m_panels.takeLast();
+        ColumnPanelView* panel = m_panels.takeLast();
         m_columnsLayout->removeWidget(panel);
         panel->hide();
         panel->deleteLater();
         m_columns.removeLast();
         if (!m_dividers.isEmpty()) {
-            ColumnDivider* divider = m_dividers.takeLast();
+            ColumnDividerView* divider = m_dividers.takeLast();
             m_columnsLayout->removeWidget(divider);
             divider->hide();
             divider->deleteLater();
@@ -551,7 +573,11 @@ void ColumnBrowserViewController::scrollToLastColumn() {
     QTimer::singleShot(0, this, [this] {
         if (m_panels.isEmpty())
             return;
+        // The scroll area sizes the row of columns only when it handles its own layout request,
+        // which comes later than this: until then the new column lies beyond the scroll range.
         m_containerView->layout()->activate();
+        QEvent layoutRequest(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(m_scrollArea, &layoutRequest);
         m_scrollArea->ensureWidgetVisible(m_panels.last(), 0, 0);
     });
 }
@@ -612,7 +638,7 @@ void ColumnBrowserViewController::applyListing(int index, const URL& url, const 
     Logger::ui().debug("Column %ld shows %s (%ld items)", index, url.absoluteString(), items.size());
     if (index == m_columns.size() - 1)
         publishContents(items);
-    ColumnPanel* panel = m_panels.at(index);
+    ColumnPanelView* panel = m_panels.at(index);
     panel->setLoading(false);
     panel->removeErrorPlaceholder();
     panel->setItems(filteredItems(items));
@@ -632,11 +658,90 @@ void ColumnBrowserViewController::applyListingFailure(int index, const URL& url,
     // What is no longer listed can neither be counted nor stay selected.
     if (index == m_columns.size() - 1 && !m_contents.isEmpty())
         publishContents({});
-    ColumnPanel* panel = m_panels.at(index);
+    ColumnPanelView* panel = m_panels.at(index);
     panel->setLoading(false);
     panel->setItems({});
     panel->showErrorPlaceholder(ErrorPlaceholderView::forError(error));
     republishSelectionOf(index);
+}
+
+URL ColumnBrowserViewController::renamedLocation(const URL& url, const URL& from, const URL& to) {
+    if (url.isSameLocation(from))
+        return to;
+    if (!url.isBelow(from))
+        return url;
+    QString fromPath = from.path();
+    if (!fromPath.endsWith(u'/'))
+        fromPath += u'/';
+    QString toPath = to.path();
+    if (!toPath.endsWith(u'/'))
+        toPath += u'/';
+    return URL::fromComponents(url.scheme(), url.host(), toPath + url.path().mid(fromPath.size()));
+}
+
+void ColumnBrowserViewController::followRename(const URL& from, const URL& to) {
+    // A renamed folder that is open keeps its column (and those inside it) under the new name.
+    bool moved = false;
+    for (int index = 0; index < m_columns.size(); ++index) {
+        const URL renamed = renamedLocation(m_columns.at(index).path, from, to);
+        if (renamed == m_columns.at(index).path)
+            continue;
+        m_columns[index].path = renamed;
+        m_panels.at(index)->directoryPath = renamed;
+        moved = true;
+    }
+    if (moved)
+        updateColumnPaths();
+    didChangeContents();
+}
+
+void ColumnBrowserViewController::didChangeContents() {
+    refreshAllColumns();
+    if (onContentsChanged)
+        onContentsChanged();
+}
+
+void ColumnBrowserViewController::contentsChangedElsewhere() {
+    if (m_publishes)
+        refreshAllColumns();
+    else
+        m_stale = true;
+}
+
+void ColumnBrowserViewController::finishRelisting() {
+    if (!m_awaitingRelisting)
+        return;
+    m_awaitingRelisting = false;
+    setPublishesSharedState(m_publishes);
+}
+
+void ColumnBrowserViewController::closeVanishedColumns(int index) {
+    if (index < 0 || index + 1 >= m_columns.size())
+        return;
+    const URL next = m_columns.at(index + 1).path;
+    const QList<FileItem>& listed = m_columns.at(index).items;
+    const auto found = std::find_if(listed.cbegin(), listed.cend(), [&next](const FileItem& item) {
+        return item.isDirectory() && item.path().isSameLocation(next);
+    });
+    if (found == listed.cend()) {
+        // Deleted, moved away or renamed elsewhere: its column and those after it go, and with
+        // them whatever was selected there.
+        Logger::ui().debug("Column %ld's folder %s is gone", index + 1, next.absoluteString());
+        const bool selectionGoes = m_selectionColumn > index;
+        truncateColumns(index);
+        if (selectionGoes && !m_selection.isEmpty())
+            publishSelection({});
+        return;
+    }
+    // The folder whose column is open stays selected in the column before it.
+    ColumnPanelView* panel = m_panels.at(index);
+    if (panel->selectedItems().isEmpty()) {
+        const int row = panel->model()->rowOf(found->path());
+        if (row >= 0) {
+            panel->model()->reselect(panel->tableView()->selectionModel(), {found->path()});
+            m_columns[index].selectedRow = row;
+        }
+    }
 }
 
 void ColumnBrowserViewController::refreshAllColumns() {
@@ -706,7 +811,7 @@ void ColumnBrowserViewController::selectAllItems() {
     const int column = focusedColumn();
     if (column < 0)
         return;
-    ColumnPanel* panel = m_panels.at(column);
+    ColumnPanelView* panel = m_panels.at(column);
     panel->tableView()->selectAll();
     // Selecting everything may have cut the columns back; the panel itself stays.
     m_selectionColumn = column;
@@ -717,7 +822,7 @@ void ColumnBrowserViewController::renameSelection() {
     const int column = focusedColumn(true);
     if (column < 0)
         return;
-    ColumnPanel* panel = m_panels.at(column);
+    ColumnPanelView* panel = m_panels.at(column);
     const QList<int> rows = panel->selectedRows();
     if (rows.isEmpty() || rows.first() >= panel->items().size())
         return;

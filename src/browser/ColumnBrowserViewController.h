@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browser/BrowserCommandHandling.h"
-#include "browser/ColumnDivider.h"
+#include "browser/ColumnDividerView.h"
 #include "models/FileItem.h"
 #include "platform/Subscription.h"
 #include "platform/URL.h"
@@ -18,7 +18,7 @@
 
 class AlertPresenter;
 class ClipboardManager;
-class ColumnPanel;
+class ColumnPanelView;
 class DragAndDropHandler;
 class DropAcceptingScrollView;
 class FavoritesManager;
@@ -89,12 +89,17 @@ public:
     void pasteInto(const URL& folder);
     void setPublishesSharedState(bool publishes) override;
     bool publishesSharedState() const { return m_publishes; }
+    void contentsChangedElsewhere() override;
+    // After a change made here: every column lists again and the other browsers hear of it.
+    void didChangeContents();
+    // The end of a re-listing of every column.
+    void finishRelisting();
 
     // --- columns ---
     const QList<ColumnState>& columns() const { return m_columns; }
-    const QList<ColumnPanel*>& panels() const { return m_panels; }
-    const QList<ColumnDivider*>& dividers() const { return m_dividers; }
-    ColumnDivider* trailingDivider() const { return m_trailingDivider; }
+    const QList<ColumnPanelView*>& panels() const { return m_panels; }
+    const QList<ColumnDividerView*>& dividers() const { return m_dividers; }
+    ColumnDividerView* trailingDivider() const { return m_trailingDivider; }
     // The selection this browser holds, in row order: what the commands act on.
     const QList<FileItem>& selection() const { return m_selection; }
 
@@ -105,8 +110,14 @@ public:
     void moveFocusRight(int column);
     void applySearchFilter();
     QList<FileItem> filteredItems(const QList<FileItem>& items) const;
-    // Lists every column again, one after the other, after emptying the provider's cache.
+    // Lists every column again, one after the other, after emptying the provider's cache; a
+    // column whose folder is no longer in the column before it goes, with those after it.
     void refreshAllColumns();
+    // After an item was renamed from one location to another: open columns of that folder, or
+    // of folders inside it, take the new location; then every column is listed again.
+    void followRename(const URL& from, const URL& to);
+    // The location url has once the folder from is renamed to to (url itself when outside it).
+    static URL renamedLocation(const URL& url, const URL& from, const URL& to);
     // The column whose list has the keyboard focus, searched from the last; else the last column
     // (forRename: the last column with a selected row); -1 when there is none.
     int focusedColumn(bool forRename = false) const;
@@ -129,11 +140,14 @@ public:
     // For the listing tasks: a result or failure for column index that listed url.
     void applyListing(int index, const URL& url, const QList<FileItem>& items);
     void applyListingFailure(int index, const URL& url, std::exception_ptr error);
+    // After column index was listed again: cuts the columns back when the folder of the next
+    // column is no longer listed there, else keeps that folder selected.
+    void closeVanishedColumns(int index);
 
 private:
-    ColumnPanel* makePanel(int index, const URL& url);
-    ColumnDivider* makeDivider(ColumnPanel* panel, const QString& objectName);
-    void layoutNewColumn(ColumnPanel* panel);
+    ColumnPanelView* makePanel(int index, const URL& url);
+    ColumnDividerView* makeDivider(ColumnPanelView* panel, const QString& objectName);
+    void layoutNewColumn(ColumnPanelView* panel);
     void replaceTrailingDivider();
     void scrollToLastColumn();
     void updateColumnPaths();
@@ -142,7 +156,7 @@ private:
     // What the selection of a column means: one folder opens a column and selects nothing.
     QList<FileItem> selectionOf(int column) const;
     void republishSelectionOf(int column);
-    void resizeColumn(ColumnPanel* panel, double delta);
+    void resizeColumn(ColumnPanelView* panel, double delta);
     void startTask(async::TaskHandle<void> task);
     void configurePanels();
 
@@ -156,14 +170,18 @@ private:
     std::shared_ptr<DragAndDropHandler> m_dragHandler;
 
     QList<ColumnState> m_columns;
-    QList<ColumnPanel*> m_panels;
-    QList<ColumnDivider*> m_dividers;
-    QPointer<ColumnDivider> m_trailingDivider;
+    QList<ColumnPanelView*> m_panels;
+    QList<ColumnDividerView*> m_dividers;
+    QPointer<ColumnDividerView> m_trailingDivider;
     DropAcceptingScrollView* m_scrollArea;
     QWidget* m_containerView;
     QHBoxLayout* m_columnsLayout;
 
     bool m_publishes = true;
+    // Another browser changed files while this one was hidden.
+    bool m_stale = false;
+    // Shown again after such a change: nothing is published until the columns are listed anew.
+    bool m_awaitingRelisting = false;
     QList<FileItem> m_contents;
     QList<FileItem> m_selection;
     // The column the selection was made in; -1 for none.

@@ -75,16 +75,19 @@ void ColumnTableView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     const int row = index.isValid() ? index.row() : -1;
     if (event->button() == Qt::RightButton) {
-        // A right click acts on the row under it: an unselected row becomes the selection.
-        if (row >= 0 && !selectionModel()->isRowSelected(row, QModelIndex())) {
+        // A right click acts on the row under it: an unselected row becomes the selection. Only
+        // left presses count toward the slow second click, so the row it selects is not one.
+        if (row >= 0 && !selectionModel()->isRowSelected(row, QModelIndex()))
             selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-            m_pendingClickRow = row;
-        }
         event->accept();
         return;
     }
+    if (event->button() != Qt::LeftButton) {
+        QListView::mousePressEvent(event);
+        return;
+    }
     const bool plainClick = !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier));
-    if (event->button() == Qt::LeftButton && plainClick && row >= 0 && row == m_pendingClickRow &&
+    if (plainClick && row >= 0 && row == m_pendingClickRow &&
         selectionModel()->isRowSelected(row, QModelIndex())) {
         QPointer<ColumnTableView> self(this);
         m_slowClickTimer = m_timers.singleShot(std::chrono::milliseconds(slowClickDelayMs()), [self, row] {
@@ -217,18 +220,5 @@ void ColumnTableView::paintEvent(QPaintEvent* event) {
     const QRect area = m_dropHighlight.row >= 0 && model() && m_dropHighlight.row < model()->rowCount()
                            ? visualRect(model()->index(m_dropHighlight.row, 0))
                            : viewport()->rect();
-    QPainter painter(viewport());
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor accent = Colours::accent(palette());
-    painter.setPen(QPen(accent, 2));
-    painter.drawRect(area.adjusted(1, 1, -1, -1));
-    if (m_dropHighlight.operation != RowDropRules::Operation::copy)
-        return;
-    const QRect badge(area.right() - 16, area.top() + 2, 14, 14);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(accent);
-    painter.drawEllipse(badge);
-    painter.setPen(QPen(palette().color(QPalette::HighlightedText), 2));
-    painter.drawLine(badge.center().x() - 3, badge.center().y(), badge.center().x() + 3, badge.center().y());
-    painter.drawLine(badge.center().x(), badge.center().y() - 3, badge.center().x(), badge.center().y() + 3);
+    paintDropHighlight(viewport(), area, m_dropHighlight.operation);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/DropHighlight.h"
 #include "browser/RowDropRules.h"
 #include "platform/Subscription.h"
 
@@ -51,14 +52,9 @@ public:
     };
     DropTarget dropTargetAt(QPoint viewportPosition) const;
 
-    // What the hovering drop would do, drawn as an accent frame around the row it goes into (or
-    // the whole list for the column's own folder), with a plus badge when it copies: the pointer
-    // always shows a copy, since other programs must never be offered a move.
-    struct DropHighlight {
-        RowDropRules::Operation operation = RowDropRules::Operation::none;
-        int row = -1;
-        bool operator==(const DropHighlight&) const = default;
-    };
+    // What the hovering drop would do: the row it goes into, or the whole list for the column's
+    // own folder.
+    using DropHighlight = ::DropHighlight;
     const DropHighlight& dropHighlight() const { return m_dropHighlight; }
     void setDropHighlight(DropHighlight highlight);
 

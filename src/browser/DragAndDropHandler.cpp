@@ -56,9 +56,15 @@ public:
 
 // The moment of the latest bytes of one file copy. Touched on the main thread only: the
 // bridge posts its progress reports there.
-struct ProgressTracker {
+struct PromiseProgressTracker {
     async::ContinuousClock::Instant lastProgressAt;
     quint64 bytesCopied = 0;
+
+    explicit PromiseProgressTracker(async::ContinuousClock::Instant madeAt) : lastProgressAt(madeAt) {}
+    void recordProgress(quint64 copied, async::ContinuousClock::Instant at) {
+        bytesCopied = copied;
+        lastProgressAt = at;
+    }
 };
 
 // Which of the copy and its watchdog ended first, and the coroutine waiting to hear it.
@@ -162,11 +168,10 @@ void startDisconnect(std::shared_ptr<AFCBridge> bridge, QString udid) {
 
 async::Task<quint64> downloadTracked(std::shared_ptr<AFCBridge> bridge, QString udid, QString path,
                                      std::optional<QString> bundleID, URL destination,
-                                     std::shared_ptr<ProgressTracker> tracker, async::ContinuousClock* clock,
+                                     std::shared_ptr<PromiseProgressTracker> tracker, async::ContinuousClock* clock,
                                      std::shared_ptr<FirstEnded> first, std::stop_token token) {
     AFCDownloadProgress progress = [tracker, clock](quint64 written) {
-        tracker->bytesCopied = written;
-        tracker->lastProgressAt = clock->now();
+        tracker->recordProgress(written, clock->now());
     };
     async::Task<quint64> download = bridge->downloadFile(udid, path, destination, bundleID, progress, token);
     async::detail::Outcome<quint64> outcome = co_await async::detail::settle(std::move(download));
@@ -174,7 +179,7 @@ async::Task<quint64> downloadTracked(std::shared_ptr<AFCBridge> bridge, QString 
     co_return outcome.get();
 }
 
-async::Task<quint64> runStallWatchdog(std::shared_ptr<ProgressTracker> tracker, QString path, double timeout,
+async::Task<quint64> runStallWatchdog(std::shared_ptr<PromiseProgressTracker> tracker, QString path, double timeout,
                                       async::TaskHandle<quint64> copy, async::ContinuousClock* clock,
                                       std::stop_token token) {
     int lastLogged = 0;
@@ -196,7 +201,7 @@ async::Task<quint64> runStallWatchdog(std::shared_ptr<ProgressTracker> tracker, 
     }
 }
 
-async::Task<quint64> watchAndSignal(std::shared_ptr<ProgressTracker> tracker, QString path, double timeout,
+async::Task<quint64> watchAndSignal(std::shared_ptr<PromiseProgressTracker> tracker, QString path, double timeout,
                                     async::TaskHandle<quint64> copy, async::ContinuousClock* clock,
                                     std::shared_ptr<FirstEnded> first, std::stop_token token) {
     async::Task<quint64> watching = runStallWatchdog(tracker, path, timeout, copy, clock, token);
@@ -472,8 +477,7 @@ async::Task<quint64> DragAndDropHandler::copyFileUnderWatchdog(std::shared_ptr<A
                                                                QString udid, QString path,
                                                                std::optional<QString> bundleID,
                                                                URL destination, double stallTimeout) {
-    auto tracker = std::make_shared<ProgressTracker>();
-    tracker->lastProgressAt = m_clock->now();
+    auto tracker = std::make_shared<PromiseProgressTracker>(m_clock->now());
     auto first = std::make_shared<FirstEnded>();
     async::ContinuousClock* clock = m_clock;
 

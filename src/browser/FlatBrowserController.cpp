@@ -61,10 +61,19 @@ void reloadIfShowing(const Self& self) {
         self->reloadCurrentFolder();
 }
 
+// After a change this browser made: its folder lists again and the other browsers hear of it.
+void didChangeContents(const Self& self) {
+    if (!self)
+        return;
+    self->reloadCurrentFolder();
+    if (self->onContentsChanged)
+        self->onContentsChanged();
+}
+
 async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
     if (clipboard)
         co_await clipboard->paste(folder);
-    reloadIfShowing(self);
+    didChangeContents(self);
 }
 
 async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> provider,
@@ -99,7 +108,7 @@ async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> pro
         if (failure)
             Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
     }
-    reloadIfShowing(self);
+    didChangeContents(self);
 }
 
 async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,
@@ -134,7 +143,7 @@ async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> prov
     }
     if (failure)
         Logger::ui().error("Rename failed: %s", async::describeException(failure));
-    reloadIfShowing(self);
+    didChangeContents(self);
 }
 
 async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provider,
@@ -157,7 +166,7 @@ async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provi
     }
     if (failure)
         Logger::ui().error("Drop failed: %s", async::describeException(failure));
-    reloadIfShowing(self);
+    didChangeContents(self);
 }
 
 async::Task<void> moveItems(std::shared_ptr<TransferManager> transfers, QList<FileItem> items, URL target,
@@ -360,6 +369,7 @@ void FlatBrowserController::applyListing(quint64 generation, const URL& url, con
     publishContents(m_allItems);
     applyFilter();
     didShowListing();
+    finishRelisting(generation);
 }
 
 void FlatBrowserController::applyListingFailure(quint64 generation, const URL& url,
@@ -369,8 +379,10 @@ void FlatBrowserController::applyListingFailure(quint64 generation, const URL& u
         return;
     m_shownGeneration = generation;
     m_allItems.clear();
+    m_publishedContents.clear();
     applyFilter();
     showError(error);
+    finishRelisting(generation);
 }
 
 QList<FileItem> FlatBrowserController::filtered(const QList<FileItem>& items, const QString& query) {
@@ -483,9 +495,36 @@ void FlatBrowserController::syncSelection() {
     publishSelection(selectedItems());
 }
 
+void FlatBrowserController::contentsChangedElsewhere() {
+    if (m_publishes)
+        reloadCurrentFolder();
+    else
+        m_stale = true;
+}
+
+void FlatBrowserController::finishRelisting(quint64 generation) {
+    // Only a listing started after the change counts; an older one that lands first is as stale
+    // as what was shown before.
+    if (m_relistingFrom == 0 || generation < m_relistingFrom)
+        return;
+    m_relistingFrom = 0;
+    setPublishesSharedState(m_publishes);
+}
+
 void FlatBrowserController::setPublishesSharedState(bool publishes) {
     m_publishes = publishes;
     if (!publishes)
+        return;
+    if (m_stale && m_navigationState.currentPath.value()) {
+        // Files changed while another browser was on screen: the folder lists again first, and
+        // what it held before is not published meanwhile.
+        m_stale = false;
+        m_relistingFrom = m_nextGeneration;
+        reloadCurrentFolder();
+        return;
+    }
+    m_stale = false;
+    if (m_relistingFrom != 0)
         return;
     m_navigationState.currentDirectoryContents = m_publishedContents;
     const QList<FileItem> selected = selectedItems();
@@ -495,13 +534,13 @@ void FlatBrowserController::setPublishesSharedState(bool publishes) {
 
 void FlatBrowserController::publishContents(const QList<FileItem>& items) {
     m_publishedContents = items;
-    if (m_publishes)
+    if (m_publishes && m_relistingFrom == 0)
         m_navigationState.currentDirectoryContents = items;
 }
 
 void FlatBrowserController::publishSelection(const QList<FileItem>& items) {
     m_publishedSelection = items;
-    if (m_publishes)
+    if (m_publishes && m_relistingFrom == 0)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
 
@@ -684,18 +723,45 @@ QMenu* FlatBrowserController::contextMenuAt(const QPoint& viewportPoint) {
 
 // --- drags and drops ---
 
-Qt::DropAction FlatBrowserController::dropAction(const QMimeData* data, int row, bool onItem,
-                                                 Qt::KeyboardModifiers modifiers) const {
+RowDropRules::Operation FlatBrowserController::dropOperation(const QMimeData* data, int row, bool onItem,
+                                                             Qt::KeyboardModifiers modifiers,
+                                                             int* targetRow) const {
     bool intoItem = onItem && row >= 0 && row < displayedItems().size();
     if (intoItem && !displayedItems().at(row).isDirectory() && !refusesDropOnFile())
         intoItem = false;
+    if (targetRow)
+        *targetRow = intoItem && displayedItems().at(row).isDirectory() ? row : -1;
     // With no folder shown there is nowhere for a drop outside the items to go.
     if (!intoItem && !m_navigationState.currentPath.value())
-        return Qt::IgnoreAction;
+        return RowDropRules::Operation::none;
     const RowDropRules::Context context = RowDropRules::contextFor(
         data, displayedItems(), currentDirectoryURL(), intoItem ? row : -1,
         intoItem ? RowDropRules::Position::on : RowDropRules::Position::above, modifiers);
-    return RowDropRules::toDropAction(RowDropRules::validate(context));
+    return RowDropRules::validate(context);
+}
+
+Qt::DropAction FlatBrowserController::dropAction(const QMimeData* data, int row, bool onItem,
+                                                 Qt::KeyboardModifiers modifiers) const {
+    return RowDropRules::toDropAction(dropOperation(data, row, onItem, modifiers, nullptr));
+}
+
+Qt::DropAction FlatBrowserController::hoverDrop(const QMimeData* data, int row, bool onItem,
+                                                Qt::KeyboardModifiers modifiers) {
+    int target = -1;
+    const RowDropRules::Operation operation = dropOperation(data, row, onItem, modifiers, &target);
+    DropHighlight highlight;
+    if (operation != RowDropRules::Operation::none)
+        highlight = {operation, target};
+    setDropHighlight(highlight);
+    return RowDropRules::toDropAction(operation);
+}
+
+void FlatBrowserController::setDropHighlight(DropHighlight highlight) {
+    if (highlight == m_dropHighlight)
+        return;
+    m_dropHighlight = highlight;
+    if (m_itemView)
+        m_itemView->viewport()->update();
 }
 
 bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onItem,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/BrowserCommandHandling.h"
+#include "browser/DropHighlight.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileContextMenu.h"
 #include "models/FileItem.h"
@@ -81,6 +82,7 @@ public:
     void renameSelection() override;
     void selectAllItems() override;
     void setPublishesSharedState(bool publishes) override;
+    void contentsChangedElsewhere() override;
 
     // --- state ---
     // The current path, or the home folder when nothing is shown yet: where pastes and drops on
@@ -119,6 +121,10 @@ public:
     // drop. onItem is false for a drop between items.
     Qt::DropAction dropAction(const QMimeData* data, int row, bool onItem,
                               Qt::KeyboardModifiers modifiers) const;
+    // The same for a drag hovering over the view, which shows where the drop would go.
+    Qt::DropAction hoverDrop(const QMimeData* data, int row, bool onItem, Qt::KeyboardModifiers modifiers);
+    const DropHighlight& dropHighlight() const { return m_dropHighlight; }
+    void setDropHighlight(DropHighlight highlight);
     bool acceptDrop(const QMimeData* data, int row, bool onItem, Qt::KeyboardModifiers modifiers);
     void startDrag(QWidget* source);
 
@@ -141,6 +147,9 @@ public:
     void applyListing(quint64 generation, const URL& url, const QList<FileItem>& items);
     void applyListingFailure(quint64 generation, const URL& url, std::exception_ptr error);
     void reloadCurrentFolder();
+    // A listing of that number was shown: the first one started after a change made elsewhere
+    // ends the wait and publishes.
+    void finishRelisting(quint64 generation);
 
 protected:
     FlatBrowserController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
@@ -178,6 +187,9 @@ private:
     void publishContents(const QList<FileItem>& items);
     void publishSelection(const QList<FileItem>& items);
     FileContextMenuActions menuActions(const QList<FileItem>& items);
+    // The operation of a drop at row, and the row it goes into (-1: the folder shown).
+    RowDropRules::Operation dropOperation(const QMimeData* data, int row, bool onItem,
+                                          Qt::KeyboardModifiers modifiers, int* targetRow) const;
     std::shared_ptr<AlertPresenter> presenter();
 
     std::shared_ptr<AlertPresenter> m_alertPresenter;
@@ -186,12 +198,18 @@ private:
     FileItemListModel* m_model = nullptr;
     QPointer<ErrorPlaceholderView> m_errorPlaceholder;
     QPointer<QMenu> m_contextMenu;
+    DropHighlight m_dropHighlight;
     bool m_publishes = true;
     QList<FileItem> m_publishedContents;
     QList<FileItem> m_publishedSelection;
     // Every listing gets the next number; a result older than one already shown is stale.
     quint64 m_nextGeneration = 1;
     quint64 m_shownGeneration = 0;
+    // Another browser changed files while this one was hidden.
+    bool m_stale = false;
+    // Shown again after such a change: the number of the listing that must arrive before
+    // anything is published (0: none awaited).
+    quint64 m_relistingFrom = 0;
     std::vector<Subscription> m_cancellables;
     QList<async::TaskHandle<void>> m_tasks;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/DropHighlight.h"
 #include "browser/FlatBrowserController.h"
 #include "uikit/Colours.h"
 
@@ -42,14 +43,6 @@ protected:
             View::keyPressEvent(event);
     }
 
-    void setDropHighlight(Qt::DropAction action, int row) {
-        if (action == m_dropAction && row == m_dropRow)
-            return;
-        m_dropAction = action;
-        m_dropRow = row;
-        this->viewport()->update();
-    }
-
     void mousePressEvent(QMouseEvent* event) override {
         // The context menu decides what a right click selects.
         if (event->button() == Qt::RightButton) {
@@ -78,7 +71,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override {
         const auto [row, onItem] = dropTarget(event->position().toPoint());
         const Qt::DropAction action =
-            controller ? controller->dropAction(event->mimeData(), row, onItem, event->modifiers())
+            controller ? controller->hoverDrop(event->mimeData(), row, onItem, event->modifiers())
                        : Qt::IgnoreAction;
         if (action == Qt::IgnoreAction) {
             event->ignore();
@@ -88,9 +81,31 @@ protected:
         event->accept();
     }
 
-    void dragLeaveEvent(QDragLeaveEvent* event) override { event->accept(); }
+    void dragLeaveEvent(QDragLeaveEvent* event) override {
+        if (controller)
+            controller->setDropHighlight({});
+        event->accept();
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        View::paintEvent(event);
+        if (!controller || controller->dropHighlight().operation == RowDropRules::Operation::none)
+            return;
+        const DropHighlight& highlight = controller->dropHighlight();
+        QRect area = this->viewport()->rect();
+        const QAbstractItemModel* model = this->model();
+        if (highlight.row >= 0 && model && highlight.row < model->rowCount()) {
+            // The whole row of a table, every column it shows.
+            area = QRect();
+            for (int column = 0; column < model->columnCount(); ++column)
+                area = area.united(this->visualRect(model->index(highlight.row, column)));
+        }
+        paintDropHighlight(this->viewport(), area, highlight.operation);
+    }
 
     void dropEvent(QDropEvent* event) override {
+        if (controller)
+            controller->setDropHighlight({});
         const auto [row, onItem] = dropTarget(event->position().toPoint());
         if (controller && controller->acceptDrop(event->mimeData(), row, onItem, event->modifiers())) {
             // Our own task moves or copies; Qt must not remove anything from the source view.
@@ -101,8 +116,4 @@ protected:
         event->ignore();
     }
 
-private:
-    Qt::DropAction m_dropAction = Qt::IgnoreAction;
-    // -1: the whole view, the folder shown.
-    int m_dropRow = -1;
 };

@@ -14,9 +14,11 @@
 
 namespace {
 
-// Draws a cell from the model's roles: the icon, up to two lines of name and the size, a tinted
-// rounded background while selected and the whole cell at the item's alpha.
-class IconCellDelegate : public QStyledItemDelegate {
+// One cell of the grid, drawn from the model's roles: the icon, up to two lines of name and the
+// size, a tinted rounded background while selected and the whole cell at the item's alpha. Qt's
+// list view draws every cell through one such delegate instead of keeping a widget per cell, so
+// reuse and reconfiguring for a new item come with it.
+class FileItemCollectionViewItem : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -99,7 +101,7 @@ IconBrowserViewController::IconBrowserViewController(std::shared_ptr<FileSystemP
     view->setSpacing(spacing);
     view->setWrapping(true);
     view->setFlow(QListView::LeftToRight);
-    view->setItemDelegate(new IconCellDelegate(view));
+    view->setItemDelegate(new FileItemCollectionViewItem(view));
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setFrameShape(QFrame::NoFrame);

@@ -1,5 +1,6 @@
 #include "browser/ListBrowserViewController.h"
 
+#include "browser/CutDimmingDelegate.h"
 #include "browser/FileItemListModel.h"
 #include "browser/FlatItemView.h"
 #include "platform/DateFormat.h"
@@ -7,6 +8,7 @@
 #include "platform/NaturalOrder.h"
 #include "uikit/Fonts.h"
 
+#include <QDateTime>
 #include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -76,24 +78,15 @@ public:
     }
 };
 
-class ListCellDelegate : public QStyledItemDelegate {
+class ListCellDelegate : public CutDimmingDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using CutDimmingDelegate::CutDimmingDelegate;
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
+        CutDimmingDelegate::initStyleOption(option, index);
         if (index.column() == ListBrowserViewController::nameColumn)
             option->icon = FlatBrowserController::itemIcon(index);
-    }
-
-public:
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        painter->save();
-        painter->setOpacity(index.data(FileItemListModel::AlphaRole).toDouble());
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->restore();
     }
 };
 
@@ -101,7 +94,15 @@ class ListTableView : public FlatItemView<QTableView> {
 public:
     using FlatItemView::FlatItemView;
 
+    std::function<void()> onResized;
+
 protected:
+    void resizeEvent(QResizeEvent* event) override {
+        FlatItemView::resizeEvent(event);
+        if (onResized)
+            onResized();
+    }
+
     // The middle of a row is a drop onto it; its top and bottom edges, and below the last row,
     // are drops between rows.
     std::pair<int, bool> dropTarget(const QPoint& point) const override {
@@ -163,10 +164,43 @@ ListBrowserViewController::ListBrowserViewController(std::shared_ptr<FileSystemP
     for (int column = 0; column < columnCount; ++column)
         header->resizeSection(column, initialWidth(Column(column)));
     connect(header, &QHeaderView::sectionClicked, this, &ListBrowserViewController::headerClicked);
-    connect(header, &QHeaderView::sectionResized, this, [header](int logical, int, int newSize) {
-        if (logical == nameColumn && newSize < nameMinimumWidth)
+    connect(header, &QHeaderView::sectionResized, this, [this, header](int logical, int, int newSize) {
+        if (logical == nameColumn && newSize < nameMinimumWidth) {
             header->resizeSection(nameColumn, nameMinimumWidth);
+            return;
+        }
+        if (m_fittingColumns)
+            return;
+        // A width the user gives Name stands, and is the one it comes back to when the view
+        // grows again.
+        if (logical == nameColumn) {
+            m_nameWidth = newSize;
+            return;
+        }
+        fitColumns();
     });
+    table->onResized = [this] {
+        fitColumns();
+    };
+}
+
+void ListBrowserViewController::fitColumns() {
+    // Name gives way, down to its minimum, so that Kind is not pushed behind a scroll bar in a
+    // narrow window; the other columns keep their widths.
+    QTableView* table = tableView();
+    QHeaderView* header = table->horizontalHeader();
+    int others = 0;
+    for (int column = 0; column < columnCount; ++column) {
+        if (column != nameColumn && !header->isSectionHidden(column))
+            others += header->sectionSize(column);
+    }
+    const int room = table->viewport()->width() - others;
+    const int wanted = std::clamp(room, int(nameMinimumWidth), std::max(m_nameWidth, int(nameMinimumWidth)));
+    if (header->sectionSize(nameColumn) == wanted)
+        return;
+    m_fittingColumns = true;
+    header->resizeSection(nameColumn, wanted);
+    m_fittingColumns = false;
 }
 
 QTableView* ListBrowserViewController::tableView() const {
@@ -178,12 +212,30 @@ int ListBrowserViewController::initialWidth(Column column) {
     case nameColumn:
         return 300;
     case dateColumn:
-        return 160;
+        return dateColumnWidth();
     case sizeColumn:
         return 90;
     default:
         return 100;
     }
+}
+
+int ListBrowserViewController::dateColumnWidth() {
+    // Wide enough for the longest date the format gives in the list's font (month names, AM and
+    // PM differ in width; two-digit days and hours are the longest), never narrower than the
+    // usual 160.
+    static const int width = [] {
+        const QFontMetrics metrics(Fonts::system(12));
+        int widest = 0;
+        for (int month = 1; month <= 12; ++month) {
+            for (const QTime time : {QTime(10, 58), QTime(22, 58)}) {
+                const Date date = Date::fromQDateTime(QDateTime(QDate(2024, month, 28), time));
+                widest = std::max(widest, metrics.horizontalAdvance(DateFormat::mediumShort(date)));
+            }
+        }
+        return std::max(160, widest + dateCellPadding);
+    }();
+    return width;
 }
 
 bool ListBrowserViewController::compareItems(const FileItem& a, const FileItem& b,

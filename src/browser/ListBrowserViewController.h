@@ -35,6 +35,13 @@ public:
     static bool compareItems(const FileItem& a, const FileItem& b, const SortDescriptor& descriptor);
     // The width a column starts at.
     static int initialWidth(Column column);
+    // Room a cell's text needs beyond the text itself (its margins on both sides).
+    static constexpr int dateCellPadding = 16;
+    // The Date Modified column's width: its longest date in the list's font, at least 160.
+    static int dateColumnWidth();
+    // Shrinks Name (down to its minimum) while the columns are wider than the view, and lets it
+    // grow back to the user's width.
+    void fitColumns();
 
 protected:
     QString viewName() const override { return QStringLiteral("List view"); }
@@ -46,4 +53,6 @@ private:
     void showSortIndicator();
 
     std::optional<SortDescriptor> m_sort;
+    int m_nameWidth = 300;
+    bool m_fittingColumns = false;
 };

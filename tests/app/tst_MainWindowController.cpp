@@ -13,7 +13,7 @@
 #include "app/StatusBarView.h"
 #include "browser/BrowserContainerController.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/FileItemListModel.h"
 #include "device/DeviceManager.h"
@@ -455,7 +455,7 @@ ColumnBrowserViewController* tst_MainWindowController::showDeviceColumns() {
 void tst_MainWindowController::clickRow(int column, const QString& name) {
     ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
     QVERIFY(column < browser->panels().size());
-    ColumnPanel* panel = browser->panels().at(column);
+    ColumnPanelView* panel = browser->panels().at(column);
     int row = -1;
     for (int i = 0; i < panel->items().size(); ++i)
         if (panel->items().at(i).name() == name)

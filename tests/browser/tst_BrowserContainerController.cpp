@@ -7,7 +7,7 @@
 #include "TestFiles.h"
 #include "browser/BrowserContainerController.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/IconBrowserViewController.h"
 #include "browser/ListBrowserViewController.h"
 #include "device/AFCBridge.h"
@@ -36,9 +36,13 @@ private slots:
     void onlyTheShownBrowserPublishes();
     void switchingKeepsTheKeyboardInTheBrowser_data();
     void switchingKeepsTheKeyboardInTheBrowser();
+    void aChangeInOneModeReachesTheOthers_data();
+    void aChangeInOneModeReachesTheOthers();
 
 private:
     void waitUntilListed(ColumnBrowserViewController* browser);
+    // The names the browser of that mode shows (the last column's for the columns).
+    QStringList shownNames(BrowserViewMode mode) const;
     URL folder(const QString& relative) const { return URL::fileURL(m_dir.filePath(relative), true); }
 
     QTemporaryDir m_dir;
@@ -211,6 +215,79 @@ void tst_BrowserContainerController::switchingKeepsTheKeyboardInTheBrowser() {
     QVERIFY(icons);
     QCOMPARE(QApplication::focusWidget() == icons->itemView(), browserHadFocus);
     QCOMPARE(QApplication::focusWidget() == elsewhere, !browserHadFocus);
+}
+
+QStringList tst_BrowserContainerController::shownNames(BrowserViewMode mode) const {
+    QList<FileItem> items;
+    if (mode == BrowserViewMode::column) {
+        if (!m_container->columnBrowser()->columns().isEmpty())
+            items = m_container->columnBrowser()->columns().last().items;
+    } else if (mode == BrowserViewMode::list) {
+        items = m_container->listBrowser()->displayedItems();
+    } else {
+        items = m_container->iconBrowser()->displayedItems();
+    }
+    QStringList names;
+    for (const FileItem& item : items)
+        names.append(item.name());
+    return names;
+}
+
+void tst_BrowserContainerController::aChangeInOneModeReachesTheOthers_data() {
+    QTest::addColumn<int>("changedIn");
+    QTest::addColumn<int>("shownAfter");
+    const int icon = int(BrowserViewMode::icon);
+    const int list = int(BrowserViewMode::list);
+    const int column = int(BrowserViewMode::column);
+    QTest::newRow("delete in the columns, then the list") << column << list;
+    QTest::newRow("delete in the list, then the columns") << list << column;
+    QTest::newRow("delete in the icons, then the list") << icon << list;
+}
+
+void tst_BrowserContainerController::aChangeInOneModeReachesTheOthers() {
+    QFETCH(int, changedIn);
+    QFETCH(int, shownAfter);
+    QTemporaryDir data;
+    // Deleted files go to this trash, never the developer's.
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    const auto restore = qScopeGuard([&savedData] { qputenv("XDG_DATA_HOME", savedData); });
+    const auto show = [this](int mode) {
+        m_navigation->viewMode = BrowserViewMode(mode);
+        drainPostedEvents();
+    };
+    const auto listed = [this](int mode) {
+        return shownNames(BrowserViewMode(mode)) == QStringList{"a.txt", "b.txt"};
+    };
+    drainPostedEvents();
+    m_navigation->navigate(folder(QStringLiteral("one")));
+    show(shownAfter);
+    QTRY_VERIFY(listed(shownAfter));
+    show(changedIn);
+    QTRY_VERIFY(listed(changedIn));
+
+    QWidget* changer = m_container->currentChild();
+    FileItem doomed = m_navigation->currentDirectoryContents.value().first();
+    QCOMPARE(doomed.name(), QStringLiteral("a.txt"));
+    if (auto* columns = qobject_cast<ColumnBrowserViewController*>(changer))
+        columns->deleteItems({doomed});
+    else
+        static_cast<FlatBrowserController*>(changer)->confirmAndDelete({doomed});
+    QTRY_COMPARE(shownNames(BrowserViewMode(changedIn)), QStringList{"b.txt"});
+    drainPostedEvents();
+
+    // From the switch on, nothing published names the deleted file.
+    QStringList published;
+    const Subscription watch = m_navigation->currentDirectoryContents.subscribe(
+        [&published](const QList<FileItem>& items) {
+            for (const FileItem& item : items)
+                published.append(item.name());
+        });
+    show(shownAfter);
+    QTRY_COMPARE(shownNames(BrowserViewMode(shownAfter)), QStringList{"b.txt"});
+    QTRY_COMPARE(m_navigation->currentDirectoryContents.value().size(), 1);
+    QVERIFY2(!published.contains(QStringLiteral("a.txt")), qPrintable(published.join(u',')));
+    QCOMPARE(m_navigation->currentDirectoryContents.value().first().name(), QStringLiteral("b.txt"));
 }
 
 QTEST_MAIN(tst_BrowserContainerController)

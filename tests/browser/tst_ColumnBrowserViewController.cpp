@@ -10,8 +10,8 @@
 #include "TestFiles.h"
 #include "WidgetDeviceTestMain.h"
 #include "browser/ColumnBrowserViewController.h"
-#include "browser/ColumnDivider.h"
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnDividerView.h"
+#include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "browser/DropAcceptingScrollView.h"
 #include "browser/ErrorPlaceholderView.h"
@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -144,6 +145,7 @@ private slots:
     void searchFilter();
     void dividers_data();
     void dividers();
+    void openedColumnIsScrolledIntoView();
     void deleteAsksForDeviceItems_data();
     void deleteAsksForDeviceItems();
     void deleteFailureSummary_data();
@@ -153,6 +155,8 @@ private slots:
     void pasteWithoutFocusGoesToLastColumn();
     void commandsWithoutSelection();
     void renameListsTheColumnsAgain();
+    void changedOpenFolderKeepsNoDeadColumn_data();
+    void changedOpenFolderKeepsNoDeadColumn();
     void rowDrops_data();
     void rowDrops();
     void dropsBesideTheColumns_data();
@@ -174,7 +178,7 @@ private:
                   Qt::MouseButton button = Qt::LeftButton);
     QStringList columnNames() const;
     ColumnBrowserViewController& browser() { return *m_browser; }
-    void dragDivider(ColumnDivider* divider, const QList<QPair<double, bool>>& steps);
+    void dragDivider(ColumnDividerView* divider, const QList<QPair<double, bool>>& steps);
 
     QTemporaryDir m_home;
     QString m_root;
@@ -260,7 +264,7 @@ void tst_ColumnBrowserViewController::openFolder(const URL& url) {
 void tst_ColumnBrowserViewController::clickRow(int column, const QString& name,
                                                Qt::KeyboardModifiers modifiers, Qt::MouseButton button) {
     QVERIFY(column < browser().panels().size());
-    ColumnPanel* panel = browser().panels().at(column);
+    ColumnPanelView* panel = browser().panels().at(column);
     const int row = int(namesOf(panel->items()).indexOf(name));
     QVERIFY2(row >= 0, qPrintable(name));
     ColumnTableView* table = panel->tableView();
@@ -451,7 +455,7 @@ void tst_ColumnBrowserViewController::placeholders() {
     }
     LogCapture log;
     openFolder(url);
-    ColumnPanel* panel = browser().panels().first();
+    ColumnPanelView* panel = browser().panels().first();
     QVERIFY(!panel->spinner()->isVisible());
     QCOMPARE(bool(panel->errorPlaceholder()), !symbol.isEmpty());
     const bool failed = where == u"failing" || where == u"locked" || where == u"closed app";
@@ -486,7 +490,7 @@ void tst_ColumnBrowserViewController::failedRelistingKeepsThePlaceholder() {
     browser().refreshAllColumns();
     for (const auto& task : browser().tasks())
         runSync(task.result(), 10s);
-    ColumnPanel* panel = browser().panels().at(1);
+    ColumnPanelView* panel = browser().panels().at(1);
     QVERIFY(panel->errorPlaceholder());
     QVERIFY(panel->items().isEmpty());
     QCOMPARE(log.messages(LogCapture::category("filesystem"))
@@ -522,7 +526,7 @@ void tst_ColumnBrowserViewController::searchFilter() {
     QCOMPARE(namesOf(browser().panels().at(1)->selectedItems()), QStringList{"B2.JPG"});
 }
 
-void tst_ColumnBrowserViewController::dragDivider(ColumnDivider* divider,
+void tst_ColumnBrowserViewController::dragDivider(ColumnDividerView* divider,
                                                   const QList<QPair<double, bool>>& steps) {
     QPointF position(3, 10);
     const auto send = [divider](QEvent::Type type, QPointF at, Qt::KeyboardModifiers modifiers) {
@@ -565,13 +569,33 @@ void tst_ColumnBrowserViewController::dividers() {
     clickRow(0, QStringLiteral("A"));
     waitUntilListed();
     browser().panels().at(1)->setColumnWidth(300);
-    auto* strip = browser().findChild<ColumnDivider*>(divider);
+    auto* strip = browser().findChild<ColumnDividerView*>(divider);
     QVERIFY(strip);
+    // The plain left-right resize pointer, not the splitter's.
+    QCOMPARE(strip->cursor().shape(), Qt::SizeHorCursor);
     dragDivider(strip, steps);
     QList<int> actual;
-    for (ColumnPanel* panel : browser().panels())
+    for (ColumnPanelView* panel : browser().panels())
         actual.append(panel->columnWidth());
     QCOMPARE(actual, widths);
+}
+
+void tst_ColumnBrowserViewController::openedColumnIsScrolledIntoView() {
+    browser().resize(600, 400);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    clickRow(1, QStringLiteral("sub"));
+    waitUntilListed();
+    QCOMPARE(columnNames(), (QStringList{"tree", "A", "sub"}));
+    QWidget* viewport = browser().scrollView()->viewport();
+    ColumnPanelView* last = browser().panels().last();
+    const auto lastIsInView = [&] {
+        const QRect shown(last->mapTo(viewport, QPoint(0, 0)), last->size());
+        return viewport->rect().contains(shown.topLeft()) && shown.right() <= viewport->rect().right();
+    };
+    QTRY_VERIFY(lastIsInView());
+    QVERIFY(browser().scrollView()->horizontalScrollBar()->value() > 0);
 }
 
 void tst_ColumnBrowserViewController::deleteAsksForDeviceItems_data() {
@@ -705,7 +729,7 @@ void tst_ColumnBrowserViewController::pasteWithoutFocusGoesToLastColumn() {
     waitUntilListed();
     clickRow(1, QStringLiteral("sub"));
     waitUntilListed();
-    for (ColumnPanel* panel : browser().panels())
+    for (ColumnPanelView* panel : browser().panels())
         panel->tableView()->clearFocus();
     QCOMPARE(browser().focusedColumn(), 2);
     QVERIFY(browser().canPaste());
@@ -742,7 +766,7 @@ void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
     openFolder(folderURL());
     clickRow(0, QStringLiteral("d.jpg"));
     browser().renameSelection();
-    ColumnPanel* panel = browser().panels().first();
+    ColumnPanelView* panel = browser().panels().first();
     QVERIFY(panel->renameTextField());
     panel->renameTextField()->setText(QStringLiteral("e.jpg"));
     QTest::keyClick(panel->renameTextField(), Qt::Key_Return);
@@ -751,6 +775,79 @@ void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
     QTRY_VERIFY(namesOf(panel->items()).contains(QStringLiteral("e.jpg")));
     QVERIFY(!namesOf(panel->items()).contains(QStringLiteral("d.jpg")));
     QVERIFY(QFile::exists(m_root + QStringLiteral("/e.jpg")));
+}
+
+void tst_ColumnBrowserViewController::changedOpenFolderKeepsNoDeadColumn_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QStringList>("columns");
+    // The folders the path bar ends with, and what the column before the last one selects.
+    QTest::addColumn<QString>("lastFolder");
+    QTest::addColumn<QString>("selectedBeforeLast");
+    QTest::newRow("rename the open folder") << "rename:sub2"
+                                            << "sub" << QStringList{"tree", "A", "sub2"} << "A/sub2"
+                                            << "sub2";
+    QTest::newRow("rename a folder above the open one") << "rename:A2"
+                                                        << "A" << QStringList{"tree", "A2", "sub"}
+                                                        << "A2/sub"
+                                                        << "sub";
+    QTest::newRow("delete the open folder") << "delete"
+                                            << "sub" << QStringList{"tree", "A"} << "A"
+                                            << "A";
+    QTest::newRow("delete a folder above it") << "delete"
+                                              << "A" << QStringList{"tree"} << ""
+                                              << "";
+    QTest::newRow("cut and paste it elsewhere") << "move:B"
+                                                << "sub" << QStringList{"tree", "A"} << "A"
+                                                << "A";
+}
+
+void tst_ColumnBrowserViewController::changedOpenFolderKeepsNoDeadColumn() {
+    QFETCH(QString, change);
+    QFETCH(QString, item);
+    QFETCH(QStringList, columns);
+    QFETCH(QString, lastFolder);
+    QFETCH(QString, selectedBeforeLast);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    clickRow(1, QStringLiteral("sub"));
+    waitUntilListed();
+    const int column = item == u"A" ? 0 : 1;
+    ColumnPanelView* panel = browser().panels().at(column);
+    const FileItem target = panel->items().at(namesOf(panel->items()).indexOf(item));
+    if (change.startsWith(QStringLiteral("rename:"))) {
+        panel->beginRename(target);
+        QVERIFY(panel->renameTextField());
+        panel->renameTextField()->setText(change.section(u':', 1));
+        QTest::keyClick(panel->renameTextField(), Qt::Key_Return);
+        for (const auto& task : panel->renameTasks())
+            runSync(task.result(), 10s);
+    } else if (change == u"delete") {
+        browser().deleteItems({target});
+    } else {
+        browser().copyItems({target}, true);
+        browser().pasteInto(folderURL(change.section(u':', 1)));
+    }
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& task : browser().tasks())
+            runSync(task.result(), 20s);
+    }
+    waitUntilListed();
+    QCOMPARE(columnNames(), columns);
+    for (ColumnPanelView* each : browser().panels())
+        QVERIFY2(!each->errorPlaceholder(), qPrintable(each->directoryPath.absoluteString()));
+    // The path bar ends at the last column, the folder each column lists.
+    QCOMPARE(m_navigation->columnPaths.value().last(), browser().columns().last().path);
+    QCOMPARE(browser().columns().last().path.isSameLocation(folderURL(lastFolder)), true);
+    for (int index = 0; index < browser().panels().size(); ++index)
+        QCOMPARE(browser().panels().at(index)->directoryPath, browser().columns().at(index).path);
+    if (browser().panels().size() > 1) {
+        const QList<FileItem> selected = browser().panels().at(browser().panels().size() - 2)->selectedItems();
+        QCOMPARE(namesOf(selected), QStringList{selectedBeforeLast});
+    }
+    QCOMPARE(namesOf(m_navigation->currentDirectoryContents.value()),
+             namesOf(browser().columns().last().items));
 }
 
 QString tst_ColumnBrowserViewController::pathOf(const QString& key) const {
@@ -832,7 +929,7 @@ void tst_ColumnBrowserViewController::rowDrops() {
     openFolder(folderURL());
 
     const std::unique_ptr<QMimeData> data = dragData(sources, internal);
-    ColumnPanel* panel = browser().panels().first();
+    ColumnPanelView* panel = browser().panels().first();
     ColumnTableView* table = panel->tableView();
     const int row = int(namesOf(panel->items()).indexOf(onto));
     const QPoint pos = onto.isEmpty() ? QPoint(20, table->viewport()->height() - 5)

@@ -65,6 +65,8 @@ private slots:
     void contextClickSelection();
     void drops_data();
     void drops();
+    void dropHighlight_data();
+    void dropHighlight();
 
 private:
     URL folderURL(const QString& relative = QString()) const;
@@ -513,6 +515,67 @@ void tst_FlatBrowserController::drops() {
     }
     QCOMPARE(log.messages(LogCapture::category("ui")).filter(QStringLiteral("Drop failed: ")).size(),
              landsIn.isEmpty() ? 1 : 0);
+}
+
+void tst_FlatBrowserController::dropHighlight_data() {
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("onto");
+    QTest::addColumn<bool>("internal");
+    QTest::addColumn<bool>("drop");
+    // What hovers: the operation shown, and the row framed ("" for the whole view).
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QString>("framed");
+    const int move = int(RowDropRules::Operation::move);
+    const int copy = int(RowDropRules::Operation::copy);
+    const int none = int(RowDropRules::Operation::none);
+    addViewRows("ours onto a folder, dropped", [&](QTestData& row) {
+        row << "Folder" << true << true << move << "Folder";
+    });
+    addViewRows("another program's file on the empty area, left", [&](QTestData& row) {
+        row << "" << false << false << copy << "";
+    });
+    addViewRows("another program's file on the empty area, dropped", [&](QTestData& row) {
+        row << "" << false << true << copy << "";
+    });
+    QTest::newRow("list: onto a file row is refused") << Kind::list << "img_1.jpg" << true << false << none
+                                                      << "";
+    QTest::newRow("icon: onto a file frames the folder shown")
+        << Kind::icon << "img_1.jpg" << true << false << move << "";
+}
+
+void tst_FlatBrowserController::dropHighlight() {
+    QFETCH(Kind, kind);
+    QFETCH(QString, onto);
+    QFETCH(bool, internal);
+    QFETCH(bool, drop);
+    QFETCH(int, operation);
+    QFETCH(QString, framed);
+    FlatBrowserController& browser = m_bed->make(kind);
+    m_bed->open(folderURL());
+    QMimeData data;
+    const URL url = URL::fileURL(m_root + QStringLiteral("/Other/o.txt"));
+    if (internal)
+        writeInternalURLs({url}, data);
+    else
+        data.setUrls({toQUrl(url)});
+    QWidget* viewport = browser.itemView()->viewport();
+    const QPoint point =
+        onto.isEmpty() ? QPoint(viewport->width() - 5, viewport->height() - 5) : centreOf(onto);
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    QCOMPARE(int(browser.dropHighlight().operation), operation);
+    QCOMPARE(browser.dropHighlight().row, framed.isEmpty() ? -1 : m_bed->rowOf(framed));
+    if (drop && enter.isAccepted()) {
+        QDropEvent dropped(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &dropped);
+        QVERIFY(dropped.isAccepted());
+    } else {
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(viewport, &leave);
+    }
+    QCOMPARE(browser.dropHighlight(), DropHighlight{});
+    m_bed->settle();
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_FlatBrowserController)

@@ -6,11 +6,14 @@
 #include "FlatBrowserTestBed.h"
 #include "TestFiles.h"
 #include "WidgetDeviceTestMain.h"
+#include "browser/CutDimmingDelegate.h"
 #include "browser/FileItemListModel.h"
+#include "platform/DateFormat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 
 class tst_ListBrowserViewController : public DeviceTestCase {
@@ -21,6 +24,9 @@ private slots:
     void cleanup();
 
     void columns();
+    void nameGivesWayInANarrowView();
+    void selectedCutRowsStayLegible_data();
+    void selectedCutRowsStayLegible();
     void sortClicks_data();
     void sortClicks();
     void newListingIsNotSorted();
@@ -95,7 +101,17 @@ void tst_ListBrowserViewController::columns() {
         widths.append(table->horizontalHeader()->sectionSize(column));
     }
     QCOMPARE(titles, (QStringList{"Name", "Date Modified", "Size", "Kind"}));
-    QCOMPARE(widths, (QList<int>{300, 160, 90, 100}));
+    QCOMPARE(widths, (QList<int>{300, ListBrowserViewController::dateColumnWidth(), 90, 100}));
+    // Every month's date fits whole, time included.
+    QVERIFY(ListBrowserViewController::dateColumnWidth() >= 160);
+    const QFontMetrics metrics(table->font());
+    for (int month = 1; month <= 12; ++month) {
+        const QString text =
+            DateFormat::mediumShort(Date::fromQDateTime(QDateTime(QDate(2024, month, 30), QTime(10, 59))));
+        QVERIFY2(metrics.horizontalAdvance(text) + ListBrowserViewController::dateCellPadding <=
+                     ListBrowserViewController::dateColumnWidth(),
+                 qPrintable(text));
+    }
     QCOMPARE(table->verticalHeader()->defaultSectionSize(), ListBrowserViewController::rowHeight);
     // Before any click the rows come as listed and no header shows an indicator.
     QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), -1);
@@ -105,6 +121,44 @@ void tst_ListBrowserViewController::columns() {
     QCOMPARE(table->horizontalHeader()->sectionSize(0), ListBrowserViewController::nameMinimumWidth);
     table->horizontalHeader()->resizeSection(2, 60);
     QCOMPARE(table->horizontalHeader()->sectionSize(2), 60);
+}
+
+void tst_ListBrowserViewController::nameGivesWayInANarrowView() {
+    QTableView* table = list().tableView();
+    QHeaderView* header = table->horizontalHeader();
+    const auto total = [header] {
+        return header->length();
+    };
+    // The list's width at the window's first size, beside the sidebar and the preview.
+    list().resize(620, 400);
+    QTRY_VERIFY(total() <= table->viewport()->width());
+    QVERIFY(header->sectionSize(0) < 300);
+    QVERIFY(!table->horizontalScrollBar()->isVisible());
+    // Narrower still: Name stops at its minimum and the list scrolls.
+    list().resize(300, 400);
+    QTRY_COMPARE(header->sectionSize(0), ListBrowserViewController::nameMinimumWidth);
+    // Wide again: back to its width.
+    list().resize(900, 400);
+    QTRY_COMPARE(header->sectionSize(0), 300);
+    // A width the user gives Name stands.
+    header->resizeSection(0, 700);
+    QCOMPARE(header->sectionSize(0), 700);
+}
+
+void tst_ListBrowserViewController::selectedCutRowsStayLegible_data() {
+    QTest::addColumn<double>("alpha");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<double>("opacity");
+    QTest::newRow("cut") << 0.4 << false << 0.4;
+    QTest::newRow("cut and selected") << 0.4 << true << CutDimmingDelegate::selectedMinimumOpacity;
+    QTest::newRow("selected") << 1.0 << true << 1.0;
+}
+
+void tst_ListBrowserViewController::selectedCutRowsStayLegible() {
+    QFETCH(double, alpha);
+    QFETCH(bool, selected);
+    QFETCH(double, opacity);
+    QCOMPARE(CutDimmingDelegate::contentOpacity(alpha, selected), opacity);
 }
 
 void tst_ListBrowserViewController::sortClicks_data() {

@@ -413,6 +413,10 @@ bool DemoContent::writeDocuments(const QString& folder, QString& error) {
     } files[] = {
         {"iphone/media/Downloads/Boarding Pass.pdf", pdfWithTitle("Boarding Pass")},
         {"iphone/media/Books/Reading Notes.txt", "Chapter 3 is where it starts to get good.\n"},
+        // Names too long for one line of an icon cell.
+        {"iphone/media/Notes from the long walk along the northern coast.txt", "Day one: wind.\n"},
+        {"iphone/media/Scanned receipts for the kitchen renovation 2024.pdf",
+         pdfWithTitle("Scanned receipts")},
         {"iphone/apps/notes/Documents/Welcome.txt",
          "Welcome to Notes.\nFiles you drop here appear on the phone.\n"},
         {"iphone/apps/notes/Documents/Quarterly Report.pdf", pdfWithTitle("Quarterly Report")},

@@ -6,12 +6,12 @@
 
 // The thin strip after each column: a one-pixel line and the resize cursor. It only reports each
 // drag step as a horizontal delta; the column browser decides what to resize.
-class ColumnDivider : public QWidget {
+class ColumnDividerView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int stripWidth = 6;
 
-    explicit ColumnDivider(QWidget* parent = nullptr);
+    explicit ColumnDividerView(QWidget* parent = nullptr);
 
     // Each step since the previous mouse position, without Alt; with Alt held, onOptionDrag
     // alone is told (there is no falling back to onDrag).

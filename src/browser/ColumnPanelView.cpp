@@ -1,7 +1,8 @@
-#include "browser/ColumnPanel.h"
+#include "browser/ColumnPanelView.h"
 
 #include "browser/BrowserText.h"
 #include "browser/ColumnTableView.h"
+#include "browser/CutDimmingDelegate.h"
 #include "browser/DragAndDropHandler.h"
 #include "browser/DragOutPointerWatch.h"
 #include "browser/DragOutProduction.h"
@@ -34,25 +35,17 @@
 
 namespace {
 
-// Rows drawn from the model's roles: a cut item at its alpha, twenty pixels and one of spacing.
-class ColumnItemDelegate : public QStyledItemDelegate {
+// Rows drawn from the model's roles: a cut item dimmed, twenty pixels and one of spacing.
+class ColumnItemDelegate : public CutDimmingDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        painter->save();
-        painter->setOpacity(index.data(FileItemListModel::AlphaRole).toDouble());
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->restore();
-    }
+    using CutDimmingDelegate::CutDimmingDelegate;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), ColumnPanel::rowHeight + 1};
+        return {QStyledItemDelegate::sizeHint(option, index).width(), ColumnPanelView::rowHeight + 1};
     }
 };
 
-async::Task<void> renameItem(QPointer<ColumnPanel> panel, std::shared_ptr<FileSystemProvider> provider,
+async::Task<void> renameItem(QPointer<ColumnPanelView> panel, std::shared_ptr<FileSystemProvider> provider,
                              URL from, URL to, std::stop_token) {
     bool renamed = false;
     if (provider) {
@@ -69,7 +62,7 @@ async::Task<void> renameItem(QPointer<ColumnPanel> panel, std::shared_ptr<FileSy
         co_return;
     panel->reloadItems();
     if (renamed && panel->onRenamed)
-        panel->onRenamed();
+        panel->onRenamed(from, to);
 }
 
 // An item for a dropped location that neither the column nor the provider could describe.
@@ -85,11 +78,11 @@ FileItem makeFileItem(const URL& url) {
                     isDirectory ? FileKind::folder : FileKind::fromUTI(uti), uti);
 }
 
-async::Task<void> carryOutDrop(QPointer<ColumnPanel> panel, QList<FileItem> shown,
+async::Task<void> carryOutDrop(QPointer<ColumnPanelView> panel, QList<FileItem> shown,
                                std::shared_ptr<FileSystemProvider> provider,
                                std::shared_ptr<TransferManager> transferManager, RowDropRules::Plan plan,
                                std::stop_token) {
-    async::Task<QList<FileItem>> describing = ColumnPanel::fileItems(shown, provider, plan.urls);
+    async::Task<QList<FileItem>> describing = ColumnPanelView::fileItems(shown, provider, plan.urls);
     const QList<FileItem> items = co_await std::move(describing);
     if (items.isEmpty())
         co_return;
@@ -120,7 +113,7 @@ async::Task<void> carryOutDrop(QPointer<ColumnPanel> panel, QList<FileItem> show
 
 } // namespace
 
-ColumnPanel::ColumnPanel(UiTimerSource& timers, QWidget* parent)
+ColumnPanelView::ColumnPanelView(UiTimerSource& timers, QWidget* parent)
     : QWidget(parent), m_timers(timers), m_model(new FileItemListModel(this)),
       m_tableView(new ColumnTableView(timers, this)), m_spinner(new Spinner(this)) {
     setFixedWidth(defaultWidth);
@@ -143,7 +136,7 @@ ColumnPanel::ColumnPanel(UiTimerSource& timers, QWidget* parent)
             beginRename(*item);
     };
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ColumnPanel::selectionDidChange);
+            &ColumnPanelView::selectionDidChange);
     m_tableView->onStartDrag = [this] {
         startRowDrag();
     };
@@ -172,17 +165,17 @@ ColumnPanel::ColumnPanel(UiTimerSource& timers, QWidget* parent)
     layout->addWidget(m_spinner, 0, 0, Qt::AlignCenter);
 }
 
-ColumnPanel::~ColumnPanel() {
+ColumnPanelView::~ColumnPanelView() {
     for (const auto& task : std::as_const(m_renameTasks))
         task.cancel();
     // A drop that was taken runs to its end; it only stops calling back into the panel.
 }
 
-const QList<FileItem>& ColumnPanel::items() const {
+const QList<FileItem>& ColumnPanelView::items() const {
     return m_model->items();
 }
 
-QList<FileItem> ColumnPanel::setItems(QList<FileItem> items) {
+QList<FileItem> ColumnPanelView::setItems(QList<FileItem> items) {
     QList<URL> selectedPaths;
     for (const FileItem& item : selectedItems())
         selectedPaths.append(item.path());
@@ -192,11 +185,11 @@ QList<FileItem> ColumnPanel::setItems(QList<FileItem> items) {
     return selectedItems();
 }
 
-QList<FileItem> ColumnPanel::selectedItems() const {
+QList<FileItem> ColumnPanelView::selectedItems() const {
     return m_model->selectedItems(m_tableView->selectionModel());
 }
 
-QList<int> ColumnPanel::selectedRows() const {
+QList<int> ColumnPanelView::selectedRows() const {
     QList<int> rows;
     for (const QModelIndex& index : m_tableView->selectionModel()->selectedRows())
         rows.append(index.row());
@@ -204,7 +197,7 @@ QList<int> ColumnPanel::selectedRows() const {
     return rows;
 }
 
-void ColumnPanel::setLoading(bool loading) {
+void ColumnPanelView::setLoading(bool loading) {
     m_isLoading = loading;
     // The list stays (empty) under the spinner: a column that is still listing can already
     // take the keyboard focus that Right moves into it.
@@ -214,16 +207,16 @@ void ColumnPanel::setLoading(bool loading) {
         m_spinner->stopAnimation();
 }
 
-void ColumnPanel::setColumnWidth(int width) {
+void ColumnPanelView::setColumnWidth(int width) {
     setFixedWidth(width);
 }
 
-void ColumnPanel::reloadItems() {
+void ColumnPanelView::reloadItems() {
     removeErrorPlaceholder();
     m_tableView->viewport()->update();
 }
 
-void ColumnPanel::showErrorPlaceholder(ErrorPlaceholderView* placeholder) {
+void ColumnPanelView::showErrorPlaceholder(ErrorPlaceholderView* placeholder) {
     removeErrorPlaceholder();
     if (!placeholder)
         return;
@@ -234,7 +227,7 @@ void ColumnPanel::showErrorPlaceholder(ErrorPlaceholderView* placeholder) {
     m_errorPlaceholder = placeholder;
 }
 
-void ColumnPanel::removeErrorPlaceholder() {
+void ColumnPanelView::removeErrorPlaceholder() {
     if (m_errorPlaceholder) {
         m_errorPlaceholder->hide();
         m_errorPlaceholder->deleteLater();
@@ -242,7 +235,7 @@ void ColumnPanel::removeErrorPlaceholder() {
     m_errorPlaceholder = nullptr;
 }
 
-void ColumnPanel::observeClipboard() {
+void ColumnPanelView::observeClipboard() {
     m_clipboardSubscriptions.clear();
     if (!clipboardManager)
         return;
@@ -256,7 +249,7 @@ void ColumnPanel::observeClipboard() {
         clipboard->mode.subscribe([update](ClipboardManager::Mode) { update(); }, Delivery::Queued));
 }
 
-void ColumnPanel::selectionDidChange() {
+void ColumnPanelView::selectionDidChange() {
     const QList<int> rows = selectedRows();
     if (rows.isEmpty()) {
         if (onDeselectAll)
@@ -268,7 +261,7 @@ void ColumnPanel::selectionDidChange() {
         onSelectItem(*item, row);
 }
 
-void ColumnPanel::beginRename(const FileItem& item) {
+void ColumnPanelView::beginRename(const FileItem& item) {
     if (m_renameTextField)
         cancelRename();
     const int row = m_model->rowOf(item.path());
@@ -286,7 +279,6 @@ void ColumnPanel::beginRename(const FileItem& item) {
     const int textLeft = 4 + m_tableView->iconSize().width() + 4;
     field->setGeometry(rowRect.adjusted(textLeft, 0, 0, 0));
     field->installEventFilter(this);
-    connect(field, &QLineEdit::returnPressed, this, &ColumnPanel::commitRename);
     connect(field, &QLineEdit::editingFinished, this, [this] {
         if (m_renameTextField)
             commitRename();
@@ -299,16 +291,33 @@ void ColumnPanel::beginRename(const FileItem& item) {
     Logger::ui().debug("Rename field open for %s", item.name());
 }
 
-bool ColumnPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_renameTextField && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+bool ColumnPanelView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_renameTextField ||
+        (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
+        return QWidget::eventFilter(watched, event);
+    // Both keys end the editing here: the line edit leaves them unaccepted, and a Return that
+    // went on to the list, or to a window shortcut, would open a new rename over the row just
+    // renamed.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (event->type() == QEvent::ShortcutOverride) {
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
+            event->accept();
+        return false;
+    }
+    switch (key) {
+    case Qt::Key_Escape:
         cancelRename();
         return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        commitRename();
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
     }
-    return QWidget::eventFilter(watched, event);
 }
 
-std::optional<FileItem> ColumnPanel::closeRenameField() {
+std::optional<FileItem> ColumnPanelView::closeRenameField() {
     QLineEdit* field = m_renameTextField;
     std::optional<FileItem> item = std::exchange(m_renamingItem, std::nullopt);
     m_renameTextField = nullptr;
@@ -324,7 +333,7 @@ std::optional<FileItem> ColumnPanel::closeRenameField() {
     return item;
 }
 
-void ColumnPanel::commitRename() {
+void ColumnPanelView::commitRename() {
     if (!m_renameTextField || !m_renamingItem)
         return;
     const QString newName = BrowserText::trimSpacesTabs(m_renameTextField->text());
@@ -335,7 +344,7 @@ void ColumnPanel::commitRename() {
         return;
     const URL from = item->path();
     const URL to = from.deletingLastPathComponent().appendingPathComponent(newName, from.hasDirectoryPath());
-    QPointer<ColumnPanel> self(this);
+    QPointer<ColumnPanelView> self(this);
     auto provider = fileSystemProvider;
     m_renameTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
     m_renameTasks.append(async::spawn([self, provider, from, to](std::stop_token token) {
@@ -343,17 +352,17 @@ void ColumnPanel::commitRename() {
     }));
 }
 
-void ColumnPanel::cancelRename() {
+void ColumnPanelView::cancelRename() {
     closeRenameField();
 }
 
 // --- context menu ---
 
-QMenu* ColumnPanel::makeContextMenu(QWidget* parent) {
+QMenu* ColumnPanelView::makeContextMenu(QWidget* parent) {
     const QList<FileItem> items = selectedItems();
     if (items.isEmpty() || !transferManager)
         return nullptr;
-    QPointer<ColumnPanel> self(this);
+    QPointer<ColumnPanelView> self(this);
     auto transfers = transferManager;
     FileContextMenuActions actions;
     actions.copyAction = [transfers, items](const URL& folder) {
@@ -369,16 +378,16 @@ QMenu* ColumnPanel::makeContextMenu(QWidget* parent) {
         if (favorites)
             favorites->add(item.name(), item.path(), QStringLiteral("folder.fill"));
     };
-    const auto forItems = [self, items](std::function<void(const QList<FileItem>&)> ColumnPanel::*slot) {
+    const auto forItems = [self, items](std::function<void(const QList<FileItem>&)> ColumnPanelView::*slot) {
         return [self, items, slot] {
             if (self && (self.data()->*slot))
                 (self.data()->*slot)(items);
         };
     };
-    actions.cutAction = forItems(&ColumnPanel::onCutAction);
-    actions.copyClipboardAction = forItems(&ColumnPanel::onCopyClipboardAction);
-    actions.duplicateAction = forItems(&ColumnPanel::onDuplicateAction);
-    actions.deleteAction = forItems(&ColumnPanel::onDeleteAction);
+    actions.cutAction = forItems(&ColumnPanelView::onCutAction);
+    actions.copyClipboardAction = forItems(&ColumnPanelView::onCopyClipboardAction);
+    actions.duplicateAction = forItems(&ColumnPanelView::onDuplicateAction);
+    actions.deleteAction = forItems(&ColumnPanelView::onDeleteAction);
     const URL folder = directoryPath;
     actions.pasteAction = [self, folder] {
         if (self && self->onPasteAction)
@@ -400,7 +409,7 @@ QMenu* ColumnPanel::makeContextMenu(QWidget* parent) {
 
 // --- drags ---
 
-void ColumnPanel::startRowDrag() {
+void ColumnPanelView::startRowDrag() {
     const QList<FileItem> dragged = selectedItems();
     if (dragged.isEmpty() || !dragHandler)
         return;
@@ -408,7 +417,7 @@ void ColumnPanel::startRowDrag() {
     const std::shared_ptr<DragOutProduction> production = DragOutProduction::create(dragHandler, dragged);
     production->install(*data);
     auto presenter = alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>();
-    QPointer<ColumnPanel> self(this);
+    QPointer<ColumnPanelView> self(this);
     {
         // The copies start once the pointer leaves our windows, so that they are well under way
         // by the time a receiver asks for them.
@@ -429,7 +438,7 @@ void ColumnPanel::startRowDrag() {
 
 // --- drops ---
 
-RowDropRules::Operation ColumnPanel::validateDrop(const QMimeData* data, int row,
+RowDropRules::Operation ColumnPanelView::validateDrop(const QMimeData* data, int row,
                                                   RowDropRules::Position position,
                                                   Qt::KeyboardModifiers modifiers) {
     const RowDropRules::Context context =
@@ -443,7 +452,7 @@ RowDropRules::Operation ColumnPanel::validateDrop(const QMimeData* data, int row
     return operation;
 }
 
-bool ColumnPanel::acceptDrop(const QMimeData* data, int row, RowDropRules::Position position,
+bool ColumnPanelView::acceptDrop(const QMimeData* data, int row, RowDropRules::Position position,
                              Qt::KeyboardModifiers modifiers) {
     m_tableView->setDropHighlight({});
     const RowDropRules::Context context =
@@ -453,7 +462,7 @@ bool ColumnPanel::acceptDrop(const QMimeData* data, int row, RowDropRules::Posit
         return false;
     Logger::ui().info("Drop of %ld items %s %s", plan->urls.size(),
                       plan->isMove ? "moves into" : "copies into", plan->target.absoluteString());
-    QPointer<ColumnPanel> self(this);
+    QPointer<ColumnPanelView> self(this);
     const QList<FileItem> shown = items();
     auto provider = fileSystemProvider;
     auto transfers = transferManager;
@@ -466,7 +475,7 @@ bool ColumnPanel::acceptDrop(const QMimeData* data, int row, RowDropRules::Posit
 }
 
 async::Task<QList<FileItem>>
-ColumnPanel::fileItems(QList<FileItem> shown, std::shared_ptr<FileSystemProvider> provider, QList<URL> urls) {
+ColumnPanelView::fileItems(QList<FileItem> shown, std::shared_ptr<FileSystemProvider> provider, QList<URL> urls) {
     QList<FileItem> result;
     for (const URL& url : std::as_const(urls)) {
         const auto known = std::find_if(shown.cbegin(), shown.cend(), [&url](const FileItem& item) {

@@ -34,14 +34,14 @@ class UiTimerSource;
 // dimmed, rows dragged out and drops taken in, and the file context menu of its rows. It never
 // lists a folder itself and decides nothing about navigation: the column browser gives it items,
 // services and callbacks.
-class ColumnPanel : public QWidget {
+class ColumnPanelView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int defaultWidth = 220;
     static constexpr int rowHeight = 20;
 
-    explicit ColumnPanel(UiTimerSource& timers, QWidget* parent = nullptr);
-    ~ColumnPanel() override;
+    explicit ColumnPanelView(UiTimerSource& timers, QWidget* parent = nullptr);
+    ~ColumnPanelView() override;
 
     // The items shown, in display order (the column browser's filtered list).
     const QList<FileItem>& items() const;
@@ -79,8 +79,9 @@ public:
     std::function<void(const URL&)> onPasteAction;
     std::function<bool()> canPasteProvider;
     std::function<void()> onDropCompleted;
-    // After the provider renamed an item: the folder must be listed again to show the new name.
-    std::function<void()> onRenamed;
+    // After the provider renamed an item, from its old location to its new one: the folder must
+    // be listed again to show the new name.
+    std::function<void(const URL& from, const URL& to)> onRenamed;
 
     ColumnTableView* tableView() const { return m_tableView; }
     FileItemListModel* model() const { return m_model; }

@@ -1,27 +1,27 @@
-#include "browser/ColumnDivider.h"
+#include "browser/ColumnDividerView.h"
 
 #include "uikit/Colours.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
-ColumnDivider::ColumnDivider(QWidget* parent) : QWidget(parent) {
+ColumnDividerView::ColumnDividerView(QWidget* parent) : QWidget(parent) {
     setFixedWidth(stripWidth);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    setCursor(Qt::SplitHCursor);
+    setCursor(Qt::SizeHorCursor);
 }
 
-void ColumnDivider::paintEvent(QPaintEvent*) {
+void ColumnDividerView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(QRectF((width() - 1) * 0.5, 0, 1, height()), Colours::separator(palette()));
 }
 
-void ColumnDivider::mousePressEvent(QMouseEvent* event) {
+void ColumnDividerView::mousePressEvent(QMouseEvent* event) {
     m_dragStartX = event->scenePosition().x();
     event->accept();
 }
 
-void ColumnDivider::mouseMoveEvent(QMouseEvent* event) {
+void ColumnDividerView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton))
         return;
     const double x = event->scenePosition().x();
