@@ -18,6 +18,7 @@
 #include <stop_token>
 
 class AFCBridgeCore;
+class LeftoverJournal;
 
 // Every connection the program holds to an attached device: the AFC sessions of its media area
 // and of app containers, and the file operations over them. An actor: all library calls, and the
@@ -33,15 +34,23 @@ class AFCBridgeCore;
 // A device that goes away mid-operation fails the operation as a whole, whatever it had gathered
 // (AFCError::isConnectionLost()); nothing is returned short as if it were complete.
 //
+// A session whose connection is lost (the device was unplugged, even if plugged back in at once)
+// is closed as soon as an operation or an open finds it so; the next connect() opens a new one.
+// Partial uploads are written down in a journal in the data folder before they are made, and a
+// session that opens removes what earlier copies left in its place, also after a restart.
+//
 // Several bridges may exist, each with its own executor and sessions. Destroying one stops the
-// operation in progress at its next chunk or entry, cancels the queued ones, then frees its
-// sessions' handles on its executor thread.
+// operation in progress at its next chunk or entry, cancels the queued ones, shuts its
+// connections down so that a call waiting on a silent device returns, then frees its sessions'
+// handles on its executor thread. It waits for that at most half a second: whatever a device
+// does, the destroying thread is free within a second.
 class AFCBridge {
 public:
     // The most that one device read or write moves.
     static constexpr uint32_t chunkBytes = 0x100000;
 
-    AFCBridge();
+    // Copies write what they leave down in journal; the process's shared one when empty.
+    explicit AFCBridge(std::shared_ptr<LeftoverJournal> journal = {});
     ~AFCBridge();
     AFCBridge(const AFCBridge&) = delete;
     AFCBridge& operator=(const AFCBridge&) = delete;
@@ -53,6 +62,15 @@ public:
     async::Task<void> connectApp(QString udid, QString bundleID);
     // Closes the media session and every app session of the device. Never fails.
     async::Task<void> disconnectAll(QString udid);
+
+    // Whether the media session of the device is open and its connection still up. Answers at
+    // once from any thread, without waiting for the executor.
+    bool isConnected(const QString& udid) const;
+    // Shuts the connections of the device's sessions down (every session's when udid is empty),
+    // from any thread and without waiting: a call waiting on a silent or gone device fails at once
+    // as with a lost connection, and its session is closed. For a device that has gone, before
+    // its sessions are closed, and for quitting while copies hang.
+    void interrupt(const QString& udid = QString());
 
     // The children whose facts could be read; the others are left out and logged.
     async::Task<QList<AFCFileInfo>> listDirectory(QString udid, QString path,
