@@ -61,6 +61,9 @@ private slots:
     void devicesComeAndGo();
     void failedListingKeepsTheList_data();
     void failedListingKeepsTheList();
+    void deviceThatComesBackIsUsableAgain_data();
+    void deviceThatComesBackIsUsableAgain();
+    void usbmuxdLeavingEmptiesTheList();
     void monitoringPausesWhileDragOutCopiesRun();
     void stoppingEndsTheScanInProgress_data();
     void stoppingEndsTheScanInProgress();
@@ -205,6 +208,8 @@ void tst_DeviceManager::failedListingKeepsTheList() {
         QVERIFY(writeFakeTool("idevice_id", tool));
     }
     runSync(manager->scanForDevices());
+    // The same failure again is not logged again.
+    runSync(manager->scanForDevices());
     qputenv("PATH", path);
     QCOMPARE(logs.messages(deviceLog).size(), 1);
     QVERIFY2(logs.messages(deviceLog).front().startsWith(log), qPrintable(logs.messages(deviceLog).front()));
@@ -218,6 +223,68 @@ void tst_DeviceManager::failedListingKeepsTheList() {
     runSync(manager->scanForDevices());
     QVERIFY(!manager->dependenciesMissing.value());
     QCOMPARE(manager->connectedDevices.value(), before);
+}
+
+void tst_DeviceManager::deviceThatComesBackIsUsableAgain_data() {
+    QTest::addColumn<QString>("how");
+    // Out and in again faster than a scan: the scan never sees it go, but its session is dead.
+    QTest::newRow("quick replug") << "replug";
+    // Listed without a session; unlocking is all the user does.
+    QTest::newRow("plugged in locked, then unlocked") << "unlock";
+}
+
+// The next scan gives a device that stayed listed a working session again, without a replug and
+// without asking its facts again; the listing works without anyone opening a session first.
+void tst_DeviceManager::deviceThatComesBackIsUsableAgain() {
+    QFETCH(QString, how);
+    fakemux::DeviceDescription description = describeDevice(udidA);
+    QVERIFY(writeTestFile(QString::fromStdString(description.mediaRoot.string()) + "/DCIM/a.jpg", "x"));
+    fakemux::VirtualDevice& device = addDevice(description);
+    device.faults().setLocked(how == "unlock");
+    auto manager = makeManager();
+    runSync(manager->scanForDevices());
+    QCOMPARE(manager->connectedDevices.value().front().isAFCConnected(), how != "unlock");
+    LogCapture logs;
+
+    if (how == "replug")
+        emulator().replug(udidA.toStdString());
+    else
+        device.faults().setLocked(false);
+    runSync(manager->scanForDevices());
+    QCOMPARE(udids(manager->connectedDevices.value()), QStringList{udidA});
+    QVERIFY(manager->connectedDevices.value().front().isAFCConnected());
+    QVERIFY(manager->afcBridge()->isConnected(udidA));
+    QCOMPARE(runSync(manager->afcBridge()->listDirectory(udidA, "/DCIM", std::nullopt)).size(), 1);
+    QCOMPARE(logs.messages().filter("Running: ideviceinfo"), QStringList());
+    QCOMPARE(logs.messages(deviceLog).filter("Device"), QStringList());
+}
+
+// The system's usbmuxd leaves with the last device: no devices, not a failed listing. The device
+// that comes back (and brings usbmuxd with it) is listed afresh with a working session.
+void tst_DeviceManager::usbmuxdLeavingEmptiesTheList() {
+    emulator().setUsbmuxdLeavesWithLastDevice(true);
+    addDevice(describeDevice(udidA));
+    auto manager = makeManager();
+    runSync(manager->scanForDevices());
+    QVERIFY(hasSession(*manager, udidA));
+    LogCapture logs;
+
+    emulator().unplug(udidA.toStdString());
+    QVERIFY(!emulator().isUsbmuxdRunning());
+    runSync(manager->scanForDevices());
+    runSync(manager->scanForDevices());
+    QCOMPARE(manager->connectedDevices.value(), QList<iOSDevice>());
+    QVERIFY(!hasSession(*manager, udidA));
+    QVERIFY(!manager->dependenciesMissing.value());
+    QCOMPARE(logs.messages(deviceLog), (QStringList{"usbmuxd is not running: no devices are attached",
+                                                   "Device disconnected: " + udidA}));
+
+    emulator().plug(udidA.toStdString());
+    runSync(manager->scanForDevices());
+    QCOMPARE(udids(manager->connectedDevices.value()), QStringList{udidA});
+    QVERIFY(manager->connectedDevices.value().front().isAFCConnected());
+    QVERIFY(hasSession(*manager, udidA));
+    QVERIFY(logs.messages(deviceLog).contains("Device listing works again"));
 }
 
 void tst_DeviceManager::monitoringPausesWhileDragOutCopiesRun() {

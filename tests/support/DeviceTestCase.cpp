@@ -85,6 +85,7 @@ void DeviceTestCase::setUpTest() {
 
 void DeviceTestCase::tearDownTest() {
     // Devices go first: unplugging releases every held connection before their folders vanish.
+    emulator().setUsbmuxdLeavesWithLastDevice(false);
     emulator().removeAllDevices();
     emulator().log().clear();
     m_scratch.reset();
