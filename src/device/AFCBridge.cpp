@@ -38,14 +38,20 @@ void requireUsable(AFCError::Case errorCase, std::initializer_list<const QString
 // Runs fn with the session's AFC client. A failure that means the connection is gone closes the
 // session too, so that the next use of the device opens a new one instead of failing on the
 // dead one until the device is unplugged for good.
+// A copy whose caller cancelled it while its connection was being cut (quitting during a copy
+// that hangs) ends as cancelled: its caller asked for it to stop, not for it to fail.
 template <typename F>
-auto onSession(Job& job, const QString& udid, const std::optional<QString>& bundleID, F fn) {
+auto onSession(Job& job, const QString& udid, const std::optional<QString>& bundleID, F fn,
+               std::stop_token cancelled = {}) {
     const afc_client_t afc = job.sessions.client(udid, bundleID);
     try {
         return fn(afc);
     } catch (const AFCError& error) {
-        if (error.isConnectionLost())
-            job.sessions.dropLost(AFCSessionTable::key(udid, bundleID));
+        if (!error.isConnectionLost())
+            throw;
+        job.sessions.dropLost(AFCSessionTable::key(udid, bundleID));
+        if (cancelled.stop_requested())
+            throw async::CancelledError{};
         throw;
     }
 }
@@ -133,9 +139,12 @@ async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std
     return m_core->perform([udid, path, local = to.toLocalFile(), bundleID, progress, token](Job& job) {
         requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
         const async::EitherStop stop(job.stop, token);
-        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
-            return AFCDownload::run(afc, path, local, job.writer, chunkBytes, progress, stop.token());
-        });
+        return onSession(
+            job, udid, bundleID,
+            [&](afc_client_t afc) {
+                return AFCDownload::run(afc, path, local, job.writer, chunkBytes, progress, stop.token());
+            },
+            stop.token());
     });
 }
 
@@ -176,9 +185,13 @@ async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
         requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
         const async::EitherStop stop(job.stop, token);
         const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);
-        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
-            return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers, stop.token());
-        });
+        return onSession(
+            job, udid, bundleID,
+            [&](afc_client_t afc) {
+                return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers,
+                                      stop.token());
+            },
+            stop.token());
     });
 }
 
