@@ -46,6 +46,10 @@ std::optional<QString> missingTool(const std::exception_ptr& failure) {
     return std::nullopt;
 }
 
+// A phone keeps its battery level in a domain of its own, outside the default answer.
+const QString batteryKey = QStringLiteral("BatteryCurrentCapacity");
+constexpr const char* batteryDomain = "com.apple.mobile.battery";
+
 QStringList udidsOf(const QList<iOSDevice>& devices) {
     QStringList udids;
     udids.reserve(devices.size());
@@ -297,6 +301,28 @@ async::Task<void> DeviceManager::removeDevices(QStringList udids, std::stop_toke
     connectedDevices = std::move(devices);
 }
 
+async::Task<std::optional<QString>> DeviceManager::batteryLevel(QString udid, std::stop_token token) {
+    std::shared_ptr<IMobileDeviceBridge> bridge = m_bridge;
+    QMap<QString, QString> battery;
+    std::exception_ptr failure;
+    try {
+        async::Task<QMap<QString, QString>> query = bridge->domainInfo(udid, QString(batteryDomain), token);
+        battery = co_await query;
+    } catch (const async::CancelledError&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        // The device is listed all the same, only without its level.
+        Logger::device().error("Failed to read the battery level of %s: %s", udid,
+                               async::describeException(failure));
+        co_return std::nullopt;
+    }
+    const auto level = battery.constFind(batteryKey);
+    co_return level != battery.cend() ? std::optional<QString>(*level) : std::nullopt;
+}
+
 async::Task<std::optional<iOSDevice>> DeviceManager::makeDevice(QString udid, std::stop_token token) {
     std::shared_ptr<IMobileDeviceBridge> bridge = m_bridge;
     QMap<QString, QString> info;
@@ -305,6 +331,11 @@ async::Task<std::optional<iOSDevice>> DeviceManager::makeDevice(QString udid, st
     try {
         async::Task<QMap<QString, QString>> infoQuery = bridge->deviceInfo(udid, token);
         info = co_await infoQuery;
+        if (!info.contains(batteryKey)) {
+            async::Task<std::optional<QString>> batteryQuery = batteryLevel(udid, token);
+            if (const std::optional<QString> level = co_await batteryQuery)
+                info.insert(batteryKey, *level);
+        }
         async::Task<QString> nameQuery = bridge->deviceName(udid, token);
         name = co_await nameQuery;
     } catch (const async::CancelledError&) {

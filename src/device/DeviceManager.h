@@ -87,6 +87,8 @@ private:
     // Opens the device's media session; the failure's description, or nothing. A failure is
     // logged unless it is the one the last try for this device met.
     async::Task<std::optional<QString>> connectMedia(QString udid);
+    // The level in the battery's own domain, as text; nothing (logged when the query failed).
+    async::Task<std::optional<QString>> batteryLevel(QString udid, std::stop_token token);
     // Logs a failed listing unless it repeats the last one; nothing clears it.
     void noteListingProblem(const QString& problem, bool isError);
     void setAFCConnected(const QString& udid, bool connected);

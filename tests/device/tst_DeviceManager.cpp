@@ -114,6 +114,9 @@ void tst_DeviceManager::newDeviceIsListed_data() {
     QTest::addColumn<QString>("log");
     // The device has no name, so the log shows its model.
     QTest::newRow("unlocked") << "" << true << "Device connected: iPhone OS (" + udidA + ") — iOS 17.4";
+    // As a real phone answers: the level only in the battery's domain.
+    QTest::newRow("battery only in its domain")
+        << "battery in domain" << true << "Device connected: iPhone OS (" + udidA + ") — iOS 17.4";
     QTest::newRow("info query fails")
         << "info" << false << "Failed to build device info for " + udidA + ": Device not found: " + udidA;
 }
@@ -123,7 +126,7 @@ void tst_DeviceManager::newDeviceIsListed() {
     QFETCH(bool, listed);
     QFETCH(QString, log);
     fakemux::DeviceDescription description = describeDevice(udidA, "");
-    description.batteryCapacityInRoot = true;
+    description.batteryCapacityInRoot = fault != "battery in domain";
     description.values["ProductName"] = std::string("iPhone OS");
     addDevice(description);
     if (fault == "info")
@@ -171,7 +174,9 @@ void tst_DeviceManager::devicesComeAndGo() {
                                             {udidA, udidC}}));
     QVERIFY(logs.messages(deviceLog).contains("Device disconnected: " + udidB));
     QVERIFY(!hasSession(*manager, udidB));
-    QCOMPARE(logs.messages().filter("Running: ideviceinfo"), QStringList{"Running: ideviceinfo -u " + udidC});
+    QCOMPARE(logs.messages().filter("Running: ideviceinfo"),
+             (QStringList{"Running: ideviceinfo -u " + udidC,
+                          "Running: ideviceinfo -u " + udidC + " -q com.apple.mobile.battery"}));
     QVERIFY(manager->connectedDevices.value().front().isAFCConnected());
     QVERIFY(hasSession(*manager, udidA));
 }
