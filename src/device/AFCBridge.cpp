@@ -65,6 +65,10 @@ AFCBridge::~AFCBridge() {
     AFCBridgeCore::shutdown(std::move(m_core));
 }
 
+bool AFCBridge::waitForRetiredBridges(std::chrono::milliseconds limit) {
+    return AFCBridgeCore::waitForRetiredCores(limit);
+}
+
 bool AFCBridge::isConnected(const QString& udid) const {
     return m_core->sockets().isAlive(udid);
 }

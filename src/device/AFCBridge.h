@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -40,14 +41,18 @@ class LeftoverJournal;
 // session that opens removes what earlier copies left in its place, also after a restart.
 //
 // Several bridges may exist, each with its own executor and sessions. Destroying one stops the
-// operation in progress at its next chunk or entry, cancels the queued ones, shuts its
-// connections down so that a call waiting on a silent device returns, then frees its sessions'
-// handles on its executor thread. It waits for that at most half a second: whatever a device
-// does, the destroying thread is free within a second.
+// operation in progress at its next chunk or entry, cancels the queued ones, then frees its
+// sessions' handles on its executor thread. The destroying thread waits for that only a moment:
+// an operation still running is seen out by a thread of its own, which shuts the connections
+// down when the operation waits on a silent device, so that it ends within a second whatever the
+// device does. waitForRetiredBridges() lets the end of a process wait for them.
 class AFCBridge {
 public:
     // The most that one device read or write moves.
     static constexpr uint32_t chunkBytes = 0x100000;
+
+    // Waits until every destroyed bridge has freed its sessions, at most limit; whether they have.
+    static bool waitForRetiredBridges(std::chrono::milliseconds limit = std::chrono::seconds(2));
 
     // Copies write what they leave down in journal; the process's shared one when empty.
     explicit AFCBridge(std::shared_ptr<LeftoverJournal> journal = {});

@@ -32,17 +32,15 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
         self->m_sessions.closeAll();
         closed->set_value();
     });
-    // A copy that is moving ends at its next chunk and closes its files on the device; one that
-    // waits on a silent device is cut off.
-    if (done.wait_for(gracefulWait) == std::future_status::ready)
+    if (done.wait_for(ownerWait) == std::future_status::ready)
         return;
-    self->m_sockets.interrupt();
-    if (done.wait_for(shutdownWait - gracefulWait) == std::future_status::ready)
-        return;
-    // The executor is still inside a library call; whoever holds the core last destroys it, and
-    // this thread must not be the one left waiting for that call.
+    // The job in progress has not ended yet: a thread of its own sees the core out, and the owner's
+    // thread goes on at once. A copy that is moving ends at its next chunk and closes its files on
+    // the device; one that waits on a silent device is cut off.
     ++retiredCores;
     std::thread([core = std::move(core), done]() mutable {
+        if (done.wait_for(gracefulWait) != std::future_status::ready)
+            core->m_sockets.interrupt();
         done.wait();
         core.reset();
         --retiredCores;
@@ -51,6 +49,16 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
 
 int AFCBridgeCore::retiredCoresRunning() {
     return retiredCores.load();
+}
+
+bool AFCBridgeCore::waitForRetiredCores(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (retiredCores.load() > 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 async::Task<std::optional<QByteArray>> AFCBridgeCore::readChunk(std::shared_ptr<AFCStreamSource> source) {

@@ -27,8 +27,8 @@ public:
         std::stop_token stop;
     };
 
-    // The longest the owner's thread waits for the sessions to be closed when the bridge goes.
-    static constexpr std::chrono::milliseconds shutdownWait{500};
+    // How long the owner's thread waits for the job in progress to end when the bridge goes.
+    static constexpr std::chrono::milliseconds ownerWait{20};
     // How long a job in progress is given to end at its next chunk before its connection is cut.
     static constexpr std::chrono::milliseconds gracefulWait{250};
 
@@ -55,13 +55,16 @@ public:
     }
 
     // Stops the job in progress at its next check, drops the queued ones, then frees the
-    // sessions' handles on the executor thread. A job that has not ended after gracefulWait is
-    // waiting on a silent device: every session's connection is shut down, so that the call
-    // returns. Waits at most shutdownWait in all: should the executor still be held, the core is
-    // handed to a thread of its own that lets it go once the executor is done, and this returns.
+    // sessions' handles on the executor thread. The owner's thread waits for that at most
+    // ownerWait: a job still running then is left to a thread of its own, which cuts every
+    // session's connection should the job not end within gracefulWait (it waits on a silent
+    // device), and lets the core go once the executor is done.
     static void shutdown(std::shared_ptr<AFCBridgeCore> core);
-    // Cores handed over by shutdown() that have not ended yet; for tests.
+    // Cores handed over by shutdown() that have not ended yet.
     static int retiredCoresRunning();
+    // Waits until they have all ended, at most limit; whether they have. For the end of a
+    // process, which must not pull the library's state away from a core still closing.
+    static bool waitForRetiredCores(std::chrono::milliseconds limit);
 
     AFCSessionSockets& sockets() { return m_sockets; }
 

@@ -1,5 +1,7 @@
 #include "DeviceTestCase.h"
 
+#include "device/AFCBridge.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -59,6 +61,11 @@ bool DeviceTestCase::startEmulator() {
         return false;
     }
     return true;
+}
+
+void DeviceTestCase::waitForRetiredBridges() {
+    if (!AFCBridge::waitForRetiredBridges(std::chrono::seconds(20)))
+        std::fprintf(stderr, "DeviceTestCase: a destroyed bridge did not finish closing\n");
 }
 
 void DeviceTestCase::stopEmulator() {
