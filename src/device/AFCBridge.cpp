@@ -59,7 +59,8 @@ auto onSession(Job& job, const QString& udid, const std::optional<QString>& bund
 } // namespace
 
 AFCBridge::AFCBridge(std::shared_ptr<LeftoverJournal> journal)
-    : m_core(std::make_shared<AFCBridgeCore>(chunkBytes, journal ? std::move(journal) : LeftoverJournal::shared())) {}
+    : m_core(std::make_shared<AFCBridgeCore>(chunkBytes,
+                                             journal ? std::move(journal) : LeftoverJournal::shared())) {}
 
 AFCBridge::~AFCBridge() {
     AFCBridgeCore::shutdown(std::move(m_core));
@@ -163,7 +164,8 @@ async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
                                         std::optional<QString> bundleID) {
     return m_core->perform([udid, from, to, bundleID](Job& job) {
         requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
-        onSession(job, udid, bundleID, [&](afc_client_t afc) { AFCItemOperations::renameItem(afc, from, to); });
+        onSession(job, udid, bundleID,
+                  [&](afc_client_t afc) { AFCItemOperations::renameItem(afc, from, to); });
     });
 }
 
@@ -178,7 +180,8 @@ async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::
 async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);
-        onSession(job, udid, bundleID, [&](afc_client_t afc) { AFCItemOperations::makeDirectory(afc, path); });
+        onSession(job, udid, bundleID,
+                  [&](afc_client_t afc) { AFCItemOperations::makeDirectory(afc, path); });
     });
 }
 

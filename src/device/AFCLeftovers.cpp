@@ -10,7 +10,8 @@
 namespace {
 
 bool isFolder(afc_client_t afc, const QString& path) {
-    return AFCDirectoryReader::fileInfo(afc, path).value(QStringLiteral("st_ifmt")) == QLatin1String("S_IFDIR");
+    return AFCDirectoryReader::fileInfo(afc, path).value(QStringLiteral("st_ifmt")) ==
+           QLatin1String("S_IFDIR");
 }
 
 // Whether something answers to path; a refusal other than "not found" counts as taken, so that

@@ -81,8 +81,8 @@ void DeviceManager::startMonitoring() {
     Logger::device().info("Starting device monitoring");
     // A task stopped a moment ago may still run its last scan; the new one waits for it.
     async::TaskHandle<void> previous = m_previousTask;
-    m_monitoringTask = async::spawn(
-        [this, previous](std::stop_token token) { return monitor(previous, std::move(token)); });
+    m_monitoringTask =
+        async::spawn([this, previous](std::stop_token token) { return monitor(previous, std::move(token)); });
 }
 
 void DeviceManager::stopMonitoring() {
@@ -151,14 +151,14 @@ async::Task<void> DeviceManager::scanForDevices(std::stop_token token) {
     async::throwIfCancelled(scanToken);
     if (failure) {
         if (const std::optional<QString> tool = missingTool(failure)) {
-            noteListingProblem(QStringLiteral("Bundled helper '%1' is missing — reinstall Orvanta").arg(*tool),
-                               true);
+            noteListingProblem(
+                QStringLiteral("Bundled helper '%1' is missing — reinstall Orvanta").arg(*tool), true);
             dependenciesMissing = true;
             co_return;
         }
         if (!meansNoUsbmuxd(failure)) {
-            noteListingProblem(QStringLiteral("Failed to scan for devices: ") + async::describeException(failure),
-                               true);
+            noteListingProblem(
+                QStringLiteral("Failed to scan for devices: ") + async::describeException(failure), true);
             co_return;
         }
         // No usbmuxd, no devices: every listed one has gone.

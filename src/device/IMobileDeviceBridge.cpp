@@ -120,7 +120,7 @@ async::Task<QMap<QString, QString>> IMobileDeviceBridge::deviceInfo(QString udid
 }
 
 async::Task<QMap<QString, QString>> IMobileDeviceBridge::domainInfo(QString udid, QString domain,
-                                                                     std::stop_token token) {
+                                                                    std::stop_token token) {
     std::shared_ptr<ProcessRunner> runner = m_runner;
     const QStringList arguments{udidOption, udid, QStringLiteral("-q"), domain};
     async::Task<ProcessResult> run =

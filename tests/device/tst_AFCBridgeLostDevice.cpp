@@ -204,8 +204,7 @@ void tst_AFCBridgeLostDevice::silentDeviceHoldsNobody() {
     if (destroy) {
         m_bridge.reset();
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-    }
-    else {
+    } else {
         m_bridge->interrupt(udid);
         runSync(m_bridge->disconnectAll(udid), std::chrono::seconds(1));
     }

@@ -37,7 +37,9 @@ private slots:
     void uploadCutByUnplugLeavesNothingAfterRestart();
 
 private:
-    QString journalFile() const { return scratchPath(QStringLiteral("data")) + QStringLiteral("/Leftovers.json"); }
+    QString journalFile() const {
+        return scratchPath(QStringLiteral("data")) + QStringLiteral("/Leftovers.json");
+    }
     // Entries an earlier run left: written by one journal, read by the next.
     void leftBehind(const QList<Entry>& entries) {
         LeftoverJournal earlier(journalFile());
@@ -56,7 +58,8 @@ void tst_AFCLeftovers::init() {
     m_media = QString::fromStdString(description.mediaRoot.string());
     m_container = scratchPath(QStringLiteral("container"));
     QDir(m_container).mkpath(QStringLiteral("Documents"));
-    description.apps.push_back({bundle.toStdString(), "Notes", true, std::nullopt, m_container.toStdString()});
+    description.apps.push_back(
+        {bundle.toStdString(), "Notes", true, std::nullopt, m_container.toStdString()});
     addDevice(std::move(description));
 }
 
@@ -66,16 +69,16 @@ void tst_AFCLeftovers::cleanup() {
 
 void tst_AFCLeftovers::sessionOpenDealsWithLeftovers_data() {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<QStringList>("media");     // files in DCIM afterwards, folders with a slash
+    QTest::addColumn<QStringList>("media"); // files in DCIM afterwards, folders with a slash
     QTest::addColumn<bool>("entryStays");
     QTest::newRow("partial copy removed") << "partial" << QStringList{"IMG_1.JPG"} << false;
     QTest::newRow("partial copy already gone") << "partial gone" << QStringList{"IMG_1.JPG"} << false;
-    QTest::newRow("aside item put back under its free name") << "aside free" << QStringList{"IMG_1.JPG", "Old.JPG"}
-                                                            << false;
+    QTest::newRow("aside item put back under its free name")
+        << "aside free" << QStringList{"IMG_1.JPG", "Old.JPG"} << false;
     QTest::newRow("aside folder removed, its replacement was whole")
         << "aside taken" << QStringList{"Album/", "Album/new.JPG", "IMG_1.JPG"} << false;
-    QTest::newRow("a running copy's partial file is never touched") << "running" << QStringList{".p", "IMG_1.JPG"}
-                                                                   << true;
+    QTest::newRow("a running copy's partial file is never touched")
+        << "running" << QStringList{".p", "IMG_1.JPG"} << true;
     QTest::newRow("device gone during the clean-up") << "lost" << QStringList{".p", "IMG_1.JPG"} << true;
     QTest::newRow("another app's leftovers wait for its session")
         << "other place" << QStringList{".p", "IMG_1.JPG"} << true;
@@ -91,7 +94,8 @@ void tst_AFCLeftovers::sessionOpenDealsWithLeftovers() {
     if (situation != "partial gone")
         QVERIFY(writeTestFile(dcim + QStringLiteral("/.p"), "half"));
     if (situation == "aside free") {
-        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/.p"), QStringLiteral("/DCIM/Old.JPG")};
+        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/.p"),
+                 QStringLiteral("/DCIM/Old.JPG")};
     } else if (situation == "aside taken") {
         QVERIFY(QFile::remove(dcim + QStringLiteral("/.p")));
         QVERIFY(writeTestFile(dcim + QStringLiteral("/.p/old.JPG"), "old"));
@@ -115,7 +119,8 @@ void tst_AFCLeftovers::sessionOpenDealsWithLeftovers() {
     QCOMPARE(bool(opened), false);
 
     QStringList names;
-    for (const QFileInfo& info : QDir(dcim).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& info :
+         QDir(dcim).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
         names << info.fileName() + (info.isDir() ? QStringLiteral("/") : QString());
         if (info.isDir()) {
             for (const QString& inside : QDir(info.filePath()).entryList(QDir::Files | QDir::Hidden))

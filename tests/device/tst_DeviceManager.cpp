@@ -170,8 +170,8 @@ void tst_DeviceManager::devicesComeAndGo() {
     emulator().unplug(udidB.toStdString());
     addDevice(describeDevice(udidC));
     runSync(manager->scanForDevices());
-    QCOMPARE(published, (QList<QStringList>{{udidA, udidB}, {udidA, udidB, udidC}, {udidA, udidB, udidC},
-                                            {udidA, udidC}}));
+    QCOMPARE(published, (QList<QStringList>{
+                            {udidA, udidB}, {udidA, udidB, udidC}, {udidA, udidB, udidC}, {udidA, udidC}}));
     QVERIFY(logs.messages(deviceLog).contains("Device disconnected: " + udidB));
     QVERIFY(!hasSession(*manager, udidB));
     QCOMPARE(logs.messages().filter("Running: ideviceinfo"),
@@ -282,7 +282,7 @@ void tst_DeviceManager::usbmuxdLeavingEmptiesTheList() {
     QVERIFY(!hasSession(*manager, udidA));
     QVERIFY(!manager->dependenciesMissing.value());
     QCOMPARE(logs.messages(deviceLog), (QStringList{"usbmuxd is not running: no devices are attached",
-                                                   "Device disconnected: " + udidA}));
+                                                    "Device disconnected: " + udidA}));
 
     emulator().plug(udidA.toStdString());
     runSync(manager->scanForDevices());

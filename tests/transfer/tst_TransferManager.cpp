@@ -4,8 +4,8 @@
 #include "device/AFCComponents.h"
 #include "device/AFCLocation.h"
 #include "device/AFCPath.h"
-#include "platform/UuidText.h"
 #include "platform/TemporaryDirectory.h"
+#include "platform/UuidText.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/ManualClock.h"
@@ -975,11 +975,12 @@ void tst_TransferManager::vanishedSourceFailsAsNotFound() {
     QVERIFY(record.reportURL);
     QVERIFY(QString::fromUtf8(fileContents(record.reportURL->toLocalFile()))
                 .contains(QStringLiteral("State: ") + TransferState(TransferState::failed).rawValue()));
-    const QStringList failures =
-        logs.messages(LogCapture::category(QStringLiteral("transfer"))).filter(QStringLiteral("Transfer failed for ") + name);
+    const QStringList failures = logs.messages(LogCapture::category(QStringLiteral("transfer")))
+                                     .filter(QStringLiteral("Transfer failed for ") + name);
     QCOMPARE(failures.size(), 1);
     // A sentence, not the form the history stores.
-    QVERIFY2(failures.front().startsWith(QStringLiteral("Transfer failed for ") + name + QStringLiteral(": File not found: ")),
+    QVERIFY2(failures.front().startsWith(QStringLiteral("Transfer failed for ") + name +
+                                         QStringLiteral(": File not found: ")),
              qPrintable(failures.front()));
 }
 

@@ -53,8 +53,9 @@ Emulator::~Emulator() {
 VirtualDevice& Emulator::addDevice(DeviceDescription description) {
     if (description.udid.empty() || m_devices.byUdid(description.udid))
         throw std::invalid_argument("a device needs a new UDID: " + description.udid);
-    auto device = std::make_shared<VirtualDevice>(m_nextDeviceId++, std::move(description),
-                                                  [this](VirtualDevice& d, bool plugged) { plugChanged(d, plugged); });
+    auto device =
+        std::make_shared<VirtualDevice>(m_nextDeviceId++, std::move(description),
+                                        [this](VirtualDevice& d, bool plugged) { plugChanged(d, plugged); });
     m_devices.add(device);
     plugChanged(*device, true);
     return *device;
