@@ -7,6 +7,7 @@
 #include "app/TransferCenterWindowController.h"
 #include "browser/DragAndDropHandler.h"
 #include "browser/DragOutProduction.h"
+#include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -138,9 +139,19 @@ void AppDelegate::applicationWillTerminate() {
     // A cancelled copy removes its partial file after the cancel returns; the loop has to run
     // until that is done, or a half-written photo that looks whole would stay behind.
     m_transferManager->cancelAllTransfers();
-    const QDeadlineTimer deadline(transferCleanupLimit);
-    while (m_transferManager->runningTransferTasks() > 0 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    const auto runUntilTransfersEnd = [this](std::chrono::milliseconds limit) {
+        const QDeadlineTimer deadline(limit);
+        while (m_transferManager->runningTransferTasks() > 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    };
+    runUntilTransfersEnd(transferCleanupLimit);
+    // A copy still running waits on a device that has stopped answering, and would hold the quit
+    // for as long as the library waits (without end for a write): its connection is cut, and it
+    // cleans up as after an unplug.
+    if (m_transferManager->runningTransferTasks() > 0) {
+        m_deviceManager->afcBridge()->interrupt();
+        runUntilTransfersEnd(transferCleanupLimit);
+    }
     // The monitoring task ends at its next wait, which the loop has to deliver; a task left
     // suspended would outlive the manager it belongs to.
     const async::TaskHandle<void> monitoring = m_deviceManager->monitoringTask();

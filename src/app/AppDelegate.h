@@ -24,10 +24,13 @@ class TransferManager;
 class AppDelegate : public QObject, public ActionTarget {
     Q_OBJECT
 public:
-    // How long quitting waits for cancelled transfers to remove their partial files.
-    static constexpr std::chrono::seconds transferCleanupLimit{5};
-    // How long quitting waits for the device scan to end once it was stopped.
-    static constexpr std::chrono::seconds monitoringStopLimit{2};
+    // How long quitting waits for cancelled transfers to remove their partial files; once more
+    // after the connections of copies that hang on a silent device were cut. With the wait for
+    // the scan, quitting is over within a second whatever a device does.
+    static constexpr std::chrono::milliseconds transferCleanupLimit{250};
+    // How long quitting waits for the device scan to end once it was stopped (its last scan
+    // included).
+    static constexpr std::chrono::milliseconds monitoringStopLimit{400};
 
     struct Services {
         std::unique_ptr<DeviceManager> deviceManager;

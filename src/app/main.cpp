@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
+#include "device/AFCBridge.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -73,5 +74,8 @@ int main(int argc, char** argv) {
     // lets the window's last listing tasks end instead of being abandoned mid-way.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // A bridge destroyed while a copy hung on a silent device closes on a thread of its own; it
+    // is cut off within half a second, and the process must not end under it.
+    AFCBridge::waitForRetiredBridges(std::chrono::seconds(1));
     return status;
 }

@@ -7,6 +7,7 @@
 #include "device/AFCError.h"
 #include "device/AFCFileReader.h"
 #include "device/AFCItemOperations.h"
+#include "device/AFCLeftovers.h"
 #include "device/AFCPath.h"
 #include "device/AFCStreamSource.h"
 #include "device/AFCUpload.h"
@@ -34,12 +35,47 @@ void requireUsable(AFCError::Case errorCase, std::initializer_list<const QString
         throw AFCError(errorCase, QStringLiteral("NUL character in ") + shown(*bundleID));
 }
 
+// Runs fn with the session's AFC client. A failure that means the connection is gone closes the
+// session too, so that the next use of the device opens a new one instead of failing on the
+// dead one until the device is unplugged for good.
+// A copy whose caller cancelled it while its connection was being cut (quitting during a copy
+// that hangs) ends as cancelled: its caller asked for it to stop, not for it to fail.
+template <typename F>
+auto onSession(Job& job, const QString& udid, const std::optional<QString>& bundleID, F fn,
+               std::stop_token cancelled = {}) {
+    const afc_client_t afc = job.sessions.client(udid, bundleID);
+    try {
+        return fn(afc);
+    } catch (const AFCError& error) {
+        if (!error.isConnectionLost())
+            throw;
+        job.sessions.dropLost(AFCSessionTable::key(udid, bundleID));
+        if (cancelled.stop_requested())
+            throw async::CancelledError{};
+        throw;
+    }
+}
+
 } // namespace
 
-AFCBridge::AFCBridge() : m_core(std::make_shared<AFCBridgeCore>(chunkBytes)) {}
+AFCBridge::AFCBridge(std::shared_ptr<LeftoverJournal> journal)
+    : m_core(std::make_shared<AFCBridgeCore>(chunkBytes,
+                                             journal ? std::move(journal) : LeftoverJournal::shared())) {}
 
 AFCBridge::~AFCBridge() {
-    m_core->shutdown();
+    AFCBridgeCore::shutdown(std::move(m_core));
+}
+
+bool AFCBridge::waitForRetiredBridges(std::chrono::milliseconds limit) {
+    return AFCBridgeCore::waitForRetiredCores(limit);
+}
+
+bool AFCBridge::isConnected(const QString& udid) const {
+    return m_core->sockets().isAlive(udid);
+}
+
+void AFCBridge::interrupt(const QString& udid) {
+    m_core->sockets().interrupt(udid);
 }
 
 async::Task<void> AFCBridge::connect(QString udid) {
@@ -64,7 +100,9 @@ async::Task<QList<AFCFileInfo>> AFCBridge::listDirectory(QString udid, QString p
                                                          std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
-        return AFCDirectoryReader::listDirectory(job.sessions.client(udid, bundleID), path, job.stop).entries;
+        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
+            return AFCDirectoryReader::listDirectory(afc, path, job.stop).entries;
+        });
     });
 }
 
@@ -72,14 +110,17 @@ async::Task<AFCDirectoryListing> AFCBridge::listDirectoryDetailed(QString udid, 
                                                                   std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
-        return AFCDirectoryReader::listDirectory(job.sessions.client(udid, bundleID), path, job.stop);
+        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
+            return AFCDirectoryReader::listDirectory(afc, path, job.stop);
+        });
     });
 }
 
 async::Task<AFCFileInfo> AFCBridge::fileInfo(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::fileInfoFailed, {&path}, bundleID);
-        return AFCDirectoryReader::fileInfo(job.sessions.client(udid, bundleID), path);
+        return onSession(job, udid, bundleID,
+                         [&](afc_client_t afc) { return AFCDirectoryReader::fileInfo(afc, path); });
     });
 }
 
@@ -92,8 +133,9 @@ async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t
                                             std::optional<QString> bundleID) {
     return m_core->perform([udid, path, maxBytes, bundleID](Job& job) {
         requireUsable(AFCError::Case::fileOpenFailed, {&path}, bundleID);
-        return AFCFileReader::readFile(job.sessions.client(udid, bundleID), path, maxBytes, chunkBytes,
-                                       job.stop);
+        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
+            return AFCFileReader::readFile(afc, path, maxBytes, chunkBytes, job.stop);
+        });
     });
 }
 
@@ -102,15 +144,19 @@ async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std
     return m_core->perform([udid, path, local = to.toLocalFile(), bundleID, progress, token](Job& job) {
         requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
         const async::EitherStop stop(job.stop, token);
-        return AFCDownload::run(job.sessions.client(udid, bundleID), path, local, job.writer, chunkBytes,
-                                progress, stop.token());
+        return onSession(
+            job, udid, bundleID,
+            [&](afc_client_t afc) {
+                return AFCDownload::run(afc, path, local, job.writer, chunkBytes, progress, stop.token());
+            },
+            stop.token());
     });
 }
 
 async::Task<void> AFCBridge::removeItem(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
-        AFCItemOperations::removeItem(job.sessions.client(udid, bundleID), path);
+        onSession(job, udid, bundleID, [&](afc_client_t afc) { AFCItemOperations::removeItem(afc, path); });
     });
 }
 
@@ -118,21 +164,24 @@ async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
                                         std::optional<QString> bundleID) {
     return m_core->perform([udid, from, to, bundleID](Job& job) {
         requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
-        AFCItemOperations::renameItem(job.sessions.client(udid, bundleID), from, to);
+        onSession(job, udid, bundleID,
+                  [&](afc_client_t afc) { AFCItemOperations::renameItem(afc, from, to); });
     });
 }
 
 async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
-        AFCItemOperations::removeRecursively(job.sessions.client(udid, bundleID), path, job.stop);
+        onSession(job, udid, bundleID,
+                  [&](afc_client_t afc) { AFCItemOperations::removeRecursively(afc, path, job.stop); });
     });
 }
 
 async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);
-        AFCItemOperations::makeDirectory(job.sessions.client(udid, bundleID), path);
+        onSession(job, udid, bundleID,
+                  [&](afc_client_t afc) { AFCItemOperations::makeDirectory(afc, path); });
     });
 }
 
@@ -142,14 +191,14 @@ async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
     return m_core->perform([udid, path, local = from.toLocalFile(), bundleID, progress, token](Job& job) {
         requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
         const async::EitherStop stop(job.stop, token);
-        QStringList orphans;
-        try {
-            return AFCUpload::run(job.sessions.client(udid, bundleID), path, local, job.reader, chunkBytes,
-                                  progress, orphans, stop.token());
-        } catch (...) {
-            job.sessions.rememberOrphans(AFCSessionTable::key(udid, bundleID), orphans);
-            throw;
-        }
+        const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);
+        return onSession(
+            job, udid, bundleID,
+            [&](afc_client_t afc) {
+                return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers,
+                                      stop.token());
+            },
+            stop.token());
     });
 }
 

@@ -13,11 +13,13 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <stop_token>
 
 class AFCBridgeCore;
+class LeftoverJournal;
 
 // Every connection the program holds to an attached device: the AFC sessions of its media area
 // and of app containers, and the file operations over them. An actor: all library calls, and the
@@ -33,15 +35,27 @@ class AFCBridgeCore;
 // A device that goes away mid-operation fails the operation as a whole, whatever it had gathered
 // (AFCError::isConnectionLost()); nothing is returned short as if it were complete.
 //
+// A session whose connection is lost (the device was unplugged, even if plugged back in at once)
+// is closed as soon as an operation or an open finds it so; the next connect() opens a new one.
+// Partial uploads are written down in a journal in the data folder before they are made, and a
+// session that opens removes what earlier copies left in its place, also after a restart.
+//
 // Several bridges may exist, each with its own executor and sessions. Destroying one stops the
 // operation in progress at its next chunk or entry, cancels the queued ones, then frees its
-// sessions' handles on its executor thread.
+// sessions' handles on its executor thread. The destroying thread waits for that only a moment:
+// an operation still running is seen out by a thread of its own, which shuts the connections
+// down when the operation waits on a silent device, so that it ends within a second whatever the
+// device does. waitForRetiredBridges() lets the end of a process wait for them.
 class AFCBridge {
 public:
     // The most that one device read or write moves.
     static constexpr uint32_t chunkBytes = 0x100000;
 
-    AFCBridge();
+    // Waits until every destroyed bridge has freed its sessions, at most limit; whether they have.
+    static bool waitForRetiredBridges(std::chrono::milliseconds limit = std::chrono::seconds(2));
+
+    // Copies write what they leave down in journal; the process's shared one when empty.
+    explicit AFCBridge(std::shared_ptr<LeftoverJournal> journal = {});
     ~AFCBridge();
     AFCBridge(const AFCBridge&) = delete;
     AFCBridge& operator=(const AFCBridge&) = delete;
@@ -53,6 +67,15 @@ public:
     async::Task<void> connectApp(QString udid, QString bundleID);
     // Closes the media session and every app session of the device. Never fails.
     async::Task<void> disconnectAll(QString udid);
+
+    // Whether the media session of the device is open and its connection still up. Answers at
+    // once from any thread, without waiting for the executor.
+    bool isConnected(const QString& udid) const;
+    // Shuts the connections of the device's sessions down (every session's when udid is empty),
+    // from any thread and without waiting: a call waiting on a silent or gone device fails at once
+    // as with a lost connection, and its session is closed. For a device that has gone, before
+    // its sessions are closed, and for quitting while copies hang.
+    void interrupt(const QString& udid = QString());
 
     // The children whose facts could be read; the others are left out and logged.
     async::Task<QList<AFCFileInfo>> listDirectory(QString udid, QString path,

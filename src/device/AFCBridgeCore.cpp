@@ -1,30 +1,76 @@
 #include "device/AFCBridgeCore.h"
 
+#include "device/AFCError.h"
 #include "device/AFCStreamSource.h"
 
+#include <atomic>
 #include <future>
+#include <thread>
 
-AFCBridgeCore::AFCBridgeCore(uint32_t chunkBytes)
-    : m_writer(chunkBytes), m_reader(chunkBytes),
-      m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("AFCBridge"))) {}
+namespace {
+
+std::atomic<int> retiredCores{0};
+
+} // namespace
+
+AFCBridgeCore::AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal)
+    : m_sessions(m_sockets, std::move(journal)), m_writer(chunkBytes), m_reader(chunkBytes),
+      m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("AFCBridge"))) {
+    m_executor->post([this] { m_sockets.setWorkerThread(); });
+}
 
 AFCBridgeCore::~AFCBridgeCore() = default;
 
-void AFCBridgeCore::shutdown() {
-    m_executor->stop();
+void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
+    core->m_executor->stop();
     // Handles are freed where they are used: on the executor, once the job in progress has seen
-    // the stop and ended.
-    std::promise<void> closed;
-    std::future<void> done = closed.get_future();
-    m_executor->post([this, &closed] {
-        m_sessions.closeAll();
-        closed.set_value();
+    // the stop (or its cut connection) and ended.
+    auto closed = std::make_shared<std::promise<void>>();
+    std::shared_future<void> done = closed->get_future().share();
+    AFCBridgeCore* self = core.get();
+    self->m_executor->post([self, closed] {
+        self->m_sessions.closeAll();
+        closed->set_value();
     });
-    done.wait();
+    if (done.wait_for(ownerWait) == std::future_status::ready)
+        return;
+    // The job in progress has not ended yet: a thread of its own sees the core out, and the owner's
+    // thread goes on at once. A copy that is moving ends at its next chunk and closes its files on
+    // the device; one that waits on a silent device is cut off.
+    ++retiredCores;
+    std::thread([core = std::move(core), done]() mutable {
+        if (done.wait_for(gracefulWait) != std::future_status::ready)
+            core->m_sockets.interrupt();
+        done.wait();
+        core.reset();
+        --retiredCores;
+    }).detach();
+}
+
+int AFCBridgeCore::retiredCoresRunning() {
+    return retiredCores.load();
+}
+
+bool AFCBridgeCore::waitForRetiredCores(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (retiredCores.load() > 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 async::Task<std::optional<QByteArray>> AFCBridgeCore::readChunk(std::shared_ptr<AFCStreamSource> source) {
-    return perform([source](Job& job) { return source->readNext(job.sessions); });
+    return perform([source](Job& job) {
+        try {
+            return source->readNext(job.sessions);
+        } catch (const AFCError& error) {
+            if (error.isConnectionLost())
+                job.sessions.dropLost(source->key());
+            throw;
+        }
+    });
 }
 
 void AFCBridgeCore::closeStream(std::shared_ptr<AFCStreamSource> source) {

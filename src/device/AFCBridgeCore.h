@@ -1,18 +1,22 @@
 #pragma once
 
+#include "device/AFCError.h"
+#include "device/AFCSessionSockets.h"
 #include "device/AFCSessionTable.h"
 #include "device/AFCStreamHost.h"
 #include "device/LocalChunkReader.h"
 #include "device/LocalChunkWriter.h"
+#include "platform/async/Cancellation.h"
 #include "platform/async/SerialExecutor.h"
 
+#include <chrono>
 #include <memory>
 #include <stop_token>
 
 // The inside of an AFCBridge: its executor and the state that only the executor's jobs touch (the
 // sessions, and the workers that overlap local disk I/O with device requests). Kept apart from
 // the bridge's header so that its users never see the device library.
-class AFCBridgeCore final : public AFCStreamHost {
+class AFCBridgeCore final : public AFCStreamHost, public std::enable_shared_from_this<AFCBridgeCore> {
 public:
     // What a job is handed. stop is stopped when the bridge goes away: every loop over chunks or
     // entries checks it, so quitting never waits for a long copy to end.
@@ -23,28 +27,53 @@ public:
         std::stop_token stop;
     };
 
-    explicit AFCBridgeCore(uint32_t chunkBytes);
+    // How long the owner's thread waits for the job in progress to end when the bridge goes.
+    static constexpr std::chrono::milliseconds ownerWait{20};
+    // How long a job in progress is given to end at its next chunk before its connection is cut.
+    static constexpr std::chrono::milliseconds gracefulWait{250};
+
+    AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal);
     ~AFCBridgeCore();
     AFCBridgeCore(const AFCBridgeCore&) = delete;
     AFCBridgeCore& operator=(const AFCBridgeCore&) = delete;
 
     // Queues fn(Job&) on the executor; a task of its result.
+    // A job whose connection was cut because the bridge is going ends as cancelled, as one
+    // stopped between chunks does: the caller asked for nothing to fail.
     template <typename F> auto perform(F fn) {
         auto job = [this, fn = std::move(fn)]() mutable {
             Job context{m_sessions, m_writer, m_reader, m_executor->shutdownToken()};
-            return fn(context);
+            try {
+                return fn(context);
+            } catch (const AFCError& error) {
+                if (context.stop.stop_requested() && error.isConnectionLost())
+                    throw async::CancelledError{};
+                throw;
+            }
         };
         return m_executor->run(std::move(job));
     }
 
-    // Stops the job in progress at its next check, drops the queued ones, then frees every
-    // session's handles on the executor thread and waits for that.
-    void shutdown();
+    // Stops the job in progress at its next check, drops the queued ones, then frees the
+    // sessions' handles on the executor thread. The owner's thread waits for that at most
+    // ownerWait: a job still running then is left to a thread of its own, which cuts every
+    // session's connection should the job not end within gracefulWait (it waits on a silent
+    // device), and lets the core go once the executor is done.
+    static void shutdown(std::shared_ptr<AFCBridgeCore> core);
+    // Cores handed over by shutdown() that have not ended yet.
+    static int retiredCoresRunning();
+    // Waits until they have all ended, at most limit; whether they have. For the end of a
+    // process, which must not pull the library's state away from a core still closing.
+    static bool waitForRetiredCores(std::chrono::milliseconds limit);
+
+    AFCSessionSockets& sockets() { return m_sockets; }
 
     async::Task<std::optional<QByteArray>> readChunk(std::shared_ptr<AFCStreamSource> source) override;
     void closeStream(std::shared_ptr<AFCStreamSource> source) override;
 
 private:
+    // Declared first: the session table refers to it.
+    AFCSessionSockets m_sockets;
     AFCSessionTable m_sessions;
     LocalChunkWriter m_writer;
     LocalChunkReader m_reader;

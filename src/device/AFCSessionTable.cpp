@@ -2,28 +2,33 @@
 
 #include "device/AFCDirectoryReader.h"
 #include "device/AFCError.h"
+#include "device/AFCLeftovers.h"
 #include "device/AFCSessionOpener.h"
+#include "device/AFCSessionSockets.h"
 #include "platform/Logger.h"
 
 #include <QStringList>
+
+AFCSessionTable::AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal)
+    : m_sockets(sockets), m_journal(std::move(journal)) {}
 
 QString AFCSessionTable::key(const QString& udid, const std::optional<QString>& bundleID) {
     return bundleID ? udid + QLatin1Char(':') + *bundleID : udid;
 }
 
 void AFCSessionTable::connect(const QString& udid) {
-    if (m_sessions.contains(udid)) {
+    if (holdsLive(udid)) {
         Logger::bridge().debug("AFC already connected for %s", udid);
         return;
     }
     store(udid, AFCSessionOpener::openMedia(udid));
     Logger::bridge().info("AFC connected for %s", udid);
-    removeOrphans(udid, m_sessions.value(udid).session.afc);
+    recoverLeftovers(udid, std::nullopt, m_sessions.value(udid).session.afc);
 }
 
 void AFCSessionTable::connectApp(const QString& udid, const QString& bundleID) {
     const QString sessionKey = key(udid, bundleID);
-    if (m_sessions.contains(sessionKey))
+    if (holdsLive(sessionKey))
         return;
     AFCSession session = AFCSessionOpener::openApp(udid, bundleID);
     const afc_client_t afc = session.afc;
@@ -46,7 +51,7 @@ void AFCSessionTable::connectApp(const QString& udid, const QString& bundleID) {
         names.append(QLatin1Char('"') + entry.value(QStringLiteral("Name")) + QLatin1Char('"'));
     Logger::bridge().debug("App container root for %s: %s", bundleID,
                            QLatin1Char('[') + names.join(QStringLiteral(", ")) + QLatin1Char(']'));
-    removeOrphans(sessionKey, afc);
+    recoverLeftovers(udid, bundleID, afc);
 }
 
 void AFCSessionTable::disconnectAll(const QString& udid) {
@@ -82,25 +87,31 @@ std::optional<quint64> AFCSessionTable::generation(const QString& sessionKey) co
     return it->generation;
 }
 
-void AFCSessionTable::rememberOrphans(const QString& sessionKey, const QStringList& paths) {
-    if (!paths.isEmpty())
-        m_orphans[sessionKey].append(paths);
+void AFCSessionTable::dropLost(const QString& sessionKey) {
+    if (!m_sessions.contains(sessionKey))
+        return;
+    Logger::bridge().info("AFC connection lost for %s", sessionKey);
+    close(sessionKey);
 }
 
-void AFCSessionTable::removeOrphans(const QString& sessionKey, afc_client_t afc) {
-    const QStringList paths = m_orphans.take(sessionKey);
-    for (const QString& path : paths) {
-        const afc_error_t result = afc_remove_path(afc, path.toUtf8().constData());
-        if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND)
-            Logger::bridge().info("Removed partial upload left by a lost connection: %s", path);
-        else
-            Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", path,
-                                   static_cast<int>(result));
-    }
+bool AFCSessionTable::holdsLive(const QString& sessionKey) {
+    if (!m_sessions.contains(sessionKey))
+        return false;
+    if (m_sockets.isAlive(sessionKey))
+        return true;
+    dropLost(sessionKey);
+    return false;
+}
+
+void AFCSessionTable::recoverLeftovers(const QString& udid, const std::optional<QString>& bundleID,
+                                       afc_client_t afc) {
+    if (m_journal)
+        AFCLeftovers(m_journal, udid, bundleID).recover(afc);
 }
 
 void AFCSessionTable::store(const QString& sessionKey, AFCSession session) {
     m_sessions.insert(sessionKey, Entry{session, m_nextGeneration++});
+    m_sockets.add(sessionKey, AFCSessionSockets::socketOf(session.afc));
 }
 
 void AFCSessionTable::close(const QString& sessionKey) {
@@ -109,5 +120,7 @@ void AFCSessionTable::close(const QString& sessionKey) {
         return;
     AFCSession session = it->session;
     m_sessions.erase(it);
+    // Before the handles go: the socket's number may be reused as soon as they are freed.
+    m_sockets.remove(sessionKey);
     session.release();
 }

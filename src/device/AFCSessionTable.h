@@ -4,16 +4,21 @@
 
 #include <QHash>
 #include <QString>
-#include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class AFCSessionSockets;
+class LeftoverJournal;
 
 // The open sessions of one bridge, keyed by UDID (media area) or UDID + ":" + bundle identifier
 // (an app's container). Lives on the bridge's executor: every member is called from its jobs
 // only, so the table needs no lock.
 class AFCSessionTable {
 public:
-    AFCSessionTable() = default;
+    // Each session's socket is entered in sockets while it is open; what earlier copies left is
+    // read from journal whenever a session opens.
+    AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal);
     // Frees nothing: the owner calls closeAll() on the executor thread first.
     ~AFCSessionTable() = default;
     AFCSessionTable(const AFCSessionTable&) = delete;
@@ -21,6 +26,8 @@ public:
 
     static QString key(const QString& udid, const std::optional<QString>& bundleID);
 
+    // Opens the session unless one is open and still connected: a device unplugged and plugged
+    // back in between two uses gets a new session instead of the dead one.
     void connect(const QString& udid);
     // Opens the container and lists its root once: an app that vends a container it cannot
     // list does not share files, and its session is closed again (appNotFileAccessible).
@@ -30,9 +37,10 @@ public:
 
     // Throws AFCError notConnected(key) when there is no session.
     afc_client_t client(const QString& udid, const std::optional<QString>& bundleID) const;
-    // A partial upload that could not be removed because the device went away: removed as soon
-    // as a session under the same key opens again, so no hidden leftover stays on the device.
-    void rememberOrphans(const QString& key, const QStringList& paths);
+    // Closes and forgets the session under key, whose connection an operation found lost, so
+    // that the next use of the device opens a new one.
+    void dropLost(const QString& key);
+    const std::shared_ptr<LeftoverJournal>& journal() const { return m_journal; }
 
     // Changes whenever the session under key is replaced, so that a holder of a file handle
     // can tell that the client it was opened on is gone; nothing when there is no session.
@@ -44,11 +52,14 @@ private:
         quint64 generation = 0;
     };
 
+    // Whether a session under key is open and connected; a lost one is closed here.
+    bool holdsLive(const QString& key);
     void store(const QString& key, AFCSession session);
-    void removeOrphans(const QString& key, afc_client_t afc);
+    void recoverLeftovers(const QString& udid, const std::optional<QString>& bundleID, afc_client_t afc);
     void close(const QString& key);
 
+    AFCSessionSockets& m_sockets;
+    std::shared_ptr<LeftoverJournal> m_journal;
     QHash<QString, Entry> m_sessions;
-    QHash<QString, QStringList> m_orphans;
     quint64 m_nextGeneration = 1;
 };

@@ -2,6 +2,7 @@
 
 #include "device/AFCDeviceFile.h"
 #include "device/AFCError.h"
+#include "device/AFCLeftovers.h"
 #include "device/AFCPath.h"
 #include "device/LocalChunkReader.h"
 #include "platform/Logger.h"
@@ -51,20 +52,28 @@ private:
 };
 
 // The hidden file the copy writes; removed from the device unless it took the target's name.
+// Written down before it exists, so that a copy cut off by a lost device or a crash never leaves
+// it behind for good.
 class DevicePartial {
 public:
-    DevicePartial(afc_client_t afc, QString path, QStringList& orphans)
-        : m_afc(afc), m_path(std::move(path)), m_orphans(orphans) {}
+    DevicePartial(afc_client_t afc, QString path, const AFCLeftovers& leftovers)
+        : m_afc(afc), m_path(std::move(path)), m_journal(leftovers.journal()),
+          m_entry(leftovers.partialCopy(m_path)) {
+        m_journal.begin(m_entry);
+    }
     ~DevicePartial() {
-        if (m_kept)
+        if (m_kept) {
+            m_journal.finished(m_entry);
             return;
+        }
         const afc_error_t result = afc_remove_path(m_afc, m_path.toUtf8().constData());
-        if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND)
+        if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND) {
+            m_journal.finished(m_entry);
             return;
+        }
         Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", m_path,
                                static_cast<int>(result));
-        if (AFCError::meansLostConnection(result))
-            m_orphans.append(m_path);
+        m_journal.released(m_entry);
     }
     DevicePartial(const DevicePartial&) = delete;
     DevicePartial& operator=(const DevicePartial&) = delete;
@@ -75,7 +84,8 @@ public:
 private:
     afc_client_t m_afc;
     QString m_path;
-    QStringList& m_orphans;
+    LeftoverJournal& m_journal;
+    const LeftoverJournal::Entry m_entry;
     bool m_kept = false;
 };
 
@@ -98,7 +108,7 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to) {
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       QStringList& orphans, std::stop_token token) {
+                       const AFCLeftovers& leftovers, std::stop_token token) {
     // A copy cancelled while it waited for the executor does nothing at all.
     async::throwIfCancelled(token);
     // Not blocking: opening a named pipe would otherwise wait for a writer that may never come.
@@ -122,7 +132,7 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     const qint64 size = st.st_size;
 
     DevicePartial partial(afc, *AFCPath::child(AFCPath::parent(devicePath), AFCPath::partialCopyName()),
-                          orphans);
+                          leftovers);
     quint64 sent = 0;
     {
         AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);

@@ -4,11 +4,11 @@
 #include "device/AFCProgress.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <cstdint>
 #include <stop_token>
 
+class AFCLeftovers;
 class LocalChunkReader;
 
 // Copies one local file to the device, in chunks, on the calling (executor) thread. The local read
@@ -23,11 +23,12 @@ public:
     using Progress = AFCUploadProgress;
 
     // Returns the bytes sent. Throws AFCError (writeFailed, with the errno for a local failure;
-    // fileOpenFailed) or async::CancelledError. A partial file that could not be removed because
-    // the device went away is added to orphans, for removal once the device is back.
+    // fileOpenFailed) or async::CancelledError. The partial file is written down in leftovers
+    // before it is made, and struck out once it is gone; one that could not be removed because
+    // the device went away stays there, for removal when the device's session next opens.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       QStringList& orphans, std::stop_token token);
+                       const AFCLeftovers& leftovers, std::stop_token token);
 
     AFCUpload() = delete;
 };

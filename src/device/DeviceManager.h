@@ -6,6 +6,7 @@
 #include "platform/async/Task.h"
 #include "platform/async/TaskHandle.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,9 +27,16 @@ class IMobileDeviceBridge;
 // its sessions closed and leaves the list. It owns the process's one AFCBridge, through which the
 // rest of the program reaches the devices.
 //
-// Main thread only; the published properties notify there. The monitoring task and a scan are
-// inert once stopped: after their next wait they change nothing, so a stop followed by a start
-// never lets two scans touch the list. Destroying the manager stops its task likewise.
+// A device that stays listed but whose media session is gone or never opened (unplugged and
+// plugged back in between two scans, or plugged in while locked) is connected again, at most once
+// a scan. With usbmuxd gone (it leaves with the last device) there are no devices and the list
+// empties; any other failed listing leaves the list as it was. A failure that repeats is logged
+// once, and again only when it changes or clears.
+//
+// Main thread only; the published properties notify there. A stop during the pause between scans
+// ends the pause and is followed by one last scan; a stop during a scan ends that scan at its
+// current wait. A start after a stop waits for the stopped task to end, so two scans never touch
+// the list at once. Destroying the manager makes every scan inert at its next wait.
 class DeviceManager {
 public:
     static constexpr std::chrono::seconds scanInterval{2};
@@ -72,14 +80,29 @@ public:
     virtual async::Task<std::optional<iOSDevice>> makeDevice(QString udid, std::stop_token token = {});
 
 private:
-    async::Task<void> monitor(std::stop_token token);
+    async::Task<void> monitor(async::TaskHandle<void> previous, std::stop_token token);
     async::Task<void> addDevices(QStringList udids, std::stop_token token);
+    async::Task<void> reconnectDevices(QStringList udids, std::stop_token token);
     async::Task<void> removeDevices(QStringList udids, std::stop_token token);
+    // Opens the device's media session; the failure's description, or nothing. A failure is
+    // logged unless it is the one the last try for this device met.
+    async::Task<std::optional<QString>> connectMedia(QString udid);
+    // The level in the battery's own domain, as text; nothing (logged when the query failed).
+    async::Task<std::optional<QString>> batteryLevel(QString udid, std::stop_token token);
+    // Logs a failed listing unless it repeats the last one; nothing clears it.
+    void noteListingProblem(const QString& problem, bool isError);
+    void setAFCConnected(const QString& udid, bool connected);
 
     std::shared_ptr<IMobileDeviceBridge> m_bridge;
     std::shared_ptr<AFCBridge> m_afcBridge;
     async::ContinuousClock& m_clock;
     async::TaskHandle<void> m_monitoringTask;
+    // The task the last stop ended; a new one starts after it.
+    async::TaskHandle<void> m_previousTask;
     // Stopped when the manager goes, so that a scan nobody else can stop still turns inert.
     std::stop_source m_lifetime;
+    // What the last listing met when it failed (or found no usbmuxd); empty after one that worked.
+    QString m_listingProblem;
+    // Per device, why its media session last failed to open.
+    QHash<QString, QString> m_connectProblems;
 };

@@ -119,6 +119,19 @@ async::Task<QMap<QString, QString>> IMobileDeviceBridge::deviceInfo(QString udid
     co_return parseDeviceInfo(result.standardOutput);
 }
 
+async::Task<QMap<QString, QString>> IMobileDeviceBridge::domainInfo(QString udid, QString domain,
+                                                                    std::stop_token token) {
+    std::shared_ptr<ProcessRunner> runner = m_runner;
+    const QStringList arguments{udidOption, udid, QStringLiteral("-q"), domain};
+    async::Task<ProcessResult> run =
+        runner->run(QStringLiteral("ideviceinfo"), arguments, queryTimeout, std::move(token));
+    const ProcessResult result = co_await run;
+    if (result.exitCode != 0) {
+        throw BridgeError::deviceNotFound(udid);
+    }
+    co_return parseDeviceInfo(result.standardOutput);
+}
+
 async::Task<QString> IMobileDeviceBridge::deviceName(QString udid, std::stop_token token) {
     std::shared_ptr<ProcessRunner> runner = m_runner;
     async::Task<ProcessResult> run =

@@ -3,6 +3,7 @@
 #include "transfer/TransferManager.h"
 
 #include "platform/Logger.h"
+#include "platform/UuidText.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/MainThread.h"
@@ -111,8 +112,8 @@ async::Task<void> TransferManager::runStallWatchdog(QUuid id, double timeout, st
     qint64 lastFiles = found->progress.filesCompleted;
     qint64 lastLoggedIdle = 0;
     const qint64 shownTimeout = wholeSeconds(timeout);
-    Logger::transfer().debug("Watchdog started for transfer %s (file: %s, timeout: %lds)",
-                             id.toString(QUuid::WithoutBraces), found->progress.currentFile, shownTimeout);
+    Logger::transfer().debug("Watchdog started for transfer %s (file: %s, timeout: %lds)", uuidString(id),
+                             found->progress.currentFile, shownTimeout);
     for (;;) {
         async::Task<void> sleeping = clock.sleep(std::chrono::seconds(1), token);
         co_await sleeping;
@@ -141,13 +142,12 @@ async::Task<void> TransferManager::runStallWatchdog(QUuid id, double timeout, st
         const qint64 idle = wholeSeconds(secondsBetween(lastProgressAt, clock.now()));
         if (idle >= 10 && idle % 10 == 0 && idle != lastLoggedIdle) {
             Logger::transfer().error("Transfer %s has no progress for %lds (file: %s, bytes: %llu)",
-                                     id.toString(QUuid::WithoutBraces), idle, record->progress.currentFile,
-                                     bytes);
+                                     uuidString(id), idle, record->progress.currentFile, bytes);
             lastLoggedIdle = idle;
         }
         if (secondsBetween(lastProgressAt, clock.now()) >= timeout) {
             Logger::transfer().error("Transfer stalled for %lds (id: %s, file: %s)", shownTimeout,
-                                     id.toString(QUuid::WithoutBraces), record->progress.currentFile);
+                                     uuidString(id), record->progress.currentFile);
             throw TransferError::ioError(QStringLiteral("Transfer stalled for %1 seconds").arg(shownTimeout));
         }
     }
@@ -179,7 +179,7 @@ async::Task<void> TransferManager::awaitTransfer(QUuid id, std::optional<double>
     const double timeout =
         std::isfinite(*stallTimeout) ? std::min(*stallTimeout, longestTimeout) : longestTimeout;
     const std::weak_ptr<const bool> alive = m_alive;
-    Logger::transfer().info("Awaiting transfer %s with stall timeout %lds", id.toString(QUuid::WithoutBraces),
+    Logger::transfer().info("Awaiting transfer %s with stall timeout %lds", uuidString(id),
                             wholeSeconds(timeout));
     TransferManager* self = this;
     auto waiter = [alive, self, id](std::stop_token childToken) {
@@ -194,8 +194,8 @@ async::Task<void> TransferManager::awaitTransfer(QUuid id, std::optional<double>
         co_return;
     if (alive.expired())
         std::rethrow_exception(outcome.error());
-    Logger::transfer().error("Transfer watchdog/completion wait failed for %s: %s",
-                             id.toString(QUuid::WithoutBraces), async::describeException(outcome.error()));
+    Logger::transfer().error("Transfer watchdog/completion wait failed for %s: %s", uuidString(id),
+                             async::describeException(outcome.error()));
     if (activeRecord(id))
         cancelTransfer(id);
     std::rethrow_exception(outcome.error());

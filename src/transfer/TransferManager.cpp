@@ -6,6 +6,7 @@
 #include "platform/ByteCountFormatter.h"
 #include "platform/Logger.h"
 #include "platform/UniformType.h"
+#include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/MainThread.h"
 #include "platform/async/Outcome.h"
@@ -40,6 +41,22 @@ std::optional<UniformType> dataTypeFor(const URL& url) {
     if (extension.isEmpty())
         return std::nullopt;
     return UniformType::forFilenameExtension(extension);
+}
+
+// What the failure log says: a sentence, not the debugging form the history stores. A device or
+// file error says it in its own words; the engine's own errors in the alert's, or by their message.
+QString readableFailure(const std::exception_ptr& failure, const TransferError& error) {
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const TransferError&) {
+        } catch (...) {
+            return async::describeException(failure);
+        }
+    }
+    if (error.errorCase() == TransferError::Case::ioError)
+        return error.message();
+    return transferFailedAlertText(error, QString());
 }
 
 // Counts a transfer task among the running ones for as long as it lives.
@@ -235,7 +252,7 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
                                              .arg(unreadable.join(QStringLiteral(", "))));
         const Transfer* record = activeRecord(id);
         const QString name = failure ? failedName : record ? record->progress.currentFile : QString();
-        Logger::transfer().error("Transfer failed for %s: %s", name, error.description());
+        Logger::transfer().error("Transfer failed for %s: %s", name, readableFailure(failure, error));
         updateActive(id, [error, copied](Transfer& record) {
             record.state = TransferState::failed;
             record.error = error;

@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTemporaryDir>
 
@@ -61,6 +62,7 @@ private slots:
     void startAndQuitOrder();
     void welcomeSheet_data();
     void welcomeSheet();
+    void quitDuringCopyLeavesNoPartialFile_data();
     void quitDuringCopyLeavesNoPartialFile();
     void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
@@ -188,9 +190,17 @@ void tst_AppDelegate::welcomeSheet() {
     QCOMPARE(m_delegate->firstRunSheet() != nullptr, !dismissed);
 }
 
+void tst_AppDelegate::quitDuringCopyLeavesNoPartialFile_data() {
+    QTest::addColumn<bool>("deviceAnswers"); // false: the device never answers the held read
+    QTest::newRow("device answers") << true;
+    QTest::newRow("device silent") << false;
+}
+
 // Quitting cancels the copy and lets it clean up before monitoring stops: no partial file, one
-// "cancelled" history entry.
+// "cancelled" history entry. A device that has stopped answering holds the quit for less than a
+// second.
 void tst_AppDelegate::quitDuringCopyLeavesNoPartialFile() {
+    QFETCH(bool, deviceAnswers);
     fakemux::DeviceDescription description = describeDevice(udid);
     const QString media = QString::fromStdString(description.mediaRoot.string());
     const qint64 size = 4 * 1024 * 1024;
@@ -216,8 +226,13 @@ void tst_AppDelegate::quitDuringCopyLeavesNoPartialFile() {
     QTRY_VERIFY(device.faults().waitUntilReadHeld(std::chrono::milliseconds(1)));
 
     // The held read goes on once the quit has cancelled the copy.
-    QTimer::singleShot(0, [&device] { device.faults().releaseReads(); });
+    if (deviceAnswers)
+        QTimer::singleShot(0, [&device] { device.faults().releaseReads(); });
+    QElapsedTimer quitting;
+    quitting.start();
     m_delegate->applicationWillTerminate();
+    QVERIFY2(quitting.elapsed() < 1000, qPrintable(QString::number(quitting.elapsed())));
+    QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
 
     QCOMPARE(m_deviceManager->events.last(), QStringLiteral("stop window=1 sheet=0 running=0 terminated=0"));
     QCOMPARE(QDir(destination).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());

@@ -456,7 +456,8 @@ void tst_AFCBridgeFiles::destroyingBridgeStopsCopyAtNextChunk() {
     // The copy ended at the chunk it was on, not at the end of the file.
     QVERIFY(countAfcRequests("FILE_READ") <= 4);
     QCOMPARE(namesIn(localFolder()), QStringList());
-    QCOMPARE(m_device->openHandles(), 0);
+    // Closed by the copy as it stops, or by the device as the connection ends.
+    QTRY_COMPARE(m_device->openHandles(), 0);
 }
 
 void tst_AFCBridgeFiles::removeRecursivelyRemovesLinksNotTargets() {

@@ -1,11 +1,14 @@
 #include "device/AFCBridge.h"
+#include "device/AFCBridgeCore.h"
 #include "device/AFCError.h"
+#include "platform/URL.h"
 
 #include "DeviceTestCase.h"
 #include "TaskFailure.h"
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
 
@@ -32,6 +35,10 @@ private slots:
     void resultsThatMeanTheConnectionIsGone();
     void operationFailsWholeWhenDeviceGoes_data();
     void operationFailsWholeWhenDeviceGoes();
+    void replugGetsANewSession_data();
+    void replugGetsANewSession();
+    void silentDeviceHoldsNobody_data();
+    void silentDeviceHoldsNobody();
 
 private:
     QString onDevice(const QString& path) const { return m_media + path; }
@@ -129,6 +136,91 @@ void tst_AFCBridgeLostDevice::operationFailsWholeWhenDeviceGoes() {
     QVERIFY2(error, "the operation reported success");
     QVERIFY2(error->isConnectionLost(), qPrintable(error->description()));
     QVERIFY2(cases.contains(int(error->errorCase())), qPrintable(error->description()));
+}
+
+void tst_AFCBridgeLostDevice::replugGetsANewSession_data() {
+    QTest::addColumn<bool>("usedBeforeReconnect");
+    // The browsers open the session before every use; other callers may use it straight away.
+    QTest::newRow("connect first") << false;
+    QTest::newRow("used first") << true;
+}
+
+// A cable pulled and put back between two uses: the old session is dead, and the device must be
+// usable again without the application being restarted.
+void tst_AFCBridgeLostDevice::replugGetsANewSession() {
+    QFETCH(bool, usedBeforeReconnect);
+    QVERIFY(writeTestFile(onDevice(QStringLiteral("/DCIM/a.jpg")), "x"));
+    const std::optional<QString> media;
+    QVERIFY(m_bridge->isConnected(udid));
+    m_device->unplug();
+    m_device->plug();
+    QVERIFY(!m_bridge->isConnected(udid));
+
+    if (usedBeforeReconnect) {
+        const auto error = failureOf<AFCError>(m_bridge->listDirectory(udid, QStringLiteral("/DCIM"), media));
+        QVERIFY(error && error->isConnectionLost());
+        // Forgotten at once: the next use asks for a new session instead of failing on the dead one.
+        QCOMPARE(failureOf<AFCError>(m_bridge->afcClient(udid, media))->errorCase(), Case::notConnected);
+    }
+    runSync(m_bridge->connect(udid));
+    QVERIFY(m_bridge->isConnected(udid));
+    QCOMPARE(runSync(m_bridge->listDirectory(udid, QStringLiteral("/DCIM"), media)).size(), 1);
+}
+
+void tst_AFCBridgeLostDevice::silentDeviceHoldsNobody_data() {
+    QTest::addColumn<bool>("writing");
+    QTest::addColumn<bool>("destroy"); // false: the device is given up and its sessions closed
+    for (const bool writing : {false, true}) {
+        for (const bool destroy : {true, false}) {
+            QTest::addRow("%s stalled, %s", writing ? "write" : "read",
+                          destroy ? "bridge destroyed" : "sessions closed")
+                << writing << destroy;
+        }
+    }
+}
+
+// A device that stops answering mid-copy must not hold the caller: the library would wait 30 s
+// on a read and without end on a write.
+void tst_AFCBridgeLostDevice::silentDeviceHoldsNobody() {
+    QFETCH(bool, writing);
+    QFETCH(bool, destroy);
+    const QString local = scratchPath(QStringLiteral("local")) + QStringLiteral("/clip.mov");
+    QVERIFY(writeTestFile(writing ? local : onDevice(QStringLiteral("/clip.mov")), patternBytes(8 * mib)));
+    fakemux::Faults& faults = m_device->faults();
+    const std::optional<QString> media;
+    std::optional<async::Task<quint64>> copy;
+    if (writing) {
+        faults.stallWrites();
+        copy.emplace(m_bridge->uploadFile(udid, QStringLiteral("/clip.mov"), URL::fileURL(local), media));
+        QVERIFY(faults.waitUntilWriteStalled());
+    } else {
+        faults.gateReads(mib);
+        copy.emplace(m_bridge->download(udid, QStringLiteral("/clip.mov"), URL::fileURL(local), media, {}));
+        QVERIFY(faults.waitUntilReadHeld());
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    if (destroy) {
+        m_bridge.reset();
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    } else {
+        m_bridge->interrupt(udid);
+        runSync(m_bridge->disconnectAll(udid), std::chrono::seconds(1));
+    }
+    // The copy fails (or is cancelled with its bridge) and leaves nothing behind.
+    bool failed = false;
+    try {
+        runSync(std::move(*copy), std::chrono::seconds(5));
+    } catch (...) {
+        failed = true;
+    }
+    QVERIFY(failed);
+    QVERIFY(!destroy || !m_bridge);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QTRY_COMPARE(AFCBridgeCore::retiredCoresRunning(), 0);
+    if (!writing)
+        QVERIFY(!QFileInfo::exists(local));
 }
 
 std::optional<AFCError> tst_AFCBridgeLostDevice::run(const QString& operation) {

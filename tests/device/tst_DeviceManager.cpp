@@ -61,6 +61,9 @@ private slots:
     void devicesComeAndGo();
     void failedListingKeepsTheList_data();
     void failedListingKeepsTheList();
+    void deviceThatComesBackIsUsableAgain_data();
+    void deviceThatComesBackIsUsableAgain();
+    void usbmuxdLeavingEmptiesTheList();
     void monitoringPausesWhileDragOutCopiesRun();
     void stoppingEndsTheScanInProgress_data();
     void stoppingEndsTheScanInProgress();
@@ -111,6 +114,9 @@ void tst_DeviceManager::newDeviceIsListed_data() {
     QTest::addColumn<QString>("log");
     // The device has no name, so the log shows its model.
     QTest::newRow("unlocked") << "" << true << "Device connected: iPhone OS (" + udidA + ") — iOS 17.4";
+    // As a real phone answers: the level only in the battery's domain.
+    QTest::newRow("battery only in its domain")
+        << "battery in domain" << true << "Device connected: iPhone OS (" + udidA + ") — iOS 17.4";
     QTest::newRow("info query fails")
         << "info" << false << "Failed to build device info for " + udidA + ": Device not found: " + udidA;
 }
@@ -120,7 +126,7 @@ void tst_DeviceManager::newDeviceIsListed() {
     QFETCH(bool, listed);
     QFETCH(QString, log);
     fakemux::DeviceDescription description = describeDevice(udidA, "");
-    description.batteryCapacityInRoot = true;
+    description.batteryCapacityInRoot = fault != "battery in domain";
     description.values["ProductName"] = std::string("iPhone OS");
     addDevice(description);
     if (fault == "info")
@@ -153,17 +159,26 @@ void tst_DeviceManager::devicesComeAndGo() {
         [&](const QList<iOSDevice>& devices) { published << udids(devices); });
     LogCapture logs;
 
+    // Still locked at the next scan: tried again, but the same failure is not logged again.
+    runSync(manager->scanForDevices());
+    QCOMPARE(logs.messages(deviceLog).filter("AFC connect failed"), QStringList());
+
     // Between two scans: one device unlocked, one unplugged, one plugged in. The newcomer is added
-    // first, the gone one removed in a change of its own, and the one that stayed is left alone.
+    // first, the unlocked one gets its session (its facts are not asked again), and the gone one
+    // is removed in a change of its own.
     locked.faults().setLocked(false);
     emulator().unplug(udidB.toStdString());
     addDevice(describeDevice(udidC));
     runSync(manager->scanForDevices());
-    QCOMPARE(published, (QList<QStringList>{{udidA, udidB}, {udidA, udidB, udidC}, {udidA, udidC}}));
+    QCOMPARE(published, (QList<QStringList>{
+                            {udidA, udidB}, {udidA, udidB, udidC}, {udidA, udidB, udidC}, {udidA, udidC}}));
     QVERIFY(logs.messages(deviceLog).contains("Device disconnected: " + udidB));
     QVERIFY(!hasSession(*manager, udidB));
-    QCOMPARE(logs.messages().filter("Running: ideviceinfo"), QStringList{"Running: ideviceinfo -u " + udidC});
-    QVERIFY(!manager->connectedDevices.value().front().isAFCConnected());
+    QCOMPARE(logs.messages().filter("Running: ideviceinfo"),
+             (QStringList{"Running: ideviceinfo -u " + udidC,
+                          "Running: ideviceinfo -u " + udidC + " -q com.apple.mobile.battery"}));
+    QVERIFY(manager->connectedDevices.value().front().isAFCConnected());
+    QVERIFY(hasSession(*manager, udidA));
 }
 
 void tst_DeviceManager::failedListingKeepsTheList_data() {
@@ -198,6 +213,8 @@ void tst_DeviceManager::failedListingKeepsTheList() {
         QVERIFY(writeFakeTool("idevice_id", tool));
     }
     runSync(manager->scanForDevices());
+    // The same failure again is not logged again.
+    runSync(manager->scanForDevices());
     qputenv("PATH", path);
     QCOMPARE(logs.messages(deviceLog).size(), 1);
     QVERIFY2(logs.messages(deviceLog).front().startsWith(log), qPrintable(logs.messages(deviceLog).front()));
@@ -211,6 +228,68 @@ void tst_DeviceManager::failedListingKeepsTheList() {
     runSync(manager->scanForDevices());
     QVERIFY(!manager->dependenciesMissing.value());
     QCOMPARE(manager->connectedDevices.value(), before);
+}
+
+void tst_DeviceManager::deviceThatComesBackIsUsableAgain_data() {
+    QTest::addColumn<QString>("how");
+    // Out and in again faster than a scan: the scan never sees it go, but its session is dead.
+    QTest::newRow("quick replug") << "replug";
+    // Listed without a session; unlocking is all the user does.
+    QTest::newRow("plugged in locked, then unlocked") << "unlock";
+}
+
+// The next scan gives a device that stayed listed a working session again, without a replug and
+// without asking its facts again; the listing works without anyone opening a session first.
+void tst_DeviceManager::deviceThatComesBackIsUsableAgain() {
+    QFETCH(QString, how);
+    fakemux::DeviceDescription description = describeDevice(udidA);
+    QVERIFY(writeTestFile(QString::fromStdString(description.mediaRoot.string()) + "/DCIM/a.jpg", "x"));
+    fakemux::VirtualDevice& device = addDevice(description);
+    device.faults().setLocked(how == "unlock");
+    auto manager = makeManager();
+    runSync(manager->scanForDevices());
+    QCOMPARE(manager->connectedDevices.value().front().isAFCConnected(), how != "unlock");
+    LogCapture logs;
+
+    if (how == "replug")
+        emulator().replug(udidA.toStdString());
+    else
+        device.faults().setLocked(false);
+    runSync(manager->scanForDevices());
+    QCOMPARE(udids(manager->connectedDevices.value()), QStringList{udidA});
+    QVERIFY(manager->connectedDevices.value().front().isAFCConnected());
+    QVERIFY(manager->afcBridge()->isConnected(udidA));
+    QCOMPARE(runSync(manager->afcBridge()->listDirectory(udidA, "/DCIM", std::nullopt)).size(), 1);
+    QCOMPARE(logs.messages().filter("Running: ideviceinfo"), QStringList());
+    QCOMPARE(logs.messages(deviceLog).filter("Device"), QStringList());
+}
+
+// The system's usbmuxd leaves with the last device: no devices, not a failed listing. The device
+// that comes back (and brings usbmuxd with it) is listed afresh with a working session.
+void tst_DeviceManager::usbmuxdLeavingEmptiesTheList() {
+    emulator().setUsbmuxdLeavesWithLastDevice(true);
+    addDevice(describeDevice(udidA));
+    auto manager = makeManager();
+    runSync(manager->scanForDevices());
+    QVERIFY(hasSession(*manager, udidA));
+    LogCapture logs;
+
+    emulator().unplug(udidA.toStdString());
+    QVERIFY(!emulator().isUsbmuxdRunning());
+    runSync(manager->scanForDevices());
+    runSync(manager->scanForDevices());
+    QCOMPARE(manager->connectedDevices.value(), QList<iOSDevice>());
+    QVERIFY(!hasSession(*manager, udidA));
+    QVERIFY(!manager->dependenciesMissing.value());
+    QCOMPARE(logs.messages(deviceLog), (QStringList{"usbmuxd is not running: no devices are attached",
+                                                    "Device disconnected: " + udidA}));
+
+    emulator().plug(udidA.toStdString());
+    runSync(manager->scanForDevices());
+    QCOMPARE(udids(manager->connectedDevices.value()), QStringList{udidA});
+    QVERIFY(manager->connectedDevices.value().front().isAFCConnected());
+    QVERIFY(hasSession(*manager, udidA));
+    QVERIFY(logs.messages(deviceLog).contains("Device listing works again"));
 }
 
 void tst_DeviceManager::monitoringPausesWhileDragOutCopiesRun() {
@@ -243,13 +322,14 @@ void tst_DeviceManager::monitoringPausesWhileDragOutCopiesRun() {
     runSync(manager->scanForDevices());
     QCOMPARE(udids(manager->connectedDevices.value()), QStringList{udidA});
 
-    // A stop during the pause ends the task with no further scan; a stop with nothing running
-    // still reports.
+    // A stop during the pause ends it at once and is followed by one last scan; a stop with
+    // nothing running still reports.
     const async::TaskHandle<void> task = manager->monitoringTask();
+    const qsizetype listingsBefore = logs.messages().count("Running: idevice_id -l");
     manager->stopMonitoring();
     manager->stopMonitoring();
-    drainPostedEvents();
-    QVERIFY(task.isFinished());
+    runSync(task.result(), 20s);
+    QCOMPARE(logs.messages().count("Running: idevice_id -l"), listingsBefore + 1);
     QVERIFY(!manager->isMonitoring.value());
     QCOMPARE(logs.messages(deviceLog).count("Stopped device monitoring"), 2);
 }

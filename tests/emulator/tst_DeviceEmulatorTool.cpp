@@ -219,6 +219,15 @@ void tst_DeviceEmulatorTool::servesConfiguredDevicesUntilStopped() {
              (QStringList{phoneUdid + QStringLiteral(" \"Workshop iPhone\" unplugged"),
                           padUdid + QStringLiteral(" \"Old iPad\" plugged"), QStringLiteral("ok")}));
 
+    // usbmuxd leaving with the last device: the tools fail as with no daemon until a device is back.
+    QCOMPARE(emulator.control({QStringLiteral("usbmuxd-leaves"), QStringLiteral("on")}).out,
+             (QStringList{QStringLiteral("usbmuxd running"), QStringLiteral("ok")}));
+    QCOMPARE(emulator.control({QStringLiteral("unplug"), padUdid}).exitCode, 0);
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).exitCode, 255);
+    QCOMPARE(emulator.control({QStringLiteral("replug"), padUdid}).exitCode, 0);
+    QCOMPARE(emulator.tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}).out, QStringList{padUdid});
+    QCOMPARE(emulator.control({QStringLiteral("usbmuxd-leaves"), QStringLiteral("off")}).exitCode, 0);
+
     const QString socket = emulator.socketPath();
     const QString control = emulator.controlPath();
     QVERIFY(emulator.terminate(stopSignal));

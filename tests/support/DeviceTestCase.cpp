@@ -1,5 +1,7 @@
 #include "DeviceTestCase.h"
 
+#include "device/AFCBridge.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -61,6 +63,11 @@ bool DeviceTestCase::startEmulator() {
     return true;
 }
 
+void DeviceTestCase::waitForRetiredBridges() {
+    if (!AFCBridge::waitForRetiredBridges(std::chrono::seconds(20)))
+        std::fprintf(stderr, "DeviceTestCase: a destroyed bridge did not finish closing\n");
+}
+
 void DeviceTestCase::stopEmulator() {
     delete g_emulator;
     g_emulator = nullptr;
@@ -85,6 +92,7 @@ void DeviceTestCase::setUpTest() {
 
 void DeviceTestCase::tearDownTest() {
     // Devices go first: unplugging releases every held connection before their folders vanish.
+    emulator().setUsbmuxdLeavesWithLastDevice(false);
     emulator().removeAllDevices();
     emulator().log().clear();
     m_scratch.reset();

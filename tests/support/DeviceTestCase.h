@@ -27,6 +27,9 @@ public:
     // emulator. Returns false (with a message on stderr) when it could not.
     static bool startEmulator();
     static void stopEmulator();
+    // Bridges destroyed while a copy ran finish closing on threads of their own; the emulator
+    // must outlive them.
+    static void waitForRetiredBridges();
 
     struct ToolResult {
         int exitCode = -1;
@@ -72,6 +75,7 @@ private:
             QTEST_SET_MAIN_SOURCE_PATH                                                                       \
             status = QTest::qExec(&test, argc, argv);                                                        \
         }                                                                                                    \
+        DeviceTestCase::waitForRetiredBridges();                                                             \
         DeviceTestCase::stopEmulator();                                                                      \
         return status;                                                                                       \
     }

@@ -5,6 +5,7 @@
 #include "device/AFCLocation.h"
 #include "device/AFCPath.h"
 #include "platform/TemporaryDirectory.h"
+#include "platform/UuidText.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/ManualClock.h"
@@ -802,7 +803,10 @@ void tst_TransferManager::watchdogGivesUpWhenReadsHold() {
     }
     QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
     const QString category = LogCapture::category(QStringLiteral("transfer"));
-    QVERIFY(logs.messages(category).filter(QStringLiteral("Transfer stalled for 3s (id: ")).size() == 1);
+    // The identifier in the form the reports use: upper-case.
+    const QString id = uuidString(m_manager->completedTransfers.value().front().id);
+    QCOMPARE(id, id.toUpper());
+    QVERIFY(logs.messages(category).filter(QStringLiteral("Transfer stalled for 3s (id: ") + id).size() == 1);
     QVERIFY(!QFileInfo::exists(m_mac + QStringLiteral("/dst/clip.mov")));
 }
 
@@ -971,9 +975,13 @@ void tst_TransferManager::vanishedSourceFailsAsNotFound() {
     QVERIFY(record.reportURL);
     QVERIFY(QString::fromUtf8(fileContents(record.reportURL->toLocalFile()))
                 .contains(QStringLiteral("State: ") + TransferState(TransferState::failed).rawValue()));
-    QVERIFY(!logs.messages(LogCapture::category(QStringLiteral("transfer")))
-                 .filter(QStringLiteral("Transfer failed for ") + name)
-                 .isEmpty());
+    const QStringList failures = logs.messages(LogCapture::category(QStringLiteral("transfer")))
+                                     .filter(QStringLiteral("Transfer failed for ") + name);
+    QCOMPARE(failures.size(), 1);
+    // A sentence, not the form the history stores.
+    QVERIFY2(failures.front().startsWith(QStringLiteral("Transfer failed for ") + name +
+                                         QStringLiteral(": File not found: ")),
+             qPrintable(failures.front()));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferManager)

@@ -25,6 +25,7 @@ struct Usage {
 constexpr Usage usages[] = {
     {"plug", "", 0, 0},
     {"unplug", "", 0, 0},
+    {"replug", "", 0, 0},
     {"lock", "", 0, 0},
     {"unlock", "", 0, 0},
     {"reset", "", 0, 0},
@@ -43,6 +44,9 @@ constexpr Usage usages[] = {
     {"refuse-pairing", "[ERROR (default UserDeniedPairing)]", 0, 1},
     {"hide-value", "KEY", 1, 1},
 };
+
+// The one command about usbmuxd itself rather than a device.
+constexpr const char* usbmuxdLeavesUsage = "usbmuxd-leaves on|off (on: gone while no device is plugged in)";
 
 const Usage* usageOf(const QString& command) {
     for (const Usage& usage : usages) {
@@ -151,6 +155,8 @@ Reply ControlCommands::execute(const QStringList& words) {
         return help();
     if (command == QLatin1String("list"))
         return list();
+    if (command == QLatin1String("usbmuxd-leaves"))
+        return usbmuxdLeaves(words.mid(1));
 
     const Usage* usage = usageOf(command);
     if (!usage)
@@ -194,6 +200,8 @@ Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDev
         device.plug();
     } else if (command == QLatin1String("unplug")) {
         device.unplug();
+    } else if (command == QLatin1String("replug")) {
+        m_emulator.replug(device.udid());
     } else if (command == QLatin1String("lock") || command == QLatin1String("unlock")) {
         faults.setLocked(command == QLatin1String("lock"));
     } else if (command == QLatin1String("reset")) {
@@ -287,9 +295,19 @@ Reply ControlCommands::list() const {
     return reply;
 }
 
+Reply ControlCommands::usbmuxdLeaves(const QStringList& args) {
+    if (args.size() != 1 || (args.first() != QLatin1String("on") && args.first() != QLatin1String("off")))
+        return failure(QStringLiteral("usage: ") + QLatin1String(usbmuxdLeavesUsage));
+    m_emulator.setUsbmuxdLeavesWithLastDevice(args.first() == QLatin1String("on"));
+    Reply reply;
+    reply.lines.append(m_emulator.isUsbmuxdRunning() ? QStringLiteral("usbmuxd running")
+                                                     : QStringLiteral("usbmuxd gone"));
+    return reply;
+}
+
 Reply ControlCommands::help() {
     Reply reply;
-    reply.lines = {QStringLiteral("list"), QStringLiteral("help")};
+    reply.lines = {QStringLiteral("list"), QStringLiteral("help"), QLatin1String(usbmuxdLeavesUsage)};
     for (const Usage& usage : usages)
         reply.lines.append(usageText(usage));
     return reply;

@@ -33,6 +33,8 @@ public:
 private:
     Reply deviceCommand(const QString& command, fakemux::VirtualDevice& device, const QStringList& args);
     Reply list() const;
+    // Whether the emulated usbmuxd exits with the last device and comes back with the next.
+    Reply usbmuxdLeaves(const QStringList& args);
     static Reply help();
 
     fakemux::Emulator& m_emulator;

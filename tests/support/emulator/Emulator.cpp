@@ -42,24 +42,22 @@ Emulator::~Emulator() {
     stop();
     m_server.reset();
     std::error_code ignored;
-    if (m_ownsFolder)
+    if (m_ownsFolder) {
         std::filesystem::remove_all(m_folder, ignored);
-    else
+    } else {
         std::filesystem::remove(m_socketPath, ignored);
+        std::filesystem::remove(m_socketPath.string() + ".gone", ignored);
+    }
 }
 
 VirtualDevice& Emulator::addDevice(DeviceDescription description) {
     if (description.udid.empty() || m_devices.byUdid(description.udid))
         throw std::invalid_argument("a device needs a new UDID: " + description.udid);
-    UsbmuxServer* server = m_server.get();
-    auto device = std::make_shared<VirtualDevice>(m_nextDeviceId++, std::move(description),
-                                                  [server](VirtualDevice& d, bool plugged) {
-                                                      if (server)
-                                                          server->notify(d, plugged);
-                                                  });
+    auto device =
+        std::make_shared<VirtualDevice>(m_nextDeviceId++, std::move(description),
+                                        [this](VirtualDevice& d, bool plugged) { plugChanged(d, plugged); });
     m_devices.add(device);
-    if (server)
-        server->notify(*device, true);
+    plugChanged(*device, true);
     return *device;
 }
 
@@ -93,6 +91,48 @@ void Emulator::plug(const std::string& udid) {
 void Emulator::unplug(const std::string& udid) {
     if (auto device = m_devices.byUdid(udid))
         device->unplug();
+}
+
+void Emulator::replug(const std::string& udid) {
+    if (auto device = m_devices.byUdid(udid)) {
+        device->unplug();
+        device->plug();
+    }
+}
+
+void Emulator::setUsbmuxdLeavesWithLastDevice(bool leaves) {
+    {
+        std::lock_guard lock(m_presenceMutex);
+        m_leavesWithLastDevice = leaves;
+    }
+    updatePresence();
+}
+
+bool Emulator::isUsbmuxdRunning() const {
+    std::lock_guard lock(m_presenceMutex);
+    return m_present;
+}
+
+void Emulator::plugChanged(VirtualDevice& device, bool plugged) {
+    // The daemon comes before the device is announced, and goes after it was.
+    if (plugged)
+        updatePresence();
+    if (m_server)
+        m_server->notify(device, plugged);
+    if (!plugged)
+        updatePresence();
+}
+
+void Emulator::updatePresence() {
+    std::lock_guard lock(m_presenceMutex);
+    bool anyPlugged = false;
+    for (const auto& device : m_devices.all())
+        anyPlugged = anyPlugged || device->isPlugged();
+    const bool present = !m_leavesWithLastDevice || anyPlugged;
+    if (present == m_present || !m_server)
+        return;
+    m_present = present;
+    m_server->setPresent(present);
 }
 
 void Emulator::stop() {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,15 @@ public:
     void removeAllDevices();
     void plug(const std::string& udid);
     void unplug(const std::string& udid);
+    // Out and back in at once, faster than any scan: the device is the same, every connection
+    // to it is cut.
+    void replug(const std::string& udid);
+
+    // The system's usbmuxd is started by udev with the first device and exits with the last.
+    // While this is on, the emulator does the same: with no device plugged in its socket is gone
+    // and the tools fail; the next device brings it back. Off: always there (the default).
+    void setUsbmuxdLeavesWithLastDevice(bool leaves);
+    bool isUsbmuxdRunning() const;
 
     RequestLog& log() { return m_log; }
 
@@ -67,6 +77,8 @@ public:
 
 private:
     void start();
+    void plugChanged(VirtualDevice& device, bool plugged);
+    void updatePresence();
 
     std::filesystem::path m_folder;
     std::filesystem::path m_socketPath;
@@ -76,6 +88,9 @@ private:
     DeviceTable m_devices;
     std::atomic<uint32_t> m_nextDeviceId{1};
     std::unique_ptr<UsbmuxServer> m_server;
+    mutable std::mutex m_presenceMutex;
+    bool m_leavesWithLastDevice = false;
+    bool m_present = true;
 };
 
 } // namespace fakemux

@@ -10,6 +10,7 @@
 #include "VirtualDevice.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 #include <vector>
@@ -42,7 +43,8 @@ std::string usbSerial(const std::string& udid) {
 
 UsbmuxServer::UsbmuxServer(const std::string& socketPath, DeviceTable& devices, PortTable& ports,
                            RequestLog& log)
-    : m_devices(devices), m_ports(ports), m_log(log), m_listener(Socket::listenUnix(socketPath)) {
+    : m_socketPath(socketPath), m_devices(devices), m_ports(ports), m_log(log),
+      m_listener(Socket::listenUnix(socketPath)) {
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
@@ -221,6 +223,19 @@ void UsbmuxServer::notify(VirtualDevice& device, bool plugged) {
         reply(borrowed, 0, message.get());
         (void)borrowed.release();
     }
+}
+
+void UsbmuxServer::setPresent(bool present) {
+    // The listening socket stays open under another name, so the accept thread needs no restart.
+    const std::string hidden = m_socketPath + ".gone";
+    if (present) {
+        ::rename(hidden.c_str(), m_socketPath.c_str());
+        return;
+    }
+    ::rename(m_socketPath.c_str(), hidden.c_str());
+    std::lock_guard lock(m_listenMutex);
+    for (int fd : m_listeners)
+        ::shutdown(fd, SHUT_RDWR);
 }
 
 void UsbmuxServer::connect(const Socket& socket, uint32_t tag, plist_t request) {

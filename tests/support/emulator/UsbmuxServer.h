@@ -29,6 +29,10 @@ public:
 
     // Tells every Listen client that the device came or went.
     void notify(VirtualDevice& device, bool plugged);
+    // Present as a daemon that runs, or gone as one that has exited: its socket file disappears
+    // (a client's connect fails as with no daemon) and its Listen connections are closed.
+    // Connections already serving a device stay: they end with their device.
+    void setPresent(bool present);
     // Stops accepting, cuts every connection and joins all threads.
     void stop();
 
@@ -51,6 +55,7 @@ private:
     void runService(const Socket& socket, VirtualDevice& device, const std::string& service);
     Plist attachedMessage(VirtualDevice& device) const;
 
+    const std::string m_socketPath;
     DeviceTable& m_devices;
     PortTable& m_ports;
     RequestLog& m_log;

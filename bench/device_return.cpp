@@ -1,0 +1,138 @@
+// A phone that comes back, and a phone that goes silent, measured in one run against the
+// emulator with the application's own pieces: the device manager scanning every two seconds,
+// its bridge, and the file-system provider over it.
+//
+//     device_return
+//
+// replug: the device is pulled and put back at once, faster than any scan; the time from the
+// replug to the first listing of its folder through the provider that succeeds (the provider
+// tries every 10 ms). Target 2.5 s at most: a scan interval and a reconnect.
+// shutdown: a copy waits on a read the device never answers; the time from stopping monitoring
+// and destroying the manager and its bridge until the bridge's sessions are closed (its worker
+// cuts the silent connection). Target 1,000 ms at most.
+// max_stall: the longest the main thread went without serving its event loop meanwhile. Target
+// 50 ms at most. The last line holds the figures for scripts to read.
+
+#include "BenchSupport.h"
+#include "device/AFCBridge.h"
+#include "device/AFCLocation.h"
+#include "device/DeviceManager.h"
+#include "device/IMobileDeviceBridge.h"
+#include "device/ProcessRunner.h"
+#include "emulator/Emulator.h"
+#include "platform/async/RunSync.h"
+#include "platform/async/TaskHandle.h"
+#include "services/FileSystemProvider.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+const QString udid = QStringLiteral("00008110-00BE4C4B00000003");
+
+// Serves the main loop until done() holds; throws after limit, so a broken build ends the run.
+void runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit, const char* what) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count())
+            throw std::runtime_error(std::string("gave up waiting for ") + what);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+int run(int argc, char** argv, const std::filesystem::path& work) {
+    if (argc > 1)
+        throw std::runtime_error("usage: device_return");
+    const std::filesystem::path media = work / "media";
+    std::filesystem::create_directories(media / "DCIM");
+    bench::makeFile(media / "DCIM" / "IMG_0001.JPG", 4096, "jpeg", 4);
+    bench::makeFile(media / "DCIM" / "clip.mov", 8 << 20, "clip", 4);
+    const auto emulator = bench::startEmulator(udid.toStdString(), media);
+
+    QCoreApplication app(argc, argv);
+    bench::quietLogging();
+    auto manager = std::make_unique<DeviceManager>(
+        std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
+    auto provider = std::make_unique<FileSystemProvider>(manager->afcBridge());
+    const URL folder = AFCLocation::mediaURL(udid, QStringLiteral("/DCIM"));
+    manager->startMonitoring();
+    runUntil([&] { return manager->afcBridge()->isConnected(udid); }, std::chrono::seconds(20),
+             "the device to be connected");
+    const auto listingWorks = [&] {
+        provider->invalidateCache();
+        try {
+            return !async::runSync(provider->listDirectory(folder)).isEmpty();
+        } catch (...) {
+            return false;
+        }
+    };
+    if (!listingWorks())
+        throw std::runtime_error("the first listing failed");
+
+    bench::StallWatch stalls;
+    stalls.start();
+    QElapsedTimer replug;
+    emulator->replug(udid.toStdString());
+    replug.start();
+    while (!listingWorks()) {
+        if (replug.elapsed() > 20000)
+            throw std::runtime_error("the replugged device never listed again");
+        QElapsedTimer pause;
+        pause.start();
+        while (pause.elapsed() < 10)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const double replugMs = double(replug.nsecsElapsed()) / 1e6;
+
+    // A copy that waits on a read the device holds for good.
+    fakemux::VirtualDevice* device = emulator->device(udid.toStdString());
+    device->faults().gateReads(1 << 20);
+    const std::filesystem::path target = work / "clip.mov";
+    std::optional<async::Task<quint64>> copy;
+    copy.emplace(manager->afcBridge()->download(udid, QStringLiteral("/DCIM/clip.mov"),
+                                                URL::fileURL(QString::fromStdString(target.string())),
+                                                std::nullopt, {}));
+    runUntil([&] { return device->faults().waitUntilReadHeld(std::chrono::milliseconds(1)); },
+             std::chrono::seconds(20), "the read to be held");
+
+    QElapsedTimer shutdown;
+    shutdown.start();
+    const async::TaskHandle<void> monitoring = manager->monitoringTask();
+    manager->stopMonitoring();
+    runUntil([&] { return monitoring.isFinished(); }, std::chrono::seconds(5), "the monitoring to end");
+    provider.reset();
+    manager.reset();
+    // Until the bridge's sessions are really closed, not only until its owner let it go.
+    runUntil([] { return AFCBridge::waitForRetiredBridges(std::chrono::milliseconds(0)); },
+             std::chrono::seconds(20), "the bridge to close");
+    const double shutdownMs = double(shutdown.nsecsElapsed()) / 1e6;
+    try {
+        async::runSync(std::move(*copy), std::chrono::seconds(5));
+    } catch (...) {
+        // Cancelled with its bridge: what is expected.
+    }
+    stalls.stop();
+    device->faults().releaseReads();
+
+    std::printf("replug to a working listing: %.1f ms (target <= 2500)\n", replugMs);
+    std::printf("silent device to destroyed bridge: %.1f ms (target <= 1000)\n", shutdownMs);
+    std::printf("longest main-thread stall: %.1f ms (target <= 50)\n", stalls.longestMs());
+    std::printf("device_return replug_ms=%.0f shutdown_ms=%.0f max_stall_ms=%.0f\n", replugMs, shutdownMs,
+                stalls.longestMs());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return bench::runInWorkFolder("device_return", "/dev/shm", "orvanta-bench", argc, argv, run);
+}

@@ -1,0 +1,78 @@
+#include "device/AFCLeftovers.h"
+
+#include "device/AFCDirectoryReader.h"
+#include "device/AFCError.h"
+#include "device/AFCItemOperations.h"
+#include "platform/Logger.h"
+
+#include <libimobiledevice/afc.h>
+
+namespace {
+
+bool isFolder(afc_client_t afc, const QString& path) {
+    return AFCDirectoryReader::fileInfo(afc, path).value(QStringLiteral("st_ifmt")) ==
+           QLatin1String("S_IFDIR");
+}
+
+// Whether something answers to path; a refusal other than "not found" counts as taken, so that
+// nothing is put back over an item the device would not describe.
+bool exists(afc_client_t afc, const QString& path) {
+    char** info = nullptr;
+    const afc_error_t result = afc_get_file_info(afc, path.toUtf8().constData(), &info);
+    if (info)
+        afc_dictionary_free(info);
+    if (result == AFC_E_OBJECT_NOT_FOUND)
+        return false;
+    if (AFCError::meansLostConnection(result))
+        throw AFCError::fromLibrary(AFCError::Case::fileInfoFailed, "afc_get_file_info", result);
+    return true;
+}
+
+} // namespace
+
+AFCLeftovers::AFCLeftovers(std::shared_ptr<LeftoverJournal> journal, QString udid,
+                           std::optional<QString> bundleID)
+    : m_journal(std::move(journal)), m_udid(std::move(udid)), m_bundleID(bundleID.value_or(QString())) {}
+
+LeftoverJournal::Entry AFCLeftovers::partialCopy(const QString& path) const {
+    return {LeftoverJournal::Kind::partialCopy, m_udid, m_bundleID, path, QString()};
+}
+
+LeftoverJournal::Entry AFCLeftovers::asideItem(const QString& path, const QString& originalPath) const {
+    return {LeftoverJournal::Kind::asideItem, m_udid, m_bundleID, path, originalPath};
+}
+
+void AFCLeftovers::recover(afc_client_t afc) const {
+    for (const LeftoverJournal::Entry& entry : m_journal->leftovers(m_udid, m_bundleID)) {
+        bool done = false;
+        try {
+            done = recoverEntry(afc, entry);
+        } catch (const AFCError& error) {
+            if (error.isConnectionLost()) {
+                Logger::bridge().error("Leftover clean-up stopped, the device went away: %s",
+                                       error.description());
+                return;
+            }
+            Logger::bridge().error("Could not clean up %s: %s", entry.path, error.description());
+        }
+        if (done)
+            m_journal->finished(entry);
+    }
+}
+
+bool AFCLeftovers::recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
+    if (!exists(afc, entry.path))
+        return true;
+    if (entry.kind == LeftoverJournal::Kind::asideItem && !exists(afc, entry.originalPath)) {
+        AFCItemOperations::renameItem(afc, entry.path, entry.originalPath);
+        Logger::bridge().info("Put back %s, set aside by a copy that did not finish", entry.originalPath);
+        return true;
+    }
+    // A partial copy, or an old item whose replacement took its name whole.
+    if (isFolder(afc, entry.path))
+        AFCItemOperations::removeRecursively(afc, entry.path);
+    else
+        AFCItemOperations::removeItem(afc, entry.path);
+    Logger::bridge().info("Removed %s, left by a copy that did not finish", entry.path);
+    return true;
+}

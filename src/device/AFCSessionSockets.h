@@ -1,0 +1,47 @@
+#pragma once
+
+#include "device/AFCClientHandle.h"
+
+#include <QHash>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+#include <pthread.h>
+
+// The socket under each open session of one bridge, reachable from any thread. A library call
+// that waits on a silent device holds the bridge's executor for as long as the device stays
+// silent (a stalled write waits without end); shutting the socket down from another thread
+// makes that call fail at once, as if the cable had been pulled, so nobody has to wait on it.
+//
+// The executor adds a session's socket once the session is stored and removes it before the
+// session's handles are freed, holding the lock each time: a descriptor is never shut down after
+// the library closed it and the number may have been reused.
+class AFCSessionSockets {
+public:
+    AFCSessionSockets();
+
+    // The descriptor of the connection an AFC client talks over (also one made from a house_arrest
+    // client, which shares its connection); -1 when it cannot be found.
+    static int socketOf(afc_client_t afc);
+
+    // fd may be -1 (not found): the session is then known, but cannot be watched or interrupted.
+    void add(const QString& key, int fd);
+    // The thread that makes the library calls (the executor's): interrupt() wakes it from a wait
+    // that a shut-down socket alone does not end. Called on that thread.
+    void setWorkerThread();
+    void remove(const QString& key);
+
+    // Whether a session is registered under key and its connection is still open: a device that
+    // went away (or a connection shut down here) shows as a hang-up on the socket even when no
+    // call has noticed yet.
+    bool isAlive(const QString& key) const;
+    // Shuts down the connections of the device's sessions (its media area and every app), or of
+    // every session when udid is empty. Calls waiting on them return with a lost connection.
+    void interrupt(const QString& udid = QString());
+
+private:
+    mutable std::mutex m_mutex;
+    QHash<QString, int> m_sockets;
+    std::optional<pthread_t> m_worker;
+};
