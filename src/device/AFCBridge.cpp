@@ -98,13 +98,15 @@ async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t
 }
 
 async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std::optional<QString> bundleID,
-                                         AFCDownloadProgress progress, std::stop_token token) {
-    return m_core->perform([udid, path, local = to.toLocalFile(), bundleID, progress, token](Job& job) {
-        requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
-        const async::EitherStop stop(job.stop, token);
-        return AFCDownload::run(job.sessions.client(udid, bundleID), path, local, job.writer, chunkBytes,
-                                progress, stop.token());
-    });
+                                         AFCDownloadProgress progress, std::stop_token token,
+                                         AFCCopyOptions options) {
+    return m_core->perform(
+        [udid, path, local = to.toLocalFile(), bundleID, progress, token, options](Job& job) {
+            requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
+            const async::EitherStop stop(job.stop, token);
+            return AFCDownload::run(job.sessions.client(udid, bundleID), path, local, job.writer, chunkBytes,
+                                    progress, stop.token(), options);
+        });
 }
 
 async::Task<void> AFCBridge::removeItem(QString udid, QString path, std::optional<QString> bundleID) {
@@ -138,19 +140,20 @@ async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::opti
 
 async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
                                            std::optional<QString> bundleID, AFCUploadProgress progress,
-                                           std::stop_token token) {
-    return m_core->perform([udid, path, local = from.toLocalFile(), bundleID, progress, token](Job& job) {
-        requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
-        const async::EitherStop stop(job.stop, token);
-        QStringList orphans;
-        try {
-            return AFCUpload::run(job.sessions.client(udid, bundleID), path, local, job.reader, chunkBytes,
-                                  progress, orphans, stop.token());
-        } catch (...) {
-            job.sessions.rememberOrphans(AFCSessionTable::key(udid, bundleID), orphans);
-            throw;
-        }
-    });
+                                           std::stop_token token, AFCCopyOptions options) {
+    return m_core->perform(
+        [udid, path, local = from.toLocalFile(), bundleID, progress, token, options](Job& job) {
+            requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
+            const async::EitherStop stop(job.stop, token);
+            QStringList orphans;
+            try {
+                return AFCUpload::run(job.sessions.client(udid, bundleID), path, local, job.reader,
+                                      chunkBytes, progress, orphans, stop.token(), options);
+            } catch (...) {
+                job.sessions.rememberOrphans(AFCSessionTable::key(udid, bundleID), orphans);
+                throw;
+            }
+        });
 }
 
 async::Task<afc_client_t> AFCBridge::afcClient(QString udid, std::optional<QString> bundleID) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCClientHandle.h"
+#include "device/AFCCopyOptions.h"
 #include "device/AFCProgress.h"
 
 #include <QString>
@@ -22,12 +23,14 @@ public:
     // the end.
     using Progress = AFCUploadProgress;
 
-    // Returns the bytes sent. Throws AFCError (writeFailed, with the errno for a local failure;
-    // fileOpenFailed) or async::CancelledError. A partial file that could not be removed because
-    // the device went away is added to orphans, for removal once the device is back.
+    // Returns the bytes sent: exactly the size the local file had when it was opened (or the
+    // expected size of the options), read no further. Throws AFCError (writeFailed, with the errno
+    // for a local failure; fileOpenFailed), SizeChangedError, NameTakenError (see AFCCopyOptions)
+    // or async::CancelledError. A partial file that could not be removed because the device went
+    // away is added to orphans, for removal once the device is back.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       QStringList& orphans, std::stop_token token);
+                       QStringList& orphans, std::stop_token token, const AFCCopyOptions& options = {});
 
     AFCUpload() = delete;
 };
