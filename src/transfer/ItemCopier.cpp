@@ -110,6 +110,9 @@ async::Task<void> ItemCopier::buildFolderHidden(std::shared_ptr<TransferRun> run
         async::detail::Outcome<void> gone = co_await async::detail::settle(std::move(removing));
         removed = !gone.error();
     }
+    // Its files never reached the name they were copied for: they are not in the report.
+    if (!run->managerAlive.expired())
+        run->manager->relocateReportEntries(run->id, hidden, std::nullopt);
     if (removed) {
         placement->journal()->finished(entry);
     } else {

@@ -649,24 +649,27 @@ async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL
                                                      verification.detail));
 }
 
-void TransferManager::relocateReportEntries(QUuid id, URL from, URL to) {
+void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<URL> to) {
     Transfer* record = activeRecord(id);
     if (!record)
         return;
     const QString prefix = from.absoluteString();
-    for (TransferReportEntry& entry : record->reportEntries) {
+    const QString folderPrefix = prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/');
+    QList<TransferReportEntry> entries;
+    for (const TransferReportEntry& entry : std::as_const(record->reportEntries)) {
         const QString destination = entry.destinationURL().absoluteString();
-        if (destination != prefix &&
-            !destination.startsWith(prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/')))
+        if (destination != prefix && !destination.startsWith(folderPrefix)) {
+            entries.append(entry);
             continue;
+        }
         const std::optional<URL> moved =
-            URL::fromString(to.absoluteString() + destination.mid(prefix.size()));
-        if (!moved)
-            continue;
-        entry = TransferReportEntry(entry.name(), entry.sourceURL(), *moved, entry.bytesTransferred(),
-                                    entry.startedAt(), entry.completedAt(), entry.verificationOutcome(),
-                                    entry.verificationDetail());
+            to ? URL::fromString(to->absoluteString() + destination.mid(prefix.size())) : std::nullopt;
+        if (moved)
+            entries.append(TransferReportEntry(
+                entry.name(), entry.sourceURL(), *moved, entry.bytesTransferred(), entry.startedAt(),
+                entry.completedAt(), entry.verificationOutcome(), entry.verificationDetail()));
     }
+    record->reportEntries = entries;
 }
 
 void TransferManager::recordCopiedFolder(QUuid id, URL source) {

@@ -205,7 +205,8 @@ public:
     // A folder that a move's copy made and filled completely (children before their parents).
     void recordCopiedFolder(QUuid id, URL source);
     // A folder copy built under a hidden name took its real one: its files' report lines say so.
-    void relocateReportEntries(QUuid id, URL from, URL to);
+    // Without a new place the folder was removed, unfinished, and its files' lines go.
+    void relocateReportEntries(QUuid id, URL from, std::optional<URL> to);
     // Whether the transfer is the copy of a move: it lists afresh and takes hidden items too.
     bool isMoveCopy(const QUuid& id) const { return m_moveCopies.contains(id); }
     // A child of a folder that could not be copied because it could not be read: a failed line in
