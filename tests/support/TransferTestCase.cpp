@@ -1,6 +1,7 @@
 #include "TransferTestCase.h"
 
 #include "EventLoop.h"
+#include "TestFiles.h"
 
 #include "device/AFCLocation.h"
 #include "platform/UserDefaults.h"
@@ -37,6 +38,20 @@ QStringList treeOf(const QString& root) {
     }
     lines.sort();
     return lines;
+}
+
+QMap<QString, QByteArray> contentsOf(const QString& root, bool folders) {
+    QMap<QString, QByteArray> items;
+    for (const QString& line : treeOf(root)) {
+        if (line.endsWith(QLatin1Char('/'))) {
+            if (folders)
+                items.insert(line, QByteArray());
+            continue;
+        }
+        const QString relative = line.left(line.lastIndexOf(QLatin1Char(' ')));
+        items.insert(relative, fileContents(root + QLatin1Char('/') + relative));
+    }
+    return items;
 }
 
 void TransferTestCase::setUpTransferTestCase() {

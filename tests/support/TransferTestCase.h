@@ -12,7 +12,9 @@
 #include "transfer/ConflictPrompter.h"
 #include "transfer/TransferManager.h"
 
+#include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +37,10 @@ ConflictAnswer answer(ConflictResolution resolution, bool applyToAll = false);
 // Every file and folder below root as "relative/path size" (folders end in "/"), hidden ones
 // included: a copy's temporary file must not survive it.
 QStringList treeOf(const QString& root);
+
+// Every file below root with its content, hidden ones included; with folders, each folder too,
+// as its path and a final "/", with no content.
+QMap<QString, QByteArray> contentsOf(const QString& root, bool folders = false);
 
 // Base of the tests of the transfer engine: a device in the emulator with a media folder and one
 // app, a folder standing for this computer, and a transfer manager between them whose clashes a

@@ -28,18 +28,6 @@ namespace {
 
 constexpr qint64 mib = 1 << 20;
 
-// Every file below root with its content, hidden ones included.
-QMap<QString, QByteArray> contentsOf(const QString& root) {
-    QMap<QString, QByteArray> files;
-    for (const QString& line : treeOf(root)) {
-        if (line.endsWith(QLatin1Char('/')))
-            continue;
-        const QString relative = line.left(line.lastIndexOf(QLatin1Char(' ')));
-        files.insert(relative, fileContents(root + QLatin1Char('/') + relative));
-    }
-    return files;
-}
-
 bool writeRawName(const QString& folder, const QByteArray& name, const QByteArray& bytes) {
     QDir().mkpath(folder);
     const QByteArray path = QFile::encodeName(folder) + '/' + name;

@@ -17,20 +17,6 @@ using Side = TransferTestCase::Side;
 
 namespace {
 
-// Files (path -> content) and folders (path + "/" -> empty) below root, hidden ones included.
-QMap<QString, QByteArray> snapshot(const QString& root) {
-    QMap<QString, QByteArray> items;
-    for (const QString& line : treeOf(root)) {
-        if (line.endsWith(QLatin1Char('/'))) {
-            items.insert(line, QByteArray());
-            continue;
-        }
-        const QString relative = line.left(line.lastIndexOf(QLatin1Char(' ')));
-        items.insert(relative, fileContents(root + QLatin1Char('/') + relative));
-    }
-    return items;
-}
-
 QStringList filesOf(const QMap<QString, QByteArray>& items) {
     QStringList files;
     for (auto it = items.cbegin(); it != items.cend(); ++it) {
@@ -228,8 +214,8 @@ void tst_TransferSoak::randomCopiesAndMovesLoseNothing() {
                 m_manager->cancelAllTransfers();
         });
 
-        const QMap<QString, QByteArray> before = snapshot(destination);
-        const QMap<QString, QByteArray> sources = snapshot(root(from) + QStringLiteral("/s"));
+        const QMap<QString, QByteArray> before = contentsOf(destination, true);
+        const QMap<QString, QByteArray> sources = contentsOf(root(from) + QStringLiteral("/s"), true);
         Transfer record;
         if (move) {
             const QUuid last = m_manager->completedTransfers.value().isEmpty()
@@ -247,8 +233,8 @@ void tst_TransferSoak::randomCopiesAndMovesLoseNothing() {
             record = transfer(items, location(to, QStringLiteral("/w")));
         }
         m_device->faults().clear();
-        const QMap<QString, QByteArray> after = snapshot(destination);
-        const QMap<QString, QByteArray> sourcesAfter = snapshot(root(from) + QStringLiteral("/s"));
+        const QMap<QString, QByteArray> after = contentsOf(destination, true);
+        const QMap<QString, QByteArray> sourcesAfter = contentsOf(root(from) + QStringLiteral("/s"), true);
 
         const QString violation = checkStep(before, after, sources, sourcesAfter, record, move);
         QVERIFY2(
