@@ -59,6 +59,10 @@ void TransferTestCase::setUpTransferTestCase() {
     // the user's.
     static QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    // Copies between devices pass through the private temporary folder: each test program has
+    // its own, so that one that counts what is left there never sees another's copy in progress.
+    static QTemporaryDir temporary;
+    qputenv("TMPDIR", temporary.path().toUtf8());
     static QTemporaryDir defaultsFolder;
     UserDefaults::setStandardFilePathForTesting(defaultsFolder.filePath(QStringLiteral("defaults.plist")));
 }
