@@ -347,7 +347,9 @@ async::Task<void> TransferPlacement::rename(URL from, URL to) {
     co_await renaming;
 }
 
-async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL url) {
+async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
+    // Without a final "/": a rename of "name/" would only ever reach a folder.
+    const URL url = given.deletingLastPathComponent().appendingPathComponent(given.lastPathComponent());
     Aside aside;
     aside.original = url;
     aside.hidden = url.deletingLastPathComponent().appendingPathComponent(AFCPath::asideName());

@@ -72,7 +72,7 @@ public:
 
     // --- replacing without ever holding less than before ---
     // Renames what is at url to a hidden name in its folder, written down in the journal first.
-    async::Task<Aside> setAside(URL url);
+    async::Task<Aside> setAside(URL given);
     // Ends an aside: with replaced, the new item is whole under the name and the old one goes;
     // otherwise the old one is put back when its name is free, and goes when something took the
     // name (the copy did finish). A step that fails (the device went away) leaves the journal's
