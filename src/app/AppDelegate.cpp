@@ -10,9 +10,11 @@
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
+#include "device/LeftoverJournal.h"
 #include "device/ProcessRunner.h"
 #include "platform/Logger.h"
 #include "services/PreferencesViewController.h"
+#include "transfer/LocalLeftovers.h"
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
 #include "uikit/QuickLookPanel.h"
@@ -22,9 +24,9 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QMainWindow>
-#include <QThreadPool>
 #include <QMenu>
 #include <QMenuBar>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace {
@@ -100,6 +102,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     QThreadPool::globalInstance()->start([root = DragAndDropHandler::defaultStagingRoot()] {
         DragOutProduction::removeStaleFolders(root, QDateTime::currentDateTime());
     });
+    // Copies cut off by a crash or a power cut left hidden items beside their targets: old items
+    // set aside go back where their replacement never finished, half-made copies go.
+    QThreadPool::globalInstance()->start(
+        [journal = LeftoverJournal::shared()] { LocalLeftovers::recover(*journal); });
     m_mainWindowController =
         std::make_unique<MainWindowController>(*m_deviceManager, m_transferManager, m_alertPresenter);
     QMainWindow* window = m_mainWindowController->window();

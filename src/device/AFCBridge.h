@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCClientHandle.h"
+#include "device/AFCCopyOptions.h"
 #include "device/AFCDirectoryListing.h"
 #include "device/AFCFileInfo.h"
 #include "device/AFCProgress.h"
@@ -94,7 +95,8 @@ public:
     // permissions); a failed or cancelled copy leaves the target as it was. progress is called
     // on a copy thread, inline, so it must be thread-safe and quick.
     async::Task<quint64> download(QString udid, QString path, URL to, std::optional<QString> bundleID,
-                                  AFCDownloadProgress progress, std::stop_token token = {});
+                                  AFCDownloadProgress progress, std::stop_token token = {},
+                                  AFCCopyOptions options = {});
     async::Task<void> removeItem(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> renameItem(QString udid, QString from, QString to, std::optional<QString> bundleID);
     // Links inside the folder are removed, never followed.
@@ -104,7 +106,8 @@ public:
     // replaces the target only when complete; a failed or cancelled one leaves it as it was.
     // progress (may be empty) is called on the bridge's executor thread.
     async::Task<quint64> uploadFile(QString udid, QString path, URL from, std::optional<QString> bundleID,
-                                    AFCUploadProgress progress = {}, std::stop_token token = {});
+                                    AFCUploadProgress progress = {}, std::stop_token token = {},
+                                    AFCCopyOptions options = {});
     // The AFC client of the session: a check that the session is open. The handle itself may be
     // used only inside this bridge's jobs. Fails with notConnected(key).
     async::Task<afc_client_t> afcClient(QString udid, std::optional<QString> bundleID);

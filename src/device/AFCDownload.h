@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCClientHandle.h"
+#include "device/AFCCopyOptions.h"
 #include "device/AFCProgress.h"
 
 #include <QString>
@@ -20,11 +21,12 @@ public:
     // the writer's thread, or the caller's for the last report.
     using Progress = AFCDownloadProgress;
 
-    // Returns the bytes copied. Throws AFCError (fileOpenFailed, fileReadFailed; a local failure
-    // carries its errno) or async::CancelledError.
+    // Returns the bytes copied. Throws AFCError (fileOpenFailed, fileReadFailed; writeFailed for
+    // the local file, with its errno and the system's words for it), SizeChangedError,
+    // NameTakenError (see AFCCopyOptions) or async::CancelledError.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkWriter& writer, uint32_t chunkBytes, const Progress& progress,
-                       std::stop_token token);
+                       std::stop_token token, const AFCCopyOptions& options = {});
 
     AFCDownload() = delete;
 };

@@ -5,6 +5,11 @@
 namespace {
 
 const QString partialCopyPrefix = QStringLiteral(".orvanta-partial-");
+const QString asidePrefix = QStringLiteral(".orvanta-aside-");
+
+QString randomSuffix() {
+    return QString::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, QLatin1Char('0'));
+}
 
 } // namespace
 
@@ -39,10 +44,17 @@ QString AFCPath::parent(const QString& path) {
 }
 
 QString AFCPath::partialCopyName() {
-    const quint64 token = QRandomGenerator::global()->generate64();
-    return partialCopyPrefix + QString::number(token, 16).rightJustified(16, QLatin1Char('0'));
+    return partialCopyPrefix + randomSuffix();
 }
 
 bool AFCPath::isPartialCopyName(const QString& name) {
     return name.startsWith(partialCopyPrefix);
+}
+
+QString AFCPath::asideName() {
+    return asidePrefix + randomSuffix();
+}
+
+bool AFCPath::isAsideName(const QString& name) {
+    return name.startsWith(asidePrefix);
 }

@@ -27,6 +27,12 @@ public:
     static QString partialCopyName();
     // Whether a listed name is such a copy in progress (or one left by a copy that was cut off).
     static bool isPartialCopyName(const QString& name);
+    // A fresh hidden name for an item set aside while its replacement is made: it keeps the old
+    // item, under this name in the same folder, until the new one is whole.
+    static QString asideName();
+    static bool isAsideName(const QString& name);
+    // Either of the two: what a copy keeps hidden and no listing shows.
+    static bool isLeftoverName(const QString& name) { return isPartialCopyName(name) || isAsideName(name); }
 
     AFCPath() = delete;
 };

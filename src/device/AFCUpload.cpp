@@ -5,6 +5,7 @@
 #include "device/AFCLeftovers.h"
 #include "device/AFCPath.h"
 #include "device/LocalChunkReader.h"
+#include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/async/Cancellation.h"
 
@@ -40,8 +41,8 @@ private:
 // Ends the reader's file however the copy leaves, before the file it reads is closed.
 class ReaderSession {
 public:
-    ReaderSession(LocalChunkReader& reader, int fd, bool synchronous) : m_reader(reader) {
-        m_reader.begin(fd, synchronous);
+    ReaderSession(LocalChunkReader& reader, int fd, bool synchronous, quint64 limit) : m_reader(reader) {
+        m_reader.begin(fd, synchronous, limit);
     }
     ~ReaderSession() { m_reader.end(); }
     ReaderSession(const ReaderSession&) = delete;
@@ -91,10 +92,22 @@ private:
 
 // Moves the finished copy over its target. Should a device refuse to rename onto an existing
 // file, the old one is removed first: by then the new file is complete, so the user holds one of
-// the two at every moment.
-void replaceTarget(afc_client_t afc, const QString& from, const QString& to) {
+// the two at every moment. A copy that must not replace looks first: a device's rename replaces
+// what it meets.
+void replaceTarget(afc_client_t afc, const QString& from, const QString& to, bool replaceExisting) {
     const QByteArray source = from.toUtf8();
     const QByteArray target = to.toUtf8();
+    if (!replaceExisting) {
+        char** info = nullptr;
+        const afc_error_t looked = afc_get_file_info(afc, target.constData(), &info);
+        if (info)
+            afc_dictionary_free(info);
+        if (looked == AFC_E_SUCCESS)
+            throw NameTakenError(to);
+        if (looked != AFC_E_OBJECT_NOT_FOUND)
+            throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_get_file_info", looked,
+                                        QStringLiteral(" for ") + to);
+    }
     afc_error_t result = afc_rename_path(afc, source.constData(), target.constData());
     if (result == AFC_E_OBJECT_EXISTS && afc_remove_path(afc, target.constData()) == AFC_E_SUCCESS)
         result = afc_rename_path(afc, source.constData(), target.constData());
@@ -108,7 +121,7 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to) {
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       const AFCLeftovers& leftovers, std::stop_token token) {
+                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options) {
     // A copy cancelled while it waited for the executor does nothing at all.
     async::throwIfCancelled(token);
     // Not blocking: opening a named pipe would otherwise wait for a writer that may never come.
@@ -130,13 +143,15 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
         throw localFailure(QStringLiteral("Failed to open local file ") + localPath,
                            S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     const qint64 size = st.st_size;
+    // What was decided on is what is copied: no more is read, and a file of another size fails.
+    const quint64 limit = options.expectedSize.value_or(quint64(size));
 
     DevicePartial partial(afc, *AFCPath::child(AFCPath::parent(devicePath), AFCPath::partialCopyName()),
                           leftovers);
     quint64 sent = 0;
     {
         AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);
-        ReaderSession session(reader, fd, size <= static_cast<qint64>(chunkBytes));
+        ReaderSession session(reader, fd, limit <= chunkBytes, limit);
         quint64 nextReport = chunkBytes;
         for (;;) {
             async::throwIfCancelled(token);
@@ -156,10 +171,14 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
                 nextReport = sent + chunkBytes;
             }
         }
+        // A file that shrank ended early; one that grew shows it in its size now.
+        struct stat now {};
+        if (sent != limit || ::fstat(fd, &now) != 0 || quint64(now.st_size) != limit)
+            throw SizeChangedError(localPath, limit);
         if (const int result = target.close(); result != AFC_E_SUCCESS)
             throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_close", result);
     }
-    replaceTarget(afc, partial.path(), devicePath);
+    replaceTarget(afc, partial.path(), devicePath, options.replaceExisting);
     partial.keep();
     if (progress)
         progress(static_cast<qint64>(sent), size);

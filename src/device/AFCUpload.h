@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCClientHandle.h"
+#include "device/AFCCopyOptions.h"
 #include "device/AFCProgress.h"
 
 #include <QString>
@@ -22,13 +23,15 @@ public:
     // the end.
     using Progress = AFCUploadProgress;
 
-    // Returns the bytes sent. Throws AFCError (writeFailed, with the errno for a local failure;
-    // fileOpenFailed) or async::CancelledError. The partial file is written down in leftovers
-    // before it is made, and struck out once it is gone; one that could not be removed because
-    // the device went away stays there, for removal when the device's session next opens.
+    // Returns the bytes sent: exactly the size the local file had when it was opened (or the
+    // expected size of the options), read no further. Throws AFCError (writeFailed, with the errno
+    // for a local failure; fileOpenFailed), SizeChangedError, NameTakenError (see AFCCopyOptions)
+    // or async::CancelledError. The partial file is written down in leftovers before it is made,
+    // and struck out once it is gone; one that could not be removed because the device went away
+    // stays there, for removal when the device's session next opens.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       const AFCLeftovers& leftovers, std::stop_token token);
+                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options = {});
 
     AFCUpload() = delete;
 };

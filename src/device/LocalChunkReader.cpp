@@ -1,5 +1,6 @@
 #include "device/LocalChunkReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@ LocalChunkReader::~LocalChunkReader() {
     m_thread.join();
 }
 
-void LocalChunkReader::begin(int fd, bool synchronous) {
+void LocalChunkReader::begin(int fd, bool synchronous, std::optional<quint64> limit) {
     if (!m_thread.joinable()) {
         // Not zero-filled: only the bytes a read stored are ever handed out.
         m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_chunkBytes);
@@ -30,6 +31,7 @@ void LocalChunkReader::begin(int fd, bool synchronous) {
         m_fill = m_take = 0;
         m_held = -1;
         m_error = 0;
+        m_left = limit;
         m_synchronous = synchronous;
         m_active = !synchronous;
     }
@@ -107,10 +109,17 @@ void LocalChunkReader::run() {
     }
 }
 
-ssize_t LocalChunkReader::readInto(int fd, char* buffer) const {
+ssize_t LocalChunkReader::readInto(int fd, char* buffer) {
+    const size_t wanted = m_left ? size_t(std::min<quint64>(m_chunkBytes, *m_left)) : m_chunkBytes;
+    if (wanted == 0)
+        return 0;
     ssize_t got = 0;
     do {
-        got = ::read(fd, buffer, m_chunkBytes);
+        got = ::read(fd, buffer, wanted);
     } while (got < 0 && errno == EINTR);
-    return got < 0 ? -errno : got;
+    if (got < 0)
+        return -errno;
+    if (m_left)
+        *m_left -= quint64(got);
+    return got;
 }

@@ -13,7 +13,10 @@
 // at. Executor only; errors are errno values for the caller to word.
 class LocalReplacement {
 public:
-    explicit LocalReplacement(QString target);
+    // With replaceExisting false the copy never takes the place of anything: commit() then fails
+    // with EEXIST when the name is taken (also by a name that differs only in case on a file
+    // system that folds case), and the item there stays.
+    explicit LocalReplacement(QString target, bool replaceExisting = true);
     // Removes the temporary file unless it was committed.
     ~LocalReplacement();
     LocalReplacement(const LocalReplacement&) = delete;
@@ -30,6 +33,7 @@ public:
 
 private:
     QString m_target;
+    bool m_replaceExisting = true;
     QByteArray m_temporary;
     int m_fd = -1;
     bool m_committed = false;

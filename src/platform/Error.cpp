@@ -27,3 +27,13 @@ QString FileError::description() const {
     const char* text = strerror_r(m_code, buffer, sizeof buffer);
     return QStringLiteral("Could not %1 \"%2\": %3").arg(m_operation, m_path, QString::fromLocal8Bit(text));
 }
+
+QString NameTakenError::description() const {
+    return QStringLiteral("Could not copy to \"%1\": the name was taken meanwhile").arg(m_path);
+}
+
+QString SizeChangedError::description() const {
+    return QStringLiteral("Could not copy \"%1\": size changed while it was copied (%2 bytes when it began)")
+        .arg(m_path)
+        .arg(m_expected);
+}

@@ -42,3 +42,29 @@ private:
     QString m_operation;
     QString m_path;
 };
+
+// A copy that must not replace anything found its name taken just as the finished copy was to
+// take it (something appeared there since the name was chosen, or the file system folds case):
+// the item there is left alone, and the caller decides as for any other clash.
+class NameTakenError : public Error {
+public:
+    explicit NameTakenError(QString path) : m_path(std::move(path)) {}
+    QString path() const { return m_path; }
+    QString description() const override;
+
+private:
+    QString m_path;
+};
+
+// A source that grew or shrank while it was copied: the copy holds neither its old content nor
+// its new, so it never takes the target's name.
+class SizeChangedError : public Error {
+public:
+    SizeChangedError(QString path, quint64 expected) : m_path(std::move(path)), m_expected(expected) {}
+    QString path() const { return m_path; }
+    QString description() const override;
+
+private:
+    QString m_path;
+    quint64 m_expected;
+};

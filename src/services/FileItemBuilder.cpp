@@ -126,7 +126,7 @@ void FileItemBuilder::sort(QList<FileItem>& items) {
 
 bool FileItemBuilder::isShown(const QString& name, bool showHidden) {
     // Checked first: a copy in progress is hidden by its name, but is never the user's file.
-    if (AFCPath::isPartialCopyName(name))
+    if (AFCPath::isLeftoverName(name))
         return false;
     return showHidden || !name.startsWith(QLatin1Char('.'));
 }

@@ -12,6 +12,7 @@
 #include "services/FileSystemProvider.h"
 #include "services/PreferencesViewController.h"
 #include "transfer/LocalTransferFiles.h"
+#include "transfer/TransferErrorMapping.h"
 #include "transfer/TransferManager.h"
 #include "transfer/TransferRun.h"
 
@@ -40,26 +41,16 @@ void addCopied(TransferRun& run, quint64 bytes) {
     run.bytesCopied += bytes;
 }
 
-TransferError sizeMismatch(quint64 expected, quint64 copied, const URL& source) {
-    Logger::transfer().error("Size mismatch: source=%llu dest=%llu for %s", expected, copied,
-                             source.lastPathComponent());
-    return TransferError::ioError(QStringLiteral("The copy of \"%1\" has %2 bytes, its source %3")
-                                      .arg(source.lastPathComponent())
-                                      .arg(copied)
-                                      .arg(expected));
-}
-
 } // namespace
 
-async::Task<void> FileCopier::copyFile(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                       bool replacing) {
+async::Task<void> FileCopier::copyFile(std::shared_ptr<TransferRun> run, Source source, URL destination) {
     const bool fromDevice = isDevice(source.url);
     const bool toDevice = isDevice(destination);
     if (fromDevice && toDevice) {
-        async::Task<void> copying = deviceToDevice(run, source, destination, replacing);
+        async::Task<void> copying = deviceToDevice(run, source, destination);
         co_await copying;
     } else if (fromDevice || toDevice) {
-        async::Task<void> copying = withDevice(run, source, destination, replacing);
+        async::Task<void> copying = withDevice(run, source, destination);
         co_await copying;
     } else {
         async::Task<void> copying = local(run, source, destination);
@@ -79,6 +70,7 @@ async::Task<FileCopier::Source> FileCopier::deviceFacts(std::shared_ptr<Transfer
                                            components.devicePath);
         source.size = item.size();
         source.modified = item.modifiedDate();
+        source.measured = true;
         co_return source;
     }
     AFCBridge& bridge = requireBridge(*run);
@@ -91,6 +83,7 @@ async::Task<FileCopier::Source> FileCopier::deviceFacts(std::shared_ptr<Transfer
     run->checkpoint();
     source.size = FileItemBuilder::unsignedNumber(info.value(QStringLiteral("st_size"))).value_or(0);
     source.modified = FileItemBuilder::dateFromAFCTime(info.value(QStringLiteral("st_mtime")));
+    source.measured = true;
     co_return source;
 }
 
@@ -123,16 +116,16 @@ async::Task<void> FileCopier::keepModificationDate(std::shared_ptr<TransferRun> 
     run->ensureManager();
 }
 
-async::Task<void> FileCopier::removeFailedCopy(std::shared_ptr<TransferRun> run, URL destination) {
-    async::Task<void> removing = run->placement->removeItem(destination);
-    async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
-    if (removed.error()) {
-        Logger::transfer().error("Could not remove the failed copy %s", destination.absoluteString());
-    }
+async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL source, URL destination,
+                                     Date startedAt, quint64 bytes) {
+    run->placement->noteCreated(destination);
+    async::Task<void> recording =
+        run->manager->recordCompletedFile(run->id, source, destination, startedAt, bytes);
+    co_await recording;
 }
 
 FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                      bool replacing, quint64 base) {
+                                      quint64 base) {
     AFCBridge& bridge = requireBridge(*run);
     Started started;
     started.download = isDevice(source.url);
@@ -141,49 +134,50 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
     if (started.download) {
         const AFCComponents components =
             TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+        AFCCopyOptions options;
+        options.expectedSize = source.size;
+        options.replaceExisting = false;
         started.work = bridge.download(components.udid, components.devicePath, destination,
-                                       components.bundleID, progress, run->token);
+                                       components.bundleID, progress, run->token, options);
     } else {
         const AFCComponents components =
             TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
         AFCUploadProgress onSent = [progress](qint64 sent, qint64) {
             progress(sent < 0 ? 0 : quint64(sent));
         };
+        // The upload measures its source itself when it opens it: a listing may be older.
+        AFCCopyOptions options;
+        options.replaceExisting = false;
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
-                                         components.bundleID, onSent, run->token);
+                                         components.bundleID, onSent, run->token, options);
     }
     started.source = std::move(source);
     started.destination = std::move(destination);
-    started.replacing = replacing;
     return started;
 }
 
 async::Task<void> FileCopier::finish(std::shared_ptr<TransferRun> run, Started started) {
-    const quint64 bytes = co_await started.work;
-    run->ensureManager();
-    Source source = started.source;
-    if (bytes != *source.size) {
-        // A listing may be older than the file: only a file that still differs is a failure.
-        quint64 now = 0;
-        if (started.download) {
-            Source current = source;
-            current.size.reset();
-            async::Task<Source> asking = deviceFacts(run, current);
-            current = co_await asking;
-            now = *current.size;
-            source.modified = current.modified;
-        } else {
-            async::Task<quint64> measuring = localSize(run, source.url);
-            now = co_await measuring;
-        }
-        if (bytes != now) {
-            if (!started.replacing) {
-                async::Task<void> removing = removeFailedCopy(run, started.destination);
-                co_await removing;
-            }
-            throw sizeMismatch(now, bytes, source.url);
-        }
+    async::detail::Outcome<quint64> outcome = co_await async::detail::settle(std::move(started.work));
+    if (outcome.error()) {
+        // A size from a listing may be older than the file: the copy is tried once more with the
+        // size the file has now. A file that changes while it is copied still fails.
+        if (!started.download || started.source.measured ||
+            !TransferErrorMapping::holds<SizeChangedError>(outcome.error()))
+            std::rethrow_exception(outcome.error());
+        run->checkpoint();
+        Source current = started.source;
+        current.size.reset();
+        async::Task<Source> asking = deviceFacts(run, current);
+        current = co_await asking;
+        if (current.size == started.source.size)
+            std::rethrow_exception(outcome.error());
+        async::Task<void> again = withDevice(run, current, started.destination);
+        co_await again;
+        co_return;
     }
+    const quint64 bytes = outcome.get();
+    run->ensureManager();
+    const Source source = started.source;
     addCopied(*run, bytes);
     // A device file that gave no date leaves the copy's own date: stamping year 1 on it would
     // only mislead.
@@ -191,13 +185,11 @@ async::Task<void> FileCopier::finish(std::shared_ptr<TransferRun> run, Started s
         async::Task<void> dating = keepModificationDate(run, started.destination, *source.modified);
         co_await dating;
     }
-    async::Task<void> recording =
-        run->manager->recordCompletedFile(run->id, source.url, started.destination, started.startedAt, bytes);
+    async::Task<void> recording = record(run, source.url, started.destination, started.startedAt, bytes);
     co_await recording;
 }
 
-async::Task<void> FileCopier::withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                         bool replacing) {
+async::Task<void> FileCopier::withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination) {
     requireBridge(*run);
     const bool download = isDevice(source.url);
     const AFCComponents components =
@@ -215,13 +207,13 @@ async::Task<void> FileCopier::withDevice(std::shared_ptr<TransferRun> run, Sourc
         async::Task<quint64> measuring = localSize(run, source.url);
         source.size = co_await measuring;
     }
-    Started started = start(run, source, destination, replacing, run->bytesCopied);
+    Started started = start(run, source, destination, run->bytesCopied);
     async::Task<void> finishing = finish(run, std::move(started));
     co_await finishing;
 }
 
-async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                             bool replacing) {
+async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, Source source,
+                                             URL destination) {
     requireBridge(*run);
     const AFCComponents from =
         TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
@@ -245,8 +237,7 @@ async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, S
     const URL folder = URL::fileURL(folderPath, true);
     const URL temporary = folder.appendingPathComponent(source.url.lastPathComponent());
 
-    async::Task<quint64> copying =
-        throughTemporary(run, source, destination, temporary, from, to, base, replacing);
+    async::Task<quint64> copying = throughTemporary(run, source, temporary, from, to, base);
     async::detail::Outcome<quint64> copied = co_await async::detail::settle(std::move(copying));
 
     async::Task<void> cleaning = run->placement->executor().run([path = folder.toLocalFile()] {
@@ -262,34 +253,40 @@ async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, S
     const quint64 sent = copied.get();
     run->ensureManager();
     addCopied(*run, sent);
-    async::Task<void> recording =
-        run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, sent);
+    async::Task<void> recording = record(run, source.url, destination, startedAt, sent);
     co_await recording;
 }
 
 async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> run, Source source,
-                                                  URL destination, URL temporary, AFCComponents from,
-                                                  AFCComponents to, quint64 base, bool replacing) {
+                                                  URL temporary, AFCComponents from, AFCComponents to,
+                                                  quint64 base) {
     AFCBridge& bridge = *run->placement->bridge();
     async::Task<void> opening = run->placement->openSession(from);
     co_await opening;
     run->checkpoint();
-    if (!source.size) {
+    // Two tries at most: the second with the size the file has now, should a listing be older.
+    for (int attempt = 0;; ++attempt) {
+        if (!source.size) {
+            async::Task<Source> asking = deviceFacts(run, source);
+            source = co_await asking;
+        }
+        const std::function<void(quint64)> downProgress = run->manager->makeProgressHandler(run->id, base);
+        AFCCopyOptions options;
+        options.expectedSize = source.size;
+        async::Task<quint64> downloading = bridge.download(from.udid, from.devicePath, temporary,
+                                                           from.bundleID, downProgress, run->token, options);
+        async::detail::Outcome<quint64> fetched = co_await async::detail::settle(std::move(downloading));
+        run->checkpoint();
+        if (!fetched.error())
+            break;
+        if (attempt > 0 || source.measured || !TransferErrorMapping::holds<SizeChangedError>(fetched.error()))
+            std::rethrow_exception(fetched.error());
+        const std::optional<quint64> listed = source.size;
+        source.size.reset();
         async::Task<Source> asking = deviceFacts(run, source);
         source = co_await asking;
-    }
-    const std::function<void(quint64)> downProgress = run->manager->makeProgressHandler(run->id, base);
-    async::Task<quint64> downloading =
-        bridge.download(from.udid, from.devicePath, temporary, from.bundleID, downProgress, run->token);
-    const quint64 fetched = co_await downloading;
-    run->checkpoint();
-    if (fetched != *source.size) {
-        Source now = source;
-        now.size.reset();
-        async::Task<Source> asking = deviceFacts(run, now);
-        now = co_await asking;
-        if (fetched != *now.size)
-            throw sizeMismatch(*now.size, fetched, source.url);
+        if (source.size == listed)
+            std::rethrow_exception(fetched.error());
     }
 
     async::Task<void> reopening = run->placement->openSession(to);
@@ -299,17 +296,13 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
     AFCUploadProgress onSent = [upProgress](qint64 sent, qint64) {
         upProgress(sent < 0 ? 0 : quint64(sent));
     };
+    AFCCopyOptions options;
+    options.expectedSize = source.size;
+    options.replaceExisting = false;
     async::Task<quint64> uploading =
-        bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token);
+        bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token, options);
     const quint64 sent = co_await uploading;
     run->checkpoint();
-    if (sent != fetched) {
-        if (!replacing) {
-            async::Task<void> removing = removeFailedCopy(run, destination);
-            co_await removing;
-        }
-        throw sizeMismatch(fetched, sent, source.url);
-    }
     co_return sent;
 }
 
@@ -322,13 +315,12 @@ async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source sou
         run->placement->executor().run([from = source.url.toLocalFile(), to = destination.toLocalFile(),
                                         progress, keepDate, token = run->token] {
             return LocalTransferFiles::copyFile(
-                from, to, [] { return PreferencesViewController::macChunkSize(); }, progress, keepDate,
-                token);
+                from, to, [] { return PreferencesViewController::macChunkSize(); }, progress, keepDate, token,
+                false);
         });
     const LocalTransferFiles::CopyResult result = co_await copying;
     run->ensureManager();
     addCopied(*run, result.bytes);
-    async::Task<void> recording =
-        run->manager->recordCompletedFile(run->id, source.url, destination, startedAt, result.bytes);
+    async::Task<void> recording = record(run, source.url, destination, startedAt, result.bytes);
     co_await recording;
 }

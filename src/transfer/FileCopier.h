@@ -14,9 +14,11 @@ struct TransferRun;
 // other scheme this computer), feeding the transfer's progress and ending with the file's record
 // (modification date, report line).
 //
-// Every copy writes beside its target and takes the target's name only when whole, so a copy
-// that fails or is cancelled leaves the old file in place and no partial file behind. A copy
-// whose size differs from its source's is a failure, not a success.
+// Every copy writes beside its target and takes the target's name only when whole and of the size
+// its source had when the copy began, so a copy that fails or is cancelled leaves no partial file
+// behind. A copy never takes the place of anything: an item to be replaced was set aside first,
+// and a name found taken when the copy is whole fails it with NameTakenError (the caller asks
+// about the clash) and leaves what is there alone.
 class FileCopier {
 public:
     // The source, with what a listing already told about it, so that nothing is asked twice.
@@ -24,12 +26,11 @@ public:
         URL url;
         std::optional<quint64> size;
         std::optional<Date> modified;
+        // The size was measured for this copy, not taken from an earlier listing.
+        bool measured = false;
     };
 
-    // replacing: an item is at the destination and the copy is to take its place (a failed size
-    // check then leaves the copy rather than lose both).
-    static async::Task<void> copyFile(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                      bool replacing);
+    static async::Task<void> copyFile(std::shared_ptr<TransferRun> run, Source source, URL destination);
 
     // A copy between this computer and a device whose device work is already queued on the
     // bridge. A folder starts its next files while it finishes this one, so that the device never
@@ -37,15 +38,13 @@ public:
     struct Started {
         Source source;
         URL destination;
-        bool replacing = false;
         bool download = false;
         Date startedAt;
         async::Task<quint64> work;
     };
     // Queues the copy of a file whose size (and for a download, its date) is known, on a session
     // this run has opened; base is the transfer's byte count when this file will begin.
-    static Started start(std::shared_ptr<TransferRun> run, Source source, URL destination, bool replacing,
-                         quint64 base);
+    static Started start(std::shared_ptr<TransferRun> run, Source source, URL destination, quint64 base);
     // Awaits the copy, checks its size, carries the date over and records the file.
     static async::Task<void> finish(std::shared_ptr<TransferRun> run, Started started);
 
@@ -53,19 +52,19 @@ public:
 
 private:
     // A download or an upload: exactly one side is on a device.
-    static async::Task<void> withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                        bool replacing);
-    static async::Task<void> deviceToDevice(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                            bool replacing);
+    static async::Task<void> withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination);
+    static async::Task<void> deviceToDevice(std::shared_ptr<TransferRun> run, Source source, URL destination);
     // The two phases of a device-to-device copy, through a file on this computer.
     static async::Task<quint64> throughTemporary(std::shared_ptr<TransferRun> run, Source source,
-                                                 URL destination, URL temporary, AFCComponents from,
-                                                 AFCComponents to, quint64 base, bool replacing);
+                                                 URL temporary, AFCComponents from, AFCComponents to,
+                                                 quint64 base);
     static async::Task<void> local(std::shared_ptr<TransferRun> run, Source source, URL destination);
     // Size and modification date of a device file, when the listing did not give them.
     static async::Task<Source> deviceFacts(std::shared_ptr<TransferRun> run, Source source);
     static async::Task<quint64> localSize(std::shared_ptr<TransferRun> run, URL url);
     static async::Task<void> keepModificationDate(std::shared_ptr<TransferRun> run, URL destination,
                                                   Date date);
-    static async::Task<void> removeFailedCopy(std::shared_ptr<TransferRun> run, URL destination);
+    // The file's report line, once it is whole under its name.
+    static async::Task<void> record(std::shared_ptr<TransferRun> run, URL source, URL destination,
+                                    Date startedAt, quint64 bytes);
 };

@@ -1,6 +1,7 @@
 #include "transfer/FolderCopier.h"
 
 #include "models/TransferError.h"
+#include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/async/Outcome.h"
 #include "services/FileListing.h"
@@ -8,7 +9,9 @@
 #include "services/PreferencesViewController.h"
 #include "transfer/DeviceFolderListing.h"
 #include "transfer/FileCopier.h"
+#include "transfer/ItemCopier.h"
 #include "transfer/LocalTransferFiles.h"
+#include "transfer/TransferErrorMapping.h"
 #include "transfer/TransferManager.h"
 #include "transfer/TransferRun.h"
 
@@ -89,16 +92,27 @@ struct Pipeline {
 };
 
 // Finishes queued copies, oldest first, until at most keep are left. Never fails: a failure is
-// kept in the pipeline.
+// kept in the pipeline. A file whose name was taken meanwhile (another program, or a file system
+// that folds case) is placed again, with the question that any clash asks.
 async::Task<void> settleUntil(std::shared_ptr<TransferRun> run, std::shared_ptr<Pipeline> pipeline,
                               size_t keep) {
     while (pipeline->inFlight.size() > keep) {
         FileCopier::Started started = std::move(pipeline->inFlight.front());
         pipeline->inFlight.pop_front();
+        const ItemCopier::Item item{started.destination.lastPathComponent(), started.source.url, false,
+                                    started.source.size, started.source.modified};
+        const URL destination = started.destination;
         async::Task<void> finishing = FileCopier::finish(run, std::move(started));
         async::detail::Outcome<void> finished = co_await async::detail::settle(std::move(finishing));
-        if (finished.error() && !pipeline->failure)
-            pipeline->failure = finished.error();
+        std::exception_ptr failure = finished.error();
+        if (failure && !pipeline->failure && TransferErrorMapping::holds<NameTakenError>(failure) &&
+            !run->token.stop_requested() && !run->managerAlive.expired()) {
+            async::Task<bool> placing = ItemCopier::copy(run, item, destination);
+            async::detail::Outcome<bool> placed = co_await async::detail::settle(std::move(placing));
+            failure = placed.error();
+        }
+        if (failure && !pipeline->failure)
+            pipeline->failure = failure;
     }
 }
 
@@ -112,9 +126,12 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
     const Children children = co_await listing;
 
     async::Task<bool> making = run->placement->makeFolder(destination);
-    // A folder made just now is empty: its children need no look for what is already there.
+    // A folder made just now is empty: its children need no look for what is already there (a
+    // name that turns out taken after all is asked about when the copy is whole).
     const bool fresh = co_await making;
     run->checkpoint();
+    if (fresh)
+        run->placement->noteCreated(destination);
 
     for (const LocalTransferFiles::Unreadable& entry : children.unreadable) {
         Logger::transfer().error("Not copied: %s in %s (%s)", entry.name, source.absoluteString(),
@@ -146,7 +163,7 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
                 break;
             try {
                 const FileCopier::Source file{child.url, child.size, child.modified};
-                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, false, nextBase));
+                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, nextBase));
             } catch (...) {
                 pipeline->failure = std::current_exception();
                 break;
@@ -161,22 +178,11 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
                 break;
         }
         run->checkpoint();
-        TransferManager::Placement placement{proposed, false, false};
-        if (!fresh) {
-            async::Task<TransferManager::Placement> placing =
-                run->manager->place(run, child.name, child.url, child.isDirectory, proposed);
-            placement = co_await placing;
-            if (placement.sameItem)
-                continue;
-        }
-        if (child.isDirectory) {
-            async::Task<void> copying = copyFolder(run, child.url, placement.url);
-            co_await copying;
-        } else {
-            FileCopier::Source file{child.url, child.size, child.modified};
-            async::Task<void> copying = FileCopier::copyFile(run, file, placement.url, placement.replacing);
-            co_await copying;
-        }
+        const ItemCopier::Item item{child.name, child.url, child.isDirectory,
+                                    child.isDirectory ? std::nullopt : std::optional<quint64>(child.size),
+                                    child.modified};
+        async::Task<bool> copying = ItemCopier::copy(run, item, proposed, fresh);
+        co_await copying;
         nextBase = run->bytesCopied;
     }
     async::Task<void> draining = settleUntil(run, pipeline, 0);

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -174,8 +175,12 @@ LocalTransferFiles::Listing LocalTransferFiles::list(const QString& folder, bool
     while (const dirent* entry = LocalFileOperations::nextEntry(dir.get(), folder)) {
         const char* rawName = entry->d_name;
         const QString name = decoded(rawName);
-        if (AFCPath::isPartialCopyName(name) || (!showHidden && name.startsWith(QLatin1Char('.'))))
+        if (AFCPath::isLeftoverName(name) || (!showHidden && name.startsWith(QLatin1Char('.'))))
             continue;
+        if (encoded(name) != QByteArray(rawName)) {
+            listing.unreadable.append({name, QStringLiteral("name is not valid text")});
+            continue;
+        }
         struct stat st {};
         if (::fstatat(::dirfd(dir.get()), rawName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             listing.unreadable.append({name, reasonOf(errno)});
@@ -263,8 +268,8 @@ void LocalTransferFiles::setModificationDate(const QString& path, Date date) {
 LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& source, const QString& target,
                                                             const std::function<qint64()>& chunkBytes,
                                                             const std::function<void(quint64)>& progress,
-                                                            bool keepModificationDate,
-                                                            std::stop_token token) {
+                                                            bool keepModificationDate, std::stop_token token,
+                                                            bool replaceExisting) {
     async::throwIfCancelled(token);
     // Non-blocking until we know it is a regular file: opening a named pipe would wait forever.
     const Descriptor input(::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -278,16 +283,18 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
     ::fcntl(input.get(), F_SETFL, ::fcntl(input.get(), F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    LocalReplacement replacement(target);
+    LocalReplacement replacement(target, replaceExisting);
     if (const int error = replacement.open(); error != 0)
         throw FileError(error, QStringLiteral("create"), target);
 
     CopyResult result;
     result.sourceModified = dateOf(st.st_mtim);
+    const quint64 expected = quint64(st.st_size);
     QByteArray buffer;
-    for (;;) {
+    // Never past the size it had when opened: a file that keeps growing is not copied on and on.
+    while (result.bytes < expected) {
         async::throwIfCancelled(token);
-        const qint64 size = chunkBytes();
+        const qint64 size = qint64(std::min<quint64>(quint64(chunkBytes()), expected - result.bytes));
         if (buffer.size() != size)
             buffer.resize(size);
         const ssize_t got = ::read(input.get(), buffer.data(), size_t(size));
@@ -305,11 +312,11 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
             progress(result.bytes);
     }
     // A file that grew or shrank while it was read gave us neither its old nor its new content.
-    if (result.bytes != quint64(st.st_size)) {
-        Logger::transfer().error("Size mismatch: source=%llu dest=%llu for %s", quint64(st.st_size),
-                                 result.bytes, source.mid(source.lastIndexOf(QLatin1Char('/')) + 1));
-        throw TransferError::ioError(QStringLiteral("The size of \"%1\" changed while it was copied")
-                                         .arg(source.mid(source.lastIndexOf(QLatin1Char('/')) + 1)));
+    struct stat now {};
+    if (result.bytes != expected || ::fstat(input.get(), &now) != 0 || quint64(now.st_size) != expected) {
+        Logger::transfer().error("Size mismatch: source=%llu dest=%llu for %s", expected, result.bytes,
+                                 source.mid(source.lastIndexOf(QLatin1Char('/')) + 1));
+        throw SizeChangedError(source, expected);
     }
     if (keepModificationDate) {
         struct timespec times[2];
@@ -323,7 +330,10 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
         }
     }
     bool closeFailed = false;
-    if (const int error = replacement.commit(&closeFailed); error != 0)
+    if (const int error = replacement.commit(&closeFailed); error != 0) {
+        if (error == EEXIST && !closeFailed && !replaceExisting)
+            throw NameTakenError(target);
         throw FileError(error, closeFailed ? QStringLiteral("write") : QStringLiteral("replace"), target);
+    }
     return result;
 }

@@ -60,9 +60,11 @@ public:
     static QString resolvedPath(const QString& path);
 
     // In the order the file system gives them. Hidden names are left out unless showHidden, and
-    // copies in progress always. A link to a file is listed as the file it names; a link to a
-    // folder is not followed (a tree could hold itself), and it, a dangling link, a special file
-    // or an entry whose facts cannot be read are listed as unreadable.
+    // copies in progress and items set aside always. A name whose bytes are not text (it would
+    // come back from its decoded form as other bytes, naming another file or none) is listed as
+    // unreadable: it is never copied, and so never deleted by a move, under a name not its own. A link to a
+    // file is listed as the file it names; a link to a folder is not followed (a tree could hold itself), and
+    // it, a dangling link, a special file or an entry whose facts cannot be read are listed as unreadable.
     static Listing list(const QString& folder, bool showHidden);
 
     // Makes the folder and any missing parent. True when it made the folder itself, false when a
@@ -76,12 +78,14 @@ public:
     // a failed or cancelled copy leaves the target as it was and no partial file. Reads in chunks
     // of chunkBytes() (asked before every chunk); progress is called after each chunk with the
     // bytes so far. With a date, the copy gets it as its modification date before it takes the
-    // target's name. A source whose size changed while it was read fails (TransferError ioError);
-    // a cancelled copy throws async::CancelledError.
+    // target's name. No more than the size the source had when it was opened is read; a source
+    // whose size changed meanwhile fails (SizeChangedError). Without replaceExisting the copy
+    // never takes the place of anything: a taken name fails it with NameTakenError. A cancelled
+    // copy throws async::CancelledError.
     static CopyResult copyFile(const QString& source, const QString& target,
                                const std::function<qint64()>& chunkBytes,
                                const std::function<void(quint64)>& progress, bool keepModificationDate,
-                               std::stop_token token);
+                               std::stop_token token, bool replaceExisting = true);
 
     static Date dateOf(const struct timespec& time);
 

@@ -15,6 +15,16 @@ public:
     // ENOENT fileNotFound, EACCES and EPERM permissionDenied, ENOSPC and EDQUOT diskFull, anything
     // else ioError with the text given.
     static TransferError fromErrno(int code, const QString& description);
+    // Whether error is an E (or derives from one), for callers that treat one kind apart.
+    template <typename E> static bool holds(const std::exception_ptr& error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const E&) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
 
     TransferErrorMapping() = delete;
 };

@@ -16,6 +16,7 @@
 #include "services/PreferencesViewController.h"
 #include "transfer/FileCopier.h"
 #include "transfer/FolderCopier.h"
+#include "transfer/ItemCopier.h"
 #include "transfer/LocalTransferFiles.h"
 #include "transfer/TransferErrorMapping.h"
 #include "transfer/TransferPlacement.h"
@@ -168,21 +169,25 @@ FileItem TransferManager::itemForLocalURL(const URL& url) const {
 }
 
 void TransferManager::cancelTransfer(QUuid id) {
-    if (const auto task = m_transferTasks.constFind(id); task != m_transferTasks.constEnd())
+    const auto task = m_transferTasks.constFind(id);
+    const bool running = task != m_transferTasks.constEnd() && !task->isFinished();
+    if (running)
         task->cancel();
-    m_transferTasks.remove(id);
     updateActive(id, [](Transfer& record) {
         record.state = TransferState::cancelled;
         record.completedAt = Date::now();
     });
-    finishTransfer(id);
+    // A running task ends the record itself once it has stopped: a file it completes meanwhile
+    // is reported, and a move deletes nothing its report does not hold.
+    if (!running)
+        finishTransfer(id);
 }
 
 async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_token token) {
     const std::weak_ptr<const bool> alive = m_alive;
     const QUuid id = transfer.id;
     // Cancelled before its task began: there is nothing left to run for.
-    if (!activeRecord(id)) {
+    if (!activeRecord(id) || token.stop_requested()) {
         finishTransfer(id);
         co_return;
     }
@@ -232,7 +237,7 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
 
     const quint64 copied = run->bytesCopied;
     const QStringList unreadable = m_runStates.value(id).unreadableNames;
-    if (failure && async::detail::isCancellation(failure)) {
+    if ((failure && async::detail::isCancellation(failure)) || token.stop_requested()) {
         Logger::transfer().info("Transfer cancelled");
         updateActive(id, [copied](Transfer& record) {
             record.state = TransferState::cancelled;
@@ -292,19 +297,10 @@ async::Task<bool> TransferManager::copySource(std::shared_ptr<TransferRun> run, 
     run->checkpoint();
     if (!present)
         throw sourceMissing(source);
-    async::Task<Placement> placing = place(run, source.name(), source.path(), source.isDirectory(), proposed);
-    const Placement placement = co_await placing;
-    if (placement.sameItem)
-        co_return true;
-    if (source.isDirectory()) {
-        async::Task<void> copying = FolderCopier::copyFolder(run, source.path(), placement.url);
-        co_await copying;
-    } else {
-        const FileCopier::Source file{source.path(), std::nullopt, std::nullopt};
-        async::Task<void> copying = FileCopier::copyFile(run, file, placement.url, placement.replacing);
-        co_await copying;
-    }
-    co_return false;
+    const ItemCopier::Item item{source.name(), source.path(), source.isDirectory(), std::nullopt,
+                                std::nullopt};
+    async::Task<bool> copying = ItemCopier::copy(run, item, proposed);
+    co_return co_await copying;
 }
 
 void TransferManager::endRun(const QUuid& id, const URL& destination) {
@@ -477,8 +473,9 @@ QString TransferManager::normalizedPath(const QString& path) {
 
 async::Task<URL> TransferManager::resolveConflict(FileItem item, URL destination,
                                                   std::optional<QUuid> transferID, std::stop_token token) {
-    async::Task<Placement> placing = resolvePlacement(makePlacement(m_executor), item.name(), item.path(),
-                                                      item.isDirectory(), destination, transferID, token);
+    async::Task<Placement> placing =
+        resolvePlacement(makePlacement(m_executor), item.name(), item.path(), item.isDirectory(), destination,
+                         transferID, false, token);
     const Placement placement = co_await placing;
     co_return placement.url;
 }
@@ -486,20 +483,20 @@ async::Task<URL> TransferManager::resolveConflict(FileItem item, URL destination
 async::Task<TransferManager::Placement> TransferManager::place(std::shared_ptr<TransferRun> run, QString name,
                                                                URL source, bool isDirectory, URL proposed) {
     async::Task<Placement> placing =
-        resolvePlacement(run->placement, name, source, isDirectory, proposed, run->id, run->token);
+        resolvePlacement(run->placement, name, source, isDirectory, proposed, run->id, true, run->token);
     co_return co_await placing;
 }
 
 async::Task<TransferManager::Placement>
 TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, QString name, URL source,
                                   bool isDirectory, URL proposed, std::optional<QUuid> transferID,
-                                  std::stop_token token) {
+                                  bool setAside, std::stop_token token) {
     const std::weak_ptr<const bool> alive = m_alive;
     async::Task<bool> comparing = placement->isSameItem(source, proposed);
     const bool same = co_await comparing;
     checkAlive(alive, token);
     if (same)
-        co_return Placement{proposed, true, false};
+        co_return Placement{proposed, true, std::nullopt};
 
     if (isDirectory) {
         async::Task<bool> containing = placement->isAtOrBelow(proposed, source);
@@ -514,12 +511,18 @@ TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, 
     const std::optional<TransferPlacement::Facts> existing = co_await looking;
     checkAlive(alive, token);
     if (!existing)
-        co_return Placement{proposed, false, false};
+        co_return Placement{proposed, false, std::nullopt};
     if (isDirectory && existing->isDirectory)
-        co_return Placement{proposed, false, false};
+        co_return Placement{proposed, false, std::nullopt};
 
     std::optional<ConflictResolution> resolution;
-    if (transferID) {
+    // What this transfer made itself is never offered for replacing: the item gets a free name,
+    // as if "Keep Both" had been answered, and nothing is asked.
+    async::Task<bool> ours = placement->isCreatedHere(proposed);
+    if (co_await ours)
+        resolution = ConflictResolution::keepBoth;
+    checkAlive(alive, token);
+    if (!resolution && transferID) {
         if (const auto policy = m_conflictPolicies.constFind(*transferID);
             policy != m_conflictPolicies.constEnd())
             resolution = policy->applyToAll;
@@ -542,7 +545,7 @@ TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, 
         async::Task<URL> naming = placement->uniqueDestination(proposed);
         const URL free = co_await naming;
         checkAlive(alive, token);
-        co_return Placement{free, false, false};
+        co_return Placement{free, false, std::nullopt};
     }
     case ConflictResolution::replace:
         break;
@@ -555,15 +558,21 @@ TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, 
     if (holdsSource)
         throw TransferError::ioError(
             QStringLiteral("Cannot replace \"%1\" with an item inside it").arg(name));
-    // A file takes a file's place by a rename once it is whole, so a failed copy keeps the old one.
-    // Anything else cannot be renamed over and goes first.
-    if (isDirectory || existing->isDirectory) {
+    if (!setAside) {
         async::Task<void> removing = placement->removeItem(proposed);
         co_await removing;
         checkAlive(alive, token);
-        co_return Placement{proposed, false, false};
+        co_return Placement{proposed, false, std::nullopt};
     }
-    co_return Placement{proposed, false, true};
+    // The old item is never removed before its replacement is whole: it waits under a hidden name.
+    async::Task<TransferPlacement::Aside> moving = placement->setAside(proposed);
+    const TransferPlacement::Aside aside = co_await moving;
+    if (alive.expired() || token.stop_requested()) {
+        async::Task<void> restoring = placement->settleAside(aside, false);
+        co_await restoring;
+        throw async::CancelledError{};
+    }
+    co_return Placement{proposed, false, aside};
 }
 
 async::Task<ConflictAnswer> TransferManager::promptConflictResolution(QString itemName,
@@ -655,6 +664,29 @@ async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL
     record->reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source, destination,
                                                      bytes, startedAt, Date::now(), verification.outcome,
                                                      verification.detail));
+}
+
+void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<URL> to) {
+    Transfer* record = activeRecord(id);
+    if (!record)
+        return;
+    const QString prefix = from.absoluteString();
+    const QString folderPrefix = prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/');
+    QList<TransferReportEntry> entries;
+    for (const TransferReportEntry& entry : std::as_const(record->reportEntries)) {
+        const QString destination = entry.destinationURL().absoluteString();
+        if (destination != prefix && !destination.startsWith(folderPrefix)) {
+            entries.append(entry);
+            continue;
+        }
+        const std::optional<URL> moved =
+            to ? URL::fromString(to->absoluteString() + destination.mid(prefix.size())) : std::nullopt;
+        if (moved)
+            entries.append(TransferReportEntry(
+                entry.name(), entry.sourceURL(), *moved, entry.bytesTransferred(), entry.startedAt(),
+                entry.completedAt(), entry.verificationOutcome(), entry.verificationDetail()));
+    }
+    record->reportEntries = entries;
 }
 
 void TransferManager::recordCopiedFolder(QUuid id, URL source) {

@@ -17,6 +17,7 @@
 #include "transfer/ConflictPrompter.h"
 #include "transfer/ProgressThrottle.h"
 #include "transfer/TransferHistoryStore.h"
+#include "transfer/TransferPlacement.h"
 
 #include <QHash>
 #include <QLatin1StringView>
@@ -32,7 +33,6 @@
 
 class AFCBridge;
 class FileSystemProvider;
-class TransferPlacement;
 struct TransferRun;
 
 // Runs every copy between two locations (this computer to itself, to a device, from a device,
@@ -89,8 +89,10 @@ public:
     virtual void launchTask(const Transfer& transfer);
     // Copies files of this computer (dropped from another application): started and launched.
     virtual Transfer startTransfer(QList<URL> urls, URL to);
-    // Cancels the transfer: it is finished at once as cancelled; its task stops at its next wait
-    // and undoes nothing it completed.
+    // Cancels the transfer: its record says cancelled at once, and its task stops at its next
+    // wait and undoes nothing it completed. The record is finished when the task has ended, so
+    // that a file the task still completed is in its report; a transfer whose task is not
+    // running is finished at once.
     virtual void cancelTransfer(QUuid id);
     // Cancels every transfer that has not finished.
     void cancelAllTransfers();
@@ -161,7 +163,8 @@ public:
     static QString normalizedPath(const QString& path);
     // Where the item is to be written: the proposed URL (also when it is the item itself, or when
     // a folder meets a folder and merges), a free " copy" name, or the proposed URL after what was
-    // there was removed. Asks the user about a clash unless the transfer keeps an answer for all.
+    // there was removed. Asks the user about a clash unless the transfer keeps an answer for all;
+    // an item the transfer itself made is never offered for replacing (it gets a free name).
     // Throws async::CancelledError for "Stop".
     async::Task<URL> resolveConflict(FileItem item, URL destination, std::optional<QUuid> transferID,
                                      std::stop_token token = {});
@@ -186,8 +189,9 @@ public:
         URL url;
         // The item is already where it would go: nothing to copy.
         bool sameItem = false;
-        // An existing file is to be replaced by the copy when it is whole.
-        bool replacing = false;
+        // The item that was at url, set aside until the copy is whole (then it goes) or has
+        // failed (then it is put back): see TransferPlacement::settleAside.
+        std::optional<TransferPlacement::Aside> aside;
     };
     async::Task<Placement> place(std::shared_ptr<TransferRun> run, QString name, URL source, bool isDirectory,
                                  URL proposed);
@@ -200,6 +204,9 @@ public:
                                           quint64 bytes);
     // A folder that a move's copy made and filled completely (children before their parents).
     void recordCopiedFolder(QUuid id, URL source);
+    // A folder copy built under a hidden name took its real one: its files' report lines say so.
+    // Without a new place the folder was removed, unfinished, and its files' lines go.
+    void relocateReportEntries(QUuid id, URL from, std::optional<URL> to);
     // Whether the transfer is the copy of a move: it lists afresh and takes hidden items too.
     bool isMoveCopy(const QUuid& id) const { return m_moveCopies.contains(id); }
     // A child of a folder that could not be copied because it could not be read: a failed line in
@@ -223,6 +230,8 @@ private:
     };
     struct DirectMoveState {
         QList<FileItem> moved;
+        // The answer the user ticked "Apply to all" for; the copy road keeps it too.
+        ConflictPolicy policy;
     };
 
     async::Task<void> directMove(QList<FileItem> items, URL destination,
@@ -241,9 +250,11 @@ private:
     async::Task<QString> hashDevice(URL url, HashThreads threads);
 
     std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor) const;
+    // With setAside, a Replace renames the old item aside (Placement::aside) instead of removing it.
     async::Task<Placement> resolvePlacement(std::shared_ptr<TransferPlacement> placement, QString name,
                                             URL source, bool isDirectory, URL proposed,
-                                            std::optional<QUuid> transferID, std::stop_token token);
+                                            std::optional<QUuid> transferID, bool setAside,
+                                            std::stop_token token);
     // Places and copies one source; true when it was already where it would go.
     async::Task<bool> copySource(std::shared_ptr<TransferRun> run, FileItem source, URL proposed);
     // The end of a run that did not fail: listings emptied, browsers told, record retired.

@@ -10,6 +10,7 @@
 #include "platform/Logger.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Outcome.h"
+#include "platform/async/Race.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/TransferPlacement.h"
 
@@ -78,6 +79,8 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     QList<FileItem> toCopy = items;
     // What the rename road moved before it failed: those left their folder whatever the copy does.
     QList<FileItem> renamed;
+    // An answer ticked "Apply to all" holds for the whole move, on the copy road too.
+    ConflictPolicy policy;
     if (renameCanReach(items, destination)) {
         auto state = std::make_shared<DirectMoveState>();
         async::Task<void> moving = directMove(items, destination, state);
@@ -88,6 +91,13 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             postMoveNotifications(items, destination);
             co_return;
         }
+        // "Stop" ends the move: nothing more is moved, copied or deleted.
+        if (async::detail::isCancellation(moved.error())) {
+            if (!state->moved.isEmpty())
+                postMoveNotifications(state->moved, destination);
+            std::rethrow_exception(moved.error());
+        }
+        policy = state->policy;
         Logger::transfer().error("Direct move failed, falling back to copy+delete: %s",
                                  async::describeException(moved.error()));
         // What was renamed already is at the destination, and its source is gone: copying it
@@ -111,6 +121,9 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     m_moveCopies.insert(transfer.id, MoveCopy{});
     m_awaitedRecords.insert(transfer.id, std::nullopt);
     launchTask(transfer);
+    if (const auto kept = m_conflictPolicies.find(transfer.id);
+        kept != m_conflictPolicies.end() && policy.applyToAll)
+        kept->applyToAll = policy.applyToAll;
     async::Task<void> waiting = awaitTransfer(transfer.id, std::nullopt, {});
     async::detail::Outcome<void> copied = co_await async::detail::settle(std::move(waiting));
     if (alive.expired())
@@ -163,6 +176,7 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
         if (alive.expired())
             throw async::CancelledError{};
         URL finalURL = target;
+        std::optional<TransferPlacement::Aside> aside;
         if (exists) {
             async::Task<bool> checking = isDirectory(target);
             const bool targetIsFolder = co_await checking;
@@ -174,11 +188,19 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
                 throw TransferError::ioError(
                     QStringLiteral("A folder \"%1\" is already there; it is merged by copying")
                         .arg(item.name()));
-            async::Task<ConflictAnswer> asking = promptConflictResolution(item.name());
-            const ConflictAnswer answer = co_await asking;
-            if (alive.expired())
-                throw async::CancelledError{};
-            switch (answer.resolution) {
+            ConflictResolution resolution = ConflictResolution::stop;
+            if (state->policy.applyToAll) {
+                resolution = *state->policy.applyToAll;
+            } else {
+                async::Task<ConflictAnswer> asking = promptConflictResolution(item.name());
+                const ConflictAnswer answer = co_await asking;
+                if (alive.expired())
+                    throw async::CancelledError{};
+                resolution = answer.resolution;
+                if (answer.applyToAll)
+                    state->policy.applyToAll = answer.resolution;
+            }
+            switch (resolution) {
             case ConflictResolution::stop:
                 throw async::CancelledError{};
             case ConflictResolution::keepBoth: {
@@ -197,16 +219,21 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
                 if (holdsItem)
                     throw TransferError::ioError(
                         QStringLiteral("Cannot replace \"%1\" with an item inside it").arg(item.name()));
-                async::Task<void> removing = removeExistingItem(target);
-                co_await removing;
-                if (alive.expired())
-                    throw async::CancelledError{};
+                // The old item waits aside until the moved one has its name.
+                async::Task<TransferPlacement::Aside> setting = placement->setAside(target);
+                aside = co_await setting;
                 break;
             }
             }
         }
         async::Task<void> renaming = moveOne(item, finalURL);
-        co_await renaming;
+        async::detail::Outcome<void> moved = co_await async::detail::settle(std::move(renaming));
+        if (aside) {
+            async::Task<void> settling = placement->settleAside(*aside, !moved.error());
+            co_await settling;
+        }
+        if (moved.error())
+            std::rethrow_exception(moved.error());
         if (alive.expired())
             throw async::CancelledError{};
         state->moved.append(item);

@@ -2,12 +2,23 @@
 
 #include "device/AFCBridge.h"
 #include "device/AFCError.h"
+#include "device/AFCPath.h"
 #include "models/TransferError.h"
+#include "platform/Error.h"
+#include "platform/Logger.h"
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/LocalTransferFiles.h"
 
 #include <libimobiledevice/afc.h>
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -81,11 +92,18 @@ bool TransferPlacement::isSameLocation(const URL& first, const URL& second) {
     return first.absoluteString() == second.absoluteString();
 }
 
-QString TransferPlacement::copyName(const QString& base, const QString& extension, int number) {
-    QString name = base + (number <= 1 ? QStringLiteral(" copy") : QStringLiteral(" copy %1").arg(number));
+QString TransferPlacement::copyName(const QString& base, const QString& extension, int number,
+                                    int limitBytes) {
+    QString suffix = number <= 1 ? QStringLiteral(" copy") : QStringLiteral(" copy %1").arg(number);
     if (!extension.isEmpty())
-        name += QLatin1Char('.') + extension;
-    return name;
+        suffix += QLatin1Char('.') + extension;
+    // Shortened by whole characters: a surrogate pair goes as one.
+    QString stem = base;
+    while (!stem.isEmpty() && (stem + suffix).toUtf8().size() > limitBytes) {
+        const qsizetype last = stem.size() - 1;
+        stem.chop(last > 0 && stem.at(last).isLowSurrogate() && stem.at(last - 1).isHighSurrogate() ? 2 : 1);
+    }
+    return stem + suffix;
 }
 
 AFCComponents TransferPlacement::deviceComponents(const URL& url, const QString& errorPrefix) {
@@ -202,8 +220,9 @@ async::Task<URL> TransferPlacement::uniqueDestination(URL url) {
                 const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
                 if (!LocalTransferFiles::inspect(prefix + last))
                     return last;
+                const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
                 for (int number = 1;; ++number) {
-                    const QString name = copyName(base, extension, number);
+                    const QString name = copyName(base, extension, number, limit > 0 ? int(limit) : 255);
                     if (!LocalTransferFiles::inspect(prefix + name))
                         return name;
                 }
@@ -223,6 +242,28 @@ async::Task<URL> TransferPlacement::uniqueDestination(URL url) {
 }
 
 namespace {
+
+std::function<void(const QString&, const URL&)>& stepHook() {
+    static std::function<void(const QString&, const URL&)> hook;
+    return hook;
+}
+
+// The same place whatever the spelling ("a//b/", "a/./b").
+QString locationKey(const URL& url) {
+    return url.scheme() + QLatin1String("://") + url.host() + TransferPlacement::normalizedPath(url.path());
+}
+
+bool meansNameTaken(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NameTakenError&) {
+        return true;
+    } catch (const FileError& fileError) {
+        return fileError.code() == EEXIST || fileError.code() == ENOTEMPTY;
+    } catch (...) {
+        return false;
+    }
+}
 
 QString sessionKey(const AFCComponents& components) {
     return components.udid + QLatin1Char('\n') + components.bundleID.value_or(QString());
@@ -266,4 +307,138 @@ async::Task<bool> TransferPlacement::makeFolder(URL url) {
         bridge.makeDirectory(components.udid, components.devicePath, components.bundleID);
     co_await making;
     co_return true;
+}
+
+void TransferPlacement::setStepHookForTesting(std::function<void(const QString&, const URL&)> hook) {
+    stepHook() = std::move(hook);
+}
+
+async::Task<void> TransferPlacement::rename(URL from, URL to) {
+    if (!isDevice(from)) {
+        async::Task<void> renaming = m_executor->run([from = from.toLocalFile(), to = to.toLocalFile()] {
+            const QByteArray source = QFile::encodeName(from);
+            const QByteArray target = QFile::encodeName(to);
+            if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+                0)
+                return;
+            if (errno != EINVAL && errno != ENOSYS)
+                throw FileError::fromErrno(QStringLiteral("rename"), from);
+            // A file system without the flag: look first.
+            struct stat st {};
+            if (::lstat(target.constData(), &st) == 0)
+                throw NameTakenError(to);
+            if (::rename(source.constData(), target.constData()) != 0)
+                throw FileError::fromErrno(QStringLiteral("rename"), from);
+        });
+        co_await renaming;
+        co_return;
+    }
+    AFCBridge& bridge = requireBridge();
+    const AFCComponents source = deviceComponents(from, QStringLiteral("Invalid afc URL: "));
+    const AFCComponents target = deviceComponents(to, QStringLiteral("Invalid afc URL: "));
+    // A device's rename replaces what it meets: it must find the name free first.
+    async::Task<std::optional<Facts>> looking = inspect(to);
+    if (co_await looking)
+        throw NameTakenError(to.absoluteString());
+    async::Task<void> session = openSession(source);
+    co_await session;
+    async::Task<void> renaming =
+        bridge.renameItem(source.udid, source.devicePath, target.devicePath, source.bundleID);
+    co_await renaming;
+}
+
+async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
+    // Without a final "/": a rename of "name/" would only ever reach a folder.
+    const URL url = given.deletingLastPathComponent().appendingPathComponent(given.lastPathComponent());
+    Aside aside;
+    aside.original = url;
+    aside.hidden = url.deletingLastPathComponent().appendingPathComponent(AFCPath::asideName());
+    aside.entry.kind = LeftoverJournal::Kind::asideItem;
+    if (isDevice(url)) {
+        const AFCComponents original = deviceComponents(url, QStringLiteral("Invalid afc URL: "));
+        aside.entry.udid = original.udid;
+        aside.entry.bundleID = original.bundleID.value_or(QString());
+        aside.entry.originalPath = original.devicePath;
+        aside.entry.path = deviceComponents(aside.hidden, QStringLiteral("Invalid afc URL: ")).devicePath;
+    } else {
+        aside.entry.originalPath = url.toLocalFile();
+        aside.entry.path = aside.hidden.toLocalFile();
+    }
+    // Written down before the rename: a crash right after it must still find the old item.
+    if (!m_journal->begin(aside.entry)) {
+        m_journal->finished(aside.entry);
+        throw TransferError::ioError(
+            QStringLiteral("\"%1\" was not replaced: the list of items set aside could not be written")
+                .arg(url.lastPathComponent()));
+    }
+    async::Task<void> renaming = rename(url, aside.hidden);
+    async::detail::Outcome<void> renamed = co_await async::detail::settle(std::move(renaming));
+    if (renamed.error()) {
+        m_journal->finished(aside.entry);
+        std::rethrow_exception(renamed.error());
+    }
+    Logger::transfer().debug("Set aside %s while it is replaced", url.absoluteString());
+    if (stepHook())
+        stepHook()(QStringLiteral("aside"), url);
+    co_return aside;
+}
+
+async::Task<void> TransferPlacement::settleAside(Aside aside, bool replaced) {
+    if (replaced && stepHook())
+        stepHook()(QStringLiteral("whole"), aside.original);
+    std::exception_ptr failure;
+    bool remove = replaced;
+    if (!remove) {
+        async::Task<void> restoring = rename(aside.hidden, aside.original);
+        async::detail::Outcome<void> restored = co_await async::detail::settle(std::move(restoring));
+        // The name is taken only when the new item did take it: then it is whole, and the old goes.
+        if (restored.error() && meansNameTaken(restored.error()))
+            remove = true;
+        else
+            failure = restored.error();
+    }
+    if (remove) {
+        async::Task<void> removing = removeItem(aside.hidden);
+        async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
+        failure = removed.error();
+    }
+    if (failure) {
+        Logger::transfer().error("Could not settle %s set aside for %s; it is kept for later",
+                                 aside.hidden.absoluteString(), aside.original.absoluteString());
+        m_journal->released(aside.entry);
+        co_return;
+    }
+    m_journal->finished(aside.entry);
+}
+
+void TransferPlacement::noteCreated(const URL& url) {
+    if (!m_created.contains(locationKey(url))) {
+        m_created.insert(locationKey(url));
+        if (!isDevice(url))
+            m_createdURLs.append(url);
+    }
+}
+
+async::Task<bool> TransferPlacement::isCreatedHere(URL url) {
+    if (m_created.contains(locationKey(url)))
+        co_return true;
+    if (isDevice(url))
+        co_return false;
+    // A name that differs only in case reaches the same file where the file system folds case.
+    const QString folder = normalizedPath(url.deletingLastPathComponent().toLocalFile());
+    QStringList candidates;
+    for (const URL& created : std::as_const(m_createdURLs)) {
+        if (normalizedPath(created.deletingLastPathComponent().toLocalFile()) == folder)
+            candidates.append(created.toLocalFile());
+    }
+    if (candidates.isEmpty())
+        co_return false;
+    async::Task<bool> comparing = m_executor->run([path = url.toLocalFile(), candidates] {
+        for (const QString& candidate : candidates) {
+            if (LocalTransferFiles::isSameEntry(path, candidate))
+                return true;
+        }
+        return false;
+    });
+    co_return co_await comparing;
 }

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "device/AFCComponents.h"
+#include "device/LeftoverJournal.h"
 #include "platform/URL.h"
 #include "platform/async/SerialExecutor.h"
 #include "platform/async/Task.h"
 
+#include <QList>
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,6 +28,14 @@ public:
         bool isDirectory = false;
     };
 
+    // An old item renamed to a hidden name beside itself while its replacement is made, and the
+    // journal entry that lets a later run put things right should this one never finish.
+    struct Aside {
+        URL original;
+        URL hidden;
+        LeftoverJournal::Entry entry;
+    };
+
     TransferPlacement(std::shared_ptr<AFCBridge> bridge, std::shared_ptr<FileSystemProvider> provider,
                       std::shared_ptr<async::SerialExecutor> executor);
 
@@ -38,8 +49,9 @@ public:
     // The path with "." and ".." resolved and doubled "/" cleaned, and a final "/" dropped.
     static QString normalizedPath(const QString& path);
     // The name a " copy" of base.ext gets: "base copy.ext", then "base copy 2.ext", ... (number 1
-    // means the first, unnumbered one). Without an extension no dot follows.
-    static QString copyName(const QString& base, const QString& extension, int number);
+    // means the first, unnumbered one). Without an extension no dot follows. A name whose UTF-8
+    // form would be longer than limitBytes loses whole characters at the end of base until it fits.
+    static QString copyName(const QString& base, const QString& extension, int number, int limitBytes = 255);
     // The device, path and container of a device URL; TransferError ioError with prefix and the
     // URL when it does not split.
     static AFCComponents deviceComponents(const URL& url, const QString& errorPrefix);
@@ -54,8 +66,34 @@ public:
     async::Task<std::optional<Facts>> inspect(URL url);
     // A file, or a folder with all it holds. Not to the trash.
     async::Task<void> removeItem(URL url);
-    // The URL itself when it is free, else the first free " copy" name beside it.
+    // The URL itself when it is free, else the first free " copy" name beside it, short enough
+    // for the file system's limit on names.
     async::Task<URL> uniqueDestination(URL url);
+
+    // --- replacing without ever holding less than before ---
+    // Renames what is at url to a hidden name in its folder, written down in the journal first.
+    async::Task<Aside> setAside(URL given);
+    // Ends an aside: with replaced, the new item is whole under the name and the old one goes;
+    // otherwise the old one is put back when its name is free, and goes when something took the
+    // name (the copy did finish). A step that fails (the device went away) leaves the journal's
+    // entry for a later run; never throws.
+    async::Task<void> settleAside(Aside aside, bool replaced);
+    // Renames an item on one side; never over an existing item (NameTakenError).
+    async::Task<void> rename(URL from, URL to);
+    // The journal that asides are written down in.
+    const std::shared_ptr<LeftoverJournal>& journal() const { return m_journal; }
+    // Called between the steps of a replacement ("aside": the old item is aside and nothing is
+    // copied yet; "whole": the new item has the name, the old one is still aside): a test sees
+    // there what a crash at that moment would leave.
+    static void setStepHookForTesting(std::function<void(const QString& step, const URL& original)> hook);
+
+    // --- what this object's transfer made ---
+    // A file or folder the transfer created: it is never offered to be replaced by a later item
+    // of the same transfer.
+    void noteCreated(const URL& url);
+    // Whether url names an item the transfer created (on this computer also under a name that
+    // differs only in case, on a file system that folds case).
+    async::Task<bool> isCreatedHere(URL url);
     // Opens the device session the URL needs (media area or app container), once for this
     // object: a transfer's files then go straight to their copies.
     async::Task<void> openSession(AFCComponents components);
@@ -72,4 +110,7 @@ private:
     std::shared_ptr<FileSystemProvider> m_provider;
     std::shared_ptr<async::SerialExecutor> m_executor;
     QSet<QString> m_openedSessions;
+    std::shared_ptr<LeftoverJournal> m_journal = LeftoverJournal::shared();
+    QSet<QString> m_created;
+    QList<URL> m_createdURLs;
 };

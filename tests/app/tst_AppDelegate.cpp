@@ -11,6 +11,7 @@
 #include "app/TransferCenterViewController.h"
 #include "app/TransferCenterWindowController.h"
 #include "device/DeviceManager.h"
+#include "device/LeftoverJournal.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
 #include "platform/NotificationCenter.h"
@@ -25,6 +26,9 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTemporaryDir>
+#include <QThreadPool>
+
+#include "TestFiles.h"
 
 namespace {
 
@@ -66,6 +70,7 @@ private slots:
     void quitDuringCopyLeavesNoPartialFile();
     void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
+    void launchPutsBackWhatACutOffCopySetAside();
 
 private:
     std::unique_ptr<AppDelegate> makeDelegate();
@@ -279,6 +284,26 @@ void tst_AppDelegate::transferCenterIsMadeOnceAndShownAgain() {
     QCOMPARE(controller->window(), window);
     QVERIFY(window->isVisible());
     QTRY_COMPARE(controller->viewController()->model()->rowCount(), 1);
+    m_delegate->applicationWillTerminate();
+}
+
+// An earlier run stopped while a replacement was made: the old file waits under its hidden name,
+// and the new one never took its name. Launching puts it back.
+void tst_AppDelegate::launchPutsBackWhatACutOffCopySetAside() {
+    const QString hidden = scratchPath(QStringLiteral("dst")) + QStringLiteral("/.orvanta-aside-1");
+    const QString original = scratchPath(QStringLiteral("dst")) + QStringLiteral("/Report.pdf");
+    QVERIFY(writeTestFile(hidden, "the only copy"));
+    const std::shared_ptr<LeftoverJournal> journal = LeftoverJournal::shared();
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::asideItem, QString(), QString(), hidden, original};
+    QVERIFY(journal->begin(entry));
+    journal->released(entry);
+    m_delegate = makeDelegate();
+
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(20000));
+
+    QCOMPARE(fileContents(original), QByteArray("the only copy"));
+    QVERIFY(journal->entries().isEmpty());
     m_delegate->applicationWillTerminate();
 }
 

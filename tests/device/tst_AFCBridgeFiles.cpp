@@ -240,7 +240,7 @@ void tst_AFCBridgeFiles::failedCopyLeavesTargetWholeOrOld_data() {
         {"unplugged mid-file", "File read failed: afc_file_read error 30",
          "AFC write failed: afc_file_write error 30"},
         {"device read error", "File read failed: afc_file_read error 4", nullptr},
-        {"local disk full", "File read failed: write error (errno 27)", nullptr},
+        {"local disk full", "AFC write failed: write error: File too large (errno 27)", nullptr},
         {"writes refused", nullptr, "File open failed: afc_file_open(WR) error 10 for /DCIM/copy.mov"},
         {"device full", nullptr, "AFC write failed: afc_file_write error 18"},
         {"cancelled before start", "", ""},
@@ -357,8 +357,9 @@ void tst_AFCBridgeFiles::copiesRefuseWhatIsNoFile_data() {
     QTest::addColumn<bool>("isUpload");
     QTest::addColumn<QString>("local");       // "pipe" or "link"
     QTest::addColumn<QString>("description"); // empty: the copy succeeds
-    QTest::newRow("download onto a pipe") << false << "pipe"
-                                          << "File read failed: Failed to open output file at %1 (errno 17)";
+    QTest::newRow("download onto a pipe")
+        << false << "pipe"
+        << "AFC write failed: Failed to open output file at %1: File exists (errno 17)";
     // The link is replaced; the file it points at, outside the folder, is never written through.
     QTest::newRow("download onto a link") << false << "link"
                                           << "";

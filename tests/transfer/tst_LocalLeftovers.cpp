@@ -1,0 +1,196 @@
+#include "transfer/LocalLeftovers.h"
+
+#include "device/LeftoverJournal.h"
+#include "services/PreferencesViewController.h"
+#include "transfer/TransferPlacement.h"
+
+#include "TestFiles.h"
+#include "TransferTestCase.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+using Side = TransferTestCase::Side;
+
+namespace {
+
+constexpr qint64 mib = 1 << 20;
+
+// A copy of the tree below from at to, hidden items included: what a crash would leave on disk.
+bool copyTree(const QString& from, const QString& to) {
+    if (!QDir().mkpath(to))
+        return false;
+    QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(it.filePath());
+        if (it.fileInfo().isDir() ? !QDir().mkpath(target) : !QFile::copy(it.filePath(), target))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// What the next start puts right after a copy was cut off: the old item of a replacement goes
+// back unless its replacement was whole, and nothing half made stays.
+class tst_LocalLeftovers : public TransferTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setUpTransferTestCase(); }
+    void init() { setUpTransfers(); }
+    void cleanup();
+
+    void recoveryFollowsTheRule_data();
+    void recoveryFollowsTheRule();
+    void aCrashBetweenTheStepsLosesNothing_data();
+    void aCrashBetweenTheStepsLosesNothing();
+};
+
+void tst_LocalLeftovers::cleanup() {
+    TransferPlacement::setStepHookForTesting({});
+    m_manager->setBeforeVerification({});
+    tearDownTransfers();
+}
+
+void tst_LocalLeftovers::recoveryFollowsTheRule_data() {
+    QTest::addColumn<bool>("aside");         // an old item set aside, else a partial copy
+    QTest::addColumn<bool>("hiddenThere");   // the hidden item is still there
+    QTest::addColumn<bool>("originalTaken"); // something holds the original name
+    QTest::addColumn<QString>("expected");   // what the original name holds after; "" for nothing
+    QTest::newRow("partial copy") << false << true << false << "";
+    QTest::newRow("aside, replacement never finished") << true << true << false << "old";
+    QTest::newRow("aside, replacement whole") << true << true << true << "new";
+    QTest::newRow("aside already dealt with") << true << false << true << "new";
+}
+
+void tst_LocalLeftovers::recoveryFollowsTheRule() {
+    QFETCH(bool, aside);
+    QFETCH(bool, hiddenThere);
+    QFETCH(bool, originalTaken);
+    QFETCH(QString, expected);
+    const QString folder = m_mac + QStringLiteral("/dst");
+    const QString hidden = folder + QStringLiteral("/.orvanta-hidden");
+    const QString original = folder + QStringLiteral("/item");
+    QVERIFY(QDir().mkpath(folder));
+    if (hiddenThere)
+        QVERIFY(writeTestFile(hidden + (aside ? QStringLiteral("/inside.txt") : QString()), "old"));
+    if (originalTaken)
+        QVERIFY(writeTestFile(original, "new"));
+    const QString file = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.json");
+    LeftoverJournal::Entry entry{aside ? LeftoverJournal::Kind::asideItem
+                                       : LeftoverJournal::Kind::partialCopy,
+                                 QString(), QString(), hidden, aside ? original : QString()};
+    // A device's entry is the session's to deal with, never this computer's.
+    const LeftoverJournal::Entry onDevice{LeftoverJournal::Kind::partialCopy, udid, QString(), hidden,
+                                          QString()};
+    {
+        LeftoverJournal earlier(file);
+        QVERIFY(earlier.begin(entry));
+        QVERIFY(earlier.begin(onDevice));
+    }
+
+    LeftoverJournal journal(file);
+    LocalLeftovers::recover(journal);
+
+    QCOMPARE(journal.entries(), QList<LeftoverJournal::Entry>{onDevice});
+    QVERIFY(!QFileInfo::exists(hidden));
+    if (expected == QLatin1String("old"))
+        QCOMPARE(fileContents(original + QStringLiteral("/inside.txt")), QByteArray("old"));
+    else if (expected.isEmpty())
+        QVERIFY(!QFileInfo::exists(original));
+    else
+        QCOMPARE(fileContents(original), expected.toUtf8());
+}
+
+void tst_LocalLeftovers::aCrashBetweenTheStepsLosesNothing_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<bool>("folder");     // the source is a folder
+    QTest::addColumn<bool>("ontoFolder"); // the item it replaces is one
+    QTest::addColumn<QString>("step");    // where the copy is cut off
+    QTest::addColumn<bool>("replaced");   // the new item is what the next start keeps
+    for (const char* step : {"aside", "whole"}) {
+        const bool whole = QLatin1String(step) == QLatin1String("whole");
+        QTest::addRow("file onto file, %s", step) << Side::mac << false << false << step << whole;
+        QTest::addRow("file onto folder, %s", step) << Side::mac << false << true << step << whole;
+        QTest::addRow("folder onto file, %s", step) << Side::mac << true << false << step << whole;
+        QTest::addRow("device file onto file, %s", step) << Side::device << false << false << step << whole;
+    }
+    // Half of the folder is built under its hidden name.
+    QTest::newRow("folder onto file, while it is built") << Side::mac << true << false << "building" << false;
+}
+
+void tst_LocalLeftovers::aCrashBetweenTheStepsLosesNothing() {
+    QFETCH(Side, from);
+    QFETCH(bool, folder);
+    QFETCH(bool, ontoFolder);
+    QFETCH(QString, step);
+    QFETCH(bool, replaced);
+    const QString source = root(from) + QStringLiteral("/src/Thing");
+    if (folder) {
+        QVERIFY(writeTestFile(source + QStringLiteral("/a.bin"), patternBytes(mib)));
+        QVERIFY(writeTestFile(source + QStringLiteral("/b.txt"), "new b"));
+    } else {
+        QVERIFY(writeTestFile(source, patternBytes(mib)));
+    }
+    const QString destination = m_mac + QStringLiteral("/dst");
+    if (ontoFolder)
+        QVERIFY(writeTestFile(destination + QStringLiteral("/Thing/inner.txt"), "keep me"));
+    else
+        QVERIFY(writeTestFile(destination + QStringLiteral("/Thing"), "old content"));
+    const QMap<QString, QByteArray> before = contentsOf(destination, true);
+    // What the disk and the journal hold at the moment of the crash.
+    const QString crashed = scratchPath(QStringLiteral("crashed"));
+    const QString crashedJournal = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.json");
+    bool snapped = false;
+    const auto snapshot = [&] {
+        if (snapped)
+            return;
+        snapped = true;
+        QVERIFY(copyTree(destination, crashed));
+        QVERIFY(QFile::copy(LeftoverJournal::defaultFile(), crashedJournal));
+    };
+    TransferPlacement::setStepHookForTesting([&](const QString& at, const URL&) {
+        if (at == step)
+            snapshot();
+    });
+    if (step == QLatin1String("building")) {
+        PreferencesViewController::defaults().set(PreferencesViewController::verifyTransfersKey, true);
+        m_manager->setBeforeVerification([&](const URL&, const URL&) { snapshot(); });
+    }
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    const Transfer done =
+        transfer({item(from, QStringLiteral("/src/Thing"))}, location(Side::mac, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::completed);
+    QVERIFY(snapped);
+    // The next start finds the disk as the crash left it.
+    QVERIFY(QDir(destination).removeRecursively());
+    QVERIFY(QDir().rename(crashed, destination));
+    LeftoverJournal journal(crashedJournal);
+    QVERIFY(!journal.leftovers(QString()).isEmpty());
+    LocalLeftovers::recover(journal);
+
+    QVERIFY(journal.entries().isEmpty());
+    QMap<QString, QByteArray> expected = before;
+    if (replaced) {
+        expected.clear();
+        const QMap<QString, QByteArray> made = contentsOf(source, true);
+        if (folder) {
+            expected.insert(QStringLiteral("Thing/"), QByteArray());
+            for (auto it = made.cbegin(); it != made.cend(); ++it)
+                expected.insert(QStringLiteral("Thing/") + it.key(), it.value());
+        } else {
+            expected.insert(QStringLiteral("Thing"), fileContents(source));
+        }
+    }
+    QCOMPARE(contentsOf(destination, true), expected);
+}
+
+ORVANTA_DEVICE_TEST_MAIN(tst_LocalLeftovers)
+#include "tst_LocalLeftovers.moc"
