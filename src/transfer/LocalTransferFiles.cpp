@@ -160,6 +160,23 @@ QString LocalTransferFiles::resolvedPath(const QString& path) {
     }
 }
 
+bool LocalTransferFiles::nameIsAmbiguous(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    // Only a name holding the replacement character can be read from other bytes.
+    if (!name.contains(QChar(QChar::ReplacementCharacter)))
+        return false;
+    const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(encoded(folder).constData()));
+    if (!dir)
+        return false;
+    while (const dirent* entry = LocalFileOperations::nextEntry(dir.get(), folder)) {
+        if (decoded(entry->d_name) == name && encoded(name) != QByteArray(entry->d_name))
+            return true;
+    }
+    return false;
+}
+
 LocalTransferFiles::Listing LocalTransferFiles::list(const QString& folder, bool showHidden) {
     const QByteArray path = encoded(folder);
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -66,6 +66,10 @@ public:
     // file is listed as the file it names; a link to a folder is not followed (a tree could hold itself), and
     // it, a dangling link, a special file or an entry whose facts cannot be read are listed as unreadable.
     static Listing list(const QString& folder, bool showHidden);
+    // Whether the last name of path may stand for another entry than the one the user chose: a
+    // name whose bytes are not text is shown with the replacement character, and so is a real
+    // name written with it. True when the folder holds such an entry that reads as this name.
+    static bool nameIsAmbiguous(const QString& path);
 
     // Makes the folder and any missing parent. True when it made the folder itself, false when a
     // folder was already there.

@@ -292,7 +292,7 @@ async::Task<bool> TransferManager::copySource(std::shared_ptr<TransferRun> run, 
         throw TransferError::ioError(QStringLiteral("Invalid item name \"%1\"").arg(source.name()));
     // What was shown (and dropped) may have been deleted since. Looked at before the destination,
     // so that no clash is asked about, and nothing there removed, for an item that is not there.
-    async::Task<std::optional<TransferPlacement::Facts>> looking = run->placement->inspect(source.path());
+    async::Task<std::optional<TransferPlacement::Facts>> looking = run->placement->inspectSource(source.path());
     const std::optional<TransferPlacement::Facts> present = co_await looking;
     run->checkpoint();
     if (!present)

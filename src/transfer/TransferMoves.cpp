@@ -156,8 +156,8 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
         if (isSameLocation(item.path(), target))
             continue;
         // Deleted since it was shown: no clash at the destination is to be asked about for it.
-        async::Task<bool> finding = itemExists(item.path());
-        const bool present = co_await finding;
+        async::Task<std::optional<TransferPlacement::Facts>> finding = placement->inspectSource(item.path());
+        const bool present = (co_await finding).has_value();
         if (alive.expired())
             throw async::CancelledError{};
         if (!present)

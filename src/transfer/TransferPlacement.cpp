@@ -162,6 +162,20 @@ async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspect(
     co_return co_await looking;
 }
 
+async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectSource(URL url) {
+    if (!isDevice(url)) {
+        async::Task<bool> checking =
+            m_executor->run([path = url.toLocalFile()] { return LocalTransferFiles::nameIsAmbiguous(path); });
+        const bool ambiguous = co_await checking;
+        if (ambiguous) {
+            throw TransferError::ioError(
+                QStringLiteral("\"%1\": name is not valid text").arg(url.lastPathComponent()));
+        }
+    }
+    async::Task<std::optional<Facts>> looking = inspect(url);
+    co_return co_await looking;
+}
+
 async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectDevice(URL url) {
     const AFCComponents components = deviceComponents(url, QStringLiteral("Invalid afc URL: "));
     async::detail::Outcome<std::optional<Facts>> outcome;

@@ -64,6 +64,10 @@ public:
     // Nothing when nothing has that name. On a device only "object not found" means that: any
     // other failure to look is raised, for a location we cannot see may well hold something.
     async::Task<std::optional<Facts>> inspect(URL url);
+    // As inspect, for an item the user chose to copy or move: a computer name that may stand for
+    // another file (see LocalTransferFiles::nameIsAmbiguous) fails with "name is not valid text",
+    // so that the other file is never copied, nor the chosen one deleted, in its place.
+    async::Task<std::optional<Facts>> inspectSource(URL url);
     // A file, or a folder with all it holds. Not to the trash.
     async::Task<void> removeItem(URL url);
     // The URL itself when it is free, else the first free " copy" name beside it, short enough

@@ -75,6 +75,8 @@ private slots:
     void sourceChangingUnderACopyLeavesTheTargetAlone();
     void namesThatAreNotTextAreReportedNotCopied_data();
     void namesThatAreNotTextAreReportedNotCopied();
+    void chosenNameThatMayStandForAnotherFileFails_data();
+    void chosenNameThatMayStandForAnotherFileFails();
     void nameTakenMeanwhileIsAskedAbout_data();
     void nameTakenMeanwhileIsAskedAbout();
     void keepBothFitsTheNameLimit_data();
@@ -295,6 +297,33 @@ void tst_ItemCopier::namesThatAreNotTextAreReportedNotCopied() {
     // Neither source went, whatever the copy did.
     QCOMPARE(rawNames(folder), (QList<QByteArray>{replacement.toUtf8(), QByteArray("x\xff")}));
     QCOMPARE(fileContents(folder + QLatin1Char('/') + replacement), QByteArray("real name"));
+}
+
+void tst_ItemCopier::chosenNameThatMayStandForAnotherFileFails_data() {
+    namesThatAreNotTextAreReportedNotCopied_data();
+}
+
+// The browser shows "x\xff" as "x" + U+FFFD, the name of its neighbour: choosing it must copy
+// neither file under the other's name, and a move must delete nothing.
+void tst_ItemCopier::chosenNameThatMayStandForAnotherFileFails() {
+    QFETCH(Side, to);
+    QFETCH(bool, move);
+    const QString folder = m_mac + QStringLiteral("/src");
+    QVERIFY(writeRawName(folder, QByteArray("x\xff"), "raw name"));
+    const QString shown = QStringLiteral("x") + QChar(0xFFFD);
+    QVERIFY(writeTestFile(folder + QLatin1Char('/') + shown, "real name"));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    const FileItem chosen = item(Side::mac, QStringLiteral("/src/") + shown);
+
+    if (move) {
+        QVERIFY_THROWS_EXCEPTION(
+            TransferError, runSync(m_manager->moveItems({chosen}, location(to, QStringLiteral("/dst")))));
+    }
+    const Transfer done = move ? m_manager->completedTransfers.value().front()
+                               : transfer({chosen}, location(to, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::failed);
+    QVERIFY(contentsOf(root(to) + QStringLiteral("/dst")).isEmpty());
+    QCOMPARE(rawNames(folder), (QList<QByteArray>{shown.toUtf8(), QByteArray("x\xff")}));
 }
 
 void tst_ItemCopier::nameTakenMeanwhileIsAskedAbout_data() {
