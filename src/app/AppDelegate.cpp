@@ -112,6 +112,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             &CommandRouter::revalidate);
     if (m_menuBar)
         window->setMenuBar(m_menuBar);
+    window->installEventFilter(this);
     window->show();
     window->activateWindow();
 
@@ -184,11 +185,7 @@ void AppDelegate::perform(const QString& selector, QObject* sender) {
         return;
     }
     if (selector == u"terminate:") {
-        if (m_mainWindowController)
-            m_mainWindowController->saveFrame();
-        // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
-        // refuses that.
-        QCoreApplication::exit(0);
+        terminate();
         return;
     }
     QWidget* window = QApplication::activeWindow();
@@ -200,6 +197,31 @@ void AppDelegate::perform(const QString& selector, QObject* sender) {
         window->isMaximized() ? window->showNormal() : window->showMaximized();
     else if (selector == u"toggleFullScreen:")
         window->isFullScreen() ? window->showNormal() : window->showFullScreen();
+}
+
+void AppDelegate::terminate() {
+    if (m_mainWindowController)
+        m_mainWindowController->saveFrame();
+    // The other windows go with the main one, not after the transfers have cleaned up.
+    for (QWidget* window : {m_preferencesWindowController ? m_preferencesWindowController->window() : nullptr,
+                            m_aboutWindowController ? m_aboutWindowController->window() : nullptr,
+                            m_transferCenterWindowController ? m_transferCenterWindowController->window()
+                                                             : nullptr,
+                            static_cast<QWidget*>(QuickLookPanel::sharedIfExists())}) {
+        if (window)
+            window->hide();
+    }
+    // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
+    // refuses that.
+    if (exitApplication)
+        exitApplication(0);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && m_mainWindowController &&
+        watched == m_mainWindowController->window())
+        terminate();
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::showPreferences() {

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTreeView>
@@ -121,6 +122,9 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     // so that typing a name never picks a sidebar row and navigates away.
     m_outlineView->setFocusPolicy(Qt::ClickFocus);
     m_outlineView->setItemDelegate(new SidebarItemDelegate(m_outlineView));
+    // A right press only asks for the row's menu: selecting the row would navigate there and
+    // rebuild RECENT under the open menu.
+    m_outlineView->viewport()->installEventFilter(this);
     m_outlineView->setModel(m_model);
 
     auto* layout = new QVBoxLayout(this);
@@ -153,6 +157,22 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
 SidebarViewController::~SidebarViewController() {
     for (const auto& task : m_tasks)
         task.cancel();
+}
+
+bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_outlineView->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+                return true;
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 const std::vector<std::shared_ptr<SidebarItem>>& SidebarViewController::rootItems() const {

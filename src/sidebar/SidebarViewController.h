@@ -74,6 +74,9 @@ public:
     // The checks, Photos and Apps tasks started so far that have not ended (tests await them).
     QList<async::TaskHandle<void>> runningTasks() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     std::vector<std::shared_ptr<SidebarItem>> favoriteRows(const QSet<QString>& connectedUDIDs) const;
     std::vector<std::shared_ptr<SidebarItem>> recentRows() const;

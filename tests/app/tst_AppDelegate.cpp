@@ -6,6 +6,8 @@
 #include "ScriptedAlertPresenter.h"
 #include "WidgetDeviceTestMain.h"
 #include "app/AppDelegate.h"
+#include "app/PreferencesWindowController.h"
+#include "app/AboutWindowController.h"
 #include "app/MainWindowController.h"
 #include "app/TransferCenterModel.h"
 #include "app/TransferCenterViewController.h"
@@ -64,6 +66,8 @@ private slots:
     void quitDuringCopyLeavesNoPartialFile();
     void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
+    void closingTheMainWindowQuits_data();
+    void closingTheMainWindowQuits();
 
 private:
     std::unique_ptr<AppDelegate> makeDelegate();
@@ -265,6 +269,37 @@ void tst_AppDelegate::transferCenterIsMadeOnceAndShownAgain() {
     QVERIFY(window->isVisible());
     QTRY_COMPARE(controller->viewController()->model()->rowCount(), 1);
     m_delegate->applicationWillTerminate();
+}
+
+void tst_AppDelegate::closingTheMainWindowQuits_data() {
+    QTest::addColumn<QString>("command"); // opens the window that stays open
+    QTest::newRow("Transfer Center open") << "showTransferCenter:";
+    QTest::newRow("Preferences open") << "showPreferences:";
+    QTest::newRow("About open") << "showAbout:";
+}
+
+// The menu bar lives in the main window: closing it while another window is open quits as the
+// menu's Quit does, and the other window goes with it.
+void tst_AppDelegate::closingTheMainWindowQuits() {
+    QFETCH(QString, command);
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    QList<int> exits;
+    m_delegate->exitApplication = [&exits](int status) { exits << status; };
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QWidget* other = command == u"showTransferCenter:" ? m_delegate->transferCenterWindowController()->window()
+                     : command == u"showPreferences:"  ? m_delegate->preferencesWindowController()->window()
+                                                       : m_delegate->aboutWindowController()->window();
+    QVERIFY(other->isVisible());
+    QVERIFY(exits.isEmpty());
+
+    m_delegate->mainWindowController()->window()->close();
+    QCOMPARE(exits, QList<int>{0});
+    QVERIFY(!other->isVisible());
+    m_delegate->applicationWillTerminate();
+    QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_AppDelegate)

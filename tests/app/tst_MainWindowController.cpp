@@ -108,6 +108,7 @@ private slots:
     void barsFollowTheBrowser();
     void pathBarClicks_data();
     void pathBarClicks();
+    void titleAndRootNameFollowTheShownDevice();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
@@ -643,4 +644,46 @@ void tst_MainWindowController::pathBarClicks() {
     QCOMPARE(navigation.backStack().size(), history + 1);
     QCOMPARE(navigation.backStack().last().path(), QStringLiteral("/Pics"));
     QCOMPARE(navigation.searchQuery.value(), QString());
+}
+
+// With two devices the one browsed names the title and the path bar's root, whichever of them
+// the list gives first; once every device is gone the empty window names no folder.
+void tst_MainWindowController::titleAndRootNameFollowTheShownDevice() {
+    const QString padUdid = QStringLiteral("00008120-0011223344556677");
+    fakemux::DeviceDescription phoneDescription = describeDevice(udid, QStringLiteral("Studio iPhone"));
+    writeFile(QString::fromStdString(phoneDescription.mediaRoot.string()) + QStringLiteral("/Pics/a.txt"), "x");
+    fakemux::VirtualDevice& phone = addDevice(phoneDescription);
+    fakemux::DeviceDescription padDescription = describeDevice(padUdid, QStringLiteral("Work iPad"));
+    writeFile(QString::fromStdString(padDescription.mediaRoot.string()) + QStringLiteral("/Pics/a.txt"), "x");
+    fakemux::VirtualDevice& pad = addDevice(padDescription);
+    makeController();
+    scan();
+    QTRY_COMPARE(m_deviceManager->connectedDevices.value().size(), 2);
+    QTRY_VERIFY(m_controller->isShowingBrowser() && m_controller->browserContainer() &&
+                m_controller->browserContainer()->columnBrowser());
+    NavigationState& navigation = m_controller->navigationState();
+    QMainWindow* window = m_controller->window();
+    for (const auto& [id, name] : {std::pair{udid, QStringLiteral("Studio iPhone")},
+                                   std::pair{padUdid, QStringLiteral("Work iPad")}}) {
+        navigation.navigate(URL::fromComponents(QStringLiteral("afc"), id, QStringLiteral("/")));
+        QTRY_COMPARE(window->windowTitle(), name);
+        QTRY_COMPARE(segmentTitles(m_controller->pathBarView()), QStringList{name});
+    }
+    // A computer folder, or a host no device has, falls back to the first device.
+    const QList<iOSDevice> devices = m_deviceManager->connectedDevices.value();
+    const QString first = MainWindowController::displayName(devices.first());
+    QCOMPARE(MainWindowController::windowTitle({URL::fileURL(QStringLiteral("/"), true)}, devices), first);
+    QCOMPARE(MainWindowController::windowTitle(
+                 {URL::fromComponents(QStringLiteral("afc"), QStringLiteral("FFFF"), QStringLiteral("/"))},
+                 devices),
+             first);
+
+    navigation.navigate(URL::fromComponents(QStringLiteral("afc"), padUdid, QStringLiteral("/Pics")));
+    QTRY_COMPARE(window->windowTitle(), QStringLiteral("Pics"));
+    phone.unplug();
+    pad.unplug();
+    scan();
+    QTRY_VERIFY(!m_controller->isShowingBrowser());
+    drainPostedEvents();
+    QCOMPARE(window->windowTitle(), QStringLiteral("Orvanta"));
 }
