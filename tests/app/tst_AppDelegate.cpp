@@ -2,6 +2,7 @@
 // welcome sheet of the first launch, and a quit while a copy runs.
 
 #include "DeviceTestCase.h"
+#include "EventLoop.h"
 #include "LogCapture.h"
 #include "ScriptedAlertPresenter.h"
 #include "WidgetDeviceTestMain.h"
@@ -9,6 +10,8 @@
 #include "app/PreferencesWindowController.h"
 #include "app/AboutWindowController.h"
 #include "app/MainWindowController.h"
+#include "app/StatusBarView.h"
+#include "app/PathBarView.h"
 #include "app/TransferCenterModel.h"
 #include "app/TransferCenterViewController.h"
 #include "app/TransferCenterWindowController.h"
@@ -25,6 +28,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMainWindow>
+#include <QTableView>
 #include <QTemporaryDir>
 
 namespace {
@@ -67,10 +71,16 @@ private slots:
     void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
     void closingTheMainWindowQuits_data();
+    void windowSizes_data();
+    void windowSizes();
+    void windowsAreOnePerKind_data();
+    void windowsAreOnePerKind();
     void closingTheMainWindowQuits();
 
 private:
     std::unique_ptr<AppDelegate> makeDelegate();
+    // The window a command shows (Preferences, About or the Transfer Center).
+    QWidget* windowOf(const QString& command) const;
     QString state() const;
 
     QTemporaryDir m_home;
@@ -120,6 +130,14 @@ QString tst_AppDelegate::state() const {
         .arg(sheet)
         .arg(running)
         .arg(terminated);
+}
+
+QWidget* tst_AppDelegate::windowOf(const QString& command) const {
+    if (command == u"showPreferences:")
+        return m_delegate->preferencesWindowController()->window();
+    if (command == u"showAbout:")
+        return m_delegate->aboutWindowController()->window();
+    return m_delegate->transferCenterWindowController()->window();
 }
 
 std::unique_ptr<AppDelegate> tst_AppDelegate::makeDelegate() {
@@ -289,9 +307,7 @@ void tst_AppDelegate::closingTheMainWindowQuits() {
     m_delegate->exitApplication = [&exits](int status) { exits << status; };
     m_delegate->applicationDidFinishLaunching();
     QVERIFY(m_delegate->commandRouter().sendAction(command));
-    QWidget* other = command == u"showTransferCenter:" ? m_delegate->transferCenterWindowController()->window()
-                     : command == u"showPreferences:"  ? m_delegate->preferencesWindowController()->window()
-                                                       : m_delegate->aboutWindowController()->window();
+    QWidget* other = windowOf(command);
     QVERIFY(other->isVisible());
     QVERIFY(exits.isEmpty());
 
@@ -300,6 +316,107 @@ void tst_AppDelegate::closingTheMainWindowQuits() {
     QVERIFY(!other->isVisible());
     m_delegate->applicationWillTerminate();
     QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
+}
+
+namespace {
+
+constexpr int unbounded = QWIDGETSIZE_MAX;
+
+} // namespace
+
+void tst_AppDelegate::windowSizes_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QSize>("size"); // an invalid size: not checked
+    QTest::addColumn<QSize>("minimum"); // the same
+    QTest::addColumn<QSize>("maximum");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("main window") << "main" << QSize(1100, 700) << QSize(800, 500)
+                                 << QSize(unbounded, unbounded) << "Orvanta";
+    QTest::newRow("sidebar") << "sidebar" << QSize() << QSize(180, 0) << QSize(350, unbounded) << "";
+    QTest::newRow("browser") << "browser" << QSize() << QSize(400, 0) << QSize(unbounded, unbounded) << "";
+    QTest::newRow("preview pane") << "preview" << QSize() << QSize(160, 0) << QSize(300, unbounded) << "";
+    QTest::newRow("path bar") << "pathBar" << QSize() << QSize(0, 24) << QSize(unbounded, 24) << "";
+    QTest::newRow("status bar") << "statusBar" << QSize() << QSize(0, 22) << QSize(unbounded, 22) << "";
+    // Fixed: neither can be resized.
+    QTest::newRow("Preferences") << "showPreferences:" << QSize(480, 520) << QSize(480, 520) << QSize(480, 520)
+                                 << "Orvanta Preferences";
+    QTest::newRow("About") << "showAbout:" << QSize(360, 420) << QSize(360, 420) << QSize(360, 420)
+                           << "About Orvanta";
+    // Resizable down to what its buttons need.
+    QTest::newRow("Transfer Center") << "showTransferCenter:" << QSize(900, 420) << QSize()
+                                     << QSize(unbounded, unbounded) << "Transfer Center";
+}
+
+// The windows' and panes' sizes and limits as they are on screen, not as the code meant them.
+void tst_AppDelegate::windowSizes() {
+    QFETCH(QString, what);
+    QFETCH(QSize, size);
+    QFETCH(QSize, minimum);
+    QFETCH(QSize, maximum);
+    QFETCH(QString, title);
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    MainWindowController* main = m_delegate->mainWindowController();
+    // The first (empty) device list shows the empty state; the browser comes after it.
+    drainPostedEvents();
+    main->showBrowser();
+    const QHash<QString, QWidget*> panes{{"main", main->window()},
+                                         {"sidebar", main->sidebarView()},
+                                         {"browser", main->browserContainerView()},
+                                         {"preview", main->previewPaneView()},
+                                         {"pathBar", main->pathBarView()},
+                                         {"statusBar", main->statusBarView()}};
+    QWidget* widget = panes.value(what);
+    if (!widget) {
+        QVERIFY(m_delegate->commandRouter().sendAction(what));
+        widget = windowOf(what);
+    }
+    QVERIFY(widget);
+    QVERIFY(QTest::qWaitForWindowExposed(widget->window()));
+    if (size.isValid())
+        QCOMPARE(widget->size(), size);
+    if (minimum.isValid())
+        QCOMPARE(widget->minimumSize(), minimum);
+    QCOMPARE(widget->maximumSize(), maximum);
+    if (!title.isEmpty())
+        QCOMPARE(widget->windowTitle(), title);
+    if (what == u"showTransferCenter:") {
+        QTableView* table = m_delegate->transferCenterWindowController()->viewController()->tableView();
+        QList<int> widths;
+        for (int column = 0; column < table->model()->columnCount(); ++column)
+            widths << table->columnWidth(column);
+        QCOMPARE(widths, (QList<int>{220, 100, 150, 160, 250}));
+    }
+    m_delegate->applicationWillTerminate();
+}
+
+void tst_AppDelegate::windowsAreOnePerKind_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("Preferences") << "showPreferences:";
+    QTest::newRow("About") << "showAbout:";
+    QTest::newRow("Transfer Center") << "showTransferCenter:";
+}
+
+// Asked for twice, and again after it was closed, the window is the one made first.
+void tst_AppDelegate::windowsAreOnePerKind() {
+    QFETCH(QString, command);
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QWidget* first = windowOf(command);
+    const int windows = QApplication::topLevelWidgets().size();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QCOMPARE(windowOf(command), first);
+    first->close();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QCOMPARE(windowOf(command), first);
+    QVERIFY(first->isVisible());
+    QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+    m_delegate->applicationWillTerminate();
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_AppDelegate)

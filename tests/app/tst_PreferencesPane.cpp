@@ -194,9 +194,12 @@ private slots:
         PreferencesPane* pane = controller.contentViewController();
         PathControl* clicked = ingest ? pane->autoIngestDestinationField : pane->defaultDestinationField;
         PathControl* other = ingest ? pane->defaultDestinationField : pane->autoIngestDestinationField;
+        const std::optional<URL> shownBefore = clicked->url();
         QTest::mouseClick(clicked, Qt::LeftButton);
         QTRY_COMPARE(m_chooser->requests.size(), 1);
         QCOMPARE(m_chooser->requests.first().prompt, QStringLiteral("Select"));
+        // It opens at the folder the control shows, not in the program's working folder.
+        QCOMPARE(m_chooser->requests.first().directory, shownBefore);
         QVERIFY(m_chooser->requests.first().message.isEmpty());
         QCoreApplication::processEvents();
 
