@@ -12,6 +12,8 @@
 #include "device/ProcessRunner.h"
 #include "platform/Logger.h"
 #include "services/PreferencesViewController.h"
+#include "services/ThumbnailCache.h"
+#include "sidebar/QuickLookCoordinator.h"
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
 #include "uikit/QuickLookPanel.h"
@@ -149,6 +151,11 @@ void AppDelegate::applicationWillTerminate() {
     const QDeadlineTimer monitoringDeadline(monitoringStopLimit);
     while (!monitoring.isFinished() && !monitoringDeadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    // Copies of device files made for previews and thumbnails serve this run only; left behind
+    // they add up to gigabytes of videos in the temporary folder.
+    if (m_mainWindowController)
+        m_mainWindowController->quickLookCoordinator()->removeTemporaryCopies();
+    ThumbnailCache::shared().removeTemporaryCopies();
     Logger::ui().info("Orvanta terminating");
 }
 

@@ -19,6 +19,7 @@
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TemporaryDirectory.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/ManualClock.h"
 #include "platform/async/TaskHandle.h"
@@ -71,6 +72,7 @@ private slots:
     void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
     void closingTheMainWindowQuits_data();
+    void quitRemovesTheRunsTemporaryCopies();
     void windowSizes_data();
     void windowSizes();
     void windowsAreOnePerKind_data();
@@ -316,6 +318,32 @@ void tst_AppDelegate::closingTheMainWindowQuits() {
     QVERIFY(!other->isVisible());
     m_delegate->applicationWillTerminate();
     QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
+}
+
+// Copies of device files made for Quick Look and for thumbnails go at quit.
+void tst_AppDelegate::quitRemovesTheRunsTemporaryCopies() {
+    QTemporaryDir temporary;
+    const QByteArray previousTemporary = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temporary.path().toUtf8());
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    const QString root = privateTemporaryDirectory();
+    QVERIFY(root.startsWith(temporary.path()));
+    QStringList folders;
+    for (const QString& folder : {QStringLiteral("OrvantaPreview/0123456789abcdef"), QStringLiteral("OrvantaThumbnails")}) {
+        QVERIFY(QDir().mkpath(root + u'/' + folder));
+        QFile copy(root + u'/' + folder + QStringLiteral("/IMG_0001.MOV"));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write("movie") == 5);
+        folders << root + u'/' + folder.section(u'/', 0, 0);
+    }
+    m_delegate->applicationWillTerminate();
+    for (const QString& folder : std::as_const(folders))
+        QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
+    qputenv("TMPDIR", previousTemporary);
+    if (previousTemporary.isEmpty())
+        qunsetenv("TMPDIR");
 }
 
 namespace {
