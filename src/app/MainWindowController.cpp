@@ -38,6 +38,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QScreen>
 #include <QSplitter>
@@ -324,6 +325,11 @@ void MainWindowController::showBrowser() {
     layout->addWidget(pathBar);
     layout->addWidget(statusBar);
 
+    // A window activated in the empty state gives the keyboard to its first toolbar button, where
+    // typed letters go nowhere; the browser takes it as its columns come, unless the user is
+    // typing into the search field.
+    if (QWidget* focus = m_window->focusWidget(); focus && !qobject_cast<QLineEdit*>(focus))
+        focus->clearFocus();
     m_window->setCentralWidget(container);
     m_splitView = split;
     m_sidebarView = sidebar;

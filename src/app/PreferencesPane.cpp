@@ -21,8 +21,9 @@ constexpr int windowWidth = 480;
 constexpr int windowHeight = 520;
 constexpr int margin = 20;
 constexpr int columnSpacing = 12;
-// What the margins and the path controls leave of the window's width.
-constexpr int labelColumnWidth = windowWidth - 2 * margin - columnSpacing - pathControlWidth;
+// The labels' column; what is left of the window's width holds the path controls and the
+// longest check box.
+constexpr int labelColumnWidth = 120;
 constexpr qint64 mebibyte = 1024 * 1024;
 
 QLabel* rowLabel(const QString& text) {
@@ -103,7 +104,9 @@ void PreferencesPane::loadView() {
     int row = 0;
     auto addRow = [&](const QString& label, QWidget* control) {
         QLabel* title = rowLabel(label);
-        title->setMaximumWidth(labelColumnWidth);
+        // A grid row does not grow for a wrapped label by itself.
+        title->setFixedWidth(labelColumnWidth);
+        title->setMinimumHeight(title->heightForWidth(labelColumnWidth));
         grid->addWidget(title, row, 0, Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(control, row, 1, Qt::AlignLeft | Qt::AlignVCenter);
         ++row;

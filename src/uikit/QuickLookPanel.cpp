@@ -1,6 +1,7 @@
 #include "uikit/QuickLookPanel.h"
 
 #include "platform/ByteCountFormatter.h"
+#include "platform/Logger.h"
 #include "uikit/Fonts.h"
 #include "uikit/Symbols.h"
 #include "uikit/Workspace.h"
@@ -314,6 +315,8 @@ void QuickLookPanel::showLoaded(const Loaded& loaded, int index) {
         break;
     }
     }
+    static const char* const kindNames[] = {"nothing", "picture", "text", "video frame", "icon"};
+    Logger::ui().debug("Quick Look: %s shown as %s", windowTitle(), QString::fromLatin1(kindNames[int(loaded.kind)]));
     emit previewShown(index, loaded.kind);
 }
 

@@ -37,6 +37,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -109,6 +110,8 @@ private slots:
     void pathBarClicks_data();
     void pathBarClicks();
     void titleAndRootNameFollowTheShownDevice();
+    void keysGoToTheBrowserWhenItComes_data();
+    void keysGoToTheBrowserWhenItComes();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
@@ -686,4 +689,36 @@ void tst_MainWindowController::titleAndRootNameFollowTheShownDevice() {
     QTRY_VERIFY(!m_controller->isShowingBrowser());
     drainPostedEvents();
     QCOMPARE(window->windowTitle(), QStringLiteral("Orvanta"));
+}
+
+void tst_MainWindowController::keysGoToTheBrowserWhenItComes_data() {
+    QTest::addColumn<bool>("searching");
+    QTest::newRow("a toolbar button had the keyboard") << false;
+    QTest::newRow("the search field keeps it") << true;
+}
+
+// A window activated in the empty state has given the keyboard to a toolbar button; when the
+// device comes, the browser's column takes it, so typed names select rows. A search the user
+// is typing keeps it.
+void tst_MainWindowController::keysGoToTheBrowserWhenItComes() {
+    QFETCH(bool, searching);
+    addDevice(describeDevice(udid, QStringLiteral("Studio iPhone")));
+    makeController();
+    QMainWindow* window = m_controller->window();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QWidget* before = searching ? static_cast<QWidget*>(window->findChild<QLineEdit*>())
+                                : static_cast<QWidget*>(m_controller->toolbar()->backButton());
+    QVERIFY(before);
+    before->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), before);
+    scan();
+    QTRY_VERIFY(m_controller->browserContainer() && m_controller->browserContainer()->columnBrowser() &&
+                !m_controller->browserContainer()->columnBrowser()->panels().isEmpty());
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    QTRY_VERIFY(!browser->columns().isEmpty() && !browser->columns().first().isLoading);
+    drainPostedEvents();
+    QCOMPARE(QApplication::focusWidget(),
+             searching ? before : static_cast<QWidget*>(browser->panels().first()->tableView()));
 }
