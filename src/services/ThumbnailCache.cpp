@@ -143,9 +143,12 @@ ThumbnailCache::ThumbnailCache(QString temporaryFolder)
     : m_state(std::make_shared<State>(std::move(temporaryFolder))) {}
 
 void ThumbnailCache::removeTemporaryCopies() {
+    // Only the copies this run made: another instance may be using the folder too.
+    for (const URL& copy : std::as_const(m_state->afcTempFiles))
+        QFile::remove(copy.toLocalFile());
     m_state->afcTempFiles.clear();
     if (const QString folder = copiesFolder(m_state->temporaryFolder); !folder.isEmpty())
-        QDir(folder).removeRecursively();
+        QDir().rmdir(folder); // only when nothing else is left in it
 }
 
 ThumbnailCache::~ThumbnailCache() = default;

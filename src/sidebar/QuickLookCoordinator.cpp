@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 
@@ -193,9 +194,16 @@ bool QuickLookCoordinator::panelShowsContents(const FileItem& item) {
 }
 
 void QuickLookCoordinator::removeTemporaryCopies() {
+    // Only the copies this run made (another instance may be showing its own), then the folders
+    // they leave empty.
+    for (const URL& copy : std::as_const(m_tempFiles)) {
+        const QString path = copy.toLocalFile();
+        QFile::remove(path);
+        QDir().rmdir(QFileInfo(path).absolutePath());
+    }
     m_tempFiles.clear();
     if (const QString folder = previewFolder(); !folder.isEmpty())
-        QDir(folder).removeRecursively();
+        QDir().rmdir(folder);
 }
 
 void QuickLookCoordinator::reloadPreviewItemsFromCache() {

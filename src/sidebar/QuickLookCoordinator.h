@@ -73,7 +73,8 @@ public:
 
     // Whether the panel shows this file's contents, which for a device file is worth a copy.
     static bool panelShowsContents(const FileItem& item);
-    // Removes every copy made for the panel and forgets them (at quit: they serve one run).
+    // Removes the copies made for the panel and the folders they leave empty, and forgets them
+    // (at quit: they serve one run).
     void removeTemporaryCopies();
 
     int numberOfPreviewItems(QuickLookPanel* panel) override;

@@ -6,12 +6,12 @@
 #include "LogCapture.h"
 #include "ScriptedAlertPresenter.h"
 #include "WidgetDeviceTestMain.h"
-#include "app/AppDelegate.h"
-#include "app/PreferencesWindowController.h"
 #include "app/AboutWindowController.h"
+#include "app/AppDelegate.h"
 #include "app/MainWindowController.h"
-#include "app/StatusBarView.h"
 #include "app/PathBarView.h"
+#include "app/PreferencesWindowController.h"
+#include "app/StatusBarView.h"
 #include "app/TransferCenterModel.h"
 #include "app/TransferCenterViewController.h"
 #include "app/TransferCenterWindowController.h"
@@ -20,11 +20,16 @@
 #include "device/ProcessRunner.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TemporaryDirectory.h"
+#include "platform/UniformType.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
 #include "platform/async/TaskHandle.h"
+#include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
+#include "sidebar/QuickLookCoordinator.h"
 #include "transfer/TransferManager.h"
+#include "uikit/QuickLookPanel.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -86,6 +91,7 @@ private:
     QString state() const;
 
     QTemporaryDir m_home;
+    QTemporaryDir m_temporary;
     async::ManualClock m_clock;
     NotificationCenter m_notifications;
     RecordingDeviceManager* m_deviceManager = nullptr;
@@ -96,6 +102,8 @@ private:
 
 void tst_AppDelegate::initTestCase() {
     qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    // Quitting removes the run's temporary copies: this run's temporary folder is the test's own.
+    qputenv("TMPDIR", m_temporary.path().toUtf8());
     UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
 }
 
@@ -320,30 +328,46 @@ void tst_AppDelegate::closingTheMainWindowQuits() {
     QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
 }
 
-// Copies of device files made for Quick Look and for thumbnails go at quit.
+// The copies Quick Look made of device files go at quit; what another run left in the same
+// folder stays.
 void tst_AppDelegate::quitRemovesTheRunsTemporaryCopies() {
-    QTemporaryDir temporary;
-    const QByteArray previousTemporary = qgetenv("TMPDIR");
-    qputenv("TMPDIR", temporary.path().toUtf8());
+    fakemux::DeviceDescription description = describeDevice(udid);
+    const QString media = QString::fromStdString(description.mediaRoot.string());
+    {
+        QFile notes(media + QStringLiteral("/notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("notes") == 5);
+    }
+    addDevice(std::move(description));
     PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
                                               true);
     m_delegate = makeDelegate();
     m_delegate->applicationDidFinishLaunching();
     const QString root = privateTemporaryDirectory();
-    QVERIFY(root.startsWith(temporary.path()));
-    QStringList folders;
-    for (const QString& folder : {QStringLiteral("OrvantaPreview/0123456789abcdef"), QStringLiteral("OrvantaThumbnails")}) {
-        QVERIFY(QDir().mkpath(root + u'/' + folder));
-        QFile copy(root + u'/' + folder + QStringLiteral("/IMG_0001.MOV"));
+    QVERIFY(root.startsWith(m_temporary.path()));
+    const QString otherRun = root + QStringLiteral("/OrvantaPreview/0123456789abcdef/IMG_0001.MOV");
+    QVERIFY(QDir().mkpath(QFileInfo(otherRun).absolutePath()));
+    {
+        QFile copy(otherRun);
         QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write("movie") == 5);
-        folders << root + u'/' + folder.section(u'/', 0, 0);
     }
+
+    MainWindowController* main = m_delegate->mainWindowController();
+    const URL url = URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/notes.txt"));
+    const FileItem notes(url.absoluteString(), QStringLiteral("notes.txt"), url, false, 5, Date::now(),
+                         FileKind::document, UniformType::forFilenameExtension(QStringLiteral("txt")));
+    main->navigationState().currentDirectoryContents = QList<FileItem>{notes};
+    main->navigationState().selectedItems = QSet<FileItem>{notes};
+    QuickLookCoordinator* quickLook = main->quickLookCoordinator();
+    quickLook->showPanel(QuickLookPanel::shared());
+    for (const auto& task : quickLook->panelTasks())
+        async::runSync(task.result(), std::chrono::seconds(30));
+    QCOMPARE(quickLook->tempFiles().size(), 1);
+    const QString made = quickLook->tempFiles().begin()->toLocalFile();
+    QVERIFY(QFileInfo::exists(made));
+
     m_delegate->applicationWillTerminate();
-    for (const QString& folder : std::as_const(folders))
-        QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
-    qputenv("TMPDIR", previousTemporary);
-    if (previousTemporary.isEmpty())
-        qunsetenv("TMPDIR");
+    QVERIFY(!QFileInfo::exists(made));
+    QVERIFY(QFileInfo::exists(otherRun));
 }
 
 namespace {
