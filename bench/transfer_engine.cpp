@@ -85,9 +85,10 @@ struct Engine {
     std::shared_ptr<AFCBridge> bridge = std::make_shared<AFCBridge>();
     std::shared_ptr<FileSystemProvider> provider = std::make_shared<FileSystemProvider>(*bridge);
     NotificationCenter notifications;
-    TransferManager manager{UserDefaults::standard(), async::SystemContinuousClock::shared(), notifications};
+    TransferManager manager;
 
-    Engine() {
+    explicit Engine(UserDefaults& defaults)
+        : manager(defaults, async::SystemContinuousClock::shared(), notifications) {
         manager.setAFCBridge(bridge);
         manager.setFileSystemProvider(provider);
     }
@@ -169,7 +170,10 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     bench::quietLogging();
     AFCSession bare = AFCSessionOpener::openMedia(udid);
     auto buffer = std::make_unique<char[]>(chunk);
-    Engine engine;
+    // The engine's own store, not the process-wide one: that one writes its last changes at exit,
+    // after the work folder is gone, and would leave the file behind. This one goes with run().
+    UserDefaults defaults(qpath(work / "defaults.plist"));
+    Engine engine(defaults);
     async::runSync(engine.bridge->connect(udid));
     bench::StallWatch stalls;
 

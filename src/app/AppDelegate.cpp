@@ -14,6 +14,8 @@
 #include "device/ProcessRunner.h"
 #include "platform/Logger.h"
 #include "services/PreferencesViewController.h"
+#include "services/ThumbnailCache.h"
+#include "sidebar/QuickLookCoordinator.h"
 #include "transfer/LocalLeftovers.h"
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
@@ -119,6 +121,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             &CommandRouter::revalidate);
     if (m_menuBar)
         window->setMenuBar(m_menuBar);
+    window->installEventFilter(this);
     window->show();
     window->activateWindow();
 
@@ -165,6 +168,11 @@ void AppDelegate::applicationWillTerminate() {
     const QDeadlineTimer monitoringDeadline(monitoringStopLimit);
     while (!monitoring.isFinished() && !monitoringDeadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    // Copies of device files made for previews and thumbnails serve this run only; left behind
+    // they add up to gigabytes of videos in the temporary folder.
+    if (m_mainWindowController)
+        m_mainWindowController->quickLookCoordinator()->removeTemporaryCopies();
+    ThumbnailCache::shared().removeTemporaryCopies();
     Logger::ui().info("Orvanta terminating");
 }
 
@@ -201,11 +209,7 @@ void AppDelegate::perform(const QString& selector, QObject* sender) {
         return;
     }
     if (selector == u"terminate:") {
-        if (m_mainWindowController)
-            m_mainWindowController->saveFrame();
-        // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
-        // refuses that.
-        QCoreApplication::exit(0);
+        terminate();
         return;
     }
     QWidget* window = QApplication::activeWindow();
@@ -217,6 +221,31 @@ void AppDelegate::perform(const QString& selector, QObject* sender) {
         window->isMaximized() ? window->showNormal() : window->showMaximized();
     else if (selector == u"toggleFullScreen:")
         window->isFullScreen() ? window->showNormal() : window->showFullScreen();
+}
+
+void AppDelegate::terminate() {
+    if (m_mainWindowController)
+        m_mainWindowController->saveFrame();
+    // The other windows go with the main one, not after the transfers have cleaned up.
+    for (QWidget* window : {m_preferencesWindowController ? m_preferencesWindowController->window() : nullptr,
+                            m_aboutWindowController ? m_aboutWindowController->window() : nullptr,
+                            m_transferCenterWindowController ? m_transferCenterWindowController->window()
+                                                             : nullptr,
+                            static_cast<QWidget*>(QuickLookPanel::sharedIfExists())}) {
+        if (window)
+            window->hide();
+    }
+    // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
+    // refuses that.
+    if (exitApplication)
+        exitApplication(0);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && m_mainWindowController &&
+        watched == m_mainWindowController->window())
+        terminate();
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::showPreferences() {

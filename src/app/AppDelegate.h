@@ -2,12 +2,14 @@
 
 #include "uikit/CommandRouter.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class AboutWindowController;
@@ -72,7 +74,17 @@ public:
     bool validate(const QString& selector) override;
     void perform(const QString& selector, QObject* sender) override;
 
+    // Ends the event loop with a status; main then runs applicationWillTerminate(). Tests record
+    // the call instead, since an ended loop refuses to run again in the same process.
+    std::function<void(int status)> exitApplication = [](int status) { QCoreApplication::exit(status); };
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // The quit of the menu, also taken when the main window closes: the menu bar lives in that
+    // window, so without it nothing could reach the other windows or quit.
+    void terminate();
     static Services defaultServices();
     void presentWindow(QWidget* window);
 

@@ -38,6 +38,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QScreen>
 #include <QSplitter>
@@ -261,6 +262,7 @@ void MainWindowController::showEmptyState() {
 
     m_window->setCentralWidget(container);
     m_emptyStateSubtitleLabel = subtitle;
+    updateTitle();
 }
 
 void MainWindowController::showBrowser() {
@@ -303,7 +305,7 @@ void MainWindowController::showBrowser() {
     split->setStretchFactor(1, 1);
     split->setStretchFactor(2, 0);
     // A pane that does not stretch would start at its minimum; the preview's facts need more.
-    constexpr int sideWidth = 240;
+    constexpr int sideWidth = previewPaneWidth;
     split->setSizes({sideWidth, std::max(400, m_window->width() - 2 * sideWidth), sideWidth});
 
     auto* pathBar = new PathBarView;
@@ -323,6 +325,11 @@ void MainWindowController::showBrowser() {
     layout->addWidget(pathBar);
     layout->addWidget(statusBar);
 
+    // A window activated in the empty state gives the keyboard to its first toolbar button, where
+    // typed letters go nowhere; the browser takes it as its columns come, unless the user is
+    // typing into the search field.
+    if (QWidget* focus = m_window->focusWidget(); focus && !qobject_cast<QLineEdit*>(focus))
+        focus->clearFocus();
     m_window->setCentralWidget(container);
     m_splitView = split;
     m_sidebarView = sidebar;
@@ -407,24 +414,46 @@ QString MainWindowController::ingestFolderName(const iOSDevice& device) {
     return QStringLiteral("Device");
 }
 
+std::optional<iOSDevice> MainWindowController::deviceShown(const QList<URL>& columnPaths,
+                                                           const QList<iOSDevice>& devices) {
+    if (devices.isEmpty())
+        return std::nullopt;
+    // The columns all lie on one device; its UDID is their host. A computer folder, or a device
+    // that is gone, falls back to the first device of the list.
+    if (!columnPaths.isEmpty() && columnPaths.last().scheme() == u"afc" && columnPaths.last().hasHost()) {
+        const QString host = columnPaths.last().host();
+        for (const iOSDevice& device : devices) {
+            if (device.udid() == host)
+                return device;
+        }
+    }
+    return devices.first();
+}
+
 QString MainWindowController::windowTitle(const QList<URL>& columnPaths, const QList<iOSDevice>& devices) {
     if (columnPaths.isEmpty())
         return QStringLiteral("Orvanta");
     const QString component = columnPaths.last().lastPathComponent();
-    if (component.isEmpty() || component == u"/")
-        return devices.isEmpty() ? QStringLiteral("Orvanta") : displayName(devices.first());
+    if (component.isEmpty() || component == u"/") {
+        const std::optional<iOSDevice> device = deviceShown(columnPaths, devices);
+        return device ? displayName(*device) : QStringLiteral("Orvanta");
+    }
     return component;
 }
 
 void MainWindowController::updateTitle() {
-    m_window->setWindowTitle(
-        windowTitle(m_navigationState->columnPaths.value(), m_deviceManager.connectedDevices.value()));
+    // The empty state shows no folder: a title naming the one shown before the device went
+    // would point at something that is no longer there.
+    if (!m_isShowingBrowser) {
+        m_window->setWindowTitle(QStringLiteral("Orvanta"));
+        return;
+    }
+    const QList<URL>& columnPaths = m_navigationState->columnPaths.value();
+    const QList<iOSDevice>& devices = m_deviceManager.connectedDevices.value();
+    m_window->setWindowTitle(windowTitle(columnPaths, devices));
     if (m_pathBarView) {
-        const QList<iOSDevice>& devices = m_deviceManager.connectedDevices.value();
-        // The first device names the root whichever device the columns show.
-        const std::optional<QString> rootName =
-            devices.isEmpty() ? std::nullopt : std::optional<QString>(displayName(devices.first()));
-        m_pathBarView->update(m_navigationState->columnPaths.value(), rootName);
+        const std::optional<iOSDevice> device = deviceShown(columnPaths, devices);
+        m_pathBarView->update(columnPaths, device ? std::optional<QString>(displayName(*device)) : std::nullopt);
     }
 }
 
@@ -695,7 +724,26 @@ void MainWindowController::togglePreviewPane() {
     // Once the split view is gone (the empty state) there is no pane to fold.
     if (!m_splitView || !m_previewPaneView || m_previewPaneView->parentWidget() != m_splitView)
         return;
-    m_previewPaneView->setHidden(!m_previewPaneView->isHidden());
+    const int index = m_splitView->indexOf(m_previewPaneView);
+    // Dragging the divider to the edge collapses the pane to no width while it stays shown: that
+    // counts as folded too, or the toggle would "show" a pane nobody can see.
+    const bool folded = m_previewPaneView->isHidden() || m_splitView->sizes().value(index) == 0;
+    if (!folded) {
+        m_previewPaneView->hide();
+        return;
+    }
+    m_previewPaneView->show();
+    QList<int> sizes = m_splitView->sizes();
+    if (sizes.value(index) > 0)
+        return;
+    // A pane the splitter collapsed comes back at its first width, taken from the browser.
+    const int width = std::clamp(previewPaneWidth, m_previewPaneView->minimumWidth(),
+                                 m_previewPaneView->maximumWidth());
+    const int browserIndex = m_splitView->indexOf(m_browserContainerView);
+    sizes[index] = width;
+    if (browserIndex >= 0)
+        sizes[browserIndex] = std::max(0, sizes[browserIndex] - width);
+    m_splitView->setSizes(sizes);
 }
 
 void MainWindowController::copySelectedFiles(Qt::KeyboardModifiers modifiers) {

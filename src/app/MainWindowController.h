@@ -51,6 +51,8 @@ public:
     static constexpr QLatin1StringView frameDefaultsKey{"OrvantaMainWindow"};
     static constexpr QLatin1StringView favoritesDefaultsKey{"OrvantaFavorites"};
     static constexpr std::chrono::milliseconds frameSaveDelay{500};
+    // The side panes' first width, and the preview pane's when it comes back from collapsing.
+    static constexpr int previewPaneWidth = 240;
 
     // The services must outlive the controller. Without a provider the controller makes its own
     // over the device manager's bridge; tests hand one in to watch its listings.
@@ -100,6 +102,8 @@ public:
     // "-", surrounding blanks go, and what is then "", "." or ".." falls back to the model, else
     // "Device".
     static QString ingestFolderName(const iOSDevice& device);
+    // The device the columns show: the one whose UDID is their host, else the first one.
+    static std::optional<iOSDevice> deviceShown(const QList<URL>& columnPaths, const QList<iOSDevice>& devices);
     // The window title for the column paths and the devices.
     static QString windowTitle(const QList<URL>& columnPaths, const QList<iOSDevice>& devices);
 

@@ -17,19 +17,30 @@
 namespace {
 
 constexpr int pathControlWidth = 280;
+constexpr int windowWidth = 480;
+constexpr int windowHeight = 520;
+constexpr int margin = 20;
+constexpr int columnSpacing = 12;
+// The labels' column; what is left of the window's width holds the path controls and the
+// longest check box.
+constexpr int labelColumnWidth = 120;
 constexpr qint64 mebibyte = 1024 * 1024;
 
 QLabel* rowLabel(const QString& text) {
     auto* label = new QLabel(text);
     label->setFont(Fonts::system(13));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The window's width is fixed; a label wider than its column goes onto two lines.
+    label->setWordWrap(true);
     return label;
 }
 
 async::Task<void> runChooser(std::shared_ptr<FolderChooser> chooser, QPointer<QWidget> parent,
-                             std::function<void(URL)> completion, std::stop_token token) {
+                             std::optional<URL> start, std::function<void(URL)> completion,
+                             std::stop_token token) {
     FolderChooser::Request request;
     request.prompt = QStringLiteral("Select");
+    request.directory = start;
     std::optional<URL> chosen = co_await chooser->choose(request, parent.data(), token);
     if (!parent || token.stop_requested() || !chosen)
         co_return;
@@ -88,11 +99,15 @@ QString PreferencesPane::chunkSizeTitle(qint64 bytes) {
 
 void PreferencesPane::loadView() {
     auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(12);
+    grid->setHorizontalSpacing(columnSpacing);
     grid->setVerticalSpacing(12);
     int row = 0;
     auto addRow = [&](const QString& label, QWidget* control) {
-        grid->addWidget(rowLabel(label), row, 0, Qt::AlignRight | Qt::AlignVCenter);
+        QLabel* title = rowLabel(label);
+        // A grid row does not grow for a wrapped label by itself.
+        title->setFixedWidth(labelColumnWidth);
+        title->setMinimumHeight(title->heightForWidth(labelColumnWidth));
+        grid->addWidget(title, row, 0, Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(control, row, 1, Qt::AlignLeft | Qt::AlignVCenter);
         ++row;
     };
@@ -172,12 +187,12 @@ void PreferencesPane::loadView() {
     addRow(QStringLiteral("Ingest Folders:"), folderOptions);
 
     auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(20, 20, 20, 20);
+    outer->setContentsMargins(margin, margin, margin, margin);
     outer->addLayout(grid);
     outer->addStretch(1);
-    // 480 × 520 holds the grid in the metrics it was laid out for; where the desktop's font is
-    // wider, the window grows rather than cut the labels off.
-    setFixedSize(std::max(480, sizeHint().width()), std::max(520, sizeHint().height()));
+    // 480 × 520 holds the grid, its labels wrapped where the desktop's font is wide; only a font
+    // too large for that grows the window rather than cut the controls off.
+    setFixedSize(std::max(windowWidth, sizeHint().width()), std::max(windowHeight, sizeHint().height()));
 }
 
 bool PreferencesPane::storeDestination(const QString& key, const URL& url) {
@@ -218,18 +233,18 @@ bool PreferencesPane::storeCheckboxState(const QCheckBox* checkbox, const QStrin
     return true;
 }
 
-void PreferencesPane::chooseFolder(std::function<void(URL)> completion) {
+void PreferencesPane::chooseFolder(std::optional<URL> start, std::function<void(URL)> completion) {
     m_chooserTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
     auto chooser = m_chooser;
     QPointer<QWidget> parent(window());
-    m_chooserTasks.append(async::spawn([chooser, parent, completion](std::stop_token token) {
-        return runChooser(chooser, parent, completion, token);
+    m_chooserTasks.append(async::spawn([chooser, parent, start, completion](std::stop_token token) {
+        return runChooser(chooser, parent, start, completion, token);
     }));
 }
 
 void PreferencesPane::changeDestination() {
     QPointer<PreferencesPane> self(this);
-    chooseFolder([self](URL url) {
+    chooseFolder(defaultDestinationField->url(), [self](URL url) {
         if (self && setDefaultDestination(url))
             self->defaultDestinationField->setURL(url);
     });
@@ -237,7 +252,7 @@ void PreferencesPane::changeDestination() {
 
 void PreferencesPane::changeAutoIngestDestination() {
     QPointer<PreferencesPane> self(this);
-    chooseFolder([self](URL url) {
+    chooseFolder(autoIngestDestinationField->url(), [self](URL url) {
         if (self && setAutoIngestDestination(url))
             self->autoIngestDestinationField->setURL(url);
     });

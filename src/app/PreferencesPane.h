@@ -51,8 +51,9 @@ public:
     static bool setDefaultDestination(const URL& url);
     static bool setAutoIngestDestination(const URL& url);
     static bool storeCheckboxState(const QCheckBox* checkbox, const QString& key);
-    // Runs the chooser with the prompt "Select"; completion gets the folder, never a cancel.
-    void chooseFolder(std::function<void(URL)> completion);
+    // Runs the chooser with the prompt "Select", opened at start; completion gets the folder,
+    // never a cancel.
+    void chooseFolder(std::optional<URL> start, std::function<void(URL)> completion);
 
     // The popup's index for a stored "chunkSize": the table's entry when it holds the value, else
     // the entry of what the transfer engine will use; -1 when that is no entry (an odd size,

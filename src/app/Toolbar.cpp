@@ -199,8 +199,8 @@ bool Toolbar::event(QEvent* event) {
     return handled;
 }
 
-// Copy has no key, so whoever drives the window from outside (the screenshot walk-through) has
-// to click it; the debug log says where.
+// Copy and the preview toggle have no key, so whoever drives the window from outside (the
+// screenshot walk-through) has to click them; the debug log says where.
 void Toolbar::reportCopyButtonPosition() {
     if (!m_copyButton || !m_copyButton->isVisible())
         return;
@@ -209,4 +209,8 @@ void Toolbar::reportCopyButtonPosition() {
         return;
     m_reportedCopyPosition = centre;
     Logger::ui().debug("Toolbar: Copy button at %d,%d in the window", centre.x(), centre.y());
+    if (m_previewToggle) {
+        const QPoint toggle = m_previewToggle->mapTo(window(), m_previewToggle->rect().center());
+        Logger::ui().debug("Toolbar: Preview button at %d,%d in the window", toggle.x(), toggle.y());
+    }
 }

@@ -6,7 +6,6 @@
 #include "uikit/Colours.h"
 #include "uikit/Fonts.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -97,7 +96,7 @@ void TransferProgressView::setupViews() {
     m_speedLabel = new QLabel;
     m_speedLabel->setObjectName(QStringLiteral("speedLabel"));
     m_speedLabel->setFont(Fonts::system(11));
-    m_speedLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    m_speedLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     Colours::setLabelColour(m_speedLabel, Colours::Label::tertiary);
 
     m_cancelButton = new QPushButton(QStringLiteral("Cancel"));
@@ -106,17 +105,15 @@ void TransferProgressView::setupViews() {
     m_cancelButton->setFont(Fonts::system(11));
     connect(m_cancelButton, &QPushButton::clicked, this, &TransferProgressView::cancelClicked);
 
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(m_currentFileLabel, 1);
-    row->addWidget(m_speedLabel, 0);
-
+    // The file's name and the speed line each get the panel's width: side by side, the speed
+    // line alone takes three quarters of it and leaves the name a few letters.
     auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(12, 8, 12, 8);
-    stack->setSpacing(6);
+    stack->setContentsMargins(12, 6, 12, 6);
+    stack->setSpacing(3);
     stack->addWidget(m_headerLabel, 0, Qt::AlignLeft);
     stack->addWidget(m_overallProgress);
-    stack->addLayout(row);
+    stack->addWidget(m_currentFileLabel);
+    stack->addWidget(m_speedLabel);
     stack->addWidget(m_cancelButton, 0, Qt::AlignLeft);
 }
 

@@ -60,15 +60,19 @@ QString copyFileName(const QString& key, const QString& name) {
     return prefix + safe;
 }
 
+// The folder for copies; empty when there is none.
+QString copiesFolder(const QString& configured) {
+    if (!configured.isEmpty())
+        return configured;
+    const QString base = privateTemporaryDirectory();
+    return base.isEmpty() ? QString() : base + u'/' + folderName;
+}
+
 // Runs on the executor: the folder for copies, made when missing; empty when there is none.
 QString prepareFolder(const QString& configured) {
-    QString folder = configured;
-    if (folder.isEmpty()) {
-        const QString base = privateTemporaryDirectory();
-        if (base.isEmpty())
-            return {};
-        folder = base + u'/' + folderName;
-    }
+    const QString folder = copiesFolder(configured);
+    if (folder.isEmpty())
+        return {};
     // A folder that cannot be made shows as the copy's own failure to write.
     QDir().mkpath(folder);
     return folder;
@@ -137,6 +141,15 @@ ThumbnailCache& ThumbnailCache::shared() {
 
 ThumbnailCache::ThumbnailCache(QString temporaryFolder)
     : m_state(std::make_shared<State>(std::move(temporaryFolder))) {}
+
+void ThumbnailCache::removeTemporaryCopies() {
+    // Only the copies this run made: another instance may be using the folder too.
+    for (const URL& copy : std::as_const(m_state->afcTempFiles))
+        QFile::remove(copy.toLocalFile());
+    m_state->afcTempFiles.clear();
+    if (const QString folder = copiesFolder(m_state->temporaryFolder); !folder.isEmpty())
+        QDir().rmdir(folder); // only when nothing else is left in it
+}
 
 ThumbnailCache::~ThumbnailCache() = default;
 

@@ -68,6 +68,11 @@ public:
     async::Task<QImage> generateImageThumbnail(URL url);
     async::Task<QImage> generateVideoThumbnail(URL url);
 
+    // Removes the copies of device items this cache made, and the folder when that leaves it
+    // empty, and forgets them; the pictures made from them stay. The copies serve one run: the
+    // program calls this as it quits.
+    void removeTemporaryCopies();
+
     int cachedCount() const;
     // The cached thumbnail of a location; null when there is none.
     QImage cachedThumbnail(const URL& url) const;

@@ -11,15 +11,18 @@
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "services/ImageThumbnailer.h"
+#include "services/ThumbnailCache.h"
 #include "services/NavigationState.h"
 #include "transfer/Sha256.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <limits>
 
 QuickLookCoordinator::QuickLookCoordinator(NavigationState& navigationState,
                                            std::shared_ptr<AFCBridge> afcBridge, UiTimerSource& timers,
@@ -138,7 +141,18 @@ async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator
     QList<URL> urls;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileItem file = files[i];
-        if (file.path().scheme() != u"afc") {
+        if (file.kind() == FileKind::video) {
+            if (!self)
+                co_return;
+            async::Task<QImage> framing = videoFrame(self->m_afcBridge, file);
+            const QImage frame = co_await std::move(framing);
+            if (!self || token.stop_requested())
+                co_return;
+            self->m_frames.insert(file.path().absoluteString(), frame);
+        }
+        // The panel reads a local file itself; a device file it would only show the icon of is
+        // not worth copying whole (a video can take minutes).
+        if (file.path().scheme() != u"afc" || !panelShowsContents(file)) {
             urls.append(file.path());
             continue;
         }
@@ -159,21 +173,59 @@ async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator
     self->m_previewItems = urls;
     panel->reloadData();
     if (show)
-        panel->makeKeyAndOrderFront();
+        panel->makeKeyAndOrderFront(self->mainWindow ? self->mainWindow() : nullptr);
+}
+
+async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> bridge, FileItem file) {
+    ThumbnailCache& cache = ThumbnailCache::shared();
+    if (QImage cached = cache.cachedThumbnail(file.path()); !cached.isNull())
+        co_return cached;
+    // The bridge is held here for as long as the cache's request runs.
+    async::Task<QImage> making = cache.thumbnail(file, bridge.get());
+    QImage frame = co_await std::move(making);
+    // Null also while the preview pane is making the same one; it may have finished since.
+    if (frame.isNull())
+        frame = cache.cachedThumbnail(file.path());
+    co_return frame;
+}
+
+bool QuickLookCoordinator::panelShowsContents(const FileItem& item) {
+    return item.kind() == FileKind::image || (item.uti() && item.uti()->conformsTo(UniformType::text()));
+}
+
+void QuickLookCoordinator::removeTemporaryCopies() {
+    // Only the copies this run made (another instance may be showing its own), then the folders
+    // they leave empty.
+    for (const URL& copy : std::as_const(m_tempFiles)) {
+        const QString path = copy.toLocalFile();
+        QFile::remove(path);
+        QDir().rmdir(QFileInfo(path).absolutePath());
+    }
+    m_tempFiles.clear();
+    if (const QString folder = previewFolder(); !folder.isEmpty())
+        QDir().rmdir(folder);
 }
 
 void QuickLookCoordinator::reloadPreviewItemsFromCache() {
     QList<URL> urls;
+    QList<QuickLookItemFacts> facts;
     for (const FileItem& file : selectedFiles()) {
-        if (file.path().scheme() != u"afc") {
+        const QString key = file.path().absoluteString();
+        QuickLookItemFacts known{qint64(std::min<quint64>(file.size(), std::numeric_limits<qint64>::max())),
+                                 file.uti() ? file.uti()->identifier() : QString(), m_frames.value(key)};
+        if (file.path().scheme() != u"afc" || !panelShowsContents(file)) {
             urls.append(file.path());
+            facts.append(known);
             continue;
         }
-        const auto copy = m_tempFiles.constFind(file.path().absoluteString());
-        if (copy != m_tempFiles.constEnd())
+        const auto copy = m_tempFiles.constFind(key);
+        if (copy != m_tempFiles.constEnd()) {
             urls.append(*copy);
+            facts.append(known);
+        }
     }
     m_previewItems = urls;
+    m_previewFacts = facts;
 }
 
 namespace {
@@ -299,6 +351,10 @@ std::optional<URL> QuickLookCoordinator::previewItemAt(QuickLookPanel*, int inde
     if (index < 0 || index >= m_previewItems.size())
         return std::nullopt;
     return m_previewItems[index];
+}
+
+QuickLookItemFacts QuickLookCoordinator::previewFactsAt(QuickLookPanel*, int index) {
+    return m_previewFacts.value(index);
 }
 
 bool QuickLookCoordinator::handleKeyEvent(QuickLookPanel*, QKeyEvent* event) {

@@ -22,10 +22,13 @@ class NavigationState;
 class UiTimerSource;
 
 // Feeds the Quick Look panel with the files selected in the browser, in the browser's order.
-// Files on this computer are shown in place; a device file is first copied into the private
-// temporary folder, "OrvantaPreview/<location digest>/<name>", one folder per device location so
-// that two files of the same name never share a copy, while the panel's title stays the name.
-// A copy, once made, serves every later request for its location for the rest of the run.
+// Files on this computer are shown in place. A device file whose contents the panel shows (a
+// picture, a text) is first copied into the private temporary folder,
+// "OrvantaPreview/<location digest>/<name>", one folder per device location so that two files
+// of the same name never share a copy, while the panel's title stays the name. A copy, once
+// made, serves every later request for its location for the rest of the run, and goes when the
+// program quits. Any other device file is handed over where it is, with its size and type, so
+// the panel shows its icon without a copy of the whole file; a video gets its thumbnail's frame.
 //
 // While the panel is open, every settled selection (50 ms without a change) refreshes it; while
 // it is closed, selection changes cost nothing but the debounce timer. Arrow keys pressed in the
@@ -68,8 +71,15 @@ public:
     static QList<FileItem> filesInBrowserOrder(const QSet<FileItem>& selection,
                                                const QList<FileItem>& listing);
 
+    // Whether the panel shows this file's contents, which for a device file is worth a copy.
+    static bool panelShowsContents(const FileItem& item);
+    // Removes the copies made for the panel and the folders they leave empty, and forgets them
+    // (at quit: they serve one run).
+    void removeTemporaryCopies();
+
     int numberOfPreviewItems(QuickLookPanel* panel) override;
     std::optional<URL> previewItemAt(QuickLookPanel* panel, int index) override;
+    QuickLookItemFacts previewFactsAt(QuickLookPanel* panel, int index) override;
     bool handleKeyEvent(QuickLookPanel* panel, QKeyEvent* event) override;
 
 private:
@@ -77,6 +87,7 @@ private:
     void startPanelTask(QuickLookPanel* panel, bool show);
     static async::Task<void> buildItems(QPointer<QuickLookCoordinator> self, QPointer<QuickLookPanel> panel,
                                         QList<FileItem> files, bool show, std::stop_token token);
+    static async::Task<QImage> videoFrame(std::shared_ptr<AFCBridge> bridge, FileItem file);
     static async::Task<std::optional<URL>> awaitDownload(QPointer<QuickLookCoordinator> self, QString key,
                                                          quint64 serial,
                                                          async::TaskHandle<std::optional<URL>> handle);
@@ -89,6 +100,9 @@ private:
     UiTimerSource& m_timers;
     QString m_temporaryFolder;
     QList<URL> m_previewItems;
+    QList<QuickLookItemFacts> m_previewFacts;
+    // Video frames for the items shown, by location text; kept while the coordinator lives.
+    QHash<QString, QImage> m_frames;
     QHash<QString, URL> m_tempFiles;
     struct Download {
         quint64 serial = 0;

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTreeView>
@@ -121,6 +122,9 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     // so that typing a name never picks a sidebar row and navigates away.
     m_outlineView->setFocusPolicy(Qt::ClickFocus);
     m_outlineView->setItemDelegate(new SidebarItemDelegate(m_outlineView));
+    // A right press only asks for the row's menu: selecting the row would navigate there and
+    // rebuild RECENT under the open menu.
+    m_outlineView->viewport()->installEventFilter(this);
     m_outlineView->setModel(m_model);
 
     auto* layout = new QVBoxLayout(this);
@@ -139,6 +143,16 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         if (item && item->appsListing() == SidebarItem::AppsListing::tried)
             item->setAppsListing(SidebarItem::AppsListing::idle);
     });
+    // Any row added or removed above a device's row moves it; the report follows once the rows
+    // are laid out.
+    const auto scheduleReport = [this] {
+        if (!std::exchange(m_deviceRowsReportPending, true))
+            QMetaObject::invokeMethod(this, &SidebarViewController::reportDeviceRows, Qt::QueuedConnection);
+    };
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, scheduleReport);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, scheduleReport);
+    connect(m_model, &QAbstractItemModel::modelReset, this, scheduleReport);
+    connect(m_outlineView, &QTreeView::expanded, this, scheduleReport);
     connect(m_outlineView, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
         if (QMenu* menu = makeContextMenu(m_outlineView->indexAt(position))) {
             menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -153,6 +167,22 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
 SidebarViewController::~SidebarViewController() {
     for (const auto& task : m_tasks)
         task.cancel();
+}
+
+bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_outlineView->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+                return true;
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 const std::vector<std::shared_ptr<SidebarItem>>& SidebarViewController::rootItems() const {
@@ -359,6 +389,23 @@ void SidebarViewController::refreshDevicesSection() {
     }
     refreshFavoritesSection();
     tavoletStep();
+}
+
+// Only a click picks a device, so whoever drives the window from outside (the screenshot
+// walk-through) has to click its row; the debug log says where.
+void SidebarViewController::reportDeviceRows() {
+    m_deviceRowsReportPending = false;
+    const std::optional<int> index = sectionIndex(devicesHeader);
+    if (!index || !isVisible())
+        return;
+    const QModelIndex header = m_model->index(*index, 0);
+    for (int row = 0; row < m_model->rowCount(header); ++row) {
+        const QModelIndex device = m_model->index(row, 0, header);
+        const QPoint centre =
+            m_outlineView->viewport()->mapTo(window(), m_outlineView->visualRect(device).center());
+        Logger::ui().debug("Sidebar: device row %s at %d,%d in the window", device.data().toString(),
+                           centre.x(), centre.y());
+    }
 }
 
 void SidebarViewController::tavoletStep() {

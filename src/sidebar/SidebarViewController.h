@@ -74,6 +74,9 @@ public:
     // The checks, Photos and Apps tasks started so far that have not ended (tests await them).
     QList<async::TaskHandle<void>> runningTasks() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     std::vector<std::shared_ptr<SidebarItem>> favoriteRows(const QSet<QString>& connectedUDIDs) const;
     std::vector<std::shared_ptr<SidebarItem>> recentRows() const;
@@ -87,6 +90,7 @@ private:
     void listAppsIntoFolder(std::shared_ptr<SidebarItem> folder);
     void applyApps(const std::shared_ptr<SidebarItem>& folder, const QList<AppInfo>& apps);
     void expandItem(const SidebarItem* item);
+    void reportDeviceRows();
     void track(async::TaskHandle<void> handle);
 
     // Model changes must never look like a user's choice.
@@ -102,4 +106,5 @@ private:
     QHash<QString, std::optional<QString>> m_tavoletCache;
     QList<async::TaskHandle<void>> m_tasks;
     int m_rebuilding = 0;
+    bool m_deviceRowsReportPending = false;
 };

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QWindow>
 
 namespace {
 
@@ -59,6 +60,18 @@ thread_local std::unique_ptr<TextEditorTarget> editorTarget;
 
 CommandRouter::CommandRouter(QObject* parent) : QObject(parent) {
     connect(qApp, &QApplication::focusChanged, this, &CommandRouter::revalidate);
+    // A window can become active with no focused widget (a dialog just closed over it): no focus
+    // change then tells the window-dependent commands that they apply again.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &CommandRouter::revalidate);
+    // And a key is checked against the truth of the moment before the shortcut map looks at the
+    // enabled states, so a state left stale by anything else never swallows a shortcut.
+    qApp->installEventFilter(this);
+}
+
+bool CommandRouter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && !m_actions.isEmpty())
+        revalidate();
+    return QObject::eventFilter(watched, event);
 }
 
 void CommandRouter::setMainWindow(QWidget* window, ActionTarget* controller) {

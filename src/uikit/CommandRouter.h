@@ -23,7 +23,8 @@ public:
 // a key pressed in another window must never act on the browser), then the application. Menu
 // actions carry their selector; their enabled state is computed again before a menu opens and
 // whenever revalidate() is called, and a command is validated once more when it runs, because
-// Qt still hands the key of a disabled action to the focus widget.
+// Qt still hands the key of a disabled action to the focus widget. Enabled states are also
+// recomputed when another window becomes active and before every key is matched to a shortcut.
 class CommandRouter : public QObject {
     Q_OBJECT
 public:
@@ -50,6 +51,9 @@ public:
                        const QKeySequence& shortcut = {}, Qt::ShortcutContext context = Qt::WindowShortcut);
     // Every action made here gets its enabled state from validate() again.
     void revalidate();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QPointer<QWidget> m_mainWindow;

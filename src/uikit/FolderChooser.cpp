@@ -17,8 +17,11 @@ async::Task<std::optional<URL>> DialogFolderChooser::choose(Request request, QWi
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (!request.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, request.prompt);
-    if (!request.message.isEmpty())
-        dialog->setWindowTitle(request.message);
+    // Qt titles a folder dialog "Find Directory"; what the user is asked for says more.
+    if (const QString title = request.message.isEmpty() ? request.prompt : request.message; !title.isEmpty())
+        dialog->setWindowTitle(title);
+    if (request.directory && request.directory->isFileURL())
+        dialog->setDirectory(request.directory->toLocalFile());
     dialog->setWindowModality(Qt::WindowModal);
 
     std::exception_ptr failure;

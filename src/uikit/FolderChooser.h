@@ -17,8 +17,11 @@ public:
     struct Request {
         // The accept button's label ("Select", "Copy Here").
         QString prompt;
-        // Shown as the dialog's title; none leaves the platform's.
+        // Shown as the dialog's title; without one the prompt titles it.
         QString message;
+        // The folder the dialog opens in; none (or one that is not on this computer) leaves the
+        // dialog's own choice, which is the program's working folder.
+        std::optional<URL> directory;
     };
 
     virtual ~FolderChooser() = default;

@@ -1,7 +1,9 @@
 #include "uikit/QuickLookPanel.h"
 
 #include "platform/ByteCountFormatter.h"
+#include "platform/Logger.h"
 #include "uikit/Fonts.h"
+#include "uikit/Symbols.h"
 #include "uikit/Workspace.h"
 
 #include <QFile>
@@ -47,7 +49,7 @@ struct QuickLookPanel::Loaded {
     QString text;
     // Wrapping a line of hundreds of thousands of characters holds the main thread for seconds.
     bool hasLongLines = false;
-    QString iconName;
+    QString mimeType;
     qint64 size = -1;
 };
 
@@ -96,6 +98,7 @@ QuickLookPanel::QuickLookPanel(QWidget* parent)
     auto* otherLayout = new QVBoxLayout(other);
     otherLayout->addStretch(1);
     m_iconView = new QLabel;
+    m_iconView->setObjectName(QStringLiteral("quickLookIcon"));
     m_iconView->setAlignment(Qt::AlignCenter);
     otherLayout->addWidget(m_iconView);
     m_nameLabel = new QLabel;
@@ -154,11 +157,14 @@ void QuickLookPanel::setImageDecoder(ImageDecoder decoder) {
 
 void QuickLookPanel::reloadData() {
     m_items.clear();
+    m_facts.clear();
     // The count first: a data source rebuilds what it serves when asked for it.
     const int count = m_dataSource ? m_dataSource->numberOfPreviewItems(this) : 0;
     for (int i = 0; i < count; ++i) {
-        if (std::optional<URL> url = m_dataSource->previewItemAt(this, i))
+        if (std::optional<URL> url = m_dataSource->previewItemAt(this, i)) {
             m_items.append(*url);
+            m_facts.append(m_dataSource->previewFactsAt(this, i));
+        }
     }
     // A new selection starts at its first item.
     m_current = 0;
@@ -172,8 +178,17 @@ void QuickLookPanel::setCurrentPreviewItemIndex(int index) {
     showCurrent();
 }
 
-void QuickLookPanel::makeKeyAndOrderFront() {
+void QuickLookPanel::makeKeyAndOrderFront(QWidget* over) {
+    const bool opening = !isVisible();
     show();
+    // Placed by us, not by the window manager's guess: a tool window without a parent otherwise
+    // lands at the screen's corner, away from what the user was looking at. After show(), so
+    // that the frame's size is known.
+    if (over && opening) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(over->frameGeometry().center());
+        move(frame.topLeft());
+    }
     raise();
     activateWindow();
     setFocus();
@@ -194,13 +209,23 @@ void QuickLookPanel::updateNavigation() {
     m_positionLabel->setText(QStringLiteral("%1 of %2").arg(m_current + 1).arg(m_items.size()));
 }
 
-QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, int maxPixels, const ImageDecoder& decoder) {
+QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, const QuickLookItemFacts& facts, int maxPixels,
+                                            const ImageDecoder& decoder) {
     Loaded loaded;
+    loaded.size = facts.size;
+    loaded.mimeType = facts.mimeType;
+    loaded.image = facts.frame;
+    // An item that is not a local file (a device file nobody copied) is shown from its facts.
+    if (path.isEmpty()) {
+        loaded.kind = loaded.image.isNull() ? ContentKind::other : ContentKind::frame;
+        return loaded;
+    }
     const QFileInfo info(path);
-    loaded.size = info.exists() ? info.size() : -1;
+    if (info.exists())
+        loaded.size = info.size();
     const QMimeDatabase database;
     const QMimeType type = database.mimeTypeForFile(path);
-    loaded.iconName = type.iconName();
+    loaded.mimeType = type.name();
     if (type.name().startsWith(QLatin1String("image/"))) {
         loaded.image = decoder(path, maxPixels);
         if (!loaded.image.isNull()) {
@@ -223,7 +248,7 @@ QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, int maxPixels, 
             return loaded;
         }
     }
-    loaded.kind = ContentKind::other;
+    loaded.kind = loaded.image.isNull() ? ContentKind::other : ContentKind::frame;
     return loaded;
 }
 
@@ -243,11 +268,13 @@ void QuickLookPanel::showCurrent() {
     const QString path = url.isFileURL() ? url.toLocalFile() : QString();
     const int maxPixels = std::max(width(), height()) * std::max(1, int(devicePixelRatio()));
     ImageDecoder decoder = m_decoder;
+    const QuickLookItemFacts facts = m_facts.value(m_current);
+    m_openButton->setEnabled(url.isFileURL());
     // The result comes back as a queued call on the panel: Qt drops it when the panel is gone,
     // and the panel joins the executor before it goes, so no job outlives it.
     QuickLookPanel* panel = this;
-    m_executor->post([panel, generation, index, path, maxPixels, decoder] {
-        auto loaded = std::make_shared<Loaded>(load(path, maxPixels, decoder));
+    m_executor->post([panel, generation, index, path, facts, maxPixels, decoder] {
+        auto loaded = std::make_shared<Loaded>(load(path, facts, maxPixels, decoder));
         QMetaObject::invokeMethod(
             panel,
             [panel, generation, index, loaded] {
@@ -274,15 +301,22 @@ void QuickLookPanel::showLoaded(const Loaded& loaded, int index) {
         m_stack->setCurrentIndex(textPage);
         break;
     default: {
-        QIcon icon = QIcon::fromTheme(loaded.iconName);
-        if (icon.isNull())
-            icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
-        m_iconView->setPixmap(icon.pixmap(128, 128));
+        if (loaded.kind == ContentKind::frame) {
+            const QImage frame = loaded.image.scaled(QSize(320, 240).boundedTo(loaded.image.size() * 2),
+                                                     Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            m_iconView->setPixmap(QPixmap::fromImage(frame));
+            m_iconView->setProperty(iconMimeTypeProperty, QVariant());
+        } else {
+            m_iconView->setPixmap(Symbols::fileTypeIcon(loaded.mimeType, false).pixmap(128, 128));
+            m_iconView->setProperty(iconMimeTypeProperty, loaded.mimeType);
+        }
         m_sizeLabel->setText(loaded.size < 0 ? QString() : ByteCountFormatter::fileFromSigned(loaded.size));
         m_stack->setCurrentIndex(otherPage);
         break;
     }
     }
+    static const char* const kindNames[] = {"nothing", "picture", "text", "video frame", "icon"};
+    Logger::ui().debug("Quick Look: %s shown as %s", windowTitle(), QString::fromLatin1(kindNames[int(loaded.kind)]));
     emit previewShown(index, loaded.kind);
 }
 

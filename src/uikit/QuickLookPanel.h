@@ -18,6 +18,17 @@ class QPushButton;
 class QStackedWidget;
 class QuickLookPanel;
 
+// What the data source knows of an item beyond its location: the panel reads a local file
+// itself, but an item it cannot read (a device file left where it is) is shown from these.
+struct QuickLookItemFacts {
+    // -1 when unknown.
+    qint64 size = -1;
+    // The MIME type's name; empty when unknown.
+    QString mimeType;
+    // A still of a video, shown in place of the type's icon; null when there is none.
+    QImage frame;
+};
+
 // Who tells the panel what to show. The panel asks for the count first, then for the items.
 class QuickLookPanelDataSource {
 public:
@@ -25,6 +36,7 @@ public:
     virtual int numberOfPreviewItems(QuickLookPanel* panel) = 0;
     // Nothing for an index past the end.
     virtual std::optional<URL> previewItemAt(QuickLookPanel* panel, int index) = 0;
+    virtual QuickLookItemFacts previewFactsAt(QuickLookPanel*, int) { return {}; }
 };
 
 // Who may take a key before the panel treats it.
@@ -36,8 +48,8 @@ public:
 };
 
 // The one preview panel of the process: a tool window that shows local files one at a time,
-// pictures scaled to the panel, the start of text files, and for anything else the type's icon,
-// the name, the size and an "Open" button. Several items get previous and next buttons. Keys go
+// pictures scaled to the panel, the start of text files, and for anything else the type's icon
+// (or a video's still frame), the name, the size and an "Open" button (for local files). Several items get previous and next buttons. Keys go
 // to the delegate first; Space and Escape close the panel; left and right step through the items.
 //
 // Every file read and decode runs on the panel's own executor thread; a load that is overtaken
@@ -45,7 +57,10 @@ public:
 class QuickLookPanel : public QWidget {
     Q_OBJECT
 public:
-    enum class ContentKind { none, image, text, other };
+    // frame: a video's still in place of the icon; other: the type's icon.
+    enum class ContentKind { none, image, text, frame, other };
+    // The icon label's property naming the MIME type whose icon it shows.
+    static constexpr const char* iconMimeTypeProperty = "orvantaMimeType";
 
     // The first bytes of a text file that are shown.
     static constexpr qint64 textPreviewBytes = 256 * 1024;
@@ -74,7 +89,8 @@ public:
     int currentPreviewItemIndex() const { return m_current; }
     void setCurrentPreviewItemIndex(int index);
 
-    void makeKeyAndOrderFront();
+    // A panel not yet on screen opens centred over the window given.
+    void makeKeyAndOrderFront(QWidget* over = nullptr);
     void orderOut();
     bool isPanelVisible() const { return isVisible(); }
 
@@ -95,11 +111,13 @@ private:
     void showCurrent();
     void showLoaded(const Loaded& loaded, int index);
     void updateNavigation();
-    static Loaded load(const QString& path, int maxPixels, const ImageDecoder& decoder);
+    static Loaded load(const QString& path, const QuickLookItemFacts& facts, int maxPixels,
+                       const ImageDecoder& decoder);
 
     QuickLookPanelDataSource* m_dataSource = nullptr;
     QuickLookPanelDelegate* m_delegate = nullptr;
     QList<URL> m_items;
+    QList<QuickLookItemFacts> m_facts;
     int m_current = 0;
     quint64 m_generation = 0;
     ContentKind m_kind = ContentKind::none;

@@ -2,11 +2,16 @@
 // welcome sheet of the first launch, and a quit while a copy runs.
 
 #include "DeviceTestCase.h"
+#include "EventLoop.h"
 #include "LogCapture.h"
 #include "ScriptedAlertPresenter.h"
 #include "WidgetDeviceTestMain.h"
+#include "app/AboutWindowController.h"
 #include "app/AppDelegate.h"
 #include "app/MainWindowController.h"
+#include "app/PathBarView.h"
+#include "app/PreferencesWindowController.h"
+#include "app/StatusBarView.h"
 #include "app/TransferCenterModel.h"
 #include "app/TransferCenterViewController.h"
 #include "app/TransferCenterWindowController.h"
@@ -15,16 +20,23 @@
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TemporaryDirectory.h"
+#include "platform/UniformType.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
 #include "platform/async/TaskHandle.h"
+#include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
+#include "sidebar/QuickLookCoordinator.h"
 #include "transfer/TransferManager.h"
+#include "uikit/QuickLookPanel.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
@@ -71,12 +83,22 @@ private slots:
     void transferCenterIsMadeOnceAndShownAgain();
     void monitoringHasEndedWhenQuitReturns();
     void launchPutsBackWhatACutOffCopySetAside();
+    void closingTheMainWindowQuits_data();
+    void quitRemovesTheRunsTemporaryCopies();
+    void windowSizes_data();
+    void windowSizes();
+    void windowsAreOnePerKind_data();
+    void windowsAreOnePerKind();
+    void closingTheMainWindowQuits();
 
 private:
     std::unique_ptr<AppDelegate> makeDelegate();
+    // The window a command shows (Preferences, About or the Transfer Center).
+    QWidget* windowOf(const QString& command) const;
     QString state() const;
 
     QTemporaryDir m_home;
+    QTemporaryDir m_temporary;
     async::ManualClock m_clock;
     NotificationCenter m_notifications;
     RecordingDeviceManager* m_deviceManager = nullptr;
@@ -87,6 +109,8 @@ private:
 
 void tst_AppDelegate::initTestCase() {
     qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    // Quitting removes the run's temporary copies: this run's temporary folder is the test's own.
+    qputenv("TMPDIR", m_temporary.path().toUtf8());
     UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
 }
 
@@ -123,6 +147,14 @@ QString tst_AppDelegate::state() const {
         .arg(sheet)
         .arg(running)
         .arg(terminated);
+}
+
+QWidget* tst_AppDelegate::windowOf(const QString& command) const {
+    if (command == u"showPreferences:")
+        return m_delegate->preferencesWindowController()->window();
+    if (command == u"showAbout:")
+        return m_delegate->aboutWindowController()->window();
+    return m_delegate->transferCenterWindowController()->window();
 }
 
 std::unique_ptr<AppDelegate> tst_AppDelegate::makeDelegate() {
@@ -304,6 +336,178 @@ void tst_AppDelegate::launchPutsBackWhatACutOffCopySetAside() {
 
     QCOMPARE(fileContents(original), QByteArray("the only copy"));
     QVERIFY(journal->entries().isEmpty());
+    m_delegate->applicationWillTerminate();
+}
+
+void tst_AppDelegate::closingTheMainWindowQuits_data() {
+    QTest::addColumn<QString>("command"); // opens the window that stays open
+    QTest::newRow("Transfer Center open") << "showTransferCenter:";
+    QTest::newRow("Preferences open") << "showPreferences:";
+    QTest::newRow("About open") << "showAbout:";
+}
+
+// The menu bar lives in the main window: closing it while another window is open quits as the
+// menu's Quit does, and the other window goes with it.
+void tst_AppDelegate::closingTheMainWindowQuits() {
+    QFETCH(QString, command);
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    QList<int> exits;
+    m_delegate->exitApplication = [&exits](int status) { exits << status; };
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QWidget* other = windowOf(command);
+    QVERIFY(other->isVisible());
+    QVERIFY(exits.isEmpty());
+
+    m_delegate->mainWindowController()->window()->close();
+    QCOMPARE(exits, QList<int>{0});
+    QVERIFY(!other->isVisible());
+    m_delegate->applicationWillTerminate();
+    QVERIFY(m_log->contains(LogCapture::category("ui"), QStringLiteral("Orvanta terminating")));
+}
+
+// The copies Quick Look made of device files go at quit; what another run left in the same
+// folder stays.
+void tst_AppDelegate::quitRemovesTheRunsTemporaryCopies() {
+    fakemux::DeviceDescription description = describeDevice(udid);
+    const QString media = QString::fromStdString(description.mediaRoot.string());
+    {
+        QFile notes(media + QStringLiteral("/notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("notes") == 5);
+    }
+    addDevice(std::move(description));
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    const QString root = privateTemporaryDirectory();
+    QVERIFY(root.startsWith(m_temporary.path()));
+    const QString otherRun = root + QStringLiteral("/OrvantaPreview/0123456789abcdef/IMG_0001.MOV");
+    QVERIFY(QDir().mkpath(QFileInfo(otherRun).absolutePath()));
+    {
+        QFile copy(otherRun);
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write("movie") == 5);
+    }
+
+    MainWindowController* main = m_delegate->mainWindowController();
+    const URL url = URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/notes.txt"));
+    const FileItem notes(url.absoluteString(), QStringLiteral("notes.txt"), url, false, 5, Date::now(),
+                         FileKind::document, UniformType::forFilenameExtension(QStringLiteral("txt")));
+    main->navigationState().currentDirectoryContents = QList<FileItem>{notes};
+    main->navigationState().selectedItems = QSet<FileItem>{notes};
+    QuickLookCoordinator* quickLook = main->quickLookCoordinator();
+    quickLook->showPanel(QuickLookPanel::shared());
+    for (const auto& task : quickLook->panelTasks())
+        async::runSync(task.result(), std::chrono::seconds(30));
+    QCOMPARE(quickLook->tempFiles().size(), 1);
+    const QString made = quickLook->tempFiles().begin()->toLocalFile();
+    QVERIFY(QFileInfo::exists(made));
+
+    m_delegate->applicationWillTerminate();
+    QVERIFY(!QFileInfo::exists(made));
+    QVERIFY(QFileInfo::exists(otherRun));
+}
+
+namespace {
+
+constexpr int unbounded = QWIDGETSIZE_MAX;
+
+} // namespace
+
+void tst_AppDelegate::windowSizes_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QSize>("size"); // an invalid size: not checked
+    QTest::addColumn<QSize>("minimum"); // the same
+    QTest::addColumn<QSize>("maximum");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("main window") << "main" << QSize(1100, 700) << QSize(800, 500)
+                                 << QSize(unbounded, unbounded) << "Orvanta";
+    QTest::newRow("sidebar") << "sidebar" << QSize() << QSize(180, 0) << QSize(350, unbounded) << "";
+    QTest::newRow("browser") << "browser" << QSize() << QSize(400, 0) << QSize(unbounded, unbounded) << "";
+    QTest::newRow("preview pane") << "preview" << QSize() << QSize(160, 0) << QSize(300, unbounded) << "";
+    QTest::newRow("path bar") << "pathBar" << QSize() << QSize(0, 24) << QSize(unbounded, 24) << "";
+    QTest::newRow("status bar") << "statusBar" << QSize() << QSize(0, 22) << QSize(unbounded, 22) << "";
+    // Fixed: neither can be resized.
+    QTest::newRow("Preferences") << "showPreferences:" << QSize(480, 520) << QSize(480, 520) << QSize(480, 520)
+                                 << "Orvanta Preferences";
+    QTest::newRow("About") << "showAbout:" << QSize(360, 420) << QSize(360, 420) << QSize(360, 420)
+                           << "About Orvanta";
+    // Resizable down to what its buttons need.
+    QTest::newRow("Transfer Center") << "showTransferCenter:" << QSize(900, 420) << QSize()
+                                     << QSize(unbounded, unbounded) << "Transfer Center";
+}
+
+// The windows' and panes' sizes and limits as they are on screen, not as the code meant them.
+void tst_AppDelegate::windowSizes() {
+    QFETCH(QString, what);
+    QFETCH(QSize, size);
+    QFETCH(QSize, minimum);
+    QFETCH(QSize, maximum);
+    QFETCH(QString, title);
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    MainWindowController* main = m_delegate->mainWindowController();
+    // The first (empty) device list shows the empty state; the browser comes after it.
+    drainPostedEvents();
+    main->showBrowser();
+    const QHash<QString, QWidget*> panes{{"main", main->window()},
+                                         {"sidebar", main->sidebarView()},
+                                         {"browser", main->browserContainerView()},
+                                         {"preview", main->previewPaneView()},
+                                         {"pathBar", main->pathBarView()},
+                                         {"statusBar", main->statusBarView()}};
+    QWidget* widget = panes.value(what);
+    if (!widget) {
+        QVERIFY(m_delegate->commandRouter().sendAction(what));
+        widget = windowOf(what);
+    }
+    QVERIFY(widget);
+    QVERIFY(QTest::qWaitForWindowExposed(widget->window()));
+    if (size.isValid())
+        QCOMPARE(widget->size(), size);
+    if (minimum.isValid())
+        QCOMPARE(widget->minimumSize(), minimum);
+    QCOMPARE(widget->maximumSize(), maximum);
+    if (!title.isEmpty())
+        QCOMPARE(widget->windowTitle(), title);
+    if (what == u"showTransferCenter:") {
+        QTableView* table = m_delegate->transferCenterWindowController()->viewController()->tableView();
+        QList<int> widths;
+        for (int column = 0; column < table->model()->columnCount(); ++column)
+            widths << table->columnWidth(column);
+        QCOMPARE(widths, (QList<int>{220, 100, 150, 160, 250}));
+    }
+    m_delegate->applicationWillTerminate();
+}
+
+void tst_AppDelegate::windowsAreOnePerKind_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("Preferences") << "showPreferences:";
+    QTest::newRow("About") << "showAbout:";
+    QTest::newRow("Transfer Center") << "showTransferCenter:";
+}
+
+// Asked for twice, and again after it was closed, the window is the one made first.
+void tst_AppDelegate::windowsAreOnePerKind() {
+    QFETCH(QString, command);
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QWidget* first = windowOf(command);
+    const int windows = QApplication::topLevelWidgets().size();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QCOMPARE(windowOf(command), first);
+    first->close();
+    QVERIFY(m_delegate->commandRouter().sendAction(command));
+    QCOMPARE(windowOf(command), first);
+    QVERIFY(first->isVisible());
+    QCOMPARE(QApplication::topLevelWidgets().size(), windows);
     m_delegate->applicationWillTerminate();
 }
 

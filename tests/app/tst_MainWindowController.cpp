@@ -37,6 +37,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -108,6 +109,9 @@ private slots:
     void barsFollowTheBrowser();
     void pathBarClicks_data();
     void pathBarClicks();
+    void titleAndRootNameFollowTheShownDevice();
+    void keysGoToTheBrowserWhenItComes_data();
+    void keysGoToTheBrowserWhenItComes();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
@@ -643,4 +647,78 @@ void tst_MainWindowController::pathBarClicks() {
     QCOMPARE(navigation.backStack().size(), history + 1);
     QCOMPARE(navigation.backStack().last().path(), QStringLiteral("/Pics"));
     QCOMPARE(navigation.searchQuery.value(), QString());
+}
+
+// With two devices the one browsed names the title and the path bar's root, whichever of them
+// the list gives first; once every device is gone the empty window names no folder.
+void tst_MainWindowController::titleAndRootNameFollowTheShownDevice() {
+    const QString padUdid = QStringLiteral("00008120-0011223344556677");
+    fakemux::DeviceDescription phoneDescription = describeDevice(udid, QStringLiteral("Studio iPhone"));
+    writeFile(QString::fromStdString(phoneDescription.mediaRoot.string()) + QStringLiteral("/Pics/a.txt"), "x");
+    fakemux::VirtualDevice& phone = addDevice(phoneDescription);
+    fakemux::DeviceDescription padDescription = describeDevice(padUdid, QStringLiteral("Work iPad"));
+    writeFile(QString::fromStdString(padDescription.mediaRoot.string()) + QStringLiteral("/Pics/a.txt"), "x");
+    fakemux::VirtualDevice& pad = addDevice(padDescription);
+    makeController();
+    scan();
+    QTRY_COMPARE(m_deviceManager->connectedDevices.value().size(), 2);
+    QTRY_VERIFY(m_controller->isShowingBrowser() && m_controller->browserContainer() &&
+                m_controller->browserContainer()->columnBrowser());
+    NavigationState& navigation = m_controller->navigationState();
+    QMainWindow* window = m_controller->window();
+    for (const auto& [id, name] : {std::pair{udid, QStringLiteral("Studio iPhone")},
+                                   std::pair{padUdid, QStringLiteral("Work iPad")}}) {
+        navigation.navigate(URL::fromComponents(QStringLiteral("afc"), id, QStringLiteral("/")));
+        QTRY_COMPARE(window->windowTitle(), name);
+        QTRY_COMPARE(segmentTitles(m_controller->pathBarView()), QStringList{name});
+    }
+    // A computer folder, or a host no device has, falls back to the first device.
+    const QList<iOSDevice> devices = m_deviceManager->connectedDevices.value();
+    const QString first = MainWindowController::displayName(devices.first());
+    QCOMPARE(MainWindowController::windowTitle({URL::fileURL(QStringLiteral("/"), true)}, devices), first);
+    QCOMPARE(MainWindowController::windowTitle(
+                 {URL::fromComponents(QStringLiteral("afc"), QStringLiteral("FFFF"), QStringLiteral("/"))},
+                 devices),
+             first);
+
+    navigation.navigate(URL::fromComponents(QStringLiteral("afc"), padUdid, QStringLiteral("/Pics")));
+    QTRY_COMPARE(window->windowTitle(), QStringLiteral("Pics"));
+    phone.unplug();
+    pad.unplug();
+    scan();
+    QTRY_VERIFY(!m_controller->isShowingBrowser());
+    drainPostedEvents();
+    QCOMPARE(window->windowTitle(), QStringLiteral("Orvanta"));
+}
+
+void tst_MainWindowController::keysGoToTheBrowserWhenItComes_data() {
+    QTest::addColumn<bool>("searching");
+    QTest::newRow("a toolbar button had the keyboard") << false;
+    QTest::newRow("the search field keeps it") << true;
+}
+
+// A window activated in the empty state has given the keyboard to a toolbar button; when the
+// device comes, the browser's column takes it, so typed names select rows. A search the user
+// is typing keeps it.
+void tst_MainWindowController::keysGoToTheBrowserWhenItComes() {
+    QFETCH(bool, searching);
+    addDevice(describeDevice(udid, QStringLiteral("Studio iPhone")));
+    makeController();
+    QMainWindow* window = m_controller->window();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QWidget* before = searching ? static_cast<QWidget*>(window->findChild<QLineEdit*>())
+                                : static_cast<QWidget*>(m_controller->toolbar()->backButton());
+    QVERIFY(before);
+    before->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), before);
+    scan();
+    QTRY_VERIFY(m_controller->browserContainer() && m_controller->browserContainer()->columnBrowser() &&
+                !m_controller->browserContainer()->columnBrowser()->panels().isEmpty());
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    QTRY_VERIFY(!browser->columns().isEmpty() && !browser->columns().first().isLoading);
+    drainPostedEvents();
+    QCOMPARE(QApplication::focusWidget(),
+             searching ? before : static_cast<QWidget*>(browser->panels().first()->tableView()));
 }

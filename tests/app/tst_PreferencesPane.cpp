@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QStandardPaths>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -162,6 +163,28 @@ private slots:
         QCOMPARE(PreferencesViewController::macChunkSize(), engineUses);
     }
 
+    // At its fixed 480 x 520 every label shows whole (a long one on two lines) and every control
+    // lies inside the window.
+    void everythingFitsTheFixedWindow() {
+        PreferencesWindowController controller(m_chooser);
+        QWidget* window = controller.window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->size(), QSize(480, 520));
+        const QList<QWidget*> children = controller.contentViewController()->findChildren<QWidget*>();
+        QVERIFY(!children.isEmpty());
+        for (QWidget* child : children) {
+            if (!child->isVisible())
+                continue;
+            const QRect inWindow(child->mapTo(window, QPoint(0, 0)), child->size());
+            QVERIFY2(window->rect().contains(inWindow), qPrintable(child->metaObject()->className()));
+            if (auto* label = qobject_cast<QLabel*>(child); label && label->wordWrap())
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->text()));
+            if (auto* box = qobject_cast<QCheckBox*>(child))
+                QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
+        }
+    }
+
     void folderChoices_data() {
         QTest::addColumn<bool>("ingest");    // which of the two path controls is clicked
         QTest::addColumn<QString>("answer"); // "folder", "cancel" or "unstorable"
@@ -194,9 +217,12 @@ private slots:
         PreferencesPane* pane = controller.contentViewController();
         PathControl* clicked = ingest ? pane->autoIngestDestinationField : pane->defaultDestinationField;
         PathControl* other = ingest ? pane->defaultDestinationField : pane->autoIngestDestinationField;
+        const std::optional<URL> shownBefore = clicked->url();
         QTest::mouseClick(clicked, Qt::LeftButton);
         QTRY_COMPARE(m_chooser->requests.size(), 1);
         QCOMPARE(m_chooser->requests.first().prompt, QStringLiteral("Select"));
+        // It opens at the folder the control shows, not in the program's working folder.
+        QCOMPARE(m_chooser->requests.first().directory, shownBefore);
         QVERIFY(m_chooser->requests.first().message.isEmpty());
         QCoreApplication::processEvents();
 

@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTemporaryDir>
+#include <QSplitter>
 #include <QToolButton>
 
 using namespace std::chrono_literals;
@@ -78,6 +79,7 @@ private slots:
     void backAndForward();
     void viewModeAndSearchBothWays();
     void previewToggle();
+    void previewToggleRestoresACollapsedPane();
     void copy_data();
     void copy();
 
@@ -260,6 +262,30 @@ void tst_Toolbar::previewToggle() {
     m_controller->showEmptyState();
     toggle->click();
     QVERIFY(!preview || !preview->isHidden());
+}
+
+// The divider dragged to the window's edge leaves the pane shown at no width: the toggle counts
+// that as folded and brings it back at its first width, taken from the browser.
+void tst_Toolbar::previewToggleRestoresACollapsedPane() {
+    makeController();
+    m_controller->showBrowser();
+    QSplitter* split = m_controller->splitView();
+    QWidget* preview = m_controller->previewPaneView();
+    QTRY_VERIFY(preview->isVisible());
+    QList<int> sizes = split->sizes();
+    split->setSizes({sizes[0], sizes[1] + sizes[2], 0});
+    QCOMPARE(split->sizes()[2], 0);
+
+    QToolButton* toggle = m_controller->toolbar()->previewToggle();
+    toggle->click();
+    QVERIFY(preview->isVisible());
+    QCOMPARE(split->sizes()[2], MainWindowController::previewPaneWidth);
+    QVERIFY(split->sizes()[1] >= m_controller->browserContainerView()->minimumWidth());
+    // Folded and shown again by the toggle alone, it keeps its width.
+    toggle->click();
+    QVERIFY(preview->isHidden());
+    toggle->click();
+    QCOMPARE(split->sizes()[2], MainWindowController::previewPaneWidth);
 }
 
 void tst_Toolbar::copy_data() {

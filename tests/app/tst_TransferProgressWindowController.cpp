@@ -71,6 +71,7 @@ private slots:
     void showsAndCloses();
     void viewFollowsTheThrottledList();
     void cancelStopsTheTransfersLastShown();
+    void longNameAndSpeedLineBothFit();
 
 private:
     std::unique_ptr<Fixture> m_fixture;
@@ -250,6 +251,32 @@ void tst_TransferProgressWindowController::cancelStopsTheTransfersLastShown() {
     deliver();
     f.view.cancelButton()->click();
     QCOMPARE(f.manager.cancelled, (QList<QUuid>{first.id, second.id}));
+}
+
+// At the panel's fixed size a long file name and the whole speed line are both readable, and
+// nothing falls off the panel's bottom.
+void tst_TransferProgressWindowController::longNameAndSpeedLineBothFit() {
+    Fixture& f = *m_fixture;
+    const QString name = QStringLiteral("IMG_0001 holiday at the beach, evening.MOV");
+    f.manager.activeTransfers =
+        QList<Transfer>{makeTransfer(8, 9, 84'000'000, 231'000'000, 20'000'000, name)};
+    deliver();
+    QWidget* panel = f.controller.window();
+    QVERIFY(panel->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(panel));
+    for (QLabel* label : {f.view.currentFileLabel(), f.view.speedLabel()}) {
+        QVERIFY2(label->contentsRect().width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                 qPrintable(label->text()));
+    }
+    for (QWidget* child : {static_cast<QWidget*>(f.view.headerLabel()),
+                           static_cast<QWidget*>(f.view.overallProgress()),
+                           static_cast<QWidget*>(f.view.currentFileLabel()),
+                           static_cast<QWidget*>(f.view.speedLabel()),
+                           static_cast<QWidget*>(f.view.cancelButton())}) {
+        const QRect inView(child->mapTo(&f.view, QPoint(0, 0)), child->size());
+        QVERIFY2(f.view.rect().contains(inView), child->objectName().toLatin1());
+        QVERIFY2(child->height() >= child->minimumSizeHint().height(), child->objectName().toLatin1());
+    }
 }
 
 QTEST_MAIN(tst_TransferProgressWindowController)

@@ -104,6 +104,7 @@ private slots:
     void failuresAreLoggedAndKeepNothing();
     void hostileNamesStayInsideTheFolder_data();
     void hostileNamesStayInsideTheFolder();
+    void removingCopiesLeavesOtherRunsAlone();
 
 private:
     QString copyFolder() const {
@@ -331,6 +332,24 @@ void tst_ThumbnailCache::rememberedCopyIsReusedWhileItsFileExists() {
 
     QCOMPARE(thumbnail(item, withBridge).isNull(), !gotImage);
     QCOMPARE(countAfcRequests("FILE_OPEN") > 0, copiedAgain);
+}
+
+// At quit the cache removes the copies it made and forgets them; a file another run keeps in the
+// same folder stays, and the thumbnails already made stay in memory.
+void tst_ThumbnailCache::removingCopiesLeavesOtherRunsAlone() {
+    const FileItem item = onDevice(QStringLiteral("clip.mov"), QStringLiteral("IMG_0003.MOV"));
+    QVERIFY(!thumbnail(item).isNull());
+    QCOMPARE(copiesLeft().size(), 1);
+    QVERIFY(writeTestFile(copyFolder() + QStringLiteral("/other-run.MOV"), "movie"));
+
+    m_cache->removeTemporaryCopies();
+    QCOMPARE(copiesLeft(), QStringList{"other-run.MOV"});
+    QVERIFY(!m_cache->cachedThumbnail(item.path()).isNull());
+    // Forgotten: the next copy is made anew.
+    fillCache();
+    emulator().log().clear();
+    QVERIFY(!thumbnail(item).isNull());
+    QVERIFY(countAfcRequests("FILE_OPEN") > 0);
 }
 
 void tst_ThumbnailCache::failuresAreLoggedAndKeepNothing_data() {

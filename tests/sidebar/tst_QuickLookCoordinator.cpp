@@ -8,6 +8,7 @@
 #include "ScriptedAlertPresenter.h"
 #include "TemporaryDefaults.h"
 #include "TestFiles.h"
+#include "TestMedia.h"
 #include "WidgetDeviceTestMain.h"
 #include "app/MainWindowController.h"
 #include "device/AFCBridge.h"
@@ -29,6 +30,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QVBoxLayout>
 
 using namespace std::chrono_literals;
@@ -39,9 +42,12 @@ namespace {
 const QString firstUdid = QStringLiteral("00008110-000A11111111111E");
 const QString secondUdid = QStringLiteral("00008110-000B22222222222E");
 
-FileItem item(const URL& url, const QString& name, bool isDirectory = false) {
-    return FileItem(url.absoluteString(), name, url, isDirectory, 0, Date(),
-                    isDirectory ? FileKind::folder : FileKind::document, std::nullopt);
+// Typed by the location's extension, as a listing types it.
+FileItem item(const URL& url, const QString& name, bool isDirectory = false, quint64 size = 0) {
+    const std::optional<UniformType> type =
+        isDirectory ? std::nullopt : UniformType::forFilenameExtension(url.pathExtension());
+    return FileItem(url.absoluteString(), name, url, isDirectory, size, Date(),
+                    isDirectory ? FileKind::folder : FileKind::fromUTI(type), type);
 }
 
 FileItem onDevice(const QString& udid, const QString& path, const QString& name = {}) {
@@ -77,6 +83,7 @@ private slots:
     void arrowKeysReachTheBrowser_data();
     void arrowKeysReachTheBrowser();
     void windowTogglesThePanel();
+    void filesThePanelCannotShowStayOnTheDevice();
 
 private:
     // A device whose media holds these files (path → bytes).
@@ -195,8 +202,8 @@ void tst_QuickLookCoordinator::computerAndDeviceFiles() {
 // under the copy's name, and is tried again the next time.
 void tst_QuickLookCoordinator::failingReadIsLeftOutAndTriedAgain() {
     const QByteArray big(3 * 1024 * 1024, 'b');
-    plug(firstUdid, {{"/DCIM/big.mov", big}, {"/DCIM/small.txt", "small"}});
-    const FileItem broken = onDevice(firstUdid, "/DCIM/big.mov");
+    plug(firstUdid, {{"/DCIM/big.txt", big}, {"/DCIM/small.txt", "small"}});
+    const FileItem broken = onDevice(firstUdid, "/DCIM/big.txt");
     const FileItem fine = onDevice(firstUdid, "/DCIM/small.txt");
     select({broken, fine});
     m_devices[firstUdid]->faults().readErrorAt(1024 * 1024);
@@ -205,7 +212,7 @@ void tst_QuickLookCoordinator::failingReadIsLeftOutAndTriedAgain() {
     show();
     QCOMPARE(m_coordinator->previewItems(), QList<URL>{URL::fileURL(copyPath(fine))});
     const QStringList messages = log.messages(LogCapture::category("ui"));
-    QVERIFY2(messages.filter(QStringLiteral("QuickLook download failed for /DCIM/big.mov: ")).size() == 1,
+    QVERIFY2(messages.filter(QStringLiteral("QuickLook download failed for /DCIM/big.txt: ")).size() == 1,
              qPrintable(messages.join('\n')));
     QVERIFY(!QFileInfo::exists(copyPath(broken)));
     QCOMPARE(filesBelowPreview().size(), 1);
@@ -363,6 +370,57 @@ void tst_QuickLookCoordinator::windowTogglesThePanel() {
         runSync(task.result(), 30s);
     QVERIFY(!panel->isPanelVisible());
     QTRY_COMPARE(controller.quickLookCoordinator()->tempFiles().size(), 2);
+}
+
+// A video and a file of unknown contents are handed over where they are: no copy of them, the
+// video shown by its thumbnail's frame, the other by its type's icon and size. The panel opens
+// over the main window, and the copies that were made go when asked to at quit.
+void tst_QuickLookCoordinator::filesThePanelCannotShowStayOnTheDevice() {
+    // The thumbnail cache puts its own copies below the temporary folder: this test's, here.
+    const QByteArray previousTemporary = qgetenv("TMPDIR");
+    qputenv("TMPDIR", scratchPath().toUtf8());
+    const QString clip = scratchPath() + QStringLiteral("/clip.mov");
+    const QString made = makeClip(clip, QSize(320, 240), 0);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    plug(firstUdid, {{"/DCIM/IMG_0003.MOV", fileContents(clip)},
+                     {"/Downloads/archive.zip", QByteArray(1500, 'z')},
+                     {"/DCIM/IMG_0004.JPG", "photo"}});
+    const FileItem video = item(URL::fromComponents("afc", firstUdid, "/DCIM/IMG_0003.MOV"), "IMG_0003.MOV",
+                                false, quint64(QFileInfo(clip).size()));
+    const FileItem archive =
+        item(URL::fromComponents("afc", firstUdid, "/Downloads/archive.zip"), "archive.zip", false, 1500);
+    const FileItem photo = onDevice(firstUdid, "/DCIM/IMG_0004.JPG");
+    QWidget mainWindow;
+    mainWindow.setGeometry(120, 90, 700, 500);
+    mainWindow.show();
+    m_coordinator->mainWindow = [&mainWindow] { return &mainWindow; };
+    select({video, archive, photo});
+
+    QuickLookPanel* panel = QuickLookPanel::shared();
+    QSignalSpy shown(panel, &QuickLookPanel::previewShown);
+    show();
+    QCOMPARE(m_coordinator->previewItems(), (QList<URL>{video.path(), archive.path(), URL::fileURL(copyPath(photo))}));
+    QCOMPARE(filesBelowPreview(), QStringList{copyPath(photo)});
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::frame);
+    QVERIFY(!panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"))->isEnabled());
+    panel->setCurrentPreviewItemIndex(1);
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::other);
+    QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookSize"))->text(), QStringLiteral("2 KB"));
+    QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookIcon"))
+                 ->property(QuickLookPanel::iconMimeTypeProperty)
+                 .toString(),
+             QStringLiteral("application/zip"));
+    QVERIFY(std::abs(panel->frameGeometry().center().x() - mainWindow.frameGeometry().center().x()) <= 1);
+    QVERIFY(std::abs(panel->frameGeometry().center().y() - mainWindow.frameGeometry().center().y()) <= 1);
+
+    m_coordinator->removeTemporaryCopies();
+    QVERIFY(!QFileInfo::exists(previewFolder()));
+    QVERIFY(m_coordinator->tempFiles().isEmpty());
+    qputenv("TMPDIR", previousTemporary);
+    if (previousTemporary.isEmpty())
+        qunsetenv("TMPDIR");
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_QuickLookCoordinator)

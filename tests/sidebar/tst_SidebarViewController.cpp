@@ -116,6 +116,7 @@ private slots:
     void appsAreListedOnceAndRetriedAfterFailure();
     void rebuildNeverNavigates();
     void favouritesMenu();
+    void rightPressOnlyOpensTheMenu();
 
 private:
     void makeController();
@@ -669,6 +670,43 @@ void tst_SidebarViewController::favouritesMenu() {
     // Stored, not only shown.
     FavoritesManager reread(FavoritesManager::defaultKey, m_defaults->store());
     QCOMPARE(reread.favorites.value().size(), 1);
+}
+
+// A right press on a row that is not the current folder neither selects it nor navigates; the
+// menu it opens adds that row, not the current one.
+void tst_SidebarViewController::rightPressOnlyOpensTheMenu() {
+    const QString music = scratchPath(QStringLiteral("Music"));
+    const QString films = scratchPath(QStringLiteral("Films"));
+    QVERIFY(QDir().mkpath(music) && QDir().mkpath(films));
+    m_navigation->addRecentPath(URL::fileURL(films, true));
+    m_navigation->addRecentPath(URL::fileURL(music, true));
+    makeController();
+    click({"RECENT", "Music"});
+    settle();
+    const std::optional<URL> current = m_navigation->currentPath.value();
+    QCOMPARE(current, std::optional<URL>(URL::fileURL(music, true)));
+    const QList<URL> recent = m_navigation->recentPaths.value();
+
+    const QModelIndex row = find({"RECENT", "Films"});
+    QVERIFY(row.isValid());
+    QTreeView* view = m_sidebar->outlineView();
+    const QPoint point = view->visualRect(row).center();
+    QTest::mousePress(view->viewport(), Qt::RightButton, {}, point);
+    QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, point);
+    settle();
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    QCOMPARE(m_navigation->currentPath.value(), current);
+    QCOMPARE(m_navigation->recentPaths.value(), recent);
+    QVERIFY(!view->selectionModel()->isSelected(find({"RECENT", "Films"})));
+
+    std::unique_ptr<QMenu> menu(m_sidebar->makeContextMenu(find({"RECENT", "Films"})));
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().first()->data().toList().value(0).toString(), QStringLiteral("Films"));
+    // A left click still navigates.
+    click({"RECENT", "Films"});
+    settle();
+    QCOMPARE(m_navigation->currentPath.value(), std::optional<URL>(URL::fileURL(films, true)));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)

@@ -126,6 +126,48 @@ private slots:
         forward->trigger();
         QCOMPARE(main.performed, QStringList{"goForwardAction:"});
     }
+
+    // A window that becomes active without a focused widget, and a key pressed while an enabled
+    // state is stale: both find the command enabled when it applies.
+    void windowCommandsFollowActivationAndKeys() {
+        QWidget mainWindow;
+        QWidget other;
+        bool anyWindowActive = false;
+        struct WindowTarget : RecordingTarget {
+            using RecordingTarget::RecordingTarget;
+            bool* gate = nullptr;
+            bool validate(const QString& selector) override {
+                return *gate && QApplication::activeWindow() && RecordingTarget::validate(selector);
+            }
+        } target(QStringList{"performClose:"});
+        target.gate = &anyWindowActive;
+        CommandRouter router;
+        router.setMainWindow(&mainWindow, nullptr);
+        router.setApplicationTarget(&target);
+        QMenu menu;
+        QAction* close = router.addAction(&menu, QStringLiteral("Close Window"), QStringLiteral("performClose:"),
+                                          QKeySequence(QStringLiteral("Ctrl+W")), Qt::ApplicationShortcut);
+        other.addAction(close);
+        mainWindow.show();
+        QApplication::setActiveWindow(&mainWindow);
+        QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
+        QVERIFY(!QApplication::focusWidget());
+
+        router.revalidate();
+        QVERIFY(!close->isEnabled());
+        anyWindowActive = true;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QTRY_VERIFY(close->isEnabled());
+
+        anyWindowActive = false;
+        router.revalidate();
+        QVERIFY(!close->isEnabled());
+        anyWindowActive = true;
+        QTest::keyClick(&other, Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(target.performed, QStringList{"performClose:"});
+    }
 };
 
 QTEST_MAIN(tst_CommandRouter)

@@ -34,7 +34,9 @@ private slots:
         std::optional<URL> answer;
         bool wasCancelled = false;
         auto handle = async::spawn([&](std::stop_token token) -> async::Task<void> {
-            FolderChooser::Request request{QStringLiteral("Copy Here"), QStringLiteral("Choose a folder")};
+            FolderChooser::Request request;
+            request.prompt = QStringLiteral("Copy Here");
+            request.message = QStringLiteral("Choose a folder");
             try {
                 answer = co_await chooser.choose(request, window, token);
             } catch (const async::CancelledError&) {
@@ -67,6 +69,26 @@ private slots:
         if (chosen)
             QCOMPARE(QDir(answer->toLocalFile()).canonicalPath(), QDir(folder.path()).canonicalPath());
         delete window;
+    }
+
+    // Without a message the prompt titles the dialog, and it opens in the folder it is given.
+    void startFolderAndTitle() {
+        QTemporaryDir folder;
+        QWidget window;
+        window.show();
+        DialogFolderChooser chooser;
+        auto handle = async::spawn([&](std::stop_token token) -> async::Task<void> {
+            FolderChooser::Request request;
+            request.prompt = QStringLiteral("Select");
+            request.directory = URL::fileURL(folder.path(), true);
+            co_await chooser.choose(request, &window, token);
+        });
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = window.findChild<QFileDialog*>()));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Select"));
+        QCOMPARE(dialog->directory().canonicalPath(), QDir(folder.path()).canonicalPath());
+        dialog->reject();
+        QTRY_VERIFY(handle.isFinished());
     }
 };
 

@@ -55,7 +55,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("shownText");
+        QTest::addColumn<QString>("shownText"); // for the rest: the type whose icon shows
         QTest::newRow("picture") << "photo.jpg" << jpegBytes(quadrantImage(QSize(1600, 900)))
                                  << int(QuickLookPanel::ContentKind::image) << QString();
         QTest::newRow("text") << "notes.txt" << QByteArray("first line\nsecond")
@@ -64,9 +64,9 @@ private slots:
             << "long.txt" << QByteArray(QuickLookPanel::textPreviewBytes + 10, 'x')
             << int(QuickLookPanel::ContentKind::text) << QString(QuickLookPanel::textPreviewBytes, 'x');
         QTest::newRow("damaged picture") << "broken.png" << QByteArray("\x89PNG\r\n\x1a\nbroken")
-                                         << int(QuickLookPanel::ContentKind::other) << QString();
+                                         << int(QuickLookPanel::ContentKind::other) << "image/png";
         QTest::newRow("anything else") << "archive.zip" << QByteArray("PK\x03\x04rest", 8)
-                                       << int(QuickLookPanel::ContentKind::other) << QString();
+                                       << int(QuickLookPanel::ContentKind::other) << "application/zip";
     }
 
     // Pictures decode scaled to the panel, text shows its start, the rest its name, size and an
@@ -102,6 +102,10 @@ private slots:
             });
             QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookName"))->text(), name);
             QVERIFY(!panel->findChild<QLabel*>(QStringLiteral("quickLookSize"))->text().isEmpty());
+            QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookIcon"))
+                         ->property(QuickLookPanel::iconMimeTypeProperty)
+                         .toString(),
+                     shownText);
             panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"))->click();
             QCOMPARE(opened, QStringList{source.items.first().absoluteString()});
         }
