@@ -6,13 +6,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,8 +23,7 @@ QString kindText(LeftoverJournal::Kind kind) {
 }
 
 QJsonObject toJson(const LeftoverJournal::Entry& entry) {
-    QJsonObject object{{QStringLiteral("kind"), kindText(entry.kind)},
-                       {QStringLiteral("path"), entry.path}};
+    QJsonObject object{{QStringLiteral("kind"), kindText(entry.kind)}, {QStringLiteral("path"), entry.path}};
     if (!entry.udid.isEmpty())
         object.insert(QStringLiteral("udid"), entry.udid);
     if (!entry.bundleID.isEmpty())
@@ -65,7 +66,7 @@ QString LeftoverJournal::defaultFile() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty())
         base = QDir::tempPath();
-    return base + QStringLiteral("/Orvanta/Leftovers.json");
+    return base + QStringLiteral("/Orvanta/Leftovers.jsonl");
 }
 
 std::shared_ptr<LeftoverJournal> LeftoverJournal::shared(const QString& file) {
@@ -80,6 +81,10 @@ std::shared_ptr<LeftoverJournal> LeftoverJournal::shared(const QString& file) {
     return journal;
 }
 
+// The file is a log, one JSON object a line: an entry added, or (with "gone") struck out. Every
+// upload adds and strikes one, so a line appended costs far less than the whole list written
+// anew and renamed (which some file systems flush to disk like a sync). The log is written anew,
+// holding only what stands, when it is opened and whenever it has grown long.
 void LeftoverJournal::load() {
     QFile file(m_file);
     if (!file.exists())
@@ -88,27 +93,71 @@ void LeftoverJournal::load() {
         Logger::filesystem().error("Could not read the list of leftovers %s: %s", m_file, file.errorString());
         return;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    for (const QJsonValue& value : document.array()) {
-        if (auto entry = fromJson(value); entry && !m_entries.contains(*entry))
+    while (!file.atEnd()) {
+        // A line cut short by a crash, or one that reads as no entry, costs only itself.
+        const QJsonDocument line = QJsonDocument::fromJson(file.readLine());
+        const std::optional<Entry> entry = fromJson(line.object());
+        if (!entry)
+            continue;
+        if (line.object().value(QStringLiteral("gone")).toBool())
+            m_entries.removeAll(*entry);
+        else if (!m_entries.contains(*entry))
             m_entries.append(*entry);
     }
+    file.close();
+    if (m_entries.isEmpty())
+        QFile::remove(m_file);
+    else
+        rewrite();
 }
 
-bool LeftoverJournal::save() {
-    if (!QDir().mkpath(QFileInfo(m_file).absolutePath())) {
-        Logger::filesystem().error("Could not make the folder of %s", m_file);
+bool LeftoverJournal::ensureFolder() {
+    if (QDir().mkpath(QFileInfo(m_file).absolutePath()))
+        return true;
+    Logger::filesystem().error("Could not make the folder of %s", m_file);
+    return false;
+}
+
+bool LeftoverJournal::rewrite() {
+    if (!ensureFolder())
         return false;
-    }
-    QJsonArray array;
+    QByteArray text;
     for (const Entry& entry : std::as_const(m_entries))
-        array.append(toJson(entry));
+        text += QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact) + '\n';
     QSaveFile file(m_file);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(array).toJson(QJsonDocument::Compact)) < 0 || !file.commit()) {
-        Logger::filesystem().error("Could not write the list of leftovers %s: %s", m_file, file.errorString());
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        Logger::filesystem().error("Could not write the list of leftovers %s: %s", m_file,
+                                   file.errorString());
         return false;
     }
+    m_lines = m_entries.size();
+    return true;
+}
+
+bool LeftoverJournal::append(const Entry& entry, bool gone, bool durable) {
+    if (m_lines >= compactAfterLines && m_lines >= 4 * m_entries.size())
+        return rewrite();
+    if (!ensureFolder())
+        return false;
+    QJsonObject object = toJson(entry);
+    if (gone)
+        object.insert(QStringLiteral("gone"), true);
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const int fd =
+        ::open(QFile::encodeName(m_file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    bool written = fd >= 0 && ::write(fd, line.constData(), size_t(line.size())) == line.size();
+    // An item set aside is the user's own data under a hidden name: its entry must survive a
+    // power cut. Losing a partial copy's costs at worst a hidden file left on a device.
+    if (written && durable)
+        written = ::fdatasync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!written) {
+        Logger::filesystem().error("Could not write the list of leftovers %s (errno %d)", m_file, error);
+        return false;
+    }
+    ++m_lines;
     return true;
 }
 
@@ -118,7 +167,7 @@ bool LeftoverJournal::begin(const Entry& entry) {
     if (m_entries.contains(entry))
         return true;
     m_entries.append(entry);
-    return save();
+    return append(entry, false, entry.kind == Kind::asideItem);
 }
 
 void LeftoverJournal::finished(const Entry& entry) {
@@ -128,7 +177,7 @@ void LeftoverJournal::finished(const Entry& entry) {
     // until the last one lets go.
     if (m_running.contains(entry) || !m_entries.removeAll(entry))
         return;
-    save();
+    append(entry, true, false);
 }
 
 void LeftoverJournal::released(const Entry& entry) {

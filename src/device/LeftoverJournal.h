@@ -43,7 +43,7 @@ public:
     LeftoverJournal(const LeftoverJournal&) = delete;
     LeftoverJournal& operator=(const LeftoverJournal&) = delete;
 
-    // "<data folder>/Orvanta/Leftovers.json", the data folder being the user's (XDG_DATA_HOME).
+    // "<data folder>/Orvanta/Leftovers.jsonl", the data folder being the user's (XDG_DATA_HOME).
     static QString defaultFile();
     // The one journal of the process for file (the default file when empty): two bridges or a
     // bridge and a transfer must see each other's running copies.
@@ -66,10 +66,17 @@ public:
 
 private:
     void load();
-    bool save();
+    bool ensureFolder();
+    // The entries that stand, written anew in place of the log.
+    bool rewrite();
+    bool append(const Entry& entry, bool gone, bool durable);
+
+    static constexpr qsizetype compactAfterLines = 512;
 
     const QString m_file;
     mutable QMutex m_mutex;
     QList<Entry> m_entries;
     QList<Entry> m_running;
+    // Lines in the file, for knowing when to write it anew.
+    qsizetype m_lines = 0;
 };

@@ -17,6 +17,7 @@ private slots:
     void runningCopiesAreNotLeftoversUntilReleased();
     void entriesOutliveTheProcess();
     void unreadableEntriesCostOnlyThemselves();
+    void theLogStaysShort();
     void oneJournalPerFile();
 
 private:
@@ -26,10 +27,12 @@ private:
 
 namespace {
 
-const Entry partial{Kind::partialCopy, QStringLiteral("UDID1"), QString(), QStringLiteral("/DCIM/.p1"), QString()};
+const Entry partial{Kind::partialCopy, QStringLiteral("UDID1"), QString(), QStringLiteral("/DCIM/.p1"),
+                    QString()};
 const Entry aside{Kind::asideItem, QStringLiteral("UDID1"), QStringLiteral("com.x.app"),
                   QStringLiteral("/Documents/.a1"), QStringLiteral("/Documents/Thing")};
-const Entry local{Kind::asideItem, QString(), QString(), QStringLiteral("/home/u/.a2"), QStringLiteral("/home/u/Thing")};
+const Entry local{Kind::asideItem, QString(), QString(), QStringLiteral("/home/u/.a2"),
+                  QStringLiteral("/home/u/Thing")};
 
 } // namespace
 
@@ -66,17 +69,35 @@ void tst_LeftoverJournal::unreadableEntriesCostOnlyThemselves() {
     QVERIFY(QDir().mkpath(QFileInfo(file()).absolutePath()));
     QFile stored(file());
     QVERIFY(stored.open(QIODevice::WriteOnly));
-    stored.write(R"([7, {"kind":"aside","path":"/x"}, {"kind":"weird","path":"/y"},
-                    {"kind":"partial","udid":"UDID1","path":"/DCIM/.p1"}, {"kind":"partial"}])");
+    // Bad lines, an aside entry struck out, and a last line cut short by a crash.
+    stored.write(R"(7
+{"kind":"aside","path":"/x"}
+{"kind":"weird","path":"/y"}
+{"kind":"partial","udid":"UDID1","path":"/DCIM/.p1"}
+{"kind":"aside","udid":"UDID1","bundleID":"com.x.app","path":"/Documents/.a1","originalPath":"/Documents/Thing"}
+{"kind":"aside","udid":"UDID1","bundleID":"com.x.app","path":"/Documents/.a1","originalPath":"/Documents/Thing","gone":true}
+{"kind":"partial","udid":"UDID1","pa)");
     stored.close();
     QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{partial});
-    // A file that is not a list at all holds nothing, and the next entry replaces it.
-    QVERIFY(stored.open(QIODevice::WriteOnly));
-    stored.write("not json");
+    // Opening it wrote it anew with only what stands.
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QCOMPARE(stored.readAll().count('\n'), 1);
     stored.close();
+}
+
+// Every upload adds a line and strikes it out: the log is written anew before it grows long.
+void tst_LeftoverJournal::theLogStaysShort() {
     LeftoverJournal journal(file());
-    QVERIFY(journal.entries().isEmpty());
     QVERIFY(journal.begin(aside));
+    for (int i = 0; i < 2000; ++i) {
+        const Entry copy{Kind::partialCopy, QStringLiteral("UDID1"), QString(),
+                         QStringLiteral("/DCIM/.p%1").arg(i), QString()};
+        QVERIFY(journal.begin(copy));
+        journal.finished(copy);
+    }
+    QFile stored(file());
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QVERIFY(stored.size() < 100 * 1024);
     QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{aside});
 }
 
