@@ -136,36 +136,16 @@ uint64_t bareUpload(afc_client_t afc, const std::string& devicePath, const std::
 }
 
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const std::optional<uint64_t> mib =
-        argc > 1 ? bench::parseCount("afc_transfer", "size in MiB", argv[1], 1 << 20) : 512;
-    const std::optional<uint64_t> rounds =
-        argc > 2 ? bench::parseCount("afc_transfer", "rounds", argv[2], 1000) : 3;
-    const std::optional<uint64_t> files =
-        argc > 3 ? bench::parseCount("afc_transfer", "small files", argv[3], 1000000) : 2000;
-    if (!mib || !rounds || !files || argc > 4)
-        throw std::runtime_error("usage: afc_transfer [size in MiB] [rounds] [small files]");
-    const uint64_t size = *mib << 20;
-    const size_t fileCount = *files;
-    const uint64_t smallTotal = fileCount * smallFileBytes;
-    // Both sides' sources, and the four copies of a round that live until its end.
-    if (!bench::roomFor("afc_transfer", work, 6 * (size + smallTotal)))
+    const std::optional<bench::CopySources> sources =
+        bench::makeCopySources("afc_transfer", argc, argv, work, 512, 3, smallFileBytes, chunk);
+    if (!sources)
         return 2;
-
-    auto pattern = std::make_unique<char[]>(chunk);
-    for (uint32_t i = 0; i < chunk; ++i)
-        pattern[i] = static_cast<char>(i * 131 + 7);
-
-    const std::filesystem::path media = work / "media";
-    const std::filesystem::path local = work / "local";
-    std::filesystem::create_directories(media / "set");
-    std::filesystem::create_directories(local / "set");
-    makeFile(media / "source.bin", size, pattern.get(), chunk);
-    makeFile(local / "source.bin", size, pattern.get(), chunk);
-    for (size_t i = 0; i < fileCount; ++i) {
-        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
-        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
-    }
-    pattern.reset();
+    const uint64_t size = sources->size;
+    const size_t fileCount = sources->fileCount;
+    const std::filesystem::path media = sources->media;
+    const std::filesystem::path local = sources->local;
+    const uint64_t rounds = sources->rounds;
+    const uint64_t smallTotal = fileCount * smallFileBytes;
 
     // Each side copies into folders of its own, emptied between rounds off the clock.
     const std::filesystem::path bareDownFolder = local / "down-bare";
@@ -187,7 +167,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     auto buffer = std::make_unique<char[]>(chunk);
 
     Best download, upload, filesDown, filesUp;
-    for (uint64_t round = 0; round < *rounds; ++round) {
+    for (uint64_t round = 0; round < rounds; ++round) {
         download.bare =
             std::max(download.bare, measure(size, [&] {
                          return bareDownload(bare.afc, "/source.bin", local / "bare.bin", buffer.get());
@@ -248,14 +228,14 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     bare.release();
 
     std::printf("AFC transfer of %llu MiB in 1 MiB chunks, best of %llu rounds\n",
-                static_cast<unsigned long long>(*mib), static_cast<unsigned long long>(*rounds));
+                static_cast<unsigned long long>(size >> 20), static_cast<unsigned long long>(rounds));
     std::printf("download: bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (target >= 1.00)\n",
                 download.bare, download.bridge, download.ratio());
     std::printf("upload:   bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (target >= 0.90)\n",
                 upload.bare, upload.bridge, upload.ratio());
     std::printf("%zu files of %llu KiB, one at a time, best of %llu rounds\n", fileCount,
                 static_cast<unsigned long long>(smallFileBytes / 1024),
-                static_cast<unsigned long long>(*rounds));
+                static_cast<unsigned long long>(rounds));
     std::printf("download: bare loop %8.1f MiB/s, AFCBridge %8.1f MiB/s, ratio %.2f (%.0f vs %.0f files/s)\n",
                 filesDown.bare, filesDown.bridge, filesDown.ratio(),
                 filesDown.bare * 1024 * 1024 / smallFileBytes,

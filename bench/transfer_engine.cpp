@@ -131,35 +131,16 @@ QString qpath(const std::filesystem::path& path) {
 }
 
 int run(int argc, char** argv, const std::filesystem::path& work) {
-    const std::optional<uint64_t> mib =
-        argc > 1 ? bench::parseCount("transfer_engine", "size in MiB", argv[1], 1 << 20) : 1024;
-    const std::optional<uint64_t> rounds =
-        argc > 2 ? bench::parseCount("transfer_engine", "rounds", argv[2], 1000) : 5;
-    const std::optional<uint64_t> files =
-        argc > 3 ? bench::parseCount("transfer_engine", "small files", argv[3], 1000000) : 2000;
-    if (!mib || !rounds || !files || argc > 4)
-        throw std::runtime_error("usage: transfer_engine [size in MiB] [rounds] [small files]");
-    const uint64_t size = *mib << 20;
-    const size_t fileCount = *files;
-    const uint64_t smallTotal = fileCount * smallFileBytes;
-    // Both sides' sources, and the four copies of a round that live until its end.
-    if (!bench::roomFor("transfer_engine", work, 6 * (size + smallTotal)))
+    const std::optional<bench::CopySources> sources =
+        bench::makeCopySources("transfer_engine", argc, argv, work, 1024, 5, smallFileBytes, chunk);
+    if (!sources)
         return 2;
-
-    auto pattern = std::make_unique<char[]>(chunk);
-    for (uint32_t i = 0; i < chunk; ++i)
-        pattern[i] = static_cast<char>(i * 131 + 7);
-    const std::filesystem::path media = work / "media";
-    const std::filesystem::path local = work / "local";
-    std::filesystem::create_directories(media / "set");
-    std::filesystem::create_directories(local / "set");
-    makeFile(media / "source.bin", size, pattern.get(), chunk);
-    makeFile(local / "source.bin", size, pattern.get(), chunk);
-    for (size_t i = 0; i < fileCount; ++i) {
-        makeFile(media / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
-        makeFile(local / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
-    }
-    pattern.reset();
+    const uint64_t size = sources->size;
+    const size_t fileCount = sources->fileCount;
+    const std::filesystem::path media = sources->media;
+    const std::filesystem::path local = sources->local;
+    const uint64_t rounds = sources->rounds;
+    const uint64_t smallTotal = fileCount * smallFileBytes;
 
     // Before any thread: the engine's settings, history and reports must not touch the user's.
     ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
@@ -199,7 +180,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
             return moved;
         };
     };
-    for (uint64_t round = 0; round < *rounds; ++round) {
+    for (uint64_t round = 0; round < rounds; ++round) {
         for (const auto& folder : {bareDown, engineDown, bareUp, engineUp})
             makeFreshFolder(folder);
         // The two take turns going first: the second finds the first's pages still settling.
@@ -269,11 +250,11 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     bare.release();
 
     std::printf("Transfer engine against a bare loop, best of %llu rounds (time ratio, lower is better)\n",
-                static_cast<unsigned long long>(*rounds));
+                static_cast<unsigned long long>(rounds));
     std::printf("%llu MiB down: bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.0)\n",
-                static_cast<unsigned long long>(*mib), down.bare, down.engine, down.ratio());
+                static_cast<unsigned long long>(size >> 20), down.bare, down.engine, down.ratio());
     std::printf("%llu MiB up:   bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.1)\n",
-                static_cast<unsigned long long>(*mib), up.bare, up.engine, up.ratio());
+                static_cast<unsigned long long>(size >> 20), up.bare, up.engine, up.ratio());
     std::printf("%zu x 64 KiB down: bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.3)\n", fileCount,
                 folderDown.bare, folderDown.engine, folderDown.ratio());
     std::printf("%zu x 64 KiB up:   bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.5)\n", fileCount,

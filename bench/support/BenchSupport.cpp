@@ -1,4 +1,5 @@
 #include "BenchSupport.h"
+#include "BenchArguments.h"
 
 #include "emulator/Emulator.h"
 
@@ -69,6 +70,33 @@ std::string smallFileName(size_t index) {
     char name[32];
     std::snprintf(name, sizeof name, "f%05zu.bin", index);
     return name;
+}
+
+std::optional<CopySources> makeCopySources(const char* tool, int argc, char** argv,
+                                           const std::filesystem::path& work, uint64_t defaultMiB,
+                                           uint64_t defaultRounds, uint64_t smallFileBytes, uint32_t chunk) {
+    const std::optional<uint64_t> mib =
+        argc > 1 ? parseCount(tool, "size in MiB", argv[1], 1 << 20) : defaultMiB;
+    const std::optional<uint64_t> rounds =
+        argc > 2 ? parseCount(tool, "rounds", argv[2], 1000) : defaultRounds;
+    const std::optional<uint64_t> files = argc > 3 ? parseCount(tool, "small files", argv[3], 1000000) : 2000;
+    if (!mib || !rounds || !files || argc > 4)
+        throw std::runtime_error(std::string("usage: ") + tool + " [size in MiB] [rounds] [small files]");
+    CopySources sources{*mib << 20, *rounds, *files, work / "media", work / "local"};
+    // Both sides' sources, and the four copies of a round that live until its end.
+    if (!roomFor(tool, work, 6 * (sources.size + sources.fileCount * smallFileBytes)))
+        return std::nullopt;
+
+    auto pattern = std::make_unique<char[]>(chunk);
+    for (uint32_t i = 0; i < chunk; ++i)
+        pattern[i] = static_cast<char>(i * 131 + 7);
+    for (const std::filesystem::path& side : {sources.media, sources.local}) {
+        std::filesystem::create_directories(side / "set");
+        makeFile(side / "source.bin", sources.size, pattern.get(), chunk);
+        for (size_t i = 0; i < sources.fileCount; ++i)
+            makeFile(side / "set" / smallFileName(i), smallFileBytes, pattern.get(), chunk);
+    }
+    return sources;
 }
 
 void checkFolder(const std::filesystem::path& folder, size_t count, uint64_t size) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace fakemux {
@@ -37,6 +38,22 @@ void makeFile(const std::filesystem::path& path, uint64_t size, const char* patt
 
 // "f00042.bin": the names of a bench's folder of small files.
 std::string smallFileName(size_t index);
+
+// The sources of a copy benchmark, the same on both sides: work/media (the device's media folder)
+// and work/local each hold "source.bin" of size bytes and a folder "set" of fileCount small files.
+struct CopySources {
+    uint64_t size = 0;
+    uint64_t rounds = 0;
+    size_t fileCount = 0;
+    std::filesystem::path media;
+    std::filesystem::path local;
+};
+// Reads "[size in MiB] [rounds] [small files]" from the command line (throwing the usage line
+// when it does not read), checks there is room for the sources and the four copies of a round,
+// and makes the sources. Nothing when there is no room (said on stderr).
+std::optional<CopySources> makeCopySources(const char* tool, int argc, char** argv,
+                                           const std::filesystem::path& work, uint64_t defaultMiB,
+                                           uint64_t defaultRounds, uint64_t smallFileBytes, uint32_t chunk);
 
 // Outside the clock: every copy must have left exactly its whole file under its own name, and
 // nothing else beside them (a temporary name left behind would be a lost rename).
