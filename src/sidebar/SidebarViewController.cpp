@@ -12,6 +12,7 @@
 #include "sidebar/SidebarModel.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
@@ -160,8 +161,40 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         }
     });
 
+    m_outlineView->viewport()->installEventFilter(this);
+
     reloadAll();
     setupBindings();
+}
+
+bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
+    // A paint follows every change of the rows' layout, with that layout in place.
+    if (watched == m_outlineView->viewport() && event->type() == QEvent::Paint)
+        reportRowPositions();
+    return QWidget::eventFilter(watched, event);
+}
+
+// The rows have no key of their own (the list takes focus only when clicked), so whoever drives
+// the window from outside (the screenshot walk-through) clicks them; the debug log says where,
+// once per row and place.
+void SidebarViewController::reportRowPositions() {
+    QWidget* viewport = m_outlineView->viewport();
+    for (QModelIndex index = m_outlineView->indexAt(QPoint(1, 1)); index.isValid();
+         index = m_outlineView->indexBelow(index)) {
+        const QRect rect = m_outlineView->visualRect(index);
+        if (rect.top() >= viewport->height())
+            break;
+        QStringList titles;
+        for (QModelIndex row = index; row.isValid(); row = row.parent())
+            titles.prepend(row.data(Qt::DisplayRole).toString());
+        const QString key = titles.join(u'/');
+        const QPoint centre = viewport->mapTo(window(), rect.center());
+        auto reported = m_reportedRows.find(key);
+        if (reported != m_reportedRows.end() && *reported == centre)
+            continue;
+        m_reportedRows.insert(key, centre);
+        Logger::ui().debug("Sidebar: row \"%s\" at %d,%d in the window", key, centre.x(), centre.y());
+    }
 }
 
 SidebarViewController::~SidebarViewController() {
