@@ -1,10 +1,13 @@
 #include "DropReceiver.h"
 
+#include <QApplication>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QMouseEvent>
 
 namespace {
 const QString uriList = QStringLiteral("text/uri-list");
@@ -28,9 +31,10 @@ int DropReceiver::receive(const QList<QUrl>& urls) {
         }
         const QString target = m_folder.filePath(source.fileName());
         QFile::remove(target);
-        if (QFile::copy(source.filePath(), target))
+        if (QFile::copy(source.filePath(), target)) {
             ++copied;
-        else
+            m_copies.append(QUrl::fromLocalFile(target));
+        } else
             m_out << "could not copy " << source.filePath() << Qt::endl;
     }
     m_out << "copied " << copied << Qt::endl;
@@ -52,4 +56,19 @@ void DropReceiver::dropEvent(QDropEvent* event) {
         return;
     event->acceptProposedAction();
     receive(event->mimeData()->urls());
+}
+
+void DropReceiver::mousePressEvent(QMouseEvent* event) {
+    m_pressedAt = event->position().toPoint();
+}
+
+void DropReceiver::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || m_copies.isEmpty() ||
+        (event->position().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
+        return;
+    auto* drag = new QDrag(this);
+    auto* data = new QMimeData;
+    data->setUrls(m_copies);
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction);
 }
