@@ -175,10 +175,12 @@ bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // The rows have no key of their own (the list takes focus only when clicked), so whoever drives
-// the window from outside (the screenshot walk-through) clicks them; the debug log says where,
-// once per row and place.
+// the window from outside (the screenshot walk-through) clicks them; the debug log says where
+// each is, once per row and place, and when one has left the view. Rows of the same titles are
+// told apart by a number ("RECENT/DCIM#2").
 void SidebarViewController::reportRowPositions() {
     QWidget* viewport = m_outlineView->viewport();
+    QHash<QString, QPoint> shown;
     for (QModelIndex index = m_outlineView->indexAt(QPoint(1, 1)); index.isValid();
          index = m_outlineView->indexBelow(index)) {
         const QRect rect = m_outlineView->visualRect(index);
@@ -187,14 +189,19 @@ void SidebarViewController::reportRowPositions() {
         QStringList titles;
         for (QModelIndex row = index; row.isValid(); row = row.parent())
             titles.prepend(row.data(Qt::DisplayRole).toString());
-        const QString key = titles.join(u'/');
+        QString key = titles.join(u'/');
+        for (int number = 2; shown.contains(key); ++number)
+            key = titles.join(u'/') + u'#' + QString::number(number);
         const QPoint centre = viewport->mapTo(window(), rect.center());
-        auto reported = m_reportedRows.find(key);
-        if (reported != m_reportedRows.end() && *reported == centre)
-            continue;
-        m_reportedRows.insert(key, centre);
-        Logger::ui().debug("Sidebar: row \"%s\" at %d,%d in the window", key, centre.x(), centre.y());
+        shown.insert(key, centre);
+        if (m_reportedRows.value(key) != centre)
+            Logger::ui().debug("Sidebar: row \"%s\" at %d,%d in the window", key, centre.x(), centre.y());
     }
+    for (auto it = m_reportedRows.cbegin(); it != m_reportedRows.cend(); ++it) {
+        if (!shown.contains(it.key()))
+            Logger::ui().debug("Sidebar: row \"%s\" out of view", it.key());
+    }
+    m_reportedRows = shown;
 }
 
 SidebarViewController::~SidebarViewController() {
