@@ -161,17 +161,9 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         }
     });
 
-    m_outlineView->viewport()->installEventFilter(this);
 
     reloadAll();
     setupBindings();
-}
-
-bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
-    // A paint follows every change of the rows' layout, with that layout in place.
-    if (watched == m_outlineView->viewport() && event->type() == QEvent::Paint)
-        reportRowPositions();
-    return QWidget::eventFilter(watched, event);
 }
 
 // The rows have no key of their own (the list takes focus only when clicked), so whoever drives
@@ -217,6 +209,10 @@ bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonDblClick:
             if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
                 return true;
+            break;
+        case QEvent::Paint:
+            // A paint follows every change of the rows' layout, with that layout in place.
+            reportRowPositions();
             break;
         default:
             break;

@@ -92,7 +92,6 @@ private:
     void expandItem(const SidebarItem* item);
     void reportDeviceRows();
     void track(async::TaskHandle<void> handle);
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void reportRowPositions();
 
     // Model changes must never look like a user's choice.
