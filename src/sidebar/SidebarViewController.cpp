@@ -161,7 +161,6 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         }
     });
 
-
     reloadAll();
     setupBindings();
 }
