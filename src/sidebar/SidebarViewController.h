@@ -92,6 +92,7 @@ private:
     void expandItem(const SidebarItem* item);
     void reportDeviceRows();
     void track(async::TaskHandle<void> handle);
+    void reportRowPositions();
 
     // Model changes must never look like a user's choice.
     class RebuildGuard;
@@ -107,4 +108,5 @@ private:
     QList<async::TaskHandle<void>> m_tasks;
     int m_rebuilding = 0;
     bool m_deviceRowsReportPending = false;
+    QHash<QString, QPoint> m_reportedRows;
 };

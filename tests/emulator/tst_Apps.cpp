@@ -16,6 +16,8 @@ class tst_Apps : public DeviceTestCase {
 private slots:
     void containerIsAJailToo_data();
     void containerIsAJailToo();
+    void containerAccess_data();
+    void containerAccess();
 
 private:
     fakemux::DeviceDescription deviceWithApps() {
@@ -66,6 +68,41 @@ void tst_Apps::containerIsAJailToo() {
     QCOMPARE(fileContents(secret), QByteArray("secret"));
     QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{QStringLiteral("secret.txt")});
+}
+
+void tst_Apps::containerAccess_data() {
+    QTest::addColumn<fakemux::Faults::ContainerAccess>("access");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("names");
+    const QStringList all{QStringLiteral("."), QStringLiteral(".."), QStringLiteral("Documents"),
+                          QStringLiteral("Library")};
+    QTest::newRow("open") << fakemux::Faults::ContainerAccess::open << int(AFC_E_SUCCESS) << all;
+    QTest::newRow("refused") << fakemux::Faults::ContainerAccess::refused << int(AFC_E_PERM_DENIED)
+                             << QStringList();
+    QTest::newRow("empty") << fakemux::Faults::ContainerAccess::empty << int(AFC_E_SUCCESS)
+                           << QStringList{QStringLiteral("."), QStringLiteral("..")};
+}
+
+void tst_Apps::containerAccess() {
+    QFETCH(fakemux::Faults::ContainerAccess, access);
+    QFETCH(int, status);
+    QFETCH(QStringList, names);
+    fakemux::VirtualDevice& device = addDevice(deviceWithApps());
+    // Set on another app first: only the app named is touched, and the media area never.
+    device.faults().setContainerAccess("com.example.reader", fakemux::Faults::ContainerAccess::refused);
+    device.faults().setContainerAccess("com.example.notes", access);
+
+    DeviceClient app;
+    QCOMPARE(app.openApp(deviceUdid, QStringLiteral("com.example.notes"), QStringLiteral("VendContainer")),
+             0);
+    QStringList listed;
+    QCOMPARE(int(app.listDirectory(QStringLiteral("/"), listed)), status);
+    listed.sort();
+    QCOMPARE(listed, names);
+
+    DeviceClient media;
+    QCOMPARE(media.openMedia(deviceUdid), 0);
+    QCOMPARE(media.listDirectory(QStringLiteral("/"), listed), AFC_E_SUCCESS);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_Apps)

@@ -35,6 +35,7 @@ constexpr Usage usages[] = {
     {"read-error", "OFFSET [STATUS]", 1, 2},
     {"hostile", "FOLDER NAME...", 2, -1},
     {"vend-error", "BUNDLE_ID VendContainer|VendDocuments ERROR", 3, 3},
+    {"container-access", "BUNDLE_ID refused|empty|open", 2, 2},
     {"browse-error", "ERROR [DESCRIPTION]", 1, 2},
     {"gate-reads", "[AFTER_BYTES]", 0, 1},
     {"release-reads", "", 0, 0},
@@ -99,6 +100,14 @@ QString appList(const fakemux::DeviceDescription& description) {
         ids.append(QString::fromStdString(app.bundleId));
     return ids.isEmpty() ? QStringLiteral("it has none")
                          : QStringLiteral("it has ") + ids.join(QStringLiteral(", "));
+}
+
+bool hasApp(fakemux::VirtualDevice& device, const QString& bundleId) {
+    return fakemux::VirtualDevice::findApp(device.description(), bundleId.toStdString()) != nullptr;
+}
+
+QString noAppText(fakemux::VirtualDevice& device, const QString& bundleId) {
+    return QStringLiteral("the device has no app \"%1\"; %2").arg(bundleId, appList(device.description()));
 }
 
 } // namespace
@@ -236,13 +245,25 @@ Reply ControlCommands::deviceCommand(const QString& command, fakemux::VirtualDev
     } else if (command == QLatin1String("vend-error")) {
         // A fault for an app the device does not have, or for a command house_arrest does not
         // know, would never be seen: the device answers otherwise before it looks at faults.
-        if (!fakemux::VirtualDevice::findApp(device.description(), args.at(0).toStdString()))
-            return failure(QStringLiteral("the device has no app \"%1\"; %2")
-                               .arg(args.at(0), appList(device.description())));
+        if (!hasApp(device, args.at(0)))
+            return failure(noAppText(device, args.at(0)));
         if (args.at(1) != QLatin1String("VendContainer") && args.at(1) != QLatin1String("VendDocuments"))
             return failure(
                 QStringLiteral("unknown kind \"%1\"; give VendContainer or VendDocuments").arg(args.at(1)));
         faults.setVendError(args.at(0).toStdString(), args.at(1).toStdString(), args.at(2).toStdString());
+    } else if (command == QLatin1String("container-access")) {
+        if (!hasApp(device, args.at(0)))
+            return failure(noAppText(device, args.at(0)));
+        using Access = fakemux::Faults::ContainerAccess;
+        static const std::pair<const char*, Access> accesses[] = {
+            {"refused", Access::refused}, {"empty", Access::empty}, {"open", Access::open}};
+        const auto* chosen =
+            std::find_if(std::begin(accesses), std::end(accesses),
+                         [&args](const auto& entry) { return args.at(1) == QLatin1String(entry.first); });
+        if (chosen == std::end(accesses))
+            return failure(
+                QStringLiteral("unknown access \"%1\"; give refused, empty or open").arg(args.at(1)));
+        faults.setContainerAccess(args.at(0).toStdString(), chosen->second);
     } else if (command == QLatin1String("browse-error")) {
         faults.setBrowseError(args.at(0).toStdString(), args.value(1, args.at(0)).toStdString());
     } else if (command == QLatin1String("gate-reads")) {

@@ -174,8 +174,9 @@ uint64_t nanoseconds(const statx_timestamp& t) {
 } // namespace
 
 AFCService::AFCService(VirtualDevice& device, const std::filesystem::path& root, RequestLog& log,
-                       std::string logName, const std::string& below)
-    : m_device(device), m_jail(root, below), m_log(log), m_logName(std::move(logName)) {}
+                       std::string logName, const std::string& below, std::string bundleId)
+    : m_device(device), m_jail(root, below), m_log(log), m_logName(std::move(logName)),
+      m_bundleId(std::move(bundleId)) {}
 
 AFCService::~AFCService() {
     for (const auto& [handle, fd] : m_files) {
@@ -303,6 +304,16 @@ bool AFCService::readDirectory(const Packet& packet) {
     std::string raw = textAt(packet.data, at);
     std::string relative = PathJail::clamp(raw);
     log("READ_DIR", PathJail::display(relative));
+    if (!m_bundleId.empty()) {
+        switch (m_device.faults().containerAccess(m_bundleId)) {
+        case Faults::ContainerAccess::refused:
+            return sendStatus(packet.number, PermDenied);
+        case Faults::ContainerAccess::empty:
+            return sendData(packet.number, std::string(".\0..\0", 5));
+        case Faults::ContainerAccess::open:
+            break;
+        }
+    }
 
     int fd = m_jail.open(relative, O_RDONLY | O_DIRECTORY);
     if (fd < 0)

@@ -20,9 +20,10 @@ class VirtualDevice;
 class AFCService {
 public:
     // logName tells the request log which service spoke AFC: "afc" or "house_arrest". below, when
-    // given, is the folder under root that is served, looked up inside root's jail.
+    // given, is the folder under root that is served, looked up inside root's jail. bundleId names
+    // the app whose container is served (the container faults apply), empty for the media area.
     AFCService(VirtualDevice& device, const std::filesystem::path& root, RequestLog& log, std::string logName,
-               const std::string& below = {});
+               const std::string& below = {}, std::string bundleId = {});
     ~AFCService();
     AFCService(const AFCService&) = delete;
     AFCService& operator=(const AFCService&) = delete;
@@ -74,6 +75,7 @@ private:
     PathJail m_jail;
     RequestLog& m_log;
     const std::string m_logName;
+    const std::string m_bundleId;
     const Socket* m_socket = nullptr;
     std::map<uint64_t, int> m_files;
     uint64_t m_nextHandle = 1;

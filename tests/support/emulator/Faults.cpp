@@ -12,6 +12,7 @@ void Faults::clear() {
     m_serviceRefusals.clear();
     m_hiddenValues.clear();
     m_vendErrors.clear();
+    m_containerAccess.clear();
     m_browseError.reset();
     m_browsePageSize = 0;
     m_unplugAfter.reset();
@@ -46,6 +47,8 @@ std::vector<std::string> Faults::active() const {
         add("hide-value " + key);
     for (const auto& [app, error] : m_vendErrors)
         add("vend-error " + app.first + " " + app.second + " " + error);
+    for (const auto& [app, access] : m_containerAccess)
+        add("container-access " + app + (access == ContainerAccess::refused ? " refused" : " empty"));
     if (m_browseError)
         add("browse-error " + m_browseError->first);
     if (m_browsePageSize)
@@ -128,6 +131,20 @@ bool Faults::isHidden(const std::string& key) const {
 void Faults::setVendError(std::string bundleId, std::string command, std::string error) {
     std::lock_guard lock(m_mutex);
     m_vendErrors[{std::move(bundleId), std::move(command)}] = std::move(error);
+}
+
+void Faults::setContainerAccess(std::string bundleId, ContainerAccess access) {
+    std::lock_guard lock(m_mutex);
+    if (access == ContainerAccess::open)
+        m_containerAccess.erase(bundleId);
+    else
+        m_containerAccess[std::move(bundleId)] = access;
+}
+
+Faults::ContainerAccess Faults::containerAccess(const std::string& bundleId) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_containerAccess.find(bundleId);
+    return it == m_containerAccess.end() ? ContainerAccess::open : it->second;
 }
 
 std::optional<std::string> Faults::vendError(const std::string& bundleId, const std::string& command) const {

@@ -49,6 +49,12 @@ public:
     // One Vend command for one app answers with this error.
     void setVendError(std::string bundleId, std::string command, std::string error);
     std::optional<std::string> vendError(const std::string& bundleId, const std::string& command) const;
+    // How one app's container answers listings once vended: as its files say (open), refusing
+    // every listing (a container that lets nothing be read), or listing nothing (one whose data
+    // the app keeps to itself).
+    enum class ContainerAccess { open, refused, empty };
+    void setContainerAccess(std::string bundleId, ContainerAccess access);
+    ContainerAccess containerAccess(const std::string& bundleId) const;
     void setBrowseError(std::string error, std::string description);
     std::optional<std::pair<std::string, std::string>> browseError() const;
     // Browse answers in pages of this many apps; 0 sends them all in one page.
@@ -128,6 +134,7 @@ private:
     std::vector<std::string> m_hiddenValues;
 
     std::map<std::pair<std::string, std::string>, std::string> m_vendErrors;
+    std::map<std::string, ContainerAccess> m_containerAccess;
     std::optional<std::pair<std::string, std::string>> m_browseError;
     size_t m_browsePageSize = 0;
 

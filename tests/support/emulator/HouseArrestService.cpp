@@ -39,7 +39,7 @@ void HouseArrestService::run(const Socket& socket) {
     if (!channel.send(reply.get()))
         return;
     AFCService afc(m_device, app->container, m_log, "house_arrest",
-                   command == "VendDocuments" ? "Documents" : "");
+                   command == "VendDocuments" ? "Documents" : "", bundleId);
     afc.run(socket);
 }
 

@@ -1,0 +1,74 @@
+#include "DropReceiver.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QMouseEvent>
+
+namespace {
+const QString uriList = QStringLiteral("text/uri-list");
+} // namespace
+
+DropReceiver::DropReceiver(const QString& folder, QTextStream& out)
+    : QLabel(QStringLiteral("Drop files here")), m_folder(folder), m_out(out) {
+    setAcceptDrops(true);
+    setAlignment(Qt::AlignCenter);
+    setWindowTitle(QStringLiteral("Drop Receiver"));
+}
+
+int DropReceiver::receive(const QList<QUrl>& urls) {
+    int copied = 0;
+    for (const QUrl& url : urls) {
+        m_out << url.toString(QUrl::FullyEncoded) << Qt::endl;
+        const QFileInfo source(url.toLocalFile());
+        if (!url.isLocalFile() || !source.isFile()) {
+            m_out << "not a file: " << url.toString() << Qt::endl;
+            continue;
+        }
+        const QString target = m_folder.filePath(source.fileName());
+        QFile::remove(target);
+        if (QFile::copy(source.filePath(), target)) {
+            ++copied;
+            m_copies.append(QUrl::fromLocalFile(target));
+        } else
+            m_out << "could not copy " << source.filePath() << Qt::endl;
+    }
+    m_out << "copied " << copied << Qt::endl;
+    return copied;
+}
+
+void DropReceiver::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasFormat(uriList))
+        event->acceptProposedAction();
+}
+
+void DropReceiver::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasFormat(uriList))
+        event->acceptProposedAction();
+}
+
+void DropReceiver::dropEvent(QDropEvent* event) {
+    if (!event->mimeData()->hasFormat(uriList))
+        return;
+    event->acceptProposedAction();
+    receive(event->mimeData()->urls());
+}
+
+void DropReceiver::mousePressEvent(QMouseEvent* event) {
+    m_pressedAt = event->position().toPoint();
+}
+
+void DropReceiver::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || m_copies.isEmpty() ||
+        (event->position().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
+        return;
+    auto* drag = new QDrag(this);
+    auto* data = new QMimeData;
+    data->setUrls(m_copies);
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction);
+}
