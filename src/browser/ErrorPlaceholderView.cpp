@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QLabel* makeLabel(const QString& text, int pixelSize, Fonts::Weight weight, Colours::Label colour) {
@@ -56,6 +58,19 @@ ErrorPlaceholderView::ErrorPlaceholderView(const QString& symbolName, const QStr
     layout->addStretch();
     layout->addLayout(stack);
     layout->addStretch();
+}
+
+// The layout sizes a wrapped label for the lines it has at its widest, not at the width it gets
+// between stretches: at a column's width the last lines would be cut off. Each label asks for the
+// height its lines take at the width there is.
+void ErrorPlaceholderView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int available =
+        contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->wordWrap())
+            label->setMinimumHeight(label->heightForWidth(std::max(available, 1)));
+    }
 }
 
 ErrorPlaceholderView* ErrorPlaceholderView::forError(std::exception_ptr error, QWidget* parent) {

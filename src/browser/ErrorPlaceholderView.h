@@ -23,6 +23,9 @@ public:
     // Empty when there is no message line.
     QString message() const;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QString m_symbolName;
 };
