@@ -6,6 +6,7 @@
 #include "platform/TemporaryDirectory.h"
 #include "platform/UniformType.h"
 #include "platform/async/Cancellation.h"
+#include "platform/async/Continuation.h"
 #include "platform/async/SerialExecutor.h"
 #include "services/FileItemBuilder.h"
 #include "services/ImageThumbnailer.h"
@@ -115,6 +116,8 @@ struct ThumbnailCache::State {
     // The keys of cache in the order they were first stored: eviction drops the oldest.
     QList<URL> cacheOrder;
     QSet<URL> inFlight;
+    // Who asked, through thumbnailAwaitingOthers, for a key while it was in flight.
+    QHash<URL, QList<async::Continuation<void>>> waiters;
     // Device item URL text to the whole local copy made for it.
     QHash<QString, URL> afcTempFiles;
 };
@@ -125,7 +128,11 @@ public:
     InFlightMark(std::shared_ptr<State> state, URL key) : m_state(std::move(state)), m_key(std::move(key)) {
         m_state->inFlight.insert(m_key);
     }
-    ~InFlightMark() { m_state->inFlight.remove(m_key); }
+    ~InFlightMark() {
+        m_state->inFlight.remove(m_key);
+        for (const async::Continuation<void>& waiter : m_state->waiters.take(m_key))
+            waiter.resume();
+    }
     InFlightMark(const InFlightMark&) = delete;
     InFlightMark& operator=(const InFlightMark&) = delete;
 
@@ -161,6 +168,17 @@ async::Task<QImage> ThumbnailCache::thumbnail(FileItem item, AFCBridge* afcBridg
     return thumbnailIn(m_state, std::move(item), afcBridge);
 }
 
+async::Task<QImage> ThumbnailCache::thumbnailAwaitingOthers(FileItem item, AFCBridge* afcBridge) {
+    const std::shared_ptr<State> state = m_state;
+    const URL key = item.path();
+    if (state->inFlight.contains(key)) {
+        async::Task<QImage> waiting = awaitInFlight(state, key);
+        co_return co_await waiting;
+    }
+    async::Task<QImage> making = thumbnailIn(state, std::move(item), afcBridge);
+    co_return co_await making;
+}
+
 async::Task<QImage> ThumbnailCache::afcImageThumbnail(FileItem item, AFCBridge* afcBridge) {
     return afcImageThumbnailIn(m_state, std::move(item), afcBridge);
 }
@@ -188,6 +206,14 @@ int ThumbnailCache::cachedCount() const {
 
 QImage ThumbnailCache::cachedThumbnail(const URL& url) const {
     return m_state->cache.value(url);
+}
+
+async::Task<QImage> ThumbnailCache::awaitInFlight(std::shared_ptr<State> state, URL key) {
+    auto start = [&state, &key](async::Continuation<void> continuation) {
+        state->waiters[key].append(std::move(continuation));
+    };
+    co_await async::withContinuation<void>(start);
+    co_return state->cache.value(key);
 }
 
 async::Task<QImage> ThumbnailCache::thumbnailIn(std::shared_ptr<State> state, FileItem item,

@@ -60,6 +60,10 @@ public:
     // video, that are in flight, too large, or unreadable. afcBridge may be null; device images
     // then get nothing, device videos only a copy remembered earlier in the run.
     async::Task<QImage> thumbnail(FileItem item, AFCBridge* afcBridge);
+    // The same, except that while another request makes this item's thumbnail it waits for that
+    // one and returns what it made: for a single view (Quick Look) that would otherwise show an
+    // icon because the preview pane asked first.
+    async::Task<QImage> thumbnailAwaitingOthers(FileItem item, AFCBridge* afcBridge);
     async::Task<QImage> afcImageThumbnail(FileItem item, AFCBridge* afcBridge);
     // A whole local copy of a device item, made once and then remembered while its file exists;
     // nothing when the item holds more than maxBytes.
@@ -83,6 +87,8 @@ private:
 
     static async::Task<QImage> thumbnailIn(std::shared_ptr<State> state, FileItem item, AFCBridge* bridge);
     static async::Task<QImage> localThumbnailIn(std::shared_ptr<State> state, FileItem item);
+    // The image of the request already making key, once it ends; null when it made none.
+    static async::Task<QImage> awaitInFlight(std::shared_ptr<State> state, URL key);
     static async::Task<QImage> afcImageThumbnailIn(std::shared_ptr<State> state, FileItem item,
                                                    AFCBridge* bridge);
     static async::Task<std::optional<URL>> afcLocalCopyIn(std::shared_ptr<State> state, FileItem item,

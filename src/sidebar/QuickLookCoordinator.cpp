@@ -11,8 +11,8 @@
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "services/ImageThumbnailer.h"
-#include "services/ThumbnailCache.h"
 #include "services/NavigationState.h"
+#include "services/ThumbnailCache.h"
 #include "transfer/Sha256.h"
 
 #include <QApplication>
@@ -181,12 +181,8 @@ async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> 
     if (QImage cached = cache.cachedThumbnail(file.path()); !cached.isNull())
         co_return cached;
     // The bridge is held here for as long as the cache's request runs.
-    async::Task<QImage> making = cache.thumbnail(file, bridge.get());
-    QImage frame = co_await std::move(making);
-    // Null also while the preview pane is making the same one; it may have finished since.
-    if (frame.isNull())
-        frame = cache.cachedThumbnail(file.path());
-    co_return frame;
+    async::Task<QImage> making = cache.thumbnailAwaitingOthers(file, bridge.get());
+    co_return co_await std::move(making);
 }
 
 bool QuickLookCoordinator::panelShowsContents(const FileItem& item) {

@@ -97,6 +97,7 @@ private slots:
     void sizeLimitsDecideWhatIsFetched_data();
     void sizeLimitsDecideWhatIsFetched();
     void secondRequestWhileInFlightGetsNothingAtOnce();
+    void aRequestThatAwaitsOthersGetsTheirImage();
     void fullCacheDropsTheOldestHundred();
     void rememberedCopyIsReusedWhileItsFileExists_data();
     void rememberedCopyIsReusedWhileItsFileExists();
@@ -289,6 +290,18 @@ void tst_ThumbnailCache::secondRequestWhileInFlightGetsNothingAtOnce() {
     // With its source gone, only the cache can answer.
     QVERIFY(QFile::remove(m_media + album + QStringLiteral("clip.mov")));
     QCOMPARE(thumbnail(item), made);
+}
+
+// Quick Look asking for the frame the preview pane is making: it waits for that frame.
+void tst_ThumbnailCache::aRequestThatAwaitsOthersGetsTheirImage() {
+    const FileItem item = onDevice(QStringLiteral("clip.mov"));
+
+    async::Task<QImage> first = m_cache->thumbnail(item, m_bridge.get());
+    async::Task<QImage> waiting = m_cache->thumbnailAwaitingOthers(item, m_bridge.get());
+    QVERIFY(!waiting.isReady());
+    const QImage made = runSync(std::move(first));
+    QVERIFY(!made.isNull());
+    QCOMPARE(runSync(std::move(waiting)), made);
 }
 
 void tst_ThumbnailCache::fullCacheDropsTheOldestHundred() {
