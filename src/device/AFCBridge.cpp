@@ -142,17 +142,18 @@ async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t
 async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                          AFCDownloadProgress progress, std::stop_token token,
                                          AFCCopyOptions options) {
-    return m_core->perform([udid, path, local = to.toLocalFile(), bundleID, progress, token, options](Job& job) {
-        requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
-        const async::EitherStop stop(job.stop, token);
-        return onSession(
-            job, udid, bundleID,
-            [&](afc_client_t afc) {
-                return AFCDownload::run(afc, path, local, job.writer, chunkBytes, progress, stop.token(),
-                                        options);
-            },
-            stop.token());
-    });
+    return m_core->perform(
+        [udid, path, local = to.toLocalFile(), bundleID, progress, token, options](Job& job) {
+            requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
+            const async::EitherStop stop(job.stop, token);
+            return onSession(
+                job, udid, bundleID,
+                [&](afc_client_t afc) {
+                    return AFCDownload::run(afc, path, local, job.writer, chunkBytes, progress, stop.token(),
+                                            options);
+                },
+                stop.token());
+        });
 }
 
 async::Task<void> AFCBridge::removeItem(QString udid, QString path, std::optional<QString> bundleID) {
@@ -190,18 +191,19 @@ async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::opti
 async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
                                            std::optional<QString> bundleID, AFCUploadProgress progress,
                                            std::stop_token token, AFCCopyOptions options) {
-    return m_core->perform([udid, path, local = from.toLocalFile(), bundleID, progress, token, options](Job& job) {
-        requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
-        const async::EitherStop stop(job.stop, token);
-        const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);
-        return onSession(
-            job, udid, bundleID,
-            [&](afc_client_t afc) {
-                return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers,
-                                      stop.token(), options);
-            },
-            stop.token());
-    });
+    return m_core->perform(
+        [udid, path, local = from.toLocalFile(), bundleID, progress, token, options](Job& job) {
+            requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
+            const async::EitherStop stop(job.stop, token);
+            const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);
+            return onSession(
+                job, udid, bundleID,
+                [&](afc_client_t afc) {
+                    return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers,
+                                          stop.token(), options);
+                },
+                stop.token());
+        });
 }
 
 async::Task<afc_client_t> AFCBridge::afcClient(QString udid, std::optional<QString> bundleID) {

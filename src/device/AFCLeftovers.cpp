@@ -61,18 +61,20 @@ void AFCLeftovers::recover(afc_client_t afc) const {
 }
 
 bool AFCLeftovers::recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
-    if (!exists(afc, entry.path))
-        return true;
-    if (entry.kind == LeftoverJournal::Kind::asideItem && !exists(afc, entry.originalPath)) {
-        AFCItemOperations::renameItem(afc, entry.path, entry.originalPath);
-        Logger::bridge().info("Put back %s, set aside by a copy that did not finish", entry.originalPath);
-        return true;
-    }
-    // A partial copy, or an old item whose replacement took its name whole.
-    if (isFolder(afc, entry.path))
-        AFCItemOperations::removeRecursively(afc, entry.path);
-    else
-        AFCItemOperations::removeItem(afc, entry.path);
-    Logger::bridge().info("Removed %s, left by a copy that did not finish", entry.path);
+    // The device has no rename that refuses a taken name: it is looked at first.
+    const LeftoverJournal::Place device{[afc](const QString& path) { return exists(afc, path); },
+                                        [afc](const QString& from, const QString& to) {
+                                            if (exists(afc, to))
+                                                return false;
+                                            AFCItemOperations::renameItem(afc, from, to);
+                                            return true;
+                                        },
+                                        [afc](const QString& path) {
+                                            if (isFolder(afc, path))
+                                                AFCItemOperations::removeRecursively(afc, path);
+                                            else
+                                                AFCItemOperations::removeItem(afc, path);
+                                        }};
+    LeftoverJournal::settle(entry, device);
     return true;
 }

@@ -109,6 +109,9 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to, boo
                                         QStringLiteral(" for ") + to);
     }
     afc_error_t result = afc_rename_path(afc, source.constData(), target.constData());
+    // An item that took the name after the look is never removed to make room.
+    if (result == AFC_E_OBJECT_EXISTS && !replaceExisting)
+        throw NameTakenError(to);
     if (result == AFC_E_OBJECT_EXISTS && afc_remove_path(afc, target.constData()) == AFC_E_SUCCESS)
         result = afc_rename_path(afc, source.constData(), target.constData());
     if (result != AFC_E_SUCCESS) {

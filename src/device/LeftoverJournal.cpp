@@ -84,7 +84,9 @@ std::shared_ptr<LeftoverJournal> LeftoverJournal::shared(const QString& file) {
 // The file is a log, one JSON object a line: an entry added, or (with "gone") struck out. Every
 // upload adds and strikes one, so a line appended costs far less than the whole list written
 // anew and renamed (which some file systems flush to disk like a sync). The log is written anew,
-// holding only what stands, when it is opened and whenever it has grown long.
+// holding only what stands, when it has grown long, and when it is opened holding struck-out lines
+// beside entries that stand (after a run that did not end cleanly): rare, so the usual opening on
+// the main thread reads a short file or none.
 void LeftoverJournal::load() {
     QFile file(m_file);
     if (!file.exists())
@@ -96,6 +98,7 @@ void LeftoverJournal::load() {
     while (!file.atEnd()) {
         // A line cut short by a crash, or one that reads as no entry, costs only itself.
         const QJsonDocument line = QJsonDocument::fromJson(file.readLine());
+        ++m_lines;
         const std::optional<Entry> entry = fromJson(line.object());
         if (!entry)
             continue;
@@ -105,14 +108,20 @@ void LeftoverJournal::load() {
             m_entries.append(*entry);
     }
     file.close();
-    if (m_entries.isEmpty())
+    if (m_entries.isEmpty()) {
         QFile::remove(m_file);
-    else
+        m_lines = 0;
+    } else if (m_lines > m_entries.size()) {
         rewrite();
+    }
 }
 
 bool LeftoverJournal::ensureFolder() {
-    if (QDir().mkpath(QFileInfo(m_file).absolutePath()))
+    // Made once: every upload appends two lines.
+    if (m_folderMade)
+        return true;
+    m_folderMade = QDir().mkpath(QFileInfo(m_file).absolutePath());
+    if (m_folderMade)
         return true;
     Logger::filesystem().error("Could not make the folder of %s", m_file);
     return false;
@@ -183,6 +192,18 @@ void LeftoverJournal::finished(const Entry& entry) {
 void LeftoverJournal::released(const Entry& entry) {
     QMutexLocker lock(&m_mutex);
     m_running.removeOne(entry);
+}
+
+void LeftoverJournal::settle(const Entry& entry, const Place& place) {
+    if (!place.exists(entry.path))
+        return;
+    if (entry.kind == Kind::asideItem && place.renameUnlessTaken(entry.path, entry.originalPath)) {
+        Logger::filesystem().info("Put back %s, set aside by a copy that did not finish", entry.originalPath);
+        return;
+    }
+    // A partial copy, or an old item whose replacement took its name whole.
+    place.remove(entry.path);
+    Logger::filesystem().info("Removed %s, left by a copy that did not finish", entry.path);
 }
 
 QList<LeftoverJournal::Entry> LeftoverJournal::leftovers(const QString& udid, const QString& bundleID) const {

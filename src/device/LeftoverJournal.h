@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // What a copy leaves on a disk or a device while it runs: the hidden file it writes before that
@@ -61,6 +62,19 @@ public:
     // run or a lost connection left. An entry stays until finished() is called for it.
     QList<Entry> leftovers(const QString& udid, const QString& bundleID = QString()) const;
 
+    // What a place (a device's media area or container, or the computer) offers for dealing with a
+    // leftover. Each may throw; settle() lets it through.
+    struct Place {
+        std::function<bool(const QString& path)> exists;
+        // Renames from onto to unless to is taken; false when it was.
+        std::function<bool(const QString& from, const QString& to)> renameUnlessTaken;
+        // Removes the item, a folder with everything in it.
+        std::function<void(const QString& path)> remove;
+    };
+    // Deals with one leftover by the rule above: a partial copy goes; an item set aside goes back
+    // under its name when that is free, and goes when it is taken. Does not strike it out.
+    static void settle(const Entry& entry, const Place& place);
+
     // All entries, running ones included; for tests and diagnostics.
     QList<Entry> entries() const;
 
@@ -79,4 +93,5 @@ private:
     QList<Entry> m_running;
     // Lines in the file, for knowing when to write it anew.
     qsizetype m_lines = 0;
+    bool m_folderMade = false;
 };

@@ -210,8 +210,10 @@ bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             break;
         case QEvent::Paint:
-            // A paint follows every change of the rows' layout, with that layout in place.
-            reportRowPositions();
+            // A paint follows every change of the rows' layout, with that layout in place. Only
+            // a debug log reads the positions: nobody else pays for them on every paint.
+            if (Logger::ui().loggingCategory().isDebugEnabled())
+                reportRowPositions();
             break;
         default:
             break;

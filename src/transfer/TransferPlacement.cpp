@@ -8,6 +8,7 @@
 #include "platform/Logger.h"
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
+#include "services/LocalFileOperations.h"
 #include "transfer/LocalTransferFiles.h"
 
 #include <libimobiledevice/afc.h>
@@ -330,19 +331,7 @@ void TransferPlacement::setStepHookForTesting(std::function<void(const QString&,
 async::Task<void> TransferPlacement::rename(URL from, URL to) {
     if (!isDevice(from)) {
         async::Task<void> renaming = m_executor->run([from = from.toLocalFile(), to = to.toLocalFile()] {
-            const QByteArray source = QFile::encodeName(from);
-            const QByteArray target = QFile::encodeName(to);
-            if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
-                0)
-                return;
-            if (errno != EINVAL && errno != ENOSYS)
-                throw FileError::fromErrno(QStringLiteral("rename"), from);
-            // A file system without the flag: look first.
-            struct stat st {};
-            if (::lstat(target.constData(), &st) == 0)
-                throw NameTakenError(to);
-            if (::rename(source.constData(), target.constData()) != 0)
-                throw FileError::fromErrno(QStringLiteral("rename"), from);
+            LocalFileOperations::renameWithoutReplacing(from, to);
         });
         co_await renaming;
         co_return;
