@@ -4,11 +4,16 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
+#include <QImageReader>
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <fontconfig/fontconfig.h>
+
 #include <csignal>
+#include <latch>
 #include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,18 +53,35 @@ void quitOnTerminationSignals(QObject* owner) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Reading the system's font configuration is the largest part of showing the first window.
+    // fontconfig's part needs nothing of Qt, so it starts before anything else; Qt's own font
+    // list follows as soon as the application object exists, while the services and menus are
+    // built. The font database is thread-safe: the first text laid out waits for this thread only
+    // if it is still reading.
+    std::latch applicationMade(1);
+    std::jthread fontWarmUp([&applicationMade] {
+        FcInit();
+        applicationMade.wait();
+        QFontDatabase::families();
+        // Matching the application's font and finding its fallbacks are cached for every thread;
+        // the engine this makes is this thread's own and goes with it.
+        QFontMetrics(QGuiApplication::font()).horizontalAdvance(QStringLiteral("Search"));
+    });
+    // The style's own icons, made with the menu bar, probe every image format plug-in; loading
+    // them here overlaps that with the application's set-up (the plug-in loader is thread-safe).
+    std::jthread imagePluginWarmUp([&applicationMade] {
+        applicationMade.wait();
+        QImageReader::supportedImageFormats();
+    });
     // Window placement, drags and dialogs are tried on X11; Wayland users can still ask for it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
+    applicationMade.count_down();
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setOrganizationDomain(QStringLiteral("halvorn.io"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     quitOnTerminationSignals(&application);
-    // Reading the system's font configuration is the largest part of showing the first window;
-    // it runs while the services and menus are built instead of after them. The font database
-    // is thread-safe: the first text laid out waits for this thread only if it is still reading.
-    std::jthread fontDatabaseWarmUp([] { QFontDatabase::families(); });
 
     int status = 0;
     {
@@ -70,6 +92,9 @@ int main(int argc, char** argv) {
         status = QApplication::exec();
         delegate.applicationWillTerminate();
     }
+    // The font list is read into the application's database: done before the application goes.
+    fontWarmUp.join();
+    imagePluginWarmUp.join();
     // The services' executors answered the jobs they dropped with cancellations: delivering them
     // lets the window's last listing tasks end instead of being abandoned mid-way.
     QCoreApplication::sendPostedEvents();
