@@ -760,6 +760,14 @@ void FlatBrowserController::setDropHighlight(DropHighlight highlight) {
     m_dropHighlight = highlight;
     if (m_itemView)
         m_itemView->viewport()->update();
+    // For scripts that hover a drag over the view from outside and wait for what it shows.
+    const char* operation = highlight.operation == RowDropRules::Operation::move ? "move" : "copy";
+    if (highlight.operation == RowDropRules::Operation::none)
+        Logger::ui().debug("%s drop highlight: none", viewName());
+    else if (highlight.row >= 0)
+        Logger::ui().debug("%s drop highlight: %s on row %d", viewName(), operation, highlight.row);
+    else
+        Logger::ui().debug("%s drop highlight: %s on the whole view", viewName(), operation);
 }
 
 bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onItem,
