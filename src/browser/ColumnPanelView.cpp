@@ -4,7 +4,6 @@
 #include "browser/ColumnTableView.h"
 #include "browser/CutDimmingDelegate.h"
 #include "browser/DragAndDropHandler.h"
-#include "browser/DragOutPointerWatch.h"
 #include "browser/DragOutProduction.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileContextMenu.h"
@@ -24,7 +23,6 @@
 #include "uikit/Fonts.h"
 #include "uikit/Spinner.h"
 
-#include <QDrag>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -413,27 +411,8 @@ void ColumnPanelView::startRowDrag() {
     const QList<FileItem> dragged = selectedItems();
     if (dragged.isEmpty() || !dragHandler)
         return;
-    auto* data = new OrvantaDragMimeData(dragged);
-    const std::shared_ptr<DragOutProduction> production = DragOutProduction::create(dragHandler, dragged);
-    production->install(*data);
     auto presenter = alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>();
-    QPointer<ColumnPanelView> self(this);
-    {
-        // The copies start once the pointer leaves our windows, so that they are well under way
-        // by the time a receiver asks for them.
-        DragOutPointerWatch watch(m_timers, [production] { production->start(); });
-        auto* drag = new QDrag(m_tableView);
-        drag->setMimeData(data);
-        drag->setPixmap(FileItemListModel::icon(dragged.first()).pixmap(32, 32));
-        drag->exec(Qt::CopyAction);
-    }
-    // Whatever a receiver got without some items, the user hears of once, after the drop.
-    if (!production->isFinished() || production->failedNames().isEmpty())
-        return;
-    QPointer<QWidget> window = self ? self->window() : nullptr;
-    async::spawn([production, presenter, window](std::stop_token) {
-        return production->showFailures(*presenter, window.data());
-    });
+    DragOutProduction::execDrag(m_tableView, dragged, dragHandler, m_timers, presenter);
 }
 
 // --- drops ---

@@ -1,18 +1,24 @@
 #include "browser/DragOutProduction.h"
 
 #include "browser/DragAndDropHandler.h"
+#include "browser/DragOutPointerWatch.h"
+#include "browser/FileItemListModel.h"
 #include "browser/OrvantaDragMimeData.h"
 #include "device/AFCPath.h"
 #include "platform/Logger.h"
 #include "platform/URL.h"
 #include "platform/async/AsyncLog.h"
+#include "platform/async/MainThread.h"
+#include "platform/async/TaskHandle.h"
 
 #include <QDir>
+#include <QDrag>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
 #include <QUuid>
+#include <QWidget>
 
 namespace {
 
@@ -38,9 +44,39 @@ QString DragOutProduction::folder() const {
     return QDir(m_handler->stagingRoot()).filePath(m_dragID);
 }
 
+void DragOutProduction::execDrag(QWidget* source, QList<FileItem> items,
+                                 std::shared_ptr<DragAndDropHandler> handler, UiTimerSource& timers,
+                                 std::shared_ptr<AlertPresenter> presenter) {
+    if (items.isEmpty())
+        return;
+    auto* data = new OrvantaDragMimeData(items);
+    std::shared_ptr<DragOutProduction> production;
+    if (handler) {
+        production = create(std::move(handler), items);
+        production->install(*data);
+    }
+    // The drag runs its own loop: the view may be gone when it returns.
+    QPointer<QWidget> view(source);
+    {
+        // The device copies start once the pointer leaves our windows, so that they are well
+        // under way by the time a receiver asks for them.
+        std::optional<DragOutPointerWatch> watch;
+        if (production)
+            watch.emplace(timers, [production] { production->start(); });
+        auto* drag = new QDrag(source);
+        drag->setMimeData(data);
+        drag->setPixmap(FileItemListModel::icon(items.first()).pixmap(32, 32));
+        drag->exec(Qt::CopyAction);
+    }
+    if (production)
+        production->showFailuresWhenAnswered(std::move(presenter), view ? view->window() : nullptr);
+}
+
 void DragOutProduction::install(OrvantaDragMimeData& data) {
-    QPointer<DragOutProduction> self(this);
-    data.setExternalURLSource([self] { return self ? self->urls() : QList<QUrl>(); });
+    // Owned by the data: a receiver in another program asks after the drop, when the drag's
+    // starter has long returned.
+    std::shared_ptr<DragOutProduction> self = shared_from_this();
+    data.setExternalURLSource([self] { return self->urls(); });
 }
 
 bool DragOutProduction::isFinished() const {
@@ -111,6 +147,10 @@ QList<QUrl> DragOutProduction::urls() {
         if (entry.url)
             answer.append(*entry.url);
     }
+    if (!m_answered) {
+        m_answered = true;
+        emit answered();
+    }
     return answer;
 }
 
@@ -145,6 +185,37 @@ async::Task<void> DragOutProduction::showFailures(AlertPresenter& presenter, QWi
     AlertRequest shown = *request;
     async::Task<AlertResponse> asking = presenter.ask(shown, parent, {});
     co_await std::move(asking);
+}
+
+void DragOutProduction::showFailuresWhenAnswered(std::shared_ptr<AlertPresenter> presenter,
+                                                 QPointer<QWidget> parent) {
+    // Later, not inside the receiver's request for the data, which is still waiting for it.
+    auto show = [presenter, parent](std::shared_ptr<DragOutProduction> self) {
+        async::postToMain([self, presenter, parent] {
+            if (!parent || self->failedNames().isEmpty())
+                return;
+            async::spawn([self, presenter, parent](std::stop_token) -> async::Task<void> {
+                QWidget* over = parent;
+                if (!over)
+                    co_return;
+                async::Task<void> showing = self->showFailures(*presenter, over);
+                co_await showing;
+            });
+        });
+    };
+    if (m_answered) {
+        show(shared_from_this());
+        return;
+    }
+    // Weak: a production that is never asked for goes with its drag's data.
+    std::weak_ptr<DragOutProduction> weak = weak_from_this();
+    connect(
+        this, &DragOutProduction::answered, this,
+        [weak, show] {
+            if (std::shared_ptr<DragOutProduction> self = weak.lock())
+                show(self);
+        },
+        Qt::SingleShotConnection);
 }
 
 int DragOutProduction::removeStaleFolders(const QString& root, const QDateTime& now) {

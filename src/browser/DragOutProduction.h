@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -15,6 +16,7 @@
 
 class DragAndDropHandler;
 class OrvantaDragMimeData;
+class UiTimerSource;
 
 // The copies that one drag of rows hands to another program. There are no file promises on this
 // desktop: a receiver asks for "text/uri-list" and expects files that exist. So the device (and
@@ -22,11 +24,13 @@ class OrvantaDragMimeData;
 // the pointer leaves our windows, and the receiver's request waits for them in a local event
 // loop, bounded by the copies' stall watchdog. Computer items answer their own file URLs.
 //
-// The drag's starter (a browser view) makes one per drag, calls install() on the drag's data,
-// start() when the pointer leaves the window, and after the drag showFailures() (hookup: the
-// views' drag start, next to QDrag::exec). The produced files stay until the next start, since
-// the receiver copies them at its own pace after the drop; removeStaleFolders() runs then.
-class DragOutProduction : public QObject {
+// The views start their drags through execDrag(), which makes one per drag, installs it on the
+// drag's data, starts it when the pointer leaves the window and has the user told of what a
+// receiver went without. On X11 the drop ends QDrag::exec before the receiver asks for the data,
+// so the data keeps its production alive, and the failures are told once the receiver had its
+// answer. The produced files stay until the next start, since the receiver copies them at its own
+// pace after the drop; removeStaleFolders() runs then.
+class DragOutProduction : public QObject, public std::enable_shared_from_this<DragOutProduction> {
     Q_OBJECT
 public:
     static std::shared_ptr<DragOutProduction> create(std::shared_ptr<DragAndDropHandler> handler,
@@ -37,7 +41,13 @@ public:
     // <staging root>/<drag id>
     QString folder() const;
 
-    // Answers the drag data's outside requests with urls().
+    // Runs one drag of items out of source until it ends, with computer items only when handler
+    // is null. What could not be produced for a receiver is told over source's window through
+    // presenter.
+    static void execDrag(QWidget* source, QList<FileItem> items, std::shared_ptr<DragAndDropHandler> handler,
+                         UiTimerSource& timers, std::shared_ptr<AlertPresenter> presenter);
+
+    // Answers the drag data's outside requests with urls(); the data keeps this alive.
     void install(OrvantaDragMimeData& data);
     // Starts the copies; nothing when they were started before.
     void start();
@@ -55,6 +65,9 @@ public:
     static std::optional<AlertRequest> failureAlert(const QStringList& names);
     // Shows failureAlert() over parent once the drag has ended (the view awaits or spawns it).
     async::Task<void> showFailures(AlertPresenter& presenter, QWidget* parent);
+    // Shows failureAlert() over parent on a later turn of the loop once a receiver has had its
+    // answer (at once when it has): the receiver may ask only after the drag ended, or never.
+    void showFailuresWhenAnswered(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> parent);
 
     // Removes the folders of earlier drags under root that were last changed more than a day
     // before now; the number removed. At start-up.
@@ -62,6 +75,8 @@ public:
 
 signals:
     void finished();
+    // The first urls() has its answer.
+    void answered();
 
 private:
     DragOutProduction(std::shared_ptr<DragAndDropHandler> handler, QList<FileItem> items);
@@ -79,5 +94,6 @@ private:
     QList<Entry> m_entries;
     QString m_dragID;
     bool m_started = false;
+    bool m_answered = false;
     int m_pending = 0;
 };

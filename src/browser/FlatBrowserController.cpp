@@ -4,7 +4,6 @@
 #include "browser/BrowserText.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/DragAndDropHandler.h"
-#include "browser/DragOutPointerWatch.h"
 #include "browser/DragOutProduction.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileItemListModel.h"
@@ -26,7 +25,6 @@
 
 #include <QAbstractItemView>
 #include <QDir>
-#include <QDrag>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QItemSelectionModel>
@@ -762,6 +760,14 @@ void FlatBrowserController::setDropHighlight(DropHighlight highlight) {
     m_dropHighlight = highlight;
     if (m_itemView)
         m_itemView->viewport()->update();
+    // For scripts that hover a drag over the view from outside and wait for what it shows.
+    const char* operation = highlight.operation == RowDropRules::Operation::move ? "move" : "copy";
+    if (highlight.operation == RowDropRules::Operation::none)
+        Logger::ui().debug("%s drop highlight: none", viewName());
+    else if (highlight.row >= 0)
+        Logger::ui().debug("%s drop highlight: %s on row %d", viewName(), operation, highlight.row);
+    else
+        Logger::ui().debug("%s drop highlight: %s on the whole view", viewName(), operation);
 }
 
 bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onItem,
@@ -825,33 +831,5 @@ void FlatBrowserController::startDrag(QWidget* source) {
         dragStarter(items, source);
         return;
     }
-    auto* data = new OrvantaDragMimeData(items);
-    std::shared_ptr<DragOutProduction> production;
-    if (m_dragHandler) {
-        production = DragOutProduction::create(m_dragHandler, items);
-        production->install(*data);
-    }
-    {
-        // The device copies start once the pointer leaves our windows, so that they are well
-        // under way by the time a receiver asks for them.
-        std::optional<DragOutPointerWatch> watch;
-        if (production)
-            watch.emplace(UiTimerSource::system(), [production] { production->start(); });
-        auto* drag = new QDrag(source);
-        drag->setMimeData(data);
-        drag->setPixmap(FileItemListModel::icon(items.first()).pixmap(32, 32));
-        drag->exec(Qt::CopyAction);
-    }
-    // What a receiver got without, the user hears of once, after the drop.
-    if (!production || !production->isFinished() || production->failedNames().isEmpty())
-        return;
-    auto alerts = presenter();
-    QPointer<QWidget> parent = window();
-    startTask(async::spawn([production, alerts, parent](std::stop_token) -> async::Task<void> {
-        QWidget* over = parent;
-        if (!over)
-            co_return;
-        async::Task<void> showing = production->showFailures(*alerts, over);
-        co_await showing;
-    }));
+    DragOutProduction::execDrag(source, items, m_dragHandler, UiTimerSource::system(), presenter());
 }

@@ -1,7 +1,8 @@
 // Producing the files a drag promises to other programs, against the device emulator: each
 // route's bytes, the requests that must fail without writing anything, the drag-out counter
 // under overlapping requests, a stalled device read that fails at once while its private
-// connection outlives it, and one drag's production with its failures named.
+// connection outlives it, one drag's production with its failures named, and a receiver that
+// asks only after the drag has ended.
 
 #include "browser/DragAndDropHandler.h"
 #include "browser/DragOutProduction.h"
@@ -14,9 +15,10 @@
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
 
-#include "DeviceTestCase.h"
 #include "LogCapture.h"
+#include "ScriptedAlertPresenter.h"
 #include "TestFiles.h"
+#include "WidgetDeviceTestMain.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -70,6 +72,8 @@ private slots:
     void overlappingRequestsCountDragOuts();
     void stalledReadFailsAtOnceAndItsConnectionOutlivesIt();
     void oneDragIsProducedOnceAndItsFailuresNamed();
+    void receiverAsksAfterTheDragEnded_data();
+    void receiverAsksAfterTheDragEnded();
 
 private:
     // Fulfils one promise and returns the error text, empty for success.
@@ -351,5 +355,64 @@ void tst_DragAndDropHandler::oneDragIsProducedOnceAndItsFailuresNamed() {
     QVERIFY(!QFileInfo::exists(folder));
 }
 
-ORVANTA_DEVICE_TEST_MAIN(tst_DragAndDropHandler)
+void tst_DragAndDropHandler::receiverAsksAfterTheDragEnded_data() {
+    QTest::addColumn<bool>("leftWhileDragging"); // the pointer left our windows: copies under way
+    QTest::addColumn<QString>("asked");          // "during", "after" or "never"
+    QTest::newRow("asked after the drop, copies under way") << true << QStringLiteral("after");
+    QTest::newRow("asked after the drop, nothing started") << false << QStringLiteral("after");
+    QTest::newRow("asked while the drag ran") << true << QStringLiteral("during");
+    QTest::newRow("never asked") << true << QStringLiteral("never");
+}
+
+// On X11 the drop ends the drag in the source before the receiver asks for the data: what the
+// drag's starter made must keep answering, and the failures are told once the receiver has had
+// its answer.
+void tst_DragAndDropHandler::receiverAsksAfterTheDragEnded() {
+    QFETCH(bool, leftWhileDragging);
+    QFETCH(QString, asked);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/DCIM/IMG_1.HEIC"), patternBytes(mib + 3)));
+    const QList<FileItem> rows{item(device(QStringLiteral("/DCIM/IMG_1.HEIC"))),
+                               item(device(QStringLiteral("/gone.jpg")))};
+    auto data = std::make_unique<OrvantaDragMimeData>(rows);
+    auto presenter = std::make_shared<ScriptedAlertPresenter>();
+    QWidget window;
+    std::weak_ptr<DragOutProduction> left;
+    QString folder;
+    QList<QUrl> urls;
+    {
+        const std::shared_ptr<DragOutProduction> production = DragOutProduction::create(m_handler, rows);
+        production->install(*data);
+        if (leftWhileDragging)
+            production->start();
+        if (asked == u"during")
+            urls = data->urls();
+        production->showFailuresWhenAnswered(presenter, &window);
+        left = production;
+        folder = production->folder();
+    }
+    if (asked == u"after")
+        urls = data->urls();
+    if (asked == u"never") {
+        QTRY_VERIFY(left.lock()->isFinished());
+        QCoreApplication::processEvents();
+        QVERIFY(presenter->requests.isEmpty());
+    } else {
+        QCOMPARE(urls, QList<QUrl>{QUrl::fromLocalFile(folder + QStringLiteral("/0/IMG_1.HEIC"))});
+        QCOMPARE(fileContents(urls.front().toLocalFile()), patternBytes(mib + 3));
+        // Told afterwards, never inside the receiver's request, and once.
+        if (asked == u"after")
+            QVERIFY(presenter->requests.isEmpty());
+        QTRY_COMPARE(presenter->requests.size(), 1);
+        QCOMPARE(presenter->requests.front().message, QStringLiteral("“gone.jpg” could not be copied."));
+        QCOMPARE(presenter->parents.front(), &window);
+        (void)data->urls();
+        QCoreApplication::processEvents();
+        QCOMPARE(presenter->requests.size(), 1);
+    }
+    // The production goes with the drag's data.
+    data.reset();
+    QVERIFY(left.expired());
+}
+
+ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_DragAndDropHandler)
 #include "tst_DragAndDropHandler.moc"

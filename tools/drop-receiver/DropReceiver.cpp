@@ -6,8 +6,10 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPixmap>
 
 namespace {
 const QString uriList = QStringLiteral("text/uri-list");
@@ -30,6 +32,11 @@ int DropReceiver::receive(const QList<QUrl>& urls) {
             continue;
         }
         const QString target = m_folder.filePath(source.fileName());
+        // One of its own copies dropped back on it: replacing it would remove the very file.
+        if (QFileInfo(target).canonicalFilePath() == source.canonicalFilePath()) {
+            ++copied;
+            continue;
+        }
         QFile::remove(target);
         if (QFile::copy(source.filePath(), target)) {
             ++copied;
@@ -42,8 +49,10 @@ int DropReceiver::receive(const QList<QUrl>& urls) {
 }
 
 void DropReceiver::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasFormat(uriList))
-        event->acceptProposedAction();
+    if (!event->mimeData()->hasFormat(uriList))
+        return;
+    event->acceptProposedAction();
+    m_out << "drag entered" << Qt::endl;
 }
 
 void DropReceiver::dragMoveEvent(QDragMoveEvent* event) {
@@ -70,5 +79,12 @@ void DropReceiver::mouseMoveEvent(QMouseEvent* event) {
     auto* data = new QMimeData;
     data->setUrls(m_copies);
     drag->setMimeData(data);
-    drag->exec(Qt::CopyAction);
+    // The first file's picture under the pointer, where it is one: what a hand sees it carry.
+    const QImage picture(m_copies.first().toLocalFile());
+    if (!picture.isNull())
+        drag->setPixmap(
+            QPixmap::fromImage(picture.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    m_out << "dragging " << m_copies.size() << Qt::endl;
+    const Qt::DropAction done = drag->exec(Qt::CopyAction);
+    m_out << "drag ended: " << (done == Qt::CopyAction ? "copy" : "none") << Qt::endl;
 }
