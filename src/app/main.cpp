@@ -59,8 +59,10 @@ int main(int argc, char** argv) {
     // built. The font database is thread-safe: the first text laid out waits for this thread only
     // if it is still reading.
     std::latch applicationMade(1);
-    std::jthread fontWarmUp([&applicationMade] {
+    std::latch fontConfigurationRead(1);
+    std::jthread fontWarmUp([&applicationMade, &fontConfigurationRead] {
         FcInit();
+        fontConfigurationRead.count_down();
         applicationMade.wait();
         QFontDatabase::families();
         // Matching the application's font and finding its fallbacks are cached for every thread;
@@ -87,6 +89,10 @@ int main(int argc, char** argv) {
     {
         AppDelegate delegate;
         delegate.setMainMenu(MainMenu::build(delegate.commandRouter()));
+        // The window lays out text at once. fontconfig reads its configuration once per process
+        // only if nobody else is reading it: Qt starting before the thread is done would read it
+        // a second time, on this thread.
+        fontConfigurationRead.wait();
         // Launching has finished once the loop runs: everything main built exists by then.
         QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
         status = QApplication::exec();

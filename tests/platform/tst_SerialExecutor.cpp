@@ -97,6 +97,23 @@ class tst_SerialExecutor : public QObject {
     Q_OBJECT
 
 private slots:
+    void threadStartsWithTheFirstJob() {
+        // Actors made at start-up that have nothing to do yet cost no thread.
+        const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+        const qsizetype before = threads();
+        {
+            SerialExecutor idle;
+            SerialExecutor busy;
+            QCOMPARE(threads(), before);
+            QVERIFY(!busy.isCurrent());
+            std::promise<bool> current;
+            busy.post([&busy, &current] { current.set_value(busy.isCurrent()); });
+            QVERIFY(current.get_future().get());
+            QCOMPARE(threads(), before + 1);
+            QVERIFY(!busy.isCurrent());
+        }
+    }
+
     void keepsFifoOrderAcrossManyJobs() {
         SerialExecutor executor;
         const auto order = runSync(runMany(&executor, 500));

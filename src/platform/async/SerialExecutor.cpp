@@ -6,7 +6,7 @@
 
 namespace async {
 
-SerialExecutor::SerialExecutor(QString name) : m_name(std::move(name)), m_thread([this] { loop(); }) {}
+SerialExecutor::SerialExecutor(QString name) : m_name(std::move(name)) {}
 
 SerialExecutor::~SerialExecutor() {
     std::deque<std::function<void()>> dropped;
@@ -17,7 +17,8 @@ SerialExecutor::~SerialExecutor() {
     }
     m_wake.notify_one();
     m_shutdown.request_stop();
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     if (!dropped.empty()) {
         qCDebug(lcAsync, "%s: %zu pending jobs dropped at shutdown", qUtf8Printable(m_name), dropped.size());
     }
@@ -33,6 +34,12 @@ void SerialExecutor::post(std::function<void()> job) {
             return;
         }
         m_jobs.push_back(std::move(job));
+        // The thread starts with the first job: a program holds many actors, most of which have
+        // nothing to do while its first window is built, and some never do.
+        if (!m_thread.joinable()) {
+            m_thread = std::thread([this] { loop(); });
+            m_threadId = m_thread.get_id();
+        }
     }
     m_wake.notify_one();
 }
@@ -50,7 +57,7 @@ void SerialExecutor::stop() {
 }
 
 bool SerialExecutor::isCurrent() const {
-    return std::this_thread::get_id() == m_thread.get_id();
+    return std::this_thread::get_id() == m_threadId.load();
 }
 
 void SerialExecutor::loop() {

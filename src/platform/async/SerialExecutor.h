@@ -1,6 +1,6 @@
 #pragma once
 
-// The serial executor of an actor: one thread, one FIFO queue of plain synchronous jobs. Work
+// The serial executor of an actor: one thread (started by the first job), one FIFO queue of plain synchronous jobs. Work
 // that blocks (library calls into the device, file I/O, hashing) runs here and never on the main
 // thread, while coroutines stay on the main thread: `co_await executor.run(job)` runs
 // the job here and continues on the main thread with its value or its exception, whose type
@@ -11,6 +11,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -85,7 +86,9 @@ private:
     std::deque<std::function<void()>> m_jobs;
     bool m_stopping = false;
     std::stop_source m_shutdown;
-    std::thread m_thread;
+    std::thread m_thread; // started by the first job, under m_mutex
+    // Read by isCurrent() from any thread without the lock; no thread's own id before the start.
+    std::atomic<std::thread::id> m_threadId;
 };
 
 } // namespace async
