@@ -484,10 +484,20 @@ void MainWindowController::updateEmptyStateSubtitle() {
 
 void MainWindowController::handleDevicesChanged(const QList<iOSDevice>& devices) {
     QSet<QString> udids;
-    for (const iOSDevice& device : devices)
+    QSet<QString> reachable;
+    for (const iOSDevice& device : devices) {
         udids.insert(device.udid());
+        if (device.isAFCConnected())
+            reachable.insert(device.udid());
+    }
     const QSet<QString> newUDIDs = udids - m_knownDeviceUDIDs;
+    // A device that came or went, or whose files became reachable or not (back locked, unlocked
+    // since): what was listed from it before is no longer known to be there.
+    const bool reachChanged = udids != m_knownDeviceUDIDs || reachable != m_reachableDeviceUDIDs;
     m_knownDeviceUDIDs = udids;
+    m_reachableDeviceUDIDs = reachable;
+    if (reachChanged)
+        m_fileSystemProvider->invalidateCache();
 
     if (devices.isEmpty()) {
         Logger::ui().info("No devices connected — showing empty state");
@@ -501,6 +511,9 @@ void MainWindowController::handleDevicesChanged(const QList<iOSDevice>& devices)
         if (!m_navigationState->currentPath.value())
             m_navigationState->navigate(
                 URL::fromComponents(QStringLiteral("afc"), devices.first().udid(), "/"));
+        // A browser that stayed through the change asks its folders again; a new one lists anyway.
+        if (reachChanged && m_browserContainer)
+            m_browserContainer->listAgain();
     }
     for (const QString& udid : newUDIDs) {
         for (const iOSDevice& device : devices) {

@@ -185,6 +185,8 @@ private:
     QPointer<QLabel> m_emptyStateSubtitleLabel;
     bool m_isShowingBrowser = false;
     QSet<QString> m_knownDeviceUDIDs;
+    // Those of them whose files could be reached at the last change (their session was open).
+    QSet<QString> m_reachableDeviceUDIDs;
 
     QList<async::TaskHandle<void>> m_ingestTasks;
     QList<async::TaskHandle<void>> m_alertTasks;

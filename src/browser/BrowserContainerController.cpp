@@ -112,15 +112,22 @@ void BrowserContainerController::hearChanges(BrowserCommandHandling* browser) {
     // Each browser lists on its own: the files one of them changed, the others must list again.
     QPointer<BrowserContainerController> self(this);
     browser->onContentsChanged = [self, browser] {
-        if (!self)
-            return;
-        const QList<BrowserCommandHandling*> browsers{self->m_columnBrowser.data(), self->m_listBrowser.data(),
-                                                      self->m_iconBrowser.data()};
-        for (BrowserCommandHandling* other : browsers) {
-            if (other && other != browser)
-                other->contentsChangedElsewhere();
-        }
+        if (self)
+            self->tellBrowsers(browser);
     };
+}
+
+void BrowserContainerController::tellBrowsers(const BrowserCommandHandling* except) {
+    const QList<BrowserCommandHandling*> browsers{m_columnBrowser.data(), m_listBrowser.data(),
+                                                  m_iconBrowser.data()};
+    for (BrowserCommandHandling* browser : browsers) {
+        if (browser && browser != except)
+            browser->contentsChangedElsewhere();
+    }
+}
+
+void BrowserContainerController::listAgain() {
+    tellBrowsers(nullptr);
 }
 
 void BrowserContainerController::showBrowser(BrowserViewMode mode) {

@@ -45,6 +45,10 @@ public:
     std::function<void()> onQuickLook;
 
     void showBrowser(BrowserViewMode mode);
+    // What the browsers show may have changed outside the window (a device came, went, was locked
+    // or unlocked): each lists its folders again, the one on screen at once, a hidden one when it
+    // is shown.
+    void listAgain();
 
     QWidget* currentChild() const { return m_currentChild; }
     // The browser on screen when it answers the edit commands; nullptr otherwise.
@@ -57,6 +61,8 @@ private:
     QWidget* browserFor(BrowserViewMode mode);
     void hookUp(FlatBrowserController* browser);
     void hearChanges(BrowserCommandHandling* browser);
+    // Tells every browser but one (none: all of them) that files changed elsewhere.
+    void tellBrowsers(const BrowserCommandHandling* except);
     void focusBrowser();
 
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;

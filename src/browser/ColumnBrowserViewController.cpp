@@ -91,12 +91,13 @@ async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> 
         const Listed listed = co_await listFolder(provider, url);
         if (!self)
             co_return;
-        if (listed.failure) {
+        // A folder that cannot be listed now (its device came back locked) holds no folder
+        // anyone can open: the columns after it go, as after one that vanished.
+        if (listed.failure)
             self->applyListingFailure(index, url, listed.failure);
-        } else {
+        else
             self->applyListing(index, url, listed.items);
-            self->closeVanishedColumns(index);
-        }
+        self->closeVanishedColumns(index);
     }
     if (self)
         self->finishRelisting();

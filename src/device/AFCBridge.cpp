@@ -70,8 +70,8 @@ bool AFCBridge::waitForRetiredBridges(std::chrono::milliseconds limit) {
     return AFCBridgeCore::waitForRetiredCores(limit);
 }
 
-bool AFCBridge::isConnected(const QString& udid) const {
-    return m_core->sockets().isAlive(udid);
+bool AFCBridge::isConnected(const QString& udid, const std::optional<QString>& bundleID) const {
+    return m_core->sockets().isAlive(AFCSessionTable::key(udid, bundleID));
 }
 
 void AFCBridge::interrupt(const QString& udid) {

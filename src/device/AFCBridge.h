@@ -69,9 +69,10 @@ public:
     // Closes the media session and every app session of the device. Never fails.
     async::Task<void> disconnectAll(QString udid);
 
-    // Whether the media session of the device is open and its connection still up. Answers at
-    // once from any thread, without waiting for the executor.
-    bool isConnected(const QString& udid) const;
+    // Whether the media session of the device (with a bundle identifier: that app's session) is
+    // open and its connection still up. Answers at once from any thread, without waiting for the
+    // executor.
+    bool isConnected(const QString& udid, const std::optional<QString>& bundleID = std::nullopt) const;
     // Shuts the connections of the device's sessions down (every session's when udid is empty),
     // from any thread and without waiting: a call waiting on a silent or gone device fails at once
     // as with a lost connection, and its session is closed. For a device that has gone, before

@@ -45,19 +45,18 @@ QString errorText(plist_t errorNode) {
     throw AFCError::sessionFailed(QString::fromLatin1(what) + QStringLiteral(" error ") + number(result));
 }
 
-} // namespace
-
-AFCSession AFCSessionOpener::openMedia(const QString& udid) {
-    AFCSession session;
-    session.device = openDevice(udid);
-
-    lockdownd_error_t handshake =
-        lockdownd_client_new_with_handshake(session.device, &session.lockdown, clientLabel);
+// Starts a lockdown service on the session's device and returns its descriptor, for the caller
+// to free. A device that refuses because it is locked fails with deviceLocked, whichever service
+// was asked for; any other failure with sessionFailed, its text naming the step that failed.
+lockdownd_service_descriptor_t startService(AFCSession& session, const char* name, const char* handshakeStep,
+                                            const char* startStep) {
+    const lockdownd_error_t handshake =
+        lockdownd_client_new_with_handshake(session.device, &session.lockdown, AFCSessionOpener::clientLabel);
     if (handshake != LOCKDOWN_E_SUCCESS || !session.lockdown)
-        abandon(session, "lockdownd handshake", handshake);
+        abandon(session, handshakeStep, handshake);
 
     lockdownd_service_descriptor_t service = nullptr;
-    const lockdownd_error_t started = lockdownd_start_service(session.lockdown, "com.apple.afc", &service);
+    const lockdownd_error_t started = lockdownd_start_service(session.lockdown, name, &service);
     lockdownd_client_free(session.lockdown);
     session.lockdown = nullptr;
     if (started != LOCKDOWN_E_SUCCESS || !service) {
@@ -67,8 +66,31 @@ AFCSession AFCSessionOpener::openMedia(const QString& udid) {
             session.release();
             throw AFCError::deviceLocked();
         }
-        abandon(session, "start_service", started);
+        abandon(session, startStep, started);
     }
+    return service;
+}
+
+// Started by hand rather than with house_arrest_client_start_service, which keeps lockdown's
+// answer to itself: a locked device must be told apart from a service that failed.
+void startHouseArrest(AFCSession& session, const char* step) {
+    lockdownd_service_descriptor_t service =
+        startService(session, "com.apple.mobile.house_arrest", step, step);
+    const house_arrest_error_t created =
+        house_arrest_client_new(session.device, service, &session.houseArrest);
+    lockdownd_service_descriptor_free(service);
+    if (created != HOUSE_ARREST_E_SUCCESS || !session.houseArrest)
+        abandon(session, step, created);
+}
+
+} // namespace
+
+AFCSession AFCSessionOpener::openMedia(const QString& udid) {
+    AFCSession session;
+    session.device = openDevice(udid);
+
+    lockdownd_service_descriptor_t service =
+        startService(session, "com.apple.afc", "lockdownd handshake", "start_service");
 
     const afc_error_t created = afc_client_new(session.device, service, &session.afc);
     lockdownd_service_descriptor_free(service);
@@ -81,10 +103,7 @@ AFCSession AFCSessionOpener::openApp(const QString& udid, const QString& bundleI
     AFCSession session;
     session.device = openDevice(udid);
 
-    house_arrest_error_t started =
-        house_arrest_client_start_service(session.device, &session.houseArrest, clientLabel);
-    if (started != HOUSE_ARREST_E_SUCCESS || !session.houseArrest)
-        abandon(session, "house_arrest start", started);
+    startHouseArrest(session, "house_arrest start");
 
     const QByteArray bundle = bundleID.toUtf8();
     bool vended = false;
@@ -110,10 +129,8 @@ AFCSession AFCSessionOpener::openApp(const QString& udid, const QString& bundleI
             // The device closes the service after a refused command; the next one needs a new one.
             house_arrest_client_free(session.houseArrest);
             session.houseArrest = nullptr;
-            started = house_arrest_client_start_service(session.device, &session.houseArrest, clientLabel);
             plist_free(result);
-            if (started != HOUSE_ARREST_E_SUCCESS || !session.houseArrest)
-                abandon(session, "house_arrest restart", started);
+            startHouseArrest(session, "house_arrest restart");
             continue;
         }
         const QString reason = errorText(error);

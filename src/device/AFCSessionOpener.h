@@ -8,7 +8,8 @@
 // before it throws AFCError, so a failed open leaves nothing behind. Blocking; executor only.
 class AFCSessionOpener {
 public:
-    // The media area ("com.apple.afc"): a session holding device and afc.
+    // The media area ("com.apple.afc"): a session holding device and afc. A locked device
+    // refuses it, and the one below: deviceLocked.
     static AFCSession openMedia(const QString& udid);
     // The container of one app through house_arrest: device, afc and houseArrest.
     static AFCSession openApp(const QString& udid, const QString& bundleID);

@@ -88,9 +88,15 @@ async::Task<FileListing> FileSystemProvider::listDirectoryDetailed(URL at) {
 }
 
 async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
-    const auto cached = m_cache.constFind(at);
-    if (cached != m_cache.constEnd() && m_clock.now() - cached->timestamp < cacheDuration)
-        co_return cached->listing;
+    if (const auto cached = m_cache.constFind(at); cached != m_cache.constEnd()) {
+        if (!deviceStillThere(at)) {
+            // The device went away since, even if it is back already: it may have come back
+            // locked or changed, and only the device can say what it holds now.
+            m_cache.erase(cached);
+        } else if (m_clock.now() - cached->timestamp < cacheDuration) {
+            co_return cached->listing;
+        }
+    }
 
     const std::weak_ptr<const bool> alive = m_alive;
     const quint64 generation = m_generation;
@@ -109,6 +115,13 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
         m_cache.insert(at, CacheEntry{listing, m_clock.now()});
     Logger::filesystem().debug("Listed %ld items at %s", listing.items.size(), at.absoluteString());
     co_return listing;
+}
+
+bool FileSystemProvider::deviceStillThere(const URL& at) const {
+    if (!isAFC(at))
+        return true;
+    const std::optional<AFCComponents> components = afcComponents(at);
+    return components && m_afcBridge.isConnected(components->udid, components->bundleID);
 }
 
 async::Task<FileListing> FileSystemProvider::listLocalDirectory(URL at) {

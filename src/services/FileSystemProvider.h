@@ -24,9 +24,12 @@ struct AFCComponents;
 //
 // Listings are cached per folder URL (the exact text: afc://U/DCIM and afc://U/DCIM/ are two
 // entries) and served for cacheDuration without asking again; a rename or delete through the
-// provider empties the whole cache, as does invalidateCache() from outside. A listing that was
-// under way when the cache or any entry was invalidated still answers its caller, but is not
-// stored: it may have read the folder before the change that called for the invalidation.
+// provider empties the whole cache, as does invalidateCache() from outside. A device's listing is
+// served only while the session to the device (or to the app) is up: once its connection has gone,
+// the entry is dropped, so that a device that comes back, perhaps locked, is asked again. A
+// listing that was under way when the cache or any entry was invalidated still answers its
+// caller, but is not stored: it may have read the folder before the change that called for the
+// invalidation.
 //
 // An actor: the operations are called on the main thread and return tasks to await; local file
 // work runs on the provider's own executor, device work on the bridge's. Between awaits other
@@ -85,6 +88,8 @@ private:
     };
 
     async::Task<FileListing> cachedListing(URL at);
+    // Whether at lies on this computer, or its device's session is still up.
+    bool deviceStillThere(const URL& at) const;
     async::Task<FileListing> listLocalDirectory(URL at);
     async::Task<FileListing> listAFCDirectoryDetailed(URL at);
     async::Task<void> renameLocalItem(URL at, URL to);

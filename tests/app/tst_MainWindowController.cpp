@@ -15,7 +15,10 @@
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
+#include "browser/ErrorPlaceholderView.h"
 #include "browser/FileItemListModel.h"
+#include "browser/IconBrowserViewController.h"
+#include "browser/ListBrowserViewController.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -112,9 +115,14 @@ private slots:
     void titleAndRootNameFollowTheShownDevice();
     void keysGoToTheBrowserWhenItComes_data();
     void keysGoToTheBrowserWhenItComes();
+    void aDeviceBackShowsNothingItListedBefore_data();
+    void aDeviceBackShowsNothingItListedBefore();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
+    // Shows the browser of the mode and waits until it shows the device's root with the expected
+    // names, or (none expected) only the placeholder of a locked device.
+    void expectRoot(BrowserViewMode mode, const QStringList& expected);
     void clickRow(int column, const QString& name);
     void makeController();
     void scan() { runSync(m_deviceManager->scanForDevices(), 30s); }
@@ -721,4 +729,116 @@ void tst_MainWindowController::keysGoToTheBrowserWhenItComes() {
     drainPostedEvents();
     QCOMPARE(QApplication::focusWidget(),
              searching ? before : static_cast<QWidget*>(browser->panels().first()->tableView()));
+}
+
+// --- a device that comes back ---
+
+void tst_MainWindowController::expectRoot(BrowserViewMode mode, const QStringList& expected) {
+    const bool locked = expected.isEmpty();
+    m_controller->setViewMode(mode);
+    BrowserContainerController* container = m_controller->browserContainer();
+    QVERIFY(container);
+    QTRY_VERIFY(container->currentChild() &&
+                container->currentCommandHandler() == m_controller->currentBrowser());
+    QStringList names;
+    ErrorPlaceholderView* placeholder = nullptr;
+    const auto settled = [&] {
+        if (mode == BrowserViewMode::column) {
+            ColumnBrowserViewController* columns = container->columnBrowser();
+            if (!columns || columns->panels().isEmpty() || columns->columns().first().isLoading)
+                return false;
+            names.clear();
+            for (const FileItem& item : columns->panels().first()->items())
+                names << item.name();
+            placeholder = columns->panels().first()->errorPlaceholder();
+            // A locked device shows one column: nothing below its root can be listed.
+            return locked ? placeholder && columns->panels().size() == 1 : !placeholder && names == expected;
+        }
+        FlatBrowserController* flat = mode == BrowserViewMode::list
+                                          ? static_cast<FlatBrowserController*>(container->listBrowser())
+                                          : container->iconBrowser();
+        if (!flat)
+            return false;
+        names.clear();
+        for (const FileItem& item : flat->displayedItems())
+            names << item.name();
+        placeholder = flat->errorPlaceholder();
+        return locked ? bool(placeholder) : !placeholder && names == expected;
+    };
+    QTRY_VERIFY2(settled(), qPrintable(names.join(u',')));
+    drainPostedEvents();
+    QVERIFY(settled());
+    const NavigationState& navigation = m_controller->navigationState();
+    QTRY_COMPARE(navigation.currentDirectoryContents.value().size(), expected.size());
+    if (locked) {
+        QCOMPARE(placeholder->title(), QStringLiteral("iPhone Is Locked"));
+        QCOMPARE(names, QStringList());
+        // Nothing of what was listed before stays counted, selected or previewed.
+        QVERIFY(navigation.selectedItems.value().isEmpty());
+        QTRY_COMPARE(m_controller->statusBarView()->fullText(), QStringLiteral("0 items"));
+    }
+}
+
+void tst_MainWindowController::aDeviceBackShowsNothingItListedBefore_data() {
+    QTest::addColumn<bool>("throughEmptyState");
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("gone for a scan, back locked") << true << true;
+    QTest::newRow("out and back in between two scans, locked: the browser stayed") << false << true;
+    QTest::newRow("gone for a scan, back unlocked") << true << false;
+}
+
+// A device browsed, then unplugged, perhaps locked, and plugged back, with a file added while it
+// was away: every view shows the locked placeholder or the device's folder as it is now, none
+// the listing from before. Once unlocked, the next scan lists it again.
+void tst_MainWindowController::aDeviceBackShowsNothingItListedBefore() {
+    QFETCH(bool, throughEmptyState);
+    QFETCH(bool, locked);
+    const QStringList before{"Pics", "c.txt"};
+    const QStringList after{"Pics", "c.txt", "d.txt"};
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    // Every view has listed the root once, and a file is selected deeper down.
+    for (BrowserViewMode mode : {BrowserViewMode::list, BrowserViewMode::icon, BrowserViewMode::column}) {
+        expectRoot(mode, before);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    clickRow(0, QStringLiteral("Pics"));
+    clickRow(1, QStringLiteral("a.txt"));
+    NavigationState& navigation = m_controller->navigationState();
+    QTRY_COMPARE(navigation.selectedItems.value().size(), 1);
+
+    fakemux::VirtualDevice& device = *emulator().device(udid.toStdString());
+    const QString media = QString::fromStdString(device.description().mediaRoot.string());
+    writeFile(media + QStringLiteral("/d.txt"), "x");
+    if (throughEmptyState) {
+        device.unplug();
+        scan();
+        QTRY_VERIFY(!m_controller->isShowingBrowser());
+        device.faults().setLocked(locked);
+        device.plug();
+    } else {
+        device.faults().setLocked(locked);
+        emulator().replug(udid.toStdString());
+    }
+    scan();
+    QTRY_VERIFY(m_controller->isShowingBrowser());
+    QTRY_VERIFY(!m_deviceManager->connectedDevices.value().isEmpty() &&
+                m_deviceManager->connectedDevices.value().first().isAFCConnected() == !locked);
+    for (BrowserViewMode mode : {BrowserViewMode::column, BrowserViewMode::list, BrowserViewMode::icon}) {
+        expectRoot(mode, locked ? QStringList() : after);
+        if (QTest::currentTestFailed() || !locked)
+            return;
+    }
+
+    // Unlocked: the scan opens the session, and the view on screen lists without being asked.
+    device.faults().setLocked(false);
+    scan();
+    QTRY_VERIFY(m_deviceManager->connectedDevices.value().first().isAFCConnected());
+    QTRY_VERIFY(!m_controller->browserContainer()->iconBrowser()->errorPlaceholder());
+    for (BrowserViewMode mode : {BrowserViewMode::icon, BrowserViewMode::column, BrowserViewMode::list}) {
+        expectRoot(mode, after);
+        if (QTest::currentTestFailed())
+            return;
+    }
 }

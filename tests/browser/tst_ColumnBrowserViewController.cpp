@@ -409,6 +409,10 @@ void tst_ColumnBrowserViewController::placeholders_data() {
                                    << "lock.fill"
                                    << "iPhone Is Locked"
                                    << "Unlock your iPhone and try again.";
+    QTest::newRow("locked device, inside an app") << "locked app"
+                                                  << "lock.fill"
+                                                  << "iPhone Is Locked"
+                                                  << "Unlock your iPhone and try again.";
     QTest::newRow("app without shared files")
         << "closed app"
         << "xmark.app"
@@ -446,6 +450,9 @@ void tst_ColumnBrowserViewController::placeholders() {
     } else if (where == u"locked") {
         device.faults().setLocked(true);
         url = AFCLocation::mediaRoot(udid);
+    } else if (where == u"locked app") {
+        device.faults().setLocked(true);
+        url = AFCLocation::containerRoot(udid, QStringLiteral("io.test.empty"));
     } else if (where == u"closed app") {
         url = AFCLocation::containerRoot(udid, QStringLiteral("io.test.closed"));
     } else if (where == u"empty app") {
@@ -458,7 +465,7 @@ void tst_ColumnBrowserViewController::placeholders() {
     ColumnPanelView* panel = browser().panels().first();
     QVERIFY(!panel->spinner()->isVisible());
     QCOMPARE(bool(panel->errorPlaceholder()), !symbol.isEmpty());
-    const bool failed = where == u"failing" || where == u"locked" || where == u"closed app";
+    const bool failed = where == u"failing" || where.startsWith(u"locked") || where == u"closed app";
     QCOMPARE(log.messages(LogCapture::category("filesystem"))
                  .filter(QStringLiteral("Column 0 load failed: "))
                  .size(),

@@ -51,30 +51,36 @@ fakemux::DeviceDescription tst_AFCBridgeSessions::deviceWithApp() {
 void tst_AFCBridgeSessions::failedOpenLeavesNoSession_data() {
     QTest::addColumn<bool>("locked");
     QTest::addColumn<QString>("target");
+    QTest::addColumn<std::optional<QString>>("app");
     QTest::addColumn<AFCError::Case>("errorCase");
     QTest::addColumn<QString>("description");
 
-    QTest::newRow("locked") << true << deviceUdid << AFCError::Case::deviceLocked
-                            << QStringLiteral("iPhone is locked — unlock your device and try again");
+    const QString lockedText = QStringLiteral("iPhone is locked — unlock your device and try again");
+    QTest::newRow("locked") << true << deviceUdid << std::optional<QString>() << AFCError::Case::deviceLocked
+                            << lockedText;
+    // A locked device keeps its apps' containers closed too, and says so in the same words.
+    QTest::newRow("locked, an app's container")
+        << true << deviceUdid << std::optional<QString>(bundle) << AFCError::Case::deviceLocked << lockedText;
     QTest::newRow("unknown device") << false << QStringLiteral("00008110-00000000000000AA")
-                                    << AFCError::Case::connectionFailed
+                                    << std::optional<QString>() << AFCError::Case::connectionFailed
                                     << QStringLiteral("AFC connection failed: idevice_new error -3");
 }
 
 void tst_AFCBridgeSessions::failedOpenLeavesNoSession() {
     QFETCH(bool, locked);
     QFETCH(QString, target);
+    QFETCH(std::optional<QString>, app);
     QFETCH(AFCError::Case, errorCase);
     QFETCH(QString, description);
-    addDevice(describeDevice(deviceUdid)).faults().setLocked(locked);
+    addDevice(deviceWithApp()).faults().setLocked(locked);
     AFCBridge bridge;
 
-    auto error = failureOf<AFCError>(bridge.connect(target));
+    auto error = failureOf<AFCError>(app ? bridge.connectApp(target, *app) : bridge.connect(target));
     QVERIFY(error);
     QCOMPARE(error->errorCase(), errorCase);
     QCOMPARE(error->description(), description);
 
-    auto lookup = failureOf<AFCError>(bridge.afcClient(target, std::nullopt));
+    auto lookup = failureOf<AFCError>(bridge.afcClient(target, app));
     QVERIFY(lookup);
     QCOMPARE(lookup->errorCase(), AFCError::Case::notConnected);
 }

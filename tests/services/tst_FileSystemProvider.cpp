@@ -208,6 +208,39 @@ private slots:
         }
     }
 
+    void aDeviceThatWentAwayIsAskedAgain_data() {
+        QTest::addColumn<Place>("place");
+        QTest::addColumn<bool>("locked"); // when it comes back
+        QTest::newRow("computer folder: still cached") << Place::computer << false;
+        QTest::newRow("media, back at once") << Place::media << false;
+        QTest::newRow("media, back locked") << Place::media << true;
+        QTest::newRow("container, back at once") << Place::container << false;
+        QTest::newRow("container, back locked") << Place::container << true;
+    }
+
+    // A device unplugged and plugged back in, faster than anyone noticed: its listings from
+    // before are not served, and the one it answers once unlocked is its own.
+    void aDeviceThatWentAwayIsAskedAgain() {
+        QFETCH(Place, place);
+        QFETCH(bool, locked);
+        list(place);
+        QVERIFY(writeTestFile(folderOf(place) + QStringLiteral("/new.txt"), "while it was away"));
+        if (place != Place::computer) {
+            m_device->faults().setLocked(locked);
+            emulator().replug(udid.toStdString());
+        }
+        if (locked) {
+            try {
+                list(place);
+                QFAIL("a locked device's folder was listed");
+            } catch (const AFCError& error) {
+                QCOMPARE(error.errorCase(), AFCError::Case::deviceLocked);
+            }
+            m_device->faults().setLocked(false);
+        }
+        QCOMPARE(names(list(place)).contains(QStringLiteral("new.txt")), place != Place::computer);
+    }
+
     void listingOverlappingAnInvalidationIsNotStored_data() {
         QTest::addColumn<bool>("wholeCache");
         QTest::newRow("whole cache emptied") << true;
