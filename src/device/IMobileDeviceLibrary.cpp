@@ -107,8 +107,9 @@ ORVANTA_FORWARD(afc_error_t, afc_remove_path, AFC_E_UNKNOWN_ERROR, (afc_client_t
 ORVANTA_FORWARD(afc_error_t, afc_rename_path, AFC_E_UNKNOWN_ERROR,
                 (afc_client_t client, const char* from, const char* to), (client, from, to))
 
-ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_start_service, HOUSE_ARREST_E_UNKNOWN_ERROR,
-                (idevice_t device, house_arrest_client_t* client, const char* label), (device, client, label))
+ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_new, HOUSE_ARREST_E_UNKNOWN_ERROR,
+                (idevice_t device, lockdownd_service_descriptor_t service, house_arrest_client_t* client),
+                (device, service, client))
 ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_free, HOUSE_ARREST_E_UNKNOWN_ERROR,
                 (house_arrest_client_t client), (client))
 ORVANTA_FORWARD(house_arrest_error_t, house_arrest_send_command, HOUSE_ARREST_E_UNKNOWN_ERROR,
