@@ -54,32 +54,27 @@ void quitOnTerminationSignals(QObject* owner) {
 
 int main(int argc, char** argv) {
     // Reading the system's font configuration is the largest part of showing the first window.
-    // fontconfig's part needs nothing of Qt, so it starts before anything else; Qt's own font
-    // list follows as soon as the application object exists, while the services and menus are
-    // built. The font database is thread-safe: the first text laid out waits for this thread only
-    // if it is still reading.
-    std::latch applicationMade(1);
+    // fontconfig's part needs nothing of Qt, so it starts before anything else.
     std::latch fontConfigurationRead(1);
-    std::jthread fontWarmUp([&applicationMade, &fontConfigurationRead] {
+    std::jthread fontConfiguration([&fontConfigurationRead] {
         FcInit();
         fontConfigurationRead.count_down();
-        applicationMade.wait();
-        QFontDatabase::families();
-        // Matching the application's font and finding its fallbacks are cached for every thread;
-        // the engine this makes is this thread's own and goes with it.
-        QFontMetrics(QGuiApplication::font()).horizontalAdvance(QStringLiteral("Search"));
-    });
-    // The style's own icons, made with the menu bar, probe every image format plug-in; loading
-    // them here overlaps that with the application's set-up (the plug-in loader is thread-safe).
-    std::jthread imagePluginWarmUp([&applicationMade] {
-        applicationMade.wait();
-        QImageReader::supportedImageFormats();
     });
     // Window placement, drags and dialogs are tried on X11; Wayland users can still ask for it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
-    applicationMade.count_down();
+    // While the services and menus are built: the image format plug-ins that the menu bar's style
+    // icons probe, then Qt's font list and the application font's match and fallbacks (shared by
+    // every thread; the engine made here is this thread's own). The plug-in loader and the font
+    // database are thread-safe; the first text laid out waits for this thread only if it is still
+    // reading. Made after the application and so ended before it goes, however main ends.
+    std::jthread warmUp([&fontConfigurationRead] {
+        QImageReader::supportedImageFormats();
+        fontConfigurationRead.wait();
+        QFontDatabase::families();
+        QFontMetrics(QGuiApplication::font()).horizontalAdvance(QStringLiteral("Search"));
+    });
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setOrganizationDomain(QStringLiteral("halvorn.io"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -98,9 +93,6 @@ int main(int argc, char** argv) {
         status = QApplication::exec();
         delegate.applicationWillTerminate();
     }
-    // The font list is read into the application's database: done before the application goes.
-    fontWarmUp.join();
-    imagePluginWarmUp.join();
     // The services' executors answered the jobs they dropped with cancellations: delivering them
     // lets the window's last listing tasks end instead of being abandoned mid-way.
     QCoreApplication::sendPostedEvents();

@@ -76,28 +76,29 @@ async::Task<void> listColumn(Self self, std::shared_ptr<FileSystemProvider> prov
         self->applyListing(index, url, listed.items);
 }
 
-async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> provider, std::stop_token) {
+async::Task<void> refreshColumns(Self self, std::shared_ptr<FileSystemProvider> provider, quint64 relisting,
+                                 std::stop_token) {
     if (!self)
         co_return;
     provider->invalidateCache(std::nullopt);
     const qsizetype count = self->columns().size();
     for (int index = 0; index < count; ++index) {
         // The columns may have been cut back while an earlier folder listed: then this ends.
-        if (!self)
+        if (!self || self->currentRelisting() != relisting)
             co_return;
         if (index >= self->columns().size())
             break;
         const URL url = self->columns().at(index).path;
         const Listed listed = co_await listFolder(provider, url);
-        if (!self)
+        if (!self || self->currentRelisting() != relisting)
             co_return;
         // A folder that cannot be listed now (its device came back locked) holds no folder
-        // anyone can open: the columns after it go, as after one that vanished.
-        if (listed.failure)
-            self->applyListingFailure(index, url, listed.failure);
-        else
-            self->applyListing(index, url, listed.items);
-        self->closeVanishedColumns(index);
+        // anyone can open: the columns after it go, as after one that vanished. An answer that
+        // came too late for its column (renamed or moved meanwhile) says nothing about the others.
+        const bool applied = listed.failure ? self->applyListingFailure(index, url, listed.failure)
+                                            : self->applyListing(index, url, listed.items);
+        if (applied)
+            self->closeVanishedColumns(index);
     }
     if (self)
         self->finishRelisting();
@@ -629,11 +630,11 @@ void ColumnBrowserViewController::moveFocusRight(int column) {
         next->setFocus();
 }
 
-void ColumnBrowserViewController::applyListing(int index, const URL& url, const QList<FileItem>& items) {
+bool ColumnBrowserViewController::applyListing(int index, const URL& url, const QList<FileItem>& items) {
     // A listing that returns late for a column that has gone or now lists another folder is
     // dropped: it must never overwrite a newer column.
     if (index < 0 || index >= m_columns.size() || !(m_columns.at(index).path == url))
-        return;
+        return false;
     m_columns[index].items = items;
     m_columns[index].isLoading = false;
     Logger::ui().debug("Column %ld shows %s (%ld items)", index, url.absoluteString(), items.size());
@@ -648,12 +649,13 @@ void ColumnBrowserViewController::applyListing(int index, const URL& url, const 
             QStringLiteral("lock.app.fill"), QStringLiteral("App Data Not Accessible"),
             QStringLiteral("The developer of this app has restricted access to its data.")));
     republishSelectionOf(index);
+    return true;
 }
 
-void ColumnBrowserViewController::applyListingFailure(int index, const URL& url, std::exception_ptr error) {
+bool ColumnBrowserViewController::applyListingFailure(int index, const URL& url, std::exception_ptr error) {
     Logger::filesystem().error("Column %ld load failed: %s", index, async::describeException(error));
     if (index < 0 || index >= m_columns.size() || !(m_columns.at(index).path == url))
-        return;
+        return false;
     m_columns[index].items.clear();
     m_columns[index].isLoading = false;
     // What is no longer listed can neither be counted nor stay selected.
@@ -664,6 +666,7 @@ void ColumnBrowserViewController::applyListingFailure(int index, const URL& url,
     panel->setItems({});
     panel->showErrorPlaceholder(ErrorPlaceholderView::forError(error));
     republishSelectionOf(index);
+    return true;
 }
 
 URL ColumnBrowserViewController::renamedLocation(const URL& url, const URL& from, const URL& to) {
@@ -750,8 +753,10 @@ void ColumnBrowserViewController::refreshAllColumns() {
         return;
     Self self(this);
     auto provider = m_fileSystemProvider;
-    startTask(async::spawn(
-        [self, provider](std::stop_token token) { return refreshColumns(self, provider, token); }));
+    const quint64 relisting = ++m_relisting;
+    startTask(async::spawn([self, provider, relisting](std::stop_token token) {
+        return refreshColumns(self, provider, relisting, token);
+    }));
 }
 
 // --- commands ---

@@ -138,11 +138,15 @@ public:
     static QString deleteQuestion(const QList<FileItem>& items);
 
     // For the listing tasks: a result or failure for column index that listed url.
-    void applyListing(int index, const URL& url, const QList<FileItem>& items);
-    void applyListingFailure(int index, const URL& url, std::exception_ptr error);
+    // False when the answer came too late for the column (it is gone or shows another folder).
+    bool applyListing(int index, const URL& url, const QList<FileItem>& items);
+    bool applyListingFailure(int index, const URL& url, std::exception_ptr error);
     // After column index was listed again: cuts the columns back when the folder of the next
     // column is no longer listed there, else keeps that folder selected.
     void closeVanishedColumns(int index);
+    // Each re-listing of the columns is numbered; one that a newer re-listing replaced stops, since
+    // its answers may predate the change (a rename, a delete) that started the newer one.
+    quint64 currentRelisting() const { return m_relisting; }
 
 private:
     ColumnPanelView* makePanel(int index, const URL& url);
@@ -170,6 +174,7 @@ private:
     std::shared_ptr<DragAndDropHandler> m_dragHandler;
 
     QList<ColumnState> m_columns;
+    quint64 m_relisting = 0;
     QList<ColumnPanelView*> m_panels;
     QList<ColumnDividerView*> m_dividers;
     QPointer<ColumnDividerView> m_trailingDivider;

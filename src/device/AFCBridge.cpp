@@ -71,7 +71,11 @@ bool AFCBridge::waitForRetiredBridges(std::chrono::milliseconds limit) {
 }
 
 bool AFCBridge::isConnected(const QString& udid, const std::optional<QString>& bundleID) const {
-    return m_core->sockets().isAlive(AFCSessionTable::key(udid, bundleID));
+    return connectedSession(udid, bundleID).has_value();
+}
+
+std::optional<quint64> AFCBridge::connectedSession(const QString& udid, const std::optional<QString>& bundleID) const {
+    return m_core->sockets().aliveSession(AFCSessionTable::key(udid, bundleID));
 }
 
 void AFCBridge::interrupt(const QString& udid) {

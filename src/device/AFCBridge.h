@@ -73,6 +73,10 @@ public:
     // open and its connection still up. Answers at once from any thread, without waiting for the
     // executor.
     bool isConnected(const QString& udid, const std::optional<QString>& bundleID = std::nullopt) const;
+    // The same, naming the open session: a different number once the session was replaced (the
+    // device went away and came back), none while it is not open.
+    std::optional<quint64> connectedSession(const QString& udid,
+                                            const std::optional<QString>& bundleID = std::nullopt) const;
     // Shuts the connections of the device's sessions down (every session's when udid is empty),
     // from any thread and without waiting: a call waiting on a silent or gone device fails at once
     // as with a lost connection, and its session is closed. For a device that has gone, before

@@ -86,7 +86,7 @@ int AFCSessionSockets::socketOf(afc_client_t afc) {
 
 void AFCSessionSockets::add(const QString& key, int fd) {
     std::lock_guard lock(m_mutex);
-    m_sockets.insert(key, fd);
+    m_sockets.insert(key, Session{fd, ++m_lastSerial});
 }
 
 void AFCSessionSockets::remove(const QString& key) {
@@ -94,18 +94,20 @@ void AFCSessionSockets::remove(const QString& key) {
     m_sockets.remove(key);
 }
 
-bool AFCSessionSockets::isAlive(const QString& key) const {
+std::optional<quint64> AFCSessionSockets::aliveSession(const QString& key) const {
     std::lock_guard lock(m_mutex);
     const auto it = m_sockets.constFind(key);
     if (it == m_sockets.cend())
-        return false;
+        return std::nullopt;
     // A session whose socket could not be found is taken at its word until a call fails on it.
-    if (*it < 0)
-        return true;
-    pollfd watched{*it, POLLRDHUP, 0};
+    if (it->fd < 0)
+        return it->serial;
+    pollfd watched{it->fd, POLLRDHUP, 0};
     if (::poll(&watched, 1, 0) < 0)
-        return true;
-    return (watched.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) == 0;
+        return it->serial;
+    if (watched.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))
+        return std::nullopt;
+    return it->serial;
 }
 
 void AFCSessionSockets::interrupt(const QString& udid) {
@@ -113,13 +115,13 @@ void AFCSessionSockets::interrupt(const QString& udid) {
     std::lock_guard lock(m_mutex);
     bool interrupted = false;
     for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
-        if (*it < 0)
+        if (it->fd < 0)
             continue;
         if (udid.isEmpty() || it.key() == udid || it.key().startsWith(appPrefix)) {
             // The shutdown wakes a wait for an answer and tells the device end; the replacement
             // makes every later step fail fast. The descriptor stays the library's to close.
-            ::shutdown(*it, SHUT_RDWR);
-            replaceWithClosedSocket(*it);
+            ::shutdown(it->fd, SHUT_RDWR);
+            replaceWithClosedSocket(it->fd);
             interrupted = true;
         }
     }

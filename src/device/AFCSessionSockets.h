@@ -35,13 +35,22 @@ public:
     // Whether a session is registered under key and its connection is still open: a device that
     // went away (or a connection shut down here) shows as a hang-up on the socket even when no
     // call has noticed yet.
-    bool isAlive(const QString& key) const;
+    bool isAlive(const QString& key) const { return aliveSession(key).has_value(); }
+    // The same, naming the session: each session added gets a number of its own, so a session
+    // that replaced another (a device unplugged and back between two looks) is told apart.
+    std::optional<quint64> aliveSession(const QString& key) const;
     // Shuts down the connections of the device's sessions (its media area and every app), or of
     // every session when udid is empty. Calls waiting on them return with a lost connection.
     void interrupt(const QString& udid = QString());
 
 private:
+    struct Session {
+        int fd = -1;
+        quint64 serial = 0;
+    };
+
     mutable std::mutex m_mutex;
-    QHash<QString, int> m_sockets;
+    QHash<QString, Session> m_sockets;
+    quint64 m_lastSerial = 0;
     std::optional<pthread_t> m_worker;
 };

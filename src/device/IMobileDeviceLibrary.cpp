@@ -49,9 +49,11 @@ bool IMobileDeviceLibrary::isLoaded() {
 
 // Each definition has the header's C declaration, so a signature that drifts from the library's
 // fails to compile. The address is looked up once per function (thread-safe static). A function
-// without a result gives an empty failure.
+// without a result gives an empty failure. Hidden: a program that also links the library (the
+// emulator's tests) would otherwise export these, and the library's calls to its own functions
+// would come through here.
 #define ORVANTA_FORWARD(Result, name, failure, parameters, arguments)                                    \
-    Result name parameters {                                                                           \
+    __attribute__((visibility("hidden"))) Result name parameters {                                     \
         using Function = Result(*) parameters;                                                         \
         static const Function real = resolved<Function>(#name);                                        \
         if (!real)                                                                                     \
@@ -112,6 +114,9 @@ ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_new, HOUSE_ARREST_E_UN
                 (device, service, client))
 ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_free, HOUSE_ARREST_E_UNKNOWN_ERROR,
                 (house_arrest_client_t client), (client))
+// The tests' own device client starts the service in one call.
+ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_start_service, HOUSE_ARREST_E_UNKNOWN_ERROR,
+                (idevice_t device, house_arrest_client_t* client, const char* label), (device, client, label))
 ORVANTA_FORWARD(house_arrest_error_t, house_arrest_send_command, HOUSE_ARREST_E_UNKNOWN_ERROR,
                 (house_arrest_client_t client, const char* command, const char* appid), (client, command, appid))
 ORVANTA_FORWARD(house_arrest_error_t, house_arrest_get_result, HOUSE_ARREST_E_UNKNOWN_ERROR,

@@ -89,7 +89,8 @@ async::Task<FileListing> FileSystemProvider::listDirectoryDetailed(URL at) {
 
 async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
     if (const auto cached = m_cache.constFind(at); cached != m_cache.constEnd()) {
-        if (!deviceStillThere(at)) {
+        const std::optional<quint64> source = listingSource(at);
+        if (!source || source != cached->source) {
             // The device went away since, even if it is back already: it may have come back
             // locked or changed, and only the device can say what it holds now.
             m_cache.erase(cached);
@@ -112,16 +113,18 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
     // Emptied meanwhile: this answer may predate the change that emptied the cache (a transfer
     // that just finished), and must not hide it for the next half minute.
     if (generation == m_generation)
-        m_cache.insert(at, CacheEntry{listing, m_clock.now()});
+        m_cache.insert(at, CacheEntry{listing, m_clock.now(), listingSource(at)});
     Logger::filesystem().debug("Listed %ld items at %s", listing.items.size(), at.absoluteString());
     co_return listing;
 }
 
-bool FileSystemProvider::deviceStillThere(const URL& at) const {
+std::optional<quint64> FileSystemProvider::listingSource(const URL& at) const {
     if (!isAFC(at))
-        return true;
+        return 0;
     const std::optional<AFCComponents> components = afcComponents(at);
-    return components && m_afcBridge.isConnected(components->udid, components->bundleID);
+    if (!components)
+        return std::nullopt;
+    return m_afcBridge.connectedSession(components->udid, components->bundleID);
 }
 
 async::Task<FileListing> FileSystemProvider::listLocalDirectory(URL at) {

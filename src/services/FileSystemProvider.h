@@ -85,11 +85,13 @@ private:
     struct CacheEntry {
         FileListing listing;
         async::ContinuousClock::Instant timestamp;
+        std::optional<quint64> source; // listingSource() when it was read
     };
 
     async::Task<FileListing> cachedListing(URL at);
-    // Whether at lies on this computer, or its device's session is still up.
-    bool deviceStillThere(const URL& at) const;
+    // What a listing of at is read through: 0 on this computer, the device's open session (its
+    // number changes when the session is replaced), none while the session is down.
+    std::optional<quint64> listingSource(const URL& at) const;
     async::Task<FileListing> listLocalDirectory(URL at);
     async::Task<FileListing> listAFCDirectoryDetailed(URL at);
     async::Task<void> renameLocalItem(URL at, URL to);

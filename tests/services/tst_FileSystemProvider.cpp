@@ -211,11 +211,15 @@ private slots:
     void aDeviceThatWentAwayIsAskedAgain_data() {
         QTest::addColumn<Place>("place");
         QTest::addColumn<bool>("locked"); // when it comes back
-        QTest::newRow("computer folder: still cached") << Place::computer << false;
-        QTest::newRow("media, back at once") << Place::media << false;
-        QTest::newRow("media, back locked") << Place::media << true;
-        QTest::newRow("container, back at once") << Place::container << false;
-        QTest::newRow("container, back locked") << Place::container << true;
+        // A scan in between already opened a new session, so a session is up when we look.
+        QTest::addColumn<bool>("reconnected");
+        QTest::newRow("computer folder: still cached") << Place::computer << false << false;
+        QTest::newRow("media, back at once") << Place::media << false << false;
+        QTest::newRow("media, back and reconnected") << Place::media << false << true;
+        QTest::newRow("media, back locked") << Place::media << true << false;
+        QTest::newRow("container, back at once") << Place::container << false << false;
+        QTest::newRow("container, back and reconnected") << Place::container << false << true;
+        QTest::newRow("container, back locked") << Place::container << true << false;
     }
 
     // A device unplugged and plugged back in, faster than anyone noticed: its listings from
@@ -223,11 +227,18 @@ private slots:
     void aDeviceThatWentAwayIsAskedAgain() {
         QFETCH(Place, place);
         QFETCH(bool, locked);
+        QFETCH(bool, reconnected);
         list(place);
         QVERIFY(writeTestFile(folderOf(place) + QStringLiteral("/new.txt"), "while it was away"));
         if (place != Place::computer) {
             m_device->faults().setLocked(locked);
             emulator().replug(udid.toStdString());
+        }
+        if (reconnected) {
+            if (place == Place::container)
+                runSync(m_bridge->connectApp(udid, bundleID));
+            else
+                runSync(m_bridge->connect(udid));
         }
         if (locked) {
             try {
