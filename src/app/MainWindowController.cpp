@@ -376,6 +376,18 @@ void MainWindowController::setupBindings() {
         [this](const QList<iOSDevice>&) { updateCurrentDevice(); }, Delivery::Queued));
     m_cancellables.push_back(m_deviceManager.dependenciesMissing.subscribe(
         [this](bool) { updateEmptyStateSubtitle(); }, Delivery::Queued));
+    // A device out and back in between two scans keeps its place in the list: its listings from
+    // before are asked for again all the same.
+    m_cancellables.push_back(m_deviceManager.sessionsReplaced.subscribe(
+        [this](quint64 count) {
+            if (count == m_sessionsReplacedSeen)
+                return;
+            m_sessionsReplacedSeen = count;
+            m_fileSystemProvider->invalidateCache();
+            if (m_browserContainer)
+                m_browserContainer->listAgain();
+        },
+        Delivery::Queued));
     // The menu's enabled states follow what the commands depend on.
     const auto commandStateChanged = [this] {
         emit this->commandStateChanged();

@@ -187,6 +187,7 @@ private:
     QSet<QString> m_knownDeviceUDIDs;
     // Those of them whose files could be reached at the last change (their session was open).
     QSet<QString> m_reachableDeviceUDIDs;
+    quint64 m_sessionsReplacedSeen = 0;
 
     QList<async::TaskHandle<void>> m_ingestTasks;
     QList<async::TaskHandle<void>> m_alertTasks;

@@ -232,10 +232,16 @@ async::Task<void> DeviceManager::reconnectDevices(QStringList udids, std::stop_t
         std::shared_ptr<AFCBridge> afc = m_afcBridge;
         if (afc->isConnected(udid))
             continue;
+        const QList<iOSDevice>& listed = connectedDevices.value();
+        const bool wasReachable = std::any_of(listed.cbegin(), listed.cend(), [&udid](const iOSDevice& device) {
+            return device.udid() == udid && device.isAFCConnected();
+        });
         async::Task<std::optional<QString>> connecting = connectMedia(udid);
         const std::optional<QString> problem = co_await connecting;
         async::throwIfCancelled(token);
         setAFCConnected(udid, !problem);
+        if (!problem && wasReachable)
+            sessionsReplaced = sessionsReplaced.value() + 1;
     }
 }
 

@@ -59,6 +59,10 @@ public:
     Observable<bool> isMonitoring{false};
     // True after a scan found a helper tool missing, false again after the next listing.
     Observable<bool> dependenciesMissing{false};
+    // Counts the media sessions a scan opened again for a device whose files stayed reachable
+    // throughout (unplugged and back between two scans): the device list does not change, yet
+    // what was listed through the old session is no longer known to be there.
+    Observable<quint64> sessionsReplaced{0};
 
     const std::shared_ptr<IMobileDeviceBridge>& bridge() const { return m_bridge; }
     // Shared, so that the services built over it may hold it; never replaced.

@@ -117,6 +117,7 @@ private slots:
     void keysGoToTheBrowserWhenItComes();
     void aDeviceBackShowsNothingItListedBefore_data();
     void aDeviceBackShowsNothingItListedBefore();
+    void aDeviceBackBetweenScansListsAgain();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
@@ -434,6 +435,36 @@ void tst_MainWindowController::windowFrameIsRestored() {
 
     makeController();
     QCOMPARE(m_controller->window()->geometry(), placed);
+}
+
+// Unplugged and plugged back in unlocked between two scans, with files added meanwhile: the
+// device list never changes, yet every open column lists again once the scan has reconnected.
+void tst_MainWindowController::aDeviceBackBetweenScansListsAgain() {
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    clickRow(0, QStringLiteral("Pics"));
+    QTRY_COMPARE(browser->columns().size(), 2);
+    QTRY_VERIFY(!browser->columns().at(1).isLoading);
+    const QList<iOSDevice> devicesBefore = m_deviceManager->connectedDevices.value();
+
+    fakemux::VirtualDevice& device = *emulator().device(udid.toStdString());
+    const QString media = QString::fromStdString(device.description().mediaRoot.string());
+    writeFile(media + QStringLiteral("/d.txt"), "x");
+    writeFile(media + QStringLiteral("/Pics/e.txt"), "x");
+    emulator().replug(udid.toStdString());
+    scan();
+    QCOMPARE(m_deviceManager->connectedDevices.value(), devicesBefore);
+
+    const auto names = [browser](int column) {
+        QStringList listed;
+        if (column < browser->panels().size())
+            for (const FileItem& item : browser->panels().at(column)->items())
+                listed << item.name();
+        return listed;
+    };
+    QTRY_COMPARE(names(0), QStringList({"Pics", "c.txt", "d.txt"}));
+    QTRY_COMPARE(names(1), QStringList({"a.txt", "b.txt", "e.txt"}));
+    QTRY_COMPARE(m_controller->navigationState().currentDirectoryContents.value().size(), 3);
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_MainWindowController)
