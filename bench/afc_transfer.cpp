@@ -140,11 +140,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         bench::makeCopySources("afc_transfer", argc, argv, work, 512, 3, smallFileBytes, chunk);
     if (!sources)
         return 2;
-    const uint64_t size = sources->size;
-    const size_t fileCount = sources->fileCount;
-    const std::filesystem::path media = sources->media;
-    const std::filesystem::path local = sources->local;
-    const uint64_t rounds = sources->rounds;
+    const auto [size, rounds, fileCount, media, local] = *sources;
     const uint64_t smallTotal = fileCount * smallFileBytes;
 
     // Each side copies into folders of its own, emptied between rounds off the clock.

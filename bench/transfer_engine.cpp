@@ -135,11 +135,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         bench::makeCopySources("transfer_engine", argc, argv, work, 1024, 5, smallFileBytes, chunk);
     if (!sources)
         return 2;
-    const uint64_t size = sources->size;
-    const size_t fileCount = sources->fileCount;
-    const std::filesystem::path media = sources->media;
-    const std::filesystem::path local = sources->local;
-    const uint64_t rounds = sources->rounds;
+    const auto [size, rounds, fileCount, media, local] = *sources;
     const uint64_t smallTotal = fileCount * smallFileBytes;
 
     // Before any thread: the engine's settings, history and reports must not touch the user's.
