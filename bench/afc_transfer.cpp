@@ -153,6 +153,8 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const std::vector<BareCopy> bareUp = copiesBetween("/up-bare", local / "set", fileCount);
     const std::vector<BridgeCopy> bridgeUp = forBridge(copiesBetween("/up-bridge", local / "set", fileCount));
 
+    // Before any thread: the journal of what copies leave behind must not be the user's.
+    ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
     const auto emulator = bench::startEmulator(udid.toStdString(), media);
 
     QCoreApplication app(argc, argv);

@@ -29,6 +29,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -56,6 +57,8 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     std::filesystem::create_directories(media / "DCIM");
     bench::makeFile(media / "DCIM" / "IMG_0001.JPG", 4096, "jpeg", 4);
     bench::makeFile(media / "DCIM" / "clip.mov", 8 << 20, "clip", 4);
+    // Before any thread: the journal of what copies leave behind must not be the user's.
+    ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
     const auto emulator = bench::startEmulator(udid.toStdString(), media);
 
     QCoreApplication app(argc, argv);

@@ -15,9 +15,7 @@ std::atomic<int> retiredCores{0};
 
 AFCBridgeCore::AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal)
     : m_sessions(m_sockets, std::move(journal)), m_writer(chunkBytes), m_reader(chunkBytes),
-      m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("AFCBridge"))) {
-    m_executor->post([this] { m_sockets.setWorkerThread(); });
-}
+      m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("AFCBridge"))) {}
 
 AFCBridgeCore::~AFCBridgeCore() = default;
 

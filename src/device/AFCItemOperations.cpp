@@ -47,3 +47,11 @@ void AFCItemOperations::removeRecursively(afc_client_t afc, const QString& path,
     }
     removeItem(afc, path);
 }
+
+afc_error_t AFCItemOperations::lookUp(afc_client_t afc, const QString& path) {
+    char** info = nullptr;
+    const afc_error_t result = afc_get_file_info(afc, path.toUtf8().constData(), &info);
+    if (info)
+        afc_dictionary_free(info);
+    return result;
+}

@@ -2,6 +2,8 @@
 
 #include "device/AFCClientHandle.h"
 
+#include <libimobiledevice/afc.h>
+
 #include <QString>
 
 #include <stop_token>
@@ -19,6 +21,10 @@ public:
     // the first failure ends the removal, and what was removed before it stays removed. Stops
     // with async::CancelledError between items when token stops.
     static void removeRecursively(afc_client_t afc, const QString& path, std::stop_token token = {});
+    // What the device answers when asked about path: AFC_E_SUCCESS when something bears that
+    // name, AFC_E_OBJECT_NOT_FOUND when nothing does. The device has no rename that refuses a
+    // taken name, so this is how a copy that must not replace finds out. Never throws.
+    static afc_error_t lookUp(afc_client_t afc, const QString& path);
 
     AFCItemOperations() = delete;
 };

@@ -17,10 +17,7 @@ bool isFolder(afc_client_t afc, const QString& path) {
 // Whether something answers to path; a refusal other than "not found" counts as taken, so that
 // nothing is put back over an item the device would not describe.
 bool exists(afc_client_t afc, const QString& path) {
-    char** info = nullptr;
-    const afc_error_t result = afc_get_file_info(afc, path.toUtf8().constData(), &info);
-    if (info)
-        afc_dictionary_free(info);
+    const afc_error_t result = AFCItemOperations::lookUp(afc, path);
     if (result == AFC_E_OBJECT_NOT_FOUND)
         return false;
     if (AFCError::meansLostConnection(result))
@@ -44,9 +41,9 @@ LeftoverJournal::Entry AFCLeftovers::asideItem(const QString& path, const QStrin
 
 void AFCLeftovers::recover(afc_client_t afc) const {
     for (const LeftoverJournal::Entry& entry : m_journal->leftovers(m_udid, m_bundleID)) {
-        bool done = false;
         try {
-            done = recoverEntry(afc, entry);
+            recoverEntry(afc, entry);
+            m_journal->finished(entry);
         } catch (const AFCError& error) {
             if (error.isConnectionLost()) {
                 Logger::bridge().error("Leftover clean-up stopped, the device went away: %s",
@@ -55,12 +52,10 @@ void AFCLeftovers::recover(afc_client_t afc) const {
             }
             Logger::bridge().error("Could not clean up %s: %s", entry.path, error.description());
         }
-        if (done)
-            m_journal->finished(entry);
     }
 }
 
-bool AFCLeftovers::recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
+void AFCLeftovers::recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
     // The device has no rename that refuses a taken name: it is looked at first.
     const LeftoverJournal::Place device{[afc](const QString& path) { return exists(afc, path); },
                                         [afc](const QString& from, const QString& to) {
@@ -76,5 +71,4 @@ bool AFCLeftovers::recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& 
                                                 AFCItemOperations::removeItem(afc, path);
                                         }};
     LeftoverJournal::settle(entry, device);
-    return true;
 }

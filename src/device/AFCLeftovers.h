@@ -27,8 +27,9 @@ public:
     void recover(afc_client_t afc) const;
 
 private:
-    // Whether the entry is dealt with; throws AFCError when the connection is lost.
-    bool recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const;
+    // Puts back or removes what the entry names; throws AFCError when that fails, the entry then
+    // stays for the next session.
+    void recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const;
 
     std::shared_ptr<LeftoverJournal> m_journal;
     QString m_udid;

@@ -63,11 +63,6 @@ AFCSessionSockets::AFCSessionSockets() {
     installWakeHandler();
 }
 
-void AFCSessionSockets::setWorkerThread() {
-    std::lock_guard lock(m_mutex);
-    m_worker = ::pthread_self();
-}
-
 int AFCSessionSockets::socketOf(afc_client_t afc) {
     if (!afc)
         return -1;
@@ -87,6 +82,8 @@ int AFCSessionSockets::socketOf(afc_client_t afc) {
 void AFCSessionSockets::add(const QString& key, int fd) {
     std::lock_guard lock(m_mutex);
     m_sockets.insert(key, Session{fd, ++m_lastSerial});
+    // Sessions are added by the thread that makes the library calls: the one interrupt() wakes.
+    m_worker = ::pthread_self();
 }
 
 void AFCSessionSockets::remove(const QString& key) {

@@ -26,10 +26,9 @@ public:
     static int socketOf(afc_client_t afc);
 
     // fd may be -1 (not found): the session is then known, but cannot be watched or interrupted.
+    // Called on the thread that makes the library calls (the executor's): interrupt() wakes that
+    // thread from a wait that a shut-down socket alone does not end.
     void add(const QString& key, int fd);
-    // The thread that makes the library calls (the executor's): interrupt() wakes it from a wait
-    // that a shut-down socket alone does not end. Called on that thread.
-    void setWorkerThread();
     void remove(const QString& key);
 
     // Whether a session is registered under key and its connection is still open: a device that

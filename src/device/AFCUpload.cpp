@@ -2,6 +2,7 @@
 
 #include "device/AFCDeviceFile.h"
 #include "device/AFCError.h"
+#include "device/AFCItemOperations.h"
 #include "device/AFCLeftovers.h"
 #include "device/AFCPath.h"
 #include "device/LocalChunkReader.h"
@@ -98,10 +99,7 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to, boo
     const QByteArray source = from.toUtf8();
     const QByteArray target = to.toUtf8();
     if (!replaceExisting) {
-        char** info = nullptr;
-        const afc_error_t looked = afc_get_file_info(afc, target.constData(), &info);
-        if (info)
-            afc_dictionary_free(info);
+        const afc_error_t looked = AFCItemOperations::lookUp(afc, to);
         if (looked == AFC_E_SUCCESS)
             throw NameTakenError(to);
         if (looked != AFC_E_OBJECT_NOT_FOUND)

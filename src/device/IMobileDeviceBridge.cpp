@@ -109,20 +109,15 @@ async::Task<QStringList> IMobileDeviceBridge::listDeviceUDIDsOrFail(std::stop_to
 }
 
 async::Task<QMap<QString, QString>> IMobileDeviceBridge::deviceInfo(QString udid, std::stop_token token) {
-    std::shared_ptr<ProcessRunner> runner = m_runner;
-    async::Task<ProcessResult> run =
-        runner->run(QStringLiteral("ideviceinfo"), {udidOption, udid}, queryTimeout, std::move(token));
-    const ProcessResult result = co_await run;
-    if (result.exitCode != 0) {
-        throw BridgeError::deviceNotFound(udid);
-    }
-    co_return parseDeviceInfo(result.standardOutput);
+    return domainInfo(std::move(udid), QString(), std::move(token));
 }
 
 async::Task<QMap<QString, QString>> IMobileDeviceBridge::domainInfo(QString udid, QString domain,
                                                                     std::stop_token token) {
     std::shared_ptr<ProcessRunner> runner = m_runner;
-    const QStringList arguments{udidOption, udid, QStringLiteral("-q"), domain};
+    QStringList arguments{udidOption, udid};
+    if (!domain.isEmpty())
+        arguments << QStringLiteral("-q") << domain;
     async::Task<ProcessResult> run =
         runner->run(QStringLiteral("ideviceinfo"), arguments, queryTimeout, std::move(token));
     const ProcessResult result = co_await run;

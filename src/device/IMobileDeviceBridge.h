@@ -37,7 +37,7 @@ public:
     // fails.
     async::Task<QMap<QString, QString>> deviceInfo(QString udid, std::stop_token token = {});
     // The "Key: value" lines of `ideviceinfo -u udid -q domain`: the values a device keeps in one
-    // domain rather than in its default answer (the battery's, for one). Fails as deviceInfo.
+    // domain rather than in its default answer (the battery's, for one); without a domain, that default answer. Fails as deviceInfo.
     async::Task<QMap<QString, QString>> domainInfo(QString udid, QString domain, std::stop_token token = {});
     // The name `idevicename -u udid` prints, trimmed; "Unknown Device" (logged) when the tool fails.
     async::Task<QString> deviceName(QString udid, std::stop_token token = {});

@@ -19,7 +19,8 @@
 // put back), and a taken one means it did (the aside item is removed).
 //
 // One journal serves a process per file, shared by every thread that copies: each call holds a
-// lock and writes the whole file before it returns. Entries added by this process are running
+// lock and appends its line to the file before it returns (the file is written anew only when it
+// is opened and when struck-out lines have piled up). Entries added by this process are running
 // copies' and are never handed out as leftovers; entries found in the file at start are.
 class LeftoverJournal {
 public:

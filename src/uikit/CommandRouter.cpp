@@ -69,7 +69,10 @@ CommandRouter::CommandRouter(QObject* parent) : QObject(parent) {
 }
 
 bool CommandRouter::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && !m_actions.isEmpty())
+    // A key goes to the focus object and then up through its parents: checked once, when it
+    // first arrives.
+    if (event->type() == QEvent::ShortcutOverride && !m_actions.isEmpty() &&
+        watched == QGuiApplication::focusObject())
         revalidate();
     return QObject::eventFilter(watched, event);
 }
