@@ -86,7 +86,9 @@ async::Task<void> ItemCopier::buildFolderHidden(std::shared_ptr<TransferRun> run
     } else {
         entry.path = hidden.toLocalFile();
     }
-    placement->journal()->begin(entry);
+    // Not written is no reason to stop: the hidden folder then only lacks its clean-up after a crash.
+    async::Task<bool> noting = placement->journalBegin(entry);
+    co_await noting;
     async::Task<void> building = FolderCopier::copyFolder(run, item.url, hidden);
     async::detail::Outcome<void> built = co_await async::detail::settle(std::move(building));
     std::exception_ptr failure = built.error();
@@ -96,7 +98,8 @@ async::Task<void> ItemCopier::buildFolderHidden(std::shared_ptr<TransferRun> run
         failure = renamed.error();
     }
     if (!failure) {
-        placement->journal()->finished(entry);
+        async::Task<void> striking = placement->journalFinished(entry);
+        co_await striking;
         run->ensureManager();
         run->manager->relocateReportEntries(run->id, hidden, destination);
         co_return;
@@ -114,10 +117,12 @@ async::Task<void> ItemCopier::buildFolderHidden(std::shared_ptr<TransferRun> run
     if (!run->managerAlive.expired())
         run->manager->relocateReportEntries(run->id, hidden, std::nullopt);
     if (removed) {
-        placement->journal()->finished(entry);
+        async::Task<void> striking = placement->journalFinished(entry);
+        co_await striking;
     } else {
         Logger::transfer().error("Could not remove the unfinished folder %s", hidden.absoluteString());
-        placement->journal()->released(entry);
+        async::Task<void> releasing = placement->journalReleased(entry);
+        co_await releasing;
     }
     std::rethrow_exception(failure);
 }

@@ -368,8 +368,10 @@ async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
         aside.entry.path = aside.hidden.toLocalFile();
     }
     // Written down before the rename: a crash right after it must still find the old item.
-    if (!m_journal->begin(aside.entry)) {
-        m_journal->finished(aside.entry);
+    async::Task<bool> writing = journalBegin(aside.entry);
+    if (!co_await writing) {
+        async::Task<void> striking = journalFinished(aside.entry);
+        co_await striking;
         throw TransferError::ioError(
             QStringLiteral("\"%1\" was not replaced: the list of items set aside could not be written")
                 .arg(url.lastPathComponent()));
@@ -377,7 +379,8 @@ async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
     async::Task<void> renaming = rename(url, aside.hidden);
     async::detail::Outcome<void> renamed = co_await async::detail::settle(std::move(renaming));
     if (renamed.error()) {
-        m_journal->finished(aside.entry);
+        async::Task<void> striking = journalFinished(aside.entry);
+        co_await striking;
         std::rethrow_exception(renamed.error());
     }
     Logger::transfer().debug("Set aside %s while it is replaced", url.absoluteString());
@@ -408,10 +411,35 @@ async::Task<void> TransferPlacement::settleAside(Aside aside, bool replaced) {
     if (failure) {
         Logger::transfer().error("Could not settle %s set aside for %s; it is kept for later",
                                  aside.hidden.absoluteString(), aside.original.absoluteString());
-        m_journal->released(aside.entry);
+        async::Task<void> releasing = journalReleased(aside.entry);
+        co_await releasing;
         co_return;
     }
-    m_journal->finished(aside.entry);
+    async::Task<void> striking = journalFinished(aside.entry);
+    co_await striking;
+}
+
+async::Task<bool> TransferPlacement::journalBegin(LeftoverJournal::Entry entry) {
+    return m_executor->run([journal = m_journal, entry = std::move(entry)] { return journal->begin(entry); });
+}
+
+namespace {
+
+// A journal write whose failure (or drop, when the transfer goes) leaves its entry for later.
+async::Task<void> writeQuietly(async::Task<void> writing) {
+    async::detail::Outcome<void> written = co_await async::detail::settle(std::move(writing));
+    if (written.error())
+        Logger::transfer().debug("Leftover journal not updated: %s", async::describeException(written.error()));
+}
+
+} // namespace
+
+async::Task<void> TransferPlacement::journalFinished(LeftoverJournal::Entry entry) {
+    return writeQuietly(m_executor->run([journal = m_journal, entry = std::move(entry)] { journal->finished(entry); }));
+}
+
+async::Task<void> TransferPlacement::journalReleased(LeftoverJournal::Entry entry) {
+    return writeQuietly(m_executor->run([journal = m_journal, entry = std::move(entry)] { journal->released(entry); }));
 }
 
 void TransferPlacement::noteCreated(const URL& url) {

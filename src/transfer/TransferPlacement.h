@@ -84,8 +84,13 @@ public:
     async::Task<void> settleAside(Aside aside, bool replaced);
     // Renames an item on one side; never over an existing item (NameTakenError).
     async::Task<void> rename(URL from, URL to);
-    // The journal that asides are written down in.
-    const std::shared_ptr<LeftoverJournal>& journal() const { return m_journal; }
+    // The journal that asides and hidden builds are written down in. Its writes (an item set
+    // aside is synced to the disk) run on the executor, never on the main thread. begin answers
+    // whether the entry was written; finished and released never fail: an entry they could not
+    // strike stays for the clean-up at the next start.
+    async::Task<bool> journalBegin(LeftoverJournal::Entry entry);
+    async::Task<void> journalFinished(LeftoverJournal::Entry entry);
+    async::Task<void> journalReleased(LeftoverJournal::Entry entry);
     // Called between the steps of a replacement ("aside": the old item is aside and nothing is
     // copied yet; "whole": the new item has the name, the old one is still aside): a test sees
     // there what a crash at that moment would leave.
