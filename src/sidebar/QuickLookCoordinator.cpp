@@ -138,6 +138,9 @@ bool QuickLookCoordinator::cancelPendingShows() {
 async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator> self,
                                                    QPointer<QuickLookPanel> panel, QList<FileItem> files,
                                                    bool show, std::stop_token token) {
+    // The frames of the items shown before are not needed again.
+    if (self)
+        self->m_frames.clear();
     QList<URL> urls;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileItem file = files[i];
@@ -177,11 +180,9 @@ async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator
 }
 
 async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> bridge, FileItem file) {
-    ThumbnailCache& cache = ThumbnailCache::shared();
-    if (QImage cached = cache.cachedThumbnail(file.path()); !cached.isNull())
-        co_return cached;
-    // The bridge is held here for as long as the cache's request runs.
-    async::Task<QImage> making = cache.thumbnailAwaitingOthers(file, bridge.get());
+    // The cache answers from memory when it has the frame. The bridge is held here for as long
+    // as the cache's request runs.
+    async::Task<QImage> making = ThumbnailCache::shared().thumbnailAwaitingOthers(file, bridge.get());
     co_return co_await std::move(making);
 }
 

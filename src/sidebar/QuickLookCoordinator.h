@@ -101,7 +101,7 @@ private:
     QString m_temporaryFolder;
     QList<URL> m_previewItems;
     QList<QuickLookItemFacts> m_previewFacts;
-    // Video frames for the items shown, by location text; kept while the coordinator lives.
+    // Video frames for the items shown, by location text; made anew for each new set of items.
     QHash<QString, QImage> m_frames;
     QHash<QString, URL> m_tempFiles;
     struct Download {

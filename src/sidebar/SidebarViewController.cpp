@@ -144,16 +144,6 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         if (item && item->appsListing() == SidebarItem::AppsListing::tried)
             item->setAppsListing(SidebarItem::AppsListing::idle);
     });
-    // Any row added or removed above a device's row moves it; the report follows once the rows
-    // are laid out.
-    const auto scheduleReport = [this] {
-        if (!std::exchange(m_deviceRowsReportPending, true))
-            QMetaObject::invokeMethod(this, &SidebarViewController::reportDeviceRows, Qt::QueuedConnection);
-    };
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, scheduleReport);
-    connect(m_model, &QAbstractItemModel::rowsRemoved, this, scheduleReport);
-    connect(m_model, &QAbstractItemModel::modelReset, this, scheduleReport);
-    connect(m_outlineView, &QTreeView::expanded, this, scheduleReport);
     connect(m_outlineView, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
         if (QMenu* menu = makeContextMenu(m_outlineView->indexAt(position))) {
             menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -426,23 +416,6 @@ void SidebarViewController::refreshDevicesSection() {
     }
     refreshFavoritesSection();
     tavoletStep();
-}
-
-// Only a click picks a device, so whoever drives the window from outside (the screenshot
-// walk-through) has to click its row; the debug log says where.
-void SidebarViewController::reportDeviceRows() {
-    m_deviceRowsReportPending = false;
-    const std::optional<int> index = sectionIndex(devicesHeader);
-    if (!index || !isVisible())
-        return;
-    const QModelIndex header = m_model->index(*index, 0);
-    for (int row = 0; row < m_model->rowCount(header); ++row) {
-        const QModelIndex device = m_model->index(row, 0, header);
-        const QPoint centre =
-            m_outlineView->viewport()->mapTo(window(), m_outlineView->visualRect(device).center());
-        Logger::ui().debug("Sidebar: device row %s at %d,%d in the window", device.data().toString(),
-                           centre.x(), centre.y());
-    }
 }
 
 void SidebarViewController::tavoletStep() {

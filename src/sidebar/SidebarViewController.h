@@ -90,7 +90,6 @@ private:
     void listAppsIntoFolder(std::shared_ptr<SidebarItem> folder);
     void applyApps(const std::shared_ptr<SidebarItem>& folder, const QList<AppInfo>& apps);
     void expandItem(const SidebarItem* item);
-    void reportDeviceRows();
     void track(async::TaskHandle<void> handle);
     void reportRowPositions();
 
@@ -107,6 +106,5 @@ private:
     QHash<QString, std::optional<QString>> m_tavoletCache;
     QList<async::TaskHandle<void>> m_tasks;
     int m_rebuilding = 0;
-    bool m_deviceRowsReportPending = false;
     QHash<QString, QPoint> m_reportedRows;
 };
