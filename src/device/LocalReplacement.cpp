@@ -1,6 +1,7 @@
 #include "device/LocalReplacement.h"
 
 #include "device/AFCPath.h"
+#include "platform/FileRename.h"
 #include "platform/Logger.h"
 
 #include <QFile>
@@ -14,23 +15,6 @@
 
 LocalReplacement::LocalReplacement(QString target, bool replaceExisting)
     : m_target(std::move(target)), m_replaceExisting(replaceExisting) {}
-
-namespace {
-
-// A rename that never replaces: the kernel's own check where the file system knows the flag, else
-// a look first (a file system without the flag is rare, and the window is small).
-int renameKeepingTarget(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    struct stat st {};
-    if (::lstat(to, &st) == 0)
-        return EEXIST;
-    return ::rename(from, to) == 0 ? 0 : errno;
-}
-
-} // namespace
 
 LocalReplacement::~LocalReplacement() {
     if (m_fd >= 0)
@@ -87,7 +71,7 @@ int LocalReplacement::commit(bool* closeFailed) {
     }
     const QByteArray target = QFile::encodeName(m_target);
     if (!m_replaceExisting) {
-        if (const int error = renameKeepingTarget(m_temporary.constData(), target.constData()); error != 0)
+        if (const int error = renameWithoutReplacing(m_temporary, target); error != 0)
             return error;
     } else if (::rename(m_temporary.constData(), target.constData()) != 0) {
         return errno;

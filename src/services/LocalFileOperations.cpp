@@ -1,6 +1,7 @@
 #include "services/LocalFileOperations.h"
 
 #include "platform/Error.h"
+#include "platform/FileRename.h"
 
 #include <QFile>
 
@@ -78,21 +79,11 @@ LocalFacts LocalFileOperations::facts(const QString& path) {
 }
 
 void LocalFileOperations::renameWithoutReplacing(const QString& from, const QString& to) {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return;
-    // Some file systems cannot rename without replacing in one step; there the target is looked
-    // for first, which leaves only a narrow window instead of always replacing.
-    if (errno == EEXIST)
+    const int error = ::renameWithoutReplacing(QFile::encodeName(from), QFile::encodeName(to));
+    if (error == EEXIST)
         throw FileError(EEXIST, QStringLiteral("rename to"), to);
-    if (errno != EINVAL && errno != ENOSYS)
-        throw FileError::fromErrno(QStringLiteral("rename"), from);
-    struct stat status {};
-    if (::lstat(target.constData(), &status) == 0)
-        throw FileError(EEXIST, QStringLiteral("rename to"), to);
-    if (::rename(source.constData(), target.constData()) != 0)
-        throw FileError::fromErrno(QStringLiteral("rename"), from);
+    if (error != 0)
+        throw FileError(error, QStringLiteral("rename"), from);
 }
 
 void LocalFileOperations::moveToTrash(const QString& path) {

@@ -7,6 +7,7 @@
 #include "device/AFCComponents.h"
 #include "device/AFCPath.h"
 #include "platform/Error.h"
+#include "platform/FileRename.h"
 #include "platform/Logger.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Outcome.h"
@@ -262,9 +263,8 @@ async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
     const std::shared_ptr<async::SerialExecutor> executor = m_executor;
     async::Task<void> renaming = executor->run([from = item.path().toLocalFile(), to = target.toLocalFile()] {
         // Never over something that appeared since we looked: that would lose it.
-        if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
-                        QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0)
-            throw FileError::fromErrno(QStringLiteral("move"), from);
+        if (const int error = renameWithoutReplacing(QFile::encodeName(from), QFile::encodeName(to)); error != 0)
+            throw FileError(error, QStringLiteral("move"), from);
     });
     co_await renaming;
 }
