@@ -118,8 +118,8 @@ QWidget* Toolbar::makeItem(const QString& name) {
     }
     if (name == copyButtonItem) {
         m_copyButton =
-            makeButton(name, QStringLiteral("square.and.arrow.down"), QStringLiteral("Copy to Mac"),
-                       QStringLiteral("Copy selected files to Mac"));
+            makeButton(name, QStringLiteral("square.and.arrow.down"), QStringLiteral("Copy to Computer"),
+                       QStringLiteral("Copy selected files to this computer"));
         setItemLabel(m_copyButton, QStringLiteral("Copy"));
         connect(m_copyButton, &QToolButton::clicked, this, [this] {
             if (onCopy)

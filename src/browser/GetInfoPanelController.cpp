@@ -128,13 +128,15 @@ void GetInfoPanelController::buildContent() {
     m_nameLabel->setToolTip(m_item.name());
     stack->addWidget(m_nameLabel);
 
+    // The stack's own margins already keep everything 20 px inside the panel: the separator and
+    // the grid take the width between them, or the values would get barely 100 px and wrap a date.
     auto* separator = new QFrame;
     separator->setFrameShape(QFrame::HLine);
-    separator->setFixedWidth(nameWidth - 40);
+    separator->setFixedWidth(panelWidth - 40);
     stack->addWidget(separator, 0, Qt::AlignHCenter);
 
     auto* grid = new QGridLayout;
-    grid->setContentsMargins(20, 0, 20, 0);
+    grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(8);
     int row = 0;
@@ -147,7 +149,8 @@ void GetInfoPanelController::buildContent() {
         valueView->setObjectName(QStringLiteral("infoValue-%1").arg(row));
         valueView->setFont(Fonts::system(12));
         valueView->setWordWrap(true);
-        valueView->setMaximumWidth(valueWidth);
+        // Wraps at this width, not earlier: a wrapping label left to the grid asks for less.
+        valueView->setFixedWidth(valueWidth);
         valueView->setTextInteractionFlags(Qt::TextSelectableByMouse);
         valueView->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         grid->addWidget(labelView, row, 0, Qt::AlignRight | Qt::AlignTop);

@@ -75,6 +75,7 @@ private slots:
     void cleanup();
 
     void itemsAndOrder();
+    void wordsOfThisDesktop();
     void backAndForward_data();
     void backAndForward();
     void viewModeAndSearchBothWays();
@@ -181,6 +182,18 @@ void tst_Toolbar::itemsAndOrder() {
     };
     toolbar->transferCenterButton()->click();
     QCOMPARE(sent, QStringList{QStringLiteral("showTransferCenter:")});
+}
+
+// The copy goes to this computer, and the toolbar says so in the words of this desktop.
+void tst_Toolbar::wordsOfThisDesktop() {
+    makeController();
+    QToolButton* copy = m_controller->toolbar()->copyButton();
+    QCOMPARE(copy->accessibleName(), QStringLiteral("Copy to Computer"));
+    QCOMPARE(copy->toolTip(), QStringLiteral("Copy selected files to this computer"));
+    for (QWidget* item : m_controller->toolbar()->findChildren<QWidget*>()) {
+        for (const QString& text : {item->accessibleName(), item->toolTip()})
+            QVERIFY2(!text.contains(QStringLiteral("Mac")), qPrintable(text));
+    }
 }
 
 void tst_Toolbar::backAndForward_data() {

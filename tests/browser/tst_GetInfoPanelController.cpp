@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QFrame>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,8 @@ private slots:
     void panelsOpenAndCloseOneByOne();
     void thumbnailSpinnerEnds_data();
     void thumbnailSpinnerEnds();
+    void valuesWrapOnlyPastTheirColumn_data();
+    void valuesWrapOnlyPastTheirColumn();
 };
 
 void tst_GetInfoPanelController::rows_data() {
@@ -139,6 +142,49 @@ void tst_GetInfoPanelController::thumbnailSpinnerEnds() {
         return;
     QTRY_VERIFY(!panel->spinner());
     QCOMPARE(panel->iconView()->pixmap().cacheKey() != typeIcon, thumbnail);
+    delete panel->window();
+}
+
+void tst_GetInfoPanelController::valuesWrapOnlyPastTheirColumn_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("wraps");
+    const QString photo = QStringLiteral("afc://00008110-001A2B3C4D5E6F70/DCIM/IMG_0001.JPG");
+    QTest::newRow("the date on one line") << photo << 2 << false;
+    QTest::newRow("a short path on one line") << photo << 3 << false;
+    QTest::newRow("a long path wraps inside the column")
+        << QStringLiteral("afc://00008110-001A2B3C4D5E6F70/DCIM/100APPLE/Rehearsal/Second evening/"
+                          "IMG_0001.JPG")
+        << 3 << true;
+}
+
+// The value column is 160 px wide between a 240 px separator's ends, so a medium date with its
+// time never breaks, and only what is longer than the column wraps.
+void tst_GetInfoPanelController::valuesWrapOnlyPastTheirColumn() {
+    QFETCH(QString, path);
+    QFETCH(int, row);
+    QFETCH(bool, wraps);
+    const URL url = *URL::fromString(path);
+    const QDateTime modified(QDate(2024, 5, 30), QTime(14, 29));
+    const FileItem item(path, url.lastPathComponent(), url, false, 2'500'000, Date::fromQDateTime(modified),
+                        FileKind::image, UniformType::forFilenameExtension("jpg"));
+    QPointer<GetInfoPanelController> panel = GetInfoPanelController::open(item, nullptr, nullptr, nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(panel->window()));
+    const QList<QFrame*> frames = panel->window()->findChildren<QFrame*>();
+    const auto separator = std::find_if(frames.begin(), frames.end(),
+                                        [](QFrame* frame) { return frame->frameShape() == QFrame::HLine; });
+    QVERIFY(separator != frames.end());
+    QCOMPARE((*separator)->width(), 240);
+    auto* value = panel->window()->findChild<QLabel*>(QStringLiteral("infoValue-%1").arg(row));
+    QVERIFY(value);
+    if (row == 2)
+        QCOMPARE(value->text(), QStringLiteral("May 30, 2024 at 2:29\u202FPM"));
+    QCOMPARE(value->width(), GetInfoPanelController::valueWidth);
+    const QRect inPanel(value->mapTo(panel->window(), QPoint(0, 0)), value->size());
+    QVERIFY(panel->window()->rect().contains(inPanel));
+    const int lines = value->heightForWidth(value->width()) / value->fontMetrics().lineSpacing();
+    QCOMPARE(lines > 1, wraps);
+    QVERIFY(value->height() >= value->heightForWidth(value->width()));
     delete panel->window();
 }
 
