@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
@@ -47,9 +48,27 @@ URL folderURL(const QString& path) {
     return URL::fileURL(path, true);
 }
 
-URL standardFolder(QStandardPaths::StandardLocation location, const QString& home) {
-    const QString path = QStandardPaths::writableLocation(location);
-    return folderURL(path.isEmpty() ? home : path);
+// The computer's places that are there: the home folder, then the desktop, documents and
+// downloads folders where the user's folder settings (or their defaults) put them. A place whose
+// folder does not exist would only answer "Could not list" and fail every copy into it; one that
+// the settings turn off by naming the home folder itself would repeat Home.
+std::vector<std::shared_ptr<SidebarItem>> placeRows() {
+    const QString home = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    if (QFileInfo(home).isDir())
+        rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), folderURL(home)));
+    const std::pair<QString, QStandardPaths::StandardLocation> places[] = {
+        {QStringLiteral("Desktop"), QStandardPaths::DesktopLocation},
+        {QStringLiteral("Documents"), QStandardPaths::DocumentsLocation},
+        {QStringLiteral("Downloads"), QStandardPaths::DownloadLocation},
+    };
+    for (const auto& [title, location] : places) {
+        const QString path = QStandardPaths::writableLocation(location);
+        if (path.isEmpty() || QDir::cleanPath(path) == home || !QFileInfo(path).isDir())
+            continue;
+        rows.push_back(SidebarItem::deviceBookmark(title, folderURL(QDir::cleanPath(path))));
+    }
+    return rows;
 }
 
 // A favourite is out of reach while it lies on a device that is not attached.
@@ -243,17 +262,8 @@ void SidebarViewController::reloadAll() {
     RebuildGuard guard(*this);
     std::vector<std::shared_ptr<SidebarItem>> roots;
 
-    const QString home = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
     auto locations = SidebarItem::header(locationsHeader);
-    locations->setChildren({
-        SidebarItem::deviceBookmark(QStringLiteral("Home"), folderURL(home)),
-        SidebarItem::deviceBookmark(QStringLiteral("Desktop"),
-                                    standardFolder(QStandardPaths::DesktopLocation, home)),
-        SidebarItem::deviceBookmark(QStringLiteral("Documents"),
-                                    standardFolder(QStandardPaths::DocumentsLocation, home)),
-        SidebarItem::deviceBookmark(QStringLiteral("Downloads"),
-                                    standardFolder(QStandardPaths::DownloadLocation, home)),
-    });
+    locations->setChildren(placeRows());
     roots.push_back(locations);
     // The recent rows are measured against the LOCATIONS rows, so those go in first.
     m_model->setRootItems(roots);

@@ -26,6 +26,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTreeView>
 
 using namespace std::chrono_literals;
@@ -96,6 +97,7 @@ class tst_SidebarViewController : public DeviceTestCase {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -117,6 +119,8 @@ private slots:
     void rebuildNeverNavigates();
     void favouritesMenu();
     void rightPressOnlyOpensTheMenu();
+    void onlyPlacesThatAreThere_data();
+    void onlyPlacesThatAreThere();
 
 private:
     void makeController();
@@ -136,7 +140,17 @@ private:
     std::unique_ptr<ScriptedProvider> m_provider;
     std::unique_ptr<SidebarViewController> m_sidebar;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
+    // A home of the test's own with the usual places, so that none of the user's is looked at.
+    QTemporaryDir m_home;
 };
+
+void tst_SidebarViewController::initTestCase() {
+    QVERIFY(m_home.isValid());
+    for (const QString& place : {"Desktop", "Documents", "Downloads", ".config"})
+        QVERIFY(QDir(m_home.path()).mkpath(place));
+    qputenv("HOME", m_home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
+}
 
 void tst_SidebarViewController::init() {
     setUpTest();
@@ -707,6 +721,64 @@ void tst_SidebarViewController::rightPressOnlyOpensTheMenu() {
     click({"RECENT", "Films"});
     settle();
     QCOMPARE(m_navigation->currentPath.value(), std::optional<URL>(URL::fileURL(films, true)));
+}
+
+void tst_SidebarViewController::onlyPlacesThatAreThere_data() {
+    QTest::addColumn<QStringList>("folders"); // in the home, besides the usual three
+    QTest::addColumn<QStringList>("removed"); // of the usual three
+    QTest::addColumn<QString>("userDirs");    // the user's folder settings
+    QTest::addColumn<QStringList>("expected"); // title=folder below the home
+
+    const QStringList usual{"Home=", "Desktop=Desktop", "Documents=Documents", "Downloads=Downloads"};
+    QTest::newRow("all there") << QStringList() << QStringList() << QString() << usual;
+    QTest::newRow("no desktop folder")
+        << QStringList() << QStringList{"Desktop"} << QString()
+        << QStringList{"Home=", "Documents=Documents", "Downloads=Downloads"};
+    QTest::newRow("the settings move documents")
+        << QStringList{"Papers"} << QStringList() << QStringLiteral("XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n")
+        << QStringList{"Home=", "Desktop=Desktop", "Documents=Papers", "Downloads=Downloads"};
+    QTest::newRow("the settings name a folder that is missing")
+        << QStringList() << QStringList() << QStringLiteral("XDG_DOWNLOAD_DIR=\"$HOME/Gone\"\n")
+        << QStringList{"Home=", "Desktop=Desktop", "Documents=Documents"};
+    QTest::newRow("the settings turn the desktop off")
+        << QStringList() << QStringList() << QStringLiteral("XDG_DESKTOP_DIR=\"$HOME/\"\n")
+        << QStringList{"Home=", "Documents=Documents", "Downloads=Downloads"};
+}
+
+// A place offered in the sidebar is a folder that exists, where the user's folder settings say
+// it is; clicking one never ends in "Could not list".
+void tst_SidebarViewController::onlyPlacesThatAreThere() {
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, removed);
+    QFETCH(QString, userDirs);
+    QFETCH(QStringList, expected);
+    QTemporaryDir home;
+    QDir root(home.path());
+    for (const QString& folder : QStringList{"Desktop", "Documents", "Downloads", ".config"} + folders) {
+        if (!removed.contains(folder))
+            QVERIFY(root.mkpath(folder));
+    }
+    QFile settings(root.filePath(QStringLiteral(".config/user-dirs.dirs")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(userDirs.toUtf8());
+    settings.close();
+    struct HomeBack {
+        QString path;
+        ~HomeBack() {
+            qputenv("HOME", path.toUtf8());
+            qputenv("XDG_CONFIG_HOME", QDir(path).filePath(QStringLiteral(".config")).toUtf8());
+        }
+    } back{m_home.path()};
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral(".config")).toUtf8());
+
+    makeController();
+    QStringList shown;
+    for (const auto& row : item({"LOCATIONS"})->children()) {
+        const QString below = root.relativeFilePath(row->url()->path());
+        shown << row->title() + QLatin1Char('=') + (below == u"." ? QString() : below);
+    }
+    QCOMPARE(shown, expected);
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)
