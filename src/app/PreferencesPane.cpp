@@ -21,17 +21,12 @@ constexpr int windowWidth = 480;
 constexpr int windowHeight = 520;
 constexpr int margin = 20;
 constexpr int columnSpacing = 12;
-// The labels' column; what is left of the window's width holds the path controls and the
-// longest check box.
-constexpr int labelColumnWidth = 120;
 constexpr qint64 mebibyte = 1024 * 1024;
 
 QLabel* rowLabel(const QString& text) {
     auto* label = new QLabel(text);
     label->setFont(Fonts::system(13));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // The window's width is fixed; a label wider than its column goes onto two lines.
-    label->setWordWrap(true);
     return label;
 }
 
@@ -103,11 +98,8 @@ void PreferencesPane::loadView() {
     grid->setVerticalSpacing(12);
     int row = 0;
     auto addRow = [&](const QString& label, QWidget* control) {
-        QLabel* title = rowLabel(label);
-        // A grid row does not grow for a wrapped label by itself.
-        title->setFixedWidth(labelColumnWidth);
-        title->setMinimumHeight(title->heightForWidth(labelColumnWidth));
-        grid->addWidget(title, row, 0, Qt::AlignRight | Qt::AlignVCenter);
+        // One line each: the labels' column is as wide as the longest of them.
+        grid->addWidget(rowLabel(label), row, 0, Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(control, row, 1, Qt::AlignLeft | Qt::AlignVCenter);
         ++row;
     };
@@ -190,8 +182,8 @@ void PreferencesPane::loadView() {
     outer->setContentsMargins(margin, margin, margin, margin);
     outer->addLayout(grid);
     outer->addStretch(1);
-    // 480 × 520 holds the grid, its labels wrapped where the desktop's font is wide; only a font
-    // too large for that grows the window rather than cut the controls off.
+    // 480 × 520 at the least; where the desktop's font makes a label and its control wider than
+    // that, the window takes their width rather than break the label or cut the control off.
     setFixedSize(std::max(windowWidth, sizeHint().width()), std::max(windowHeight, sizeHint().height()));
 }
 

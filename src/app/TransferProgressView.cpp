@@ -108,8 +108,8 @@ void TransferProgressView::setupViews() {
     // The file's name and the speed line each get the panel's width: side by side, the speed
     // line alone takes three quarters of it and leaves the name a few letters.
     auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(12, 6, 12, 6);
-    stack->setSpacing(3);
+    stack->setContentsMargins(12, 8, 12, 8);
+    stack->setSpacing(6);
     stack->addWidget(m_headerLabel, 0, Qt::AlignLeft);
     stack->addWidget(m_overallProgress);
     stack->addWidget(m_currentFileLabel);

@@ -35,7 +35,12 @@ public:
     explicit ElidingLabel(Qt::TextElideMode mode) : m_mode(mode) {}
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
+        // A label set to wrap shows its whole text on as many lines as it takes.
+        if (wordWrap()) {
+            QLabel::paintEvent(event);
+            return;
+        }
         QPainter painter(this);
         const QRect area = contentsRect();
         const QString shown = fontMetrics().elidedText(text(), m_mode, area.width());
@@ -160,7 +165,10 @@ void PreviewPaneViewController::setupContent() {
     m_nameLabel = makeNameLabel(QStringLiteral("previewNameLabel"));
     m_kindLabel = makeValueLabel(QStringLiteral("previewKindLabel"));
     m_sizeLabel = makeValueLabel(QStringLiteral("previewSizeLabel"));
+    // The date with its time is the longest of the facts: where the pane is too narrow for it
+    // (the window at its smallest), it goes onto a second line rather than lose its time.
     m_dateLabel = makeValueLabel(QStringLiteral("previewDateLabel"));
+    m_dateLabel->setWordWrap(true);
     m_outerStack =
         makeStack(QStringLiteral("previewItemStack"), m_iconView, m_nameLabel,
                   {makeRow(QStringLiteral("Kind"), m_kindLabel), makeRow(QStringLiteral("Size"), m_sizeLabel),
@@ -224,11 +232,16 @@ void PreviewPaneViewController::setTypeIcon(const FileItem& item) {
             break;
         }
     }
-    if (icon.isNull())
-        icon = Symbols::icon(item.isDirectory() ? QStringLiteral("folder") : QStringLiteral("doc.on.doc"));
+    // Without the theme's icon, one file still looks like one file: the several-items symbol is
+    // for a selection of many.
+    QVariant symbol;
+    if (icon.isNull()) {
+        symbol = item.isDirectory() ? QStringLiteral("folder") : QStringLiteral("doc");
+        icon = Symbols::icon(symbol.toString());
+    }
     m_iconView->setGraphicsEffect(nullptr);
     m_iconView->setPixmap(icon.pixmap(iconSide, iconSide));
-    m_iconView->setProperty(Symbols::symbolNameProperty, QVariant());
+    m_iconView->setProperty(Symbols::symbolNameProperty, symbol);
     m_iconState = IconState::typeIcon;
     m_iconName = names.value(0);
 }

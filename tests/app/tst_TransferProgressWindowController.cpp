@@ -72,6 +72,7 @@ private slots:
     void viewFollowsTheThrottledList();
     void cancelStopsTheTransfersLastShown();
     void longNameAndSpeedLineBothFit();
+    void rowsKeepTheirMarginsAndSpacing();
 
 private:
     std::unique_ptr<Fixture> m_fixture;
@@ -277,6 +278,28 @@ void tst_TransferProgressWindowController::longNameAndSpeedLineBothFit() {
         QVERIFY2(f.view.rect().contains(inView), child->objectName().toLatin1());
         QVERIFY2(child->height() >= child->minimumSizeHint().height(), child->objectName().toLatin1());
     }
+}
+
+// The rows stand 8 px inside the panel's top and bottom and 12 px inside its sides, 6 px apart,
+// and the file's name has the panel's whole inner width.
+void tst_TransferProgressWindowController::rowsKeepTheirMarginsAndSpacing() {
+    Fixture& f = *m_fixture;
+    f.manager.activeTransfers = QList<Transfer>{makeTransfer(0, 3, 1'000, 9'000, 500, QStringLiteral("a.MOV"))};
+    deliver();
+    QVERIFY(QTest::qWaitForWindowExposed(f.controller.window()));
+    const QList<QWidget*> rows{f.view.headerLabel(), f.view.overallProgress(), f.view.currentFileLabel(),
+                               f.view.speedLabel(), f.view.cancelButton()};
+    QList<QRect> frames;
+    for (QWidget* row : rows)
+        frames.append(QRect(row->mapTo(&f.view, QPoint(0, 0)), row->size()));
+    QCOMPARE(frames.first().top(), 8);
+    QVERIFY(frames.last().bottom() + 1 <= f.view.height() - 8);
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        QCOMPARE(frames[i].left(), 12);
+        if (i > 0)
+            QCOMPARE(frames[i].top() - frames[i - 1].bottom() - 1, 6);
+    }
+    QCOMPARE(f.view.currentFileLabel()->width(), f.view.width() - 24);
 }
 
 QTEST_MAIN(tst_TransferProgressWindowController)

@@ -10,8 +10,10 @@
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
 #include "sidebar/PreviewPaneViewController.h"
+#include "uikit/Symbols.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +79,10 @@ private slots:
     void thumbnailTiming();
     void newerViewDropsOlderThumbnail_data();
     void newerViewDropsOlderThumbnail();
+    void withoutAThemeIconTheSymbolOfOneItem_data();
+    void withoutAThemeIconTheSymbolOfOneItem();
+    void dateShowsWholeAtAnyWidth_data();
+    void dateShowsWholeAtAnyWidth();
 
 private:
     void show(const QSet<FileItem>& items, std::optional<iOSDevice> current = std::nullopt) {
@@ -111,6 +117,8 @@ private:
 
 void tst_PreviewPaneViewController::initTestCase() {
     UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
+    // No icon theme at all, wherever the tests run: the pane's own symbols are what shows.
+    QIcon::setThemeSearchPaths({});
 }
 
 void tst_PreviewPaneViewController::init() {
@@ -305,6 +313,58 @@ void tst_PreviewPaneViewController::newerViewDropsOlderThumbnail() {
     }
     m_timers->advance(2s);
     QCOMPARE(m_pane->iconState(), then == QStringLiteral("image") ? IconState::thumbnail : before);
+}
+
+
+void tst_PreviewPaneViewController::withoutAThemeIconTheSymbolOfOneItem_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("mime");
+    QTest::addColumn<QString>("symbol");
+    QTest::newRow("folder") << int(FileKind::folder) << "" << "folder";
+    QTest::newRow("file of a known type") << int(FileKind::document) << "text/plain" << "doc";
+    QTest::newRow("file of no known type") << int(FileKind::archive) << "" << "doc";
+}
+
+// One item never shows the symbol of several.
+void tst_PreviewPaneViewController::withoutAThemeIconTheSymbolOfOneItem() {
+    QFETCH(int, kind);
+    QFETCH(QString, mime);
+    PreferencesViewController::defaults().set(PreferencesViewController::enableThumbnailsKey, false);
+    show({fileItem(QStringLiteral("notes"), FileKind::Value(kind), 10, mime)});
+    QCOMPARE(m_pane->iconState(), IconState::typeIcon);
+    QTEST(m_pane->iconView()->property(Symbols::symbolNameProperty).toString(), "symbol");
+    QVERIFY(!m_pane->iconView()->pixmap().isNull());
+}
+
+void tst_PreviewPaneViewController::dateShowsWholeAtAnyWidth_data() {
+    QTest::addColumn<int>("paneWidth");
+    QTest::addColumn<bool>("oneLine");
+    // The narrowest the window lets the pane get, and the width it starts at.
+    QTest::newRow("narrowest") << 160 << false;
+    QTest::newRow("first width") << 240 << true;
+}
+
+// "May 30, 2024 at 2:29 PM" keeps its time wherever the pane is narrow: it takes a second line
+// rather than end in an ellipsis, and on one line it is whole.
+void tst_PreviewPaneViewController::dateShowsWholeAtAnyWidth() {
+    QFETCH(int, paneWidth);
+    QFETCH(bool, oneLine);
+    const URL url = URL::fileURL(QStringLiteral("/srv/IMG_0001.JPG"), false);
+    const FileItem item(url.absoluteString(), url.lastPathComponent(), url, false, 2000,
+                        Date::fromQDateTime(QDateTime(QDate(2024, 5, 30), QTime(14, 29))), FileKind::document,
+                        std::nullopt);
+    m_pane->resize(paneWidth, 500);
+    show({item});
+    QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+    QLabel* date = m_pane->dateLabel();
+    QCOMPARE(date->text(), QStringLiteral("May 30, 2024 at 2:29\u202FPM"));
+    const QRect inPane(date->mapTo(m_pane.get(), QPoint(0, 0)), date->size());
+    QVERIFY(m_pane->rect().contains(inPane));
+    const int textWidth = date->fontMetrics().horizontalAdvance(date->text());
+    QVERIFY2(date->wordWrap() ? date->height() >= date->heightForWidth(date->width())
+                              : date->width() >= textWidth,
+             qPrintable(QStringLiteral("%1 px for %2").arg(date->width()).arg(textWidth)));
+    QCOMPARE(date->width() >= textWidth, oneLine);
 }
 
 QTEST_MAIN(tst_PreviewPaneViewController)
