@@ -4,6 +4,7 @@
 #include "app/FirstRunViewController.h"
 #include "app/MainWindowController.h"
 #include "app/PreferencesWindowController.h"
+#include "app/TransferCenterViewController.h"
 #include "app/TransferCenterWindowController.h"
 #include "browser/DragAndDropHandler.h"
 #include "browser/DragOutProduction.h"
@@ -13,6 +14,7 @@
 #include "device/LeftoverJournal.h"
 #include "device/ProcessRunner.h"
 #include "platform/Logger.h"
+#include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
 #include "services/ThumbnailCache.h"
 #include "sidebar/QuickLookCoordinator.h"
@@ -261,10 +263,27 @@ void AppDelegate::showAbout() {
 }
 
 void AppDelegate::showTransferCenter() {
-    if (!m_transferCenterWindowController)
+    if (!m_transferCenterWindowController) {
         m_transferCenterWindowController =
             std::make_unique<TransferCenterWindowController>(m_transferManager);
+        TransferCenterViewController* center = m_transferCenterWindowController->viewController();
+        center->setAlertPresenter(m_alertPresenter);
+        center->followDevices(m_deviceManager->connectedDevices);
+        center->showInMainWindow = [this](const URL& url) {
+            showInMainWindow(url);
+        };
+    }
     presentWindow(m_transferCenterWindowController->window());
+}
+
+void AppDelegate::showInMainWindow(const URL& url) {
+    if (!m_mainWindowController)
+        return;
+    m_mainWindowController->navigationState().navigate(url);
+    QWidget* window = m_mainWindowController->window();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void AppDelegate::presentWindow(QWidget* window) {

@@ -19,6 +19,7 @@ class MainWindowController;
 class PreferencesWindowController;
 class TransferCenterWindowController;
 class TransferManager;
+class URL;
 
 // The application: owns the device and transfer services and the main window, starts device
 // monitoring once the window is up, shows the welcome sheet on the first launch, and at quit
@@ -87,6 +88,8 @@ private:
     void terminate();
     static Services defaultServices();
     void presentWindow(QWidget* window);
+    // A folder on a device, where the Transfer Center cannot show it: the main window goes there.
+    void showInMainWindow(const URL& url);
 
     CommandRouter m_router;
     std::unique_ptr<DeviceManager> m_deviceManager;

@@ -1,5 +1,6 @@
 #include "app/TransferCenterModel.h"
 
+#include "device/AFCComponents.h"
 #include "platform/DateFormat.h"
 #include "platform/URL.h"
 
@@ -30,6 +31,14 @@ int TransferCenterModel::rowOf(const QUuid& id) const {
     return -1;
 }
 
+void TransferCenterModel::setDeviceNames(QHash<QString, QString> names) {
+    if (names == m_deviceNames)
+        return;
+    m_deviceNames = std::move(names);
+    if (!m_entries.isEmpty())
+        emit dataChanged(index(0, destination), index(int(m_entries.size()) - 1, destination));
+}
+
 int TransferCenterModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_entries.size());
 }
@@ -42,7 +51,7 @@ QVariant TransferCenterModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_entries.size() || index.column() >= columns().size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return cellText(m_entries.at(index.row()), columns().at(index.column()).identifier);
+        return cellText(m_entries.at(index.row()), columns().at(index.column()).identifier, m_deviceNames);
     return {};
 }
 
@@ -53,7 +62,8 @@ QVariant TransferCenterModel::headerData(int section, Qt::Orientation orientatio
     return columns().at(section).title;
 }
 
-QString TransferCenterModel::cellText(const TransferHistoryEntry& entry, const QString& columnIdentifier) {
+QString TransferCenterModel::cellText(const TransferHistoryEntry& entry, const QString& columnIdentifier,
+                                      const QHash<QString, QString>& deviceNames) {
     if (columnIdentifier == u"title") {
         if (entry.sources().size() == 1)
             return entry.sources().first().name();
@@ -70,9 +80,23 @@ QString TransferCenterModel::cellText(const TransferHistoryEntry& entry, const Q
     if (columnIdentifier == u"completed")
         return entry.completedAt() ? DateFormat::shortShort(*entry.completedAt())
                                    : QStringLiteral("In progress");
-    if (columnIdentifier == u"destination") {
-        const std::optional<URL> url = URL::fromString(entry.destinationURLString());
-        return url ? url->path() : QStringLiteral("\u2014");
-    }
+    if (columnIdentifier == u"destination")
+        return destinationText(entry.destinationURLString(), deviceNames);
     return {};
+}
+
+QString TransferCenterModel::destinationText(const QString& destinationURLString,
+                                             const QHash<QString, QString>& deviceNames) {
+    const std::optional<URL> url = URL::fromString(destinationURLString);
+    if (!url)
+        return QStringLiteral("\u2014");
+    const std::optional<AFCComponents> components = afcComponents(*url);
+    if (!components)
+        return url->path();
+    // A path alone would read like a folder of this computer.
+    QStringList parts{deviceNames.value(components->udid, QStringLiteral("Device"))};
+    if (components->bundleID)
+        parts << *components->bundleID;
+    parts << components->devicePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return parts.join(QStringLiteral(" \u203A "));
 }

@@ -3,6 +3,7 @@
 #include "models/TransferHistoryEntry.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUuid>
@@ -28,6 +29,8 @@ public:
     void setEntries(QList<TransferHistoryEntry> entries);
     // The row of the entry with this id, or -1.
     int rowOf(const QUuid& id) const;
+    // The names of devices by UDID, for destinations on a device; the Destination column follows.
+    void setDeviceNames(QHash<QString, QString> names);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -35,8 +38,14 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // The text of one cell, by column identifier; "" for an unknown one.
-    static QString cellText(const TransferHistoryEntry& entry, const QString& columnIdentifier);
+    static QString cellText(const TransferHistoryEntry& entry, const QString& columnIdentifier,
+                            const QHash<QString, QString>& deviceNames = {});
+    // A computer folder by its path; a device folder by its device's name (from deviceNames, by
+    // UDID; "Device" for one never seen) and its folders: "Demo iPhone › Books".
+    static QString destinationText(const QString& destinationURLString,
+                                   const QHash<QString, QString>& deviceNames);
 
 private:
     QList<TransferHistoryEntry> m_entries;
+    QHash<QString, QString> m_deviceNames;
 };

@@ -1,9 +1,10 @@
 #include "app/TransferCenterViewController.h"
 
 #include "app/TransferCenterModel.h"
+#include "device/AFCComponents.h"
 #include "platform/Logger.h"
 #include "transfer/TransferManager.h"
-#include "uikit/Beep.h"
+#include "uikit/AlertPresenter.h"
 #include "uikit/Colours.h"
 #include "uikit/Workspace.h"
 
@@ -30,6 +31,13 @@ async::Task<void> retryEntry(std::weak_ptr<TransferManager> weakManager, Transfe
     async::Task<void> retry = manager->retryTransfer(entry);
     manager.reset();
     co_await retry;
+}
+
+async::Task<void> presentFailure(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> window,
+                                 AlertRequest request, std::stop_token token) {
+    if (!window)
+        co_return;
+    co_await presenter->ask(request, window.data(), token);
 }
 
 QPushButton* makeButton(const QString& title, const QString& objectName) {
@@ -61,8 +69,35 @@ TransferCenterViewController::TransferCenterViewController(std::shared_ptr<Trans
 
 TransferCenterViewController::~TransferCenterViewController() {
     m_subscription.cancel();
+    m_devicesSubscription.cancel();
     for (const auto& task : std::as_const(m_retryTasks))
         task.cancel();
+    for (const auto& task : std::as_const(m_alertTasks))
+        task.cancel();
+}
+
+void TransferCenterViewController::setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
+    m_alertPresenter = std::move(presenter);
+}
+
+void TransferCenterViewController::followDevices(Observable<QList<iOSDevice>>& devices) {
+    QPointer<TransferCenterViewController> self(this);
+    m_devicesSubscription = devices.subscribe(
+        [self](const QList<iOSDevice>& connected) {
+            if (self)
+                self->devicesChanged(connected);
+        },
+        Delivery::Queued);
+    devicesChanged(devices.value());
+}
+
+void TransferCenterViewController::devicesChanged(const QList<iOSDevice>& devices) {
+    m_connectedUDIDs.clear();
+    for (const iOSDevice& device : devices) {
+        m_connectedUDIDs.insert(device.udid());
+        m_deviceNames.insert(device.udid(), device.name().isEmpty() ? device.model() : device.name());
+    }
+    m_model->setDeviceNames(m_deviceNames);
 }
 
 void TransferCenterViewController::setupViews() {
@@ -79,9 +114,13 @@ void TransferCenterViewController::setupViews() {
     m_tableView->setShowGrid(false);
     m_tableView->verticalHeader()->hide();
     m_tableView->horizontalHeader()->setHighlightSections(false);
+    // The columns' widths add up to more than the table has inside the window's 900 px and its
+    // margins: the destination, last, takes what is left, so nothing scrolls sideways. Given a
+    // width of its own it would never shrink below it.
     const auto& columns = TransferCenterModel::columns();
-    for (int column = 0; column < columns.size(); ++column)
+    for (int column = 0; column + 1 < columns.size(); ++column)
         m_tableView->setColumnWidth(column, columns.at(column).width);
+    m_tableView->horizontalHeader()->setStretchLastSection(true);
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TransferCenterViewController::updateButtons);
 
@@ -161,14 +200,54 @@ void TransferCenterViewController::revealSelection() {
     const std::optional<URL> url = URL::fromString(entry->destinationURLString());
     if (!url)
         return;
-    // No program on the desktop can show a folder on the phone.
+    // No program on the desktop can show a folder on the phone; the main window can.
     if (url->scheme() == u"afc") {
-        Logger::ui().error("Cannot reveal a destination on a device: %s", url->absoluteString());
-        Beep::beep();
+        showDeviceDestination(*url);
         return;
     }
-    if (revealInFileManager)
-        revealInFileManager(*url);
+    if (!revealInFileManager)
+        return;
+    QPointer<TransferCenterViewController> self(this);
+    const QString path = url->path();
+    revealInFileManager(*url, [self, path] {
+        if (self)
+            self->tellFailure(QStringLiteral("The destination could not be shown."),
+                              QStringLiteral("No file manager on this computer could show \u201C%1\u201D.").arg(path));
+    });
+}
+
+void TransferCenterViewController::showDeviceDestination(const URL& url) {
+    const std::optional<AFCComponents> components = afcComponents(url);
+    if (components && m_connectedUDIDs.contains(components->udid)) {
+        if (showInMainWindow)
+            showInMainWindow(url);
+        return;
+    }
+    Logger::ui().error("Cannot show %s: its device is not connected", url.absoluteString());
+    const std::optional<QString> name =
+        components && m_deviceNames.contains(components->udid)
+            ? std::optional<QString>(m_deviceNames.value(components->udid))
+            : std::nullopt;
+    tellFailure(QStringLiteral("The destination could not be shown."),
+                name ? QStringLiteral("\u201C%1\u201D is not connected. Connect it and try again.").arg(*name)
+                     : QStringLiteral("Its device is not connected. Connect it and try again."));
+}
+
+void TransferCenterViewController::tellFailure(const QString& message, const QString& informative) {
+    Logger::ui().error("%s %s", message, informative);
+    if (!m_alertPresenter)
+        return;
+    AlertRequest request;
+    request.style = AlertRequest::Style::warning;
+    request.message = message;
+    request.informative = informative;
+    request.buttons = QStringList{QStringLiteral("OK")};
+    auto presenter = m_alertPresenter;
+    QPointer<QWidget> parent(window());
+    m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    m_alertTasks.append(async::spawn([presenter, parent, request](std::stop_token token) {
+        return presentFailure(presenter, parent, request, token);
+    }));
 }
 
 void TransferCenterViewController::retrySelection() {
@@ -187,8 +266,10 @@ void TransferCenterViewController::openReport() {
     if (!entry || !entry->reportURLString())
         return;
     const std::optional<URL> url = URL::fromString(*entry->reportURLString());
-    if (url && openWithDesktop)
-        openWithDesktop(*url);
+    if (url && openWithDesktop && !openWithDesktop(*url))
+        tellFailure(QStringLiteral("The report could not be opened."),
+                    QStringLiteral("No application on this computer could open \u201C%1\u201D.")
+                        .arg(url->lastPathComponent()));
 }
 
 void TransferCenterViewController::clearHistory() {

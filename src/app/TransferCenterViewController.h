@@ -1,17 +1,22 @@
 #pragma once
 
 #include "models/TransferHistoryEntry.h"
+#include "models/iOSDevice.h"
+#include "platform/Observable.h"
 #include "platform/Subscription.h"
 #include "platform/URL.h"
 #include "platform/async/TaskHandle.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 #include <optional>
 
+class AlertPresenter;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -37,9 +42,18 @@ public:
     QPushButton* reportButton() const { return m_reportButton; }
     QPushButton* clearButton() const { return m_clearButton; }
 
-    // How the desktop is asked to show a folder and to open a report; tests put recorders here.
-    std::function<void(const URL&)> revealInFileManager;
-    std::function<void(const URL&)> openWithDesktop;
+    // How the desktop is asked to show a folder (calling back when it cannot) and to open a
+    // report (false when it cannot); tests put recorders here.
+    std::function<void(const URL&, std::function<void()> failed)> revealInFileManager;
+    std::function<bool(const URL&)> openWithDesktop;
+    // Shows a folder on a device in the main window: no program of the desktop can.
+    std::function<void(const URL&)> showInMainWindow;
+
+    // Where the window says that an action could not be done; without one it is only logged.
+    void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter);
+    // The connected devices: device destinations are named by their device (also once it has
+    // gone, for those seen while the window lived), and shown only while it is connected.
+    void followDevices(Observable<QList<iOSDevice>>& devices);
 
     // The entry of the selected row, when a row inside the entries is selected.
     std::optional<TransferHistoryEntry> selectedEntry() const;
@@ -62,6 +76,9 @@ public:
 
 private:
     void setupViews();
+    void devicesChanged(const QList<iOSDevice>& devices);
+    void showDeviceDestination(const URL& url);
+    void tellFailure(const QString& message, const QString& informative);
 
     std::shared_ptr<TransferManager> m_transferManager;
     Subscription m_subscription;
@@ -73,4 +90,9 @@ private:
     QPushButton* m_reportButton = nullptr;
     QPushButton* m_clearButton = nullptr;
     QList<async::TaskHandle<void>> m_retryTasks;
+    std::shared_ptr<AlertPresenter> m_alertPresenter;
+    QList<async::TaskHandle<void>> m_alertTasks;
+    Subscription m_devicesSubscription;
+    QHash<QString, QString> m_deviceNames;
+    QSet<QString> m_connectedUDIDs;
 };

@@ -59,7 +59,7 @@ QAction* addEntry(QMenu* menu, ContextMenuTarget* target, const QString& title, 
 
 ContextMenuTarget::ContextMenuTarget(QList<FileItem> items, std::shared_ptr<AFCBridge> afcBridge,
                                      FileContextMenuActions actions, QObject* parent)
-    : QObject(parent), reveal(&Workspace::reveal), standardFolder(&ContextMenuTarget::userFolder),
+    : QObject(parent), reveal([](const URL& url) { Workspace::reveal(url); }), standardFolder(&ContextMenuTarget::userFolder),
       m_items(std::move(items)), m_afcBridge(std::move(afcBridge)), m_actions(std::move(actions)) {
     setObjectName(QStringLiteral("contextMenuTarget"));
 }

@@ -29,32 +29,41 @@ bool refused(const URL& url) {
 
 } // namespace
 
-void Workspace::open(const URL& url) {
+bool Workspace::open(const URL& url) {
     if (refused(url))
-        return;
-    if (!opener()(url))
-        Logger::ui().error("The desktop could not open %s", url.absoluteString());
+        return false;
+    if (opener()(url))
+        return true;
+    Logger::ui().error("The desktop could not open %s", url.absoluteString());
+    return false;
 }
 
-void Workspace::reveal(const URL& url) {
-    if (refused(url))
+void Workspace::reveal(const URL& url, std::function<void()> failed) {
+    if (refused(url)) {
+        if (failed)
+            failed();
         return;
+    }
     const URL folder = url.deletingLastPathComponent();
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{url.absoluteString()} << QString();
     QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto openFolder = [folder, failed] {
+        if (!open(folder) && failed)
+            failed();
+    };
     if (!bus.isConnected()) {
-        open(folder);
+        openFolder();
         return;
     }
     // Asynchronous: a file manager that starts slowly must not hold up the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [watcher, folder] {
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [watcher, openFolder] {
         watcher->deleteLater();
         if (watcher->isError())
-            open(folder);
+            openFolder();
     });
 }
 

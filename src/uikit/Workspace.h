@@ -9,9 +9,11 @@
 class Workspace {
 public:
     // The file manager's ShowItems over D-Bus; when no file manager answers, its folder opens.
-    static void reveal(const URL& url);
-    // Opens the file or web address with the desktop's application for it.
-    static void open(const URL& url);
+    // failed runs (later, on the main thread) when neither could be done.
+    static void reveal(const URL& url, std::function<void()> failed = {});
+    // Opens the file or web address with the desktop's application for it; false when the
+    // desktop has nothing to open it with (or it is a device location).
+    static bool open(const URL& url);
 
     // What the desktop is asked to open, for tests; nothing restores the default.
     static void setOpenerForTesting(std::function<bool(const URL&)> opener);

@@ -2,9 +2,11 @@
 // summary, the selection across reloads, what each action hands on (and to whom), Clear History.
 
 #include "LogCapture.h"
+#include "ScriptedAlertPresenter.h"
 #include "TemporaryDefaults.h"
 #include "app/TransferCenterModel.h"
 #include "app/TransferCenterViewController.h"
+#include "app/TransferCenterWindowController.h"
 #include "platform/NotificationCenter.h"
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
@@ -17,6 +19,8 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +30,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
+const QString unseenUdid = QStringLiteral("00008120-00AA2B3C4D5E6F71");
 
 struct EntryFields {
     QStringList sourceNames{"report.pdf"};
@@ -85,6 +90,8 @@ private slots:
     void selectionSurvivesReloads();
     void actionsHandOnTheSelectedEntry_data();
     void actionsHandOnTheSelectedEntry();
+    void deviceNamesFollowTheDevices();
+    void columnsFitTheWindow();
     void retryPassesAnEqualEntry();
     void clearHistoryRemovesTheStoredHistoryOnly();
 
@@ -101,6 +108,10 @@ private:
     std::unique_ptr<QAbstractItemModelTester> m_tester;
     QStringList m_revealed;
     QStringList m_opened;
+    QStringList m_shownInMainWindow;
+    bool m_desktopOpens = true;
+    Observable<QList<iOSDevice>> m_devices;
+    std::shared_ptr<ScriptedAlertPresenter> m_alerts;
 };
 
 void tst_TransferCenterViewController::init() {
@@ -108,6 +119,11 @@ void tst_TransferCenterViewController::init() {
     m_manager = std::make_shared<RecordingTransferManager>(m_defaults->store(), m_clock, m_notifications);
     m_revealed.clear();
     m_opened.clear();
+    m_shownInMainWindow.clear();
+    m_desktopOpens = true;
+    m_devices = QList<iOSDevice>{iOSDevice(udid, udid, QStringLiteral("Demo iPhone"), QStringLiteral("iPhone 15"),
+                                           QStringLiteral("iPhone15,4"), QStringLiteral("17.2"), 85, true, true)};
+    m_alerts = std::make_shared<ScriptedAlertPresenter>();
 }
 
 void tst_TransferCenterViewController::cleanup() {
@@ -121,12 +137,20 @@ void tst_TransferCenterViewController::show(const QList<TransferHistoryEntry>& h
     m_manager->transferHistory = history;
     m_controller = std::make_unique<TransferCenterViewController>(m_manager);
     m_tester = std::make_unique<QAbstractItemModelTester>(m_controller->model());
-    m_controller->revealInFileManager = [this](const URL& url) {
+    m_controller->revealInFileManager = [this](const URL& url, std::function<void()> failed) {
         m_revealed << url.absoluteString();
+        if (!m_desktopOpens)
+            failed();
     };
     m_controller->openWithDesktop = [this](const URL& url) {
         m_opened << url.absoluteString();
+        return m_desktopOpens;
     };
+    m_controller->showInMainWindow = [this](const URL& url) {
+        m_shownInMainWindow << url.absoluteString();
+    };
+    m_controller->setAlertPresenter(m_alerts);
+    m_controller->followDevices(m_devices);
     deliver();
 }
 
@@ -166,11 +190,20 @@ void tst_TransferCenterViewController::cellsAndButtons_data() {
         << with([](EntryFields& s) { s.destination = "Downloads"; })
         << QStringList{"report.pdf", "Completed", "Not requested", when, "—"}
         << QList<bool>{false, true, true, true};
-    // Revealing it only beeps, but the button stays as it always was.
+    // Named by its device, as the path bar names it: a path alone reads as this computer's.
     QTest::newRow("on a device") << with([](EntryFields& s) {
         s.destination = "afc://" + udid + "/My%20Photos/";
-    }) << QStringList{"report.pdf", "Completed", "Not requested", when, "/My Photos"}
+    }) << QStringList{"report.pdf", "Completed", "Not requested", when, "Demo iPhone › My Photos"}
                                  << QList<bool>{true, true, true, true};
+    QTest::newRow("in an app's container") << with([](EntryFields& s) {
+        s.destination = "afc://" + udid + "/.app/com.example.notes/Documents/";
+    }) << QStringList{"report.pdf", "Completed", "Not requested", when,
+                      "Demo iPhone › com.example.notes › Documents"}
+                                           << QList<bool>{true, true, true, true};
+    QTest::newRow("on a device never seen") << with([](EntryFields& s) {
+        s.destination = "afc://" + unseenUdid + "/";
+    }) << QStringList{"report.pdf", "Completed", "Not requested", when, "Device"}
+                                            << QList<bool>{true, true, true, true};
 }
 
 void tst_TransferCenterViewController::cellsAndButtons() {
@@ -216,43 +249,88 @@ void tst_TransferCenterViewController::selectionSurvivesReloads() {
 void tst_TransferCenterViewController::actionsHandOnTheSelectedEntry_data() {
     QTest::addColumn<QString>("destination");
     QTest::addColumn<QString>("report");
+    QTest::addColumn<bool>("desktopOpens");
     QTest::addColumn<QStringList>("revealed");
     QTest::addColumn<QStringList>("opened");
-    QTest::addColumn<int>("beeps");
+    QTest::addColumn<QStringList>("shown"); // in the main window
+    QTest::addColumn<QStringList>("alerts");
     const QString report = QStringLiteral("file:///home/someone/r.txt");
-    QTest::newRow("on this computer")
-        << "file:///home/someone/Downloads/" << report << QStringList{"file:///home/someone/Downloads/"}
-        << QStringList{report} << 0;
-    QTest::newRow("on a device") << "afc://" + udid + "/Downloads/" << report << QStringList{}
-                                 << QStringList{report} << 1;
+    const QString downloads = QStringLiteral("file:///home/someone/Downloads/");
+    const QString notShown = QStringLiteral("The destination could not be shown.");
+    QTest::newRow("on this computer") << downloads << report << true << QStringList{downloads}
+                                      << QStringList{report} << QStringList() << QStringList();
+    QTest::newRow("on a connected device")
+        << "afc://" + udid + "/Downloads/" << report << true << QStringList() << QStringList{report}
+        << QStringList{"afc://" + udid + "/Downloads/"} << QStringList();
+    QTest::newRow("on a device not connected")
+        << "afc://" + unseenUdid + "/Downloads/" << report << true << QStringList() << QStringList{report}
+        << QStringList() << QStringList{notShown};
+    QTest::newRow("nothing on this computer opens them")
+        << downloads << report << false << QStringList{downloads} << QStringList{report} << QStringList()
+        << QStringList{notShown, QStringLiteral("The report could not be opened.")};
     QTest::newRow("neither a URL") << "Downloads"
-                                   << "r.txt" << QStringList{} << QStringList{} << 0;
+                                   << "r.txt" << true << QStringList() << QStringList() << QStringList()
+                                   << QStringList();
 }
 
+// Each action reaches what can do it, and says so when nothing could.
 void tst_TransferCenterViewController::actionsHandOnTheSelectedEntry() {
     QFETCH(QString, destination);
     QFETCH(QString, report);
+    QFETCH(bool, desktopOpens);
     QFETCH(QStringList, revealed);
     QFETCH(QStringList, opened);
-    QFETCH(int, beeps);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, alerts);
     EntryFields fields;
     fields.destination = destination;
     fields.report = report;
     show({makeEntry(fields)});
+    m_desktopOpens = desktopOpens;
     // Without a selection the actions do nothing.
     m_controller->revealSelection();
     m_controller->openReport();
     QVERIFY(m_revealed.isEmpty() && m_opened.isEmpty());
 
     select(0);
-    LogCapture logs;
     const int beepsBefore = Beep::count();
     m_controller->revealButton()->click();
     m_controller->reportButton()->click();
     QCOMPARE(m_revealed, revealed);
     QCOMPARE(m_opened, opened);
-    QCOMPARE(Beep::count() - beepsBefore, beeps);
-    QCOMPARE(logs.messages(LogCapture::category(QStringLiteral("ui"))).size(), beeps);
+    QCOMPARE(m_shownInMainWindow, shown);
+    QStringList asked;
+    for (const AlertRequest& request : std::as_const(m_alerts->requests)) {
+        asked << request.message;
+        QCOMPARE(request.buttons, QStringList{QStringLiteral("OK")});
+    }
+    QCOMPARE(asked, alerts);
+    for (const QPointer<QWidget>& parent : std::as_const(m_alerts->parents))
+        QCOMPARE(parent.data(), m_controller->window());
+    QCOMPARE(Beep::count(), beepsBefore);
+}
+
+// A device destination is named by its device, whose name stays known after it has gone.
+void tst_TransferCenterViewController::deviceNamesFollowTheDevices() {
+    EntryFields fields;
+    fields.destination = "afc://" + unseenUdid + "/Books/";
+    show({makeEntry(fields)});
+    const QModelIndex cell = m_controller->model()->index(0, TransferCenterModel::destination);
+    QCOMPARE(cell.data().toString(), QStringLiteral("Device › Books"));
+    m_devices = QList<iOSDevice>{iOSDevice(unseenUdid, unseenUdid, QString(), QStringLiteral("iPad Air"),
+                                           QStringLiteral("iPad13,16"), QStringLiteral("17.2"), 50, true, true)};
+    deliver();
+    QCOMPARE(cell.data().toString(), QStringLiteral("iPad Air › Books"));
+    m_devices = QList<iOSDevice>{};
+    deliver();
+    QCOMPARE(cell.data().toString(), QStringLiteral("iPad Air › Books"));
+    // Gone, it can no longer be shown: the alert names it.
+    select(0);
+    m_controller->revealButton()->click();
+    QVERIFY(m_shownInMainWindow.isEmpty());
+    QCOMPARE(m_alerts->requests.size(), 1);
+    QCOMPARE(m_alerts->requests.first().informative,
+             QStringLiteral("“iPad Air” is not connected. Connect it and try again."));
 }
 
 void tst_TransferCenterViewController::retryPassesAnEqualEntry() {
@@ -293,6 +371,27 @@ void tst_TransferCenterViewController::clearHistoryRemovesTheStoredHistoryOnly()
     // The next launch starts empty too, and the reports themselves stay.
     QVERIFY(!m_defaults->reopen().keys().contains(QString(TransferManager::historyDefaultsKey)));
     QVERIFY(QFile::exists(reportPath));
+}
+
+// At the window's 900 x 420 the five columns fit the table: nothing scrolls sideways, and the
+// destination keeps a readable width.
+void tst_TransferCenterViewController::columnsFitTheWindow() {
+    QList<TransferHistoryEntry> history;
+    for (int i = 0; i < 30; ++i)
+        history.append(makeEntry());
+    TransferCenterWindowController window(m_manager);
+    m_manager->transferHistory = history;
+    window.showWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(window.window()));
+    QCOMPARE(window.window()->size(), QSize(900, 420));
+    QTableView* table = window.viewController()->tableView();
+    QTRY_COMPARE(table->model()->rowCount(), 30);
+    QVERIFY(table->verticalScrollBar()->isVisible());
+    QTRY_COMPARE(table->horizontalScrollBar()->maximum(), 0);
+    const auto& columns = TransferCenterModel::columns();
+    for (int column = 0; column + 1 < columns.size(); ++column)
+        QCOMPARE(table->columnWidth(column), columns.at(column).width);
+    QVERIFY(table->columnWidth(TransferCenterModel::destination) >= 200);
 }
 
 QTEST_MAIN(tst_TransferCenterViewController)

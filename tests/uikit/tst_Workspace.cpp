@@ -10,10 +10,13 @@ class tst_Workspace : public QObject {
 
 private slots:
     void initTestCase() {
+        // No file manager of the machine's may answer: a bus that is not there sends every reveal
+        // to the opener below.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orvanta-test-bus");
         Beep::setSoundForTesting(nullptr);
         Workspace::setOpenerForTesting([this](const URL& url) {
             opened << url.absoluteString();
-            return true;
+            return desktopOpens;
         });
     }
 
@@ -32,7 +35,7 @@ private slots:
         QFETCH(bool, handedOver);
         opened.clear();
         const int beeps = Beep::count();
-        Workspace::open(*URL::fromString(url));
+        QCOMPARE(Workspace::open(*URL::fromString(url)), handedOver);
         QCOMPARE(opened, handedOver ? QStringList{url} : QStringList());
         QCOMPARE(Beep::count() - beeps, handedOver ? 0 : 1);
         // Revealing a device item hands nothing over either.
@@ -43,8 +46,24 @@ private slots:
         }
     }
 
+    // Nothing on the desktop takes the file: the caller hears of it, so that it can say so.
+    void failuresReachTheCaller() {
+        desktopOpens = false;
+        const URL report = *URL::fromString(QStringLiteral("file:///home/someone/r.txt"));
+        QVERIFY(!Workspace::open(report));
+        int failed = 0;
+        Workspace::reveal(report, [&failed] { ++failed; });
+        QTRY_COMPARE(failed, 1);
+        // A device location is refused at once, and said so too.
+        Workspace::reveal(*URL::fromString(QStringLiteral("afc://00008110-001A2B3C4D5E6F70/Books/")),
+                          [&failed] { ++failed; });
+        QCOMPARE(failed, 2);
+        desktopOpens = true;
+    }
+
 private:
     QStringList opened;
+    bool desktopOpens = true;
 };
 
 QTEST_MAIN(tst_Workspace)
