@@ -1,11 +1,11 @@
 #include "app/AboutWindowController.h"
 
+#include "app/ApplicationIcon.h"
 #include "app/ProjectInfo.h"
 #include "platform/Logger.h"
 #include "platform/URL.h"
 #include "uikit/Colours.h"
 #include "uikit/Fonts.h"
-#include "uikit/Symbols.h"
 #include "uikit/Workspace.h"
 
 #include <QApplication>
@@ -79,10 +79,7 @@ void AboutWindowController::buildContent() {
     auto* icon = new QLabel;
     icon->setObjectName(QStringLiteral("aboutIcon"));
     icon->setFixedSize(96, 96);
-    QIcon image = QApplication::windowIcon();
-    if (image.isNull())
-        image = Symbols::icon(QStringLiteral("iphone"));
-    icon->setPixmap(image.pixmap(96, 96));
+    icon->setPixmap(ApplicationIcon::icon().pixmap(96, 96));
     icon->setAlignment(Qt::AlignCenter);
     stack->addWidget(icon, 0, Qt::AlignHCenter);
 

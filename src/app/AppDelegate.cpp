@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AboutWindowController.h"
+#include "app/ApplicationIcon.h"
 #include "app/FirstRunViewController.h"
 #include "app/MainWindowController.h"
 #include "app/PreferencesWindowController.h"
@@ -101,6 +102,10 @@ void AppDelegate::setMainMenu(QMenuBar* menuBar) {
 
 void AppDelegate::applicationDidFinishLaunching() {
     Logger::ui().info("Orvanta launched");
+    // Before the first window: each takes the application's icon, and the desktop matches the
+    // windows to the installed desktop entry by its name.
+    QApplication::setWindowIcon(ApplicationIcon::icon());
+    QGuiApplication::setDesktopFileName(QLatin1String(ApplicationIcon::desktopName));
     // Files handed to other programs by earlier drags stay until a receiver has surely copied them.
     // Removing them can take a while (whole videos), so it happens off the main thread.
     QThreadPool::globalInstance()->start([root = DragAndDropHandler::defaultStagingRoot()] {

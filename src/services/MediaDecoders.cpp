@@ -14,13 +14,15 @@ struct Loaded {
     QString error;
 };
 
-// Next to the program (as scripts/run starts it), then where this build put it (tests and
-// benchmarks live in folders of their own).
+// Next to the program (as scripts/run starts it), where an installation puts it, then where this
+// build put it (tests and benchmarks live in folders of their own).
 QStringList candidates() {
     const QString file = QStringLiteral("orvanta_media");
     QStringList paths;
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance()) {
         paths << QCoreApplication::applicationDirPath() + QStringLiteral("/lib/") + file;
+        paths << QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/orvanta/") + file;
+    }
 #ifdef ORVANTA_MEDIA_MODULE_DIR
     paths << QStringLiteral(ORVANTA_MEDIA_MODULE_DIR "/") + file;
 #endif

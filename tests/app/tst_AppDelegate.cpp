@@ -8,6 +8,7 @@
 #include "WidgetDeviceTestMain.h"
 #include "app/AboutWindowController.h"
 #include "app/AppDelegate.h"
+#include "app/ApplicationIcon.h"
 #include "app/MainWindowController.h"
 #include "app/PathBarView.h"
 #include "app/PreferencesWindowController.h"
@@ -92,6 +93,7 @@ private slots:
     void windowSizes();
     void windowsAreOnePerKind_data();
     void windowsAreOnePerKind();
+    void windowsWearTheApplicationIcon();
     void closingTheMainWindowQuits();
 
 private:
@@ -525,6 +527,25 @@ void tst_AppDelegate::windowSizes() {
         // The destination takes the rest of the window's width, without scrolling sideways.
         QCOMPARE(table->horizontalScrollBar()->maximum(), 0);
     }
+    m_delegate->applicationWillTerminate();
+}
+
+// Every window's frame shows the application's own icon, and the desktop can match the windows
+// to the installed desktop entry.
+void tst_AppDelegate::windowsWearTheApplicationIcon() {
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QCOMPARE(QGuiApplication::desktopFileName(), QLatin1String(ApplicationIcon::desktopName));
+    const QImage expected = ApplicationIcon::icon().pixmap(32, 32).toImage();
+    QList<QWidget*> windows{m_delegate->mainWindowController()->window()};
+    for (const QString command : {"showPreferences:", "showAbout:", "showTransferCenter:"}) {
+        QVERIFY(m_delegate->commandRouter().sendAction(command));
+        windows << windowOf(command);
+    }
+    for (QWidget* window : std::as_const(windows))
+        QVERIFY2(window->windowIcon().pixmap(32, 32).toImage() == expected, qPrintable(window->windowTitle()));
     m_delegate->applicationWillTerminate();
 }
 
