@@ -117,6 +117,7 @@ private slots:
     void rebuildNeverNavigates();
     void favouritesMenu();
     void rightPressOnlyOpensTheMenu();
+    void theShownRowStaysSelected();
 
 private:
     void makeController();
@@ -627,7 +628,8 @@ void tst_SidebarViewController::rebuildNeverNavigates() {
     settle();
     QCOMPARE(m_navigation->backStack(), QList<URL>{home});
     const URL desktop = *m_navigation->currentPath.value();
-    QVERIFY(!m_sidebar->outlineView()->selectionModel()->hasSelection());
+    // The clicked row stays selected through the RECENT section's rebuild.
+    QVERIFY(m_sidebar->outlineView()->selectionModel()->isSelected(find({"LOCATIONS", "Desktop"})));
 
     click({"LOCATIONS", "Documents"});
     m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
@@ -707,6 +709,53 @@ void tst_SidebarViewController::rightPressOnlyOpensTheMenu() {
     click({"RECENT", "Films"});
     settle();
     QCOMPARE(m_navigation->currentPath.value(), std::optional<URL>(URL::fileURL(films, true)));
+}
+
+// The row of the folder shown is the selected one, whatever rebuilt the sections and however the
+// folder came to be shown; clicking it again goes nowhere.
+void tst_SidebarViewController::theShownRowStaysSelected() {
+    touch(mediaRoot(udid) + QStringLiteral("/DCIM/101APPLE"), true);
+    plug(udid);
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    makeController();
+    QTreeView* view = m_sidebar->outlineView();
+    const auto selected = [view, this] {
+        const QModelIndexList rows = view->selectionModel()->selectedRows();
+        QStringList titles;
+        for (QModelIndex row = rows.value(0); row.isValid(); row = row.parent())
+            titles.prepend(row.data().toString());
+        return titles.join(u'/');
+    };
+
+    click({"LOCATIONS", "Desktop"});
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
+    const URL desktop = *m_navigation->currentPath.value();
+    const qsizetype history = m_navigation->backStack().size();
+    click({"LOCATIONS", "Desktop"});
+    settle();
+    QCOMPARE(m_navigation->backStack().size(), history);
+    QCOMPARE(m_navigation->currentPath.value(), std::optional<URL>(desktop));
+
+    // Other sections rebuilt: the row stays.
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     QStringLiteral("folder.fill"));
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
+
+    // Shown by other means (the path bar, the history): that folder's row.
+    m_navigation->navigate(*item({"LOCATIONS", "Documents"})->url());
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Documents"));
+    m_navigation->goBack();
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
+
+    // Photos stays selected on the camera folder it stepped into.
+    click({"DEVICES", "Studio iPhone", "Photos"});
+    settle();
+    QCOMPARE(m_navigation->currentPath.value()->path(), QStringLiteral("/DCIM/101APPLE"));
+    QCOMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone/Photos"));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)
