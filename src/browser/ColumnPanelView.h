@@ -69,8 +69,7 @@ public:
 
     std::function<void(const FileItem&, int row)> onSelectItem;
     std::function<void()> onDeselectAll;
-    // The context menu's commands, for exactly the items it was opened on (a right click on a
-    // folder opens its column and leaves the window's selection empty).
+    // The context menu's commands, for exactly the items it was opened on.
     std::function<void(const QList<FileItem>&)> onDeleteAction;
     std::function<void(const QList<FileItem>&)> onCopyClipboardAction;
     std::function<void(const QList<FileItem>&)> onCutAction;

@@ -517,7 +517,8 @@ void tst_MainWindowController::commandValidation_data() {
     const QStringList editing{"cut:", "copy:", "duplicate:", "deleteBackward:", "rename:"};
     QTest::newRow("nothing selected") << "none" << QStringList{"selectAll:", "showListView:"};
     QTest::newRow("a file selected") << "file" << editing + QStringList{"selectAll:", "showListView:"};
-    QTest::newRow("a folder opened") << "folder" << QStringList{"selectAll:", "showListView:"};
+    // The folder selected is the selection, also while its column is open.
+    QTest::newRow("a folder opened") << "folder" << editing + QStringList{"selectAll:", "showListView:"};
     QTest::newRow("something to paste")
         << "clipboard" << editing + QStringList{"paste:", "selectAll:", "showListView:"};
     QTest::newRow("the list with nothing selected") << "list" << QStringList{"selectAll:", "showListView:"};
