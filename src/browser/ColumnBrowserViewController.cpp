@@ -613,9 +613,14 @@ void ColumnBrowserViewController::moveFocusRight(int column) {
     const QList<FileItem>& shown = m_panels.at(column)->items();
     if (!row || *row < 0 || *row >= shown.size() || !shown.at(*row).isDirectory())
         return;
-    ColumnTableView* next = m_panels.at(column + 1)->tableView();
+    ColumnPanelView* panel = m_panels.at(column + 1);
+    ColumnTableView* next = panel->tableView();
     if (next->window())
         next->setFocus();
+    // The column entered selects its first row, so that Down goes on to the second; the row
+    // selected reports itself as a click on it would (a folder opens its own column).
+    if (!panel->items().isEmpty() && panel->selectedRows().isEmpty())
+        next->setCurrentIndex(panel->model()->index(0));
 }
 
 bool ColumnBrowserViewController::applyListing(int index, const URL& url, const QList<FileItem>& items) {
