@@ -537,13 +537,19 @@ QString SidebarViewController::rowKey(const QModelIndex& index) const {
 void SidebarViewController::selectShownRow() {
     const std::optional<URL> current = m_navigationState.currentPath.value();
     // The row clicked last, while it shows the folder (Photos also the camera folder it stepped
-    // into); else the first row of that folder; else none.
+    // into); else the first row of that folder, one of RECENT only when no other section has it;
+    // else none.
     QModelIndex chosen;
     QModelIndex chosenAbove;
     QModelIndex first;
+    QModelIndex firstRecent;
     std::function<void(const QModelIndex&)> visit = [&](const QModelIndex& parent) {
         for (int row = 0; row < m_model->rowCount(parent) && !chosen.isValid(); ++row) {
             const QModelIndex index = m_model->index(row, 0, parent);
+            QModelIndex section = index;
+            while (section.parent().isValid())
+                section = section.parent();
+            QModelIndex& firstOfSection = section.data().toString() == recentHeader ? firstRecent : first;
             const std::shared_ptr<SidebarItem> item = m_model->itemAt(index);
             const std::optional<URL> url = item ? item->url() : std::nullopt;
             if (current && url && (m_model->flags(index) & Qt::ItemIsSelectable)) {
@@ -555,14 +561,17 @@ void SidebarViewController::selectShownRow() {
                              current->isBelow(*url))
                         chosenAbove = index;
                 }
-                if (shows && !first.isValid())
-                    first = index;
+                if (shows && !firstOfSection.isValid())
+                    firstOfSection = index;
             }
             visit(index);
         }
     };
     visit(QModelIndex());
-    const QModelIndex target = chosen.isValid() ? chosen : chosenAbove.isValid() ? chosenAbove : first;
+    const QModelIndex target = chosen.isValid()        ? chosen
+                               : chosenAbove.isValid() ? chosenAbove
+                               : first.isValid()       ? first
+                                                       : firstRecent;
     QItemSelectionModel* selection = m_outlineView->selectionModel();
     ++m_rebuilding;
     if (target.isValid()) {

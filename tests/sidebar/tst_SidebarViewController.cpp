@@ -17,6 +17,7 @@
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
+#include "sidebar/SidebarItemDelegate.h"
 #include "sidebar/SidebarModel.h"
 #include "sidebar/SidebarViewController.h"
 #include "uikit/Colours.h"
@@ -118,6 +119,7 @@ private slots:
     void favouritesMenu();
     void rightPressOnlyOpensTheMenu();
     void theShownRowStaysSelected();
+    void selectedRowSymbolStaysVisible();
 
 private:
     void makeController();
@@ -751,11 +753,56 @@ void tst_SidebarViewController::theShownRowStaysSelected() {
     settle();
     QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
 
+    // A folder that RECENT lists too: the row of its own section.
+    m_navigation->navigate(afc(udid, QStringLiteral("/")));
+    settle();
+    QVERIFY(find({"RECENT", "Studio iPhone"}).isValid());
+    QCOMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone"));
+
     // Photos stays selected on the camera folder it stepped into.
     click({"DEVICES", "Studio iPhone", "Photos"});
     settle();
     QCOMPARE(m_navigation->currentPath.value()->path(), QStringLiteral("/DCIM/101APPLE"));
     QCOMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone/Photos"));
+}
+
+namespace {
+
+// The delegate's style option of a row, as the view would draw it.
+class DelegateProbe : public SidebarItemDelegate {
+public:
+    using SidebarItemDelegate::SidebarItemDelegate;
+    using SidebarItemDelegate::initStyleOption;
+};
+
+// The colour of the symbol's opaque pixels.
+QColor symbolColour(const QStyleOptionViewItem& option) {
+    const QImage image = option.icon.pixmap(SidebarModel::iconSize).toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).alpha() == 255)
+                return image.pixelColor(x, y);
+    return {};
+}
+
+} // namespace
+
+// The symbol is tinted with the accent colour, which is also the selection's highlight: on the
+// selected row it takes the highlighted text's colour, or it would vanish.
+void tst_SidebarViewController::selectedRowSymbolStaysVisible() {
+    makeController();
+    QTreeView* view = m_sidebar->outlineView();
+    const QModelIndex row = find({"LOCATIONS", "Home"});
+    DelegateProbe probe;
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    probe.initStyleOption(&option, row);
+    QCOMPARE(symbolColour(option).rgb(), Colours::accent(view->palette()).rgb());
+    option = QStyleOptionViewItem();
+    option.initFrom(view);
+    option.state |= QStyle::State_Selected;
+    probe.initStyleOption(&option, row);
+    QCOMPARE(symbolColour(option).rgb(), view->palette().color(QPalette::HighlightedText).rgb());
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)
