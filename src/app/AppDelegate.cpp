@@ -3,6 +3,7 @@
 #include "app/AboutWindowController.h"
 #include "app/ApplicationIcon.h"
 #include "app/FirstRunViewController.h"
+#include "app/MainMenu.h"
 #include "app/MainWindowController.h"
 #include "app/PreferencesWindowController.h"
 #include "app/TransferCenterViewController.h"
@@ -119,6 +120,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         std::make_unique<MainWindowController>(*m_deviceManager, m_transferManager, m_alertPresenter);
     QMainWindow* window = m_mainWindowController->window();
     m_router.setMainWindow(window, m_mainWindowController.get());
+    MainMenu::addWindowKeys(m_router, window);
     // The toolbar's Transfer Center item travels the same chain as the menu's.
     m_mainWindowController->sendAction = [this](const QString& selector, QObject* sender) {
         return m_router.sendAction(selector, sender);

@@ -2,6 +2,7 @@
 
 #include "uikit/CommandRouter.h"
 
+#include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -77,4 +78,18 @@ QMenuBar* MainMenu::build(CommandRouter& router) {
         action->setShortcuts(entry.shortcuts);
     }
     return bar;
+}
+
+const QList<MainMenu::Item>& MainMenu::windowKeys() {
+    static const QList<Item> table{
+        item(QString(), "Get Info", "getInfo:", {QKeySequence("Ctrl+I")}),
+    };
+    return table;
+}
+
+void MainMenu::addWindowKeys(CommandRouter& router, QWidget* window) {
+    for (const Item& entry : windowKeys()) {
+        QAction* action = router.addKeyAction(window, entry.title, entry.selector, QKeySequence(), entry.context);
+        action->setShortcuts(entry.shortcuts);
+    }
 }

@@ -6,6 +6,7 @@
 
 class CommandRouter;
 class QMenuBar;
+class QWidget;
 
 // The menu bar, built from one table. Items carry their command's selector and reach whoever
 // answers it through the command router; a separator is an item without a title.
@@ -28,6 +29,11 @@ public:
     static QStringList menus();
     // A new menu bar whose actions send through router.
     static QMenuBar* build(CommandRouter& router);
+    // Commands that only a context menu shows, with the key it shows: the key works in the whole
+    // window wherever the command is enabled (Get Info, Ctrl+I).
+    static const QList<Item>& windowKeys();
+    // Gives window the keys of windowKeys(), sending through router.
+    static void addWindowKeys(CommandRouter& router, QWidget* window);
 
     MainMenu() = delete;
 };

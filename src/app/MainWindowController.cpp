@@ -7,6 +7,7 @@
 #include "app/TransferProgressWindowController.h"
 #include "browser/BrowserCommandHandling.h"
 #include "browser/BrowserContainerController.h"
+#include "browser/FileContextMenu.h"
 #include "device/DeviceManager.h"
 #include "models/TransferError.h"
 #include "platform/DateFormat.h"
@@ -32,6 +33,7 @@
 #include "uikit/Fonts.h"
 #include "uikit/QuickLookPanel.h"
 #include "uikit/Symbols.h"
+#include "uikit/Workspace.h"
 
 #include <algorithm>
 #include <QApplication>
@@ -520,7 +522,10 @@ void MainWindowController::handleDevicesChanged(const QList<iOSDevice>& devices)
             names << displayName(device);
         Logger::ui().info("Devices connected: %s", names.join(QStringLiteral(", ")));
         showBrowser();
-        if (!m_navigationState->currentPath.value())
+        // A folder of a device that has gone would be listed under another device's name, as a
+        // connection failure: the first device's root is shown instead, as when it first came.
+        const std::optional<URL>& current = m_navigationState->currentPath.value();
+        if (!current || (current->scheme() == u"afc" && !udids.contains(current->host())))
             m_navigationState->navigate(
                 URL::fromComponents(QStringLiteral("afc"), devices.first().udid(), "/"));
         // A browser that stayed through the change asks its folders again; a new one lists anyway.
@@ -608,6 +613,9 @@ bool MainWindowController::validate(const QString& selector) {
         return true;
     if (selector == u"toggleQuickLook:")
         return true;
+    // As the context menu offers it: for one item of the browser on screen.
+    if (selector == u"getInfo:")
+        return browser && m_navigationState->selectedItems.value().size() == 1;
     // Quick Look and the Transfer Center arrive with the windows that answer them.
     return false;
 }
@@ -652,6 +660,11 @@ void MainWindowController::perform(const QString& selector, QObject*) {
         return;
     if (selector == u"toggleQuickLook:") {
         toggleQuickLook();
+        return;
+    }
+    if (selector == u"getInfo:") {
+        showItemInfo(*m_navigationState->selectedItems.value().cbegin(), m_deviceManager.afcBridge(), nullptr,
+                     m_window.get(), &Workspace::reveal);
         return;
     }
     if (selector == u"showColumnsView:")

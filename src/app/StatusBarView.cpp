@@ -34,12 +34,16 @@ QString StatusBarView::text(qsizetype itemCount, const QSet<FileItem>& selection
     if (selection.isEmpty())
         return QStringLiteral("%1 item%2").arg(itemCount).arg(itemCount == 1 ? "" : "s");
     // Sizes come from devices and disks: a sum past the largest count stays at the largest
-    // rather than wrapping round to a small one.
+    // rather than wrapping round to a small one. A folder's own size is its directory entry's,
+    // not what it holds: only files count.
     quint64 total = 0;
-    for (const FileItem& item : selection)
+    for (const FileItem& item : selection) {
+        if (item.isDirectory())
+            continue;
         total = item.size() > std::numeric_limits<quint64>::max() - total
                     ? std::numeric_limits<quint64>::max()
                     : total + item.size();
+    }
     QString text = QStringLiteral("%1 of %2 selected").arg(selection.size()).arg(itemCount);
     if (total > 0)
         text += QStringLiteral(", ") + ByteCountFormatter::file(total);

@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QSignalBlocker>
 #include <QToolButton>
 
 namespace {
@@ -180,7 +179,8 @@ void Toolbar::selectViewMode(int rawValue) {
 void Toolbar::clearSearchField() {
     if (m_searchField->text().isEmpty())
         return;
-    const QSignalBlocker blocker(m_searchField);
+    // Signals stay on: the field's own clear button hides on its textChanged. Clearing from code
+    // sends no textEdited, so nothing is reported back.
     m_searchField->clear();
 }
 

@@ -4,8 +4,10 @@
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
+#include "browser/FolderWatcher.h"
 #include "platform/Logger.h"
 #include "platform/UiTimerSource.h"
+#include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 
 #include <QApplication>
@@ -46,6 +48,28 @@ BrowserContainerController::BrowserContainerController(std::shared_ptr<FileSyste
                 self->showBrowser(mode);
         },
         Delivery::Queued));
+
+    // The computer folders on screen list again when their files change on disk, in every view.
+    m_folderWatcher = new FolderWatcher(this);
+    m_folderWatcher->onChange = [self](const QList<URL>& folders) {
+        if (!self)
+            return;
+        for (const URL& folder : folders)
+            self->m_fileSystemProvider->invalidateCache(folder);
+        self->listAgain();
+    };
+    const auto watchShownFolders = [self] {
+        if (!self)
+            return;
+        QList<URL> folders = self->m_navigationState.columnPaths.value();
+        if (const std::optional<URL>& current = self->m_navigationState.currentPath.value())
+            folders.append(*current);
+        self->m_folderWatcher->watch(folders);
+    };
+    m_cancellables.push_back(m_navigationState.columnPaths.subscribe(
+        [watchShownFolders](const QList<URL>&) { watchShownFolders(); }, Delivery::Queued));
+    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
+        [watchShownFolders](const std::optional<URL>&) { watchShownFolders(); }, Delivery::Queued));
 }
 
 BrowserContainerController::~BrowserContainerController() {

@@ -18,6 +18,7 @@ class BrowserCommandHandling;
 class ClipboardManager;
 class FavoritesManager;
 class FileSystemProvider;
+class FolderWatcher;
 class NavigationState;
 class TransferManager;
 class UiTimerSource;
@@ -25,7 +26,8 @@ class UiTimerSource;
 // Fills the browser area of the main window with the browser of the navigation state's view
 // mode. Each browser is made on first use and kept, so its columns, items and selection survive
 // a switch away and back; a hidden browser goes on following the current folder, but only the
-// one on screen writes the selection and the folder's contents.
+// one on screen writes the selection and the folder's contents. The computer folders shown are
+// watched: a change on disk makes every browser list again.
 class BrowserContainerController : public QWidget {
     Q_OBJECT
 public:
@@ -78,4 +80,5 @@ private:
     QPointer<ListBrowserViewController> m_listBrowser;
     QPointer<IconBrowserViewController> m_iconBrowser;
     QPointer<QWidget> m_currentChild;
+    FolderWatcher* m_folderWatcher = nullptr;
 };

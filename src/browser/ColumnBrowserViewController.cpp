@@ -291,19 +291,10 @@ void ColumnBrowserViewController::publishSelection(const QList<FileItem>& items)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
 
-QList<FileItem> ColumnBrowserViewController::selectionOf(int column) const {
-    if (column < 0 || column >= m_panels.size())
-        return {};
-    const QList<FileItem> selected = m_panels.at(column)->selectedItems();
-    if (selected.size() == 1 && selected.first().isDirectory())
-        return {};
-    return selected;
-}
-
 void ColumnBrowserViewController::republishSelectionOf(int column) {
-    if (column != m_selectionColumn)
+    if (column != m_selectionColumn || column < 0 || column >= m_panels.size())
         return;
-    const QList<FileItem> selected = selectionOf(column);
+    const QList<FileItem> selected = m_panels.at(column)->selectedItems();
     if (!FileItemListModel::sameItems(selected, m_selection))
         publishSelection(selected);
 }
@@ -435,8 +426,7 @@ ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& ur
             self->onQuickLook();
     };
 
-    // The context menu acts on the rows it was opened on: right-clicking a folder has just
-    // opened its column and emptied the selection the window's commands use.
+    // The context menu acts on the rows it was opened on.
     panel->onDeleteAction = [self](const QList<FileItem>& items) {
         if (self)
             self->deleteItems(items);
@@ -559,16 +549,14 @@ void ColumnBrowserViewController::columnSelectionChanged(const FileItem& item, i
     m_columns[column].selectedRow = row;
     truncateColumns(column);
     m_selectionColumn = column;
-    // Several rows make a selection even when a folder is among them: only one folder alone
-    // opens its column.
+    // The selected rows are the selection, a folder too: the Edit menu acts on it as the context
+    // menu does. One folder alone also opens its column.
     const QList<FileItem> selected = m_panels.at(column)->selectedItems();
+    publishSelection(selected);
     if (item.isDirectory() && selected.size() <= 1) {
-        publishSelection({});
         appendColumn(item.path());
         scrollToLastColumn();
-        return;
     }
-    publishSelection(selected);
 }
 
 void ColumnBrowserViewController::scrollToLastColumn() {
@@ -625,9 +613,14 @@ void ColumnBrowserViewController::moveFocusRight(int column) {
     const QList<FileItem>& shown = m_panels.at(column)->items();
     if (!row || *row < 0 || *row >= shown.size() || !shown.at(*row).isDirectory())
         return;
-    ColumnTableView* next = m_panels.at(column + 1)->tableView();
+    ColumnPanelView* panel = m_panels.at(column + 1);
+    ColumnTableView* next = panel->tableView();
     if (next->window())
         next->setFocus();
+    // The column entered selects its first row, so that Down goes on to the second; the row
+    // selected reports itself as a click on it would (a folder opens its own column).
+    if (!panel->items().isEmpty() && panel->selectedRows().isEmpty())
+        next->setCurrentIndex(panel->model()->index(0));
 }
 
 bool ColumnBrowserViewController::applyListing(int index, const URL& url, const QList<FileItem>& items) {

@@ -157,8 +157,6 @@ private:
     void updateColumnPaths();
     void publishContents(const QList<FileItem>& items);
     void publishSelection(const QList<FileItem>& items);
-    // What the selection of a column means: one folder opens a column and selects nothing.
-    QList<FileItem> selectionOf(int column) const;
     void republishSelectionOf(int column);
     void resizeColumn(ColumnPanelView* panel, double delta);
     void startTask(async::TaskHandle<void> task);

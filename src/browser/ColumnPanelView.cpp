@@ -9,6 +9,7 @@
 #include "browser/FileContextMenu.h"
 #include "browser/FileItemListModel.h"
 #include "browser/OrvantaDragMimeData.h"
+#include "browser/RenameFailure.h"
 #include "models/Transfer.h"
 #include "platform/Date.h"
 #include "platform/Logger.h"
@@ -44,8 +45,9 @@ public:
 };
 
 async::Task<void> renameItem(QPointer<ColumnPanelView> panel, std::shared_ptr<FileSystemProvider> provider,
-                             URL from, URL to, std::stop_token) {
+                             URL from, URL to, std::stop_token token) {
     bool renamed = false;
+    std::exception_ptr failure;
     if (provider) {
         try {
             co_await provider->renameItem(from, to);
@@ -53,14 +55,27 @@ async::Task<void> renameItem(QPointer<ColumnPanelView> panel, std::shared_ptr<Fi
         } catch (const async::CancelledError&) {
             throw;
         } catch (...) {
-            Logger::ui().error("Rename failed: %s", async::describeException(std::current_exception()));
+            failure = std::current_exception();
+            Logger::ui().error("Rename failed: %s", async::describeException(failure));
         }
     }
     if (!panel)
         co_return;
     panel->reloadItems();
-    if (renamed && panel->onRenamed)
-        panel->onRenamed(from, to);
+    if (renamed) {
+        panel->followRenamedSelection(from, to);
+        if (panel->onRenamed)
+            panel->onRenamed(from, to);
+        co_return;
+    }
+    if (!failure)
+        co_return;
+    // The old name is back in the row; the alert says why the new one was refused.
+    std::shared_ptr<AlertPresenter> presenter =
+        panel->alertPresenter ? panel->alertPresenter : std::make_shared<DialogAlertPresenter>();
+    const AlertRequest why = RenameFailure::alert(from.lastPathComponent(), to.lastPathComponent(), failure);
+    QWidget* parent = panel->window();
+    co_await presenter->ask(why, parent, token);
 }
 
 // An item for a dropped location that neither the column nor the provider could describe.
@@ -177,6 +192,19 @@ QList<FileItem> ColumnPanelView::setItems(QList<FileItem> items) {
     QList<URL> selectedPaths;
     for (const FileItem& item : selectedItems())
         selectedPaths.append(item.path());
+    // A row renamed while selected stays selected under its new name once a listing shows it.
+    if (m_renamedSelection) {
+        const auto& [from, to] = *m_renamedSelection;
+        const qsizetype at = selectedPaths.indexOf(from);
+        const bool listed = std::any_of(items.cbegin(), items.cend(),
+                                        [&to](const FileItem& item) { return item.path().isSameLocation(to); });
+        if (at < 0)
+            m_renamedSelection.reset();
+        else if (listed) {
+            selectedPaths[at] = to;
+            m_renamedSelection.reset();
+        }
+    }
     m_model->setItems(std::move(items));
     m_model->reselect(m_tableView->selectionModel(), selectedPaths);
     m_tableView->viewport()->update();
@@ -352,6 +380,14 @@ void ColumnPanelView::commitRename() {
 
 void ColumnPanelView::cancelRename() {
     closeRenameField();
+}
+
+void ColumnPanelView::followRenamedSelection(const URL& from, const URL& to) {
+    const QList<FileItem> selected = selectedItems();
+    const bool isSelected = std::any_of(selected.cbegin(), selected.cend(),
+                                        [&from](const FileItem& item) { return item.path() == from; });
+    if (isSelected)
+        m_renamedSelection = std::pair{from, to};
 }
 
 // --- context menu ---

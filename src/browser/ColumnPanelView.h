@@ -69,8 +69,7 @@ public:
 
     std::function<void(const FileItem&, int row)> onSelectItem;
     std::function<void()> onDeselectAll;
-    // The context menu's commands, for exactly the items it was opened on (a right click on a
-    // folder opens its column and leaves the window's selection empty).
+    // The context menu's commands, for exactly the items it was opened on.
     std::function<void(const QList<FileItem>&)> onDeleteAction;
     std::function<void(const QList<FileItem>&)> onCopyClipboardAction;
     std::function<void(const QList<FileItem>&)> onCutAction;
@@ -105,6 +104,9 @@ public:
     void beginRename(const FileItem& item);
     void commitRename();
     void cancelRename();
+    // After the row at from was renamed to to: when it is selected, the listing that shows the
+    // new name keeps it selected.
+    void followRenamedSelection(const URL& from, const URL& to);
     // The rename tasks started so far (tests await them).
     const QList<async::TaskHandle<void>>& renameTasks() const { return m_renameTasks; }
 
@@ -141,6 +143,7 @@ private:
     QPointer<ErrorPlaceholderView> m_errorPlaceholder;
     QPointer<QLineEdit> m_renameTextField;
     std::optional<FileItem> m_renamingItem;
+    std::optional<std::pair<URL, URL>> m_renamedSelection;
     bool m_isLoading = false;
     std::vector<Subscription> m_clipboardSubscriptions;
     QList<async::TaskHandle<void>> m_renameTasks;

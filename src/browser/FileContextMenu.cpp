@@ -129,11 +129,15 @@ void ContextMenuTarget::addToSidebar() {
 void ContextMenuTarget::getInfo() {
     if (m_items.isEmpty())
         return;
-    const FileItem& item = m_items.first();
+    QWidget* window = dialogParent ? dialogParent->window() : nullptr;
+    showItemInfo(m_items.first(), m_afcBridge, thumbnailCache, window, reveal);
+}
+
+void showItemInfo(const FileItem& item, std::shared_ptr<AFCBridge> afcBridge, ThumbnailCache* thumbnailCache,
+                  QWidget* window, const std::function<void(const URL&)>& reveal) {
     if (item.path().scheme() == u"afc") {
         ThumbnailCache* cache = thumbnailCache ? thumbnailCache : &ThumbnailCache::shared();
-        QWidget* window = dialogParent ? dialogParent->window() : nullptr;
-        GetInfoPanelController::open(item, cache, m_afcBridge, window);
+        GetInfoPanelController::open(item, cache, std::move(afcBridge), window);
         return;
     }
     if (reveal)

@@ -93,5 +93,10 @@ private:
 QMenu* makeFileContextMenu(QList<FileItem> items, std::shared_ptr<AFCBridge> afcBridge,
                            FileContextMenuActions actions, QWidget* parent = nullptr);
 
+// Get Info of one item: the panel of a device item (over window, with the shared thumbnail cache
+// when none is given), the file manager's view of a computer item through reveal.
+void showItemInfo(const FileItem& item, std::shared_ptr<AFCBridge> afcBridge, ThumbnailCache* thumbnailCache,
+                  QWidget* window, const std::function<void(const URL&)>& reveal);
+
 // The menu's header for the items: the one item's name, else "<n> Items".
 QString contextMenuHeader(const QList<FileItem>& items);

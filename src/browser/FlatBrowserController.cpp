@@ -8,6 +8,7 @@
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileItemListModel.h"
 #include "browser/OrvantaDragMimeData.h"
+#include "browser/RenameFailure.h"
 #include "browser/RowDropRules.h"
 #include "platform/Logger.h"
 #include "platform/NotificationCenter.h"
@@ -142,6 +143,11 @@ async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> prov
     if (failure)
         Logger::ui().error("Rename failed: %s", async::describeException(failure));
     didChangeContents(self);
+    if (!failure || !self)
+        co_return;
+    const AlertRequest why = RenameFailure::alert(item.name(), *newName, failure);
+    QWidget* window = self->window();
+    co_await presenter->ask(why, window, token);
 }
 
 async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provider,

@@ -279,9 +279,13 @@ async::Task<void> FileSystemProvider::renameAFCItem(URL at, URL to) {
     if (failure)
         std::rethrow_exception(failure);
     if (exists) {
-        throw AFCError::renameFailed(
-            QStringLiteral("an item named \"") + AFCPath::lastComponent(target.devicePath) +
-            QStringLiteral("\" already exists in ") + AFCPath::parent(target.devicePath));
+        // EEXIST, as on the computer: the window tells a name taken from other failures by it.
+        throw AFCError::withPosixError(AFCError::Case::renameFailed,
+                                       QStringLiteral("an item named \"") +
+                                           AFCPath::lastComponent(target.devicePath) +
+                                           QStringLiteral("\" already exists in ") +
+                                           AFCPath::parent(target.devicePath),
+                                       EEXIST);
     }
     async::Task<void> renaming =
         m_afcBridge.renameItem(source.udid, source.devicePath, target.devicePath, source.bundleID);

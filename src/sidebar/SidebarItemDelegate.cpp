@@ -33,9 +33,13 @@ void SidebarItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QM
         painter.drawPixmap(0, 0, symbol);
         painter.setOpacity(1.0);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        QColor accent = Colours::accent(option->palette);
-        accent.setAlphaF(index.data(SidebarModel::AlphaRole).toDouble());
-        painter.fillRect(tinted.rect(), accent);
+        // On the selected row's highlight, which is the accent colour itself, the symbol takes
+        // the highlighted text's colour, as the title does.
+        QColor colour = (option->state & QStyle::State_Selected)
+                            ? option->palette.color(QPalette::HighlightedText)
+                            : Colours::accent(option->palette);
+        colour.setAlphaF(index.data(SidebarModel::AlphaRole).toDouble());
+        painter.fillRect(tinted.rect(), colour);
     }
     option->icon = QIcon(tinted);
     option->decorationSize = QSize(side, side);

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -98,6 +99,8 @@ public:
         QItemSelectionModel* selection = m_controller.m_outlineView->selectionModel();
         selection->clearSelection();
         selection->blockSignals(m_wasBlocked);
+        // The rows are new: the one of the folder shown is selected again, still not as a click.
+        m_controller.selectShownRow();
         --m_controller.m_rebuilding;
         m_controller.m_outlineView->viewport()->update();
     }
@@ -524,6 +527,71 @@ void SidebarViewController::setupBindings() {
                 self->refreshRecentSection();
         },
         Delivery::Queued));
+    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
+        [self](const std::optional<URL>&) {
+            if (self)
+                self->selectShownRow();
+        },
+        Delivery::Queued));
+}
+
+QString SidebarViewController::rowKey(const QModelIndex& index) const {
+    QStringList titles;
+    for (QModelIndex row = index; row.isValid(); row = row.parent())
+        titles.prepend(row.data(Qt::DisplayRole).toString());
+    const std::shared_ptr<SidebarItem> item = m_model->itemAt(index);
+    const std::optional<URL> url = item ? item->url() : std::nullopt;
+    return titles.join(u'/') + u'\n' + (url ? url->absoluteString() : QString());
+}
+
+void SidebarViewController::selectShownRow() {
+    const std::optional<URL> current = m_navigationState.currentPath.value();
+    // The row clicked last, while it shows the folder (Photos also the camera folder it stepped
+    // into); else the first row of that folder, one of RECENT only when no other section has it;
+    // else none.
+    QModelIndex chosen;
+    QModelIndex chosenAbove;
+    QModelIndex first;
+    QModelIndex firstRecent;
+    std::function<void(const QModelIndex&)> visit = [&](const QModelIndex& parent) {
+        for (int row = 0; row < m_model->rowCount(parent) && !chosen.isValid(); ++row) {
+            const QModelIndex index = m_model->index(row, 0, parent);
+            QModelIndex section = index;
+            while (section.parent().isValid())
+                section = section.parent();
+            QModelIndex& firstOfSection = section.data().toString() == recentHeader ? firstRecent : first;
+            const std::shared_ptr<SidebarItem> item = m_model->itemAt(index);
+            const std::optional<URL> url = item ? item->url() : std::nullopt;
+            if (current && url && (m_model->flags(index) & Qt::ItemIsSelectable)) {
+                const bool shows = url->isSameLocation(*current);
+                if (m_chosenRowKey && rowKey(index) == *m_chosenRowKey) {
+                    if (shows)
+                        chosen = index;
+                    else if (item->kind() == SidebarItem::Kind::deviceBookmark && item->title() == photosTitle &&
+                             current->isBelow(*url))
+                        chosenAbove = index;
+                }
+                if (shows && !firstOfSection.isValid())
+                    firstOfSection = index;
+            }
+            visit(index);
+        }
+    };
+    visit(QModelIndex());
+    const QModelIndex target = chosen.isValid()        ? chosen
+                               : chosenAbove.isValid() ? chosenAbove
+                               : first.isValid()       ? first
+                                                       : firstRecent;
+    QItemSelectionModel* selection = m_outlineView->selectionModel();
+    ++m_rebuilding;
+    if (target.isValid()) {
+        if (!selection->isSelected(target) || selection->selectedRows().size() != 1)
+            selection->select(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
+    } else {
+        selection->clearSelection();
+    }
+    --m_rebuilding;
 }
 
 std::optional<QString> SidebarViewController::deviceName(const std::optional<QString>& udid) const {
@@ -576,6 +644,7 @@ void SidebarViewController::handleSelection() {
     const std::optional<URL> url = item->url();
     if (!url)
         return;
+    m_chosenRowKey = rowKey(selected.first());
     m_navigationState.navigate(*url);
     if (item->kind() == SidebarItem::Kind::deviceBookmark && item->title() == photosTitle &&
         url->scheme() == afcScheme)

@@ -25,8 +25,9 @@ class SidebarModel;
 
 // The left-hand list of the main window: the computer's usual folders, the recent folders, the
 // favourites and the attached devices with their Photos, Recordings and Apps. Each section is
-// rebuilt when what it shows changes. Only a click of the user navigates: a rebuild clears the
-// selection with the selection's signals blocked.
+// rebuilt when what it shows changes. Only a click of the user navigates: rebuilds and other
+// navigation only select the row of the folder shown (the one clicked last while it shows it),
+// so a click on that row goes nowhere again.
 class SidebarViewController : public QWidget {
     Q_OBJECT
 public:
@@ -57,6 +58,8 @@ public:
 
     // What a click on the row does.
     void handleSelection();
+    // Selects the row of the folder shown, or none, without navigating.
+    void selectShownRow();
     // An Apps row is about to open: its apps are listed while it is empty and not listed yet.
     void handleItemWillExpand(const std::shared_ptr<SidebarItem>& item);
 
@@ -92,6 +95,7 @@ private:
     void expandItem(const SidebarItem* item);
     void track(async::TaskHandle<void> handle);
     void reportRowPositions();
+    QString rowKey(const QModelIndex& index) const;
 
     // Model changes must never look like a user's choice.
     class RebuildGuard;
@@ -106,5 +110,7 @@ private:
     QHash<QString, std::optional<QString>> m_tavoletCache;
     QList<async::TaskHandle<void>> m_tasks;
     int m_rebuilding = 0;
+    // The row clicked last: its titles from the section down, and its location.
+    std::optional<QString> m_chosenRowKey;
     QHash<QString, QPoint> m_reportedRows;
 };

@@ -132,13 +132,27 @@ bool CommandRouter::sendAction(const QString& selector, QObject* sender) {
 QAction* CommandRouter::addAction(QMenu* menu, const QString& title, const QString& selector,
                                   const QKeySequence& shortcut, Qt::ShortcutContext context) {
     auto* action = menu->addAction(title);
+    track(action, selector, shortcut, context);
+    connect(menu, &QMenu::aboutToShow, this, &CommandRouter::revalidate, Qt::UniqueConnection);
+    return action;
+}
+
+QAction* CommandRouter::addKeyAction(QWidget* owner, const QString& title, const QString& selector,
+                                     const QKeySequence& shortcut, Qt::ShortcutContext context) {
+    auto* action = new QAction(title, owner);
+    owner->addAction(action);
+    track(action, selector, shortcut, context);
+    action->setEnabled(validate(selector));
+    return action;
+}
+
+void CommandRouter::track(QAction* action, const QString& selector, const QKeySequence& shortcut,
+                          Qt::ShortcutContext context) {
     action->setProperty(selectorProperty, selector);
     action->setShortcut(shortcut);
     action->setShortcutContext(context);
     connect(action, &QAction::triggered, this, [this, selector, action] { sendAction(selector, action); });
     m_actions.append(action);
-    connect(menu, &QMenu::aboutToShow, this, &CommandRouter::revalidate, Qt::UniqueConnection);
-    return action;
 }
 
 void CommandRouter::revalidate() {

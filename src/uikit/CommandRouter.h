@@ -49,6 +49,10 @@ public:
     // A menu item that sends selector when triggered.
     QAction* addAction(QMenu* menu, const QString& title, const QString& selector,
                        const QKeySequence& shortcut = {}, Qt::ShortcutContext context = Qt::WindowShortcut);
+    // A command with a key and no menu item: an action of owner (a window), which shows no actions
+    // of its own, so only its key sends the command.
+    QAction* addKeyAction(QWidget* owner, const QString& title, const QString& selector,
+                          const QKeySequence& shortcut, Qt::ShortcutContext context = Qt::WindowShortcut);
     // Every action made here gets its enabled state from validate() again.
     void revalidate();
 
@@ -56,6 +60,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void track(QAction* action, const QString& selector, const QKeySequence& shortcut,
+               Qt::ShortcutContext context);
+
     QPointer<QWidget> m_mainWindow;
     ActionTarget* m_mainController = nullptr;
     ActionTarget* m_application = nullptr;

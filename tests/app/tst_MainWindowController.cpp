@@ -17,6 +17,7 @@
 #include "browser/ColumnTableView.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileItemListModel.h"
+#include "browser/GetInfoPanelController.h"
 #include "browser/IconBrowserViewController.h"
 #include "browser/ListBrowserViewController.h"
 #include "device/DeviceManager.h"
@@ -118,9 +119,17 @@ private slots:
     void aDeviceBackShowsNothingItListedBefore_data();
     void aDeviceBackShowsNothingItListedBefore();
     void aDeviceBackBetweenScansListsAgain();
+    void theShownDeviceGoes_data();
+    void theShownDeviceGoes();
+    void aSelectedFolderIsTheEditMenusSelection();
+    void getInfoKey();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
+    // Makes the window over the devices added, scans, and waits for its column browser.
+    void showBrowserOfDevices(int count);
+    // The menu bar and the window's own keys, sending through router, as the application has them.
+    void wireMenus(CommandRouter& router);
     // Shows the browser of the mode and waits until it shows the device's root with the expected
     // names, or (none expected) only the placeholder of a locked device.
     void expectRoot(BrowserViewMode mode, const QStringList& expected);
@@ -495,6 +504,22 @@ ColumnBrowserViewController* tst_MainWindowController::showDeviceColumns() {
     return browser;
 }
 
+void tst_MainWindowController::showBrowserOfDevices(int count) {
+    makeController();
+    scan();
+    QTRY_COMPARE(m_deviceManager->connectedDevices.value().size(), count);
+    QTRY_VERIFY(m_controller->isShowingBrowser() && m_controller->browserContainer() &&
+                m_controller->browserContainer()->columnBrowser());
+}
+
+void tst_MainWindowController::wireMenus(CommandRouter& router) {
+    m_controller->window()->setMenuBar(MainMenu::build(router));
+    MainMenu::addWindowKeys(router, m_controller->window());
+    router.setMainWindow(m_controller->window(), m_controller.get());
+    connect(m_controller.get(), &MainWindowController::commandStateChanged, &router,
+            &CommandRouter::revalidate);
+}
+
 void tst_MainWindowController::clickRow(int column, const QString& name) {
     ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
     QVERIFY(column < browser->panels().size());
@@ -517,7 +542,8 @@ void tst_MainWindowController::commandValidation_data() {
     const QStringList editing{"cut:", "copy:", "duplicate:", "deleteBackward:", "rename:"};
     QTest::newRow("nothing selected") << "none" << QStringList{"selectAll:", "showListView:"};
     QTest::newRow("a file selected") << "file" << editing + QStringList{"selectAll:", "showListView:"};
-    QTest::newRow("a folder opened") << "folder" << QStringList{"selectAll:", "showListView:"};
+    // The folder selected is the selection, also while its column is open.
+    QTest::newRow("a folder opened") << "folder" << editing + QStringList{"selectAll:", "showListView:"};
     QTest::newRow("something to paste")
         << "clipboard" << editing + QStringList{"paste:", "selectAll:", "showListView:"};
     QTest::newRow("the list with nothing selected") << "list" << QStringList{"selectAll:", "showListView:"};
@@ -596,10 +622,7 @@ void tst_MainWindowController::columnKeysWinOverTheMenu() {
     CommandRouter router;
     ColumnBrowserViewController* browser = showDeviceColumns();
     QVERIFY(browser);
-    m_controller->window()->setMenuBar(MainMenu::build(router));
-    router.setMainWindow(m_controller->window(), m_controller.get());
-    connect(m_controller.get(), &MainWindowController::commandStateChanged, &router,
-            &CommandRouter::revalidate);
+    wireMenus(router);
     clickRow(0, QStringLiteral("c.txt"));
     ColumnTableView* table = browser->panels().first()->tableView();
     table->setFocus();
@@ -622,6 +645,95 @@ void tst_MainWindowController::columnKeysWinOverTheMenu() {
     QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
     QTRY_COMPARE(browser->selection().size(), browser->columns().first().items.size());
     QTRY_COMPARE(m_controller->navigationState().selectedItems.value().size(), 2);
+}
+
+// The Edit menu and its keys act on a folder selected in a column as on a file.
+void tst_MainWindowController::aSelectedFolderIsTheEditMenusSelection() {
+    CommandRouter router;
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    wireMenus(router);
+    const ClipboardManager& clipboard = m_controller->clipboardManager();
+    const auto clipboardNames = [&clipboard] {
+        QStringList names;
+        for (const FileItem& item : clipboard.items.value())
+            names << item.name();
+        return names;
+    };
+    clickRow(0, QStringLiteral("c.txt"));
+    ColumnTableView* table = browser->panels().first()->tableView();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboardNames(), QStringList{"c.txt"});
+
+    clickRow(0, QStringLiteral("Pics"));
+    QTRY_COMPARE(browser->columns().size(), 2);
+    for (const char* selector : {"cut:", "copy:", "duplicate:", "deleteBackward:", "rename:"})
+        QTRY_VERIFY2(router.validate(QString::fromLatin1(selector)), selector);
+    // Copy takes the folder, so a paste that follows pastes it and not what was copied before.
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboardNames(), QStringList{"Pics"});
+    QCOMPARE(clipboard.mode.value(), ClipboardManager::Mode::copy);
+    QVERIFY(router.sendAction(QStringLiteral("cut:")));
+    QCOMPARE(clipboard.mode.value(), ClipboardManager::Mode::cut);
+    m_presenter->next.code = AlertResponse::firstButton + 1; // Cancel
+    QTest::keyClick(table, Qt::Key_Backspace);
+    QTRY_COMPARE(m_presenter->requests.size(), 1);
+    QCOMPARE(m_presenter->requests.first().message, QStringLiteral("Delete \"Pics\"?"));
+    QVERIFY(router.sendAction(QStringLiteral("rename:")));
+    ColumnPanelView* panel = browser->panels().first();
+    QVERIFY(panel->renameTextField() && panel->renamingItem());
+    QCOMPARE(panel->renamingItem()->name(), QStringLiteral("Pics"));
+    panel->cancelRename();
+    // The status bar counts the selection too.
+    QTRY_VERIFY(m_controller->statusBarView()->fullText().startsWith(QStringLiteral("1 of ")));
+}
+
+// Ctrl+I opens Get Info of the one item selected in the browser, wherever the keyboard is in the
+// main window; with several items, none, or no browser it does nothing.
+void tst_MainWindowController::getInfoKey() {
+    CommandRouter router;
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    wireMenus(router);
+    const auto closeAll = [] {
+        for (GetInfoPanelController* panel : GetInfoPanelController::openPanels())
+            panel->window()->close();
+        QTRY_VERIFY(GetInfoPanelController::openPanels().isEmpty());
+    };
+    closeAll();
+    ColumnTableView* table = browser->panels().first()->tableView();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_I, Qt::ControlModifier);
+    drainPostedEvents();
+    QVERIFY(GetInfoPanelController::openPanels().isEmpty());
+
+    clickRow(0, QStringLiteral("c.txt"));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_I, Qt::ControlModifier);
+    QTRY_COMPARE(GetInfoPanelController::openPanels().size(), 1);
+    QCOMPARE(GetInfoPanelController::openPanels().first()->item().name(), QStringLiteral("c.txt"));
+    closeAll();
+    // From elsewhere in the window: the search field has the keyboard.
+    m_controller->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
+    QLineEdit* search = m_controller->toolbar()->searchField();
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_I, Qt::ControlModifier);
+    QTRY_COMPARE(GetInfoPanelController::openPanels().size(), 1);
+    closeAll();
+
+    // Two items selected: the context menu offers no Get Info, and the key does nothing.
+    m_controller->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
+    QTRY_COMPARE(m_controller->navigationState().selectedItems.value().size(), 2);
+    QVERIFY(!router.validate(QStringLiteral("getInfo:")));
+    QTest::keyClick(table, Qt::Key_I, Qt::ControlModifier);
+    drainPostedEvents();
+    QVERIFY(GetInfoPanelController::openPanels().isEmpty());
 }
 
 // --- the path bar and the status bar ---
@@ -698,11 +810,9 @@ void tst_MainWindowController::titleAndRootNameFollowTheShownDevice() {
     fakemux::DeviceDescription padDescription = describeDevice(padUdid, QStringLiteral("Work iPad"));
     writeFile(QString::fromStdString(padDescription.mediaRoot.string()) + QStringLiteral("/Pics/a.txt"), "x");
     fakemux::VirtualDevice& pad = addDevice(padDescription);
-    makeController();
-    scan();
-    QTRY_COMPARE(m_deviceManager->connectedDevices.value().size(), 2);
-    QTRY_VERIFY(m_controller->isShowingBrowser() && m_controller->browserContainer() &&
-                m_controller->browserContainer()->columnBrowser());
+    showBrowserOfDevices(2);
+    if (QTest::currentTestFailed())
+        return;
     NavigationState& navigation = m_controller->navigationState();
     QMainWindow* window = m_controller->window();
     for (const auto& [id, name] : {std::pair{udid, QStringLiteral("Studio iPhone")},
@@ -872,4 +982,82 @@ void tst_MainWindowController::aDeviceBackShowsNothingItListedBefore() {
         if (QTest::currentTestFailed())
             return;
     }
+}
+
+// --- the device shown goes ---
+
+void tst_MainWindowController::theShownDeviceGoes_data() {
+    QTest::addColumn<QString>("gone");     // the devices unplugged, in order
+    QTest::addColumn<QString>("plugged");  // then plugged (back) in; "" for none
+    QTest::addColumn<QString>("expected"); // the device and folder shown; "" for the empty state
+    QTest::newRow("the shown device goes, the other stays") << "pad" << "" << "phone /";
+    QTest::newRow("the other device goes") << "phone" << "" << "pad /Pics";
+    QTest::newRow("both go") << "pad phone" << "" << "";
+    QTest::newRow("the shown one goes last and comes back: its folder again")
+        << "phone pad" << "pad" << "pad /Pics";
+    QTest::newRow("the shown one goes last, another comes: that one's root")
+        << "phone pad" << "phone" << "phone /";
+}
+
+// The folder shown belongs to a device that is there: when its device goes, the window shows the
+// root of the first device left, as when a device first comes, and the title and the path bar
+// name that device; with none left, the empty state.
+void tst_MainWindowController::theShownDeviceGoes() {
+    QFETCH(QString, gone);
+    QFETCH(QString, plugged);
+    QFETCH(QString, expected);
+    const QString padUdid = QStringLiteral("00008120-0011223344556677");
+    const QHash<QString, QPair<QString, QString>> devices{
+        {QStringLiteral("phone"), {udid, QStringLiteral("Studio iPhone")}},
+        {QStringLiteral("pad"), {padUdid, QStringLiteral("Work iPad")}}};
+    QHash<QString, fakemux::VirtualDevice*> plugs;
+    for (const QString& key : {QStringLiteral("phone"), QStringLiteral("pad")}) {
+        fakemux::DeviceDescription description = describeDevice(devices[key].first, devices[key].second);
+        const QString media = QString::fromStdString(description.mediaRoot.string());
+        writeFile(media + QStringLiteral("/Pics/a.txt"), "x");
+        writeFile(media + QStringLiteral("/%1.txt").arg(key), "x");
+        plugs.insert(key, &addDevice(description));
+    }
+    showBrowserOfDevices(2);
+    if (QTest::currentTestFailed())
+        return;
+    NavigationState& navigation = m_controller->navigationState();
+    navigation.navigate(URL::fromComponents(QStringLiteral("afc"), padUdid, QStringLiteral("/Pics")));
+    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("Pics"));
+
+    for (const QString& key : gone.split(u' ')) {
+        plugs[key]->unplug();
+        scan();
+    }
+    if (!plugged.isEmpty()) {
+        QTRY_VERIFY(!m_controller->isShowingBrowser());
+        plugs[plugged]->plug();
+        scan();
+    }
+    if (expected.isEmpty()) {
+        QTRY_VERIFY(!m_controller->isShowingBrowser());
+        drainPostedEvents();
+        QCOMPARE(m_controller->window()->windowTitle(), QStringLiteral("Orvanta"));
+        return;
+    }
+    const QString key = expected.section(u' ', 0, 0);
+    const QString folder = expected.section(u' ', 1);
+    const URL shown = URL::fromComponents(QStringLiteral("afc"), devices[key].first, folder);
+    QTRY_VERIFY(m_controller->isShowingBrowser() && m_controller->browserContainer() &&
+                m_controller->browserContainer()->columnBrowser());
+    QTRY_COMPARE(navigation.currentPath.value(), std::optional<URL>(shown));
+    const QString name = devices[key].second;
+    QTRY_COMPARE(m_controller->window()->windowTitle(), folder == u"/" ? name : QStringLiteral("Pics"));
+    QTRY_COMPARE(segmentTitles(m_controller->pathBarView()).value(0), name);
+    // The column lists that device's folder, never an error of the one that went.
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    const QStringList names = folder == u"/" ? QStringList{"Pics", key + ".txt"} : QStringList{"a.txt"};
+    QTRY_VERIFY(!browser->panels().isEmpty() && !browser->columns().first().isLoading &&
+                browser->columns().first().path == shown);
+    QTRY_COMPARE(m_controller->navigationState().currentDirectoryContents.value().size(), names.size());
+    QVERIFY(!browser->panels().first()->errorPlaceholder());
+    QStringList listed;
+    for (const FileItem& item : browser->panels().first()->items())
+        listed << item.name();
+    QCOMPARE(listed, names);
 }

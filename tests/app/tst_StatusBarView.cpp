@@ -41,6 +41,21 @@ private slots:
         }
         QTEST(StatusBarView::text(itemCount, selection), "expected");
     }
+
+    // A folder's own size on the disk or the device (a directory entry's 4096 bytes) is not the
+    // size of what it holds: the sum is of the files only, as the preview shows no size for one.
+    void foldersAddNoSize() {
+        const auto item = [](const QString& name, bool folder, quint64 size) {
+            const URL url = URL::fromComponents("afc", "U", QStringLiteral("/") + name);
+            return FileItem(url.absoluteString(), name, url, folder, size, Date(0),
+                            folder ? FileKind::folder : FileKind::other, std::nullopt);
+        };
+        QCOMPARE(StatusBarView::text(5, {item(QStringLiteral("DCIM"), true, 4096)}),
+                 QStringLiteral("1 of 5 selected"));
+        QCOMPARE(StatusBarView::text(5, {item(QStringLiteral("DCIM"), true, 4096),
+                                         item(QStringLiteral("a.txt"), false, 1500)}),
+                 QStringLiteral("2 of 5 selected, 2 KB"));
+    }
 };
 
 QTEST_MAIN(tst_StatusBarView)

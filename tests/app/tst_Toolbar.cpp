@@ -247,12 +247,18 @@ void tst_Toolbar::viewModeAndSearchBothWays() {
     m_controller->viewModeChanged(3);
     QTest::keyClicks(field, QStringLiteral("IM"));
     QCOMPARE(written, (QStringList{"mode 1", "query I", "query IM"}));
+    // Typing shows the field's clear button (it fades in).
+    const QList<QToolButton*> clearButtons = field->findChildren<QToolButton*>();
+    QCOMPARE(clearButtons.size(), 1);
+    QTRY_COMPARE(clearButtons.first()->property("opacity").toDouble(), 1.0);
 
     written.clear();
     m_controller->perform(QStringLiteral("showIconsView:"), nullptr);
     navigation.navigate(URL::fileURL(scratchPath(QStringLiteral("elsewhere")), true));
     QTRY_COMPARE(modes->selectedSegment(), 0);
     QTRY_COMPARE(field->text(), QString());
+    // The clear button goes with the text, as after the user's own clearing.
+    QTRY_COMPARE(clearButtons.first()->property("opacity").toDouble(), 0.0);
     navigation.searchQuery = QStringLiteral("from the code");
     drainPostedEvents();
     QCOMPARE(field->text(), QString());

@@ -20,6 +20,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
 #include <QLayout>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -38,6 +39,8 @@ private slots:
     void switchingKeepsTheKeyboardInTheBrowser();
     void aChangeInOneModeReachesTheOthers_data();
     void aChangeInOneModeReachesTheOthers();
+    void shownComputerFoldersFollowTheDisk_data();
+    void shownComputerFoldersFollowTheDisk();
 
 private:
     void waitUntilListed(ColumnBrowserViewController* browser);
@@ -57,6 +60,9 @@ private:
 };
 
 void tst_BrowserContainerController::init() {
+    // Each test starts from the same files, whatever the one before changed.
+    for (const char* folder : {"one", "two"})
+        QVERIFY(QDir(m_dir.filePath(folder)).removeRecursively());
     for (const char* file : {"one/a.txt", "one/b.txt", "two/c.txt"})
         QVERIFY(writeTestFile(m_dir.filePath(file), "x"));
     m_defaults = std::make_unique<TemporaryDefaults>();
@@ -288,6 +294,78 @@ void tst_BrowserContainerController::aChangeInOneModeReachesTheOthers() {
     QTRY_COMPARE(m_navigation->currentDirectoryContents.value().size(), 1);
     QVERIFY2(!published.contains(QStringLiteral("a.txt")), qPrintable(published.join(u',')));
     QCOMPARE(m_navigation->currentDirectoryContents.value().first().name(), QStringLiteral("b.txt"));
+}
+
+void tst_BrowserContainerController::shownComputerFoldersFollowTheDisk_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("opened");  // the folder shown; in the columns "." then this one opened
+    QTest::addColumn<QString>("change");  // "add", "remove" or "duplicate" (of a.txt, in the columns)
+    QTest::addColumn<int>("shownAfter"); // the mode looked at afterwards
+    QTest::addColumn<QStringList>("expected");
+    const int icon = int(BrowserViewMode::icon);
+    const int list = int(BrowserViewMode::list);
+    const int column = int(BrowserViewMode::column);
+    QTest::newRow("columns: a file added by another program")
+        << column << "one" << "add" << column << QStringList{"a.txt", "b.txt", "new.txt"};
+    QTest::newRow("columns: a file removed in the second column")
+        << column << "./one" << "remove" << column << QStringList{"b.txt"};
+    QTest::newRow("list: a file added") << list << "one" << "add" << list
+                                        << QStringList{"a.txt", "b.txt", "new.txt"};
+    QTest::newRow("icons: a file removed") << icon << "one" << "remove" << icon << QStringList{"b.txt"};
+    QTest::newRow("a duplicate made in the columns, then the list")
+        << column << "one" << "duplicate" << list << QStringList{"a copy.txt", "a.txt", "b.txt"};
+}
+
+// A computer folder on screen lists again when its files change on disk, by another program or by
+// our own commands, and the other views show the change too.
+void tst_BrowserContainerController::shownComputerFoldersFollowTheDisk() {
+    QFETCH(int, mode);
+    QFETCH(QString, opened);
+    QFETCH(QString, change);
+    QFETCH(int, shownAfter);
+    QFETCH(QStringList, expected);
+    m_transfers->setFileSystemProvider(m_provider);
+    const auto show = [this](int shown) {
+        m_navigation->viewMode = BrowserViewMode(shown);
+        drainPostedEvents();
+    };
+    drainPostedEvents();
+    const bool deeper = opened.startsWith(QStringLiteral("./"));
+    m_navigation->navigate(folder(deeper ? QStringLiteral(".") : opened));
+    // The view looked at afterwards has listed the folder before the change.
+    if (shownAfter != mode) {
+        show(shownAfter);
+        QTRY_COMPARE(shownNames(BrowserViewMode(shownAfter)), (QStringList{"a.txt", "b.txt"}));
+    }
+    show(mode);
+    if (deeper) {
+        ColumnBrowserViewController* columns = m_container->columnBrowser();
+        waitUntilListed(columns);
+        const QList<FileItem>& items = columns->columns().first().items;
+        const auto one = std::find_if(items.begin(), items.end(),
+                                      [](const FileItem& item) { return item.name() == u"one"; });
+        QVERIFY(one != items.end());
+        columns->columnSelectionChanged(*one, int(one - items.begin()), 0);
+        waitUntilListed(columns);
+    }
+    QTRY_COMPARE(shownNames(BrowserViewMode(mode)), (QStringList{"a.txt", "b.txt"}));
+    drainPostedEvents();
+
+    const QString one = m_dir.filePath(QStringLiteral("one"));
+    if (change == u"add") {
+        QVERIFY(writeTestFile(one + QStringLiteral("/new.txt"), "x"));
+    } else if (change == u"remove") {
+        QVERIFY(QFile::remove(one + QStringLiteral("/a.txt")));
+    } else {
+        ColumnBrowserViewController* columns = m_container->columnBrowser();
+        columns->duplicateItems({columns->columns().last().items.first()});
+    }
+    QTRY_COMPARE(shownNames(BrowserViewMode(mode)), expected);
+    QTRY_COMPARE(m_navigation->currentDirectoryContents.value().size(), expected.size());
+    show(shownAfter);
+    QTRY_COMPARE(shownNames(BrowserViewMode(shownAfter)), expected);
+    QTRY_COMPARE(m_navigation->currentDirectoryContents.value().size(), expected.size());
+    QTRY_COMPARE(m_transfers->runningTransferTasks(), 0);
 }
 
 QTEST_MAIN(tst_BrowserContainerController)

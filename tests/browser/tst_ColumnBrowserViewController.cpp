@@ -155,6 +155,9 @@ private slots:
     void pasteWithoutFocusGoesToLastColumn();
     void commandsWithoutSelection();
     void renameListsTheColumnsAgain();
+    void renameOutcome_data();
+    void renameOutcome();
+    void rightSelectsTheFirstRow();
     void changedOpenFolderKeepsNoDeadColumn_data();
     void changedOpenFolderKeepsNoDeadColumn();
     void rowDrops_data();
@@ -283,17 +286,18 @@ void tst_ColumnBrowserViewController::clicksLeaveColumns_data() {
     QTest::addColumn<QStringList>("clicks");
     QTest::addColumn<QStringList>("columns");
     QTest::addColumn<QStringList>("selection");
+    // A folder opens its column and is the selection the window's commands act on.
     QTest::newRow("a folder opens its column")
-        << QStringList{"0:A"} << QStringList{"tree", "A"} << QStringList{};
+        << QStringList{"0:A"} << QStringList{"tree", "A"} << QStringList{"A"};
     QTest::newRow("a file selects") << QStringList{"0:c.txt"} << QStringList{"tree"} << QStringList{"c.txt"};
     QTest::newRow("another folder replaces the chain")
-        << QStringList{"0:A", "1:sub", "0:B"} << QStringList{"tree", "B"} << QStringList{};
+        << QStringList{"0:A", "1:sub", "0:B"} << QStringList{"tree", "B"} << QStringList{"B"};
     QTest::newRow("a file cuts the chain back")
         << QStringList{"0:A", "1:sub", "0:c.txt"} << QStringList{"tree"} << QStringList{"c.txt"};
     QTest::newRow("several rows with a folder open nothing")
         << QStringList{"0:A", "0:+d.jpg"} << QStringList{"tree"} << QStringList{"A", "d.jpg"};
     QTest::newRow("a right click selects and so opens")
-        << QStringList{"0:c.txt", "0:>A"} << QStringList{"tree", "A"} << QStringList{};
+        << QStringList{"0:c.txt", "0:>A"} << QStringList{"tree", "A"} << QStringList{"A"};
     QTest::newRow("several files in row order")
         << QStringList{"0:d.jpg", "0:+c.txt"} << QStringList{"tree"} << QStringList{"c.txt", "d.jpg"};
 }
@@ -761,7 +765,10 @@ void tst_ColumnBrowserViewController::commandsWithoutSelection() {
 
     openFolder(folderURL());
     m_clipboard->items = QList<FileItem>{browser().columns().first().items.first()};
+    // A folder selected is a selection: selected and then unselected, nothing is.
     clickRow(0, QStringLiteral("A"));
+    QVERIFY(browser().hasSelection());
+    clickRow(0, QStringLiteral("A"), Qt::ControlModifier);
     QVERIFY(!browser().hasSelection());
     browser().cutSelection();
     browser().copySelection();
@@ -782,6 +789,79 @@ void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
     QTRY_VERIFY(namesOf(panel->items()).contains(QStringLiteral("e.jpg")));
     QVERIFY(!namesOf(panel->items()).contains(QStringLiteral("d.jpg")));
     QVERIFY(QFile::exists(m_root + QStringLiteral("/e.jpg")));
+}
+
+void tst_ColumnBrowserViewController::renameOutcome_data() {
+    QTest::addColumn<QString>("where"); // "tree" or "device" (its Pics folder)
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("selected"); // the row selected afterwards
+    QTest::addColumn<QString>("alert");    // the alert's message; "" for none
+    QTest::newRow("computer: renamed, still selected") << "tree" << "e.jpg" << "e.jpg" << "";
+    QTest::newRow("computer: the name is taken")
+        << "tree" << "c.txt" << "d.jpg" << "The name \"c.txt\" is already taken.";
+    QTest::newRow("device: renamed, still selected") << "device" << "e.jpg" << "e.jpg" << "";
+    QTest::newRow("device: the name is taken")
+        << "device" << "c.txt" << "d.jpg" << "The name \"c.txt\" is already taken.";
+}
+
+// The renamed row stays the selection under its new name; a name already taken renames nothing
+// and an alert says so.
+void tst_ColumnBrowserViewController::renameOutcome() {
+    QFETCH(QString, where);
+    QFETCH(QString, typed);
+    QFETCH(QString, selected);
+    QFETCH(QString, alert);
+    URL folder = folderURL();
+    if (where == u"device") {
+        fakemux::DeviceDescription description = describeDevice(udid);
+        m_mediaRoot = QString::fromStdString(description.mediaRoot.string());
+        for (const char* name : {"c.txt", "d.jpg"})
+            QVERIFY(writeTestFile(pathOf(QStringLiteral("device/") + name), "x"));
+        addDevice(description);
+        folder = AFCLocation::mediaURL(udid, QStringLiteral("/Pics"));
+    }
+    openFolder(folder);
+    clickRow(0, QStringLiteral("d.jpg"));
+    ColumnPanelView* panel = browser().panels().first();
+    QTest::keyClick(panel->tableView(), Qt::Key_Return);
+    QVERIFY(panel->renameTextField());
+    panel->renameTextField()->setText(typed);
+    QTest::keyClick(panel->renameTextField(), Qt::Key_Return);
+    for (const auto& task : panel->renameTasks())
+        runSync(task.result(), 10s);
+    QTRY_VERIFY(namesOf(panel->items()).contains(selected));
+    waitUntilListed();
+    QTRY_COMPARE(namesOf(browser().selection()), QStringList{selected});
+    QTRY_COMPARE(m_navigation->selectedItems.value().size(), 1);
+    QCOMPARE(m_navigation->selectedItems.value().begin()->name(), selected);
+    QCOMPARE(namesOf(panel->selectedItems()), QStringList{selected});
+    QVERIFY(QFile::exists((where == u"device" ? m_mediaRoot + QStringLiteral("/Pics") : m_root) + u'/' + selected));
+    QTRY_COMPARE(m_presenter->requests.size(), alert.isEmpty() ? 0 : 1);
+    if (alert.isEmpty())
+        return;
+    const AlertRequest& request = m_presenter->requests.first();
+    QCOMPARE(request.message, alert);
+    QCOMPARE(request.informative, QStringLiteral("Please choose a different name."));
+    QCOMPARE(request.buttons, QStringList{QStringLiteral("OK")});
+}
+
+// Right into the next column selects its first row, so that the next Down goes to the second.
+void tst_ColumnBrowserViewController::rightSelectsTheFirstRow() {
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("B"));
+    waitUntilListed();
+    ColumnTableView* first = browser().panels().first()->tableView();
+    first->setFocus();
+    QTest::keyClick(first, Qt::Key_Right);
+    ColumnPanelView* next = browser().panels().at(1);
+    QTRY_VERIFY(next->tableView()->hasFocus());
+    const QList<FileItem> shown = next->items();
+    QVERIFY(shown.size() >= 2);
+    QCOMPARE(namesOf(next->selectedItems()), QStringList{shown.first().name()});
+    QTRY_COMPARE(namesOf(browser().selection()), QStringList{shown.first().name()});
+    QTest::keyClick(next->tableView(), Qt::Key_Down);
+    QCOMPARE(namesOf(next->selectedItems()), QStringList{shown.at(1).name()});
+    QTRY_COMPARE(namesOf(browser().selection()), QStringList{shown.at(1).name()});
 }
 
 void tst_ColumnBrowserViewController::changedOpenFolderKeepsNoDeadColumn_data() {
@@ -1015,11 +1095,11 @@ void tst_ColumnBrowserViewController::contextMenuActsOnItsRows() {
     QFETCH(QStringList, absent);
     QFETCH(QStringList, clipboard);
     openFolder(folderURL());
-    // A right click on a folder selects its row and so opens its column: the window's selection,
-    // which its own commands act on, is empty.
+    // A right click on a folder selects its row and so opens its column; the folder is also the
+    // selection the window's own commands act on.
     clickRow(0, "A", {}, Qt::RightButton);
     waitUntilListed();
-    QVERIFY(browser().selection().isEmpty());
+    QCOMPARE(namesOf(browser().selection()), QStringList{"A"});
     std::unique_ptr<QMenu> menu(browser().panels().first()->makeContextMenu());
     QVERIFY(menu);
     QAction* chosen = nullptr;

@@ -3,6 +3,7 @@
 // provider's, logged), and the cut items dimmed in every panel that shows them.
 
 #include "LogCapture.h"
+#include "ScriptedAlertPresenter.h"
 #include "TemporaryDefaults.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
@@ -247,6 +248,8 @@ void tst_ColumnPanelView::inlineRename() {
     panel().onRenamed = [&renamedCalls](const URL&, const URL&) {
         ++renamedCalls;
     };
+    auto presenter = std::make_shared<ScriptedAlertPresenter>();
+    panel().alertPresenter = presenter;
     LogCapture log;
     // The keys that end the editing reach neither the list nor a window shortcut.
     m_menuAction->setShortcut(QKeySequence(Qt::Key(endKey)));
@@ -269,6 +272,12 @@ void tst_ColumnPanelView::inlineRename() {
     QCOMPARE(failures.size(), refused ? 1 : 0);
     if (refused)
         QVERIFY(failures.first().contains(QStringLiteral("b.txt")));
+    // A refusal is also said in an alert, with the reason.
+    QCOMPARE(presenter->requests.size(), refused ? 1 : 0);
+    if (refused) {
+        QCOMPARE(presenter->requests.first().message, QStringLiteral("Could not rename \"b.txt\"."));
+        QVERIFY(presenter->requests.first().informative.contains(QStringLiteral("b.txt")));
+    }
     if (renamedTo.isEmpty()) {
         QVERIFY(m_provider->renames.isEmpty());
         QCOMPARE(renamedCalls, 0);

@@ -227,6 +227,8 @@ void tst_FlatBrowserController::rename_data() {
                                << "img_1.jpg";
     QTest::newRow("refused by the provider: logged") << one << 0 << "refused.jpg"
                                                      << "img_1.jpg";
+    QTest::newRow("a name already taken") << one << 0 << "file2.txt"
+                                          << "img_1.jpg";
     QTest::newRow("two selected: no alert") << QStringList{"file2.txt", "img_1.jpg"} << 0 << "x"
                                             << "img_1.jpg";
 }
@@ -248,11 +250,25 @@ void tst_FlatBrowserController::rename() {
     QVERIFY(QFile::exists(m_root + u'/' + result));
     QVERIFY(m_bed->shownNames().contains(result));
     QCOMPARE(m_bed->shownNames().size(), 6);
+    const bool taken = typed == u"file2.txt";
+    const bool failed = m_bed->provider->refuseRenames || taken;
     QCOMPARE(log.messages(LogCapture::category("ui")).filter(QStringLiteral("Rename failed: ")).size(),
-             m_bed->provider->refuseRenames ? 1 : 0);
-    QCOMPARE(m_bed->presenter->requests.size(), selected.size() == 1 ? 1 : 0);
+             failed ? 1 : 0);
+    // A rename that failed says why in an alert of its own after the question.
+    QCOMPARE(m_bed->presenter->requests.size(), selected.size() == 1 ? (failed ? 2 : 1) : 0);
     if (selected.size() != 1)
         return;
+    if (failed) {
+        const AlertRequest& why = m_bed->presenter->requests.at(1);
+        QCOMPARE(why.buttons, QStringList{QStringLiteral("OK")});
+        if (taken) {
+            QCOMPARE(why.message, QStringLiteral("The name \"file2.txt\" is already taken."));
+            QCOMPARE(why.informative, QStringLiteral("Please choose a different name."));
+        } else {
+            QCOMPARE(why.message, QStringLiteral("Could not rename \"img_1.jpg\"."));
+            QVERIFY(!why.informative.isEmpty());
+        }
+    }
     const AlertRequest& alert = m_bed->presenter->requests.first();
     QCOMPARE(alert.message, QStringLiteral("Rename"));
     QCOMPARE(alert.informative, QStringLiteral("Enter a new name for \"img_1.jpg\"."));

@@ -17,6 +17,7 @@
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
+#include "sidebar/SidebarItemDelegate.h"
 #include "sidebar/SidebarModel.h"
 #include "sidebar/SidebarViewController.h"
 #include "uikit/Colours.h"
@@ -121,6 +122,8 @@ private slots:
     void rightPressOnlyOpensTheMenu();
     void onlyPlacesThatAreThere_data();
     void onlyPlacesThatAreThere();
+    void theShownRowStaysSelected();
+    void selectedRowSymbolStaysVisible();
 
 private:
     void makeController();
@@ -641,7 +644,8 @@ void tst_SidebarViewController::rebuildNeverNavigates() {
     settle();
     QCOMPARE(m_navigation->backStack(), QList<URL>{home});
     const URL desktop = *m_navigation->currentPath.value();
-    QVERIFY(!m_sidebar->outlineView()->selectionModel()->hasSelection());
+    // The clicked row stays selected through the RECENT section's rebuild.
+    QVERIFY(m_sidebar->outlineView()->selectionModel()->isSelected(find({"LOCATIONS", "Desktop"})));
 
     click({"LOCATIONS", "Documents"});
     m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
@@ -779,6 +783,96 @@ void tst_SidebarViewController::onlyPlacesThatAreThere() {
         shown << row->title() + QLatin1Char('=') + (below == u"." ? QString() : below);
     }
     QCOMPARE(shown, expected);
+// The row of the folder shown is the selected one, whatever rebuilt the sections and however the
+// folder came to be shown; clicking it again goes nowhere.
+void tst_SidebarViewController::theShownRowStaysSelected() {
+    touch(mediaRoot(udid) + QStringLiteral("/DCIM/101APPLE"), true);
+    plug(udid);
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    makeController();
+    QTreeView* view = m_sidebar->outlineView();
+    const auto selected = [view, this] {
+        const QModelIndexList rows = view->selectionModel()->selectedRows();
+        QStringList titles;
+        for (QModelIndex row = rows.value(0); row.isValid(); row = row.parent())
+            titles.prepend(row.data().toString());
+        return titles.join(u'/');
+    };
+
+    click({"LOCATIONS", "Desktop"});
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
+    const URL desktop = *m_navigation->currentPath.value();
+    const qsizetype history = m_navigation->backStack().size();
+    click({"LOCATIONS", "Desktop"});
+    settle();
+    QCOMPARE(m_navigation->backStack().size(), history);
+    QCOMPARE(m_navigation->currentPath.value(), std::optional<URL>(desktop));
+
+    // Other sections rebuilt: the row stays.
+    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
+                     QStringLiteral("folder.fill"));
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
+
+    // Shown by other means (the path bar, the history): that folder's row.
+    m_navigation->navigate(*item({"LOCATIONS", "Documents"})->url());
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Documents"));
+    m_navigation->goBack();
+    settle();
+    QCOMPARE(selected(), QStringLiteral("LOCATIONS/Desktop"));
+
+    // A folder that RECENT lists too: the row of its own section.
+    m_navigation->navigate(afc(udid, QStringLiteral("/")));
+    settle();
+    QVERIFY(find({"RECENT", "Studio iPhone"}).isValid());
+    QCOMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone"));
+
+    // Photos stays selected on the camera folder it stepped into.
+    click({"DEVICES", "Studio iPhone", "Photos"});
+    settle();
+    QCOMPARE(m_navigation->currentPath.value()->path(), QStringLiteral("/DCIM/101APPLE"));
+    QCOMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone/Photos"));
+}
+
+namespace {
+
+// The delegate's style option of a row, as the view would draw it.
+class DelegateProbe : public SidebarItemDelegate {
+public:
+    using SidebarItemDelegate::SidebarItemDelegate;
+    using SidebarItemDelegate::initStyleOption;
+};
+
+// The colour of the symbol's opaque pixels.
+QColor symbolColour(const QStyleOptionViewItem& option) {
+    const QImage image = option.icon.pixmap(SidebarModel::iconSize).toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).alpha() == 255)
+                return image.pixelColor(x, y);
+    return {};
+}
+
+} // namespace
+
+// The symbol is tinted with the accent colour, which is also the selection's highlight: on the
+// selected row it takes the highlighted text's colour, or it would vanish.
+void tst_SidebarViewController::selectedRowSymbolStaysVisible() {
+    makeController();
+    QTreeView* view = m_sidebar->outlineView();
+    const QModelIndex row = find({"LOCATIONS", "Home"});
+    DelegateProbe probe;
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    probe.initStyleOption(&option, row);
+    QCOMPARE(symbolColour(option).rgb(), Colours::accent(view->palette()).rgb());
+    option = QStyleOptionViewItem();
+    option.initFrom(view);
+    option.state |= QStyle::State_Selected;
+    probe.initStyleOption(&option, row);
+    QCOMPARE(symbolColour(option).rgb(), view->palette().color(QPalette::HighlightedText).rgb());
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)
