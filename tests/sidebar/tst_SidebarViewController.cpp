@@ -783,6 +783,8 @@ void tst_SidebarViewController::onlyPlacesThatAreThere() {
         shown << row->title() + QLatin1Char('=') + (below == u"." ? QString() : below);
     }
     QCOMPARE(shown, expected);
+}
+
 // The row of the folder shown is the selected one, whatever rebuilt the sections and however the
 // folder came to be shown; clicking it again goes nowhere.
 void tst_SidebarViewController::theShownRowStaysSelected() {
