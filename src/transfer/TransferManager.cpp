@@ -322,6 +322,8 @@ void TransferManager::finishTransfer(QUuid id) {
     if (index >= 0) {
         Transfer record = m_active.takeAt(index);
         publishActive();
+        if (const auto state = m_runStates.find(id); state != m_runStates.end())
+            record.reportEntries = std::move(state->reportEntries);
         record.reportURL = writeReport(record);
         if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
             *kept = record;
@@ -661,19 +663,19 @@ async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL
         co_return;
     if (record->verificationSummary.requested)
         record->verificationSummary.record(verification.outcome);
-    record->reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source, destination,
-                                                     bytes, startedAt, Date::now(), verification.outcome,
-                                                     verification.detail));
+    m_runStates[id].reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source,
+                                                             destination, bytes, startedAt, Date::now(),
+                                                             verification.outcome, verification.detail));
 }
 
 void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<URL> to) {
-    Transfer* record = activeRecord(id);
-    if (!record)
+    if (!activeRecord(id))
         return;
+    QList<TransferReportEntry>& recorded = m_runStates[id].reportEntries;
     const QString prefix = from.absoluteString();
     const QString folderPrefix = prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/');
     QList<TransferReportEntry> entries;
-    for (const TransferReportEntry& entry : std::as_const(record->reportEntries)) {
+    for (const TransferReportEntry& entry : std::as_const(recorded)) {
         const QString destination = entry.destinationURL().absoluteString();
         if (destination != prefix && !destination.startsWith(folderPrefix)) {
             entries.append(entry);
@@ -686,7 +688,7 @@ void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<UR
                 entry.name(), entry.sourceURL(), *moved, entry.bytesTransferred(), entry.startedAt(),
                 entry.completedAt(), entry.verificationOutcome(), entry.verificationDetail()));
     }
-    record->reportEntries = entries;
+    recorded = std::move(entries);
 }
 
 void TransferManager::recordCopiedFolder(QUuid id, URL source) {
@@ -696,14 +698,14 @@ void TransferManager::recordCopiedFolder(QUuid id, URL source) {
 
 void TransferManager::recordUnreadableItem(QUuid id, QString name, QString reason, URL folder,
                                            URL destination) {
-    Transfer* record = activeRecord(id);
-    if (!record)
+    if (!activeRecord(id))
         return;
     const Date now = Date::now();
-    record->reportEntries.append(TransferReportEntry(
+    RunState& state = m_runStates[id];
+    state.reportEntries.append(TransferReportEntry(
         name, folder.appendingPathComponent(name), destination.appendingPathComponent(name), 0, now, now,
         TransferVerificationOutcome::failed, QStringLiteral("not copied: ") + reason));
-    m_runStates[id].unreadableNames.append(name);
+    state.unreadableNames.append(name);
 }
 
 // ---------------------------------------------------------------------------------------------

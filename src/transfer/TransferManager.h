@@ -222,6 +222,10 @@ private:
     struct RunState {
         QStringList unreadableNames;
         QList<URL> copiedFolders;
+        // The report's lines while the transfer runs. Kept apart from the published record, which
+        // views hold copies of: appending a line never copies the lines before it, so a file's cost
+        // does not grow with the files done before it. The record takes them when it finishes.
+        QList<TransferReportEntry> reportEntries;
     };
     // What the copy of a move finished: its record and the folders it made whole.
     struct MoveCopy {
