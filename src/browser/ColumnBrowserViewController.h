@@ -47,6 +47,8 @@ public:
         // The folder's full listing as last received, unfiltered.
         QList<FileItem> items;
         bool isLoading = true;
+        // The last listing failed: the column shows a placeholder.
+        bool failed = false;
         std::optional<int> selectedRow;
     };
 
@@ -90,6 +92,8 @@ public:
     void setPublishesSharedState(bool publishes) override;
     bool publishesSharedState() const { return m_publishes; }
     void contentsChangedElsewhere() override;
+    std::optional<ShownFolder> shownFolder() const override;
+    void takeOver(const ShownFolder& shown) override;
     // After a change made here: every column lists again and the other browsers hear of it.
     void didChangeContents();
     // The end of a re-listing of every column.
