@@ -456,20 +456,15 @@ void FlatBrowserController::applyFilter() {
         return;
     // Qt forgets the selection with the model; the same files stay selected, without a change
     // being reported for them.
+    QList<FileItem> shown = filtered(m_allItems, m_navigationState.searchQuery.value());
+    // The very list already shown (a navigation empties a query that was empty): nothing changes.
+    if (shown.isSharedWith(m_model->items()))
+        return;
     QList<URL> selectedPaths;
     for (const FileItem& item : selectedItems())
         selectedPaths.append(item.path());
-    m_model->setItems(filtered(m_allItems, m_navigationState.searchQuery.value()));
-    QList<int> rows;
-    for (const URL& path : std::as_const(selectedPaths)) {
-        const int row = m_model->rowOf(path);
-        if (row >= 0)
-            rows.append(row);
-    }
-    {
-        const QSignalBlocker blocker(m_itemView->selectionModel());
-        selectRows(rows, false);
-    }
+    m_model->setItems(std::move(shown));
+    m_model->reselect(m_itemView->selectionModel(), selectedPaths);
     m_itemView->viewport()->update();
     // An item that has gone must leave the status bar, the preview and the toolbar's Copy.
     const QList<FileItem> selected = selectedItems();
@@ -521,11 +516,10 @@ bool FlatBrowserController::hasSelection() const {
 }
 
 void FlatBrowserController::selectRows(const QList<int>& rows, bool keepOthers) {
-    QItemSelection wanted;
-    const QAbstractItemModel* model = m_model;
-    const int lastColumn = std::max(0, model->columnCount() - 1);
-    for (int row : rows)
-        wanted.select(m_model->index(row, 0), m_model->index(row, lastColumn));
+    QList<int> ascending = rows;
+    std::sort(ascending.begin(), ascending.end());
+    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
+    const QItemSelection wanted = FileItemListModel::rowRuns(m_model, ascending);
     QItemSelectionModel* selection = m_itemView->selectionModel();
     if (keepOthers)
         selection->select(wanted, QItemSelectionModel::Select | QItemSelectionModel::Rows);
