@@ -96,6 +96,9 @@ TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock&
 }
 
 TransferManager::~TransferManager() {
+    // A history still being encoded is written now, and its waiters woken: nothing is lost.
+    if (!m_wakeAfterSave.isEmpty())
+        saveHistory();
     m_alive.reset();
     for (const async::TaskHandle<void>& task : std::as_const(m_transferTasks))
         task.cancel();
@@ -332,13 +335,7 @@ void TransferManager::finishTransfer(QUuid id) {
             move->copiedFolders = m_runStates.value(id).copiedFolders;
         }
         const std::exception_ptr result = completionResult(record);
-        const QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
-        for (const async::Continuation<void>& waiter : waiters) {
-            if (result)
-                waiter.resumeWithException(result);
-            else
-                waiter.resume();
-        }
+        QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
 
         QList<Transfer> completed = completedTransfers.value();
         completed.prepend(record);
@@ -352,7 +349,7 @@ void TransferManager::finishTransfer(QUuid id) {
         if (history.size() > maximumHistoryEntries)
             history.erase(history.begin() + maximumHistoryEntries, history.end());
         transferHistory = history;
-        saveHistory();
+        saveHistoryThenWake(std::move(waiters), result);
     }
     m_transferTasks.remove(id);
     m_conflictPolicies.remove(id);
@@ -370,7 +367,18 @@ async::Task<void> TransferManager::waitForTransfer(QUuid id) {
     }
     for (const Transfer& record : completedTransfers.value()) {
         if (record.id == id) {
-            if (const std::exception_ptr result = completionResult(record))
+            const std::exception_ptr result = completionResult(record);
+            if (!m_wakeAfterSave.isEmpty()) {
+                // Finished, but the history that holds it is still being written: the wait ends
+                // once it is stored, as for a waiter that came before the finish.
+                const quint64 save = m_historySaves;
+                auto park = [this, save, result](async::Continuation<void> continuation) {
+                    m_wakeAfterSave.append(Wake{save, {std::move(continuation)}, result});
+                };
+                co_await async::withContinuation<void>(park);
+                co_return;
+            }
+            if (result)
                 std::rethrow_exception(result);
             co_return;
         }
@@ -727,11 +735,71 @@ void TransferManager::loadHistory() {
 
 void TransferManager::saveHistory() {
     m_history.save(transferHistory.value());
+    wakeAfterSave(++m_historySaves);
 }
 
 void TransferManager::clearHistory() {
     transferHistory = QList<TransferHistoryEntry>{};
     m_history.clear();
+    wakeAfterSave(++m_historySaves);
+}
+
+namespace {
+
+async::Task<void> encodeHistory(std::weak_ptr<const bool> alive, TransferManager* manager,
+                                std::shared_ptr<async::SerialExecutor> encoder, quint64 save,
+                                QList<TransferHistoryEntry> history,
+                                std::function<void(TransferManager*, quint64, const QByteArray&)> done) {
+    QByteArray encoded;
+    try {
+        async::Task<QByteArray> encoding =
+            encoder->run([history] { return TransferHistoryStore::encode(history); });
+        encoded = co_await encoding;
+    } catch (...) {
+        // The manager went, and its encoder with it: the destructor wrote the history itself.
+        co_return;
+    }
+    if (!alive.expired())
+        done(manager, save, encoded);
+}
+
+} // namespace
+
+void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result) {
+    const quint64 save = ++m_historySaves;
+    m_wakeAfterSave.append(Wake{save, std::move(waiters), result});
+    std::function<void(TransferManager*, quint64, const QByteArray&)> done =
+        [](TransferManager* manager, quint64 number, const QByteArray& encoded) {
+            manager->historyEncoded(number, encoded);
+        };
+    async::spawn([alive = std::weak_ptr<const bool>(m_alive), self = this, encoder = m_historyEncoder, save,
+                  history = transferHistory.value(), done](std::stop_token) {
+        return encodeHistory(alive, self, encoder, save, history, done);
+    });
+}
+
+void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
+    // A newer write is on its way (it wakes these waiters too once stored) or done already.
+    if (save != m_historySaves)
+        return;
+    m_history.store(encoded);
+    wakeAfterSave(save);
+}
+
+void TransferManager::wakeAfterSave(quint64 save) {
+    const QList<Wake> pending = std::exchange(m_wakeAfterSave, {});
+    for (const Wake& wake : pending) {
+        if (wake.save > save) {
+            m_wakeAfterSave.append(wake);
+            continue;
+        }
+        for (const async::Continuation<void>& waiter : wake.waiters) {
+            if (wake.result)
+                waiter.resumeWithException(wake.result);
+            else
+                waiter.resume();
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

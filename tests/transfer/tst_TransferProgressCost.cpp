@@ -4,7 +4,9 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/ManualClock.h"
+#include "platform/async/Cancellation.h"
 #include "platform/async/RunSync.h"
+#include "transfer/TransferHistoryStore.h"
 
 #include "EventLoop.h"
 #include "TemporaryDefaults.h"
@@ -12,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -21,6 +25,14 @@ FileItem fileItem(const QString& path) {
     const URL url = URL::fileURL(path);
     return FileItem(url.toLocalFile(), url.lastPathComponent(), url, false, 1, Date::now(), FileKind::other,
                     std::nullopt);
+}
+
+async::Task<void> waitQuietly(TransferManager* manager, QUuid id) {
+    try {
+        co_await manager->waitForTransfer(id);
+    } catch (const async::CancelledError&) {
+        // Each transfer here ends cancelled.
+    }
 }
 
 } // namespace
@@ -88,6 +100,47 @@ private slots:
         QCOMPARE(finished.reportEntries.first().name(), QStringLiteral("IMG_0.JPG"));
         QCOMPARE(finished.reportEntries.last().name(), QStringLiteral("IMG_%1.JPG").arg(files - 1));
         QVERIFY(done.at(0).reportEntries.isEmpty());
+    }
+
+    // A finished transfer's history entry is encoded away from the main thread (an entry names
+    // every source). Finishes back to back, and a manager destroyed before the encoding came
+    // back, still leave the whole history stored, newest first; an awaited transfer is in it.
+    void historyWrittenInTheBackgroundIsWhole_data() {
+        QTest::addColumn<bool>("destroyAtOnce");
+        QTest::newRow("awaited") << false;
+        QTest::newRow("manager destroyed at once") << true;
+    }
+
+    void historyWrittenInTheBackgroundIsWhole() {
+        QFETCH(bool, destroyAtOnce);
+        TemporaryDefaults defaults;
+        async::ManualClock clock;
+        NotificationCenter notifications;
+        auto manager = std::make_unique<TransferManager>(defaults.store(), clock, notifications);
+        const URL destination = URL::fileURL(m_home.path(), true);
+        QList<QUuid> started;
+        std::vector<async::Task<void>> waits;
+        for (int index = 0; index < 3; ++index) {
+            const Transfer transfer = manager->startTransfer(
+                {fileItem(m_home.filePath(QStringLiteral("source%1").arg(index)))}, destination);
+            started.prepend(transfer.id);
+            async::Task<void> waiting = waitQuietly(manager.get(), transfer.id);
+            waits.push_back(std::move(waiting));
+        }
+        QList<QUuid> newestFirst;
+        for (const QUuid& id : std::as_const(started)) {
+            manager->cancelTransfer(id);
+            newestFirst.prepend(id);
+        }
+        if (destroyAtOnce)
+            manager.reset();
+        // Each waiter wakes once the history that holds its transfer is stored.
+        for (async::Task<void>& waiting : waits)
+            async::runSync(std::move(waiting), 10s);
+        QList<QUuid> stored;
+        for (const TransferHistoryEntry& entry : TransferHistoryStore(defaults.reopen()).load())
+            stored.append(entry.id());
+        QCOMPARE(stored, newestFirst);
     }
 
 private:
