@@ -2,6 +2,7 @@
 #include "BenchArguments.h"
 
 #include "emulator/Emulator.h"
+#include "platform/UserDefaults.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -198,6 +199,13 @@ std::unique_ptr<fakemux::Emulator> startEmulator(const std::string& udid,
 void quietLogging() {
     QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
                                                     "io.halvorn.orvanta.*.info=false"));
+}
+
+void keepApplicationDataIn(const std::filesystem::path& work) {
+    qputenv("XDG_DATA_HOME", (work / "data").string().c_str());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UserDefaults::setStandardFilePathForTesting(QString::fromStdString((work / "defaults.plist").string()));
 }
 
 StallWatch::StallWatch() {
