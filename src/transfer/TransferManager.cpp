@@ -744,37 +744,18 @@ void TransferManager::clearHistory() {
     wakeAfterSave(++m_historySaves);
 }
 
-namespace {
-
-async::Task<void> encodeHistory(std::weak_ptr<const bool> alive, TransferManager* manager,
-                                std::shared_ptr<async::SerialExecutor> encoder, quint64 save,
-                                QList<TransferHistoryEntry> history,
-                                std::function<void(TransferManager*, quint64, const QByteArray&)> done) {
-    QByteArray encoded;
-    try {
-        async::Task<QByteArray> encoding =
-            encoder->run([history] { return TransferHistoryStore::encode(history); });
-        encoded = co_await encoding;
-    } catch (...) {
-        // The manager went, and its encoder with it: the destructor wrote the history itself.
-        co_return;
-    }
-    if (!alive.expired())
-        done(manager, save, encoded);
-}
-
-} // namespace
-
 void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result) {
     const quint64 save = ++m_historySaves;
     m_wakeAfterSave.append(Wake{save, std::move(waiters), result});
-    std::function<void(TransferManager*, quint64, const QByteArray&)> done =
-        [](TransferManager* manager, quint64 number, const QByteArray& encoded) {
-            manager->historyEncoded(number, encoded);
-        };
-    async::spawn([alive = std::weak_ptr<const bool>(m_alive), self = this, encoder = m_historyEncoder, save,
-                  history = transferHistory.value(), done](std::stop_token) {
-        return encodeHistory(alive, self, encoder, save, history, done);
+    // Plain jobs, no coroutine: what is still queued when the manager or the program ends is
+    // dropped whole, and the destructor writes the history itself.
+    const std::weak_ptr<const bool> alive = m_alive;
+    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value()] {
+        QByteArray encoded = TransferHistoryStore::encode(history);
+        async::postToMain([alive, self, save, encoded = std::move(encoded)] {
+            if (!alive.expired())
+                self->historyEncoded(save, encoded);
+        });
     });
 }
 

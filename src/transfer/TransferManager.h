@@ -317,8 +317,8 @@ private:
     // number; only the newest background one is stored.
     quint64 m_historySaves = 0;
     QList<Wake> m_wakeAfterSave;
-    std::shared_ptr<async::SerialExecutor> m_historyEncoder =
-        std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHistory"));
+    std::unique_ptr<async::SerialExecutor> m_historyEncoder =
+        std::make_unique<async::SerialExecutor>(QStringLiteral("TransferHistory"));
     HashThreads m_sourceHashing;
     HashThreads m_copyHashing;
     // Every coroutine and posted progress value checks it before it touches the manager.
