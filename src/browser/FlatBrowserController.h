@@ -52,8 +52,9 @@ struct FlatBrowserKeys {
     bool handle(QKeyEvent* event);
 };
 
-// What the icon and the list browser share: one folder, the navigation state's current path,
-// shown as a single collection of items. It lists the folder (dropping every result that is no
+// What the icon and the list browser share: one folder (the navigation state's current path,
+// or the folder the browser before it showed when a mode switch brought it on screen), shown as
+// a single collection of items. It lists the folder (dropping every result that is no
 // longer the newest for the folder on screen), filters by the search text, shows a placeholder
 // when listing fails, publishes the selection, runs the edit commands, builds the context menu,
 // starts drags and takes drops. The two views add only their layout, cells and keys.
