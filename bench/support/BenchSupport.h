@@ -93,12 +93,19 @@ public:
     void start();
     void stop();
     double longestMs() const { return double(m_longest) / 1e6; }
+    // The most processor time the main thread spent between two ticks: the stall its own work
+    // made, without the time a loaded machine kept it waiting for a processor.
+    double longestBusyMs() const { return double(m_longestBusy) / 1e6; }
 
 private:
+    static qint64 threadCpuNs();
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_longest = 0;
+    qint64 m_lastCpu = 0;
+    qint64 m_longestBusy = 0;
 };
 
 } // namespace bench
