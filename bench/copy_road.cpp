@@ -193,11 +193,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         bench::makeFile(media / "DCIM" / "100APPLE" / photoName(index).toStdString(), photoBytes, pattern,
                         sizeof pattern - 1);
     const auto emulator = bench::startEmulator(udid.toStdString(), media);
-    // Reports and settings go to the work folder, not the user's.
-    qputenv("XDG_DATA_HOME", (work / "data").string().c_str());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    UserDefaults::setStandardFilePathForTesting(QString::fromStdString((work / "defaults.plist").string()));
+    bench::keepApplicationDataIn(work);
 
     QApplication app(argc, argv);
     bench::quietLogging();

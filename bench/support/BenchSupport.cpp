@@ -2,6 +2,7 @@
 #include "BenchArguments.h"
 
 #include "emulator/Emulator.h"
+#include "platform/UserDefaults.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <fcntl.h>
 #include <iterator>
@@ -200,6 +202,13 @@ void quietLogging() {
                                                     "io.halvorn.orvanta.*.info=false"));
 }
 
+void keepApplicationDataIn(const std::filesystem::path& work) {
+    qputenv("XDG_DATA_HOME", (work / "data").string().c_str());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UserDefaults::setStandardFilePathForTesting(QString::fromStdString((work / "defaults.plist").string()));
+}
+
 StallWatch::StallWatch() {
     m_timer.setInterval(5);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -207,18 +216,29 @@ StallWatch::StallWatch() {
         const qint64 now = m_clock.nsecsElapsed();
         m_longest = std::max(m_longest, now - m_last);
         m_last = now;
+        const qint64 cpu = threadCpuNs();
+        m_longestBusy = std::max(m_longestBusy, cpu - m_lastCpu);
+        m_lastCpu = cpu;
     });
+}
+
+qint64 StallWatch::threadCpuNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 void StallWatch::start() {
     m_clock.start();
     m_last = 0;
+    m_lastCpu = threadCpuNs();
     m_timer.start();
 }
 
 void StallWatch::stop() {
     m_timer.stop();
     m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
+    m_longestBusy = std::max(m_longestBusy, threadCpuNs() - m_lastCpu);
 }
 
 } // namespace bench

@@ -80,6 +80,11 @@ std::unique_ptr<fakemux::Emulator> startEmulator(const std::string& udid,
 // Per-copy log lines would interleave with the figures.
 void quietLogging();
 
+// For a bench that runs the application's own windows and engine: reports and settings go to the
+// work folder, not the user's, and the windows offscreen unless QT_QPA_PLATFORM says otherwise.
+// Call it before the QApplication is made.
+void keepApplicationDataIn(const std::filesystem::path& work);
+
 // The longest gap between two ticks of a 5 ms timer on the main thread while it runs: the
 // longest the window would have frozen. The gap up to stop() counts too.
 class StallWatch {
@@ -88,12 +93,19 @@ public:
     void start();
     void stop();
     double longestMs() const { return double(m_longest) / 1e6; }
+    // The most processor time the main thread spent between two ticks: the stall its own work
+    // made, without the time a loaded machine kept it waiting for a processor.
+    double longestBusyMs() const { return double(m_longestBusy) / 1e6; }
 
 private:
+    static qint64 threadCpuNs();
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_longest = 0;
+    qint64 m_lastCpu = 0;
+    qint64 m_longestBusy = 0;
 };
 
 } // namespace bench

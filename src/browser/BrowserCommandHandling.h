@@ -1,6 +1,12 @@
 #pragma once
 
+#include "models/FileItem.h"
+#include "platform/URL.h"
+
+#include <QList>
+
 #include <functional>
+#include <optional>
 
 // The commands and questions that every browser answers, so that the main window's Edit menu
 // and keys reach whichever browser is shown without knowing which one it is. None of them
@@ -32,4 +38,15 @@ public:
     // Another browser changed files. A browser on screen lists again at once; a hidden one lists
     // again when it is shown, and publishes nothing older than that listing.
     virtual void contentsChangedElsewhere() = 0;
+
+    // The folder a browser shows, with its listing when the browser holds a whole and current
+    // one: where the browser shown next by a mode switch starts.
+    struct ShownFolder {
+        URL folder;
+        std::optional<QList<FileItem>> items;
+    };
+    virtual std::optional<ShownFolder> shownFolder() const = 0;
+    // Shown by a mode switch after another browser: shows the folder that one showed, from its
+    // listing when it comes with one, so that a switch never reads a folder a second time.
+    virtual void takeOver(const ShownFolder& shown) = 0;
 };

@@ -159,9 +159,13 @@ void BrowserContainerController::showBrowser(BrowserViewMode mode) {
     // hands it to the new one, which would otherwise leave it to whatever Qt picks next.
     const QWidget* focus = QApplication::focusWidget();
     const bool hadFocus = m_currentChild && focus && m_currentChild->isAncestorOf(focus);
+    QWidget* previous = m_currentChild;
+    std::optional<BrowserCommandHandling::ShownFolder> shown;
     if (m_currentChild) {
-        if (auto* handler = currentCommandHandler())
+        if (auto* handler = currentCommandHandler()) {
+            shown = handler->shownFolder();
             handler->setPublishesSharedState(false);
+        }
         layout()->removeWidget(m_currentChild);
         m_currentChild->hide();
     }
@@ -170,8 +174,12 @@ void BrowserContainerController::showBrowser(BrowserViewMode mode) {
     layout()->addWidget(browser);
     browser->show();
     m_currentChild = browser;
-    if (auto* handler = currentCommandHandler())
+    if (auto* handler = currentCommandHandler()) {
+        // The new view shows what the old one showed, from its listing where it can.
+        if (shown && browser != previous)
+            handler->takeOver(*shown);
         handler->setPublishesSharedState(true);
+    }
     if (hadFocus)
         focusBrowser();
     Logger::ui().debug("Switched to %s view", modeName(mode));

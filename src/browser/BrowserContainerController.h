@@ -25,9 +25,11 @@ class UiTimerSource;
 
 // Fills the browser area of the main window with the browser of the navigation state's view
 // mode. Each browser is made on first use and kept, so its columns, items and selection survive
-// a switch away and back; a hidden browser goes on following the current folder, but only the
-// one on screen writes the selection and the folder's contents. The computer folders shown are
-// watched: a change on disk makes every browser list again.
+// a switch away and back; a hidden browser goes on following the current folder (its listing
+// shares the reading of the one on screen), but only the one on screen writes the selection, the
+// folder's contents and the folders the path bar names. A switch hands the new browser the folder
+// the old one showed, with its listing. The computer folders shown are watched: a change on disk
+// makes every browser list again.
 class BrowserContainerController : public QWidget {
     Q_OBJECT
 public:

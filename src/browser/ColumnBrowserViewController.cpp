@@ -264,6 +264,7 @@ void ColumnBrowserViewController::setPublishesSharedState(bool publishes) {
     m_publishes = publishes;
     if (!publishes)
         return;
+    updateColumnPaths();
     if (m_stale) {
         // Files changed while another browser was on screen: what these columns hold is older
         // than that, so they list again first and publish when done.
@@ -277,6 +278,25 @@ void ColumnBrowserViewController::setPublishesSharedState(bool publishes) {
         return;
     m_navigationState.currentDirectoryContents = m_contents;
     m_navigationState.selectedItems = QSet<FileItem>(m_selection.begin(), m_selection.end());
+}
+
+std::optional<BrowserCommandHandling::ShownFolder> ColumnBrowserViewController::shownFolder() const {
+    if (m_columns.isEmpty())
+        return std::nullopt;
+    const ColumnState& last = m_columns.last();
+    ShownFolder shown{last.path, std::nullopt};
+    if (!last.isLoading && !last.failed && !m_stale && !m_awaitingRelisting)
+        shown.items = last.items;
+    return shown;
+}
+
+void ColumnBrowserViewController::takeOver(const ShownFolder& shown) {
+    // The columns that end in that folder stay as they are, with the folders above it.
+    if (!m_columns.isEmpty() && m_columns.last().path == shown.folder)
+        return;
+    m_shownPath = shown.folder;
+    m_stale = false;
+    resetColumns(shown.folder);
 }
 
 void ColumnBrowserViewController::publishContents(const QList<FileItem>& items) {
@@ -600,6 +620,9 @@ QList<URL> ColumnBrowserViewController::columnPathsFor(const QList<URL>& folders
 }
 
 void ColumnBrowserViewController::updateColumnPaths() {
+    // The title and the path bar name the folders of the browser on screen.
+    if (!m_publishes)
+        return;
     QList<URL> folders;
     for (const ColumnState& column : std::as_const(m_columns))
         folders.append(column.path);
@@ -630,6 +653,7 @@ bool ColumnBrowserViewController::applyListing(int index, const URL& url, const 
         return false;
     m_columns[index].items = items;
     m_columns[index].isLoading = false;
+    m_columns[index].failed = false;
     Logger::ui().debug("Column %ld shows %s (%ld items)", index, url.absoluteString(), items.size());
     if (index == m_columns.size() - 1)
         publishContents(items);
@@ -651,6 +675,7 @@ bool ColumnBrowserViewController::applyListingFailure(int index, const URL& url,
         return false;
     m_columns[index].items.clear();
     m_columns[index].isLoading = false;
+    m_columns[index].failed = true;
     // What is no longer listed can neither be counted nor stay selected.
     if (index == m_columns.size() - 1 && !m_contents.isEmpty())
         publishContents({});

@@ -34,9 +34,9 @@ class UiTimerSource;
 // its right. It lists through the provider, drops results that arrive for a column that has
 // since gone or changed, filters by the search text, and answers the window's edit commands.
 //
-// It never changes the current path. The column paths are always published (the path bar
-// follows them in every mode); the selection and the listed contents only while this browser
-// is the one on screen.
+// It never changes the current path. The column paths, the selection and the listed contents
+// are published only while this browser is the one on screen; the flat browsers publish the
+// path of the one folder they show, so the title and path bar name what is on screen.
 class ColumnBrowserViewController : public QWidget, public BrowserCommandHandling {
     Q_OBJECT
 public:
@@ -47,6 +47,8 @@ public:
         // The folder's full listing as last received, unfiltered.
         QList<FileItem> items;
         bool isLoading = true;
+        // The last listing failed: the column shows a placeholder.
+        bool failed = false;
         std::optional<int> selectedRow;
     };
 
@@ -90,6 +92,8 @@ public:
     void setPublishesSharedState(bool publishes) override;
     bool publishesSharedState() const { return m_publishes; }
     void contentsChangedElsewhere() override;
+    std::optional<ShownFolder> shownFolder() const override;
+    void takeOver(const ShownFolder& shown) override;
     // After a change made here: every column lists again and the other browsers hear of it.
     void didChangeContents();
     // The end of a re-listing of every column.

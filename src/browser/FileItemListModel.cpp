@@ -8,6 +8,7 @@
 #include <QMimeDatabase>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -97,20 +98,34 @@ QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QLi
     if (!selection)
         return rows;
     QHash<URL, int> rowByPath;
+    rowByPath.reserve(m_items.size());
     for (int row = int(m_items.size()) - 1; row >= 0; --row)
         rowByPath.insert(m_items.at(row).path(), row);
-    QItemSelection wanted;
+    std::vector<bool> taken(size_t(m_items.size()), false);
     for (const URL& path : paths) {
         const auto found = rowByPath.constFind(path);
-        if (found == rowByPath.constEnd() || rows.contains(*found))
+        if (found == rowByPath.constEnd() || taken[size_t(*found)])
             continue;
+        taken[size_t(*found)] = true;
         rows.append(*found);
-        wanted.select(index(*found), index(*found));
     }
     std::sort(rows.begin(), rows.end());
     const QSignalBlocker blocker(selection);
-    selection->select(wanted, QItemSelectionModel::ClearAndSelect);
+    selection->select(rowRuns(this, rows), QItemSelectionModel::ClearAndSelect);
     return rows;
+}
+
+QItemSelection FileItemListModel::rowRuns(const QAbstractItemModel* model, const QList<int>& rows) {
+    QItemSelection runs;
+    const int lastColumn = std::max(0, model->columnCount() - 1);
+    for (qsizetype start = 0; start < rows.size();) {
+        qsizetype end = start;
+        while (end + 1 < rows.size() && rows.at(end + 1) == rows.at(end) + 1)
+            ++end;
+        runs.append(QItemSelectionRange(model->index(rows.at(start), 0), model->index(rows.at(end), lastColumn)));
+        start = end + 1;
+    }
+    return runs;
 }
 
 QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* selection) const {

@@ -5,6 +5,7 @@
 
 #include <QAbstractListModel>
 #include <QIcon>
+#include <QItemSelection>
 #include <QList>
 #include <QSet>
 
@@ -50,6 +51,11 @@ public:
     // blocked: after a reload the same files stay selected without the view reporting a change
     // nobody made. Returns the rows selected, ascending.
     QList<int> reselect(QItemSelectionModel* selection, const QList<URL>& paths) const;
+    // Whole rows as a selection of runs: one range for each stretch of adjacent rows, never one
+    // a row. Qt's selection model compares ranges pairwise when it merges, and its views ask it
+    // about every range for every row they draw, so a Select All of 50,000 rows kept as 50,000
+    // ranges freezes the window for many seconds. rows must be ascending without repeats.
+    static QItemSelection rowRuns(const QAbstractItemModel* model, const QList<int>& rows);
     // The selected items in row order.
     QList<FileItem> selectedItems(const QItemSelectionModel* selection) const;
 

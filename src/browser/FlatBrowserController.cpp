@@ -303,14 +303,18 @@ void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemList
         m_cancellables.push_back(
             clipboard->mode.subscribe([redraw](ClipboardManager::Mode) { redraw(); }, Delivery::Queued));
     }
-    auto lastPath = std::make_shared<std::optional<URL>>();
+    auto initial = std::make_shared<bool>(true);
     m_cancellables.push_back(m_navigationState.currentPath.subscribe(
-        [self, lastPath](const std::optional<URL>& path) {
-            // The same folder again leaves the view as it is; none keeps what is shown.
-            if (!self || !path || *lastPath == path)
+        [self, initial](const std::optional<URL>& path) {
+            const bool first = std::exchange(*initial, false);
+            // The folder already shown leaves the view as it is; none keeps what is shown.
+            if (!self || !path || self->m_folder == path)
                 return;
-            *lastPath = path;
-            self->loadDirectory(*path);
+            // A browser that a mode switch made starts on the folder it took over, not on the
+            // path navigation set before.
+            if (first && self->m_folder)
+                return;
+            self->showFolder(*path);
         },
         Delivery::Queued));
     m_cancellables.push_back(m_navigationState.searchQuery.subscribe(
@@ -339,9 +343,46 @@ std::shared_ptr<AlertPresenter> FlatBrowserController::presenter() {
 // --- loading ---
 
 URL FlatBrowserController::currentDirectoryURL() const {
-    if (const std::optional<URL>& path = m_navigationState.currentPath.value())
-        return *path;
+    if (m_folder)
+        return *m_folder;
     return URL::fileURL(QDir::homePath(), true);
+}
+
+void FlatBrowserController::showFolder(const URL& url) {
+    m_folder = url;
+    publishFolder();
+    loadDirectory(url);
+}
+
+void FlatBrowserController::publishFolder() {
+    // The title and the path bar name the folder of the browser on screen.
+    if (m_publishes && m_folder)
+        m_navigationState.columnPaths = ColumnBrowserViewController::columnPathsFor({*m_folder});
+}
+
+std::optional<BrowserCommandHandling::ShownFolder> FlatBrowserController::shownFolder() const {
+    if (!m_folder)
+        return std::nullopt;
+    ShownFolder shown{*m_folder, std::nullopt};
+    // Only a listing of this very folder that nothing has made stale is worth handing on.
+    if (m_shownGeneration > 0 && !m_failed && !m_stale && m_relistingFrom == 0 &&
+        m_shownGeneration + 1 == m_nextGeneration)
+        shown.items = m_allItems;
+    return shown;
+}
+
+void FlatBrowserController::takeOver(const ShownFolder& shown) {
+    if (m_folder == shown.folder && !m_stale && m_shownGeneration > 0 && !m_failed)
+        return;
+    if (!shown.items) {
+        m_stale = false;
+        showFolder(shown.folder);
+        return;
+    }
+    m_folder = shown.folder;
+    m_stale = false;
+    const quint64 generation = m_nextGeneration++;
+    applyListing(generation, shown.folder, *shown.items);
 }
 
 void FlatBrowserController::loadDirectory(const URL& url, bool forgetCache) {
@@ -357,16 +398,17 @@ void FlatBrowserController::loadDirectory(const URL& url, bool forgetCache) {
 }
 
 void FlatBrowserController::reloadCurrentFolder() {
-    if (const std::optional<URL> path = m_navigationState.currentPath.value())
+    if (const std::optional<URL> path = m_folder)
         loadDirectory(*path, true);
 }
 
 void FlatBrowserController::applyListing(quint64 generation, const URL& url, const QList<FileItem>& items) {
     // The last listing to finish must not win: a folder the user has left, or a listing older
     // than one already shown, would make pastes and drops go where the user is not looking.
-    if (generation <= m_shownGeneration || m_navigationState.currentPath.value() != std::optional<URL>(url))
+    if (generation <= m_shownGeneration || m_folder != std::optional<URL>(url))
         return;
     m_shownGeneration = generation;
+    m_failed = false;
     removeErrorPlaceholder();
     m_allItems = items;
     Logger::ui().debug("%s shows %s (%ld items)", viewName(), url.absoluteString(), items.size());
@@ -379,11 +421,13 @@ void FlatBrowserController::applyListing(quint64 generation, const URL& url, con
 void FlatBrowserController::applyListingFailure(quint64 generation, const URL& url,
                                                 std::exception_ptr error) {
     Logger::filesystem().error("%s load failed: %s", viewName(), async::describeException(error));
-    if (generation <= m_shownGeneration || m_navigationState.currentPath.value() != std::optional<URL>(url))
+    if (generation <= m_shownGeneration || m_folder != std::optional<URL>(url))
         return;
     m_shownGeneration = generation;
+    m_failed = true;
     m_allItems.clear();
-    m_publishedContents.clear();
+    // What the placeholder hides is neither counted nor selectable, in this view as in the others.
+    publishContents(m_allItems);
     applyFilter();
     showError(error);
     finishRelisting(generation);
@@ -418,20 +462,15 @@ void FlatBrowserController::applyFilter() {
         return;
     // Qt forgets the selection with the model; the same files stay selected, without a change
     // being reported for them.
+    QList<FileItem> shown = filtered(m_allItems, m_navigationState.searchQuery.value());
+    // The very list already shown (a navigation empties a query that was empty): nothing changes.
+    if (shown.isSharedWith(m_model->items()))
+        return;
     QList<URL> selectedPaths;
     for (const FileItem& item : selectedItems())
         selectedPaths.append(item.path());
-    m_model->setItems(filtered(m_allItems, m_navigationState.searchQuery.value()));
-    QList<int> rows;
-    for (const URL& path : std::as_const(selectedPaths)) {
-        const int row = m_model->rowOf(path);
-        if (row >= 0)
-            rows.append(row);
-    }
-    {
-        const QSignalBlocker blocker(m_itemView->selectionModel());
-        selectRows(rows, false);
-    }
+    m_model->setItems(std::move(shown));
+    m_model->reselect(m_itemView->selectionModel(), selectedPaths);
     m_itemView->viewport()->update();
     // An item that has gone must leave the status bar, the preview and the toolbar's Copy.
     const QList<FileItem> selected = selectedItems();
@@ -483,11 +522,10 @@ bool FlatBrowserController::hasSelection() const {
 }
 
 void FlatBrowserController::selectRows(const QList<int>& rows, bool keepOthers) {
-    QItemSelection wanted;
-    const QAbstractItemModel* model = m_model;
-    const int lastColumn = std::max(0, model->columnCount() - 1);
-    for (int row : rows)
-        wanted.select(m_model->index(row, 0), m_model->index(row, lastColumn));
+    QList<int> ascending = rows;
+    std::sort(ascending.begin(), ascending.end());
+    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
+    const QItemSelection wanted = FileItemListModel::rowRuns(m_model, ascending);
     QItemSelectionModel* selection = m_itemView->selectionModel();
     if (keepOthers)
         selection->select(wanted, QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -519,7 +557,8 @@ void FlatBrowserController::setPublishesSharedState(bool publishes) {
     m_publishes = publishes;
     if (!publishes)
         return;
-    if (m_stale && m_navigationState.currentPath.value()) {
+    publishFolder();
+    if (m_stale && m_folder) {
         // Files changed while another browser was on screen: the folder lists again first, and
         // what it held before is not published meanwhile.
         m_stale = false;
@@ -736,7 +775,7 @@ RowDropRules::Operation FlatBrowserController::dropOperation(const QMimeData* da
     if (targetRow)
         *targetRow = intoItem && displayedItems().at(row).isDirectory() ? row : -1;
     // With no folder shown there is nowhere for a drop outside the items to go.
-    if (!intoItem && !m_navigationState.currentPath.value())
+    if (!intoItem && !m_folder)
         return RowDropRules::Operation::none;
     const RowDropRules::Context context = RowDropRules::contextFor(
         data, displayedItems(), currentDirectoryURL(), intoItem ? row : -1,
@@ -780,7 +819,7 @@ bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onIt
                                        Qt::KeyboardModifiers modifiers) {
     const bool inside = row >= 0 && row < displayedItems().size();
     const bool intoFolder = inside && onItem && displayedItems().at(row).isDirectory();
-    if (!intoFolder && !m_navigationState.currentPath.value())
+    if (!intoFolder && !m_folder)
         return false;
     const RowDropRules::Context context = RowDropRules::contextFor(
         data, displayedItems(), currentDirectoryURL(), intoFolder ? row : -1,

@@ -52,8 +52,9 @@ struct FlatBrowserKeys {
     bool handle(QKeyEvent* event);
 };
 
-// What the icon and the list browser share: one folder, the navigation state's current path,
-// shown as a single collection of items. It lists the folder (dropping every result that is no
+// What the icon and the list browser share: one folder (the navigation state's current path,
+// or the folder the browser before it showed when a mode switch brought it on screen), shown as
+// a single collection of items. It lists the folder (dropping every result that is no
 // longer the newest for the folder on screen), filters by the search text, shows a placeholder
 // when listing fails, publishes the selection, runs the edit commands, builds the context menu,
 // starts drags and takes drops. The two views add only their layout, cells and keys.
@@ -83,11 +84,16 @@ public:
     void selectAllItems() override;
     void setPublishesSharedState(bool publishes) override;
     void contentsChangedElsewhere() override;
+    std::optional<ShownFolder> shownFolder() const override;
+    void takeOver(const ShownFolder& shown) override;
 
     // --- state ---
-    // The current path, or the home folder when nothing is shown yet: where pastes and drops on
+    // The folder shown, or the home folder when nothing is shown yet: where pastes and drops on
     // no folder item go.
     URL currentDirectoryURL() const;
+    // The folder this browser shows: the navigation's current path, or the folder the browser
+    // before it showed when a mode switch brought it on screen.
+    const std::optional<URL>& folder() const { return m_folder; }
     // The folder's last listing in the order the browser keeps it; empty after a failure.
     const QList<FileItem>& allItems() const { return m_allItems; }
     // What the view shows: allItems after the search filter.
@@ -184,6 +190,9 @@ private:
     void selectRows(const QList<int>& rows, bool keepOthers);
     void showError(std::exception_ptr error);
     void removeErrorPlaceholder();
+    // Makes url the folder shown and lists it.
+    void showFolder(const URL& url);
+    void publishFolder();
     void publishContents(const QList<FileItem>& items);
     void publishSelection(const QList<FileItem>& items);
     FileContextMenuActions menuActions(const QList<FileItem>& items);
@@ -200,6 +209,9 @@ private:
     QPointer<QMenu> m_contextMenu;
     DropHighlight m_dropHighlight;
     bool m_publishes = true;
+    std::optional<URL> m_folder;
+    // The last listing shown failed: the placeholder stands where the items were.
+    bool m_failed = false;
     QList<FileItem> m_publishedContents;
     QList<FileItem> m_publishedSelection;
     // Every listing gets the next number; a result older than one already shown is stale.

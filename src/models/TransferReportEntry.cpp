@@ -10,6 +10,26 @@ TransferReportEntry::TransferReportEntry(QString name, URL sourceURL, URL destin
       m_bytesTransferred(bytesTransferred), m_startedAt(startedAt), m_completedAt(completedAt),
       m_verificationOutcome(verificationOutcome), m_verificationDetail(std::move(verificationDetail)) {}
 
+TransferReportEntry::TransferReportEntry(const TransferReportEntry& other)
+    : m_name(other.m_name), m_sourceURL(other.m_sourceURL), m_destinationURL(other.m_destinationURL),
+      m_bytesTransferred(other.m_bytesTransferred), m_startedAt(other.m_startedAt),
+      m_completedAt(other.m_completedAt), m_verificationOutcome(other.m_verificationOutcome),
+      m_verificationDetail(other.m_verificationDetail) {
+    s_copies.fetch_add(1, std::memory_order_relaxed);
+}
+
+TransferReportEntry& TransferReportEntry::operator=(const TransferReportEntry& other) {
+    if (this != &other) {
+        TransferReportEntry copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+quint64 TransferReportEntry::copyCount() {
+    return s_copies.load(std::memory_order_relaxed);
+}
+
 size_t qHash(const TransferReportEntry& entry, size_t seed) {
     return qHashMulti(seed, entry.name(), entry.sourceURL(), entry.destinationURL(), entry.bytesTransferred(),
                       entry.startedAt(), entry.completedAt(), entry.verificationOutcome(),

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 // One copied file of a transfer, as its report lists it.
@@ -14,6 +15,16 @@ public:
     TransferReportEntry(QString name, URL sourceURL, URL destinationURL, quint64 bytesTransferred,
                         Date startedAt, Date completedAt, TransferVerificationOutcome verificationOutcome,
                         std::optional<QString> verificationDetail);
+    TransferReportEntry(const TransferReportEntry& other);
+    TransferReportEntry& operator=(const TransferReportEntry& other);
+    TransferReportEntry(TransferReportEntry&&) noexcept = default;
+    TransferReportEntry& operator=(TransferReportEntry&&) noexcept = default;
+    ~TransferReportEntry() = default;
+
+    // How many entries have been copied in this process so far. A transfer of tens of thousands
+    // of files must never copy the lines its report already holds for each new file; tests read
+    // this to prove it.
+    static quint64 copyCount();
 
     const QString& name() const { return m_name; }
     const URL& sourceURL() const { return m_sourceURL; }
@@ -35,6 +46,8 @@ private:
     Date m_completedAt;
     TransferVerificationOutcome m_verificationOutcome;
     std::optional<QString> m_verificationDetail;
+
+    static inline std::atomic<quint64> s_copies{0};
 };
 
 size_t qHash(const TransferReportEntry& entry, size_t seed = 0);

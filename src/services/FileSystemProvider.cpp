@@ -99,16 +99,38 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
         }
     }
 
+    if (const auto flight = m_flights.value(at); flight && flight->generation == m_generation) {
+        auto join = [flight](async::Continuation<FileListing> continuation) {
+            flight->waiters.append(std::move(continuation));
+        };
+        co_return co_await async::withContinuation<FileListing>(join);
+    }
+
     const std::weak_ptr<const bool> alive = m_alive;
     const quint64 generation = m_generation;
+    const auto flight = std::make_shared<Flight>();
+    flight->generation = generation;
+    m_flights.insert(at, flight);
     FileListing listing;
-    if (isAFC(at)) {
-        async::Task<FileListing> reading = listAFCDirectoryDetailed(at);
+    std::exception_ptr failure;
+    try {
+        async::Task<FileListing> reading = readListing(at);
         listing = co_await reading;
-    } else {
-        async::Task<FileListing> reading = listLocalDirectory(at);
-        listing = co_await reading;
+    } catch (...) {
+        failure = std::current_exception();
     }
+    // Those who joined get this answer, failure or cancellation included, also when the provider
+    // has gone meanwhile: their frames wait on it.
+    for (const async::Continuation<FileListing>& waiter : std::as_const(flight->waiters)) {
+        if (failure)
+            waiter.resumeWithException(failure);
+        else
+            waiter.resume(listing);
+    }
+    if (!alive.expired() && m_flights.value(at) == flight)
+        m_flights.remove(at);
+    if (failure)
+        std::rethrow_exception(failure);
     ensureAlive(alive);
     // Emptied meanwhile: this answer may predate the change that emptied the cache (a transfer
     // that just finished), and must not hide it for the next half minute.
@@ -116,6 +138,12 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
         m_cache.insert(at, CacheEntry{listing, m_clock.now(), listingSource(at)});
     Logger::filesystem().debug("Listed %ld items at %s", listing.items.size(), at.absoluteString());
     co_return listing;
+}
+
+async::Task<FileListing> FileSystemProvider::readListing(URL at) {
+    if (isAFC(at))
+        return listAFCDirectoryDetailed(std::move(at));
+    return listLocalDirectory(std::move(at));
 }
 
 std::optional<quint64> FileSystemProvider::listingSource(const URL& at) const {

@@ -2,6 +2,7 @@
 
 #include "models/FileItem.h"
 #include "platform/URL.h"
+#include "platform/async/Continuation.h"
 #include "platform/async/ContinuousClock.h"
 #include "platform/async/SerialExecutor.h"
 #include "platform/async/Task.h"
@@ -33,8 +34,9 @@ struct AFCComponents;
 //
 // An actor: the operations are called on the main thread and return tasks to await; local file
 // work runs on the provider's own executor, device work on the bridge's. Between awaits other
-// operations run, so two listings of one folder may overlap, and the later finisher's answer
-// stays. The operations that the interface calls are virtual, so that its tests can delay, fail
+// operations run. A listing asked for while one of the same folder is under way, with no
+// invalidation since it began, waits for that one's answer instead of reading the folder again:
+// the browsers that follow one folder read it once and hold one list between them. The operations that the interface calls are virtual, so that its tests can delay, fail
 // or record them. The bridge and the clock must outlive the provider; a provider destroyed while
 // an operation waits ends that operation with async::CancelledError.
 class FileSystemProvider {
@@ -88,7 +90,14 @@ private:
         std::optional<quint64> source; // listingSource() when it was read
     };
 
+    // The callers waiting on a listing under way, and the invalidation count when it began.
+    struct Flight {
+        quint64 generation = 0;
+        QList<async::Continuation<FileListing>> waiters;
+    };
+
     async::Task<FileListing> cachedListing(URL at);
+    async::Task<FileListing> readListing(URL at);
     // What a listing of at is read through: 0 on this computer, the device's open session (its
     // number changes when the session is replaced), none while the session is down.
     std::optional<quint64> listingSource(const URL& at) const;
@@ -102,6 +111,7 @@ private:
     AFCBridge& m_afcBridge;
     async::ContinuousClock& m_clock;
     QHash<URL, CacheEntry> m_cache;
+    QHash<URL, std::shared_ptr<Flight>> m_flights;
     // Counts invalidations, of one entry or all: a listing stores its answer only when none
     // happened while it ran.
     quint64 m_generation = 0;

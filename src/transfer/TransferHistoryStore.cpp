@@ -8,7 +8,15 @@ QList<TransferHistoryEntry> TransferHistoryStore::load() const {
 }
 
 void TransferHistoryStore::save(const QList<TransferHistoryEntry>& entries) {
-    m_defaults.set(defaultsKey, TransferHistoryEntry::encodeList(entries));
+    store(encode(entries));
+}
+
+QByteArray TransferHistoryStore::encode(const QList<TransferHistoryEntry>& entries) {
+    return TransferHistoryEntry::encodeList(entries);
+}
+
+void TransferHistoryStore::store(const QByteArray& encoded) {
+    m_defaults.set(defaultsKey, encoded);
 }
 
 void TransferHistoryStore::clear() {

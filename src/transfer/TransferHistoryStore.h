@@ -18,6 +18,10 @@ public:
     // entry costs only itself: the rest are kept.
     QList<TransferHistoryEntry> load() const;
     void save(const QList<TransferHistoryEntry>& entries);
+    // save() in two halves, so that the encoding (which grows with every item of every entry) can
+    // run on a worker thread: encode() touches nothing but its argument.
+    static QByteArray encode(const QList<TransferHistoryEntry>& entries);
+    void store(const QByteArray& encoded);
     void clear();
 
 private:

@@ -96,6 +96,9 @@ TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock&
 }
 
 TransferManager::~TransferManager() {
+    // A history still being encoded is written now, and its waiters woken: nothing is lost.
+    if (!m_wakeAfterSave.isEmpty())
+        saveHistory();
     m_alive.reset();
     for (const async::TaskHandle<void>& task : std::as_const(m_transferTasks))
         task.cancel();
@@ -322,6 +325,8 @@ void TransferManager::finishTransfer(QUuid id) {
     if (index >= 0) {
         Transfer record = m_active.takeAt(index);
         publishActive();
+        if (const auto state = m_runStates.find(id); state != m_runStates.end())
+            record.reportEntries = std::move(state->reportEntries);
         record.reportURL = writeReport(record);
         if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
             *kept = record;
@@ -330,13 +335,7 @@ void TransferManager::finishTransfer(QUuid id) {
             move->copiedFolders = m_runStates.value(id).copiedFolders;
         }
         const std::exception_ptr result = completionResult(record);
-        const QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
-        for (const async::Continuation<void>& waiter : waiters) {
-            if (result)
-                waiter.resumeWithException(result);
-            else
-                waiter.resume();
-        }
+        QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
 
         QList<Transfer> completed = completedTransfers.value();
         completed.prepend(record);
@@ -350,7 +349,7 @@ void TransferManager::finishTransfer(QUuid id) {
         if (history.size() > maximumHistoryEntries)
             history.erase(history.begin() + maximumHistoryEntries, history.end());
         transferHistory = history;
-        saveHistory();
+        saveHistoryThenWake(std::move(waiters), result);
     }
     m_transferTasks.remove(id);
     m_conflictPolicies.remove(id);
@@ -368,7 +367,18 @@ async::Task<void> TransferManager::waitForTransfer(QUuid id) {
     }
     for (const Transfer& record : completedTransfers.value()) {
         if (record.id == id) {
-            if (const std::exception_ptr result = completionResult(record))
+            const std::exception_ptr result = completionResult(record);
+            if (!m_wakeAfterSave.isEmpty()) {
+                // Finished, but the history that holds it is still being written: the wait ends
+                // once it is stored, as for a waiter that came before the finish.
+                const quint64 save = m_historySaves;
+                auto park = [this, save, result](async::Continuation<void> continuation) {
+                    m_wakeAfterSave.append(Wake{save, {std::move(continuation)}, result});
+                };
+                co_await async::withContinuation<void>(park);
+                co_return;
+            }
+            if (result)
                 std::rethrow_exception(result);
             co_return;
         }
@@ -661,19 +671,19 @@ async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL
         co_return;
     if (record->verificationSummary.requested)
         record->verificationSummary.record(verification.outcome);
-    record->reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source, destination,
-                                                     bytes, startedAt, Date::now(), verification.outcome,
-                                                     verification.detail));
+    m_runStates[id].reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source,
+                                                             destination, bytes, startedAt, Date::now(),
+                                                             verification.outcome, verification.detail));
 }
 
 void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<URL> to) {
-    Transfer* record = activeRecord(id);
-    if (!record)
+    if (!activeRecord(id))
         return;
+    QList<TransferReportEntry>& recorded = m_runStates[id].reportEntries;
     const QString prefix = from.absoluteString();
     const QString folderPrefix = prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/');
     QList<TransferReportEntry> entries;
-    for (const TransferReportEntry& entry : std::as_const(record->reportEntries)) {
+    for (const TransferReportEntry& entry : std::as_const(recorded)) {
         const QString destination = entry.destinationURL().absoluteString();
         if (destination != prefix && !destination.startsWith(folderPrefix)) {
             entries.append(entry);
@@ -686,7 +696,7 @@ void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<UR
                 entry.name(), entry.sourceURL(), *moved, entry.bytesTransferred(), entry.startedAt(),
                 entry.completedAt(), entry.verificationOutcome(), entry.verificationDetail()));
     }
-    record->reportEntries = entries;
+    recorded = std::move(entries);
 }
 
 void TransferManager::recordCopiedFolder(QUuid id, URL source) {
@@ -696,14 +706,14 @@ void TransferManager::recordCopiedFolder(QUuid id, URL source) {
 
 void TransferManager::recordUnreadableItem(QUuid id, QString name, QString reason, URL folder,
                                            URL destination) {
-    Transfer* record = activeRecord(id);
-    if (!record)
+    if (!activeRecord(id))
         return;
     const Date now = Date::now();
-    record->reportEntries.append(TransferReportEntry(
+    RunState& state = m_runStates[id];
+    state.reportEntries.append(TransferReportEntry(
         name, folder.appendingPathComponent(name), destination.appendingPathComponent(name), 0, now, now,
         TransferVerificationOutcome::failed, QStringLiteral("not copied: ") + reason));
-    m_runStates[id].unreadableNames.append(name);
+    state.unreadableNames.append(name);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -725,11 +735,52 @@ void TransferManager::loadHistory() {
 
 void TransferManager::saveHistory() {
     m_history.save(transferHistory.value());
+    wakeAfterSave(++m_historySaves);
 }
 
 void TransferManager::clearHistory() {
     transferHistory = QList<TransferHistoryEntry>{};
     m_history.clear();
+    wakeAfterSave(++m_historySaves);
+}
+
+void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result) {
+    const quint64 save = ++m_historySaves;
+    m_wakeAfterSave.append(Wake{save, std::move(waiters), result});
+    // Plain jobs, no coroutine: what is still queued when the manager or the program ends is
+    // dropped whole, and the destructor writes the history itself.
+    const std::weak_ptr<const bool> alive = m_alive;
+    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value()] {
+        QByteArray encoded = TransferHistoryStore::encode(history);
+        async::postToMain([alive, self, save, encoded = std::move(encoded)] {
+            if (!alive.expired())
+                self->historyEncoded(save, encoded);
+        });
+    });
+}
+
+void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
+    // A newer write is on its way (it wakes these waiters too once stored) or done already.
+    if (save != m_historySaves)
+        return;
+    m_history.store(encoded);
+    wakeAfterSave(save);
+}
+
+void TransferManager::wakeAfterSave(quint64 save) {
+    const QList<Wake> pending = std::exchange(m_wakeAfterSave, {});
+    for (const Wake& wake : pending) {
+        if (wake.save > save) {
+            m_wakeAfterSave.append(wake);
+            continue;
+        }
+        for (const async::Continuation<void>& waiter : wake.waiters) {
+            if (wake.result)
+                waiter.resumeWithException(wake.result);
+            else
+                waiter.resume();
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

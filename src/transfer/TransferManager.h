@@ -180,6 +180,7 @@ public:
     static QString reportsDirectory();
     std::optional<URL> writeReport(const Transfer& transfer) const;
     void loadHistory();
+    // Writes the history now, on this thread.
     void saveHistory();
     // Empties the history and removes what is stored of it.
     void clearHistory();
@@ -222,6 +223,10 @@ private:
     struct RunState {
         QStringList unreadableNames;
         QList<URL> copiedFolders;
+        // The report's lines while the transfer runs. Kept apart from the published record, which
+        // views hold copies of: appending a line never copies the lines before it, so a file's cost
+        // does not grow with the files done before it. The record takes them when it finishes.
+        QList<TransferReportEntry> reportEntries;
     };
     // What the copy of a move finished: its record and the folders it made whole.
     struct MoveCopy {
@@ -260,6 +265,14 @@ private:
     // The end of a run that did not fail: listings emptied, browsers told, record retired.
     void endRun(const QUuid& id, const URL& destination);
 
+    // The end of a finish: the history is encoded on a worker thread (a transfer of 50,000 photos
+    // makes an entry of 50,000 sources) and stored once encoded; the transfer's waiters are woken
+    // then, so that whoever awaited a transfer finds it in the stored history.
+    void saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result);
+    void historyEncoded(quint64 save, const QByteArray& encoded);
+    // Wakes the waiters whose finish the history written by save (or a later one) holds.
+    void wakeAfterSave(quint64 save);
+
     // Changes the active record of id, if there still is one, and publishes the list.
     template <typename Change> bool updateActive(const QUuid& id, Change change, bool publish = true);
     Transfer* activeRecord(const QUuid& id);
@@ -295,6 +308,17 @@ private:
     std::function<void(const URL&, const URL&)> m_beforeVerification;
     // Hashing, and the reads that feed it on this computer, each on a thread of its own; a check
     // hashes its source and its copy side by side.
+    struct Wake {
+        quint64 save = 0;
+        QList<async::Continuation<void>> waiters;
+        std::exception_ptr result;
+    };
+    // Every write of the history, encoded in the background or made at once, gets the next
+    // number; only the newest background one is stored.
+    quint64 m_historySaves = 0;
+    QList<Wake> m_wakeAfterSave;
+    std::unique_ptr<async::SerialExecutor> m_historyEncoder =
+        std::make_unique<async::SerialExecutor>(QStringLiteral("TransferHistory"));
     HashThreads m_sourceHashing;
     HashThreads m_copyHashing;
     // Every coroutine and posted progress value checks it before it touches the manager.

@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,11 +42,17 @@ private slots:
     void aChangeInOneModeReachesTheOthers();
     void shownComputerFoldersFollowTheDisk_data();
     void shownComputerFoldersFollowTheDisk();
+    void eachShownFolderIsListedOnce();
+    void aSwitchShowsTheFolderTheLastViewShowed_data();
+    void aSwitchShowsTheFolderTheLastViewShowed();
 
 private:
     void waitUntilListed(ColumnBrowserViewController* browser);
     // The names the browser of that mode shows (the last column's for the columns).
     QStringList shownNames(BrowserViewMode mode) const;
+    void show(BrowserViewMode mode);
+    // How often the provider read each folder (by its absolute URL) since the capture began.
+    static QMap<QString, int> readsOf(const LogCapture& log);
     URL folder(const QString& relative) const { return URL::fileURL(m_dir.filePath(relative), true); }
 
     QTemporaryDir m_dir;
@@ -366,6 +373,85 @@ void tst_BrowserContainerController::shownComputerFoldersFollowTheDisk() {
     QTRY_COMPARE(shownNames(BrowserViewMode(shownAfter)), expected);
     QTRY_COMPARE(m_navigation->currentDirectoryContents.value().size(), expected.size());
     QTRY_COMPARE(m_transfers->runningTransferTasks(), 0);
+}
+
+void tst_BrowserContainerController::show(BrowserViewMode mode) {
+    m_navigation->viewMode = mode;
+    drainPostedEvents();
+}
+
+QMap<QString, int> tst_BrowserContainerController::readsOf(const LogCapture& log) {
+    QMap<QString, int> reads;
+    for (const QString& line : log.messages(LogCapture::category(QStringLiteral("filesystem")))) {
+        if (line.startsWith(QStringLiteral("Listed ")))
+            ++reads[line.section(QStringLiteral(" at "), 1)];
+    }
+    return reads;
+}
+
+// Every browser that was ever made follows the navigation, but a folder is read once whichever
+// view shows it and however many views were made: a switch takes the listing the last view
+// held, and browsers asking at once for one folder share one reading of it.
+void tst_BrowserContainerController::eachShownFolderIsListedOnce() {
+    drainPostedEvents();
+    LogCapture log;
+    const QString one = folder(QStringLiteral("one")).absoluteString();
+    const QString two = folder(QStringLiteral("two")).absoluteString();
+    m_navigation->navigate(folder(QStringLiteral("one")));
+    QTRY_COMPARE(shownNames(BrowserViewMode::column), (QStringList{"a.txt", "b.txt"}));
+
+    show(BrowserViewMode::list);
+    QTRY_COMPARE(shownNames(BrowserViewMode::list), (QStringList{"a.txt", "b.txt"}));
+    show(BrowserViewMode::icon);
+    QTRY_COMPARE(shownNames(BrowserViewMode::icon), (QStringList{"a.txt", "b.txt"}));
+    QCOMPARE(readsOf(log).value(one), 1);
+
+    // All three made, the icons on screen: one reading of the new folder.
+    m_navigation->navigate(folder(QStringLiteral("two")));
+    QTRY_COMPARE(shownNames(BrowserViewMode::icon), QStringList{"c.txt"});
+    QTRY_COMPARE(shownNames(BrowserViewMode::list), QStringList{"c.txt"});
+    QTRY_COMPARE(shownNames(BrowserViewMode::column), QStringList{"c.txt"});
+    show(BrowserViewMode::column);
+    drainPostedEvents();
+    QCOMPARE(readsOf(log).value(two), 1);
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 1);
+}
+
+void tst_BrowserContainerController::aSwitchShowsTheFolderTheLastViewShowed_data() {
+    QTest::addColumn<int>("to");
+    QTest::newRow("columns to the list") << int(BrowserViewMode::list);
+    QTest::newRow("columns to the icons") << int(BrowserViewMode::icon);
+}
+
+// A folder opened in a column does not move the navigation's current path; the view a switch
+// brings shows that folder all the same, the path bar names it, and its listing is not read again.
+void tst_BrowserContainerController::aSwitchShowsTheFolderTheLastViewShowed() {
+    QFETCH(int, to);
+    drainPostedEvents();
+    ColumnBrowserViewController* columns = m_container->columnBrowser();
+    m_navigation->navigate(URL::fileURL(m_dir.path(), true));
+    waitUntilListed(columns);
+    const QList<FileItem>& top = columns->columns().first().items;
+    const auto opened = std::find_if(top.begin(), top.end(),
+                                     [](const FileItem& item) { return item.name() == QStringLiteral("one"); });
+    QVERIFY(opened != top.end());
+    columns->columnSelectionChanged(*opened, int(opened - top.begin()), 0);
+    waitUntilListed(columns);
+    QCOMPARE(shownNames(BrowserViewMode::column), (QStringList{"a.txt", "b.txt"}));
+    const QList<URL> paths = m_navigation->columnPaths.value();
+    QCOMPARE(paths.last(), folder(QStringLiteral("one")));
+    LogCapture log;
+
+    show(BrowserViewMode(to));
+    QTRY_COMPARE(shownNames(BrowserViewMode(to)), (QStringList{"a.txt", "b.txt"}));
+    QCOMPARE(m_navigation->columnPaths.value().last(), folder(QStringLiteral("one")));
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 2);
+    QVERIFY(readsOf(log).isEmpty());
+
+    // Back in the columns, the folders above it are still there.
+    show(BrowserViewMode::column);
+    QCOMPARE(m_navigation->columnPaths.value(), paths);
+    QCOMPARE(columns->columns().size(), 2);
 }
 
 QTEST_MAIN(tst_BrowserContainerController)

@@ -40,6 +40,8 @@ private slots:
     void cleanup();
     void reselectByPath_data();
     void reselectByPath();
+    void reselectKeepsRunsWhole_data();
+    void reselectKeepsRunsWhole();
     void cutDimming();
 
 private:
@@ -91,6 +93,41 @@ void tst_FileItemListModel::reselectByPath() {
     m_model->reselect(&selection, paths);
     QCOMPARE(changes.count(), 0);
     QCOMPARE(namesOf(m_model->selectedItems(&selection)), expected);
+}
+
+void tst_FileItemListModel::reselectKeepsRunsWhole_data() {
+    QTest::addColumn<int>("step");   // every step-th row of 10,000 is selected
+    QTest::addColumn<int>("ranges"); // what the selection model holds afterwards
+    QTest::newRow("Select All") << 1 << 1;
+    QTest::newRow("every other row") << 2 << 5000;
+}
+
+// A Select All of a camera roll re-selected after a reload is one range, not one a row: the view
+// asks the selection model about every range for every row it draws.
+void tst_FileItemListModel::reselectKeepsRunsWhole() {
+    QFETCH(int, step);
+    QFETCH(int, ranges);
+    constexpr int count = 10000;
+    QStringList names;
+    for (int row = 0; row < count; ++row)
+        names.append(QStringLiteral("IMG_%1.JPG").arg(row, 5, 10, QLatin1Char('0')));
+    m_tester.reset();
+    m_model->setItems(filesNamed(names));
+    QList<URL> paths;
+    for (int row = count - 1; row >= 0; row -= step)
+        paths.append(m_model->items().at(row).path());
+    QItemSelectionModel selection(m_model.get());
+
+    const QList<int> rows = m_model->reselect(&selection, paths);
+    QCOMPARE(rows.size(), paths.size());
+    QCOMPARE(selection.selection().size(), ranges);
+    QCOMPARE(m_model->selectedItems(&selection).size(), paths.size());
+
+    // The folder left: the whole selection goes in one step.
+    QSignalSpy changes(&selection, &QItemSelectionModel::selectionChanged);
+    selection.clearSelection();
+    QCOMPARE(changes.count(), 1);
+    QVERIFY(m_model->selectedItems(&selection).isEmpty());
 }
 
 void tst_FileItemListModel::cutDimming() {

@@ -55,6 +55,8 @@ private slots:
     void rename();
     void loadFailureAndRecovery_data();
     void loadFailureAndRecovery();
+    void bigSelectionStaysOneRangeAndGoesInOneStep_data();
+    void bigSelectionStaysOneRangeAndGoesInOneStep();
     void staleListingIsDropped_data();
     void staleListingIsDropped();
     void keys_data();
@@ -299,7 +301,12 @@ void tst_FlatBrowserController::loadFailureAndRecovery() {
     QVERIFY(browser.displayedItems().isEmpty());
     QVERIFY(browser.allItems().isEmpty());
     QCOMPARE(log.messages(LogCapture::category("filesystem")).filter(logged).size(), 1);
-    QCOMPARE(m_bed->navigation->currentDirectoryContents.value(), before);
+    // What the placeholder stands over is neither counted nor selectable, as in the columns: the
+    // folder left behind must not stay in the status bar.
+    QVERIFY(m_bed->navigation->currentDirectoryContents.value().isEmpty());
+    browser.selectAllItems();
+    QVERIFY(m_bed->navigation->selectedItems.value().isEmpty());
+    QVERIFY(!browser.hasSelection());
 
     // A change notification lists the folder again; now it can be read.
     m_bed->provider->failing.clear();
@@ -308,6 +315,47 @@ void tst_FlatBrowserController::loadFailureAndRecovery() {
     QVERIFY(!browser.errorPlaceholder());
     QCOMPARE(m_bed->shownNames(), QStringList{"inner.txt"});
     QCOMPARE(m_bed->navigation->currentDirectoryContents.value().size(), 1);
+}
+
+void tst_FlatBrowserController::bigSelectionStaysOneRangeAndGoesInOneStep_data() {
+    QTest::addColumn<Kind>("kind");
+    QTest::newRow("list") << Kind::list;
+    QTest::newRow("icon") << Kind::icon;
+}
+
+// Select All of a camera roll, then a click on another place: the search field is emptied (which
+// filters the same rows again) and the folder is left. The selection stays one range throughout,
+// and the browser publishes its end once.
+void tst_FlatBrowserController::bigSelectionStaysOneRangeAndGoesInOneStep() {
+    QFETCH(Kind, kind);
+    constexpr int count = 10000;
+    const QString roll = m_root + QStringLiteral("/Roll");
+    QVERIFY(QDir().mkpath(roll));
+    for (int index = 0; index < count; ++index) {
+        QFile file(roll + QStringLiteral("/IMG_%1.JPG").arg(index, 5, 10, QLatin1Char('0')));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    FlatBrowserController& browser = m_bed->make(kind);
+    m_bed->open(folderURL(QStringLiteral("Roll")));
+    QCOMPARE(browser.displayedItems().size(), count);
+    browser.selectAllItems();
+    QItemSelectionModel* selection = browser.itemView()->selectionModel();
+    QCOMPARE(m_bed->navigation->selectedItems.value().size(), count);
+
+    m_bed->navigation->searchQuery = QString();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(selection->selection().size(), 1);
+    QCOMPARE(browser.selectedItems().size(), count);
+
+    QList<qsizetype> published;
+    const Subscription watch = m_bed->navigation->selectedItems.subscribe(
+        [&published](const QSet<FileItem>& items) { published.append(items.size()); });
+    m_bed->open(folderURL(QStringLiteral("Other")));
+    QCOMPARE(m_bed->shownNames(), QStringList{"o.txt"});
+    QVERIFY(selection->selection().isEmpty());
+    // The current one at subscription, then the navigation's and the browser's own: each empty.
+    QVERIFY(published.size() <= 3);
+    QVERIFY(std::all_of(published.begin() + 1, published.end(), [](qsizetype size) { return size == 0; }));
 }
 
 void tst_FlatBrowserController::staleListingIsDropped_data() {
