@@ -45,6 +45,7 @@ private slots:
     void anUnansweredSetAsideComesBackAtTheNextSession();
     void aCrashBeforeTheOutcomeIsRecordedKeepsBoth_data();
     void aCrashBeforeTheOutcomeIsRecordedKeepsBoth();
+    void aNewFolderCoversThePartialCopiesInIt();
     void aMoveNeverReplacesTheFolderHoldingIt_data();
     void aMoveNeverReplacesTheFolderHoldingIt();
 };
@@ -164,6 +165,31 @@ void tst_ReplaceOutcomes::aCrashBeforeTheOutcomeIsRecordedKeepsBoth() {
 
     QCOMPARE(itemsIn(destination), folder ? (QStringList{"Thing copy=old", "Thing/", "Thing/inside.txt=new"})
                                           : (QStringList{"Thing copy=old", "Thing=new"}));
+}
+
+// The files of a folder the transfer made write no entry of their own: the folder's covers them.
+// A device that goes away in the middle of one leaves its partial copy, which the next session
+// removes, and nothing else of the folder.
+void tst_ReplaceOutcomes::aNewFolderCoversThePartialCopiesInIt() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/a.txt"), "first"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/b.bin"), patternBytes(4 << 20)));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    m_device->faults().unplugAfterAfcBytes(2 << 20);
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Album"))}, location(Side::device, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::failed);
+    const QString album = m_media + QStringLiteral("/dst/Album");
+    const QStringList copied = QDir(album).entryList(QDir::Files);
+    QCOMPARE(QDir(album).entryList(QDir::Files | QDir::Hidden).size(), copied.size() + 1);
+    const QList<LeftoverJournal::Entry> left = LeftoverJournal::shared()->leftovers(udid);
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(left.front().kind, LeftoverJournal::Kind::newFolder);
+
+    m_device->plug();
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(QDir(album).entryList(QDir::Files | QDir::Hidden), copied);
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 
 void tst_ReplaceOutcomes::aMoveNeverReplacesTheFolderHoldingIt_data() {
