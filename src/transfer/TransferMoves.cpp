@@ -257,7 +257,8 @@ async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
         }
         // A device's rename replaces what it meets: whatever took the name since we looked (another
         // program, the item set aside coming back) must stay, so the name is looked at again.
-        async::Task<std::optional<TransferPlacement::Facts>> looking = makePlacement(m_executor)->inspect(target);
+        const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
+        async::Task<std::optional<TransferPlacement::Facts>> looking = placement->inspect(target);
         if (co_await looking)
             throw NameTakenError(target.absoluteString());
         async::Task<void> renaming =

@@ -45,6 +45,8 @@ private slots:
     void anUnansweredSetAsideComesBackAtTheNextSession();
     void aCrashBeforeTheOutcomeIsRecordedKeepsBoth_data();
     void aCrashBeforeTheOutcomeIsRecordedKeepsBoth();
+    void aCrashOnTheDeviceLosesNothing_data();
+    void aCrashOnTheDeviceLosesNothing();
     void aNewFolderCoversThePartialCopiesInIt();
     void aMoveNeverReplacesTheFolderHoldingIt_data();
     void aMoveNeverReplacesTheFolderHoldingIt();
@@ -165,6 +167,49 @@ void tst_ReplaceOutcomes::aCrashBeforeTheOutcomeIsRecordedKeepsBoth() {
 
     QCOMPARE(itemsIn(destination), folder ? (QStringList{"Thing copy=old", "Thing/", "Thing/inside.txt=new"})
                                           : (QStringList{"Thing copy=old", "Thing=new"}));
+}
+
+void tst_ReplaceOutcomes::aCrashOnTheDeviceLosesNothing_data() {
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("after the set-aside") << "aside" << QStringList{"Notes.txt=old"};
+    QTest::newRow("new file named, not yet recorded") << "named" << QStringList{"Notes copy.txt=old", "Notes.txt=new"};
+    QTest::newRow("recorded whole") << "whole" << QStringList{"Notes.txt=new"};
+}
+
+// An upload that replaces a device file, cut off at each step: the device's next session, in a
+// later run, finds what the records prove.
+void tst_ReplaceOutcomes::aCrashOnTheDeviceLosesNothing() {
+    QFETCH(QString, step);
+    QFETCH(QStringList, expected);
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Notes.txt"), "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "old"));
+    QMap<QString, QByteArray> crashed;
+    const QString crashedJournal = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    TransferPlacement::setStepHookForTesting([&](const QString& at, const URL&) {
+        if (at != step)
+            return;
+        crashed = contentsOf(destination);
+        QVERIFY(QFile::copy(LeftoverJournal::shared()->ownFile(), crashedJournal));
+    });
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Notes.txt"))}, location(Side::device, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::completed);
+    QVERIFY(!crashed.isEmpty());
+    QVERIFY(QDir(destination).removeRecursively());
+    for (auto it = crashed.cbegin(); it != crashed.cend(); ++it)
+        QVERIFY(writeTestFile(destination + u'/' + it.key(), it.value()));
+    {
+        auto journal = std::make_shared<LeftoverJournal>(crashedJournal);
+        AFCBridge restarted(journal);
+        runSync(restarted.connect(udid));
+        QCOMPARE(journal->entries(), QList<LeftoverJournal::Entry>());
+    }
+
+    QCOMPARE(itemsIn(destination), expected);
 }
 
 // The files of a folder the transfer made write no entry of their own: the folder's covers them.
