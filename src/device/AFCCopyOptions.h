@@ -14,4 +14,8 @@ struct AFCCopyOptions {
     // Whether the finished copy may take the place of an item already under the target's name.
     // When not, a taken name fails the copy with NameTakenError and leaves that item alone.
     bool replaceExisting = true;
+    // The target's folder was made by the copy's own transfer, which wrote it down in the journal
+    // of leftovers: an upload's partial copy then needs no entry of its own (the clean-up of that
+    // folder's entry removes it).
+    bool insideNewFolder = false;
 };

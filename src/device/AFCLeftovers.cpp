@@ -3,26 +3,61 @@
 #include "device/AFCDirectoryReader.h"
 #include "device/AFCError.h"
 #include "device/AFCItemOperations.h"
+#include "device/AFCPath.h"
+#include "device/LeftoverCleanup.h"
 #include "platform/Logger.h"
 
 #include <libimobiledevice/afc.h>
 
 namespace {
 
+using Presence = LeftoverCleanup::Presence;
+
+// Only "not found" means absent; a lost connection ends the clean-up; any other refusal says
+// nothing either way, and nothing is done on it.
+Presence lookUp(afc_client_t afc, const QString& path) {
+    const afc_error_t result = AFCItemOperations::lookUp(afc, path);
+    if (result == AFC_E_SUCCESS)
+        return Presence::present;
+    if (result == AFC_E_OBJECT_NOT_FOUND)
+        return Presence::absent;
+    if (AFCError::meansLostConnection(result))
+        throw AFCError::fromLibrary(AFCError::Case::fileInfoFailed, "afc_get_file_info", result);
+    return Presence::unknown;
+}
+
 bool isFolder(afc_client_t afc, const QString& path) {
     return AFCDirectoryReader::fileInfo(afc, path).value(QStringLiteral("st_ifmt")) ==
            QLatin1String("S_IFDIR");
 }
 
-// Whether something answers to path; a refusal other than "not found" counts as taken, so that
-// nothing is put back over an item the device would not describe.
-bool exists(afc_client_t afc, const QString& path) {
-    const afc_error_t result = AFCItemOperations::lookUp(afc, path);
-    if (result == AFC_E_OBJECT_NOT_FOUND)
-        return false;
-    if (AFCError::meansLostConnection(result))
-        throw AFCError::fromLibrary(AFCError::Case::fileInfoFailed, "afc_get_file_info", result);
-    return true;
+LeftoverCleanup::Place devicePlace(afc_client_t afc) {
+    // The device has no rename that refuses a taken name: it is looked at first.
+    return {[afc](const QString& path) { return lookUp(afc, path); },
+            [afc](const QString& folder) -> std::optional<QStringList> {
+                try {
+                    QStringList names;
+                    for (const AFCFileInfo& child : AFCDirectoryReader::listDirectory(afc, folder).entries)
+                        names.append(AFCPath::lastComponent(child.value(QStringLiteral("Path"))));
+                    return names;
+                } catch (const AFCError& error) {
+                    if (error.isConnectionLost())
+                        throw;
+                    return std::nullopt;
+                }
+            },
+            [afc](const QString& from, const QString& to) {
+                if (lookUp(afc, to) != Presence::absent)
+                    return false;
+                AFCItemOperations::renameItem(afc, from, to);
+                return true;
+            },
+            [afc](const QString& path) {
+                if (isFolder(afc, path))
+                    AFCItemOperations::removeRecursively(afc, path);
+                else
+                    AFCItemOperations::removeItem(afc, path);
+            }};
 }
 
 } // namespace
@@ -40,10 +75,11 @@ LeftoverJournal::Entry AFCLeftovers::asideItem(const QString& path, const QStrin
 }
 
 void AFCLeftovers::recover(afc_client_t afc) const {
+    const LeftoverCleanup::Place device = devicePlace(afc);
     for (const LeftoverJournal::Entry& entry : m_journal->leftovers(m_udid, m_bundleID)) {
         try {
-            recoverEntry(afc, entry);
-            m_journal->finished(entry);
+            if (LeftoverCleanup::settle(entry, device))
+                m_journal->finished(entry);
         } catch (const AFCError& error) {
             if (error.isConnectionLost()) {
                 Logger::bridge().error("Leftover clean-up stopped, the device went away: %s",
@@ -53,22 +89,4 @@ void AFCLeftovers::recover(afc_client_t afc) const {
             Logger::bridge().error("Could not clean up %s: %s", entry.path, error.description());
         }
     }
-}
-
-void AFCLeftovers::recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
-    // The device has no rename that refuses a taken name: it is looked at first.
-    const LeftoverJournal::Place device{[afc](const QString& path) { return exists(afc, path); },
-                                        [afc](const QString& from, const QString& to) {
-                                            if (exists(afc, to))
-                                                return false;
-                                            AFCItemOperations::renameItem(afc, from, to);
-                                            return true;
-                                        },
-                                        [afc](const QString& path) {
-                                            if (isFolder(afc, path))
-                                                AFCItemOperations::removeRecursively(afc, path);
-                                            else
-                                                AFCItemOperations::removeItem(afc, path);
-                                        }};
-    LeftoverJournal::settle(entry, device);
 }

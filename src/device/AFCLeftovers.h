@@ -20,16 +20,12 @@ public:
     LeftoverJournal::Entry partialCopy(const QString& path) const;
     LeftoverJournal::Entry asideItem(const QString& path, const QString& originalPath) const;
 
-    // Removes each partial copy and puts each aside item back under its name, or removes it when
-    // the name is taken (its replacement was made whole). Entries dealt with are struck out; one
-    // that could not be is kept for the next session. A lost connection ends the clean-up and
-    // leaves the rest; running copies' entries are never handed out by the journal.
+    // Settles each leftover of this place by LeftoverCleanup's rule. Entries dealt with are
+    // struck out; one that could not be is kept for the next session. A lost connection ends the
+    // clean-up and leaves the rest; running copies' entries are never handed out by the journal.
     void recover(afc_client_t afc) const;
 
 private:
-    // Puts back or removes what the entry names; throws AFCError when that fails, the entry then
-    // stays for the next session.
-    void recoverEntry(afc_client_t afc, const LeftoverJournal::Entry& entry) const;
 
     std::shared_ptr<LeftoverJournal> m_journal;
     QString m_udid;

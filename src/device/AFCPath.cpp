@@ -58,3 +58,46 @@ QString AFCPath::asideName() {
 bool AFCPath::isAsideName(const QString& name) {
     return name.startsWith(asidePrefix);
 }
+
+namespace {
+
+bool hasMadeShape(const QString& name, const QString& prefix) {
+    if (name.size() != prefix.size() + 16 || !name.startsWith(prefix))
+        return false;
+    for (qsizetype at = prefix.size(); at < name.size(); ++at) {
+        const QChar c = name.at(at);
+        if (!(c >= u'0' && c <= u'9') && !(c >= u'a' && c <= u'f'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool AFCPath::isMadePartialCopyName(const QString& name) {
+    return hasMadeShape(name, partialCopyPrefix);
+}
+
+bool AFCPath::isMadeAsideName(const QString& name) {
+    return hasMadeShape(name, asidePrefix);
+}
+
+QString AFCPath::copyName(const QString& base, const QString& extension, int number, int limitBytes) {
+    QString suffix = number <= 1 ? QStringLiteral(" copy") : QStringLiteral(" copy %1").arg(number);
+    if (!extension.isEmpty())
+        suffix += QLatin1Char('.') + extension;
+    // Shortened by whole characters: a surrogate pair goes as one.
+    QString stem = base;
+    while (!stem.isEmpty() && (stem + suffix).toUtf8().size() > limitBytes) {
+        const qsizetype last = stem.size() - 1;
+        stem.chop(last > 0 && stem.at(last).isLowSurrogate() && stem.at(last - 1).isHighSurrogate() ? 2 : 1);
+    }
+    return stem + suffix;
+}
+
+QString AFCPath::copyNameOf(const QString& name, int number, int limitBytes) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == name.size() - 1)
+        return copyName(name, QString(), number, limitBytes);
+    return copyName(name.left(dot), name.mid(dot + 1), number, limitBytes);
+}

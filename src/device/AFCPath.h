@@ -33,6 +33,18 @@ public:
     static bool isAsideName(const QString& name);
     // Either of the two: what a copy keeps hidden and no listing shows.
     static bool isLeftoverName(const QString& name) { return isPartialCopyName(name) || isAsideName(name); }
+    // Exactly the shape this program gives those names (prefix and sixteen hex digits): the
+    // clean-up after a crash touches nothing else, whatever a damaged journal says.
+    static bool isMadePartialCopyName(const QString& name);
+    static bool isMadeAsideName(const QString& name);
+
+    // The name a " copy" of base.ext gets: "base copy.ext", then "base copy 2.ext", ... (number 1
+    // means the first, unnumbered one). Without an extension no dot follows. A name whose UTF-8
+    // form would be longer than limitBytes loses whole characters at the end of base until it fits.
+    static QString copyName(const QString& base, const QString& extension, int number, int limitBytes = 255);
+    // The " copy" name of name itself: its extension is what follows its last dot, unless that dot
+    // leads the name or ends it.
+    static QString copyNameOf(const QString& name, int number, int limitBytes = 255);
 
     AFCPath() = delete;
 };

@@ -54,28 +54,30 @@ private:
 };
 
 // The hidden file the copy writes; removed from the device unless it took the target's name.
-// Written down before it exists, so that a copy cut off by a lost device or a crash never leaves
-// it behind for good.
+// Written down before it exists (unless the entry of the new folder it is in covers it), so that a
+// copy cut off by a lost device or a crash never leaves it behind for good.
 class DevicePartial {
 public:
-    DevicePartial(afc_client_t afc, QString path, const AFCLeftovers& leftovers)
+    DevicePartial(afc_client_t afc, QString path, const AFCLeftovers& leftovers, bool journaled)
         : m_afc(afc), m_path(std::move(path)), m_journal(leftovers.journal()),
-          m_entry(leftovers.partialCopy(m_path)) {
-        m_journal.begin(m_entry);
+          m_entry(leftovers.partialCopy(m_path)), m_journaled(journaled) {
+        if (m_journaled)
+            m_journal.begin(m_entry);
     }
     ~DevicePartial() {
         if (m_kept) {
-            m_journal.finished(m_entry);
+            strike();
             return;
         }
         const afc_error_t result = afc_remove_path(m_afc, m_path.toUtf8().constData());
         if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND) {
-            m_journal.finished(m_entry);
+            strike();
             return;
         }
         Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", m_path,
                                static_cast<int>(result));
-        m_journal.released(m_entry);
+        if (m_journaled)
+            m_journal.released(m_entry);
     }
     DevicePartial(const DevicePartial&) = delete;
     DevicePartial& operator=(const DevicePartial&) = delete;
@@ -84,17 +86,24 @@ public:
     void keep() { m_kept = true; }
 
 private:
+    void strike() {
+        if (m_journaled)
+            m_journal.finished(m_entry);
+    }
+
     afc_client_t m_afc;
     QString m_path;
     LeftoverJournal& m_journal;
     const LeftoverJournal::Entry m_entry;
+    const bool m_journaled;
     bool m_kept = false;
 };
 
 // Moves the finished copy over its target. Should a device refuse to rename onto an existing
 // file, the old one is removed first: by then the new file is complete, so the user holds one of
 // the two at every moment. A copy that must not replace looks first: a device's rename replaces
-// what it meets.
+// what it meets, and even a folder made just now may meet another program's file, or one of the
+// same transfer whose name differs only in case.
 void replaceTarget(afc_client_t afc, const QString& from, const QString& to, bool replaceExisting) {
     const QByteArray source = from.toUtf8();
     const QByteArray target = to.toUtf8();
@@ -148,7 +157,7 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     const quint64 limit = options.expectedSize.value_or(quint64(size));
 
     DevicePartial partial(afc, *AFCPath::child(AFCPath::parent(devicePath), AFCPath::partialCopyName()),
-                          leftovers);
+                          leftovers, !options.insideNewFolder);
     quint64 sent = 0;
     {
         AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);

@@ -5,26 +5,29 @@
 #include <QSet>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 // What a copy leaves on a disk or a device while it runs: the hidden file it writes before that
-// takes its name, and an old item set aside under a hidden name while its replacement is made.
-// Each is written down here before it exists and struck out once it is gone, so that a crash, a
-// quit or a lost device never leaves one behind for good: the next run (for the computer) or the
-// next session of the device puts things right.
+// takes its name, an old item set aside under a hidden name while its replacement is made, and a
+// folder it made, whose partial copies it covers. Each is written down here before it exists, and
+// what happens to it as it happens (for an item set aside: that its replacement is whole, flushed
+// and named), so that a crash, a quit or a lost device never leaves one behind for good: the next
+// run (for the computer) or the next session of the device puts things right by what the records
+// prove (LeftoverCleanup).
 //
-// The rule the entries rely on: a replacement takes the original name only when it is whole. So
-// for an item set aside, a free original name means the copy never finished (the aside item is
-// put back), and a taken one means it did (the aside item is removed).
+// Each running instance of the program owns a journal file of its own in the data folder, locked
+// for the instance's life: another instance never reads a live one's entries as leftovers, and
+// never drops them. The first instance uses the file given; others a sibling with a random
+// suffix. Journals whose lock is free (their instance ended, cleanly or not) are taken over: their
+// entries become this instance's leftovers, and their files go.
 //
 // One journal serves a process per file, shared by every thread that copies: each call holds a
-// lock and appends its line to the file before it returns (the file is written anew only when it
-// is opened and when struck-out lines have piled up). Entries added by this process are running
-// copies' and are never handed out as leftovers; entries found in the file at start are.
+// lock and appends its line before it returns (the file is written anew only when it is opened
+// and when struck-out lines have piled up). Entries added by this process are running copies' and
+// are never handed out as leftovers until released; entries found in files at start are.
 class LeftoverJournal {
 public:
-    enum class Kind { partialCopy, asideItem };
+    enum class Kind { partialCopy, asideItem, newFolder };
 
     struct Entry {
         Kind kind = Kind::partialCopy;
@@ -36,12 +39,20 @@ public:
         QString path;
         // For an aside item: the name it is put back under.
         QString originalPath;
+        // For an aside item: its replacement is whole, flushed and has the name (recordReplaced).
+        bool replaced = false;
 
-        bool operator==(const Entry& other) const = default;
+        // The same item, whatever its records say.
+        bool operator==(const Entry& other) const {
+            return kind == other.kind && udid == other.udid && bundleID == other.bundleID && path == other.path &&
+                   originalPath == other.originalPath;
+        }
     };
 
-    // The journal stored in file (made on the first entry). Entries the file holds are leftovers.
+    // The journal of this instance beside file (made on the first entry); what the journals of
+    // ended instances hold are leftovers.
     explicit LeftoverJournal(QString file);
+    ~LeftoverJournal();
     LeftoverJournal(const LeftoverJournal&) = delete;
     LeftoverJournal& operator=(const LeftoverJournal&) = delete;
 
@@ -54,41 +65,49 @@ public:
     // Writes entry down before the caller makes the item; false (logged) when it could not be
     // stored. The entry is a running copy's until finished().
     bool begin(const Entry& entry);
+    // Writes down, and syncs to the disk, that the replacement of an item set aside is whole and
+    // has its name: from then on the item set aside is removed, never put back. False (logged)
+    // when it could not be stored; the item must then stay.
+    bool recordReplaced(const Entry& entry);
     // Strikes entry out: the item is gone, or it took its place.
     void finished(const Entry& entry);
     // The copy is over but its item could not be dealt with (the device went away): the entry
     // stays, now a leftover for the next session or run.
     void released(const Entry& entry);
     // The entries of the given place that no running copy of this process owns: what an earlier
-    // run or a lost connection left. An entry stays until finished() is called for it.
-    QList<Entry> leftovers(const QString& udid, const QString& bundleID = QString()) const;
-
-    // What a place (a device's media area or container, or the computer) offers for dealing with a
-    // leftover. Each may throw; settle() lets it through.
-    struct Place {
-        std::function<bool(const QString& path)> exists;
-        // Renames from onto to unless to is taken; false when it was.
-        std::function<bool(const QString& from, const QString& to)> renameUnlessTaken;
-        // Removes the item, a folder with everything in it.
-        std::function<void(const QString& path)> remove;
-    };
-    // Deals with one leftover by the rule above: a partial copy goes; an item set aside goes back
-    // under its name when that is free, and goes when it is taken. Does not strike it out.
-    static void settle(const Entry& entry, const Place& place);
+    // run or a lost connection left, journals of ended instances taken over first. An entry stays
+    // until finished() is called for it.
+    QList<Entry> leftovers(const QString& udid, const QString& bundleID = QString());
 
     // All entries, running ones included; for tests and diagnostics.
     QList<Entry> entries() const;
+    // The file this instance writes.
+    QString ownFile() const { return m_file; }
+
+    // Reads a journal's text: the entries that stand, in order. A line that is not an entry of
+    // ours costs only itself (logged).
+    static QList<Entry> parse(const QByteArray& text);
 
 private:
+    enum class Line { added, replaced, gone };
+
+    void claimFile();
     void load();
+    // Takes over the journals of ended instances beside this one's.
+    void adoptEnded();
+    void adopt(const QString& file, int lockFd);
     bool ensureFolder();
     // The entries that stand, written anew in place of the log.
     bool rewrite();
-    bool append(const Entry& entry, bool gone, bool durable);
+    bool append(const Entry& entry, Line line, bool durable);
+    bool openForAppending();
 
     static constexpr qsizetype compactAfterLines = 512;
 
-    const QString m_file;
+    const QString m_base;
+    QString m_file;
+    int m_lockFd = -1;
+    int m_fd = -1;
     mutable QMutex m_mutex;
     QList<Entry> m_entries;
     QList<Entry> m_running;

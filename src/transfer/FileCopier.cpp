@@ -125,7 +125,7 @@ async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL sourc
 }
 
 FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                      quint64 base) {
+                                      quint64 base, bool insideNewFolder) {
     AFCBridge& bridge = requireBridge(*run);
     Started started;
     started.download = isDevice(source.url);
@@ -148,6 +148,7 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         // The upload measures its source itself when it opens it: a listing may be older.
         AFCCopyOptions options;
         options.replaceExisting = false;
+        options.insideNewFolder = insideNewFolder;
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
                                          components.bundleID, onSent, run->token, options);
     }

@@ -43,8 +43,11 @@ public:
         async::Task<quint64> work;
     };
     // Queues the copy of a file whose size (and for a download, its date) is known, on a session
-    // this run has opened; base is the transfer's byte count when this file will begin.
-    static Started start(std::shared_ptr<TransferRun> run, Source source, URL destination, quint64 base);
+    // this run has opened; base is the transfer's byte count when this file will begin. With
+    // insideNewFolder the destination's folder is one this run made and wrote down (see
+    // AFCCopyOptions).
+    static Started start(std::shared_ptr<TransferRun> run, Source source, URL destination, quint64 base,
+                         bool insideNewFolder = false);
     // Awaits the copy, checks its size, carries the date over and records the file.
     static async::Task<void> finish(std::shared_ptr<TransferRun> run, Started started);
 

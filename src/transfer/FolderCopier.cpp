@@ -1,5 +1,8 @@
 #include "transfer/FolderCopier.h"
 
+#include "device/AFCComponents.h"
+#include "device/AFCError.h"
+#include "device/LeftoverJournal.h"
 #include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
@@ -13,6 +16,7 @@
 #include "transfer/LocalTransferFiles.h"
 #include "transfer/TransferErrorMapping.h"
 #include "transfer/TransferManager.h"
+#include "transfer/TransferPlacement.h"
 #include "transfer/TransferRun.h"
 
 #include <QList>
@@ -119,20 +123,33 @@ async::Task<void> settleUntil(std::shared_ptr<TransferRun> run, std::shared_ptr<
 // How many files a folder copy keeps queued on the bridge ahead of the one it finishes.
 constexpr size_t lookahead = 4;
 
-} // namespace
+bool meansLostDevice(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const AFCError& afcError) {
+        return afcError.isConnectionLost();
+    } catch (...) {
+        return false;
+    }
+}
 
-async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL source, URL destination) {
-    async::Task<Children> listing = listChildren(run, source);
-    const Children children = co_await listing;
+LeftoverJournal::Entry newFolderEntry(const URL& folder) {
+    LeftoverJournal::Entry entry;
+    entry.kind = LeftoverJournal::Kind::newFolder;
+    if (const std::optional<AFCComponents> components = afcComponents(folder)) {
+        entry.udid = components->udid;
+        entry.bundleID = components->bundleID.value_or(QString());
+        entry.path = TransferPlacement::normalizedPath(components->devicePath);
+    } else {
+        entry.path = TransferPlacement::normalizedPath(folder.toLocalFile());
+    }
+    return entry;
+}
 
-    async::Task<bool> making = run->placement->makeFolder(destination);
-    // A folder made just now is empty: its children need no look for what is already there (a
-    // name that turns out taken after all is asked about when the copy is whole).
-    const bool fresh = co_await making;
-    run->checkpoint();
-    if (fresh)
-        run->placement->noteCreated(destination);
-
+// The children of a folder, one after the other. Into a folder made just now (fresh) they need
+// no look for what is already there; covered: that folder is written down in the journal.
+async::Task<void> copyChildren(std::shared_ptr<TransferRun> run, URL source, URL destination, Children children,
+                               bool fresh, bool covered) {
     for (const LocalTransferFiles::Unreadable& entry : children.unreadable) {
         Logger::transfer().error("Not copied: %s in %s (%s)", entry.name, source.absoluteString(),
                                  entry.reason);
@@ -163,7 +180,7 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
                 break;
             try {
                 const FileCopier::Source file{child.url, child.size, child.modified};
-                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, nextBase));
+                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, nextBase, covered));
             } catch (...) {
                 pipeline->failure = std::current_exception();
                 break;
@@ -193,3 +210,41 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
     if (forMoveRun(run))
         run->manager->recordCopiedFolder(run->id, source);
 }
+
+} // namespace
+
+async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL source, URL destination) {
+    async::Task<Children> listing = listChildren(run, source);
+    const Children children = co_await listing;
+
+    async::Task<bool> making = run->placement->makeFolder(destination);
+    // A folder made just now is empty: its children need no look for what is already there (a
+    // name that turns out taken after all is asked about when the copy is whole).
+    const bool fresh = co_await making;
+    run->checkpoint();
+    if (!fresh) {
+        async::Task<void> copying = copyChildren(run, source, destination, children, false, false);
+        co_await copying;
+        co_return;
+    }
+    run->placement->noteCreated(destination);
+    // Written down, so that the partial copies of its files need no entry of their own: should
+    // the copy be cut off, the clean-up removes those (and nothing else) from it.
+    const LeftoverJournal::Entry entry = newFolderEntry(destination);
+    async::Task<bool> noting = run->placement->journalBegin(entry);
+    const bool noted = co_await noting;
+    async::Task<void> copying = copyChildren(run, source, destination, children, true, noted);
+    async::detail::Outcome<void> copied = co_await async::detail::settle(std::move(copying));
+    // A copy cut off by a lost device may have left a partial file in the folder: the device's
+    // next session removes it. Any other end removed its own.
+    if (noted && copied.error() && meansLostDevice(copied.error())) {
+        async::Task<void> releasing = run->placement->journalReleased(entry);
+        co_await releasing;
+    } else if (noted) {
+        async::Task<void> striking = run->placement->journalFinished(entry);
+        co_await striking;
+    }
+    if (copied.error())
+        std::rethrow_exception(copied.error());
+}
+

@@ -1,17 +1,38 @@
 #include "transfer/LocalLeftovers.h"
 
+#include "device/LeftoverCleanup.h"
 #include "device/LeftoverJournal.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
 #include "services/LocalFileOperations.h"
 #include "transfer/LocalTransferFiles.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
-const LeftoverJournal::Place computer{
-    [](const QString& path) { return LocalTransferFiles::inspect(path).has_value(); },
+using Presence = LeftoverCleanup::Presence;
+
+// Only "no such item" means absent: a disk that answers with an error says nothing either way.
+Presence lookUp(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        return Presence::present;
+    return errno == ENOENT || errno == ENOTDIR ? Presence::absent : Presence::unknown;
+}
+
+const LeftoverCleanup::Place computer{
+    lookUp,
+    [](const QString& folder) -> std::optional<QStringList> {
+        QDir dir(folder);
+        if (!dir.exists() || !dir.isReadable())
+            return std::nullopt;
+        return dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    },
     [](const QString& from, const QString& to) {
         try {
             LocalFileOperations::renameWithoutReplacing(from, to);
@@ -29,8 +50,8 @@ const LeftoverJournal::Place computer{
 void LocalLeftovers::recover(LeftoverJournal& journal) {
     for (const LeftoverJournal::Entry& entry : journal.leftovers(QString())) {
         try {
-            LeftoverJournal::settle(entry, computer);
-            journal.finished(entry);
+            if (LeftoverCleanup::settle(entry, computer))
+                journal.finished(entry);
         } catch (const Error& error) {
             Logger::filesystem().error("Could not put right %s: %s", entry.path, error.description());
         }

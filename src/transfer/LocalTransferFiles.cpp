@@ -273,6 +273,47 @@ void LocalTransferFiles::removeItem(const QString& path) {
     }
 }
 
+namespace {
+
+// Syncs one entry: a file's data, a folder's names. A link has nothing of its own to sync.
+int syncEntry(const char* path, bool folder) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (folder ? O_DIRECTORY : 0));
+    if (fd < 0)
+        return errno == ELOOP ? 0 : errno;
+    const int result = (folder ? ::fsync(fd) : ::fdatasync(fd)) == 0 ? 0 : errno;
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+void LocalTransferFiles::flushToDisk(const QString& path) {
+    const QByteArray target = encoded(path);
+    static thread_local int failure = 0;
+    static thread_local QByteArray failedPath;
+    failure = 0;
+    const auto flush = [](const char* entry, const struct stat* st, int type, struct FTW*) -> int {
+        if (type != FTW_F && type != FTW_DP)
+            return 0;
+        if (type == FTW_F && !S_ISREG(st->st_mode))
+            return 0;
+        if (const int error = syncEntry(entry, type == FTW_DP); error != 0) {
+            failure = error;
+            failedPath = entry;
+            return 1;
+        }
+        return 0;
+    };
+    if (::nftw(target.constData(), flush, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) != 0) {
+        const int error = failure != 0 ? failure : errno;
+        throw FileError(error, QStringLiteral("flush"), failure != 0 ? decoded(failedPath.constData()) : path);
+    }
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : target.left(slash);
+    if (const int error = syncEntry(folder.constData(), true); error != 0)
+        throw FileError(error, QStringLiteral("flush"), decoded(folder.constData()));
+}
+
 void LocalTransferFiles::setModificationDate(const QString& path, Date date) {
     struct timespec times[2];
     times[0].tv_sec = 0;

@@ -77,6 +77,10 @@ public:
     // A file, or a folder with everything in it; links inside are removed, never followed.
     static void removeItem(const QString& path);
     static void setModificationDate(const QString& path, Date date);
+    // Sends the item's data to the disk, and with a folder everything in it (never through a
+    // link), then the folder holding it, so that the name it has survives a power cut. Throws
+    // FileError when any of it fails.
+    static void flushToDisk(const QString& path);
 
     // Copies a regular file beside the target and renames it over the target only when whole, so
     // a failed or cancelled copy leaves the target as it was and no partial file. Reads in chunks

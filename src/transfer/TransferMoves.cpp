@@ -255,6 +255,12 @@ async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
             async::Task<void> opening = bridge->connect(from->udid);
             co_await opening;
         }
+        // A device's rename replaces what it meets: whatever took the name since we looked (another
+        // program, the item set aside coming back) must stay, so the name is looked at again.
+        const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
+        async::Task<std::optional<TransferPlacement::Facts>> looking = placement->inspect(target);
+        if (co_await looking)
+            throw NameTakenError(target.absoluteString());
         async::Task<void> renaming =
             bridge->renameItem(from->udid, from->devicePath, to->devicePath, from->bundleID);
         co_await renaming;

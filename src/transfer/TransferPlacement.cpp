@@ -95,16 +95,7 @@ bool TransferPlacement::isSameLocation(const URL& first, const URL& second) {
 
 QString TransferPlacement::copyName(const QString& base, const QString& extension, int number,
                                     int limitBytes) {
-    QString suffix = number <= 1 ? QStringLiteral(" copy") : QStringLiteral(" copy %1").arg(number);
-    if (!extension.isEmpty())
-        suffix += QLatin1Char('.') + extension;
-    // Shortened by whole characters: a surrogate pair goes as one.
-    QString stem = base;
-    while (!stem.isEmpty() && (stem + suffix).toUtf8().size() > limitBytes) {
-        const qsizetype last = stem.size() - 1;
-        stem.chop(last > 0 && stem.at(last).isLowSurrogate() && stem.at(last - 1).isHighSurrogate() ? 2 : 1);
-    }
-    return stem + suffix;
+    return AFCPath::copyName(base, extension, number, limitBytes);
 }
 
 AFCComponents TransferPlacement::deviceComponents(const URL& url, const QString& errorPrefix) {
@@ -268,6 +259,24 @@ QString locationKey(const URL& url) {
     return url.scheme() + QLatin1String("://") + url.host() + TransferPlacement::normalizedPath(url.path());
 }
 
+// Whether a failed rename is known not to have happened: a refusal that came back as an answer.
+// A lost connection or a stop leaves it open.
+bool provesNothingHappened(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NameTakenError&) {
+        return true;
+    } catch (const FileError&) {
+        return true;
+    } catch (const AFCError& afcError) {
+        return !afcError.isConnectionLost();
+    } catch (const TransferError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool meansNameTaken(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -379,8 +388,15 @@ async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
     async::Task<void> renaming = rename(url, aside.hidden);
     async::detail::Outcome<void> renamed = co_await async::detail::settle(std::move(renaming));
     if (renamed.error()) {
-        async::Task<void> striking = journalFinished(aside.entry);
-        co_await striking;
+        // A rename whose answer never came (the device went away) may well have happened: the
+        // entry stays, and the next session puts the item back should it be under the hidden name.
+        if (provesNothingHappened(renamed.error())) {
+            async::Task<void> striking = journalFinished(aside.entry);
+            co_await striking;
+        } else {
+            async::Task<void> releasing = journalReleased(aside.entry);
+            co_await releasing;
+        }
         std::rethrow_exception(renamed.error());
     }
     Logger::transfer().debug("Set aside %s while it is replaced", url.absoluteString());
@@ -390,33 +406,89 @@ async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
 }
 
 async::Task<void> TransferPlacement::settleAside(Aside aside, bool replaced) {
-    if (replaced && stepHook())
-        stepHook()(QStringLiteral("whole"), aside.original);
-    std::exception_ptr failure;
-    bool remove = replaced;
-    if (!remove) {
-        async::Task<void> restoring = rename(aside.hidden, aside.original);
-        async::detail::Outcome<void> restored = co_await async::detail::settle(std::move(restoring));
-        // The name is taken only when the new item did take it: then it is whole, and the old goes.
-        if (restored.error() && meansNameTaken(restored.error()))
-            remove = true;
-        else
-            failure = restored.error();
+    if (replaced) {
+        if (stepHook())
+            stepHook()(QStringLiteral("named"), aside.original);
+        // The old item goes only once the new one is on the disk under its name and that is
+        // written down: a power cut must never leave neither.
+        async::Task<bool> recording = recordReplaced(aside);
+        const bool recorded = co_await recording;
+        if (recorded) {
+            if (stepHook())
+                stepHook()(QStringLiteral("whole"), aside.original);
+            async::Task<void> removing = removeItem(aside.hidden);
+            async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
+            if (!removed.error()) {
+                async::Task<void> striking = journalFinished(aside.entry);
+                co_await striking;
+                co_return;
+            }
+            Logger::transfer().error("Could not remove %s, replaced by %s; it goes at the next clean-up: %s",
+                                     aside.hidden.absoluteString(), aside.original.absoluteString(),
+                                     async::describeException(removed.error()));
+            async::Task<void> releasing = journalReleased(aside.entry);
+            co_await releasing;
+            co_return;
+        }
+        Logger::transfer().error("The replacement of %s could not be made safe; the old item is kept beside it",
+                                 aside.original.absoluteString());
     }
-    if (remove) {
-        async::Task<void> removing = removeItem(aside.hidden);
-        async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
-        failure = removed.error();
-    }
-    if (failure) {
-        Logger::transfer().error("Could not settle %s set aside for %s; it is kept for later",
-                                 aside.hidden.absoluteString(), aside.original.absoluteString());
-        async::Task<void> releasing = journalReleased(aside.entry);
-        co_await releasing;
+    async::Task<bool> restoring = restoreAside(aside);
+    const bool restored = co_await restoring;
+    if (restored) {
+        async::Task<void> striking = journalFinished(aside.entry);
+        co_await striking;
         co_return;
     }
-    async::Task<void> striking = journalFinished(aside.entry);
-    co_await striking;
+    Logger::transfer().error("Could not put back %s set aside for %s; it is kept for later",
+                             aside.hidden.absoluteString(), aside.original.absoluteString());
+    async::Task<void> releasing = journalReleased(aside.entry);
+    co_await releasing;
+}
+
+async::Task<bool> TransferPlacement::recordReplaced(Aside aside) {
+    if (!isDevice(aside.original)) {
+        // A device's file is on its storage once closed; this computer's may still be in memory.
+        async::Task<void> flushing = m_executor->run(
+            [path = aside.original.toLocalFile()] { LocalTransferFiles::flushToDisk(path); });
+        async::detail::Outcome<void> flushed = co_await async::detail::settle(std::move(flushing));
+        if (flushed.error()) {
+            Logger::transfer().error("Could not flush %s: %s", aside.original.absoluteString(),
+                                     async::describeException(flushed.error()));
+            co_return false;
+        }
+    }
+    async::Task<bool> recording = m_executor->run(
+        [journal = m_journal, entry = aside.entry] { return journal->recordReplaced(entry); });
+    async::detail::Outcome<bool> recorded = co_await async::detail::settle(std::move(recording));
+    co_return !recorded.error() && recorded.get();
+}
+
+async::Task<bool> TransferPlacement::restoreAside(Aside aside) {
+    // Under its own name when that is free; when something else took it meanwhile (another
+    // program, a second window), beside it under a free " copy" name: never removed.
+    URL target = aside.original;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        async::Task<void> restoring = rename(aside.hidden, target);
+        async::detail::Outcome<void> restored = co_await async::detail::settle(std::move(restoring));
+        if (!restored.error()) {
+            if (attempt > 0)
+                Logger::transfer().info("Put %s back as %s: its name was taken meanwhile",
+                                        aside.original.absoluteString(), target.absoluteString());
+            co_return true;
+        }
+        if (!meansNameTaken(restored.error())) {
+            Logger::transfer().error("Could not put back %s: %s", aside.hidden.absoluteString(),
+                                     async::describeException(restored.error()));
+            co_return false;
+        }
+        async::Task<URL> naming = uniqueDestination(aside.original);
+        async::detail::Outcome<URL> named = co_await async::detail::settle(std::move(naming));
+        if (named.error())
+            co_return false;
+        target = named.get();
+    }
+    co_return false;
 }
 
 async::Task<bool> TransferPlacement::journalBegin(LeftoverJournal::Entry entry) {

@@ -77,10 +77,11 @@ public:
     // --- replacing without ever holding less than before ---
     // Renames what is at url to a hidden name in its folder, written down in the journal first.
     async::Task<Aside> setAside(URL given);
-    // Ends an aside: with replaced, the new item is whole under the name and the old one goes;
-    // otherwise the old one is put back when its name is free, and goes when something took the
-    // name (the copy did finish). A step that fails (the device went away) leaves the journal's
-    // entry for a later run; never throws.
+    // Ends an aside. With replaced, the new item has the name: it is flushed to the disk, that is
+    // recorded in the journal, and only then the old one goes. Otherwise (or when that record
+    // could not be made) the old one is put back under its name, or under a free " copy" name
+    // beside it when something else took the name meanwhile; it is never removed. A step that
+    // fails (the device went away) leaves the journal's entry for a later run; never throws.
     async::Task<void> settleAside(Aside aside, bool replaced);
     // Renames an item on one side; never over an existing item (NameTakenError).
     async::Task<void> rename(URL from, URL to);
@@ -92,8 +93,9 @@ public:
     async::Task<void> journalFinished(LeftoverJournal::Entry entry);
     async::Task<void> journalReleased(LeftoverJournal::Entry entry);
     // Called between the steps of a replacement ("aside": the old item is aside and nothing is
-    // copied yet; "whole": the new item has the name, the old one is still aside): a test sees
-    // there what a crash at that moment would leave.
+    // copied yet; "named": the new item has the name, nothing more is recorded; "whole": that it
+    // is whole and named is recorded, the old one is still aside): a test sees there what a crash
+    // at that moment would leave.
     static void setStepHookForTesting(std::function<void(const QString& step, const URL& original)> hook);
 
     // --- what this object's transfer made ---
@@ -113,6 +115,11 @@ public:
 
 private:
     AFCBridge& requireBridge() const;
+    // Flushes a replacement on this computer and records that it is whole; false when either
+    // failed.
+    async::Task<bool> recordReplaced(Aside aside);
+    // Renames the old item back (see settleAside); false when it could not be.
+    async::Task<bool> restoreAside(Aside aside);
     async::Task<std::optional<Facts>> inspectDevice(URL url);
 
     std::shared_ptr<AFCBridge> m_bridge;

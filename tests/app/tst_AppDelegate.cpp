@@ -358,7 +358,7 @@ void tst_AppDelegate::transferCenterShowsADeviceFolderInTheMainWindow() {
 // An earlier run stopped while a replacement was made: the old file waits under its hidden name,
 // and the new one never took its name. Launching puts it back.
 void tst_AppDelegate::launchPutsBackWhatACutOffCopySetAside() {
-    const QString hidden = scratchPath(QStringLiteral("dst")) + QStringLiteral("/.orvanta-aside-1");
+    const QString hidden = scratchPath(QStringLiteral("dst")) + QStringLiteral("/.orvanta-aside-0000000000000001");
     const QString original = scratchPath(QStringLiteral("dst")) + QStringLiteral("/Report.pdf");
     QVERIFY(writeTestFile(hidden, "the only copy"));
     const std::shared_ptr<LeftoverJournal> journal = LeftoverJournal::shared();

@@ -22,6 +22,8 @@ namespace {
 const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 const QString bundle = QStringLiteral("com.example.notes");
 constexpr qint64 mib = 1 << 20;
+const QString partialName = QStringLiteral(".orvanta-partial-00000000000000f1");
+const QString asideName = QStringLiteral(".orvanta-aside-00000000000000f1");
 
 } // namespace
 
@@ -45,6 +47,8 @@ private:
         LeftoverJournal earlier(journalFile());
         for (const Entry& entry : entries) {
             QVERIFY(earlier.begin(entry));
+            if (entry.replaced)
+                QVERIFY(earlier.recordReplaced(entry));
             earlier.released(entry);
         }
     }
@@ -78,10 +82,16 @@ void tst_AFCLeftovers::sessionOpenDealsWithLeftovers_data() {
     QTest::newRow("aside folder removed, its replacement was whole")
         << "aside taken" << QStringList{"Album/", "Album/new.JPG", "IMG_1.JPG"} << false;
     QTest::newRow("a running copy's partial file is never touched")
-        << "running" << QStringList{".p", "IMG_1.JPG"} << true;
-    QTest::newRow("device gone during the clean-up") << "lost" << QStringList{".p", "IMG_1.JPG"} << true;
+        << "running" << QStringList{partialName, "IMG_1.JPG"} << true;
+    QTest::newRow("device gone during the clean-up") << "lost" << QStringList{partialName, "IMG_1.JPG"} << true;
     QTest::newRow("another app's leftovers wait for its session")
-        << "other place" << QStringList{".p", "IMG_1.JPG"} << true;
+        << "other place" << QStringList{partialName, "IMG_1.JPG"} << true;
+    QTest::newRow("aside in a folder renamed meanwhile waits for it")
+        << "folder gone" << QStringList{"IMG_1.JPG"} << true;
+    QTest::newRow("aside whose name cannot be looked at stays")
+        << "look fails" << QStringList{asideName, "IMG_1.JPG"} << true;
+    QTest::newRow("aside whose name another program took comes back beside it")
+        << "aside taken by another" << QStringList{"IMG_1.JPG", "Old copy.JPG", "Old.JPG"} << false;
 }
 
 void tst_AFCLeftovers::sessionOpenDealsWithLeftovers() {
@@ -90,19 +100,36 @@ void tst_AFCLeftovers::sessionOpenDealsWithLeftovers() {
     QFETCH(bool, entryStays);
     const QString dcim = m_media + QStringLiteral("/DCIM");
     QVERIFY(writeTestFile(dcim + QStringLiteral("/IMG_1.JPG"), "keep"));
-    Entry entry{Kind::partialCopy, udid, QString(), QStringLiteral("/DCIM/.p"), QString()};
+    Entry entry{Kind::partialCopy, udid, QString(), QStringLiteral("/DCIM/") + partialName, QString()};
     if (situation != "partial gone")
-        QVERIFY(writeTestFile(dcim + QStringLiteral("/.p"), "half"));
+        QVERIFY(writeTestFile(dcim + u'/' + partialName, "half"));
     if (situation == "aside free") {
-        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/.p"),
+        QVERIFY(QFile::rename(dcim + u'/' + partialName, dcim + u'/' + asideName));
+        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/") + asideName,
                  QStringLiteral("/DCIM/Old.JPG")};
     } else if (situation == "aside taken") {
-        QVERIFY(QFile::remove(dcim + QStringLiteral("/.p")));
-        QVERIFY(writeTestFile(dcim + QStringLiteral("/.p/old.JPG"), "old"));
+        QVERIFY(QFile::remove(dcim + u'/' + partialName));
+        QVERIFY(writeTestFile(dcim + u'/' + asideName + QStringLiteral("/old.JPG"), "old"));
         QVERIFY(writeTestFile(dcim + QStringLiteral("/Album/new.JPG"), "new"));
-        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/.p"), QStringLiteral("/DCIM/Album")};
+        // Its replacement was recorded whole and named.
+        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/") + asideName,
+                 QStringLiteral("/DCIM/Album"), true};
     } else if (situation == "other place") {
         entry.bundleID = bundle;
+    } else if (situation == "folder gone") {
+        QVERIFY(QFile::remove(dcim + u'/' + partialName));
+        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/Trip/") + asideName,
+                 QStringLiteral("/DCIM/Trip/Old.JPG")};
+    } else if (situation == "look fails") {
+        // A name longer than the device allows: looking at it fails, which says nothing either way.
+        QVERIFY(QFile::rename(dcim + u'/' + partialName, dcim + u'/' + asideName));
+        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/") + asideName,
+                 QStringLiteral("/DCIM/") + QString(300, u'n')};
+    } else if (situation == "aside taken by another") {
+        QVERIFY(QFile::rename(dcim + u'/' + partialName, dcim + u'/' + asideName));
+        QVERIFY(writeTestFile(dcim + QStringLiteral("/Old.JPG"), "theirs"));
+        entry = {Kind::asideItem, udid, QString(), QStringLiteral("/DCIM/") + asideName,
+                 QStringLiteral("/DCIM/Old.JPG")};
     }
     auto journal = std::make_shared<LeftoverJournal>(journalFile());
     if (situation == "running") {
@@ -131,9 +158,13 @@ void tst_AFCLeftovers::sessionOpenDealsWithLeftovers() {
     QCOMPARE(names, media);
     if (situation == "aside free")
         QCOMPARE(fileContents(dcim + QStringLiteral("/Old.JPG")), QByteArray("half"));
+    if (situation == "aside taken by another") {
+        QCOMPARE(fileContents(dcim + QStringLiteral("/Old.JPG")), QByteArray("theirs"));
+        QCOMPARE(fileContents(dcim + QStringLiteral("/Old copy.JPG")), QByteArray("half"));
+    }
     QCOMPARE(journal->entries().contains(entry), entryStays);
     // What the file holds is what the next run finds.
-    QCOMPARE(LeftoverJournal(journalFile()).entries().contains(entry), entryStays);
+    QCOMPARE(LeftoverJournal::parse(fileContents(journal->ownFile())).contains(entry), entryStays);
 }
 
 // A partial upload that the device took with it is removed when the device's session next opens,

@@ -19,6 +19,8 @@ private slots:
     void unreadableEntriesCostOnlyThemselves();
     void theLogStaysShort();
     void oneJournalPerFile();
+    void aSecondInstanceNeverTakesALiveOnesEntries();
+    void theRecordOfAReplacementOutlivesTheProcess();
 
 private:
     QString file() const { return m_dir->filePath(QStringLiteral("data/Orvanta/Leftovers.json")); }
@@ -27,11 +29,11 @@ private:
 
 namespace {
 
-const Entry partial{Kind::partialCopy, QStringLiteral("UDID1"), QString(), QStringLiteral("/DCIM/.p1"),
+const Entry partial{Kind::partialCopy, QStringLiteral("UDID1"), QString(), QStringLiteral("/DCIM/.orvanta-partial-00000000000000a1"),
                     QString()};
 const Entry aside{Kind::asideItem, QStringLiteral("UDID1"), QStringLiteral("com.x.app"),
-                  QStringLiteral("/Documents/.a1"), QStringLiteral("/Documents/Thing")};
-const Entry local{Kind::asideItem, QString(), QString(), QStringLiteral("/home/u/.a2"),
+                  QStringLiteral("/Documents/.orvanta-aside-00000000000000a1"), QStringLiteral("/Documents/Thing")};
+const Entry local{Kind::asideItem, QString(), QString(), QStringLiteral("/home/u/.orvanta-aside-00000000000000a2"),
                   QStringLiteral("/home/u/Thing")};
 
 } // namespace
@@ -58,10 +60,12 @@ void tst_LeftoverJournal::entriesOutliveTheProcess() {
         QVERIFY(crashed.begin(local));
         crashed.finished(partial);
     }
-    LeftoverJournal next(file());
-    QCOMPARE(next.leftovers(QStringLiteral("UDID1"), QStringLiteral("com.x.app")), QList<Entry>{aside});
-    QCOMPARE(next.leftovers(QString()), QList<Entry>{local});
-    next.finished(local);
+    {
+        LeftoverJournal next(file());
+        QCOMPARE(next.leftovers(QStringLiteral("UDID1"), QStringLiteral("com.x.app")), QList<Entry>{aside});
+        QCOMPARE(next.leftovers(QString()), QList<Entry>{local});
+        next.finished(local);
+    }
     QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{aside});
 }
 
@@ -73,9 +77,9 @@ void tst_LeftoverJournal::unreadableEntriesCostOnlyThemselves() {
     stored.write(R"(7
 {"kind":"aside","path":"/x"}
 {"kind":"weird","path":"/y"}
-{"kind":"partial","udid":"UDID1","path":"/DCIM/.p1"}
-{"kind":"aside","udid":"UDID1","bundleID":"com.x.app","path":"/Documents/.a1","originalPath":"/Documents/Thing"}
-{"kind":"aside","udid":"UDID1","bundleID":"com.x.app","path":"/Documents/.a1","originalPath":"/Documents/Thing","gone":true}
+{"kind":"partial","udid":"UDID1","path":"/DCIM/.orvanta-partial-00000000000000a1"}
+{"kind":"aside","udid":"UDID1","bundleID":"com.x.app","path":"/Documents/.orvanta-aside-00000000000000a1","originalPath":"/Documents/Thing"}
+{"kind":"aside","udid":"UDID1","bundleID":"com.x.app","path":"/Documents/.orvanta-aside-00000000000000a1","originalPath":"/Documents/Thing","gone":true}
 {"kind":"partial","udid":"UDID1","pa)");
     stored.close();
     QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{partial});
@@ -91,14 +95,14 @@ void tst_LeftoverJournal::theLogStaysShort() {
     QVERIFY(journal.begin(aside));
     for (int i = 0; i < 2000; ++i) {
         const Entry copy{Kind::partialCopy, QStringLiteral("UDID1"), QString(),
-                         QStringLiteral("/DCIM/.p%1").arg(i), QString()};
+                         QStringLiteral("/DCIM/.orvanta-partial-%1").arg(i, 16, 16, QLatin1Char('0')), QString()};
         QVERIFY(journal.begin(copy));
         journal.finished(copy);
     }
     QFile stored(file());
     QVERIFY(stored.open(QIODevice::ReadOnly));
     QVERIFY(stored.size() < 100 * 1024);
-    QCOMPARE(LeftoverJournal(file()).entries(), QList<Entry>{aside});
+    QCOMPARE(LeftoverJournal::parse(stored.readAll()), QList<Entry>{aside});
 }
 
 void tst_LeftoverJournal::oneJournalPerFile() {
@@ -110,6 +114,56 @@ void tst_LeftoverJournal::oneJournalPerFile() {
     QCOMPARE(second.get(), first.get());
     QVERIFY(second->leftovers(QStringLiteral("UDID1")).isEmpty());
     first->finished(partial);
+}
+
+// Two instances of the program share the data folder: each owns its entries while it runs, and
+// the other takes them over only once it has ended.
+void tst_LeftoverJournal::aSecondInstanceNeverTakesALiveOnesEntries() {
+    auto first = std::make_unique<LeftoverJournal>(file());
+    QVERIFY(first->begin(aside));
+    // Left over for the first itself (its device went away), never for the second.
+    first->released(aside);
+    const QString firstFile = first->ownFile();
+
+    LeftoverJournal second(file());
+    QVERIFY(second.ownFile() != firstFile);
+    QVERIFY(second.leftovers(QStringLiteral("UDID1"), QStringLiteral("com.x.app")).isEmpty());
+    // Enough lines to make the second write its file anew: the first's entries stay where they are.
+    for (int i = 0; i < 700; ++i) {
+        const Entry copy{Kind::partialCopy, QStringLiteral("UDID1"), QString(),
+                         QStringLiteral("/DCIM/.orvanta-partial-%1").arg(i, 16, 16, QLatin1Char('0')), QString()};
+        QVERIFY(second.begin(copy));
+        second.finished(copy);
+    }
+    QFile stored(firstFile);
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QCOMPARE(LeftoverJournal::parse(stored.readAll()), QList<Entry>{aside});
+    stored.close();
+
+    first.reset();
+    QCOMPARE(second.leftovers(QStringLiteral("UDID1"), QStringLiteral("com.x.app")), QList<Entry>{aside});
+    QVERIFY(!QFileInfo::exists(firstFile));
+    QCOMPARE(LeftoverJournal::parse([&] {
+                 QFile own(second.ownFile());
+                 return own.open(QIODevice::ReadOnly) ? own.readAll() : QByteArray();
+             }()),
+             QList<Entry>{aside});
+}
+
+void tst_LeftoverJournal::theRecordOfAReplacementOutlivesTheProcess() {
+    {
+        LeftoverJournal crashed(file());
+        QVERIFY(crashed.begin(aside));
+        QVERIFY(crashed.begin(local));
+        QVERIFY(crashed.recordReplaced(aside));
+        // Nothing to record for an entry that is not there.
+        QVERIFY(!crashed.recordReplaced(partial));
+    }
+    LeftoverJournal next(file());
+    const QList<Entry> entries = next.entries();
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(entries.indexOf(aside)).replaced, true);
+    QCOMPARE(entries.at(entries.indexOf(local)).replaced, false);
 }
 
 QTEST_GUILESS_MAIN(tst_LeftoverJournal)

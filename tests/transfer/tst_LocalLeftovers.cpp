@@ -50,6 +50,8 @@ private slots:
     void recoveryFollowsTheRule();
     void aCrashBetweenTheStepsLosesNothing_data();
     void aCrashBetweenTheStepsLosesNothing();
+    void foreignLinesTouchNothing();
+    void aFolderNotThereKeepsItsEntryUntilItIs();
 };
 
 void tst_LocalLeftovers::cleanup() {
@@ -75,7 +77,8 @@ void tst_LocalLeftovers::recoveryFollowsTheRule() {
     QFETCH(bool, originalTaken);
     QFETCH(QString, expected);
     const QString folder = m_mac + QStringLiteral("/dst");
-    const QString hidden = folder + QStringLiteral("/.orvanta-hidden");
+    const QString hidden =
+        folder + (aside ? QStringLiteral("/.orvanta-aside-0123456789abcdef") : QStringLiteral("/.orvanta-partial-0123456789abcdef"));
     const QString original = folder + QStringLiteral("/item");
     QVERIFY(QDir().mkpath(folder));
     if (hiddenThere)
@@ -83,15 +86,19 @@ void tst_LocalLeftovers::recoveryFollowsTheRule() {
     if (originalTaken)
         QVERIFY(writeTestFile(original, "new"));
     const QString file = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.json");
+    // A replacement found whole was recorded so before anything else happened.
     LeftoverJournal::Entry entry{aside ? LeftoverJournal::Kind::asideItem
                                        : LeftoverJournal::Kind::partialCopy,
-                                 QString(), QString(), hidden, aside ? original : QString()};
+                                 QString(), QString(), hidden, aside ? original : QString(), originalTaken};
     // A device's entry is the session's to deal with, never this computer's.
-    const LeftoverJournal::Entry onDevice{LeftoverJournal::Kind::partialCopy, udid, QString(), hidden,
+    const LeftoverJournal::Entry onDevice{LeftoverJournal::Kind::partialCopy, udid, QString(),
+                                          QStringLiteral("/DCIM/.orvanta-partial-0123456789abcdef"),
                                           QString()};
     {
         LeftoverJournal earlier(file);
         QVERIFY(earlier.begin(entry));
+        if (entry.replaced)
+            QVERIFY(earlier.recordReplaced(entry));
         QVERIFY(earlier.begin(onDevice));
     }
 
@@ -153,7 +160,7 @@ void tst_LocalLeftovers::aCrashBetweenTheStepsLosesNothing() {
             return;
         snapped = true;
         QVERIFY(copyTree(destination, crashed));
-        QVERIFY(QFile::copy(LeftoverJournal::defaultFile(), crashedJournal));
+        QVERIFY(QFile::copy(LeftoverJournal::shared()->ownFile(), crashedJournal));
     };
     TransferPlacement::setStepHookForTesting([&](const QString& at, const URL&) {
         if (at == step)
@@ -190,6 +197,56 @@ void tst_LocalLeftovers::aCrashBetweenTheStepsLosesNothing() {
         }
     }
     QCOMPARE(contentsOf(destination, true), expected);
+}
+
+// A damaged or foreign journal names the user's own folders: nothing of theirs is touched, and
+// the lines are dropped.
+void tst_LocalLeftovers::foreignLinesTouchNothing() {
+    const QString home = m_mac + QStringLiteral("/home");
+    QVERIFY(writeTestFile(home + QStringLiteral("/Documents/letter.txt"), "mine"));
+    QVERIFY(writeTestFile(home + QStringLiteral("/Other/.orvanta-aside-0123456789abcdef"), "also mine"));
+    QVERIFY(writeTestFile(home + QStringLiteral("/.orvanta-partial-0123456789abcdef/x"), "ours, from a crash"));
+    const QString file = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    QByteArray text;
+    for (const QString& line :
+         {QStringLiteral(R"({"kind":"partial","path":"%1/Documents"})"),
+          QStringLiteral(R"({"kind":"aside","path":"%1/Other/.orvanta-aside-0123456789abcdef","originalPath":"%1/Documents"})"),
+          QStringLiteral(R"({"kind":"partial","path":"%1/Documents/../.orvanta-partial-0123456789abcdef"})"),
+          QStringLiteral(R"({"kind":"folder","path":"%1/.orvanta-partial-0123456789abcdef"})"),
+          QStringLiteral(R"({"kind":"partial","path":"%1/.orvanta-partial-0123456789abcdef"})")})
+        text += line.arg(home).toUtf8() + '\n';
+    QVERIFY(writeTestFile(file, text));
+
+    LeftoverJournal journal(file);
+    LocalLeftovers::recover(journal);
+
+    QVERIFY(journal.entries().isEmpty());
+    QCOMPARE(treeOf(home), (QStringList{"Documents/", "Documents/letter.txt 4", "Other/",
+                                        "Other/.orvanta-aside-0123456789abcdef 9"}));
+}
+
+// A disk that is not mounted at the next start, or a folder renamed meanwhile: the entry waits,
+// and the item comes back once its folder is there again.
+void tst_LocalLeftovers::aFolderNotThereKeepsItsEntryUntilItIs() {
+    const QString folder = m_mac + QStringLiteral("/disk/Photos");
+    const QString hidden = folder + QStringLiteral("/.orvanta-aside-0123456789abcdef");
+    const QString file = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::asideItem, QString(), QString(), hidden,
+                                       folder + QStringLiteral("/Beach.jpg")};
+    {
+        LeftoverJournal earlier(file);
+        QVERIFY(earlier.begin(entry));
+    }
+    {
+        LeftoverJournal journal(file);
+        LocalLeftovers::recover(journal);
+        QCOMPARE(journal.entries(), QList<LeftoverJournal::Entry>{entry});
+    }
+    QVERIFY(writeTestFile(hidden, "the only copy"));
+    LeftoverJournal journal(file);
+    LocalLeftovers::recover(journal);
+    QVERIFY(journal.entries().isEmpty());
+    QCOMPARE(fileContents(folder + QStringLiteral("/Beach.jpg")), QByteArray("the only copy"));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_LocalLeftovers)

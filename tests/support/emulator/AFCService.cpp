@@ -230,6 +230,12 @@ char* AFCService::buffer(size_t size) {
 }
 
 bool AFCService::handle(Packet& packet) {
+    if (m_device.faults().takeUnanswered(opName(packet.operation))) {
+        m_silent = true;
+        dispatch(packet);
+        m_device.unplug();
+        return false;
+    }
     if (!dispatch(packet))
         return false;
     // Answered, then gone: the client has its reply and finds the device missing at the next one.
@@ -277,6 +283,8 @@ bool AFCService::dispatch(Packet& packet) {
 }
 
 bool AFCService::send(uint64_t number, uint64_t operation, const void* data, size_t size) {
+    if (m_silent)
+        return true;
     char header[headerSize];
     writeHeader(header, number, operation, size);
     return m_socket->sendAll(header, sizeof header, data, size);

@@ -80,6 +80,8 @@ private:
     std::map<uint64_t, int> m_files;
     uint64_t m_nextHandle = 1;
     std::vector<char> m_buffer;
+    // Requests are carried out but no longer answered (Faults::unplugBeforeAnswering).
+    bool m_silent = false;
 };
 
 } // namespace fakemux

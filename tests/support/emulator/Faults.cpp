@@ -18,6 +18,7 @@ void Faults::clear() {
     m_unplugAfter.reset();
     m_afcBytes = 0;
     m_unplugAfterReplies.reset();
+    m_unanswered.reset();
     m_readGateAfter.reset();
     m_readBytes = 0;
     m_writeStall = false;
@@ -190,6 +191,19 @@ bool Faults::countAfcBytes(uint64_t bytes) {
 void Faults::unplugAfterAfcReplies(uint64_t replies) {
     std::lock_guard lock(m_mutex);
     m_unplugAfterReplies = replies;
+}
+
+void Faults::unplugBeforeAnswering(std::string operation) {
+    std::lock_guard lock(m_mutex);
+    m_unanswered = std::move(operation);
+}
+
+bool Faults::takeUnanswered(const std::string& operation) {
+    std::lock_guard lock(m_mutex);
+    if (m_unanswered != operation)
+        return false;
+    m_unanswered.reset();
+    return true;
 }
 
 bool Faults::countAfcReply() {

@@ -72,6 +72,12 @@ public:
     // Counts one answered request; true when the unplug threshold is reached.
     bool countAfcReply();
 
+    // The next request of this operation ("RENAME_PATH") is carried out, and then the device is
+    // unplugged instead of answering it: the client never learns that it happened.
+    void unplugBeforeAnswering(std::string operation);
+    // True (once) when a request of this operation is to go unanswered.
+    bool takeUnanswered(const std::string& operation);
+
     // Holds every FILE_READ that arrives once this many bytes were read, until released.
     void gateReads(uint64_t afterBytes = 0);
     void releaseReads();
@@ -141,6 +147,7 @@ private:
     std::optional<uint64_t> m_unplugAfter;
     uint64_t m_afcBytes = 0;
     std::optional<uint64_t> m_unplugAfterReplies;
+    std::optional<std::string> m_unanswered;
 
     std::optional<uint64_t> m_readGateAfter;
     uint64_t m_readBytes = 0;

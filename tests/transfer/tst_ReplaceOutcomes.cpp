@@ -1,0 +1,263 @@
+// What a Replace leaves when something goes wrong around it: another program taking the name, a
+// device that goes away before it answers, a crash before the outcome is written down, a move
+// that would replace the folder holding what it moves. Nothing the user had is ever lost.
+
+#include "device/LeftoverJournal.h"
+#include "transfer/LocalLeftovers.h"
+#include "transfer/TransferPlacement.h"
+
+#include "TaskFailure.h"
+#include "TestFiles.h"
+#include "TransferTestCase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+using Side = TransferTestCase::Side;
+using async::runSync;
+
+namespace {
+
+// Every item below root, hidden ones included, as "name=content" (folders as "name/").
+QStringList itemsIn(const QString& root) {
+    QStringList items;
+    const QMap<QString, QByteArray> contents = contentsOf(root, true);
+    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+        items << (it.key().endsWith(u'/') ? it.key() : it.key() + u'=' + QString::fromUtf8(it.value()));
+    items.sort();
+    return items;
+}
+
+} // namespace
+
+class tst_ReplaceOutcomes : public TransferTestCase {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setUpTransferTestCase(); }
+    void init() { setUpTransfers(); }
+    void cleanup();
+
+    void aNameTakenDuringAReplaceKeepsBoth_data();
+    void aNameTakenDuringAReplaceKeepsBoth();
+    void anUnansweredSetAsideComesBackAtTheNextSession();
+    void aCrashBeforeTheOutcomeIsRecordedKeepsBoth_data();
+    void aCrashBeforeTheOutcomeIsRecordedKeepsBoth();
+    void aCrashOnTheDeviceLosesNothing_data();
+    void aCrashOnTheDeviceLosesNothing();
+    void aNewFolderCoversThePartialCopiesInIt();
+    void aMoveNeverReplacesTheFolderHoldingIt_data();
+    void aMoveNeverReplacesTheFolderHoldingIt();
+};
+
+void tst_ReplaceOutcomes::cleanup() {
+    TransferPlacement::setStepHookForTesting({});
+    tearDownTransfers();
+}
+
+void tst_ReplaceOutcomes::aNameTakenDuringAReplaceKeepsBoth_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Side>("to");
+    QTest::addColumn<bool>("move");
+    QTest::newRow("download") << Side::device << Side::mac << false;
+    QTest::newRow("upload") << Side::mac << Side::device << false;
+    QTest::newRow("on this computer") << Side::mac << Side::mac << false;
+    QTest::newRow("device to device") << Side::device << Side::device << false;
+    QTest::newRow("move on this computer") << Side::mac << Side::mac << true;
+    QTest::newRow("move on the device") << Side::device << Side::device << true;
+}
+
+// The user answers Replace; while the copy runs, another program writes a file of that name. The
+// copy fails, and the old item comes back beside that file, under a free name.
+void tst_ReplaceOutcomes::aNameTakenDuringAReplaceKeepsBoth() {
+    QFETCH(Side, from);
+    QFETCH(Side, to);
+    QFETCH(bool, move);
+    QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Notes.txt"), "new"));
+    const QString destination = root(to) + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "old"));
+    TransferPlacement::setStepHookForTesting([&](const QString& step, const URL&) {
+        if (step == QLatin1String("aside"))
+            QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "theirs"));
+    });
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    if (move) {
+        const auto failure = failureOf<TransferError>(
+            m_manager->moveItems({item(from, QStringLiteral("/src/Notes.txt"))}, location(to, QStringLiteral("/dst"))));
+        Q_UNUSED(failure);
+        QCOMPARE(fileContents(root(from) + QStringLiteral("/src/Notes.txt")), QByteArray("new"));
+    } else {
+        const Transfer done = transfer({item(from, QStringLiteral("/src/Notes.txt"))}, location(to, QStringLiteral("/dst")));
+        QCOMPARE(done.state, TransferState::failed);
+    }
+
+    QCOMPARE(itemsIn(destination), (QStringList{"Notes copy.txt=old", "Notes.txt=theirs"}));
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+// The device sets the old item aside and goes away before it answers: the entry stays, and the
+// next session of the device puts the item back.
+void tst_ReplaceOutcomes::anUnansweredSetAsideComesBackAtTheNextSession() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Notes.txt"), "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "old"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+    m_device->faults().unplugBeforeAnswering("RENAME_PATH");
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Notes.txt"))}, location(Side::device, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::failed);
+    // The device did rename it.
+    QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/Notes.txt")));
+    QCOMPARE(LeftoverJournal::shared()->leftovers(udid).size(), 1);
+
+    m_device->plug();
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(itemsIn(destination), QStringList{"Notes.txt=old"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+void tst_ReplaceOutcomes::aCrashBeforeTheOutcomeIsRecordedKeepsBoth_data() {
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("file") << false;
+    QTest::newRow("folder") << true;
+}
+
+// The new item has the name, but the record that it is whole never reached the journal: the
+// next start cannot tell whether it is, so it keeps both.
+void tst_ReplaceOutcomes::aCrashBeforeTheOutcomeIsRecordedKeepsBoth() {
+    QFETCH(bool, folder);
+    const QString source = m_mac + QStringLiteral("/src/Thing");
+    QVERIFY(writeTestFile(folder ? source + QStringLiteral("/inside.txt") : source, "new"));
+    const QString destination = m_mac + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Thing"), "old"));
+    const QString crashed = scratchPath(QStringLiteral("crashed"));
+    const QString crashedJournal = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    TransferPlacement::setStepHookForTesting([&](const QString& step, const URL&) {
+        if (step != QLatin1String("named"))
+            return;
+        // What the disk and the journal hold at that moment.
+        for (const QString& entry : QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            const QString from = destination + u'/' + entry;
+            if (QFileInfo(from).isDir()) {
+                QVERIFY(writeTestFile(crashed + u'/' + entry + QStringLiteral("/inside.txt"),
+                                      fileContents(from + QStringLiteral("/inside.txt"))));
+            } else {
+                QVERIFY(writeTestFile(crashed + u'/' + entry, fileContents(from)));
+            }
+        }
+        QVERIFY(QFile::copy(LeftoverJournal::shared()->ownFile(), crashedJournal));
+    });
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Thing"))}, location(Side::mac, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::completed);
+    QVERIFY(QFileInfo::exists(crashedJournal));
+    QVERIFY(QDir(destination).removeRecursively());
+    QVERIFY(QDir().rename(crashed, destination));
+    {
+        LeftoverJournal journal(crashedJournal);
+        LocalLeftovers::recover(journal);
+        QVERIFY(journal.entries().isEmpty());
+    }
+
+    QCOMPARE(itemsIn(destination), folder ? (QStringList{"Thing copy=old", "Thing/", "Thing/inside.txt=new"})
+                                          : (QStringList{"Thing copy=old", "Thing=new"}));
+}
+
+void tst_ReplaceOutcomes::aCrashOnTheDeviceLosesNothing_data() {
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("after the set-aside") << "aside" << QStringList{"Notes.txt=old"};
+    QTest::newRow("new file named, not yet recorded") << "named" << QStringList{"Notes copy.txt=old", "Notes.txt=new"};
+    QTest::newRow("recorded whole") << "whole" << QStringList{"Notes.txt=new"};
+}
+
+// An upload that replaces a device file, cut off at each step: the device's next session, in a
+// later run, finds what the records prove.
+void tst_ReplaceOutcomes::aCrashOnTheDeviceLosesNothing() {
+    QFETCH(QString, step);
+    QFETCH(QStringList, expected);
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Notes.txt"), "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "old"));
+    QMap<QString, QByteArray> crashed;
+    const QString crashedJournal = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    TransferPlacement::setStepHookForTesting([&](const QString& at, const URL&) {
+        if (at != step)
+            return;
+        crashed = contentsOf(destination);
+        QVERIFY(QFile::copy(LeftoverJournal::shared()->ownFile(), crashedJournal));
+    });
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Notes.txt"))}, location(Side::device, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::completed);
+    QVERIFY(!crashed.isEmpty());
+    QVERIFY(QDir(destination).removeRecursively());
+    for (auto it = crashed.cbegin(); it != crashed.cend(); ++it)
+        QVERIFY(writeTestFile(destination + u'/' + it.key(), it.value()));
+    {
+        auto journal = std::make_shared<LeftoverJournal>(crashedJournal);
+        AFCBridge restarted(journal);
+        runSync(restarted.connect(udid));
+        QCOMPARE(journal->entries(), QList<LeftoverJournal::Entry>());
+    }
+
+    QCOMPARE(itemsIn(destination), expected);
+}
+
+// The files of a folder the transfer made write no entry of their own: the folder's covers them.
+// A device that goes away in the middle of one leaves its partial copy, which the next session
+// removes, and nothing else of the folder.
+void tst_ReplaceOutcomes::aNewFolderCoversThePartialCopiesInIt() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/a.txt"), "first"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/b.bin"), patternBytes(4 << 20)));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    m_device->faults().unplugAfterAfcBytes(2 << 20);
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Album"))}, location(Side::device, QStringLiteral("/dst")));
+    QCOMPARE(done.state, TransferState::failed);
+    const QString album = m_media + QStringLiteral("/dst/Album");
+    const QStringList copied = QDir(album).entryList(QDir::Files);
+    QCOMPARE(QDir(album).entryList(QDir::Files | QDir::Hidden).size(), copied.size() + 1);
+    const QList<LeftoverJournal::Entry> left = LeftoverJournal::shared()->leftovers(udid);
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(left.front().kind, LeftoverJournal::Kind::newFolder);
+
+    m_device->plug();
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(QDir(album).entryList(QDir::Files | QDir::Hidden), copied);
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+void tst_ReplaceOutcomes::aMoveNeverReplacesTheFolderHoldingIt_data() {
+    QTest::addColumn<Side>("side");
+    QTest::newRow("on this computer") << Side::mac;
+    QTest::newRow("on the device") << Side::device;
+}
+
+// Moving b/u/u up into b, with Replace, would replace b/u, which holds it: refused with the words
+// a copy uses, before anything is renamed, and nothing else is tried.
+void tst_ReplaceOutcomes::aMoveNeverReplacesTheFolderHoldingIt() {
+    QFETCH(Side, side);
+    const QString b = root(side) + QStringLiteral("/b");
+    QVERIFY(writeTestFile(b + QStringLiteral("/u/other.txt"), "other"));
+    QVERIFY(writeTestFile(b + QStringLiteral("/u/u"), "moved"));
+    const QStringList before = itemsIn(b);
+    m_prompter->answers = {answer(ConflictResolution::replace, true), answer(ConflictResolution::replace, true)};
+
+    QCOMPARE(failureText<TransferError>(
+                 m_manager->moveItems({item(side, QStringLiteral("/b/u/u"))}, location(side, QStringLiteral("/b")))),
+             TransferError::ioError(QStringLiteral("Cannot replace \"u\" with an item inside it")).description());
+    QCOMPARE(itemsIn(b), before);
+}
+
+ORVANTA_DEVICE_TEST_MAIN(tst_ReplaceOutcomes)
+#include "tst_ReplaceOutcomes.moc"
