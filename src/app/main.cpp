@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
 #include "device/AFCBridge.h"
+#include "platform/Logger.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
+    Logger::setVerbose(QCoreApplication::arguments().contains(QStringLiteral("--verbose")));
     // While the services and menus are built: the image format plug-ins that the menu bar's style
     // icons probe, then Qt's font list and the application font's match and fallbacks (shared by
     // every thread; the engine made here is this thread's own). The plug-in loader and the font
