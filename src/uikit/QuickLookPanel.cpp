@@ -53,6 +53,10 @@ struct QuickLookPanel::Loaded {
     qint64 size = -1;
 };
 
+void QuickLookPanelDataSource::openPreviewItem(QuickLookPanel*, const URL& url) {
+    Workspace::open(url);
+}
+
 QuickLookPanel* QuickLookPanel::shared() {
     if (!sharedPanel)
         sharedPanel = new QuickLookPanel;
@@ -115,8 +119,13 @@ QuickLookPanel::QuickLookPanel(QWidget* parent)
     m_openButton->setAutoDefault(false);
     m_openButton->setFocusPolicy(Qt::NoFocus);
     connect(m_openButton, &QPushButton::clicked, this, [this] {
-        if (m_current >= 0 && m_current < m_items.size())
-            Workspace::open(m_items[m_current]);
+        if (m_current < 0 || m_current >= m_items.size())
+            return;
+        const URL url = m_items[m_current];
+        if (m_dataSource)
+            m_dataSource->openPreviewItem(this, url);
+        else
+            Workspace::open(url);
     });
     otherLayout->addWidget(m_openButton, 0, Qt::AlignHCenter);
     otherLayout->addStretch(1);
@@ -269,7 +278,7 @@ void QuickLookPanel::showCurrent() {
     const int maxPixels = std::max(width(), height()) * std::max(1, int(devicePixelRatio()));
     ImageDecoder decoder = m_decoder;
     const QuickLookItemFacts facts = m_facts.value(m_current);
-    m_openButton->setEnabled(url.isFileURL());
+    m_openButton->setEnabled(m_dataSource ? m_dataSource->canOpenPreviewItem(this, url) : url.isFileURL());
     // The result comes back as a queued call on the panel: Qt drops it when the panel is gone,
     // and the panel joins the executor before it goes, so no job outlives it.
     QuickLookPanel* panel = this;

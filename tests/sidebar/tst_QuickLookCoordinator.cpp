@@ -24,6 +24,7 @@
 #include "transfer/TransferManager.h"
 #include "uikit/CommandRouter.h"
 #include "uikit/QuickLookPanel.h"
+#include "uikit/Workspace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -84,6 +85,7 @@ private slots:
     void arrowKeysReachTheBrowser();
     void windowTogglesThePanel();
     void filesThePanelCannotShowStayOnTheDevice();
+    void deviceDocumentOpensFromACopy();
 
 private:
     // A device whose media holds these files (path → bytes).
@@ -359,11 +361,14 @@ void tst_QuickLookCoordinator::windowTogglesThePanel() {
     QVERIFY(router.sendAction("toggleQuickLook:"));
     QVERIFY(!panel->isPanelVisible());
 
-    // Pressed again while the copy is still under way: the panel never comes up, the copy is kept.
+    // Pressed again while the copy is still under way: the panel, up at once, goes again and
+    // stays away when the copy ends; the copy is kept.
     navigation.selectedItems = QSet<FileItem>{onDevice(firstUdid, "/DCIM/b.txt")};
     m_devices[firstUdid]->faults().gateReads();
     QVERIFY(router.sendAction("toggleQuickLook:"));
     QTRY_VERIFY(m_devices[firstUdid]->faults().waitUntilReadHeld(0ms));
+    QVERIFY(panel->isPanelVisible());
+    QApplication::setActiveWindow(controller.window());
     QVERIFY(router.sendAction("toggleQuickLook:"));
     m_devices[firstUdid]->faults().releaseReads();
     for (const auto& task : controller.quickLookCoordinator()->panelTasks())
@@ -401,11 +406,12 @@ void tst_QuickLookCoordinator::filesThePanelCannotShowStayOnTheDevice() {
     show();
     QCOMPARE(m_coordinator->previewItems(), (QList<URL>{video.path(), archive.path(), URL::fileURL(copyPath(photo))}));
     QCOMPARE(filesBelowPreview(), QStringList{copyPath(photo)});
-    QTRY_COMPARE(shown.size(), 1);
-    QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::frame);
-    QVERIFY(!panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"))->isEnabled());
+    // The panel came first with the video's icon; its frame followed.
+    QTRY_COMPARE(panel->contentKind(), QuickLookPanel::ContentKind::frame);
+    QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"))->isEnabled());
+    const qsizetype shownBefore = shown.size();
     panel->setCurrentPreviewItemIndex(1);
-    QTRY_COMPARE(shown.size(), 2);
+    QTRY_COMPARE(shown.size(), shownBefore + 1);
     QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::other);
     QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookSize"))->text(), QStringLiteral("2 KB"));
     QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookIcon"))
@@ -421,6 +427,47 @@ void tst_QuickLookCoordinator::filesThePanelCannotShowStayOnTheDevice() {
     qputenv("TMPDIR", previousTemporary);
     if (previousTemporary.isEmpty())
         qunsetenv("TMPDIR");
+}
+
+// A device PDF, which the panel shows by its icon, opens with the desktop's program from a copy
+// in the run's temporary folder. The panel is up while the device still holds the copy of the
+// photo beside it, not only once the copy came.
+void tst_QuickLookCoordinator::deviceDocumentOpensFromACopy() {
+    plug(firstUdid, {{"/Documents/guide.pdf", "%PDF-1.4 guide"}, {"/DCIM/IMG_0005.JPG", "photo"}});
+    const FileItem pdf = onDevice(firstUdid, "/Documents/guide.pdf");
+    const FileItem photo = onDevice(firstUdid, "/DCIM/IMG_0005.JPG");
+    // Static: the opener stays set after the test.
+    static QList<URL> opened;
+    opened.clear();
+    Workspace::setOpenerForTesting([](const URL& url) {
+        opened << url;
+        return true;
+    });
+    select({pdf, photo});
+    m_devices[firstUdid]->faults().gateReads();
+    QuickLookPanel* panel = QuickLookPanel::shared();
+    m_coordinator->showPanel(panel);
+    QTRY_VERIFY(m_devices[firstUdid]->faults().waitUntilReadHeld(0ms));
+    QVERIFY(panel->isPanelVisible());
+    QCOMPARE(panel->items(), QList<URL>{pdf.path()});
+    m_devices[firstUdid]->faults().releaseReads();
+    awaitTasks();
+    QCOMPARE(panel->items(), (QList<URL>{pdf.path(), URL::fileURL(copyPath(photo))}));
+
+    panel->setCurrentPreviewItemIndex(0);
+    auto* open = panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"));
+    QVERIFY(open->isEnabled());
+    open->click();
+    awaitTasks();
+    QCOMPARE(opened, QList<URL>{URL::fileURL(copyPath(pdf))});
+    QCOMPARE(fileContents(copyPath(pdf)), QByteArray("%PDF-1.4 guide"));
+    // A second Open uses the same copy; quitting removes it.
+    open->click();
+    awaitTasks();
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened.last(), opened.first());
+    m_coordinator->removeTemporaryCopies();
+    QVERIFY(!QFileInfo::exists(copyPath(pdf)));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_QuickLookCoordinator)
