@@ -194,7 +194,9 @@ async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> 
 }
 
 bool QuickLookCoordinator::panelShowsContents(const FileItem& item) {
-    return item.kind() == FileKind::image || (item.uti() && item.uti()->conformsTo(UniformType::text()));
+    static const std::optional<UniformType> pdf = UniformType::fromIdentifier(QStringLiteral("application/pdf"));
+    return item.kind() == FileKind::image ||
+           (item.uti() && (item.uti()->conformsTo(UniformType::text()) || (pdf && item.uti()->conformsTo(*pdf))));
 }
 
 void QuickLookCoordinator::removeTemporaryCopies() {

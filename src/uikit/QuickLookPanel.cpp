@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeDatabase>
+#include <QPdfDocument>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -39,6 +40,24 @@ QImage readImage(const QString& path, int maxPixels) {
 
 bool isText(const QMimeType& type) {
     return type.inherits(QStringLiteral("text/plain")) || type.name().startsWith(QLatin1String("text/"));
+}
+
+} // namespace
+
+namespace {
+
+// The first page of a PDF, at most maxPixels on its longer side; a null image when the file
+// cannot be read as one.
+QImage firstPage(const QString& path, int maxPixels) {
+    QPdfDocument document;
+    if (document.load(path) != QPdfDocument::Error::None || document.pageCount() < 1)
+        return {};
+    const QSizeF points = document.pagePointSize(0);
+    if (points.isEmpty())
+        return {};
+    const double scale = double(std::max(1, maxPixels)) / std::max(points.width(), points.height());
+    const QSize pixels(std::max(1, int(points.width() * scale)), std::max(1, int(points.height() * scale)));
+    return document.render(0, pixels);
 }
 
 } // namespace
@@ -235,7 +254,13 @@ QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, const QuickLook
     const QMimeDatabase database;
     const QMimeType type = database.mimeTypeForFile(path);
     loaded.mimeType = type.name();
-    if (type.name().startsWith(QLatin1String("image/"))) {
+    if (type.inherits(QStringLiteral("application/pdf"))) {
+        loaded.image = firstPage(path, maxPixels);
+        if (!loaded.image.isNull()) {
+            loaded.kind = ContentKind::image;
+            return loaded;
+        }
+    } else if (type.name().startsWith(QLatin1String("image/"))) {
         loaded.image = decoder(path, maxPixels);
         if (!loaded.image.isNull()) {
             loaded.kind = ContentKind::image;

@@ -31,6 +31,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QVBoxLayout>
@@ -429,13 +431,20 @@ void tst_QuickLookCoordinator::filesThePanelCannotShowStayOnTheDevice() {
         qunsetenv("TMPDIR");
 }
 
-// A device PDF, which the panel shows by its icon, opens with the desktop's program from a copy
-// in the run's temporary folder. The panel is up while the device still holds the copy of the
-// photo beside it, not only once the copy came.
+// A device PDF shows its first page from a copy in the run's temporary folder, and Open hands
+// that copy to the desktop's program; a device song, which the panel shows by its icon, is
+// copied when Open is pressed. The panel is up while the device still holds the copies, not
+// only once they came.
 void tst_QuickLookCoordinator::deviceDocumentOpensFromACopy() {
-    plug(firstUdid, {{"/Documents/guide.pdf", "%PDF-1.4 guide"}, {"/DCIM/IMG_0005.JPG", "photo"}});
+    const QString made = scratchPath() + QStringLiteral("/guide.pdf");
+    {
+        QPdfWriter writer(made);
+        QPainter painter(&writer);
+        painter.drawText(QPointF(100, 100), QStringLiteral("Guide"));
+    }
+    plug(firstUdid, {{"/Documents/guide.pdf", fileContents(made)}, {"/Music/song.m4a", "song"}});
     const FileItem pdf = onDevice(firstUdid, "/Documents/guide.pdf");
-    const FileItem photo = onDevice(firstUdid, "/DCIM/IMG_0005.JPG");
+    const FileItem song = onDevice(firstUdid, "/Music/song.m4a");
     // Static: the opener stays set after the test.
     static QList<URL> opened;
     opened.clear();
@@ -443,31 +452,35 @@ void tst_QuickLookCoordinator::deviceDocumentOpensFromACopy() {
         opened << url;
         return true;
     });
-    select({pdf, photo});
+    select({pdf, song});
     m_devices[firstUdid]->faults().gateReads();
     QuickLookPanel* panel = QuickLookPanel::shared();
+    QSignalSpy shown(panel, &QuickLookPanel::previewShown);
     m_coordinator->showPanel(panel);
     QTRY_VERIFY(m_devices[firstUdid]->faults().waitUntilReadHeld(0ms));
     QVERIFY(panel->isPanelVisible());
-    QCOMPARE(panel->items(), QList<URL>{pdf.path()});
+    QCOMPARE(panel->items(), QList<URL>{song.path()});
     m_devices[firstUdid]->faults().releaseReads();
     awaitTasks();
-    QCOMPARE(panel->items(), (QList<URL>{pdf.path(), URL::fileURL(copyPath(photo))}));
+    QCOMPARE(panel->items(), (QList<URL>{URL::fileURL(copyPath(pdf)), song.path()}));
+    QTRY_VERIFY(!shown.isEmpty() && shown.last().at(0).toInt() == 0 &&
+                panel->contentKind() == QuickLookPanel::ContentKind::image);
 
-    panel->setCurrentPreviewItemIndex(0);
     auto* open = panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"));
+    panel->setCurrentPreviewItemIndex(1);
     QVERIFY(open->isEnabled());
     open->click();
     awaitTasks();
-    QCOMPARE(opened, QList<URL>{URL::fileURL(copyPath(pdf))});
-    QCOMPARE(fileContents(copyPath(pdf)), QByteArray("%PDF-1.4 guide"));
-    // A second Open uses the same copy; quitting removes it.
+    QCOMPARE(opened, QList<URL>{URL::fileURL(copyPath(song))});
+    QCOMPARE(fileContents(copyPath(song)), QByteArray("song"));
+    panel->setCurrentPreviewItemIndex(0);
+    QVERIFY(open->isEnabled());
     open->click();
     awaitTasks();
-    QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened.last(), opened.first());
+    QCOMPARE(opened.last(), URL::fileURL(copyPath(pdf)));
+    QCOMPARE(fileContents(copyPath(pdf)), fileContents(made));
     m_coordinator->removeTemporaryCopies();
-    QVERIFY(!QFileInfo::exists(copyPath(pdf)));
+    QVERIFY(!QFileInfo::exists(copyPath(pdf)) && !QFileInfo::exists(copyPath(song)));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_QuickLookCoordinator)
