@@ -6,6 +6,7 @@
 
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
+#include "platform/async/TaskHandle.h"
 #include "transfer/TransferManager.h"
 
 #include "TestFiles.h"
@@ -33,8 +34,16 @@ class tst_TransferSpeed : public TransferTestCase {
 
 private slots:
     void initTestCase() { setUpTransferTestCase(); }
-    void init() { setUpTransfers(); }
-    void cleanup() { tearDownTransfers(); }
+    void init() {
+        setUpTransfers();
+        m_tasksBefore = async::spawnedTasksRunning();
+    }
+    void cleanup() {
+        // The speed's watch ends with its transfer, at its sleep: a task left asleep on the clock
+        // would outlive the test.
+        QTRY_COMPARE(async::spawnedTasksRunning(), m_tasksBefore);
+        tearDownTransfers();
+    }
 
     void speedOverTheWindow_data();
     void speedOverTheWindow();
@@ -48,6 +57,8 @@ private:
     double shownSpeed(const QUuid& id) const;
     // Steps the manual clock a second at a time, letting the speed's watch look each time.
     void passSeconds(int seconds);
+
+    int m_tasksBefore = 0;
 };
 
 void tst_TransferSpeed::speedOverTheWindow_data() {
