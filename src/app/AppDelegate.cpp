@@ -182,6 +182,9 @@ void AppDelegate::applicationWillTerminate() {
     if (m_mainWindowController)
         m_mainWindowController->quickLookCoordinator()->removeTemporaryCopies();
     ThumbnailCache::shared().removeTemporaryCopies();
+    // The files this run's drags handed to other programs: a receiver copies them at the drop,
+    // and a clean quit is the last moment anyone knows they are there.
+    DragOutProduction::removeFoldersOfThisRun();
     Logger::ui().info("Orvanta terminating");
 }
 

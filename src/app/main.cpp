@@ -1,8 +1,11 @@
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
 #include "device/AFCBridge.h"
+#include "platform/Logger.h"
+#include "platform/async/TaskHandle.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QImageReader>
@@ -19,6 +22,10 @@
 #include <unistd.h>
 
 namespace {
+
+// How long the end of main waits for the tasks it asked to stop. They end within moments: the
+// services' threads have dropped what was queued, and a call on a silent device is cut off.
+constexpr std::chrono::seconds tasksEndLimit{2};
 
 int signalPipe[2] = {-1, -1};
 
@@ -64,6 +71,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
+    Logger::setVerbose(QCoreApplication::arguments().contains(QStringLiteral("--verbose")));
     // While the services and menus are built: the image format plug-ins that the menu bar's style
     // icons probe, then Qt's font list and the application font's match and fallbacks (shared by
     // every thread; the engine made here is this thread's own). The plug-in loader and the font
@@ -91,10 +99,20 @@ int main(int argc, char** argv) {
         // Launching has finished once the loop runs: everything main built exists by then.
         QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
         status = QApplication::exec();
+        // From here on nothing new starts (a device that finishes connecting now, or a listing
+        // it would set off), and every task that runs is asked to stop.
+        async::beginShutdown();
         delegate.applicationWillTerminate();
     }
-    // The services' executors answered the jobs they dropped with cancellations: delivering them
-    // lets the window's last listing tasks end instead of being abandoned mid-way.
+    // The services' executors answered the jobs they dropped with cancellations, and the jobs in
+    // progress answer as they end: delivering those lets every task end, and with the last task
+    // that holds a service the service's threads, before the application object and Qt's globals
+    // that their jobs use go.
+    const QDeadlineTimer tasksDeadline(tasksEndLimit);
+    while (async::spawnedTasksRunning() > 0 && !tasksDeadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    if (async::spawnedTasksRunning() > 0)
+        Logger::ui().error("%d tasks still running at the end", async::spawnedTasksRunning());
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // A bridge destroyed while a copy hung on a silent device closes on a thread of its own; it

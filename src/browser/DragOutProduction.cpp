@@ -25,15 +25,24 @@ namespace {
 // Receivers wait only seconds for dropped data; a longer wait is worth knowing about.
 constexpr qint64 slowAnswerMs = 2000;
 
+// The folders this run's drags made, for quitting to remove. Main thread only.
+QStringList& foldersOfThisRun() {
+    static QStringList folders;
+    return folders;
+}
+
 } // namespace
 
 std::shared_ptr<DragOutProduction> DragOutProduction::create(std::shared_ptr<DragAndDropHandler> handler,
-                                                             QList<FileItem> items) {
-    return std::shared_ptr<DragOutProduction>(new DragOutProduction(std::move(handler), std::move(items)));
+                                                             QList<FileItem> items, UiTimerSource& timers) {
+    return std::shared_ptr<DragOutProduction>(
+        new DragOutProduction(std::move(handler), std::move(items), timers));
 }
 
-DragOutProduction::DragOutProduction(std::shared_ptr<DragAndDropHandler> handler, QList<FileItem> items)
-    : m_handler(std::move(handler)), m_dragID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()) {
+DragOutProduction::DragOutProduction(std::shared_ptr<DragAndDropHandler> handler, QList<FileItem> items,
+                                     UiTimerSource& timers)
+    : m_handler(std::move(handler)), m_dragID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
+      m_timers(timers) {
     for (FileItem& item : items)
         m_entries.append(Entry{std::move(item), std::nullopt, false});
 }
@@ -52,7 +61,7 @@ void DragOutProduction::execDrag(QWidget* source, QList<FileItem> items,
     auto* data = new OrvantaDragMimeData(items);
     std::shared_ptr<DragOutProduction> production;
     if (handler) {
-        production = create(std::move(handler), items);
+        production = create(std::move(handler), items, timers);
         production->install(*data);
     }
     // The drag runs its own loop: the view may be gone when it returns.
@@ -101,6 +110,8 @@ void DragOutProduction::produce(int row) {
     // A folder per row: two items of one name dragged together each keep their name.
     const QString rowFolder = QDir(folder()).filePath(QString::number(row));
     const std::optional<QString> destination = AFCPath::child(rowFolder, item.name());
+    if (!m_handler->stagingRoot().isEmpty() && !foldersOfThisRun().contains(folder()))
+        foldersOfThisRun().append(folder());
     if (m_handler->stagingRoot().isEmpty() || !destination || !AFCPath::isUsable(*destination) ||
         !QDir().mkpath(rowFolder)) {
         Logger::transfer().error("File promise copy failed for %s: %s", item.name(),
@@ -128,36 +139,58 @@ void DragOutProduction::settle(int row, std::optional<QUrl> url) {
         emit finished();
 }
 
+QList<QUrl> DragOutProduction::readyURLs() const {
+    QList<QUrl> ready;
+    for (const Entry& entry : m_entries) {
+        if (entry.url)
+            ready.append(*entry.url);
+    }
+    return ready;
+}
+
 QList<QUrl> DragOutProduction::urls() {
+    if (m_answered)
+        return m_answer;
+    // Asked again from inside the wait (the receiver's request ran the loop): a second loop would
+    // keep the first one from ending until it ends.
+    if (m_waiting)
+        return readyURLs();
     start();
     if (!isFinished()) {
         QElapsedTimer waited;
         waited.start();
         QEventLoop loop;
         connect(this, &DragOutProduction::finished, &loop, &QEventLoop::quit);
+        // The receiver stops waiting after a few seconds; a wait beyond it would answer nobody and
+        // hold this request's loop, and everything waiting behind it, for as long as a copy takes.
+        const Subscription givingUp = m_timers.singleShot(receiverWait, [&loop] { loop.quit(); });
         // Checked again after connecting: the last copy may have ended meanwhile.
-        if (!isFinished())
+        if (!isFinished()) {
+            m_waiting = true;
             loop.exec();
+            m_waiting = false;
+        }
         if (waited.elapsed() > slowAnswerMs)
             Logger::ui().info("Drag out: the receiver waited %lld ms for the copies; it may have given up",
                               waited.elapsed());
     }
-    QList<QUrl> answer;
-    for (const Entry& entry : m_entries) {
-        if (entry.url)
-            answer.append(*entry.url);
+    for (Entry& entry : m_entries) {
+        if (!entry.done) {
+            entry.notReady = true;
+            Logger::transfer().error("Drag out: %s was not ready when the receiver stopped waiting",
+                                     entry.item.name());
+        }
     }
-    if (!m_answered) {
-        m_answered = true;
-        emit answered();
-    }
-    return answer;
+    m_answer = readyURLs();
+    m_answered = true;
+    emit answered();
+    return m_answer;
 }
 
 QStringList DragOutProduction::failedNames() const {
     QStringList names;
     for (const Entry& entry : m_entries) {
-        if (entry.done && !entry.url)
+        if (entry.notReady || (entry.done && !entry.url))
             names.append(entry.item.name());
     }
     return names;
@@ -229,4 +262,10 @@ int DragOutProduction::removeStaleFolders(const QString& root, const QDateTime& 
             ++removed;
     }
     return removed;
+}
+
+void DragOutProduction::removeFoldersOfThisRun() {
+    for (const QString& folder : std::as_const(foldersOfThisRun()))
+        QDir(folder).removeRecursively();
+    foldersOfThisRun().clear();
 }

@@ -146,8 +146,9 @@ async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t
 async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                          AFCDownloadProgress progress, std::stop_token token,
                                          AFCCopyOptions options) {
+    std::shared_ptr<void> cut = m_core->cutWhenCancelled(udid, token);
     return m_core->perform(
-        [udid, path, local = to.toLocalFile(), bundleID, progress, token, options](Job& job) {
+        [udid, path, local = to.toLocalFile(), bundleID, progress, token, options, cut](Job& job) {
             requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
             const async::EitherStop stop(job.stop, token);
             return onSession(
@@ -195,8 +196,9 @@ async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::opti
 async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
                                            std::optional<QString> bundleID, AFCUploadProgress progress,
                                            std::stop_token token, AFCCopyOptions options) {
+    std::shared_ptr<void> cut = m_core->cutWhenCancelled(udid, token);
     return m_core->perform(
-        [udid, path, local = from.toLocalFile(), bundleID, progress, token, options](Job& job) {
+        [udid, path, local = from.toLocalFile(), bundleID, progress, token, options, cut](Job& job) {
             requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
             const async::EitherStop stop(job.stop, token);
             const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);

@@ -98,7 +98,9 @@ public:
     // Copies a device file to a local file and returns the bytes copied. The copy is written
     // beside the target and replaces it only when complete (keeping an existing file's
     // permissions); a failed or cancelled copy leaves the target as it was. progress is called
-    // on a copy thread, inline, so it must be thread-safe and quick.
+    // on a copy thread, inline, so it must be thread-safe and quick. Cancelled through token, a
+    // copy that still waits on the device a moment later has the device's connections cut, so
+    // that it ends even when the device has stopped answering (or a call ahead of it waits on it).
     async::Task<quint64> download(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                   AFCDownloadProgress progress, std::stop_token token = {},
                                   AFCCopyOptions options = {});
@@ -108,7 +110,8 @@ public:
     async::Task<void> removeRecursively(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> makeDirectory(QString udid, QString path, std::optional<QString> bundleID);
     // Copies a local file to the device and returns the bytes sent. As with download, the copy
-    // replaces the target only when complete; a failed or cancelled one leaves it as it was.
+    // replaces the target only when complete; a failed or cancelled one leaves it as it was, and
+    // a cancelled one ends as download's does on a silent device.
     // progress (may be empty) is called on the bridge's executor thread.
     async::Task<quint64> uploadFile(QString udid, QString path, URL from, std::optional<QString> bundleID,
                                     AFCUploadProgress progress = {}, std::stop_token token = {},

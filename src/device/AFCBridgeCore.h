@@ -68,6 +68,12 @@ public:
 
     AFCSessionSockets& sockets() { return m_sockets; }
 
+    // Held by a copy's job from its call to its end: once token is stopped, the device's
+    // connections are cut should the job not have ended within gracefulWait. A copy cancelled while
+    // it waits on a silent device, or queued behind a call that does, would otherwise go on waiting
+    // until the device answers. Nothing while token cannot be stopped.
+    std::shared_ptr<void> cutWhenCancelled(const QString& udid, std::stop_token token);
+
     async::Task<std::optional<QByteArray>> readChunk(std::shared_ptr<AFCStreamSource> source) override;
     void closeStream(std::shared_ptr<AFCStreamSource> source) override;
 

@@ -2,7 +2,9 @@
 
 #include "device/AFCFileInfo.h"
 
+#include <QHash>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 // A folder's children, and the names that were left out of them: names that could not be used
@@ -11,4 +13,6 @@
 struct AFCDirectoryListing {
     QList<AFCFileInfo> entries;
     QStringList skippedNames;
+    // Why each of them was left out, by name, in words for a report.
+    QHash<QString, QString> skipReasons;
 };

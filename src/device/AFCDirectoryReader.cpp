@@ -100,6 +100,7 @@ AFCDirectoryListing AFCDirectoryReader::listDirectory(afc_client_t afc, const QS
         if (!childPath) {
             Logger::bridge().error("Skipped unsafe entry name \"%s\" in %s", name, path);
             listing.skippedNames.append(name);
+            listing.skipReasons.insert(name, QStringLiteral("its name is not safe to use here"));
             continue;
         }
         try {
@@ -118,6 +119,8 @@ AFCDirectoryListing AFCDirectoryReader::listDirectory(afc_client_t afc, const QS
             // still lists, but the gap must not go unnoticed.
             Logger::bridge().error("Skipped %s: %s", *childPath, error.description());
             listing.skippedNames.append(name);
+            listing.skipReasons.insert(name, QStringLiteral("the device would not describe it (") +
+                                                 error.description() + QLatin1Char(')'));
         }
     }
     return listing;

@@ -130,6 +130,9 @@ async::Task<void> DeviceManager::scanForDevices(std::stop_token token) {
     const async::EitherStop stop(token, m_lifetime.get_token());
     const std::stop_token scanToken = stop.token();
     async::throwIfCancelled(scanToken);
+    // A device connected while the program quits would start work that nothing is left to end.
+    if (async::isShuttingDown())
+        co_return;
     if (dragOutCopiesRunning()) {
         Logger::device().debug("Skipping device scan while transfers are active");
         co_return;
@@ -149,6 +152,8 @@ async::Task<void> DeviceManager::scanForDevices(std::stop_token token) {
         failure = std::current_exception();
     }
     async::throwIfCancelled(scanToken);
+    if (async::isShuttingDown())
+        co_return;
     if (failure) {
         if (const std::optional<QString> tool = missingTool(failure)) {
             noteListingProblem(
@@ -207,6 +212,8 @@ async::Task<void> DeviceManager::addDevices(QStringList udids, std::stop_token t
         async::Task<std::optional<iOSDevice>> building = makeDevice(udid, token);
         std::optional<iOSDevice> device = co_await building;
         async::throwIfCancelled(token);
+        if (async::isShuttingDown())
+            co_return;
         if (!device) {
             // Not listed, so the next scan tries it again.
             continue;

@@ -2,6 +2,8 @@
 
 #include "platform/PlatformLog.h"
 
+#include <QLoggingCategory>
+
 namespace {
 
 // Function-local statics give the one-time, thread-safe creation; the channels are leaked on
@@ -15,6 +17,13 @@ const OSLog& makeChannel(const char* category) {
 const QString& Logger::subsystem() {
     static const QString identifier = QString::fromLatin1(logSubsystem);
     return identifier;
+}
+
+void Logger::setVerbose(bool verbose) {
+    // Debug lines come every few seconds from the device scan and on every paint from some views:
+    // a user's terminal gets them only on request.
+    QLoggingCategory::setFilterRules(subsystem() + QStringLiteral(".*.debug=") +
+                                     (verbose ? QStringLiteral("true") : QStringLiteral("false")));
 }
 
 const OSLog& Logger::device() {

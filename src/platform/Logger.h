@@ -17,5 +17,9 @@ public:
     // "io.halvorn.orvanta": the identifier every channel's category name starts with.
     static const QString& subsystem();
 
+    // Which levels of the app's channels are written: info and above, or with verbose the debug
+    // lines too. QT_LOGGING_RULES still has the last word: Qt applies it after these rules.
+    static void setVerbose(bool verbose);
+
     Logger() = delete;
 };

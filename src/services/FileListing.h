@@ -2,7 +2,9 @@
 
 #include "models/FileItem.h"
 
+#include <QHash>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 // The items of one folder, and the names of the children that could not be read and so are
@@ -12,4 +14,6 @@
 struct FileListing {
     QList<FileItem> items;
     QStringList skippedNames;
+    // Why each skipped child was left out, by name, where that is known.
+    QHash<QString, QString> skipReasons;
 };

@@ -200,6 +200,7 @@ async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at) {
                                    components.bundleID.value_or(QStringLiteral("none")));
         FileListing empty;
         empty.skippedNames = read.skippedNames;
+        empty.skipReasons = read.skipReasons;
         co_return empty;
     }
 
@@ -209,6 +210,7 @@ async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at) {
         FileListing listing;
         listing.items = builder.deviceListing(read.entries, components, showHidden);
         listing.skippedNames = read.skippedNames;
+        listing.skipReasons = read.skipReasons;
         return listing;
     });
     FileListing listing = co_await building;

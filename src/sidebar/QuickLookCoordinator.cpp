@@ -14,6 +14,7 @@
 #include "services/NavigationState.h"
 #include "services/ThumbnailCache.h"
 #include "transfer/Sha256.h"
+#include "uikit/Workspace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -138,9 +139,16 @@ bool QuickLookCoordinator::cancelPendingShows() {
 async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator> self,
                                                    QPointer<QuickLookPanel> panel, QList<FileItem> files,
                                                    bool show, std::stop_token token) {
+    // The panel comes at once with what is known already (a type's icon, a copy made before);
+    // stills and copies follow, and the items are shown again once they are there.
+    if (show && self && panel) {
+        panel->setDataSource(self.data());
+        panel->setDelegate(self.data());
+        panel->reloadData();
+        panel->makeKeyAndOrderFront(self->mainWindow ? self->mainWindow() : nullptr);
+    }
     // The frames of the items shown before are not needed again.
-    if (self)
-        self->m_frames.clear();
+    QHash<QString, QImage> frames;
     QList<URL> urls;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileItem file = files[i];
@@ -151,7 +159,7 @@ async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator
             const QImage frame = co_await std::move(framing);
             if (!self || token.stop_requested())
                 co_return;
-            self->m_frames.insert(file.path().absoluteString(), frame);
+            frames.insert(file.path().absoluteString(), frame);
         }
         // The panel reads a local file itself; a device file it would only show the icon of is
         // not worth copying whole (a video can take minutes).
@@ -173,10 +181,9 @@ async::Task<void> QuickLookCoordinator::buildItems(QPointer<QuickLookCoordinator
     // The panel asks whoever fills it; nobody else negotiates for it here.
     panel->setDataSource(self.data());
     panel->setDelegate(self.data());
+    self->m_frames = frames;
     self->m_previewItems = urls;
     panel->reloadData();
-    if (show)
-        panel->makeKeyAndOrderFront(self->mainWindow ? self->mainWindow() : nullptr);
 }
 
 async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> bridge, FileItem file) {
@@ -187,7 +194,9 @@ async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> 
 }
 
 bool QuickLookCoordinator::panelShowsContents(const FileItem& item) {
-    return item.kind() == FileKind::image || (item.uti() && item.uti()->conformsTo(UniformType::text()));
+    static const std::optional<UniformType> pdf = UniformType::fromIdentifier(QStringLiteral("application/pdf"));
+    return item.kind() == FileKind::image ||
+           (item.uti() && (item.uti()->conformsTo(UniformType::text()) || (pdf && item.uti()->conformsTo(*pdf))));
 }
 
 void QuickLookCoordinator::removeTemporaryCopies() {
@@ -352,6 +361,36 @@ std::optional<URL> QuickLookCoordinator::previewItemAt(QuickLookPanel*, int inde
 
 QuickLookItemFacts QuickLookCoordinator::previewFactsAt(QuickLookPanel*, int index) {
     return m_previewFacts.value(index);
+}
+
+bool QuickLookCoordinator::canOpenPreviewItem(QuickLookPanel*, const URL& url) {
+    return url.isFileURL() || url.scheme() == u"afc";
+}
+
+void QuickLookCoordinator::openPreviewItem(QuickLookPanel*, const URL& url) {
+    if (url.isFileURL()) {
+        Workspace::open(url);
+        return;
+    }
+    for (const FileItem& file : selectedFiles()) {
+        if (file.path() != url)
+            continue;
+        QPointer<QuickLookCoordinator> self(this);
+        m_panelTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+        m_panelTasks.append(
+            async::spawn([self, file](std::stop_token) { return openCopy(self, file); }));
+        return;
+    }
+}
+
+async::Task<void> QuickLookCoordinator::openCopy(QPointer<QuickLookCoordinator> self, FileItem file) {
+    if (!self)
+        co_return;
+    async::Task<std::optional<URL>> copying = self->downloadForPreview(file);
+    const std::optional<URL> local = co_await std::move(copying);
+    // The copy's failure is logged where it happened; the desktop gets nothing half made.
+    if (self && local)
+        Workspace::open(*local);
 }
 
 bool QuickLookCoordinator::handleKeyEvent(QuickLookPanel*, QKeyEvent* event) {

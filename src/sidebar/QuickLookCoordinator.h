@@ -80,6 +80,10 @@ public:
     int numberOfPreviewItems(QuickLookPanel* panel) override;
     std::optional<URL> previewItemAt(QuickLookPanel* panel, int index) override;
     QuickLookItemFacts previewFactsAt(QuickLookPanel* panel, int index) override;
+    // A device file opens too: it is copied into the run's temporary folder (the copy the panel
+    // may have made already serves), and the copy goes to the desktop's program.
+    bool canOpenPreviewItem(QuickLookPanel* panel, const URL& url) override;
+    void openPreviewItem(QuickLookPanel* panel, const URL& url) override;
     bool handleKeyEvent(QuickLookPanel* panel, QKeyEvent* event) override;
 
 private:
@@ -88,6 +92,7 @@ private:
     static async::Task<void> buildItems(QPointer<QuickLookCoordinator> self, QPointer<QuickLookPanel> panel,
                                         QList<FileItem> files, bool show, std::stop_token token);
     static async::Task<QImage> videoFrame(std::shared_ptr<AFCBridge> bridge, FileItem file);
+    static async::Task<void> openCopy(QPointer<QuickLookCoordinator> self, FileItem file);
     static async::Task<std::optional<URL>> awaitDownload(QPointer<QuickLookCoordinator> self, QString key,
                                                          quint64 serial,
                                                          async::TaskHandle<std::optional<URL>> handle);

@@ -182,6 +182,11 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
 // each is, once per row and place, and when one has left the view. Rows of the same titles are
 // told apart by a number ("RECENT/DCIM#2").
 void SidebarViewController::reportRowPositions() {
+    // It runs on every paint: walking the rows costs nothing only when nobody reads the lines.
+    if (!Logger::ui().loggingCategory().isDebugEnabled()) {
+        m_reportedRows.clear();
+        return;
+    }
     QWidget* viewport = m_outlineView->viewport();
     QHash<QString, QPoint> shown;
     for (QModelIndex index = m_outlineView->indexAt(QPoint(1, 1)); index.isValid();

@@ -22,6 +22,7 @@ async::Task<FileListing> DeviceFolderListing::listAll(std::shared_ptr<TransferPl
         FileListing listing;
         listing.items = builder.deviceListing(read.entries, components, true);
         listing.skippedNames = read.skippedNames;
+        listing.skipReasons = read.skipReasons;
         return listing;
     });
     co_return co_await building;

@@ -72,7 +72,8 @@ async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source)
                 Child{item.name(), item.path(), item.isDirectory(), item.size(), item.modifiedDate()});
         for (const QString& name : listed.skippedNames)
             children.unreadable.append(
-                {name, QStringLiteral("the device would not describe it, or its name is not safe to use")});
+                {name, listed.skipReasons.value(
+                           name, QStringLiteral("the device would not describe it, or its name is not safe to use"))});
         co_return children;
     }
     const bool showHidden = forMove || PreferencesViewController::showHiddenFiles();

@@ -1,4 +1,5 @@
-// Awaiting a transfer's end, with an optional watchdog that gives up after a stall.
+// Awaiting a transfer's end, with an optional watchdog that gives up after a stall; the speed's
+// own watch, which lets it fall while nothing moves.
 
 #include "transfer/TransferManager.h"
 
@@ -199,4 +200,39 @@ async::Task<void> TransferManager::awaitTransfer(QUuid id, std::optional<double>
     if (activeRecord(id))
         cancelTransfer(id);
     std::rethrow_exception(outcome.error());
+}
+
+void TransferManager::watchSpeed(const QUuid& id) {
+    if (m_speedWatches.contains(id))
+        return;
+    const std::weak_ptr<const bool> alive = m_alive;
+    // Ended by finishTransfer() or by the manager's end; spawn keeps the lambda alive meanwhile.
+    async::TaskHandle<void> watch =
+        async::spawn([this, alive, id](std::stop_token token) -> async::Task<void> {
+            for (;;) {
+                async::Task<void> pause = m_clock.sleep(std::chrono::seconds(1), token);
+                co_await pause;
+                if (alive.expired())
+                    co_return;
+                const double rate = m_speed.bytesPerSecond(id);
+                Transfer* record = activeRecord(id);
+                if (!record)
+                    co_return;
+                if (record->progress.bytesPerSecond != rate) {
+                    record->progress.bytesPerSecond = rate;
+                    publishActive();
+                }
+            }
+        });
+    if (!watch.isFinished())
+        m_speedWatches.insert(id, watch);
+}
+
+void TransferManager::pauseSpeed(const QUuid& id) {
+    m_speed.forget(id);
+    Transfer* record = activeRecord(id);
+    if (record && record->progress.bytesPerSecond != 0) {
+        record->progress.bytesPerSecond = 0;
+        publishActive();
+    }
 }

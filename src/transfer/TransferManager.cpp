@@ -86,7 +86,7 @@ TransferManager::TransferManager()
 TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock& clock,
                                  NotificationCenter& notifications)
     : m_defaults(defaults), m_clock(clock), m_notifications(notifications), m_history(defaults),
-      m_throttle(clock),
+      m_throttle(clock), m_speed(clock),
       m_executor(std::make_shared<async::SerialExecutor>(QStringLiteral("TransferManager"))),
       m_sourceHashing{std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHash")),
                       std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHashRead"))},
@@ -102,6 +102,8 @@ TransferManager::~TransferManager() {
     m_alive.reset();
     for (const async::TaskHandle<void>& task : std::as_const(m_transferTasks))
         task.cancel();
+    for (const async::TaskHandle<void>& watch : std::as_const(m_speedWatches))
+        watch.cancel();
 }
 
 void TransferManager::setFileSystemProvider(std::shared_ptr<FileSystemProvider> provider) {
@@ -354,6 +356,11 @@ void TransferManager::finishTransfer(QUuid id) {
     m_transferTasks.remove(id);
     m_conflictPolicies.remove(id);
     m_throttle.forget(id);
+    m_speed.forget(id);
+    if (const auto watch = m_speedWatches.constFind(id); watch != m_speedWatches.constEnd()) {
+        watch->cancel();
+        m_speedWatches.erase(watch);
+    }
     m_runStates.remove(id);
 }
 
@@ -538,9 +545,13 @@ TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, 
             resolution = policy->applyToAll;
     }
     if (!resolution) {
+        if (transferID)
+            pauseSpeed(*transferID);
         async::Task<ConflictAnswer> asking = promptConflictResolution(name, token);
         const ConflictAnswer answer = co_await asking;
         checkAlive(alive, token);
+        if (transferID)
+            pauseSpeed(*transferID);
         resolution = answer.resolution;
         if (answer.applyToAll && transferID) {
             if (const auto policy = m_conflictPolicies.find(*transferID); policy != m_conflictPolicies.end())
@@ -632,17 +643,18 @@ async::Task<URL> TransferManager::uniqueDestination(URL url) {
 std::function<void(quint64)> TransferManager::makeProgressHandler(QUuid id, quint64 base) {
     const std::weak_ptr<const bool> alive = m_alive;
     TransferManager* self = this;
-    const async::ContinuousClock::Instant start = m_clock.now();
-    return [alive, self, id, base, start](quint64 done) {
-        async::postToMain([alive, self, id, base, start, done] {
+    // The file's start counts as a value: the speed of its first bytes is measured from there.
+    m_speed.record(id, base);
+    watchSpeed(id);
+    return [alive, self, id, base](quint64 done) {
+        async::postToMain([alive, self, id, base, done] {
             if (alive.expired())
                 return;
             // Beyond what 64 bits hold is a fault; such a value is never wrapped into a small one.
             if (done > std::numeric_limits<quint64>::max() - base)
                 return;
-            const double elapsed = std::chrono::duration<double>(self->m_clock.now() - start).count();
-            const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
-            self->applyProgress(id, base + done, rate);
+            self->m_speed.record(id, base + done);
+            self->applyProgress(id, base + done, self->m_speed.bytesPerSecond(id));
         });
     };
 }

@@ -18,6 +18,7 @@
 #include "transfer/ProgressThrottle.h"
 #include "transfer/TransferHistoryStore.h"
 #include "transfer/TransferPlacement.h"
+#include "transfer/TransferSpeed.h"
 
 #include <QHash>
 #include <QLatin1StringView>
@@ -278,6 +279,11 @@ private:
     Transfer* activeRecord(const QUuid& id);
     void publishActive();
     void applyProgress(const QUuid& id, quint64 value, double rate);
+    // Once a second while the transfer runs, publishes its speed anew when it changed: with
+    // nothing moving no progress comes, and the speed last shown would stand.
+    void watchSpeed(const QUuid& id);
+    // Time spent waiting for an answer counts as no speed, and none is shown meanwhile.
+    void pauseSpeed(const QUuid& id);
     FileItem itemForLocalURL(const URL& url) const;
     async::Task<std::optional<FileItem>> rebuildItem(TransferHistorySource source);
 
@@ -286,6 +292,7 @@ private:
     NotificationCenter& m_notifications;
     TransferHistoryStore m_history;
     ProgressThrottle m_throttle;
+    TransferSpeed m_speed;
 
     std::shared_ptr<AFCBridge> m_afcBridge;
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
@@ -297,6 +304,7 @@ private:
     // The truth of the active transfers; activeTransfers publishes snapshots of it.
     QList<Transfer> m_active;
     QHash<QUuid, async::TaskHandle<void>> m_transferTasks;
+    QHash<QUuid, async::TaskHandle<void>> m_speedWatches;
     // Shared with the tasks, so that a task outliving the manager lowers a live counter.
     std::shared_ptr<int> m_runningTasks = std::make_shared<int>(0);
     QHash<QUuid, QList<async::Continuation<void>>> m_completionContinuations;

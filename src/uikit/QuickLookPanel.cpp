@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeDatabase>
+#include <QPdfDocument>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -43,6 +44,24 @@ bool isText(const QMimeType& type) {
 
 } // namespace
 
+namespace {
+
+// The first page of a PDF, at most maxPixels on its longer side; a null image when the file
+// cannot be read as one.
+QImage firstPage(const QString& path, int maxPixels) {
+    QPdfDocument document;
+    if (document.load(path) != QPdfDocument::Error::None || document.pageCount() < 1)
+        return {};
+    const QSizeF points = document.pagePointSize(0);
+    if (points.isEmpty())
+        return {};
+    const double scale = double(std::max(1, maxPixels)) / std::max(points.width(), points.height());
+    const QSize pixels(std::max(1, int(points.width() * scale)), std::max(1, int(points.height() * scale)));
+    return document.render(0, pixels);
+}
+
+} // namespace
+
 struct QuickLookPanel::Loaded {
     ContentKind kind = ContentKind::other;
     QImage image;
@@ -52,6 +71,10 @@ struct QuickLookPanel::Loaded {
     QString mimeType;
     qint64 size = -1;
 };
+
+void QuickLookPanelDataSource::openPreviewItem(QuickLookPanel*, const URL& url) {
+    Workspace::open(url);
+}
 
 QuickLookPanel* QuickLookPanel::shared() {
     if (!sharedPanel)
@@ -115,8 +138,13 @@ QuickLookPanel::QuickLookPanel(QWidget* parent)
     m_openButton->setAutoDefault(false);
     m_openButton->setFocusPolicy(Qt::NoFocus);
     connect(m_openButton, &QPushButton::clicked, this, [this] {
-        if (m_current >= 0 && m_current < m_items.size())
-            Workspace::open(m_items[m_current]);
+        if (m_current < 0 || m_current >= m_items.size())
+            return;
+        const URL url = m_items[m_current];
+        if (m_dataSource)
+            m_dataSource->openPreviewItem(this, url);
+        else
+            Workspace::open(url);
     });
     otherLayout->addWidget(m_openButton, 0, Qt::AlignHCenter);
     otherLayout->addStretch(1);
@@ -226,7 +254,13 @@ QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, const QuickLook
     const QMimeDatabase database;
     const QMimeType type = database.mimeTypeForFile(path);
     loaded.mimeType = type.name();
-    if (type.name().startsWith(QLatin1String("image/"))) {
+    if (type.inherits(QStringLiteral("application/pdf"))) {
+        loaded.image = firstPage(path, maxPixels);
+        if (!loaded.image.isNull()) {
+            loaded.kind = ContentKind::image;
+            return loaded;
+        }
+    } else if (type.name().startsWith(QLatin1String("image/"))) {
         loaded.image = decoder(path, maxPixels);
         if (!loaded.image.isNull()) {
             loaded.kind = ContentKind::image;
@@ -269,7 +303,7 @@ void QuickLookPanel::showCurrent() {
     const int maxPixels = std::max(width(), height()) * std::max(1, int(devicePixelRatio()));
     ImageDecoder decoder = m_decoder;
     const QuickLookItemFacts facts = m_facts.value(m_current);
-    m_openButton->setEnabled(url.isFileURL());
+    m_openButton->setEnabled(m_dataSource ? m_dataSource->canOpenPreviewItem(this, url) : url.isFileURL());
     // The result comes back as a queued call on the panel: Qt drops it when the panel is gone,
     // and the panel joins the executor before it goes, so no job outlives it.
     QuickLookPanel* panel = this;

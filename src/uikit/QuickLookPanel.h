@@ -37,6 +37,10 @@ public:
     // Nothing for an index past the end.
     virtual std::optional<URL> previewItemAt(QuickLookPanel* panel, int index) = 0;
     virtual QuickLookItemFacts previewFactsAt(QuickLookPanel*, int) { return {}; }
+    // Whether "Open" can hand the item to the desktop's program, and handing it over. A local
+    // file goes as it is; a data source whose items live elsewhere copies them first.
+    virtual bool canOpenPreviewItem(QuickLookPanel*, const URL& url) { return url.isFileURL(); }
+    virtual void openPreviewItem(QuickLookPanel* panel, const URL& url);
 };
 
 // Who may take a key before the panel treats it.
@@ -49,7 +53,8 @@ public:
 
 // The one preview panel of the process: a tool window that shows local files one at a time,
 // pictures scaled to the panel, the start of text files, and for anything else the type's icon
-// (or a video's still frame), the name, the size and an "Open" button (for local files). Several items get previous and next buttons. Keys go
+// (or a video's still frame), the name, the size and an "Open" button (for what the data source
+// can open). Several items get previous and next buttons. Keys go
 // to the delegate first; Space and Escape close the panel; left and right step through the items.
 //
 // Every file read and decode runs on the panel's own executor thread; a load that is overtaken

@@ -11,6 +11,7 @@
 #include "device/AFCBridge.h"
 #include "device/AFCLocation.h"
 #include "device/DeviceManager.h"
+#include "platform/ManualUiTimerSource.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
@@ -24,6 +25,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/time.h>
 
@@ -74,6 +76,7 @@ private slots:
     void oneDragIsProducedOnceAndItsFailuresNamed();
     void receiverAsksAfterTheDragEnded_data();
     void receiverAsksAfterTheDragEnded();
+    void receiverStopsWaitingForASlowCopy();
 
 private:
     // Fulfils one promise and returns the error text, empty for success.
@@ -412,6 +415,60 @@ void tst_DragAndDropHandler::receiverAsksAfterTheDragEnded() {
     // The production goes with the drag's data.
     data.reset();
     QVERIFY(left.expired());
+}
+
+// A device file whose copy takes longer than a receiver waits: the request ends when the receiver
+// gives up, with the files that were ready; the one that was not is named in the alert, later
+// requests get the same answer at once, and no wait is left running. Quitting removes what the
+// run's drags staged.
+void tst_DragAndDropHandler::receiverStopsWaitingForASlowCopy() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/clip.mov"), patternBytes(3 * mib)));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/a.jpg"), "mac"));
+    m_device->faults().gateReads(0);
+    const QList<FileItem> rows{item(device(QStringLiteral("/clip.mov"))),
+                               item(URL::fileURL(m_mac + QStringLiteral("/a.jpg")))};
+    ManualUiTimerSource timers;
+    const std::shared_ptr<DragOutProduction> production = DragOutProduction::create(m_handler, rows, timers);
+    OrvantaDragMimeData data(rows);
+    production->install(data);
+    auto presenter = std::make_shared<ScriptedAlertPresenter>();
+    QWidget window;
+    production->showFailuresWhenAnswered(presenter, &window);
+
+    // Inside the request's wait: once the device holds the read, the receiver's patience runs out.
+    bool askedAgainInside = false;
+    QList<QUrl> inside;
+    std::function<void()> giveUp = [&] {
+        if (!m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1))) {
+            QTimer::singleShot(5, giveUp);
+            return;
+        }
+        askedAgainInside = production->isWaiting();
+        inside = data.urls(); // a second request while the first waits: no second wait
+        timers.advance(DragOutProduction::receiverWait);
+    };
+    QTimer::singleShot(0, giveUp);
+    const QList<QUrl> urls = data.urls();
+
+    QVERIFY(askedAgainInside);
+    QCOMPARE(inside, QList<QUrl>{QUrl::fromLocalFile(m_mac + QStringLiteral("/a.jpg"))});
+    QCOMPARE(urls, QList<QUrl>{QUrl::fromLocalFile(m_mac + QStringLiteral("/a.jpg"))});
+    QVERIFY(!production->isWaiting());
+    QVERIFY(!production->isFinished());
+    QCOMPARE(production->failedNames(), QStringList{QStringLiteral("clip.mov")});
+    QTRY_COMPARE(presenter->requests.size(), 1);
+    QCOMPARE(presenter->requests.front().message, QStringLiteral("“clip.mov” could not be copied."));
+    QCOMPARE(timers.pendingCount(), 0);
+
+    // The copy ends after all; the drop's answer stays what the receiver got.
+    m_device->faults().releaseReads();
+    QTRY_VERIFY(production->isFinished());
+    QCOMPARE(data.urls(), urls);
+    QCOMPARE(production->failedNames(), QStringList{QStringLiteral("clip.mov")});
+    QVERIFY(QFileInfo::exists(production->folder()));
+    DragOutProduction::removeFoldersOfThisRun();
+    QVERIFY(!QFileInfo::exists(production->folder()));
+    QVERIFY(QFileInfo::exists(m_mac + QStringLiteral("/a.jpg")));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_DragAndDropHandler)

@@ -1,5 +1,7 @@
 #include "LogCapture.h"
+#include "platform/Logger.h"
 #include "platform/OSLog.h"
+#include "platform/async/AsyncLog.h"
 
 #include <QTest>
 
@@ -47,7 +49,35 @@ private slots:
         QCOMPARE(capture.messages(QStringLiteral("io.halvorn.orvanta.transfer")),
                  QStringList({"Transfer started for a", "chunk 1", "Transfer failed for a: boom"}));
     }
+
+    void debugLinesOnlyWhenVerbose_data() {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("by default") << false;
+        QTest::newRow("verbose") << true;
+    }
+
+    // The app's channels write info and above unless asked for more; the platform layer's own
+    // channel follows the same rule.
+    void debugLinesOnlyWhenVerbose() {
+        QFETCH(bool, verbose);
+        Logger::setVerbose(verbose);
+        for (const QLoggingCategory* category :
+             {&Logger::device().loggingCategory(), &Logger::ui().loggingCategory(), &async::lcAsync()}) {
+            QCOMPARE(category->isDebugEnabled(), verbose);
+            QVERIFY(category->isInfoEnabled());
+            QVERIFY(category->isCriticalEnabled());
+        }
+        QLoggingCategory::setFilterRules(QString());
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_OSLog)
+// The rules of the environment have the last word over the program's own, and the test runner
+// switches debug lines off through them: the levels checked here are the program's alone.
+int main(int argc, char** argv) {
+    qunsetenv("QT_LOGGING_RULES");
+    QCoreApplication application(argc, argv);
+    tst_OSLog test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_OSLog.moc"

@@ -78,6 +78,36 @@ private slots:
         QVERIFY(handle.isFinished());
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, runSync(handle.result()));
     }
+
+    // Quitting stops what runs and starts nothing new: a task that would start afterwards, from a
+    // late answer of a device, for one, is never called and reads as cancelled.
+    void shutdownCancelsWhatRunsAndStartsNothing() {
+        ManualClock clock;
+        auto sleeper = [&clock](std::stop_token token) -> Task<int> {
+            co_await clock.sleep(1h, token);
+            co_return 1;
+        };
+        const TaskHandle<int> running = spawn(sleeper);
+        const TaskHandle<int> stopped = spawn(sleeper);
+        stopped.cancel();
+        QTRY_VERIFY(stopped.isFinished());
+        QVERIFY(!running.isFinished());
+
+        beginShutdown();
+        QVERIFY(isShuttingDown());
+        QTRY_VERIFY(running.isFinished());
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(running.result()));
+        bool called = false;
+        const TaskHandle<int> late = spawn([&called](std::stop_token) -> Task<int> {
+            called = true;
+            co_return 2;
+        });
+        QVERIFY(!called);
+        QVERIFY(late.isFinished() && late.isCancelled());
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(late.result()));
+        QCOMPARE(spawnedTasksRunning(), 0);
+        detail::shutdownBegun = false;
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_TaskHandle)

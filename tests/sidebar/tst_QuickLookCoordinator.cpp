@@ -24,12 +24,15 @@
 #include "transfer/TransferManager.h"
 #include "uikit/CommandRouter.h"
 #include "uikit/QuickLookPanel.h"
+#include "uikit/Workspace.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QVBoxLayout>
@@ -84,6 +87,7 @@ private slots:
     void arrowKeysReachTheBrowser();
     void windowTogglesThePanel();
     void filesThePanelCannotShowStayOnTheDevice();
+    void deviceDocumentOpensFromACopy();
 
 private:
     // A device whose media holds these files (path → bytes).
@@ -359,11 +363,14 @@ void tst_QuickLookCoordinator::windowTogglesThePanel() {
     QVERIFY(router.sendAction("toggleQuickLook:"));
     QVERIFY(!panel->isPanelVisible());
 
-    // Pressed again while the copy is still under way: the panel never comes up, the copy is kept.
+    // Pressed again while the copy is still under way: the panel, up at once, goes again and
+    // stays away when the copy ends; the copy is kept.
     navigation.selectedItems = QSet<FileItem>{onDevice(firstUdid, "/DCIM/b.txt")};
     m_devices[firstUdid]->faults().gateReads();
     QVERIFY(router.sendAction("toggleQuickLook:"));
     QTRY_VERIFY(m_devices[firstUdid]->faults().waitUntilReadHeld(0ms));
+    QVERIFY(panel->isPanelVisible());
+    QApplication::setActiveWindow(controller.window());
     QVERIFY(router.sendAction("toggleQuickLook:"));
     m_devices[firstUdid]->faults().releaseReads();
     for (const auto& task : controller.quickLookCoordinator()->panelTasks())
@@ -401,11 +408,12 @@ void tst_QuickLookCoordinator::filesThePanelCannotShowStayOnTheDevice() {
     show();
     QCOMPARE(m_coordinator->previewItems(), (QList<URL>{video.path(), archive.path(), URL::fileURL(copyPath(photo))}));
     QCOMPARE(filesBelowPreview(), QStringList{copyPath(photo)});
-    QTRY_COMPARE(shown.size(), 1);
-    QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::frame);
-    QVERIFY(!panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"))->isEnabled());
+    // The panel came first with the video's icon; its frame followed.
+    QTRY_COMPARE(panel->contentKind(), QuickLookPanel::ContentKind::frame);
+    QVERIFY(panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"))->isEnabled());
+    const qsizetype shownBefore = shown.size();
     panel->setCurrentPreviewItemIndex(1);
-    QTRY_COMPARE(shown.size(), 2);
+    QTRY_COMPARE(shown.size(), shownBefore + 1);
     QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::other);
     QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookSize"))->text(), QStringLiteral("2 KB"));
     QCOMPARE(panel->findChild<QLabel*>(QStringLiteral("quickLookIcon"))
@@ -421,6 +429,58 @@ void tst_QuickLookCoordinator::filesThePanelCannotShowStayOnTheDevice() {
     qputenv("TMPDIR", previousTemporary);
     if (previousTemporary.isEmpty())
         qunsetenv("TMPDIR");
+}
+
+// A device PDF shows its first page from a copy in the run's temporary folder, and Open hands
+// that copy to the desktop's program; a device song, which the panel shows by its icon, is
+// copied when Open is pressed. The panel is up while the device still holds the copies, not
+// only once they came.
+void tst_QuickLookCoordinator::deviceDocumentOpensFromACopy() {
+    const QString made = scratchPath() + QStringLiteral("/guide.pdf");
+    {
+        QPdfWriter writer(made);
+        QPainter painter(&writer);
+        painter.drawText(QPointF(100, 100), QStringLiteral("Guide"));
+    }
+    plug(firstUdid, {{"/Documents/guide.pdf", fileContents(made)}, {"/Music/song.m4a", "song"}});
+    const FileItem pdf = onDevice(firstUdid, "/Documents/guide.pdf");
+    const FileItem song = onDevice(firstUdid, "/Music/song.m4a");
+    // Static: the opener stays set after the test.
+    static QList<URL> opened;
+    opened.clear();
+    Workspace::setOpenerForTesting([](const URL& url) {
+        opened << url;
+        return true;
+    });
+    select({pdf, song});
+    m_devices[firstUdid]->faults().gateReads();
+    QuickLookPanel* panel = QuickLookPanel::shared();
+    QSignalSpy shown(panel, &QuickLookPanel::previewShown);
+    m_coordinator->showPanel(panel);
+    QTRY_VERIFY(m_devices[firstUdid]->faults().waitUntilReadHeld(0ms));
+    QVERIFY(panel->isPanelVisible());
+    QCOMPARE(panel->items(), QList<URL>{song.path()});
+    m_devices[firstUdid]->faults().releaseReads();
+    awaitTasks();
+    QCOMPARE(panel->items(), (QList<URL>{URL::fileURL(copyPath(pdf)), song.path()}));
+    QTRY_VERIFY(!shown.isEmpty() && shown.last().at(0).toInt() == 0 &&
+                panel->contentKind() == QuickLookPanel::ContentKind::image);
+
+    auto* open = panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"));
+    panel->setCurrentPreviewItemIndex(1);
+    QVERIFY(open->isEnabled());
+    open->click();
+    awaitTasks();
+    QCOMPARE(opened, QList<URL>{URL::fileURL(copyPath(song))});
+    QCOMPARE(fileContents(copyPath(song)), QByteArray("song"));
+    panel->setCurrentPreviewItemIndex(0);
+    QVERIFY(open->isEnabled());
+    open->click();
+    awaitTasks();
+    QCOMPARE(opened.last(), URL::fileURL(copyPath(pdf)));
+    QCOMPARE(fileContents(copyPath(pdf)), fileContents(made));
+    m_coordinator->removeTemporaryCopies();
+    QVERIFY(!QFileInfo::exists(copyPath(pdf)) && !QFileInfo::exists(copyPath(song)));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_QuickLookCoordinator)

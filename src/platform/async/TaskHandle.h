@@ -8,12 +8,15 @@
 // cancellation is not a failure and is not logged.
 
 #include "platform/async/AsyncLog.h"
+#include "platform/async/Cancellation.h"
 #include "platform/async/Continuation.h"
 #include "platform/async/Outcome.h"
 #include "platform/async/Race.h"
 #include "platform/async/Task.h"
 
 #include <atomic>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <stop_token>
@@ -41,10 +44,25 @@ template <typename T> struct SpawnState {
 
 inline std::atomic<int> spawnedTasksRunning{0};
 
+// Set once quitting has begun (tests set it back). Main thread only, as spawn is.
+inline bool shutdownBegun = false;
+
+// The stop sources of the spawned tasks that have not ended, by a number of their own, so that
+// quitting can cancel them all. Main thread only; never destroyed, since a task may end while the
+// process's statics are going.
+inline std::map<std::uint64_t, std::stop_source>& runningStops() {
+    static auto* const stops = new std::map<std::uint64_t, std::stop_source>;
+    return *stops;
+}
+inline std::uint64_t lastSpawnNumber = 0;
+
 template <typename T, typename F> Task<void> runSpawned(F callable, std::shared_ptr<SpawnState<T>> state) {
     ++spawnedTasksRunning;
+    const std::uint64_t number = ++lastSpawnNumber;
+    runningStops().emplace(number, state->stop);
     Task<T> task = invokeTask<T>(callable, state->stop.get_token());
     state->outcome = co_await settle(std::move(task));
+    runningStops().erase(number);
     state->finished = true;
     auto waiters = std::move(state->waiters);
     for (const auto& waiter : waiters) {
@@ -96,10 +114,31 @@ private:
 // window, whose last tasks end only once the services have answered their pending work.
 inline int spawnedTasksRunning() { return detail::spawnedTasksRunning.load(); }
 
-// Starts callable(std::stop_token) -> Task<T> at once on the main thread.
+// Quitting: cancels every spawned task still running (each ends at its next wait), and from now
+// on spawn starts nothing. Whatever a window, a scan or a late device answer would start once the
+// quit has begun would run into services that are going away. Main thread only.
+inline void beginShutdown() {
+    detail::shutdownBegun = true;
+    // A copy: a task that ends inside request_stop() takes itself out of the map.
+    const std::map<std::uint64_t, std::stop_source> stops = detail::runningStops();
+    for (const auto& entry : stops) {
+        std::stop_source source = entry.second;
+        source.request_stop();
+    }
+}
+inline bool isShuttingDown() { return detail::shutdownBegun; }
+
+// Starts callable(std::stop_token) -> Task<T> at once on the main thread. Once quitting has begun
+// the callable is not called, and the handle is finished and cancelled.
 template <typename F> TaskHandle<TaskResultOf<F, std::stop_token>> spawn(F callable) {
     using T = TaskResultOf<F, std::stop_token>;
     auto state = std::make_shared<detail::SpawnState<T>>();
+    if (detail::shutdownBegun) {
+        state->stop.request_stop();
+        state->outcome.setError(std::make_exception_ptr(CancelledError{}));
+        state->finished = true;
+        return TaskHandle<T>(state);
+    }
     // The one place where a task runs detached: QCoro lets a dropped task run to its end and
     // free itself, and the handle is how the caller reaches it.
     Task<void> runner = detail::runSpawned<T, F>(std::move(callable), state);
