@@ -121,6 +121,8 @@ private slots:
     void aDeviceBackBetweenScansListsAgain();
     void theShownDeviceGoes_data();
     void theShownDeviceGoes();
+    void aDeviceBackWhileAFlatViewIsShown_data();
+    void aDeviceBackWhileAFlatViewIsShown();
     void aSelectedFolderIsTheEditMenusSelection();
     void getInfoKey();
 
@@ -1060,4 +1062,55 @@ void tst_MainWindowController::theShownDeviceGoes() {
     for (const FileItem& item : browser->panels().first()->items())
         listed << item.name();
     QCOMPARE(listed, names);
+}
+
+void tst_MainWindowController::aDeviceBackWhileAFlatViewIsShown_data() {
+    QTest::addColumn<int>("mode");
+    QTest::newRow("list") << int(BrowserViewMode::list);
+    QTest::newRow("icons") << int(BrowserViewMode::icon);
+}
+
+// A device out and back in while the list or the icons are on screen: that view shows the folder
+// again, and the title and the path bar name it, with no switch to the columns to put them right.
+void tst_MainWindowController::aDeviceBackWhileAFlatViewIsShown() {
+    QFETCH(int, mode);
+    QVERIFY(showDeviceColumns());
+    expectRoot(BrowserViewMode(mode), {"Pics", "c.txt"});
+    if (QTest::currentTestFailed())
+        return;
+    NavigationState& navigation = m_controller->navigationState();
+    const URL pics = URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/Pics"));
+    navigation.navigate(pics);
+    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("Pics"));
+
+    fakemux::VirtualDevice& device = *emulator().device(udid.toStdString());
+    writeFile(QString::fromStdString(device.description().mediaRoot.string()) + QStringLiteral("/Pics/d.txt"),
+              "x");
+    device.unplug();
+    scan();
+    QTRY_VERIFY(!m_controller->isShowingBrowser());
+    device.plug();
+    scan();
+    QTRY_VERIFY(m_controller->isShowingBrowser() && m_controller->browserContainer());
+    QCOMPARE(navigation.viewMode.value(), BrowserViewMode(mode));
+    FlatBrowserController* flat = nullptr;
+    const auto shownFlat = [&] {
+        BrowserContainerController* container = m_controller->browserContainer();
+        flat = !container ? nullptr
+               : mode == int(BrowserViewMode::list) ? static_cast<FlatBrowserController*>(container->listBrowser())
+                                                    : container->iconBrowser();
+        return flat && container->currentCommandHandler() == m_controller->currentBrowser();
+    };
+    QTRY_VERIFY(shownFlat());
+    QStringList names;
+    const auto showsPics = [&] {
+        names.clear();
+        for (const FileItem& item : flat->displayedItems())
+            names << item.name();
+        return flat->folder() == std::optional<URL>(pics) && names == QStringList{"a.txt", "b.txt", "d.txt"};
+    };
+    QTRY_VERIFY2(showsPics(), qPrintable(names.join(u',')));
+    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("Pics"));
+    QTRY_COMPARE(segmentTitles(m_controller->pathBarView()), (QStringList{"Studio iPhone", "Pics"}));
+    QTRY_COMPARE(navigation.currentDirectoryContents.value().size(), 3);
 }
