@@ -97,6 +97,12 @@ QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QLi
     QList<int> rows;
     if (!selection)
         return rows;
+    // Nothing to find: a sort or a filter with nothing selected builds no table of every row.
+    if (paths.isEmpty()) {
+        const QSignalBlocker blocker(selection);
+        selection->clearSelection();
+        return rows;
+    }
     QHash<URL, int> rowByPath;
     rowByPath.reserve(m_items.size());
     for (int row = int(m_items.size()) - 1; row >= 0; --row)

@@ -643,8 +643,10 @@ async::Task<URL> TransferManager::uniqueDestination(URL url) {
 std::function<void(quint64)> TransferManager::makeProgressHandler(QUuid id, quint64 base) {
     const std::weak_ptr<const bool> alive = m_alive;
     TransferManager* self = this;
-    // The file's start counts as a value: the speed of its first bytes is measured from there.
-    m_speed.record(id, base);
+    // The transfer's start counts as a value, so the speed of its first bytes is measured from
+    // there. Only its start: a folder copy makes the handlers of the files after the one under
+    // way ahead of time, and their larger start would read as a count going back.
+    m_speed.start(id, base);
     watchSpeed(id);
     return [alive, self, id, base](quint64 done) {
         async::postToMain([alive, self, id, base, done] {

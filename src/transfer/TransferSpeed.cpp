@@ -13,6 +13,11 @@ void TransferSpeed::record(const QUuid& id, quint64 value) {
         samples.pop_front();
 }
 
+void TransferSpeed::start(const QUuid& id, quint64 value) {
+    if (!m_samples.contains(id))
+        record(id, value);
+}
+
 double TransferSpeed::bytesPerSecond(const QUuid& id) const {
     const auto found = m_samples.constFind(id);
     if (found == m_samples.constEnd() || found->size() < 2)

@@ -21,6 +21,8 @@ public:
 
     // The transfer's byte count now.
     void record(const QUuid& id, quint64 value);
+    // Records value only when nothing was recorded for id yet.
+    void start(const QUuid& id, quint64 value);
     // Bytes per second over the window up to now; 0 with nothing to measure.
     double bytesPerSecond(const QUuid& id) const;
     // Forgets what was measured, at the end and while the transfer waits for an answer: time
