@@ -44,7 +44,7 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
     ++retiredCores;
     std::thread([core = std::move(core), done]() mutable {
         if (done.wait_for(gracefulWait) != std::future_status::ready)
-            core->m_sockets.interrupt();
+            core->interrupt();
         done.wait();
         core.reset();
         --retiredCores;
@@ -69,12 +69,17 @@ std::shared_ptr<void> AFCBridgeCore::cutWhenCancelled(const QString& udid, std::
                 if (ended->load())
                     return;
                 if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
-                    core->m_sockets.interrupt(udid);
+                    core->interrupt(udid);
             });
         });
     };
     guard->onStop.emplace(std::move(token), std::move(cut));
     return guard;
+}
+
+void AFCBridgeCore::interrupt(const QString& udid) {
+    m_sockets.interrupt(udid);
+    m_lookout.interrupt(udid);
 }
 
 int AFCBridgeCore::retiredCoresRunning() {
