@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -22,6 +23,8 @@ public:
     }
     StringList(const StringList&) = delete;
     StringList& operator=(const StringList&) = delete;
+    StringList(StringList&& other) noexcept : m_list(std::exchange(other.m_list, nullptr)) {}
+    StringList& operator=(StringList&&) = delete;
 
     char*** out() { return &m_list; }
     char** get() const { return m_list; }
@@ -82,14 +85,34 @@ AFCFileInfo AFCDirectoryReader::fileInfo(afc_client_t afc, const QString& path) 
     return info;
 }
 
-AFCDirectoryListing AFCDirectoryReader::listDirectory(afc_client_t afc, const QString& path,
-                                                      std::stop_token token) {
+namespace {
+
+StringList readNames(afc_client_t afc, const QString& path) {
     StringList names;
     const afc_error_t result = afc_read_directory(afc, path.toUtf8().constData(), names.out());
     if (result != AFC_E_SUCCESS || !names.get()) {
         throw AFCError::fromLibrary(AFCError::Case::directoryListFailed, "afc_read_directory", result,
                                     QStringLiteral(" at ") + path);
     }
+    return names;
+}
+
+} // namespace
+
+QStringList AFCDirectoryReader::listNames(afc_client_t afc, const QString& path) {
+    const StringList names = readNames(afc, path);
+    QStringList safe;
+    for (char** entry = names.get(); *entry; ++entry) {
+        const QString name = QString::fromUtf8(*entry);
+        if (name != QLatin1String(".") && name != QLatin1String("..") && AFCPath::child(path, name))
+            safe.append(name);
+    }
+    return safe;
+}
+
+AFCDirectoryListing AFCDirectoryReader::listDirectory(afc_client_t afc, const QString& path,
+                                                      std::stop_token token) {
+    const StringList names = readNames(afc, path);
     AFCDirectoryListing listing;
     for (char** entry = names.get(); *entry; ++entry) {
         async::throwIfCancelled(token);

@@ -36,10 +36,7 @@ LeftoverCleanup::Place devicePlace(afc_client_t afc) {
     return {[afc](const QString& path) { return lookUp(afc, path); },
             [afc](const QString& folder) -> std::optional<QStringList> {
                 try {
-                    QStringList names;
-                    for (const AFCFileInfo& child : AFCDirectoryReader::listDirectory(afc, folder).entries)
-                        names.append(AFCPath::lastComponent(child.value(QStringLiteral("Path"))));
-                    return names;
+                    return AFCDirectoryReader::listNames(afc, folder);
                 } catch (const AFCError& error) {
                     if (error.isConnectionLost())
                         throw;

@@ -6,6 +6,7 @@
 #include "transfer/LocalLeftovers.h"
 #include "transfer/TransferPlacement.h"
 
+#include "RequestCount.h"
 #include "TaskFailure.h"
 #include "TestFiles.h"
 #include "TransferTestCase.h"
@@ -225,6 +226,9 @@ void tst_ReplaceOutcomes::aNewFolderCoversThePartialCopiesInIt() {
         transfer({item(Side::mac, QStringLiteral("/src/Album"))}, location(Side::device, QStringLiteral("/dst")));
     QCOMPARE(done.state, TransferState::failed);
     const QString album = m_media + QStringLiteral("/dst/Album");
+    // Files copied whole before the cut, whichever the copy took first.
+    for (const QString& name : {QStringLiteral("c.txt"), QStringLiteral("d.txt")})
+        QVERIFY(writeTestFile(album + u'/' + name, "whole"));
     const QStringList copied = QDir(album).entryList(QDir::Files);
     QCOMPARE(QDir(album).entryList(QDir::Files | QDir::Hidden).size(), copied.size() + 1);
     const QList<LeftoverJournal::Entry> left = LeftoverJournal::shared()->leftovers(udid);
@@ -232,9 +236,15 @@ void tst_ReplaceOutcomes::aNewFolderCoversThePartialCopiesInIt() {
     QCOMPARE(left.front().kind, LeftoverJournal::Kind::newFolder);
 
     m_device->plug();
+    emulator().log().clear();
     runSync(m_bridge->connect(udid));
     QCOMPARE(QDir(album).entryList(QDir::Files | QDir::Hidden), copied);
     QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+    // The folder's names are enough to find the partial copy: the files copied whole are not
+    // asked about one by one (a folder of thousands would hold up the device's first use).
+    QVERIFY(copied.contains(QStringLiteral("c.txt")));
+    for (const QString& name : copied)
+        QCOMPARE(countAfcRequests("GET_FILE_INFO", ("/dst/Album/" + name).toStdString()), size_t(0));
 }
 
 void tst_ReplaceOutcomes::aMoveNeverReplacesTheFolderHoldingIt_data() {
