@@ -243,26 +243,12 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
 
 async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
     if (isDevice(item.path())) {
-        const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
-        const std::optional<AFCComponents> from = afcComponents(item.path());
-        const std::optional<AFCComponents> to = afcComponents(target);
-        if (!bridge || !from || !to)
+        if (!m_afcBridge || !afcComponents(item.path()) || !afcComponents(target))
             throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
-        if (from->bundleID) {
-            async::Task<void> opening = bridge->connectApp(from->udid, *from->bundleID);
-            co_await opening;
-        } else {
-            async::Task<void> opening = bridge->connect(from->udid);
-            co_await opening;
-        }
         // A device's rename replaces what it meets: whatever took the name since we looked (another
-        // program, the item set aside coming back) must stay, so the name is looked at again.
+        // program, the item set aside coming back) must stay, and the placement looks again.
         const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
-        async::Task<std::optional<TransferPlacement::Facts>> looking = placement->inspect(target);
-        if (co_await looking)
-            throw NameTakenError(target.absoluteString());
-        async::Task<void> renaming =
-            bridge->renameItem(from->udid, from->devicePath, to->devicePath, from->bundleID);
+        async::Task<void> renaming = placement->rename(item.path(), target);
         co_await renaming;
         co_return;
     }
