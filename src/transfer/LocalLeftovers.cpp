@@ -11,7 +11,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace {
 
@@ -19,10 +18,11 @@ using Presence = LeftoverCleanup::Presence;
 
 // Only "no such item" means absent: a disk that answers with an error says nothing either way.
 Presence lookUp(const QString& path) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-        return Presence::present;
-    return errno == ENOENT || errno == ENOTDIR ? Presence::absent : Presence::unknown;
+    try {
+        return LocalTransferFiles::inspect(path) ? Presence::present : Presence::absent;
+    } catch (const FileError&) {
+        return Presence::unknown;
+    }
 }
 
 const LeftoverCleanup::Place computer{
