@@ -12,17 +12,22 @@ AFCLookout::AFCLookout() : m_executor(std::make_unique<async::SerialExecutor>(QS
 
 AFCLookout::~AFCLookout() {
     interrupt();
+    // A job dropped unrun leaves the promise broken, which ends the wait just the same.
+    closeAll().wait();
+    m_executor.reset();
+}
+
+std::shared_future<void> AFCLookout::closeAll() {
     auto closed = std::make_shared<std::promise<void>>();
-    std::future<void> done = closed->get_future();
+    std::shared_future<void> done = closed->get_future().share();
     m_executor->post([this, closed] {
+        m_closed = true;
         const QStringList udids = m_connections.keys();
         for (const QString& udid : udids)
             close(udid);
         closed->set_value();
     });
-    // A job dropped unrun leaves the promise broken, which ends the wait just the same.
-    done.wait();
-    m_executor.reset();
+    return done;
 }
 
 AFCLookout::Answer AFCLookout::lookUp(const QString& udid, const QString& path) {
@@ -60,6 +65,8 @@ void AFCLookout::interrupt(const QString& udid) {
 }
 
 afc_client_t AFCLookout::clientFor(const QString& udid) {
+    if (m_closed)
+        return nullptr;
     Connection& connection = m_connections[udid];
     if (connection.session.afc && m_sockets.isAlive(udid))
         return connection.session.afc;

@@ -30,7 +30,8 @@ public:
     using Answer = std::shared_future<std::optional<afc_error_t>>;
 
     AFCLookout();
-    // Cuts the connections, so that no look waits on a silent device, then closes them.
+    // Cuts the connections, so that no look waits on a silent device, then closes them: at once
+    // after closeAll() is done.
     ~AFCLookout();
     AFCLookout(const AFCLookout&) = delete;
     AFCLookout& operator=(const AFCLookout&) = delete;
@@ -43,6 +44,10 @@ public:
 
     // Closes the device's connection here; the next look opens a new one.
     void forget(const QString& udid);
+    // Closes every connection once the look in progress has ended; done when they are closed. A
+    // bridge that goes away waits for this as for its own jobs, so that the lookout's end never
+    // waits on a device.
+    std::shared_future<void> closeAll();
     // Shuts down the connections (the device's, or all when udid is empty), so that a look waiting
     // on a silent device ends at once, as a lost connection.
     void interrupt(const QString& udid = QString());
@@ -62,6 +67,8 @@ private:
 
     AFCSessionSockets m_sockets;
     QHash<QString, Connection> m_connections;
+    // Set by closeAll(): a look asked afterwards opens nothing.
+    bool m_closed = false;
     // Declared last: its thread stops before the connections it uses are gone.
     std::unique_ptr<async::SerialExecutor> m_executor;
 };
