@@ -111,6 +111,8 @@ public:
     void appendColumn(const URL& url);
     void truncateColumns(int index);
     void columnSelectionChanged(const FileItem& item, int row, int column);
+    // The column's rows were all deselected (a click below them, the last one Ctrl-clicked away).
+    void columnDeselected(int column);
     void moveFocusRight(int column);
     void applySearchFilter();
     QList<FileItem> filteredItems(const QList<FileItem>& items) const;

@@ -300,6 +300,17 @@ void tst_ColumnBrowserViewController::clicksLeaveColumns_data() {
         << QStringList{"0:c.txt", "0:>A"} << QStringList{"tree", "A"} << QStringList{"A"};
     QTest::newRow("several files in row order")
         << QStringList{"0:d.jpg", "0:+c.txt"} << QStringList{"tree"} << QStringList{"c.txt", "d.jpg"};
+    // A click below a column's rows empties its selection and shows that column's folder: the
+    // columns after it close, wherever the selection was.
+    QTest::newRow("below the rows of an earlier column")
+        << QStringList{"0:A", "1:sub", "0:-"} << QStringList{"tree"} << QStringList{};
+    QTest::newRow("below the rows of a middle column")
+        << QStringList{"0:A", "1:sub", "2:deep.txt", "1:-"} << QStringList{"tree", "A"} << QStringList{};
+    QTest::newRow("the open folder taken out of the selection")
+        << QStringList{"0:A", "0:+A"} << QStringList{"tree"} << QStringList{};
+    // Shown again by navigation (the sidebar's row, the path bar): that folder alone.
+    QTest::newRow("the first folder navigated to again")
+        << QStringList{"0:A", "1:sub", "="} << QStringList{"tree"} << QStringList{};
 }
 
 void tst_ColumnBrowserViewController::clicksLeaveColumns() {
@@ -308,8 +319,21 @@ void tst_ColumnBrowserViewController::clicksLeaveColumns() {
     QFETCH(QStringList, selection);
     openFolder(folderURL());
     for (const QString& click : clicks) {
+        if (click == u"=") {
+            m_navigation->navigate(folderURL());
+            QTRY_COMPARE(browser().columns().size(), 1);
+            waitUntilListed();
+            continue;
+        }
         const int column = click.section(u':', 0, 0).toInt();
         QString name = click.section(u':', 1);
+        if (name == u"-") {
+            ColumnTableView* table = browser().panels().at(column)->tableView();
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                              QPoint(10, table->viewport()->height() - 5));
+            waitUntilListed();
+            continue;
+        }
         const bool extend = name.startsWith(u'+');
         const bool right = name.startsWith(u'>');
         if (extend || right)
