@@ -156,6 +156,10 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
 
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handleSelection(); });
+    connect(m_outlineView, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (std::exchange(m_pressedSelectedRow, false))
+            handleClickOnSelectedRow(index);
+    });
     connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex& index) {
         if (auto item = m_model->itemAt(index))
             handleItemWillExpand(item);
@@ -222,10 +226,18 @@ bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-            if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        case QEvent::MouseButtonDblClick: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::RightButton)
                 return true;
+            // Seen before the view acts on the press: afterwards every clicked row is selected.
+            if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+                const QModelIndex index = m_outlineView->indexAt(mouse->position().toPoint());
+                m_pressedSelectedRow = index.isValid() && m_outlineView->selectionModel()->isRowSelected(
+                                                              index.row(), index.parent());
+            }
             break;
+        }
         case QEvent::Paint:
             // A paint follows every change of the rows' layout, with that layout in place. Only
             // a debug log reads the positions: nobody else pays for them on every paint.
@@ -643,13 +655,30 @@ void SidebarViewController::handleSelection() {
     const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
-    const std::shared_ptr<SidebarItem> item = m_model->itemAt(selected.first());
+    openRow(selected.first());
+}
+
+void SidebarViewController::handleClickOnSelectedRow(const QModelIndex& index) {
+    if (m_rebuilding > 0 || !m_outlineView->selectionModel()->isRowSelected(index.row(), index.parent()))
+        return;
+    // The browser shows the folder navigation put it on: there is nowhere to go back to. Columns
+    // opened deeper (or a view that took over a deeper folder) go back to the row's place, as
+    // the first click did.
+    const std::optional<URL>& current = m_navigationState.currentPath.value();
+    const QList<URL>& shown = m_navigationState.columnPaths.value();
+    if (!current || shown.isEmpty() || shown.last().isSameLocation(*current))
+        return;
+    openRow(index);
+}
+
+void SidebarViewController::openRow(const QModelIndex& index) {
+    const std::shared_ptr<SidebarItem> item = m_model->itemAt(index);
     if (!item)
         return;
     const std::optional<URL> url = item->url();
     if (!url)
         return;
-    m_chosenRowKey = rowKey(selected.first());
+    m_chosenRowKey = rowKey(index);
     m_navigationState.navigate(*url);
     if (item->kind() == SidebarItem::Kind::deviceBookmark && item->title() == photosTitle &&
         url->scheme() == afcScheme)

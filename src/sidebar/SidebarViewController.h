@@ -58,6 +58,8 @@ public:
 
     // What a click on the row does.
     void handleSelection();
+    // A click on the row already selected: its place again, if the browser went deeper than it.
+    void handleClickOnSelectedRow(const QModelIndex& index);
     // Selects the row of the folder shown, or none, without navigating.
     void selectShownRow();
     // An Apps row is about to open: its apps are listed while it is empty and not listed yet.
@@ -96,6 +98,7 @@ private:
     void track(async::TaskHandle<void> handle);
     void reportRowPositions();
     QString rowKey(const QModelIndex& index) const;
+    void openRow(const QModelIndex& index);
 
     // Model changes must never look like a user's choice.
     class RebuildGuard;
@@ -112,5 +115,7 @@ private:
     int m_rebuilding = 0;
     // The row clicked last: its titles from the section down, and its location.
     std::optional<QString> m_chosenRowKey;
+    // The left button went down on the row already selected: its click selects nothing new.
+    bool m_pressedSelectedRow = false;
     QHash<QString, QPoint> m_reportedRows;
 };
