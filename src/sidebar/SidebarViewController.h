@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -22,6 +23,7 @@ class QAction;
 class QMenu;
 class QTreeView;
 class SidebarModel;
+class SidebarRowPositions;
 
 // The left-hand list of the main window: the computer's usual folders, the recent folders, the
 // favourites and the attached devices with their Photos, Recordings and Apps. Each section is
@@ -96,7 +98,6 @@ private:
     void applyApps(const std::shared_ptr<SidebarItem>& folder, const QList<AppInfo>& apps);
     void expandItem(const SidebarItem* item);
     void track(async::TaskHandle<void> handle);
-    void reportRowPositions();
     QString rowKey(const QModelIndex& index) const;
     void openRow(const QModelIndex& index);
 
@@ -117,5 +118,5 @@ private:
     std::optional<QString> m_chosenRowKey;
     // The left button went down on the row already selected: its click selects nothing new.
     bool m_pressedSelectedRow = false;
-    QHash<QString, QPoint> m_reportedRows;
+    std::unique_ptr<SidebarRowPositions> m_rowPositions;
 };
