@@ -312,6 +312,7 @@ void ColumnBrowserViewController::publishContents(const QList<FileItem>& items) 
 
 void ColumnBrowserViewController::publishSelection(const QList<FileItem>& items) {
     m_selection = items;
+    ++m_selectionPublishes;
     if (m_publishes && !m_awaitingRelisting)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
@@ -851,8 +852,13 @@ void ColumnBrowserViewController::selectAllItems() {
     if (column < 0)
         return;
     ColumnPanelView* panel = m_panels.at(column);
+    const quint64 published = m_selectionPublishes;
     panel->tableView()->selectAll();
-    // Selecting everything may have cut the columns back; the panel itself stays.
+    // A selection that changed was published by the column's own handler, which also cut the
+    // columns back (the panel itself stays); a second list of every row would only cost. One
+    // that did not change (all selected already) is published here.
+    if (m_selectionColumn == column && m_selectionPublishes != published)
+        return;
     m_selectionColumn = column;
     publishSelection(panel->selectedItems());
 }

@@ -154,6 +154,8 @@ private slots:
     void duplicateNames();
     void pasteWithoutFocusGoesToLastColumn();
     void commandsWithoutSelection();
+    void selectAllPublishesOnce_data();
+    void selectAllPublishesOnce();
     void renameListsTheColumnsAgain();
     void renameOutcome_data();
     void renameOutcome();
@@ -798,6 +800,42 @@ void tst_ColumnBrowserViewController::commandsWithoutSelection() {
     browser().copySelection();
     QCOMPARE(m_clipboard->mode.value(), ClipboardManager::Mode::copy);
     QCOMPARE(namesOf(m_clipboard->items.value()), QStringList{"A"});
+}
+
+void tst_ColumnBrowserViewController::selectAllPublishesOnce_data() {
+    QTest::addColumn<QString>("before"); // the row clicked first; "" for none
+    QTest::addColumn<bool>("twice");     // Select All pressed again with everything selected
+    QTest::addColumn<int>("columns");    // the columns open before Select All
+    QTest::newRow("nothing selected") << "" << false << 1;
+    QTest::newRow("an open folder's column is cut back") << "A" << false << 2;
+    QTest::newRow("everything selected already") << "c.txt" << true << 1;
+}
+
+// Every selected row once, in one publication: the window's subscribers (status bar, preview,
+// toolbar) each do their work once for it.
+void tst_ColumnBrowserViewController::selectAllPublishesOnce() {
+    QFETCH(QString, before);
+    QFETCH(bool, twice);
+    QFETCH(int, columns);
+    openFolder(folderURL());
+    if (!before.isEmpty()) {
+        clickRow(0, before);
+        waitUntilListed();
+    }
+    QCOMPARE(browser().columns().size(), columns);
+    browser().panels().first()->tableView()->setFocus();
+    if (twice)
+        browser().selectAllItems();
+    int publications = 0;
+    const Subscription counting =
+        m_navigation->selectedItems.subscribe([&publications](const QSet<FileItem>&) { ++publications; });
+    publications = 0;
+    browser().selectAllItems();
+    QCOMPARE(publications, 1);
+    QCOMPARE(browser().columns().size(), 1);
+    const qsizetype all = browser().columns().first().items.size();
+    QCOMPARE(browser().selection().size(), all);
+    QCOMPARE(m_navigation->selectedItems.value().size(), all);
 }
 
 void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {
