@@ -29,7 +29,8 @@ class SidebarRowPositions;
 // favourites and the attached devices with their Photos, Recordings and Apps. Each section is
 // rebuilt when what it shows changes. Only a click of the user navigates: rebuilds and other
 // navigation only select the row of the folder shown (the one clicked last while it shows it),
-// so a click on that row goes nowhere again.
+// so a click on that row goes nowhere again, unless the browser has gone deeper than that
+// folder: then it shows the folder again.
 class SidebarViewController : public QWidget {
     Q_OBJECT
 public:
