@@ -202,8 +202,13 @@ ColumnBrowserViewController::ColumnBrowserViewController(
     };
     m_cancellables.push_back(m_navigationState.currentPath.subscribe(
         [self](const std::optional<URL>& path) {
-            // The same folder again, or none, leaves the columns as they are.
-            if (!self || !path || self->m_shownPath == path)
+            // None leaves the columns as they are, and so does the same folder again while it is
+            // the only column. Shown again once the columns went deeper (its sidebar row or path
+            // bar segment clicked), it is the only column once more.
+            if (!self || !path)
+                return;
+            if (self->m_shownPath == path && self->m_columns.size() == 1 &&
+                self->m_columns.first().path == *path)
                 return;
             self->m_shownPath = path;
             self->resetColumns(*path);
@@ -307,6 +312,7 @@ void ColumnBrowserViewController::publishContents(const QList<FileItem>& items) 
 
 void ColumnBrowserViewController::publishSelection(const QList<FileItem>& items) {
     m_selection = items;
+    ++m_selectionPublishes;
     if (m_publishes && !m_awaitingRelisting)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
@@ -405,9 +411,9 @@ ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& ur
         if (self)
             self->columnSelectionChanged(item, row, index);
     };
-    panel->onDeselectAll = [self] {
+    panel->onDeselectAll = [self, index] {
         if (self)
-            self->publishSelection({});
+            self->columnDeselected(index);
     };
     const auto command = [self](void (ColumnBrowserViewController::*method)()) {
         return [self, method] {
@@ -577,6 +583,16 @@ void ColumnBrowserViewController::columnSelectionChanged(const FileItem& item, i
         appendColumn(item.path());
         scrollToLastColumn();
     }
+}
+
+void ColumnBrowserViewController::columnDeselected(int column) {
+    if (column < 0 || column >= m_columns.size())
+        return;
+    // Nothing selected in a column leaves nothing open after it: its folder is the one shown.
+    m_columns[column].selectedRow.reset();
+    truncateColumns(column);
+    m_selectionColumn = column;
+    publishSelection({});
 }
 
 void ColumnBrowserViewController::scrollToLastColumn() {
@@ -836,8 +852,13 @@ void ColumnBrowserViewController::selectAllItems() {
     if (column < 0)
         return;
     ColumnPanelView* panel = m_panels.at(column);
+    const quint64 published = m_selectionPublishes;
     panel->tableView()->selectAll();
-    // Selecting everything may have cut the columns back; the panel itself stays.
+    // A selection that changed was published by the column's own handler, which also cut the
+    // columns back (the panel itself stays); a second list of every row would only cost. One
+    // that did not change (all selected already) is published here.
+    if (m_selectionColumn == column && m_selectionPublishes != published)
+        return;
     m_selectionColumn = column;
     publishSelection(panel->selectedItems());
 }

@@ -111,6 +111,8 @@ public:
     void appendColumn(const URL& url);
     void truncateColumns(int index);
     void columnSelectionChanged(const FileItem& item, int row, int column);
+    // The column's rows were all deselected (a click below them, the last one Ctrl-clicked away).
+    void columnDeselected(int column);
     void moveFocusRight(int column);
     void applySearchFilter();
     QList<FileItem> filteredItems(const QList<FileItem>& items) const;
@@ -193,6 +195,9 @@ private:
     QList<FileItem> m_selection;
     // The column the selection was made in; -1 for none.
     int m_selectionColumn = -1;
+    // Counts the selections published, so that a command can tell whether a handler it set off
+    // has published already.
+    quint64 m_selectionPublishes = 0;
     std::optional<URL> m_shownPath;
     std::vector<Subscription> m_cancellables;
     QList<async::TaskHandle<void>> m_tasks;

@@ -138,15 +138,26 @@ QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* sele
     QList<FileItem> result;
     if (!selection)
         return result;
-    QList<int> rows;
-    for (const QModelIndex& selected : selection->selectedIndexes()) {
-        if (selected.model() == this && selected.row() < m_items.size())
-            rows.append(selected.row());
+    // Read from the ranges: a Select All of many rows is one range, where asking for the selected
+    // indexes builds one index a row and column before a single item is found.
+    const QItemSelection ranges = selection->selection();
+    std::vector<std::pair<int, int>> runs;
+    runs.reserve(size_t(ranges.size()));
+    for (const QItemSelectionRange& range : ranges) {
+        if (range.model() != this || range.parent().isValid())
+            continue;
+        const int last = std::min(range.bottom(), int(m_items.size()) - 1);
+        if (range.top() <= last)
+            runs.emplace_back(range.top(), last);
     }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    for (int row : std::as_const(rows))
-        result.append(m_items.at(row));
+    // Ranges may overlap (several columns of a row, or a merge of clicks): each row counts once.
+    std::sort(runs.begin(), runs.end());
+    int next = 0;
+    for (const auto& [top, bottom] : runs) {
+        for (int row = std::max(top, next); row <= bottom; ++row)
+            result.append(m_items.at(row));
+        next = std::max(next, bottom + 1);
+    }
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include "services/NavigationState.h"
 #include "sidebar/SidebarItemDelegate.h"
 #include "sidebar/SidebarModel.h"
+#include "sidebar/SidebarRowPositions.h"
 
 #include <QAction>
 #include <QEvent>
@@ -128,6 +129,7 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     };
 
     m_outlineView = new QTreeView(this);
+    m_rowPositions = std::make_unique<SidebarRowPositions>(m_outlineView);
     m_outlineView->setObjectName(QStringLiteral("sidebarOutline"));
     m_outlineView->setHeaderHidden(true);
     m_outlineView->setIndentation(14);
@@ -156,6 +158,10 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
 
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handleSelection(); });
+    connect(m_outlineView, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (std::exchange(m_pressedSelectedRow, false))
+            handleClickOnSelectedRow(index);
+    });
     connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex& index) {
         if (auto item = m_model->itemAt(index))
             handleItemWillExpand(item);
@@ -177,41 +183,6 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     setupBindings();
 }
 
-// The rows have no key of their own (the list takes focus only when clicked), so whoever drives
-// the window from outside (the screenshot walk-through) clicks them; the debug log says where
-// each is, once per row and place, and when one has left the view. Rows of the same titles are
-// told apart by a number ("RECENT/DCIM#2").
-void SidebarViewController::reportRowPositions() {
-    // It runs on every paint: walking the rows costs nothing only when nobody reads the lines.
-    if (!Logger::ui().loggingCategory().isDebugEnabled()) {
-        m_reportedRows.clear();
-        return;
-    }
-    QWidget* viewport = m_outlineView->viewport();
-    QHash<QString, QPoint> shown;
-    for (QModelIndex index = m_outlineView->indexAt(QPoint(1, 1)); index.isValid();
-         index = m_outlineView->indexBelow(index)) {
-        const QRect rect = m_outlineView->visualRect(index);
-        if (rect.top() >= viewport->height())
-            break;
-        QStringList titles;
-        for (QModelIndex row = index; row.isValid(); row = row.parent())
-            titles.prepend(row.data(Qt::DisplayRole).toString());
-        QString key = titles.join(u'/');
-        for (int number = 2; shown.contains(key); ++number)
-            key = titles.join(u'/') + u'#' + QString::number(number);
-        const QPoint centre = viewport->mapTo(window(), rect.center());
-        shown.insert(key, centre);
-        if (m_reportedRows.value(key) != centre)
-            Logger::ui().debug("Sidebar: row \"%s\" at %d,%d in the window", key, centre.x(), centre.y());
-    }
-    for (auto it = m_reportedRows.cbegin(); it != m_reportedRows.cend(); ++it) {
-        if (!shown.contains(it.key()))
-            Logger::ui().debug("Sidebar: row \"%s\" out of view", it.key());
-    }
-    m_reportedRows = shown;
-}
-
 SidebarViewController::~SidebarViewController() {
     for (const auto& task : m_tasks)
         task.cancel();
@@ -222,15 +193,23 @@ bool SidebarViewController::eventFilter(QObject* watched, QEvent* event) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-            if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        case QEvent::MouseButtonDblClick: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::RightButton)
                 return true;
+            // Seen before the view acts on the press: afterwards every clicked row is selected.
+            if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+                const QModelIndex index = m_outlineView->indexAt(mouse->position().toPoint());
+                m_pressedSelectedRow = index.isValid() && m_outlineView->selectionModel()->isRowSelected(
+                                                              index.row(), index.parent());
+            }
             break;
+        }
         case QEvent::Paint:
             // A paint follows every change of the rows' layout, with that layout in place. Only
             // a debug log reads the positions: nobody else pays for them on every paint.
             if (Logger::ui().loggingCategory().isDebugEnabled())
-                reportRowPositions();
+                m_rowPositions->report();
             break;
         default:
             break;
@@ -643,13 +622,30 @@ void SidebarViewController::handleSelection() {
     const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
-    const std::shared_ptr<SidebarItem> item = m_model->itemAt(selected.first());
+    openRow(selected.first());
+}
+
+void SidebarViewController::handleClickOnSelectedRow(const QModelIndex& index) {
+    if (m_rebuilding > 0 || !m_outlineView->selectionModel()->isRowSelected(index.row(), index.parent()))
+        return;
+    // The browser shows the folder navigation put it on: there is nowhere to go back to. Columns
+    // opened deeper (or a view that took over a deeper folder) go back to the row's place, as
+    // the first click did.
+    const std::optional<URL>& current = m_navigationState.currentPath.value();
+    const QList<URL>& shown = m_navigationState.columnPaths.value();
+    if (!current || shown.isEmpty() || shown.last().isSameLocation(*current))
+        return;
+    openRow(index);
+}
+
+void SidebarViewController::openRow(const QModelIndex& index) {
+    const std::shared_ptr<SidebarItem> item = m_model->itemAt(index);
     if (!item)
         return;
     const std::optional<URL> url = item->url();
     if (!url)
         return;
-    m_chosenRowKey = rowKey(selected.first());
+    m_chosenRowKey = rowKey(index);
     m_navigationState.navigate(*url);
     if (item->kind() == SidebarItem::Kind::deviceBookmark && item->title() == photosTitle &&
         url->scheme() == afcScheme)

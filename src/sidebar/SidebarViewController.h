@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -22,12 +23,14 @@ class QAction;
 class QMenu;
 class QTreeView;
 class SidebarModel;
+class SidebarRowPositions;
 
 // The left-hand list of the main window: the computer's usual folders, the recent folders, the
 // favourites and the attached devices with their Photos, Recordings and Apps. Each section is
 // rebuilt when what it shows changes. Only a click of the user navigates: rebuilds and other
 // navigation only select the row of the folder shown (the one clicked last while it shows it),
-// so a click on that row goes nowhere again.
+// so a click on that row goes nowhere again, unless the browser has gone deeper than that
+// folder: then it shows the folder again.
 class SidebarViewController : public QWidget {
     Q_OBJECT
 public:
@@ -58,6 +61,8 @@ public:
 
     // What a click on the row does.
     void handleSelection();
+    // A click on the row already selected: its place again, if the browser went deeper than it.
+    void handleClickOnSelectedRow(const QModelIndex& index);
     // Selects the row of the folder shown, or none, without navigating.
     void selectShownRow();
     // An Apps row is about to open: its apps are listed while it is empty and not listed yet.
@@ -94,8 +99,8 @@ private:
     void applyApps(const std::shared_ptr<SidebarItem>& folder, const QList<AppInfo>& apps);
     void expandItem(const SidebarItem* item);
     void track(async::TaskHandle<void> handle);
-    void reportRowPositions();
     QString rowKey(const QModelIndex& index) const;
+    void openRow(const QModelIndex& index);
 
     // Model changes must never look like a user's choice.
     class RebuildGuard;
@@ -112,5 +117,7 @@ private:
     int m_rebuilding = 0;
     // The row clicked last: its titles from the section down, and its location.
     std::optional<QString> m_chosenRowKey;
-    QHash<QString, QPoint> m_reportedRows;
+    // The left button went down on the row already selected: its click selects nothing new.
+    bool m_pressedSelectedRow = false;
+    std::unique_ptr<SidebarRowPositions> m_rowPositions;
 };

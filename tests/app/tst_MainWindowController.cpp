@@ -33,6 +33,7 @@
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
+#include "sidebar/SidebarViewController.h"
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
 #include "uikit/Beep.h"
@@ -45,6 +46,7 @@
 #include <QMainWindow>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTreeView>
 
 using namespace std::chrono_literals;
 using async::runSync;
@@ -113,6 +115,8 @@ private slots:
     void barsFollowTheBrowser();
     void pathBarClicks_data();
     void pathBarClicks();
+    void theSelectedSidebarRowShowsItsPlaceAgain_data();
+    void theSelectedSidebarRowShowsItsPlaceAgain();
     void titleAndRootNameFollowTheShownDevice();
     void keysGoToTheBrowserWhenItComes_data();
     void keysGoToTheBrowserWhenItComes();
@@ -800,6 +804,54 @@ void tst_MainWindowController::pathBarClicks() {
     QCOMPARE(navigation.backStack().size(), history + 1);
     QCOMPARE(navigation.backStack().last().path(), QStringLiteral("/Pics"));
     QCOMPARE(navigation.searchQuery.value(), QString());
+}
+
+void tst_MainWindowController::theSelectedSidebarRowShowsItsPlaceAgain_data() {
+    QTest::addColumn<bool>("switchToList");
+    QTest::newRow("columns opened deeper") << false;
+    QTest::newRow("a list that took over a deeper folder") << true;
+}
+
+// The device's row stays selected while the browser goes deeper; clicking it shows the device's
+// root again, as its first click did. Clicked while that is what is shown, it goes nowhere.
+void tst_MainWindowController::theSelectedSidebarRowShowsItsPlaceAgain() {
+    QFETCH(bool, switchToList);
+    ColumnBrowserViewController* browser = showDeviceColumns();
+    QVERIFY(browser);
+    auto* sidebar = qobject_cast<SidebarViewController*>(m_controller->sidebarView());
+    QVERIFY(sidebar);
+    QTreeView* outline = sidebar->outlineView();
+    const auto clickSelectedRow = [outline] {
+        const QModelIndexList rows = outline->selectionModel()->selectedRows();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().data().toString(), QStringLiteral("Studio iPhone"));
+        outline->scrollTo(rows.first());
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {},
+                          outline->visualRect(rows.first()).center());
+    };
+    NavigationState& navigation = m_controller->navigationState();
+    clickRow(0, QStringLiteral("Pics"));
+    if (switchToList) {
+        navigation.viewMode = BrowserViewMode::list;
+        QTRY_VERIFY(m_controller->browserContainer()->listBrowser() &&
+                    m_controller->browserContainer()->currentChild() ==
+                        m_controller->browserContainer()->listBrowser());
+    }
+    QTRY_COMPARE(segmentTitles(m_controller->pathBarView()), (QStringList{"Studio iPhone", "Pics"}));
+    QTRY_COMPARE(outline->selectionModel()->selectedRows().size(), 1);
+
+    clickSelectedRow();
+    QTRY_COMPARE(segmentTitles(m_controller->pathBarView()), QStringList{"Studio iPhone"});
+    QTRY_COMPARE(m_controller->window()->windowTitle(), QStringLiteral("Studio iPhone"));
+    if (!switchToList)
+        QTRY_COMPARE(browser->columns().size(), 1);
+    QTRY_COMPARE(navigation.currentDirectoryContents.value().size(), 2);
+    drainPostedEvents();
+
+    const qsizetype history = navigation.backStack().size();
+    clickSelectedRow();
+    drainPostedEvents();
+    QCOMPARE(navigation.backStack().size(), history);
 }
 
 // With two devices the one browsed names the title and the path bar's root, whichever of them

@@ -194,6 +194,16 @@ void tst_Toolbar::wordsOfThisDesktop() {
         for (const QString& text : {item->accessibleName(), item->toolTip()})
             QVERIFY2(!text.contains(QStringLiteral("Mac")), qPrintable(text));
     }
+    // Nor in the labels shown under the items, a button's own text or the search field's hint.
+    for (QWidget* item : m_controller->toolbar()->findChildren<QWidget*>()) {
+        QStringList shown{item->property("orvantaItemLabel").toString()};
+        if (auto* button = qobject_cast<QToolButton*>(item))
+            shown << button->text();
+        if (auto* field = qobject_cast<QLineEdit*>(item))
+            shown << field->placeholderText();
+        for (const QString& text : std::as_const(shown))
+            QVERIFY2(!text.contains(QStringLiteral("Mac")), qPrintable(text));
+    }
 }
 
 void tst_Toolbar::backAndForward_data() {

@@ -154,6 +154,8 @@ private slots:
     void duplicateNames();
     void pasteWithoutFocusGoesToLastColumn();
     void commandsWithoutSelection();
+    void selectAllPublishesOnce_data();
+    void selectAllPublishesOnce();
     void renameListsTheColumnsAgain();
     void renameOutcome_data();
     void renameOutcome();
@@ -300,6 +302,17 @@ void tst_ColumnBrowserViewController::clicksLeaveColumns_data() {
         << QStringList{"0:c.txt", "0:>A"} << QStringList{"tree", "A"} << QStringList{"A"};
     QTest::newRow("several files in row order")
         << QStringList{"0:d.jpg", "0:+c.txt"} << QStringList{"tree"} << QStringList{"c.txt", "d.jpg"};
+    // A click below a column's rows empties its selection and shows that column's folder: the
+    // columns after it close, wherever the selection was.
+    QTest::newRow("below the rows of an earlier column")
+        << QStringList{"0:A", "1:sub", "0:-"} << QStringList{"tree"} << QStringList{};
+    QTest::newRow("below the rows of a middle column")
+        << QStringList{"0:A", "1:sub", "2:deep.txt", "1:-"} << QStringList{"tree", "A"} << QStringList{};
+    QTest::newRow("the open folder taken out of the selection")
+        << QStringList{"0:A", "0:+A"} << QStringList{"tree"} << QStringList{};
+    // Shown again by navigation (the sidebar's row, the path bar): that folder alone.
+    QTest::newRow("the first folder navigated to again")
+        << QStringList{"0:A", "1:sub", "="} << QStringList{"tree"} << QStringList{};
 }
 
 void tst_ColumnBrowserViewController::clicksLeaveColumns() {
@@ -308,8 +321,21 @@ void tst_ColumnBrowserViewController::clicksLeaveColumns() {
     QFETCH(QStringList, selection);
     openFolder(folderURL());
     for (const QString& click : clicks) {
+        if (click == u"=") {
+            m_navigation->navigate(folderURL());
+            QTRY_COMPARE(browser().columns().size(), 1);
+            waitUntilListed();
+            continue;
+        }
         const int column = click.section(u':', 0, 0).toInt();
         QString name = click.section(u':', 1);
+        if (name == u"-") {
+            ColumnTableView* table = browser().panels().at(column)->tableView();
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                              QPoint(10, table->viewport()->height() - 5));
+            waitUntilListed();
+            continue;
+        }
         const bool extend = name.startsWith(u'+');
         const bool right = name.startsWith(u'>');
         if (extend || right)
@@ -774,6 +800,42 @@ void tst_ColumnBrowserViewController::commandsWithoutSelection() {
     browser().copySelection();
     QCOMPARE(m_clipboard->mode.value(), ClipboardManager::Mode::copy);
     QCOMPARE(namesOf(m_clipboard->items.value()), QStringList{"A"});
+}
+
+void tst_ColumnBrowserViewController::selectAllPublishesOnce_data() {
+    QTest::addColumn<QString>("before"); // the row clicked first; "" for none
+    QTest::addColumn<bool>("twice");     // Select All pressed again with everything selected
+    QTest::addColumn<int>("columns");    // the columns open before Select All
+    QTest::newRow("nothing selected") << "" << false << 1;
+    QTest::newRow("an open folder's column is cut back") << "A" << false << 2;
+    QTest::newRow("everything selected already") << "c.txt" << true << 1;
+}
+
+// Every selected row once, in one publication: the window's subscribers (status bar, preview,
+// toolbar) each do their work once for it.
+void tst_ColumnBrowserViewController::selectAllPublishesOnce() {
+    QFETCH(QString, before);
+    QFETCH(bool, twice);
+    QFETCH(int, columns);
+    openFolder(folderURL());
+    if (!before.isEmpty()) {
+        clickRow(0, before);
+        waitUntilListed();
+    }
+    QCOMPARE(browser().columns().size(), columns);
+    browser().panels().first()->tableView()->setFocus();
+    if (twice)
+        browser().selectAllItems();
+    int publications = 0;
+    const Subscription counting =
+        m_navigation->selectedItems.subscribe([&publications](const QSet<FileItem>&) { ++publications; });
+    publications = 0;
+    browser().selectAllItems();
+    QCOMPARE(publications, 1);
+    QCOMPARE(browser().columns().size(), 1);
+    const qsizetype all = browser().columns().first().items.size();
+    QCOMPARE(browser().selection().size(), all);
+    QCOMPARE(m_navigation->selectedItems.value().size(), all);
 }
 
 void tst_ColumnBrowserViewController::renameListsTheColumnsAgain() {

@@ -42,6 +42,8 @@ private slots:
     void reselectByPath();
     void reselectKeepsRunsWhole_data();
     void reselectKeepsRunsWhole();
+    void selectedItemsAreTheSelectedRows_data();
+    void selectedItemsAreTheSelectedRows();
     void cutDimming();
 
 private:
@@ -128,6 +130,72 @@ void tst_FileItemListModel::reselectKeepsRunsWhole() {
     selection.clearSelection();
     QCOMPARE(changes.count(), 1);
     QVERIFY(m_model->selectedItems(&selection).isEmpty());
+
+    // Re-selected, then nothing to find (a sort or a filter after the selection went): the rows
+    // go without a change reported, as they came back without one.
+    m_model->reselect(&selection, paths);
+    QCOMPARE(m_model->selectedItems(&selection).size(), paths.size());
+    m_model->reselect(&selection, {});
+    QVERIFY(selection.selection().isEmpty());
+    QCOMPARE(changes.count(), 1);
+}
+
+void tst_FileItemListModel::selectedItemsAreTheSelectedRows_data() {
+    // Steps on rows 0-9: "s" selects, "d" deselects, "t" toggles a run of rows; "c" replaces the
+    // part of the selection still being made (a drag's rectangle), "cd" as one that deselects;
+    // "x" clears everything.
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("one run") << QStringList{"s2-5"};
+    QTest::newRow("runs given out of order") << QStringList{"s7-8", "s1-2", "s4"};
+    QTest::newRow("runs that overlap") << QStringList{"s1-4", "s3-7", "s2-6"};
+    QTest::newRow("a hole deselected in a run") << QStringList{"s0-9", "d3-4", "d7"};
+    QTest::newRow("toggled across a run's edge") << QStringList{"s2-5", "t4-8"};
+    QTest::newRow("a drag still under way") << QStringList{"s0-1", "c5-6", "c6-8"};
+    QTest::newRow("a drag that deselects") << QStringList{"s0-9", "t0", "cd2-4"};
+    QTest::newRow("cleared, then one row") << QStringList{"s0-9", "x", "s9"};
+}
+
+// The selected items are exactly the rows the selection model calls selected, each once and in
+// row order, however its ranges were built.
+void tst_FileItemListModel::selectedItemsAreTheSelectedRows() {
+    QFETCH(QStringList, steps);
+    QStringList names;
+    for (int row = 0; row < 10; ++row)
+        names.append(QString::number(row));
+    m_model->setItems(filesNamed(names));
+    QItemSelectionModel selection(m_model.get());
+    for (QString step : steps) {
+        if (step == u"x") {
+            selection.clearSelection();
+            continue;
+        }
+        QItemSelectionModel::SelectionFlags flags;
+        const QChar kind = step.front();
+        step.remove(0, 1);
+        if (kind == u'c') {
+            flags = QItemSelectionModel::Current;
+            if (step.startsWith(u'd')) {
+                flags |= QItemSelectionModel::Deselect;
+                step.remove(0, 1);
+            } else {
+                flags |= QItemSelectionModel::Select;
+            }
+        } else {
+            flags = kind == u's'   ? QItemSelectionModel::Select
+                    : kind == u'd' ? QItemSelectionModel::Deselect
+                                   : QItemSelectionModel::Toggle;
+        }
+        const int top = step.section(u'-', 0, 0).toInt();
+        const int bottom = step.contains(u'-') ? step.section(u'-', 1, 1).toInt() : top;
+        selection.select(QItemSelection(m_model->index(top), m_model->index(bottom)), flags);
+    }
+    QStringList expected;
+    for (int row = 0; row < 10; ++row) {
+        if (selection.isSelected(m_model->index(row)))
+            expected.append(names.at(row));
+    }
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(namesOf(m_model->selectedItems(&selection)), expected);
 }
 
 void tst_FileItemListModel::cutDimming() {

@@ -356,6 +356,8 @@ void tst_FlatBrowserController::bigSelectionStaysOneRangeAndGoesInOneStep() {
     // The current one at subscription, then the navigation's and the browser's own: each empty.
     QVERIFY(published.size() <= 3);
     QVERIFY(std::all_of(published.begin() + 1, published.end(), [](qsizetype size) { return size == 0; }));
+    // Exactly so: the whole selection until then, and the end of it no more than those two times.
+    QCOMPARE(published, (QList<qsizetype>{count, 0, 0}));
 }
 
 void tst_FlatBrowserController::staleListingIsDropped_data() {

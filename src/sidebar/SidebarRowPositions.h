@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QHash>
+#include <QPoint>
+#include <QString>
+
+class QTreeView;
+
+// The rows have no key of their own (the list takes focus only when clicked), so whoever drives
+// the window from outside (the screenshot walk-through) clicks them; the debug log says where
+// each is, once per row and place, and when one has left the view. Rows of the same titles are
+// told apart by a number ("RECENT/DCIM#2").
+class SidebarRowPositions {
+public:
+    // The view must outlive this.
+    explicit SidebarRowPositions(QTreeView* view) : m_view(view) {}
+
+    // Logs the rows that came into view or moved since the last call, and those that left it.
+    void report();
+
+private:
+    QTreeView* m_view;
+    QHash<QString, QPoint> m_reportedRows;
+};
