@@ -97,10 +97,7 @@ async::Task<void> AFCBridge::connectApp(QString udid, QString bundleID) {
 }
 
 async::Task<void> AFCBridge::disconnectAll(QString udid) {
-    return m_core->perform([udid](Job& job) {
-        job.sessions.disconnectAll(udid);
-        job.lookout.forget(udid);
-    });
+    return m_core->perform([udid](Job& job) { job.sessions.disconnectAll(udid); });
 }
 
 async::Task<QList<AFCFileInfo>> AFCBridge::listDirectory(QString udid, QString path,
@@ -208,12 +205,8 @@ async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
             return onSession(
                 job, udid, bundleID,
                 [&](afc_client_t afc) {
-                    // The media area has a second connection to ask whether the name is free on.
-                    AFCUpload::LookAhead lookAhead;
-                    if (!bundleID)
-                        lookAhead = [&job, &udid](const QString& target) { return job.lookout.lookUp(udid, target); };
                     return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers,
-                                          stop.token(), options, lookAhead);
+                                          stop.token(), options);
                 },
                 stop.token());
         });

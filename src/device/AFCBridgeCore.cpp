@@ -36,22 +36,16 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
         self->m_sessions.closeAll();
         closed->set_value();
     });
-    const std::shared_future<void> lookoutClosed = self->m_lookout.closeAll();
-    const auto deadline = std::chrono::steady_clock::now() + ownerWait;
-    if (done.wait_until(deadline) == std::future_status::ready &&
-        lookoutClosed.wait_until(deadline) == std::future_status::ready)
+    if (done.wait_for(ownerWait) == std::future_status::ready)
         return;
     // The job in progress has not ended yet: a thread of its own sees the core out, and the owner's
     // thread goes on at once. A copy that is moving ends at its next chunk and closes its files on
     // the device; one that waits on a silent device is cut off.
     ++retiredCores;
-    std::thread([core = std::move(core), done, lookoutClosed]() mutable {
-        const auto graceEnds = std::chrono::steady_clock::now() + gracefulWait;
-        if (done.wait_until(graceEnds) != std::future_status::ready ||
-            lookoutClosed.wait_until(graceEnds) != std::future_status::ready)
-            core->interrupt();
+    std::thread([core = std::move(core), done]() mutable {
+        if (done.wait_for(gracefulWait) != std::future_status::ready)
+            core->m_sockets.interrupt();
         done.wait();
-        lookoutClosed.wait();
         core.reset();
         --retiredCores;
     }).detach();
@@ -75,17 +69,12 @@ std::shared_ptr<void> AFCBridgeCore::cutWhenCancelled(const QString& udid, std::
                 if (ended->load())
                     return;
                 if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
-                    core->interrupt(udid);
+                    core->m_sockets.interrupt(udid);
             });
         });
     };
     guard->onStop.emplace(std::move(token), std::move(cut));
     return guard;
-}
-
-void AFCBridgeCore::interrupt(const QString& udid) {
-    m_sockets.interrupt(udid);
-    m_lookout.interrupt(udid);
 }
 
 int AFCBridgeCore::retiredCoresRunning() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "device/AFCError.h"
-#include "device/AFCLookout.h"
 #include "device/AFCSessionSockets.h"
 #include "device/AFCSessionTable.h"
 #include "device/AFCStreamHost.h"
@@ -25,7 +24,6 @@ public:
         AFCSessionTable& sessions;
         LocalChunkWriter& writer;
         LocalChunkReader& reader;
-        AFCLookout& lookout;
         std::stop_token stop;
     };
 
@@ -44,7 +42,7 @@ public:
     // stopped between chunks does: the caller asked for nothing to fail.
     template <typename F> auto perform(F fn) {
         auto job = [this, fn = std::move(fn)]() mutable {
-            Job context{m_sessions, m_writer, m_reader, m_lookout, m_executor->shutdownToken()};
+            Job context{m_sessions, m_writer, m_reader, m_executor->shutdownToken()};
             try {
                 return fn(context);
             } catch (const AFCError& error) {
@@ -80,12 +78,8 @@ public:
     void closeStream(std::shared_ptr<AFCStreamSource> source) override;
 
 private:
-    // Cuts the connections of the device (or of every device) here and in the lookout.
-    void interrupt(const QString& udid = QString());
-
     // Declared first: the session table refers to it.
     AFCSessionSockets m_sockets;
-    AFCLookout m_lookout;
     AFCSessionTable m_sessions;
     LocalChunkWriter m_writer;
     LocalChunkReader m_reader;

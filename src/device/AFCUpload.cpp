@@ -15,7 +15,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,18 +104,11 @@ private:
 // the two at every moment. A copy that must not replace looks first: a device's rename replaces
 // what it meets, and even a folder made just now may meet another program's file, or one of the
 // same transfer whose name differs only in case.
-void replaceTarget(afc_client_t afc, const QString& from, const QString& to, bool replaceExisting,
-                   const std::optional<AFCLookout::Answer>& lookedAhead) {
+void replaceTarget(afc_client_t afc, const QString& from, const QString& to, bool replaceExisting) {
     const QByteArray source = from.toUtf8();
     const QByteArray target = to.toUtf8();
     if (!replaceExisting) {
-        std::optional<afc_error_t> answer;
-        if (lookedAhead)
-            answer = AFCLookout::answerOf(*lookedAhead);
-        // Only a clear answer stands in for a look of our own.
-        if (answer && *answer != AFC_E_SUCCESS && *answer != AFC_E_OBJECT_NOT_FOUND)
-            answer.reset();
-        const afc_error_t looked = answer ? *answer : AFCItemOperations::lookUp(afc, to);
+        const afc_error_t looked = AFCItemOperations::lookUp(afc, to);
         if (looked == AFC_E_SUCCESS)
             throw NameTakenError(to);
         if (looked != AFC_E_OBJECT_NOT_FOUND)
@@ -139,8 +131,7 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to, boo
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options,
-                       const LookAhead& lookAhead) {
+                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options) {
     // A copy cancelled while it waited for the executor does nothing at all.
     async::throwIfCancelled(token);
     // Not blocking: opening a named pipe would otherwise wait for a writer that may never come.
@@ -165,9 +156,6 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     // What was decided on is what is copied: no more is read, and a file of another size fails.
     const quint64 limit = options.expectedSize.value_or(quint64(size));
 
-    std::optional<AFCLookout::Answer> lookedAhead;
-    if (!options.replaceExisting && lookAhead && limit <= chunkBytes)
-        lookedAhead = lookAhead(devicePath);
     DevicePartial partial(afc, *AFCPath::child(AFCPath::parent(devicePath), AFCPath::partialCopyName()),
                           leftovers, !options.insideNewFolder);
     quint64 sent = 0;
@@ -200,7 +188,7 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
         if (const int result = target.close(); result != AFC_E_SUCCESS)
             throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_close", result);
     }
-    replaceTarget(afc, partial.path(), devicePath, options.replaceExisting, lookedAhead);
+    replaceTarget(afc, partial.path(), devicePath, options.replaceExisting);
     partial.keep();
     if (progress)
         progress(static_cast<qint64>(sent), size);

@@ -2,13 +2,11 @@
 
 #include "device/AFCClientHandle.h"
 #include "device/AFCCopyOptions.h"
-#include "device/AFCLookout.h"
 #include "device/AFCProgress.h"
 
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <stop_token>
 
 class AFCLeftovers;
@@ -24,23 +22,16 @@ public:
     // Called with the bytes stored so far and the file's size: once per MiB at most, and once at
     // the end.
     using Progress = AFCUploadProgress;
-    // Starts a look-up of a device path elsewhere, whose answer the copy reads before it takes the
-    // name; empty when there is nowhere else to ask.
-    using LookAhead = std::function<AFCLookout::Answer(const QString& devicePath)>;
 
     // Returns the bytes sent: exactly the size the local file had when it was opened (or the
     // expected size of the options), read no further. Throws AFCError (writeFailed, with the errno
     // for a local failure; fileOpenFailed), SizeChangedError, NameTakenError (see AFCCopyOptions)
     // or async::CancelledError. The partial file is written down in leftovers before it is made,
     // and struck out once it is gone; one that could not be removed because the device went away
-    // stays there, for removal when the device's session next opens. A file of one chunk that must
-    // not replace asks lookAhead whether its name is free while its bytes go out; a bigger one (or
-    // one without an answer) looks on afc once it is whole, so that the look stays close to the
-    // rename it guards.
+    // stays there, for removal when the device's session next opens.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options = {},
-                       const LookAhead& lookAhead = {});
+                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options = {});
 
     AFCUpload() = delete;
 };

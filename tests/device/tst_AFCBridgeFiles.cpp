@@ -103,8 +103,6 @@ private slots:
     void downloadReportsProgressPerMiB();
     void failedCopyLeavesTargetWholeOrOld_data();
     void failedCopyLeavesTargetWholeOrOld();
-    void smallUploadAsksForItsNameOnceElsewhere_data();
-    void smallUploadAsksForItsNameOnceElsewhere();
     void copiesRefuseWhatIsNoFile_data();
     void copiesRefuseWhatIsNoFile();
     void pathsWithNulNeverReachTheDevice_data();
@@ -353,46 +351,6 @@ void tst_AFCBridgeFiles::failedCopyLeavesTargetWholeOrOld() {
                  size_t(fault == QLatin1String("cancelled before start") ? 0
                         : isUpload                                       ? 1
                                                                          : 2));
-}
-
-void tst_AFCBridgeFiles::smallUploadAsksForItsNameOnceElsewhere_data() {
-    QTest::addColumn<bool>("taken");
-    QTest::addColumn<bool>("secondConnection"); // whether the device grants one
-    QTest::newRow("free name") << false << true;
-    QTest::newRow("taken name") << true << true;
-    QTest::newRow("free name, no second connection") << false << false;
-    QTest::newRow("taken name, no second connection") << true << false;
-}
-
-// A small upload that must not replace asks whether its name is free on a connection of its own
-// while its bytes go out. Whatever that connection does, the name is asked about exactly once and
-// a taken one is never replaced.
-void tst_AFCBridgeFiles::smallUploadAsksForItsNameOnceElsewhere() {
-    QFETCH(bool, taken);
-    QFETCH(bool, secondConnection);
-    const QString target = QStringLiteral("/DCIM/note.txt");
-    QVERIFY(writeTestFile(local(QStringLiteral("note.txt")), "new"));
-    if (taken)
-        QVERIFY(writeTestFile(onDevice(target), "theirs"));
-    if (!secondConnection)
-        m_device->faults().refuseService("com.apple.afc", "ServiceProhibited");
-
-    AFCCopyOptions options;
-    options.replaceExisting = false;
-    auto copy = m_bridge->uploadFile(udid, target, URL::fileURL(local(QStringLiteral("note.txt"))), std::nullopt,
-                                     {}, {}, options);
-    if (taken) {
-        QVERIFY(failureOf<NameTakenError>(std::move(copy)));
-        QCOMPARE(fileContents(onDevice(target)), QByteArray("theirs"));
-    } else {
-        QCOMPARE(runSync(std::move(copy)), quint64(3));
-        QCOMPARE(fileContents(onDevice(target)), QByteArray("new"));
-    }
-    QCOMPARE(countAfcRequests("GET_FILE_INFO", target.toStdString()), size_t(1));
-    QCOMPARE(emulator().log().count("lockdownd", "StartService"), size_t(1));
-    // The device was asked for one more connection, once; no partial file stays behind.
-    QCOMPARE(namesIn(onDevice(QStringLiteral("/DCIM"))),
-             QStringList({QStringLiteral("100APPLE"), QStringLiteral("note.txt")}));
 }
 
 void tst_AFCBridgeFiles::copiesRefuseWhatIsNoFile_data() {
