@@ -7,6 +7,8 @@
 #include "services/FileSystemProvider.h"
 #include "transfer/TransferReportWriter.h"
 
+#include <algorithm>
+
 void TransferManager::finishTransfer(QUuid id) {
     const qsizetype index = [this, &id] {
         for (qsizetype i = 0; i < m_active.size(); ++i) {
@@ -20,7 +22,6 @@ void TransferManager::finishTransfer(QUuid id) {
         publishActive();
         if (const auto state = m_runStates.find(id); state != m_runStates.end())
             record.reportEntries = std::move(state->reportEntries);
-        record.reportURL = writeReport(record);
         if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
             *kept = record;
         if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end()) {
@@ -42,7 +43,8 @@ void TransferManager::finishTransfer(QUuid id) {
         if (history.size() > maximumHistoryEntries)
             history.erase(history.begin() + maximumHistoryEntries, history.end());
         transferHistory = history;
-        saveHistoryThenWake(std::move(waiters), result);
+        m_unwrittenReports.insert(id, record);
+        saveHistoryThenWake(std::move(waiters), result, std::move(record));
     }
     m_transferTasks.remove(id);
     m_conflictPolicies.remove(id);
@@ -83,19 +85,75 @@ void TransferManager::clearHistory() {
     wakeAfterSave(++m_historySaves);
 }
 
-void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result) {
+namespace {
+
+// The history with the entry of id naming its report.
+void nameReport(QList<TransferHistoryEntry>& history, const QUuid& id, const URL& report) {
+    for (TransferHistoryEntry& entry : history) {
+        if (entry.id() == id)
+            entry = entry.withReportURLString(report.absoluteString());
+    }
+}
+
+} // namespace
+
+void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result,
+                                          std::optional<Transfer> report) {
     const quint64 save = ++m_historySaves;
     m_wakeAfterSave.append(Wake{save, std::move(waiters), result});
     // Plain jobs, no coroutine: what is still queued when the manager or the program ends is
-    // dropped whole, and the destructor writes the history itself.
+    // dropped whole, and the destructor writes the reports and the history itself.
     const std::weak_ptr<const bool> alive = m_alive;
-    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value()] {
+    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value(), report = std::move(report),
+                            directory = reportsDirectory()]() mutable {
+        std::optional<URL> written;
+        if (report) {
+            written = TransferReportWriter::write(*report, directory);
+            if (written)
+                nameReport(history, report->id, *written);
+        }
         QByteArray encoded = TransferHistoryStore::encode(history);
-        async::postToMain([alive, self, save, encoded = std::move(encoded)] {
-            if (!alive.expired())
-                self->historyEncoded(save, encoded);
+        const QUuid id = report ? report->id : QUuid();
+        // The record's lines are let go here, not on the main thread.
+        report.reset();
+        async::postToMain([alive, self, save, id, written, encoded = std::move(encoded)] {
+            if (alive.expired())
+                return;
+            if (!id.isNull())
+                self->reportWritten(id, written, save);
+            self->historyEncoded(save, encoded);
         });
     });
+}
+
+void TransferManager::reportWritten(const QUuid& id, const std::optional<URL>& written, quint64 save) {
+    m_unwrittenReports.remove(id);
+    if (!written)
+        return;
+    const auto named = [&id, &written](Transfer& record) {
+        if (record.id != id)
+            return false;
+        record.reportURL = written;
+        return true;
+    };
+    QList<Transfer> completed = completedTransfers.value();
+    if (std::any_of(completed.begin(), completed.end(), named))
+        completedTransfers = completed;
+    if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end() && *kept)
+        named(**kept);
+    if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end() && move->record)
+        named(*move->record);
+    QList<TransferHistoryEntry> history = transferHistory.value();
+    const bool listed = std::any_of(history.cbegin(), history.cend(),
+                                    [&id](const TransferHistoryEntry& entry) { return entry.id() == id; });
+    if (!listed)
+        return;
+    nameReport(history, id, *written);
+    transferHistory = history;
+    // A later finish took its copy of the history before this entry named its report: the
+    // history is written once more, and its waiters are woken by that write.
+    if (save != m_historySaves)
+        saveHistoryThenWake({}, nullptr);
 }
 
 void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
@@ -104,6 +162,18 @@ void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
         return;
     m_history.store(encoded);
     wakeAfterSave(save);
+}
+
+void TransferManager::writeUnwrittenReports() {
+    // The worker's job under way ends first; the jobs still queued are dropped.
+    m_historyEncoder.reset();
+    QList<TransferHistoryEntry> history = transferHistory.value();
+    for (const Transfer& report : std::as_const(m_unwrittenReports)) {
+        if (const std::optional<URL> written = writeReport(report))
+            nameReport(history, report.id, *written);
+    }
+    m_unwrittenReports.clear();
+    transferHistory = history;
 }
 
 void TransferManager::wakeAfterSave(quint64 save) {

@@ -96,7 +96,10 @@ TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock&
 }
 
 TransferManager::~TransferManager() {
-    // A history still being encoded is written now, and its waiters woken: nothing is lost.
+    // Reports and a history still being written are written now, and their waiters woken:
+    // nothing is lost.
+    if (!m_unwrittenReports.isEmpty())
+        writeUnwrittenReports();
     if (!m_wakeAfterSave.isEmpty())
         saveHistory();
     m_alive.reset();
