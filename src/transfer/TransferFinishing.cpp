@@ -8,6 +8,22 @@
 #include "transfer/TransferReportWriter.h"
 
 #include <algorithm>
+#include <malloc.h>
+
+namespace {
+
+// A transfer that reported this many files gives the allocator's free memory back at its end.
+constexpr qsizetype bigTransferLines = 1000;
+
+// The history with the entry of id naming its report.
+void nameReport(QList<TransferHistoryEntry>& history, const QUuid& id, const URL& report) {
+    for (TransferHistoryEntry& entry : history) {
+        if (entry.id() == id)
+            entry = entry.withReportURLString(report.absoluteString());
+    }
+}
+
+} // namespace
 
 void TransferManager::finishTransfer(QUuid id) {
     const qsizetype index = [this, &id] {
@@ -20,8 +36,11 @@ void TransferManager::finishTransfer(QUuid id) {
     if (index >= 0) {
         Transfer record = m_active.takeAt(index);
         publishActive();
-        if (const auto state = m_runStates.find(id); state != m_runStates.end())
+        if (const auto state = m_runStates.find(id); state != m_runStates.end()) {
             record.reportEntries = std::move(state->reportEntries);
+            // Grown a line at a time; the finished record keeps no room for more.
+            record.reportEntries.squeeze();
+        }
         if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
             *kept = record;
         if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end()) {
@@ -43,6 +62,8 @@ void TransferManager::finishTransfer(QUuid id) {
         if (history.size() > maximumHistoryEntries)
             history.erase(history.begin() + maximumHistoryEntries, history.end());
         transferHistory = history;
+        if (record.reportEntries.size() >= bigTransferLines)
+            m_trimAfterSave = true;
         m_unwrittenReports.insert(id, record);
         saveHistoryThenWake(std::move(waiters), result, std::move(record));
     }
@@ -84,18 +105,6 @@ void TransferManager::clearHistory() {
     m_history.clear();
     wakeAfterSave(++m_historySaves);
 }
-
-namespace {
-
-// The history with the entry of id naming its report.
-void nameReport(QList<TransferHistoryEntry>& history, const QUuid& id, const URL& report) {
-    for (TransferHistoryEntry& entry : history) {
-        if (entry.id() == id)
-            entry = entry.withReportURLString(report.absoluteString());
-    }
-}
-
-} // namespace
 
 void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result,
                                           std::optional<Transfer> report) {
@@ -161,6 +170,14 @@ void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
     if (save != m_historySaves)
         return;
     m_history.store(encoded);
+    if (std::exchange(m_trimAfterSave, false)) {
+        // A transfer of thousands of files leaves the allocator holding the memory of its
+        // per-file work, its report's text and its history's encoding, all freed by now: glibc
+        // keeps freed memory for reuse rather than giving it back, so it is handed back to the
+        // system once, here (a few milliseconds for a camera roll's transfer), before anyone
+        // waiting for the transfer looks.
+        malloc_trim(0);
+    }
     wakeAfterSave(save);
 }
 

@@ -653,7 +653,7 @@ void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<UR
     const QString folderPrefix = prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/');
     QList<TransferReportEntry> entries;
     for (const TransferReportEntry& entry : std::as_const(recorded)) {
-        const QString destination = entry.destinationURL().absoluteString();
+        const QString& destination = entry.destinationURLString();
         if (destination != prefix && !destination.startsWith(folderPrefix)) {
             entries.append(entry);
             continue;

@@ -334,6 +334,8 @@ private:
     QList<Wake> m_wakeAfterSave;
     // Finished transfers whose report the worker has not written yet; the destructor writes them.
     QHash<QUuid, Transfer> m_unwrittenReports;
+    // A big transfer finished: the allocator gives its free memory back once the history is stored.
+    bool m_trimAfterSave = false;
     std::unique_ptr<async::SerialExecutor> m_historyEncoder =
         std::make_unique<async::SerialExecutor>(QStringLiteral("TransferHistory"));
     HashThreads m_sourceHashing;
