@@ -174,9 +174,17 @@ void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
         // A transfer of thousands of files leaves the allocator holding the memory of its
         // per-file work, its report's text and its history's encoding, all freed by now: glibc
         // keeps freed memory for reuse rather than giving it back, so it is handed back to the
-        // system once, here (a few milliseconds for a camera roll's transfer), before anyone
-        // waiting for the transfer looks.
-        malloc_trim(0);
+        // system once. On the worker, since it walks the whole heap (tens of milliseconds after
+        // a camera roll); the transfer's waiters are woken after it.
+        const std::weak_ptr<const bool> alive = m_alive;
+        m_historyEncoder->post([alive, self = this, save] {
+            malloc_trim(0);
+            async::postToMain([alive, self, save] {
+                if (!alive.expired())
+                    self->wakeAfterSave(save);
+            });
+        });
+        return;
     }
     wakeAfterSave(save);
 }
