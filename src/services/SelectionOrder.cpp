@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-QList<FileItem> SelectionOrder::inListingOrder(const QSet<FileItem>& selection, const QList<FileItem>& listing) {
+QList<FileItem> SelectionOrder::inListingOrder(const QSet<FileItem>& selection,
+                                               const QList<FileItem>& listing) {
     QList<FileItem> ordered;
     ordered.reserve(selection.size());
     // Each item once, even from a listing that names one twice.

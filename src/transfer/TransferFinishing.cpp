@@ -113,8 +113,8 @@ void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waite
     // Plain jobs, no coroutine: what is still queued when the manager or the program ends is
     // dropped whole, and the destructor writes the reports and the history itself.
     const std::weak_ptr<const bool> alive = m_alive;
-    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value(), report = std::move(report),
-                            directory = reportsDirectory()]() mutable {
+    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value(),
+                            report = std::move(report), directory = reportsDirectory()]() mutable {
         std::optional<URL> written;
         if (report) {
             written = TransferReportWriter::write(*report, directory);

@@ -35,12 +35,17 @@ private slots:
         QTest::addColumn<QString>("listing");
         QTest::addColumn<QString>("selected");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("the listing's order, not the names'") << "c a d b" << "a b c" << "c a b";
-        QTest::newRow("everything") << "b a" << "a b" << "b a";
-        QTest::newRow("gone from the listing go last, by name") << "c a" << "z a y c" << "c a y z";
-        QTest::newRow("nothing listed") << "" << "b c a" << "a b c";
-        QTest::newRow("a listing naming one twice") << "b a b" << "a b" << "b a";
-        QTest::newRow("twice, and one gone") << "b a b" << "a b x" << "b a x";
+        const auto row = [](const char* tag, const char* listing, const char* selected,
+                            const char* expected) {
+            QTest::newRow(tag) << QString::fromLatin1(listing) << QString::fromLatin1(selected)
+                               << QString::fromLatin1(expected);
+        };
+        row("the listing's order, not the names'", "c a d b", "a b c", "c a b");
+        row("everything", "b a", "a b", "b a");
+        row("gone from the listing go last, by name", "c a", "z a y c", "c a y z");
+        row("nothing listed", "", "b c a", "a b c");
+        row("a listing naming one twice", "b a b", "a b", "b a");
+        row("twice, and one gone", "b a b", "a b x", "b a x");
     }
 
     void listedFirstInTheirOrderThenUnlistedByName() {
