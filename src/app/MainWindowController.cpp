@@ -21,6 +21,7 @@
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
+#include "services/SelectionOrder.h"
 #include "sidebar/PreviewPaneViewController.h"
 #include "sidebar/QuickLookCoordinator.h"
 #include "sidebar/SidebarViewController.h"
@@ -790,24 +791,8 @@ void MainWindowController::copySelectedFiles(Qt::KeyboardModifiers modifiers) {
         Beep::beep();
         return;
     }
-    // In the order the folder lists them, so the copy goes through them as the user sees them;
-    // items no longer listed go last, by name.
-    const QList<FileItem>& contents = m_navigationState->currentDirectoryContents.value();
-    QHash<QString, qsizetype> position;
-    position.reserve(contents.size());
-    for (qsizetype i = 0; i < contents.size(); ++i)
-        position.insert(contents[i].id(), i);
-    QList<std::pair<qsizetype, FileItem>> ranked;
-    ranked.reserve(selection.size());
-    for (const FileItem& item : selection)
-        ranked.append({position.value(item.id(), contents.size()), item});
-    std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second.name() < b.second.name();
-    });
-    QList<FileItem> items;
-    items.reserve(ranked.size());
-    for (const auto& each : std::as_const(ranked))
-        items.append(each.second);
+    const QList<FileItem> items =
+        SelectionOrder::inListingOrder(selection, m_navigationState->currentDirectoryContents.value());
 
     if (modifiers.testFlag(Qt::AltModifier)) {
         QPointer<MainWindowController> self(this);

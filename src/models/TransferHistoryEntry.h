@@ -40,6 +40,12 @@ public:
     const std::optional<QString>& errorDescription() const { return m_errorDescription; }
     const std::optional<QString>& reportURLString() const { return m_reportURLString; }
     const TransferVerificationSummary& verificationSummary() const { return m_verificationSummary; }
+    // The same entry naming its report, once the report is written.
+    TransferHistoryEntry withReportURLString(QString reportURLString) const {
+        TransferHistoryEntry entry = *this;
+        entry.m_reportURLString = std::move(reportURLString);
+        return entry;
+    }
 
     QJsonObject toJson() const;
     // Throws JsonDecodingError when a required key is missing or of the wrong type.

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <optional>
 
-// One copied file of a transfer, as its report lists it.
+// One copied file of a transfer, as its report lists it. A transfer of a camera roll keeps tens of
+// thousands of them until its report is written, so an entry holds its two locations as their
+// text (a string each, shared with the URLs it was made from) and makes the URLs when asked.
 class TransferReportEntry {
 public:
     TransferReportEntry(QString name, URL sourceURL, URL destinationURL, quint64 bytesTransferred,
@@ -27,8 +29,10 @@ public:
     static quint64 copyCount();
 
     const QString& name() const { return m_name; }
-    const URL& sourceURL() const { return m_sourceURL; }
-    const URL& destinationURL() const { return m_destinationURL; }
+    URL sourceURL() const;
+    URL destinationURL() const;
+    const QString& sourceURLString() const { return m_sourceURLString; }
+    const QString& destinationURLString() const { return m_destinationURLString; }
     quint64 bytesTransferred() const { return m_bytesTransferred; }
     Date startedAt() const { return m_startedAt; }
     Date completedAt() const { return m_completedAt; }
@@ -39,8 +43,8 @@ public:
 
 private:
     QString m_name;
-    URL m_sourceURL;
-    URL m_destinationURL;
+    QString m_sourceURLString;
+    QString m_destinationURLString;
     quint64 m_bytesTransferred;
     Date m_startedAt;
     Date m_completedAt;

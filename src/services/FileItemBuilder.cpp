@@ -99,7 +99,10 @@ QList<FileItem> FileItemBuilder::deviceListing(const QList<AFCFileInfo>& entries
         URL url = inFolder          ? folderURL.appendingPathComponent(name)
                   : folder.bundleID ? AFCLocation::containerURL(folder.udid, *folder.bundleID, path)
                                     : AFCLocation::mediaURL(folder.udid, path);
-        items.append(deviceItem(facts, std::move(url), name));
+        // The item keeps a name of its own, not the reader's: the reader's strings lie among the
+        // memory of a whole folder's reading, and each one kept would keep its piece of that
+        // memory from going back to the system.
+        items.append(deviceItem(facts, std::move(url), QString(name.constData(), name.size())));
     }
     sort(items);
     return items;

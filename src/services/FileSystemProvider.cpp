@@ -16,8 +16,12 @@
 
 #include <cerrno>
 #include <exception>
+#include <malloc.h>
 
 namespace {
+
+// A device listing this long hands the allocator's free memory back once it is built.
+constexpr qsizetype bigListing = 1000;
 
 // Ends an operation whose provider was destroyed while it waited.
 void ensureAlive(const std::weak_ptr<const bool>& alive) {
@@ -205,14 +209,22 @@ async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at) {
     }
 
     const bool showHidden = PreferencesViewController::showHiddenFiles();
-    async::Task<FileListing> building = m_executor.run([read = std::move(read), components, showHidden] {
-        FileItemBuilder builder;
-        FileListing listing;
-        listing.items = builder.deviceListing(read.entries, components, showHidden);
-        listing.skippedNames = read.skippedNames;
-        listing.skipReasons = read.skipReasons;
-        return listing;
-    });
+    async::Task<FileListing> building =
+        m_executor.run([read = std::move(read), components, showHidden]() mutable {
+            FileItemBuilder builder;
+            FileListing listing;
+            listing.items = builder.deviceListing(read.entries, components, showHidden);
+            listing.skippedNames = read.skippedNames;
+            listing.skipReasons = read.skipReasons;
+            if (read.entries.size() >= bigListing) {
+                // Reading a folder of thousands of entries went through several times their size in
+                // memory, all freed once the entries go: glibc keeps freed memory for reuse rather
+                // than giving it back, so it is handed back here, once, away from the main thread.
+                read.entries = {};
+                malloc_trim(0);
+            }
+            return listing;
+        });
     FileListing listing = co_await building;
     ensureAlive(alive);
     co_return listing;

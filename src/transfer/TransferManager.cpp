@@ -96,7 +96,10 @@ TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock&
 }
 
 TransferManager::~TransferManager() {
-    // A history still being encoded is written now, and its waiters woken: nothing is lost.
+    // Reports and a history still being written are written now, and their waiters woken:
+    // nothing is lost.
+    if (!m_unwrittenReports.isEmpty())
+        writeUnwrittenReports();
     if (!m_wakeAfterSave.isEmpty())
         saveHistory();
     m_alive.reset();
@@ -314,54 +317,6 @@ void TransferManager::endRun(const QUuid& id, const URL& destination) {
     if (destination.scheme() == QLatin1String("afc"))
         m_notifications.post(Notification{afcFilesUploaded, {}});
     finishTransfer(id);
-}
-
-void TransferManager::finishTransfer(QUuid id) {
-    const qsizetype index = [this, &id] {
-        for (qsizetype i = 0; i < m_active.size(); ++i) {
-            if (m_active.at(i).id == id)
-                return i;
-        }
-        return qsizetype(-1);
-    }();
-    if (index >= 0) {
-        Transfer record = m_active.takeAt(index);
-        publishActive();
-        if (const auto state = m_runStates.find(id); state != m_runStates.end())
-            record.reportEntries = std::move(state->reportEntries);
-        record.reportURL = writeReport(record);
-        if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
-            *kept = record;
-        if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end()) {
-            move->record = record;
-            move->copiedFolders = m_runStates.value(id).copiedFolders;
-        }
-        const std::exception_ptr result = completionResult(record);
-        QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
-
-        QList<Transfer> completed = completedTransfers.value();
-        completed.prepend(record);
-        if (completed.size() > maximumCompletedTransfers)
-            completed.erase(completed.begin() + maximumCompletedTransfers, completed.end());
-        completedTransfers = completed;
-
-        QList<TransferHistoryEntry> history = transferHistory.value();
-        history.removeIf([&id](const TransferHistoryEntry& entry) { return entry.id() == id; });
-        history.prepend(TransferHistoryEntry(record));
-        if (history.size() > maximumHistoryEntries)
-            history.erase(history.begin() + maximumHistoryEntries, history.end());
-        transferHistory = history;
-        saveHistoryThenWake(std::move(waiters), result);
-    }
-    m_transferTasks.remove(id);
-    m_conflictPolicies.remove(id);
-    m_throttle.forget(id);
-    m_speed.forget(id);
-    if (const auto watch = m_speedWatches.constFind(id); watch != m_speedWatches.constEnd()) {
-        watch->cancel();
-        m_speedWatches.erase(watch);
-    }
-    m_runStates.remove(id);
 }
 
 async::Task<void> TransferManager::waitForTransfer(QUuid id) {
@@ -698,7 +653,7 @@ void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<UR
     const QString folderPrefix = prefix.endsWith(QLatin1Char('/')) ? prefix : prefix + QLatin1Char('/');
     QList<TransferReportEntry> entries;
     for (const TransferReportEntry& entry : std::as_const(recorded)) {
-        const QString destination = entry.destinationURL().absoluteString();
+        const QString& destination = entry.destinationURLString();
         if (destination != prefix && !destination.startsWith(folderPrefix)) {
             entries.append(entry);
             continue;
@@ -728,73 +683,6 @@ void TransferManager::recordUnreadableItem(QUuid id, QString name, QString reaso
         name, folder.appendingPathComponent(name), destination.appendingPathComponent(name), 0, now, now,
         TransferVerificationOutcome::failed, QStringLiteral("not copied: ") + reason));
     state.unreadableNames.append(name);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Reports and history
-
-QString TransferManager::reportsDirectory() {
-    return TransferReportWriter::reportsDirectory();
-}
-
-std::optional<URL> TransferManager::writeReport(const Transfer& transfer) const {
-    return TransferReportWriter::write(transfer, reportsDirectory());
-}
-
-void TransferManager::loadHistory() {
-    if (!m_defaults.dataForKey(historyDefaultsKey))
-        return;
-    transferHistory = m_history.load();
-}
-
-void TransferManager::saveHistory() {
-    m_history.save(transferHistory.value());
-    wakeAfterSave(++m_historySaves);
-}
-
-void TransferManager::clearHistory() {
-    transferHistory = QList<TransferHistoryEntry>{};
-    m_history.clear();
-    wakeAfterSave(++m_historySaves);
-}
-
-void TransferManager::saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result) {
-    const quint64 save = ++m_historySaves;
-    m_wakeAfterSave.append(Wake{save, std::move(waiters), result});
-    // Plain jobs, no coroutine: what is still queued when the manager or the program ends is
-    // dropped whole, and the destructor writes the history itself.
-    const std::weak_ptr<const bool> alive = m_alive;
-    m_historyEncoder->post([alive, self = this, save, history = transferHistory.value()] {
-        QByteArray encoded = TransferHistoryStore::encode(history);
-        async::postToMain([alive, self, save, encoded = std::move(encoded)] {
-            if (!alive.expired())
-                self->historyEncoded(save, encoded);
-        });
-    });
-}
-
-void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
-    // A newer write is on its way (it wakes these waiters too once stored) or done already.
-    if (save != m_historySaves)
-        return;
-    m_history.store(encoded);
-    wakeAfterSave(save);
-}
-
-void TransferManager::wakeAfterSave(quint64 save) {
-    const QList<Wake> pending = std::exchange(m_wakeAfterSave, {});
-    for (const Wake& wake : pending) {
-        if (wake.save > save) {
-            m_wakeAfterSave.append(wake);
-            continue;
-        }
-        for (const async::Continuation<void>& waiter : wake.waiters) {
-            if (wake.result)
-                waiter.resumeWithException(wake.result);
-            else
-                waiter.resume();
-        }
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -266,11 +266,18 @@ private:
     // The end of a run that did not fail: listings emptied, browsers told, record retired.
     void endRun(const QUuid& id, const URL& destination);
 
-    // The end of a finish: the history is encoded on a worker thread (a transfer of 50,000 photos
-    // makes an entry of 50,000 sources) and stored once encoded; the transfer's waiters are woken
-    // then, so that whoever awaited a transfer finds it in the stored history.
-    void saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result);
+    // The end of a finish: the report (a line for each file) is written and the history encoded
+    // on a worker thread (a transfer of 50,000 photos makes 50,000 lines and an entry of 50,000
+    // sources), and the history is stored once encoded; the transfer's waiters are woken then, so
+    // that whoever awaited a transfer finds it, naming its report, in the stored history.
+    void saveHistoryThenWake(QList<async::Continuation<void>> waiters, std::exception_ptr result,
+                             std::optional<Transfer> report = std::nullopt);
     void historyEncoded(quint64 save, const QByteArray& encoded);
+    // The finished transfer's report was written (to written) or could not be (logged): the
+    // records that name reports name it from now on.
+    void reportWritten(const QUuid& id, const std::optional<URL>& written, quint64 save);
+    // At the manager's end: the reports the worker did not write yet are written on this thread.
+    void writeUnwrittenReports();
     // Wakes the waiters whose finish the history written by save (or a later one) holds.
     void wakeAfterSave(quint64 save);
 
@@ -325,6 +332,10 @@ private:
     // number; only the newest background one is stored.
     quint64 m_historySaves = 0;
     QList<Wake> m_wakeAfterSave;
+    // Finished transfers whose report the worker has not written yet; the destructor writes them.
+    QHash<QUuid, Transfer> m_unwrittenReports;
+    // A big transfer finished: the allocator gives its free memory back once the history is stored.
+    bool m_trimAfterSave = false;
     std::unique_ptr<async::SerialExecutor> m_historyEncoder =
         std::make_unique<async::SerialExecutor>(QStringLiteral("TransferHistory"));
     HashThreads m_sourceHashing;

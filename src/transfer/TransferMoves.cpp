@@ -16,6 +16,7 @@
 #include "transfer/TransferPlacement.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QVariant>
 
@@ -275,11 +276,20 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
             entry.verificationOutcome() == TransferVerificationOutcome::failed)
             rejected.insert(key);
     }
-    QList<URL> fileURLs;
+    // Each copied file once, in the report's order, with its location key: looked up by key for
+    // a file item, so that a move of a camera roll's photos costs a lookup a photo, not a pass
+    // over every other photo.
+    QList<std::pair<QString, URL>> copiedFiles;
+    QHash<QString, QList<URL>> copiedByKey;
+    QSet<QString> listed;
     for (const TransferReportEntry& entry : copy.record->reportEntries) {
-        const QString key = locationKey(entry.sourceURL());
-        if (!rejected.contains(key) && !fileURLs.contains(entry.sourceURL()))
-            fileURLs.append(entry.sourceURL());
+        const URL url = entry.sourceURL();
+        const QString key = locationKey(url);
+        if (rejected.contains(key) || listed.contains(url.absoluteString()))
+            continue;
+        listed.insert(url.absoluteString());
+        copiedFiles.append({key, url});
+        copiedByKey[key].append(url);
     }
 
     const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
@@ -289,10 +299,13 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
         const FileItem item = items.at(index);
         const QString itemKey = locationKey(item.path());
         QList<URL> files;
-        for (const URL& url : fileURLs) {
-            const QString key = locationKey(url);
-            if (item.isDirectory() ? isAtOrBelowKey(key, itemKey) : key == itemKey)
-                files.append(url);
+        if (item.isDirectory()) {
+            for (const std::pair<QString, URL>& file : std::as_const(copiedFiles)) {
+                if (isAtOrBelowKey(file.first, itemKey))
+                    files.append(file.second);
+            }
+        } else {
+            files = copiedByKey.value(itemKey);
         }
         QList<URL> folders;
         if (item.isDirectory()) {
@@ -300,9 +313,11 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                 if (isAtOrBelowKey(locationKey(url), itemKey))
                     folders.append(url);
         }
-        bool hasRejected = false;
-        for (const QString& key : std::as_const(rejected))
-            hasRejected = hasRejected || (item.isDirectory() ? isAtOrBelowKey(key, itemKey) : key == itemKey);
+        bool hasRejected = !item.isDirectory() && rejected.contains(itemKey);
+        if (item.isDirectory()) {
+            for (const QString& key : std::as_const(rejected))
+                hasRejected = hasRejected || isAtOrBelowKey(key, itemKey);
+        }
         if (files.isEmpty() && folders.isEmpty() && !hasRejected)
             continue; // the copy found it already in place: nothing was copied, nothing goes
 

@@ -144,6 +144,35 @@ private slots:
         QCOMPARE(folder.path().hasDirectoryPath(), place == Place::computer);
     }
 
+    // A device folder of a camera roll's size, past the length at which the listing gives what its
+    // reading took back to the system: every photo comes through in order, with its own name,
+    // place and size.
+    void aCameraRollListsWhole_data() {
+        QTest::addColumn<Place>("place");
+        QTest::newRow("media") << Place::media;
+        QTest::newRow("container") << Place::container;
+    }
+
+    void aCameraRollListsWhole() {
+        QFETCH(Place, place);
+        const int count = 1200;
+        const auto photo = [](int index) {
+            return QStringLiteral("IMG_%1.JPG").arg(index, 4, 10, QLatin1Char('0'));
+        };
+        for (int index = 0; index < count; ++index)
+            QVERIFY(writeTestFile(folderOf(place) + QStringLiteral("/roll/") + photo(index),
+                                  QByteArray(1 + index % 7, 'x')));
+        const QList<FileItem> items =
+            runSync(m_provider->listDirectory(urlOf(place, QStringLiteral("roll"))));
+        QCOMPARE(items.size(), count);
+        for (int index = 0; index < count; ++index) {
+            const FileItem& item = items.at(index);
+            QCOMPARE(item.name(), photo(index));
+            QCOMPARE(item.path(), urlOf(place, QStringLiteral("roll/") + photo(index)));
+            QCOMPARE(item.size(), quint64(1 + index % 7));
+        }
+    }
+
     void cacheIsServedFor30Seconds_data() {
         QTest::addColumn<std::chrono::milliseconds>("later");
         QTest::addColumn<bool>("listedAgain");

@@ -3,14 +3,17 @@
 #include "models/TransferReportEntry.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
-#include "platform/async/ManualClock.h"
 #include "platform/async/Cancellation.h"
+#include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
 #include "transfer/TransferHistoryStore.h"
+#include "transfer/TransferReportWriter.h"
 
 #include "EventLoop.h"
 #include "TemporaryDefaults.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -141,6 +144,105 @@ private slots:
         for (const TransferHistoryEntry& entry : TransferHistoryStore(defaults.reopen()).load())
             stored.append(entry.id());
         QCOMPARE(stored, newestFirst);
+    }
+
+    // A finished transfer's report, a line for each file, is written away from the main thread:
+    // the record and the history entry name it once it is there, and not before. Finishes back to
+    // back and a manager destroyed before the writing came back still leave every report written
+    // and named in the stored history; a report that cannot be written is named nowhere.
+    void reportWrittenInTheBackgroundIsNamedOnceThere_data() {
+        QTest::addColumn<int>("transfers");
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("awaited") << 1 << 3 << "await";
+        QTest::newRow("three back to back, awaited") << 3 << 3 << "await";
+        QTest::newRow("manager destroyed at once") << 3 << 3 << "destroy";
+        QTest::newRow("the reports' folder cannot be made") << 1 << 3 << "unwritable";
+        // A big transfer hands the allocator's free memory back before its waiters wake.
+        QTest::newRow("a thousand lines, awaited") << 1 << 1000 << "await";
+        QTest::newRow("a thousand lines, manager destroyed at once") << 1 << 1000 << "destroy";
+    }
+
+    void reportWrittenInTheBackgroundIsNamedOnceThere() {
+        QFETCH(int, transfers);
+        QFETCH(int, files);
+        QFETCH(QString, ending);
+        const QString reports = TransferReportWriter::reportsDirectory();
+        const QString reportsParent = QFileInfo(reports).absolutePath();
+        QDir(reportsParent).removeRecursively();
+        if (ending == QLatin1String("unwritable")) {
+            // A file where the folder of the reports' folder should be.
+            QVERIFY(QDir().mkpath(QFileInfo(reportsParent).absolutePath()));
+            QFile blocker(reportsParent);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        TemporaryDefaults defaults;
+        async::ManualClock clock;
+        NotificationCenter notifications;
+        auto manager = std::make_unique<TransferManager>(defaults.store(), clock, notifications);
+        const QString folder = m_home.filePath(QStringLiteral("roll"));
+        std::vector<async::Task<void>> waits;
+        QList<QUuid> ids;
+        for (int index = 0; index < transfers; ++index) {
+            const Transfer transfer = manager->startTransfer({fileItem(folder + QStringLiteral("/a"))},
+                                                             URL::fileURL(m_home.path(), true));
+            ids.append(transfer.id);
+            for (int file = 0; file < files; ++file) {
+                const URL source = URL::fileURL(folder + QStringLiteral("/IMG_%1.JPG").arg(file));
+                const URL copy = URL::fileURL(m_home.filePath(QStringLiteral("IMG_%1.JPG").arg(file)));
+                async::runSync(manager->recordCompletedFile(transfer.id, source, copy, Date::now(), 1), 10s);
+            }
+            async::Task<void> waiting = waitQuietly(manager.get(), transfer.id);
+            waits.push_back(std::move(waiting));
+        }
+        for (const QUuid& id : std::as_const(ids))
+            manager->cancelTransfer(id);
+        // Finished, and nothing names a report that may not be written yet.
+        const QList<Transfer> finished = manager->completedTransfers.value();
+        QCOMPARE(finished.size(), transfers);
+        for (const Transfer& record : finished) {
+            QVERIFY(!record.reportURL);
+            QCOMPARE(record.reportEntries.size(), files);
+        }
+        for (const TransferHistoryEntry& entry : manager->transferHistory.value())
+            QVERIFY(!entry.reportURLString());
+
+        if (ending == QLatin1String("destroy"))
+            manager.reset();
+        for (async::Task<void>& waiting : waits)
+            async::runSync(std::move(waiting), 10s);
+        drainPostedEvents();
+
+        QHash<QUuid, std::optional<QString>> stored;
+        for (const TransferHistoryEntry& entry : TransferHistoryStore(defaults.reopen()).load())
+            stored.insert(entry.id(), entry.reportURLString());
+        QCOMPARE(stored.size(), transfers);
+        for (const Transfer& record : finished) {
+            const QString path = reports + QLatin1Char('/') + TransferReportWriter::fileName(record);
+            if (ending == QLatin1String("unwritable")) {
+                QVERIFY(!QFileInfo::exists(path));
+                QVERIFY(!stored.value(record.id));
+                QVERIFY(!manager->completedTransfers.value().first().reportURL);
+                continue;
+            }
+            QFile report(path);
+            QVERIFY2(report.open(QIODevice::ReadOnly), qPrintable(path));
+            QCOMPARE(QString::fromUtf8(report.readAll()), TransferReportWriter::reportText(record));
+            const QString url = URL::fileURL(path).absoluteString();
+            QCOMPARE(stored.value(record.id), std::optional<QString>(url));
+            if (!manager)
+                continue;
+            for (const Transfer& named : manager->completedTransfers.value()) {
+                if (named.id == record.id)
+                    QCOMPARE(named.reportURL, std::optional<URL>(URL::fileURL(path)));
+            }
+            for (const TransferHistoryEntry& entry : manager->transferHistory.value()) {
+                if (entry.id() == record.id)
+                    QCOMPARE(entry.reportURLString(), std::optional<QString>(url));
+            }
+        }
+        if (ending == QLatin1String("unwritable"))
+            QVERIFY(QFile::remove(reportsParent));
     }
 
 private:
