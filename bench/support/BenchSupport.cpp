@@ -31,6 +31,15 @@ int runInWorkFolder(const char* tool, const char* parent, const char* prefix, in
         return 1;
     }
     const std::filesystem::path work = pattern;
+    // The standard defaults, made during the run, write what is pending when the process ends,
+    // after the folder below is gone, and would leave it behind on /dev/shm, in memory, run after
+    // run. Registered before that store is made, this runs after its last write.
+    static std::filesystem::path workAtExit;
+    workAtExit = work;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(workAtExit, ignored);
+    });
     int status = 1;
     try {
         status = run(argc, argv, work);
