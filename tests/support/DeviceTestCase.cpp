@@ -1,7 +1,10 @@
 #include "DeviceTestCase.h"
 
 #include "device/AFCBridge.h"
+#include "platform/async/TaskHandle.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -61,6 +64,15 @@ bool DeviceTestCase::startEmulator() {
         return false;
     }
     return true;
+}
+
+void DeviceTestCase::endSpawnedTasks() {
+    const QDeadlineTimer deadline(std::chrono::seconds(5));
+    while (async::spawnedTasksRunning() > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    if (async::spawnedTasksRunning() > 0)
+        std::fprintf(stderr, "DeviceTestCase: %d tasks still running at the end\n", async::spawnedTasksRunning());
+    QCoreApplication::sendPostedEvents();
 }
 
 void DeviceTestCase::waitForRetiredBridges() {

@@ -27,6 +27,9 @@ public:
     // emulator. Returns false (with a message on stderr) when it could not.
     static bool startEmulator();
     static void stopEmulator();
+    // Lets what the last test's end cancelled resume and end, while the application's event queue
+    // is still there to deliver it: a task left waiting there would be reported as a leak.
+    static void endSpawnedTasks();
     // Bridges destroyed while a copy ran finish closing on threads of their own; the emulator
     // must outlive them.
     static void waitForRetiredBridges();
@@ -74,6 +77,7 @@ private:
             TestClass test;                                                                                  \
             QTEST_SET_MAIN_SOURCE_PATH                                                                       \
             status = QTest::qExec(&test, argc, argv);                                                        \
+            DeviceTestCase::endSpawnedTasks();                                                               \
         }                                                                                                    \
         DeviceTestCase::waitForRetiredBridges();                                                             \
         DeviceTestCase::stopEmulator();                                                                      \
