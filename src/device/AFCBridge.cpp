@@ -185,6 +185,13 @@ async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::
     });
 }
 
+async::Task<void> AFCBridge::removeTree(QString udid, QString path, std::optional<QString> bundleID) {
+    return m_core->perform([udid, path, bundleID](Job& job) {
+        requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+        onSession(job, udid, bundleID, [&](afc_client_t afc) { AFCItemOperations::removeTree(afc, path); });
+    });
+}
+
 async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);

@@ -108,6 +108,9 @@ public:
     async::Task<void> renameItem(QString udid, QString from, QString to, std::optional<QString> bundleID);
     // Links inside the folder are removed, never followed.
     async::Task<void> removeRecursively(QString udid, QString path, std::optional<QString> bundleID);
+    // A folder of the program's own (a copy's staging folder), in one request where the device
+    // can: nothing in it is the user's, so nothing needs to be looked at on the way.
+    async::Task<void> removeTree(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> makeDirectory(QString udid, QString path, std::optional<QString> bundleID);
     // Copies a local file to the device and returns the bytes sent. As with download, the copy
     // replaces the target only when complete; a failed or cancelled one leaves it as it was, and

@@ -1,8 +1,20 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+#include <memory>
 #include <optional>
+
+// A hidden folder of a folder copy's own, beside the files it uploads: their partial copies are
+// written in it and linked under their names, which fails on a taken name by itself, so that no
+// file needs a look first or a rename; the folder goes in one request once the copy ends.
+struct AFCStaging {
+    QString folder;
+    // The device answered that it makes no links: the files after go by look and rename.
+    std::atomic<bool> noLinks = false;
+};
 
 // What a copy between this computer and a device may take for granted about its two ends.
 struct AFCCopyOptions {
@@ -18,4 +30,6 @@ struct AFCCopyOptions {
     // of leftovers: an upload's partial copy then needs no entry of its own (the clean-up of that
     // folder's entry removes it).
     bool insideNewFolder = false;
+    // Set only with insideNewFolder, whose entry in the journal also covers this folder.
+    std::shared_ptr<AFCStaging> staging;
 };

@@ -48,6 +48,26 @@ void AFCItemOperations::removeRecursively(afc_client_t afc, const QString& path,
     removeItem(afc, path);
 }
 
+void AFCItemOperations::removeTree(afc_client_t afc, const QString& path) {
+    const afc_error_t result = afc_remove_path_and_contents(afc, path.toUtf8().constData());
+    if (result == AFC_E_SUCCESS) {
+        Logger::bridge().debug("AFC removed with its contents: %s", path);
+        return;
+    }
+    if (!meansUnsupported(result))
+        throw AFCError::fromLibrary(AFCError::Case::deleteFailed, "afc_remove_path_and_contents", result,
+                                    QStringLiteral(" for ") + path);
+    removeRecursively(afc, path);
+}
+
+afc_error_t AFCItemOperations::linkItem(afc_client_t afc, const QString& target, const QString& link) {
+    return afc_make_link(afc, AFC_HARDLINK, target.toUtf8().constData(), link.toUtf8().constData());
+}
+
+bool AFCItemOperations::meansUnsupported(afc_error_t result) {
+    return result == AFC_E_OP_NOT_SUPPORTED || result == AFC_E_UNKNOWN_PACKET_TYPE;
+}
+
 afc_error_t AFCItemOperations::lookUp(afc_client_t afc, const QString& path) {
     char** info = nullptr;
     const afc_error_t result = afc_get_file_info(afc, path.toUtf8().constData(), &info);

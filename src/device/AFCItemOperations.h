@@ -21,6 +21,15 @@ public:
     // the first failure ends the removal, and what was removed before it stays removed. Stops
     // with async::CancelledError between items when token stops.
     static void removeRecursively(afc_client_t afc, const QString& path, std::stop_token token = {});
+    // A folder of the program's own with everything in it: in one request where the device has
+    // one, else as removeRecursively (without a way to stop). Throws AFCError deleteFailed.
+    static void removeTree(afc_client_t afc, const QString& path);
+    // Makes link a second name of the file at target. Like a link on this computer, and unlike
+    // the device's rename, it never takes a name already in use (AFC_E_OBJECT_EXISTS), so a copy
+    // can put a finished file in place without looking first. The device's answer; never throws.
+    static afc_error_t linkItem(afc_client_t afc, const QString& target, const QString& link);
+    // Whether the device answered that it does not know the operation at all.
+    static bool meansUnsupported(afc_error_t result);
     // What the device answers when asked about path: AFC_E_SUCCESS when something bears that
     // name, AFC_E_OBJECT_NOT_FOUND when nothing does. The device has no rename that refuses a
     // taken name, so this is how a copy that must not replace finds out. Never throws.

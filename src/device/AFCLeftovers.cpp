@@ -51,7 +51,7 @@ LeftoverCleanup::Place devicePlace(afc_client_t afc) {
             },
             [afc](const QString& path) {
                 if (isFolder(afc, path))
-                    AFCItemOperations::removeRecursively(afc, path);
+                    AFCItemOperations::removeTree(afc, path);
                 else
                     AFCItemOperations::removeItem(afc, path);
             }};

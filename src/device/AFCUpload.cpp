@@ -127,6 +127,24 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to, boo
     }
 }
 
+// Gives the finished copy, written in a staging folder, its name by a second link: the device
+// refuses a taken name by itself, and the copy's own name goes with the staging folder. False
+// when the device makes no links, and the copy goes by look and rename instead.
+bool linkTarget(afc_client_t afc, const QString& from, const QString& to, AFCStaging& staging) {
+    const afc_error_t result = AFCItemOperations::linkItem(afc, from, to);
+    if (result == AFC_E_SUCCESS)
+        return true;
+    if (result == AFC_E_OBJECT_EXISTS)
+        throw NameTakenError(to);
+    if (AFCError::meansLostConnection(result))
+        throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_make_link", result,
+                                    QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
+    if (AFCItemOperations::meansUnsupported(result) && !staging.noLinks.exchange(true))
+        Logger::bridge().info("The device makes no links: copies into %s look and rename instead",
+                              AFCPath::parent(staging.folder));
+    return false;
+}
+
 } // namespace
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
@@ -156,8 +174,11 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     // What was decided on is what is copied: no more is read, and a file of another size fails.
     const quint64 limit = options.expectedSize.value_or(quint64(size));
 
-    DevicePartial partial(afc, *AFCPath::child(AFCPath::parent(devicePath), AFCPath::partialCopyName()),
-                          leftovers, !options.insideNewFolder);
+    // Linking needs the folder's entry in the journal, which covers the staging folder too.
+    AFCStaging* const staging = options.insideNewFolder ? options.staging.get() : nullptr;
+    const QString partialFolder = staging ? staging->folder : AFCPath::parent(devicePath);
+    DevicePartial partial(afc, *AFCPath::child(partialFolder, AFCPath::partialCopyName()), leftovers,
+                          !options.insideNewFolder);
     quint64 sent = 0;
     {
         AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);
@@ -188,7 +209,10 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
         if (const int result = target.close(); result != AFC_E_SUCCESS)
             throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_close", result);
     }
-    replaceTarget(afc, partial.path(), devicePath, options.replaceExisting);
+    const bool linked = staging && !options.replaceExisting && !staging->noLinks &&
+                        linkTarget(afc, partial.path(), devicePath, *staging);
+    if (!linked)
+        replaceTarget(afc, partial.path(), devicePath, options.replaceExisting);
     partial.keep();
     if (progress)
         progress(static_cast<qint64>(sent), size);

@@ -16,7 +16,9 @@ class LocalChunkReader;
 // of the next chunk overlaps the device write of this one (LocalChunkReader). The copy is written
 // under a hidden name beside its target and renamed over it only once complete and closed without
 // error: a copy that fails or is cancelled removes only that file (when the device is still there
-// to ask), and the target stays as it was.
+// to ask), and the target stays as it was. With a staging folder (AFCCopyOptions) the copy is
+// written there and linked under the target's name instead, and stays there as a second name of
+// the file until the staging folder goes.
 class AFCUpload {
 public:
     // Called with the bytes stored so far and the file's size: once per MiB at most, and once at

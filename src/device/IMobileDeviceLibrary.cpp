@@ -108,6 +108,11 @@ ORVANTA_FORWARD(afc_error_t, afc_remove_path, AFC_E_UNKNOWN_ERROR, (afc_client_t
                 (client, path))
 ORVANTA_FORWARD(afc_error_t, afc_rename_path, AFC_E_UNKNOWN_ERROR,
                 (afc_client_t client, const char* from, const char* to), (client, from, to))
+ORVANTA_FORWARD(afc_error_t, afc_make_link, AFC_E_UNKNOWN_ERROR,
+                (afc_client_t client, afc_link_type_t type, const char* target, const char* link),
+                (client, type, target, link))
+ORVANTA_FORWARD(afc_error_t, afc_remove_path_and_contents, AFC_E_UNKNOWN_ERROR,
+                (afc_client_t client, const char* path), (client, path))
 
 ORVANTA_FORWARD(house_arrest_error_t, house_arrest_client_new, HOUSE_ARREST_E_UNKNOWN_ERROR,
                 (idevice_t device, lockdownd_service_descriptor_t service, house_arrest_client_t* client),

@@ -125,7 +125,7 @@ async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL sourc
 }
 
 FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                      quint64 base, bool insideNewFolder) {
+                                      quint64 base, bool insideNewFolder, std::shared_ptr<AFCStaging> staging) {
     AFCBridge& bridge = requireBridge(*run);
     Started started;
     started.download = isDevice(source.url);
@@ -149,6 +149,7 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         AFCCopyOptions options;
         options.replaceExisting = false;
         options.insideNewFolder = insideNewFolder;
+        options.staging = std::move(staging);
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
                                          components.bundleID, onSent, run->token, options);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCComponents.h"
+#include "device/AFCCopyOptions.h"
 #include "platform/Date.h"
 #include "platform/URL.h"
 #include "platform/async/Task.h"
@@ -45,9 +46,9 @@ public:
     // Queues the copy of a file whose size (and for a download, its date) is known, on a session
     // this run has opened; base is the transfer's byte count when this file will begin. With
     // insideNewFolder the destination's folder is one this run made and wrote down (see
-    // AFCCopyOptions).
+    // AFCCopyOptions); an upload there may also be given that folder's staging folder.
     static Started start(std::shared_ptr<TransferRun> run, Source source, URL destination, quint64 base,
-                         bool insideNewFolder = false);
+                         bool insideNewFolder = false, std::shared_ptr<AFCStaging> staging = {});
     // Awaits the copy, checks its size, carries the date over and records the file.
     static async::Task<void> finish(std::shared_ptr<TransferRun> run, Started started);
 

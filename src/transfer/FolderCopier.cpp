@@ -1,7 +1,9 @@
 #include "transfer/FolderCopier.h"
 
+#include "device/AFCBridge.h"
 #include "device/AFCComponents.h"
 #include "device/AFCError.h"
+#include "device/AFCPath.h"
 #include "device/LeftoverJournal.h"
 #include "models/TransferError.h"
 #include "platform/Error.h"
@@ -22,6 +24,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 
@@ -150,7 +153,7 @@ LeftoverJournal::Entry newFolderEntry(const URL& folder) {
 // The children of a folder, one after the other. Into a folder made just now (fresh) they need
 // no look for what is already there; covered: that folder is written down in the journal.
 async::Task<void> copyChildren(std::shared_ptr<TransferRun> run, URL source, URL destination, Children children,
-                               bool fresh, bool covered) {
+                               bool fresh, bool covered, std::shared_ptr<AFCStaging> staging) {
     for (const LocalTransferFiles::Unreadable& entry : children.unreadable) {
         Logger::transfer().error("Not copied: %s in %s (%s)", entry.name, source.absoluteString(),
                                  entry.reason);
@@ -181,7 +184,7 @@ async::Task<void> copyChildren(std::shared_ptr<TransferRun> run, URL source, URL
                 break;
             try {
                 const FileCopier::Source file{child.url, child.size, child.modified};
-                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, nextBase, covered));
+                pipeline->inFlight.push_back(FileCopier::start(run, file, proposed, nextBase, covered, staging));
             } catch (...) {
                 pipeline->failure = std::current_exception();
                 break;
@@ -212,6 +215,54 @@ async::Task<void> copyChildren(std::shared_ptr<TransferRun> run, URL source, URL
         run->manager->recordCopiedFolder(run->id, source);
 }
 
+// A staging folder pays for itself from two files on: it costs a request to make and one to
+// remove, and saves each file its look.
+constexpr qsizetype stagedFilesAtLeast = 2;
+
+// The staging folder of the files uploaded into a folder this run made and wrote down; none when
+// they are too few, or the device would not make it (they then go by look and rename).
+async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun> run, URL source,
+                                                     URL destination, const Children& children) {
+    if (isDevice(source) || !isDevice(destination) || !run->placement->bridge())
+        co_return std::shared_ptr<AFCStaging>();
+    const auto files = std::count_if(children.items.cbegin(), children.items.cend(),
+                                     [](const Child& child) { return !child.isDirectory; });
+    if (files < stagedFilesAtLeast)
+        co_return std::shared_ptr<AFCStaging>();
+    const AFCComponents components =
+        TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    auto staging = std::make_shared<AFCStaging>();
+    staging->folder = *AFCPath::child(components.devicePath, AFCPath::partialCopyName());
+    async::Task<void> opening = run->placement->openSession(components);
+    co_await opening;
+    async::Task<void> making =
+        run->placement->bridge()->makeDirectory(components.udid, staging->folder, components.bundleID);
+    async::detail::Outcome<void> made = co_await async::detail::settle(std::move(making));
+    run->ensureManager();
+    if (made.error()) {
+        Logger::transfer().error("No staging folder in %s: %s", components.devicePath,
+                                 TransferErrorMapping::fromException(made.error()).description());
+        co_return std::shared_ptr<AFCStaging>();
+    }
+    co_return staging;
+}
+
+// Whether the staging folder is gone. It goes whatever ended the copy, cancelled included: it
+// holds only second names of the files copied and partial copies.
+async::Task<bool> removeStaging(std::shared_ptr<TransferRun> run, URL destination,
+                                std::shared_ptr<AFCStaging> staging) {
+    const AFCComponents components =
+        TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    async::Task<void> removing =
+        run->placement->bridge()->removeTree(components.udid, staging->folder, components.bundleID);
+    async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
+    if (!removed.error())
+        co_return true;
+    Logger::transfer().error("Could not remove the staging folder %s: %s", staging->folder,
+                             TransferErrorMapping::fromException(removed.error()).description());
+    co_return false;
+}
+
 } // namespace
 
 async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL source, URL destination) {
@@ -224,7 +275,7 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
     const bool fresh = co_await making;
     run->checkpoint();
     if (!fresh) {
-        async::Task<void> copying = copyChildren(run, source, destination, children, false, false);
+        async::Task<void> copying = copyChildren(run, source, destination, children, false, false, nullptr);
         co_await copying;
         co_return;
     }
@@ -234,11 +285,22 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
     const LeftoverJournal::Entry entry = newFolderEntry(destination);
     async::Task<bool> noting = run->placement->journalBegin(entry);
     const bool noted = co_await noting;
-    async::Task<void> copying = copyChildren(run, source, destination, children, true, noted);
+    std::shared_ptr<AFCStaging> staging;
+    if (noted) {
+        async::Task<std::shared_ptr<AFCStaging>> making = makeStaging(run, source, destination, children);
+        staging = co_await making;
+    }
+    async::Task<void> copying = copyChildren(run, source, destination, children, true, noted, staging);
     async::detail::Outcome<void> copied = co_await async::detail::settle(std::move(copying));
-    // A copy cut off by a lost device may have left a partial file in the folder: the device's
-    // next session removes it. Any other end removed its own.
-    if (noted && copied.error() && meansLostDevice(copied.error())) {
+    bool stagingLeft = false;
+    if (staging) {
+        async::Task<bool> removing = removeStaging(run, destination, staging);
+        stagingLeft = !co_await removing;
+    }
+    // A copy cut off by a lost device may have left a partial file in the folder, and a staging
+    // folder that could not go is still there: the device's next session removes them. Any other
+    // end removed its own.
+    if (noted && ((copied.error() && meansLostDevice(copied.error())) || stagingLeft)) {
         async::Task<void> releasing = run->placement->journalReleased(entry);
         co_await releasing;
     } else if (noted) {

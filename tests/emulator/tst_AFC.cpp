@@ -31,6 +31,7 @@ private slots:
     void pathsStayInsideTheMediaFolder();
     void changesThroughALinkStayInside_data();
     void changesThroughALinkStayInside();
+    void linksAndTreesAsADeviceMakesThem();
     void brokenPacketsEndOnlyTheirConnection_data();
     void brokenPacketsEndOnlyTheirConnection();
 
@@ -91,6 +92,11 @@ void tst_AFC::changesThroughALinkStayInside_data() {
                                                 << "/up/planted.txt";
     QTest::newRow("make a folder through the link") << "mkdir"
                                                     << "/up/planted" << QString();
+    QTest::newRow("link in through the link") << "link"
+                                              << "/inside.txt"
+                                              << "/up/planted.txt";
+    QTest::newRow("remove a tree through the link") << "tree"
+                                                    << "/up/outside.txt" << QString();
 }
 
 void tst_AFC::changesThroughALinkStayInside() {
@@ -112,6 +118,10 @@ void tst_AFC::changesThroughALinkStayInside() {
         result = afc_remove_path(client.afc(), from.constData());
     else if (operation == QLatin1String("rename"))
         result = afc_rename_path(client.afc(), from.constData(), to.constData());
+    else if (operation == QLatin1String("link"))
+        result = afc_make_link(client.afc(), AFC_HARDLINK, from.constData(), to.constData());
+    else if (operation == QLatin1String("tree"))
+        result = afc_remove_path_and_contents(client.afc(), from.constData());
     else
         result = afc_make_directory(client.afc(), from.constData());
     QCOMPARE(result, AFC_E_OBJECT_NOT_FOUND);
@@ -121,6 +131,34 @@ void tst_AFC::changesThroughALinkStayInside() {
     // The link itself is removed, never what it points at.
     QCOMPARE(afc_remove_path(client.afc(), "/up"), AFC_E_SUCCESS);
     QVERIFY(QFileInfo::exists(outside));
+}
+
+// A second name never takes one in use; a tree goes with its links, never what they point at;
+// a device that does not know an operation says so.
+void tst_AFC::linksAndTreesAsADeviceMakesThem() {
+    addDevice(describeDevice(udid));
+    const QString outside = scratchPath() + QStringLiteral("/outside.txt");
+    QVERIFY(writeTestFile(outside, "keep me"));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/tree/a.txt"), "a"));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/tree/sub/b.txt"), "b"));
+    QVERIFY(writeTestFile(media() + QStringLiteral("/taken.txt"), "theirs"));
+    QVERIFY(QFile::link(outside, media() + QStringLiteral("/tree/sub/out")));
+    DeviceClient client;
+    openMedia(client);
+
+    QCOMPARE(afc_make_link(client.afc(), AFC_HARDLINK, "/tree/a.txt", "/named.txt"), AFC_E_SUCCESS);
+    QCOMPARE(afc_make_link(client.afc(), AFC_HARDLINK, "/tree/a.txt", "/taken.txt"), AFC_E_OBJECT_EXISTS);
+    QCOMPARE(fileContents(media() + QStringLiteral("/taken.txt")), QByteArray("theirs"));
+
+    QCOMPARE(afc_remove_path_and_contents(client.afc(), "/tree"), AFC_E_SUCCESS);
+    QVERIFY(!QFileInfo::exists(media() + QStringLiteral("/tree")));
+    QCOMPARE(fileContents(media() + QStringLiteral("/named.txt")), QByteArray("a"));
+    QCOMPARE(fileContents(outside), QByteArray("keep me"));
+    QCOMPARE(afc_remove_path_and_contents(client.afc(), "/tree"), AFC_E_OBJECT_NOT_FOUND);
+
+    emulator().device(udid.toStdString())->faults().refuseOperation("MAKE_LINK");
+    QCOMPARE(afc_make_link(client.afc(), AFC_HARDLINK, "/named.txt", "/again.txt"), AFC_E_OP_NOT_SUPPORTED);
+    QVERIFY(!QFileInfo::exists(media() + QStringLiteral("/again.txt")));
 }
 
 void tst_AFC::brokenPacketsEndOnlyTheirConnection_data() {

@@ -1,16 +1,23 @@
 // What a folder copy from a device says about the children it could not take: each is a line of
 // the report, as not copied, with the reason it was left out (a name that is not safe to use
 // here, or a child the device would not describe), and the transfer does not end as a success.
+// How the files of a folder made on a device take their names, on devices that make links and
+// on devices that do not.
 
 #include "transfer/FolderCopier.h"
 
+#include "device/LeftoverJournal.h"
 #include "transfer/TransferReportWriter.h"
 
+#include "RequestCount.h"
 #include "TestFiles.h"
 #include "TransferTestCase.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using Side = TransferTestCase::Side;
 
@@ -23,6 +30,8 @@ private slots:
     void cleanup() { tearDownTransfers(); }
 
     void skippedChildrenAreReportedWithTheirReason();
+    void filesOfANewFolderAreNamedWithoutALookEach_data();
+    void filesOfANewFolderAreNamedWithoutALookEach();
 };
 
 void tst_FolderCopier::skippedChildrenAreReportedWithTheirReason() {
@@ -49,6 +58,48 @@ void tst_FolderCopier::skippedChildrenAreReportedWithTheirReason() {
     QVERIFY2(report.contains(QStringLiteral("- ../escape | ")) &&
                  report.contains(QStringLiteral(" | failed (not copied: its name is not safe to use here)")),
              qPrintable(report));
+}
+
+void tst_FolderCopier::filesOfANewFolderAreNamedWithoutALookEach_data() {
+    QTest::addColumn<QString>("refused"); // the operation the device does not know
+    QTest::newRow("the device makes links") << QString();
+    QTest::newRow("the device makes no links") << "MAKE_LINK";
+    QTest::newRow("the device removes no trees at once") << "REMOVE_PATH_AND_CONTENTS";
+}
+
+// A folder the transfer made holds nothing else, but another program may still write into it: each
+// file takes its name by a link, which the device refuses on a taken name, instead of a look and a
+// rename. The copies' own names go with their staging folder in one request.
+void tst_FolderCopier::filesOfANewFolderAreNamedWithoutALookEach() {
+    QFETCH(QString, refused);
+    const QStringList names{"a.jpg", "b.jpg", "c.mov"};
+    for (const QString& name : names)
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/") + name, name.toUtf8()));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    if (!refused.isEmpty())
+        m_device->faults().refuseOperation(refused.toStdString());
+    emulator().log().clear();
+
+    const Transfer done =
+        transfer({item(Side::mac, QStringLiteral("/src/Album"))}, location(Side::device, QStringLiteral("/dst")));
+
+    QCOMPARE(done.state, TransferState::completed);
+    const QString album = m_media + QStringLiteral("/dst/Album");
+    QCOMPARE(QDir(album).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), names);
+    for (const QString& name : names) {
+        QCOMPARE(fileContents(album + u'/' + name), name.toUtf8());
+        // No second name is left anywhere.
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(album + u'/' + name).constData(), &st), 0);
+        QCOMPARE(st.st_nlink, nlink_t(1));
+    }
+    const bool links = refused != QLatin1String("MAKE_LINK");
+    // A device without links is asked once, then each file goes by look and rename.
+    QCOMPARE(countAfcRequests("MAKE_LINK"), size_t(links ? names.size() : 1));
+    QCOMPARE(countAfcRequests("RENAME_PATH"), size_t(links ? 0 : names.size()));
+    for (const QString& name : names)
+        QCOMPARE(countAfcRequests("GET_FILE_INFO", ("/dst/Album/" + name).toStdString()), size_t(links ? 0 : 1));
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_FolderCopier)

@@ -43,6 +43,8 @@ enum Op : uint64_t {
     FileClose = 0x14,
     FileSetSize = 0x15,
     RenamePath = 0x18,
+    MakeLink = 0x1C,
+    RemovePathAndContents = 0x22,
 };
 
 enum AfcStatus : uint64_t {
@@ -110,6 +112,10 @@ const char* opName(uint64_t op) {
         return "FILE_SET_SIZE";
     case RenamePath:
         return "RENAME_PATH";
+    case MakeLink:
+        return "MAKE_LINK";
+    case RemovePathAndContents:
+        return "REMOVE_PATH_AND_CONTENTS";
     default:
         return "UNSUPPORTED";
     }
@@ -251,6 +257,11 @@ bool AFCService::dispatch(Packet& packet) {
         return writeFile(packet); // reads its payload itself, so that a stall holds the sender
     if (!skipPayload(packet))
         return false;
+    // An older device, or one that keeps the operation to itself.
+    if (m_device.faults().refusesOperation(opName(packet.operation))) {
+        log(opName(packet.operation), "refused");
+        return sendStatus(packet.number, OpNotSupported);
+    }
     switch (packet.operation) {
     case ReadDir:
         return readDirectory(packet);
@@ -276,6 +287,10 @@ bool AFCService::dispatch(Packet& packet) {
         return makeDirectory(packet);
     case RenamePath:
         return renamePath(packet);
+    case MakeLink:
+        return makeLink(packet);
+    case RemovePathAndContents:
+        return removeTree(packet);
     default:
         log(opName(packet.operation), std::to_string(packet.operation));
         return sendStatus(packet.number, OpNotSupported);
@@ -658,6 +673,96 @@ bool AFCService::renamePath(const Packet& packet) {
     if (toParent >= 0)
         ::close(toParent);
     return sendStatus(packet.number, status);
+}
+
+namespace {
+
+int emptyFolder(int dir);
+
+// Removes the entry leaf of the folder open as parent: a folder with everything below it, a link
+// and never what it points at. 0 or an errno.
+int removeEntry(int parent, const std::string& leaf) {
+    struct stat st {};
+    if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlinkat(parent, leaf.c_str(), 0) == 0 ? 0 : errno;
+    const int folder = ::openat(parent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int failure = folder < 0 ? errno : emptyFolder(folder);
+    if (failure == 0 && ::unlinkat(parent, leaf.c_str(), AT_REMOVEDIR) != 0)
+        failure = errno;
+    return failure;
+}
+
+// Empties the folder open as dir and closes it. 0 or an errno.
+int emptyFolder(int dir) {
+    DIR* stream = ::fdopendir(dir);
+    if (!stream) {
+        const int err = errno;
+        ::close(dir);
+        return err;
+    }
+    int failure = 0;
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && (failure = removeEntry(dir, name)) != 0)
+            break;
+    }
+    ::closedir(stream);
+    return failure;
+}
+
+} // namespace
+
+bool AFCService::makeLink(const Packet& packet) {
+    const uint64_t type = u64At(packet.data, 0);
+    size_t at = sizeof type;
+    const std::string target = textAt(packet.data, at);
+    const std::string link = PathJail::clamp(textAt(packet.data, at));
+    log("MAKE_LINK", std::to_string(type) + " " + target + " -> " + PathJail::display(link));
+    if (auto refusal = m_device.faults().writeRefusal(PathJail::display(link)))
+        return sendStatus(packet.number, *refusal);
+    std::string linkLeaf;
+    const int linkParent = m_jail.openParent(link, linkLeaf);
+    if (linkParent < 0)
+        return sendStatus(packet.number, statusForErrno(-linkParent));
+    uint64_t status = Success;
+    if (type == 1) {
+        // A second name of the same file; like link(2), it never takes a name already in use.
+        std::string targetLeaf;
+        const std::string relative = PathJail::clamp(target);
+        const int targetParent = m_jail.openParent(relative, targetLeaf);
+        if (targetParent < 0)
+            status = statusForErrno(-targetParent);
+        else if (::linkat(targetParent, targetLeaf.c_str(), linkParent, linkLeaf.c_str(), 0) != 0)
+            status = statusForErrno(errno);
+        if (targetParent >= 0)
+            ::close(targetParent);
+    } else if (type == 2) {
+        // The text is kept as given: the jail resolves it when the link is followed.
+        if (::symlinkat(target.c_str(), linkParent, linkLeaf.c_str()) != 0)
+            status = statusForErrno(errno);
+    } else {
+        status = InvalidArg;
+    }
+    ::close(linkParent);
+    return sendStatus(packet.number, status);
+}
+
+bool AFCService::removeTree(const Packet& packet) {
+    size_t at = 0;
+    const std::string relative = PathJail::clamp(textAt(packet.data, at));
+    const std::string path = PathJail::display(relative);
+    log("REMOVE_PATH_AND_CONTENTS", path);
+    if (auto refusal = m_device.faults().writeRefusal(path))
+        return sendStatus(packet.number, *refusal);
+    std::string leaf;
+    const int parent = m_jail.openParent(relative, leaf);
+    if (parent < 0)
+        return sendStatus(packet.number, statusForErrno(-parent));
+    const int failure = removeEntry(parent, leaf);
+    ::close(parent);
+    return sendStatus(packet.number, failure == 0 ? Success : statusForErrno(failure));
 }
 
 } // namespace fakemux

@@ -66,6 +66,9 @@ private:
     bool removePath(const Packet& packet);
     bool makeDirectory(const Packet& packet);
     bool renamePath(const Packet& packet);
+    bool makeLink(const Packet& packet);
+    // REMOVE_PATH_AND_CONTENTS: the item and, for a folder, everything below it.
+    bool removeTree(const Packet& packet);
 
     // The descriptor behind a handle, or -1.
     int fileFor(uint64_t handle) const;

@@ -19,6 +19,7 @@ void Faults::clear() {
     m_afcBytes = 0;
     m_unplugAfterReplies.reset();
     m_unanswered.reset();
+    m_refusedOperations.clear();
     m_readGateAfter.reset();
     m_readBytes = 0;
     m_writeStall = false;
@@ -196,6 +197,16 @@ void Faults::unplugAfterAfcReplies(uint64_t replies) {
 void Faults::unplugBeforeAnswering(std::string operation) {
     std::lock_guard lock(m_mutex);
     m_unanswered = std::move(operation);
+}
+
+void Faults::refuseOperation(std::string operation) {
+    std::lock_guard lock(m_mutex);
+    m_refusedOperations.insert(std::move(operation));
+}
+
+bool Faults::refusesOperation(const std::string& operation) const {
+    std::lock_guard lock(m_mutex);
+    return m_refusedOperations.count(operation) != 0;
 }
 
 bool Faults::takeUnanswered(const std::string& operation) {

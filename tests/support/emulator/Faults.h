@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -95,6 +96,11 @@ public:
     // Called before reading a write payload; false when the device went away while stalled.
     bool passWrite();
 
+    // Requests of this operation ("MAKE_LINK") are answered "not supported", as an older device
+    // answers what it does not know.
+    void refuseOperation(std::string operation);
+    bool refusesOperation(const std::string& operation) const;
+
     // FILE_OPEN for writing, MAKE_DIR, REMOVE_PATH and RENAME_PATH below the prefix answer status.
     void refuseWrites(uint64_t status = 10, std::string pathPrefix = "/");
     std::optional<uint64_t> writeRefusal(const std::string& path) const;
@@ -148,6 +154,7 @@ private:
     uint64_t m_afcBytes = 0;
     std::optional<uint64_t> m_unplugAfterReplies;
     std::optional<std::string> m_unanswered;
+    std::set<std::string> m_refusedOperations;
 
     std::optional<uint64_t> m_readGateAfter;
     uint64_t m_readBytes = 0;
