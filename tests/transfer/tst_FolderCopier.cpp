@@ -21,6 +21,10 @@
 
 using Side = TransferTestCase::Side;
 
+namespace {
+constexpr qint64 mib = 1 << 20;
+}
+
 class tst_FolderCopier : public TransferTestCase {
     Q_OBJECT
 
@@ -32,6 +36,7 @@ private slots:
     void skippedChildrenAreReportedWithTheirReason();
     void filesOfANewFolderAreNamedWithoutALookEach_data();
     void filesOfANewFolderAreNamedWithoutALookEach();
+    void aCancelledFolderLeavesNothingOfItsOwn();
 };
 
 void tst_FolderCopier::skippedChildrenAreReportedWithTheirReason() {
@@ -99,6 +104,26 @@ void tst_FolderCopier::filesOfANewFolderAreNamedWithoutALookEach() {
     QCOMPARE(countAfcRequests("RENAME_PATH"), size_t(links ? 0 : names.size()));
     for (const QString& name : names)
         QCOMPARE(countAfcRequests("GET_FILE_INFO", ("/dst/Album/" + name).toStdString()), size_t(links ? 0 : 1));
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+// The staging folder goes however the copy ends: cancelled while a file is written, the folder
+// made stays, empty, and nothing hidden is left in it or in the journal.
+void tst_FolderCopier::aCancelledFolderLeavesNothingOfItsOwn() {
+    for (const QString& name : {QStringLiteral("a.bin"), QStringLiteral("b.bin"), QStringLiteral("c.bin")})
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/") + name, patternBytes(2 * mib)));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    m_device->faults().stallWrites();
+
+    const Transfer started =
+        launched({item(Side::mac, QStringLiteral("/src/Album"))}, location(Side::device, QStringLiteral("/dst")));
+    QVERIFY(writeStalled());
+    m_manager->cancelTransfer(started.id);
+    m_device->faults().releaseWrites();
+    const Transfer done = finished(started.id);
+
+    QCOMPARE(done.state, TransferState::cancelled);
+    QCOMPARE(treeOf(m_media + QStringLiteral("/dst")), QStringList{"Album/"});
     QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 
