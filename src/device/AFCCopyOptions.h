@@ -12,7 +12,7 @@
 // file needs a look first or a rename; the folder goes in one request once the copy ends.
 struct AFCStaging {
     QString folder;
-    // The device answered that it makes no links: the files after go by look and rename.
+    // The device would not link a copy: the files after go by look and rename.
     std::atomic<bool> noLinks = false;
 };
 

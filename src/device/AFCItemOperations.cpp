@@ -7,6 +7,15 @@
 
 #include <libimobiledevice/afc.h>
 
+namespace {
+
+// The device does not know the operation at all, as an older one answers.
+bool meansUnsupported(afc_error_t result) {
+    return result == AFC_E_OP_NOT_SUPPORTED || result == AFC_E_UNKNOWN_PACKET_TYPE;
+}
+
+} // namespace
+
 void AFCItemOperations::removeItem(afc_client_t afc, const QString& path) {
     const afc_error_t result = afc_remove_path(afc, path.toUtf8().constData());
     if (result != AFC_E_SUCCESS)
@@ -62,10 +71,6 @@ void AFCItemOperations::removeTree(afc_client_t afc, const QString& path) {
 
 afc_error_t AFCItemOperations::linkItem(afc_client_t afc, const QString& target, const QString& link) {
     return afc_make_link(afc, AFC_HARDLINK, target.toUtf8().constData(), link.toUtf8().constData());
-}
-
-bool AFCItemOperations::meansUnsupported(afc_error_t result) {
-    return result == AFC_E_OP_NOT_SUPPORTED || result == AFC_E_UNKNOWN_PACKET_TYPE;
 }
 
 afc_error_t AFCItemOperations::lookUp(afc_client_t afc, const QString& path) {

@@ -28,8 +28,6 @@ public:
     // the device's rename, it never takes a name already in use (AFC_E_OBJECT_EXISTS), so a copy
     // can put a finished file in place without looking first. The device's answer; never throws.
     static afc_error_t linkItem(afc_client_t afc, const QString& target, const QString& link);
-    // Whether the device answered that it does not know the operation at all.
-    static bool meansUnsupported(afc_error_t result);
     // What the device answers when asked about path: AFC_E_SUCCESS when something bears that
     // name, AFC_E_OBJECT_NOT_FOUND when nothing does. The device has no rename that refuses a
     // taken name, so this is how a copy that must not replace finds out. Never throws.

@@ -129,7 +129,9 @@ void replaceTarget(afc_client_t afc, const QString& from, const QString& to, boo
 
 // Gives the finished copy, written in a staging folder, its name by a second link: the device
 // refuses a taken name by itself, and the copy's own name goes with the staging folder. False
-// when the device makes no links, and the copy goes by look and rename instead.
+// when the device would not link, and the copy goes by look and rename instead, as the files
+// after it do: a device that does not know links, or keeps them from this folder, would otherwise
+// cost each of them a request in vain.
 bool linkTarget(afc_client_t afc, const QString& from, const QString& to, AFCStaging& staging) {
     const afc_error_t result = AFCItemOperations::linkItem(afc, from, to);
     if (result == AFC_E_SUCCESS)
@@ -139,9 +141,9 @@ bool linkTarget(afc_client_t afc, const QString& from, const QString& to, AFCSta
     if (AFCError::meansLostConnection(result))
         throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_make_link", result,
                                     QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
-    if (AFCItemOperations::meansUnsupported(result) && !staging.noLinks.exchange(true))
-        Logger::bridge().info("The device makes no links: copies into %s look and rename instead",
-                              AFCPath::parent(staging.folder));
+    if (!staging.noLinks.exchange(true))
+        Logger::bridge().info("The device would not link in %s (afc error %d): its copies look and rename",
+                              AFCPath::parent(staging.folder), static_cast<int>(result));
     return false;
 }
 
