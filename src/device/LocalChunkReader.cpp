@@ -35,7 +35,10 @@ void LocalChunkReader::begin(int fd, bool synchronous, std::optional<quint64> li
         m_synchronous = synchronous;
         m_active = !synchronous;
     }
-    m_changed.notify_all();
+    // A file read on the caller's thread leaves the reading thread asleep: waking it for nothing
+    // costs each small file of a folder a switch between threads.
+    if (!synchronous)
+        m_changed.notify_all();
 }
 
 bool LocalChunkReader::next(Chunk& chunk) {
