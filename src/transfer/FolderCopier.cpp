@@ -233,12 +233,15 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
         TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
     auto staging = std::make_shared<AFCStaging>();
     staging->folder = *AFCPath::child(components.devicePath, AFCPath::partialCopyName());
+    // Never fails: the folder's entry in the journal is settled only once its copy has ended, and
+    // whatever keeps the folder from being made here, that copy meets and reports.
     async::Task<void> opening = run->placement->openSession(components);
-    co_await opening;
-    async::Task<void> making =
-        run->placement->bridge()->makeDirectory(components.udid, staging->folder, components.bundleID);
-    async::detail::Outcome<void> made = co_await async::detail::settle(std::move(making));
-    run->ensureManager();
+    async::detail::Outcome<void> made = co_await async::detail::settle(std::move(opening));
+    if (!made.error()) {
+        async::Task<void> making =
+            run->placement->bridge()->makeDirectory(components.udid, staging->folder, components.bundleID);
+        made = co_await async::detail::settle(std::move(making));
+    }
     if (made.error()) {
         Logger::transfer().error("No staging folder in %s: %s", components.devicePath,
                                  TransferErrorMapping::fromException(made.error()).description());
