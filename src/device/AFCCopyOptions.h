@@ -12,8 +12,9 @@
 // file needs a look first or a rename; the folder goes in one request once the copy ends.
 struct AFCStaging {
     QString folder;
-    // The device would not link a copy: the files after go by look and rename.
-    std::atomic<bool> noLinks = false;
+    // Set once the device would not link a copy: the files after go by look and rename. Shared by
+    // the staging folders of one transfer.
+    std::shared_ptr<std::atomic<bool>> noLinks = std::make_shared<std::atomic<bool>>(false);
 };
 
 // What a copy between this computer and a device may take for granted about its two ends.

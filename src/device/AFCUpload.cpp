@@ -141,7 +141,7 @@ bool linkTarget(afc_client_t afc, const QString& from, const QString& to, AFCSta
     if (AFCError::meansLostConnection(result))
         throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_make_link", result,
                                     QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
-    if (!staging.noLinks.exchange(true))
+    if (!staging.noLinks->exchange(true))
         Logger::bridge().info("The device would not link in %s (afc error %d): its copies look and rename",
                               AFCPath::parent(staging.folder), static_cast<int>(result));
     return false;
@@ -211,7 +211,7 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
         if (const int result = target.close(); result != AFC_E_SUCCESS)
             throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_close", result);
     }
-    const bool linked = staging && !options.replaceExisting && !staging->noLinks &&
+    const bool linked = staging && !options.replaceExisting && !*staging->noLinks &&
                         linkTarget(afc, partial.path(), devicePath, *staging);
     if (!linked)
         replaceTarget(afc, partial.path(), devicePath, options.replaceExisting);

@@ -223,7 +223,7 @@ constexpr qsizetype stagedFilesAtLeast = 2;
 // they are too few, or the device would not make it (they then go by look and rename).
 async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun> run, URL source,
                                                      URL destination, const Children& children) {
-    if (isDevice(source) || !isDevice(destination) || !run->placement->bridge())
+    if (isDevice(source) || !isDevice(destination) || !run->placement->bridge() || *run->deviceRefusesLinks)
         co_return std::shared_ptr<AFCStaging>();
     const auto files = std::count_if(children.items.cbegin(), children.items.cend(),
                                      [](const Child& child) { return !child.isDirectory; });
@@ -233,6 +233,7 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
         TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
     auto staging = std::make_shared<AFCStaging>();
     staging->folder = *AFCPath::child(components.devicePath, AFCPath::partialCopyName());
+    staging->noLinks = run->deviceRefusesLinks;
     // Never fails: the folder's entry in the journal is settled only once its copy has ended, and
     // whatever keeps the folder from being made here, that copy meets and reports.
     async::Task<void> opening = run->placement->openSession(components);

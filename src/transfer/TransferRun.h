@@ -5,6 +5,7 @@
 
 #include <QUuid>
 
+#include <atomic>
 #include <memory>
 #include <stop_token>
 
@@ -23,6 +24,9 @@ struct TransferRun {
     std::weak_ptr<const bool> managerAlive;
     std::shared_ptr<TransferPlacement> placement;
     quint64 bytesCopied = 0;
+    // Set once the device would not link a copy (many refuse links): the run's later folders make
+    // no staging folder, which would only cost them requests.
+    std::shared_ptr<std::atomic<bool>> deviceRefusesLinks = std::make_shared<std::atomic<bool>>(false);
 
     // Throws async::CancelledError when the manager is gone. A copy that has ended calls this
     // rather than checkpoint(): a file that was copied whole is recorded, cancelled or not.

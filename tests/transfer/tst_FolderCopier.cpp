@@ -74,36 +74,44 @@ void tst_FolderCopier::filesOfANewFolderAreNamedWithoutALookEach_data() {
 
 // A folder the transfer made holds nothing else, but another program may still write into it: each
 // file takes its name by a link, which the device refuses on a taken name, instead of a look and a
-// rename. The copies' own names go with their staging folder in one request.
+// rename. The copies' own names go with their staging folder in one request. Once the device
+// would not link, the transfer's later folders make no staging folder.
 void tst_FolderCopier::filesOfANewFolderAreNamedWithoutALookEach() {
     QFETCH(QString, refused);
-    const QStringList names{"a.jpg", "b.jpg", "c.mov"};
-    for (const QString& name : names)
-        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/") + name, name.toUtf8()));
+    const QMap<QString, QStringList> folders{{"Album", {"a.jpg", "b.jpg", "c.mov"}}, {"Trip", {"d.jpg", "e.jpg"}}};
+    for (auto it = folders.cbegin(); it != folders.cend(); ++it) {
+        for (const QString& name : it.value())
+            QVERIFY(writeTestFile(m_mac + "/src/" + it.key() + u'/' + name, name.toUtf8()));
+    }
     QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
     if (!refused.isEmpty())
         m_device->faults().refuseOperation(refused.toStdString());
     emulator().log().clear();
 
     const Transfer done =
-        transfer({item(Side::mac, QStringLiteral("/src/Album"))}, location(Side::device, QStringLiteral("/dst")));
+        transfer({item(Side::mac, QStringLiteral("/src/Album")), item(Side::mac, QStringLiteral("/src/Trip"))},
+                 location(Side::device, QStringLiteral("/dst")));
 
     QCOMPARE(done.state, TransferState::completed);
-    const QString album = m_media + QStringLiteral("/dst/Album");
-    QCOMPARE(QDir(album).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), names);
-    for (const QString& name : names) {
-        QCOMPARE(fileContents(album + u'/' + name), name.toUtf8());
-        // No second name is left anywhere.
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(album + u'/' + name).constData(), &st), 0);
-        QCOMPARE(st.st_nlink, nlink_t(1));
-    }
     const bool links = refused != QLatin1String("MAKE_LINK");
-    // A device without links is asked once, then each file goes by look and rename.
-    QCOMPARE(countAfcRequests("MAKE_LINK"), size_t(links ? names.size() : 1));
-    QCOMPARE(countAfcRequests("RENAME_PATH"), size_t(links ? 0 : names.size()));
-    for (const QString& name : names)
-        QCOMPARE(countAfcRequests("GET_FILE_INFO", ("/dst/Album/" + name).toStdString()), size_t(links ? 0 : 1));
+    for (auto it = folders.cbegin(); it != folders.cend(); ++it) {
+        const QString folder = m_media + "/dst/" + it.key();
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), it.value());
+        for (const QString& name : it.value()) {
+            QCOMPARE(fileContents(folder + u'/' + name), name.toUtf8());
+            // No second name is left anywhere.
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(folder + u'/' + name).constData(), &st), 0);
+            QCOMPARE(st.st_nlink, nlink_t(1));
+            QCOMPARE(countAfcRequests("GET_FILE_INFO", ("/dst/" + it.key() + u'/' + name).toStdString()),
+                     size_t(links ? 0 : 1));
+        }
+    }
+    // A device without links is asked once, then every file goes by look and rename; only the
+    // first folder made a staging folder.
+    QCOMPARE(countAfcRequests("MAKE_LINK"), size_t(links ? 5 : 1));
+    QCOMPARE(countAfcRequests("RENAME_PATH"), size_t(links ? 0 : 5));
+    QCOMPARE(countAfcRequests("MAKE_DIR"), size_t(links ? 4 : 3));
     QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 
