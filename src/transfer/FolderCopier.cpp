@@ -218,6 +218,9 @@ async::Task<void> copyChildren(std::shared_ptr<TransferRun> run, URL source, URL
 // A staging folder pays for itself from two files on: it costs a request to make and one to
 // remove, and saves each file its look.
 constexpr qsizetype stagedFilesAtLeast = 2;
+// A device's paths hold 1,023 bytes at most; a partial copy in a staging folder is two levels
+// below the folder, each a slash and a name of 33 bytes.
+constexpr qsizetype maxStagedFolderPathBytes = 1023 - 2 * 34;
 
 // The staging folder of the files uploaded into a folder this run made and wrote down; none when
 // they are too few, or the device would not make it (they then go by look and rename).
@@ -231,6 +234,10 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
         co_return std::shared_ptr<AFCStaging>();
     const AFCComponents components =
         TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    // Its partial copies' paths are longer than a short-named target's: near the device's limit on
+    // a path's length they might not fit where the targets do.
+    if (components.devicePath.toUtf8().size() > maxStagedFolderPathBytes)
+        co_return std::shared_ptr<AFCStaging>();
     auto staging = std::make_shared<AFCStaging>();
     staging->folder = *AFCPath::child(components.devicePath, AFCPath::partialCopyName());
     staging->noLinks = run->deviceRefusesLinks;
