@@ -50,13 +50,16 @@ BrowserContainerController::BrowserContainerController(std::shared_ptr<FileSyste
         Delivery::Queued));
 
     // The computer folders on screen list again when their files change on disk, in every view.
-    m_folderWatcher = new FolderWatcher(this);
+    m_folderWatcher = new FolderWatcher(*m_timers, this);
     m_folderWatcher->onChange = [self](const QList<URL>& folders) {
         if (!self)
             return;
         for (const URL& folder : folders)
             self->m_fileSystemProvider->invalidateCache(folder);
         self->listAgain();
+    };
+    m_folderWatcher->entriesOf = [self](const URL& folder) -> qsizetype {
+        return self ? self->shownEntries(folder) : 0;
     };
     const auto watchShownFolders = [self] {
         if (!self)
@@ -136,8 +139,12 @@ void BrowserContainerController::hearChanges(BrowserCommandHandling* browser) {
     // Each browser lists on its own: the files one of them changed, the others must list again.
     QPointer<BrowserContainerController> self(this);
     browser->onContentsChanged = [self, browser] {
-        if (self)
-            self->tellBrowsers(browser);
+        if (!self)
+            return;
+        // The browser that changed the files lists its folders again itself: what the watcher
+        // saw of that change until now needs no listing of its own.
+        self->m_folderWatcher->listedAgain(self->m_folderWatcher->watchedFolders());
+        self->tellBrowsers(browser);
     };
 }
 
@@ -148,6 +155,19 @@ void BrowserContainerController::tellBrowsers(const BrowserCommandHandling* exce
         if (browser && browser != except)
             browser->contentsChangedElsewhere();
     }
+}
+
+qsizetype BrowserContainerController::shownEntries(const URL& folder) const {
+    if (m_columnBrowser && m_currentChild == m_columnBrowser) {
+        for (const ColumnBrowserViewController::ColumnState& column : m_columnBrowser->columns()) {
+            if (column.path.isSameLocation(folder))
+                return column.items.size();
+        }
+        return 0;
+    }
+    if (m_navigationState.currentPath.value() == std::optional<URL>(folder))
+        return m_navigationState.currentDirectoryContents.value().size();
+    return 0;
 }
 
 void BrowserContainerController::listAgain() {
@@ -183,4 +203,9 @@ void BrowserContainerController::showBrowser(BrowserViewMode mode) {
     if (hadFocus)
         focusBrowser();
     Logger::ui().debug("Switched to %s view", modeName(mode));
+}
+
+void BrowserContainerController::setTimerSource(UiTimerSource& timers) {
+    m_timers = &timers;
+    m_folderWatcher->setTimerSource(timers);
 }

@@ -44,7 +44,7 @@ public:
     void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) {
         m_alertPresenter = std::move(presenter);
     }
-    void setTimerSource(UiTimerSource& timers) { m_timers = &timers; }
+    void setTimerSource(UiTimerSource& timers);
     // Space in a browser: the window's Quick Look toggle.
     std::function<void()> onQuickLook;
 
@@ -68,6 +68,8 @@ private:
     // Tells every browser but one (none: all of them) that files changed elsewhere.
     void tellBrowsers(const BrowserCommandHandling* except);
     void focusBrowser();
+    // How many entries the window shows of a folder on screen (0 when it shows none).
+    qsizetype shownEntries(const URL& folder) const;
 
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
     NavigationState& m_navigationState;

@@ -11,8 +11,10 @@
 #include "browser/IconBrowserViewController.h"
 #include "browser/ListBrowserViewController.h"
 #include "device/AFCBridge.h"
+#include "platform/ManualUiTimerSource.h"
 #include "platform/NotificationCenter.h"
 #include "platform/async/ManualClock.h"
+#include "platform/async/RunSync.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 #include "transfer/ClipboardManager.h"
@@ -43,6 +45,8 @@ private slots:
     void shownComputerFoldersFollowTheDisk_data();
     void shownComputerFoldersFollowTheDisk();
     void eachShownFolderIsListedOnce();
+    void aFolderFillingOnScreenIsListedAtABoundedRate_data();
+    void aFolderFillingOnScreenIsListedAtABoundedRate();
     void aSwitchShowsTheFolderTheLastViewShowed_data();
     void aSwitchShowsTheFolderTheLastViewShowed();
 
@@ -68,7 +72,7 @@ private:
 
 void tst_BrowserContainerController::init() {
     // Each test starts from the same files, whatever the one before changed.
-    for (const char* folder : {"one", "two"})
+    for (const char* folder : {"one", "two", "many"})
         QVERIFY(QDir(m_dir.filePath(folder)).removeRecursively());
     for (const char* file : {"one/a.txt", "one/b.txt", "two/c.txt"})
         QVERIFY(writeTestFile(m_dir.filePath(file), "x"));
@@ -456,3 +460,62 @@ void tst_BrowserContainerController::aSwitchShowsTheFolderTheLastViewShowed() {
 
 QTEST_MAIN(tst_BrowserContainerController)
 #include "tst_BrowserContainerController.moc"
+
+void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRate_data() {
+    QTest::addColumn<bool>("pasted");
+    QTest::addColumn<int>("most");
+    // Another program writes a file every 10 ms of the clock, for 4 s: a listing at once, then
+    // one a second, and the last change's.
+    QTest::newRow("files written by another program") << false << 6;
+    // Our own paste, the clock standing while it runs: the paste lists the folder itself at its
+    // end, and what the watcher saw before that needs no listing of its own.
+    QTest::newRow("our own paste") << true << 2;
+}
+
+// A computer folder on screen that receives hundreds of files is listed again a few times, not
+// once a file: a copy into the folder on screen keeps its pace however big the folder grows.
+void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRate() {
+    QFETCH(bool, pasted);
+    QFETCH(int, most);
+    constexpr int files = 400;
+    ManualUiTimerSource timers;
+    m_container->setTimerSource(timers);
+    m_transfers->setFileSystemProvider(m_provider);
+    show(BrowserViewMode::list);
+    m_navigation->navigate(folder(QStringLiteral("one")));
+    QTRY_COMPARE(shownNames(BrowserViewMode::list), (QStringList{"a.txt", "b.txt"}));
+    drainPostedEvents();
+
+    const QString one = m_dir.filePath(QStringLiteral("one"));
+    LogCapture log;
+    if (pasted) {
+        for (int index = 0; index < files; ++index)
+            QVERIFY(writeTestFile(m_dir.filePath(QStringLiteral("many/%1.jpg").arg(index)), "photo"));
+        const QList<FileItem> sources =
+            async::runSync(m_provider->listDirectory(folder(QStringLiteral("many"))));
+        QCOMPARE(sources.size(), files);
+        m_clipboard->items = sources;
+        m_clipboard->mode = ClipboardManager::Mode::copy;
+        m_container->listBrowser()->paste();
+        // Waited for in an event loop of its own: the polling of QTRY would slow each file's
+        // turns on the main thread to its pace.
+        drainPostedEvents();
+        QCOMPARE(m_transfers->activeTransfers.value().size(), 1);
+        async::runSync(m_transfers->awaitCompletion(m_transfers->activeTransfers.value().first().id));
+        QTRY_COMPARE(m_transfers->runningTransferTasks(), 0);
+    } else {
+        for (int index = 0; index < files; ++index) {
+            QVERIFY(writeTestFile(one + QStringLiteral("/%1.jpg").arg(index), "photo"));
+            QCoreApplication::processEvents();
+            timers.advance(std::chrono::milliseconds(10));
+        }
+    }
+    // Whatever was seen last shows within one quiet time.
+    QTRY_COMPARE_WITH_TIMEOUT((timers.advance(std::chrono::milliseconds(100)),
+                               int(m_container->listBrowser()->displayedItems().size())),
+                              files + 2, 10000);
+    timers.advance(std::chrono::seconds(5));
+    drainPostedEvents();
+    const int listings = readsOf(log).value(folder(QStringLiteral("one")).absoluteString());
+    QVERIFY2(listings >= 1 && listings <= most, qPrintable(QString::number(listings)));
+}

@@ -1,0 +1,125 @@
+// The watcher of shown computer folders: changes of one turn reported together, a folder that
+// keeps changing reported at a bounded rate that slows with its size, and no change left
+// unreported.
+
+#include "browser/FolderWatcher.h"
+#include "platform/ManualUiTimerSource.h"
+
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+class tst_FolderWatcher : public QObject {
+    Q_OBJECT
+
+private slots:
+    void changesOfOneTurnAreReportedOnce();
+    void aFolderThatKeepsChangingIsReportedAtABoundedRate_data();
+    void aFolderThatKeepsChangingIsReportedAtABoundedRate();
+    void aListingOfTheWindowsOwnCoversWhatCameBefore();
+};
+
+namespace {
+
+const QString downloads = QStringLiteral("/home/user/Downloads");
+const QString pictures = QStringLiteral("/home/user/Pictures");
+
+struct Reports {
+    QList<QList<URL>> calls;
+    void hear(FolderWatcher& watcher) {
+        watcher.onChange = [this](const QList<URL>& folders) {
+            calls.append(folders);
+        };
+    }
+    int of(const QString& path) const {
+        int count = 0;
+        for (const QList<URL>& folders : calls)
+            count += int(folders.contains(URL::fileURL(path, true)));
+        return count;
+    }
+};
+
+} // namespace
+
+void tst_FolderWatcher::changesOfOneTurnAreReportedOnce() {
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers);
+    Reports reports;
+    reports.hear(watcher);
+    // A copy's hidden file, its rename, and another folder's change, all in one turn.
+    watcher.changed(downloads);
+    watcher.changed(downloads);
+    watcher.changed(pictures);
+    QVERIFY(reports.calls.isEmpty());
+    timers.advance(0ms);
+    QCOMPARE(reports.calls.size(), 1);
+    QCOMPARE(reports.of(downloads), 1);
+    QCOMPARE(reports.of(pictures), 1);
+    // Nothing more came: nothing more is reported, however long the wait.
+    timers.advance(1h);
+    QCOMPARE(reports.calls.size(), 1);
+}
+
+void tst_FolderWatcher::aFolderThatKeepsChangingIsReportedAtABoundedRate_data() {
+    QTest::addColumn<qsizetype>("entries");
+    QTest::addColumn<int>("most");
+    // A change every 10 ms for a minute: 6,000 changes.
+    QTest::newRow("a small folder: once a second") << qsizetype(20) << 61;
+    QTest::newRow("100,000 entries: once in ten seconds") << qsizetype(100000) << 7;
+}
+
+void tst_FolderWatcher::aFolderThatKeepsChangingIsReportedAtABoundedRate() {
+    QFETCH(qsizetype, entries);
+    QFETCH(int, most);
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers);
+    watcher.entriesOf = [entries](const URL&) {
+        return entries;
+    };
+    Reports reports;
+    reports.hear(watcher);
+    for (int change = 0; change < 6000; ++change) {
+        watcher.changed(downloads);
+        timers.advance(10ms);
+    }
+    QVERIFY2(reports.calls.size() <= most, qPrintable(QString::number(reports.calls.size())));
+    QVERIFY(reports.calls.size() >= most - 2);
+    // The last change is reported too, one quiet time later at the most.
+    const int before = int(reports.calls.size());
+    watcher.changed(downloads);
+    timers.advance(FolderWatcher::quietTime(entries));
+    QCOMPARE(reports.calls.size(), before + 1);
+    timers.advance(1h);
+    QCOMPARE(reports.calls.size(), before + 1);
+    // After a quiet spell a change shows at once again.
+    watcher.changed(downloads);
+    timers.advance(0ms);
+    QCOMPARE(reports.calls.size(), before + 2);
+}
+
+void tst_FolderWatcher::aListingOfTheWindowsOwnCoversWhatCameBefore() {
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers);
+    Reports reports;
+    reports.hear(watcher);
+    // Our own paste ends: its last files were seen, then the window lists the folder itself.
+    watcher.changed(downloads);
+    watcher.changed(pictures);
+    watcher.listedAgain({URL::fileURL(downloads, true)});
+    timers.advance(0ms);
+    QCOMPARE(reports.of(downloads), 0);
+    QCOMPARE(reports.of(pictures), 1);
+    // A change that arrives after that listing waits the folder's quiet time, then shows.
+    watcher.changed(downloads);
+    timers.advance(500ms);
+    QCOMPARE(reports.of(downloads), 0);
+    timers.advance(500ms);
+    QCOMPARE(reports.of(downloads), 1);
+    // A device folder is never watched, and its listing changes nothing here.
+    watcher.listedAgain({URL::fromComponents(
+        QStringLiteral("afc"), QStringLiteral("00008110-00BE4C4B0000002A"), QStringLiteral("/DCIM/"))});
+    QCOMPARE(timers.pendingCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_FolderWatcher)
+#include "tst_FolderWatcher.moc"
