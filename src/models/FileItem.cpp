@@ -1,6 +1,11 @@
 #include "models/FileItem.h"
 
+FileItem::Data::Data(QString id, QString name, URL path, bool isDirectory, quint64 size, Date modifiedDate,
+                     FileKind kind, std::optional<UniformType> uti)
+    : id(std::move(id)), name(std::move(name)), path(std::move(path)), isDirectory(isDirectory), size(size),
+      modifiedDate(modifiedDate), kind(kind), uti(std::move(uti)) {}
+
 FileItem::FileItem(QString id, QString name, URL path, bool isDirectory, quint64 size, Date modifiedDate,
                    FileKind kind, std::optional<UniformType> uti)
-    : m_id(std::move(id)), m_name(std::move(name)), m_path(std::move(path)), m_isDirectory(isDirectory),
-      m_size(size), m_modifiedDate(modifiedDate), m_kind(kind), m_uti(std::move(uti)) {}
+    : d(new Data(std::move(id), std::move(name), std::move(path), isDirectory, size, modifiedDate, kind,
+                 std::move(uti))) {}

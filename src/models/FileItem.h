@@ -5,6 +5,8 @@
 #include "platform/URL.h"
 #include "platform/UniformType.h"
 
+#include <QExplicitlySharedDataPointer>
+#include <QSharedData>
 #include <QString>
 
 #include <functional>
@@ -15,31 +17,49 @@
 //
 // Identity is the id alone: the provider's computer listings use the file-system path, every
 // other builder the URL's full text, so the same file built both ways is two different items.
+//
+// The facts are shared between copies: a listing, the selection, the clipboard and a transfer's
+// sources hold the same record, so Select All in a folder of 100,000 items copies pointers, not
+// the facts of each item.
 class FileItem {
 public:
     FileItem(QString id, QString name, URL path, bool isDirectory, quint64 size, Date modifiedDate,
              FileKind kind, std::optional<UniformType> uti);
+    // A moved-from item keeps its facts: an item is never empty.
+    FileItem(const FileItem& other) = default;
+    FileItem(FileItem&& other) noexcept : d(other.d) {}
+    FileItem& operator=(const FileItem& other) = default;
+    FileItem& operator=(FileItem&& other) noexcept {
+        d = other.d;
+        return *this;
+    }
+    ~FileItem() = default;
 
-    const QString& id() const { return m_id; }
-    const QString& name() const { return m_name; }
-    const URL& path() const { return m_path; }
-    bool isDirectory() const { return m_isDirectory; }
-    quint64 size() const { return m_size; }
-    Date modifiedDate() const { return m_modifiedDate; }
-    FileKind kind() const { return m_kind; }
-    const std::optional<UniformType>& uti() const { return m_uti; }
+    const QString& id() const { return d->id; }
+    const QString& name() const { return d->name; }
+    const URL& path() const { return d->path; }
+    bool isDirectory() const { return d->isDirectory; }
+    quint64 size() const { return d->size; }
+    Date modifiedDate() const { return d->modifiedDate; }
+    FileKind kind() const { return d->kind; }
+    const std::optional<UniformType>& uti() const { return d->uti; }
 
-    bool operator==(const FileItem& other) const { return m_id == other.m_id; }
+    bool operator==(const FileItem& other) const { return d == other.d || d->id == other.d->id; }
 
 private:
-    QString m_id;
-    QString m_name;
-    URL m_path;
-    bool m_isDirectory;
-    quint64 m_size;
-    Date m_modifiedDate;
-    FileKind m_kind;
-    std::optional<UniformType> m_uti;
+    struct Data : QSharedData {
+        Data(QString id, QString name, URL path, bool isDirectory, quint64 size, Date modifiedDate, FileKind kind,
+             std::optional<UniformType> uti);
+        QString id;
+        QString name;
+        URL path;
+        bool isDirectory;
+        quint64 size;
+        Date modifiedDate;
+        FileKind kind;
+        std::optional<UniformType> uti;
+    };
+    QExplicitlySharedDataPointer<const Data> d;
 };
 
 inline size_t qHash(const FileItem& item, size_t seed = 0) {
