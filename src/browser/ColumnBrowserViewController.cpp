@@ -658,7 +658,7 @@ void ColumnBrowserViewController::moveFocusRight(int column) {
         next->setFocus();
     // The column entered selects its first row, so that Down goes on to the second; the row
     // selected reports itself as a click on it would (a folder opens its own column).
-    if (!panel->items().isEmpty() && panel->selectedRows().isEmpty())
+    if (!panel->items().isEmpty() && !panel->hasSelection())
         next->setCurrentIndex(panel->model()->index(0));
 }
 
@@ -803,7 +803,7 @@ int ColumnBrowserViewController::focusedColumn(bool forRename) const {
     if (!forRename)
         return int(m_panels.size()) - 1;
     for (int index = int(m_panels.size()) - 1; index >= 0; --index) {
-        if (!m_panels.at(index)->selectedRows().isEmpty())
+        if (m_panels.at(index)->hasSelection())
             return index;
     }
     return -1;

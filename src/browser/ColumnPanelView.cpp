@@ -216,11 +216,11 @@ QList<FileItem> ColumnPanelView::selectedItems() const {
 }
 
 QList<int> ColumnPanelView::selectedRows() const {
-    QList<int> rows;
-    for (const QModelIndex& index : m_tableView->selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    return m_model->selectedRows(m_tableView->selectionModel());
+}
+
+bool ColumnPanelView::hasSelection() const {
+    return m_tableView->selectionModel()->hasSelection();
 }
 
 void ColumnPanelView::setLoading(bool loading) {

@@ -50,6 +50,7 @@ public:
     QList<FileItem> setItems(QList<FileItem> items);
     // The selected items in row order.
     QList<FileItem> selectedItems() const;
+    bool hasSelection() const;
     QList<int> selectedRows() const;
 
     URL directoryPath = URL::fileURL(QStringLiteral("/"), true);

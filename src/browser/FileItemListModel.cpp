@@ -134,8 +134,8 @@ QItemSelection FileItemListModel::rowRuns(const QAbstractItemModel* model, const
     return runs;
 }
 
-QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* selection) const {
-    QList<FileItem> result;
+QList<int> FileItemListModel::selectedRows(const QItemSelectionModel* selection) const {
+    QList<int> result;
     if (!selection)
         return result;
     // Read from the ranges: a Select All of many rows is one range, where asking for the selected
@@ -155,9 +155,18 @@ QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* sele
     int next = 0;
     for (const auto& [top, bottom] : runs) {
         for (int row = std::max(top, next); row <= bottom; ++row)
-            result.append(m_items.at(row));
+            result.append(row);
         next = std::max(next, bottom + 1);
     }
+    return result;
+}
+
+QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* selection) const {
+    const QList<int> rows = selectedRows(selection);
+    QList<FileItem> result;
+    result.reserve(rows.size());
+    for (int row : rows)
+        result.append(m_items.at(row));
     return result;
 }
 

@@ -58,6 +58,8 @@ public:
     static QItemSelection rowRuns(const QAbstractItemModel* model, const QList<int>& rows);
     // The selected items in row order.
     QList<FileItem> selectedItems(const QItemSelectionModel* selection) const;
+    // The rows selected, ascending, each once.
+    QList<int> selectedRows(const QItemSelectionModel* selection) const;
 
     static QString symbolName(const FileItem& item);
     // Whether two lists show the same items in the same order with the same facts: items compare

@@ -498,27 +498,19 @@ void FlatBrowserController::removeErrorPlaceholder() {
 // --- selection and publishing ---
 
 QList<int> FlatBrowserController::selectedRows() const {
-    QList<int> rows;
     if (!m_itemView)
-        return rows;
-    for (const QModelIndex& index : m_itemView->selectionModel()->selectedIndexes()) {
-        if (index.column() == 0 && index.row() < m_model->items().size())
-            rows.append(index.row());
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    return rows;
+        return {};
+    return m_model->selectedRows(m_itemView->selectionModel());
 }
 
 QList<FileItem> FlatBrowserController::selectedItems() const {
-    QList<FileItem> items;
-    for (int row : selectedRows())
-        items.append(m_model->items().at(row));
-    return items;
+    if (!m_itemView)
+        return {};
+    return m_model->selectedItems(m_itemView->selectionModel());
 }
 
 bool FlatBrowserController::hasSelection() const {
-    return !selectedRows().isEmpty();
+    return m_itemView && m_itemView->selectionModel()->hasSelection();
 }
 
 void FlatBrowserController::selectRows(const QList<int>& rows, bool keepOthers) {
@@ -583,13 +575,18 @@ void FlatBrowserController::publishContents(const QList<FileItem>& items) {
 
 void FlatBrowserController::publishSelection(const QList<FileItem>& items) {
     m_publishedSelection = items;
+    ++m_selectionPublishes;
     if (m_publishes && m_relistingFrom == 0)
         m_navigationState.selectedItems = QSet<FileItem>(items.begin(), items.end());
 }
 
 void FlatBrowserController::selectAllItems() {
+    const quint64 published = m_selectionPublishes;
     m_itemView->selectAll();
-    syncSelection();
+    // A selection that changed was published by the view's own handler; a second list of every
+    // item would only cost. One that did not change (all selected already) is published here.
+    if (m_selectionPublishes == published)
+        syncSelection();
 }
 
 // --- commands ---

@@ -214,6 +214,9 @@ private:
     bool m_failed = false;
     QList<FileItem> m_publishedContents;
     QList<FileItem> m_publishedSelection;
+    // Counts the selections published, so that Select All can tell whether the view's own
+    // handler already published the one it made.
+    quint64 m_selectionPublishes = 0;
     // Every listing gets the next number; a result older than one already shown is stale.
     quint64 m_nextGeneration = 1;
     quint64 m_shownGeneration = 0;
