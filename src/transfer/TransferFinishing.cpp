@@ -146,7 +146,13 @@ void TransferManager::reportWritten(const QUuid& id, const std::optional<URL>& w
         return true;
     };
     QList<Transfer> completed = completedTransfers.value();
-    if (std::any_of(completed.begin(), completed.end(), named))
+    for (Transfer& record : completed) {
+        // The report on disk holds a big transfer's lines: the finished record keeps none, so
+        // that a camera roll's copy leaves no memory behind a file it copied.
+        if (named(record) && record.reportEntries.size() >= bigTransferLines)
+            record.reportEntries = QList<TransferReportEntry>{};
+    }
+    if (std::any_of(completed.cbegin(), completed.cend(), [&id](const Transfer& record) { return record.id == id; }))
         completedTransfers = completed;
     if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end() && *kept)
         named(**kept);

@@ -233,8 +233,12 @@ private slots:
             if (!manager)
                 continue;
             for (const Transfer& named : manager->completedTransfers.value()) {
-                if (named.id == record.id)
-                    QCOMPARE(named.reportURL, std::optional<URL>(URL::fileURL(path)));
+                if (named.id != record.id)
+                    continue;
+                QCOMPARE(named.reportURL, std::optional<URL>(URL::fileURL(path)));
+                // A camera roll's lines are in its report on disk, no longer in memory; a few
+                // files keep theirs.
+                QCOMPARE(named.reportEntries.size(), files >= 1000 ? 0 : files);
             }
             for (const TransferHistoryEntry& entry : manager->transferHistory.value()) {
                 if (entry.id() == record.id)
