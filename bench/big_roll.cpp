@@ -177,8 +177,9 @@ void idle(std::chrono::seconds seconds) {
 }
 
 // One copy of the whole roll through the transfer manager, started by start(): its time, its pace
-// over the first and the last window of files, the longest stall while it ran, and the longest
-// from its end until the window has shown its result (done() true) and settled.
+// over the first and the last window of files, the longest stall from its start until the window
+// has shown its result (done() true) and settled, and the longest from its last hundredth of files
+// on (its end).
 struct Copy {
     double seconds = 0;
     double firstPerSecond = 0;
@@ -193,6 +194,8 @@ Copy timedCopy(TransferManager& transfers, fakemux::Emulator& emulator, size_t c
     qint64 firstWindowEnd = 0;
     qint64 lastWindowStart = 0;
     qint64 cleared = 0;
+    bench::StallWatch stalls;
+    bool nearEnd = false;
     QTimer pace;
     pace.setInterval(5);
     QObject::connect(&pace, &QTimer::timeout, [&] {
@@ -210,8 +213,12 @@ Copy timedCopy(TransferManager& transfers, fakemux::Emulator& emulator, size_t c
             firstWindowEnd = now;
         if (lastWindowStart == 0 && copied >= qint64(count - paceWindow))
             lastWindowStart = now;
+        // The copy's end: its last hundredth on, what the window does when it is over.
+        if (!nearEnd && copied >= qint64(count - count / 100)) {
+            nearEnd = true;
+            stalls.mark();
+        }
     });
-    bench::StallWatch stalls;
     stalls.start();
     pace.start();
     clock.start();
@@ -222,12 +229,9 @@ Copy timedCopy(TransferManager& transfers, fakemux::Emulator& emulator, size_t c
     async::runSync(transfers.awaitCompletion(id), noTimeLimit);
     const qint64 end = clock.nsecsElapsed();
     pace.stop();
-    stalls.stop();
-    bench::StallWatch ending;
-    ending.start();
     spinUntil(done);
     settle();
-    ending.stop();
+    stalls.stop();
     emulator.log().clear();
     if (firstWindowEnd == 0 || lastWindowStart == 0)
         throw std::runtime_error("the copy's progress was never seen");
@@ -236,7 +240,7 @@ Copy timedCopy(TransferManager& transfers, fakemux::Emulator& emulator, size_t c
     copy.firstPerSecond = double(paceWindow) / (double(firstWindowEnd) / 1e9);
     copy.lastPerSecond = double(paceWindow) / (double(end - lastWindowStart) / 1e9);
     copy.stalls = {0, stalls.longestMs(), stalls.longestBusyMs()};
-    copy.end = {0, ending.longestMs(), ending.longestBusyMs()};
+    copy.end = {0, nearEnd ? stalls.longestSinceMarkMs() : 0, nearEnd ? stalls.longestBusySinceMarkMs() : 0};
     return copy;
 }
 

@@ -224,9 +224,11 @@ StallWatch::StallWatch() {
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
         const qint64 now = m_clock.nsecsElapsed();
         m_longest = std::max(m_longest, now - m_last);
+        m_longestSinceMark = std::max(m_longestSinceMark, now - m_last);
         m_last = now;
         const qint64 cpu = threadCpuNs();
         m_longestBusy = std::max(m_longestBusy, cpu - m_lastCpu);
+        m_longestBusySinceMark = std::max(m_longestBusySinceMark, cpu - m_lastCpu);
         m_lastCpu = cpu;
     });
 }
@@ -246,8 +248,17 @@ void StallWatch::start() {
 
 void StallWatch::stop() {
     m_timer.stop();
-    m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
-    m_longestBusy = std::max(m_longestBusy, threadCpuNs() - m_lastCpu);
+    const qint64 gap = m_clock.nsecsElapsed() - m_last;
+    const qint64 busy = threadCpuNs() - m_lastCpu;
+    m_longest = std::max(m_longest, gap);
+    m_longestBusy = std::max(m_longestBusy, busy);
+    m_longestSinceMark = std::max(m_longestSinceMark, gap);
+    m_longestBusySinceMark = std::max(m_longestBusySinceMark, busy);
+}
+
+void StallWatch::mark() {
+    m_longestSinceMark = 0;
+    m_longestBusySinceMark = 0;
 }
 
 } // namespace bench

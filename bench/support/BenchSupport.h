@@ -96,6 +96,10 @@ public:
     // The most processor time the main thread spent between two ticks: the stall its own work
     // made, without the time a loaded machine kept it waiting for a processor.
     double longestBusyMs() const { return double(m_longestBusy) / 1e6; }
+    // From now on, the stalls are also counted apart: the longest since the last mark.
+    void mark();
+    double longestSinceMarkMs() const { return double(m_longestSinceMark) / 1e6; }
+    double longestBusySinceMarkMs() const { return double(m_longestBusySinceMark) / 1e6; }
 
 private:
     static qint64 threadCpuNs();
@@ -106,6 +110,8 @@ private:
     qint64 m_longest = 0;
     qint64 m_lastCpu = 0;
     qint64 m_longestBusy = 0;
+    qint64 m_longestSinceMark = 0;
+    qint64 m_longestBusySinceMark = 0;
 };
 
 } // namespace bench
