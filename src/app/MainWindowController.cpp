@@ -566,13 +566,21 @@ void MainWindowController::startAutoIngest(const iOSDevice& device) {
 }
 
 // Each list as it was published: every failure gets its alert, also one that a later list
-// already pushed back.
+// already pushed back. A list is published again for the same newest transfer (its report named,
+// for one): a failure is alerted about once.
 void MainWindowController::handleCompletedTransfers(const QList<Transfer>& transfers) {
+    QSet<QUuid> listed;
+    for (const Transfer& transfer : transfers)
+        listed.insert(transfer.id);
+    // One that left the list never comes first again.
+    m_alertedTransfers.intersect(listed);
     if (transfers.isEmpty())
         return;
     const Transfer& latest = transfers.first();
-    if (latest.state == TransferState::failed && latest.error)
-        showTransferError(*latest.error, latest.progress.currentFile);
+    if (latest.state != TransferState::failed || !latest.error || m_alertedTransfers.contains(latest.id))
+        return;
+    m_alertedTransfers.insert(latest.id);
+    showTransferError(*latest.error, latest.progress.currentFile);
 }
 
 void MainWindowController::showTransferError(const TransferError& error, const QString& fileName) {

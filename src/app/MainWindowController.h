@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QSplitter>
+#include <QUuid>
 
 #include <functional>
 #include <memory>
@@ -191,6 +192,8 @@ private:
 
     QList<async::TaskHandle<void>> m_ingestTasks;
     QList<async::TaskHandle<void>> m_alertTasks;
+    // The failed transfers among the finished ones that were alerted about already.
+    QSet<QUuid> m_alertedTransfers;
     QList<async::TaskHandle<void>> m_copyTasks;
     // Last, so that it goes first: it reads the navigation state.
     std::unique_ptr<QuickLookCoordinator> m_quickLookCoordinator;

@@ -211,6 +211,9 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
     // Each transfer has its own thread for work on this computer, so a long local copy of one
     // never holds up the others.
     run->placement = makePlacement(std::make_shared<async::SerialExecutor>(QStringLiteral("Transfer")));
+    run->pendingSources = std::make_shared<PendingSources>(transfer.sources);
+    // A move deletes its sources only once all are copied: until then each is still its own.
+    const bool takenWhenCopied = !isMoveCopy(id);
     m_runStates.insert(id, RunState{});
 
     qint64 itemsDone = 0;
@@ -232,6 +235,8 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
             break;
         }
         ++itemsDone;
+        if (takenWhenCopied)
+            run->pendingSources->take(index);
         const quint64 copied = run->bytesCopied;
         updateActive(id, [itemsDone, copied](Transfer& record) {
             record.progress.filesCompleted = itemsDone;
@@ -447,22 +452,23 @@ async::Task<URL> TransferManager::resolveConflict(FileItem item, URL destination
                                                   std::optional<QUuid> transferID, std::stop_token token) {
     async::Task<Placement> placing =
         resolvePlacement(makePlacement(m_executor), item.name(), item.path(), item.isDirectory(), destination,
-                         transferID, false, token);
+                         transferID, false, nullptr, token);
     const Placement placement = co_await placing;
     co_return placement.url;
 }
 
 async::Task<TransferManager::Placement> TransferManager::place(std::shared_ptr<TransferRun> run, QString name,
                                                                URL source, bool isDirectory, URL proposed) {
-    async::Task<Placement> placing =
-        resolvePlacement(run->placement, name, source, isDirectory, proposed, run->id, true, run->token);
+    async::Task<Placement> placing = resolvePlacement(run->placement, name, source, isDirectory, proposed,
+                                                      run->id, true, run->pendingSources, run->token);
     co_return co_await placing;
 }
 
 async::Task<TransferManager::Placement>
 TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, QString name, URL source,
                                   bool isDirectory, URL proposed, std::optional<QUuid> transferID,
-                                  bool setAside, std::stop_token token) {
+                                  bool setAside, std::shared_ptr<PendingSources> pending,
+                                  std::stop_token token) {
     const std::weak_ptr<const bool> alive = m_alive;
     async::Task<bool> comparing = placement->isSameItem(source, proposed);
     const bool same = co_await comparing;
@@ -534,6 +540,15 @@ TransferManager::resolvePlacement(std::shared_ptr<TransferPlacement> placement, 
     if (holdsSource)
         throw TransferError::ioError(
             QStringLiteral("Cannot replace \"%1\" with an item inside it").arg(name));
+    // Nor another item of the transfer before its turn, whatever was answered for all: it would be
+    // gone, and its name would carry other bytes to where it was to go.
+    if (pending) {
+        async::Task<std::optional<PendingSources::Clash>> checking = pending->clashWith(placement, proposed);
+        const std::optional<PendingSources::Clash> clash = co_await checking;
+        checkAlive(alive, token);
+        if (clash)
+            throw TransferError::ioError(PendingSources::refusal(proposed.lastPathComponent(), *clash));
+    }
     if (!setAside) {
         async::Task<void> removing = placement->removeItem(proposed);
         co_await removing;

@@ -34,6 +34,7 @@
 
 class AFCBridge;
 class FileSystemProvider;
+class PendingSources;
 struct TransferRun;
 
 // Runs every copy between two locations (this computer to itself, to a device, from a device,
@@ -257,10 +258,12 @@ private:
 
     std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor) const;
     // With setAside, a Replace renames the old item aside (Placement::aside) instead of removing it.
+    // A Replace that would remove one of pending's sources, or what holds or lies inside one, is
+    // refused (TransferError ioError).
     async::Task<Placement> resolvePlacement(std::shared_ptr<TransferPlacement> placement, QString name,
                                             URL source, bool isDirectory, URL proposed,
                                             std::optional<QUuid> transferID, bool setAside,
-                                            std::stop_token token);
+                                            std::shared_ptr<PendingSources> pending, std::stop_token token);
     // Places and copies one source; true when it was already where it would go.
     async::Task<bool> copySource(std::shared_ptr<TransferRun> run, FileItem source, URL proposed);
     // The end of a run that did not fail: listings emptied, browsers told, record retired.

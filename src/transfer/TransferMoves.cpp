@@ -13,6 +13,7 @@
 #include "platform/async/Outcome.h"
 #include "platform/async/Race.h"
 #include "services/FileSystemProvider.h"
+#include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
 
 #include <QFile>
@@ -150,6 +151,7 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
                                               std::shared_ptr<DirectMoveState> state) {
     const std::weak_ptr<const bool> alive = m_alive;
     const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
+    const auto pending = std::make_shared<PendingSources>(items);
     for (qsizetype index = 0; index < items.size(); ++index) {
         const FileItem item = items.at(index);
         if (!AFCPath::isSafeName(item.name()))
@@ -221,6 +223,14 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
                 if (holdsItem)
                     throw TransferError::ioError(
                         QStringLiteral("Cannot replace \"%1\" with an item inside it").arg(item.name()));
+                // Nor another item of the move before its turn.
+                async::Task<std::optional<PendingSources::Clash>> checking =
+                    pending->clashWith(placement, target);
+                const std::optional<PendingSources::Clash> clash = co_await checking;
+                if (alive.expired())
+                    throw async::CancelledError{};
+                if (clash)
+                    throw TransferError::ioError(PendingSources::refusal(target.lastPathComponent(), *clash));
                 // The old item waits aside until the moved one has its name.
                 async::Task<TransferPlacement::Aside> setting = placement->setAside(target);
                 aside = co_await setting;
@@ -239,6 +249,7 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
         if (alive.expired())
             throw async::CancelledError{};
         state->moved.append(item);
+        pending->take(index);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/async/Cancellation.h"
+#include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
 
 #include <QUuid>
@@ -23,6 +24,8 @@ struct TransferRun {
     TransferManager* manager = nullptr;
     std::weak_ptr<const bool> managerAlive;
     std::shared_ptr<TransferPlacement> placement;
+    // The sources still to be taken: no Replace of the run may remove one of them.
+    std::shared_ptr<PendingSources> pendingSources;
     quint64 bytesCopied = 0;
     // Set once the device would not link a copy (many refuse links): the run's later folders make
     // no staging folder, which would only cost them requests.

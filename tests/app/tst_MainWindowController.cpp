@@ -107,6 +107,7 @@ private slots:
     void ingestFolderName();
     void transferFailureAlert_data();
     void transferFailureAlert();
+    void oneAlertForATransferCutByAnUnplug();
     void windowFrameIsRestored();
     void commandValidation_data();
     void commandValidation();
@@ -436,6 +437,50 @@ void tst_MainWindowController::transferFailureAlert() {
     QCOMPARE(request.informative, informative);
     QCOMPARE(request.buttons, QStringList{QStringLiteral("OK")});
     QCOMPARE(m_presenter->parents.first().data(), m_controller->window());
+}
+
+// The device goes away in the middle of a download: the window says so once, however often the
+// finished list is published again (its report named, the device's loss noticed by a scan).
+void tst_MainWindowController::oneAlertForATransferCutByAnUnplug() {
+    fakemux::DeviceDescription description = describeDevice(udid, QStringLiteral("Studio iPhone"));
+    const QString media = QString::fromStdString(description.mediaRoot.string());
+    writeFile(media + QStringLiteral("/DCIM/100APPLE/IMG_0001.MOV"), QByteArray(4 << 20, 'v'));
+    fakemux::VirtualDevice& device = addDevice(std::move(description));
+    makeController();
+    scan();
+    QTRY_VERIFY(m_controller->isShowingBrowser());
+
+    // Joins after the window's subscription: each list reaches the window before it comes here.
+    QList<Transfer> heard;
+    const Subscription after = m_transferManager->completedTransfers.subscribe(
+        [&heard](const QList<Transfer>& list) {
+            if (!list.isEmpty())
+                heard.append(list.first());
+        },
+        Delivery::Queued);
+    device.faults().unplugAfterAfcBytes(1 << 20);
+    const URL movie =
+        URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/DCIM/100APPLE/IMG_0001.MOV"));
+    const FileItem item(movie.absoluteString(), movie.lastPathComponent(), movie, false, 4 << 20, Date::now(),
+                        FileKind::other, std::nullopt);
+    const QString destination = scratchPath(QStringLiteral("Downloads"));
+    QVERIFY(QDir().mkpath(destination));
+    const Transfer started = m_transferManager->startTransfer({item}, URL::fileURL(destination, true));
+    m_transferManager->launchTask(started);
+    try {
+        runSync(m_transferManager->awaitCompletion(started.id), 30s);
+    } catch (...) {
+    }
+    scan();
+    QTRY_VERIFY(!m_controller->isShowingBrowser());
+    // The list that names the report is the last one published for the transfer.
+    QTRY_VERIFY(!heard.isEmpty() && heard.last().id == started.id && heard.last().reportURL);
+    QCOMPARE(heard.first().state, TransferState::failed);
+
+    QCOMPARE(m_presenter->requests.size(), 1);
+    QCOMPARE(m_presenter->requests.first().message, QStringLiteral("Transfer Failed"));
+    QCOMPARE(m_presenter->requests.first().informative,
+             QStringLiteral("The iOS device was disconnected during the transfer."));
 }
 
 void tst_MainWindowController::windowFrameIsRestored() {

@@ -2,6 +2,7 @@
 // device that goes away before it answers, a crash before the outcome is written down, a move
 // that would replace the folder holding what it moves. Nothing the user had is ever lost.
 
+#include "device/AFCLocation.h"
 #include "device/LeftoverJournal.h"
 #include "transfer/LocalLeftovers.h"
 #include "transfer/TransferPlacement.h"
@@ -51,6 +52,10 @@ private slots:
     void aNewFolderCoversThePartialCopiesInIt();
     void aMoveNeverReplacesTheFolderHoldingIt_data();
     void aMoveNeverReplacesTheFolderHoldingIt();
+    void aTransferNeverReplacesItsOwnSourceNotYetTaken_data();
+    void aTransferNeverReplacesItsOwnSourceNotYetTaken();
+    void aMoveNeverReplacesAFolderHoldingItsNextItem_data();
+    void aMoveNeverReplacesAFolderHoldingItsNextItem();
 };
 
 void tst_ReplaceOutcomes::cleanup() {
@@ -270,6 +275,104 @@ void tst_ReplaceOutcomes::aMoveNeverReplacesTheFolderHoldingIt() {
                  m_manager->moveItems({item(side, QStringLiteral("/b/u/u"))}, location(side, QStringLiteral("/b")))),
              TransferError::ioError(QStringLiteral("Cannot replace \"u\" with an item inside it")).description());
     QCOMPARE(itemsIn(b), before);
+}
+
+void tst_ReplaceOutcomes::aTransferNeverReplacesItsOwnSourceNotYetTaken_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<bool>("folderFirst");
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<QStringList>("after"); // empty: refused, everything as it was
+    const QStringList copied{"d.bin=one", "u/", "u/d.bin=two", "u/u/", "u/u/d.bin=two"};
+    const QStringList moved{"d.bin=one", "u/", "u/d.bin=two"};
+    for (const QString& place :
+         {QStringLiteral("computer"), QStringLiteral("media"), QStringLiteral("app")}) {
+        for (const bool move : {false, true}) {
+            const QString what = place + (move ? QStringLiteral(", moved") : QStringLiteral(", copied"));
+            QTest::addRow("%s, folder first", qPrintable(what)) << place << true << move << QStringList();
+            QTest::addRow("%s, file first", qPrintable(what))
+                << place << false << move << (move ? moved : copied);
+        }
+    }
+}
+
+// X/u/d.bin and the folder X/u/u (which holds a d.bin of its own) go into X, Replace for all. The
+// folder merges into X/u, where its d.bin meets the first source: while that is still to be taken
+// the clash is refused, naming it, and nothing is copied over it; once taken (the file listed
+// first) the Replace goes ahead, its bytes being safe at X/d.bin.
+void tst_ReplaceOutcomes::aTransferNeverReplacesItsOwnSourceNotYetTaken() {
+    QFETCH(QString, place);
+    QFETCH(bool, folderFirst);
+    QFETCH(bool, move);
+    QFETCH(QStringList, after);
+    const QString top = (place == u"computer" ? m_mac
+                         : place == u"media"  ? m_media
+                                              : m_app) +
+                        QStringLiteral("/X");
+    const auto at = [&](const QString& relative) {
+        const QString path = QStringLiteral("/X") + relative;
+        const URL url = place == u"computer" ? URL::fileURL(m_mac + path)
+                        : place == u"media"  ? AFCLocation::mediaURL(udid, path)
+                                             : AFCLocation::containerURL(udid, appID, path);
+        const QFileInfo info(top + relative);
+        return FileItem(url.absoluteString(), url.lastPathComponent(), url, info.isDir(),
+                        info.isDir() ? 0 : quint64(info.size()), Date::now(), FileKind::other, std::nullopt);
+    };
+    QVERIFY(writeTestFile(top + QStringLiteral("/u/d.bin"), "one"));
+    QVERIFY(writeTestFile(top + QStringLiteral("/u/u/d.bin"), "two"));
+    const QStringList before = itemsIn(top);
+    const FileItem file = at(QStringLiteral("/u/d.bin"));
+    const FileItem folder = at(QStringLiteral("/u/u"));
+    const QList<FileItem> sources =
+        folderFirst ? QList<FileItem>{folder, file} : QList<FileItem>{file, folder};
+    const URL destination = at(QString()).path();
+    m_prompter->answers = {answer(ConflictResolution::replace, true),
+                           answer(ConflictResolution::replace, true)};
+    const QString refusal =
+        TransferError::ioError(
+            QStringLiteral("Cannot replace \"d.bin\": it is one of the items being transferred"))
+            .description();
+
+    if (move) {
+        const QString failure = failureText<TransferError>(m_manager->moveItems(sources, destination));
+        QCOMPARE(itemsIn(top), after.isEmpty() ? before : after);
+        QCOMPARE(failure, after.isEmpty() ? refusal : QStringLiteral("<did not fail with this error type>"));
+    } else {
+        const Transfer done = transfer(sources, destination);
+        QCOMPARE(itemsIn(top), after.isEmpty() ? before : after);
+        QCOMPARE(done.state, after.isEmpty() ? TransferState::failed : TransferState::completed);
+        if (after.isEmpty()) {
+            QVERIFY(done.error);
+            QCOMPARE(done.error->description(), refusal);
+            QCOMPARE(done.reportEntries.size(), 0);
+        }
+    }
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+void tst_ReplaceOutcomes::aMoveNeverReplacesAFolderHoldingItsNextItem_data() {
+    QTest::addColumn<Side>("side");
+    QTest::newRow("on this computer") << Side::mac;
+    QTest::newRow("on the device") << Side::device;
+}
+
+// Moving the file Y/u and the folder X/u/w into X, Replace for all: the file would replace the
+// folder X/u, which holds the second item, before it is moved. Refused by the rename and by the copy.
+void tst_ReplaceOutcomes::aMoveNeverReplacesAFolderHoldingItsNextItem() {
+    QFETCH(Side, side);
+    QVERIFY(writeTestFile(root(side) + QStringLiteral("/Y/u"), "file"));
+    QVERIFY(writeTestFile(root(side) + QStringLiteral("/X/u/w/kept.txt"), "kept"));
+    const QStringList before = itemsIn(root(side));
+    m_prompter->answers = {answer(ConflictResolution::replace, true),
+                           answer(ConflictResolution::replace, true)};
+
+    QCOMPARE(failureText<TransferError>(m_manager->moveItems(
+                 {item(side, QStringLiteral("/Y/u")), item(side, QStringLiteral("/X/u/w"))},
+                 location(side, QStringLiteral("/X")))),
+             TransferError::ioError(
+                 QStringLiteral("Cannot replace \"u\": it holds \"w\", one of the items being transferred"))
+                 .description());
+    QCOMPARE(itemsIn(root(side)), before);
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_ReplaceOutcomes)
