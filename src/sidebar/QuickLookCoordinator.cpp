@@ -400,8 +400,10 @@ async::Task<void> QuickLookCoordinator::openCopy(QPointer<QuickLookCoordinator> 
 void QuickLookCoordinator::open(const URL& local, QuickLookPanel* panel) {
     if (Workspace::open(local) || !alertPresenter)
         return;
-    // Said over the panel, where Open was pressed; the main window when the panel has gone.
-    QWidget* over = panel ? static_cast<QWidget*>(panel) : (mainWindow ? mainWindow() : nullptr);
+    // Said over the panel, where Open was pressed; over the main window once the panel is closed
+    // (a device file's copy can take a while).
+    QWidget* over =
+        panel && panel->isVisible() ? static_cast<QWidget*>(panel) : (mainWindow ? mainWindow() : nullptr);
     m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
     m_alertTasks.append(
         presentAlert(alertPresenter, over,
