@@ -62,7 +62,10 @@ AboutWindowController::AboutWindowController(BundleInfo bundle) : m_bundle(std::
     buildContent();
 }
 
-AboutWindowController::~AboutWindowController() = default;
+AboutWindowController::~AboutWindowController() {
+    for (const auto& task : std::as_const(m_alertTasks))
+        task.cancel();
+}
 
 void AboutWindowController::showWindow() {
     m_window->show();
@@ -143,5 +146,10 @@ void AboutWindowController::openLink(QObject* sender) {
         Logger::ui().error("Not a web address: %s", value.toString());
         return;
     }
-    Workspace::open(*url);
+    if (Workspace::open(*url) || !alertPresenter)
+        return;
+    m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    m_alertTasks.append(presentAlert(
+        alertPresenter, m_window.get(),
+        Workspace::openFailedAlert(QStringLiteral("The link could not be opened."), url->absoluteString())));
 }

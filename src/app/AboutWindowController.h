@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/async/TaskHandle.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -7,6 +10,7 @@
 
 #include <memory>
 
+class AlertPresenter;
 class QPushButton;
 
 // Owns the About window (360 × 420, titled "About Orvanta"): the icon, the name, the version,
@@ -33,8 +37,12 @@ public:
     QWidget* window() const { return m_window.get(); }
     void showWindow();
 
-    // Every link button's action: opens the address it carries in the default browser.
+    // Every link button's action: opens the address it carries in the default browser, or says
+    // over the window that nothing could open it.
     void openLink(QObject* sender);
+
+    // Says why a link did not open; none says nothing.
+    std::shared_ptr<AlertPresenter> alertPresenter;
 
 protected:
     virtual void buildContent();
@@ -43,4 +51,5 @@ protected:
 private:
     std::unique_ptr<QWidget> m_window;
     BundleInfo m_bundle;
+    QList<async::TaskHandle<void>> m_alertTasks;
 };

@@ -267,8 +267,10 @@ void AppDelegate::showPreferences() {
 }
 
 void AppDelegate::showAbout() {
-    if (!m_aboutWindowController)
+    if (!m_aboutWindowController) {
         m_aboutWindowController = std::make_unique<AboutWindowController>();
+        m_aboutWindowController->alertPresenter = m_alertPresenter;
+    }
     presentWindow(m_aboutWindowController->window());
 }
 

@@ -120,13 +120,6 @@ async::Task<void> runAutoIngest(QPointer<MainWindowController> controller,
     transferManager->launchTask(transfer);
 }
 
-async::Task<void> presentAlert(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> window,
-                               AlertRequest request, std::stop_token token) {
-    if (!window)
-        co_return;
-    co_await presenter->ask(request, window.data(), token);
-}
-
 } // namespace
 
 MainWindowController::MainWindowController(DeviceManager& deviceManager,
@@ -586,17 +579,10 @@ void MainWindowController::handleCompletedTransfers(const QList<Transfer>& trans
 void MainWindowController::showTransferError(const TransferError& error, const QString& fileName) {
     if (!m_window || !m_alertPresenter)
         return;
-    AlertRequest request;
-    request.style = AlertRequest::Style::warning;
-    request.message = QString::fromLatin1(transferFailedAlertTitle);
-    request.informative = transferFailedAlertText(error, fileName);
-    request.buttons = QStringList{QStringLiteral("OK")};
-    auto presenter = m_alertPresenter;
-    QPointer<QWidget> window(m_window.get());
     m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
-    m_alertTasks.append(async::spawn([presenter, window, request](std::stop_token token) {
-        return presentAlert(presenter, window, request, token);
-    }));
+    m_alertTasks.append(presentAlert(m_alertPresenter, m_window.get(),
+                                     warningAlert(QString::fromLatin1(transferFailedAlertTitle),
+                                                  transferFailedAlertText(error, fileName))));
 }
 
 BrowserCommandHandling* MainWindowController::currentBrowser() const {
@@ -696,6 +682,7 @@ QuickLookCoordinator* MainWindowController::quickLookCoordinator() {
         m_quickLookCoordinator->mainWindow = [window]() -> QWidget* {
             return window.data();
         };
+        m_quickLookCoordinator->alertPresenter = m_alertPresenter;
     }
     return m_quickLookCoordinator.get();
 }

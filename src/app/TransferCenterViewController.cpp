@@ -33,13 +33,6 @@ async::Task<void> retryEntry(std::weak_ptr<TransferManager> weakManager, Transfe
     co_await retry;
 }
 
-async::Task<void> presentFailure(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> window,
-                                 AlertRequest request, std::stop_token token) {
-    if (!window)
-        co_return;
-    co_await presenter->ask(request, window.data(), token);
-}
-
 QPushButton* makeButton(const QString& title, const QString& objectName) {
     auto* button = new QPushButton(title);
     button->setObjectName(objectName);
@@ -234,20 +227,15 @@ void TransferCenterViewController::showDeviceDestination(const URL& url) {
 }
 
 void TransferCenterViewController::tellFailure(const QString& message, const QString& informative) {
-    Logger::ui().error("%s %s", message, informative);
+    tell(warningAlert(message, informative));
+}
+
+void TransferCenterViewController::tell(const AlertRequest& alert) {
+    Logger::ui().error("%s %s", alert.message, alert.informative);
     if (!m_alertPresenter)
         return;
-    AlertRequest request;
-    request.style = AlertRequest::Style::warning;
-    request.message = message;
-    request.informative = informative;
-    request.buttons = QStringList{QStringLiteral("OK")};
-    auto presenter = m_alertPresenter;
-    QPointer<QWidget> parent(window());
     m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
-    m_alertTasks.append(async::spawn([presenter, parent, request](std::stop_token token) {
-        return presentFailure(presenter, parent, request, token);
-    }));
+    m_alertTasks.append(presentAlert(m_alertPresenter, window(), alert));
 }
 
 void TransferCenterViewController::retrySelection() {
@@ -267,9 +255,8 @@ void TransferCenterViewController::openReport() {
         return;
     const std::optional<URL> url = URL::fromString(*entry->reportURLString());
     if (url && openWithDesktop && !openWithDesktop(*url))
-        tellFailure(QStringLiteral("The report could not be opened."),
-                    QStringLiteral("No application on this computer could open \u201C%1\u201D.")
-                        .arg(url->lastPathComponent()));
+        tell(Workspace::openFailedAlert(QStringLiteral("The report could not be opened."),
+                                        url->lastPathComponent()));
 }
 
 void TransferCenterViewController::clearHistory() {

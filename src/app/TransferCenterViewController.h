@@ -17,6 +17,7 @@
 #include <optional>
 
 class AlertPresenter;
+struct AlertRequest;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -79,6 +80,7 @@ private:
     void devicesChanged(const QList<iOSDevice>& devices);
     void showDeviceDestination(const URL& url);
     void tellFailure(const QString& message, const QString& informative);
+    void tell(const AlertRequest& alert);
 
     std::shared_ptr<TransferManager> m_transferManager;
     Subscription m_subscription;

@@ -364,15 +364,19 @@ void ColumnPanelView::commitRename() {
         return;
     const QString newName = BrowserText::trimSpacesTabs(m_renameTextField->text());
     const std::optional<FileItem> item = closeRenameField();
-    // "." and ".." name the folder itself and its parent, never an item in it.
-    if (!item || newName.isEmpty() || newName.contains(u'/') || newName == item->name() || newName == u"." ||
-        newName == u"..")
+    if (!item || newName == item->name())
         return;
+    m_renameTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    // The old name is back in the row; the alert says why the new one cannot be given.
+    if (std::optional<AlertRequest> why = RenameFailure::refusal(item->name(), newName)) {
+        m_renameTasks.append(presentAlert(
+            alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>(), window(), *why));
+        return;
+    }
     const URL from = item->path();
     const URL to = from.deletingLastPathComponent().appendingPathComponent(newName, from.hasDirectoryPath());
     QPointer<ColumnPanelView> self(this);
     auto provider = fileSystemProvider;
-    m_renameTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
     m_renameTasks.append(async::spawn([self, provider, from, to](std::stop_token token) {
         return renameItem(self, provider, from, to, token);
     }));

@@ -2,6 +2,7 @@
 
 #include "browser/GetInfoPanelController.h"
 #include "platform/Logger.h"
+#include "platform/UserFolders.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/TaskHandle.h"
@@ -10,7 +11,6 @@
 #include "uikit/Workspace.h"
 
 #include <QAction>
-#include <QDir>
 #include <QMenu>
 
 namespace {
@@ -71,10 +71,7 @@ ContextMenuTarget* ContextMenuTarget::of(const QMenu* menu) {
 }
 
 std::optional<URL> ContextMenuTarget::userFolder(QStandardPaths::StandardLocation location) {
-    const QString path = QStandardPaths::writableLocation(location);
-    if (path.isEmpty())
-        return std::nullopt;
-    return URL::fileURL(QDir::cleanPath(path), true);
+    return UserFolders::place(location);
 }
 
 void ContextMenuTarget::sendTo(QStandardPaths::StandardLocation location,
@@ -196,19 +193,27 @@ QMenu* makeFileContextMenu(QList<FileItem> items, std::shared_ptr<AFCBridge> afc
     auto* target = new ContextMenuTarget(std::move(items), std::move(afcBridge), std::move(actions), menu);
 
     using T = ContextMenuTarget;
-    addEntry(menu, target, QStringLiteral("Copy %1 to Downloads").arg(h),
-             "copyToDownloads:", &T::copyToDownloads, true);
-    addEntry(menu, target, QStringLiteral("Copy %1 to Desktop").arg(h), "copyToDesktop:", &T::copyToDesktop,
-             true);
-    menu->addSeparator();
+    // The places the sidebar lists: a folder that is not there is neither offered nor made.
+    const bool toDownloads = ContextMenuTarget::userFolder(QStandardPaths::DownloadLocation).has_value();
+    const bool toDesktop = ContextMenuTarget::userFolder(QStandardPaths::DesktopLocation).has_value();
+    const auto addPlaces = [&](const QString& verb, const char* downloads, void (T::*toDownloadsSlot)(),
+                               const char* desktop, void (T::*toDesktopSlot)()) {
+        if (toDownloads)
+            addEntry(menu, target, QStringLiteral("%1 %2 to Downloads").arg(verb, h), downloads,
+                     toDownloadsSlot, true);
+        if (toDesktop)
+            addEntry(menu, target, QStringLiteral("%1 %2 to Desktop").arg(verb, h), desktop, toDesktopSlot,
+                     true);
+        if (toDownloads || toDesktop)
+            menu->addSeparator();
+    };
+    addPlaces(QStringLiteral("Copy"), "copyToDownloads:", &T::copyToDownloads,
+              "copyToDesktop:", &T::copyToDesktop);
     addEntry(menu, target, QStringLiteral("Copy %1 to...").arg(h), "copyToChosen:", &T::copyToChosen, true);
     if (hasMove) {
         menu->addSeparator();
-        addEntry(menu, target, QStringLiteral("Move %1 to Downloads").arg(h),
-                 "moveToDownloads:", &T::moveToDownloads, true);
-        addEntry(menu, target, QStringLiteral("Move %1 to Desktop").arg(h),
-                 "moveToDesktop:", &T::moveToDesktop, true);
-        menu->addSeparator();
+        addPlaces(QStringLiteral("Move"), "moveToDownloads:", &T::moveToDownloads,
+                  "moveToDesktop:", &T::moveToDesktop);
         addEntry(menu, target, QStringLiteral("Move %1 to...").arg(h), "moveToChosen:", &T::moveToChosen,
                  true);
     }

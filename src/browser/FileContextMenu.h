@@ -59,7 +59,8 @@ public:
     std::function<void(const URL&)> reveal;
     std::function<std::optional<URL>(QStandardPaths::StandardLocation)> standardFolder;
 
-    // The user's Downloads or Desktop folder; nothing when the desktop names none.
+    // The user's Downloads or Desktop folder; nothing when it is not there (the sidebar's rule:
+    // the menu offers only the places the sidebar lists).
     static std::optional<URL> userFolder(QStandardPaths::StandardLocation location);
 
     void copyToDownloads();
@@ -86,10 +87,11 @@ private:
     FileContextMenuActions m_actions;
 };
 
-// The one context menu of every browser for its selected items: copy or move them to Downloads,
-// the Desktop or a chosen folder, add a folder to the sidebar, Get Info, the clipboard commands,
-// rename, duplicate, and delete (device items) or move to the trash. Empty without items. The
-// shortcuts shown are only shown: the window's own shortcuts run the commands.
+// The one context menu of every browser for its selected items: copy or move them to Downloads
+// and the Desktop (those of them that are there) or a chosen folder, add a folder to the sidebar,
+// Get Info, the clipboard commands, rename, duplicate, and delete (device items) or move to the
+// trash. Empty without items. The shortcuts shown are only shown: the window's own shortcuts run
+// the commands.
 QMenu* makeFileContextMenu(QList<FileItem> items, std::shared_ptr<AFCBridge> afcBridge,
                            FileContextMenuActions actions, QWidget* parent = nullptr);
 

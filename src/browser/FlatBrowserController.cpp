@@ -127,11 +127,15 @@ async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> prov
     const AlertResponse answer = co_await presenter->ask(question, parent, token);
     if (answer.buttonIndex() != 0)
         co_return;
-    const std::optional<QString> newName = FlatBrowserController::renameTarget(answer.text, item.name());
-    if (!newName)
+    const QString newName = answer.text.trimmed();
+    if (newName == item.name() || !self)
         co_return;
+    if (std::optional<AlertRequest> why = RenameFailure::refusal(item.name(), newName)) {
+        co_await presenter->ask(*why, self->window(), token);
+        co_return;
+    }
     const URL from = item.path();
-    const URL to = from.deletingLastPathComponent().appendingPathComponent(*newName, from.hasDirectoryPath());
+    const URL to = from.deletingLastPathComponent().appendingPathComponent(newName, from.hasDirectoryPath());
     std::exception_ptr failure;
     try {
         co_await provider->renameItem(from, to);
@@ -145,7 +149,7 @@ async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> prov
     didChangeContents(self);
     if (!failure || !self)
         co_return;
-    const AlertRequest why = RenameFailure::alert(item.name(), *newName, failure);
+    const AlertRequest why = RenameFailure::alert(item.name(), newName, failure);
     QWidget* window = self->window();
     co_await presenter->ask(why, window, token);
 }
@@ -652,15 +656,6 @@ void FlatBrowserController::confirmAndDelete(QList<FileItem> items) {
     startTask(async::spawn([self, provider, alerts, items](std::stop_token token) {
         return deleteItems(self, provider, alerts, items, token);
     }));
-}
-
-std::optional<QString> FlatBrowserController::renameTarget(const QString& typed, const QString& oldName) {
-    const QString name = typed.trimmed();
-    // "." and ".." name the folder itself and its parent, never an item in it.
-    if (name.isEmpty() || name == oldName || name.contains(u'/') || name.contains(QChar(0)) || name == u"." ||
-        name == u"..")
-        return std::nullopt;
-    return name;
 }
 
 void FlatBrowserController::renameSelection() {

@@ -146,8 +146,6 @@ public:
     // The icon a view draws for an item's index: the model's, or our own drawing of a folder or a
     // document where the desktop's theme has none.
     static QIcon itemIcon(const QModelIndex& index);
-    // The name the rename alert's text leads to, or nothing when it names no other item.
-    static std::optional<QString> renameTarget(const QString& typed, const QString& oldName);
 
     // For the listing tasks: a result for the folder url, from the listing number generation.
     void applyListing(quint64 generation, const URL& url, const QList<FileItem>& items);

@@ -12,6 +12,8 @@
 #include "uikit/Fonts.h"
 #include "uikit/Spinner.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -81,11 +83,30 @@ void GetInfoPanelController::showWindow() {
     const QScreen* screen =
         m_window->parentWidget() ? m_window->parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (screen) {
-        QRect frame(QPoint(), m_window->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        m_window->move(frame.topLeft());
+        m_placedAt = cascadedPosition(screen->availableGeometry());
+        m_window->move(m_placedAt);
     }
     m_window->show();
+}
+
+QPoint GetInfoPanelController::cascadedPosition(const QRect& available) const {
+    QRect frame(QPoint(), m_window->size());
+    frame.moveCenter(available.center());
+    // Each panel steps down and right from a place another one takes, as this desktop cascades
+    // new windows, so that none hides another; one that would leave the screen starts again
+    // at its top left corner.
+    const auto taken = [this](const QPoint& place) {
+        return std::any_of(
+            panels().cbegin(), panels().cend(), [this, place](const GetInfoPanelController* panel) {
+                return panel != this && (panel->m_placedAt == place || panel->m_window->pos() == place);
+            });
+    };
+    for (qsizetype step = 0; step < panels().size() && taken(frame.topLeft()); ++step) {
+        frame.translate(cascadeOffset, cascadeOffset);
+        if (!available.contains(frame))
+            frame.moveTopLeft(available.topLeft());
+    }
+    return frame.topLeft();
 }
 
 QString GetInfoPanelController::displayPath(const FileItem& item) {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 
@@ -13,6 +14,7 @@
 
 class AFCBridge;
 class QLabel;
+class QRect;
 class QWidget;
 class Spinner;
 class ThumbnailCache;
@@ -31,9 +33,12 @@ public:
     static constexpr int panelHeight = 400;
     static constexpr int iconSize = 128;
     static constexpr int valueWidth = 160;
+    // How far each new panel steps down and right from one already open where it would go.
+    static constexpr int cascadeOffset = 22;
 
     // Makes the panel over parentWindow (a floating tool window of it; its own window without
-    // one), centres it on the screen and shows it without taking the focus.
+    // one), centres it on the screen (cascaded from the panels already there) and shows it
+    // without taking the focus.
     static GetInfoPanelController* open(FileItem item, ThumbnailCache* thumbnailCache,
                                         std::shared_ptr<AFCBridge> afcBridge, QWidget* parentWindow);
     ~GetInfoPanelController() override;
@@ -65,11 +70,14 @@ private:
     void buildContent();
     void loadThumbnail();
     void showWindow();
+    QPoint cascadedPosition(const QRect& available) const;
 
     FileItem m_item;
     ThumbnailCache* m_thumbnailCache;
     std::shared_ptr<AFCBridge> m_afcBridge;
     QWidget* m_window;
+    // Where the panel was put when it opened (the window manager may shift its frame a little).
+    QPoint m_placedAt;
     QLabel* m_iconView = nullptr;
     QLabel* m_nameLabel = nullptr;
     QPointer<Spinner> m_spinner;

@@ -24,18 +24,32 @@ bool isNameTaken(std::exception_ptr failure) {
     }
 }
 
+std::optional<AlertRequest> refusal(const QString& oldName, const QString& newName) {
+    if (newName == oldName)
+        return std::nullopt;
+    const QString differentName = QStringLiteral("Please choose a different name.");
+    const auto refused = [&newName](const QString& why) {
+        return warningAlert(QStringLiteral("The name \"%1\" cannot be used.").arg(newName), why);
+    };
+    if (newName.isEmpty())
+        return warningAlert(QStringLiteral("Could not rename \"%1\".").arg(oldName),
+                            QStringLiteral("A name cannot be empty."));
+    if (newName.contains(u'/'))
+        return refused(QStringLiteral("A name cannot contain \"/\". ") + differentName);
+    if (newName.contains(QChar(0)))
+        return refused(QStringLiteral("A name cannot contain a null character. ") + differentName);
+    // "." and ".." name the folder itself and its parent, never an item in it.
+    if (newName == u"." || newName == u"..")
+        return refused(QStringLiteral("\".\" and \"..\" name folders themselves. ") + differentName);
+    return std::nullopt;
+}
+
 AlertRequest alert(const QString& oldName, const QString& newName, std::exception_ptr failure) {
-    AlertRequest request;
-    request.style = AlertRequest::Style::warning;
-    request.buttons = QStringList{QStringLiteral("OK")};
-    if (isNameTaken(failure)) {
-        request.message = QStringLiteral("The name \"%1\" is already taken.").arg(newName);
-        request.informative = QStringLiteral("Please choose a different name.");
-    } else {
-        request.message = QStringLiteral("Could not rename \"%1\".").arg(oldName);
-        request.informative = async::describeException(failure);
-    }
-    return request;
+    if (isNameTaken(failure))
+        return warningAlert(QStringLiteral("The name \"%1\" is already taken.").arg(newName),
+                            QStringLiteral("Please choose a different name."));
+    return warningAlert(QStringLiteral("Could not rename \"%1\".").arg(oldName),
+                        async::describeException(failure));
 }
 
 } // namespace RenameFailure

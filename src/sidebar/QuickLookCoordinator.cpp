@@ -39,6 +39,8 @@ QuickLookCoordinator::~QuickLookCoordinator() {
         task.cancel();
     for (const auto& download : std::as_const(m_downloads))
         download.handle.cancel();
+    for (const auto& task : std::as_const(m_alertTasks))
+        task.cancel();
     if (QuickLookPanel* panel = QuickLookPanel::sharedIfExists()) {
         if (panel->dataSource() == this)
             panel->setDataSource(nullptr);
@@ -367,30 +369,46 @@ bool QuickLookCoordinator::canOpenPreviewItem(QuickLookPanel*, const URL& url) {
     return url.isFileURL() || url.scheme() == u"afc";
 }
 
-void QuickLookCoordinator::openPreviewItem(QuickLookPanel*, const URL& url) {
+void QuickLookCoordinator::openPreviewItem(QuickLookPanel* panel, const URL& url) {
     if (url.isFileURL()) {
-        Workspace::open(url);
+        open(url, panel);
         return;
     }
     for (const FileItem& file : selectedFiles()) {
         if (file.path() != url)
             continue;
         QPointer<QuickLookCoordinator> self(this);
+        QPointer<QuickLookPanel> over(panel);
         m_panelTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
         m_panelTasks.append(
-            async::spawn([self, file](std::stop_token) { return openCopy(self, file); }));
+            async::spawn([self, over, file](std::stop_token) { return openCopy(self, over, file); }));
         return;
     }
 }
 
-async::Task<void> QuickLookCoordinator::openCopy(QPointer<QuickLookCoordinator> self, FileItem file) {
+async::Task<void> QuickLookCoordinator::openCopy(QPointer<QuickLookCoordinator> self,
+                                                 QPointer<QuickLookPanel> panel, FileItem file) {
     if (!self)
         co_return;
     async::Task<std::optional<URL>> copying = self->downloadForPreview(file);
     const std::optional<URL> local = co_await std::move(copying);
     // The copy's failure is logged where it happened; the desktop gets nothing half made.
     if (self && local)
-        Workspace::open(*local);
+        self->open(*local, panel);
+}
+
+void QuickLookCoordinator::open(const URL& local, QuickLookPanel* panel) {
+    if (Workspace::open(local) || !alertPresenter)
+        return;
+    // Said over the panel, where Open was pressed; over the main window once the panel is closed
+    // (a device file's copy can take a while).
+    QWidget* over =
+        panel && panel->isVisible() ? static_cast<QWidget*>(panel) : (mainWindow ? mainWindow() : nullptr);
+    m_alertTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
+    m_alertTasks.append(
+        presentAlert(alertPresenter, over,
+                     Workspace::openFailedAlert(QStringLiteral("The file could not be opened."),
+                                                local.lastPathComponent())));
 }
 
 bool QuickLookCoordinator::handleKeyEvent(QuickLookPanel*, QKeyEvent* event) {

@@ -18,6 +18,7 @@
 #include <optional>
 
 class AFCBridge;
+class AlertPresenter;
 class NavigationState;
 class UiTimerSource;
 
@@ -58,6 +59,8 @@ public:
 
     // The window whose focused view gets the arrow keys; none leaves them to the panel.
     std::function<QWidget*()> mainWindow;
+    // Says over the panel that nothing on this computer could open a file; none says nothing.
+    std::shared_ptr<AlertPresenter> alertPresenter;
 
     const QList<URL>& previewItems() const { return m_previewItems; }
     const QHash<QString, URL>& tempFiles() const { return m_tempFiles; }
@@ -92,7 +95,9 @@ private:
     static async::Task<void> buildItems(QPointer<QuickLookCoordinator> self, QPointer<QuickLookPanel> panel,
                                         QList<FileItem> files, bool show, std::stop_token token);
     static async::Task<QImage> videoFrame(std::shared_ptr<AFCBridge> bridge, FileItem file);
-    static async::Task<void> openCopy(QPointer<QuickLookCoordinator> self, FileItem file);
+    static async::Task<void> openCopy(QPointer<QuickLookCoordinator> self, QPointer<QuickLookPanel> panel,
+                                      FileItem file);
+    void open(const URL& local, QuickLookPanel* panel);
     static async::Task<std::optional<URL>> awaitDownload(QPointer<QuickLookCoordinator> self, QString key,
                                                          quint64 serial,
                                                          async::TaskHandle<std::optional<URL>> handle);
@@ -117,5 +122,6 @@ private:
     quint64 m_downloadSerial = 0;
     QList<async::TaskHandle<void>> m_panelTasks;
     QList<async::TaskHandle<void>> m_pendingShows;
+    QList<async::TaskHandle<void>> m_alertTasks;
     std::vector<Subscription> m_cancellables;
 };

@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/ObservableOperators.h"
+#include "platform/UserFolders.h"
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
@@ -14,7 +15,6 @@
 
 #include <QAction>
 #include <QEvent>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
@@ -50,25 +50,20 @@ URL folderURL(const QString& path) {
     return URL::fileURL(path, true);
 }
 
-// The computer's places that are there: the home folder, then the desktop, documents and
-// downloads folders where the user's folder settings (or their defaults) put them. A place whose
-// folder does not exist would only answer "Could not list" and fail every copy into it; one that
-// the settings turn off by naming the home folder itself would repeat Home.
+// The computer's places that are there (UserFolders says which): the home folder, then the
+// desktop, documents and downloads folders.
 std::vector<std::shared_ptr<SidebarItem>> placeRows() {
-    const QString home = QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
     std::vector<std::shared_ptr<SidebarItem>> rows;
-    if (QFileInfo(home).isDir())
-        rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), folderURL(home)));
+    if (const std::optional<URL> home = UserFolders::home())
+        rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), *home));
     const std::pair<QString, QStandardPaths::StandardLocation> places[] = {
         {QStringLiteral("Desktop"), QStandardPaths::DesktopLocation},
         {QStringLiteral("Documents"), QStandardPaths::DocumentsLocation},
         {QStringLiteral("Downloads"), QStandardPaths::DownloadLocation},
     };
     for (const auto& [title, location] : places) {
-        const QString path = QStandardPaths::writableLocation(location);
-        if (path.isEmpty() || QDir::cleanPath(path) == home || !QFileInfo(path).isDir())
-            continue;
-        rows.push_back(SidebarItem::deviceBookmark(title, folderURL(QDir::cleanPath(path))));
+        if (const std::optional<URL> folder = UserFolders::place(location))
+            rows.push_back(SidebarItem::deviceBookmark(title, *folder));
     }
     return rows;
 }
@@ -499,6 +494,21 @@ void SidebarViewController::setupBindings() {
                 self->refreshDevicesSection();
         },
         Delivery::Queued));
+    // RECENT names a device's folders by the device, also while it is away.
+    auto names = map(m_deviceManager.connectedDevices, [](const QList<iOSDevice>& devices) {
+        QHash<QString, QString> byUDID;
+        for (const iOSDevice& device : devices)
+            byUDID.insert(device.udid(), device.name().isEmpty() ? device.model() : device.name());
+        return byUDID;
+    });
+    m_cancellables.push_back(removeDuplicates(names).subscribe(
+        [self](const QHash<QString, QString>& connected) {
+            if (!self)
+                return;
+            self->m_knownDeviceNames.insert(connected);
+            self->refreshRecentSection();
+        },
+        Delivery::Queued));
     m_cancellables.push_back(m_favoritesManager.favorites.subscribe(
         [self](const QList<FavoriteItem>&) {
             if (self)
@@ -585,6 +595,8 @@ std::optional<QString> SidebarViewController::deviceName(const std::optional<QSt
         if (device.udid() == *udid)
             return device.name().isEmpty() ? device.model() : device.name();
     }
+    if (m_knownDeviceNames.contains(*udid))
+        return m_knownDeviceNames.value(*udid);
     return std::nullopt;
 }
 

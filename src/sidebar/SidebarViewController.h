@@ -56,6 +56,8 @@ public:
     void addRecordingsItem(const QString& udid, const QString& bundleID);
 
     QString displayName(const URL& url) const;
+    // The connected device's name (its model when it has none), else the one it had when last
+    // connected in this run; nothing for a device never seen.
     std::optional<QString> deviceName(const std::optional<QString>& udid) const;
     std::optional<QString> deviceTitle(const URL& url) const;
 
@@ -113,6 +115,8 @@ private:
     SidebarModel* m_model = nullptr;
     QTreeView* m_outlineView = nullptr;
     QHash<QString, std::optional<QString>> m_tavoletCache;
+    // The names of the devices connected so far in this run, by UDID.
+    QHash<QString, QString> m_knownDeviceNames;
     QList<async::TaskHandle<void>> m_tasks;
     int m_rebuilding = 0;
     // The row clicked last: its titles from the section down, and its location.

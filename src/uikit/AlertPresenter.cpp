@@ -23,3 +23,31 @@ async::Task<AlertResponse> DialogAlertPresenter::ask(AlertRequest request, QWidg
         std::rethrow_exception(answer.error());
     co_return response;
 }
+
+AlertRequest warningAlert(const QString& message, const QString& informative) {
+    AlertRequest request;
+    request.style = AlertRequest::Style::warning;
+    request.message = message;
+    request.informative = informative;
+    request.buttons = QStringList{QStringLiteral("OK")};
+    return request;
+}
+
+namespace {
+
+async::Task<void> presentOver(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> window,
+                              AlertRequest request, std::stop_token token) {
+    if (!window)
+        co_return;
+    co_await presenter->ask(std::move(request), window.data(), token);
+}
+
+} // namespace
+
+async::TaskHandle<void> presentAlert(std::shared_ptr<AlertPresenter> presenter, QWidget* window,
+                                     AlertRequest request) {
+    QPointer<QWidget> guarded(window);
+    return async::spawn([presenter, guarded, request](std::stop_token token) {
+        return presentOver(presenter, guarded, request, token);
+    });
+}

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "platform/async/Task.h"
+#include "platform/async/TaskHandle.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <stop_token>
 
@@ -62,3 +64,12 @@ class DialogAlertPresenter : public AlertPresenter {
 public:
     async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token token) override;
 };
+
+// A warning with one button, "OK": what went wrong, then why.
+AlertRequest warningAlert(const QString& message, const QString& informative);
+
+// Puts request to the user over window as a task of its own, which ends when the alert is
+// answered or withdrawn (nothing is shown once window has gone). The caller keeps the handle and
+// cancels it when it goes itself.
+async::TaskHandle<void> presentAlert(std::shared_ptr<AlertPresenter> presenter, QWidget* window,
+                                     AlertRequest request);

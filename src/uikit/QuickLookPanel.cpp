@@ -184,16 +184,22 @@ void QuickLookPanel::setImageDecoder(ImageDecoder decoder) {
 }
 
 void QuickLookPanel::reloadData() {
-    m_items.clear();
-    m_facts.clear();
+    QList<URL> items;
+    QList<QuickLookItemFacts> facts;
     // The count first: a data source rebuilds what it serves when asked for it.
     const int count = m_dataSource ? m_dataSource->numberOfPreviewItems(this) : 0;
     for (int i = 0; i < count; ++i) {
         if (std::optional<URL> url = m_dataSource->previewItemAt(this, i)) {
-            m_items.append(*url);
-            m_facts.append(m_dataSource->previewFactsAt(this, i));
+            items.append(*url);
+            facts.append(m_dataSource->previewFactsAt(this, i));
         }
     }
+    // The panel opens with what is known and is filled again once the copies are there: what is
+    // already shown stays, and the user's place among the items with it.
+    if (!items.isEmpty() && items == m_items && facts == m_facts && m_loadGeneration == m_generation)
+        return;
+    m_items = items;
+    m_facts = facts;
     // A new selection starts at its first item.
     m_current = 0;
     showCurrent();
@@ -288,6 +294,7 @@ QuickLookPanel::Loaded QuickLookPanel::load(const QString& path, const QuickLook
 
 void QuickLookPanel::showCurrent() {
     const quint64 generation = ++m_generation;
+    m_loadGeneration = generation;
     updateNavigation();
     if (m_items.isEmpty()) {
         m_kind = ContentKind::none;
@@ -304,6 +311,8 @@ void QuickLookPanel::showCurrent() {
     ImageDecoder decoder = m_decoder;
     const QuickLookItemFacts facts = m_facts.value(m_current);
     m_openButton->setEnabled(m_dataSource ? m_dataSource->canOpenPreviewItem(this, url) : url.isFileURL());
+    if (!path.isEmpty())
+        Logger::ui().debug("Quick Look reads %s", path);
     // The result comes back as a queued call on the panel: Qt drops it when the panel is gone,
     // and the panel joins the executor before it goes, so no job outlives it.
     QuickLookPanel* panel = this;
@@ -346,12 +355,25 @@ void QuickLookPanel::showLoaded(const Loaded& loaded, int index) {
         }
         m_sizeLabel->setText(loaded.size < 0 ? QString() : ByteCountFormatter::fileFromSigned(loaded.size));
         m_stack->setCurrentIndex(otherPage);
+        reportOpenButtonPosition();
         break;
     }
     }
     static const char* const kindNames[] = {"nothing", "picture", "text", "video frame", "icon"};
     Logger::ui().debug("Quick Look: %s shown as %s", windowTitle(), QString::fromLatin1(kindNames[int(loaded.kind)]));
     emit previewShown(index, loaded.kind);
+}
+
+// Open has no key, so whoever drives the panel from outside (the screenshot walk-through) has to
+// click it; the debug log says where, once the page is laid out.
+void QuickLookPanel::reportOpenButtonPosition() {
+    if (!isVisible())
+        return;
+    layout()->activate();
+    if (QLayout* page = m_stack->currentWidget()->layout())
+        page->activate();
+    const QPoint centre = m_openButton->mapTo(this, m_openButton->rect().center());
+    Logger::ui().debug("Quick Look: Open button at %d,%d in the panel", centre.x(), centre.y());
 }
 
 void QuickLookPanel::resizeEvent(QResizeEvent* event) {

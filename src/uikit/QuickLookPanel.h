@@ -27,6 +27,8 @@ struct QuickLookItemFacts {
     QString mimeType;
     // A still of a video, shown in place of the type's icon; null when there is none.
     QImage frame;
+
+    bool operator==(const QuickLookItemFacts&) const = default;
 };
 
 // Who tells the panel what to show. The panel asks for the count first, then for the items.
@@ -87,7 +89,8 @@ public:
     QuickLookPanelDataSource* dataSource() const { return m_dataSource; }
     QuickLookPanelDelegate* delegate() const { return m_delegate; }
 
-    // Asks the data source for the count, then the items, and shows the current one.
+    // Asks the data source for the count, then the items, and shows the first one. The same
+    // items as shown (or being read) are left as they are: a file is read once, not again.
     void reloadData();
     int itemCount() const { return int(m_items.size()); }
     const QList<URL>& items() const { return m_items; }
@@ -116,6 +119,7 @@ private:
     void showCurrent();
     void showLoaded(const Loaded& loaded, int index);
     void updateNavigation();
+    void reportOpenButtonPosition();
     static Loaded load(const QString& path, const QuickLookItemFacts& facts, int maxPixels,
                        const ImageDecoder& decoder);
 
@@ -125,6 +129,9 @@ private:
     QList<QuickLookItemFacts> m_facts;
     int m_current = 0;
     quint64 m_generation = 0;
+    // The generation of the load that fills the panel: while it is m_generation, what is shown
+    // (or still being read) is the current item's.
+    quint64 m_loadGeneration = 0;
     ContentKind m_kind = ContentKind::none;
     QImage m_image;
     ImageDecoder m_decoder;

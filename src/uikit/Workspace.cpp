@@ -38,6 +38,11 @@ bool Workspace::open(const URL& url) {
     return false;
 }
 
+AlertRequest Workspace::openFailedAlert(const QString& message, const QString& name) {
+    return warningAlert(
+        message, QStringLiteral("No application on this computer could open \u201C%1\u201D.").arg(name));
+}
+
 void Workspace::reveal(const URL& url, std::function<void()> failed) {
     if (refused(url)) {
         if (failed)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/URL.h"
+#include "uikit/AlertPresenter.h"
 
 #include <functional>
 
@@ -14,6 +15,9 @@ public:
     // Opens the file or web address with the desktop's application for it; false when the
     // desktop has nothing to open it with (or it is a device location).
     static bool open(const URL& url);
+    // What the user is told when open() could not: message, then that no application on this
+    // computer could open name.
+    static AlertRequest openFailedAlert(const QString& message, const QString& name);
 
     // What the desktop is asked to open, for tests; nothing restores the default.
     static void setOpenerForTesting(std::function<bool(const URL&)> opener);

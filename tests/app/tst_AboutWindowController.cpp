@@ -1,6 +1,7 @@
 // The About window: the version line however the build describes itself, and links that open
 // the browser and leave the window where it is.
 
+#include "ScriptedAlertPresenter.h"
 #include "app/AboutWindowController.h"
 #include "app/ProjectInfo.h"
 #include "uikit/Workspace.h"
@@ -17,9 +18,10 @@ class tst_AboutWindowController : public QObject {
 private slots:
     void init() {
         m_opened.clear();
+        m_desktopOpens = true;
         Workspace::setOpenerForTesting([this](const URL& url) {
             m_opened.append(url.absoluteString());
-            return true;
+            return m_desktopOpens;
         });
     }
 
@@ -43,20 +45,28 @@ private slots:
         QCOMPARE(label->text(), text);
     }
 
-    // Each link opens its own address; the window stays open and the same.
+    // Each link opens its own address; the window stays open and the same. Without a browser an
+    // alert over the window says that nothing could open it.
     void links_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("url");
-        QTest::newRow("website") << "Website" << ProjectInfo::websiteURL;
-        QTest::newRow("support") << "Help & Support" << ProjectInfo::supportURL;
-        QTest::newRow("forum") << "Community Forum" << ProjectInfo::forumURL;
-        QTest::newRow("credit") << ProjectInfo::creditLine << ProjectInfo::homeURL;
+        QTest::addColumn<bool>("desktopOpens");
+        QTest::newRow("website") << "Website" << ProjectInfo::websiteURL << true;
+        QTest::newRow("support") << "Help & Support" << ProjectInfo::supportURL << true;
+        QTest::newRow("forum") << "Community Forum" << ProjectInfo::forumURL << true;
+        QTest::newRow("credit") << ProjectInfo::creditLine << ProjectInfo::homeURL << true;
+        QTest::newRow("website, no browser") << "Website" << ProjectInfo::websiteURL << false;
+        QTest::newRow("credit, no browser") << ProjectInfo::creditLine << ProjectInfo::homeURL << false;
     }
 
     void links() {
         QFETCH(QString, title);
         QFETCH(QString, url);
+        QFETCH(bool, desktopOpens);
+        m_desktopOpens = desktopOpens;
         AboutWindowController controller;
+        auto presenter = std::make_shared<ScriptedAlertPresenter>();
+        controller.alertPresenter = presenter;
         controller.showWindow();
         QPushButton* link = nullptr;
         for (QPushButton* button : controller.window()->findChildren<QPushButton*>()) {
@@ -70,6 +80,15 @@ private slots:
         link->click();
         QCOMPARE(m_opened, QStringList{url});
         QVERIFY(controller.window()->isVisible());
+        QCOMPARE(presenter->requests.size(), desktopOpens ? 0 : 1);
+        if (!desktopOpens) {
+            const AlertRequest& alert = presenter->requests.first();
+            QCOMPARE(alert.message, QStringLiteral("The link could not be opened."));
+            QCOMPARE(alert.informative,
+                     QStringLiteral("No application on this computer could open \u201C%1\u201D.").arg(url));
+            QCOMPARE(alert.buttons, QStringList{QStringLiteral("OK")});
+            QCOMPARE(presenter->parents.first().data(), controller.window());
+        }
     }
 
     // Only a web address carried by the sender is opened.
@@ -87,6 +106,7 @@ private slots:
 
 private:
     QStringList m_opened;
+    bool m_desktopOpens = true;
 };
 
 QTEST_MAIN(tst_AboutWindowController)

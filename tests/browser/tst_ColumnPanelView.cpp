@@ -226,16 +226,35 @@ void tst_ColumnPanelView::inlineRename_data() {
     QTest::addColumn<int>("endKey");
     QTest::addColumn<QString>("renamedTo");
     QTest::addColumn<bool>("refused"); // by the provider: logged, and no listing again
+    // The alert of a name refused before the provider is asked: its message and reason.
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("because");
     const int ret = Qt::Key_Return;
-    QTest::newRow("spaces and tabs trimmed") << " \tnew name.txt \u00a0" << ret << "new name.txt" << false;
-    QTest::newRow("a slash") << "a/b.txt" << ret << "" << false;
-    QTest::newRow("spaces only") << "   " << ret << "" << false;
-    QTest::newRow("unchanged") << "b.txt" << ret << "" << false;
-    QTest::newRow("dot") << "." << ret << "" << false;
-    QTest::newRow("dot dot") << ".." << ret << "" << false;
-    QTest::newRow("escape") << "other.txt" << int(Qt::Key_Escape) << "" << false;
-    QTest::newRow("focus leaves the field") << "moved.txt" << int(Qt::Key_Tab) << "moved.txt" << false;
-    QTest::newRow("refused by the provider") << "z.txt" << ret << "z.txt" << true;
+    const QString differently = QStringLiteral(" Please choose a different name.");
+    QTest::newRow("spaces and tabs trimmed")
+        << " \tnew name.txt \u00a0" << ret << "new name.txt" << false << ""
+        << "";
+    QTest::newRow("a slash") << "a/b.txt" << ret << "" << false << "The name \"a/b.txt\" cannot be used."
+                             << "A name cannot contain \"/\"." + differently;
+    QTest::newRow("spaces only") << "   " << ret << "" << false << "Could not rename \"b.txt\"."
+                                 << "A name cannot be empty.";
+    QTest::newRow("emptied, focus leaves")
+        << "" << int(Qt::Key_Tab) << "" << false << "Could not rename \"b.txt\"."
+        << "A name cannot be empty.";
+    QTest::newRow("unchanged") << "b.txt" << ret << "" << false << ""
+                               << "";
+    QTest::newRow("dot") << "." << ret << "" << false << "The name \".\" cannot be used."
+                         << "\".\" and \"..\" name folders themselves." + differently;
+    QTest::newRow("dot dot") << ".." << ret << "" << false << "The name \"..\" cannot be used."
+                             << "\".\" and \"..\" name folders themselves." + differently;
+    QTest::newRow("escape") << "other.txt" << int(Qt::Key_Escape) << "" << false << ""
+                            << "";
+    QTest::newRow("escape, a slash") << "a/b.txt" << int(Qt::Key_Escape) << "" << false << ""
+                                     << "";
+    QTest::newRow("focus leaves the field") << "moved.txt" << int(Qt::Key_Tab) << "moved.txt" << false << ""
+                                            << "";
+    QTest::newRow("refused by the provider") << "z.txt" << ret << "z.txt" << true << ""
+                                             << "";
 }
 
 void tst_ColumnPanelView::inlineRename() {
@@ -243,6 +262,8 @@ void tst_ColumnPanelView::inlineRename() {
     QFETCH(int, endKey);
     QFETCH(QString, renamedTo);
     QFETCH(bool, refused);
+    QFETCH(QString, told);
+    QFETCH(QString, because);
     m_provider->refuse = refused;
     int renamedCalls = 0;
     panel().onRenamed = [&renamedCalls](const URL&, const URL&) {
@@ -272,8 +293,15 @@ void tst_ColumnPanelView::inlineRename() {
     QCOMPARE(failures.size(), refused ? 1 : 0);
     if (refused)
         QVERIFY(failures.first().contains(QStringLiteral("b.txt")));
-    // A refusal is also said in an alert, with the reason.
-    QCOMPARE(presenter->requests.size(), refused ? 1 : 0);
+    // A refusal is also said in an alert, with the reason, whether the name itself or the provider
+    // refused it.
+    QCOMPARE(presenter->requests.size(), refused || !told.isEmpty() ? 1 : 0);
+    if (!told.isEmpty()) {
+        QCOMPARE(presenter->requests.first().message, told);
+        QCOMPARE(presenter->requests.first().informative, because);
+        QCOMPARE(presenter->requests.first().buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(presenter->parents.first().data(), panel().window());
+    }
     if (refused) {
         QCOMPARE(presenter->requests.first().message, QStringLiteral("Could not rename \"b.txt\"."));
         QVERIFY(presenter->requests.first().informative.contains(QStringLiteral("b.txt")));

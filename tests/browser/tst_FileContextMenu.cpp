@@ -10,7 +10,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -84,16 +87,29 @@ class tst_FileContextMenu : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void entries_data();
     void entries();
     void commandsSendTheirItems_data();
     void commandsSendTheirItems();
     void chosenFolderCountsAfterTheMenuIsGone();
+    void onlyPlacesThatAreThere_data();
+    void onlyPlacesThatAreThere();
 
 private:
     FileContextMenuActions recordingActions();
     QStringList m_log;
+    // A home of the test's own with the usual places, so that none of the user's is looked at.
+    QTemporaryDir m_home;
 };
+
+void tst_FileContextMenu::initTestCase() {
+    QVERIFY(m_home.isValid());
+    for (const QString& place : {"Desktop", "Downloads", ".config"})
+        QVERIFY(QDir(m_home.path()).mkpath(place));
+    qputenv("HOME", m_home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
+}
 
 FileContextMenuActions tst_FileContextMenu::recordingActions() {
     FileContextMenuActions actions;
@@ -236,6 +252,55 @@ void tst_FileContextMenu::chosenFolderCountsAfterTheMenuIsGone() {
     QCOMPARE(chooser->requests.at(0).prompt, QStringLiteral("Move Here"));
     QCOMPARE(chooser->requests.at(1).prompt, QStringLiteral("Copy Here"));
     QCOMPARE(chooser->requests.at(1).message, QStringLiteral("Choose a destination folder"));
+}
+
+void tst_FileContextMenu::onlyPlacesThatAreThere_data() {
+    QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QString>("expected"); // the entries before "Get Info", as in entries()
+    QTest::newRow("both there") << QStringList()
+                                << "Copy IMG_0001.JPG to Downloads;Copy IMG_0001.JPG to Desktop;-;"
+                                   "Copy IMG_0001.JPG to...;-;Move IMG_0001.JPG to Downloads;"
+                                   "Move IMG_0001.JPG to Desktop;-;Move IMG_0001.JPG to...";
+    QTest::newRow("no Desktop") << QStringList{"Desktop"}
+                                << "Copy IMG_0001.JPG to Downloads;-;Copy IMG_0001.JPG to...;-;"
+                                   "Move IMG_0001.JPG to Downloads;-;Move IMG_0001.JPG to...";
+    QTest::newRow("neither") << QStringList{"Desktop", "Downloads"}
+                             << "Copy IMG_0001.JPG to...;-;Move IMG_0001.JPG to...";
+}
+
+// The menu offers the places the sidebar lists, those whose folders are there; choosing one never
+// makes its folder.
+void tst_FileContextMenu::onlyPlacesThatAreThere() {
+    QFETCH(QStringList, missing);
+    QFETCH(QString, expected);
+    for (const QString& place : missing)
+        QVERIFY(QDir(m_home.filePath(place)).removeRecursively());
+    const auto restore = qScopeGuard([this] {
+        for (const QString& place : {"Desktop", "Downloads"})
+            QDir(m_home.path()).mkpath(place);
+    });
+    m_log.clear();
+    std::unique_ptr<QMenu> menu(makeFileContextMenu(itemsAt({deviceFile}), nullptr, recordingActions()));
+    QStringList entries = describe(menu.get());
+    entries = entries.mid(0, entries.indexOf(QStringLiteral("Get Info|Ctrl+I")) - 1);
+    QCOMPARE(entries.join(u';'), expected);
+    for (QAction* action : menu->actions())
+        if (action->text().endsWith(QLatin1String(" to Downloads")) ||
+            action->text().endsWith(QLatin1String(" to Desktop")))
+            action->trigger();
+    const QString home = m_home.path();
+    QStringList sent;
+    if (!missing.contains(QStringLiteral("Downloads")))
+        sent << "copy " + home + "/Downloads";
+    if (!missing.contains(QStringLiteral("Desktop")))
+        sent << "copy " + home + "/Desktop";
+    if (!missing.contains(QStringLiteral("Downloads")))
+        sent << "move " + home + "/Downloads";
+    if (!missing.contains(QStringLiteral("Desktop")))
+        sent << "move " + home + "/Desktop";
+    QCOMPARE(m_log, sent);
+    for (const QString& place : missing)
+        QVERIFY(!QFileInfo::exists(m_home.filePath(place)));
 }
 
 QTEST_MAIN(tst_FileContextMenu)

@@ -53,6 +53,8 @@ private slots:
     void failedDeleteNeitherStopsNorAlerts();
     void rename_data();
     void rename();
+    void refusedNameSaysWhy_data();
+    void refusedNameSaysWhy();
     void loadFailureAndRecovery_data();
     void loadFailureAndRecovery();
     void bigSelectionStaysOneRangeAndGoesInOneStep_data();
@@ -212,27 +214,41 @@ void tst_FlatBrowserController::rename_data() {
     QTest::addColumn<int>("button");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("told"); // the alert of a name refused before the provider is asked
     const QStringList one{"img_1.jpg"};
     QTest::newRow("a new name") << one << 0 << "photo.jpg"
-                                << "photo.jpg";
+                                << "photo.jpg"
+                                << "";
     QTest::newRow("blanks and a line feed around") << one << 0 << "  photo.jpg \n"
-                                                   << "photo.jpg";
+                                                   << "photo.jpg"
+                                                   << "";
     QTest::newRow("only blanks") << one << 0 << "  \t"
-                                 << "img_1.jpg";
+                                 << "img_1.jpg"
+                                 << "Could not rename \"img_1.jpg\".";
     QTest::newRow("the same name") << one << 0 << "img_1.jpg"
-                                   << "img_1.jpg";
+                                   << "img_1.jpg"
+                                   << "";
     QTest::newRow("a slash") << one << 0 << "a/b.jpg"
-                             << "img_1.jpg";
+                             << "img_1.jpg"
+                             << "The name \"a/b.jpg\" cannot be used.";
     QTest::newRow("the parent folder") << one << 0 << ".."
-                                       << "img_1.jpg";
+                                       << "img_1.jpg"
+                                       << "The name \"..\" cannot be used.";
     QTest::newRow("cancelled") << one << 1 << "photo.jpg"
-                               << "img_1.jpg";
+                               << "img_1.jpg"
+                               << "";
+    QTest::newRow("cancelled, a slash") << one << 1 << "a/b.jpg"
+                                        << "img_1.jpg"
+                                        << "";
     QTest::newRow("refused by the provider: logged") << one << 0 << "refused.jpg"
-                                                     << "img_1.jpg";
+                                                     << "img_1.jpg"
+                                                     << "";
     QTest::newRow("a name already taken") << one << 0 << "file2.txt"
-                                          << "img_1.jpg";
+                                          << "img_1.jpg"
+                                          << "";
     QTest::newRow("two selected: no alert") << QStringList{"file2.txt", "img_1.jpg"} << 0 << "x"
-                                            << "img_1.jpg";
+                                            << "img_1.jpg"
+                                            << "";
 }
 
 void tst_FlatBrowserController::rename() {
@@ -240,6 +256,7 @@ void tst_FlatBrowserController::rename() {
     QFETCH(int, button);
     QFETCH(QString, typed);
     QFETCH(QString, result);
+    QFETCH(QString, told);
     FlatBrowserController& browser = m_bed->make(Kind::icon);
     m_bed->open(folderURL());
     select(selected);
@@ -256,10 +273,17 @@ void tst_FlatBrowserController::rename() {
     const bool failed = m_bed->provider->refuseRenames || taken;
     QCOMPARE(log.messages(LogCapture::category("ui")).filter(QStringLiteral("Rename failed: ")).size(),
              failed ? 1 : 0);
-    // A rename that failed says why in an alert of its own after the question.
-    QCOMPARE(m_bed->presenter->requests.size(), selected.size() == 1 ? (failed ? 2 : 1) : 0);
+    // A rename that failed, or a name refused before anything was tried, says why in an alert of
+    // its own after the question.
+    QCOMPARE(m_bed->presenter->requests.size(),
+             selected.size() == 1 ? (failed || !told.isEmpty() ? 2 : 1) : 0);
     if (selected.size() != 1)
         return;
+    if (!told.isEmpty()) {
+        QCOMPARE(m_bed->presenter->requests.at(1).message, told);
+        QCOMPARE(m_bed->presenter->requests.at(1).buttons, QStringList{QStringLiteral("OK")});
+        QVERIFY(!m_bed->presenter->requests.at(1).informative.isEmpty());
+    }
     if (failed) {
         const AlertRequest& why = m_bed->presenter->requests.at(1);
         QCOMPARE(why.buttons, QStringList{QStringLiteral("OK")});
@@ -277,6 +301,43 @@ void tst_FlatBrowserController::rename() {
     QCOMPARE(alert.buttons, (QStringList{"Rename", "Cancel"}));
     QVERIFY(alert.textField);
     QCOMPARE(alert.textField->initialText, QStringLiteral("img_1.jpg"));
+}
+
+void tst_FlatBrowserController::refusedNameSaysWhy_data() {
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("because");
+    addViewRows("a slash", [](QTestData& row) {
+        row << "a/b.jpg"
+            << "The name \"a/b.jpg\" cannot be used."
+            << "A name cannot contain \"/\". Please choose a different name.";
+    });
+    addViewRows("emptied", [](QTestData& row) {
+        row << ""
+            << "Could not rename \"img_1.jpg\"."
+            << "A name cannot be empty.";
+    });
+}
+
+// A name no item can bear is refused with its reason in both views, and the old name stays.
+void tst_FlatBrowserController::refusedNameSaysWhy() {
+    QFETCH(Kind, kind);
+    QFETCH(QString, typed);
+    QFETCH(QString, told);
+    QFETCH(QString, because);
+    FlatBrowserController& browser = m_bed->make(kind);
+    m_bed->open(folderURL());
+    select({"img_1.jpg"});
+    m_bed->presenter->next.text = typed;
+    browser.renameSelection();
+    m_bed->settle();
+    QCOMPARE(m_bed->presenter->requests.size(), 2);
+    const AlertRequest& why = m_bed->presenter->requests.at(1);
+    QCOMPARE(why.message, told);
+    QCOMPARE(why.informative, because);
+    QCOMPARE(m_bed->presenter->parents.at(1).data(), browser.window());
+    QVERIFY(m_bed->shownNames().contains(QStringLiteral("img_1.jpg")));
 }
 
 void tst_FlatBrowserController::loadFailureAndRecovery_data() {

@@ -36,6 +36,7 @@ private slots:
     void rows_data();
     void rows();
     void panelsOpenAndCloseOneByOne();
+    void newPanelsCascade();
     void thumbnailSpinnerEnds_data();
     void thumbnailSpinnerEnds();
     void valuesWrapOnlyPastTheirColumn_data();
@@ -103,6 +104,30 @@ void tst_GetInfoPanelController::panelsOpenAndCloseOneByOne() {
     delete secondWindow;
     QVERIFY(!second);
     QVERIFY(GetInfoPanelController::openPanels().isEmpty());
+}
+
+// A new panel never opens exactly over another: each steps down and right from the one where it
+// would go, and a place a closed panel left is taken again.
+void tst_GetInfoPanelController::newPanelsCascade() {
+    QWidget mainWindow;
+    mainWindow.show();
+    const FileItem item =
+        itemAt("afc://00008110-001A2B3C4D5E6F70/Downloads/notes.txt", FileKind::document, 10);
+    QList<QPointer<GetInfoPanelController>> panels;
+    for (int i = 0; i < 3; ++i)
+        panels.append(GetInfoPanelController::open(item, nullptr, nullptr, &mainWindow));
+    const QPoint first = panels.at(0)->window()->pos();
+    const QPoint step(GetInfoPanelController::cascadeOffset, GetInfoPanelController::cascadeOffset);
+    QCOMPARE(panels.at(1)->window()->pos(), first + step);
+    QCOMPARE(panels.at(2)->window()->pos(), first + step * 2);
+    panels.at(1)->window()->close();
+    QTRY_VERIFY(!panels.at(1));
+    QPointer<GetInfoPanelController> again =
+        GetInfoPanelController::open(item, nullptr, nullptr, &mainWindow);
+    QCOMPARE(again->window()->pos(), first + step);
+    for (GetInfoPanelController* panel : GetInfoPanelController::openPanels())
+        panel->window()->close();
+    QTRY_VERIFY(GetInfoPanelController::openPanels().isEmpty());
 }
 
 void tst_GetInfoPanelController::thumbnailSpinnerEnds_data() {

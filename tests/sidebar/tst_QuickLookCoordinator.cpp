@@ -88,6 +88,9 @@ private slots:
     void windowTogglesThePanel();
     void filesThePanelCannotShowStayOnTheDevice();
     void deviceDocumentOpensFromACopy();
+    void nothingToOpenWithIsSaid_data();
+    void nothingToOpenWithIsSaid();
+    void computerPdfIsReadOnce();
 
 private:
     // A device whose media holds these files (path → bytes).
@@ -481,6 +484,72 @@ void tst_QuickLookCoordinator::deviceDocumentOpensFromACopy() {
     QCOMPARE(fileContents(copyPath(pdf)), fileContents(made));
     m_coordinator->removeTemporaryCopies();
     QVERIFY(!QFileInfo::exists(copyPath(pdf)) && !QFileInfo::exists(copyPath(song)));
+}
+
+void tst_QuickLookCoordinator::nothingToOpenWithIsSaid_data() {
+    QTest::addColumn<bool>("fromDevice");
+    QTest::newRow("a computer file") << false;
+    QTest::newRow("a device file, from its copy") << true;
+}
+
+// Open with no program for the file says so over the panel, as the Transfer Center's Open Report
+// does, instead of only logging it.
+void tst_QuickLookCoordinator::nothingToOpenWithIsSaid() {
+    QFETCH(bool, fromDevice);
+    const QString path = scratchPath() + QStringLiteral("/budget.xlsx");
+    if (fromDevice)
+        plug(firstUdid, {{"/Documents/budget.xlsx", "cells"}});
+    else
+        QVERIFY(writeTestFile(path, "cells"));
+    const FileItem sheet = fromDevice ? onDevice(firstUdid, "/Documents/budget.xlsx")
+                                      : item(URL::fileURL(path), QStringLiteral("budget.xlsx"));
+    static QList<URL> opened;
+    opened.clear();
+    Workspace::setOpenerForTesting([](const URL& url) {
+        opened << url;
+        return false;
+    });
+    auto presenter = std::make_shared<ScriptedAlertPresenter>();
+    m_coordinator->alertPresenter = presenter;
+    select({sheet});
+    show();
+    QuickLookPanel* panel = QuickLookPanel::sharedIfExists();
+    auto* open = panel->findChild<QPushButton*>(QStringLiteral("quickLookOpen"));
+    QVERIFY(open->isEnabled());
+    open->click();
+    awaitTasks();
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(presenter->requests.size(), 1);
+    const AlertRequest& alert = presenter->requests.first();
+    QCOMPARE(alert.message, QStringLiteral("The file could not be opened."));
+    QCOMPARE(alert.informative,
+             QStringLiteral("No application on this computer could open \u201Cbudget.xlsx\u201D."));
+    QCOMPARE(alert.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(presenter->parents.first().data(), panel);
+    Workspace::setOpenerForTesting([](const URL&) { return true; });
+}
+
+// The panel opens at once and is filled again when the selection's copies are there: a PDF on
+// the computer, which needs no copy, is read once, and a selection that settles again on it
+// reads it no more.
+void tst_QuickLookCoordinator::computerPdfIsReadOnce() {
+    const QString path = scratchPath() + QStringLiteral("/guide.pdf");
+    {
+        QPdfWriter writer(path);
+        QPainter painter(&writer);
+        painter.drawText(QPointF(100, 100), QStringLiteral("Guide"));
+    }
+    select({item(URL::fileURL(path), QStringLiteral("guide.pdf"))});
+    QuickLookPanel* panel = QuickLookPanel::shared();
+    QSignalSpy shown(panel, &QuickLookPanel::previewShown);
+    LogCapture log;
+    show();
+    QTRY_COMPARE(shown.size(), 1);
+    QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::image);
+    m_coordinator->refreshPanel(panel);
+    awaitTasks();
+    QCOMPARE(log.messages(LogCapture::category("ui")).filter(QStringLiteral("Quick Look reads ")),
+             QStringList{QStringLiteral("Quick Look reads ") + path});
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_QuickLookCoordinator)

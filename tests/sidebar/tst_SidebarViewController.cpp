@@ -110,6 +110,7 @@ private slots:
     void deviceRowsWithRecordingApp();
     void recentTitles_data();
     void recentTitles();
+    void recentDeviceRowsFollowTheDevice();
     void rowLook_data();
     void rowLook();
     void photosStepsIntoNewestCameraFolder_data();
@@ -452,6 +453,35 @@ void tst_SidebarViewController::recentTitles() {
     QCOMPARE(m_sidebar->deviceTitle(*URL::fromString(url)).value_or(QString()), tooltip);
     if (const QModelIndex row = find({"RECENT", title}); row.isValid())
         QCOMPARE(row.data(Qt::ToolTipRole).toString(), tooltip);
+}
+
+// A recent device folder is named by its device whenever the device is known: once it comes,
+// and while it is away after it was seen.
+void tst_SidebarViewController::recentDeviceRowsFollowTheDevice() {
+    m_navigation->addRecentPath(afc(udid, QStringLiteral("/")));
+    m_navigation->addRecentPath(afc(udid, QStringLiteral("/DCIM/100APPLE")));
+    makeController();
+    QVERIFY(find({"RECENT", "Device"}).isValid());
+    QCOMPARE(find({"RECENT", "DCIM/100APPLE"}).data(Qt::ToolTipRole).toString(), udid + "/DCIM/100APPLE");
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
+    settle();
+    QVERIFY(find({"RECENT", "Studio iPhone"}).isValid());
+    QVERIFY(!find({"RECENT", "Device"}).isValid());
+    QCOMPARE(find({"RECENT", "DCIM/100APPLE"}).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Studio iPhone/DCIM/100APPLE"));
+    // Unplugged, and another folder visited: the section is built again without the device.
+    m_deviceManager->connectedDevices = QList<iOSDevice>{};
+    settle();
+    m_navigation->addRecentPath(URL::fileURL(QStringLiteral("/srv/music"), true));
+    settle();
+    QVERIFY(find({"RECENT", "music"}).isValid());
+    QVERIFY(find({"RECENT", "Studio iPhone"}).isValid());
+    QCOMPARE(find({"RECENT", "DCIM/100APPLE"}).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Studio iPhone/DCIM/100APPLE"));
+    // Back under another name: the new one.
+    m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Ada's iPhone"))};
+    settle();
+    QVERIFY(find({"RECENT", "Ada's iPhone"}).isValid());
 }
 
 void tst_SidebarViewController::rowLook_data() {

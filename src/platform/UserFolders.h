@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/URL.h"
+
+#include <QStandardPaths>
+
+#include <optional>
+
+// The user's own folders where the desktop places them (its folder settings, or their defaults),
+// and only while they are there: a place whose folder does not exist would only answer "Could not
+// list" and fail every copy into it, and one that the settings turn off by naming the home folder
+// itself would repeat Home. The sidebar lists these places, and the file context menu offers
+// them, so the two never differ.
+namespace UserFolders {
+
+// The home folder, when it is one.
+std::optional<URL> home();
+// The desktop, documents or downloads folder (or any other standard place), when it is one of
+// its own.
+std::optional<URL> place(QStandardPaths::StandardLocation location);
+
+} // namespace UserFolders
