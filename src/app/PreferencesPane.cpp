@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSet>
 #include <QVBoxLayout>
 
 namespace {
@@ -56,6 +57,21 @@ const QList<PreferencesPane::ChunkSizeChoice>& PreferencesPane::chunkSizeChoices
 PreferencesPane::PreferencesPane(std::shared_ptr<FolderChooser> chooser, QWidget* parent)
     : QWidget(parent), m_chooser(chooser ? std::move(chooser) : std::make_shared<DialogFolderChooser>()) {
     loadView();
+    using P = PreferencesViewController;
+    static const QSet<QString> shownKeys{P::defaultDestinationKey,
+                                         P::autoIngestDestinationKey,
+                                         P::autoIngestEnabledKey,
+                                         P::verifyTransfersKey,
+                                         P::autoIngestIncludeDeviceFolderKey,
+                                         P::autoIngestIncludeDateFolderKey,
+                                         P::preserveTimestampsKey,
+                                         P::enableThumbnailsKey,
+                                         P::showHiddenFilesKey,
+                                         P::chunkSizeKey};
+    m_settingsChanges = P::defaults().observe([this](const QSet<QString>& keys) {
+        if (keys.intersects(shownKeys))
+            showSettings();
+    });
 }
 
 PreferencesPane::~PreferencesPane() {
@@ -63,9 +79,8 @@ PreferencesPane::~PreferencesPane() {
         task.cancel();
 }
 
-QCheckBox* PreferencesPane::makeCheckbox(const QString& title, bool on, void (PreferencesPane::*action)()) {
+QCheckBox* PreferencesPane::makeCheckbox(const QString& title, void (PreferencesPane::*action)()) {
     auto* checkbox = new QCheckBox(title);
-    checkbox->setChecked(on);
     // clicked, not toggled: only the user's change is written, never our own setChecked.
     connect(checkbox, &QCheckBox::clicked, this, [this, action] { (this->*action)(); });
     return checkbox;
@@ -107,68 +122,49 @@ void PreferencesPane::loadView() {
     defaultDestinationField = new PathControl;
     defaultDestinationField->setObjectName(QStringLiteral("defaultDestinationField"));
     defaultDestinationField->setFixedWidth(pathControlWidth);
-    defaultDestinationField->setURL(PreferencesViewController::defaultDestination());
     defaultDestinationField->onClick = [this] {
         changeDestination();
     };
     addRow(QStringLiteral("Default Copy Destination:"), defaultDestinationField);
 
     showHiddenFilesCheckbox =
-        makeCheckbox(QStringLiteral("Show hidden files"), PreferencesViewController::showHiddenFiles(),
-                     &PreferencesPane::hiddenFilesChanged);
+        makeCheckbox(QStringLiteral("Show hidden files"), &PreferencesPane::hiddenFilesChanged);
     addRow(QStringLiteral("Hidden Files:"), showHiddenFilesCheckbox);
 
-    enableThumbnailsCheckbox =
-        makeCheckbox(QStringLiteral("Generate thumbnails for images and video"),
-                     PreferencesViewController::enableThumbnails(), &PreferencesPane::thumbnailsChanged);
+    enableThumbnailsCheckbox = makeCheckbox(QStringLiteral("Generate thumbnails for images and video"),
+                                            &PreferencesPane::thumbnailsChanged);
     addRow(QStringLiteral("Thumbnails:"), enableThumbnailsCheckbox);
 
     chunkSizePopup = new QComboBox;
     chunkSizePopup->setObjectName(QStringLiteral("chunkSizePopup"));
     for (const ChunkSizeChoice& choice : chunkSizeChoices())
         chunkSizePopup->addItem(QString::fromLatin1(choice.title), choice.bytes);
-    const qint64 storedChunkSize =
-        PreferencesViewController::defaults().integerForKey(PreferencesViewController::chunkSizeKey);
-    int index = chunkSizeIndex(storedChunkSize);
-    if (index < 0) {
-        // An odd size someone stored by hand is what the copies use: show it as it is and keep
-        // it until the user picks one of the sizes.
-        chunkSizePopup->addItem(chunkSizeTitle(storedChunkSize), storedChunkSize);
-        index = chunkSizePopup->count() - 1;
-    }
-    chunkSizePopup->setCurrentIndex(index);
     connect(chunkSizePopup, &QComboBox::activated, this, [this] { chunkSizeChanged(); });
     addRow(QStringLiteral("Transfer Chunk Size:"), chunkSizePopup);
 
-    verifyTransfersCheckbox =
-        makeCheckbox(QStringLiteral("Verify transfers with SHA-256 after copy"),
-                     PreferencesViewController::verifyTransfers(), &PreferencesPane::verifyTransfersChanged);
+    verifyTransfersCheckbox = makeCheckbox(QStringLiteral("Verify transfers with SHA-256 after copy"),
+                                           &PreferencesPane::verifyTransfersChanged);
     addRow(QStringLiteral("Verification:"), verifyTransfersCheckbox);
 
     preserveTimestampsCheckbox = makeCheckbox(QStringLiteral("Preserve modified date on copied files"),
-                                              PreferencesViewController::preserveTimestamps(),
                                               &PreferencesPane::preserveTimestampsChanged);
     addRow(QStringLiteral("Metadata:"), preserveTimestampsCheckbox);
 
-    autoIngestCheckbox =
-        makeCheckbox(QStringLiteral("Auto-ingest DCIM on device connect"),
-                     PreferencesViewController::autoIngestEnabled(), &PreferencesPane::autoIngestChanged);
+    autoIngestCheckbox = makeCheckbox(QStringLiteral("Auto-ingest DCIM on device connect"),
+                                      &PreferencesPane::autoIngestChanged);
     addRow(QStringLiteral("Auto-Ingest:"), autoIngestCheckbox);
 
     autoIngestDestinationField = new PathControl;
     autoIngestDestinationField->setObjectName(QStringLiteral("autoIngestDestinationField"));
     autoIngestDestinationField->setFixedWidth(pathControlWidth);
-    autoIngestDestinationField->setURL(PreferencesViewController::autoIngestDestination());
     autoIngestDestinationField->onClick = [this] {
         changeAutoIngestDestination();
     };
     addRow(QStringLiteral("Ingest Destination:"), autoIngestDestinationField);
 
     createDeviceFolderCheckbox = makeCheckbox(QStringLiteral("Create a device-named subfolder"),
-                                              PreferencesViewController::autoIngestIncludeDeviceFolder(),
                                               &PreferencesPane::autoIngestFolderOptionsChanged);
     createDateFolderCheckbox = makeCheckbox(QStringLiteral("Create a date subfolder"),
-                                            PreferencesViewController::autoIngestIncludeDateFolder(),
                                             &PreferencesPane::autoIngestFolderOptionsChanged);
     auto* folderOptions = new QWidget;
     auto* stack = new QVBoxLayout(folderOptions);
@@ -178,6 +174,8 @@ void PreferencesPane::loadView() {
     stack->addWidget(createDateFolderCheckbox);
     addRow(QStringLiteral("Ingest Folders:"), folderOptions);
 
+    showSettings();
+
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(margin, margin, margin, margin);
     outer->addLayout(grid);
@@ -185,6 +183,37 @@ void PreferencesPane::loadView() {
     // 480 × 520 at the least; where the desktop's font makes a label and its control wider than
     // that, the window takes their width rather than break the label or cut the control off.
     setFixedSize(std::max(windowWidth, sizeHint().width()), std::max(windowHeight, sizeHint().height()));
+}
+
+void PreferencesPane::showSettings() {
+    using P = PreferencesViewController;
+    // A path control builds its segments anew on every setURL: only a change is shown.
+    const auto showFolder = [](PathControl* field, const URL& url) {
+        if (field->url() != std::optional<URL>(url))
+            field->setURL(url);
+    };
+    showFolder(defaultDestinationField, P::defaultDestination());
+    showFolder(autoIngestDestinationField, P::autoIngestDestination());
+    showHiddenFilesCheckbox->setChecked(P::showHiddenFiles());
+    enableThumbnailsCheckbox->setChecked(P::enableThumbnails());
+    verifyTransfersCheckbox->setChecked(P::verifyTransfers());
+    preserveTimestampsCheckbox->setChecked(P::preserveTimestamps());
+    autoIngestCheckbox->setChecked(P::autoIngestEnabled());
+    createDeviceFolderCheckbox->setChecked(P::autoIngestIncludeDeviceFolder());
+    createDateFolderCheckbox->setChecked(P::autoIngestIncludeDateFolder());
+
+    const qint64 storedChunkSize = P::defaults().integerForKey(P::chunkSizeKey);
+    const int tableSize = int(chunkSizeChoices().size());
+    while (chunkSizePopup->count() > tableSize)
+        chunkSizePopup->removeItem(chunkSizePopup->count() - 1);
+    int index = chunkSizeIndex(storedChunkSize);
+    if (index < 0) {
+        // An odd size someone stored by hand is what the copies use: show it as it is and keep
+        // it until the user picks one of the sizes.
+        chunkSizePopup->addItem(chunkSizeTitle(storedChunkSize), storedChunkSize);
+        index = chunkSizePopup->count() - 1;
+    }
+    chunkSizePopup->setCurrentIndex(index);
 }
 
 bool PreferencesPane::storeDestination(const QString& key, const URL& url) {
@@ -237,8 +266,9 @@ void PreferencesPane::chooseFolder(std::optional<URL> start, std::function<void(
 void PreferencesPane::changeDestination() {
     QPointer<PreferencesPane> self(this);
     chooseFolder(defaultDestinationField->url(), [self](URL url) {
+        // Both fields: an ingest folder never chosen is the new default.
         if (self && setDefaultDestination(url))
-            self->defaultDestinationField->setURL(url);
+            self->showSettings();
     });
 }
 
@@ -246,7 +276,7 @@ void PreferencesPane::changeAutoIngestDestination() {
     QPointer<PreferencesPane> self(this);
     chooseFolder(autoIngestDestinationField->url(), [self](URL url) {
         if (self && setAutoIngestDestination(url))
-            self->autoIngestDestinationField->setURL(url);
+            self->showSettings();
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Subscription.h"
 #include "platform/URL.h"
 #include "platform/async/TaskHandle.h"
 
@@ -18,8 +19,9 @@ class QComboBox;
 
 // The content of the Preferences window: one grid of labelled controls, each writing its setting
 // the moment it changes, through the same keys the services read (PreferencesViewController in
-// the services). The settings are read once, when the pane is built; afterwards the controls are
-// the window's only state.
+// the services). The controls show what the services read, and follow every change of the
+// settings: this window's own, and another running instance's. So the ingest folder shown while
+// none was chosen is the default destination of the moment, as the services read it.
 class PreferencesPane : public QWidget {
     Q_OBJECT
 public:
@@ -75,9 +77,12 @@ public:
 
 private:
     void loadView();
-    QCheckBox* makeCheckbox(const QString& title, bool on, void (PreferencesPane::*action)());
+    // Sets every control to what the services read now.
+    void showSettings();
+    QCheckBox* makeCheckbox(const QString& title, void (PreferencesPane::*action)());
     static bool storeDestination(const QString& key, const URL& url);
 
     std::shared_ptr<FolderChooser> m_chooser;
     QList<async::TaskHandle<void>> m_chooserTasks;
+    Subscription m_settingsChanges;
 };

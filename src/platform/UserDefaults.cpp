@@ -1,10 +1,12 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/FileChangeWatcher.h"
 #include "platform/PlatformLog.h"
 #include "platform/PlistDictionary.h"
 #include "platform/PlistParsing.h"
 #include "platform/PropertyList.h"
 #include "platform/SaturatedInteger.h"
+#include "platform/async/MainThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,7 +17,14 @@
 
 #include <plist/plist.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -111,6 +120,33 @@ std::optional<QByteArray> encode(const QVariantMap& values,
     return result;
 }
 
+// The lock every store of the file takes to read it and write it: held from the descriptor's
+// opening to its closing. Without a lock file (a folder we may not write) the store goes on
+// unlocked rather than not at all.
+class SettingsFileLock {
+public:
+    explicit SettingsFileLock(const QString& filePath) {
+        const QByteArray path = QFile::encodeName(filePath + QStringLiteral(".lock"));
+        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            platformLog().error("Cannot lock the defaults file %s: %s", filePath,
+                                QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        }
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~SettingsFileLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SettingsFileLock(const SettingsFileLock&) = delete;
+    SettingsFileLock& operator=(const SettingsFileLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 // An integer read from text as Foundation does: leading whitespace, a sign, digits; "12.7" reads
 // as 12. Nothing when no digit starts the text.
 std::optional<qint64> integerFromText(const QString& text) {
@@ -126,15 +162,67 @@ std::optional<qint64> integerFromText(const QString& text) {
 
 } // namespace
 
+// How the file was found when read.
+struct UserDefaults::FileRead {
+    enum class State { missing, readable, unreadable };
+    State state = State::missing;
+    Contents contents;
+    QString problem; // why it is unreadable
+};
+
+struct UserDefaults::Observers {
+    struct Entry {
+        Observer observer;
+        std::atomic<bool> active{true};
+    };
+    std::mutex mutex;
+    std::vector<std::shared_ptr<Entry>> entries;
+};
+
+namespace {
+
+// Makes `to` hold for the key what `from` holds (nothing included).
+template <typename Contents> void copyKey(const Contents& from, Contents& to, const QString& key) {
+    if (const auto value = from.values.constFind(key); value != from.values.cend())
+        to.values.insert(key, *value);
+    else
+        to.values.remove(key);
+    if (const auto node = from.kept.constFind(key); node != from.kept.cend())
+        to.kept.insert(key, *node);
+    else
+        to.kept.remove(key);
+}
+
+template <typename Contents> bool sameEntry(const Contents& a, const Contents& b, const QString& key) {
+    const auto valueA = a.values.constFind(key);
+    const auto valueB = b.values.constFind(key);
+    if ((valueA == a.values.cend()) != (valueB == b.values.cend()))
+        return false;
+    if (valueA != a.values.cend() && *valueA != *valueB)
+        return false;
+    const auto nodeA = a.kept.constFind(key);
+    const auto nodeB = b.kept.constFind(key);
+    if ((nodeA == a.kept.cend()) != (nodeB == b.kept.cend()))
+        return false;
+    return nodeA == a.kept.cend() || nodeA->get() == nodeB->get() ||
+           plist_compare_node_value(nodeA->get(), nodeB->get());
+}
+
+} // namespace
+
 UserDefaults::UserDefaults(QString filePath, std::chrono::milliseconds writeDelay)
-    : m_filePath(std::move(filePath)), m_writeDelay(writeDelay) {
+    : m_filePath(std::move(filePath)), m_writeDelay(writeDelay), m_observers(std::make_shared<Observers>()) {
     // The logger must outlive the standard store, whose destructor may still log at exit; a
     // function-local static made first is destroyed last.
     platformLog();
+    // Watching first: a change made between the reading and the watch would go unheard.
+    m_watcher = std::make_unique<FileChangeWatcher>(m_filePath, [this] { takeInFile(); });
     load();
 }
 
 UserDefaults::~UserDefaults() {
+    // No change of another instance is taken in from here on.
+    m_watcher.reset();
     {
         const std::lock_guard lock(m_mutex);
         m_stopping = true;
@@ -167,29 +255,48 @@ void UserDefaults::setStandardFilePathForTesting(QString filePath) {
     standardPathOverride() = std::move(filePath);
 }
 
-void UserDefaults::load() {
+UserDefaults::FileRead UserDefaults::readFile() const {
+    FileRead read;
     QFile file(m_filePath);
     if (!file.exists())
-        return;
+        return read;
     if (!file.open(QIODevice::ReadOnly)) {
-        setAsideUnreadableFile(file.errorString());
-        return;
+        read.state = FileRead::State::unreadable;
+        read.problem = file.errorString();
+        return read;
     }
     const QByteArray data = file.readAll();
     file.close();
     const std::optional<QVariant> root = PropertyList::fromData(data);
     if (root && root->typeId() == QMetaType::QVariantMap) {
-        m_values = root->toMap();
-        m_keptNodes = unreadNodes(data);
-        return;
+        read.state = FileRead::State::readable;
+        read.contents = Contents{root->toMap(), unreadNodes(data)};
+        return read;
     }
-    setAsideUnreadableFile(QStringLiteral("not a property list of settings"));
+    read.state = FileRead::State::unreadable;
+    read.problem = QStringLiteral("not a property list of settings");
+    return read;
+}
+
+void UserDefaults::load() {
+    const std::lock_guard fileLock(m_fileMutex);
+    if (!QFileInfo::exists(m_filePath))
+        return;
+    const SettingsFileLock lock(m_filePath);
+    FileRead read = readFile();
+    if (read.state == FileRead::State::readable) {
+        const std::lock_guard memoryLock(m_mutex);
+        m_contents = std::move(read.contents);
+    } else if (read.state == FileRead::State::unreadable && !setAsideUnreadableFile(read.problem)) {
+        const std::lock_guard memoryLock(m_mutex);
+        m_savingBlocked = true;
+    }
 }
 
 // The user's settings, favourites and history live in this one file: a file we cannot read is
 // kept for the user to rescue, never overwritten by the next save, and neither is a copy rescued
-// on an earlier day.
-void UserDefaults::setAsideUnreadableFile(const QString& reason) {
+// on an earlier day. False when it could not be moved aside.
+bool UserDefaults::setAsideUnreadableFile(const QString& reason) const {
     const QString base = m_filePath + QStringLiteral(".unreadable");
     for (int copy = 1; copy <= mostRescuedCopies; ++copy) {
         const QString aside = copy == 1 ? base : base + QStringLiteral("-%1").arg(copy);
@@ -199,21 +306,21 @@ void UserDefaults::setAsideUnreadableFile(const QString& reason) {
         if (QFile::rename(m_filePath, aside)) {
             platformLog().error("Unreadable defaults file %s (%s) moved to %s; starting empty", m_filePath,
                                 reason, aside);
-            return;
+            return true;
         }
         break;
     }
-    m_savingBlocked = true;
     platformLog().error("Unreadable defaults file %s (%s) could not be moved aside; changes are kept in "
                         "memory only",
                         m_filePath, reason);
+    return false;
 }
 
-void UserDefaults::changedLocked() {
+void UserDefaults::changedLocked(const QString& key) {
     // The writer sleeps for a change only when it has written them all; otherwise it looks again
     // before it sleeps.
     const bool writerIdle = m_changes == m_changesWritten;
-    ++m_changes;
+    m_changedKeys.insert(key, ++m_changes);
     if (!m_writer.joinable())
         m_writer = std::thread([this] { writeLoop(); });
     else if (writerIdle)
@@ -228,33 +335,156 @@ void UserDefaults::writeLoop() {
             return;
         // Let a burst of changes gather into one write, unless someone waits for it.
         m_wakeWriter.wait_for(lock, m_writeDelay, [this] { return m_stopping || m_flushesWaiting > 0; });
-        const quint64 changes = m_changes;
-        const QVariantMap values = m_values;
-        const QMap<QString, KeptNode> kept = m_keptNodes;
-        const bool blocked = m_savingBlocked;
-        lock.unlock();
-        const bool wrote = !blocked && writeFile(values, kept);
-        lock.lock();
-        if (wrote)
-            ++m_fileWrites;
-        m_changesWritten = changes;
+        writeChanges(lock);
         m_written.notify_all();
     }
 }
 
-bool UserDefaults::writeFile(const QVariantMap& values, const QMap<QString, KeptNode>& kept) const {
-    const std::optional<QByteArray> data = encode(values, kept);
+// Called and left with the lock on m_mutex held; the file is read and written without it.
+void UserDefaults::writeChanges(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    const std::lock_guard fileLock(m_fileMutex);
+    lock.lock();
+    const quint64 changes = m_changes;
+    const QHash<QString, quint64> changed = m_changedKeys;
+    const Contents held = m_contents;
+    const bool blocked = m_savingBlocked;
+    lock.unlock();
+    bool blockSaving = false;
+    const std::optional<Contents> written =
+        blocked ? std::nullopt : mergeIntoFile(held, changed, blockSaving);
+    lock.lock();
+    m_changesWritten = changes;
+    m_savingBlocked = m_savingBlocked || blockSaving;
+    if (!written)
+        return; // the changes stay to be written with the next
+    ++m_fileWrites;
+    for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
+        // A key changed again meanwhile still waits for its write.
+        if (m_changedKeys.value(it.key()) == it.value())
+            m_changedKeys.remove(it.key());
+    }
+    const QSet<QString> heard = takeInLocked(*written);
+    lock.unlock();
+    notify(heard);
+    lock.lock();
+}
+
+// Under the lock of the file: what it holds now, with this store's changed keys as this store
+// holds them. Written only when it could be read, or held nothing, or was moved aside; in the
+// last two cases it gets everything this store holds.
+std::optional<UserDefaults::Contents> UserDefaults::mergeIntoFile(const Contents& held,
+                                                                  const QHash<QString, quint64>& changed,
+                                                                  bool& blockSaving) const {
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    const SettingsFileLock lock(m_filePath);
+    FileRead onDisk = readFile();
+    Contents merged;
+    switch (onDisk.state) {
+    case FileRead::State::readable:
+        merged = std::move(onDisk.contents);
+        for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+            copyKey(held, merged, it.key());
+        break;
+    case FileRead::State::unreadable:
+        if (!setAsideUnreadableFile(onDisk.problem)) {
+            blockSaving = true;
+            return std::nullopt;
+        }
+        merged = held;
+        break;
+    case FileRead::State::missing:
+        merged = held;
+        break;
+    }
+    if (!writeFile(merged))
+        return std::nullopt;
+    return merged;
+}
+
+bool UserDefaults::writeFile(const Contents& contents) const {
+    const std::optional<QByteArray> data = encode(contents.values, contents.kept);
     if (!data) {
         platformLog().error("Could not encode defaults for %s", m_filePath);
         return false;
     }
-    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly) || file.write(*data) != data->size() || !file.commit()) {
         platformLog().error("Could not save defaults file %s: %s", m_filePath, file.errorString());
         return false;
     }
     return true;
+}
+
+// Every key this store has no change of its own waiting for becomes what the file holds; the
+// keys whose values that changed.
+QSet<QString> UserDefaults::takeInLocked(const Contents& file) {
+    QSet<QString> keys;
+    for (const QVariantMap* values :
+         std::initializer_list<const QVariantMap*>{&m_contents.values, &file.values})
+        for (auto it = values->cbegin(); it != values->cend(); ++it)
+            keys.insert(it.key());
+    for (const QMap<QString, KeptNode>* kept :
+         std::initializer_list<const QMap<QString, KeptNode>*>{&m_contents.kept, &file.kept})
+        for (auto it = kept->cbegin(); it != kept->cend(); ++it)
+            keys.insert(it.key());
+    QSet<QString> changed;
+    for (const QString& key : std::as_const(keys)) {
+        if (m_changedKeys.contains(key) || sameEntry(m_contents, file, key))
+            continue;
+        copyKey(file, m_contents, key);
+        changed.insert(key);
+    }
+    return changed;
+}
+
+// The file changed: another instance wrote it (or this store did). A file found missing or
+// unreadable changes nothing here; the next write deals with it.
+void UserDefaults::takeInFile() {
+    QSet<QString> heard;
+    {
+        const std::lock_guard fileLock(m_fileMutex);
+        // The file is only ever replaced whole, so it reads whole without the lock of the file.
+        FileRead onDisk = readFile();
+        if (onDisk.state != FileRead::State::readable)
+            return;
+        const std::lock_guard lock(m_mutex);
+        heard = takeInLocked(onDisk.contents);
+    }
+    notify(heard);
+}
+
+Subscription UserDefaults::observe(Observer observer) {
+    auto entry = std::make_shared<Observers::Entry>();
+    entry->observer = std::move(observer);
+    {
+        const std::lock_guard lock(m_observers->mutex);
+        m_observers->entries.push_back(entry);
+    }
+    return Subscription([weakObservers = std::weak_ptr<Observers>(m_observers), entry] {
+        entry->active = false;
+        if (const auto observers = weakObservers.lock()) {
+            const std::lock_guard lock(observers->mutex);
+            std::erase(observers->entries, entry);
+        }
+    });
+}
+
+void UserDefaults::notify(const QSet<QString>& keys) const {
+    if (keys.isEmpty())
+        return;
+    std::vector<std::shared_ptr<Observers::Entry>> entries;
+    {
+        const std::lock_guard lock(m_observers->mutex);
+        entries = m_observers->entries;
+    }
+    for (const auto& entry : entries) {
+        async::postToMain([weakEntry = std::weak_ptr<Observers::Entry>(entry), keys] {
+            const auto entry = weakEntry.lock();
+            if (entry && entry->active)
+                entry->observer(keys);
+        });
+    }
 }
 
 void UserDefaults::flush() {
@@ -275,8 +505,8 @@ int UserDefaults::fileWrites() const {
 
 std::optional<QVariant> UserDefaults::object(const QString& key) const {
     const std::lock_guard lock(m_mutex);
-    const auto it = m_values.constFind(key);
-    if (it == m_values.cend())
+    const auto it = m_contents.values.constFind(key);
+    if (it == m_contents.values.cend())
         return std::nullopt;
     return *it;
 }
@@ -293,18 +523,25 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
                             value.metaType().name());
         return;
     }
-    const std::lock_guard lock(m_mutex);
-    m_values.insert(key, *stored);
-    m_keptNodes.remove(key);
-    changedLocked();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_contents.values.insert(key, *stored);
+        m_contents.kept.remove(key);
+        changedLocked(key);
+    }
+    notify({key});
 }
 
 void UserDefaults::remove(const QString& key) {
-    const std::lock_guard lock(m_mutex);
-    const bool removedValue = m_values.remove(key) > 0;
-    const bool removedKept = m_keptNodes.remove(key) > 0;
-    if (removedValue || removedKept)
-        changedLocked();
+    {
+        const std::lock_guard lock(m_mutex);
+        const bool removedValue = m_contents.values.remove(key) > 0;
+        const bool removedKept = m_contents.kept.remove(key) > 0;
+        if (!removedValue && !removedKept)
+            return;
+        changedLocked(key);
+    }
+    notify({key});
 }
 
 bool UserDefaults::boolForKey(const QString& key) const {
@@ -371,9 +608,9 @@ std::optional<QString> UserDefaults::stringForKey(const QString& key) const {
 
 QStringList UserDefaults::keys() const {
     const std::lock_guard lock(m_mutex);
-    QStringList keys = m_values.keys();
-    for (auto it = m_keptNodes.cbegin(); it != m_keptNodes.cend(); ++it)
-        if (!m_values.contains(it.key()))
+    QStringList keys = m_contents.values.keys();
+    for (auto it = m_contents.kept.cbegin(); it != m_contents.kept.cend(); ++it)
+        if (!m_contents.values.contains(it.key()))
             keys.append(it.key());
     keys.sort();
     return keys;

@@ -54,6 +54,7 @@ private slots:
     void init() {
         for (const QString& key : store().keys())
             store().remove(key);
+        store().flush();
         m_chooser = std::make_shared<FakeFolderChooser>();
     }
 
@@ -202,9 +203,10 @@ private slots:
         QTest::newRow("ingest destination not storable") << true << "unstorable" << false;
     }
 
-    // A chosen folder is stored and read back by the services; the other field stays as it was
-    // (also while the ingest folder follows the default). A cancel, or a value that could not be
-    // stored, leaves the setting and the field as they were, and the failure is logged.
+    // A chosen folder is stored and read back by the services; the other field shows what the
+    // services read (the ingest folder follows the default while none was chosen). A cancel, or a
+    // value that could not be stored, leaves the setting and the field as they were, and the
+    // failure is logged.
     void folderChoices() {
         QFETCH(bool, ingest);
         QFETCH(QString, answer);
@@ -235,13 +237,72 @@ private slots:
 
         const URL expected = changed ? chosen : previous;
         QTRY_COMPARE(clicked->url(), std::optional<URL>(expected));
-        QCOMPARE(other->url(), std::optional<URL>(previous));
+        QTRY_COMPARE(other->url(), std::optional<URL>(ingest ? previous : expected));
         QCOMPARE(ingest ? PreferencesViewController::autoIngestDestination()
                         : PreferencesViewController::defaultDestination(),
                  expected);
         if (!ingest) // the ingest folder follows the new default at its next reading
             QCOMPARE(PreferencesViewController::autoIngestDestination(), expected);
         QCOMPARE(log.messages(LogCapture::category("ui")).size(), answer == u"unstorable" ? 1 : 0);
+    }
+
+    void ingestFolderShownIsTheOneUsed_data() {
+        QTest::addColumn<bool>("ingestChosen");    // an ingest folder of its own was chosen before
+        QTest::addColumn<bool>("byOtherInstance"); // the default changes in another running instance
+        QTest::newRow("none chosen, default chosen here") << false << false;
+        QTest::newRow("none chosen, default changed by another instance") << false << true;
+        QTest::newRow("one chosen, default chosen here") << true << false;
+    }
+
+    // The ingest field names the folder the photos will go to: while no ingest folder was chosen,
+    // that is the default destination, also after it changed with the window open.
+    void ingestFolderShownIsTheOneUsed() {
+        QFETCH(bool, ingestChosen);
+        QFETCH(bool, byOtherInstance);
+        QTemporaryDir ingestFolder;
+        QTemporaryDir newDefaultFolder;
+        const URL ingest = URL::fileURL(ingestFolder.path(), true);
+        const URL newDefault = URL::fileURL(newDefaultFolder.path(), true);
+        if (ingestChosen)
+            QVERIFY(PreferencesPane::setAutoIngestDestination(ingest));
+        PreferencesWindowController controller(m_chooser);
+        PreferencesPane* pane = controller.contentViewController();
+        if (byOtherInstance) {
+            UserDefaults other(store().filePath());
+            other.set(QString(PreferencesViewController::defaultDestinationKey), archiveURL(newDefault));
+            other.flush();
+        } else {
+            m_chooser->answers.append(newDefault);
+            QTest::mouseClick(pane->defaultDestinationField, Qt::LeftButton);
+        }
+        QTRY_COMPARE(pane->defaultDestinationField->url(), std::optional<URL>(newDefault));
+        const URL used = ingestChosen ? ingest : newDefault;
+        QCOMPARE(PreferencesViewController::autoIngestDestination(), used);
+        QTRY_COMPARE(pane->autoIngestDestinationField->url(), std::optional<URL>(used));
+    }
+
+    // Settings another running instance changes show in this window's controls as they change
+    // there, and so does their reset to the default.
+    void controlsFollowAnotherInstance() {
+        PreferencesPane pane(m_chooser);
+        using P = PreferencesViewController;
+        const QVariantMap changes{{P::enableThumbnailsKey, false},
+                                  {P::showHiddenFilesKey, true},
+                                  {P::autoIngestIncludeDateFolderKey, false},
+                                  {P::chunkSizeKey, qint64(12.5 * mebibyte)}};
+        for (const bool reset : {false, true}) {
+            UserDefaults other(store().filePath());
+            for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+                other.set(it.key(), reset ? QVariant() : it.value());
+            other.flush();
+            QTRY_COMPARE(pane.enableThumbnailsCheckbox->isChecked(), reset);
+            QTRY_COMPARE(pane.showHiddenFilesCheckbox->isChecked(), !reset);
+            QTRY_COMPARE(pane.createDateFolderCheckbox->isChecked(), reset);
+            QTRY_COMPARE(pane.chunkSizePopup->currentText(),
+                         reset ? QStringLiteral("8 MB") : QStringLiteral("12.5 MB"));
+            QCOMPARE(pane.chunkSizePopup->count(), reset ? 7 : 8);
+            QVERIFY(pane.createDeviceFolderCheckbox->isChecked());
+        }
     }
 
 private:

@@ -3,14 +3,17 @@
 #include "platform/PlatformLog.h"
 #include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <plist/plist.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -74,6 +77,56 @@ QByteArray utf16String(const QString& text) {
     for (const QChar c : text)
         object += twoBytes(c.unicode());
     return object;
+}
+
+// Everything a store holds, as it reads it.
+QVariantMap contentsOf(const UserDefaults& defaults) {
+    QVariantMap contents;
+    for (const QString& key : defaults.keys())
+        contents.insert(key, defaults.object(key).value_or(QVariant()));
+    return contents;
+}
+
+// Applies each change: an invalid value removes its key.
+void change(UserDefaults& defaults, const QVariantMap& changes) {
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+        defaults.set(it.key(), it.value());
+}
+
+// The other running instance of the two-process test: this program run again with the settings
+// file in this variable. Once told to go it sets its keys one by one, each written at once, while
+// the test sets its own; then it waits until it sees every one of the test's.
+const char* const otherInstanceVariable = "ORVANTA_TEST_OTHER_INSTANCE";
+constexpr int keysEach = 30;
+
+QString keyOf(const char* instance, int i) {
+    return QStringLiteral("%1-%2").arg(QLatin1String(instance)).arg(i);
+}
+
+bool holdsAll(const UserDefaults& defaults, const char* instance) {
+    for (int i = 0; i < keysEach; ++i)
+        if (defaults.integerForKey(keyOf(instance, i)) != i + 1)
+            return false;
+    return true;
+}
+
+int runOtherInstance(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    UserDefaults defaults(qEnvironmentVariable(otherInstanceVariable));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char go[8] = {};
+    if (!std::fgets(go, sizeof go, stdin))
+        return 2;
+    for (int i = 0; i < keysEach; ++i) {
+        defaults.set(keyOf("other", i), i + 1);
+        defaults.flush();
+    }
+    // Bounded only so that a broken store cannot hang the test; seeing the keys ends the wait.
+    const bool seen = QTest::qWaitFor([&defaults] { return holdsAll(defaults, "test"); }, 30000);
+    std::printf(seen ? "seen\n" : "not seen\n");
+    std::fflush(stdout);
+    return seen ? 0 : 1;
 }
 
 // Arrays nested depth deep, each holding the next, the last one empty; they start at object 3.
@@ -326,10 +379,154 @@ private slots:
         QCOMPARE(reloaded.integerForKey(QStringLiteral("k3-24")), 24);
     }
 
+    void twoStoresOnOneFile_data() {
+        QTest::addColumn<QVariantMap>("before");
+        QTest::addColumn<QVariantMap>("second"); // written first, while the first store runs
+        QTest::addColumn<QVariantMap>("first");  // written next, by a store loaded before it
+        QTest::addColumn<QVariantMap>("after");
+        const QVariant removed;
+        QTest::newRow("a setting changed in one survives the other's write")
+            << QVariantMap{{"enableThumbnails", true}} << QVariantMap{{"enableThumbnails", false}}
+            << QVariantMap{{"OrvantaRecentPaths", QVariantList{QStringLiteral("file:///tmp")}}}
+            << QVariantMap{{"enableThumbnails", false},
+                           {"OrvantaRecentPaths", QVariantList{QStringLiteral("file:///tmp")}}};
+        QTest::newRow("a key reset in one stays removed")
+            << QVariantMap{{"chunkSize", qint64(16 << 20)}, {"verifyTransfers", true}}
+            << QVariantMap{{"chunkSize", removed}} << QVariantMap{{"verifyTransfers", false}}
+            << QVariantMap{{"verifyTransfers", false}};
+        QTest::newRow("the later change of one key wins")
+            << QVariantMap{} << QVariantMap{{"chunkSize", qint64(1)}, {"showHiddenFiles", true}}
+            << QVariantMap{{"chunkSize", qint64(2)}}
+            << QVariantMap{{"chunkSize", qint64(2)}, {"showHiddenFiles", true}};
+    }
+
+    // Two instances of the program each hold the one settings file: each writes only what it
+    // changed onto what the file holds then, and each takes in what the other wrote.
+    void twoStoresOnOneFile() {
+        QFETCH(QVariantMap, before);
+        QFETCH(QVariantMap, second);
+        QFETCH(QVariantMap, first);
+        QFETCH(QVariantMap, after);
+        {
+            UserDefaults initial(filePath());
+            change(initial, before);
+        }
+        UserDefaults firstStore(filePath());
+        UserDefaults secondStore(filePath());
+        change(secondStore, second);
+        secondStore.flush();
+        change(firstStore, first);
+        firstStore.flush();
+        QCOMPARE(contentsOf(UserDefaults(filePath())), after);
+        QTRY_COMPARE(contentsOf(firstStore), after);
+        QTRY_COMPARE(contentsOf(secondStore), after);
+    }
+
+    void observersHearEveryChange_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("set here") << "set";
+        QTest::newRow("removed here") << "remove";
+        QTest::newRow("set by another instance") << "other";
+    }
+
+    // On the main thread, after the change took effect; an ended subscription hears nothing.
+    void observersHearEveryChange() {
+        QFETCH(QString, how);
+        const QString key = QStringLiteral("enableThumbnails");
+        UserDefaults defaults(filePath());
+        defaults.set(key, true);
+        defaults.flush();
+        QList<QSet<QString>> heard;
+        QList<QSet<QString>> heardByEnded;
+        std::optional<QVariant> valueHeard;
+        Subscription subscription = defaults.observe([&](const QSet<QString>& keys) {
+            QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+            heard.append(keys);
+            valueHeard = defaults.object(key);
+        });
+        Subscription ended = defaults.observe([&](const QSet<QString>& keys) { heardByEnded.append(keys); });
+        ended.cancel();
+        if (how == u"set") {
+            defaults.set(key, false);
+        } else if (how == u"remove") {
+            defaults.remove(key);
+        } else {
+            UserDefaults other(filePath());
+            other.set(key, false);
+        }
+        QTRY_COMPARE(heard, (QList<QSet<QString>>{{key}}));
+        QCOMPARE(valueHeard, how == u"remove" ? std::optional<QVariant>() : std::optional<QVariant>(false));
+        QVERIFY(heardByEnded.isEmpty());
+    }
+
+    // A file another program damaged while the store runs is moved aside at the next write, not
+    // overwritten, and the write keeps everything the store holds.
+    void fileDamagedWhileRunningIsSetAside() {
+        UserDefaults defaults(filePath());
+        defaults.set(QStringLiteral("before"), true);
+        defaults.flush();
+        const QByteArray damaged("\x01\x02not a plist at all");
+        QVERIFY(writeTestFile(filePath(), damaged));
+        LogCapture capture;
+        defaults.set(QStringLiteral("after"), true);
+        defaults.flush();
+        QCOMPARE(fileContents(filePath() + QStringLiteral(".unreadable")), damaged);
+        QCOMPARE(UserDefaults(filePath()).keys(), (QStringList{"after", "before"}));
+        QCOMPARE(capture.messages(platformCategory()).size(), 1);
+    }
+
+    // The same with two real processes changing keys at the same time, each writing every change
+    // at once: none is lost, and each process sees the other's.
+    void twoProcessesShareOneFile() {
+        UserDefaults defaults(filePath());
+        defaults.set(QStringLiteral("hasCompletedFirstRun"), true);
+        defaults.flush();
+
+        QProcess other;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(otherInstanceVariable), filePath());
+        other.setProcessEnvironment(environment);
+        other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        other.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(other.waitForStarted());
+        // Bounded only so that a broken child cannot hang the test; the lines are the
+        // synchronisation.
+        const auto nextLine = [&other] {
+            while (!other.canReadLine() && other.state() == QProcess::Running)
+                other.waitForReadyRead(30000);
+            return QString::fromLocal8Bit(other.readLine()).trimmed();
+        };
+        QCOMPARE(nextLine(), QStringLiteral("ready"));
+        other.write("go\n");
+        QVERIFY(other.waitForBytesWritten(30000));
+        for (int i = 0; i < keysEach; ++i) {
+            defaults.set(keyOf("test", i), i + 1);
+            defaults.flush();
+        }
+        QCOMPARE(nextLine(), QStringLiteral("seen"));
+        QVERIFY(other.waitForFinished(30000));
+        QCOMPARE(other.exitCode(), 0);
+
+        const UserDefaults onDisk(filePath());
+        QVERIFY(holdsAll(onDisk, "test"));
+        QVERIFY(holdsAll(onDisk, "other"));
+        QVERIFY(onDisk.boolForKey(QStringLiteral("hasCompletedFirstRun")));
+        QTRY_VERIFY(holdsAll(defaults, "other"));
+    }
+
 private:
     QString filePath() const { return m_dir->filePath(QStringLiteral("defaults.plist")); }
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
+#define main testMain
 QTEST_GUILESS_MAIN(tst_UserDefaults)
+#undef main
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet(otherInstanceVariable))
+        return runOtherInstance(argc, argv);
+    return testMain(argc, argv);
+}
+
 #include "tst_UserDefaults.moc"
