@@ -1,6 +1,7 @@
 #include "app/MainWindowController.h"
 
 #include "app/AlertConflictPrompter.h"
+#include "app/MainWindowKeyViews.h"
 #include "app/PathBarView.h"
 #include "app/StatusBarView.h"
 #include "app/Toolbar.h"
@@ -179,7 +180,12 @@ QMainWindow* MainWindowController::window() const {
 }
 
 void MainWindowController::setupWindow() {
-    m_window = std::make_unique<QMainWindow>();
+    auto* window = new KeyViewLoopWindow;
+    window->keyViews = [this] {
+        return mainWindowKeyViews(qobject_cast<SidebarViewController*>(m_sidebarView.data()),
+                                  m_browserContainer, m_toolbar, m_pathBarView);
+    };
+    m_window.reset(window);
     m_window->setObjectName(QStringLiteral("mainWindow"));
     m_window->setWindowTitle(QStringLiteral("Orvanta"));
     m_window->resize(1100, 700);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "uikit/KeyViewLoopWindow.h"
+
+class BrowserContainerController;
+class PathBarView;
+class SidebarViewController;
+class Toolbar;
+
+// The main window's parts in the order Tab visits them: the sidebar, the browser (entered at the
+// list it chooses), each toolbar item, then the path bar's segments. Parts not shown are left out.
+QList<KeyViewLoopWindow::Stop> mainWindowKeyViews(SidebarViewController* sidebar,
+                                                  BrowserContainerController* browser, Toolbar* toolbar,
+                                                  PathBarView* pathBar);
