@@ -180,12 +180,7 @@ QMainWindow* MainWindowController::window() const {
 }
 
 void MainWindowController::setupWindow() {
-    auto* window = new KeyViewLoopWindow;
-    window->keyViews = [this] {
-        return mainWindowKeyViews(qobject_cast<SidebarViewController*>(m_sidebarView.data()),
-                                  m_browserContainer, m_toolbar, m_pathBarView);
-    };
-    m_window.reset(window);
+    m_window = makeMainWindow(*this);
     m_window->setObjectName(QStringLiteral("mainWindow"));
     m_window->setWindowTitle(QStringLiteral("Orvanta"));
     m_window->resize(1100, 700);

@@ -1,5 +1,6 @@
 #include "app/MainWindowKeyViews.h"
 
+#include "app/MainWindowController.h"
 #include "app/PathBarView.h"
 #include "app/Toolbar.h"
 #include "browser/BrowserContainerController.h"
@@ -24,4 +25,14 @@ QList<KeyViewLoopWindow::Stop> mainWindowKeyViews(SidebarViewController* sidebar
             stops.append(KeyViewLoopWindow::Stop{segment, segment});
     }
     return stops;
+}
+
+std::unique_ptr<KeyViewLoopWindow> makeMainWindow(const MainWindowController& controller) {
+    auto window = std::make_unique<KeyViewLoopWindow>();
+    window->keyViews = [&controller] {
+        return mainWindowKeyViews(qobject_cast<SidebarViewController*>(controller.sidebarView()),
+                                  controller.browserContainer(), controller.toolbar(),
+                                  controller.pathBarView());
+    };
+    return window;
 }

@@ -2,7 +2,10 @@
 
 #include "uikit/KeyViewLoopWindow.h"
 
+#include <memory>
+
 class BrowserContainerController;
+class MainWindowController;
 class PathBarView;
 class SidebarViewController;
 class Toolbar;
@@ -12,3 +15,6 @@ class Toolbar;
 QList<KeyViewLoopWindow::Stop> mainWindowKeyViews(SidebarViewController* sidebar,
                                                   BrowserContainerController* browser, Toolbar* toolbar,
                                                   PathBarView* pathBar);
+
+// The controller's window, whose Tab goes round the parts the controller shows at that moment.
+std::unique_ptr<KeyViewLoopWindow> makeMainWindow(const MainWindowController& controller);
