@@ -230,8 +230,8 @@ bool Toolbar::eventFilter(QObject* watched, QEvent* event) {
     return QToolBar::eventFilter(watched, event);
 }
 
-// Copy and the preview toggle have no key, so whoever drives the window from outside (the
-// screenshot walk-through) has to click them; the debug log says where.
+// Copy and the preview toggle have no shortcut (only Tab reaches them), so whoever drives the window
+// from outside (the screenshot walk-through) clicks them; the debug log says where.
 void Toolbar::reportCopyButtonPosition() {
     if (!m_copyButton || !m_copyButton->isVisible())
         return;
