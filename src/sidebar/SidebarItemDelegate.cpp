@@ -42,7 +42,7 @@ void SidebarItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QM
         // grey of a list without it, the symbol keeps the accent.
         const auto* view = qobject_cast<const QAbstractItemView*>(option->widget);
         const bool onAccent =
-            (option->state & QStyle::State_Selected) && view && ItemViewFocus::isEmphasized(view);
+            (option->state & QStyle::State_Selected) && (!view || ItemViewFocus::isEmphasized(view));
         QColor colour = onAccent ? option->palette.color(QPalette::HighlightedText)
                                  : Colours::accent(QApplication::palette(option->widget));
         colour.setAlphaF(index.data(SidebarModel::AlphaRole).toDouble());
