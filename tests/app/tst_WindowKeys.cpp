@@ -91,6 +91,7 @@ private slots:
     void focusedButtonsAnswerSpaceAndReturn_data();
     void focusedButtonsAnswerSpaceAndReturn();
     void theFocusedListIsMarked();
+    void sidebarArrowsPassOverHeadings();
     void copyWithoutTheMouse();
 
 private:
@@ -437,6 +438,26 @@ void tst_WindowKeys::theFocusedListIsMarked() {
     QCOMPARE(marks(), (QStringList{"grey", "grey", "accent"}));
     sidebar->setFocus(Qt::TabFocusReason);
     QCOMPARE(marks(), (QStringList{"accent", "grey", "grey"}));
+}
+
+// Up and Down in the sidebar step over the section headings to the next row that can be chosen,
+// rather than leaving no row selected.
+void tst_WindowKeys::sidebarArrowsPassOverHeadings() {
+    launch();
+    QTreeView* sidebar = sidebarOutline();
+    type(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), sidebar);
+    const auto selected = [sidebar] {
+        const QModelIndexList rows = sidebar->selectionModel()->selectedRows();
+        if (rows.size() != 1)
+            return QStringLiteral("%1 rows").arg(rows.size());
+        return rows.first().parent().data().toString() + u'/' + rows.first().data().toString();
+    };
+    QCOMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone"));
+    type(Qt::Key_Up);
+    QVERIFY2(!selected().startsWith(u"DEVICES") && !selected().endsWith(u"rows"), qPrintable(selected()));
+    type(Qt::Key_Down);
+    QTRY_COMPARE(selected(), QStringLiteral("DEVICES/Studio iPhone"));
 }
 
 // A whole copy without the mouse: Tab to the sidebar, Down to the device's Photos, Tab to the
