@@ -31,8 +31,10 @@ const QList<MainMenu::Item>& MainMenu::items() {
         item(applicationMenu, "Preferences…", "showPreferences:", {QKeySequence("Ctrl+,")}, app),
         separator(applicationMenu),
         item(applicationMenu, "Quit Orvanta", "terminate:", {QKeySequence("Ctrl+Q")}, app),
-        item("File", "Back", "goBackAction:", {QKeySequence("Ctrl+[")}),
-        item("File", "Forward", "goForwardAction:", {QKeySequence("Ctrl+]")}),
+        // Alt with the arrows beside them: every file manager of the desktop goes back and
+        // forward with those.
+        item("File", "Back", "goBackAction:", {QKeySequence("Ctrl+["), QKeySequence("Alt+Left")}),
+        item("File", "Forward", "goForwardAction:", {QKeySequence("Ctrl+]"), QKeySequence("Alt+Right")}),
         separator("File"),
         item("File", "Close Window", "performClose:", {QKeySequence("Ctrl+W")}, app),
         item("Edit", "Cut", "cut:", {QKeySequence("Ctrl+X")}),

@@ -1,6 +1,7 @@
 #include "app/MainWindowController.h"
 
 #include "app/AlertConflictPrompter.h"
+#include "app/MainWindowKeyViews.h"
 #include "app/PathBarView.h"
 #include "app/StatusBarView.h"
 #include "app/Toolbar.h"
@@ -172,7 +173,7 @@ QMainWindow* MainWindowController::window() const {
 }
 
 void MainWindowController::setupWindow() {
-    m_window = std::make_unique<QMainWindow>();
+    m_window = makeMainWindow(*this);
     m_window->setObjectName(QStringLiteral("mainWindow"));
     m_window->setWindowTitle(QStringLiteral("Orvanta"));
     m_window->resize(1100, 700);

@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 PreferencesWindowController::PreferencesWindowController(std::shared_ptr<FolderChooser> chooser) {
@@ -16,6 +17,8 @@ PreferencesWindowController::PreferencesWindowController(std::shared_ptr<FolderC
     m_pane = new PreferencesPane(std::move(chooser));
     layout->addWidget(m_pane);
     m_window->setFixedSize(m_pane->size());
+    // Escape closes it, as it closes this desktop's settings windows.
+    new QShortcut(QKeySequence(Qt::Key_Escape), m_window.get(), m_window.get(), &QWidget::close);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), m_window->size());
         frame.moveCenter(screen->availableGeometry().center());

@@ -1,11 +1,13 @@
 #include "app/Toolbar.h"
 
 #include "platform/Logger.h"
+#include "uikit/ButtonKeys.h"
 #include "uikit/SegmentedControl.h"
 #include "uikit/Symbols.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -25,6 +27,7 @@ QToolButton* makeButton(const QString& objectName, const QString& symbol, const 
     button->setProperty(Symbols::symbolNameProperty, symbol);
     button->setAccessibleName(accessibleName);
     button->setToolTip(toolTip);
+    ButtonKeys::install(button);
     return button;
 }
 
@@ -113,6 +116,7 @@ QWidget* Toolbar::makeItem(const QString& name) {
             if (onSearch)
                 onSearch(text);
         });
+        m_searchField->installEventFilter(this);
         return m_searchField;
     }
     if (name == copyButtonItem) {
@@ -172,6 +176,20 @@ QStringList Toolbar::itemIdentifiers() const {
     return names;
 }
 
+QList<KeyViewLoopWindow::Stop> Toolbar::keyViews() const {
+    QList<KeyViewLoopWindow::Stop> stops;
+    for (QWidget* item : {static_cast<QWidget*>(m_backButton), static_cast<QWidget*>(m_forwardButton)})
+        stops.append(KeyViewLoopWindow::Stop{item, item});
+    const int shown = m_viewModeControl->selectedSegment();
+    stops.append(
+        KeyViewLoopWindow::Stop{m_viewModeControl, m_viewModeControl->button(shown >= 0 ? shown : 0)});
+    for (QWidget* item :
+         {static_cast<QWidget*>(m_searchField), static_cast<QWidget*>(m_copyButton),
+          static_cast<QWidget*>(m_previewToggle), static_cast<QWidget*>(m_transferCenterButton)})
+        stops.append(KeyViewLoopWindow::Stop{item, item});
+    return stops;
+}
+
 void Toolbar::selectViewMode(int rawValue) {
     m_viewModeControl->setSelectedSegment(rawValue);
 }
@@ -199,8 +217,21 @@ bool Toolbar::event(QEvent* event) {
     return handled;
 }
 
-// Copy and the preview toggle have no key, so whoever drives the window from outside (the
-// screenshot walk-through) has to click them; the debug log says where.
+bool Toolbar::eventFilter(QObject* watched, QEvent* event) {
+    // Escape empties the search field, as the desktop's search fields do; the emptying is the
+    // user's edit, so the query follows it.
+    if (watched == m_searchField && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !m_searchField->text().isEmpty()) {
+        m_searchField->clear();
+        if (onSearch)
+            onSearch(QString());
+        return true;
+    }
+    return QToolBar::eventFilter(watched, event);
+}
+
+// Copy and the preview toggle have no shortcut (only Tab reaches them), so whoever drives the window
+// from outside (the screenshot walk-through) clicks them; the debug log says where.
 void Toolbar::reportCopyButtonPosition() {
     if (!m_copyButton || !m_copyButton->isVisible())
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "uikit/KeyViewLoopWindow.h"
+
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
@@ -40,6 +42,9 @@ public:
     QWidget* item(const QString& identifier) const;
     // The identifiers of the items on the toolbar, in order.
     QStringList itemIdentifiers() const;
+    // The items that take the keyboard, in the order Tab visits them. The view modes are one
+    // stop, entered at the mode shown; the arrows move between them.
+    QList<KeyViewLoopWindow::Stop> keyViews() const;
 
     QToolButton* backButton() const { return m_backButton; }
     QToolButton* forwardButton() const { return m_forwardButton; }
@@ -66,6 +71,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeItem(const QString& identifier);

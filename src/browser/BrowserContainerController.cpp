@@ -117,12 +117,17 @@ QWidget* BrowserContainerController::browserFor(BrowserViewMode mode) {
     return m_iconBrowser;
 }
 
+QWidget* BrowserContainerController::keyView() const {
+    if (auto* flat = qobject_cast<FlatBrowserController*>(m_currentChild.data()))
+        return flat->itemView();
+    if (m_currentChild && m_currentChild == m_columnBrowser)
+        return m_columnBrowser->keyView();
+    return nullptr;
+}
+
 void BrowserContainerController::focusBrowser() {
-    if (auto* flat = qobject_cast<FlatBrowserController*>(m_currentChild.data())) {
-        flat->itemView()->setFocus();
-    } else if (m_currentChild == m_columnBrowser && !m_columnBrowser->panels().isEmpty()) {
-        m_columnBrowser->panels().last()->tableView()->setFocus();
-    }
+    if (QWidget* view = keyView())
+        view->setFocus();
 }
 
 void BrowserContainerController::hookUp(FlatBrowserController* browser) {

@@ -57,6 +57,8 @@ public:
     QWidget* currentChild() const { return m_currentChild; }
     // The browser on screen when it answers the edit commands; nullptr otherwise.
     BrowserCommandHandling* currentCommandHandler() const;
+    // The list of the browser on screen that Tab gives the keyboard to; nullptr when none.
+    QWidget* keyView() const;
     ColumnBrowserViewController* columnBrowser() const { return m_columnBrowser; }
     ListBrowserViewController* listBrowser() const { return m_listBrowser; }
     IconBrowserViewController* iconBrowser() const { return m_iconBrowser; }

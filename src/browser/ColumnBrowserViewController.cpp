@@ -349,6 +349,11 @@ void ColumnBrowserViewController::applySearchFilter() {
 }
 
 void ColumnBrowserViewController::resetColumns(const URL& url) {
+    // The keyboard stays in the browser: a new folder's first column takes the focus the old
+    // columns had, or the window's when nobody had it. Asked before the old columns hide, which
+    // hands the focus on to the window's next part.
+    QWidget* focus = QApplication::focusWidget();
+    const bool takeFocus = isVisible() && (!focus || isAncestorOf(focus));
     for (ColumnPanelView* panel : std::as_const(m_panels)) {
         panel->hide();
         panel->deleteLater();
@@ -368,10 +373,6 @@ void ColumnBrowserViewController::resetColumns(const URL& url) {
     m_selectionColumn = -1;
     if (!m_selection.isEmpty())
         publishSelection({});
-    // The keyboard stays in the browser: a new folder's first column takes the focus the old
-    // columns had, or the window's when nobody had it.
-    QWidget* focus = QApplication::focusWidget();
-    const bool takeFocus = isVisible() && (!focus || isAncestorOf(focus));
     appendColumn(url);
     m_scrollArea->horizontalScrollBar()->setValue(0);
     if (takeFocus)
@@ -794,6 +795,18 @@ void ColumnBrowserViewController::refreshAllColumns() {
 }
 
 // --- commands ---
+
+ColumnTableView* ColumnBrowserViewController::keyView() const {
+    if (m_panels.isEmpty())
+        return nullptr;
+    for (ColumnPanelView* panel : m_panels) {
+        if (panel->tableView()->hasFocus())
+            return panel->tableView();
+    }
+    if (m_selectionColumn >= 0 && m_selectionColumn < m_panels.size())
+        return m_panels.at(m_selectionColumn)->tableView();
+    return m_panels.last()->tableView();
+}
 
 int ColumnBrowserViewController::focusedColumn(bool forRename) const {
     for (int index = int(m_panels.size()) - 1; index >= 0; --index) {

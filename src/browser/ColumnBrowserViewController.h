@@ -19,6 +19,7 @@
 class AlertPresenter;
 class ClipboardManager;
 class ColumnPanelView;
+class ColumnTableView;
 class DragAndDropHandler;
 class DropAcceptingScrollView;
 class FavoritesManager;
@@ -127,6 +128,9 @@ public:
     // The column whose list has the keyboard focus, searched from the last; else the last column
     // (forRename: the last column with a selected row); -1 when there is none.
     int focusedColumn(bool forRename = false) const;
+    // Where the keyboard goes when Tab enters the browser: the column that has it, else the one
+    // holding the selection, else the last one; nullptr without columns.
+    ColumnTableView* keyView() const;
 
     // The background work started so far: listings, re-listings, pastes and deletes (tests
     // await them).

@@ -22,6 +22,7 @@
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
 #include "uikit/Fonts.h"
+#include "uikit/ItemViewFocus.h"
 #include "uikit/Spinner.h"
 
 #include <QFileInfo>
@@ -144,6 +145,7 @@ ColumnPanelView::ColumnPanelView(UiTimerSource& timers, QWidget* parent)
     m_tableView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_tableView->setFrameShape(QFrame::NoFrame);
     m_tableView->setFocusPolicy(Qt::StrongFocus);
+    ItemViewFocus::install(m_tableView);
     m_tableView->onSlowSecondClick = [this](int row) {
         if (const auto item = m_model->item(row))
             beginRename(*item);

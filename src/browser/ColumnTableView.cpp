@@ -26,10 +26,13 @@ int ColumnTableView::slowClickDelayMs() {
 }
 
 std::function<void()>* ColumnTableView::callbackFor(const QKeyEvent* event) {
+    // Alt with an arrow goes back or forward in the window's history, as in every file manager
+    // of the desktop: the column leaves it to the menu.
+    const bool alt = event->modifiers() & Qt::AltModifier;
     if (event->key() == Qt::Key_Left)
-        return &onLeftArrow;
+        return alt ? nullptr : &onLeftArrow;
     if (event->key() == Qt::Key_Right)
-        return &onRightArrow;
+        return alt ? nullptr : &onRightArrow;
     switch (browserKeyFor(event)) {
     case BrowserKey::deleteItems:
         return &onDelete;

@@ -2,6 +2,7 @@
 
 #include "uikit/Colours.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QWidget>
 
@@ -10,7 +11,9 @@ void paintDropHighlight(QWidget* viewport, const QRect& area, RowDropRules::Oper
         return;
     QPainter painter(viewport);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QPalette& palette = viewport->palette();
+    // The application's colours, not the list's: a list without the keyboard draws its selection
+    // in grey, and a drop over it is still a drop.
+    const QPalette palette = QApplication::palette(viewport);
     const QColor accent = Colours::accent(palette);
     painter.setPen(QPen(accent, 2));
     painter.drawRect(area.adjusted(1, 1, -1, -1));

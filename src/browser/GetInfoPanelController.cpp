@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -59,6 +60,8 @@ GetInfoPanelController::GetInfoPanelController(FileItem item, ThumbnailCache* th
     m_window->setWindowTitle(m_item.name());
     m_window->setFixedWidth(panelWidth);
     m_window->resize(panelWidth, panelHeight);
+    // Escape closes the panel that has the keyboard; the main window's keys stay the main window's.
+    new QShortcut(QKeySequence(Qt::Key_Escape), m_window, m_window, &QWidget::close);
     setParent(m_window);
     buildContent();
 }

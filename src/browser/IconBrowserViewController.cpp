@@ -5,6 +5,7 @@
 #include "browser/OrvantaDragMimeData.h"
 #include "uikit/Colours.h"
 #include "uikit/Fonts.h"
+#include "uikit/ItemViewFocus.h"
 
 #include <QListView>
 #include <QPainter>
@@ -113,6 +114,7 @@ IconBrowserViewController::IconBrowserViewController(std::shared_ptr<FileSystemP
     view->setDragDropMode(QAbstractItemView::DragDrop);
     view->setBackgroundRole(QPalette::Base);
     view->setFocusPolicy(Qt::StrongFocus);
+    ItemViewFocus::install(view);
     attachItemView(view, new FileItemListModel(this), &view->keys);
 }
 

@@ -7,6 +7,7 @@
 #include "platform/Logger.h"
 #include "platform/NaturalOrder.h"
 #include "uikit/Fonts.h"
+#include "uikit/ItemViewFocus.h"
 
 #include <QDateTime>
 #include <QHeaderView>
@@ -141,6 +142,9 @@ ListBrowserViewController::ListBrowserViewController(std::shared_ptr<FileSystemP
     table->setFont(Fonts::system(12));
     table->setFrameShape(QFrame::NoFrame);
     table->setFocusPolicy(Qt::StrongFocus);
+    // Tab leaves the list for the window's next part, as it leaves the other views.
+    table->setTabKeyNavigation(false);
+    ItemViewFocus::install(table);
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     table->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     table->setDragEnabled(true);

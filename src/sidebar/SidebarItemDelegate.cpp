@@ -2,6 +2,10 @@
 
 #include "sidebar/SidebarModel.h"
 #include "uikit/Colours.h"
+#include "uikit/ItemViewFocus.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
 
 #include <QPainter>
 #include <QPixmap>
@@ -33,11 +37,14 @@ void SidebarItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QM
         painter.drawPixmap(0, 0, symbol);
         painter.setOpacity(1.0);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        // On the selected row's highlight, which is the accent colour itself, the symbol takes
-        // the highlighted text's colour, as the title does.
-        QColor colour = (option->state & QStyle::State_Selected)
-                            ? option->palette.color(QPalette::HighlightedText)
-                            : Colours::accent(option->palette);
+        // On the selected row's highlight, which is the accent colour itself while the list has
+        // the keyboard, the symbol takes the highlighted text's colour, as the title does; on the
+        // grey of a list without it, the symbol keeps the accent.
+        const auto* view = qobject_cast<const QAbstractItemView*>(option->widget);
+        const bool onAccent =
+            (option->state & QStyle::State_Selected) && (!view || ItemViewFocus::isEmphasized(view));
+        QColor colour = onAccent ? option->palette.color(QPalette::HighlightedText)
+                                 : Colours::accent(QApplication::palette(option->widget));
         colour.setAlphaF(index.data(SidebarModel::AlphaRole).toDouble());
         painter.fillRect(tinted.rect(), colour);
     }

@@ -12,6 +12,7 @@
 #include "sidebar/SidebarItemDelegate.h"
 #include "sidebar/SidebarModel.h"
 #include "sidebar/SidebarRowPositions.h"
+#include "uikit/ItemViewFocus.h"
 
 #include <QAction>
 #include <QEvent>
@@ -138,9 +139,11 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     m_outlineView->setIconSize(QSize(SidebarModel::iconSize, SidebarModel::iconSize));
     m_outlineView->setFrameShape(QFrame::NoFrame);
     m_outlineView->setContextMenuPolicy(Qt::CustomContextMenu);
-    // Keys typed into a fresh window belong to the browser: the list takes focus only when clicked,
-    // so that typing a name never picks a sidebar row and navigates away.
-    m_outlineView->setFocusPolicy(Qt::ClickFocus);
+    // Clicked or reached with Tab. Keys typed into a fresh window still belong to the browser,
+    // which takes the keyboard as its columns come, so that typing a name never picks a sidebar
+    // row and navigates away.
+    m_outlineView->setFocusPolicy(Qt::StrongFocus);
+    ItemViewFocus::install(m_outlineView);
     m_outlineView->setItemDelegate(new SidebarItemDelegate(m_outlineView));
     // A right press only asks for the row's menu: selecting the row would navigate there and
     // rebuild RECENT under the open menu.

@@ -6,6 +6,7 @@
 #include "platform/async/Cancellation.h"
 #include "platform/async/Continuation.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QPointer>
 
@@ -61,6 +62,16 @@ Task<int> ask(QDialog* dialog, std::stop_token token) {
         dialog->open();
     };
     const int result = co_await withContinuation<int>(start);
+    // The window the dialog was asked over gets the keyboard back, also from the window system:
+    // a window-modal dialog that closes leaves no window active where no window manager hands
+    // the focus on, and the window's keys (Ctrl+W, Escape) would reach nothing until the user
+    // clicked it. A window the user went to meanwhile keeps it.
+    if (guarded && guarded->parentWidget()) {
+        QWidget* window = guarded->parentWidget()->window();
+        const QWidget* active = QApplication::activeWindow();
+        if (window->isVisible() && (!active || active == guarded || active == window))
+            window->activateWindow();
+    }
     co_return result;
 }
 

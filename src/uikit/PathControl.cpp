@@ -1,5 +1,6 @@
 #include "uikit/PathControl.h"
 
+#include "uikit/ButtonKeys.h"
 #include "uikit/Symbols.h"
 
 #include <QHBoxLayout>
@@ -52,6 +53,13 @@ void PathControl::setSegments(QList<Segment> segments, std::optional<URL> url) {
 }
 
 void PathControl::rebuild() {
+    // A segment pressed from the keyboard rebuilds the row it is in: the keyboard stays in the
+    // row, on the segment that takes the pressed one's place.
+    qsizetype focused = -1;
+    for (qsizetype i = 0; i < m_buttons.size(); ++i) {
+        if (m_buttons[i]->hasFocus())
+            focused = i;
+    }
     while (QLayoutItem* item = m_layout->takeAt(0)) {
         delete item->widget();
         delete item;
@@ -78,11 +86,18 @@ void PathControl::rebuild() {
         }
         button->setIconSize(QSize(16, 16));
         connect(button, &QToolButton::clicked, this, [this, i] { segmentClicked(i); });
+        ButtonKeys::install(button);
         m_layout->addWidget(button);
         m_buttons.append(button);
     }
     m_layout->addStretch(1);
     fitToWidth();
+    if (focused >= 0 && !m_buttons.isEmpty()) {
+        QToolButton* button = m_buttons[std::min(focused, m_buttons.size() - 1)];
+        if (!button->isVisibleTo(this))
+            button = m_buttons.last();
+        button->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void PathControl::fitToWidth() {

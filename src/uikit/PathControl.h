@@ -37,6 +37,8 @@ public:
     const QList<Segment>& segments() const { return m_segments; }
     // The segments shown now, after dropping those that do not fit.
     int visibleSegmentCount() const;
+    // The segments' buttons, first to last, those dropped included.
+    const QList<QToolButton*>& segmentButtons() const { return m_buttons; }
 
     // The segments a local folder makes: "/" for the root, then one per component.
     static QList<Segment> segmentsForLocalURL(const URL& url);

@@ -1,5 +1,6 @@
 #include "uikit/SegmentedControl.h"
 
+#include "uikit/ButtonKeys.h"
 #include "uikit/Symbols.h"
 
 #include <QButtonGroup>
@@ -24,6 +25,7 @@ SegmentedControl::SegmentedControl(const QList<Segment>& segments, QWidget* pare
         button->setProperty(Symbols::symbolNameProperty, segments[i].symbolName);
         button->setAccessibleName(segments[i].accessibleName);
         button->setToolTip(segments[i].accessibleName);
+        ButtonKeys::install(button);
         m_group->addButton(button, i);
         layout->addWidget(button);
         m_buttons.append(button);

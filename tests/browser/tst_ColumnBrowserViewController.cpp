@@ -58,8 +58,10 @@ public:
     QSet<QString> held;
     QSet<QString> failing;
     QSet<QString> refusedDeletes;
+    int listings = 0;
 
     async::Task<QList<FileItem>> listDirectory(URL at) override {
+        ++listings;
         if (held.contains(at.absoluteString())) {
             auto park = [this, at](async::Continuation<void> continuation) {
                 m_waiting.append({at, std::move(continuation)});
@@ -160,6 +162,8 @@ private slots:
     void renameOutcome_data();
     void renameOutcome();
     void rightSelectsTheFirstRow();
+    void arrowsMoveFromTheSelectedRow_data();
+    void arrowsMoveFromTheSelectedRow();
     void changedOpenFolderKeepsNoDeadColumn_data();
     void changedOpenFolderKeepsNoDeadColumn();
     void rowDrops_data();
@@ -924,6 +928,58 @@ void tst_ColumnBrowserViewController::rightSelectsTheFirstRow() {
     QTest::keyClick(next->tableView(), Qt::Key_Down);
     QCOMPARE(namesOf(next->selectedItems()), QStringList{shown.at(1).name()});
     QTRY_COMPARE(namesOf(browser().selection()), QStringList{shown.at(1).name()});
+}
+
+void tst_ColumnBrowserViewController::arrowsMoveFromTheSelectedRow_data() {
+    QTest::addColumn<QString>("before"); // what happened between the click on B and the key
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("step"); // from B's row; 0 for the first row
+    QTest::newRow("Down after Left") << "right, relist, left" << int(Qt::Key_Down) << 1;
+    QTest::newRow("Up after Left") << "right, relist, left" << int(Qt::Key_Up) << -1;
+    QTest::newRow("Down in a column listed again") << "relist" << int(Qt::Key_Down) << 1;
+    QTest::newRow("Down with nothing selected") << "deselect, focus" << int(Qt::Key_Down) << 0;
+}
+
+// Up and Down go on from the row shown selected, whatever row the list last had as its own
+// current one (a listing again forgets it, the column entered by Left never had it); with nothing
+// selected they start at the first row.
+void tst_ColumnBrowserViewController::arrowsMoveFromTheSelectedRow() {
+    QFETCH(QString, before);
+    QFETCH(int, key);
+    QFETCH(int, step);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("B"));
+    waitUntilListed();
+    ColumnPanelView* first = browser().panels().first();
+    const QStringList shown = namesOf(first->items());
+    const int from = int(shown.indexOf(QStringLiteral("B")));
+    QVERIFY(from >= 1 && from + 1 < shown.size());
+    first->tableView()->setFocus();
+    for (const QString& action : before.split(QStringLiteral(", "))) {
+        if (action == u"right") {
+            QTest::keyClick(first->tableView(), Qt::Key_Right);
+            QTRY_VERIFY(browser().panels().at(1)->tableView()->hasFocus());
+        } else if (action == u"relist") {
+            const int listed = m_provider->listings + int(browser().columns().size());
+            browser().refreshAllColumns();
+            QTRY_COMPARE(m_provider->listings, listed);
+            waitUntilListed();
+            QCOMPARE(namesOf(first->selectedItems()), QStringList{"B"});
+        } else if (action == u"left") {
+            QTest::keyClick(browser().panels().at(1)->tableView(), Qt::Key_Left);
+            QTRY_VERIFY(first->tableView()->hasFocus());
+        } else if (action == u"deselect") {
+            first->tableView()->clearSelection();
+            QTRY_COMPARE(browser().panels().size(), 1);
+            first->tableView()->clearFocus();
+        } else if (action == u"focus") {
+            first->tableView()->setFocus(Qt::TabFocusReason);
+        }
+    }
+    QTest::keyClick(first->tableView(), Qt::Key(key));
+    const QString expected = shown.at(step == 0 ? 0 : from + step);
+    QCOMPARE(namesOf(first->selectedItems()), QStringList{expected});
+    QTRY_COMPARE(namesOf(browser().selection()), QStringList{expected});
 }
 
 void tst_ColumnBrowserViewController::changedOpenFolderKeepsNoDeadColumn_data() {
