@@ -314,6 +314,25 @@ void LocalTransferFiles::flushToDisk(const QString& path) {
         throw FileError(error, QStringLiteral("flush"), decoded(folder.constData()));
 }
 
+void LocalTransferFiles::flushFileSystems(const QStringList& folders) {
+    QList<dev_t> flushed;
+    for (const QString& folder : folders) {
+        const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            throw FileError::fromErrno(QStringLiteral("flush"), folder);
+        struct stat st {};
+        int error = ::fstat(fd, &st) == 0 ? 0 : errno;
+        if (error == 0 && !flushed.contains(st.st_dev)) {
+            // syncfs also reports a write that failed earlier on the file system (since Linux 5.8).
+            error = ::syncfs(fd) == 0 ? 0 : errno;
+            flushed.append(st.st_dev);
+        }
+        ::close(fd);
+        if (error != 0)
+            throw FileError(error, QStringLiteral("flush"), folder);
+    }
+}
+
 void LocalTransferFiles::setModificationDate(const QString& path, Date date) {
     struct timespec times[2];
     times[0].tv_sec = 0;

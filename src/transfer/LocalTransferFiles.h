@@ -81,6 +81,10 @@ public:
     // link), then the folder holding it, so that the name it has survives a power cut. Throws
     // FileError when any of it fails.
     static void flushToDisk(const QString& path);
+    // Sends to the disk everything written on the file systems that hold the given folders, each
+    // file system once however many folders it holds (syncfs): a move of a thousand photos pays
+    // one flush, not a thousand. Throws FileError when a folder cannot be opened or a flush fails.
+    static void flushFileSystems(const QStringList& folders);
 
     // Copies a regular file beside the target and renames it over the target only when whole, so
     // a failed or cancelled copy leaves the target as it was and no partial file. Reads in chunks
