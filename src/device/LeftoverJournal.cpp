@@ -432,7 +432,11 @@ bool LeftoverJournal::begin(const Entry& given) {
     if (m_entries.contains(entry))
         return true;
     m_entries.append(entry);
-    return append(entry, Line::added, entry.kind == Kind::asideItem);
+    // A folder made on a device holds the staging folder of its partial copies there, which
+    // nothing else records; on this computer such a folder's leftovers go with a power cut.
+    const bool durable =
+        entry.kind == Kind::asideItem || (entry.kind == Kind::newFolder && !entry.udid.isEmpty());
+    return append(entry, Line::added, durable);
 }
 
 bool LeftoverJournal::recordReplaced(const Entry& entry) {

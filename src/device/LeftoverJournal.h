@@ -81,8 +81,10 @@ public:
     static std::shared_ptr<LeftoverJournal> shared(const QString& file = QString());
 
     // Writes entry down before the caller makes the item; false (logged) when it could not be
-    // stored. The entry is a running copy's until finished(). Fills in the file system of the
-    // folder of an item on this computer.
+    // stored. The entry is a running copy's until finished(). An item set aside, and a folder
+    // made on a device (whose staging folder of partial copies it alone records), are synced to
+    // the disk before this returns. Fills in the file system of the folder of an item on this
+    // computer.
     bool begin(const Entry& entry);
     // Writes down, and syncs to the disk, that the replacement of an item set aside is whole and
     // has its name: from then on the item set aside is removed, never put back. False (logged)

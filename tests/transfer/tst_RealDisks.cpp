@@ -46,6 +46,7 @@ private slots:
     void aMoveSurvivesAPowerCut();
     void aReplaceSurvivesAPowerCut_data();
     void aReplaceSurvivesAPowerCut();
+    void aNewFolderOnTheDeviceIsRecordedDurably();
 
 private:
     // A disk of the kind mounted in the scratch folder, or a skip with the reason.
@@ -153,6 +154,20 @@ void tst_RealDisks::aReplaceSurvivesAPowerCut() {
     QCOMPARE(journal->leftovers(QString()), QList<LeftoverJournal::Entry>());
     QCOMPARE(journal->leftovers(udid), QList<LeftoverJournal::Entry>());
     QCOMPARE(itemsIn(destination), QStringList{"Notes.txt=new"});
+}
+
+// A folder made on the device holds its staging folder of partial copies: a power cut of this
+// computer must not lose the only record of it.
+void tst_RealDisks::aNewFolderOnTheDeviceIsRecordedDurably() {
+    if (!mountDisk(LoopDisk::Kind::ext4))
+        QSKIP("needs root and a loop-mounted ext4 image");
+    const QString file = m_disk->path() + QStringLiteral("/data/Leftovers.jsonl");
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::newFolder, udid, QString(),
+                                       QStringLiteral("/DCIM/Trip"), QString()};
+    QVERIFY(LeftoverJournal(file).begin(entry));
+    QVERIFY2(m_disk->cutPower(), qPrintable(m_disk->failure()));
+
+    QCOMPARE(LeftoverJournal(file).leftovers(udid), QList<LeftoverJournal::Entry>{entry});
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_RealDisks)
