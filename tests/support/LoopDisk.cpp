@@ -36,7 +36,7 @@ LoopDisk::LoopDisk(QString folder, Kind kind, int megabytes)
     }
     image.close();
     const bool made = kind == Kind::ext4 ? run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), m_image})
-                                         : run(QStringLiteral("mkfs.vfat"), {m_image});
+                                         : run(QStringLiteral("mkfs.exfat"), {m_image});
     if (made)
         mount();
 }
@@ -63,10 +63,19 @@ bool LoopDisk::run(const QString& program, const QStringList& arguments) {
 bool LoopDisk::mount() {
     if (m_mounted)
         return true;
-    // ext4 writes its log every 5 s by default: a longer interval keeps a commit that happens to
-    // fall between a copy and the cut from hiding what the copy did not make durable itself.
-    const QString options = m_kind == Kind::ext4 ? QStringLiteral("loop,commit=600") : QStringLiteral("loop");
-    m_mounted = run(QStringLiteral("mount"), {QStringLiteral("-o"), options, m_image, m_mountPoint});
+    if (m_kind == Kind::ext4) {
+        // ext4 writes its log every 5 s by default: a longer interval keeps a commit that happens
+        // to fall between a copy and the cut from hiding what the copy did not make durable.
+        m_mounted = run(QStringLiteral("mount"),
+                        {QStringLiteral("-o"), QStringLiteral("loop,commit=600"), m_image, m_mountPoint});
+    } else {
+        for (const QString& type : {QStringLiteral("exfat"), QStringLiteral("exfat-fuse")}) {
+            m_mounted = run(QStringLiteral("mount"), {QStringLiteral("-t"), type, QStringLiteral("-o"),
+                                                      QStringLiteral("loop"), m_image, m_mountPoint});
+            if (m_mounted)
+                break;
+        }
+    }
     return m_mounted;
 }
 

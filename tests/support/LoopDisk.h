@@ -8,7 +8,7 @@
 // disk is not mounted and failure() says why, for the test to skip with.
 class LoopDisk {
 public:
-    enum class Kind { ext4, vfat };
+    enum class Kind { ext4, exfat };
 
     // Makes the image beside the mount point and mounts it there.
     LoopDisk(QString folder, Kind kind, int megabytes = 64);

@@ -47,6 +47,7 @@ private slots:
     void aReplaceSurvivesAPowerCut_data();
     void aReplaceSurvivesAPowerCut();
     void aNewFolderOnTheDeviceIsRecordedDurably();
+    void namesDifferingInCaseOnAStickThatFoldsCase();
 
 private:
     // A disk of the kind mounted in the scratch folder, or a skip with the reason.
@@ -168,6 +169,26 @@ void tst_RealDisks::aNewFolderOnTheDeviceIsRecordedDurably() {
     QVERIFY2(m_disk->cutPower(), qPrintable(m_disk->failure()));
 
     QCOMPARE(LeftoverJournal(file).leftovers(udid), QList<LeftoverJournal::Entry>{entry});
+}
+
+// On an exFAT stick "a.jpg" and "A.jpg" are one name: the second meets the first's copy, which the
+// transfer made and must not replace; both arrive, and the move deletes only what it copied.
+void tst_RealDisks::namesDifferingInCaseOnAStickThatFoldsCase() {
+    if (!mountDisk(LoopDisk::Kind::exfat))
+        QSKIP("needs root, mkfs.exfat and a loop-mounted exFAT image");
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/DCIM/Pair/a.jpg"), "lower"));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/DCIM/Pair/A.jpg"), "upper"));
+    m_prompter->answers = {answer(ConflictResolution::replace, true)};
+
+    runSync(m_manager->moveItems({item(Side::device, QStringLiteral("/DCIM/Pair"))},
+                                 URL::fileURL(m_disk->path())));
+
+    QStringList arrived;
+    for (const QString& line : itemsIn(m_disk->path() + QStringLiteral("/Pair")))
+        arrived << line.mid(line.indexOf(u'=') + 1);
+    arrived.sort();
+    QCOMPARE(arrived, (QStringList{"lower", "upper"}));
+    QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/DCIM/Pair")));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_RealDisks)
