@@ -5,13 +5,18 @@
 //   down, up                 one big file, device to computer and back;
 //   folder_down, folder_up   a folder of small files (64 KiB each), where the cost of each file
 //                            beyond its bytes sets the pace.
+//   move_down                the same small files moved from the device into a folder on a real
+//                            disk (not /dev/shm), divided by their copy into the same folder: what
+//                            the move adds (one removal a file, the flush of the copies before the
+//                            first source goes) beyond the copy.
 // Beside them, the peak resident memory of the process during the big copies above its level
 // just before them, and the longest gap between ticks of a 5 ms timer on the main thread during
 // the engine's copies (what the window would feel).
 //
 //     transfer_engine [size in MiB, default 1024] [rounds, default 5] [small files, default 2000]
 //
-// Files live on /dev/shm so that the disk does not set the pace. The best round of each counts.
+// Files live on /dev/shm so that the disk does not set the pace, except move_down's, which go to a
+// folder below /var/tmp. The best round of each counts.
 // The last line holds the figures for scripts to read.
 
 #include "BenchArguments.h"
@@ -39,6 +44,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -107,6 +113,14 @@ struct Engine {
                 (done.error ? ": " + done.error->description().toStdString() : std::string()));
         return done.progress.bytesTransferred;
     }
+
+    // A move of one folder, to its end; its bytes, as counted outside.
+    uint64_t move(const URL& source, const URL& destination, uint64_t bytes) {
+        const FileItem item(source.absoluteString(), source.lastPathComponent(), source, true, 0, Date::now(),
+                            FileKind::other, std::nullopt);
+        async::runSync(manager.moveItems({item}, destination), noTimeLimit);
+        return bytes;
+    }
 };
 
 double seconds(const std::function<uint64_t()>& run, uint64_t expected) {
@@ -161,7 +175,22 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const URL engineDownURL = URL::fileURL(qpath(engineDown));
     const URL engineUpURL = AFCLocation::mediaURL(udid, QStringLiteral("/up-engine"));
 
-    Best down, up, folderDown, folderUp;
+    // On a real disk: the flush a move makes before its first deletion costs there what it would
+    // cost the user.
+    const std::filesystem::path disk =
+        std::filesystem::path("/var/tmp") / ("orvanta-engine-move-" + std::to_string(::getpid()));
+    const std::filesystem::path diskCopy = disk / "copy";
+    const std::filesystem::path diskMove = disk / "move";
+    struct RemoveDisk {
+        std::filesystem::path path;
+        ~RemoveDisk() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } removeDisk{disk};
+    std::filesystem::create_directories(disk);
+
+    Best down, up, folderDown, folderUp, moveDown;
     uint64_t peakKiB = 0;
     const auto engineRun = [&](const std::function<uint64_t()>& copy, bool big) {
         return [&, copy, big] {
@@ -238,6 +267,37 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
             },
             engineRun([&] { return engine.copy(URL::fileURL(qpath(local / "set")), true, 0, engineUpURL); },
                       false));
+
+        // The move's sources, made anew each round; every copy before it on the disk, so that
+        // neither run pays for the other's writes.
+        for (const auto& folder : {diskCopy, diskMove})
+            makeFreshFolder(folder);
+        std::filesystem::copy(local / "set", media / "moving");
+        ::sync();
+        const auto timedOnDisk = [&](const std::function<uint64_t()>& run) {
+            ::sync();
+            return seconds(run, smallTotal);
+        };
+        const auto copyToDisk = [&] {
+            engine.provider->invalidateCache();
+            return engine.copy(AFCLocation::mediaURL(udid, QStringLiteral("/set")), true, 0,
+                               URL::fileURL(qpath(diskCopy)));
+        };
+        const auto moveToDisk = [&] {
+            engine.provider->invalidateCache();
+            return engine.move(AFCLocation::mediaURL(udid, QStringLiteral("/moving")),
+                               URL::fileURL(qpath(diskMove)), smallTotal);
+        };
+        if (engineFirst)
+            moveDown.engine = std::min(moveDown.engine, timedOnDisk(moveToDisk));
+        moveDown.bare = std::min(moveDown.bare, timedOnDisk(copyToDisk));
+        if (!engineFirst)
+            moveDown.engine = std::min(moveDown.engine, timedOnDisk(moveToDisk));
+        checkFolder(diskCopy / "set", fileCount, smallFileBytes);
+        checkFolder(diskMove / "moving", fileCount, smallFileBytes);
+        if (std::filesystem::exists(media / "moving"))
+            throw std::runtime_error("the move left its sources on the device");
+
         checkFolder(bareDown, fileCount, smallFileBytes);
         checkFolder(engineDown / "set", fileCount, smallFileBytes);
         checkFolder(bareUp, fileCount, smallFileBytes);
@@ -255,13 +315,16 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
                 folderDown.bare, folderDown.engine, folderDown.ratio());
     std::printf("%zu x 64 KiB up:   bare %.2f s, engine %.2f s, ratio %.2f (target <= 1.5)\n", fileCount,
                 folderUp.bare, folderUp.engine, folderUp.ratio());
+    std::printf("%zu x 64 KiB moved down to a disk: copy %.2f s, move %.2f s, ratio %.2f (target <= 1.5)\n",
+                fileCount, moveDown.bare, moveDown.engine, moveDown.ratio());
     std::printf("peak memory above baseline during the big copies: %llu MiB (target <= 64)\n",
                 static_cast<unsigned long long>(peakKiB / 1024));
     std::printf("longest main-thread stall: %.1f ms (target <= 50)\n", stalls.longestMs());
     std::printf(
-        "transfer_engine down=%.2f up=%.2f folder_down=%.2f folder_up=%.2f rss_mib=%llu max_stall_ms=%.0f\n",
+        "transfer_engine down=%.2f up=%.2f folder_down=%.2f folder_up=%.2f rss_mib=%llu max_stall_ms=%.0f "
+        "move_down=%.2f\n",
         down.ratio(), up.ratio(), folderDown.ratio(), folderUp.ratio(),
-        static_cast<unsigned long long>(peakKiB / 1024), stalls.longestMs());
+        static_cast<unsigned long long>(peakKiB / 1024), stalls.longestMs(), moveDown.ratio());
     return 0;
 }
 

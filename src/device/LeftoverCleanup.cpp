@@ -31,9 +31,15 @@ Decision forget() {
 }
 
 // The hidden item is not there: settled, unless its folder is missing too (a disk not mounted, a
-// folder renamed meanwhile), when nothing can be told.
-Decision whenAbsent(const QString& folder, const LeftoverCleanup::Place& place) {
-    return place.lookUp(folder) == Presence::present ? forget() : keep();
+// folder renamed meanwhile) or is now on another file system (the mount point of a disk not
+// mounted), when nothing can be told.
+Decision whenAbsent(const LeftoverJournal::Entry& entry, const LeftoverCleanup::Place& place) {
+    const QString folder = AFCPath::parent(entry.path);
+    if (place.lookUp(folder) != Presence::present)
+        return keep();
+    if (place.onRecordedFileSystem && !place.onRecordedFileSystem(folder, entry))
+        return keep();
+    return forget();
 }
 
 Decision forNewFolder(const LeftoverJournal::Entry& entry, const LeftoverCleanup::Place& place) {
@@ -41,7 +47,7 @@ Decision forNewFolder(const LeftoverJournal::Entry& entry, const LeftoverCleanup
     if (folder == Presence::unknown)
         return keep();
     if (folder == Presence::absent)
-        return whenAbsent(AFCPath::parent(entry.path), place);
+        return whenAbsent(entry, place);
     const std::optional<QStringList> names = place.children(entry.path);
     if (!names)
         return keep();
@@ -99,7 +105,7 @@ LeftoverCleanup::Decision LeftoverCleanup::decide(const Entry& entry, const Plac
     if (hidden == Presence::unknown)
         return keep();
     if (hidden == Presence::absent)
-        return whenAbsent(AFCPath::parent(entry.path), place);
+        return whenAbsent(entry, place);
     if (entry.kind == Kind::partialCopy)
         return {Action::remove, {entry.path}, {}};
     return forAside(entry, place);

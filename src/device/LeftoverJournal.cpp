@@ -1,5 +1,6 @@
 #include "device/LeftoverJournal.h"
 
+#include "device/AFCPath.h"
 #include "device/LeftoverCleanup.h"
 #include "platform/Logger.h"
 
@@ -15,9 +16,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -42,7 +45,19 @@ QJsonObject toJson(const LeftoverJournal::Entry& entry) {
         object.insert(QStringLiteral("bundleID"), entry.bundleID);
     if (!entry.originalPath.isEmpty())
         object.insert(QStringLiteral("originalPath"), entry.originalPath);
+    // As hexadecimal text: a JSON number would lose the low bits of a 64-bit id.
+    if (entry.folderFileSystem.device != 0)
+        object.insert(QStringLiteral("folderDevice"), QString::number(entry.folderFileSystem.device, 16));
+    if (entry.folderFileSystem.id != 0)
+        object.insert(QStringLiteral("folderFileSystem"), QString::number(entry.folderFileSystem.id, 16));
     return object;
+}
+
+// Zero (unknown) when absent or not a number of ours.
+quint64 hexNumber(const QJsonObject& object, const QString& key) {
+    bool ok = false;
+    const quint64 value = object.value(key).toString().toULongLong(&ok, 16);
+    return ok ? value : 0;
 }
 
 QByteArray lineOf(const LeftoverJournal::Entry& entry, const char* outcome = nullptr) {
@@ -65,6 +80,8 @@ std::optional<LeftoverJournal::Entry> fromJson(const QJsonObject& object) {
     entry.udid = object.value(QStringLiteral("udid")).toString();
     entry.bundleID = object.value(QStringLiteral("bundleID")).toString();
     entry.originalPath = object.value(QStringLiteral("originalPath")).toString();
+    entry.folderFileSystem.device = hexNumber(object, QStringLiteral("folderDevice"));
+    entry.folderFileSystem.id = hexNumber(object, QStringLiteral("folderFileSystem"));
     return entry;
 }
 
@@ -203,10 +220,12 @@ QList<LeftoverJournal::Entry> LeftoverJournal::parse(const QByteArray& text) {
         } else if (object.value(QStringLiteral("replaced")).toBool()) {
             if (entry->kind != Kind::asideItem)
                 continue;
-            if (at >= 0)
+            if (at >= 0) {
                 entries[at].replaced = true;
-            else
-                entries.append(Entry{entry->kind, entry->udid, entry->bundleID, entry->path, entry->originalPath, true});
+            } else {
+                entry->replaced = true;
+                entries.append(*entry);
+            }
         } else if (at < 0) {
             entries.append(*entry);
         }
@@ -391,13 +410,33 @@ bool LeftoverJournal::append(const Entry& entry, Line line, bool durable) {
     return true;
 }
 
-bool LeftoverJournal::begin(const Entry& entry) {
+LeftoverJournal::FileSystem LeftoverJournal::fileSystemOf(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    struct stat st {};
+    struct statfs fs {};
+    if (::stat(native.constData(), &st) != 0 || ::statfs(native.constData(), &fs) != 0)
+        return {};
+    quint64 id = 0;
+    static_assert(sizeof(fs.f_fsid) == 2 * sizeof(quint32));
+    std::memcpy(&id, &fs.f_fsid, sizeof id);
+    return {quint64(st.st_dev), id};
+}
+
+bool LeftoverJournal::begin(const Entry& given) {
+    Entry entry = given;
+    // Looked at before the lock: a slow disk holds up only this copy.
+    if (entry.udid.isEmpty() && !entry.folderFileSystem.isKnown())
+        entry.folderFileSystem = fileSystemOf(AFCPath::parent(entry.path));
     QMutexLocker lock(&m_mutex);
     m_running.append(entry);
     if (m_entries.contains(entry))
         return true;
     m_entries.append(entry);
-    return append(entry, Line::added, entry.kind == Kind::asideItem);
+    // A folder made on a device holds the staging folder of its partial copies there, which
+    // nothing else records; on this computer such a folder's leftovers go with a power cut.
+    const bool durable =
+        entry.kind == Kind::asideItem || (entry.kind == Kind::newFolder && !entry.udid.isEmpty());
+    return append(entry, Line::added, durable);
 }
 
 bool LeftoverJournal::recordReplaced(const Entry& entry) {

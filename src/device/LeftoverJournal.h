@@ -29,6 +29,20 @@ class LeftoverJournal {
 public:
     enum class Kind { partialCopy, asideItem, newFolder };
 
+    // Which file system a folder of this computer was on: the device number, and the file
+    // system's own id (statfs), which stays the same when the disk comes back under another
+    // device number. Zero where unknown (a journal written before these were recorded).
+    struct FileSystem {
+        quint64 device = 0;
+        quint64 id = 0;
+
+        bool isKnown() const { return device != 0 || id != 0; }
+        // The same file system by either mark.
+        bool matches(const FileSystem& other) const {
+            return (device != 0 && device == other.device) || (id != 0 && id == other.id);
+        }
+    };
+
     struct Entry {
         Kind kind = Kind::partialCopy;
         // The device's UDID; empty for the computer.
@@ -41,6 +55,10 @@ public:
         QString originalPath;
         // For an aside item: its replacement is whole, flushed and has the name (recordReplaced).
         bool replaced = false;
+        // On this computer: the file system the hidden item's folder was on when the entry was
+        // made (begin fills it in). A mount point without its disk is an empty folder of another
+        // file system: the clean-up must not take the item's absence there for an outcome.
+        FileSystem folderFileSystem;
 
         // The same item, whatever its records say.
         bool operator==(const Entry& other) const {
@@ -63,7 +81,10 @@ public:
     static std::shared_ptr<LeftoverJournal> shared(const QString& file = QString());
 
     // Writes entry down before the caller makes the item; false (logged) when it could not be
-    // stored. The entry is a running copy's until finished().
+    // stored. The entry is a running copy's until finished(). An item set aside, and a folder
+    // made on a device (whose staging folder of partial copies it alone records), are synced to
+    // the disk before this returns. Fills in the file system of the folder of an item on this
+    // computer.
     bool begin(const Entry& entry);
     // Writes down, and syncs to the disk, that the replacement of an item set aside is whole and
     // has its name: from then on the item set aside is removed, never put back. False (logged)
@@ -83,6 +104,9 @@ public:
     QList<Entry> entries() const;
     // The file this instance writes.
     QString ownFile() const { return m_file; }
+
+    // The file system the folder is on; unknown when it cannot be looked at.
+    static FileSystem fileSystemOf(const QString& folder);
 
     // Reads a journal's text: the entries that stand, in order. A line that is not an entry of
     // ours costs only itself (logged).

@@ -43,7 +43,11 @@ const LeftoverCleanup::Place computer{
             return false;
         }
     },
-    [](const QString& path) { LocalTransferFiles::removeItem(path); }};
+    [](const QString& path) { LocalTransferFiles::removeItem(path); },
+    [](const QString& folder, const LeftoverJournal::Entry& entry) {
+        return !entry.folderFileSystem.isKnown() ||
+               LeftoverJournal::fileSystemOf(folder).matches(entry.folderFileSystem);
+    }};
 
 } // namespace
 

@@ -160,6 +160,34 @@ QString LocalTransferFiles::resolvedPath(const QString& path) {
     }
 }
 
+bool LocalTransferFiles::isListedAsSpelled(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QByteArray name = encoded(path.mid(slash + 1));
+    const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(encoded(folder).constData()));
+    if (!dir)
+        return false;
+    try {
+        while (const dirent* entry = LocalFileOperations::nextEntry(dir.get(), folder)) {
+            if (name == QByteArray(entry->d_name))
+                return true;
+        }
+    } catch (const FileError&) {
+    }
+    return false;
+}
+
+bool LocalTransferFiles::showSameFacts(const QString& first, const QString& second) {
+    struct stat a {};
+    struct stat b {};
+    if (::lstat(encoded(first).constData(), &a) != 0 || ::lstat(encoded(second).constData(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_mode == b.st_mode && a.st_size == b.st_size &&
+           a.st_nlink == b.st_nlink && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 bool LocalTransferFiles::nameIsAmbiguous(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const QString name = path.mid(slash + 1);
@@ -312,6 +340,25 @@ void LocalTransferFiles::flushToDisk(const QString& path) {
     const QByteArray folder = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : target.left(slash);
     if (const int error = syncEntry(folder.constData(), true); error != 0)
         throw FileError(error, QStringLiteral("flush"), decoded(folder.constData()));
+}
+
+void LocalTransferFiles::flushFileSystems(const QStringList& folders) {
+    QList<dev_t> flushed;
+    for (const QString& folder : folders) {
+        const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            throw FileError::fromErrno(QStringLiteral("flush"), folder);
+        struct stat st {};
+        int error = ::fstat(fd, &st) == 0 ? 0 : errno;
+        if (error == 0 && !flushed.contains(st.st_dev)) {
+            // syncfs also reports a write that failed earlier on the file system (since Linux 5.8).
+            error = ::syncfs(fd) == 0 ? 0 : errno;
+            flushed.append(st.st_dev);
+        }
+        ::close(fd);
+        if (error != 0)
+            throw FileError(error, QStringLiteral("flush"), folder);
+    }
 }
 
 void LocalTransferFiles::setModificationDate(const QString& path, Date date) {

@@ -55,6 +55,15 @@ public:
     static std::optional<Facts> inspect(const QString& path);
     // Whether the two entries are one and the same file (device and inode), whatever their paths.
     static bool isSameEntry(const QString& first, const QString& second);
+    // Whether the folder's listing holds the last name of path spelled as it is: a file system
+    // that folds case finds "A.jpg" where only "a.jpg" is listed. False too when the folder
+    // cannot be listed.
+    static bool isListedAsSpelled(const QString& path);
+    // Whether two names show one file's facts (type, size, links, and change and modification
+    // times to the nanosecond). Where a file system gives each spelling of a name an inode number
+    // of its own (exFAT through FUSE), this, with a name not listed as spelled, is what tells
+    // that the name reached the other file.
+    static bool showSameFacts(const QString& first, const QString& second);
     // The path with links and "." and ".." resolved; for a path that does not exist yet, its
     // nearest existing ancestor is resolved and the rest appended.
     static QString resolvedPath(const QString& path);
@@ -81,6 +90,10 @@ public:
     // link), then the folder holding it, so that the name it has survives a power cut. Throws
     // FileError when any of it fails.
     static void flushToDisk(const QString& path);
+    // Sends to the disk everything written on the file systems that hold the given folders, each
+    // file system once however many folders it holds (syncfs): a move of a thousand photos pays
+    // one flush, not a thousand. Throws FileError when a folder cannot be opened or a flush fails.
+    static void flushFileSystems(const QStringList& folders);
 
     // Copies a regular file beside the target and renames it over the target only when whole, so
     // a failed or cancelled copy leaves the target as it was and no partial file. Reads in chunks

@@ -244,7 +244,8 @@ private:
     async::Task<void> directMove(QList<FileItem> items, URL destination,
                                  std::shared_ptr<DirectMoveState> state);
     async::Task<void> moveOne(FileItem item, URL target);
-    async::Task<void> deleteMovedSources(QList<FileItem> items, MoveCopy copy);
+    // Flushes what the copy wrote on this computer, then deletes what it copied whole.
+    async::Task<void> deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination);
     void postMoveNotifications(const QList<FileItem>& items, const URL& destination);
     async::Task<void> awaitTransfer(QUuid id, std::optional<double> stallTimeout, std::stop_token token);
     // The threads one side of a check hashes (and reads, on this computer) on.

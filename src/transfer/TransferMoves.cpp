@@ -13,6 +13,7 @@
 #include "platform/async/Outcome.h"
 #include "platform/async/Race.h"
 #include "services/FileSystemProvider.h"
+#include "transfer/LocalTransferFiles.h"
 #include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
 
@@ -140,7 +141,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         std::rethrow_exception(copied.error());
     }
 
-    async::Task<void> deleting = deleteMovedSources(toCopy, copy);
+    async::Task<void> deleting = deleteMovedSources(toCopy, copy, destination);
     co_await deleting;
     if (alive.expired())
         throw async::CancelledError{};
@@ -273,11 +274,39 @@ async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
     co_await renaming;
 }
 
-async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, MoveCopy copy) {
+async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination) {
     const std::weak_ptr<const bool> alive = m_alive;
     if (!copy.record || copy.record->state != TransferState::completed)
         throw TransferError::ioError(
             QStringLiteral("The copy of the move did not complete; nothing was deleted"));
+    // A copy closed on this computer may still be in memory only: a power cut, or a stick pulled,
+    // right after the sources went would leave neither. Every file system the copies went to is
+    // flushed once, before the first source goes.
+    if (!isDevice(destination)) {
+        QStringList folders{destination.toLocalFile()};
+        QSet<QString> seen{folders.front()};
+        for (const TransferReportEntry& entry : copy.record->reportEntries) {
+            const URL copied = entry.destinationURL();
+            if (isDevice(copied))
+                continue;
+            const QString folder = copied.deletingLastPathComponent().toLocalFile();
+            if (!seen.contains(folder)) {
+                seen.insert(folder);
+                folders.append(folder);
+            }
+        }
+        async::Task<void> flushing =
+            m_executor->run([folders] { LocalTransferFiles::flushFileSystems(folders); });
+        async::detail::Outcome<void> flushed = co_await async::detail::settle(std::move(flushing));
+        if (alive.expired())
+            throw async::CancelledError{};
+        if (flushed.error()) {
+            Logger::transfer().error("Could not flush the moved items: %s",
+                                     async::describeException(flushed.error()));
+            throw TransferError::ioError(
+                QStringLiteral("The copies could not be written to the disk; nothing was deleted"));
+        }
+    }
     // Only files whose copy is whole and did not fail its check may go; a file the copy skipped
     // (already in place) or did not take has no entry and stays.
     QSet<QString> rejected;

@@ -541,6 +541,17 @@ async::Task<bool> TransferPlacement::isCreatedHere(URL url) {
             if (LocalTransferFiles::isSameEntry(path, candidate))
                 return true;
         }
+        // Where each spelling gets an inode number of its own (FUSE), a name the folder does not
+        // list was folded onto another entry: ours when it shows that one's facts. Taking a
+        // stranger's file for ours costs only a question (it gets a free name); taking ours for a
+        // stranger's would offer the copy just made for replacing, and the move would then delete
+        // both sources.
+        if (LocalTransferFiles::isListedAsSpelled(path))
+            return false;
+        for (const QString& candidate : candidates) {
+            if (LocalTransferFiles::showSameFacts(path, candidate))
+                return true;
+        }
         return false;
     });
     co_return co_await comparing;

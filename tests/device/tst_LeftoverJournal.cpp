@@ -21,6 +21,7 @@ private slots:
     void oneJournalPerFile();
     void aSecondInstanceNeverTakesALiveOnesEntries();
     void theRecordOfAReplacementOutlivesTheProcess();
+    void theFileSystemOfAFolderHereIsRecorded();
 
 private:
     QString file() const { return m_dir->filePath(QStringLiteral("data/Orvanta/Leftovers.json")); }
@@ -37,6 +38,38 @@ const Entry local{Kind::asideItem, QString(), QString(), QStringLiteral("/home/u
                   QStringLiteral("/home/u/Thing")};
 
 } // namespace
+
+// What identifies the file system of an item's folder on this computer is written down with its
+// entry and read back whole (64-bit ids included); a line written before it was recorded reads as
+// unknown.
+void tst_LeftoverJournal::theFileSystemOfAFolderHereIsRecorded() {
+    const QString folder = m_dir->filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(folder));
+    const Entry here{Kind::asideItem, QString(), QString(),
+                     folder + QStringLiteral("/.orvanta-aside-00000000000000a3"),
+                     folder + QStringLiteral("/Thing")};
+    Entry far = local;
+    far.folderFileSystem = {0xfd01, 0xfedcba9876543210};
+    {
+        LeftoverJournal crashed(file());
+        QVERIFY(crashed.begin(here));
+        QVERIFY(crashed.begin(far));
+        QVERIFY(crashed.begin(partial));
+    }
+    const QList<Entry> read = LeftoverJournal(file()).entries();
+    QCOMPARE(read, (QList<Entry>{here, far, partial}));
+    const LeftoverJournal::FileSystem recorded = read.at(0).folderFileSystem;
+    QVERIFY(recorded.isKnown());
+    QVERIFY(recorded.matches(LeftoverJournal::fileSystemOf(folder)));
+    QCOMPARE(read.at(1).folderFileSystem.device, quint64(0xfd01));
+    QCOMPARE(read.at(1).folderFileSystem.id, quint64(0xfedcba9876543210));
+    QVERIFY(!read.at(2).folderFileSystem.isKnown());
+    QVERIFY(
+        !LeftoverJournal::parse(
+             R"({"kind":"aside","path":"/home/u/.orvanta-aside-00000000000000a2","originalPath":"/home/u/Thing"})")
+             .front()
+             .folderFileSystem.isKnown());
+}
 
 void tst_LeftoverJournal::runningCopiesAreNotLeftoversUntilReleased() {
     LeftoverJournal journal(file());

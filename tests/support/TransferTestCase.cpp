@@ -54,6 +54,15 @@ QMap<QString, QByteArray> contentsOf(const QString& root, bool folders) {
     return items;
 }
 
+QStringList itemsIn(const QString& root) {
+    QStringList items;
+    const QMap<QString, QByteArray> contents = contentsOf(root, true);
+    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+        items << (it.key().endsWith(u'/') ? it.key() : it.key() + u'=' + QString::fromUtf8(it.value()));
+    items.sort();
+    return items;
+}
+
 void TransferTestCase::setUpTransferTestCase() {
     // Reports and the journal of leftovers go below the data folder: a test's must not land in
     // the user's.

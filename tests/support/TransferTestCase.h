@@ -42,6 +42,10 @@ QStringList treeOf(const QString& root);
 // as its path and a final "/", with no content.
 QMap<QString, QByteArray> contentsOf(const QString& root, bool folders = false);
 
+// Every item below root, hidden ones included, sorted: a folder as "path/", a file as
+// "path=content".
+QStringList itemsIn(const QString& root);
+
 // Base of the tests of the transfer engine: a device in the emulator with a media folder and one
 // app, a folder standing for this computer, and a transfer manager between them whose clashes a
 // script answers. Subclasses call setUpTransfers() and tearDownTransfers() from init() and

@@ -11,7 +11,12 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 using Side = TransferTestCase::Side;
 
@@ -52,6 +57,7 @@ private slots:
     void aCrashBetweenTheStepsLosesNothing();
     void foreignLinesTouchNothing();
     void aFolderNotThereKeepsItsEntryUntilItIs();
+    void anItemAtTheTopOfADiskNotMountedWaitsForIt();
 };
 
 void tst_LocalLeftovers::cleanup() {
@@ -247,6 +253,50 @@ void tst_LocalLeftovers::aFolderNotThereKeepsItsEntryUntilItIs() {
     LocalLeftovers::recover(journal);
     QVERIFY(journal.entries().isEmpty());
     QCOMPARE(fileContents(folder + QStringLiteral("/Beach.jpg")), QByteArray("the only copy"));
+}
+
+// Set aside at the top of a disk that is not mounted at the next start: its mount point is there,
+// an empty folder of another file system. The entry waits, and the item comes back once the disk
+// is mounted again. A bind mount of a folder on another file system stands for the disk.
+void tst_LocalLeftovers::anItemAtTheTopOfADiskNotMountedWaitsForIt() {
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/orvanta-disk-XXXXXX"));
+    const QString mountPoint = m_mac + QStringLiteral("/Disk");
+    QVERIFY(elsewhere.isValid());
+    QVERIFY(QDir().mkpath(mountPoint));
+    struct stat disk {};
+    struct stat point {};
+    QVERIFY(::stat(QFile::encodeName(elsewhere.path()).constData(), &disk) == 0);
+    QVERIFY(::stat(QFile::encodeName(mountPoint).constData(), &point) == 0);
+    if (disk.st_dev == point.st_dev)
+        QSKIP("/dev/shm is on the same file system as the test's folders");
+    const QByteArray mountPath = QFile::encodeName(mountPoint);
+    if (::mount(QFile::encodeName(elsewhere.path()).constData(), mountPath.constData(), nullptr, MS_BIND,
+                nullptr) != 0)
+        QSKIP("mounting needs root (a bind mount stands for the disk)");
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPath.constData(), MNT_DETACH); });
+    const QString hidden = mountPoint + QStringLiteral("/.orvanta-aside-0123456789abcdef");
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::asideItem, QString(), QString(), hidden,
+                                       mountPoint + QStringLiteral("/Beach.jpg")};
+    const QString file = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    {
+        LeftoverJournal earlier(file);
+        QVERIFY(earlier.begin(entry));
+        QVERIFY(writeTestFile(hidden, "the only copy"));
+    }
+    QCOMPARE(::umount(mountPath.constData()), 0);
+
+    {
+        LeftoverJournal journal(file);
+        LocalLeftovers::recover(journal);
+        QCOMPARE(journal.entries(), QList<LeftoverJournal::Entry>{entry});
+    }
+    QCOMPARE(::mount(QFile::encodeName(elsewhere.path()).constData(), mountPath.constData(), nullptr, MS_BIND,
+                     nullptr),
+             0);
+    LeftoverJournal journal(file);
+    LocalLeftovers::recover(journal);
+    QVERIFY(journal.entries().isEmpty());
+    QCOMPARE(fileContents(mountPoint + QStringLiteral("/Beach.jpg")), QByteArray("the only copy"));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_LocalLeftovers)

@@ -20,20 +20,6 @@
 using Side = TransferTestCase::Side;
 using async::runSync;
 
-namespace {
-
-// Every item below root, hidden ones included, as "name=content" (folders as "name/").
-QStringList itemsIn(const QString& root) {
-    QStringList items;
-    const QMap<QString, QByteArray> contents = contentsOf(root, true);
-    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
-        items << (it.key().endsWith(u'/') ? it.key() : it.key() + u'=' + QString::fromUtf8(it.value()));
-    items.sort();
-    return items;
-}
-
-} // namespace
-
 class tst_ReplaceOutcomes : public TransferTestCase {
     Q_OBJECT
 

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+// A file system of its own, on an image file mounted through a loop device, for what only a real
+// disk shows: a power cut (the file system stops at once, without writing what its log holds in
+// memory), a disk that folds case. Needs root and the mkfs tools; where either is missing the
+// disk is not mounted and failure() says why, for the test to skip with.
+class LoopDisk {
+public:
+    enum class Kind { ext4, exfat };
+
+    // Makes the image beside the mount point and mounts it there.
+    LoopDisk(QString folder, Kind kind, int megabytes = 64);
+    ~LoopDisk();
+    LoopDisk(const LoopDisk&) = delete;
+    LoopDisk& operator=(const LoopDisk&) = delete;
+
+    bool isMounted() const { return m_mounted; }
+    QString failure() const { return m_failure; }
+    // The mounted file system's root.
+    QString path() const { return m_mountPoint; }
+
+    // The power goes: the file system is shut down without flushing its log, so that only what
+    // was made durable is there when the image is mounted again (as it is before this returns).
+    // False when any step failed (failure() says which).
+    bool cutPower();
+    bool unmount();
+    bool mount();
+
+private:
+    bool run(const QString& program, const QStringList& arguments);
+
+    QString m_image;
+    QString m_mountPoint;
+    Kind m_kind;
+    bool m_mounted = false;
+    QString m_failure;
+};
