@@ -6,6 +6,7 @@
 #include "device/AFCPath.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
+#include "platform/MemoryTrim.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/SystemContinuousClock.h"
 #include "services/FileItemBuilder.h"
@@ -140,6 +141,10 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
     // that just finished), and must not hide it for the next half minute.
     if (generation == m_generation)
         m_cache.insert(at, CacheEntry{listing, m_clock.now(), listingSource(at)});
+    // A big folder listed again (a copy filling the folder on screen) leaves the last listing's
+    // room to give back once the views have taken this one.
+    if (listing.items.size() >= bigListing)
+        MemoryTrim::request();
     Logger::filesystem().debug("Listed %ld items at %s", listing.items.size(), at.absoluteString());
     co_return listing;
 }
