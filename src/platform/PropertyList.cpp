@@ -136,6 +136,10 @@ std::optional<QVariant> fromPlist(plist_t node) {
 } // namespace
 
 std::optional<QVariant> PropertyList::normalized(const QVariant& value) {
+    // Bytes read back as the same bytes: the stored transfer history (megabytes after a camera
+    // roll) is not copied twice through a plist node on the main thread.
+    if (value.metaType() == QMetaType::fromType<QByteArray>())
+        return value;
     const PlistPtr node = toPlist(value);
     if (!node)
         return std::nullopt;
