@@ -51,6 +51,9 @@ class AFCBridge {
 public:
     // The most that one device read or write moves.
     static constexpr uint32_t chunkBytes = 0x100000;
+    // How long a request whose caller cancelled it may still run before the device's connections
+    // are cut: a moment for one moving on to see the cancel at its next chunk.
+    static constexpr std::chrono::milliseconds cancelGrace{250};
 
     // Waits until every destroyed bridge has freed its sessions, at most limit; whether they have.
     static bool waitForRetiredBridges(std::chrono::milliseconds limit = std::chrono::seconds(2));

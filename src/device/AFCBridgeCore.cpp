@@ -2,13 +2,10 @@
 
 #include "device/AFCError.h"
 #include "device/AFCStreamSource.h"
-#include "platform/async/MainThread.h"
-
-#include <QCoreApplication>
-#include <QTimer>
+#include "platform/StopGrace.h"
+#include "platform/UiTimerSource.h"
 
 #include <atomic>
-#include <functional>
 #include <future>
 #include <optional>
 #include <thread>
@@ -52,29 +49,11 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
 }
 
 std::shared_ptr<void> AFCBridgeCore::cutWhenCancelled(const QString& udid, std::stop_token token) {
-    if (!token.stop_possible())
-        return {};
-    struct Guard {
-        std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
-        std::optional<std::stop_callback<std::function<void()>>> onStop;
-        ~Guard() { *ended = true; }
-    };
-    auto guard = std::make_shared<Guard>();
     const std::weak_ptr<AFCBridgeCore> weak = weak_from_this();
-    // The stop comes on whichever thread cancels; the grace period is timed on the main loop, which
-    // never waits on a device.
-    std::function<void()> cut = [weak, udid, ended = guard->ended] {
-        async::postToMain([weak, udid, ended] {
-            QTimer::singleShot(gracefulWait, QCoreApplication::instance(), [weak, udid, ended] {
-                if (ended->load())
-                    return;
-                if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
-                    core->m_sockets.interrupt(udid);
-            });
-        });
-    };
-    guard->onStop.emplace(std::move(token), std::move(cut));
-    return guard;
+    return StopGrace::arm(std::move(token), UiTimerSource::system(), gracefulWait, [weak, udid] {
+        if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
+            core->m_sockets.interrupt(udid);
+    });
 }
 
 int AFCBridgeCore::retiredCoresRunning() {

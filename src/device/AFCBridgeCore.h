@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/AFCBridge.h"
 #include "device/AFCError.h"
 #include "device/AFCSessionSockets.h"
 #include "device/AFCSessionTable.h"
@@ -30,7 +31,7 @@ public:
     // How long the owner's thread waits for the job in progress to end when the bridge goes.
     static constexpr std::chrono::milliseconds ownerWait{20};
     // How long a job in progress is given to end at its next chunk before its connection is cut.
-    static constexpr std::chrono::milliseconds gracefulWait{250};
+    static constexpr std::chrono::milliseconds gracefulWait = AFCBridge::cancelGrace;
 
     AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal);
     ~AFCBridgeCore();

@@ -58,6 +58,7 @@ async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source)
     const bool forMove = run->manager->isMoveCopy(run->id);
     if (isDevice(source)) {
         const std::shared_ptr<FileSystemProvider> provider = run->placement->provider();
+        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(source);
         FileListing listed;
         if (forMove) {
             async::Task<FileListing> listing = DeviceFolderListing::listAll(run->placement, source);
@@ -246,6 +247,7 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
     async::Task<void> opening = run->placement->openSession(components);
     async::detail::Outcome<void> made = co_await async::detail::settle(std::move(opening));
     if (!made.error()) {
+        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
         async::Task<void> making =
             run->placement->bridge()->makeDirectory(components.udid, staging->folder, components.bundleID);
         made = co_await async::detail::settle(std::move(making));
@@ -264,6 +266,7 @@ async::Task<bool> removeStaging(std::shared_ptr<TransferRun> run, URL destinatio
                                 std::shared_ptr<AFCStaging> staging) {
     const AFCComponents components =
         TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
     async::Task<void> removing =
         run->placement->bridge()->removeTree(components.udid, staging->folder, components.bundleID);
     async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));

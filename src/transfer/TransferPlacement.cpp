@@ -6,6 +6,7 @@
 #include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
+#include "platform/StopGrace.h"
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
 #include "services/LocalFileOperations.h"
@@ -52,8 +53,28 @@ bool pathIsAtOrBelow(const QString& inner, const QString& outer) {
 
 TransferPlacement::TransferPlacement(std::shared_ptr<AFCBridge> bridge,
                                      std::shared_ptr<FileSystemProvider> provider,
-                                     std::shared_ptr<async::SerialExecutor> executor)
-    : m_bridge(std::move(bridge)), m_provider(std::move(provider)), m_executor(std::move(executor)) {}
+                                     std::shared_ptr<async::SerialExecutor> executor, std::stop_token token,
+                                     UiTimerSource* timers)
+    : m_bridge(std::move(bridge)), m_provider(std::move(provider)), m_executor(std::move(executor)),
+      m_token(std::move(token)), m_timers(timers) {}
+
+std::shared_ptr<void> TransferPlacement::cutWhenStuck(const QString& udid) const {
+    if (!m_bridge || !m_timers)
+        return {};
+    const std::weak_ptr<AFCBridge> weak = m_bridge;
+    return StopGrace::arm(m_token, *m_timers, AFCBridge::cancelGrace, [weak, udid] {
+        if (const std::shared_ptr<AFCBridge> bridge = weak.lock()) {
+            Logger::transfer().info("A cancelled transfer's request to %s is still unanswered; cutting it",
+                                    udid);
+            bridge->interrupt(udid);
+        }
+    });
+}
+
+std::shared_ptr<void> TransferPlacement::cutWhenStuck(const URL& url) const {
+    const std::optional<AFCComponents> components = afcComponents(url);
+    return components ? cutWhenStuck(components->udid) : std::shared_ptr<void>();
+}
 
 QString TransferPlacement::normalizedPath(const QString& path) {
     const bool absolute = path.startsWith(QLatin1Char('/'));
@@ -171,6 +192,7 @@ async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectS
 async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectDevice(URL url) {
     const AFCComponents components = deviceComponents(url, QStringLiteral("Invalid afc URL: "));
     async::detail::Outcome<std::optional<Facts>> outcome;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     if (m_provider) {
         async::Task<FileItem> asking = m_provider->afcItem(url);
         async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
@@ -208,6 +230,7 @@ async::Task<void> TransferPlacement::removeItem(URL url) {
     const std::optional<Facts> facts = co_await looking;
     async::Task<void> session = openSession(components);
     co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> removing =
         facts && facts->isDirectory
             ? bridge.removeRecursively(components.udid, components.devicePath, components.bundleID)
@@ -303,6 +326,7 @@ async::Task<void> TransferPlacement::openSession(AFCComponents components) {
     AFCBridge& bridge = requireBridge();
     if (hasOpenedSession(components))
         co_return;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> opening = components.bundleID ? bridge.connectApp(components.udid, *components.bundleID)
                                                     : bridge.connect(components.udid);
     co_await opening;
@@ -327,6 +351,7 @@ async::Task<bool> TransferPlacement::makeFolder(URL url) {
     }
     async::Task<void> session = openSession(components);
     co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> making =
         bridge.makeDirectory(components.udid, components.devicePath, components.bundleID);
     co_await making;
@@ -354,6 +379,7 @@ async::Task<void> TransferPlacement::rename(URL from, URL to) {
         throw NameTakenError(to.absoluteString());
     async::Task<void> session = openSession(source);
     co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(source.udid);
     async::Task<void> renaming =
         bridge.renameItem(source.udid, source.devicePath, target.devicePath, source.bundleID);
     co_await renaming;
