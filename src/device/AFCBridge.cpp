@@ -200,6 +200,17 @@ async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::opti
     });
 }
 
+async::Task<bool> AFCBridge::settleLeftover(LeftoverJournal::Entry entry) {
+    return m_core->perform([entry](Job& job) {
+        const std::optional<QString> bundleID =
+            entry.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(entry.bundleID);
+        requireUsable(AFCError::Case::deleteFailed, {&entry.udid}, bundleID);
+        const AFCLeftovers leftovers(job.sessions.journal(), entry.udid, bundleID);
+        return onSession(job, entry.udid, bundleID,
+                         [&](afc_client_t afc) { return leftovers.settle(afc, entry); });
+    });
+}
+
 async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
                                            std::optional<QString> bundleID, AFCUploadProgress progress,
                                            std::stop_token token, AFCCopyOptions options) {

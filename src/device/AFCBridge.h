@@ -6,6 +6,7 @@
 #include "device/AFCFileInfo.h"
 #include "device/AFCProgress.h"
 #include "device/AFCReadStream.h"
+#include "device/LeftoverJournal.h"
 #include "models/AppInfo.h"
 #include "platform/URL.h"
 #include "platform/async/Task.h"
@@ -20,7 +21,6 @@
 #include <stop_token>
 
 class AFCBridgeCore;
-class LeftoverJournal;
 
 // Every connection the program holds to an attached device: the AFC sessions of its media area
 // and of app containers, and the file operations over them. An actor: all library calls, and the
@@ -115,6 +115,10 @@ public:
     // can: nothing in it is the user's, so nothing needs to be looked at on the way.
     async::Task<void> removeTree(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> makeDirectory(QString udid, QString path, std::optional<QString> bundleID);
+    // Puts right now what a copy of this program left, written down in entry (its device and area
+    // are the entry's), by the rule of the session's clean-up; true when nothing is left to do
+    // and the entry may be struck, false when it must wait for a later session.
+    async::Task<bool> settleLeftover(LeftoverJournal::Entry entry);
     // Copies a local file to the device and returns the bytes sent. As with download, the copy
     // replaces the target only when complete; a failed or cancelled one leaves it as it was, and
     // a cancelled one ends as download's does on a silent device.

@@ -63,9 +63,14 @@ void AFCItemOperations::removeTree(afc_client_t afc, const QString& path) {
         Logger::bridge().debug("AFC removed with its contents: %s", path);
         return;
     }
-    if (!meansUnsupported(result))
+    if (AFCError::meansLostConnection(result))
         throw AFCError::fromLibrary(AFCError::Case::deleteFailed, "afc_remove_path_and_contents", result,
                                     QStringLiteral(" for ") + path);
+    // A device that will not do it in one request (it does not know the request, or refuses it
+    // for this folder) may still take the items one by one.
+    if (!meansUnsupported(result))
+        Logger::bridge().info("afc_remove_path_and_contents error %d for %s: removing it item by item",
+                              static_cast<int>(result), path);
     removeRecursively(afc, path);
 }
 

@@ -21,8 +21,9 @@ public:
     // the first failure ends the removal, and what was removed before it stays removed. Stops
     // with async::CancelledError between items when token stops.
     static void removeRecursively(afc_client_t afc, const QString& path, std::stop_token token = {});
-    // A folder of the program's own with everything in it: in one request where the device has
-    // one, else as removeRecursively (without a way to stop). Throws AFCError deleteFailed.
+    // A folder of the program's own with everything in it: in one request where the device does
+    // that, else (a device that does not know the request or refuses it) as removeRecursively,
+    // without a way to stop. Throws AFCError deleteFailed, or the error of the removal item by item.
     static void removeTree(afc_client_t afc, const QString& path);
     // Makes link a second name of the file at target. Like a link on this computer, and unlike
     // the device's rename, it never takes a name already in use (AFC_E_OBJECT_EXISTS), so a copy

@@ -71,6 +71,10 @@ LeftoverJournal::Entry AFCLeftovers::asideItem(const QString& path, const QStrin
     return {LeftoverJournal::Kind::asideItem, m_udid, m_bundleID, path, originalPath};
 }
 
+bool AFCLeftovers::settle(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
+    return LeftoverCleanup::settle(entry, devicePlace(afc));
+}
+
 void AFCLeftovers::recover(afc_client_t afc) const {
     const LeftoverCleanup::Place device = devicePlace(afc);
     for (const LeftoverJournal::Entry& entry : m_journal->leftovers(m_udid, m_bundleID)) {

@@ -2,7 +2,6 @@
 
 #include "device/AFCBridge.h"
 #include "device/AFCComponents.h"
-#include "device/AFCError.h"
 #include "device/AFCPath.h"
 #include "device/LeftoverJournal.h"
 #include "models/TransferError.h"
@@ -127,16 +126,6 @@ async::Task<void> settleUntil(std::shared_ptr<TransferRun> run, std::shared_ptr<
 
 // How many files a folder copy keeps queued on the bridge ahead of the one it finishes.
 constexpr size_t lookahead = 4;
-
-bool meansLostDevice(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const AFCError& afcError) {
-        return afcError.isConnectionLost();
-    } catch (...) {
-        return false;
-    }
-}
 
 LeftoverJournal::Entry newFolderEntry(const URL& folder) {
     LeftoverJournal::Entry entry;
@@ -311,15 +300,18 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
         async::Task<bool> removing = removeStaging(run, destination, staging);
         stagingLeft = !co_await removing;
     }
-    // A copy cut off by a lost device may have left a partial file in the folder, and a staging
-    // folder that could not go is still there: the device's next session removes them. Any other
-    // end removed its own.
-    if (noted && ((copied.error() && meansLostDevice(copied.error())) || stagingLeft)) {
-        async::Task<void> releasing = run->placement->journalReleased(entry);
-        co_await releasing;
-    } else if (noted) {
+    if (stagingLeft)
+        ++run->stagingFoldersLeft;
+    // Only a copy that ended whole, its staging folder gone, is known to have left nothing of its
+    // own in the folder. Any other end (failed, cancelled, cut off) may have left a partial copy
+    // its removal could not reach (a device that stopped answering): what is there is put right
+    // now where the device answers, and otherwise the next session does it.
+    if (noted && !copied.error() && !stagingLeft) {
         async::Task<void> striking = run->placement->journalFinished(entry);
         co_await striking;
+    } else if (noted) {
+        async::Task<void> settling = run->placement->journalSettled(entry);
+        co_await settling;
     }
     if (copied.error())
         std::rethrow_exception(copied.error());

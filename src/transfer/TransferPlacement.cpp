@@ -3,6 +3,7 @@
 #include "device/AFCBridge.h"
 #include "device/AFCError.h"
 #include "device/AFCPath.h"
+#include "device/LeftoverCleanup.h"
 #include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
@@ -10,6 +11,7 @@
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
 #include "services/LocalFileOperations.h"
+#include "transfer/LocalLeftovers.h"
 #include "transfer/LocalTransferFiles.h"
 
 #include <libimobiledevice/afc.h>
@@ -538,6 +540,37 @@ async::Task<void> TransferPlacement::journalFinished(LeftoverJournal::Entry entr
 
 async::Task<void> TransferPlacement::journalReleased(LeftoverJournal::Entry entry) {
     return writeQuietly(m_executor->run([journal = m_journal, entry = std::move(entry)] { journal->released(entry); }));
+}
+
+async::Task<void> TransferPlacement::journalSettled(LeftoverJournal::Entry entry) {
+    // An entry of no shape of ours is one the clean-up would only drop (a folder built under a
+    // hidden name, which the build's own entry covers).
+    if (!LeftoverCleanup::isOwnEntry(entry)) {
+        async::Task<void> striking = journalFinished(entry);
+        co_await striking;
+        co_return;
+    }
+    async::detail::Outcome<bool> settled;
+    if (!entry.udid.isEmpty()) {
+        if (m_bridge) {
+            const std::shared_ptr<void> cut = cutWhenStuck(entry.udid);
+            async::Task<bool> settling = m_bridge->settleLeftover(entry);
+            settled = co_await async::detail::settle(std::move(settling));
+        }
+    } else {
+        async::Task<bool> settling = m_executor->run([entry] { return LocalLeftovers::settle(entry); });
+        settled = co_await async::detail::settle(std::move(settling));
+    }
+    if (settled.error())
+        Logger::transfer().info("%s is left for a later clean-up: %s", entry.path,
+                                async::describeException(settled.error()));
+    if (settled.isSet() && !settled.error() && settled.get()) {
+        async::Task<void> striking = journalFinished(entry);
+        co_await striking;
+        co_return;
+    }
+    async::Task<void> releasing = journalReleased(entry);
+    co_await releasing;
 }
 
 void TransferPlacement::noteCreated(const URL& url) {

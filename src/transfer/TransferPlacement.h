@@ -104,6 +104,10 @@ public:
     async::Task<bool> journalBegin(LeftoverJournal::Entry entry);
     async::Task<void> journalFinished(LeftoverJournal::Entry entry);
     async::Task<void> journalReleased(LeftoverJournal::Entry entry);
+    // For a copy that ended short (failed or cancelled): puts right now what the entry stands
+    // for, by the clean-up's rule, and strikes it only then; whatever cannot be put right now (a
+    // device cut off, a refusal) releases it for the next session or start. Never fails.
+    async::Task<void> journalSettled(LeftoverJournal::Entry entry);
     // Called between the steps of a replacement ("aside": the old item is aside and nothing is
     // copied yet; "named": the new item has the name, nothing more is recorded; "whole": that it
     // is whole and named is recorded, the old one is still aside): a test sees there what a crash

@@ -6,6 +6,7 @@
 #include "transfer/LocalLeftovers.h"
 #include "transfer/TransferPlacement.h"
 
+#include "EventLoop.h"
 #include "RequestCount.h"
 #include "TaskFailure.h"
 #include "TestFiles.h"
@@ -51,6 +52,9 @@ private slots:
     void aNewFolderCoversThePartialCopiesInIt();
     void aMoveNeverReplacesTheFolderHoldingIt_data();
     void aMoveNeverReplacesTheFolderHoldingIt();
+    void aCancelledFolderOnASilentDeviceIsClearedAtTheNextSession();
+    void aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder_data();
+    void aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder();
 };
 
 void tst_ReplaceOutcomes::cleanup() {
@@ -270,6 +274,67 @@ void tst_ReplaceOutcomes::aMoveNeverReplacesTheFolderHoldingIt() {
                  m_manager->moveItems({item(side, QStringLiteral("/b/u/u"))}, location(side, QStringLiteral("/b")))),
              TransferError::ioError(QStringLiteral("Cannot replace \"u\" with an item inside it")).description());
     QCOMPARE(itemsIn(b), before);
+}
+
+// A folder of one file (no staging folder) cancelled while the device takes none of its writes:
+// the cut connection cannot remove the partial copy, so the folder's entry stays, and the device's
+// next session removes it.
+void tst_ReplaceOutcomes::aCancelledFolderOnASilentDeviceIsClearedAtTheNextSession() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/clip.mov"), patternBytes(4 << 20)));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    m_device->faults().stallWrites();
+
+    const Transfer started = launched({item(Side::mac, QStringLiteral("/src/Album"))},
+                                      location(Side::device, QStringLiteral("/dst")));
+    QVERIFY(writeStalled());
+    m_manager->cancelTransfer(started.id);
+    drainPostedEvents();
+    m_timers.advance(std::chrono::milliseconds(250));
+    QCOMPARE(finished(started.id).state, TransferState::cancelled);
+    m_device->faults().releaseWrites();
+
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(treeOf(m_media + QStringLiteral("/dst")), QStringList{"Album/"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+void tst_ReplaceOutcomes::aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder_data() {
+    QTest::addColumn<bool>("removals");
+    QTest::newRow("removed item by item") << true;
+    QTest::newRow("not removed at all") << false;
+}
+
+// A folder replaces a file of its name, built under a hidden name. The device refuses to remove
+// the build's staging folder in one request: it goes item by item, and where even that fails the
+// build never takes the name; the old file comes back, and the next session clears the rest.
+void tst_ReplaceOutcomes::aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder() {
+    QFETCH(bool, removals);
+    for (const QString& name : {QStringLiteral("a.txt"), QStringLiteral("b.txt")})
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/") + name, "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Album"), "old"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+    constexpr uint64_t permissionDenied = 10;
+    m_device->faults().refuseOperation("REMOVE_PATH_AND_CONTENTS", permissionDenied);
+    if (!removals)
+        m_device->faults().refuseOperation("REMOVE_PATH", permissionDenied);
+
+    const Transfer done = transfer({item(Side::mac, QStringLiteral("/src/Album"))},
+                                   location(Side::device, QStringLiteral("/dst")));
+    if (removals) {
+        QCOMPARE(done.state, TransferState::completed);
+        QCOMPARE(itemsIn(destination), (QStringList{"Album/", "Album/a.txt=new", "Album/b.txt=new"}));
+        QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+        return;
+    }
+    QCOMPARE(done.state, TransferState::failed);
+    QVERIFY(itemsIn(destination).contains(QStringLiteral("Album=old")));
+
+    m_device->faults().clear();
+    runSync(m_bridge->disconnectAll(udid));
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(itemsIn(destination), QStringList{"Album=old"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_ReplaceOutcomes)
