@@ -177,6 +177,15 @@ async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
     });
 }
 
+async::Task<AFCPutBack> AFCBridge::putBack(QString udid, QString from, QString to,
+                                           std::optional<QString> bundleID) {
+    return m_core->perform([udid, from, to, bundleID](Job& job) {
+        requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
+        return onSession(job, udid, bundleID,
+                         [&](afc_client_t afc) { return AFCItemOperations::putBack(afc, from, to); });
+    });
+}
+
 async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);

@@ -5,6 +5,7 @@
 #include "device/AFCDirectoryListing.h"
 #include "device/AFCFileInfo.h"
 #include "device/AFCProgress.h"
+#include "device/AFCPutBack.h"
 #include "device/AFCReadStream.h"
 #include "device/LeftoverJournal.h"
 #include "models/AppInfo.h"
@@ -109,6 +110,9 @@ public:
                                   AFCCopyOptions options = {});
     async::Task<void> removeItem(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> renameItem(QString udid, QString from, QString to, std::optional<QString> bundleID);
+    // Gives an item the name to unless something bears it, as a copy puts back an item it set
+    // aside: see AFCItemOperations::putBack.
+    async::Task<AFCPutBack> putBack(QString udid, QString from, QString to, std::optional<QString> bundleID);
     // Links inside the folder are removed, never followed.
     async::Task<void> removeRecursively(QString udid, QString path, std::optional<QString> bundleID);
     // A folder of the program's own (a copy's staging folder), in one request where the device

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCClientHandle.h"
+#include "device/AFCPutBack.h"
 
 #include <libimobiledevice/afc.h>
 
@@ -29,6 +30,12 @@ public:
     // the device's rename, it never takes a name already in use (AFC_E_OBJECT_EXISTS), so a copy
     // can put a finished file in place without looking first. The device's answer; never throws.
     static afc_error_t linkItem(afc_client_t afc, const QString& target, const QString& link);
+    // Gives the item at from the name to unless something bears that name. Where the device links (a file),
+    // by a second name and the removal of the first: the link refuses a taken name by itself, so a file
+    // another program writes meanwhile is never replaced. Elsewhere (a folder, a device that will not link)
+    // by a look and a rename, which a file written between the two would not survive. Throws AFCError
+    // (renameFailed, deleteFailed).
+    static AFCPutBack putBack(afc_client_t afc, const QString& from, const QString& to);
     // What the device answers when asked about path: AFC_E_SUCCESS when something bears that
     // name, AFC_E_OBJECT_NOT_FOUND when nothing does. The device has no rename that refuses a
     // taken name, so this is how a copy that must not replace finds out. Never throws.

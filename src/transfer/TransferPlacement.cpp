@@ -387,6 +387,26 @@ async::Task<void> TransferPlacement::rename(URL from, URL to) {
     co_await renaming;
 }
 
+async::Task<bool> TransferPlacement::putBack(URL from, URL to) {
+    if (!isDevice(from)) {
+        async::Task<void> renaming = rename(from, to);
+        co_await renaming;
+        co_return false;
+    }
+    AFCBridge& bridge = requireBridge();
+    const AFCComponents source = deviceComponents(from, QStringLiteral("Invalid afc URL: "));
+    const AFCComponents target = deviceComponents(to, QStringLiteral("Invalid afc URL: "));
+    async::Task<void> session = openSession(source);
+    co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(source.udid);
+    async::Task<AFCPutBack> putting =
+        bridge.putBack(source.udid, source.devicePath, target.devicePath, source.bundleID);
+    const AFCPutBack put = co_await putting;
+    if (put == AFCPutBack::taken)
+        throw NameTakenError(to.absoluteString());
+    co_return put == AFCPutBack::linkedBesideOld;
+}
+
 async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
     // Without a final "/": a rename of "name/" would only ever reach a folder.
     const URL url = given.deletingLastPathComponent().appendingPathComponent(given.lastPathComponent());
@@ -468,7 +488,7 @@ async::Task<void> TransferPlacement::settleAside(Aside aside, bool replaced) {
         co_await striking;
         co_return;
     }
-    Logger::transfer().error("Could not put back %s set aside for %s; it is kept for later",
+    Logger::transfer().error("%s, set aside for %s, is left for a later clean-up",
                              aside.hidden.absoluteString(), aside.original.absoluteString());
     async::Task<void> releasing = journalReleased(aside.entry);
     co_await releasing;
@@ -497,13 +517,20 @@ async::Task<bool> TransferPlacement::restoreAside(Aside aside) {
     // program, a second window), beside it under a free " copy" name: never removed.
     URL target = aside.original;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        async::Task<void> restoring = rename(aside.hidden, target);
-        async::detail::Outcome<void> restored = co_await async::detail::settle(std::move(restoring));
+        async::Task<bool> restoring = putBack(aside.hidden, target);
+        async::detail::Outcome<bool> restored = co_await async::detail::settle(std::move(restoring));
         if (!restored.error()) {
             if (attempt > 0)
                 Logger::transfer().info("Put %s back as %s: its name was taken meanwhile",
                                         aside.original.absoluteString(), target.absoluteString());
-            co_return true;
+            if (!restored.get())
+                co_return true;
+            // Back under its name by a second link, its hidden name still there: that one is only
+            // to be removed now, which the record of a finished replacement has the clean-up do.
+            async::Task<bool> recording = m_executor->run(
+                [journal = m_journal, entry = aside.entry] { return journal->recordReplaced(entry); });
+            co_await async::detail::settle(std::move(recording));
+            co_return false;
         }
         if (!meansNameTaken(restored.error())) {
             Logger::transfer().error("Could not put back %s: %s", aside.hidden.absoluteString(),

@@ -136,6 +136,10 @@ private:
     async::Task<bool> recordReplaced(Aside aside);
     // Renames the old item back (see settleAside); false when it could not be.
     async::Task<bool> restoreAside(Aside aside);
+    // As rename, but on a device by a link where it links, so that an item another program
+    // writes under to meanwhile is never replaced (see AFCItemOperations::putBack). True when the
+    // hidden name could not be removed after the link: the same item, to be removed later.
+    async::Task<bool> putBack(URL from, URL to);
     async::Task<std::optional<Facts>> inspectDevice(URL url);
 
     std::shared_ptr<AFCBridge> m_bridge;

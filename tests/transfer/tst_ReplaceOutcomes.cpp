@@ -55,6 +55,7 @@ private slots:
     void aCancelledFolderOnASilentDeviceIsClearedAtTheNextSession();
     void aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder_data();
     void aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder();
+    void anItemPutBackNeverReplacesAFileWrittenMeanwhile();
 };
 
 void tst_ReplaceOutcomes::cleanup() {
@@ -334,6 +335,39 @@ void tst_ReplaceOutcomes::aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder() 
     runSync(m_bridge->disconnectAll(udid));
     runSync(m_bridge->connect(udid));
     QCOMPARE(itemsIn(destination), QStringList{"Album=old"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+// A Replace whose copy fails puts the old file back. Another program writes a file under its name
+// right before the request that would give the old file its name back reaches the device: that
+// file stays, and the old one comes back beside it.
+void tst_ReplaceOutcomes::anItemPutBackNeverReplacesAFileWrittenMeanwhile() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Notes.txt"), "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "old"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+    // No room for the copy: it fails once the old file is aside.
+    m_device->faults().setQuota(0);
+    TransferPlacement::setStepHookForTesting([this](const QString& step, const URL&) {
+        if (step != QLatin1String("aside"))
+            return;
+        m_device->faults().holdNext("RENAME_PATH");
+        m_device->faults().holdNext("MAKE_LINK");
+    });
+
+    const Transfer started = launched({item(Side::mac, QStringLiteral("/src/Notes.txt"))},
+                                      location(Side::device, QStringLiteral("/dst")));
+    bool held = false;
+    for (int round = 0; round < 4000 && !held; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        held = m_device->faults().waitUntilHeld(std::chrono::milliseconds(1));
+    }
+    QVERIFY(held);
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "theirs"));
+    m_device->faults().releaseHeld();
+
+    QCOMPARE(finished(started.id).state, TransferState::failed);
+    QCOMPARE(itemsIn(destination), (QStringList{"Notes copy.txt=old", "Notes.txt=theirs"}));
     QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 

@@ -20,7 +20,7 @@ void Faults::clear() {
     m_unplugAfterReplies.reset();
     m_unanswered.reset();
     m_refusedOperations.clear();
-    m_holdNext.reset();
+    m_holdNext.clear();
     m_holding = false;
     m_readGateAfter.reset();
     m_readBytes = 0;
@@ -65,9 +65,9 @@ std::vector<std::string> Faults::active() const {
         add("gate-reads " + to_string(*m_readGateAfter) + " (" + to_string(m_readsHeld) + " held)");
     if (m_writeStall)
         add("stall-writes (" + to_string(m_writesStalled) + " held)");
-    if (m_holdNext)
-        add("hold-next " + *m_holdNext);
-    else if (m_requestsHeld)
+    for (const std::string& operation : m_holdNext)
+        add("hold-next " + operation);
+    if (m_requestsHeld)
         add("hold-next (" + to_string(m_requestsHeld) + " held)");
     if (m_writeRefusal)
         add("refuse-writes " + to_string(m_writeRefusal->second) + " " + m_writeRefusal->first);
@@ -220,13 +220,13 @@ std::optional<uint64_t> Faults::operationRefusal(const std::string& operation) c
 
 void Faults::holdNext(std::string operation) {
     std::lock_guard lock(m_mutex);
-    m_holdNext = std::move(operation);
+    m_holdNext.insert(std::move(operation));
     m_holding = true;
 }
 
 void Faults::releaseHeld() {
     std::lock_guard lock(m_mutex);
-    m_holdNext.reset();
+    m_holdNext.clear();
     m_holding = false;
     m_changed.notify_all();
 }
@@ -239,9 +239,9 @@ bool Faults::waitUntilHeld(std::chrono::milliseconds limit) {
 bool Faults::passRequest(const std::string& operation) {
     std::unique_lock lock(m_mutex);
     const uint64_t unplugs = m_unplugs;
-    if (m_holdNext != operation)
+    if (m_holdNext.count(operation) == 0)
         return true;
-    m_holdNext.reset();
+    m_holdNext.clear();
     ++m_requestsHeld;
     m_changed.notify_all();
     m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_holding; });

@@ -104,7 +104,8 @@ public:
 
     // The next request of this operation ("MAKE_DIR") is held unanswered, and the connection it
     // came on with it, until released (then it is carried out and answered) or the device is
-    // unplugged: a device that stops answering in the middle of a copy.
+    // unplugged: a device that stops answering in the middle of a copy. Called again before a
+    // request was held, the next request of any of the operations named is held.
     void holdNext(std::string operation);
     void releaseHeld();
     // Blocks until a request is held (true) or the time limit passes (false); the limit only
@@ -168,7 +169,7 @@ private:
     std::optional<uint64_t> m_unplugAfterReplies;
     std::optional<std::string> m_unanswered;
     std::map<std::string, uint64_t> m_refusedOperations;
-    std::optional<std::string> m_holdNext;
+    std::set<std::string> m_holdNext;
     bool m_holding = false;
     int m_requestsHeld = 0;
 
