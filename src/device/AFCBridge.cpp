@@ -60,7 +60,9 @@ auto onSession(Job& job, const QString& udid, const std::optional<QString>& bund
 
 AFCBridge::AFCBridge(std::shared_ptr<LeftoverJournal> journal)
     : m_core(std::make_shared<AFCBridgeCore>(chunkBytes,
-                                             journal ? std::move(journal) : LeftoverJournal::shared())) {}
+                                             journal ? std::move(journal) : LeftoverJournal::shared())) {
+    AFCBridgeCore::noteMade(m_core);
+}
 
 AFCBridge::~AFCBridge() {
     AFCBridgeCore::shutdown(std::move(m_core));

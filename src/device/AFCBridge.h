@@ -57,6 +57,9 @@ public:
     static constexpr std::chrono::milliseconds cancelGrace{250};
 
     // Waits until every destroyed bridge has freed its sessions, at most limit; whether they have.
+    // For the end of a process: a bridge still held then (by a task that did not end in time) is
+    // stopped first as a destroyed one is, its connections cut at once, so that no job of it runs
+    // on past the application.
     static bool waitForRetiredBridges(std::chrono::milliseconds limit = std::chrono::seconds(2));
 
     // Copies write what they leave down in journal; the process's shared one when empty.
