@@ -120,6 +120,9 @@ async::Task<void> FileCopier::keepModificationDate(std::shared_ptr<TransferRun> 
 async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL source, URL destination,
                                      Date startedAt, quint64 bytes) {
     run->placement->noteCreated(destination);
+    // The record reads the device side again (its size, and its bytes when copies are checked).
+    const std::shared_ptr<void> sourceCut = run->placement->cutWhenStuck(source);
+    const std::shared_ptr<void> destinationCut = run->placement->cutWhenStuck(destination);
     async::Task<void> recording =
         run->manager->recordCompletedFile(run->id, source, destination, startedAt, bytes);
     co_await recording;
