@@ -10,6 +10,8 @@ namespace {
 
 struct Armed {
     std::atomic<bool> ended{false};
+    // Whether the stop came, and with it (perhaps) a timer.
+    std::atomic<bool> stopped{false};
     // Started and released on the main thread only, as timers are.
     Subscription timer;
 };
@@ -25,7 +27,8 @@ struct Guard {
         // Waits for a stop callback running on another thread, so none posts after this.
         onStop.reset();
         armed->ended = true;
-        if (async::isMainThread())
+        // Without a stop no timer was ever started, nor will be; most guards end so.
+        if (!armed->stopped || async::isMainThread())
             return;
         // The timer, if one was started, is the main thread's to release.
         async::postToMain([armed = std::move(armed)] {});
@@ -43,6 +46,8 @@ std::shared_ptr<void> StopGrace::arm(std::stop_token token, UiTimerSource& timer
     // The stop may come on any thread (or at once, when token is stopped already): the grace is
     // timed on the main loop, which never waits on the work.
     std::function<void()> onStop = [weak, &timers, grace, act = std::move(act)] {
+        if (const std::shared_ptr<Armed> armed = weak.lock())
+            armed->stopped = true;
         async::postToMain([weak, &timers, grace, act] {
             const std::shared_ptr<Armed> armed = weak.lock();
             if (!armed || armed->ended)
