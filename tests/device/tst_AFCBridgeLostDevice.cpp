@@ -232,12 +232,7 @@ void tst_AFCBridgeLostDevice::aBridgeAStuckTaskStillHoldsStopsAtTheEnd() {
     m_device->faults().holdNext("READ_DIR");
     async::Task<QList<AFCFileInfo>> listing =
         m_bridge->listDirectory(udid, QStringLiteral("/"), std::nullopt);
-    bool held = false;
-    for (int round = 0; round < 4000 && !held; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        held = m_device->faults().waitUntilHeld(std::chrono::milliseconds(1));
-    }
-    QVERIFY(held);
+    QVERIFY(requestHeld(*m_device));
 
     QVERIFY(AFCBridge::waitForRetiredBridges(std::chrono::seconds(5)));
     // The job that waited on the device has ended: its task ends at once.

@@ -357,12 +357,7 @@ void tst_ReplaceOutcomes::anItemPutBackNeverReplacesAFileWrittenMeanwhile() {
 
     const Transfer started = launched({item(Side::mac, QStringLiteral("/src/Notes.txt"))},
                                       location(Side::device, QStringLiteral("/dst")));
-    bool held = false;
-    for (int round = 0; round < 4000 && !held; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        held = m_device->faults().waitUntilHeld(std::chrono::milliseconds(1));
-    }
-    QVERIFY(held);
+    QVERIFY(requestHeld(*m_device));
     QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "theirs"));
     m_device->faults().releaseHeld();
 

@@ -113,12 +113,7 @@ void tst_TransferCancel::cancelEndsAnyRequestTheDeviceHolds() {
     m_device->faults().holdNext(operation.toStdString());
 
     const Transfer started = launched({item(from, source)}, location(to, QStringLiteral("/dst")));
-    bool held = false;
-    for (int round = 0; round < 4000 && !held; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        held = m_device->faults().waitUntilHeld(std::chrono::milliseconds(1));
-    }
-    QVERIFY(held);
+    QVERIFY(requestHeld(*m_device));
     m_manager->cancelTransfer(started.id);
     drainPostedEvents();
     m_timers.advance(std::chrono::milliseconds(250));
