@@ -60,7 +60,9 @@ auto onSession(Job& job, const QString& udid, const std::optional<QString>& bund
 
 AFCBridge::AFCBridge(std::shared_ptr<LeftoverJournal> journal)
     : m_core(std::make_shared<AFCBridgeCore>(chunkBytes,
-                                             journal ? std::move(journal) : LeftoverJournal::shared())) {}
+                                             journal ? std::move(journal) : LeftoverJournal::shared())) {
+    AFCBridgeCore::noteMade(m_core);
+}
 
 AFCBridge::~AFCBridge() {
     AFCBridgeCore::shutdown(std::move(m_core));
@@ -177,6 +179,15 @@ async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
     });
 }
 
+async::Task<AFCPutBack> AFCBridge::putBack(QString udid, QString from, QString to,
+                                           std::optional<QString> bundleID) {
+    return m_core->perform([udid, from, to, bundleID](Job& job) {
+        requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
+        return onSession(job, udid, bundleID,
+                         [&](afc_client_t afc) { return AFCItemOperations::putBack(afc, from, to); });
+    });
+}
+
 async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::optional<QString> bundleID) {
     return m_core->perform([udid, path, bundleID](Job& job) {
         requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
@@ -197,6 +208,17 @@ async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::opti
         requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);
         onSession(job, udid, bundleID,
                   [&](afc_client_t afc) { AFCItemOperations::makeDirectory(afc, path); });
+    });
+}
+
+async::Task<bool> AFCBridge::settleLeftover(LeftoverJournal::Entry entry) {
+    return m_core->perform([entry](Job& job) {
+        const std::optional<QString> bundleID =
+            entry.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(entry.bundleID);
+        requireUsable(AFCError::Case::deleteFailed, {&entry.udid}, bundleID);
+        const AFCLeftovers leftovers(job.sessions.journal(), entry.udid, bundleID);
+        return onSession(job, entry.udid, bundleID,
+                         [&](afc_client_t afc) { return leftovers.settle(afc, entry); });
     });
 }
 

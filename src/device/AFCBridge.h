@@ -5,7 +5,9 @@
 #include "device/AFCDirectoryListing.h"
 #include "device/AFCFileInfo.h"
 #include "device/AFCProgress.h"
+#include "device/AFCPutBack.h"
 #include "device/AFCReadStream.h"
+#include "device/LeftoverJournal.h"
 #include "models/AppInfo.h"
 #include "platform/URL.h"
 #include "platform/async/Task.h"
@@ -20,7 +22,6 @@
 #include <stop_token>
 
 class AFCBridgeCore;
-class LeftoverJournal;
 
 // Every connection the program holds to an attached device: the AFC sessions of its media area
 // and of app containers, and the file operations over them. An actor: all library calls, and the
@@ -51,8 +52,14 @@ class AFCBridge {
 public:
     // The most that one device read or write moves.
     static constexpr uint32_t chunkBytes = 0x100000;
+    // How long a request whose caller cancelled it may still run before the device's connections
+    // are cut: a moment for one moving on to see the cancel at its next chunk.
+    static constexpr std::chrono::milliseconds cancelGrace{250};
 
     // Waits until every destroyed bridge has freed its sessions, at most limit; whether they have.
+    // For the end of a process: a bridge still held then (by a task that did not end in time) is
+    // stopped first as a destroyed one is, its connections cut at once, so that no job of it runs
+    // on past the application.
     static bool waitForRetiredBridges(std::chrono::milliseconds limit = std::chrono::seconds(2));
 
     // Copies write what they leave down in journal; the process's shared one when empty.
@@ -106,12 +113,19 @@ public:
                                   AFCCopyOptions options = {});
     async::Task<void> removeItem(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> renameItem(QString udid, QString from, QString to, std::optional<QString> bundleID);
+    // Gives an item the name to unless something bears it, as a copy puts back an item it set
+    // aside: see AFCItemOperations::putBack.
+    async::Task<AFCPutBack> putBack(QString udid, QString from, QString to, std::optional<QString> bundleID);
     // Links inside the folder are removed, never followed.
     async::Task<void> removeRecursively(QString udid, QString path, std::optional<QString> bundleID);
     // A folder of the program's own (a copy's staging folder), in one request where the device
     // can: nothing in it is the user's, so nothing needs to be looked at on the way.
     async::Task<void> removeTree(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<void> makeDirectory(QString udid, QString path, std::optional<QString> bundleID);
+    // Puts right now what a copy of this program left, written down in entry (its device and area
+    // are the entry's), by the rule of the session's clean-up; true when nothing is left to do
+    // and the entry may be struck, false when it must wait for a later session.
+    async::Task<bool> settleLeftover(LeftoverJournal::Entry entry);
     // Copies a local file to the device and returns the bytes sent. As with download, the copy
     // replaces the target only when complete; a failed or cancelled one leaves it as it was, and
     // a cancelled one ends as download's does on a silent device.

@@ -2,20 +2,26 @@
 
 #include "device/AFCError.h"
 #include "device/AFCStreamSource.h"
-#include "platform/async/MainThread.h"
-
-#include <QCoreApplication>
-#include <QTimer>
+#include "platform/StopGrace.h"
+#include "platform/UiTimerSource.h"
 
 #include <atomic>
-#include <functional>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
 std::atomic<int> retiredCores{0};
+
+std::mutex madeCoresMutex;
+// Never destroyed: the end of a process reads it after statics may have gone.
+std::vector<std::weak_ptr<AFCBridgeCore>>& madeCores() {
+    static auto* cores = new std::vector<std::weak_ptr<AFCBridgeCore>>;
+    return *cores;
+}
 
 } // namespace
 
@@ -25,17 +31,51 @@ AFCBridgeCore::AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJourna
 
 AFCBridgeCore::~AFCBridgeCore() = default;
 
-void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
-    core->m_executor->stop();
-    // Handles are freed where they are used: on the executor, once the job in progress has seen
-    // the stop (or its cut connection) and ended.
-    auto closed = std::make_shared<std::promise<void>>();
-    std::shared_future<void> done = closed->get_future().share();
-    AFCBridgeCore* self = core.get();
-    self->m_executor->post([self, closed] {
-        self->m_sessions.closeAll();
-        closed->set_value();
+void AFCBridgeCore::noteMade(const std::shared_ptr<AFCBridgeCore>& core) {
+    const std::lock_guard lock(madeCoresMutex);
+    std::erase_if(madeCores(), [](const std::weak_ptr<AFCBridgeCore>& made) { return made.expired(); });
+    madeCores().push_back(core);
+}
+
+std::shared_future<void> AFCBridgeCore::beginStop() {
+    std::call_once(m_stopOnce, [this] {
+        m_executor->stop();
+        // Handles are freed where they are used: on the executor, once the job in progress has
+        // seen the stop (or its cut connection) and ended.
+        auto closed = std::make_shared<std::promise<void>>();
+        m_closed = closed->get_future().share();
+        m_executor->post([this, closed] {
+            m_sessions.closeAll();
+            closed->set_value();
+        });
     });
+    return m_closed;
+}
+
+bool AFCBridgeCore::stopHeldCores(std::chrono::milliseconds limit) {
+    std::vector<std::shared_ptr<AFCBridgeCore>> held;
+    {
+        const std::lock_guard lock(madeCoresMutex);
+        for (const std::weak_ptr<AFCBridgeCore>& made : madeCores()) {
+            if (std::shared_ptr<AFCBridgeCore> core = made.lock())
+                held.push_back(std::move(core));
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::vector<std::shared_future<void>> ends;
+    for (const std::shared_ptr<AFCBridgeCore>& core : held) {
+        ends.push_back(core->beginStop());
+        // Whoever holds the bridge had its time: what its job waits on is cut at once.
+        core->m_sockets.interrupt();
+    }
+    bool ended = true;
+    for (const std::shared_future<void>& end : ends)
+        ended = end.wait_until(deadline) == std::future_status::ready && ended;
+    return ended;
+}
+
+void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
+    const std::shared_future<void> done = core->beginStop();
     if (done.wait_for(ownerWait) == std::future_status::ready)
         return;
     // The job in progress has not ended yet: a thread of its own sees the core out, and the owner's
@@ -52,29 +92,11 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
 }
 
 std::shared_ptr<void> AFCBridgeCore::cutWhenCancelled(const QString& udid, std::stop_token token) {
-    if (!token.stop_possible())
-        return {};
-    struct Guard {
-        std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
-        std::optional<std::stop_callback<std::function<void()>>> onStop;
-        ~Guard() { *ended = true; }
-    };
-    auto guard = std::make_shared<Guard>();
     const std::weak_ptr<AFCBridgeCore> weak = weak_from_this();
-    // The stop comes on whichever thread cancels; the grace period is timed on the main loop, which
-    // never waits on a device.
-    std::function<void()> cut = [weak, udid, ended = guard->ended] {
-        async::postToMain([weak, udid, ended] {
-            QTimer::singleShot(gracefulWait, QCoreApplication::instance(), [weak, udid, ended] {
-                if (ended->load())
-                    return;
-                if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
-                    core->m_sockets.interrupt(udid);
-            });
-        });
-    };
-    guard->onStop.emplace(std::move(token), std::move(cut));
-    return guard;
+    return StopGrace::arm(std::move(token), UiTimerSource::system(), gracefulWait, [weak, udid] {
+        if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
+            core->m_sockets.interrupt(udid);
+    });
 }
 
 int AFCBridgeCore::retiredCoresRunning() {
@@ -83,6 +105,8 @@ int AFCBridgeCore::retiredCoresRunning() {
 
 bool AFCBridgeCore::waitForRetiredCores(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    if (!stopHeldCores(limit))
+        return false;
     while (retiredCores.load() > 0) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/AFCBridge.h"
 #include "device/AFCError.h"
 #include "device/AFCSessionSockets.h"
 #include "device/AFCSessionTable.h"
@@ -10,7 +11,9 @@
 #include "platform/async/SerialExecutor.h"
 
 #include <chrono>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 
 // The inside of an AFCBridge: its executor and the state that only the executor's jobs touch (the
@@ -30,7 +33,7 @@ public:
     // How long the owner's thread waits for the job in progress to end when the bridge goes.
     static constexpr std::chrono::milliseconds ownerWait{20};
     // How long a job in progress is given to end at its next chunk before its connection is cut.
-    static constexpr std::chrono::milliseconds gracefulWait{250};
+    static constexpr std::chrono::milliseconds gracefulWait = AFCBridge::cancelGrace;
 
     AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal);
     ~AFCBridgeCore();
@@ -62,6 +65,12 @@ public:
     static void shutdown(std::shared_ptr<AFCBridgeCore> core);
     // Cores handed over by shutdown() that have not ended yet.
     static int retiredCoresRunning();
+    // Written down when made, so that the end of a process finds a core that nobody destroyed.
+    static void noteMade(const std::shared_ptr<AFCBridgeCore>& core);
+    // For the end of a process: every core never handed to shutdown() (its bridge is held by a
+    // task that did not end in time) is stopped as shutdown() stops one, its connections cut at
+    // once; waits for their jobs in progress to end, at most limit; whether they have.
+    static bool stopHeldCores(std::chrono::milliseconds limit);
     // Waits until they have all ended, at most limit; whether they have. For the end of a
     // process, which must not pull the library's state away from a core still closing.
     static bool waitForRetiredCores(std::chrono::milliseconds limit);
@@ -85,4 +94,10 @@ private:
     LocalChunkReader m_reader;
     // Declared last, so that its thread has stopped before the state its jobs use is destroyed.
     std::unique_ptr<async::SerialExecutor> m_executor;
+    // Stops the executor and queues the freeing of the sessions behind the job in progress, once
+    // whoever asks first (shutdown() or stopHeldCores()); ready once they are freed.
+    std::shared_future<void> beginStop();
+
+    std::once_flag m_stopOnce;
+    std::shared_future<void> m_closed;
 };

@@ -63,10 +63,44 @@ void AFCItemOperations::removeTree(afc_client_t afc, const QString& path) {
         Logger::bridge().debug("AFC removed with its contents: %s", path);
         return;
     }
-    if (!meansUnsupported(result))
+    if (AFCError::meansLostConnection(result))
         throw AFCError::fromLibrary(AFCError::Case::deleteFailed, "afc_remove_path_and_contents", result,
                                     QStringLiteral(" for ") + path);
+    // A device that will not do it in one request (it does not know the request, or refuses it
+    // for this folder) may still take the items one by one.
+    if (!meansUnsupported(result))
+        Logger::bridge().info("afc_remove_path_and_contents error %d for %s: removing it item by item",
+                              static_cast<int>(result), path);
     removeRecursively(afc, path);
+}
+
+AFCPutBack AFCItemOperations::putBack(afc_client_t afc, const QString& from, const QString& to) {
+    const afc_error_t linked = linkItem(afc, from, to);
+    if (linked == AFC_E_OBJECT_EXISTS)
+        return AFCPutBack::taken;
+    if (linked == AFC_E_SUCCESS) {
+        // The item is safe under its name whatever happens to the hidden one.
+        const afc_error_t removed = afc_remove_path(afc, from.toUtf8().constData());
+        if (removed == AFC_E_SUCCESS || removed == AFC_E_OBJECT_NOT_FOUND)
+            return AFCPutBack::moved;
+        if (AFCError::meansLostConnection(removed))
+            throw AFCError::fromLibrary(AFCError::Case::deleteFailed, "afc_remove_path", removed,
+                                        QStringLiteral(" for ") + from);
+        Logger::bridge().error("Put back %s, but its hidden name %s stays: afc_remove_path error %d", to,
+                               from, static_cast<int>(removed));
+        return AFCPutBack::linkedBesideOld;
+    }
+    if (AFCError::meansLostConnection(linked))
+        throw AFCError::fromLibrary(AFCError::Case::renameFailed, "afc_make_link", linked,
+                                    QStringLiteral(": ") + from + QStringLiteral(" → ") + to);
+    const afc_error_t looked = lookUp(afc, to);
+    if (looked == AFC_E_SUCCESS)
+        return AFCPutBack::taken;
+    if (looked != AFC_E_OBJECT_NOT_FOUND)
+        throw AFCError::fromLibrary(AFCError::Case::renameFailed, "afc_get_file_info", looked,
+                                    QStringLiteral(" for ") + to);
+    renameItem(afc, from, to);
+    return AFCPutBack::moved;
 }
 
 afc_error_t AFCItemOperations::linkItem(afc_client_t afc, const QString& target, const QString& link) {

@@ -32,7 +32,7 @@ bool isFolder(afc_client_t afc, const QString& path) {
 }
 
 LeftoverCleanup::Place devicePlace(afc_client_t afc) {
-    // The device has no rename that refuses a taken name: it is looked at first.
+    // The device has no rename that refuses a taken name: a link, or a look first.
     return {[afc](const QString& path) { return lookUp(afc, path); },
             [afc](const QString& folder) -> std::optional<QStringList> {
                 try {
@@ -44,10 +44,7 @@ LeftoverCleanup::Place devicePlace(afc_client_t afc) {
                 }
             },
             [afc](const QString& from, const QString& to) {
-                if (lookUp(afc, to) != Presence::absent)
-                    return false;
-                AFCItemOperations::renameItem(afc, from, to);
-                return true;
+                return AFCItemOperations::putBack(afc, from, to) != AFCPutBack::taken;
             },
             [afc](const QString& path) {
                 if (isFolder(afc, path))
@@ -69,6 +66,10 @@ LeftoverJournal::Entry AFCLeftovers::partialCopy(const QString& path) const {
 
 LeftoverJournal::Entry AFCLeftovers::asideItem(const QString& path, const QString& originalPath) const {
     return {LeftoverJournal::Kind::asideItem, m_udid, m_bundleID, path, originalPath};
+}
+
+bool AFCLeftovers::settle(afc_client_t afc, const LeftoverJournal::Entry& entry) const {
+    return LeftoverCleanup::settle(entry, devicePlace(afc));
 }
 
 void AFCLeftovers::recover(afc_client_t afc) const {

@@ -24,6 +24,10 @@ public:
     // struck out; one that could not be is kept for the next session. A lost connection ends the
     // clean-up and leaves the rest; running copies' entries are never handed out by the journal.
     void recover(afc_client_t afc) const;
+    // Settles one entry of this place now, by the same rule, as a copy that ended short does
+    // with what it left; true when nothing is left to do, so that the entry may be struck. Throws
+    // what the device answers (a lost connection among them); the entry stays then.
+    bool settle(afc_client_t afc, const LeftoverJournal::Entry& entry) const;
 
 private:
 

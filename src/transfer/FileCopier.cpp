@@ -61,6 +61,7 @@ async::Task<void> FileCopier::copyFile(std::shared_ptr<TransferRun> run, Source 
 async::Task<FileCopier::Source> FileCopier::deviceFacts(std::shared_ptr<TransferRun> run, Source source) {
     const AFCComponents components =
         TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
+    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
     if (const std::shared_ptr<FileSystemProvider>& provider = run->placement->provider()) {
         async::Task<FileItem> asking = provider->afcItem(source.url);
         const FileItem item = co_await asking;
@@ -119,6 +120,9 @@ async::Task<void> FileCopier::keepModificationDate(std::shared_ptr<TransferRun> 
 async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL source, URL destination,
                                      Date startedAt, quint64 bytes) {
     run->placement->noteCreated(destination);
+    // The record reads the device side again (its size, and its bytes when copies are checked).
+    const std::shared_ptr<void> sourceCut = run->placement->cutWhenStuck(source);
+    const std::shared_ptr<void> destinationCut = run->placement->cutWhenStuck(destination);
     async::Task<void> recording =
         run->manager->recordCompletedFile(run->id, source, destination, startedAt, bytes);
     co_await recording;
@@ -137,6 +141,7 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         AFCCopyOptions options;
         options.expectedSize = source.size;
         options.replaceExisting = false;
+        started.cut = run->placement->cutWhenStuck(components.udid);
         started.work = bridge.download(components.udid, components.devicePath, destination,
                                        components.bundleID, progress, run->token, options);
     } else {
@@ -150,6 +155,7 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         options.replaceExisting = false;
         options.insideNewFolder = insideNewFolder;
         options.staging = std::move(staging);
+        started.cut = run->placement->cutWhenStuck(components.udid);
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
                                          components.bundleID, onSent, run->token, options);
     }
@@ -275,6 +281,7 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
         const std::function<void(quint64)> downProgress = run->manager->makeProgressHandler(run->id, base);
         AFCCopyOptions options;
         options.expectedSize = source.size;
+        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(from.udid);
         async::Task<quint64> downloading = bridge.download(from.udid, from.devicePath, temporary,
                                                            from.bundleID, downProgress, run->token, options);
         async::detail::Outcome<quint64> fetched = co_await async::detail::settle(std::move(downloading));
@@ -301,6 +308,7 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
     AFCCopyOptions options;
     options.expectedSize = source.size;
     options.replaceExisting = false;
+    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(to.udid);
     async::Task<quint64> uploading =
         bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token, options);
     const quint64 sent = co_await uploading;

@@ -2,7 +2,6 @@
 
 #include "device/AFCBridge.h"
 #include "device/AFCComponents.h"
-#include "device/AFCError.h"
 #include "device/AFCPath.h"
 #include "device/LeftoverJournal.h"
 #include "models/TransferError.h"
@@ -58,6 +57,7 @@ async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source)
     const bool forMove = run->manager->isMoveCopy(run->id);
     if (isDevice(source)) {
         const std::shared_ptr<FileSystemProvider> provider = run->placement->provider();
+        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(source);
         FileListing listed;
         if (forMove) {
             async::Task<FileListing> listing = DeviceFolderListing::listAll(run->placement, source);
@@ -126,16 +126,6 @@ async::Task<void> settleUntil(std::shared_ptr<TransferRun> run, std::shared_ptr<
 
 // How many files a folder copy keeps queued on the bridge ahead of the one it finishes.
 constexpr size_t lookahead = 4;
-
-bool meansLostDevice(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const AFCError& afcError) {
-        return afcError.isConnectionLost();
-    } catch (...) {
-        return false;
-    }
-}
 
 LeftoverJournal::Entry newFolderEntry(const URL& folder) {
     LeftoverJournal::Entry entry;
@@ -246,6 +236,7 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
     async::Task<void> opening = run->placement->openSession(components);
     async::detail::Outcome<void> made = co_await async::detail::settle(std::move(opening));
     if (!made.error()) {
+        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
         async::Task<void> making =
             run->placement->bridge()->makeDirectory(components.udid, staging->folder, components.bundleID);
         made = co_await async::detail::settle(std::move(making));
@@ -264,6 +255,7 @@ async::Task<bool> removeStaging(std::shared_ptr<TransferRun> run, URL destinatio
                                 std::shared_ptr<AFCStaging> staging) {
     const AFCComponents components =
         TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
+    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
     async::Task<void> removing =
         run->placement->bridge()->removeTree(components.udid, staging->folder, components.bundleID);
     async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));
@@ -308,15 +300,18 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
         async::Task<bool> removing = removeStaging(run, destination, staging);
         stagingLeft = !co_await removing;
     }
-    // A copy cut off by a lost device may have left a partial file in the folder, and a staging
-    // folder that could not go is still there: the device's next session removes them. Any other
-    // end removed its own.
-    if (noted && ((copied.error() && meansLostDevice(copied.error())) || stagingLeft)) {
-        async::Task<void> releasing = run->placement->journalReleased(entry);
-        co_await releasing;
-    } else if (noted) {
+    if (stagingLeft)
+        ++run->stagingFoldersLeft;
+    // Only a copy that ended whole, its staging folder gone, is known to have left nothing of its
+    // own in the folder. Any other end (failed, cancelled, cut off) may have left a partial copy
+    // its removal could not reach (a device that stopped answering): what is there is put right
+    // now where the device answers, and otherwise the next session does it.
+    if (noted && !copied.error() && !stagingLeft) {
         async::Task<void> striking = run->placement->journalFinished(entry);
         co_await striking;
+    } else if (noted) {
+        async::Task<void> settling = run->placement->journalSettled(entry);
+        co_await settling;
     }
     if (copied.error())
         std::rethrow_exception(copied.error());

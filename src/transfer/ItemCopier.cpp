@@ -3,6 +3,7 @@
 #include "device/AFCComponents.h"
 #include "device/AFCPath.h"
 #include "device/LeftoverJournal.h"
+#include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/async/Outcome.h"
@@ -89,9 +90,17 @@ async::Task<void> ItemCopier::buildFolderHidden(std::shared_ptr<TransferRun> run
     // Not written is no reason to stop: the hidden folder then only lacks its clean-up after a crash.
     async::Task<bool> noting = placement->journalBegin(entry);
     co_await noting;
+    const int stagingLeftBefore = run->stagingFoldersLeft;
     async::Task<void> building = FolderCopier::copyFolder(run, item.url, hidden);
     async::detail::Outcome<void> built = co_await async::detail::settle(std::move(building));
     std::exception_ptr failure = built.error();
+    // Renamed into place, a staging folder left in the build would sit in the user's folder, and
+    // its entry would name a path no longer there.
+    if (!failure && run->stagingFoldersLeft != stagingLeftBefore) {
+        failure = std::make_exception_ptr(TransferError::ioError(
+            QStringLiteral("\"%1\" was not replaced: a hidden folder of its copy could not be removed")
+                .arg(destination.lastPathComponent())));
+    }
     if (!failure) {
         async::Task<void> renaming = placement->rename(hidden, destination);
         async::detail::Outcome<void> renamed = co_await async::detail::settle(std::move(renaming));

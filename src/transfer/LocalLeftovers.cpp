@@ -51,6 +51,10 @@ const LeftoverCleanup::Place computer{
 
 } // namespace
 
+bool LocalLeftovers::settle(const LeftoverJournal::Entry& entry) {
+    return LeftoverCleanup::settle(entry, computer);
+}
+
 void LocalLeftovers::recover(LeftoverJournal& journal) {
     for (const LeftoverJournal::Entry& entry : journal.leftovers(QString())) {
         try {

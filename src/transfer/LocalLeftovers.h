@@ -1,6 +1,6 @@
 #pragma once
 
-class LeftoverJournal;
+#include "device/LeftoverJournal.h"
 
 // Puts right what copies on this computer left when the program stopped in the middle of them,
 // by LeftoverCleanup's rule: a partial file or folder goes; an old item set aside goes only when
@@ -11,6 +11,10 @@ class LeftoverJournal;
 class LocalLeftovers {
 public:
     static void recover(LeftoverJournal& journal);
+    // Settles one entry now, by the same rule, as a copy that ended short does with what it left;
+    // true when nothing is left to do, so that the entry may be struck. Throws Error when the
+    // disk refuses; the entry stays then.
+    static bool settle(const LeftoverJournal::Entry& entry);
 
     LocalLeftovers() = delete;
 };

@@ -210,7 +210,8 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
     run->managerAlive = alive;
     // Each transfer has its own thread for work on this computer, so a long local copy of one
     // never holds up the others.
-    run->placement = makePlacement(std::make_shared<async::SerialExecutor>(QStringLiteral("Transfer")));
+    run->placement =
+        makePlacement(std::make_shared<async::SerialExecutor>(QStringLiteral("Transfer")), token);
     run->pendingSources = std::make_shared<PendingSources>(transfer.sources);
     // A move deletes its sources only once all are copied: until then each is still its own.
     const bool takenWhenCopied = !isMoveCopy(id);
@@ -436,8 +437,9 @@ async::Task<std::optional<FileItem>> TransferManager::rebuildItem(TransferHistor
 // Placement
 
 std::shared_ptr<TransferPlacement>
-TransferManager::makePlacement(std::shared_ptr<async::SerialExecutor> executor) const {
-    return std::make_shared<TransferPlacement>(m_afcBridge, m_fileSystemProvider, std::move(executor));
+TransferManager::makePlacement(std::shared_ptr<async::SerialExecutor> executor, std::stop_token token) const {
+    return std::make_shared<TransferPlacement>(m_afcBridge, m_fileSystemProvider, std::move(executor),
+                                               std::move(token), m_timers);
 }
 
 bool TransferManager::isSameLocation(const URL& first, const URL& second) {
@@ -451,8 +453,8 @@ QString TransferManager::normalizedPath(const QString& path) {
 async::Task<URL> TransferManager::resolveConflict(FileItem item, URL destination,
                                                   std::optional<QUuid> transferID, std::stop_token token) {
     async::Task<Placement> placing =
-        resolvePlacement(makePlacement(m_executor), item.name(), item.path(), item.isDirectory(), destination,
-                         transferID, false, nullptr, token);
+        resolvePlacement(makePlacement(m_executor, token), item.name(), item.path(), item.isDirectory(),
+                         destination, transferID, false, nullptr, token);
     const Placement placement = co_await placing;
     co_return placement.url;
 }

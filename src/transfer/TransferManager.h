@@ -8,6 +8,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Observable.h"
 #include "platform/URL.h"
+#include "platform/UiTimerSource.h"
 #include "platform/UserDefaults.h"
 #include "platform/async/Continuation.h"
 #include "platform/async/ContinuousClock.h"
@@ -84,6 +85,9 @@ public:
     void setConflictPrompter(std::shared_ptr<ConflictPrompter> prompter) { m_prompter = std::move(prompter); }
     // Sounds when a retry finds nothing it could copy (the interface sets the system beep).
     void setBeep(std::function<void()> beep) { m_beep = std::move(beep); }
+    // What times the grace a cancelled transfer's device request has before its connection is
+    // cut; the system's timers unless a test steps its own. Must outlive the manager's tasks.
+    void setTimerSource(UiTimerSource& timers) { m_timers = &timers; }
 
     // A new transfer, appended to activeTransfers, queued and not yet running.
     virtual Transfer startTransfer(QList<FileItem> sources, URL destination);
@@ -257,7 +261,9 @@ private:
     async::Task<QString> hashLocal(URL url, HashThreads threads);
     async::Task<QString> hashDevice(URL url, HashThreads threads);
 
-    std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor) const;
+    // With token, the device requests made through it are cut when they outlast its stop.
+    std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor,
+                                                     std::stop_token token = {}) const;
     // With setAside, a Replace renames the old item aside (Placement::aside) instead of removing it.
     // A Replace that would remove one of pending's sources, or what holds or lies inside one, is
     // refused (TransferError ioError).
@@ -309,6 +315,7 @@ private:
     std::shared_ptr<FileSystemProvider> m_fileSystemProvider;
     std::shared_ptr<ConflictPrompter> m_prompter;
     std::function<void()> m_beep;
+    UiTimerSource* m_timers = &UiTimerSource::system();
     // For placement questions asked outside a running transfer.
     std::shared_ptr<async::SerialExecutor> m_executor;
 

@@ -3,12 +3,15 @@
 #include "device/AFCBridge.h"
 #include "device/AFCError.h"
 #include "device/AFCPath.h"
+#include "device/LeftoverCleanup.h"
 #include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
+#include "platform/StopGrace.h"
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
 #include "services/LocalFileOperations.h"
+#include "transfer/LocalLeftovers.h"
 #include "transfer/LocalTransferFiles.h"
 
 #include <libimobiledevice/afc.h>
@@ -52,8 +55,28 @@ bool pathIsAtOrBelow(const QString& inner, const QString& outer) {
 
 TransferPlacement::TransferPlacement(std::shared_ptr<AFCBridge> bridge,
                                      std::shared_ptr<FileSystemProvider> provider,
-                                     std::shared_ptr<async::SerialExecutor> executor)
-    : m_bridge(std::move(bridge)), m_provider(std::move(provider)), m_executor(std::move(executor)) {}
+                                     std::shared_ptr<async::SerialExecutor> executor, std::stop_token token,
+                                     UiTimerSource* timers)
+    : m_bridge(std::move(bridge)), m_provider(std::move(provider)), m_executor(std::move(executor)),
+      m_token(std::move(token)), m_timers(timers) {}
+
+std::shared_ptr<void> TransferPlacement::cutWhenStuck(const QString& udid) const {
+    if (!m_bridge || !m_timers)
+        return {};
+    const std::weak_ptr<AFCBridge> weak = m_bridge;
+    return StopGrace::arm(m_token, *m_timers, AFCBridge::cancelGrace, [weak, udid] {
+        if (const std::shared_ptr<AFCBridge> bridge = weak.lock()) {
+            Logger::transfer().info("A cancelled transfer's request to %s is still unanswered; cutting it",
+                                    udid);
+            bridge->interrupt(udid);
+        }
+    });
+}
+
+std::shared_ptr<void> TransferPlacement::cutWhenStuck(const URL& url) const {
+    const std::optional<AFCComponents> components = afcComponents(url);
+    return components ? cutWhenStuck(components->udid) : std::shared_ptr<void>();
+}
 
 QString TransferPlacement::normalizedPath(const QString& path) {
     const bool absolute = path.startsWith(QLatin1Char('/'));
@@ -171,6 +194,7 @@ async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectS
 async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectDevice(URL url) {
     const AFCComponents components = deviceComponents(url, QStringLiteral("Invalid afc URL: "));
     async::detail::Outcome<std::optional<Facts>> outcome;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     if (m_provider) {
         async::Task<FileItem> asking = m_provider->afcItem(url);
         async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
@@ -208,6 +232,7 @@ async::Task<void> TransferPlacement::removeItem(URL url) {
     const std::optional<Facts> facts = co_await looking;
     async::Task<void> session = openSession(components);
     co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> removing =
         facts && facts->isDirectory
             ? bridge.removeRecursively(components.udid, components.devicePath, components.bundleID)
@@ -303,6 +328,7 @@ async::Task<void> TransferPlacement::openSession(AFCComponents components) {
     AFCBridge& bridge = requireBridge();
     if (hasOpenedSession(components))
         co_return;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> opening = components.bundleID ? bridge.connectApp(components.udid, *components.bundleID)
                                                     : bridge.connect(components.udid);
     co_await opening;
@@ -327,6 +353,7 @@ async::Task<bool> TransferPlacement::makeFolder(URL url) {
     }
     async::Task<void> session = openSession(components);
     co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> making =
         bridge.makeDirectory(components.udid, components.devicePath, components.bundleID);
     co_await making;
@@ -354,9 +381,30 @@ async::Task<void> TransferPlacement::rename(URL from, URL to) {
         throw NameTakenError(to.absoluteString());
     async::Task<void> session = openSession(source);
     co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(source.udid);
     async::Task<void> renaming =
         bridge.renameItem(source.udid, source.devicePath, target.devicePath, source.bundleID);
     co_await renaming;
+}
+
+async::Task<bool> TransferPlacement::putBack(URL from, URL to) {
+    if (!isDevice(from)) {
+        async::Task<void> renaming = rename(from, to);
+        co_await renaming;
+        co_return false;
+    }
+    AFCBridge& bridge = requireBridge();
+    const AFCComponents source = deviceComponents(from, QStringLiteral("Invalid afc URL: "));
+    const AFCComponents target = deviceComponents(to, QStringLiteral("Invalid afc URL: "));
+    async::Task<void> session = openSession(source);
+    co_await session;
+    const std::shared_ptr<void> cut = cutWhenStuck(source.udid);
+    async::Task<AFCPutBack> putting =
+        bridge.putBack(source.udid, source.devicePath, target.devicePath, source.bundleID);
+    const AFCPutBack put = co_await putting;
+    if (put == AFCPutBack::taken)
+        throw NameTakenError(to.absoluteString());
+    co_return put == AFCPutBack::linkedBesideOld;
 }
 
 async::Task<TransferPlacement::Aside> TransferPlacement::setAside(URL given) {
@@ -440,7 +488,7 @@ async::Task<void> TransferPlacement::settleAside(Aside aside, bool replaced) {
         co_await striking;
         co_return;
     }
-    Logger::transfer().error("Could not put back %s set aside for %s; it is kept for later",
+    Logger::transfer().error("%s, set aside for %s, is left for a later clean-up",
                              aside.hidden.absoluteString(), aside.original.absoluteString());
     async::Task<void> releasing = journalReleased(aside.entry);
     co_await releasing;
@@ -469,13 +517,20 @@ async::Task<bool> TransferPlacement::restoreAside(Aside aside) {
     // program, a second window), beside it under a free " copy" name: never removed.
     URL target = aside.original;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        async::Task<void> restoring = rename(aside.hidden, target);
-        async::detail::Outcome<void> restored = co_await async::detail::settle(std::move(restoring));
+        async::Task<bool> restoring = putBack(aside.hidden, target);
+        async::detail::Outcome<bool> restored = co_await async::detail::settle(std::move(restoring));
         if (!restored.error()) {
             if (attempt > 0)
                 Logger::transfer().info("Put %s back as %s: its name was taken meanwhile",
                                         aside.original.absoluteString(), target.absoluteString());
-            co_return true;
+            if (!restored.get())
+                co_return true;
+            // Back under its name by a second link, its hidden name still there: that one is only
+            // to be removed now, which the record of a finished replacement has the clean-up do.
+            async::Task<bool> recording = m_executor->run(
+                [journal = m_journal, entry = aside.entry] { return journal->recordReplaced(entry); });
+            co_await async::detail::settle(std::move(recording));
+            co_return false;
         }
         if (!meansNameTaken(restored.error())) {
             Logger::transfer().error("Could not put back %s: %s", aside.hidden.absoluteString(),
@@ -512,6 +567,37 @@ async::Task<void> TransferPlacement::journalFinished(LeftoverJournal::Entry entr
 
 async::Task<void> TransferPlacement::journalReleased(LeftoverJournal::Entry entry) {
     return writeQuietly(m_executor->run([journal = m_journal, entry = std::move(entry)] { journal->released(entry); }));
+}
+
+async::Task<void> TransferPlacement::journalSettled(LeftoverJournal::Entry entry) {
+    // An entry of no shape of ours is one the clean-up would only drop (a folder built under a
+    // hidden name, which the build's own entry covers).
+    if (!LeftoverCleanup::isOwnEntry(entry)) {
+        async::Task<void> striking = journalFinished(entry);
+        co_await striking;
+        co_return;
+    }
+    async::detail::Outcome<bool> settled;
+    if (!entry.udid.isEmpty()) {
+        if (m_bridge) {
+            const std::shared_ptr<void> cut = cutWhenStuck(entry.udid);
+            async::Task<bool> settling = m_bridge->settleLeftover(entry);
+            settled = co_await async::detail::settle(std::move(settling));
+        }
+    } else {
+        async::Task<bool> settling = m_executor->run([entry] { return LocalLeftovers::settle(entry); });
+        settled = co_await async::detail::settle(std::move(settling));
+    }
+    if (settled.error())
+        Logger::transfer().info("%s is left for a later clean-up: %s", entry.path,
+                                async::describeException(settled.error()));
+    if (settled.isSet() && !settled.error() && settled.get()) {
+        async::Task<void> striking = journalFinished(entry);
+        co_await striking;
+        co_return;
+    }
+    async::Task<void> releasing = journalReleased(entry);
+    co_await releasing;
 }
 
 void TransferPlacement::noteCreated(const URL& url) {

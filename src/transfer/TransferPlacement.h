@@ -3,6 +3,7 @@
 #include "device/AFCComponents.h"
 #include "device/LeftoverJournal.h"
 #include "platform/URL.h"
+#include "platform/UiTimerSource.h"
 #include "platform/async/SerialExecutor.h"
 #include "platform/async/Task.h"
 
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class AFCBridge;
 class FileSystemProvider;
@@ -36,12 +38,22 @@ public:
         LeftoverJournal::Entry entry;
     };
 
+    // Device requests made for a transfer that token cancels are cut when they outlast the cancel
+    // (see cutWhenStuck), their grace timed by timers; without timers they are never cut here.
     TransferPlacement(std::shared_ptr<AFCBridge> bridge, std::shared_ptr<FileSystemProvider> provider,
-                      std::shared_ptr<async::SerialExecutor> executor);
+                      std::shared_ptr<async::SerialExecutor> executor, std::stop_token token = {},
+                      UiTimerSource* timers = nullptr);
 
     const std::shared_ptr<AFCBridge>& bridge() const { return m_bridge; }
     const std::shared_ptr<FileSystemProvider>& provider() const { return m_provider; }
     async::SerialExecutor& executor() const { return *m_executor; }
+
+    // Held across each device request made for the transfer, from the call to its answer: once
+    // the transfer is cancelled, a request still unanswered a moment later (AFCBridge::cancelGrace)
+    // has the device's connections cut, so that it fails at once however silent the device is,
+    // and Cancel never waits on it. Also for the requests that put things right after the cancel.
+    [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const QString& udid) const;
+    [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const URL& url) const;
 
     // By the URLs alone: same scheme; for device URLs the same device, container and path; for
     // file URLs the same path once "." and ".." are resolved; otherwise the same text.
@@ -92,6 +104,10 @@ public:
     async::Task<bool> journalBegin(LeftoverJournal::Entry entry);
     async::Task<void> journalFinished(LeftoverJournal::Entry entry);
     async::Task<void> journalReleased(LeftoverJournal::Entry entry);
+    // For a copy that ended short (failed or cancelled): puts right now what the entry stands
+    // for, by the clean-up's rule, and strikes it only then; whatever cannot be put right now (a
+    // device cut off, a refusal) releases it for the next session or start. Never fails.
+    async::Task<void> journalSettled(LeftoverJournal::Entry entry);
     // Called between the steps of a replacement ("aside": the old item is aside and nothing is
     // copied yet; "named": the new item has the name, nothing more is recorded; "whole": that it
     // is whole and named is recorded, the old one is still aside): a test sees there what a crash
@@ -120,11 +136,17 @@ private:
     async::Task<bool> recordReplaced(Aside aside);
     // Renames the old item back (see settleAside); false when it could not be.
     async::Task<bool> restoreAside(Aside aside);
+    // As rename, but on a device by a link where it links, so that an item another program
+    // writes under to meanwhile is never replaced (see AFCItemOperations::putBack). True when the
+    // hidden name could not be removed after the link: the same item, to be removed later.
+    async::Task<bool> putBack(URL from, URL to);
     async::Task<std::optional<Facts>> inspectDevice(URL url);
 
     std::shared_ptr<AFCBridge> m_bridge;
     std::shared_ptr<FileSystemProvider> m_provider;
     std::shared_ptr<async::SerialExecutor> m_executor;
+    std::stop_token m_token;
+    UiTimerSource* m_timers = nullptr;
     QSet<QString> m_openedSessions;
     std::shared_ptr<LeftoverJournal> m_journal = LeftoverJournal::shared();
     QSet<QString> m_created;

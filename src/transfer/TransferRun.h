@@ -30,6 +30,9 @@ struct TransferRun {
     // Set once the device would not link a copy (many refuse links): the run's later folders make
     // no staging folder, which would only cost them requests.
     std::shared_ptr<std::atomic<bool>> deviceRefusesLinks = std::make_shared<std::atomic<bool>>(false);
+    // Staging folders of the run's folder copies that could not be removed: a folder built under
+    // a hidden name that holds one must not take the user's visible name.
+    int stagingFoldersLeft = 0;
 
     // Throws async::CancelledError when the manager is gone. A copy that has ended calls this
     // rather than checkpoint(): a file that was copied whole is recorded, cancelled or not.

@@ -39,6 +39,7 @@ private slots:
     void replugGetsANewSession();
     void silentDeviceHoldsNobody_data();
     void silentDeviceHoldsNobody();
+    void aBridgeAStuckTaskStillHoldsStopsAtTheEnd();
 
 private:
     QString onDevice(const QString& path) const { return m_media + path; }
@@ -60,6 +61,7 @@ void tst_AFCBridgeLostDevice::init() {
 }
 
 void tst_AFCBridgeLostDevice::cleanup() {
+    m_device->faults().releaseHeld();
     m_bridge.reset();
     m_device = nullptr;
     tearDownTest();
@@ -221,6 +223,29 @@ void tst_AFCBridgeLostDevice::silentDeviceHoldsNobody() {
     QTRY_COMPARE(AFCBridgeCore::retiredCoresRunning(), 0);
     if (!writing)
         QVERIFY(!QFileInfo::exists(local));
+}
+
+// Quitting while a task still waits on a silent device past the end's wait: the task still holds
+// the bridge, which is never destroyed; the end of the process stops it all the same, so that no
+// job of its runs on once the application is gone.
+void tst_AFCBridgeLostDevice::aBridgeAStuckTaskStillHoldsStopsAtTheEnd() {
+    m_device->faults().holdNext("READ_DIR");
+    async::Task<QList<AFCFileInfo>> listing =
+        m_bridge->listDirectory(udid, QStringLiteral("/"), std::nullopt);
+    QVERIFY(requestHeld(*m_device));
+
+    QVERIFY(AFCBridge::waitForRetiredBridges(std::chrono::seconds(5)));
+    // The job that waited on the device has ended: its task ends at once.
+    bool ended = false;
+    try {
+        runSync(std::move(listing), std::chrono::seconds(5));
+        ended = true;
+    } catch (const async::RunSyncTimeout&) {
+    } catch (...) {
+        ended = true;
+    }
+    QVERIFY(ended);
+    QVERIFY(m_device->faults().waitUntilHeld(std::chrono::milliseconds(0)));
 }
 
 std::optional<AFCError> tst_AFCBridgeLostDevice::run(const QString& operation) {

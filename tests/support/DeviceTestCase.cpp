@@ -80,6 +80,15 @@ void DeviceTestCase::waitForRetiredBridges() {
         std::fprintf(stderr, "DeviceTestCase: a destroyed bridge did not finish closing\n");
 }
 
+bool DeviceTestCase::requestHeld(fakemux::VirtualDevice& device) {
+    for (int round = 0; round < 4000; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (device.faults().waitUntilHeld(std::chrono::milliseconds(1)))
+            return true;
+    }
+    return false;
+}
+
 void DeviceTestCase::stopEmulator() {
     delete g_emulator;
     g_emulator = nullptr;

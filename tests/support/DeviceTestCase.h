@@ -33,6 +33,8 @@ public:
     // Bridges destroyed while a copy ran finish closing on threads of their own; the emulator
     // must outlive them.
     static void waitForRetiredBridges();
+    // Runs the loop until the device holds a request (Faults::holdNext); false when none came.
+    static bool requestHeld(fakemux::VirtualDevice& device);
 
     struct ToolResult {
         int exitCode = -1;

@@ -96,6 +96,7 @@ void TransferTestCase::setUpTransfers() {
     m_manager->setAFCBridge(m_bridge);
     m_manager->setFileSystemProvider(m_provider);
     m_manager->setConflictPrompter(m_prompter);
+    m_manager->setTimerSource(m_timers);
 }
 
 void TransferTestCase::tearDownTransfers() {

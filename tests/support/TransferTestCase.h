@@ -5,6 +5,7 @@
 #include "device/AFCBridge.h"
 #include "models/FileItem.h"
 #include "models/Transfer.h"
+#include "platform/ManualUiTimerSource.h"
 #include "platform/NotificationCenter.h"
 #include "platform/URL.h"
 #include "platform/async/ManualClock.h"
@@ -81,6 +82,9 @@ protected:
     QString m_media;
     QString m_app;
     async::ManualClock m_clock;
+    // The manager's timers: a cancelled transfer's device request is cut only once a test
+    // advances them past the grace it is given.
+    ManualUiTimerSource m_timers;
     NotificationCenter m_notifications;
     std::shared_ptr<AFCBridge> m_bridge;
     std::shared_ptr<FileSystemProvider> m_provider;

@@ -7,6 +7,7 @@
 #include "transfer/LocalLeftovers.h"
 #include "transfer/TransferPlacement.h"
 
+#include "EventLoop.h"
 #include "RequestCount.h"
 #include "TaskFailure.h"
 #include "TestFiles.h"
@@ -42,6 +43,10 @@ private slots:
     void aTransferNeverReplacesItsOwnSourceNotYetTaken();
     void aMoveNeverReplacesAFolderHoldingItsNextItem_data();
     void aMoveNeverReplacesAFolderHoldingItsNextItem();
+    void aCancelledFolderOnASilentDeviceIsClearedAtTheNextSession();
+    void aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder_data();
+    void aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder();
+    void anItemPutBackNeverReplacesAFileWrittenMeanwhile();
 };
 
 void tst_ReplaceOutcomes::cleanup() {
@@ -358,6 +363,95 @@ void tst_ReplaceOutcomes::aMoveNeverReplacesAFolderHoldingItsNextItem() {
                  QStringLiteral("Cannot replace \"u\": it holds \"w\", one of the items being transferred"))
                  .description());
     QCOMPARE(itemsIn(root(side)), before);
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+// A folder of one file (no staging folder) cancelled while the device takes none of its writes:
+// the cut connection cannot remove the partial copy, so the folder's entry stays, and the device's
+// next session removes it.
+void tst_ReplaceOutcomes::aCancelledFolderOnASilentDeviceIsClearedAtTheNextSession() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/clip.mov"), patternBytes(4 << 20)));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    m_device->faults().stallWrites();
+
+    const Transfer started = launched({item(Side::mac, QStringLiteral("/src/Album"))},
+                                      location(Side::device, QStringLiteral("/dst")));
+    QVERIFY(writeStalled());
+    m_manager->cancelTransfer(started.id);
+    drainPostedEvents();
+    m_timers.advance(std::chrono::milliseconds(250));
+    QCOMPARE(finished(started.id).state, TransferState::cancelled);
+    m_device->faults().releaseWrites();
+
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(treeOf(m_media + QStringLiteral("/dst")), QStringList{"Album/"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+void tst_ReplaceOutcomes::aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder_data() {
+    QTest::addColumn<bool>("removals");
+    QTest::newRow("removed item by item") << true;
+    QTest::newRow("not removed at all") << false;
+}
+
+// A folder replaces a file of its name, built under a hidden name. The device refuses to remove
+// the build's staging folder in one request: it goes item by item, and where even that fails the
+// build never takes the name; the old file comes back, and the next session clears the rest.
+void tst_ReplaceOutcomes::aStagingFolderThatWillNotGoStaysOutOfTheUsersFolder() {
+    QFETCH(bool, removals);
+    for (const QString& name : {QStringLiteral("a.txt"), QStringLiteral("b.txt")})
+        QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Album/") + name, "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Album"), "old"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+    constexpr uint64_t permissionDenied = 10;
+    m_device->faults().refuseOperation("REMOVE_PATH_AND_CONTENTS", permissionDenied);
+    if (!removals)
+        m_device->faults().refuseOperation("REMOVE_PATH", permissionDenied);
+
+    const Transfer done = transfer({item(Side::mac, QStringLiteral("/src/Album"))},
+                                   location(Side::device, QStringLiteral("/dst")));
+    if (removals) {
+        QCOMPARE(done.state, TransferState::completed);
+        QCOMPARE(itemsIn(destination), (QStringList{"Album/", "Album/a.txt=new", "Album/b.txt=new"}));
+        QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+        return;
+    }
+    QCOMPARE(done.state, TransferState::failed);
+    QVERIFY(itemsIn(destination).contains(QStringLiteral("Album=old")));
+
+    m_device->faults().clear();
+    runSync(m_bridge->disconnectAll(udid));
+    runSync(m_bridge->connect(udid));
+    QCOMPARE(itemsIn(destination), QStringList{"Album=old"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+// A Replace whose copy fails puts the old file back. Another program writes a file under its name
+// right before the request that would give the old file its name back reaches the device: that
+// file stays, and the old one comes back beside it.
+void tst_ReplaceOutcomes::anItemPutBackNeverReplacesAFileWrittenMeanwhile() {
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/Notes.txt"), "new"));
+    const QString destination = m_media + QStringLiteral("/dst");
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "old"));
+    m_prompter->answers = {answer(ConflictResolution::replace)};
+    // No room for the copy: it fails once the old file is aside.
+    m_device->faults().setQuota(0);
+    TransferPlacement::setStepHookForTesting([this](const QString& step, const URL&) {
+        if (step != QLatin1String("aside"))
+            return;
+        m_device->faults().holdNext("RENAME_PATH");
+        m_device->faults().holdNext("MAKE_LINK");
+    });
+
+    const Transfer started = launched({item(Side::mac, QStringLiteral("/src/Notes.txt"))},
+                                      location(Side::device, QStringLiteral("/dst")));
+    QVERIFY(requestHeld(*m_device));
+    QVERIFY(writeTestFile(destination + QStringLiteral("/Notes.txt"), "theirs"));
+    m_device->faults().releaseHeld();
+
+    QCOMPARE(finished(started.id).state, TransferState::failed);
+    QCOMPARE(itemsIn(destination), (QStringList{"Notes copy.txt=old", "Notes.txt=theirs"}));
     QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 

@@ -236,6 +236,8 @@ char* AFCService::buffer(size_t size) {
 }
 
 bool AFCService::handle(Packet& packet) {
+    if (!m_device.faults().passRequest(opName(packet.operation)))
+        return false;
     if (m_device.faults().takeUnanswered(opName(packet.operation))) {
         m_silent = true;
         dispatch(packet);
@@ -258,9 +260,10 @@ bool AFCService::dispatch(Packet& packet) {
     if (!skipPayload(packet))
         return false;
     // An older device, or one that keeps the operation to itself.
-    if (m_device.faults().refusesOperation(opName(packet.operation))) {
+    if (const std::optional<uint64_t> refusal =
+            m_device.faults().operationRefusal(opName(packet.operation))) {
         log(opName(packet.operation), "refused");
-        return sendStatus(packet.number, OpNotSupported);
+        return sendStatus(packet.number, *refusal);
     }
     switch (packet.operation) {
     case ReadDir:

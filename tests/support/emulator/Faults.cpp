@@ -20,6 +20,8 @@ void Faults::clear() {
     m_unplugAfterReplies.reset();
     m_unanswered.reset();
     m_refusedOperations.clear();
+    m_holdNext.clear();
+    m_holding = false;
     m_readGateAfter.reset();
     m_readBytes = 0;
     m_writeStall = false;
@@ -63,6 +65,10 @@ std::vector<std::string> Faults::active() const {
         add("gate-reads " + to_string(*m_readGateAfter) + " (" + to_string(m_readsHeld) + " held)");
     if (m_writeStall)
         add("stall-writes (" + to_string(m_writesStalled) + " held)");
+    for (const std::string& operation : m_holdNext)
+        add("hold-next " + operation);
+    if (m_requestsHeld)
+        add("hold-next (" + to_string(m_requestsHeld) + " held)");
     if (m_writeRefusal)
         add("refuse-writes " + to_string(m_writeRefusal->second) + " " + m_writeRefusal->first);
     if (m_quotaLeft)
@@ -199,14 +205,48 @@ void Faults::unplugBeforeAnswering(std::string operation) {
     m_unanswered = std::move(operation);
 }
 
-void Faults::refuseOperation(std::string operation) {
+void Faults::refuseOperation(std::string operation, uint64_t status) {
     std::lock_guard lock(m_mutex);
-    m_refusedOperations.insert(std::move(operation));
+    m_refusedOperations[std::move(operation)] = status;
 }
 
-bool Faults::refusesOperation(const std::string& operation) const {
+std::optional<uint64_t> Faults::operationRefusal(const std::string& operation) const {
     std::lock_guard lock(m_mutex);
-    return m_refusedOperations.count(operation) != 0;
+    const auto found = m_refusedOperations.find(operation);
+    if (found == m_refusedOperations.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void Faults::holdNext(std::string operation) {
+    std::lock_guard lock(m_mutex);
+    m_holdNext.insert(std::move(operation));
+    m_holding = true;
+}
+
+void Faults::releaseHeld() {
+    std::lock_guard lock(m_mutex);
+    m_holdNext.clear();
+    m_holding = false;
+    m_changed.notify_all();
+}
+
+bool Faults::waitUntilHeld(std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_mutex);
+    return waitFor(lock, limit, [this] { return m_requestsHeld > 0; });
+}
+
+bool Faults::passRequest(const std::string& operation) {
+    std::unique_lock lock(m_mutex);
+    const uint64_t unplugs = m_unplugs;
+    if (m_holdNext.count(operation) == 0)
+        return true;
+    m_holdNext.clear();
+    ++m_requestsHeld;
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_holding; });
+    --m_requestsHeld;
+    return !goneSince(unplugs);
 }
 
 bool Faults::takeUnanswered(const std::string& operation) {

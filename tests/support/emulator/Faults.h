@@ -96,10 +96,24 @@ public:
     // Called before reading a write payload; false when the device went away while stalled.
     bool passWrite();
 
-    // Requests of this operation ("MAKE_LINK") are answered "not supported", as an older device
-    // answers what it does not know.
-    void refuseOperation(std::string operation);
-    bool refusesOperation(const std::string& operation) const;
+    // Requests of this operation ("MAKE_LINK") are answered "not supported" (15), as an older
+    // device answers what it does not know, or with another status, as one that will not.
+    void refuseOperation(std::string operation, uint64_t status = 15);
+    // The status a request of this operation is answered with instead of being carried out.
+    std::optional<uint64_t> operationRefusal(const std::string& operation) const;
+
+    // The next request of this operation ("MAKE_DIR") is held unanswered, and the connection it
+    // came on with it, until released (then it is carried out and answered) or the device is
+    // unplugged: a device that stops answering in the middle of a copy. Called again before a
+    // request was held, the next request of any of the operations named is held.
+    void holdNext(std::string operation);
+    void releaseHeld();
+    // Blocks until a request is held (true) or the time limit passes (false); the limit only
+    // stops a broken test from hanging, it is no synchronisation.
+    bool waitUntilHeld(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Called before serving a request of this operation; false when the device went away while
+    // it was held.
+    bool passRequest(const std::string& operation);
 
     // FILE_OPEN for writing, MAKE_DIR, REMOVE_PATH and RENAME_PATH below the prefix answer status.
     void refuseWrites(uint64_t status = 10, std::string pathPrefix = "/");
@@ -154,7 +168,10 @@ private:
     uint64_t m_afcBytes = 0;
     std::optional<uint64_t> m_unplugAfterReplies;
     std::optional<std::string> m_unanswered;
-    std::set<std::string> m_refusedOperations;
+    std::map<std::string, uint64_t> m_refusedOperations;
+    std::set<std::string> m_holdNext;
+    bool m_holding = false;
+    int m_requestsHeld = 0;
 
     std::optional<uint64_t> m_readGateAfter;
     uint64_t m_readBytes = 0;
