@@ -76,8 +76,7 @@ void FolderWatcher::listedAgain(const QList<URL>& folders) {
             continue;
         Folder& folder = m_folders[cleanPath(url)];
         folder.pending = false;
-        folder.reported = true;
-        folder.last = now;
+        folder.listed = now;
     }
     schedule();
 }
@@ -89,9 +88,9 @@ void FolderWatcher::changed(const QString& path) {
     folder.pending = true;
     const UiTimerSource::Instant now = m_timers->now();
     folder.due = now;
-    if (folder.reported) {
+    if (folder.listed) {
         const qsizetype entries = entriesOf ? entriesOf(URL::fileURL(path, true)) : 0;
-        folder.due = std::max(now, folder.last + quietTime(entries));
+        folder.due = std::max(now, *folder.listed + quietTime(entries));
     }
     schedule();
 }
@@ -121,8 +120,7 @@ void FolderWatcher::report() {
         if (!folder->pending || folder->due > now)
             continue;
         folder->pending = false;
-        folder->reported = true;
-        folder->last = now;
+        folder->listed = now;
         folders.append(URL::fileURL(folder.key(), true));
     }
     schedule();

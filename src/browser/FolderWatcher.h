@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QFileSystemWatcher;
 
@@ -54,8 +55,8 @@ public:
 
 private:
     struct Folder {
-        bool reported = false;
-        UiTimerSource::Instant last{};
+        // When the folder was last listed again (by a report or by the window itself).
+        std::optional<UiTimerSource::Instant> listed;
         bool pending = false;
         UiTimerSource::Instant due{};
     };

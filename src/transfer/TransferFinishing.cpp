@@ -146,13 +146,17 @@ void TransferManager::reportWritten(const QUuid& id, const std::optional<URL>& w
         return true;
     };
     QList<Transfer> completed = completedTransfers.value();
+    bool found = false;
     for (Transfer& record : completed) {
+        if (!named(record))
+            continue;
+        found = true;
         // The report on disk holds a big transfer's lines: the finished record keeps none, so
         // that a camera roll's copy leaves no memory behind a file it copied.
-        if (named(record) && record.reportEntries.size() >= bigTransferLines)
+        if (record.reportEntries.size() >= bigTransferLines)
             record.reportEntries = QList<TransferReportEntry>{};
     }
-    if (std::any_of(completed.cbegin(), completed.cend(), [&id](const Transfer& record) { return record.id == id; }))
+    if (found)
         completedTransfers = completed;
     if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end() && *kept)
         named(**kept);
