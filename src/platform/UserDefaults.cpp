@@ -23,10 +23,21 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+
 namespace {
+
+// What tells one write of the file from another: each write replaces the file by a new one.
+std::optional<std::array<qint64, 5>> fileStamp(const QString& path) {
+    struct stat facts {};
+    if (::stat(QFile::encodeName(path).constData(), &facts) != 0)
+        return std::nullopt;
+    return std::array<qint64, 5>{qint64(facts.st_dev), qint64(facts.st_ino), qint64(facts.st_ctim.tv_sec),
+                                 qint64(facts.st_ctim.tv_nsec), qint64(facts.st_size)};
+}
 
 QMutex& standardPathMutex() {
     static QMutex mutex;
@@ -399,6 +410,7 @@ std::optional<UserDefaults::Contents> UserDefaults::mergeIntoFile(const Contents
     }
     if (!writeFile(merged))
         return std::nullopt;
+    m_lastWritten = fileStamp(m_filePath);
     return merged;
 }
 
@@ -444,6 +456,9 @@ void UserDefaults::takeInFile() {
     QSet<QString> heard;
     {
         const std::lock_guard fileLock(m_fileMutex);
+        // This store's own write, seen by the watcher: nothing in it to take in.
+        if (m_lastWritten && fileStamp(m_filePath) == m_lastWritten)
+            return;
         // The file is only ever replaced whole, so it reads whole without the lock of the file.
         FileRead onDisk = readFile();
         if (onDisk.state != FileRead::State::readable)

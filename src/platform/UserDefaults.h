@@ -10,6 +10,7 @@
 #include <QVariant>
 
 #include <chrono>
+#include <array>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -136,4 +137,7 @@ private:
     std::shared_ptr<Observers> m_observers;
     std::thread m_writer; // started by the first change
     std::unique_ptr<FileChangeWatcher> m_watcher; // started before the file is first read
+    // The file as this store last wrote it (device, inode, change time, size), under m_fileMutex:
+    // the change that write itself makes is not read back.
+    mutable std::optional<std::array<qint64, 5>> m_lastWritten;
 };
