@@ -1,5 +1,6 @@
 #include "device/AFCBridgeCore.h"
 
+#include "device/AFCBridge.h"
 #include "device/AFCError.h"
 #include "device/AFCStreamSource.h"
 #include "platform/StopGrace.h"
@@ -83,7 +84,7 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
     // the device; one that waits on a silent device is cut off.
     ++retiredCores;
     std::thread([core = std::move(core), done]() mutable {
-        if (done.wait_for(gracefulWait) != std::future_status::ready)
+        if (done.wait_for(AFCBridge::cancelGrace) != std::future_status::ready)
             core->m_sockets.interrupt();
         done.wait();
         core.reset();
@@ -93,7 +94,7 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
 
 std::shared_ptr<void> AFCBridgeCore::cutWhenCancelled(const QString& udid, std::stop_token token) {
     const std::weak_ptr<AFCBridgeCore> weak = weak_from_this();
-    return StopGrace::arm(std::move(token), UiTimerSource::system(), gracefulWait, [weak, udid] {
+    return StopGrace::arm(std::move(token), UiTimerSource::system(), AFCBridge::cancelGrace, [weak, udid] {
         if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
             core->m_sockets.interrupt(udid);
     });

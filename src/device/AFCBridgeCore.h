@@ -1,6 +1,5 @@
 #pragma once
 
-#include "device/AFCBridge.h"
 #include "device/AFCError.h"
 #include "device/AFCSessionSockets.h"
 #include "device/AFCSessionTable.h"
@@ -32,8 +31,6 @@ public:
 
     // How long the owner's thread waits for the job in progress to end when the bridge goes.
     static constexpr std::chrono::milliseconds ownerWait{20};
-    // How long a job in progress is given to end at its next chunk before its connection is cut.
-    static constexpr std::chrono::milliseconds gracefulWait = AFCBridge::cancelGrace;
 
     AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal);
     ~AFCBridgeCore();
@@ -60,7 +57,7 @@ public:
     // Stops the job in progress at its next check, drops the queued ones, then frees the
     // sessions' handles on the executor thread. The owner's thread waits for that at most
     // ownerWait: a job still running then is left to a thread of its own, which cuts every
-    // session's connection should the job not end within gracefulWait (it waits on a silent
+    // session's connection should the job not end within AFCBridge::cancelGrace (it waits on a silent
     // device), and lets the core go once the executor is done.
     static void shutdown(std::shared_ptr<AFCBridgeCore> core);
     // Cores handed over by shutdown() that have not ended yet.
@@ -78,7 +75,7 @@ public:
     AFCSessionSockets& sockets() { return m_sockets; }
 
     // Held by a copy's job from its call to its end: once token is stopped, the device's
-    // connections are cut should the job not have ended within gracefulWait. A copy cancelled while
+    // connections are cut should the job not have ended within AFCBridge::cancelGrace. A copy cancelled while
     // it waits on a silent device, or queued behind a call that does, would otherwise go on waiting
     // until the device answers. Nothing while token cannot be stopped.
     std::shared_ptr<void> cutWhenCancelled(const QString& udid, std::stop_token token);

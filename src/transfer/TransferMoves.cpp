@@ -283,20 +283,24 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     // right after the sources went would leave neither. Every file system the copies went to is
     // flushed once, before the first source goes.
     if (!isDevice(destination)) {
-        QStringList folders{destination.toLocalFile()};
-        QSet<QString> seen{folders.front()};
-        for (const TransferReportEntry& entry : copy.record->reportEntries) {
-            const URL copied = entry.destinationURL();
-            if (isDevice(copied))
-                continue;
-            const QString folder = copied.deletingLastPathComponent().toLocalFile();
-            if (!seen.contains(folder)) {
-                seen.insert(folder);
-                folders.append(folder);
-            }
-        }
-        async::Task<void> flushing =
-            m_executor->run([folders] { LocalTransferFiles::flushFileSystems(folders); });
+        // The copies' folders are gathered on the executor too: a camera roll's report is a pass of
+        // a hundred thousand lines.
+        async::Task<void> flushing = m_executor->run(
+            [first = destination.toLocalFile(), entries = copy.record->reportEntries] {
+                QStringList folders{first};
+                QSet<QString> seen{first};
+                for (const TransferReportEntry& entry : entries) {
+                    const URL copied = entry.destinationURL();
+                    if (isDevice(copied))
+                        continue;
+                    const QString folder = copied.deletingLastPathComponent().toLocalFile();
+                    if (!seen.contains(folder)) {
+                        seen.insert(folder);
+                        folders.append(folder);
+                    }
+                }
+                LocalTransferFiles::flushFileSystems(folders);
+            });
         async::detail::Outcome<void> flushed = co_await async::detail::settle(std::move(flushing));
         if (alive.expired())
             throw async::CancelledError{};

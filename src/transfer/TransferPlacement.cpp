@@ -527,9 +527,8 @@ async::Task<bool> TransferPlacement::restoreAside(Aside aside) {
                 co_return true;
             // Back under its name by a second link, its hidden name still there: that one is only
             // to be removed now, which the record of a finished replacement has the clean-up do.
-            async::Task<bool> recording = m_executor->run(
-                [journal = m_journal, entry = aside.entry] { return journal->recordReplaced(entry); });
-            co_await async::detail::settle(std::move(recording));
+            async::Task<bool> recording = recordReplaced(aside);
+            co_await recording;
             co_return false;
         }
         if (!meansNameTaken(restored.error())) {
@@ -631,12 +630,10 @@ async::Task<bool> TransferPlacement::isCreatedHere(URL url) {
         // list was folded onto another entry: ours when it shows that one's facts. Taking a
         // stranger's file for ours costs only a question (it gets a free name); taking ours for a
         // stranger's would offer the copy just made for replacing, and the move would then delete
-        // both sources.
-        if (LocalTransferFiles::isListedAsSpelled(path))
-            return false;
+        // both sources. The folder is read only once the facts match, which a stranger's rarely do.
         for (const QString& candidate : candidates) {
             if (LocalTransferFiles::showSameFacts(path, candidate))
-                return true;
+                return !LocalTransferFiles::isListedAsSpelled(path);
         }
         return false;
     });
