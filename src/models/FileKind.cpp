@@ -2,6 +2,8 @@
 
 #include "models/RawValueTable.h"
 
+#include <QHash>
+
 namespace {
 
 constexpr RawValueTable<FileKind::Value, 7> rawValues{{{
@@ -17,7 +19,14 @@ constexpr RawValueTable<FileKind::Value, 7> rawValues{{{
 } // namespace
 
 QString FileKind::rawValue() const {
-    return rawValues.rawValue(m_value);
+    // One string a kind, shared by every caller: a camera roll's history holds a kind a photo.
+    static const QHash<int, QString> texts = [] {
+        QHash<int, QString> table;
+        for (const FileKind& kind : allCases())
+            table.insert(int(kind.m_value), rawValues.rawValue(kind.m_value));
+        return table;
+    }();
+    return texts.value(int(m_value));
 }
 
 std::optional<FileKind> FileKind::fromRawValue(const QString& rawValue) {

@@ -16,18 +16,6 @@ const QString modifiedDateKey = QStringLiteral("modifiedDate");
 const QString kindRawValueKey = QStringLiteral("kindRawValue");
 const QString utiIdentifierKey = QStringLiteral("utiIdentifier");
 
-// A kind is one of a handful of words: one string each, shared by every source of a camera roll
-// rather than a copy of it per file kept in the history.
-QString sharedKindText(FileKind kind) {
-    thread_local QList<std::pair<FileKind, QString>> known;
-    for (const auto& [candidate, text] : std::as_const(known)) {
-        if (candidate == kind)
-            return text;
-    }
-    known.append({kind, kind.rawValue()});
-    return known.last().second;
-}
-
 } // namespace
 
 TransferHistorySource::TransferHistorySource(QString urlString, QString name, bool isDirectory, quint64 size,
@@ -39,7 +27,7 @@ TransferHistorySource::TransferHistorySource(QString urlString, QString name, bo
 
 TransferHistorySource::TransferHistorySource(const FileItem& item)
     : TransferHistorySource(item.path().absoluteString(), item.name(), item.isDirectory(), item.size(),
-                            item.modifiedDate(), sharedKindText(item.kind()),
+                            item.modifiedDate(), item.kind().rawValue(),
                             item.uti() ? std::optional<QString>(item.uti()->identifier()) : std::nullopt) {}
 
 QJsonObject TransferHistorySource::toJson() const {

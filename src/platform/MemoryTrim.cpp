@@ -1,24 +1,19 @@
 #include "platform/MemoryTrim.h"
 
+#include "platform/Subscription.h"
+#include "platform/UiTimerSource.h"
 #include "platform/async/MainThread.h"
 #include "platform/async/SerialExecutor.h"
-
-#include <QTimer>
 
 #include <malloc.h>
 
 namespace {
 
 // Long enough for every view and cache that held the old data to have taken the new.
-constexpr int settleMs = 2000;
+constexpr auto settle = std::chrono::seconds(2);
 
 struct Trimmer {
-    Trimmer() {
-        timer.setSingleShot(true);
-        timer.setInterval(settleMs);
-        QObject::connect(&timer, &QTimer::timeout, [this] { worker.post([] { malloc_trim(0); }); });
-    }
-    QTimer timer;
+    Subscription timer;
     async::SerialExecutor worker{QStringLiteral("MemoryTrim")};
 };
 
@@ -28,5 +23,6 @@ void MemoryTrim::request() {
     Q_ASSERT(async::isMainThread());
     // Never destroyed: a request may come while the application ends.
     static auto* trimmer = new Trimmer;
-    trimmer->timer.start();
+    // A new request starts the wait again: the trim follows the last of a burst.
+    trimmer->timer = UiTimerSource::system().singleShot(settle, [] { trimmer->worker.post([] { malloc_trim(0); }); });
 }
