@@ -72,8 +72,7 @@ async::Task<void> renameItem(QPointer<ColumnPanelView> panel, std::shared_ptr<Fi
     if (!failure)
         co_return;
     // The old name is back in the row; the alert says why the new one was refused.
-    std::shared_ptr<AlertPresenter> presenter =
-        panel->alertPresenter ? panel->alertPresenter : std::make_shared<DialogAlertPresenter>();
+    std::shared_ptr<AlertPresenter> presenter = panel->presenter();
     const AlertRequest why = RenameFailure::alert(from.lastPathComponent(), to.lastPathComponent(), failure);
     QWidget* parent = panel->window();
     co_await presenter->ask(why, parent, token);
@@ -371,8 +370,7 @@ void ColumnPanelView::commitRename() {
     m_renameTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
     // The old name is back in the row; the alert says why the new one cannot be given.
     if (std::optional<AlertRequest> why = RenameFailure::refusal(item->name(), newName)) {
-        m_renameTasks.append(presentAlert(
-            alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>(), window(), *why));
+        m_renameTasks.append(presentAlert(presenter(), window(), *why));
         return;
     }
     const URL from = item->path();
@@ -449,12 +447,15 @@ QMenu* ColumnPanelView::makeContextMenu(QWidget* parent) {
 
 // --- drags ---
 
+std::shared_ptr<AlertPresenter> ColumnPanelView::presenter() const {
+    return alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>();
+}
+
 void ColumnPanelView::startRowDrag() {
     const QList<FileItem> dragged = selectedItems();
     if (dragged.isEmpty() || !dragHandler)
         return;
-    auto presenter = alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>();
-    DragOutProduction::execDrag(m_tableView, dragged, dragHandler, m_timers, presenter);
+    DragOutProduction::execDrag(m_tableView, dragged, dragHandler, m_timers, presenter());
 }
 
 // --- drops ---

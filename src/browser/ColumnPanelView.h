@@ -66,6 +66,8 @@ public:
     std::shared_ptr<DragAndDropHandler> dragHandler;
     // Names what a drag out left out; the context menu's "to…" chooser. Our own dialogs when unset.
     std::shared_ptr<AlertPresenter> alertPresenter;
+    // The alert presenter set, or the dialogs' own when none was.
+    std::shared_ptr<AlertPresenter> presenter() const;
     std::shared_ptr<FolderChooser> folderChooser;
 
     std::function<void(const FileItem&, int row)> onSelectItem;

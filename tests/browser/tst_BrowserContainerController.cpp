@@ -458,9 +458,6 @@ void tst_BrowserContainerController::aSwitchShowsTheFolderTheLastViewShowed() {
     QCOMPARE(columns->columns().size(), 2);
 }
 
-QTEST_MAIN(tst_BrowserContainerController)
-#include "tst_BrowserContainerController.moc"
-
 void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRate_data() {
     QTest::addColumn<bool>("pasted");
     QTest::addColumn<int>("most");
@@ -519,3 +516,6 @@ void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRat
     const int listings = readsOf(log).value(folder(QStringLiteral("one")).absoluteString());
     QVERIFY2(listings >= 1 && listings <= most, qPrintable(QString::number(listings)));
 }
+
+QTEST_MAIN(tst_BrowserContainerController)
+#include "tst_BrowserContainerController.moc"
