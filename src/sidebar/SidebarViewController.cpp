@@ -3,6 +3,7 @@
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "platform/Logger.h"
+#include "platform/UiTimerSource.h"
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
@@ -36,9 +37,10 @@ bool isCameraFolderName(const QString& name) {
 
 SidebarViewController::SidebarViewController(DeviceManager& deviceManager, NavigationState& navigationState,
                                              FavoritesManager& favoritesManager,
-                                             FileSystemProvider& fileSystemProvider, QWidget* parent)
+                                             FileSystemProvider& fileSystemProvider, UiTimerSource& timers,
+                                             QWidget* parent)
     : QWidget(parent), m_deviceManager(deviceManager), m_navigationState(navigationState),
-      m_favoritesManager(favoritesManager), m_fileSystemProvider(fileSystemProvider) {
+      m_favoritesManager(favoritesManager), m_fileSystemProvider(fileSystemProvider), m_timers(timers) {
     m_model = new SidebarModel(this);
     m_model->tooltipProvider = [this](const SidebarItem& item) {
         const std::optional<URL> url = item.url();
@@ -51,7 +53,7 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         handleItemWillExpand(item);
     };
 
-    m_outlineView = new QTreeView(this);
+    m_outlineView = new SidebarOutlineView(this);
     m_rowPositions = std::make_unique<SidebarRowPositions>(m_outlineView);
     m_outlineView->setObjectName(QStringLiteral("sidebarOutline"));
     m_outlineView->setHeaderHidden(true);
@@ -84,9 +86,16 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handleSelection(); });
     connect(m_outlineView, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
-        if (std::exchange(m_pressedSelectedRow, false))
+        if (std::exchange(m_pressedSelectedRow, false) && !openRowKeysStoppedOn())
             handleClickOnSelectedRow(index);
     });
+    m_outlineView->onOpenSelectedRow = [this] {
+        if (openRowKeysStoppedOn())
+            return;
+        const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
+        if (!selected.isEmpty())
+            handleClickOnSelectedRow(selected.first());
+    };
     connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex& index) {
         if (auto item = m_model->itemAt(index))
             handleItemWillExpand(item);
@@ -172,7 +181,43 @@ QString SidebarViewController::rowKey(const QModelIndex& index) const {
     return titles.join(u'/') + u'\n' + (url ? url->absoluteString() : QString());
 }
 
+QModelIndex SidebarViewController::rowWithKey(const QString& key) const {
+    std::function<QModelIndex(const QModelIndex&)> search = [&](const QModelIndex& parent) {
+        for (int row = 0; row < m_model->rowCount(parent); ++row) {
+            const QModelIndex index = m_model->index(row, 0, parent);
+            if (rowKey(index) == key)
+                return index;
+            if (const QModelIndex below = search(index); below.isValid())
+                return below;
+        }
+        return QModelIndex();
+    };
+    return search(QModelIndex());
+}
+
+void SidebarViewController::showSelected(const QModelIndex& index) {
+    QItemSelectionModel* selection = m_outlineView->selectionModel();
+    ++m_rebuilding;
+    if (index.isValid()) {
+        if (!selection->isSelected(index) || selection->selectedRows().size() != 1)
+            selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    } else {
+        selection->clearSelection();
+    }
+    --m_rebuilding;
+}
+
 void SidebarViewController::selectShownRow() {
+    // The keys stay where they stopped until that row opens, whatever was built again meanwhile.
+    if (m_keyStopRowKey) {
+        if (const QModelIndex stop = rowWithKey(*m_keyStopRowKey); stop.isValid()) {
+            showSelected(stop);
+            return;
+        }
+        m_keyStopRowKey.reset();
+        m_keyPauseTimer.cancel();
+    }
     const std::optional<URL> current = m_navigationState.currentPath.value();
     // The row clicked last, while it shows the folder (Photos also the camera folder it stepped
     // into); else the first row of that folder, one of RECENT only when no other section has it;
@@ -210,25 +255,35 @@ void SidebarViewController::selectShownRow() {
                                : chosenAbove.isValid() ? chosenAbove
                                : first.isValid()       ? first
                                                        : firstRecent;
-    QItemSelectionModel* selection = m_outlineView->selectionModel();
-    ++m_rebuilding;
-    if (target.isValid()) {
-        if (!selection->isSelected(target) || selection->selectedRows().size() != 1)
-            selection->select(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
-    } else {
-        selection->clearSelection();
-    }
-    --m_rebuilding;
+    showSelected(target);
 }
 
 void SidebarViewController::handleSelection() {
     if (m_rebuilding > 0)
         return;
     const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
+    if (m_outlineView->isMovingByKey() && !selected.isEmpty()) {
+        // Rows passed over are not opened: each would be a step of the history and a RECENT
+        // row. The row the keys rest on opens.
+        m_keyStopRowKey = rowKey(selected.first());
+        m_keyPauseTimer = m_timers.singleShot(keyPause, [this] { openRowKeysStoppedOn(); });
+        return;
+    }
+    m_keyStopRowKey.reset();
+    m_keyPauseTimer.cancel();
     if (selected.isEmpty())
         return;
     openRow(selected.first());
+}
+
+bool SidebarViewController::openRowKeysStoppedOn() {
+    m_keyPauseTimer.cancel();
+    const std::optional<QString> key = std::exchange(m_keyStopRowKey, std::nullopt);
+    if (!key)
+        return false;
+    if (const QModelIndex index = rowWithKey(*key); index.isValid())
+        openRow(index);
+    return true;
 }
 
 void SidebarViewController::handleClickOnSelectedRow(const QModelIndex& index) {
