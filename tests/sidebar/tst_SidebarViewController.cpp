@@ -3,105 +3,28 @@
 // look of the rows; what a click does, with the step into the newest camera folder; the Apps
 // listing; the favourites menu.
 
-#include "DeviceTestCase.h"
 #include "LogCapture.h"
-#include "TemporaryDefaults.h"
+#include "SidebarTestBed.h"
 #include "WidgetDeviceTestMain.h"
-#include "device/AFCError.h"
-#include "device/DeviceManager.h"
-#include "device/IMobileDeviceBridge.h"
-#include "device/ProcessRunner.h"
-#include "platform/async/Continuation.h"
-#include "platform/async/ManualClock.h"
-#include "platform/async/RunSync.h"
-#include "platform/ManualUiTimerSource.h"
-#include "services/FavoritesManager.h"
-#include "services/FileSystemProvider.h"
-#include "services/NavigationState.h"
 #include "sidebar/SidebarItemDelegate.h"
-#include "sidebar/SidebarModel.h"
-#include "sidebar/SidebarViewController.h"
 #include "uikit/Colours.h"
 
-#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QFont>
 #include <QMenu>
-#include <QTemporaryDir>
-#include <QTreeView>
 
 using namespace std::chrono_literals;
+using namespace SidebarTesting;
 using async::runSync;
 
-namespace {
-
-const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString otherUdid = QStringLiteral("00008120-00AA2B3C4D5E6F71");
-
-// Listings that a test can hold back or fail, counted.
-class ScriptedProvider : public FileSystemProvider {
-public:
-    using FileSystemProvider::FileSystemProvider;
-    int listings = 0;
-    bool holdNext = false;
-    bool failNext = false;
-    std::optional<async::Continuation<void>> gate;
-
-    async::Task<QList<FileItem>> listDirectory(URL at) override {
-        ++listings;
-        if (failNext) {
-            failNext = false;
-            throw AFCError::directoryListFailed(at.path());
-        }
-        if (holdNext) {
-            holdNext = false;
-            auto park = [this](async::Continuation<void> continuation) {
-                gate = continuation;
-            };
-            co_await async::withContinuation<void>(park);
-        }
-        QList<FileItem> items = co_await FileSystemProvider::listDirectory(at);
-        co_return items;
-    }
-};
-
-iOSDevice record(const QString& id, const QString& name, std::optional<int> battery = 87) {
-    return iOSDevice(id, id, name, QStringLiteral("iPhone 14"), QStringLiteral("iPhone15,2"),
-                     QStringLiteral("17.4"), battery, true, false);
-}
-
-URL afc(const QString& host, const QString& path) {
-    return URL::fromComponents(QStringLiteral("afc"), host, path);
-}
-
-QStringList titles(const std::vector<std::shared_ptr<SidebarItem>>& items) {
-    QStringList result;
-    for (const auto& item : items)
-        result << item->title();
-    return result;
-}
-
-void touch(const QString& path, bool folder) {
-    if (folder) {
-        QDir().mkpath(path);
-        return;
-    }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("x");
-}
-
-} // namespace
-
-class tst_SidebarViewController : public DeviceTestCase {
+class tst_SidebarViewController : public SidebarTestBed {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { setUpHome(); }
+    void init() { setUpServices(); }
+    void cleanup() { tearDownServices(); }
 
     void sectionsAtStart_data();
     void sectionsAtStart();
@@ -126,137 +49,7 @@ private slots:
     void onlyPlacesThatAreThere();
     void theShownRowStaysSelected();
     void selectedRowSymbolStaysVisible();
-    void keysReachEveryRow_data();
-    void keysReachEveryRow();
-    void keysOpenTheRowStoppedOn();
-
-private:
-    void makeController();
-    // Runs queued deliveries and waits for every task the sidebar started.
-    void settle();
-    QModelIndex find(const QStringList& path) const;
-    std::shared_ptr<SidebarItem> item(const QStringList& path) const;
-    void click(const QStringList& path);
-    fakemux::VirtualDevice& plug(const QString& id, bool withRecordingApp = false);
-    QString mediaRoot(const QString& id) { return scratchPath(QStringLiteral("media-") + id); }
-
-    async::ManualClock m_clock;
-    ManualUiTimerSource m_timers;
-    std::unique_ptr<TemporaryDefaults> m_defaults;
-    std::unique_ptr<DeviceManager> m_deviceManager;
-    std::unique_ptr<NavigationState> m_navigation;
-    std::unique_ptr<FavoritesManager> m_favorites;
-    std::unique_ptr<ScriptedProvider> m_provider;
-    std::unique_ptr<SidebarViewController> m_sidebar;
-    std::unique_ptr<QAbstractItemModelTester> m_tester;
-    // A home of the test's own with the usual places, so that none of the user's is looked at.
-    QTemporaryDir m_home;
 };
-
-void tst_SidebarViewController::initTestCase() {
-    QVERIFY(m_home.isValid());
-    for (const char* place : {"Desktop", "Documents", "Downloads", ".config"})
-        QVERIFY(QDir(m_home.path()).mkpath(place));
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
-}
-
-void tst_SidebarViewController::init() {
-    setUpTest();
-    emulator().log().clear();
-    m_defaults = std::make_unique<TemporaryDefaults>();
-    m_deviceManager = std::make_unique<DeviceManager>(
-        std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
-    m_navigation = std::make_unique<NavigationState>(m_defaults->store());
-    m_favorites = std::make_unique<FavoritesManager>(FavoritesManager::defaultKey, m_defaults->store());
-    m_provider = std::make_unique<ScriptedProvider>(*m_deviceManager->afcBridge(), m_clock);
-}
-
-void tst_SidebarViewController::cleanup() {
-    if (m_sidebar)
-        settle();
-    m_tester.reset();
-    m_sidebar.reset();
-    m_provider.reset();
-    m_favorites.reset();
-    m_navigation.reset();
-    m_deviceManager.reset();
-    m_defaults.reset();
-    QCoreApplication::processEvents(); // what the bridge dropped ends its waiters
-    tearDownTest();
-}
-
-void tst_SidebarViewController::makeController() {
-    m_sidebar =
-        std::make_unique<SidebarViewController>(*m_deviceManager, *m_navigation, *m_favorites, *m_provider,
-                                                m_timers);
-    m_tester = std::make_unique<QAbstractItemModelTester>(
-        &m_sidebar->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m_sidebar->resize(250, 600);
-    m_sidebar->show();
-    settle();
-}
-
-void tst_SidebarViewController::settle() {
-    // A task may start another (a delivery that rebuilds a section), so wait until a few turns in
-    // a row start nothing new.
-    for (int quiet = 0; quiet < 3;) {
-        QCoreApplication::processEvents();
-        bool waited = false;
-        for (const auto& task : m_sidebar->runningTasks()) {
-            if (m_provider->gate)
-                continue; // a listing the test holds back on purpose
-            runSync(task.result(), 30s);
-            waited = true;
-        }
-        quiet = waited ? 0 : quiet + 1;
-    }
-}
-
-QModelIndex tst_SidebarViewController::find(const QStringList& path) const {
-    const SidebarModel& model = m_sidebar->model();
-    QModelIndex parent;
-    for (const QString& title : path) {
-        QModelIndex found;
-        for (int row = 0; row < model.rowCount(parent); ++row) {
-            const QModelIndex index = model.index(row, 0, parent);
-            if (index.data().toString() == title) {
-                found = index;
-                break;
-            }
-        }
-        if (!found.isValid())
-            return {};
-        parent = found;
-    }
-    return parent;
-}
-
-std::shared_ptr<SidebarItem> tst_SidebarViewController::item(const QStringList& path) const {
-    return m_sidebar->model().itemAt(find(path));
-}
-
-void tst_SidebarViewController::click(const QStringList& path) {
-    const QModelIndex index = find(path);
-    QVERIFY2(index.isValid(), qPrintable(path.join(QLatin1Char('/'))));
-    QTreeView* view = m_sidebar->outlineView();
-    view->scrollTo(index);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
-}
-
-fakemux::VirtualDevice& tst_SidebarViewController::plug(const QString& id, bool withRecordingApp) {
-    fakemux::DeviceDescription description = describeDevice(id, QStringLiteral("Studio iPhone"));
-    fakemux::AppDescription notes{"com.example.notes", std::string("Notes"), true, std::nullopt,
-                                  scratchPath(QStringLiteral("notes-") + id).toStdString()};
-    description.apps.push_back(notes);
-    if (withRecordingApp) {
-        const QString container = scratchPath(QStringLiteral("tavolet-") + id);
-        QDir().mkpath(container + QStringLiteral("/Documents/Recordings"));
-        description.apps.push_back(
-            {"io.halvorn.tavolet", std::string("Tavolet"), true, std::nullopt, container.toStdString()});
-    }
-    return addDevice(description);
-}
 
 void tst_SidebarViewController::sectionsAtStart_data() {
     QTest::addColumn<QStringList>("recent");
@@ -911,170 +704,6 @@ void tst_SidebarViewController::selectedRowSymbolStaysVisible() {
     option.state |= QStyle::State_Selected;
     probe.initStyleOption(&option, row);
     QCOMPARE(symbolColour(option).rgb(), view->palette().color(QPalette::HighlightedText).rgb());
-}
-
-namespace {
-
-QString titlePath(const QModelIndex& index) {
-    QStringList titles;
-    for (QModelIndex row = index; row.isValid(); row = row.parent())
-        titles.prepend(row.data().toString());
-    return titles.join(u'/');
-}
-
-// The rows a user can choose, in the order shown.
-QStringList choosableRows(QTreeView* view) {
-    QStringList rows;
-    for (QModelIndex index = view->model()->index(0, 0); index.isValid(); index = view->indexBelow(index)) {
-        if (index.flags() & Qt::ItemIsSelectable)
-            rows << titlePath(index);
-    }
-    return rows;
-}
-
-// The keyboard's row, which must also be the one selected.
-QString keyRow(QTreeView* view) {
-    const QModelIndex current = view->currentIndex();
-    const QModelIndexList selected = view->selectionModel()->selectedRows();
-    if (selected.size() != 1 || selected.first() != current)
-        return QStringLiteral("current %1, %2 selected").arg(titlePath(current)).arg(selected.size());
-    return titlePath(current);
-}
-
-// The rows one key reaches pressed again and again from where the keyboard is, until it stays.
-QStringList walk(QTreeView* view, Qt::Key key) {
-    QStringList rows{keyRow(view)};
-    for (int presses = 0; presses < 60; ++presses) {
-        QTest::keyClick(view, key);
-        if (keyRow(view) == rows.last())
-            break;
-        rows << keyRow(view);
-    }
-    return rows;
-}
-
-} // namespace
-
-void tst_SidebarViewController::keysReachEveryRow_data() {
-    QTest::addColumn<bool>("recent");
-    QTest::addColumn<bool>("favourite");
-    QTest::addColumn<bool>("device");
-    QTest::newRow("places and no device") << false << false << false;
-    QTest::newRow("recent") << true << false << false;
-    QTest::newRow("favourite") << false << true << false;
-    QTest::newRow("device") << false << false << true;
-    QTest::newRow("every section") << true << true << true;
-}
-
-// Up, Down, Home, End and the page keys step over the section headings (and the Apps row, which
-// cannot be chosen either) to every row that can be, in every section, and stop at either end.
-void tst_SidebarViewController::keysReachEveryRow() {
-    QFETCH(bool, recent);
-    QFETCH(bool, favourite);
-    QFETCH(bool, device);
-    if (recent) {
-        m_navigation->addRecentPath(URL::fileURL(QStringLiteral("/srv/films"), true));
-        m_navigation->addRecentPath(URL::fileURL(QStringLiteral("/srv/projects"), true));
-    }
-    if (favourite)
-        m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
-                         QStringLiteral("folder.fill"));
-    if (device) {
-        plug(udid);
-        m_deviceManager->connectedDevices = QList<iOSDevice>{record(udid, QStringLiteral("Studio iPhone"))};
-    }
-    makeController();
-    QTreeView* view = m_sidebar->outlineView();
-    const QStringList rows = choosableRows(view);
-    QCOMPARE(rows.first(), QStringLiteral("LOCATIONS/Home"));
-    if (device)
-        QVERIFY(rows.contains(QStringLiteral("DEVICES/Studio iPhone/Apps/Notes")));
-
-    QTest::keyClick(view, Qt::Key_Home);
-    QCOMPARE(keyRow(view), rows.first());
-    QCOMPARE(walk(view, Qt::Key_Down), rows);
-    QTest::keyClick(view, Qt::Key_End);
-    QCOMPARE(keyRow(view), rows.last());
-    QStringList upwards = rows;
-    std::reverse(upwards.begin(), upwards.end());
-    QCOMPARE(walk(view, Qt::Key_Up), upwards);
-
-    // The page keys land on rows that can be chosen and end at either end.
-    for (const auto& [key, end] : {std::pair{Qt::Key_PageDown, rows.last()}, std::pair{Qt::Key_PageUp, rows.first()}}) {
-        const QStringList landed = walk(view, key);
-        for (const QString& row : landed)
-            QVERIFY2(rows.contains(row), qPrintable(row));
-        QCOMPARE(landed.last(), end);
-    }
-    // Left below a heading goes nowhere, rather than onto it.
-    QTest::keyClick(view, Qt::Key_Home);
-    QTest::keyClick(view, Qt::Key_Left);
-    QCOMPARE(keyRow(view), rows.first());
-    // A click on a heading leaves the keyboard's row where it was.
-    QTest::keyClick(view, Qt::Key_End);
-    click({"LOCATIONS"});
-    QCOMPARE(keyRow(view), rows.last());
-    // With nothing selected, Down starts at the top.
-    view->selectionModel()->clear();
-    QTest::keyClick(view, Qt::Key_Down);
-    QCOMPARE(keyRow(view), rows.first());
-}
-
-// Rows passed over with the keys are not opened (they would fill RECENT with every folder on the
-// way): the row the keys stop on opens after a short pause, or at once on Return or a click.
-void tst_SidebarViewController::keysOpenTheRowStoppedOn() {
-    makeController();
-    QTreeView* view = m_sidebar->outlineView();
-    const auto shown = [this] {
-        return m_navigation->currentPath.value().value_or(URL()).lastPathComponent();
-    };
-    click({"LOCATIONS", "Home"});
-    settle();
-    const qsizetype history = m_navigation->backStack().size();
-    const qsizetype recent = m_navigation->recentPaths.value().size();
-    const QString home = shown();
-
-    QTest::keyClick(view, Qt::Key_Down);
-    QTest::keyClick(view, Qt::Key_Down);
-    settle();
-    QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Documents"));
-    m_timers.advance(SidebarViewController::keyPause - 1ms);
-    settle();
-    QCOMPARE(shown(), home);
-    m_timers.advance(1ms);
-    settle();
-    QCOMPARE(shown(), QStringLiteral("Documents"));
-    QCOMPARE(m_navigation->backStack().size(), history + 1);
-    QCOMPARE(m_navigation->recentPaths.value().size(), recent + 1);
-    QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Documents"));
-
-    // Return opens the row at once, and the pause then opens nothing more.
-    QTest::keyClick(view, Qt::Key_Down);
-    QTest::keyClick(view, Qt::Key_Return);
-    settle();
-    QCOMPARE(shown(), QStringLiteral("Downloads"));
-    m_timers.advance(SidebarViewController::keyPause);
-    settle();
-    QCOMPARE(m_navigation->backStack().size(), history + 2);
-
-    // So does a click on the row the keys stopped on.
-    QTest::keyClick(view, Qt::Key_Up);
-    click({"LOCATIONS", "Documents"});
-    settle();
-    QCOMPARE(shown(), QStringLiteral("Documents"));
-    QCOMPARE(m_navigation->backStack().size(), history + 3);
-
-    // A section built again meanwhile keeps the row the keys stopped on, which still opens.
-    QTest::keyClick(view, Qt::Key_Up);
-    m_favorites->add(QStringLiteral("Music"), URL::fileURL(QStringLiteral("/srv/music"), true),
-                     QStringLiteral("folder.fill"));
-    settle();
-    QVERIFY(find({"FAVORITES", "Music"}).isValid());
-    QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Desktop"));
-    m_timers.advance(SidebarViewController::keyPause);
-    settle();
-    QCOMPARE(shown(), QStringLiteral("Desktop"));
-    QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Desktop"));
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarViewController)
