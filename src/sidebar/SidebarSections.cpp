@@ -4,6 +4,7 @@
 
 #include "sidebar/SidebarViewController.h"
 
+#include "browser/FolderWatcher.h"
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "platform/Logger.h"
@@ -14,6 +15,8 @@
 #include "sidebar/SidebarControllerShared.h"
 #include "sidebar/SidebarModel.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTreeView>
 
@@ -31,22 +34,41 @@ URL folderURL(const QString& path) {
     return URL::fileURL(path, true);
 }
 
+const std::pair<QString, QStandardPaths::StandardLocation> places[] = {
+    {QStringLiteral("Desktop"), QStandardPaths::DesktopLocation},
+    {QStringLiteral("Documents"), QStandardPaths::DocumentsLocation},
+    {QStringLiteral("Downloads"), QStandardPaths::DownloadLocation},
+};
+
 // The computer's places that are there (UserFolders says which): the home folder, then the
 // desktop, documents and downloads folders.
 std::vector<std::shared_ptr<SidebarItem>> placeRows() {
     std::vector<std::shared_ptr<SidebarItem>> rows;
     if (const std::optional<URL> home = UserFolders::home())
         rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), *home));
-    const std::pair<QString, QStandardPaths::StandardLocation> places[] = {
-        {QStringLiteral("Desktop"), QStandardPaths::DesktopLocation},
-        {QStringLiteral("Documents"), QStandardPaths::DocumentsLocation},
-        {QStringLiteral("Downloads"), QStandardPaths::DownloadLocation},
-    };
     for (const auto& [title, location] : places) {
         if (const std::optional<URL> folder = UserFolders::place(location))
             rows.push_back(SidebarItem::deviceBookmark(title, *folder));
     }
     return rows;
+}
+
+// The folder that holds a computer folder: its changes say when the folder comes or goes.
+std::optional<URL> parentFolder(const QString& path) {
+    if (path.isEmpty())
+        return std::nullopt;
+    const QString parent = QFileInfo(QDir::cleanPath(path)).absolutePath();
+    return URL::fileURL(parent, true);
+}
+
+// Whether two lists of rows look the same: the same titles, places and dimming, in order.
+bool sameRows(const std::vector<std::shared_ptr<SidebarItem>>& shown,
+              const std::vector<std::shared_ptr<SidebarItem>>& built) {
+    const auto same = [](const auto& a, const auto& b) {
+        return a->kind() == b->kind() && a->title() == b->title() && a->url() == b->url() &&
+               a->isAvailable() == b->isAvailable();
+    };
+    return std::equal(shown.begin(), shown.end(), built.begin(), built.end(), same);
 }
 
 // A favourite is out of reach while it lies on a device that is not attached.
@@ -91,6 +113,7 @@ void SidebarViewController::reloadAll() {
 
     m_model->setRootItems(std::move(roots));
     m_outlineView->expandAll();
+    watchPlaces();
     tavoletStep();
 }
 
@@ -126,8 +149,13 @@ std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::recentRows() co
         // By location, not by text: Downloads visited as ".../Downloads" is still the LOCATIONS row.
         const bool isLocation = std::any_of(locations.begin(), locations.end(),
                                             [&url](const URL& l) { return l.isSameLocation(url); });
-        if (!isLocation)
-            rows.push_back(SidebarItem::deviceBookmark(displayName(url), url));
+        if (isLocation)
+            continue;
+        auto row = SidebarItem::deviceBookmark(displayName(url), url);
+        // A computer folder that is gone keeps its row, grey, as a favourite out of reach does.
+        if (url.isFileURL())
+            row->setAvailable(QFileInfo(url.toLocalFile()).isDir());
+        rows.push_back(std::move(row));
     }
     return rows;
 }
@@ -176,6 +204,7 @@ void SidebarViewController::expandItem(const SidebarItem* item) {
 
 void SidebarViewController::refreshRecentSection() {
     auto rows = recentRows();
+    watchPlaces();
     const std::optional<int> index = sectionIndex(recentHeader);
     RebuildGuard guard(*this);
     if (!index) {
@@ -194,6 +223,44 @@ void SidebarViewController::refreshRecentSection() {
     auto header = rootItems()[size_t(*index)];
     m_model->replaceChildren(header.get(), std::move(rows));
     expandItem(header.get());
+}
+
+void SidebarViewController::refreshPlaces() {
+    if (const std::optional<int> index = sectionIndex(locationsHeader)) {
+        const auto header = rootItems()[size_t(*index)];
+        auto rows = placeRows();
+        if (!sameRows(header->children(), rows)) {
+            Logger::ui().debug("Sidebar: the places changed on disk");
+            RebuildGuard guard(*this);
+            m_model->replaceChildren(header.get(), std::move(rows));
+            expandItem(header.get());
+        }
+    }
+    // RECENT leaves out the places, and greys the folders that are gone: built again only when
+    // that changed, so that a busy home folder costs a few looks at the disk and nothing more.
+    const std::optional<int> recent = sectionIndex(recentHeader);
+    const auto rows = recentRows();
+    if (recent ? !sameRows(rootItems()[size_t(*recent)]->children(), rows) : !rows.empty())
+        refreshRecentSection();
+    else
+        watchPlaces();
+}
+
+void SidebarViewController::watchPlaces() {
+    QList<URL> folders;
+    if (const std::optional<URL> home = UserFolders::home())
+        folders.append(*home);
+    for (const auto& place : places) {
+        if (auto parent = parentFolder(QStandardPaths::writableLocation(place.second)))
+            folders.append(*parent);
+    }
+    for (const URL& url : m_navigationState.recentPaths.value()) {
+        if (!url.isFileURL())
+            continue;
+        if (auto parent = parentFolder(url.toLocalFile()))
+            folders.append(*parent);
+    }
+    m_placesWatcher->watch(folders);
 }
 
 void SidebarViewController::refreshFavoritesSection() {

@@ -1,5 +1,6 @@
 #include "sidebar/SidebarViewController.h"
 
+#include "browser/FolderWatcher.h"
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "platform/Logger.h"
@@ -112,6 +113,13 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
             menu->popup(m_outlineView->viewport()->mapToGlobal(position));
         }
     });
+
+    // Places come and go while the window is open: a folder removed would otherwise stay a row
+    // that only answers "Could not list".
+    m_placesWatcher = new FolderWatcher(m_timers, this);
+    m_placesWatcher->onChange = [this](const QList<URL>&) {
+        refreshPlaces();
+    };
 
     reloadAll();
     setupBindings();

@@ -20,6 +20,7 @@
 class DeviceManager;
 class FavoritesManager;
 class FileSystemProvider;
+class FolderWatcher;
 class NavigationState;
 class QAction;
 class QMenu;
@@ -58,6 +59,9 @@ public:
     void refreshRecentSection();
     void refreshFavoritesSection();
     void refreshDevicesSection();
+    // LOCATIONS and the look of RECENT again, after a change on disk: only places that are there,
+    // recent computer folders that are gone shown grey.
+    void refreshPlaces();
     void addRecordingsItem(const QString& udid, const QString& bundleID);
 
     QString displayName(const URL& url) const;
@@ -99,6 +103,9 @@ private:
     std::shared_ptr<SidebarItem> makeDeviceRow(const iOSDevice& device) const;
     QSet<QString> connectedUDIDs() const;
     void setupBindings();
+    // Watches the folders whose changes can make a place or a recent folder come or go: the home
+    // folder and the parents of the places and of the recent computer folders.
+    void watchPlaces();
     void tavoletStep();
     void checkTavolet(const QString& udid);
     void navigateIntoNewestPhotosFolder(const URL& dcim);
@@ -138,4 +145,5 @@ private:
     std::optional<QString> m_keyStopRowKey;
     Subscription m_keyPauseTimer;
     std::unique_ptr<SidebarRowPositions> m_rowPositions;
+    FolderWatcher* m_placesWatcher = nullptr;
 };

@@ -27,7 +27,6 @@
 
 namespace SidebarTesting {
 
-
 inline const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 inline const QString otherUdid = QStringLiteral("00008120-00AA2B3C4D5E6F71");
 
@@ -85,7 +84,6 @@ inline void touch(const QString& path, bool folder) {
     file.write("x");
 }
 
-
 } // namespace SidebarTesting
 
 class SidebarTestBed : public DeviceTestCase {
@@ -127,9 +125,8 @@ protected:
     }
 
     void makeController() {
-        m_sidebar =
-            std::make_unique<SidebarViewController>(*m_deviceManager, *m_navigation, *m_favorites, *m_provider,
-                                                    m_timers);
+        m_sidebar = std::make_unique<SidebarViewController>(*m_deviceManager, *m_navigation, *m_favorites,
+                                                            *m_provider, m_timers);
         m_tester = std::make_unique<QAbstractItemModelTester>(
             &m_sidebar->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         m_sidebar->resize(250, 600);

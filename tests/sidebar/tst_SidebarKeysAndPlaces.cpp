@@ -4,6 +4,9 @@
 
 #include "SidebarTestBed.h"
 #include "WidgetDeviceTestMain.h"
+#include "uikit/Colours.h"
+
+#include <QGuiApplication>
 
 using namespace std::chrono_literals;
 using namespace SidebarTesting;
@@ -13,13 +16,48 @@ class tst_SidebarKeysAndPlaces : public SidebarTestBed {
 
 private slots:
     void initTestCase() { setUpHome(); }
-    void init() { setUpServices(); }
+    // The usual places again, whatever a test removed.
+    void init() {
+        setUpHome();
+        setUpServices();
+    }
     void cleanup() { tearDownServices(); }
 
     void keysReachEveryRow_data();
     void keysReachEveryRow();
     void keysOpenTheRowStoppedOn();
+    void placesFollowTheHomeFolder();
+    void goneRecentFoldersAreGrey();
+
+private:
+    // Lets the sidebar see what changed on disk: the watch's report waits for the system's word
+    // of a change, then for the watch's quiet time on the manual clock.
+    void followDisk();
+    QStringList locationRows() const;
+    // Each RECENT row's title with its alpha.
+    QStringList recentRows() const;
 };
+
+void tst_SidebarKeysAndPlaces::followDisk() {
+    QTRY_VERIFY(m_timers.pendingCount() > 0);
+    m_timers.advance(1s);
+    settle();
+}
+
+QStringList tst_SidebarKeysAndPlaces::locationRows() const {
+    return titles(item({"LOCATIONS"})->children());
+}
+
+QStringList tst_SidebarKeysAndPlaces::recentRows() const {
+    QStringList rows;
+    const QModelIndex recent = find({"RECENT"});
+    for (int row = 0; recent.isValid() && row < m_sidebar->model().rowCount(recent); ++row) {
+        const QModelIndex index = m_sidebar->model().index(row, 0, recent);
+        rows << index.data().toString() + u' ' +
+                    QString::number(index.data(SidebarModel::AlphaRole).toDouble());
+    }
+    return rows;
+}
 
 namespace {
 
@@ -108,7 +146,8 @@ void tst_SidebarKeysAndPlaces::keysReachEveryRow() {
     QCOMPARE(walk(view, Qt::Key_Up), upwards);
 
     // The page keys land on rows that can be chosen and end at either end.
-    for (const auto& [key, end] : {std::pair{Qt::Key_PageDown, rows.last()}, std::pair{Qt::Key_PageUp, rows.first()}}) {
+    for (const auto& [key, end] :
+         {std::pair{Qt::Key_PageDown, rows.last()}, std::pair{Qt::Key_PageUp, rows.first()}}) {
         const QStringList landed = walk(view, key);
         for (const QString& row : landed)
             QVERIFY2(rows.contains(row), qPrintable(row));
@@ -183,6 +222,63 @@ void tst_SidebarKeysAndPlaces::keysOpenTheRowStoppedOn() {
     settle();
     QCOMPARE(shown(), QStringLiteral("Desktop"));
     QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Desktop"));
+}
+
+// A place removed while the sidebar shows it leaves LOCATIONS (a click on it would only say it
+// could not be listed) and comes back when it is made again; a place the user visited is then a
+// recent folder like any other, shown grey while it is gone.
+void tst_SidebarKeysAndPlaces::placesFollowTheHomeFolder() {
+    const QString desktop = m_home.filePath(QStringLiteral("Desktop"));
+    m_navigation->addRecentPath(URL::fileURL(desktop, true));
+    makeController();
+    QCOMPARE(locationRows(), (QStringList{"Home", "Desktop", "Documents", "Downloads"}));
+    QVERIFY(!find({"RECENT"}).isValid());
+
+    QVERIFY(QDir(desktop).removeRecursively());
+    followDisk();
+    QCOMPARE(locationRows(), (QStringList{"Home", "Documents", "Downloads"}));
+    QCOMPARE(recentRows(), QStringList{"Desktop 0.4"});
+
+    QVERIFY(QDir().mkpath(desktop));
+    followDisk();
+    QCOMPARE(locationRows(), (QStringList{"Home", "Desktop", "Documents", "Downloads"}));
+    QVERIFY(!find({"RECENT"}).isValid());
+}
+
+// A recent computer folder that is gone stays under its title (RECENT lists every recent folder)
+// but grey, as a favourite out of reach is, while it is gone; device folders keep their titles
+// and look.
+void tst_SidebarKeysAndPlaces::goneRecentFoldersAreGrey() {
+    const QString films = scratchPath(QStringLiteral("Films"));
+    const QString music = scratchPath(QStringLiteral("Music"));
+    QVERIFY(QDir().mkpath(films) && QDir().mkpath(music));
+    // (scratchPath makes the folder it names.)
+    const QString never = scratchPath() + QStringLiteral("/Never");
+    const QString moved = scratchPath() + QStringLiteral("/Music moved");
+    m_navigation->addRecentPath(URL::fileURL(never, true));
+    m_navigation->addRecentPath(afc(otherUdid, QStringLiteral("/")));
+    m_navigation->addRecentPath(afc(otherUdid, QStringLiteral("/DCIM/100APPLE/Edits")));
+    m_navigation->addRecentPath(URL::fileURL(music, true));
+    m_navigation->addRecentPath(URL::fileURL(films, true));
+    makeController();
+    const QStringList before{"Films 1", "Music 1", "../100APPLE/Edits 1", "Device 1", "Never 0.4"};
+    QCOMPARE(recentRows(), before);
+    QCOMPARE(find({"RECENT", "Never"}).data(Qt::ForegroundRole).value<QColor>(),
+             Colours::tertiaryLabel(QGuiApplication::palette()));
+
+    QVERIFY(QDir(films).removeRecursively());
+    followDisk();
+    QCOMPARE(recentRows(),
+             (QStringList{"Films 0.4", "Music 1", "../100APPLE/Edits 1", "Device 1", "Never 0.4"}));
+    // Moved away, as a desktop's waste basket does.
+    QVERIFY(QDir().rename(music, moved));
+    followDisk();
+    QCOMPARE(recentRows(),
+             (QStringList{"Films 0.4", "Music 0.4", "../100APPLE/Edits 1", "Device 1", "Never 0.4"}));
+
+    QVERIFY(QDir().mkpath(films) && QDir().rename(moved, music));
+    followDisk();
+    QCOMPARE(recentRows(), before);
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SidebarKeysAndPlaces)
