@@ -217,14 +217,15 @@ void SidebarViewController::showSelected(const QModelIndex& index) {
 }
 
 void SidebarViewController::selectShownRow() {
-    // The keys stay where they stopped until that row opens, whatever was built again meanwhile.
+    // The keys stay where they stopped until that row opens, whatever was built again meanwhile,
+    // unless something else has shown another folder since.
     if (m_keyStopRowKey) {
-        if (const QModelIndex stop = rowWithKey(*m_keyStopRowKey); stop.isValid()) {
+        const QModelIndex stop = rowWithKey(*m_keyStopRowKey);
+        if (stop.isValid() && m_navigationState.currentPath.value() == m_keyStopShown) {
             showSelected(stop);
             return;
         }
-        m_keyStopRowKey.reset();
-        m_keyPauseTimer.cancel();
+        dropKeyStop();
     }
     const std::optional<URL> current = m_navigationState.currentPath.value();
     // The row clicked last, while it shows the folder (Photos also the camera folder it stepped
@@ -274,22 +275,31 @@ void SidebarViewController::handleSelection() {
         // Rows passed over are not opened: each would be a step of the history and a RECENT
         // row. The row the keys rest on opens.
         m_keyStopRowKey = rowKey(selected.first());
-        m_keyPauseTimer = m_timers.singleShot(keyPause, [this] { openRowKeysStoppedOn(); });
+        m_keyStopShown = m_navigationState.currentPath.value();
+        m_keyPauseTimer = m_timers.singleShot(keyPause, [this] { openRowKeysStoppedOn(true); });
         return;
     }
-    m_keyStopRowKey.reset();
-    m_keyPauseTimer.cancel();
+    dropKeyStop();
     if (selected.isEmpty())
         return;
     openRow(selected.first());
 }
 
-bool SidebarViewController::openRowKeysStoppedOn() {
+void SidebarViewController::dropKeyStop() {
+    m_keyStopRowKey.reset();
+    m_keyStopShown.reset();
     m_keyPauseTimer.cancel();
-    const std::optional<QString> key = std::exchange(m_keyStopRowKey, std::nullopt);
+}
+
+bool SidebarViewController::openRowKeysStoppedOn(bool afterPause) {
+    const std::optional<QString> key = m_keyStopRowKey;
+    // Only the pause gives way to a navigation made since the keys moved: Return and a click
+    // are the user's word for this row.
+    const bool open = !afterPause || m_navigationState.currentPath.value() == m_keyStopShown;
+    dropKeyStop();
     if (!key)
         return false;
-    if (const QModelIndex index = rowWithKey(*key); index.isValid())
+    if (const QModelIndex index = rowWithKey(*key); index.isValid() && open)
         openRow(index);
     return true;
 }

@@ -116,10 +116,12 @@ private:
     QString rowKey(const QModelIndex& index) const;
     QModelIndex rowWithKey(const QString& key) const;
     void openRow(const QModelIndex& index);
-    // Opens the row the keys stopped on now, if they stopped on one that has not opened yet.
-    bool openRowKeysStoppedOn();
+    // Opens the row the keys stopped on now, if they stopped on one that has not opened yet;
+    // whether they had.
+    bool openRowKeysStoppedOn(bool afterPause = false);
     // Selects the row as the keyboard's, without navigating.
     void showSelected(const QModelIndex& index);
+    void dropKeyStop();
 
     // Model changes must never look like a user's choice.
     class RebuildGuard;
@@ -141,8 +143,10 @@ private:
     std::optional<QString> m_chosenRowKey;
     // The left button went down on the row already selected: its click selects nothing new.
     bool m_pressedSelectedRow = false;
-    // The row the keys moved to, by its key, until it opens; and the pause that opens it.
+    // The row the keys moved to, by its key, until it opens; the folder shown when they moved
+    // there (a navigation from elsewhere since then drops the row); and the pause that opens it.
     std::optional<QString> m_keyStopRowKey;
+    std::optional<URL> m_keyStopShown;
     Subscription m_keyPauseTimer;
     std::unique_ptr<SidebarRowPositions> m_rowPositions;
     FolderWatcher* m_placesWatcher = nullptr;

@@ -222,6 +222,17 @@ void tst_SidebarKeysAndPlaces::keysOpenTheRowStoppedOn() {
     settle();
     QCOMPARE(shown(), QStringLiteral("Desktop"));
     QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Desktop"));
+
+    // A navigation from elsewhere (the history, the path bar) after the keys moved wins: the row
+    // they stopped on does not open after it.
+    QTest::keyClick(view, Qt::Key_Up);
+    QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Home"));
+    m_navigation->goBack();
+    settle();
+    m_timers.advance(SidebarViewController::keyPause);
+    settle();
+    QCOMPARE(shown(), QStringLiteral("Documents"));
+    QCOMPARE(keyRow(view), QStringLiteral("LOCATIONS/Documents"));
 }
 
 // A place removed while the sidebar shows it leaves LOCATIONS (a click on it would only say it
