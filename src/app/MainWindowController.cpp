@@ -274,7 +274,7 @@ void MainWindowController::showBrowser() {
     split->setChildrenCollapsible(false);
 
     auto* sidebar = new SidebarViewController(m_deviceManager, *m_navigationState, *m_favoritesManager,
-                                              *m_fileSystemProvider);
+                                              *m_fileSystemProvider, UiTimerSource::system());
     sidebar->setObjectName(QStringLiteral("sidebarView"));
     sidebar->setMinimumWidth(180);
     sidebar->setMaximumWidth(350);

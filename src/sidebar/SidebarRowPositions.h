@@ -6,9 +6,9 @@
 
 class QTreeView;
 
-// The rows have no key of their own (the list takes focus only when clicked), so whoever drives
-// the window from outside (the screenshot walk-through) clicks them; the debug log says where
-// each is, once per row and place, and when one has left the view. Rows of the same titles are
+// Whoever drives the window from outside (the screenshot walk-through) clicks the rows, whose
+// places depend on the fonts: the debug log says where each is, once per row and place, and when
+// one has left the view. Rows of the same titles are
 // told apart by a number ("RECENT/DCIM#2").
 class SidebarRowPositions {
 public:

@@ -1,14 +1,14 @@
 #include "sidebar/SidebarViewController.h"
 
+#include "browser/FolderWatcher.h"
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
-#include "platform/Error.h"
 #include "platform/Logger.h"
-#include "platform/ObservableOperators.h"
-#include "platform/UserFolders.h"
+#include "platform/UiTimerSource.h"
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
+#include "sidebar/SidebarControllerShared.h"
 #include "sidebar/SidebarItemDelegate.h"
 #include "sidebar/SidebarModel.h"
 #include "sidebar/SidebarRowPositions.h"
@@ -16,65 +16,18 @@
 
 #include <QAction>
 #include <QEvent>
-#include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <functional>
 
+using namespace SidebarNames;
+
 namespace {
-
-const QString afcScheme = QStringLiteral("afc");
-const QString photosTitle = QStringLiteral("Photos");
-const QString recordingsTitle = QStringLiteral("Recordings");
-const QString locationsHeader = QStringLiteral("LOCATIONS");
-const QString recentHeader = QStringLiteral("RECENT");
-const QString favoritesHeader = QStringLiteral("FAVORITES");
-const QString devicesHeader = QStringLiteral("DEVICES");
-
-QString describe(const std::exception& error) {
-    if (const auto* known = dynamic_cast<const Error*>(&error))
-        return known->description();
-    return QString::fromLocal8Bit(error.what());
-}
-
-QStringList pathComponents(const URL& url) {
-    return url.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
-}
-
-URL folderURL(const QString& path) {
-    return URL::fileURL(path, true);
-}
-
-// The computer's places that are there (UserFolders says which): the home folder, then the
-// desktop, documents and downloads folders.
-std::vector<std::shared_ptr<SidebarItem>> placeRows() {
-    std::vector<std::shared_ptr<SidebarItem>> rows;
-    if (const std::optional<URL> home = UserFolders::home())
-        rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), *home));
-    const std::pair<QString, QStandardPaths::StandardLocation> places[] = {
-        {QStringLiteral("Desktop"), QStandardPaths::DesktopLocation},
-        {QStringLiteral("Documents"), QStandardPaths::DocumentsLocation},
-        {QStringLiteral("Downloads"), QStandardPaths::DownloadLocation},
-    };
-    for (const auto& [title, location] : places) {
-        if (const std::optional<URL> folder = UserFolders::place(location))
-            rows.push_back(SidebarItem::deviceBookmark(title, *folder));
-    }
-    return rows;
-}
-
-// A favourite is out of reach while it lies on a device that is not attached.
-bool isReachable(const URL& url, const QSet<QString>& connectedUDIDs) {
-    if (url.scheme() != afcScheme)
-        return true;
-    return url.hasHost() && connectedUDIDs.contains(url.host());
-}
 
 bool isCameraFolderName(const QString& name) {
     static const QRegularExpression pattern(QStringLiteral("^[0-9]{3}APPLE$"));
@@ -83,35 +36,12 @@ bool isCameraFolderName(const QString& name) {
 
 } // namespace
 
-class SidebarViewController::RebuildGuard {
-public:
-    explicit RebuildGuard(SidebarViewController& controller) : m_controller(controller) {
-        ++m_controller.m_rebuilding;
-        QItemSelectionModel* selection = m_controller.m_outlineView->selectionModel();
-        m_wasBlocked = selection->blockSignals(true);
-        selection->clearSelection();
-        selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
-    }
-    ~RebuildGuard() {
-        QItemSelectionModel* selection = m_controller.m_outlineView->selectionModel();
-        selection->clearSelection();
-        selection->blockSignals(m_wasBlocked);
-        // The rows are new: the one of the folder shown is selected again, still not as a click.
-        m_controller.selectShownRow();
-        --m_controller.m_rebuilding;
-        m_controller.m_outlineView->viewport()->update();
-    }
-
-private:
-    SidebarViewController& m_controller;
-    bool m_wasBlocked = false;
-};
-
 SidebarViewController::SidebarViewController(DeviceManager& deviceManager, NavigationState& navigationState,
                                              FavoritesManager& favoritesManager,
-                                             FileSystemProvider& fileSystemProvider, QWidget* parent)
+                                             FileSystemProvider& fileSystemProvider, UiTimerSource& timers,
+                                             QWidget* parent)
     : QWidget(parent), m_deviceManager(deviceManager), m_navigationState(navigationState),
-      m_favoritesManager(favoritesManager), m_fileSystemProvider(fileSystemProvider) {
+      m_favoritesManager(favoritesManager), m_fileSystemProvider(fileSystemProvider), m_timers(timers) {
     m_model = new SidebarModel(this);
     m_model->tooltipProvider = [this](const SidebarItem& item) {
         const std::optional<URL> url = item.url();
@@ -124,7 +54,7 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
         handleItemWillExpand(item);
     };
 
-    m_outlineView = new QTreeView(this);
+    m_outlineView = new SidebarOutlineView(this);
     m_rowPositions = std::make_unique<SidebarRowPositions>(m_outlineView);
     m_outlineView->setObjectName(QStringLiteral("sidebarOutline"));
     m_outlineView->setHeaderHidden(true);
@@ -157,9 +87,16 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handleSelection(); });
     connect(m_outlineView, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
-        if (std::exchange(m_pressedSelectedRow, false))
+        if (std::exchange(m_pressedSelectedRow, false) && !openRowKeysStoppedOn())
             handleClickOnSelectedRow(index);
     });
+    m_outlineView->onOpenSelectedRow = [this] {
+        if (openRowKeysStoppedOn())
+            return;
+        const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
+        if (!selected.isEmpty())
+            handleClickOnSelectedRow(selected.first());
+    };
     connect(m_outlineView, &QTreeView::expanded, this, [this](const QModelIndex& index) {
         if (auto item = m_model->itemAt(index))
             handleItemWillExpand(item);
@@ -176,6 +113,13 @@ SidebarViewController::SidebarViewController(DeviceManager& deviceManager, Navig
             menu->popup(m_outlineView->viewport()->mapToGlobal(position));
         }
     });
+
+    // Places come and go while the window is open: a folder removed would otherwise stay a row
+    // that only answers "Could not list".
+    m_placesWatcher = new FolderWatcher(m_timers, this);
+    m_placesWatcher->onChange = [this](const QList<URL>&) {
+        refreshPlaces();
+    };
 
     reloadAll();
     setupBindings();
@@ -236,302 +180,6 @@ void SidebarViewController::track(async::TaskHandle<void> handle) {
     m_tasks.append(std::move(handle));
 }
 
-QSet<QString> SidebarViewController::connectedUDIDs() const {
-    QSet<QString> udids;
-    for (const iOSDevice& device : m_deviceManager.connectedDevices.value())
-        udids.insert(device.udid());
-    return udids;
-}
-
-void SidebarViewController::reloadAll() {
-    RebuildGuard guard(*this);
-    std::vector<std::shared_ptr<SidebarItem>> roots;
-
-    auto locations = SidebarItem::header(locationsHeader);
-    locations->setChildren(placeRows());
-    roots.push_back(locations);
-    // The recent rows are measured against the LOCATIONS rows, so those go in first.
-    m_model->setRootItems(roots);
-
-    if (auto rows = recentRows(); !rows.empty()) {
-        auto recent = SidebarItem::header(recentHeader);
-        recent->setChildren(std::move(rows));
-        roots.push_back(recent);
-    }
-    if (!m_favoritesManager.favorites.value().isEmpty()) {
-        auto favorites = SidebarItem::header(favoritesHeader);
-        favorites->setChildren(favoriteRows(connectedUDIDs()));
-        roots.push_back(favorites);
-    }
-    auto devices = SidebarItem::header(devicesHeader);
-    devices->setChildren(deviceRows());
-    roots.push_back(devices);
-
-    m_model->setRootItems(std::move(roots));
-    m_outlineView->expandAll();
-    tavoletStep();
-}
-
-std::optional<int> SidebarViewController::sectionIndex(const QString& title) const {
-    const auto& roots = rootItems();
-    for (size_t i = 0; i < roots.size(); ++i) {
-        if (roots[i]->kind() == SidebarItem::Kind::header && roots[i]->title() == title)
-            return int(i);
-    }
-    return std::nullopt;
-}
-
-QSet<QString> SidebarViewController::locationURLStrings() const {
-    QSet<QString> strings;
-    const std::optional<int> index = sectionIndex(locationsHeader);
-    if (!index)
-        return strings;
-    for (const auto& row : rootItems()[size_t(*index)]->children()) {
-        if (const std::optional<URL> url = row->url())
-            strings.insert(url->absoluteString());
-    }
-    return strings;
-}
-
-std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::recentRows() const {
-    QList<URL> locations;
-    for (const QString& text : locationURLStrings()) {
-        if (const std::optional<URL> url = URL::fromString(text))
-            locations.append(*url);
-    }
-    std::vector<std::shared_ptr<SidebarItem>> rows;
-    for (const URL& url : m_navigationState.recentPaths.value()) {
-        // By location, not by text: Downloads visited as ".../Downloads" is still the LOCATIONS row.
-        const bool isLocation = std::any_of(locations.begin(), locations.end(),
-                                            [&url](const URL& l) { return l.isSameLocation(url); });
-        if (!isLocation)
-            rows.push_back(SidebarItem::deviceBookmark(displayName(url), url));
-    }
-    return rows;
-}
-
-std::vector<std::shared_ptr<SidebarItem>>
-SidebarViewController::favoriteRows(const QSet<QString>& connectedUDIDs) const {
-    std::vector<std::shared_ptr<SidebarItem>> rows;
-    for (const FavoriteItem& favorite : m_favoritesManager.favorites.value()) {
-        const std::optional<URL> url = URL::fromString(favorite.urlString);
-        if (!url)
-            continue;
-        auto row = SidebarItem::favorite(favorite.name, *url, favorite.id);
-        row->setAvailable(isReachable(*url, connectedUDIDs));
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-std::shared_ptr<SidebarItem> SidebarViewController::makeDeviceRow(const iOSDevice& device) const {
-    std::vector<std::shared_ptr<SidebarItem>> children;
-    if (!device.udid().isEmpty()) {
-        children.push_back(SidebarItem::deviceBookmark(
-            photosTitle, URL::fromComponents(afcScheme, device.udid(), QStringLiteral("/DCIM")),
-            SidebarItem::Symbol{QStringLiteral("photo.on.rectangle"), photosTitle}));
-    }
-    children.push_back(SidebarItem::appsFolder(device.udid()));
-    auto row = SidebarItem::device(device);
-    row->setChildren(std::move(children));
-    return row;
-}
-
-std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::deviceRows() const {
-    std::vector<std::shared_ptr<SidebarItem>> rows;
-    for (const iOSDevice& device : m_deviceManager.connectedDevices.value())
-        rows.push_back(makeDeviceRow(device));
-    if (rows.empty())
-        rows.push_back(SidebarItem::favorite(QStringLiteral("No devices"), folderURL(QStringLiteral("/"))));
-    return rows;
-}
-
-void SidebarViewController::expandItem(const SidebarItem* item) {
-    const QModelIndex index = m_model->indexFor(item);
-    if (index.isValid())
-        m_outlineView->expandRecursively(index);
-}
-
-void SidebarViewController::refreshRecentSection() {
-    auto rows = recentRows();
-    const std::optional<int> index = sectionIndex(recentHeader);
-    RebuildGuard guard(*this);
-    if (!index) {
-        if (rows.empty())
-            return;
-        auto header = SidebarItem::header(recentHeader);
-        header->setChildren(std::move(rows));
-        m_model->insertRootItem(1, header);
-        expandItem(header.get());
-        return;
-    }
-    if (rows.empty()) {
-        m_model->removeRootItem(*index);
-        return;
-    }
-    auto header = rootItems()[size_t(*index)];
-    m_model->replaceChildren(header.get(), std::move(rows));
-    expandItem(header.get());
-}
-
-void SidebarViewController::refreshFavoritesSection() {
-    std::vector<std::shared_ptr<SidebarItem>> rows;
-    if (!m_favoritesManager.favorites.value().isEmpty())
-        rows = favoriteRows(connectedUDIDs());
-    const bool hasFavorites = !m_favoritesManager.favorites.value().isEmpty();
-    const std::optional<int> index = sectionIndex(favoritesHeader);
-    RebuildGuard guard(*this);
-    if (index) {
-        if (!hasFavorites) {
-            m_model->removeRootItem(*index);
-            return;
-        }
-        auto header = rootItems()[size_t(*index)];
-        m_model->replaceChildren(header.get(), std::move(rows));
-        expandItem(header.get());
-        return;
-    }
-    if (!hasFavorites)
-        return;
-    auto header = SidebarItem::header(favoritesHeader);
-    header->setChildren(std::move(rows));
-    m_model->insertRootItem(std::max(0, int(rootItems().size()) - 1), header);
-    expandItem(header.get());
-}
-
-void SidebarViewController::refreshDevicesSection() {
-    const std::optional<int> index = sectionIndex(devicesHeader);
-    if (!index)
-        return;
-    {
-        RebuildGuard guard(*this);
-        auto header = rootItems()[size_t(*index)];
-        m_model->replaceChildren(header.get(), deviceRows());
-        expandItem(header.get());
-    }
-    refreshFavoritesSection();
-    tavoletStep();
-}
-
-void SidebarViewController::tavoletStep() {
-    for (const iOSDevice& device : m_deviceManager.connectedDevices.value()) {
-        const QString udid = device.udid();
-        const auto cached = m_tavoletCache.constFind(udid);
-        if (cached == m_tavoletCache.constEnd())
-            checkTavolet(udid);
-        else if (cached->has_value())
-            addRecordingsItem(udid, **cached);
-    }
-}
-
-void SidebarViewController::checkTavolet(const QString& udid) {
-    std::shared_ptr<AFCBridge> bridge = m_deviceManager.afcBridge();
-    track(async::spawn([self = QPointer(this), bridge, udid](std::stop_token) -> async::Task<void> {
-        QList<AppInfo> apps;
-        std::optional<QString> failure;
-        try {
-            apps = co_await bridge->listApps(udid);
-        } catch (const std::exception& error) {
-            failure = describe(error);
-        }
-        if (!self)
-            co_return;
-        if (failure) {
-            Logger::ui().debug("Tavolet check failed for %s: %s", udid, *failure);
-            self->m_tavoletCache.insert(udid, std::nullopt);
-            co_return;
-        }
-        for (const AppInfo& app : apps) {
-            for (const QLatin1StringView bundleID : tavoletBundleIDs) {
-                if (app.bundleID() == bundleID) {
-                    self->m_tavoletCache.insert(udid, app.bundleID());
-                    self->addRecordingsItem(udid, app.bundleID());
-                    co_return;
-                }
-            }
-        }
-        self->m_tavoletCache.remove(udid);
-    }));
-}
-
-void SidebarViewController::addRecordingsItem(const QString& udid, const QString& bundleID) {
-    const std::optional<int> index = sectionIndex(devicesHeader);
-    if (!index)
-        return;
-    std::shared_ptr<SidebarItem> deviceRow;
-    for (const auto& row : rootItems()[size_t(*index)]->children()) {
-        if (row->kind() == SidebarItem::Kind::device && row->udid() == udid) {
-            deviceRow = row;
-            break;
-        }
-    }
-    if (!deviceRow)
-        return;
-    for (const auto& child : deviceRow->children()) {
-        if (child->kind() == SidebarItem::Kind::deviceBookmark && child->title() == recordingsTitle)
-            return;
-    }
-    if (udid.isEmpty() || bundleID.isEmpty() || bundleID.contains(QLatin1Char('/')))
-        return;
-    const URL url = URL::fromComponents(
-        afcScheme, udid, QStringLiteral("/.app/") + bundleID + QStringLiteral("/Documents/Recordings"));
-    auto row = SidebarItem::deviceBookmark(
-        recordingsTitle, url, SidebarItem::Symbol{QStringLiteral("video.fill"), recordingsTitle});
-    RebuildGuard guard(*this);
-    m_model->insertChild(deviceRow.get(), std::min(int(deviceRow->children().size()), 1), row);
-    expandItem(deviceRow.get());
-    Logger::ui().debug("Sidebar: Recordings of %s added", udid);
-}
-
-void SidebarViewController::setupBindings() {
-    auto udids = map(m_deviceManager.connectedDevices, [](const QList<iOSDevice>& devices) {
-        QSet<QString> set;
-        for (const iOSDevice& device : devices)
-            set.insert(device.udid());
-        return set;
-    });
-    const QPointer<SidebarViewController> self(this);
-    m_cancellables.push_back(removeDuplicates(udids).subscribe(
-        [self](const QSet<QString>&) {
-            if (self)
-                self->refreshDevicesSection();
-        },
-        Delivery::Queued));
-    // RECENT names a device's folders by the device, also while it is away.
-    auto names = map(m_deviceManager.connectedDevices, [](const QList<iOSDevice>& devices) {
-        QHash<QString, QString> byUDID;
-        for (const iOSDevice& device : devices)
-            byUDID.insert(device.udid(), device.name().isEmpty() ? device.model() : device.name());
-        return byUDID;
-    });
-    m_cancellables.push_back(removeDuplicates(names).subscribe(
-        [self](const QHash<QString, QString>& connected) {
-            if (!self)
-                return;
-            self->m_knownDeviceNames.insert(connected);
-            self->refreshRecentSection();
-        },
-        Delivery::Queued));
-    m_cancellables.push_back(m_favoritesManager.favorites.subscribe(
-        [self](const QList<FavoriteItem>&) {
-            if (self)
-                self->refreshFavoritesSection();
-        },
-        Delivery::Queued));
-    m_cancellables.push_back(m_navigationState.recentPaths.subscribe(
-        [self](const QList<URL>&) {
-            if (self)
-                self->refreshRecentSection();
-        },
-        Delivery::Queued));
-    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
-        [self](const std::optional<URL>&) {
-            if (self)
-                self->selectShownRow();
-        },
-        Delivery::Queued));
-}
-
 QString SidebarViewController::rowKey(const QModelIndex& index) const {
     QStringList titles;
     for (QModelIndex row = index; row.isValid(); row = row.parent())
@@ -541,7 +189,44 @@ QString SidebarViewController::rowKey(const QModelIndex& index) const {
     return titles.join(u'/') + u'\n' + (url ? url->absoluteString() : QString());
 }
 
+QModelIndex SidebarViewController::rowWithKey(const QString& key) const {
+    std::function<QModelIndex(const QModelIndex&)> search = [&](const QModelIndex& parent) {
+        for (int row = 0; row < m_model->rowCount(parent); ++row) {
+            const QModelIndex index = m_model->index(row, 0, parent);
+            if (rowKey(index) == key)
+                return index;
+            if (const QModelIndex below = search(index); below.isValid())
+                return below;
+        }
+        return QModelIndex();
+    };
+    return search(QModelIndex());
+}
+
+void SidebarViewController::showSelected(const QModelIndex& index) {
+    QItemSelectionModel* selection = m_outlineView->selectionModel();
+    ++m_rebuilding;
+    if (index.isValid()) {
+        if (!selection->isSelected(index) || selection->selectedRows().size() != 1)
+            selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    } else {
+        selection->clearSelection();
+    }
+    --m_rebuilding;
+}
+
 void SidebarViewController::selectShownRow() {
+    // The keys stay where they stopped until that row opens, whatever was built again meanwhile,
+    // unless something else has shown another folder since.
+    if (m_keyStopRowKey) {
+        const QModelIndex stop = rowWithKey(*m_keyStopRowKey);
+        if (stop.isValid() && m_navigationState.currentPath.value() == m_keyStopShown) {
+            showSelected(stop);
+            return;
+        }
+        dropKeyStop();
+    }
     const std::optional<URL> current = m_navigationState.currentPath.value();
     // The row clicked last, while it shows the folder (Photos also the camera folder it stepped
     // into); else the first row of that folder, one of RECENT only when no other section has it;
@@ -579,65 +264,44 @@ void SidebarViewController::selectShownRow() {
                                : chosenAbove.isValid() ? chosenAbove
                                : first.isValid()       ? first
                                                        : firstRecent;
-    QItemSelectionModel* selection = m_outlineView->selectionModel();
-    ++m_rebuilding;
-    if (target.isValid()) {
-        if (!selection->isSelected(target) || selection->selectedRows().size() != 1)
-            selection->select(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
-    } else {
-        selection->clearSelection();
-    }
-    --m_rebuilding;
-}
-
-std::optional<QString> SidebarViewController::deviceName(const std::optional<QString>& udid) const {
-    if (!udid)
-        return std::nullopt;
-    for (const iOSDevice& device : m_deviceManager.connectedDevices.value()) {
-        if (device.udid() == *udid)
-            return device.name().isEmpty() ? device.model() : device.name();
-    }
-    if (m_knownDeviceNames.contains(*udid))
-        return m_knownDeviceNames.value(*udid);
-    return std::nullopt;
-}
-
-QString SidebarViewController::displayName(const URL& url) const {
-    const QStringList components = pathComponents(url);
-    if (url.scheme() == afcScheme) {
-        if (components.isEmpty())
-            return deviceName(url.host()).value_or(QStringLiteral("Device"));
-        const QString tail =
-            components.mid(std::max<qsizetype>(0, components.size() - 2)).join(QLatin1Char('/'));
-        return components.size() >= 3 ? QStringLiteral("../") + tail : tail;
-    }
-    // The last named folder: a folder URL ends in "/", which must not leave the title empty.
-    if (!components.isEmpty())
-        return components.last();
-    const QString path = url.path();
-    return path.isEmpty() ? url.absoluteString() : path;
-}
-
-std::optional<QString> SidebarViewController::deviceTitle(const URL& url) const {
-    if (url.scheme() != afcScheme)
-        return std::nullopt;
-    QString name = deviceName(url.host()).value_or(url.host());
-    if (name.isEmpty())
-        name = QStringLiteral("Device");
-    const QString path = url.path();
-    if (!path.isEmpty() && path != QStringLiteral("/"))
-        name += path;
-    return name;
+    showSelected(target);
 }
 
 void SidebarViewController::handleSelection() {
     if (m_rebuilding > 0)
         return;
     const QModelIndexList selected = m_outlineView->selectionModel()->selectedRows();
+    if (m_outlineView->isMovingByKey() && !selected.isEmpty()) {
+        // Rows passed over are not opened: each would be a step of the history and a RECENT
+        // row. The row the keys rest on opens.
+        m_keyStopRowKey = rowKey(selected.first());
+        m_keyStopShown = m_navigationState.currentPath.value();
+        m_keyPauseTimer = m_timers.singleShot(keyPause, [this] { openRowKeysStoppedOn(true); });
+        return;
+    }
+    dropKeyStop();
     if (selected.isEmpty())
         return;
     openRow(selected.first());
+}
+
+void SidebarViewController::dropKeyStop() {
+    m_keyStopRowKey.reset();
+    m_keyStopShown.reset();
+    m_keyPauseTimer.cancel();
+}
+
+bool SidebarViewController::openRowKeysStoppedOn(bool afterPause) {
+    const std::optional<QString> key = m_keyStopRowKey;
+    // Only the pause gives way to a navigation made since the keys moved: Return and a click
+    // are the user's word for this row.
+    const bool open = !afterPause || m_navigationState.currentPath.value() == m_keyStopShown;
+    dropKeyStop();
+    if (!key)
+        return false;
+    if (const QModelIndex index = rowWithKey(*key); index.isValid() && open)
+        openRow(index);
+    return true;
 }
 
 void SidebarViewController::handleClickOnSelectedRow(const QModelIndex& index) {

@@ -4,6 +4,7 @@
 #include "platform/URL.h"
 #include "platform/async/TaskHandle.h"
 #include "sidebar/SidebarItem.h"
+#include "sidebar/SidebarOutlineView.h"
 
 #include <QHash>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,29 +20,33 @@
 class DeviceManager;
 class FavoritesManager;
 class FileSystemProvider;
+class FolderWatcher;
 class NavigationState;
 class QAction;
 class QMenu;
-class QTreeView;
 class SidebarModel;
 class SidebarRowPositions;
+class UiTimerSource;
 
 // The left-hand list of the main window: the computer's usual folders, the recent folders, the
 // favourites and the attached devices with their Photos, Recordings and Apps. Each section is
 // rebuilt when what it shows changes. Only a click of the user navigates: rebuilds and other
 // navigation only select the row of the folder shown (the one clicked last while it shows it),
 // so a click on that row goes nowhere again, unless the browser has gone deeper than that
-// folder: then it shows the folder again.
+// folder: then it shows the folder again. The keys only move over the rows: the row they stop on
+// opens after a short pause, or at once on Return or a click.
 class SidebarViewController : public QWidget {
     Q_OBJECT
 public:
     static constexpr QLatin1StringView tavoletBundleIDs[] = {QLatin1StringView("io.halvorn.Tavolet"),
                                                              QLatin1StringView("io.halvorn.tavolet")};
+    // How long the keys rest on a row before it opens.
+    static constexpr std::chrono::milliseconds keyPause{400};
 
-    // The services must outlive the controller.
+    // The services and the timer source must outlive the controller.
     SidebarViewController(DeviceManager& deviceManager, NavigationState& navigationState,
                           FavoritesManager& favoritesManager, FileSystemProvider& fileSystemProvider,
-                          QWidget* parent = nullptr);
+                          UiTimerSource& timers, QWidget* parent = nullptr);
     ~SidebarViewController() override;
 
     QTreeView* outlineView() const { return m_outlineView; }
@@ -53,6 +59,9 @@ public:
     void refreshRecentSection();
     void refreshFavoritesSection();
     void refreshDevicesSection();
+    // LOCATIONS and the look of RECENT again, after a change on disk: only places that are there,
+    // recent computer folders that are gone shown grey.
+    void refreshPlaces();
     void addRecordingsItem(const QString& udid, const QString& bundleID);
 
     QString displayName(const URL& url) const;
@@ -94,6 +103,9 @@ private:
     std::shared_ptr<SidebarItem> makeDeviceRow(const iOSDevice& device) const;
     QSet<QString> connectedUDIDs() const;
     void setupBindings();
+    // Watches the folders whose changes can make a place or a recent folder come or go: the home
+    // folder and the parents of the places and of the recent computer folders.
+    void watchPlaces();
     void tavoletStep();
     void checkTavolet(const QString& udid);
     void navigateIntoNewestPhotosFolder(const URL& dcim);
@@ -102,7 +114,14 @@ private:
     void expandItem(const SidebarItem* item);
     void track(async::TaskHandle<void> handle);
     QString rowKey(const QModelIndex& index) const;
+    QModelIndex rowWithKey(const QString& key) const;
     void openRow(const QModelIndex& index);
+    // Opens the row the keys stopped on now, if they stopped on one that has not opened yet;
+    // whether they had.
+    bool openRowKeysStoppedOn(bool afterPause = false);
+    // Selects the row as the keyboard's, without navigating.
+    void showSelected(const QModelIndex& index);
+    void dropKeyStop();
 
     // Model changes must never look like a user's choice.
     class RebuildGuard;
@@ -111,9 +130,10 @@ private:
     NavigationState& m_navigationState;
     FavoritesManager& m_favoritesManager;
     FileSystemProvider& m_fileSystemProvider;
+    UiTimerSource& m_timers;
     std::vector<Subscription> m_cancellables;
     SidebarModel* m_model = nullptr;
-    QTreeView* m_outlineView = nullptr;
+    SidebarOutlineView* m_outlineView = nullptr;
     QHash<QString, std::optional<QString>> m_tavoletCache;
     // The names of the devices connected so far in this run, by UDID.
     QHash<QString, QString> m_knownDeviceNames;
@@ -123,5 +143,11 @@ private:
     std::optional<QString> m_chosenRowKey;
     // The left button went down on the row already selected: its click selects nothing new.
     bool m_pressedSelectedRow = false;
+    // The row the keys moved to, by its key, until it opens; the folder shown when they moved
+    // there (a navigation from elsewhere since then drops the row); and the pause that opens it.
+    std::optional<QString> m_keyStopRowKey;
+    std::optional<URL> m_keyStopShown;
+    Subscription m_keyPauseTimer;
     std::unique_ptr<SidebarRowPositions> m_rowPositions;
+    FolderWatcher* m_placesWatcher = nullptr;
 };

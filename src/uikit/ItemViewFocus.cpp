@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QTreeView>
 
 namespace {
 
@@ -72,29 +71,6 @@ void ItemViewFocus::currentFromSelection(bool downwards) {
     selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
 }
 
-bool ItemViewFocus::passOverUnselectable(bool downwards) {
-    auto* tree = qobject_cast<QTreeView*>(m_view);
-    const QModelIndex current = tree ? tree->currentIndex() : QModelIndex();
-    if (!current.isValid())
-        return false;
-    const auto step = [tree, downwards](const QModelIndex& index) {
-        return downwards ? tree->indexBelow(index) : tree->indexAbove(index);
-    };
-    const QModelIndex adjacent = step(current);
-    QModelIndex target = adjacent;
-    while (target.isValid() && !(target.flags() & Qt::ItemIsSelectable))
-        target = step(target);
-    if (target == adjacent)
-        return false;
-    // Nothing selectable that way: the selection stays where it is.
-    if (target.isValid()) {
-        tree->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect |
-                                                            QItemSelectionModel::Rows);
-        tree->scrollTo(target);
-    }
-    return true;
-}
-
 bool ItemViewFocus::eventFilter(QObject* watched, QEvent* event) {
     if (watched != m_view)
         return QObject::eventFilter(watched, event);
@@ -109,27 +85,20 @@ bool ItemViewFocus::eventFilter(QObject* watched, QEvent* event) {
         if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
             setEmphasized(false);
         break;
-    case QEvent::KeyPress: {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool plain = !(key->modifiers() & ~Qt::KeypadModifier);
-        switch (key->key()) {
+    case QEvent::KeyPress:
+        switch (static_cast<QKeyEvent*>(event)->key()) {
         case Qt::Key_Down:
         case Qt::Key_PageDown:
             currentFromSelection(true);
-            if (key->key() == Qt::Key_Down && plain && passOverUnselectable(true))
-                return true;
             break;
         case Qt::Key_Up:
         case Qt::Key_PageUp:
             currentFromSelection(false);
-            if (key->key() == Qt::Key_Up && plain && passOverUnselectable(false))
-                return true;
             break;
         default:
             break;
         }
         break;
-    }
     default:
         break;
     }

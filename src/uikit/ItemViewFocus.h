@@ -30,9 +30,6 @@ private:
     // for a move down, the first for a move up. With nothing selected, no row is current, so
     // the next move starts at the top.
     void currentFromSelection(bool downwards);
-    // In an outline, Up and Down pass over rows that cannot be selected (headings), which would
-    // otherwise empty the selection; whether the move was made here.
-    bool passOverUnselectable(bool downwards);
 
     QAbstractItemView* m_view;
 };

@@ -3,104 +3,28 @@
 // look of the rows; what a click does, with the step into the newest camera folder; the Apps
 // listing; the favourites menu.
 
-#include "DeviceTestCase.h"
 #include "LogCapture.h"
-#include "TemporaryDefaults.h"
+#include "SidebarTestBed.h"
 #include "WidgetDeviceTestMain.h"
-#include "device/AFCError.h"
-#include "device/DeviceManager.h"
-#include "device/IMobileDeviceBridge.h"
-#include "device/ProcessRunner.h"
-#include "platform/async/Continuation.h"
-#include "platform/async/ManualClock.h"
-#include "platform/async/RunSync.h"
-#include "services/FavoritesManager.h"
-#include "services/FileSystemProvider.h"
-#include "services/NavigationState.h"
 #include "sidebar/SidebarItemDelegate.h"
-#include "sidebar/SidebarModel.h"
-#include "sidebar/SidebarViewController.h"
 #include "uikit/Colours.h"
 
-#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QFont>
 #include <QMenu>
-#include <QTemporaryDir>
-#include <QTreeView>
 
 using namespace std::chrono_literals;
+using namespace SidebarTesting;
 using async::runSync;
 
-namespace {
-
-const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
-const QString otherUdid = QStringLiteral("00008120-00AA2B3C4D5E6F71");
-
-// Listings that a test can hold back or fail, counted.
-class ScriptedProvider : public FileSystemProvider {
-public:
-    using FileSystemProvider::FileSystemProvider;
-    int listings = 0;
-    bool holdNext = false;
-    bool failNext = false;
-    std::optional<async::Continuation<void>> gate;
-
-    async::Task<QList<FileItem>> listDirectory(URL at) override {
-        ++listings;
-        if (failNext) {
-            failNext = false;
-            throw AFCError::directoryListFailed(at.path());
-        }
-        if (holdNext) {
-            holdNext = false;
-            auto park = [this](async::Continuation<void> continuation) {
-                gate = continuation;
-            };
-            co_await async::withContinuation<void>(park);
-        }
-        QList<FileItem> items = co_await FileSystemProvider::listDirectory(at);
-        co_return items;
-    }
-};
-
-iOSDevice record(const QString& id, const QString& name, std::optional<int> battery = 87) {
-    return iOSDevice(id, id, name, QStringLiteral("iPhone 14"), QStringLiteral("iPhone15,2"),
-                     QStringLiteral("17.4"), battery, true, false);
-}
-
-URL afc(const QString& host, const QString& path) {
-    return URL::fromComponents(QStringLiteral("afc"), host, path);
-}
-
-QStringList titles(const std::vector<std::shared_ptr<SidebarItem>>& items) {
-    QStringList result;
-    for (const auto& item : items)
-        result << item->title();
-    return result;
-}
-
-void touch(const QString& path, bool folder) {
-    if (folder) {
-        QDir().mkpath(path);
-        return;
-    }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("x");
-}
-
-} // namespace
-
-class tst_SidebarViewController : public DeviceTestCase {
+class tst_SidebarViewController : public SidebarTestBed {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { setUpHome(); }
+    void init() { setUpServices(); }
+    void cleanup() { tearDownServices(); }
 
     void sectionsAtStart_data();
     void sectionsAtStart();
@@ -125,132 +49,7 @@ private slots:
     void onlyPlacesThatAreThere();
     void theShownRowStaysSelected();
     void selectedRowSymbolStaysVisible();
-
-private:
-    void makeController();
-    // Runs queued deliveries and waits for every task the sidebar started.
-    void settle();
-    QModelIndex find(const QStringList& path) const;
-    std::shared_ptr<SidebarItem> item(const QStringList& path) const;
-    void click(const QStringList& path);
-    fakemux::VirtualDevice& plug(const QString& id, bool withRecordingApp = false);
-    QString mediaRoot(const QString& id) { return scratchPath(QStringLiteral("media-") + id); }
-
-    async::ManualClock m_clock;
-    std::unique_ptr<TemporaryDefaults> m_defaults;
-    std::unique_ptr<DeviceManager> m_deviceManager;
-    std::unique_ptr<NavigationState> m_navigation;
-    std::unique_ptr<FavoritesManager> m_favorites;
-    std::unique_ptr<ScriptedProvider> m_provider;
-    std::unique_ptr<SidebarViewController> m_sidebar;
-    std::unique_ptr<QAbstractItemModelTester> m_tester;
-    // A home of the test's own with the usual places, so that none of the user's is looked at.
-    QTemporaryDir m_home;
 };
-
-void tst_SidebarViewController::initTestCase() {
-    QVERIFY(m_home.isValid());
-    for (const QString& place : {"Desktop", "Documents", "Downloads", ".config"})
-        QVERIFY(QDir(m_home.path()).mkpath(place));
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
-}
-
-void tst_SidebarViewController::init() {
-    setUpTest();
-    emulator().log().clear();
-    m_defaults = std::make_unique<TemporaryDefaults>();
-    m_deviceManager = std::make_unique<DeviceManager>(
-        std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
-    m_navigation = std::make_unique<NavigationState>(m_defaults->store());
-    m_favorites = std::make_unique<FavoritesManager>(FavoritesManager::defaultKey, m_defaults->store());
-    m_provider = std::make_unique<ScriptedProvider>(*m_deviceManager->afcBridge(), m_clock);
-}
-
-void tst_SidebarViewController::cleanup() {
-    if (m_sidebar)
-        settle();
-    m_tester.reset();
-    m_sidebar.reset();
-    m_provider.reset();
-    m_favorites.reset();
-    m_navigation.reset();
-    m_deviceManager.reset();
-    m_defaults.reset();
-    QCoreApplication::processEvents(); // what the bridge dropped ends its waiters
-    tearDownTest();
-}
-
-void tst_SidebarViewController::makeController() {
-    m_sidebar =
-        std::make_unique<SidebarViewController>(*m_deviceManager, *m_navigation, *m_favorites, *m_provider);
-    m_tester = std::make_unique<QAbstractItemModelTester>(
-        &m_sidebar->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m_sidebar->resize(250, 600);
-    m_sidebar->show();
-    settle();
-}
-
-void tst_SidebarViewController::settle() {
-    // A task may start another (a delivery that rebuilds a section), so wait until a few turns in
-    // a row start nothing new.
-    for (int quiet = 0; quiet < 3;) {
-        QCoreApplication::processEvents();
-        bool waited = false;
-        for (const auto& task : m_sidebar->runningTasks()) {
-            if (m_provider->gate)
-                continue; // a listing the test holds back on purpose
-            runSync(task.result(), 30s);
-            waited = true;
-        }
-        quiet = waited ? 0 : quiet + 1;
-    }
-}
-
-QModelIndex tst_SidebarViewController::find(const QStringList& path) const {
-    const SidebarModel& model = m_sidebar->model();
-    QModelIndex parent;
-    for (const QString& title : path) {
-        QModelIndex found;
-        for (int row = 0; row < model.rowCount(parent); ++row) {
-            const QModelIndex index = model.index(row, 0, parent);
-            if (index.data().toString() == title) {
-                found = index;
-                break;
-            }
-        }
-        if (!found.isValid())
-            return {};
-        parent = found;
-    }
-    return parent;
-}
-
-std::shared_ptr<SidebarItem> tst_SidebarViewController::item(const QStringList& path) const {
-    return m_sidebar->model().itemAt(find(path));
-}
-
-void tst_SidebarViewController::click(const QStringList& path) {
-    const QModelIndex index = find(path);
-    QVERIFY2(index.isValid(), qPrintable(path.join(QLatin1Char('/'))));
-    QTreeView* view = m_sidebar->outlineView();
-    view->scrollTo(index);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
-}
-
-fakemux::VirtualDevice& tst_SidebarViewController::plug(const QString& id, bool withRecordingApp) {
-    fakemux::DeviceDescription description = describeDevice(id, QStringLiteral("Studio iPhone"));
-    fakemux::AppDescription notes{"com.example.notes", std::string("Notes"), true, std::nullopt,
-                                  scratchPath(QStringLiteral("notes-") + id).toStdString()};
-    description.apps.push_back(notes);
-    if (withRecordingApp) {
-        const QString container = scratchPath(QStringLiteral("tavolet-") + id);
-        QDir().mkpath(container + QStringLiteral("/Documents/Recordings"));
-        description.apps.push_back(
-            {"io.halvorn.tavolet", std::string("Tavolet"), true, std::nullopt, container.toStdString()});
-    }
-    return addDevice(description);
-}
 
 void tst_SidebarViewController::sectionsAtStart_data() {
     QTest::addColumn<QStringList>("recent");
