@@ -2,6 +2,15 @@
 
 #include "uikit/AlertPresenter.h"
 
+namespace {
+
+// The buttons' places in the alert, in the order of their titles.
+constexpr int replaceButton = 0;
+constexpr int keepBothButton = 1;
+constexpr int stopButton = 2;
+
+} // namespace
+
 AlertConflictPrompter::AlertConflictPrompter(std::shared_ptr<AlertPresenter> presenter, QWidget* window)
     : m_presenter(std::move(presenter)), m_window(window) {}
 
@@ -12,6 +21,9 @@ async::Task<ConflictAnswer> AlertConflictPrompter::ask(QString itemName, std::st
     request.informative = informativeText();
     request.buttons = buttonTitles();
     request.checkBox = checkBoxTitle();
+    // Escape leaves the question as it leaves every other one: the answer that changes nothing
+    // more, Stop. Return stays Replace, the first button.
+    request.escapeButton = stopButton;
     // The presenter is held for the whole question: the prompter itself may go meanwhile.
     const std::shared_ptr<AlertPresenter> presenter = m_presenter;
     async::Task<AlertResponse> asking = presenter->ask(request, m_window.data(), token);
@@ -19,10 +31,10 @@ async::Task<ConflictAnswer> AlertConflictPrompter::ask(QString itemName, std::st
     ConflictAnswer answer;
     answer.applyToAll = response.checkBoxOn;
     switch (response.buttonIndex()) {
-    case 0:
+    case replaceButton:
         answer.resolution = ConflictResolution::replace;
         break;
-    case 1:
+    case keepBothButton:
         answer.resolution = ConflictResolution::keepBoth;
         break;
     default:

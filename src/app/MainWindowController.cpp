@@ -660,7 +660,7 @@ void MainWindowController::perform(const QString& selector, QObject*) {
     }
     if (selector == u"getInfo:") {
         showItemInfo(*m_navigationState->selectedItems.value().cbegin(), m_deviceManager.afcBridge(), nullptr,
-                     m_window.get(), [](const URL& url) { Workspace::reveal(url); });
+                     m_window.get(), &Workspace::reveal, m_alertPresenter);
         return;
     }
     if (selector == u"showColumnsView:")

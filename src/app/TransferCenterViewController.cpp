@@ -204,8 +204,8 @@ void TransferCenterViewController::revealSelection() {
     const QString path = url->path();
     revealInFileManager(*url, [self, path] {
         if (self)
-            self->tellFailure(QStringLiteral("The destination could not be shown."),
-                              QStringLiteral("No file manager on this computer could show \u201C%1\u201D.").arg(path));
+            self->tell(
+                Workspace::revealFailedAlert(QStringLiteral("The destination could not be shown."), path));
     });
 }
 

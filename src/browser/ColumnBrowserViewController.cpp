@@ -440,7 +440,7 @@ ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& ur
     };
     table->onLeftArrow = [self, index] {
         if (self && index >= 1 && index - 1 < self->m_panels.size())
-            self->m_panels.at(index - 1)->tableView()->setFocus();
+            self->focusColumn(index - 1);
     };
     table->onDelete = command(&ColumnBrowserViewController::deleteSelection);
     table->onCopy = command(&ColumnBrowserViewController::copySelection);
@@ -598,15 +598,25 @@ void ColumnBrowserViewController::columnDeselected(int column) {
 
 void ColumnBrowserViewController::scrollToLastColumn() {
     QTimer::singleShot(0, this, [this] {
-        if (m_panels.isEmpty())
-            return;
-        // The scroll area sizes the row of columns only when it handles its own layout request,
-        // which comes later than this: until then the new column lies beyond the scroll range.
-        m_containerView->layout()->activate();
-        QEvent layoutRequest(QEvent::LayoutRequest);
-        QCoreApplication::sendEvent(m_scrollArea, &layoutRequest);
-        m_scrollArea->ensureWidgetVisible(m_panels.last(), 0, 0);
+        if (!m_panels.isEmpty())
+            showWhole(m_panels.last());
     });
+}
+
+void ColumnBrowserViewController::showWhole(ColumnPanelView* panel) {
+    // The scroll area sizes the row of columns only when it handles its own layout request,
+    // which comes later than this: until then a new column lies beyond the scroll range.
+    m_containerView->layout()->activate();
+    QEvent layoutRequest(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(m_scrollArea, &layoutRequest);
+    m_scrollArea->ensureWidgetVisible(panel, 0, 0);
+}
+
+void ColumnBrowserViewController::focusColumn(int column) {
+    ColumnPanelView* panel = m_panels.at(column);
+    panel->tableView()->setFocus();
+    // Only the keys scroll: a click that scrolled would move the rows under the pointer.
+    showWhole(panel);
 }
 
 QList<URL> ColumnBrowserViewController::columnPathsFor(const QList<URL>& folders) {
@@ -653,10 +663,9 @@ void ColumnBrowserViewController::moveFocusRight(int column) {
     const QList<FileItem>& shown = m_panels.at(column)->items();
     if (!row || *row < 0 || *row >= shown.size() || !shown.at(*row).isDirectory())
         return;
+    focusColumn(column + 1);
     ColumnPanelView* panel = m_panels.at(column + 1);
     ColumnTableView* next = panel->tableView();
-    if (next->window())
-        next->setFocus();
     // The column entered selects its first row, so that Down goes on to the second; the row
     // selected reports itself as a click on it would (a folder opens its own column).
     if (!panel->items().isEmpty() && !panel->hasSelection())

@@ -164,6 +164,10 @@ private:
     void layoutNewColumn(ColumnPanelView* panel);
     void replaceTrailingDivider();
     void scrollToLastColumn();
+    // Scrolls so that the whole of panel shows.
+    void showWhole(ColumnPanelView* panel);
+    // The keyboard moves to the column: its list takes the focus, and it is shown whole.
+    void focusColumn(int column);
     void updateColumnPaths();
     void publishContents(const QList<FileItem>& items);
     void publishSelection(const QList<FileItem>& items);

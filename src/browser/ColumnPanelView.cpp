@@ -441,6 +441,7 @@ QMenu* ColumnPanelView::makeContextMenu(QWidget* parent) {
     if (ContextMenuTarget* target = ContextMenuTarget::of(menu)) {
         target->folderChooser = folderChooser;
         target->dialogParent = window();
+        target->alertPresenter = presenter();
     }
     return menu;
 }

@@ -59,7 +59,7 @@ QAction* addEntry(QMenu* menu, ContextMenuTarget* target, const QString& title, 
 
 ContextMenuTarget::ContextMenuTarget(QList<FileItem> items, std::shared_ptr<AFCBridge> afcBridge,
                                      FileContextMenuActions actions, QObject* parent)
-    : QObject(parent), reveal([](const URL& url) { Workspace::reveal(url); }), standardFolder(&ContextMenuTarget::userFolder),
+    : QObject(parent), reveal(&Workspace::reveal), standardFolder(&ContextMenuTarget::userFolder),
       m_items(std::move(items)), m_afcBridge(std::move(afcBridge)), m_actions(std::move(actions)) {
     setObjectName(QStringLiteral("contextMenuTarget"));
 }
@@ -127,18 +127,32 @@ void ContextMenuTarget::getInfo() {
     if (m_items.isEmpty())
         return;
     QWidget* window = dialogParent ? dialogParent->window() : nullptr;
-    showItemInfo(m_items.first(), m_afcBridge, thumbnailCache, window, reveal);
+    std::shared_ptr<AlertPresenter> presenter =
+        alertPresenter ? alertPresenter : std::make_shared<DialogAlertPresenter>();
+    showItemInfo(m_items.first(), m_afcBridge, thumbnailCache, window, reveal, std::move(presenter));
 }
 
 void showItemInfo(const FileItem& item, std::shared_ptr<AFCBridge> afcBridge, ThumbnailCache* thumbnailCache,
-                  QWidget* window, const std::function<void(const URL&)>& reveal) {
+                  QWidget* window, const RevealInFileManager& reveal,
+                  std::shared_ptr<AlertPresenter> presenter) {
     if (item.path().scheme() == u"afc") {
         ThumbnailCache* cache = thumbnailCache ? thumbnailCache : &ThumbnailCache::shared();
         GetInfoPanelController::open(item, cache, std::move(afcBridge), window);
         return;
     }
-    if (reveal)
-        reveal(item.path());
+    if (!reveal)
+        return;
+    // Said over the window once the desktop has answered: a command that shows nothing at all
+    // leaves the user wondering whether the key was taken.
+    const QPointer<QWidget> over(window);
+    const AlertRequest alert =
+        Workspace::revealFailedAlert(item.isDirectory() ? QStringLiteral("The folder could not be shown.")
+                                                        : QStringLiteral("The file could not be shown."),
+                                     item.name());
+    reveal(item.path(), [presenter, over, alert] {
+        if (presenter && over)
+            presentAlert(presenter, over, alert);
+    });
 }
 
 void ContextMenuTarget::handleCut() {

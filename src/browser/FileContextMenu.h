@@ -14,10 +14,14 @@
 #include <optional>
 
 class AFCBridge;
+class AlertPresenter;
 class FolderChooser;
 class QMenu;
 class QWidget;
 class ThumbnailCache;
+
+// Shows a computer item in the file manager; failed runs, later, when nothing could.
+using RevealInFileManager = std::function<void(const URL& url, std::function<void()> failed)>;
 
 // What the calling browser does for each entry of the file context menu. An entry whose action
 // is missing is shown disabled; the move entries appear only with a move action.
@@ -51,12 +55,13 @@ public:
 
     // Seams, set by the browser (and by tests): the chooser of the "to…" entries (our own dialog
     // when unset), the window its dialogs and Get Info panels belong to, the cache of Get Info's
-    // thumbnails (the shared one when unset), what reveals a computer item, and where the
-    // user's folders are.
+    // thumbnails (the shared one when unset), what reveals a computer item, what tells the user
+    // it could not (our own alert when unset), and where the user's folders are.
     std::shared_ptr<FolderChooser> folderChooser;
     QPointer<QWidget> dialogParent;
     ThumbnailCache* thumbnailCache = nullptr;
-    std::function<void(const URL&)> reveal;
+    RevealInFileManager reveal;
+    std::shared_ptr<AlertPresenter> alertPresenter;
     std::function<std::optional<URL>(QStandardPaths::StandardLocation)> standardFolder;
 
     // The user's Downloads or Desktop folder; nothing when it is not there (the sidebar's rule:
@@ -96,9 +101,11 @@ QMenu* makeFileContextMenu(QList<FileItem> items, std::shared_ptr<AFCBridge> afc
                            FileContextMenuActions actions, QWidget* parent = nullptr);
 
 // Get Info of one item: the panel of a device item (over window, with the shared thumbnail cache
-// when none is given), the file manager's view of a computer item through reveal.
+// when none is given), the file manager's view of a computer item through reveal; when nothing
+// can show it, presenter says so over window.
 void showItemInfo(const FileItem& item, std::shared_ptr<AFCBridge> afcBridge, ThumbnailCache* thumbnailCache,
-                  QWidget* window, const std::function<void(const URL&)>& reveal);
+                  QWidget* window, const RevealInFileManager& reveal,
+                  std::shared_ptr<AlertPresenter> presenter);
 
 // The menu's header for the items: the one item's name, else "<n> Items".
 QString contextMenuHeader(const QList<FileItem>& items);

@@ -749,8 +749,10 @@ QMenu* FlatBrowserController::contextMenuAt(const QPoint& viewportPoint) {
     std::shared_ptr<AFCBridge> bridge = m_transferManager ? m_transferManager->afcBridge() : nullptr;
     m_contextMenu =
         items.isEmpty() ? new QMenu(this) : makeFileContextMenu(items, bridge, menuActions(items), this);
-    if (ContextMenuTarget* target = ContextMenuTarget::of(m_contextMenu))
+    if (ContextMenuTarget* target = ContextMenuTarget::of(m_contextMenu)) {
         target->dialogParent = window();
+        target->alertPresenter = presenter();
+    }
     if (onContextMenuMade)
         onContextMenuMade(m_contextMenu);
     return m_contextMenu;

@@ -319,7 +319,7 @@ void PreviewPaneViewController::showSelection(const QSet<FileItem>& items) {
         m_kindLabel->setText(kindText(item));
         m_sizeLabel->setText(item.isDirectory() ? QStringLiteral("—")
                                                 : ByteCountFormatter::file(item.size()));
-        m_dateLabel->setText(DateFormat::mediumShort(item.modifiedDate()));
+        setDateText(DateFormat::mediumShort(item.modifiedDate()));
         const bool wantsThumbnail = PreferencesViewController::enableThumbnails() && !item.isDirectory() &&
                                     (item.kind() == FileKind::image || item.kind() == FileKind::video);
         if (!wantsThumbnail) {
@@ -338,8 +338,15 @@ void PreviewPaneViewController::showSelection(const QSet<FileItem>& items) {
     m_nameLabel->setText(QString::number(items.size()) + QStringLiteral(" items"));
     m_kindLabel->setText(QStringLiteral("Multiple"));
     m_sizeLabel->setText(ByteCountFormatter::file(total));
-    m_dateLabel->setText(QString());
+    // Several items have no one date to show.
+    setDateText(QString());
     Logger::ui().debug("Preview: %lld items shown", qint64(items.size()));
+}
+
+void PreviewPaneViewController::setDateText(const QString& text) {
+    m_dateLabel->setText(text);
+    // A title with nothing after it reads as a fault: the row shows only with a date.
+    m_dateLabel->parentWidget()->setVisible(!text.isEmpty());
 }
 
 void PreviewPaneViewController::startThumbnail(const FileItem& item) {

@@ -84,6 +84,8 @@ private:
     void setThumbnail(const QImage& image, const QString& name);
     void clearIcon();
     void startThumbnail(const FileItem& item);
+    // The "Modified" row's value; an empty one hides the row, title and all.
+    void setDateText(const QString& text);
 
     NavigationState& m_navigationState;
     std::shared_ptr<AFCBridge> m_afcBridge;

@@ -86,7 +86,7 @@ TransferManager::TransferManager()
 TransferManager::TransferManager(UserDefaults& defaults, async::ContinuousClock& clock,
                                  NotificationCenter& notifications)
     : m_defaults(defaults), m_clock(clock), m_notifications(notifications), m_history(defaults),
-      m_throttle(clock), m_speed(clock),
+      m_throttle(clock, [this](const QUuid& id, quint64 value) { writeProgress(id, value); }), m_speed(clock),
       m_executor(std::make_shared<async::SerialExecutor>(QStringLiteral("TransferManager"))),
       m_sourceHashing{std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHash")),
                       std::make_shared<async::SerialExecutor>(QStringLiteral("TransferHashRead"))},
@@ -243,6 +243,8 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
             record.progress.filesCompleted = itemsDone;
             record.progress.bytesTransferred = copied;
         });
+        // The item's total is newer than any value of its copy still waiting out the throttle.
+        m_throttle.dropKept(id);
         if (outcome.get())
             Logger::transfer().debug("Skipped no-op transfer for %s", source.name());
         else
@@ -628,14 +630,15 @@ std::function<void(quint64)> TransferManager::makeProgressHandler(QUuid id, quin
             if (done > std::numeric_limits<quint64>::max() - base)
                 return;
             self->m_speed.record(id, base + done);
-            self->applyProgress(id, base + done, self->m_speed.bytesPerSecond(id));
+            self->m_throttle.offer(id, base + done);
         });
     };
 }
 
-void TransferManager::applyProgress(const QUuid& id, quint64 value, double rate) {
-    if (!m_throttle.admit(id))
-        return;
+void TransferManager::writeProgress(const QUuid& id, quint64 value) {
+    // The speed as it stands when the value is written: a value that waited out the throttle
+    // must not bring back a speed measured before it.
+    const double rate = m_speed.bytesPerSecond(id);
     updateActive(id, [value, rate](Transfer& record) {
         record.progress.bytesTransferred = value;
         record.progress.bytesPerSecond = rate;

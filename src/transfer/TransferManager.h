@@ -295,7 +295,8 @@ private:
     template <typename Change> bool updateActive(const QUuid& id, Change change, bool publish = true);
     Transfer* activeRecord(const QUuid& id);
     void publishActive();
-    void applyProgress(const QUuid& id, quint64 value, double rate);
+    // A progress value the throttle lets through, now or once its wait is over.
+    void writeProgress(const QUuid& id, quint64 value);
     // Once a second while the transfer runs, publishes its speed anew when it changed: with
     // nothing moving no progress comes, and the speed last shown would stand.
     void watchSpeed(const QUuid& id);

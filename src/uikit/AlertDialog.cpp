@@ -71,7 +71,8 @@ AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog
         button->setDefault(index == 0);
         const int code = AlertResponse::firstButton + int(index);
         connect(button, &QPushButton::clicked, this, [this, code] { done(code); });
-        if (m_cancelIndex < 0 && request.buttons.at(index) == QLatin1String("Cancel"))
+        if (request.escapeButton ? *request.escapeButton == index
+                                 : m_cancelIndex < 0 && request.buttons.at(index) == QLatin1String("Cancel"))
             m_cancelIndex = int(index);
         m_buttons.append(button);
         row->addWidget(button);

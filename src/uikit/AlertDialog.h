@@ -22,7 +22,8 @@ public:
     AlertResponse response(int code) const;
 
 public slots:
-    // Escape and the close button: the "Cancel" button's answer, or nothing at all.
+    // Escape and the close button: the escape button's answer ("Cancel" unless the request names
+    // another), or nothing at all.
     void reject() override;
 
 private:

@@ -30,6 +30,9 @@ struct AlertRequest {
     std::optional<TextField> textField;
     // The check box's title; it starts unticked.
     std::optional<QString> checkBox;
+    // The index of the button that Escape and the window's close button answer; unset, the
+    // "Cancel" button's, and without one they do nothing.
+    std::optional<int> escapeButton;
 };
 
 // How an alert was closed.
@@ -59,7 +62,8 @@ public:
 
 // The alert as a dialog of our own (a message box would reorder the buttons): the first button
 // is the default (Return), no button takes Return by having focus, and Escape or the window's
-// close button answer a "Cancel" button when there is one and are ignored otherwise.
+// close button answer the request's escape button, else a "Cancel" button when there is one, and
+// are ignored otherwise.
 class DialogAlertPresenter : public AlertPresenter {
 public:
     async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token token) override;

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeDatabase>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -57,7 +58,16 @@ QImage firstPage(const QString& path, int maxPixels) {
         return {};
     const double scale = double(std::max(1, maxPixels)) / std::max(points.width(), points.height());
     const QSize pixels(std::max(1, int(points.width() * scale)), std::max(1, int(points.height() * scale)));
-    return document.render(0, pixels);
+    const QImage drawn = document.render(0, pixels);
+    if (drawn.isNull())
+        return {};
+    // A page leaves transparent what it does not paint itself; the panel's own dark colour must
+    // not show through as if it were the paper.
+    QImage page(drawn.size(), QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    painter.drawImage(0, 0, drawn);
+    return page;
 }
 
 } // namespace

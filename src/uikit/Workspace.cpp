@@ -43,6 +43,11 @@ AlertRequest Workspace::openFailedAlert(const QString& message, const QString& n
         message, QStringLiteral("No application on this computer could open \u201C%1\u201D.").arg(name));
 }
 
+AlertRequest Workspace::revealFailedAlert(const QString& message, const QString& name) {
+    return warningAlert(
+        message, QStringLiteral("No file manager on this computer could show \u201C%1\u201D.").arg(name));
+}
+
 void Workspace::reveal(const URL& url, std::function<void()> failed) {
     if (refused(url)) {
         if (failed)

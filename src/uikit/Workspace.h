@@ -18,6 +18,9 @@ public:
     // What the user is told when open() could not: message, then that no application on this
     // computer could open name.
     static AlertRequest openFailedAlert(const QString& message, const QString& name);
+    // What the user is told when reveal() could not: message, then that no file manager on this
+    // computer could show name.
+    static AlertRequest revealFailedAlert(const QString& message, const QString& name);
 
     // What the desktop is asked to open, for tests; nothing restores the default.
     static void setOpenerForTesting(std::function<bool(const URL&)> opener);

@@ -1,7 +1,10 @@
 #include "app/AlertConflictPrompter.h"
 
 #include "platform/async/RunSync.h"
+#include "uikit/AlertDialog.h"
 #include "uikit/AlertPresenter.h"
+
+#include <QPushButton>
 
 #include <QTest>
 #include <QWidget>
@@ -66,6 +69,40 @@ private slots:
         QCOMPARE(request.checkBox,
                  std::optional<QString>(QStringLiteral("Apply to all conflicts in this transfer")));
         QCOMPARE(presenter->parents.front(), &window);
+    }
+
+    void keysOnTheDialog_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<ConflictResolution>("resolution");
+        QTest::newRow("Return replaces") << int(Qt::Key_Return) << ConflictResolution::replace;
+        QTest::newRow("Escape stops") << int(Qt::Key_Escape) << ConflictResolution::stop;
+        QTest::newRow("the close button stops") << 0 << ConflictResolution::stop;
+    }
+
+    // On the real dialog: Return is the first button, and Escape (or closing the window) answers
+    // as Stop does, the way Escape leaves every other question of the desktop.
+    void keysOnTheDialog() {
+        QFETCH(int, key);
+        QFETCH(ConflictResolution, resolution);
+        QWidget window;
+        window.show();
+        AlertConflictPrompter prompter(std::make_shared<DialogAlertPresenter>(), &window);
+        async::Task<ConflictAnswer> asking = prompter.ask(QStringLiteral("IMG_0001.JPG"), {});
+        AlertDialog* dialog = nullptr;
+        for (int round = 0; round < 50 && !(dialog && dialog->isVisible()); ++round) {
+            QCoreApplication::processEvents();
+            dialog = window.findChild<AlertDialog*>();
+        }
+        QVERIFY(dialog && dialog->isVisible());
+        // Focus on another button must not change what Return means.
+        dialog->buttons().at(1)->setFocus();
+        if (key == 0)
+            dialog->close();
+        else
+            QTest::keyClick(dialog, Qt::Key(key));
+        QCoreApplication::processEvents();
+        QVERIFY(asking.isReady());
+        QCOMPARE(runSync(std::move(asking)), (ConflictAnswer{resolution, false}));
     }
 };
 

@@ -39,6 +39,7 @@
 #include "uikit/Beep.h"
 #include "uikit/CommandRouter.h"
 #include "uikit/PathControl.h"
+#include "uikit/Workspace.h"
 
 #include <QApplication>
 #include <QDate>
@@ -130,6 +131,7 @@ private slots:
     void aDeviceBackWhileAFlatViewIsShown();
     void aSelectedFolderIsTheEditMenusSelection();
     void getInfoKey();
+    void getInfoOfAComputerItemNothingCanShow();
 
 private:
     ColumnBrowserViewController* showDeviceColumns();
@@ -157,6 +159,8 @@ private:
 };
 
 void tst_MainWindowController::initTestCase() {
+    // No file manager of the machine's may answer a reveal: without a bus it goes to the opener.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orvanta-test-bus");
     qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
     UserDefaults::setStandardFilePathForTesting(m_home.filePath(QStringLiteral("defaults.plist")));
 }
@@ -785,6 +789,39 @@ void tst_MainWindowController::getInfoKey() {
     QTest::keyClick(table, Qt::Key_I, Qt::ControlModifier);
     drainPostedEvents();
     QVERIFY(GetInfoPanelController::openPanels().isEmpty());
+}
+
+// Ctrl+I on a computer file shows it in the file manager; when nothing on this computer can,
+// the user is told so over the window rather than left with nothing at all.
+void tst_MainWindowController::getInfoOfAComputerItemNothingCanShow() {
+    CommandRouter router;
+    QVERIFY(showDeviceColumns());
+    wireMenus(router);
+    const QString folder = m_home.filePath(QStringLiteral("Downloads"));
+    writeFile(folder + QStringLiteral("/notes.txt"), "x");
+    // Left in place, refusing: no later test may hand a file to the desktop's programs.
+    auto opened = std::make_shared<QStringList>();
+    Workspace::setOpenerForTesting([opened](const URL& url) {
+        opened->append(url.path());
+        return false;
+    });
+    m_controller->navigationState().navigate(URL::fileURL(folder, true));
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    QTRY_VERIFY(browser->columns().size() == 1 && !browser->columns().first().isLoading &&
+                browser->columns().first().path == URL::fileURL(folder, true));
+    clickRow(0, QStringLiteral("notes.txt"));
+    ColumnTableView* table = browser->panels().first()->tableView();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_I, Qt::ControlModifier);
+    QTRY_COMPARE(m_presenter->requests.size(), 1);
+    QCOMPARE(*opened, QStringList{QDir(folder).absolutePath()});
+    QVERIFY(GetInfoPanelController::openPanels().isEmpty());
+    const AlertRequest& request = m_presenter->requests.first();
+    QCOMPARE(request.message, QStringLiteral("The file could not be shown."));
+    QCOMPARE(request.informative,
+             QStringLiteral("No file manager on this computer could show \u201Cnotes.txt\u201D."));
+    QCOMPARE(request.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(m_presenter->parents.first().data(), m_controller->window());
 }
 
 // --- the path bar and the status bar ---

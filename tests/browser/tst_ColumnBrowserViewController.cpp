@@ -148,6 +148,8 @@ private slots:
     void dividers_data();
     void dividers();
     void openedColumnIsScrolledIntoView();
+    void focusedColumnIsScrolledIntoView_data();
+    void focusedColumnIsScrolledIntoView();
     void deleteAsksForDeviceItems_data();
     void deleteAsksForDeviceItems();
     void deleteFailureSummary_data();
@@ -637,6 +639,46 @@ void tst_ColumnBrowserViewController::openedColumnIsScrolledIntoView() {
     };
     QTRY_VERIFY(lastIsInView());
     QVERIFY(browser().scrollView()->horizontalScrollBar()->value() > 0);
+}
+
+void tst_ColumnBrowserViewController::focusedColumnIsScrolledIntoView_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::newRow("Left to a column scrolled half out") << int(Qt::Key_Left) << 1 << 0;
+    QTest::newRow("Right to a column scrolled half out") << int(Qt::Key_Right) << 1 << 2;
+}
+
+// The column the arrow keys move the keyboard to is shown whole, as a column just opened is: the
+// rows the keys now move through are never half out of view.
+void tst_ColumnBrowserViewController::focusedColumnIsScrolledIntoView() {
+    QFETCH(int, key);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    browser().resize(600, 400);
+    openFolder(folderURL());
+    clickRow(0, QStringLiteral("A"));
+    waitUntilListed();
+    clickRow(1, QStringLiteral("sub"));
+    waitUntilListed();
+    QCOMPARE(columnNames(), (QStringList{"tree", "A", "sub"}));
+    QScrollBar* scroll = browser().scrollView()->horizontalScrollBar();
+    // The column just opened is scrolled into view first.
+    QTRY_VERIFY(scroll->value() > 0);
+    QWidget* viewport = browser().scrollView()->viewport();
+    ColumnPanelView* target = browser().panels().at(to);
+    const auto wholeInView = [&] {
+        const QRect shown(target->mapTo(viewport, QPoint(0, 0)), target->size());
+        return shown.left() >= 0 && shown.right() <= viewport->rect().right();
+    };
+    // Half of the target column scrolled out of view.
+    scroll->setValue(to == 0 ? target->width() / 2 : 0);
+    QVERIFY(!wholeInView());
+    ColumnTableView* table = browser().panels().at(from)->tableView();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key(key));
+    QTRY_VERIFY(target->tableView()->hasFocus());
+    QTRY_VERIFY(wholeInView());
 }
 
 void tst_ColumnBrowserViewController::deleteAsksForDeviceItems_data() {

@@ -2,6 +2,7 @@
 // shortcut, enabled), where each command sends the items, the folder chooser's answer counting
 // after the menu is gone, and Get Info revealing computer items and opening panels for device ones.
 
+#include "ScriptedAlertPresenter.h"
 #include "browser/FileContextMenu.h"
 #include "browser/GetInfoPanelController.h"
 #include "platform/async/Continuation.h"
@@ -95,6 +96,8 @@ private slots:
     void chosenFolderCountsAfterTheMenuIsGone();
     void onlyPlacesThatAreThere_data();
     void onlyPlacesThatAreThere();
+    void getInfoSaysWhenNothingCanShowAComputerItem_data();
+    void getInfoSaysWhenNothingCanShowAComputerItem();
 
 private:
     FileContextMenuActions recordingActions();
@@ -105,8 +108,8 @@ private:
 
 void tst_FileContextMenu::initTestCase() {
     QVERIFY(m_home.isValid());
-    for (const QString& place : {"Desktop", "Downloads", ".config"})
-        QVERIFY(QDir(m_home.path()).mkpath(place));
+    for (const char* place : {"Desktop", "Downloads", ".config"})
+        QVERIFY(QDir(m_home.path()).mkpath(QString::fromLatin1(place)));
     qputenv("HOME", m_home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral(".config")).toUtf8());
 }
@@ -213,7 +216,7 @@ void tst_FileContextMenu::commandsSendTheirItems() {
     ContextMenuTarget* target = ContextMenuTarget::of(menu.get());
     QVERIFY(target);
     target->thumbnailCache = &cache;
-    target->reveal = [this](const URL& url) {
+    target->reveal = [this](const URL& url, std::function<void()>) {
         m_log.append("reveal " + url.path());
     };
     target->standardFolder =
@@ -276,8 +279,8 @@ void tst_FileContextMenu::onlyPlacesThatAreThere() {
     for (const QString& place : missing)
         QVERIFY(QDir(m_home.filePath(place)).removeRecursively());
     const auto restore = qScopeGuard([this] {
-        for (const QString& place : {"Desktop", "Downloads"})
-            QDir(m_home.path()).mkpath(place);
+        for (const char* place : {"Desktop", "Downloads"})
+            QDir(m_home.path()).mkpath(QString::fromLatin1(place));
     });
     m_log.clear();
     std::unique_ptr<QMenu> menu(makeFileContextMenu(itemsAt({deviceFile}), nullptr, recordingActions()));
@@ -301,6 +304,58 @@ void tst_FileContextMenu::onlyPlacesThatAreThere() {
     QCOMPARE(m_log, sent);
     for (const QString& place : missing)
         QVERIFY(!QFileInfo::exists(m_home.filePath(place)));
+}
+
+void tst_FileContextMenu::getInfoSaysWhenNothingCanShowAComputerItem_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("informative");
+    QTest::newRow("a file the file manager shows") << computerFile << true << ""
+                                                   << "";
+    QTest::newRow("a file nothing can show")
+        << computerFile << false << "The file could not be shown."
+        << "No file manager on this computer could show \u201Ca.txt\u201D.";
+    QTest::newRow("a folder nothing can show")
+        << computerFolder << false << "The folder could not be shown."
+        << "No file manager on this computer could show \u201CTrips\u201D.";
+}
+
+// Get Info on a computer item that no file manager can show says so over the window, in the
+// words every other "could not be shown" uses; one that shows says nothing.
+void tst_FileContextMenu::getInfoSaysWhenNothingCanShowAComputerItem() {
+    QFETCH(QString, item);
+    QFETCH(bool, shown);
+    QFETCH(QString, message);
+    QFETCH(QString, informative);
+    QWidget window;
+    std::unique_ptr<QMenu> menu(makeFileContextMenu(itemsAt({item}), nullptr, recordingActions()));
+    ContextMenuTarget* target = ContextMenuTarget::of(menu.get());
+    QVERIFY(target);
+    auto presenter = std::make_shared<ScriptedAlertPresenter>();
+    target->alertPresenter = presenter;
+    target->dialogParent = &window;
+    std::function<void()> failed;
+    target->reveal = [&failed](const URL&, std::function<void()> onFailure) {
+        failed = std::move(onFailure);
+    };
+    entry(menu.get(), QStringLiteral("Get Info"))->trigger();
+    QVERIFY(failed);
+    // The desktop answers later, after the menu is gone.
+    menu.reset();
+    if (!shown)
+        failed();
+    QCoreApplication::processEvents();
+    if (shown) {
+        QVERIFY(presenter->requests.isEmpty());
+        return;
+    }
+    QCOMPARE(presenter->requests.size(), 1);
+    const AlertRequest& request = presenter->requests.first();
+    QCOMPARE(request.style, AlertRequest::Style::warning);
+    QCOMPARE(request.message, message);
+    QCOMPARE(request.informative, informative);
+    QCOMPARE(presenter->parents.first().data(), &window);
 }
 
 QTEST_MAIN(tst_FileContextMenu)

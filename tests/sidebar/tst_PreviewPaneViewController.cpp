@@ -83,6 +83,7 @@ private slots:
     void withoutAThemeIconTheSymbolOfOneItem();
     void dateShowsWholeAtAnyWidth_data();
     void dateShowsWholeAtAnyWidth();
+    void modifiedShowsOnlyWithADate();
 
 private:
     void show(const QSet<FileItem>& items, std::optional<iOSDevice> current = std::nullopt) {
@@ -365,6 +366,32 @@ void tst_PreviewPaneViewController::dateShowsWholeAtAnyWidth() {
                               : date->width() >= textWidth,
              qPrintable(QStringLiteral("%1 px for %2").arg(date->width()).arg(textWidth)));
     QCOMPARE(date->width() >= textWidth, oneLine);
+}
+
+// Several items have no one date: their "Modified:" row goes, title and all, and comes back with
+// the next single item.
+void tst_PreviewPaneViewController::modifiedShowsOnlyWithADate() {
+    const FileItem one = fileItem(QStringLiteral("a.txt"), FileKind::document, 1000);
+    QLabel* date = m_pane->dateLabel();
+    const auto modifiedTitles = [this] {
+        int shown = 0;
+        for (QLabel* label : m_pane->outerStack()->findChildren<QLabel*>())
+            shown += label->text() == QStringLiteral("Modified:") && label->isVisible();
+        return shown;
+    };
+    show({one});
+    QCOMPARE(date->text(), DateFormat::mediumShort(one.modifiedDate()));
+    QVERIFY(date->isVisible());
+    QCOMPARE(modifiedTitles(), 1);
+
+    show({one, fileItem(QStringLiteral("b"), FileKind::folder, 2000)});
+    QCOMPARE(m_pane->kindLabel()->text(), QStringLiteral("Multiple"));
+    QVERIFY(!date->isVisible());
+    QCOMPARE(modifiedTitles(), 0);
+
+    show({one});
+    QVERIFY(date->isVisible());
+    QCOMPARE(modifiedTitles(), 1);
 }
 
 QTEST_MAIN(tst_PreviewPaneViewController)

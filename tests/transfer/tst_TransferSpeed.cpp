@@ -9,9 +9,12 @@
 #include "platform/async/TaskHandle.h"
 #include "transfer/TransferManager.h"
 
+#include "EventLoop.h"
 #include "TestFiles.h"
 #include "TransferTestCase.h"
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -49,12 +52,16 @@ private slots:
     void speedOverTheWindow();
     void stalledCopyFallsToNoSpeed();
     void questionShowsNoSpeed();
+    void burstThenSilenceShowsItsLastValue_data();
+    void burstThenSilenceShowsItsLastValue();
+    void stalledDownloadShowsWhatIsOnDisk();
 
 private:
     // A transfer of a large device file with its first megabyte done 10 ms after its start:
     // 100 MB/s, as a first chunk that came at once makes it.
     QUuid startedFast();
     double shownSpeed(const QUuid& id) const;
+    quint64 shownBytes(const QUuid& id) const;
     // Steps the manual clock a second at a time, letting the speed's watch look each time.
     void passSeconds(int seconds);
 
@@ -119,6 +126,14 @@ double tst_TransferSpeed::shownSpeed(const QUuid& id) const {
     return -1;
 }
 
+quint64 tst_TransferSpeed::shownBytes(const QUuid& id) const {
+    for (const Transfer& transfer : m_manager->activeTransfers.value()) {
+        if (transfer.id == id)
+            return transfer.progress.bytesTransferred;
+    }
+    return 0;
+}
+
 void tst_TransferSpeed::passSeconds(int seconds) {
     for (int second = 0; second < seconds; ++second) {
         QTRY_VERIFY(m_clock.sleeperCount() > 0);
@@ -163,6 +178,77 @@ void tst_TransferSpeed::questionShowsNoSpeed() {
     QCOMPARE(speedWhileAsked, 0.0);
     QCOMPARE(shownSpeed(id), 0.0);
     m_manager->cancelTransfer(id);
+}
+
+void tst_TransferSpeed::burstThenSilenceShowsItsLastValue_data() {
+    QTest::addColumn<QList<Record>>("burst"); // values handed to the progress handler
+    QTest::addColumn<int>("silenceMs");
+    QTest::addColumn<QList<quint64>>("shown"); // each value the transfer's record took, in order
+    QTest::newRow("a burst within the interval, then nothing")
+        << QList<Record>{{0, mib}, {20, 30 * mib}, {60, 100 * mib}} << 100 << QList<quint64>{mib, 100 * mib};
+    QTest::newRow("the kept value waits out the interval")
+        << QList<Record>{{0, mib}, {50, 2 * mib}} << 49 << QList<quint64>{mib};
+}
+
+// A copy that sends a burst and then goes silent shows the burst's last value once the throttle's
+// interval has passed, never its first value for as long as the silence lasts.
+void tst_TransferSpeed::burstThenSilenceShowsItsLastValue() {
+    QFETCH(QList<Record>, burst);
+    QFETCH(int, silenceMs);
+    QFETCH(QList<quint64>, shown);
+    const Transfer transfer = m_manager->startTransfer({item(Side::mac, QStringLiteral("/a.bin"))},
+                                                       location(Side::mac, QStringLiteral("/dst")));
+    const auto ending = qScopeGuard([&] { m_manager->cancelTransfer(transfer.id); });
+    QList<quint64> written;
+    const Subscription view = m_manager->activeTransfers.subscribe([&](const QList<Transfer>& list) {
+        for (const Transfer& record : list) {
+            const quint64 bytes = record.progress.bytesTransferred;
+            if (record.id == transfer.id && bytes != 0 && (written.isEmpty() || written.last() != bytes))
+                written.append(bytes);
+        }
+    });
+    const std::function<void(quint64)> progress = m_manager->makeProgressHandler(transfer.id, 0);
+    int now = 0;
+    for (const Record& record : burst) {
+        m_clock.advance(std::chrono::milliseconds(record.atMs - now));
+        now = record.atMs;
+        progress(record.value);
+        drainPostedEvents();
+    }
+    m_clock.advance(std::chrono::milliseconds(silenceMs));
+    drainPostedEvents();
+    QCOMPARE(written, shown);
+}
+
+// The device stops sending in the middle of a file: the record shows the bytes already written
+// to disk, not the first value of the burst before the stall.
+void tst_TransferSpeed::stalledDownloadShowsWhatIsOnDisk() {
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/clip.mov"), patternBytes(8 * mib)));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    m_device->faults().gateReads(3 * mib);
+    const Transfer started = launched({item(Side::device, QStringLiteral("/clip.mov"))},
+                                      location(Side::mac, QStringLiteral("/dst")));
+    const auto ending = qScopeGuard([&] {
+        m_device->faults().releaseReads();
+        m_manager->cancelTransfer(started.id);
+        finished(started.id);
+    });
+    QVERIFY(readHeld());
+    const auto onDisk = [this] {
+        qint64 bytes = 0;
+        const QDir folder(m_mac + QStringLiteral("/dst"));
+        for (const QFileInfo& file : folder.entryInfoList(QDir::Files | QDir::Hidden))
+            bytes += file.size();
+        return bytes;
+    };
+    QTRY_COMPARE(onDisk(), qint64(3 * mib));
+    drainPostedEvents();
+    // Each step passes the interval once; a value that came late is shown one step later.
+    QTRY_VERIFY([&] {
+        m_clock.advance(100ms);
+        drainPostedEvents();
+        return shownBytes(started.id) == 3 * mib;
+    }());
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferSpeed)

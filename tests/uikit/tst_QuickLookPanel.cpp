@@ -10,6 +10,9 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -164,6 +167,34 @@ private slots:
         QCOMPARE(shown.first().first().toInt(), 1);
         QCOMPARE(panel->findChild<QPlainTextEdit*>(QStringLiteral("quickLookText"))->toPlainText(),
                  QStringLiteral("second"));
+    }
+
+    // A PDF's page that paints no background of its own shows on paper, as every viewer shows
+    // it, never on the panel's own colour: what the page leaves unpainted is opaque white.
+    void pdfPageShowsOnWhitePaper() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("letter.pdf"));
+        {
+            QPdfWriter writer(path);
+            writer.setPageSize(QPageSize(QPageSize::A6));
+            writer.setPageMargins(QMarginsF());
+            QPainter painter(&writer);
+            painter.fillRect(QRect(0, 0, writer.width() / 4, writer.height() / 4), Qt::black);
+        }
+        RecordingSource source;
+        source.items = {URL::fileURL(path)};
+        QuickLookPanel* panel = QuickLookPanel::shared();
+        panel->setDataSource(&source);
+        QSignalSpy shown(panel, &QuickLookPanel::previewShown);
+        panel->reloadData();
+        panel->makeKeyAndOrderFront();
+        QTRY_COMPARE(shown.size(), 1);
+        QCOMPARE(panel->contentKind(), QuickLookPanel::ContentKind::image);
+        const QImage page = panel->findChild<QLabel*>(QStringLiteral("quickLookImage"))->pixmap().toImage();
+        QVERIFY(!page.isNull());
+        QCOMPARE(page.pixelColor(page.width() / 2, page.height() / 2), QColor(Qt::white));
+        // What the page paints stays as it is.
+        QCOMPARE(page.pixelColor(page.width() / 8, page.height() / 8), QColor(Qt::black));
     }
 };
 
