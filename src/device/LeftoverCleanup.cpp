@@ -31,13 +31,13 @@ Decision forget() {
 }
 
 // The hidden item is not there: settled, unless its folder is missing too (a disk not mounted, a
-// folder renamed meanwhile) or is now on another file system (the mount point of a disk not
-// mounted), when nothing can be told.
+// folder renamed meanwhile) or is not provably the one it was in (the mount point of a disk not
+// mounted, another disk in its drive, a folder bound over it), when nothing can be told.
 Decision whenAbsent(const LeftoverJournal::Entry& entry, const LeftoverCleanup::Place& place) {
     const QString folder = AFCPath::parent(entry.path);
     if (place.lookUp(folder) != Presence::present)
         return keep();
-    if (place.onRecordedFileSystem && !place.onRecordedFileSystem(folder, entry))
+    if (place.isRecordedFolder && !place.isRecordedFolder(folder, entry))
         return keep();
     return forget();
 }
