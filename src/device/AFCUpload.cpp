@@ -179,7 +179,9 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     // Linking needs the folder's entry in the journal, which covers the staging folder too.
     AFCStaging* const staging = options.insideNewFolder ? options.staging.get() : nullptr;
     const QString partialFolder = staging ? staging->folder : AFCPath::parent(devicePath);
-    DevicePartial partial(afc, *AFCPath::child(partialFolder, AFCPath::partialCopyName()), leftovers,
+    // A staging folder is the transfer's own: only its name needs the mark.
+    const QString partialName = AFCPath::partialCopyName(staging ? QString() : options.partialMark);
+    DevicePartial partial(afc, *AFCPath::child(partialFolder, partialName), leftovers,
                           !options.insideNewFolder);
     quint64 sent = 0;
     {

@@ -52,8 +52,9 @@ Decision forNewFolder(const LeftoverJournal::Entry& entry, const LeftoverCleanup
     if (!names)
         return keep();
     Decision decision{Action::remove, {}, {}};
+    // Only its own transfer's: another copy may be writing into the folder now.
     for (const QString& name : *names) {
-        if (AFCPath::isMadePartialCopyName(name))
+        if (AFCPath::isMadePartialCopyName(name, entry.mark))
             decision.paths.append(*AFCPath::child(entry.path, name));
     }
     return decision.paths.isEmpty() ? forget() : decision;
@@ -82,6 +83,9 @@ Decision forAside(const LeftoverJournal::Entry& entry, const LeftoverCleanup::Pl
 
 bool LeftoverCleanup::isOwnEntry(const Entry& entry) {
     if (!isPlainPath(entry.path) || !AFCPath::isUsable(entry.udid) || !AFCPath::isUsable(entry.bundleID))
+        return false;
+    // Only a new folder's clean-up goes by a mark.
+    if (!entry.mark.isEmpty() && (entry.kind != Kind::newFolder || !AFCPath::isPartialCopyMark(entry.mark)))
         return false;
     const QString name = AFCPath::lastComponent(entry.path);
     switch (entry.kind) {

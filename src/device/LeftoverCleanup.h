@@ -14,7 +14,8 @@
 // - an item set aside whose replacement was recorded whole and named goes;
 // - an item set aside without that record comes back under its name, or under the first free
 //   " copy" name beside it when something else holds its name; it is never removed;
-// - a folder a copy made loses the partial copies directly inside it, nothing else;
+// - a folder a copy made loses its transfer's partial copies directly inside it (those whose
+//   names carry the entry's mark), nothing else;
 // - whatever cannot be told now (a look that fails, a folder that is not there, a disk that is
 //   not mounted, so that its mount point shows an empty folder of another file system, another
 //   folder in the recorded one's place) keeps the entry for a later try.

@@ -45,6 +45,8 @@ QJsonObject toJson(const LeftoverJournal::Entry& entry) {
         object.insert(QStringLiteral("bundleID"), entry.bundleID);
     if (!entry.originalPath.isEmpty())
         object.insert(QStringLiteral("originalPath"), entry.originalPath);
+    if (!entry.mark.isEmpty())
+        object.insert(QStringLiteral("mark"), entry.mark);
     // As hexadecimal text: a JSON number would lose the low bits of a 64-bit id.
     if (entry.folderFileSystem.device != 0)
         object.insert(QStringLiteral("folderDevice"), QString::number(entry.folderFileSystem.device, 16));
@@ -82,6 +84,7 @@ std::optional<LeftoverJournal::Entry> fromJson(const QJsonObject& object) {
     entry.udid = object.value(QStringLiteral("udid")).toString();
     entry.bundleID = object.value(QStringLiteral("bundleID")).toString();
     entry.originalPath = object.value(QStringLiteral("originalPath")).toString();
+    entry.mark = object.value(QStringLiteral("mark")).toString();
     entry.folderFileSystem.device = hexNumber(object, QStringLiteral("folderDevice"));
     entry.folderFileSystem.id = hexNumber(object, QStringLiteral("folderFileSystem"));
     entry.folderInode = hexNumber(object, QStringLiteral("folderInode"));

@@ -63,11 +63,16 @@ public:
         // clean-up must not take the item's absence there for an outcome.
         FileSystem folderFileSystem{};
         quint64 folderInode = 0;
+        // For a new folder: the mark the names of its transfer's partial copies carry
+        // (AFCPath::partialCopyMark), so that its clean-up takes only those and never another
+        // copy's that writes into the folder meanwhile. Empty in an entry written before marks,
+        // whose copies' names carry none.
+        QString mark{};
 
         // The same item, whatever its records say.
         bool operator==(const Entry& other) const {
-            return kind == other.kind && udid == other.udid && bundleID == other.bundleID && path == other.path &&
-                   originalPath == other.originalPath;
+            return kind == other.kind && udid == other.udid && bundleID == other.bundleID &&
+                   path == other.path && originalPath == other.originalPath && mark == other.mark;
         }
     };
 

@@ -96,7 +96,8 @@ void tst_LeftoverJournal::onlyTheRecordedFolderProvesAnOutcome() {
     const QString sibling = m_dir->filePath(QStringLiteral("other"));
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(QDir().mkpath(sibling));
-    const Entry here{Kind::asideItem, QString(), QString(), folder + QStringLiteral("/.orvanta-aside-00000000000000a3"),
+    const Entry here{Kind::asideItem, QString(), QString(),
+                     folder + QStringLiteral("/.orvanta-aside-00000000000000a3"),
                      folder + QStringLiteral("/Thing")};
     {
         LeftoverJournal crashed(file());
@@ -114,10 +115,11 @@ void tst_LeftoverJournal::onlyTheRecordedFolderProvesAnOutcome() {
     else if (change == u"no inode")
         read.folderInode = 0;
     else if (change == u"nothing recorded")
-        read = LeftoverJournal::parse(QJsonDocument(QJsonObject{{QStringLiteral("kind"), QStringLiteral("aside")},
-                                                                {QStringLiteral("path"), here.path},
-                                                                {QStringLiteral("originalPath"), here.originalPath}})
-                                          .toJson(QJsonDocument::Compact))
+        read = LeftoverJournal::parse(
+                   QJsonDocument(QJsonObject{{QStringLiteral("kind"), QStringLiteral("aside")},
+                                             {QStringLiteral("path"), here.path},
+                                             {QStringLiteral("originalPath"), here.originalPath}})
+                       .toJson(QJsonDocument::Compact))
                    .value(0);
 
     QCOMPARE(LeftoverJournal::isRecordedFolder(looked, read), recorded);

@@ -122,8 +122,8 @@ bool LoopDisk::holdLoopDevice() {
         return true;
     QProcess finding;
     finding.start(QStringLiteral("findmnt"),
-                  {QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("SOURCE"), QStringLiteral("--mountpoint"),
-                   m_mountPoint});
+                  {QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("SOURCE"),
+                   QStringLiteral("--mountpoint"), m_mountPoint});
     const bool found = finding.waitForFinished(60000) && finding.exitStatus() == QProcess::NormalExit &&
                        finding.exitCode() == 0;
     const QString device = QString::fromLocal8Bit(finding.readAllStandardOutput()).trimmed();
@@ -134,7 +134,7 @@ bool LoopDisk::holdLoopDevice() {
     // mount(8) lets its loop device go with the unmount; without that flag the device stays
     // attached, and no one else can take it between the two disks.
     const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_CLOEXEC);
-    loop_info64 info {};
+    loop_info64 info{};
     bool held = fd >= 0 && ::ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
     if (held) {
         info.lo_flags &= ~quint32(LO_FLAGS_AUTOCLEAR);
@@ -144,7 +144,8 @@ bool LoopDisk::holdLoopDevice() {
     if (fd >= 0)
         ::close(fd);
     if (!held) {
-        m_failure = QStringLiteral("could not keep %1: %2").arg(device, QString::fromLocal8Bit(std::strerror(error)));
+        m_failure =
+            QStringLiteral("could not keep %1: %2").arg(device, QString::fromLocal8Bit(std::strerror(error)));
         return false;
     }
     m_loopDevice = device;
@@ -185,9 +186,10 @@ bool LoopDisk::swapDisk() {
     const QString taken = m_image + QStringLiteral(".taken");
     if (!copyBytes(m_loopDevice, taken))
         return false;
-    const bool inserted = m_otherDisk.isEmpty()
-                              ? run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), m_loopDevice})
-                              : copyBytes(m_otherDisk, m_loopDevice);
+    const bool inserted =
+        m_otherDisk.isEmpty()
+            ? run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), m_loopDevice})
+            : copyBytes(m_otherDisk, m_loopDevice);
     if (!inserted)
         return false;
     m_otherDisk = m_image + QStringLiteral(".other");

@@ -135,8 +135,10 @@ void tst_LocalLeftovers::aCrashBetweenTheStepsLosesNothing_data() {
         const bool whole = step == QLatin1String("whole");
         const QByteArray name = step.toLatin1();
         QTest::addRow("file onto file, %s", name.constData()) << Side::mac << false << false << step << whole;
-        QTest::addRow("file onto folder, %s", name.constData()) << Side::mac << false << true << step << whole;
-        QTest::addRow("folder onto file, %s", name.constData()) << Side::mac << true << false << step << whole;
+        QTest::addRow("file onto folder, %s", name.constData())
+            << Side::mac << false << true << step << whole;
+        QTest::addRow("folder onto file, %s", name.constData())
+            << Side::mac << true << false << step << whole;
         QTest::addRow("device file onto file, %s", name.constData())
             << Side::device << false << false << step << whole;
     }
