@@ -34,7 +34,8 @@ struct AFCCopyOptions {
     // Set only with insideNewFolder, whose entry in the journal also covers this folder.
     std::shared_ptr<AFCStaging> staging;
     // The mark of the transfer's partial copies (AFCPath::partialCopyMark) that the name of the
-    // copy's partial file beside its target carries: the clean-up of a folder the transfer made
-    // removes only those. Empty for none.
+    // copy's partial file beside its target carries where nothing else records it (a download;
+    // an upload inside a new folder): the clean-up of a folder the transfer made removes only
+    // those. Empty for none.
     QString partialMark;
 };

@@ -310,7 +310,6 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
     AFCCopyOptions options;
     options.expectedSize = source.size;
     options.replaceExisting = false;
-    options.partialMark = run->placement->partialMark();
     const std::shared_ptr<void> cut = run->placement->cutWhenStuck(to.udid);
     async::Task<quint64> uploading =
         bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token, options);

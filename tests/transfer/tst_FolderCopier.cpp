@@ -145,9 +145,11 @@ void tst_FolderCopier::aCancelledFolderLeavesNothingOfItsOwn() {
 void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone_data() {
     QTest::addColumn<Side>("to");     // where the folder is copied to
     QTest::addColumn<bool>("unplug"); // the first copy ends by an unplug, else it is cancelled
-    QTest::newRow("into this computer, cancelled") << Side::mac << false;
-    QTest::newRow("into this computer, unplugged") << Side::mac << true;
-    QTest::newRow("into a staging device folder, cancelled") << Side::device << false;
+    QTest::addColumn<int>("files");   // in the folder; a device folder stages two or more
+    QTest::newRow("into this computer, cancelled") << Side::mac << false << 2;
+    QTest::newRow("into this computer, unplugged") << Side::mac << true << 2;
+    QTest::newRow("into a staging device folder, cancelled") << Side::device << false << 2;
+    QTest::newRow("into a device folder without staging, cancelled") << Side::device << false << 1;
 }
 
 // A folder copy ends short while another copy (another instance of the program: its own manager
@@ -156,9 +158,10 @@ void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone_data() {
 void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone() {
     QFETCH(Side, to);
     QFETCH(bool, unplug);
+    QFETCH(int, files);
     const Side from = to == Side::mac ? Side::device : Side::mac;
-    for (const QString& name : {QStringLiteral("a.bin"), QStringLiteral("b.bin")})
-        QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/") + name, patternBytes(mib)));
+    for (int file = 0; file < files; ++file)
+        QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/%1.bin").arg(file), patternBytes(mib)));
     QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
 
     // The other instance copies from a second device into this computer, or from this computer
@@ -186,11 +189,14 @@ void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone() {
     fakemux::VirtualDevice& otherTarget = to == Side::mac ? otherDevice : *m_device;
     fakemux::Faults& otherFaults = otherTarget.faults();
 
-    // The first copy makes its folder and stops at its first file.
-    m_device->faults().holdNext("FILE_OPEN");
+    // The first copy makes its folder and stops in its first file, whose partial copy is there.
+    if (to == Side::mac)
+        m_device->faults().gateReads(mib / 2);
+    else
+        m_device->faults().holdNext("FILE_CLOSE");
     const Transfer first =
         launched({item(from, QStringLiteral("/src/Album"))}, location(to, QStringLiteral("/dst")));
-    QVERIFY(requestHeld(*m_device));
+    QVERIFY(to == Side::mac ? readHeld() : requestHeld(*m_device));
     // The other one writes its file into that folder and is held in the middle of it.
     if (to == Side::mac)
         otherFaults.gateReads(mib / 2);
@@ -222,6 +228,7 @@ void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone() {
     } catch (...) {
     }
     drainPostedEvents();
+    m_device->faults().releaseReads();
     m_device->faults().releaseHeld();
 
     QCOMPARE(other.completedTransfers.value().size(), 1);
