@@ -329,7 +329,7 @@ void tst_MainWindowController::autoIngest() {
     // scan, whether or not the camera roll is copied: only the camera roll's listing tells, and
     // it is checked once the browser's own has come, so that nothing of the start is still due.
     QTRY_VERIFY(m_provider->listingsOf(QStringLiteral("/")) > 0);
-    QCOMPARE(m_provider->listingsOf(QStringLiteral("/DCIM")), listed ? 1 : 0);
+    QCOMPARE(m_provider->listingsOf(QStringLiteral("/DCIM")) > 0, listed);
     QCOMPARE(
         log.messages(LogCapture::category("transfer")).filter(QStringLiteral("Auto-ingest failed: ")).size(),
         failureLogged ? 1 : 0);
