@@ -50,7 +50,11 @@ void makeItems(const QString& root, const Entry& entry, bool withOriginal) {
         QFile(root + entry.path).open(QIODevice::WriteOnly);
     else {
         QDir().mkpath(root + entry.path);
-        QFile(root + entry.path + QStringLiteral("/.orvanta-partial-0123456789abcdef")).open(QIODevice::WriteOnly);
+        // An unmarked partial copy, one of the entry's own transfer and one of another's.
+        for (const QString& mark : {QString(), entry.mark, QStringLiteral("ffffffff")})
+            QFile(root + entry.path + QStringLiteral("/.orvanta-partial-") + mark +
+                  QStringLiteral("0123456789abcdef"))
+                .open(QIODevice::WriteOnly);
         QFile(root + entry.path + QStringLiteral("/keep.txt")).open(QIODevice::WriteOnly);
     }
     if (withOriginal && !entry.originalPath.isEmpty())
@@ -76,8 +80,9 @@ void checkDecision(const Entry& entry, const LeftoverCleanup::Decision& decision
     for (const QString& path : decision.paths) {
         const QString name = AFCPath::lastComponent(path);
         if (entry.kind == LeftoverJournal::Kind::newFolder) {
-            fuzzCheck(AFCPath::parent(path) == entry.path && AFCPath::isMadePartialCopyName(name),
-                      "a new folder's clean-up touches only our partial copies directly in it");
+            fuzzCheck(
+                AFCPath::parent(path) == entry.path && AFCPath::isMadePartialCopyName(name, entry.mark),
+                "a new folder's clean-up touches only its own transfer's partial copies directly in it");
         } else {
             fuzzCheck(path == entry.path, "an entry's clean-up touches only its own hidden item");
             fuzzCheck(AFCPath::isMadePartialCopyName(name) || AFCPath::isMadeAsideName(name),

@@ -33,4 +33,9 @@ struct AFCCopyOptions {
     bool insideNewFolder = false;
     // Set only with insideNewFolder, whose entry in the journal also covers this folder.
     std::shared_ptr<AFCStaging> staging;
+    // The mark of the transfer's partial copies (AFCPath::partialCopyMark) that the name of the
+    // copy's partial file beside its target carries where nothing else records it (a download;
+    // an upload inside a new folder): the clean-up of a folder the transfer made removes only
+    // those. Empty for none.
+    QString partialMark;
 };

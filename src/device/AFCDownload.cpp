@@ -64,7 +64,7 @@ quint64 AFCDownload::run(afc_client_t afc, const QString& devicePath, const QStr
         return limit ? uint32_t(std::min<quint64>(chunkBytes, *limit - done)) : chunkBytes;
     };
     // Declared before the local file, so that the writer is done with it before it closes.
-    LocalReplacement target(localPath, options.replaceExisting);
+    LocalReplacement target(localPath, options.replaceExisting, options.partialMark);
     WriterSession session(writer, std::move(onWritten));
 
     // The first chunk is read before anything is made beside the target: a source that cannot be

@@ -2,13 +2,18 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace {
 
 const QString partialCopyPrefix = QStringLiteral(".orvanta-partial-");
 const QString asidePrefix = QStringLiteral(".orvanta-aside-");
+constexpr qsizetype suffixDigits = 16;
+constexpr qsizetype markDigits = 8;
 
 QString randomSuffix() {
-    return QString::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, QLatin1Char('0'));
+    return QString::number(QRandomGenerator::global()->generate64(), 16)
+        .rightJustified(suffixDigits, QLatin1Char('0'));
 }
 
 } // namespace
@@ -43,8 +48,13 @@ QString AFCPath::parent(const QString& path) {
     return slash <= 0 ? QStringLiteral("/") : trimmed.left(slash);
 }
 
-QString AFCPath::partialCopyName() {
-    return partialCopyPrefix + randomSuffix();
+QString AFCPath::partialCopyName(const QString& mark) {
+    return partialCopyPrefix + mark + randomSuffix();
+}
+
+QString AFCPath::partialCopyMark() {
+    return QString::number(QRandomGenerator::global()->generate(), 16)
+        .rightJustified(markDigits, QLatin1Char('0'));
 }
 
 bool AFCPath::isPartialCopyName(const QString& name) {
@@ -61,21 +71,31 @@ bool AFCPath::isAsideName(const QString& name) {
 
 namespace {
 
-bool hasMadeShape(const QString& name, const QString& prefix) {
-    if (name.size() != prefix.size() + 16 || !name.startsWith(prefix))
-        return false;
-    for (qsizetype at = prefix.size(); at < name.size(); ++at) {
-        const QChar c = name.at(at);
-        if (!(c >= u'0' && c <= u'9') && !(c >= u'a' && c <= u'f'))
-            return false;
-    }
-    return true;
+bool isLowerHex(QStringView text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); });
+}
+
+bool hasMadeShape(const QString& name, const QString& prefix, qsizetype digits = suffixDigits) {
+    return name.size() == prefix.size() + digits && name.startsWith(prefix) &&
+           isLowerHex(QStringView(name).mid(prefix.size()));
 }
 
 } // namespace
 
+bool AFCPath::isPartialCopyMark(const QString& text) {
+    return text.size() == markDigits && isLowerHex(text);
+}
+
 bool AFCPath::isMadePartialCopyName(const QString& name) {
-    return hasMadeShape(name, partialCopyPrefix);
+    return hasMadeShape(name, partialCopyPrefix) ||
+           hasMadeShape(name, partialCopyPrefix, markDigits + suffixDigits);
+}
+
+bool AFCPath::isMadePartialCopyName(const QString& name, const QString& mark) {
+    if (mark.isEmpty())
+        return hasMadeShape(name, partialCopyPrefix);
+    return isPartialCopyMark(mark) && hasMadeShape(name, partialCopyPrefix + mark);
 }
 
 bool AFCPath::isMadeAsideName(const QString& name) {

@@ -23,8 +23,13 @@ public:
     static bool isUsable(const QString& text) { return !text.contains(QChar(u'\0')); }
 
     // A fresh name for a copy in progress: hidden (leading dot) and recognisable, so that a copy
-    // writes beside its target and only a complete file ever takes the target's name.
-    static QString partialCopyName();
+    // writes beside its target and only a complete file ever takes the target's name. With a
+    // mark (partialCopyMark) the name carries it: a transfer marks every partial copy it makes,
+    // so that the clean-up of a folder it made takes its own and never another copy's.
+    static QString partialCopyName(const QString& mark = QString());
+    // A fresh mark of one transfer's partial copies (eight hex digits).
+    static QString partialCopyMark();
+    static bool isPartialCopyMark(const QString& text);
     // Whether a listed name is such a copy in progress (or one left by a copy that was cut off).
     static bool isPartialCopyName(const QString& name);
     // A fresh hidden name for an item set aside while its replacement is made: it keeps the old
@@ -33,9 +38,11 @@ public:
     static bool isAsideName(const QString& name);
     // Either of the two: what a copy keeps hidden and no listing shows.
     static bool isLeftoverName(const QString& name) { return isPartialCopyName(name) || isAsideName(name); }
-    // Exactly the shape this program gives those names (prefix and sixteen hex digits): the
-    // clean-up after a crash touches nothing else, whatever a damaged journal says.
+    // Exactly the shape this program gives those names (prefix, a mark or none, and sixteen hex
+    // digits): the clean-up after a crash touches nothing else, whatever a damaged journal says.
     static bool isMadePartialCopyName(const QString& name);
+    // Such a name with exactly that mark; with none, one that carries no mark.
+    static bool isMadePartialCopyName(const QString& name, const QString& mark);
     static bool isMadeAsideName(const QString& name);
 
     // The name a " copy" of base.ext gets: "base copy.ext", then "base copy 2.ext", ... (number 1

@@ -179,7 +179,12 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     // Linking needs the folder's entry in the journal, which covers the staging folder too.
     AFCStaging* const staging = options.insideNewFolder ? options.staging.get() : nullptr;
     const QString partialFolder = staging ? staging->folder : AFCPath::parent(devicePath);
-    DevicePartial partial(afc, *AFCPath::child(partialFolder, AFCPath::partialCopyName()), leftovers,
+    // Only a partial copy that the new folder's entry covers needs the mark, which that entry's
+    // clean-up finds it by; one in a staging folder goes with it, and one with an entry of its own
+    // is found by that. A device's paths are short: those keep the shorter name.
+    const bool marked = options.insideNewFolder && !staging;
+    const QString partialName = AFCPath::partialCopyName(marked ? options.partialMark : QString());
+    DevicePartial partial(afc, *AFCPath::child(partialFolder, partialName), leftovers,
                           !options.insideNewFolder);
     quint64 sent = 0;
     {

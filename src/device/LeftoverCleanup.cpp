@@ -31,13 +31,13 @@ Decision forget() {
 }
 
 // The hidden item is not there: settled, unless its folder is missing too (a disk not mounted, a
-// folder renamed meanwhile) or is now on another file system (the mount point of a disk not
-// mounted), when nothing can be told.
+// folder renamed meanwhile) or is not provably the one it was in (the mount point of a disk not
+// mounted, another disk in its drive, a folder bound over it), when nothing can be told.
 Decision whenAbsent(const LeftoverJournal::Entry& entry, const LeftoverCleanup::Place& place) {
     const QString folder = AFCPath::parent(entry.path);
     if (place.lookUp(folder) != Presence::present)
         return keep();
-    if (place.onRecordedFileSystem && !place.onRecordedFileSystem(folder, entry))
+    if (place.isRecordedFolder && !place.isRecordedFolder(folder, entry))
         return keep();
     return forget();
 }
@@ -52,8 +52,9 @@ Decision forNewFolder(const LeftoverJournal::Entry& entry, const LeftoverCleanup
     if (!names)
         return keep();
     Decision decision{Action::remove, {}, {}};
+    // Only its own transfer's: another copy may be writing into the folder now.
     for (const QString& name : *names) {
-        if (AFCPath::isMadePartialCopyName(name))
+        if (AFCPath::isMadePartialCopyName(name, entry.mark))
             decision.paths.append(*AFCPath::child(entry.path, name));
     }
     return decision.paths.isEmpty() ? forget() : decision;
@@ -82,6 +83,9 @@ Decision forAside(const LeftoverJournal::Entry& entry, const LeftoverCleanup::Pl
 
 bool LeftoverCleanup::isOwnEntry(const Entry& entry) {
     if (!isPlainPath(entry.path) || !AFCPath::isUsable(entry.udid) || !AFCPath::isUsable(entry.bundleID))
+        return false;
+    // Only a new folder's clean-up goes by a mark.
+    if (!entry.mark.isEmpty() && (entry.kind != Kind::newFolder || !AFCPath::isPartialCopyMark(entry.mark)))
         return false;
     const QString name = AFCPath::lastComponent(entry.path);
     switch (entry.kind) {

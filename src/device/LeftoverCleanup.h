@@ -14,10 +14,11 @@
 // - an item set aside whose replacement was recorded whole and named goes;
 // - an item set aside without that record comes back under its name, or under the first free
 //   " copy" name beside it when something else holds its name; it is never removed;
-// - a folder a copy made loses the partial copies directly inside it, nothing else;
+// - a folder a copy made loses its transfer's partial copies directly inside it (those whose
+//   names carry the entry's mark), nothing else;
 // - whatever cannot be told now (a look that fails, a folder that is not there, a disk that is
-//   not mounted, so that its mount point shows an empty folder of another file system) keeps
-//   the entry for a later try.
+//   not mounted, so that its mount point shows an empty folder of another file system, another
+//   folder in the recorded one's place) keeps the entry for a later try.
 // Only the program's own hidden names inside the folder of the item an entry stands for are ever
 // touched: an entry of any other shape is no entry of ours (isOwnEntry).
 class LeftoverCleanup {
@@ -36,9 +37,9 @@ public:
         std::function<bool(const QString& from, const QString& to)> renameUnlessTaken;
         // Removes the item, a folder with everything in it.
         std::function<void(const QString& path)> remove;
-        // Whether folder is on the file system the entry recorded for it (true when it recorded
-        // none); unset where folders cannot change file system (a device).
-        std::function<bool(const QString& folder, const Entry& entry)> onRecordedFileSystem;
+        // Whether folder is provably the one the entry recorded for it; unset where a folder
+        // cannot be another one under the same path (a device).
+        std::function<bool(const QString& folder, const Entry& entry)> isRecordedFolder = {};
     };
 
     enum class Action {

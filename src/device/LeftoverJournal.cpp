@@ -45,11 +45,15 @@ QJsonObject toJson(const LeftoverJournal::Entry& entry) {
         object.insert(QStringLiteral("bundleID"), entry.bundleID);
     if (!entry.originalPath.isEmpty())
         object.insert(QStringLiteral("originalPath"), entry.originalPath);
+    if (!entry.mark.isEmpty())
+        object.insert(QStringLiteral("mark"), entry.mark);
     // As hexadecimal text: a JSON number would lose the low bits of a 64-bit id.
     if (entry.folderFileSystem.device != 0)
         object.insert(QStringLiteral("folderDevice"), QString::number(entry.folderFileSystem.device, 16));
     if (entry.folderFileSystem.id != 0)
         object.insert(QStringLiteral("folderFileSystem"), QString::number(entry.folderFileSystem.id, 16));
+    if (entry.folderInode != 0)
+        object.insert(QStringLiteral("folderInode"), QString::number(entry.folderInode, 16));
     return object;
 }
 
@@ -80,8 +84,10 @@ std::optional<LeftoverJournal::Entry> fromJson(const QJsonObject& object) {
     entry.udid = object.value(QStringLiteral("udid")).toString();
     entry.bundleID = object.value(QStringLiteral("bundleID")).toString();
     entry.originalPath = object.value(QStringLiteral("originalPath")).toString();
+    entry.mark = object.value(QStringLiteral("mark")).toString();
     entry.folderFileSystem.device = hexNumber(object, QStringLiteral("folderDevice"));
     entry.folderFileSystem.id = hexNumber(object, QStringLiteral("folderFileSystem"));
+    entry.folderInode = hexNumber(object, QStringLiteral("folderInode"));
     return entry;
 }
 
@@ -410,23 +416,43 @@ bool LeftoverJournal::append(const Entry& entry, Line line, bool durable) {
     return true;
 }
 
-LeftoverJournal::FileSystem LeftoverJournal::fileSystemOf(const QString& folder) {
+LeftoverJournal::FileSystem LeftoverJournal::fileSystemOf(const QString& folder, quint64* inode) {
     const QByteArray native = QFile::encodeName(folder);
     struct stat st {};
     struct statfs fs {};
+    if (inode)
+        *inode = 0;
     if (::stat(native.constData(), &st) != 0 || ::statfs(native.constData(), &fs) != 0)
         return {};
     quint64 id = 0;
     static_assert(sizeof(fs.f_fsid) == 2 * sizeof(quint32));
     std::memcpy(&id, &fs.f_fsid, sizeof id);
+    if (inode)
+        *inode = quint64(st.st_ino);
     return {quint64(st.st_dev), id};
+}
+
+bool LeftoverJournal::isRecordedFolder(const QString& folder, const Entry& entry) {
+    if (entry.folderInode == 0 || !entry.folderFileSystem.isKnown())
+        return false;
+    quint64 inode = 0;
+    const FileSystem now = fileSystemOf(folder, &inode);
+    return now.matches(entry.folderFileSystem) && inode == entry.folderInode;
+}
+
+std::optional<LeftoverJournal::Entry> LeftoverJournal::recorded(const Entry& entry) const {
+    QMutexLocker lock(&m_mutex);
+    const qsizetype at = m_entries.indexOf(entry);
+    if (at < 0)
+        return std::nullopt;
+    return m_entries.at(at);
 }
 
 bool LeftoverJournal::begin(const Entry& given) {
     Entry entry = given;
     // Looked at before the lock: a slow disk holds up only this copy.
     if (entry.udid.isEmpty() && !entry.folderFileSystem.isKnown())
-        entry.folderFileSystem = fileSystemOf(AFCPath::parent(entry.path));
+        entry.folderFileSystem = fileSystemOf(AFCPath::parent(entry.path), &entry.folderInode);
     QMutexLocker lock(&m_mutex);
     m_running.append(entry);
     if (m_entries.contains(entry))

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // What a copy leaves on a disk or a device while it runs: the hidden file it writes before that
 // takes its name, an old item set aside under a hidden name while its replacement is made, and a
@@ -30,16 +31,17 @@ public:
     enum class Kind { partialCopy, asideItem, newFolder };
 
     // Which file system a folder of this computer was on: the device number, and the file
-    // system's own id (statfs), which stays the same when the disk comes back under another
-    // device number. Zero where unknown (a journal written before these were recorded).
+    // system's own id (statfs). Zero where unknown (a journal written before these were recorded).
     struct FileSystem {
         quint64 device = 0;
         quint64 id = 0;
 
         bool isKnown() const { return device != 0 || id != 0; }
-        // The same file system by either mark.
+        // The same file system by both marks: disks that take turns in one drive or loop device
+        // get the same device number, and a disk that comes back under another one may be
+        // another disk for all the number says.
         bool matches(const FileSystem& other) const {
-            return (device != 0 && device == other.device) || (id != 0 && id == other.id);
+            return isKnown() && device == other.device && id == other.id;
         }
     };
 
@@ -56,14 +58,21 @@ public:
         // For an aside item: its replacement is whole, flushed and has the name (recordReplaced).
         bool replaced = false;
         // On this computer: the file system the hidden item's folder was on when the entry was
-        // made (begin fills it in). A mount point without its disk is an empty folder of another
-        // file system: the clean-up must not take the item's absence there for an outcome.
-        FileSystem folderFileSystem;
+        // made, and that folder's own inode on it (begin fills both in). A mount point without its
+        // disk, another disk in its drive, or a folder bound over it, is another folder: the
+        // clean-up must not take the item's absence there for an outcome.
+        FileSystem folderFileSystem{};
+        quint64 folderInode = 0;
+        // For a new folder: the mark the names of its transfer's partial copies carry
+        // (AFCPath::partialCopyMark), so that its clean-up takes only those and never another
+        // copy's that writes into the folder meanwhile. Empty in an entry written before marks,
+        // whose copies' names carry none.
+        QString mark{};
 
         // The same item, whatever its records say.
         bool operator==(const Entry& other) const {
-            return kind == other.kind && udid == other.udid && bundleID == other.bundleID && path == other.path &&
-                   originalPath == other.originalPath;
+            return kind == other.kind && udid == other.udid && bundleID == other.bundleID &&
+                   path == other.path && originalPath == other.originalPath && mark == other.mark;
         }
     };
 
@@ -105,8 +114,16 @@ public:
     // The file this instance writes.
     QString ownFile() const { return m_file; }
 
-    // The file system the folder is on; unknown when it cannot be looked at.
-    static FileSystem fileSystemOf(const QString& folder);
+    // The file system the folder is on (and in *inode, when given, the folder's own inode);
+    // unknown when it cannot be looked at.
+    static FileSystem fileSystemOf(const QString& folder, quint64* inode = nullptr);
+    // Whether folder is provably the one the entry's item was in when it was written down: the
+    // same folder (inode) of the same file system by both its marks. An entry that recorded less
+    // (one written before all of these were) proves nothing.
+    static bool isRecordedFolder(const QString& folder, const Entry& entry);
+    // The entry as this journal holds it, with what begin() filled in; nothing when it holds no
+    // such entry.
+    std::optional<Entry> recorded(const Entry& entry) const;
 
     // Reads a journal's text: the entries that stand, in order. A line that is not an entry of
     // ours costs only itself (logged).

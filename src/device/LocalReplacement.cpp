@@ -13,8 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-LocalReplacement::LocalReplacement(QString target, bool replaceExisting)
-    : m_target(std::move(target)), m_replaceExisting(replaceExisting) {}
+LocalReplacement::LocalReplacement(QString target, bool replaceExisting, QString partialMark)
+    : m_target(std::move(target)), m_replaceExisting(replaceExisting), m_partialMark(std::move(partialMark)) {
+}
 
 LocalReplacement::~LocalReplacement() {
     if (m_fd >= 0)
@@ -44,7 +45,7 @@ int LocalReplacement::open() {
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(slash + 1);
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const QByteArray candidate = folder + QFile::encodeName(AFCPath::partialCopyName());
+        const QByteArray candidate = folder + QFile::encodeName(AFCPath::partialCopyName(m_partialMark));
         const int fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                               targetMode ? 0600 : 0644);
         if (fd < 0) {

@@ -15,8 +15,9 @@ class LocalReplacement {
 public:
     // With replaceExisting false the copy never takes the place of anything: commit() then fails
     // with EEXIST when the name is taken (also by a name that differs only in case on a file
-    // system that folds case), and the item there stays.
-    explicit LocalReplacement(QString target, bool replaceExisting = true);
+    // system that folds case), and the item there stays. The temporary file's name carries
+    // partialMark (see AFCPath::partialCopyName).
+    explicit LocalReplacement(QString target, bool replaceExisting = true, QString partialMark = QString());
     // Removes the temporary file unless it was committed.
     ~LocalReplacement();
     LocalReplacement(const LocalReplacement&) = delete;
@@ -34,6 +35,7 @@ public:
 private:
     QString m_target;
     bool m_replaceExisting = true;
+    QString m_partialMark;
     QByteArray m_temporary;
     int m_fd = -1;
     bool m_committed = false;

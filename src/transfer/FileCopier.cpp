@@ -141,6 +141,7 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         AFCCopyOptions options;
         options.expectedSize = source.size;
         options.replaceExisting = false;
+        options.partialMark = run->placement->partialMark();
         started.cut = run->placement->cutWhenStuck(components.udid);
         started.work = bridge.download(components.udid, components.devicePath, destination,
                                        components.bundleID, progress, run->token, options);
@@ -155,6 +156,7 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         options.replaceExisting = false;
         options.insideNewFolder = insideNewFolder;
         options.staging = std::move(staging);
+        options.partialMark = run->placement->partialMark();
         started.cut = run->placement->cutWhenStuck(components.udid);
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
                                          components.bundleID, onSent, run->token, options);
@@ -321,12 +323,12 @@ async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source sou
     const quint64 base = run->bytesCopied;
     const std::function<void(quint64)> progress = run->manager->makeProgressHandler(run->id, base);
     const bool keepDate = PreferencesViewController::preserveTimestamps();
-    async::Task<LocalTransferFiles::CopyResult> copying =
-        run->placement->executor().run([from = source.url.toLocalFile(), to = destination.toLocalFile(),
-                                        progress, keepDate, token = run->token] {
+    async::Task<LocalTransferFiles::CopyResult> copying = run->placement->executor().run(
+        [from = source.url.toLocalFile(), to = destination.toLocalFile(), progress, keepDate,
+         token = run->token, mark = run->placement->partialMark()] {
             return LocalTransferFiles::copyFile(
                 from, to, [] { return PreferencesViewController::macChunkSize(); }, progress, keepDate, token,
-                false);
+                false, mark);
         });
     const LocalTransferFiles::CopyResult result = co_await copying;
     run->ensureManager();

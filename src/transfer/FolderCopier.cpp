@@ -127,9 +127,10 @@ async::Task<void> settleUntil(std::shared_ptr<TransferRun> run, std::shared_ptr<
 // How many files a folder copy keeps queued on the bridge ahead of the one it finishes.
 constexpr size_t lookahead = 4;
 
-LeftoverJournal::Entry newFolderEntry(const URL& folder) {
+LeftoverJournal::Entry newFolderEntry(const URL& folder, const QString& mark) {
     LeftoverJournal::Entry entry;
     entry.kind = LeftoverJournal::Kind::newFolder;
+    entry.mark = mark;
     if (const std::optional<AFCComponents> components = afcComponents(folder)) {
         entry.udid = components->udid;
         entry.bundleID = components->bundleID.value_or(QString());
@@ -209,8 +210,9 @@ async::Task<void> copyChildren(std::shared_ptr<TransferRun> run, URL source, URL
 // remove, and saves each file its look.
 constexpr qsizetype stagedFilesAtLeast = 2;
 // A device's paths hold 1,023 bytes at most; a partial copy in a staging folder is two levels
-// below the folder, each a slash and a name of 33 bytes.
-constexpr qsizetype maxStagedFolderPathBytes = 1023 - 2 * 34;
+// below the folder: a slash and the staging folder's marked name of 41 bytes, a slash and the
+// copy's name of 33.
+constexpr qsizetype maxStagedFolderPathBytes = 1023 - 42 - 34;
 
 // The staging folder of the files uploaded into a folder this run made and wrote down; none when
 // they are too few, or the device would not make it (they then go by look and rename).
@@ -229,7 +231,8 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
     if (components.devicePath.toUtf8().size() > maxStagedFolderPathBytes)
         co_return std::shared_ptr<AFCStaging>();
     auto staging = std::make_shared<AFCStaging>();
-    staging->folder = *AFCPath::child(components.devicePath, AFCPath::partialCopyName());
+    staging->folder =
+        *AFCPath::child(components.devicePath, AFCPath::partialCopyName(run->placement->partialMark()));
     staging->noLinks = run->deviceRefusesLinks;
     // Never fails: the folder's entry in the journal is settled only once its copy has ended, and
     // whatever keeps the folder from being made here, that copy meets and reports.
@@ -284,8 +287,8 @@ async::Task<void> FolderCopier::copyFolder(std::shared_ptr<TransferRun> run, URL
     }
     run->placement->noteCreated(destination);
     // Written down, so that the partial copies of its files need no entry of their own: should
-    // the copy be cut off, the clean-up removes those (and nothing else) from it.
-    const LeftoverJournal::Entry entry = newFolderEntry(destination);
+    // the copy be cut off, the clean-up removes those (by their mark, and nothing else) from it.
+    const LeftoverJournal::Entry entry = newFolderEntry(destination, run->placement->partialMark());
     async::Task<bool> noting = run->placement->journalBegin(entry);
     const bool noted = co_await noting;
     std::shared_ptr<AFCStaging> staging;

@@ -76,8 +76,8 @@ async::Task<void> ItemCopier::copyTo(std::shared_ptr<TransferRun> run, Item item
 async::Task<void> ItemCopier::buildFolderHidden(std::shared_ptr<TransferRun> run, Item item,
                                                 URL destination) {
     const std::shared_ptr<TransferPlacement> placement = run->placement;
-    const URL hidden =
-        destination.deletingLastPathComponent().appendingPathComponent(AFCPath::partialCopyName());
+    const URL hidden = destination.deletingLastPathComponent().appendingPathComponent(
+        AFCPath::partialCopyName(placement->partialMark()));
     LeftoverJournal::Entry entry;
     entry.kind = LeftoverJournal::Kind::partialCopy;
     if (const std::optional<AFCComponents> components = afcComponents(hidden)) {

@@ -44,10 +44,7 @@ const LeftoverCleanup::Place computer{
         }
     },
     [](const QString& path) { LocalTransferFiles::removeItem(path); },
-    [](const QString& folder, const LeftoverJournal::Entry& entry) {
-        return !entry.folderFileSystem.isKnown() ||
-               LeftoverJournal::fileSystemOf(folder).matches(entry.folderFileSystem);
-    }};
+    LeftoverJournal::isRecordedFolder};
 
 } // namespace
 

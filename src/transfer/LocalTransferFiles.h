@@ -102,11 +102,13 @@ public:
     // target's name. No more than the size the source had when it was opened is read; a source
     // whose size changed meanwhile fails (SizeChangedError). Without replaceExisting the copy
     // never takes the place of anything: a taken name fails it with NameTakenError. A cancelled
-    // copy throws async::CancelledError.
+    // copy throws async::CancelledError. The partial file's name carries partialMark (see
+    // AFCPath::partialCopyName).
     static CopyResult copyFile(const QString& source, const QString& target,
                                const std::function<qint64()>& chunkBytes,
                                const std::function<void(quint64)>& progress, bool keepModificationDate,
-                               std::stop_token token, bool replaceExisting = true);
+                               std::stop_token token, bool replaceExisting = true,
+                               const QString& partialMark = QString());
 
     static Date dateOf(const struct timespec& time);
 

@@ -584,7 +584,11 @@ async::Task<void> TransferPlacement::journalSettled(LeftoverJournal::Entry entry
             settled = co_await async::detail::settle(std::move(settling));
         }
     } else {
-        async::Task<bool> settling = m_executor->run([entry] { return LocalLeftovers::settle(entry); });
+        // As written down: what identifies its folder was filled in then, and only that proves
+        // an item's absence to be an outcome.
+        async::Task<bool> settling = m_executor->run([journal = m_journal, entry] {
+            return LocalLeftovers::settle(journal->recorded(entry).value_or(entry));
+        });
         settled = co_await async::detail::settle(std::move(settling));
     }
     if (settled.error())

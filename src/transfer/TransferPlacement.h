@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/AFCComponents.h"
+#include "device/AFCPath.h"
 #include "device/LeftoverJournal.h"
 #include "platform/URL.h"
 #include "platform/UiTimerSource.h"
@@ -115,6 +116,10 @@ public:
     static void setStepHookForTesting(std::function<void(const QString& step, const URL& original)> hook);
 
     // --- what this object's transfer made ---
+    // The mark every partial copy of the transfer carries in its name (AFCPath::partialCopyName),
+    // also written in the journal's entry of each folder it makes: that folder's clean-up then
+    // takes only the transfer's own partial copies, never another copy's writing there.
+    const QString& partialMark() const { return m_partialMark; }
     // A file or folder the transfer created: it is never offered to be replaced by a later item
     // of the same transfer.
     void noteCreated(const URL& url);
@@ -151,4 +156,5 @@ private:
     std::shared_ptr<LeftoverJournal> m_journal = LeftoverJournal::shared();
     QSet<QString> m_created;
     QList<URL> m_createdURLs;
+    const QString m_partialMark = AFCPath::partialCopyMark();
 };

@@ -108,6 +108,21 @@ void tst_LeftoverCleanup::decidesOnlyByWhatIsProven_data() {
     QTest::newRow("new folder, nothing of ours in it")
         << folder << QStringList{"/d", "/d/New", "/d/New/a.txt"} << Action::forget << QStringList() << "";
     QTest::newRow("new folder gone with its disk") << folder << QStringList() << Action::keep << QStringList() << "";
+    // Another copy writes into the folder meanwhile (a second paste, another instance).
+    Entry marked = folder;
+    marked.mark = QStringLiteral("0a1b2c3d");
+    const QString own = QStringLiteral("/d/New/.orvanta-partial-0a1b2c3d0123456789abcdef");
+    const QString othersMarked = QStringLiteral("/d/New/.orvanta-partial-ffffffff0123456789abcdef");
+    const QString unmarked = QStringLiteral("/d/New/.orvanta-partial-00000000000000aa");
+    QTest::newRow("new folder: only its own transfer's partial copies go")
+        << marked << QStringList{"/d", "/d/New", own, othersMarked, unmarked} << Action::remove
+        << QStringList{own} << "";
+    QTest::newRow("new folder: another transfer's partial copies only")
+        << marked << QStringList{"/d", "/d/New", othersMarked, unmarked} << Action::forget << QStringList()
+        << "";
+    QTest::newRow("new folder written down before marks: marked partial copies stay")
+        << folder << QStringList{"/d", "/d/New", own, unmarked} << Action::remove << QStringList{unmarked}
+        << "";
 }
 
 void tst_LeftoverCleanup::decidesOnlyByWhatIsProven() {
@@ -149,6 +164,12 @@ void tst_LeftoverCleanup::foreignEntriesTouchNothing_data() {
         << Entry{Kind::asideItem, QString(), QString(), aside, QStringLiteral("/d/a") + QChar(0) + QStringLiteral("b")};
     QTest::newRow("the root as a new folder") << Entry{Kind::newFolder, QString(), QString(), QStringLiteral("/"),
                                                        QString()};
+    Entry markedPartial{Kind::partialCopy, QString(), QString(), partial, QString()};
+    markedPartial.mark = QStringLiteral("0a1b2c3d");
+    QTest::newRow("a mark on what is no new folder") << markedPartial;
+    Entry badMark{Kind::newFolder, QString(), QString(), QStringLiteral("/d/New"), QString()};
+    badMark.mark = QStringLiteral("*");
+    QTest::newRow("a mark not of our making") << badMark;
 }
 
 void tst_LeftoverCleanup::foreignEntriesTouchNothing() {

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +24,8 @@ private slots:
     void aSecondInstanceNeverTakesALiveOnesEntries();
     void theRecordOfAReplacementOutlivesTheProcess();
     void theFileSystemOfAFolderHereIsRecorded();
+    void onlyTheRecordedFolderProvesAnOutcome_data();
+    void onlyTheRecordedFolderProvesAnOutcome();
 
 private:
     QString file() const { return m_dir->filePath(QStringLiteral("data/Orvanta/Leftovers.json")); }
@@ -69,6 +73,56 @@ void tst_LeftoverJournal::theFileSystemOfAFolderHereIsRecorded() {
              R"({"kind":"aside","path":"/home/u/.orvanta-aside-00000000000000a2","originalPath":"/home/u/Thing"})")
              .front()
              .folderFileSystem.isKnown());
+}
+
+void tst_LeftoverJournal::onlyTheRecordedFolderProvesAnOutcome_data() {
+    QTest::addColumn<QString>("change"); // what differs from the entry as it was written down
+    QTest::addColumn<bool>("recorded");
+    QTest::newRow("nothing") << "" << true;
+    QTest::newRow("another folder of the same file system") << "folder" << false;
+    QTest::newRow("another file system id under the same device number") << "id" << false;
+    QTest::newRow("another device number with the same file system id") << "device" << false;
+    QTest::newRow("written before the folder itself was recorded") << "no inode" << false;
+    QTest::newRow("written before anything of its folder was recorded") << "nothing recorded" << false;
+}
+
+// Whether the folder an entry's item was in is the one there now: only the same folder of the same
+// file system by both marks proves it, read back from the journal as written; an entry that
+// recorded less proves nothing.
+void tst_LeftoverJournal::onlyTheRecordedFolderProvesAnOutcome() {
+    QFETCH(QString, change);
+    QFETCH(bool, recorded);
+    const QString folder = m_dir->filePath(QStringLiteral("disk"));
+    const QString sibling = m_dir->filePath(QStringLiteral("other"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(sibling));
+    const Entry here{Kind::asideItem, QString(), QString(),
+                     folder + QStringLiteral("/.orvanta-aside-00000000000000a3"),
+                     folder + QStringLiteral("/Thing")};
+    {
+        LeftoverJournal crashed(file());
+        QVERIFY(crashed.begin(here));
+    }
+    Entry read = LeftoverJournal(file()).entries().value(0);
+    QCOMPARE(read, here);
+    QString looked = folder;
+    if (change == u"folder")
+        looked = sibling;
+    else if (change == u"id")
+        read.folderFileSystem.id ^= 1;
+    else if (change == u"device")
+        read.folderFileSystem.device ^= 1;
+    else if (change == u"no inode")
+        read.folderInode = 0;
+    else if (change == u"nothing recorded")
+        read = LeftoverJournal::parse(
+                   QJsonDocument(QJsonObject{{QStringLiteral("kind"), QStringLiteral("aside")},
+                                             {QStringLiteral("path"), here.path},
+                                             {QStringLiteral("originalPath"), here.originalPath}})
+                       .toJson(QJsonDocument::Compact))
+                   .value(0);
+
+    QCOMPARE(LeftoverJournal::isRecordedFolder(looked, read), recorded);
 }
 
 void tst_LeftoverJournal::runningCopiesAreNotLeftoversUntilReleased() {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -43,7 +44,11 @@ LoopDisk::LoopDisk(QString folder, Kind kind, int megabytes)
 
 LoopDisk::~LoopDisk() {
     unmount();
+    if (!m_loopDevice.isEmpty())
+        run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_loopDevice});
     QFile::remove(m_image);
+    if (!m_otherDisk.isEmpty())
+        QFile::remove(m_otherDisk);
 }
 
 bool LoopDisk::run(const QString& program, const QStringList& arguments) {
@@ -63,7 +68,10 @@ bool LoopDisk::run(const QString& program, const QStringList& arguments) {
 bool LoopDisk::mount() {
     if (m_mounted)
         return true;
-    if (m_kind == Kind::ext4) {
+    if (!m_loopDevice.isEmpty()) {
+        m_mounted = run(QStringLiteral("mount"),
+                        {QStringLiteral("-o"), QStringLiteral("commit=600"), m_loopDevice, m_mountPoint});
+    } else if (m_kind == Kind::ext4) {
         // ext4 writes its log every 5 s by default: a longer interval keeps a commit that happens
         // to fall between a copy and the cut from hiding what the copy did not make durable.
         m_mounted = run(QStringLiteral("mount"),
@@ -107,4 +115,88 @@ bool LoopDisk::cutPower() {
         return false;
     }
     return unmount() && mount();
+}
+
+bool LoopDisk::holdLoopDevice() {
+    if (!m_loopDevice.isEmpty())
+        return true;
+    QProcess finding;
+    finding.start(QStringLiteral("findmnt"),
+                  {QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("SOURCE"),
+                   QStringLiteral("--mountpoint"), m_mountPoint});
+    const bool found = finding.waitForFinished(60000) && finding.exitStatus() == QProcess::NormalExit &&
+                       finding.exitCode() == 0;
+    const QString device = QString::fromLocal8Bit(finding.readAllStandardOutput()).trimmed();
+    if (!found || !device.startsWith(QStringLiteral("/dev/loop"))) {
+        m_failure = QStringLiteral("no loop device is mounted at %1").arg(m_mountPoint);
+        return false;
+    }
+    // mount(8) lets its loop device go with the unmount; without that flag the device stays
+    // attached, and no one else can take it between the two disks.
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_CLOEXEC);
+    loop_info64 info{};
+    bool held = fd >= 0 && ::ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
+    if (held) {
+        info.lo_flags &= ~quint32(LO_FLAGS_AUTOCLEAR);
+        held = ::ioctl(fd, LOOP_SET_STATUS64, &info) == 0;
+    }
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!held) {
+        m_failure =
+            QStringLiteral("could not keep %1: %2").arg(device, QString::fromLocal8Bit(std::strerror(error)));
+        return false;
+    }
+    m_loopDevice = device;
+    return true;
+}
+
+bool LoopDisk::copyBytes(const QString& from, const QString& to) {
+    QFile source(from);
+    QFile target(to);
+    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::ReadWrite)) {
+        m_failure = QStringLiteral("could not copy %1 to %2").arg(from, to);
+        return false;
+    }
+    for (;;) {
+        const QByteArray chunk = source.read(1 << 20);
+        if (chunk.isEmpty())
+            break;
+        if (target.write(chunk) != chunk.size()) {
+            m_failure = QStringLiteral("could not write %1").arg(to);
+            return false;
+        }
+    }
+    target.flush();
+    if (::fsync(target.handle()) != 0) {
+        m_failure = QStringLiteral("could not flush %1").arg(to);
+        return false;
+    }
+    return true;
+}
+
+bool LoopDisk::swapDisk() {
+    if (m_kind != Kind::ext4) {
+        m_failure = QStringLiteral("only ext4 disks are swapped");
+        return false;
+    }
+    if (!holdLoopDevice() || !unmount())
+        return false;
+    const QString taken = m_image + QStringLiteral(".taken");
+    if (!copyBytes(m_loopDevice, taken))
+        return false;
+    const bool inserted =
+        m_otherDisk.isEmpty()
+            ? run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), m_loopDevice})
+            : copyBytes(m_otherDisk, m_loopDevice);
+    if (!inserted)
+        return false;
+    m_otherDisk = m_image + QStringLiteral(".other");
+    QFile::remove(m_otherDisk);
+    if (!QFile::rename(taken, m_otherDisk)) {
+        m_failure = QStringLiteral("could not keep the disk taken out");
+        return false;
+    }
+    return mount();
 }

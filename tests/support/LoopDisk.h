@@ -27,13 +27,26 @@ public:
     bool cutPower();
     bool unmount();
     bool mount();
+    // Another disk goes in the same slot: the mounted file system is unmounted and set aside, and
+    // the same loop device gets the other disk of a pair (the first time a new, empty file system
+    // of the same kind), mounted at the same place. The device number of what is mounted there
+    // stays the same, the file system's own id (statfs) does not, as with two disks taking turns
+    // in one drive. Called again, it brings the first disk back. False when any step failed.
+    bool swapDisk();
 
 private:
     bool run(const QString& program, const QStringList& arguments);
+    // Keeps the loop device the image is mounted through, so that unmounting does not free it.
+    bool holdLoopDevice();
+    bool copyBytes(const QString& from, const QString& to);
 
     QString m_image;
     QString m_mountPoint;
     Kind m_kind;
     bool m_mounted = false;
     QString m_failure;
+    // The loop device held for swapDisk(); empty while mount(8) attaches one of its own.
+    QString m_loopDevice;
+    // What swapDisk() keeps of the disk that is not in the slot.
+    QString m_otherDisk;
 };

@@ -137,19 +137,21 @@ Transfer TransferTestCase::finished(QUuid id) {
     return Transfer{};
 }
 
-bool TransferTestCase::readHeld() {
+bool TransferTestCase::readHeld(fakemux::VirtualDevice* device) {
+    fakemux::Faults& faults = (device ? device : m_device)->faults();
     for (int round = 0; round < 4000; ++round) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1)))
+        if (faults.waitUntilReadHeld(std::chrono::milliseconds(1)))
             return true;
     }
     return false;
 }
 
-bool TransferTestCase::writeStalled() {
+bool TransferTestCase::writeStalled(fakemux::VirtualDevice* device) {
+    fakemux::Faults& faults = (device ? device : m_device)->faults();
     for (int round = 0; round < 4000; ++round) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (m_device->faults().waitUntilWriteStalled(std::chrono::milliseconds(1)))
+        if (faults.waitUntilWriteStalled(std::chrono::milliseconds(1)))
             return true;
     }
     return false;

@@ -72,10 +72,10 @@ protected:
     Transfer transfer(const QList<FileItem>& sources, const URL& destination);
     Transfer launched(const QList<FileItem>& sources, const URL& destination);
     Transfer finished(QUuid id);
-    // Runs the loop until the device holds a read of the running copy.
-    bool readHeld();
-    // Runs the loop until the device stalls a write of the running copy.
-    bool writeStalled();
+    // Runs the loop until the device (the test's own unless given) holds a read of a running copy.
+    bool readHeld(fakemux::VirtualDevice* device = nullptr);
+    // Runs the loop until the device (the test's own unless given) stalls a write of a running copy.
+    bool writeStalled(fakemux::VirtualDevice* device = nullptr);
 
     fakemux::VirtualDevice* m_device = nullptr;
     QString m_mac;

@@ -6,8 +6,13 @@
 
 #include "transfer/FolderCopier.h"
 
+#include "device/AFCLocation.h"
 #include "device/LeftoverJournal.h"
+#include "platform/async/RunSync.h"
+#include "services/PreferencesViewController.h"
 #include "transfer/TransferReportWriter.h"
+
+#include "EventLoop.h"
 
 #include "RequestCount.h"
 #include "TestFiles.h"
@@ -37,6 +42,8 @@ private slots:
     void filesOfANewFolderAreNamedWithoutALookEach_data();
     void filesOfANewFolderAreNamedWithoutALookEach();
     void aCancelledFolderLeavesNothingOfItsOwn();
+    void anotherCopyIntoTheNewFolderIsLeftAlone_data();
+    void anotherCopyIntoTheNewFolderIsLeftAlone();
 };
 
 void tst_FolderCopier::skippedChildrenAreReportedWithTheirReason() {
@@ -132,6 +139,105 @@ void tst_FolderCopier::aCancelledFolderLeavesNothingOfItsOwn() {
 
     QCOMPARE(done.state, TransferState::cancelled);
     QCOMPARE(treeOf(m_media + QStringLiteral("/dst")), QStringList{"Album/"});
+    QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
+}
+
+void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone_data() {
+    QTest::addColumn<Side>("to");     // where the folder is copied to
+    QTest::addColumn<bool>("unplug"); // the first copy ends by an unplug, else it is cancelled
+    QTest::addColumn<int>("files");   // in the folder; a device folder stages two or more
+    QTest::newRow("into this computer, cancelled") << Side::mac << false << 2;
+    QTest::newRow("into this computer, unplugged") << Side::mac << true << 2;
+    QTest::newRow("into a staging device folder, cancelled") << Side::device << false << 2;
+    QTest::newRow("into a device folder without staging, cancelled") << Side::device << false << 1;
+}
+
+// A folder copy ends short while another copy (another instance of the program: its own manager
+// and bridge) writes a file into the folder the first one made. The first one's clean-up takes
+// only what it made there: the other copy ends whole.
+void tst_FolderCopier::anotherCopyIntoTheNewFolderIsLeftAlone() {
+    QFETCH(Side, to);
+    QFETCH(bool, unplug);
+    QFETCH(int, files);
+    const Side from = to == Side::mac ? Side::device : Side::mac;
+    for (int file = 0; file < files; ++file)
+        QVERIFY(writeTestFile(root(from) + QStringLiteral("/src/Album/%1.bin").arg(file), patternBytes(mib)));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+
+    // The other instance copies from a second device into this computer, or from this computer
+    // into the same device.
+    const QString otherUdid = QStringLiteral("00008110-00AA00BB00CC00DD");
+    fakemux::DeviceDescription otherDescription = describeDevice(otherUdid, QStringLiteral("Other iPhone"));
+    const QString otherMedia = QString::fromStdString(otherDescription.mediaRoot.string());
+    fakemux::VirtualDevice& otherDevice = addDevice(std::move(otherDescription));
+    const QByteArray big = patternBytes(2 * mib);
+    const QString bigPath = to == Side::mac ? otherMedia + QStringLiteral("/other/big.bin")
+                                            : m_mac + QStringLiteral("/other/big.bin");
+    QVERIFY(writeTestFile(bigPath, big));
+    const URL bigURL = to == Side::mac ? AFCLocation::mediaURL(otherUdid, QStringLiteral("/other/big.bin"))
+                                       : URL::fileURL(bigPath);
+    const FileItem bigItem(bigURL.absoluteString(), QStringLiteral("big.bin"), bigURL, false,
+                           quint64(big.size()), Date::now(), FileKind::other, std::nullopt);
+    auto otherBridge = std::make_shared<AFCBridge>();
+    auto otherProvider = std::make_shared<FileSystemProvider>(*otherBridge, m_clock);
+    ManualUiTimerSource otherTimers;
+    TransferManager other(PreferencesViewController::defaults(), m_clock, m_notifications);
+    other.setAFCBridge(otherBridge);
+    other.setFileSystemProvider(otherProvider);
+    other.setConflictPrompter(m_prompter);
+    other.setTimerSource(otherTimers);
+    fakemux::VirtualDevice& otherTarget = to == Side::mac ? otherDevice : *m_device;
+    fakemux::Faults& otherFaults = otherTarget.faults();
+
+    // The first copy makes its folder and stops in its first file, whose partial copy is there.
+    if (to == Side::mac)
+        m_device->faults().gateReads(mib / 2);
+    else
+        m_device->faults().holdNext("FILE_CLOSE");
+    const Transfer first =
+        launched({item(from, QStringLiteral("/src/Album"))}, location(to, QStringLiteral("/dst")));
+    QVERIFY(to == Side::mac ? readHeld() : requestHeld(*m_device));
+    // The other one writes its file into that folder and is held in the middle of it.
+    if (to == Side::mac)
+        otherFaults.gateReads(mib / 2);
+    else
+        otherFaults.stallWrites();
+    const Transfer second = other.startTransfer({bigItem}, location(to, QStringLiteral("/dst/Album")));
+    other.launchTask(second);
+    QVERIFY(to == Side::mac ? readHeld(&otherTarget) : writeStalled(&otherTarget));
+
+    if (unplug) {
+        m_device->unplug();
+    } else {
+        m_manager->cancelTransfer(first.id);
+        drainPostedEvents();
+        m_timers.advance(std::chrono::milliseconds(250));
+    }
+    const Transfer firstDone = finished(first.id);
+    QCOMPARE(firstDone.state, unplug ? TransferState::failed : TransferState::cancelled);
+    // What the cut left on the device is the next session's to deal with, while the other copy
+    // still writes.
+    if (to == Side::device)
+        async::runSync(m_bridge->connect(udid), std::chrono::seconds(30));
+    if (to == Side::mac)
+        otherFaults.releaseReads();
+    else
+        otherFaults.releaseWrites();
+    try {
+        async::runSync(other.waitForTransfer(second.id), std::chrono::seconds(30));
+    } catch (...) {
+    }
+    drainPostedEvents();
+    m_device->faults().releaseReads();
+    m_device->faults().releaseHeld();
+
+    QCOMPARE(other.completedTransfers.value().size(), 1);
+    const Transfer secondDone = other.completedTransfers.value().front();
+    QVERIFY2(secondDone.state == TransferState::completed,
+             qPrintable(secondDone.error ? secondDone.error->description() : QStringLiteral("no error")));
+    QCOMPARE(fileContents(root(to) + QStringLiteral("/dst/Album/big.bin")), big);
+    QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")),
+             (QStringList{"Album/", "Album/big.bin " + QString::number(big.size())}));
     QCOMPARE(LeftoverJournal::shared()->entries(), QList<LeftoverJournal::Entry>());
 }
 

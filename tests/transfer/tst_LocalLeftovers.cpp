@@ -4,6 +4,7 @@
 #include "services/PreferencesViewController.h"
 #include "transfer/TransferPlacement.h"
 
+#include "LoopDisk.h"
 #include "TestFiles.h"
 #include "TransferTestCase.h"
 
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -58,6 +60,8 @@ private slots:
     void foreignLinesTouchNothing();
     void aFolderNotThereKeepsItsEntryUntilItIs();
     void anItemAtTheTopOfADiskNotMountedWaitsForIt();
+    void anotherFolderInTheRecordedPlaceKeepsTheEntry_data();
+    void anotherFolderInTheRecordedPlaceKeepsTheEntry();
 };
 
 void tst_LocalLeftovers::cleanup() {
@@ -127,12 +131,16 @@ void tst_LocalLeftovers::aCrashBetweenTheStepsLosesNothing_data() {
     QTest::addColumn<bool>("ontoFolder"); // the item it replaces is one
     QTest::addColumn<QString>("step");    // where the copy is cut off
     QTest::addColumn<bool>("replaced");   // the new item is what the next start keeps
-    for (const char* step : {"aside", "whole"}) {
-        const bool whole = QLatin1String(step) == QLatin1String("whole");
-        QTest::addRow("file onto file, %s", step) << Side::mac << false << false << step << whole;
-        QTest::addRow("file onto folder, %s", step) << Side::mac << false << true << step << whole;
-        QTest::addRow("folder onto file, %s", step) << Side::mac << true << false << step << whole;
-        QTest::addRow("device file onto file, %s", step) << Side::device << false << false << step << whole;
+    for (const QString& step : {QStringLiteral("aside"), QStringLiteral("whole")}) {
+        const bool whole = step == QLatin1String("whole");
+        const QByteArray name = step.toLatin1();
+        QTest::addRow("file onto file, %s", name.constData()) << Side::mac << false << false << step << whole;
+        QTest::addRow("file onto folder, %s", name.constData())
+            << Side::mac << false << true << step << whole;
+        QTest::addRow("folder onto file, %s", name.constData())
+            << Side::mac << true << false << step << whole;
+        QTest::addRow("device file onto file, %s", name.constData())
+            << Side::device << false << false << step << whole;
     }
     // Half of the folder is built under its hidden name.
     QTest::newRow("folder onto file, while it is built") << Side::mac << true << false << "building" << false;
@@ -297,6 +305,77 @@ void tst_LocalLeftovers::anItemAtTheTopOfADiskNotMountedWaitsForIt() {
     LocalLeftovers::recover(journal);
     QVERIFY(journal.entries().isEmpty());
     QCOMPARE(fileContents(mountPoint + QStringLiteral("/Beach.jpg")), QByteArray("the only copy"));
+}
+
+void tst_LocalLeftovers::anotherFolderInTheRecordedPlaceKeepsTheEntry_data() {
+    QTest::addColumn<bool>("otherDisk"); // else a folder of the same file system bound over it
+    QTest::newRow("another disk in the same loop device") << true;
+    QTest::newRow("a folder of the same file system bound over it") << false;
+}
+
+// At the next start the place of an item set aside shows another folder: another disk taking its
+// turn in the same drive (the same device number, another file system), or a folder of the same
+// file system bound over it. The item's absence there proves nothing: the entry waits, and the
+// item comes back once its own folder is there again.
+void tst_LocalLeftovers::anotherFolderInTheRecordedPlaceKeepsTheEntry() {
+    QFETCH(bool, otherDisk);
+    std::unique_ptr<LoopDisk> disk;
+    QString folder = m_mac + QStringLiteral("/Photos");
+    const QString other = m_mac + QStringLiteral("/Other");
+    if (otherDisk) {
+        disk = std::make_unique<LoopDisk>(scratchPath(QStringLiteral("image")), LoopDisk::Kind::ext4, 16);
+        if (!disk->isMounted())
+            QSKIP(qPrintable(QStringLiteral("needs a loop-mounted ext4 image: ") + disk->failure()));
+        folder = disk->path();
+    } else {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QDir().mkpath(other));
+    }
+    const QByteArray native = QFile::encodeName(folder);
+    const QString hidden = folder + QStringLiteral("/.orvanta-aside-0123456789abcdef");
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::asideItem, QString(), QString(), hidden,
+                                       folder + QStringLiteral("/Beach.jpg")};
+    const QString file = scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl");
+    struct stat before {};
+    {
+        LeftoverJournal earlier(file);
+        QVERIFY(earlier.begin(entry));
+        QVERIFY(writeTestFile(hidden, "the only copy"));
+        QCOMPARE(::stat(native.constData(), &before), 0);
+    }
+    bool bound = false;
+    const auto unbind = qScopeGuard([&] {
+        if (bound)
+            ::umount2(native.constData(), MNT_DETACH);
+    });
+    if (otherDisk) {
+        QVERIFY2(disk->swapDisk(), qPrintable(disk->failure()));
+    } else {
+        if (::mount(QFile::encodeName(other).constData(), native.constData(), nullptr, MS_BIND, nullptr) != 0)
+            QSKIP("mounting needs root (a bind mount shows the other folder)");
+        bound = true;
+    }
+    struct stat now {};
+    QCOMPARE(::stat(native.constData(), &now), 0);
+    // What a device number alone cannot tell apart.
+    QCOMPARE(now.st_dev, before.st_dev);
+    QVERIFY(!QFileInfo::exists(hidden));
+
+    {
+        LeftoverJournal journal(file);
+        LocalLeftovers::recover(journal);
+        QCOMPARE(journal.entries(), QList<LeftoverJournal::Entry>{entry});
+    }
+    if (otherDisk) {
+        QVERIFY2(disk->swapDisk(), qPrintable(disk->failure()));
+    } else {
+        QCOMPARE(::umount(native.constData()), 0);
+        bound = false;
+    }
+    LeftoverJournal journal(file);
+    LocalLeftovers::recover(journal);
+    QVERIFY(journal.entries().isEmpty());
+    QCOMPARE(fileContents(folder + QStringLiteral("/Beach.jpg")), QByteArray("the only copy"));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_LocalLeftovers)
