@@ -54,6 +54,8 @@ private slots:
 
     void canPaste_data();
     void canPaste();
+    void canPasteMatchesTheItemByItemRule();
+    void theAnswerFollowsTheClipboard();
     void cutPasteEmptiesTheClipboardOnlyOnceMoved_data();
     void cutPasteEmptiesTheClipboardOnlyOnceMoved();
     void itemsCutDuringAPasteStayOnTheClipboard();
@@ -126,6 +128,19 @@ void tst_ClipboardManager::canPaste_data() {
     QTest::newRow("device item, same path on the computer")
         << QList<FileItem>{itemAt(AFCLocation::mediaURL(udid, QStringLiteral("/A/B")), true)} << cut
         << URL::fileURL(QStringLiteral("/A/B/C")) << true;
+    // A folder pasted into itself or below itself would copy itself without end, by copy or by move.
+    QTest::newRow("copy into itself") << cutFolder << copy << URL::fileURL(QStringLiteral("/A/B")) << false;
+    QTest::newRow("cut below itself") << cutFolder << cut << URL::fileURL(QStringLiteral("/A/B/C/D")) << false;
+    QTest::newRow("copy below itself") << cutFolder << copy << URL::fileURL(QStringLiteral("/A/B/C")) << false;
+    QTest::newRow("cut into a sibling whose name begins alike")
+        << cutFolder << cut << URL::fileURL(QStringLiteral("/A/BC")) << true;
+    const QList<FileItem> deviceFolder{itemAt(AFCLocation::mediaURL(udid, QStringLiteral("/DCIM")), true)};
+    QTest::newRow("device folder below itself")
+        << deviceFolder << cut << AFCLocation::mediaURL(udid, QStringLiteral("/DCIM/100APPLE")) << false;
+    QTest::newRow("device folder, the same path on another device")
+        << deviceFolder << cut
+        << AFCLocation::mediaURL(QStringLiteral("00008110-0000000000000001"), QStringLiteral("/DCIM/100APPLE"))
+        << true;
 }
 
 void tst_ClipboardManager::canPaste() {
@@ -143,6 +158,62 @@ void tst_ClipboardManager::canPaste() {
         QVERIFY(m_manager->completedTransfers.value().isEmpty());
         QCOMPARE(m_clipboard->items.value(), items);
     }
+}
+
+// Every destination against every clipboard, with the spellings a location may take (a trailing
+// "/", "." and "..", escapes, a host or scheme in other letters, a root, a path without "/"): the
+// answer is the item-by-item rule's, a refusal when the destination is one of the items or lies
+// inside a folder among them.
+void tst_ClipboardManager::canPasteMatchesTheItemByItemRule() {
+    const auto at = [](const char* text) {
+        return *URL::fromString(QString::fromLatin1(text));
+    };
+    const QString other = udid.toLower();
+    const QList<URL> places{
+        URL::fileURL(QStringLiteral("/A/B")), URL::fileURL(QStringLiteral("/A/B"), true),
+        at("file:///A/./B"), at("file:///A/C/../B/D"), at("file:///A%2FB/E"), at("FILE:///A/B/F"),
+        URL::fileURL(QStringLiteral("/A/B C")), at("file:///A/B%20C/G"), URL::fileURL(QStringLiteral("/A/BC")),
+        URL::fileURL(QStringLiteral("/A")), URL::fileURL(QStringLiteral("/")), URL::fileURL(QStringLiteral("/Z/y")),
+        device(QStringLiteral("/A/B")), device(QStringLiteral("/A/B/H")),
+        AFCLocation::mediaURL(other, QStringLiteral("/A/B/H")),
+        AFCLocation::containerURL(udid, QStringLiteral("io.halvorn.tavolet"), QStringLiteral("/Documents")),
+        AFCLocation::containerURL(udid, QStringLiteral("io.halvorn.tavolet"), QStringLiteral("/Documents/I")),
+        at("afc:A"), at("afc:A/B")};
+    for (const bool folders : {true, false}) {
+        for (const URL& itemURL : places) {
+            const QList<FileItem> clipboards[] = {
+                {itemAt(itemURL, folders)},
+                {itemAt(URL::fileURL(QStringLiteral("/Q")), true), itemAt(itemURL, folders)}};
+            for (const QList<FileItem>& items : clipboards) {
+                m_clipboard->items = items;
+                for (const URL& destination : places) {
+                    bool refused = false;
+                    for (const FileItem& item : items)
+                        refused = refused || destination.isSameLocation(item.path()) ||
+                                  (item.isDirectory() && destination.isBelow(item.path()));
+                    QVERIFY2(m_clipboard->canPaste(destination) == !refused,
+                             qPrintable(itemURL.absoluteString() + (folders ? " (folder) into " : " into ") +
+                                        destination.absoluteString()));
+                }
+            }
+        }
+    }
+}
+
+// A new content is judged afresh for a destination asked about before, also one that holds the
+// same items as an earlier content.
+void tst_ClipboardManager::theAnswerFollowsTheClipboard() {
+    const URL inside = URL::fileURL(QStringLiteral("/A/B/C"));
+    const FileItem cutFolder = itemAt(URL::fileURL(QStringLiteral("/A/B")), true);
+    m_clipboard->mode = ClipboardManager::Mode::cut;
+    m_clipboard->items = QList<FileItem>{cutFolder};
+    QVERIFY(!m_clipboard->canPaste(inside));
+    m_clipboard->items = QList<FileItem>{itemAt(URL::fileURL(QStringLiteral("/X")), true)};
+    QVERIFY(m_clipboard->canPaste(inside));
+    m_clipboard->items = QList<FileItem>{cutFolder};
+    QVERIFY(!m_clipboard->canPaste(inside));
+    m_clipboard->items = QList<FileItem>{};
+    QVERIFY(!m_clipboard->canPaste(URL::fileURL(QStringLiteral("/X/Y"))));
 }
 
 void tst_ClipboardManager::cutPasteEmptiesTheClipboardOnlyOnceMoved_data() {
