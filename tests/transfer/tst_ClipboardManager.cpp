@@ -56,6 +56,7 @@ private slots:
     void canPaste();
     void canPasteMatchesTheItemByItemRule();
     void theAnswerFollowsTheClipboard();
+    void questionsCostTheSameForTenItemsAsForACameraRoll();
     void cutPasteEmptiesTheClipboardOnlyOnceMoved_data();
     void cutPasteEmptiesTheClipboardOnlyOnceMoved();
     void itemsCutDuringAPasteStayOnTheClipboard();
@@ -214,6 +215,48 @@ void tst_ClipboardManager::theAnswerFollowsTheClipboard() {
     QVERIFY(!m_clipboard->canPaste(inside));
     m_clipboard->items = QList<FileItem>{};
     QVERIFY(!m_clipboard->canPaste(URL::fileURL(QStringLiteral("/X/Y"))));
+}
+
+// The menus ask at every focus change, window activation and published change: what the
+// clipboard holds is read once, when it is put there, and a question reads as many items with a
+// camera roll on the clipboard as with ten photos.
+void tst_ClipboardManager::questionsCostTheSameForTenItemsAsForACameraRoll() {
+    const QList<URL> destinations{device(QStringLiteral("/DCIM")), device(QStringLiteral("/DCIM/100APPLE/IMG_1.JPG")),
+                                  device(QStringLiteral("/DCIM/100APPLE/Edits")), mac(QStringLiteral("/dst"))};
+    struct Reads {
+        std::size_t atTheChange = 0;
+        std::size_t asked = 0;
+        int wrongAnswers = 0;
+    };
+    const auto readsFor = [&](int count) {
+        QList<FileItem> roll{itemAt(device(QStringLiteral("/DCIM/100APPLE")), true)};
+        for (int index = 1; index < count; ++index)
+            roll.append(itemAt(device(QStringLiteral("/DCIM/100APPLE/IMG_%1.JPG").arg(index)), false));
+        Reads reads;
+        const std::size_t before = m_clipboard->itemLocationsRead();
+        m_clipboard->items = roll;
+        m_clipboard->mode = ClipboardManager::Mode::cut;
+        reads.atTheChange = m_clipboard->itemLocationsRead() - before;
+        for (int round = 0; round < 3; ++round) {
+            for (const URL& destination : destinations) {
+                // The folder above the roll and a computer folder take it; a photo of it and a
+                // folder inside it do not.
+                const bool allowed = destination == destinations.first() || destination == destinations.last();
+                reads.wrongAnswers += m_clipboard->canPaste(destination) == allowed ? 0 : 1;
+            }
+        }
+        reads.asked = m_clipboard->itemLocationsRead() - before - reads.atTheChange;
+        return reads;
+    };
+
+    const Reads ten = readsFor(10);
+    const Reads roll = readsFor(100000);
+
+    QCOMPARE(ten.wrongAnswers, 0);
+    QCOMPARE(roll.wrongAnswers, 0);
+    QCOMPARE(ten.atTheChange, std::size_t(10));
+    QCOMPARE(roll.atTheChange, std::size_t(100000));
+    QCOMPARE(roll.asked, ten.asked);
 }
 
 void tst_ClipboardManager::cutPasteEmptiesTheClipboardOnlyOnceMoved_data() {
