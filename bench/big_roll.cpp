@@ -462,7 +462,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         listKeys.selectAll.busyMs, columnsKeys.copy.stallMs, columnsKeys.copy.busyMs, listKeys.copy.stallMs,
         listKeys.copy.busyMs, columnsKeys.leave.stallMs, columnsKeys.leave.busyMs, listKeys.leave.stallMs,
         listKeys.leave.busyMs);
-    std::printf("  with the whole roll on the clipboard: one validation of the Edit menu %.2f ms / %.2f ms "
+    std::printf("  with the whole roll on the clipboard: one validation of the Edit menu %.3f ms / %.3f ms "
                 "(target <= 5 ms), a click on one row after Select All %.1f ms [%.1f] (target <= 100 ms)\n",
                 columnsKeys.validateMs, listKeys.validateMs, focusClick.stallMs, focusClick.busyMs);
     std::printf(
@@ -484,7 +484,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         (rssListed - rssStart) * 1048576.0 / double(count), rssBefore, rssEnd, rssAfter, rssTarget);
     std::printf("big_roll list_ms=%.0f columns_ms=%.0f leave_selection_stall_ms=%.1f select_all_ms=%.1f "
                 "copy_key_ms=%.1f end_stall_ms=%.1f first_files_per_s=%.0f last_files_per_s=%.0f "
-                "paste_shown_ratio=%.2f max_stall_ms=%.1f rss_before_mib=%.0f rss_after_mib=%.0f validate_ms=%.2f "
+                "paste_shown_ratio=%.2f max_stall_ms=%.1f rss_before_mib=%.0f rss_after_mib=%.0f validate_ms=%.3f "
                 "focus_stall_ms=%.1f\n",
                 list.ms, columns.ms, leaveStall, selectAll, copyKey, endStall, pasted.firstPerSecond,
                 pasted.lastPerSecond, ratio, maxStall, rssBefore, rssAfter, validateMs, focusClick.stallMs);
