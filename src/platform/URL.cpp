@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
 bool isUnreserved(char16_t c) {
@@ -75,7 +77,32 @@ QString percentEncode(QStringView text, bool (*allowed)(char16_t), bool keepEsca
 }
 
 QString percentDecode(const QString& encoded) {
+    // The stored parts are ASCII (everything else is escaped), so without an escape the text is
+    // its own decoding; most paths have none, and the menus compare locations often.
+    if (!encoded.contains(QLatin1Char('%')))
+        return encoded;
     return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toUtf8()));
+}
+
+// Whether decoding and cleaning would leave path as it is: no escape, no empty segment but the
+// root's, no "." or ".." segment and no trailing "/" but the root. Most paths are so, and the
+// menus compare locations often.
+bool isCleanPath(QStringView path) {
+    if (path.isEmpty() || path.contains(QLatin1Char('%')))
+        return false;
+    if (path == u"/")
+        return true;
+    qsizetype start = path.startsWith(QLatin1Char('/')) ? 1 : 0;
+    while (start <= path.size()) {
+        qsizetype end = path.indexOf(QLatin1Char('/'), start);
+        if (end < 0)
+            end = path.size();
+        const QStringView segment = path.mid(start, end - start);
+        if (segment.isEmpty() || segment == u"." || segment == u"..")
+            return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 bool isValidScheme(QStringView scheme) {
@@ -166,6 +193,11 @@ void URL::rebuildText() {
 QString URL::host() const {
     if (!m_authority)
         return {};
+    // A device's UDID or a plain name: nothing to take apart or decode, and no copy made.
+    if (std::none_of(m_authority->cbegin(), m_authority->cend(), [](QChar c) {
+            return c == u'@' || c == u'[' || c == u':' || c == u'%';
+        }))
+        return *m_authority;
     QStringView host = *m_authority;
     const qsizetype at = host.lastIndexOf(QLatin1Char('@'));
     if (at >= 0)
@@ -238,6 +270,8 @@ URL URL::deletingLastPathComponent() const {
 }
 
 QString URL::cleanedPath() const {
+    if (isCleanPath(m_path))
+        return m_path;
     const QString cleaned = QDir::cleanPath(path());
     return cleaned.isEmpty() ? QStringLiteral("/") : cleaned;
 }
@@ -253,11 +287,17 @@ bool URL::isSameLocation(const URL& other) const {
 bool URL::isBelow(const URL& folder) const {
     if (!sameSchemeAndHost(folder))
         return false;
-    QString prefix = folder.cleanedPath();
-    if (!prefix.endsWith(QLatin1Char('/')))
-        prefix += QLatin1Char('/');
+    const QString prefix = Location{{}, {}, folder.cleanedPath()}.insidePrefix();
     const QString mine = cleanedPath();
     return mine.size() > prefix.size() && mine.startsWith(prefix);
+}
+
+QString URL::Location::insidePrefix() const {
+    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+
+URL::Location URL::location() const {
+    return {m_scheme, host(), cleanedPath()};
 }
 
 QDebug operator<<(QDebug debug, const URL& url) {

@@ -52,8 +52,21 @@ public:
     // Whether both name the same place: same scheme and host (exact text) and the same decoded
     // path once "." and ".." segments, doubled and trailing "/" are cleaned away.
     bool isSameLocation(const URL& other) const;
-    // Whether this lies strictly inside folder, by the same rule.
+    // Whether this lies strictly inside folder, by the same rule: its cleaned path is longer
+    // than the folder's insidePrefix() and begins with it.
     bool isBelow(const URL& folder) const;
+
+    // What those two compare, read out once for callers that keep it: two URLs are the same
+    // location exactly when their Locations are equal.
+    struct Location {
+        QString scheme;
+        QString host; // decoded
+        QString path; // decoded and cleaned
+        // What the paths of the places inside this one begin with: the path and one "/".
+        QString insidePrefix() const;
+        bool operator==(const Location& other) const = default;
+    };
+    Location location() const;
 
     bool operator==(const URL& other) const { return m_text == other.m_text; }
 

@@ -6,9 +6,16 @@
 #include "services/FileSystemProvider.h"
 #include "transfer/TransferManager.h"
 
+#include <algorithm>
+#include <functional>
+#include <string_view>
+
 ClipboardManager::ClipboardManager(std::shared_ptr<TransferManager> transferManager,
                                    std::shared_ptr<FileSystemProvider> fileSystemProvider)
-    : m_transferManager(std::move(transferManager)), m_fileSystemProvider(std::move(fileSystemProvider)) {}
+    : m_transferManager(std::move(transferManager)), m_fileSystemProvider(std::move(fileSystemProvider)) {
+    // Read at the change, so that no question of the menus pays for it.
+    m_itemsWatch = items.subscribe([this](const QList<FileItem>&) { factsFor(items.value()); });
+}
 
 ClipboardManager::~ClipboardManager() = default;
 
@@ -21,19 +28,78 @@ QSet<URL> ClipboardManager::cutItemURLs() const {
     return urls;
 }
 
-bool ClipboardManager::canPaste(const URL& destination) const {
-    const QList<FileItem> current = items.value();
-    if (current.isEmpty())
-        return false;
-    for (const FileItem& item : current) {
-        // Compared as locations, so "/A/B/" is /A/B; only the same scheme and device can clash.
-        if (destination.isSameLocation(item.path()))
-            return false;
+namespace {
+
+std::size_t fingerprint(const URL::Location& place, QStringView path) {
+    const auto hash = [](QStringView text) {
+        return std::hash<std::u16string_view>{}(std::u16string_view(text.utf16(), size_t(text.size())));
+    };
+    std::size_t seed = hash(place.scheme);
+    for (const QStringView part : {QStringView(place.host), path})
+        seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    return seed;
+}
+
+} // namespace
+
+const ClipboardManager::PasteFacts& ClipboardManager::factsFor(const QList<FileItem>& current) const {
+    if (current.size() == m_facts.items.size() && current.constData() == m_facts.items.constData())
+        return m_facts;
+    m_lastAnswer.reset();
+    m_facts = PasteFacts{current, {}};
+    m_facts.marks.reserve(size_t(current.size()));
+    for (qsizetype index = 0; index < current.size(); ++index) {
+        ++m_itemLocationsRead;
+        const FileItem& item = current.at(index);
+        const URL::Location at = item.path().location();
+        m_facts.marks.push_back({fingerprint(at, at.path), quint32(index), false});
         // A folder pasted below itself, by copy or by move, would copy itself without end.
-        if (item.isDirectory() && destination.isBelow(item.path()))
+        if (item.isDirectory())
+            m_facts.marks.push_back({fingerprint(at, at.insidePrefix()), quint32(index), true});
+    }
+    std::ranges::sort(m_facts.marks, {}, &Mark::fingerprint);
+    return m_facts;
+}
+
+// Whether an item's location (or a folder item's inside prefix) is path at the destination's
+// scheme and host.
+bool ClipboardManager::holds(const PasteFacts& facts, const URL::Location& destination, QStringView path,
+                             bool folderPrefix) const {
+    for (const Mark& mark :
+         std::ranges::equal_range(facts.marks, fingerprint(destination, path), {}, &Mark::fingerprint)) {
+        if (mark.folderPrefix != folderPrefix)
+            continue;
+        ++m_itemLocationsRead;
+        const URL::Location at = facts.items.at(mark.index).path().location();
+        if (at.scheme == destination.scheme && at.host == destination.host &&
+            (folderPrefix ? at.insidePrefix() : at.path) == path)
+            return true;
+    }
+    return false;
+}
+
+// Compared as locations, so "/A/B/" is /A/B; only the same scheme and device can clash. The
+// destination lies inside a folder item when its path, longer than the folder's inside prefix,
+// begins with it: one of the destination's own prefixes that end in "/".
+bool ClipboardManager::allows(const PasteFacts& facts, const URL::Location& destination) const {
+    if (holds(facts, destination, destination.path, false))
+        return false;
+    const QString& path = destination.path;
+    for (qsizetype slash = path.indexOf(QLatin1Char('/')); slash >= 0 && slash + 1 < path.size();
+         slash = path.indexOf(QLatin1Char('/'), slash + 1)) {
+        if (holds(facts, destination, QStringView(path).left(slash + 1), true))
             return false;
     }
     return true;
+}
+
+bool ClipboardManager::canPaste(const URL& destination) const {
+    const PasteFacts& facts = factsFor(items.value());
+    if (facts.items.isEmpty())
+        return false;
+    if (!m_lastAnswer || m_lastAnswer->first != destination)
+        m_lastAnswer.emplace(destination, allows(facts, destination.location()));
+    return m_lastAnswer->second;
 }
 
 async::Task<void> ClipboardManager::paste(URL destination) {

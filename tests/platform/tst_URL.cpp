@@ -146,6 +146,14 @@ private slots:
         row("host case differs", "afc://abc/DCIM", "afc://ABC/DCIM", false, false);
         row("child", "afc://U/DCIM/100APPLE", "afc://U/DCIM/", false, true);
         row("sibling with common prefix", "afc://U/DCIM2", "afc://U/DCIM", false, false);
+        row("doubled slash", "afc://U/DCIM//100APPLE", "afc://U/DCIM/100APPLE", true, false);
+        row("trailing dot segment", "afc://U/DCIM/100APPLE/.", "afc://U/DCIM/100APPLE", true, false);
+        row("three dots are a name", "afc://U/DCIM/.../100APPLE", "afc://U/DCIM", false, true);
+        row("encoded slash", "afc://U/DCIM%2F100APPLE", "afc://U/DCIM", false, true);
+        row("encoded host", "afc://%55/DCIM", "afc://U/DCIM", true, false);
+        row("host with a port", "afc://U:62078/DCIM/100APPLE", "afc://U/DCIM", false, true);
+        row("host with a user", "afc://me@U/DCIM", "afc://U/DCIM", true, false);
+        row("path without a root", "afc:DCIM/./100APPLE", "afc:DCIM", false, true);
     }
 
     void comparesLocations() {
@@ -157,6 +165,7 @@ private slots:
         QTEST(second.isSameLocation(first), "same");
         QTEST(first.isBelow(second), "aBelowB");
         QVERIFY(!first.isBelow(first));
+        QTEST(first.location() == second.location(), "same");
     }
 };
 

@@ -54,6 +54,9 @@ private slots:
 
     void canPaste_data();
     void canPaste();
+    void canPasteMatchesTheItemByItemRule();
+    void theAnswerFollowsTheClipboard();
+    void questionsCostTheSameForTenItemsAsForACameraRoll();
     void cutPasteEmptiesTheClipboardOnlyOnceMoved_data();
     void cutPasteEmptiesTheClipboardOnlyOnceMoved();
     void itemsCutDuringAPasteStayOnTheClipboard();
@@ -126,6 +129,19 @@ void tst_ClipboardManager::canPaste_data() {
     QTest::newRow("device item, same path on the computer")
         << QList<FileItem>{itemAt(AFCLocation::mediaURL(udid, QStringLiteral("/A/B")), true)} << cut
         << URL::fileURL(QStringLiteral("/A/B/C")) << true;
+    // A folder pasted into itself or below itself would copy itself without end, by copy or by move.
+    QTest::newRow("copy into itself") << cutFolder << copy << URL::fileURL(QStringLiteral("/A/B")) << false;
+    QTest::newRow("cut below itself") << cutFolder << cut << URL::fileURL(QStringLiteral("/A/B/C/D")) << false;
+    QTest::newRow("copy below itself") << cutFolder << copy << URL::fileURL(QStringLiteral("/A/B/C")) << false;
+    QTest::newRow("cut into a sibling whose name begins alike")
+        << cutFolder << cut << URL::fileURL(QStringLiteral("/A/BC")) << true;
+    const QList<FileItem> deviceFolder{itemAt(AFCLocation::mediaURL(udid, QStringLiteral("/DCIM")), true)};
+    QTest::newRow("device folder below itself")
+        << deviceFolder << cut << AFCLocation::mediaURL(udid, QStringLiteral("/DCIM/100APPLE")) << false;
+    QTest::newRow("device folder, the same path on another device")
+        << deviceFolder << cut
+        << AFCLocation::mediaURL(QStringLiteral("00008110-0000000000000001"), QStringLiteral("/DCIM/100APPLE"))
+        << true;
 }
 
 void tst_ClipboardManager::canPaste() {
@@ -143,6 +159,104 @@ void tst_ClipboardManager::canPaste() {
         QVERIFY(m_manager->completedTransfers.value().isEmpty());
         QCOMPARE(m_clipboard->items.value(), items);
     }
+}
+
+// Every destination against every clipboard, with the spellings a location may take (a trailing
+// "/", "." and "..", escapes, a host or scheme in other letters, a root, a path without "/"): the
+// answer is the item-by-item rule's, a refusal when the destination is one of the items or lies
+// inside a folder among them.
+void tst_ClipboardManager::canPasteMatchesTheItemByItemRule() {
+    const auto at = [](const char* text) {
+        return *URL::fromString(QString::fromLatin1(text));
+    };
+    const QString other = udid.toLower();
+    const QList<URL> places{
+        URL::fileURL(QStringLiteral("/A/B")), URL::fileURL(QStringLiteral("/A/B"), true),
+        at("file:///A/./B"), at("file:///A/C/../B/D"), at("file:///A%2FB/E"), at("FILE:///A/B/F"),
+        URL::fileURL(QStringLiteral("/A/B C")), at("file:///A/B%20C/G"), URL::fileURL(QStringLiteral("/A/BC")),
+        URL::fileURL(QStringLiteral("/A")), URL::fileURL(QStringLiteral("/")), URL::fileURL(QStringLiteral("/Z/y")),
+        device(QStringLiteral("/A/B")), device(QStringLiteral("/A/B/H")),
+        AFCLocation::mediaURL(other, QStringLiteral("/A/B/H")),
+        AFCLocation::containerURL(udid, QStringLiteral("io.halvorn.tavolet"), QStringLiteral("/Documents")),
+        AFCLocation::containerURL(udid, QStringLiteral("io.halvorn.tavolet"), QStringLiteral("/Documents/I")),
+        at("afc:A"), at("afc:A/B")};
+    for (const bool folders : {true, false}) {
+        for (const URL& itemURL : places) {
+            const QList<FileItem> clipboards[] = {
+                {itemAt(itemURL, folders)},
+                {itemAt(URL::fileURL(QStringLiteral("/Q")), true), itemAt(itemURL, folders)}};
+            for (const QList<FileItem>& items : clipboards) {
+                m_clipboard->items = items;
+                for (const URL& destination : places) {
+                    bool refused = false;
+                    for (const FileItem& item : items)
+                        refused = refused || destination.isSameLocation(item.path()) ||
+                                  (item.isDirectory() && destination.isBelow(item.path()));
+                    QVERIFY2(m_clipboard->canPaste(destination) == !refused,
+                             qPrintable(itemURL.absoluteString() + (folders ? " (folder) into " : " into ") +
+                                        destination.absoluteString()));
+                }
+            }
+        }
+    }
+}
+
+// A new content is judged afresh for a destination asked about before, also one that holds the
+// same items as an earlier content.
+void tst_ClipboardManager::theAnswerFollowsTheClipboard() {
+    const URL inside = URL::fileURL(QStringLiteral("/A/B/C"));
+    const FileItem cutFolder = itemAt(URL::fileURL(QStringLiteral("/A/B")), true);
+    m_clipboard->mode = ClipboardManager::Mode::cut;
+    m_clipboard->items = QList<FileItem>{cutFolder};
+    QVERIFY(!m_clipboard->canPaste(inside));
+    m_clipboard->items = QList<FileItem>{itemAt(URL::fileURL(QStringLiteral("/X")), true)};
+    QVERIFY(m_clipboard->canPaste(inside));
+    m_clipboard->items = QList<FileItem>{cutFolder};
+    QVERIFY(!m_clipboard->canPaste(inside));
+    m_clipboard->items = QList<FileItem>{};
+    QVERIFY(!m_clipboard->canPaste(URL::fileURL(QStringLiteral("/X/Y"))));
+}
+
+// The menus ask at every focus change, window activation and published change: what the
+// clipboard holds is read once, when it is put there, and a question reads as many items with a
+// camera roll on the clipboard as with ten photos.
+void tst_ClipboardManager::questionsCostTheSameForTenItemsAsForACameraRoll() {
+    const QList<URL> destinations{device(QStringLiteral("/DCIM")), device(QStringLiteral("/DCIM/100APPLE/IMG_1.JPG")),
+                                  device(QStringLiteral("/DCIM/100APPLE/Edits")), mac(QStringLiteral("/dst"))};
+    struct Reads {
+        std::size_t atTheChange = 0;
+        std::size_t asked = 0;
+        int wrongAnswers = 0;
+    };
+    const auto readsFor = [&](int count) {
+        QList<FileItem> roll{itemAt(device(QStringLiteral("/DCIM/100APPLE")), true)};
+        for (int index = 1; index < count; ++index)
+            roll.append(itemAt(device(QStringLiteral("/DCIM/100APPLE/IMG_%1.JPG").arg(index)), false));
+        Reads reads;
+        const std::size_t before = m_clipboard->itemLocationsRead();
+        m_clipboard->items = roll;
+        m_clipboard->mode = ClipboardManager::Mode::cut;
+        reads.atTheChange = m_clipboard->itemLocationsRead() - before;
+        for (int round = 0; round < 3; ++round) {
+            for (const URL& destination : destinations) {
+                // The folder above the roll and a computer folder take it; a photo of it and a
+                // folder inside it do not.
+                const bool allowed = destination == destinations.first() || destination == destinations.last();
+                reads.wrongAnswers += m_clipboard->canPaste(destination) == allowed ? 0 : 1;
+            }
+        }
+        reads.asked = m_clipboard->itemLocationsRead() - before - reads.atTheChange;
+        return reads;
+    };
+
+    const Reads ten = readsFor(10);
+    const Reads roll = readsFor(100000);
+
+    QCOMPARE(ten.wrongAnswers, 0);
+    QCOMPARE(roll.wrongAnswers, 0);
+    QCOMPARE(roll.asked, ten.asked);
+    QCOMPARE(ten.atTheChange, std::size_t(10));
+    QCOMPARE(roll.atTheChange, std::size_t(100000));
 }
 
 void tst_ClipboardManager::cutPasteEmptiesTheClipboardOnlyOnceMoved_data() {
