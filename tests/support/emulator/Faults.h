@@ -105,7 +105,8 @@ public:
     // The next request of this operation ("MAKE_DIR") is held unanswered, and the connection it
     // came on with it, until released (then it is carried out and answered) or the device is
     // unplugged: a device that stops answering in the middle of a copy. Called again before a
-    // request was held, the next request of any of the operations named is held.
+    // request was held, the next request of any of the operations named is held. A lockdown
+    // request is named as the client asks for it ("StartService"): a session slow to start.
     void holdNext(std::string operation);
     void releaseHeld();
     // Blocks until a request is held (true) or the time limit passes (false); the limit only
