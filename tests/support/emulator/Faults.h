@@ -109,6 +109,8 @@ public:
     // request is named as the client asks for it ("StartService"): a session slow to start.
     void holdNext(std::string operation);
     void releaseHeld();
+    // Lets the request held now go on, while the operations named since it was held stay armed.
+    void passHeld();
     // Blocks until a request is held (true) or the time limit passes (false); the limit only
     // stops a broken test from hanging, it is no synchronisation.
     bool waitUntilHeld(std::chrono::milliseconds limit = std::chrono::seconds(20));
@@ -173,6 +175,7 @@ private:
     std::set<std::string> m_holdNext;
     bool m_holding = false;
     int m_requestsHeld = 0;
+    uint64_t m_passes = 0;
 
     std::optional<uint64_t> m_readGateAfter;
     uint64_t m_readBytes = 0;
