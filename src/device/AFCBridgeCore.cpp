@@ -141,12 +141,18 @@ std::shared_ptr<void> AFCBridgeCore::claim(const QString& udid, std::stop_token 
         claim->after = m_issued;
         m_claims.push_back(claim);
     }
+    ++m_claimsHeld;
     struct Hold {
         std::shared_ptr<Claim> claim;
-        ~Hold() { claim->held = false; }
+        std::shared_ptr<AFCBridgeCore> core;
+        ~Hold() {
+            claim->held = false;
+            --core->m_claimsHeld;
+        }
     };
     auto hold = std::make_shared<Hold>();
     hold->claim = std::move(claim);
+    hold->core = shared_from_this();
     return hold;
 }
 
@@ -184,6 +190,9 @@ void AFCBridgeCore::Watch::sent(const QString& key) {
     if (m_sent)
         return;
     m_sent = true;
+    // Most requests have no cancel, and no transfer waits on them.
+    if (!m_request.cancel.stop_possible() && !m_request.hasOwner() && m_core.m_claimsHeld == 0)
+        return;
     const std::weak_ptr<AFCBridgeCore> weak = m_core.weak_from_this();
     const quint64 serial = m_serial;
     auto cutter = [weak, serial, key](std::shared_ptr<Claim> claim = {}) {

@@ -149,4 +149,5 @@ private:
     quint64 m_cutSerial = 0;
     std::mutex m_claimsMutex;
     std::vector<std::shared_ptr<Claim>> m_claims;
+    std::atomic<int> m_claimsHeld{0};
 };
