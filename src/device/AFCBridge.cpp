@@ -43,7 +43,9 @@ void requireUsable(AFCError::Case errorCase, std::initializer_list<const QString
 template <typename F>
 auto onSession(Job& job, const QString& udid, const std::optional<QString>& bundleID, F fn,
                std::stop_token cancelled = {}) {
-    const afc_client_t afc = job.sessions.client(udid, bundleID);
+    const afc_client_t afc = job.sessions.usableClient(udid, bundleID);
+    // Only now does the device get the request: a session opened anew may have taken a while.
+    job.watch.sent(AFCSessionTable::key(udid, bundleID));
     try {
         return fn(afc);
     } catch (const AFCError& error) {
@@ -64,8 +66,32 @@ AFCBridge::AFCBridge(std::shared_ptr<LeftoverJournal> journal)
     AFCBridgeCore::noteMade(m_core);
 }
 
+AFCBridge::AFCBridge(std::shared_ptr<AFCBridgeCore> core, std::stop_token owner, UiTimerSource& timers)
+    : m_core(std::move(core)), m_owner(std::move(owner)), m_ownerTimers(&timers) {}
+
 AFCBridge::~AFCBridge() {
-    AFCBridgeCore::shutdown(std::move(m_core));
+    // A view leaves the bridge it looks at to that bridge's owner.
+    if (!m_ownerTimers)
+        AFCBridgeCore::shutdown(std::move(m_core));
+}
+
+std::shared_ptr<AFCBridge> AFCBridge::forRequestsOf(std::stop_token owner, UiTimerSource& timers) const {
+    return std::shared_ptr<AFCBridge>(new AFCBridge(m_core, std::move(owner), timers));
+}
+
+std::shared_ptr<void> AFCBridge::cutWhenStuck(const QString& udid) const {
+    if (!m_ownerTimers)
+        return {};
+    return m_core->claim(udid, m_owner, *m_ownerTimers);
+}
+
+AFCRequest AFCBridge::request(bool droppable, std::stop_token cancel) const {
+    AFCRequest made;
+    made.cancel = std::move(cancel);
+    made.owner = m_owner;
+    made.ownerTimers = m_ownerTimers;
+    made.droppable = droppable;
+    return made;
 }
 
 bool AFCBridge::waitForRetiredBridges(std::chrono::milliseconds limit) {
@@ -76,7 +102,8 @@ bool AFCBridge::isConnected(const QString& udid, const std::optional<QString>& b
     return connectedSession(udid, bundleID).has_value();
 }
 
-std::optional<quint64> AFCBridge::connectedSession(const QString& udid, const std::optional<QString>& bundleID) const {
+std::optional<quint64> AFCBridge::connectedSession(const QString& udid,
+                                                   const std::optional<QString>& bundleID) const {
     return m_core->sockets().aliveSession(AFCSessionTable::key(udid, bundleID));
 }
 
@@ -85,49 +112,59 @@ void AFCBridge::interrupt(const QString& udid) {
 }
 
 async::Task<void> AFCBridge::connect(QString udid) {
-    return m_core->perform([udid](Job& job) {
-        requireUsable(AFCError::Case::connectionFailed, {&udid});
-        job.sessions.connect(udid);
-    });
+    return m_core->perform(
+        [udid](Job& job) {
+            requireUsable(AFCError::Case::connectionFailed, {&udid});
+            job.sessions.connect(udid);
+        },
+        request(true));
 }
 
 async::Task<void> AFCBridge::connectApp(QString udid, QString bundleID) {
-    return m_core->perform([udid, bundleID](Job& job) {
-        requireUsable(AFCError::Case::connectionFailed, {&udid, &bundleID});
-        job.sessions.connectApp(udid, bundleID);
-    });
+    return m_core->perform(
+        [udid, bundleID](Job& job) {
+            requireUsable(AFCError::Case::connectionFailed, {&udid, &bundleID});
+            job.sessions.connectApp(udid, bundleID);
+        },
+        request(true));
 }
 
 async::Task<void> AFCBridge::disconnectAll(QString udid) {
-    return m_core->perform([udid](Job& job) { job.sessions.disconnectAll(udid); });
+    return m_core->perform([udid](Job& job) { job.sessions.disconnectAll(udid); }, request(false));
 }
 
 async::Task<QList<AFCFileInfo>> AFCBridge::listDirectory(QString udid, QString path,
                                                          std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
-        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
-            return AFCDirectoryReader::listDirectory(afc, path, job.stop).entries;
-        });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
+            return onSession(job, udid, bundleID, [&](afc_client_t afc) {
+                return AFCDirectoryReader::listDirectory(afc, path, job.stop).entries;
+            });
+        },
+        request(true));
 }
 
 async::Task<AFCDirectoryListing> AFCBridge::listDirectoryDetailed(QString udid, QString path,
                                                                   std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
-        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
-            return AFCDirectoryReader::listDirectory(afc, path, job.stop);
-        });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::directoryListFailed, {&path}, bundleID);
+            return onSession(job, udid, bundleID, [&](afc_client_t afc) {
+                return AFCDirectoryReader::listDirectory(afc, path, job.stop);
+            });
+        },
+        request(true));
 }
 
 async::Task<AFCFileInfo> AFCBridge::fileInfo(QString udid, QString path, std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::fileInfoFailed, {&path}, bundleID);
-        return onSession(job, udid, bundleID,
-                         [&](afc_client_t afc) { return AFCDirectoryReader::fileInfo(afc, path); });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::fileInfoFailed, {&path}, bundleID);
+            return onSession(job, udid, bundleID,
+                             [&](afc_client_t afc) { return AFCDirectoryReader::fileInfo(afc, path); });
+        },
+        request(true));
 }
 
 AFCReadStream AFCBridge::readStream(QString udid, QString path, std::optional<QString> bundleID) {
@@ -137,20 +174,21 @@ AFCReadStream AFCBridge::readStream(QString udid, QString path, std::optional<QS
 
 async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t maxBytes,
                                             std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, maxBytes, bundleID](Job& job) {
-        requireUsable(AFCError::Case::fileOpenFailed, {&path}, bundleID);
-        return onSession(job, udid, bundleID, [&](afc_client_t afc) {
-            return AFCFileReader::readFile(afc, path, maxBytes, chunkBytes, job.stop);
-        });
-    });
+    return m_core->perform(
+        [udid, path, maxBytes, bundleID](Job& job) {
+            requireUsable(AFCError::Case::fileOpenFailed, {&path}, bundleID);
+            return onSession(job, udid, bundleID, [&](afc_client_t afc) {
+                return AFCFileReader::readFile(afc, path, maxBytes, chunkBytes, job.stop);
+            });
+        },
+        request(true));
 }
 
 async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                          AFCDownloadProgress progress, std::stop_token token,
                                          AFCCopyOptions options) {
-    std::shared_ptr<void> cut = m_core->cutWhenCancelled(udid, token);
     return m_core->perform(
-        [udid, path, local = to.toLocalFile(), bundleID, progress, token, options, cut](Job& job) {
+        [udid, path, local = to.toLocalFile(), bundleID, progress, token, options](Job& job) {
             requireUsable(AFCError::Case::fileReadFailed, {&path, &local}, bundleID);
             const async::EitherStop stop(job.stop, token);
             return onSession(
@@ -160,74 +198,90 @@ async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std
                                             options);
                 },
                 stop.token());
-        });
+        },
+        request(true, token));
 }
 
 async::Task<void> AFCBridge::removeItem(QString udid, QString path, std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
-        onSession(job, udid, bundleID, [&](afc_client_t afc) { AFCItemOperations::removeItem(afc, path); });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+            onSession(job, udid, bundleID,
+                      [&](afc_client_t afc) { AFCItemOperations::removeItem(afc, path); });
+        },
+        request(false));
 }
 
 async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
                                         std::optional<QString> bundleID) {
-    return m_core->perform([udid, from, to, bundleID](Job& job) {
-        requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
-        onSession(job, udid, bundleID,
-                  [&](afc_client_t afc) { AFCItemOperations::renameItem(afc, from, to); });
-    });
+    return m_core->perform(
+        [udid, from, to, bundleID](Job& job) {
+            requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
+            onSession(job, udid, bundleID,
+                      [&](afc_client_t afc) { AFCItemOperations::renameItem(afc, from, to); });
+        },
+        request(false));
 }
 
 async::Task<AFCPutBack> AFCBridge::putBack(QString udid, QString from, QString to,
                                            std::optional<QString> bundleID) {
-    return m_core->perform([udid, from, to, bundleID](Job& job) {
-        requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
-        return onSession(job, udid, bundleID,
-                         [&](afc_client_t afc) { return AFCItemOperations::putBack(afc, from, to); });
-    });
+    return m_core->perform(
+        [udid, from, to, bundleID](Job& job) {
+            requireUsable(AFCError::Case::renameFailed, {&from, &to}, bundleID);
+            return onSession(job, udid, bundleID,
+                             [&](afc_client_t afc) { return AFCItemOperations::putBack(afc, from, to); });
+        },
+        request(false));
 }
 
 async::Task<void> AFCBridge::removeRecursively(QString udid, QString path, std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
-        onSession(job, udid, bundleID,
-                  [&](afc_client_t afc) { AFCItemOperations::removeRecursively(afc, path, job.stop); });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+            onSession(job, udid, bundleID,
+                      [&](afc_client_t afc) { AFCItemOperations::removeRecursively(afc, path, job.stop); });
+        },
+        request(false));
 }
 
 async::Task<void> AFCBridge::removeTree(QString udid, QString path, std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
-        onSession(job, udid, bundleID, [&](afc_client_t afc) { AFCItemOperations::removeTree(afc, path); });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+            onSession(job, udid, bundleID,
+                      [&](afc_client_t afc) { AFCItemOperations::removeTree(afc, path); });
+        },
+        request(false));
 }
 
 async::Task<void> AFCBridge::makeDirectory(QString udid, QString path, std::optional<QString> bundleID) {
-    return m_core->perform([udid, path, bundleID](Job& job) {
-        requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);
-        onSession(job, udid, bundleID,
-                  [&](afc_client_t afc) { AFCItemOperations::makeDirectory(afc, path); });
-    });
+    return m_core->perform(
+        [udid, path, bundleID](Job& job) {
+            requireUsable(AFCError::Case::makeDirectoryFailed, {&path}, bundleID);
+            onSession(job, udid, bundleID,
+                      [&](afc_client_t afc) { AFCItemOperations::makeDirectory(afc, path); });
+        },
+        request(false));
 }
 
 async::Task<bool> AFCBridge::settleLeftover(LeftoverJournal::Entry entry) {
-    return m_core->perform([entry](Job& job) {
-        const std::optional<QString> bundleID =
-            entry.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(entry.bundleID);
-        requireUsable(AFCError::Case::deleteFailed, {&entry.udid}, bundleID);
-        const AFCLeftovers leftovers(job.sessions.journal(), entry.udid, bundleID);
-        return onSession(job, entry.udid, bundleID,
-                         [&](afc_client_t afc) { return leftovers.settle(afc, entry); });
-    });
+    return m_core->perform(
+        [entry](Job& job) {
+            const std::optional<QString> bundleID =
+                entry.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(entry.bundleID);
+            requireUsable(AFCError::Case::deleteFailed, {&entry.udid}, bundleID);
+            const AFCLeftovers leftovers(job.sessions.journal(), entry.udid, bundleID);
+            return onSession(job, entry.udid, bundleID,
+                             [&](afc_client_t afc) { return leftovers.settle(afc, entry); });
+        },
+        request(false));
 }
 
 async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
                                            std::optional<QString> bundleID, AFCUploadProgress progress,
                                            std::stop_token token, AFCCopyOptions options) {
-    std::shared_ptr<void> cut = m_core->cutWhenCancelled(udid, token);
     return m_core->perform(
-        [udid, path, local = from.toLocalFile(), bundleID, progress, token, options, cut](Job& job) {
+        [udid, path, local = from.toLocalFile(), bundleID, progress, token, options](Job& job) {
             requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
             const async::EitherStop stop(job.stop, token);
             const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);
@@ -238,11 +292,13 @@ async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
                                           stop.token(), options);
                 },
                 stop.token());
-        });
+        },
+        request(true, token));
 }
 
 async::Task<afc_client_t> AFCBridge::afcClient(QString udid, std::optional<QString> bundleID) {
-    return m_core->perform([udid, bundleID](Job& job) { return job.sessions.client(udid, bundleID); });
+    return m_core->perform([udid, bundleID](Job& job) { return job.sessions.client(udid, bundleID); },
+                           request(true));
 }
 
 async::Task<quint64> AFCBridge::downloadFile(QString udid, QString path, URL to,
@@ -259,8 +315,10 @@ async::Task<quint64> AFCBridge::downloadFile(QString udid, QString path, URL to,
 }
 
 async::Task<QList<AppInfo>> AFCBridge::listApps(QString udid) {
-    return m_core->perform([udid](Job&) {
-        requireUsable(AFCError::Case::connectionFailed, {&udid});
-        return AFCAppLister::listApps(udid);
-    });
+    return m_core->perform(
+        [udid](Job&) {
+            requireUsable(AFCError::Case::connectionFailed, {&udid});
+            return AFCAppLister::listApps(udid);
+        },
+        request(true));
 }

@@ -7,6 +7,7 @@
 #include "device/AFCProgress.h"
 #include "device/AFCPutBack.h"
 #include "device/AFCReadStream.h"
+#include "device/AFCRequest.h"
 #include "device/LeftoverJournal.h"
 #include "models/AppInfo.h"
 #include "platform/URL.h"
@@ -22,6 +23,7 @@
 #include <stop_token>
 
 class AFCBridgeCore;
+class UiTimerSource;
 
 // Every connection the program holds to an attached device: the AFC sessions of its media area
 // and of app containers, and the file operations over them. An actor: all library calls, and the
@@ -52,8 +54,9 @@ class AFCBridge {
 public:
     // The most that one device read or write moves.
     static constexpr uint32_t chunkBytes = 0x100000;
-    // How long a request whose caller cancelled it may still run before the device's connections
-    // are cut: a moment for one moving on to see the cancel at its next chunk.
+    // How long the device may hold a request whose caller cancelled it, counted from when the
+    // device got it, before that request's connection is cut: a moment for one moving on to see
+    // the cancel at its next chunk.
     static constexpr std::chrono::milliseconds cancelGrace{250};
 
     // Waits until every destroyed bridge has freed its sessions, at most limit; whether they have.
@@ -64,6 +67,14 @@ public:
 
     // Copies write what they leave down in journal; the process's shared one when empty.
     explicit AFCBridge(std::shared_ptr<LeftoverJournal> journal = {});
+    // The same bridge (its sessions and its one request at a time), for the requests of one
+    // transfer: each request made through the view is that transfer's own. Once owner is
+    // stopped, a request of it not yet sent to the device is dropped unless it changes the device
+    // (a clean-up the cancel may count on), and one the device holds for the grace (timed by
+    // timers, counted from when the device got it) has its own connection cut: nothing else fails,
+    // and the requests behind it go on over a new session. A view may outlive this object; it
+    // does not end the bridge when it goes. timers must outlive the view's requests.
+    std::shared_ptr<AFCBridge> forRequestsOf(std::stop_token owner, UiTimerSource& timers) const;
     ~AFCBridge();
     AFCBridge(const AFCBridge&) = delete;
     AFCBridge& operator=(const AFCBridge&) = delete;
@@ -90,6 +101,13 @@ public:
     // its sessions are closed, and for quitting while copies hang.
     void interrupt(const QString& udid = QString());
 
+    // On a view: held while the view's transfer waits on the device through something other than
+    // the view (a service with its own way to the bridge). A request to the device made
+    // meanwhile, and not tagged as another transfer's, counts as the transfer's own, unless the
+    // first request made after this call is one of the view's (then that one is watched as its
+    // own and this claims nothing). Nothing on the bridge itself.
+    [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const QString& udid) const;
+
     // The children whose facts could be read; the others are left out and logged.
     async::Task<QList<AFCFileInfo>> listDirectory(QString udid, QString path,
                                                   std::optional<QString> bundleID);
@@ -106,8 +124,9 @@ public:
     // beside the target and replaces it only when complete (keeping an existing file's
     // permissions); a failed or cancelled copy leaves the target as it was. progress is called
     // on a copy thread, inline, so it must be thread-safe and quick. Cancelled through token, a
-    // copy that still waits on the device a moment later has the device's connections cut, so
-    // that it ends even when the device has stopped answering (or a call ahead of it waits on it).
+    // copy not yet begun is dropped, and one the device still holds a moment (cancelGrace) after
+    // it got it has its own connection cut, so that it ends even when the device has stopped
+    // answering; whatever else waits on the device goes on.
     async::Task<quint64> download(QString udid, QString path, URL to, std::optional<QString> bundleID,
                                   AFCDownloadProgress progress, std::stop_token token = {},
                                   AFCCopyOptions options = {});
@@ -146,5 +165,11 @@ public:
     async::Task<QList<AppInfo>> listApps(QString udid);
 
 private:
+    AFCBridge(std::shared_ptr<AFCBridgeCore> core, std::stop_token owner, UiTimerSource& timers);
+    AFCRequest request(bool droppable, std::stop_token cancel = {}) const;
+
     std::shared_ptr<AFCBridgeCore> m_core;
+    // Set on a view only.
+    std::stop_token m_owner;
+    UiTimerSource* m_ownerTimers = nullptr;
 };

@@ -1,32 +1,63 @@
 #pragma once
 
 #include "device/AFCError.h"
+#include "device/AFCRequest.h"
 #include "device/AFCSessionSockets.h"
 #include "device/AFCSessionTable.h"
 #include "device/AFCStreamHost.h"
 #include "device/LocalChunkReader.h"
 #include "device/LocalChunkWriter.h"
+#include "platform/UiTimerSource.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/SerialExecutor.h"
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <vector>
 
 // The inside of an AFCBridge: its executor and the state that only the executor's jobs touch (the
 // sessions, and the workers that overlap local disk I/O with device requests). Kept apart from
 // the bridge's header so that its users never see the device library.
 class AFCBridgeCore final : public AFCStreamHost, public std::enable_shared_from_this<AFCBridgeCore> {
 public:
+    using Request = AFCRequest;
+
+    class Watch;
+
     // What a job is handed. stop is stopped when the bridge goes away: every loop over chunks or
-    // entries checks it, so quitting never waits for a long copy to end.
+    // entries checks it, so quitting never waits for a long copy to end. The job calls
+    // watch.sent() once its session is ready and the device is about to get the request.
     struct Job {
         AFCSessionTable& sessions;
         LocalChunkWriter& writer;
         LocalChunkReader& reader;
         std::stop_token stop;
+        Watch& watch;
+    };
+
+    // The cancel grace of the job in progress, armed when its request is sent.
+    class Watch {
+    public:
+        Watch(AFCBridgeCore& core, quint64 serial, const Request& request);
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+
+        // Whether the job may be dropped unsent: a cancel came after it was queued.
+        bool cancelledUnsent() const;
+        // The request is going to the device over the session under key.
+        void sent(const QString& key);
+
+    private:
+        AFCBridgeCore& m_core;
+        quint64 m_serial;
+        const Request& m_request;
+        bool m_sent = false;
+        std::vector<std::shared_ptr<void>> m_armed;
     };
 
     // How long the owner's thread waits for the job in progress to end when the bridge goes.
@@ -40,9 +71,13 @@ public:
     // Queues fn(Job&) on the executor; a task of its result.
     // A job whose connection was cut because the bridge is going ends as cancelled, as one
     // stopped between chunks does: the caller asked for nothing to fail.
-    template <typename F> auto perform(F fn) {
-        auto job = [this, fn = std::move(fn)]() mutable {
-            Job context{m_sessions, m_writer, m_reader, m_executor->shutdownToken()};
+    template <typename F> auto perform(F fn, Request request = {}) {
+        const quint64 serial = issue(request);
+        auto job = [this, fn = std::move(fn), request = std::move(request), serial]() mutable {
+            Watch watch(*this, serial, request);
+            if (watch.cancelledUnsent())
+                throw async::CancelledError{};
+            Job context{m_sessions, m_writer, m_reader, m_executor->shutdownToken(), watch};
             try {
                 return fn(context);
             } catch (const AFCError& error) {
@@ -53,6 +88,13 @@ public:
         };
         return m_executor->run(std::move(job));
     }
+
+    // Held while a transfer whose requests are not all tagged with it (some go through a service
+    // of their own) waits on the device: once token is stopped, an untagged request to the device
+    // made while this is held, and that the device still holds a grace after it got it, has its
+    // connection cut. A claim followed at once by a request tagged with its own token claims
+    // nothing: that request is watched as its own.
+    std::shared_ptr<void> claim(const QString& udid, std::stop_token token, UiTimerSource& timers);
 
     // Stops the job in progress at its next check, drops the queued ones, then frees the
     // sessions' handles on the executor thread. The owner's thread waits for that at most
@@ -74,16 +116,17 @@ public:
 
     AFCSessionSockets& sockets() { return m_sockets; }
 
-    // Held by a copy's job from its call to its end: once token is stopped, the device's
-    // connections are cut should the job not have ended within AFCBridge::cancelGrace. A copy cancelled while
-    // it waits on a silent device, or queued behind a call that does, would otherwise go on waiting
-    // until the device answers. Nothing while token cannot be stopped.
-    std::shared_ptr<void> cutWhenCancelled(const QString& udid, std::stop_token token);
-
     async::Task<std::optional<QByteArray>> readChunk(std::shared_ptr<AFCStreamSource> source) override;
     void closeStream(std::shared_ptr<AFCStreamSource> source) override;
 
 private:
+    struct Claim;
+
+    // Numbers a request as it is queued and settles the claims waiting for their first request.
+    quint64 issue(Request& request);
+    // Cuts the connection under key when the job numbered serial is still the one in progress.
+    void cutIfRunning(quint64 serial, const QString& key);
+
     // Declared first: the session table refers to it.
     AFCSessionSockets m_sockets;
     AFCSessionTable m_sessions;
@@ -97,4 +140,14 @@ private:
 
     std::once_flag m_stopOnce;
     std::shared_future<void> m_closed;
+
+    std::atomic<quint64> m_issued{0};
+    // The job in progress (0: none), changed by the executor and read by a cut under the lock, so
+    // that a cut never lands on the job after the one it was meant for.
+    std::mutex m_runningMutex;
+    quint64 m_running = 0;
+    quint64 m_cutSerial = 0;
+    std::mutex m_claimsMutex;
+    std::vector<std::shared_ptr<Claim>> m_claims;
+    std::atomic<int> m_claimsHeld{0};
 };

@@ -82,6 +82,7 @@ int AFCSessionSockets::socketOf(afc_client_t afc) {
 void AFCSessionSockets::add(const QString& key, int fd) {
     std::lock_guard lock(m_mutex);
     m_sockets.insert(key, Session{fd, ++m_lastSerial});
+    m_cut.remove(key);
     // Sessions are added by the thread that makes the library calls: the one interrupt() wakes.
     m_worker = ::pthread_self();
 }
@@ -107,23 +108,45 @@ std::optional<quint64> AFCSessionSockets::aliveSession(const QString& key) const
     return it->serial;
 }
 
+bool AFCSessionSockets::shutDown(const Session& session) {
+    if (session.fd < 0)
+        return false;
+    // The shutdown wakes a wait for an answer and tells the device end; the replacement makes
+    // every later step fail fast. The descriptor stays the library's to close.
+    ::shutdown(session.fd, SHUT_RDWR);
+    replaceWithClosedSocket(session.fd);
+    return true;
+}
+
+void AFCSessionSockets::wakeWorker() {
+    // A wait for room to write is not ended by either: the signal ends it, and the library's
+    // next look finds the replacement. The worker lives as long as this object's owner.
+    if (m_worker)
+        ::pthread_kill(*m_worker, wakeSignal);
+}
+
 void AFCSessionSockets::interrupt(const QString& udid) {
     const QString appPrefix = udid + QLatin1Char(':');
     std::lock_guard lock(m_mutex);
     bool interrupted = false;
     for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
-        if (it->fd < 0)
-            continue;
-        if (udid.isEmpty() || it.key() == udid || it.key().startsWith(appPrefix)) {
-            // The shutdown wakes a wait for an answer and tells the device end; the replacement
-            // makes every later step fail fast. The descriptor stays the library's to close.
-            ::shutdown(it->fd, SHUT_RDWR);
-            replaceWithClosedSocket(it->fd);
-            interrupted = true;
-        }
+        if (udid.isEmpty() || it.key() == udid || it.key().startsWith(appPrefix))
+            interrupted = shutDown(*it) || interrupted;
     }
-    // A wait for room to write is not ended by either: the signal ends it, and the library's
-    // next look finds the replacement. The worker lives as long as this object's owner.
-    if (interrupted && m_worker)
-        ::pthread_kill(*m_worker, wakeSignal);
+    if (interrupted)
+        wakeWorker();
+}
+
+void AFCSessionSockets::cut(const QString& key) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_sockets.constFind(key);
+    if (it == m_sockets.cend() || !shutDown(*it))
+        return;
+    m_cut.insert(key);
+    wakeWorker();
+}
+
+bool AFCSessionSockets::takeCut(const QString& key) {
+    std::lock_guard lock(m_mutex);
+    return m_cut.remove(key);
 }

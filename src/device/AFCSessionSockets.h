@@ -3,6 +3,7 @@
 #include "device/AFCClientHandle.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <mutex>
@@ -41,6 +42,11 @@ public:
     // Shuts down the connections of the device's sessions (its media area and every app), or of
     // every session when udid is empty. Calls waiting on them return with a lost connection.
     void interrupt(const QString& udid = QString());
+    // Shuts down the connection of the one session under key, as interrupt() does, and notes that
+    // it was cut here rather than lost: the device is still there to open a new one on.
+    void cut(const QString& key);
+    // Whether the session under key was cut since the last ask; forgets it.
+    bool takeCut(const QString& key);
 
 private:
     struct Session {
@@ -48,8 +54,14 @@ private:
         quint64 serial = 0;
     };
 
+    // Shuts the session's connection down and puts a closed socket in its place; true when there
+    // was one to shut. Holding m_mutex.
+    static bool shutDown(const Session& session);
+    void wakeWorker();
+
     mutable std::mutex m_mutex;
     QHash<QString, Session> m_sockets;
+    QSet<QString> m_cut;
     quint64 m_lastSerial = 0;
     std::optional<pthread_t> m_worker;
 };

@@ -63,6 +63,8 @@ void AFCSessionTable::disconnectAll(const QString& udid) {
     }
     for (const QString& sessionKey : keys)
         close(sessionKey);
+    m_reopen.removeIf(
+        [&](const QString& sessionKey) { return sessionKey == udid || sessionKey.startsWith(appPrefix); });
     Logger::bridge().info("AFC all sessions disconnected for %s", udid);
 }
 
@@ -70,6 +72,7 @@ void AFCSessionTable::closeAll() {
     const QStringList keys = m_sessions.keys();
     for (const QString& sessionKey : keys)
         close(sessionKey);
+    m_reopen.clear();
 }
 
 afc_client_t AFCSessionTable::client(const QString& udid, const std::optional<QString>& bundleID) const {
@@ -78,6 +81,28 @@ afc_client_t AFCSessionTable::client(const QString& udid, const std::optional<QS
     if (it == m_sessions.cend() || !it->session.afc)
         throw AFCError::notConnected(sessionKey);
     return it->session.afc;
+}
+
+afc_client_t AFCSessionTable::usableClient(const QString& udid, const std::optional<QString>& bundleID) {
+    const QString sessionKey = key(udid, bundleID);
+    // Cut while the job that was cut had already ended: no call has found it dead yet.
+    if (m_sockets.takeCut(sessionKey) && m_sessions.contains(sessionKey)) {
+        close(sessionKey);
+        m_reopen.insert(sessionKey);
+    }
+    if (m_reopen.contains(sessionKey) && !m_sessions.contains(sessionKey)) {
+        Logger::bridge().info("Opening a new session for %s after its connection was cut", sessionKey);
+        try {
+            if (bundleID)
+                connectApp(udid, *bundleID);
+            else
+                connect(udid);
+        } catch (...) {
+            m_reopen.remove(sessionKey);
+            throw;
+        }
+    }
+    return client(udid, bundleID);
 }
 
 std::optional<quint64> AFCSessionTable::generation(const QString& sessionKey) const {
@@ -91,6 +116,8 @@ void AFCSessionTable::dropLost(const QString& sessionKey) {
     if (!m_sessions.contains(sessionKey))
         return;
     Logger::bridge().info("AFC connection lost for %s", sessionKey);
+    if (m_sockets.takeCut(sessionKey))
+        m_reopen.insert(sessionKey);
     close(sessionKey);
 }
 
@@ -111,6 +138,7 @@ void AFCSessionTable::recoverLeftovers(const QString& udid, const std::optional<
 
 void AFCSessionTable::store(const QString& sessionKey, AFCSession session) {
     m_sessions.insert(sessionKey, Entry{session, m_nextGeneration++});
+    m_reopen.remove(sessionKey);
     m_sockets.add(sessionKey, AFCSessionSockets::socketOf(session.afc));
 }
 

@@ -3,6 +3,7 @@
 #include "device/AFCSession.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -37,6 +38,10 @@ public:
 
     // Throws AFCError notConnected(key) when there is no session.
     afc_client_t client(const QString& udid, const std::optional<QString>& bundleID) const;
+    // As client(), but a session whose connection this bridge cut (a cancelled request the device
+    // held too long) is first opened anew: the work queued behind that request goes on. A session
+    // the device lost is not: that is the device going away.
+    afc_client_t usableClient(const QString& udid, const std::optional<QString>& bundleID);
     // Closes and forgets the session under key, whose connection an operation found lost, so
     // that the next use of the device opens a new one.
     void dropLost(const QString& key);
@@ -61,5 +66,7 @@ private:
     AFCSessionSockets& m_sockets;
     std::shared_ptr<LeftoverJournal> m_journal;
     QHash<QString, Entry> m_sessions;
+    // Sessions closed because their connection was cut here, to be opened again on next use.
+    QSet<QString> m_reopen;
     quint64 m_nextGeneration = 1;
 };

@@ -7,7 +7,6 @@
 #include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/Logger.h"
-#include "platform/StopGrace.h"
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
 #include "services/LocalFileOperations.h"
@@ -57,20 +56,12 @@ TransferPlacement::TransferPlacement(std::shared_ptr<AFCBridge> bridge,
                                      std::shared_ptr<FileSystemProvider> provider,
                                      std::shared_ptr<async::SerialExecutor> executor, std::stop_token token,
                                      UiTimerSource* timers)
-    : m_bridge(std::move(bridge)), m_provider(std::move(provider)), m_executor(std::move(executor)),
-      m_token(std::move(token)), m_timers(timers) {}
+    : m_bridge(bridge && timers && token.stop_possible() ? bridge->forRequestsOf(token, *timers)
+                                                          : std::move(bridge)),
+      m_provider(std::move(provider)), m_executor(std::move(executor)) {}
 
 std::shared_ptr<void> TransferPlacement::cutWhenStuck(const QString& udid) const {
-    if (!m_bridge || !m_timers)
-        return {};
-    const std::weak_ptr<AFCBridge> weak = m_bridge;
-    return StopGrace::arm(m_token, *m_timers, AFCBridge::cancelGrace, [weak, udid] {
-        if (const std::shared_ptr<AFCBridge> bridge = weak.lock()) {
-            Logger::transfer().info("A cancelled transfer's request to %s is still unanswered; cutting it",
-                                    udid);
-            bridge->interrupt(udid);
-        }
-    });
+    return m_bridge ? m_bridge->cutWhenStuck(udid) : std::shared_ptr<void>();
 }
 
 std::shared_ptr<void> TransferPlacement::cutWhenStuck(const URL& url) const {

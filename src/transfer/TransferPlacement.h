@@ -39,8 +39,9 @@ public:
         LeftoverJournal::Entry entry;
     };
 
-    // Device requests made for a transfer that token cancels are cut when they outlast the cancel
-    // (see cutWhenStuck), their grace timed by timers; without timers they are never cut here.
+    // Device requests made for a transfer that token cancels are cut when the device holds them
+    // past the cancel (see AFCBridge::forRequestsOf: bridge() is such a view), their grace timed by
+    // timers; without timers they are never cut here.
     TransferPlacement(std::shared_ptr<AFCBridge> bridge, std::shared_ptr<FileSystemProvider> provider,
                       std::shared_ptr<async::SerialExecutor> executor, std::stop_token token = {},
                       UiTimerSource* timers = nullptr);
@@ -50,9 +51,11 @@ public:
     async::SerialExecutor& executor() const { return *m_executor; }
 
     // Held across each device request made for the transfer, from the call to its answer: once
-    // the transfer is cancelled, a request still unanswered a moment later (AFCBridge::cancelGrace)
-    // has the device's connections cut, so that it fails at once however silent the device is,
-    // and Cancel never waits on it. Also for the requests that put things right after the cancel.
+    // the transfer is cancelled, a request of it that the device still holds a moment after it
+    // got it (AFCBridge::cancelGrace) has its connection cut, so that it fails at once however
+    // silent the device is, and Cancel never waits on it. Also for the requests that put things
+    // right after the cancel, each with a grace of its own. Requests made through bridge() are
+    // watched so without it; this covers those that go through the file-system provider.
     [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const QString& udid) const;
     [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const URL& url) const;
 
@@ -150,8 +153,6 @@ private:
     std::shared_ptr<AFCBridge> m_bridge;
     std::shared_ptr<FileSystemProvider> m_provider;
     std::shared_ptr<async::SerialExecutor> m_executor;
-    std::stop_token m_token;
-    UiTimerSource* m_timers = nullptr;
     QSet<QString> m_openedSessions;
     std::shared_ptr<LeftoverJournal> m_journal = LeftoverJournal::shared();
     QSet<QString> m_created;

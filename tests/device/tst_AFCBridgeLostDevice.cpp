@@ -1,9 +1,12 @@
 #include "device/AFCBridge.h"
 #include "device/AFCBridgeCore.h"
 #include "device/AFCError.h"
+#include "platform/ManualUiTimerSource.h"
 #include "platform/URL.h"
 
 #include "DeviceTestCase.h"
+#include "EventLoop.h"
+#include "RequestCount.h"
 #include "TaskFailure.h"
 #include "TestFiles.h"
 
@@ -40,6 +43,8 @@ private slots:
     void silentDeviceHoldsNobody_data();
     void silentDeviceHoldsNobody();
     void aBridgeAStuckTaskStillHoldsStopsAtTheEnd();
+    void aCancelCutsOnlyItsOwnRequest_data();
+    void aCancelCutsOnlyItsOwnRequest();
 
 private:
     QString onDevice(const QString& path) const { return m_media + path; }
@@ -246,6 +251,60 @@ void tst_AFCBridgeLostDevice::aBridgeAStuckTaskStillHoldsStopsAtTheEnd() {
     }
     QVERIFY(ended);
     QVERIFY(m_device->faults().waitUntilHeld(std::chrono::milliseconds(0)));
+}
+
+void tst_AFCBridgeLostDevice::aCancelCutsOnlyItsOwnRequest_data() {
+    QTest::addColumn<bool>("heldItself");
+    QTest::newRow("queued behind another's request") << false;
+    QTest::newRow("held by the device") << true;
+}
+
+// A copy cancelled while the device is slow with someone else's request is dropped before the
+// device ever sees it, and that request goes on; one the device itself holds past the grace has
+// its own connection cut, and the next request, made as if nothing happened, gets a new session.
+void tst_AFCBridgeLostDevice::aCancelCutsOnlyItsOwnRequest() {
+    QFETCH(bool, heldItself);
+    const QString local = scratchPath(QStringLiteral("local")) + QStringLiteral("/clip.mov");
+    QVERIFY(writeTestFile(onDevice(QStringLiteral("/clip.mov")), patternBytes(mib)));
+    ManualUiTimerSource timers;
+    std::stop_source cancel;
+    const std::shared_ptr<AFCBridge> transfer = m_bridge->forRequestsOf(cancel.get_token(), timers);
+    const std::optional<QString> media;
+    const size_t opensBefore = countAfcRequests("FILE_OPEN", "/clip.mov");
+
+    std::optional<async::Task<QList<AFCFileInfo>>> other;
+    if (heldItself) {
+        m_device->faults().holdNext("FILE_OPEN");
+    } else {
+        m_device->faults().holdNext("READ_DIR");
+        other.emplace(m_bridge->listDirectory(udid, QStringLiteral("/"), media));
+    }
+    async::Task<quint64> copy =
+        transfer->download(udid, QStringLiteral("/clip.mov"), URL::fileURL(local), media, {});
+    QVERIFY(requestHeld(*m_device));
+    cancel.request_stop();
+    drainPostedEvents();
+    timers.advance(std::chrono::seconds(1));
+    drainPostedEvents();
+
+    bool copyFailed = false;
+    try {
+        runSync(std::move(copy), std::chrono::seconds(5));
+    } catch (...) {
+        copyFailed = true;
+    }
+    if (heldItself) {
+        QVERIFY(copyFailed);
+        // The device still holds the request; the bridge no longer waits on it.
+        QVERIFY(m_device->faults().waitUntilHeld(std::chrono::milliseconds(0)));
+        other.emplace(m_bridge->listDirectory(udid, QStringLiteral("/"), media));
+    } else {
+        m_device->faults().releaseHeld();
+        QVERIFY(copyFailed);
+        QCOMPARE(countAfcRequests("FILE_OPEN", "/clip.mov"), opensBefore);
+    }
+    const std::optional<AFCError> listed = failureOf<AFCError>(std::move(*other));
+    QVERIFY2(!listed, listed ? qPrintable(listed->description()) : "");
 }
 
 std::optional<AFCError> tst_AFCBridgeLostDevice::run(const QString& operation) {

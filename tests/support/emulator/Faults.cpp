@@ -231,6 +231,12 @@ void Faults::releaseHeld() {
     m_changed.notify_all();
 }
 
+void Faults::passHeld() {
+    std::lock_guard lock(m_mutex);
+    ++m_passes;
+    m_changed.notify_all();
+}
+
 bool Faults::waitUntilHeld(std::chrono::milliseconds limit) {
     std::unique_lock lock(m_mutex);
     return waitFor(lock, limit, [this] { return m_requestsHeld > 0; });
@@ -243,8 +249,9 @@ bool Faults::passRequest(const std::string& operation) {
         return true;
     m_holdNext.clear();
     ++m_requestsHeld;
+    const uint64_t passes = m_passes;
     m_changed.notify_all();
-    m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_holding; });
+    m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_holding || m_passes != passes; });
     --m_requestsHeld;
     return !goneSince(unplugs);
 }

@@ -105,9 +105,12 @@ public:
     // The next request of this operation ("MAKE_DIR") is held unanswered, and the connection it
     // came on with it, until released (then it is carried out and answered) or the device is
     // unplugged: a device that stops answering in the middle of a copy. Called again before a
-    // request was held, the next request of any of the operations named is held.
+    // request was held, the next request of any of the operations named is held. A lockdown
+    // request is named as the client asks for it ("StartService"): a session slow to start.
     void holdNext(std::string operation);
     void releaseHeld();
+    // Lets the request held now go on, while the operations named since it was held stay armed.
+    void passHeld();
     // Blocks until a request is held (true) or the time limit passes (false); the limit only
     // stops a broken test from hanging, it is no synchronisation.
     bool waitUntilHeld(std::chrono::milliseconds limit = std::chrono::seconds(20));
@@ -172,6 +175,7 @@ private:
     std::set<std::string> m_holdNext;
     bool m_holding = false;
     int m_requestsHeld = 0;
+    uint64_t m_passes = 0;
 
     std::optional<uint64_t> m_readGateAfter;
     uint64_t m_readBytes = 0;

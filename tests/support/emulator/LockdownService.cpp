@@ -49,6 +49,9 @@ void LockdownService::run(const Socket& socket) {
         if (!request || plist_get_node_type(request.get()) != PLIST_DICT)
             return;
         std::string name = PlistUtil::string(request.get(), "Request").value_or("");
+        // A held request ("StartService") stands for a device slow to start a session.
+        if (!m_device.faults().passRequest(name))
+            return;
         Plist reply = answer(request.get(), name);
         if (!channel.send(reply.get()))
             return;
