@@ -241,13 +241,16 @@ private:
     };
     struct DirectMoveState {
         QList<FileItem> moved;
+        // Names of moved items whose old name stays beside the new one: the move did not finish.
+        QStringList leftBehind;
         // The answer the user ticked "Apply to all" for; the copy road keeps it too.
         ConflictPolicy policy;
     };
 
     async::Task<void> directMove(QList<FileItem> items, URL destination,
                                  std::shared_ptr<DirectMoveState> state);
-    async::Task<void> moveOne(FileItem item, URL target);
+    // True when the item has its new name but its old one could not be removed.
+    async::Task<bool> moveOne(FileItem item, URL target);
     // Flushes what the copy wrote on this computer, then deletes what it copied whole.
     async::Task<void> deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination);
     void postMoveNotifications(const QList<FileItem>& items, const URL& destination);

@@ -56,6 +56,13 @@ QString locationKey(const URL& url) {
     return url.scheme() + QLatin1String("://") + url.host() + TransferPlacement::normalizedPath(url.path());
 }
 
+// Moved items still at their old place as well: the move did not finish, though nothing is lost.
+void throwIfLeftBehind(const QStringList& names) {
+    if (!names.isEmpty())
+        throw TransferError::ioError(QStringLiteral("Move delete phase failed for: ") +
+                                     names.join(QStringLiteral(", ")));
+}
+
 bool isAtOrBelowKey(const QString& key, const QString& folderKey) {
     return key == folderKey ||
            key.startsWith(folderKey.endsWith(QLatin1Char('/')) ? folderKey : folderKey + QLatin1Char('/'));
@@ -85,6 +92,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     QList<FileItem> renamed;
     // An answer ticked "Apply to all" holds for the whole move, on the copy road too.
     ConflictPolicy policy;
+    QStringList leftBehind;
     if (renameCanReach(items, destination)) {
         auto state = std::make_shared<DirectMoveState>();
         async::Task<void> moving = directMove(items, destination, state);
@@ -93,6 +101,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             throw async::CancelledError{};
         if (!moved.error()) {
             postMoveNotifications(items, destination);
+            throwIfLeftBehind(state->leftBehind);
             co_return;
         }
         // "Stop" ends the move: nothing more is moved, copied or deleted.
@@ -102,6 +111,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             std::rethrow_exception(moved.error());
         }
         policy = state->policy;
+        leftBehind = state->leftBehind;
         Logger::transfer().error("Direct move failed, falling back to copy+delete: %s",
                                  async::describeException(moved.error()));
         // What was renamed already is at the destination, and its source is gone: copying it
@@ -117,13 +127,15 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         }
         if (toCopy.isEmpty()) {
             postMoveNotifications(items, destination);
+            throwIfLeftBehind(leftBehind);
             co_return;
         }
     }
 
     const Transfer transfer = startTransfer(toCopy, destination);
     m_moveCopies.insert(transfer.id, MoveCopy{});
-    m_awaitedRecords.insert(transfer.id, std::nullopt);
+    // Nothing yet: the finish fills it in.
+    m_awaitedRecords.emplace(transfer.id);
     launchTask(transfer);
     if (const auto kept = m_conflictPolicies.find(transfer.id);
         kept != m_conflictPolicies.end() && policy.applyToAll)
@@ -146,6 +158,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     if (alive.expired())
         throw async::CancelledError{};
     postMoveNotifications(items, destination);
+    throwIfLeftBehind(leftBehind);
 }
 
 async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destination,
@@ -239,8 +252,8 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
             }
             }
         }
-        async::Task<void> renaming = moveOne(item, finalURL);
-        async::detail::Outcome<void> moved = co_await async::detail::settle(std::move(renaming));
+        async::Task<bool> renaming = moveOne(item, finalURL);
+        async::detail::Outcome<bool> moved = co_await async::detail::settle(std::move(renaming));
         if (aside) {
             async::Task<void> settling = placement->settleAside(*aside, !moved.error());
             co_await settling;
@@ -250,20 +263,26 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
         if (alive.expired())
             throw async::CancelledError{};
         state->moved.append(item);
+        if (moved.get())
+            state->leftBehind.append(item.name());
         pending->take(index);
     }
 }
 
-async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
+async::Task<bool> TransferManager::moveOne(FileItem item, URL target) {
     if (isDevice(item.path())) {
         if (!m_afcBridge || !afcComponents(item.path()) || !afcComponents(target))
             throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
-        // A device's rename replaces what it meets: whatever took the name since we looked (another
-        // program, the item set aside coming back) must stay, and the placement looks again.
+        // A device's rename replaces what it meets, and a look first leaves a moment for another
+        // program to write there: a file takes its new name by a link, which the device refuses
+        // for a taken name, and then loses the old one.
         const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
-        async::Task<void> renaming = placement->rename(item.path(), target);
-        co_await renaming;
-        co_return;
+        async::Task<bool> renaming = placement->putBack(item.path(), target);
+        const bool oldNameStays = co_await renaming;
+        if (oldNameStays)
+            Logger::transfer().error("Moved %s to %s, but it is still at its old place too",
+                                     item.path().absoluteString(), target.absoluteString());
+        co_return oldNameStays;
     }
     const std::shared_ptr<async::SerialExecutor> executor = m_executor;
     async::Task<void> renaming = executor->run([from = item.path().toLocalFile(), to = target.toLocalFile()] {
@@ -272,6 +291,7 @@ async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
             throw FileError(error, QStringLiteral("move"), from);
     });
     co_await renaming;
+    co_return false;
 }
 
 async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination) {
