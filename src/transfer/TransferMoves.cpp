@@ -16,6 +16,7 @@
 #include "transfer/LocalTransferFiles.h"
 #include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
+#include "transfer/TransferRun.h"
 
 #include <QFile>
 #include <QHash>
@@ -132,8 +133,10 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         }
     }
 
+    // The copy deletes each source it took whole before it ends (deleteMovedSources): the
+    // transfer shows, and Cancel reaches it, until the last source is gone.
     const Transfer transfer = startTransfer(toCopy, destination);
-    m_moveCopies.insert(transfer.id, MoveCopy{});
+    m_moveCopies.insert(transfer.id);
     // Nothing yet: the finish fills it in.
     m_awaitedRecords.emplace(transfer.id);
     launchTask(transfer);
@@ -144,7 +147,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     async::detail::Outcome<void> copied = co_await async::detail::settle(std::move(waiting));
     if (alive.expired())
         throw async::CancelledError{};
-    const MoveCopy copy = m_moveCopies.take(transfer.id);
+    m_moveCopies.remove(transfer.id);
     m_awaitedRecords.remove(transfer.id);
     if (copied.error()) {
         // Browsers still list what was renamed where it was before.
@@ -152,11 +155,6 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             postMoveNotifications(renamed, destination);
         std::rethrow_exception(copied.error());
     }
-
-    async::Task<void> deleting = deleteMovedSources(toCopy, copy, destination);
-    co_await deleting;
-    if (alive.expired())
-        throw async::CancelledError{};
     postMoveNotifications(items, destination);
     throwIfLeftBehind(leftBehind);
 }
@@ -294,19 +292,17 @@ async::Task<bool> TransferManager::moveOne(FileItem item, URL target) {
     co_return false;
 }
 
-async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination) {
-    const std::weak_ptr<const bool> alive = m_alive;
-    if (!copy.record || copy.record->state != TransferState::completed)
-        throw TransferError::ioError(
-            QStringLiteral("The copy of the move did not complete; nothing was deleted"));
+async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRun> run, QList<FileItem> items,
+                                                     URL destination) {
+    const RunState done = m_runStates.value(run->id);
     // A copy closed on this computer may still be in memory only: a power cut, or a stick pulled,
     // right after the sources went would leave neither. Every file system the copies went to is
     // flushed once, before the first source goes.
     if (!isDevice(destination)) {
         // The copies' folders are gathered on the executor too: a camera roll's report is a pass of
         // a hundred thousand lines.
-        async::Task<void> flushing = m_executor->run(
-            [first = destination.toLocalFile(), entries = copy.record->reportEntries] {
+        async::Task<void> flushing = run->placement->executor().run(
+            [first = destination.toLocalFile(), entries = done.reportEntries] {
                 QStringList folders{first};
                 QSet<QString> seen{first};
                 for (const TransferReportEntry& entry : entries) {
@@ -322,8 +318,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                 LocalTransferFiles::flushFileSystems(folders);
             });
         async::detail::Outcome<void> flushed = co_await async::detail::settle(std::move(flushing));
-        if (alive.expired())
-            throw async::CancelledError{};
+        run->checkpoint();
         if (flushed.error()) {
             Logger::transfer().error("Could not flush the moved items: %s",
                                      async::describeException(flushed.error()));
@@ -334,7 +329,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     // Only files whose copy is whole and did not fail its check may go; a file the copy skipped
     // (already in place) or did not take has no entry and stays.
     QSet<QString> rejected;
-    for (const TransferReportEntry& entry : copy.record->reportEntries) {
+    for (const TransferReportEntry& entry : done.reportEntries) {
         const QString key = locationKey(entry.sourceURL());
         if (entry.verificationOutcome() == TransferVerificationOutcome::mismatch ||
             entry.verificationOutcome() == TransferVerificationOutcome::failed)
@@ -346,7 +341,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     QList<std::pair<QString, URL>> copiedFiles;
     QHash<QString, QList<URL>> copiedByKey;
     QSet<QString> listed;
-    for (const TransferReportEntry& entry : copy.record->reportEntries) {
+    for (const TransferReportEntry& entry : done.reportEntries) {
         const URL url = entry.sourceURL();
         const QString key = locationKey(url);
         if (rejected.contains(key) || listed.contains(url.absoluteString()))
@@ -357,7 +352,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     }
 
     const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
-    const std::shared_ptr<async::SerialExecutor> executor = m_executor;
+    const std::shared_ptr<TransferPlacement> placement = run->placement;
     QStringList failedNames;
     for (qsizetype index = 0; index < items.size(); ++index) {
         const FileItem item = items.at(index);
@@ -373,7 +368,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
         }
         QList<URL> folders;
         if (item.isDirectory()) {
-            for (const URL& url : copy.copiedFolders)
+            for (const URL& url : done.copiedFolders)
                 if (isAtOrBelowKey(locationKey(url), itemKey))
                     folders.append(url);
         }
@@ -406,12 +401,15 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                         TransferError::ioError(QStringLiteral("AFC bridge not available")));
                     break;
                 }
+                // Under the transfer's Cancel like its copies: a device that stops answering
+                // here has its connection cut.
+                const std::shared_ptr<void> cut = placement->cutWhenStuck(parts->udid);
                 async::Task<void> removal =
                     bridge->removeItem(parts->udid, parts->devicePath, parts->bundleID);
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             } else {
-                async::Task<void> removal = executor->run([path = url.toLocalFile(), folder] {
+                async::Task<void> removal = placement->executor().run([path = url.toLocalFile(), folder] {
                     const QByteArray native = QFile::encodeName(path);
                     if (::unlinkat(AT_FDCWD, native.constData(), folder ? AT_REMOVEDIR : 0) != 0)
                         throw FileError::fromErrno(QStringLiteral("delete"), path);
@@ -419,8 +417,8 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             }
-            if (alive.expired())
-                throw async::CancelledError{};
+            // A removal that a Cancel cut short failed because of it: the move is cancelled.
+            run->checkpoint();
         }
         if (item.isDirectory() && !failure && folders.isEmpty())
             failure = std::make_exception_ptr(

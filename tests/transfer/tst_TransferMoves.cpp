@@ -65,6 +65,8 @@ private slots:
     void aMoveOnADeviceThatWillNotLink();
     void aSourceThatWillNotGoFailsTheMove_data();
     void aSourceThatWillNotGoFailsTheMove();
+    void cancelEndsAMoveWhoseSourceTheDeviceHolds_data();
+    void cancelEndsAMoveWhoseSourceTheDeviceHolds();
 };
 
 void tst_TransferMoves::aMoveNeverReplacesAFileWrittenMeanwhile_data() {
@@ -135,6 +137,7 @@ void tst_TransferMoves::aMoveOnADeviceThatWillNotLink() {
 void tst_TransferMoves::aSourceThatWillNotGoFailsTheMove_data() {
     QTest::addColumn<Side>("to");
     QTest::newRow("renamed on the device") << Side::device;
+    QTest::newRow("copied from the device") << Side::mac;
 }
 
 // The device refuses to remove the moved file's old name. The file is at its new place and at its
@@ -161,6 +164,41 @@ void tst_TransferMoves::aSourceThatWillNotGoFailsTheMove() {
     QVERIFY(done.error && done.error->message() == expected);
     QVERIFY(done.reportURL);
     QVERIFY(fileContents(done.reportURL->toLocalFile()).contains(expected.toUtf8()));
+}
+
+void tst_TransferMoves::cancelEndsAMoveWhoseSourceTheDeviceHolds_data() {
+    QTest::addColumn<QString>("source");
+    QTest::newRow("file") << "Notes.txt";
+    QTest::newRow("folder") << "Album";
+}
+
+// The copy is done and the device holds the removal of a source for good. The move's transfer
+// still shows while it waits, and Cancel ends it once the cut's grace has passed on its clock.
+void tst_TransferMoves::cancelEndsAMoveWhoseSourceTheDeviceHolds() {
+    QFETCH(QString, source);
+    const bool folder = !source.contains(u'.');
+    const QString file = folder ? source + QStringLiteral("/a.txt") : source;
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/") + file, "mine"));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    m_device->faults().holdNext("REMOVE_PATH");
+
+    const async::TaskHandle<void> move = moveInBackground(
+        *m_manager, {item(Side::device, QStringLiteral("/src/") + source)}, location(Side::mac, QStringLiteral("/dst")));
+    QVERIFY(requestHeld(*m_device));
+    drainPostedEvents();
+    const QList<Transfer> active = m_manager->activeTransfers.value();
+    QCOMPARE(active.size(), 1);
+    QCOMPARE(active.front().state, TransferState::active);
+
+    m_manager->cancelTransfer(active.front().id);
+    drainPostedEvents();
+    m_timers.advance(std::chrono::milliseconds(250));
+
+    QCOMPARE(outcomeOf(move), QStringLiteral("cancelled"));
+    QVERIFY(m_device->faults().waitUntilHeld(std::chrono::milliseconds(0)));
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
+    QCOMPARE(m_manager->runningTransferTasks(), 0);
+    QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/") + file), QByteArray("mine"));
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferMoves)
