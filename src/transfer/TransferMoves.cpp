@@ -273,8 +273,13 @@ async::Task<bool> TransferManager::moveOne(FileItem item, URL target) {
             throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
         // A device's rename replaces what it meets, and a look first leaves a moment for another
         // program to write there: a file takes its new name by a link, which the device refuses
-        // for a taken name, and then loses the old one.
+        // for a taken name, and then loses the old one. A folder takes no link: it is looked for.
         const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
+        if (item.isDirectory()) {
+            async::Task<void> renaming = placement->rename(item.path(), target);
+            co_await renaming;
+            co_return false;
+        }
         async::Task<bool> renaming = placement->putBack(item.path(), target);
         const bool oldNameStays = co_await renaming;
         if (oldNameStays)
