@@ -86,7 +86,7 @@ AFCPutBack AFCItemOperations::putBack(afc_client_t afc, const QString& from, con
         if (AFCError::meansLostConnection(removed))
             throw AFCError::fromLibrary(AFCError::Case::deleteFailed, "afc_remove_path", removed,
                                         QStringLiteral(" for ") + from);
-        Logger::bridge().error("Put back %s, but its hidden name %s stays: afc_remove_path error %d", to,
+        Logger::bridge().error("%s has its name, but its old name %s stays: afc_remove_path error %d", to,
                                from, static_cast<int>(removed));
         return AFCPutBack::linkedBesideOld;
     }

@@ -33,8 +33,8 @@ public:
     // Gives the item at from the name to unless something bears that name. Where the device links (a file),
     // by a second name and the removal of the first: the link refuses a taken name by itself, so a file
     // another program writes meanwhile is never replaced. Elsewhere (a folder, a device that will not link)
-    // by a look and a rename, which a file written between the two would not survive. Throws AFCError
-    // (renameFailed, deleteFailed).
+    // by a look and a rename, which a file written between the two would not survive. How an item set
+    // aside comes back, and how a move renames. Throws AFCError (renameFailed, deleteFailed).
     static AFCPutBack putBack(afc_client_t afc, const QString& from, const QString& to);
     // What the device answers when asked about path: AFC_E_SUCCESS when something bears that
     // name, AFC_E_OBJECT_NOT_FOUND when nothing does. The device has no rename that refuses a

@@ -43,10 +43,6 @@ void TransferManager::finishTransfer(QUuid id) {
         }
         if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
             *kept = record;
-        if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end()) {
-            move->record = record;
-            move->copiedFolders = m_runStates.value(id).copiedFolders;
-        }
         const std::exception_ptr result = completionResult(record);
         QList<async::Continuation<void>> waiters = m_completionContinuations.take(id);
 
@@ -160,8 +156,6 @@ void TransferManager::reportWritten(const QUuid& id, const std::optional<URL>& w
         completedTransfers = completed;
     if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end() && *kept)
         named(**kept);
-    if (const auto move = m_moveCopies.find(id); move != m_moveCopies.end() && move->record)
-        named(*move->record);
     QList<TransferHistoryEntry> history = transferHistory.value();
     const bool listed = std::any_of(history.cbegin(), history.cend(),
                                     [&id](const TransferHistoryEntry& entry) { return entry.id() == id; });

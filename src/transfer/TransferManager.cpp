@@ -251,6 +251,21 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
             Logger::transfer().info("Completed: %s", source.name());
     }
 
+    // A move's sources go before its record ends: it shows, and Cancel reaches it, until the last
+    // one is gone, and a source that would not go fails it.
+    if (!failure && !token.stop_requested() && isMoveCopy(id) &&
+        m_runStates.value(id).unreadableNames.isEmpty()) {
+        async::Task<void> deleting = deleteMovedSources(run, transfer.sources, transfer.destination);
+        async::detail::Outcome<void> deleted = co_await async::detail::settle(std::move(deleting));
+        if (alive.expired())
+            co_return;
+        if (deleted.error()) {
+            failure = deleted.error();
+            const Transfer* record = activeRecord(id);
+            failedName = record ? record->progress.currentFile : QString();
+        }
+    }
+
     const quint64 copied = run->bytesCopied;
     const QStringList unreadable = m_runStates.value(id).unreadableNames;
     if ((failure && async::detail::isCancellation(failure)) || token.stop_requested()) {

@@ -24,6 +24,7 @@
 #include <QHash>
 #include <QLatin1StringView>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 
@@ -151,8 +152,9 @@ public:
 
     // --- moving items ---
     // Moves the items into destination: a rename when every item and the destination are on the
-    // same side (for a device: one session), else, or when a rename fails, a copy followed by the
-    // deletion of what was really copied. Never deletes a source that was not copied whole.
+    // same side (for a device: one session), else, or when a rename fails, a copy whose transfer
+    // then deletes what it really copied, before it ends. Never deletes a source that was not
+    // copied whole.
     async::Task<void> moveItems(QList<FileItem> items, URL destination);
     // moveItems in a task of its own; a failure is logged.
     void moveItemsInBackground(QList<FileItem> items, URL destination);
@@ -234,22 +236,22 @@ private:
         // does not grow with the files done before it. The record takes them when it finishes.
         QList<TransferReportEntry> reportEntries;
     };
-    // What the copy of a move finished: its record and the folders it made whole.
-    struct MoveCopy {
-        std::optional<Transfer> record;
-        QList<URL> copiedFolders;
-    };
     struct DirectMoveState {
         QList<FileItem> moved;
+        // Names of moved items whose old name stays beside the new one: the move did not finish.
+        QStringList leftBehind;
         // The answer the user ticked "Apply to all" for; the copy road keeps it too.
         ConflictPolicy policy;
     };
 
     async::Task<void> directMove(QList<FileItem> items, URL destination,
                                  std::shared_ptr<DirectMoveState> state);
-    async::Task<void> moveOne(FileItem item, URL target);
-    // Flushes what the copy wrote on this computer, then deletes what it copied whole.
-    async::Task<void> deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination);
+    // True when the item has its new name but its old one could not be removed.
+    async::Task<bool> moveOne(FileItem item, URL target);
+    // The last step of a move's copy, inside its run: flushes what the copy wrote on this
+    // computer, then deletes the sources it copied whole.
+    async::Task<void> deleteMovedSources(std::shared_ptr<TransferRun> run, QList<FileItem> items,
+                                         URL destination);
     void postMoveNotifications(const QList<FileItem>& items, const URL& destination);
     async::Task<void> awaitTransfer(QUuid id, std::optional<double> stallTimeout, std::stop_token token);
     // The threads one side of a check hashes (and reads, on this computer) on.
@@ -331,7 +333,8 @@ private:
     QHash<QUuid, RunState> m_runStates;
     // Records kept for whoever awaits them, so that the cap on completedTransfers cannot lose one.
     QHash<QUuid, std::optional<Transfer>> m_awaitedRecords;
-    QHash<QUuid, MoveCopy> m_moveCopies;
+    // The transfers that are the copies of moves.
+    QSet<QUuid> m_moveCopies;
     std::function<void(const URL&, const URL&)> m_beforeVerification;
     // Hashing, and the reads that feed it on this computer, each on a thread of its own; a check
     // hashes its source and its copy side by side.

@@ -16,6 +16,7 @@
 #include "transfer/LocalTransferFiles.h"
 #include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
+#include "transfer/TransferRun.h"
 
 #include <QFile>
 #include <QHash>
@@ -56,6 +57,13 @@ QString locationKey(const URL& url) {
     return url.scheme() + QLatin1String("://") + url.host() + TransferPlacement::normalizedPath(url.path());
 }
 
+// Moved items still at their old place as well: the move did not finish, though nothing is lost.
+void throwIfLeftBehind(const QStringList& names) {
+    if (!names.isEmpty())
+        throw TransferError::ioError(QStringLiteral("Move delete phase failed for: ") +
+                                     names.join(QStringLiteral(", ")));
+}
+
 bool isAtOrBelowKey(const QString& key, const QString& folderKey) {
     return key == folderKey ||
            key.startsWith(folderKey.endsWith(QLatin1Char('/')) ? folderKey : folderKey + QLatin1Char('/'));
@@ -85,6 +93,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     QList<FileItem> renamed;
     // An answer ticked "Apply to all" holds for the whole move, on the copy road too.
     ConflictPolicy policy;
+    QStringList leftBehind;
     if (renameCanReach(items, destination)) {
         auto state = std::make_shared<DirectMoveState>();
         async::Task<void> moving = directMove(items, destination, state);
@@ -93,6 +102,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             throw async::CancelledError{};
         if (!moved.error()) {
             postMoveNotifications(items, destination);
+            throwIfLeftBehind(state->leftBehind);
             co_return;
         }
         // "Stop" ends the move: nothing more is moved, copied or deleted.
@@ -102,6 +112,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             std::rethrow_exception(moved.error());
         }
         policy = state->policy;
+        leftBehind = state->leftBehind;
         Logger::transfer().error("Direct move failed, falling back to copy+delete: %s",
                                  async::describeException(moved.error()));
         // What was renamed already is at the destination, and its source is gone: copying it
@@ -117,13 +128,17 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         }
         if (toCopy.isEmpty()) {
             postMoveNotifications(items, destination);
+            throwIfLeftBehind(leftBehind);
             co_return;
         }
     }
 
+    // The copy deletes each source it took whole before it ends (deleteMovedSources): the
+    // transfer shows, and Cancel reaches it, until the last source is gone.
     const Transfer transfer = startTransfer(toCopy, destination);
-    m_moveCopies.insert(transfer.id, MoveCopy{});
-    m_awaitedRecords.insert(transfer.id, std::nullopt);
+    m_moveCopies.insert(transfer.id);
+    // Nothing yet: the finish fills it in.
+    m_awaitedRecords.emplace(transfer.id);
     launchTask(transfer);
     if (const auto kept = m_conflictPolicies.find(transfer.id);
         kept != m_conflictPolicies.end() && policy.applyToAll)
@@ -132,7 +147,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     async::detail::Outcome<void> copied = co_await async::detail::settle(std::move(waiting));
     if (alive.expired())
         throw async::CancelledError{};
-    const MoveCopy copy = m_moveCopies.take(transfer.id);
+    m_moveCopies.remove(transfer.id);
     m_awaitedRecords.remove(transfer.id);
     if (copied.error()) {
         // Browsers still list what was renamed where it was before.
@@ -140,12 +155,8 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
             postMoveNotifications(renamed, destination);
         std::rethrow_exception(copied.error());
     }
-
-    async::Task<void> deleting = deleteMovedSources(toCopy, copy, destination);
-    co_await deleting;
-    if (alive.expired())
-        throw async::CancelledError{};
     postMoveNotifications(items, destination);
+    throwIfLeftBehind(leftBehind);
 }
 
 async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destination,
@@ -239,8 +250,8 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
             }
             }
         }
-        async::Task<void> renaming = moveOne(item, finalURL);
-        async::detail::Outcome<void> moved = co_await async::detail::settle(std::move(renaming));
+        async::Task<bool> renaming = moveOne(item, finalURL);
+        async::detail::Outcome<bool> moved = co_await async::detail::settle(std::move(renaming));
         if (aside) {
             async::Task<void> settling = placement->settleAside(*aside, !moved.error());
             co_await settling;
@@ -250,20 +261,31 @@ async::Task<void> TransferManager::directMove(QList<FileItem> items, URL destina
         if (alive.expired())
             throw async::CancelledError{};
         state->moved.append(item);
+        if (moved.get())
+            state->leftBehind.append(item.name());
         pending->take(index);
     }
 }
 
-async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
+async::Task<bool> TransferManager::moveOne(FileItem item, URL target) {
     if (isDevice(item.path())) {
         if (!m_afcBridge || !afcComponents(item.path()) || !afcComponents(target))
             throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
-        // A device's rename replaces what it meets: whatever took the name since we looked (another
-        // program, the item set aside coming back) must stay, and the placement looks again.
+        // A device's rename replaces what it meets, and a look first leaves a moment for another
+        // program to write there: a file takes its new name by a link, which the device refuses
+        // for a taken name, and then loses the old one. A folder takes no link: it is looked for.
         const std::shared_ptr<TransferPlacement> placement = makePlacement(m_executor);
-        async::Task<void> renaming = placement->rename(item.path(), target);
-        co_await renaming;
-        co_return;
+        if (item.isDirectory()) {
+            async::Task<void> renaming = placement->rename(item.path(), target);
+            co_await renaming;
+            co_return false;
+        }
+        async::Task<bool> renaming = placement->putBack(item.path(), target);
+        const bool oldNameStays = co_await renaming;
+        if (oldNameStays)
+            Logger::transfer().error("Moved %s to %s, but it is still at its old place too",
+                                     item.path().absoluteString(), target.absoluteString());
+        co_return oldNameStays;
     }
     const std::shared_ptr<async::SerialExecutor> executor = m_executor;
     async::Task<void> renaming = executor->run([from = item.path().toLocalFile(), to = target.toLocalFile()] {
@@ -272,21 +294,20 @@ async::Task<void> TransferManager::moveOne(FileItem item, URL target) {
             throw FileError(error, QStringLiteral("move"), from);
     });
     co_await renaming;
+    co_return false;
 }
 
-async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, MoveCopy copy, URL destination) {
-    const std::weak_ptr<const bool> alive = m_alive;
-    if (!copy.record || copy.record->state != TransferState::completed)
-        throw TransferError::ioError(
-            QStringLiteral("The copy of the move did not complete; nothing was deleted"));
+async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRun> run, QList<FileItem> items,
+                                                     URL destination) {
+    const RunState done = m_runStates.value(run->id);
     // A copy closed on this computer may still be in memory only: a power cut, or a stick pulled,
     // right after the sources went would leave neither. Every file system the copies went to is
     // flushed once, before the first source goes.
     if (!isDevice(destination)) {
         // The copies' folders are gathered on the executor too: a camera roll's report is a pass of
         // a hundred thousand lines.
-        async::Task<void> flushing = m_executor->run(
-            [first = destination.toLocalFile(), entries = copy.record->reportEntries] {
+        async::Task<void> flushing = run->placement->executor().run(
+            [first = destination.toLocalFile(), entries = done.reportEntries] {
                 QStringList folders{first};
                 QSet<QString> seen{first};
                 for (const TransferReportEntry& entry : entries) {
@@ -302,8 +323,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                 LocalTransferFiles::flushFileSystems(folders);
             });
         async::detail::Outcome<void> flushed = co_await async::detail::settle(std::move(flushing));
-        if (alive.expired())
-            throw async::CancelledError{};
+        run->checkpoint();
         if (flushed.error()) {
             Logger::transfer().error("Could not flush the moved items: %s",
                                      async::describeException(flushed.error()));
@@ -314,7 +334,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     // Only files whose copy is whole and did not fail its check may go; a file the copy skipped
     // (already in place) or did not take has no entry and stays.
     QSet<QString> rejected;
-    for (const TransferReportEntry& entry : copy.record->reportEntries) {
+    for (const TransferReportEntry& entry : done.reportEntries) {
         const QString key = locationKey(entry.sourceURL());
         if (entry.verificationOutcome() == TransferVerificationOutcome::mismatch ||
             entry.verificationOutcome() == TransferVerificationOutcome::failed)
@@ -326,7 +346,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     QList<std::pair<QString, URL>> copiedFiles;
     QHash<QString, QList<URL>> copiedByKey;
     QSet<QString> listed;
-    for (const TransferReportEntry& entry : copy.record->reportEntries) {
+    for (const TransferReportEntry& entry : done.reportEntries) {
         const URL url = entry.sourceURL();
         const QString key = locationKey(url);
         if (rejected.contains(key) || listed.contains(url.absoluteString()))
@@ -337,7 +357,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
     }
 
     const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
-    const std::shared_ptr<async::SerialExecutor> executor = m_executor;
+    const std::shared_ptr<TransferPlacement> placement = run->placement;
     QStringList failedNames;
     for (qsizetype index = 0; index < items.size(); ++index) {
         const FileItem item = items.at(index);
@@ -353,7 +373,7 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
         }
         QList<URL> folders;
         if (item.isDirectory()) {
-            for (const URL& url : copy.copiedFolders)
+            for (const URL& url : done.copiedFolders)
                 if (isAtOrBelowKey(locationKey(url), itemKey))
                     folders.append(url);
         }
@@ -386,12 +406,15 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                         TransferError::ioError(QStringLiteral("AFC bridge not available")));
                     break;
                 }
+                // Under the transfer's Cancel like its copies: a device that stops answering
+                // here has its connection cut.
+                const std::shared_ptr<void> cut = placement->cutWhenStuck(parts->udid);
                 async::Task<void> removal =
                     bridge->removeItem(parts->udid, parts->devicePath, parts->bundleID);
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             } else {
-                async::Task<void> removal = executor->run([path = url.toLocalFile(), folder] {
+                async::Task<void> removal = placement->executor().run([path = url.toLocalFile(), folder] {
                     const QByteArray native = QFile::encodeName(path);
                     if (::unlinkat(AT_FDCWD, native.constData(), folder ? AT_REMOVEDIR : 0) != 0)
                         throw FileError::fromErrno(QStringLiteral("delete"), path);
@@ -399,8 +422,8 @@ async::Task<void> TransferManager::deleteMovedSources(QList<FileItem> items, Mov
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             }
-            if (alive.expired())
-                throw async::CancelledError{};
+            // A removal that a Cancel cut short failed because of it: the move is cancelled.
+            run->checkpoint();
         }
         if (item.isDirectory() && !failure && folders.isEmpty())
             failure = std::make_exception_ptr(

@@ -101,6 +101,11 @@ public:
     async::Task<void> settleAside(Aside aside, bool replaced);
     // Renames an item on one side; never over an existing item (NameTakenError).
     async::Task<void> rename(URL from, URL to);
+    // As rename, but on a device by a link where it links, so that an item another program
+    // writes under to meanwhile is never replaced (see AFCItemOperations::putBack): how an item set
+    // aside comes back, and how a move gives a file its new name. True when the old name could not
+    // be removed after the link: the same item under both names, the old one to be removed later.
+    async::Task<bool> putBack(URL from, URL to);
     // The journal that asides and hidden builds are written down in. Its writes (an item set
     // aside is synced to the disk) run on the executor, never on the main thread. begin answers
     // whether the entry was written; finished and released never fail: an entry they could not
@@ -144,10 +149,6 @@ private:
     async::Task<bool> recordReplaced(Aside aside);
     // Renames the old item back (see settleAside); false when it could not be.
     async::Task<bool> restoreAside(Aside aside);
-    // As rename, but on a device by a link where it links, so that an item another program
-    // writes under to meanwhile is never replaced (see AFCItemOperations::putBack). True when the
-    // hidden name could not be removed after the link: the same item, to be removed later.
-    async::Task<bool> putBack(URL from, URL to);
     async::Task<std::optional<Facts>> inspectDevice(URL url);
 
     std::shared_ptr<AFCBridge> m_bridge;
