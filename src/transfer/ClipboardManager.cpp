@@ -57,7 +57,8 @@ const ClipboardManager::PasteFacts& ClipboardManager::factsFor(const QList<FileI
         if (item.isDirectory())
             m_facts.marks.push_back({fingerprint(at, at.insidePrefix()), quint32(index), true});
     }
-    std::ranges::sort(m_facts.marks, {}, &Mark::fingerprint);
+    std::sort(m_facts.marks.begin(), m_facts.marks.end(),
+              [](const Mark& a, const Mark& b) { return a.fingerprint < b.fingerprint; });
     return m_facts;
 }
 
@@ -65,12 +66,15 @@ const ClipboardManager::PasteFacts& ClipboardManager::factsFor(const QList<FileI
 // scheme and host.
 bool ClipboardManager::holds(const PasteFacts& facts, const URL::Location& destination, QStringView path,
                              bool folderPrefix) const {
-    for (const Mark& mark :
-         std::ranges::equal_range(facts.marks, fingerprint(destination, path), {}, &Mark::fingerprint)) {
-        if (mark.folderPrefix != folderPrefix)
+    const Mark key{fingerprint(destination, path), 0, false};
+    const auto [first, last] =
+        std::equal_range(facts.marks.begin(), facts.marks.end(), key,
+                         [](const Mark& a, const Mark& b) { return a.fingerprint < b.fingerprint; });
+    for (auto mark = first; mark != last; ++mark) {
+        if (mark->folderPrefix != folderPrefix)
             continue;
         ++m_itemLocationsRead;
-        const URL::Location at = facts.items.at(mark.index).path().location();
+        const URL::Location at = facts.items.at(mark->index).path().location();
         if (at.scheme == destination.scheme && at.host == destination.host &&
             (folderPrefix ? at.insidePrefix() : at.path) == path)
             return true;
