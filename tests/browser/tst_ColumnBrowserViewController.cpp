@@ -188,6 +188,8 @@ private:
     void clickRow(int column, const QString& name, Qt::KeyboardModifiers modifiers = {},
                   Qt::MouseButton button = Qt::LeftButton);
     QStringList columnNames() const;
+    // tree, A and sub, in a browser too narrow to show the three at once.
+    void openThreeColumnsInANarrowBrowser();
     ColumnBrowserViewController& browser() { return *m_browser; }
     void dragDivider(ColumnDividerView* divider, const QList<QPair<double, bool>>& steps);
 
@@ -623,7 +625,7 @@ void tst_ColumnBrowserViewController::dividers() {
     QCOMPARE(actual, widths);
 }
 
-void tst_ColumnBrowserViewController::openedColumnIsScrolledIntoView() {
+void tst_ColumnBrowserViewController::openThreeColumnsInANarrowBrowser() {
     browser().resize(600, 400);
     openFolder(folderURL());
     clickRow(0, QStringLiteral("A"));
@@ -631,6 +633,10 @@ void tst_ColumnBrowserViewController::openedColumnIsScrolledIntoView() {
     clickRow(1, QStringLiteral("sub"));
     waitUntilListed();
     QCOMPARE(columnNames(), (QStringList{"tree", "A", "sub"}));
+}
+
+void tst_ColumnBrowserViewController::openedColumnIsScrolledIntoView() {
+    openThreeColumnsInANarrowBrowser();
     QWidget* viewport = browser().scrollView()->viewport();
     ColumnPanelView* last = browser().panels().last();
     const auto lastIsInView = [&] {
@@ -655,13 +661,7 @@ void tst_ColumnBrowserViewController::focusedColumnIsScrolledIntoView() {
     QFETCH(int, key);
     QFETCH(int, from);
     QFETCH(int, to);
-    browser().resize(600, 400);
-    openFolder(folderURL());
-    clickRow(0, QStringLiteral("A"));
-    waitUntilListed();
-    clickRow(1, QStringLiteral("sub"));
-    waitUntilListed();
-    QCOMPARE(columnNames(), (QStringList{"tree", "A", "sub"}));
+    openThreeColumnsInANarrowBrowser();
     QScrollBar* scroll = browser().scrollView()->horizontalScrollBar();
     // The column just opened is scrolled into view first.
     QTRY_VERIFY(scroll->value() > 0);
