@@ -4,7 +4,7 @@
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
-#include "browser/FolderWatcher.h"
+#include "services/FolderWatcher.h"
 #include "platform/Logger.h"
 #include "platform/UiTimerSource.h"
 #include "services/FileSystemProvider.h"

@@ -4,7 +4,7 @@
 
 #include "sidebar/SidebarViewController.h"
 
-#include "browser/FolderWatcher.h"
+#include "services/FolderWatcher.h"
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "platform/Logger.h"

@@ -1,6 +1,6 @@
 #include "sidebar/SidebarViewController.h"
 
-#include "browser/FolderWatcher.h"
+#include "services/FolderWatcher.h"
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "platform/Logger.h"

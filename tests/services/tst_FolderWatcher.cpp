@@ -2,7 +2,7 @@
 // keeps changing reported at a bounded rate that slows with its size, and no change left
 // unreported.
 
-#include "browser/FolderWatcher.h"
+#include "services/FolderWatcher.h"
 #include "platform/ManualUiTimerSource.h"
 
 #include <QTest>

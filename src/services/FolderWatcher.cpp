@@ -1,4 +1,4 @@
-#include "browser/FolderWatcher.h"
+#include "services/FolderWatcher.h"
 
 #include "platform/Logger.h"
 
