@@ -6,6 +6,7 @@
 #include "app/TerminationSignals.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QTest>
 #include <QTimer>
 
@@ -49,6 +50,19 @@ pid_t startBlockedChild(std::chrono::seconds grace) {
     return started ? child : -1;
 }
 
+// Whether signal waits to be delivered to the process: two sent before the first is delivered
+// would arrive as one.
+bool isPending(pid_t process, int signal) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("ShdPnd:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    }
+    return false;
+}
+
 } // namespace
 
 class tst_TerminationSignals : public QObject {
@@ -79,8 +93,10 @@ void tst_TerminationSignals::endsAProcessWhoseLoopIsOutOfReach() {
 
     const pid_t child = startBlockedChild(std::chrono::seconds(graceSeconds));
     QVERIFY(child > 0);
-    for (int time = 0; time < sent; ++time)
+    for (int time = 0; time < sent; ++time) {
+        QVERIFY(QTest::qWaitFor([&] { return !isPending(child, signal); }, limitMs));
         QCOMPARE(::kill(child, signal), 0);
+    }
     int status = 0;
     const auto ended = [&] { return ::waitpid(child, &status, WNOHANG) == child; };
     const bool endedInTime = QTest::qWaitFor(ended, limitMs);
