@@ -7,7 +7,8 @@
 DragOutPointerWatch::DragOutPointerWatch(UiTimerSource& timers, std::function<void()> onLeft,
                                          PointerPosition position, InsideOurWindows inside)
     : m_timers(timers), m_onLeft(std::move(onLeft)),
-      m_position(position ? std::move(position) : PointerPosition(&DragOutPointerWatch::lastReportedPosition)),
+      m_position(position ? std::move(position)
+                          : PointerPosition(&DragOutPointerWatch::lastReportedPosition)),
       m_inside(inside ? std::move(inside)
                       : InsideOurWindows(&DragOutPointerWatch::insideApplicationWindows)) {
     schedule();

@@ -98,7 +98,9 @@ void tst_TerminationSignals::endsAProcessWhoseLoopIsOutOfReach() {
         QCOMPARE(::kill(child, signal), 0);
     }
     int status = 0;
-    const auto ended = [&] { return ::waitpid(child, &status, WNOHANG) == child; };
+    const auto ended = [&] {
+        return ::waitpid(child, &status, WNOHANG) == child;
+    };
     const bool endedInTime = QTest::qWaitFor(ended, limitMs);
     if (!endedInTime) {
         ::kill(child, SIGKILL);

@@ -50,11 +50,10 @@ void tst_DragOutPointerWatch::startsOnTheFirstPollOutside() {
 
 void tst_DragOutPointerWatch::followsTheLastReportedMotion_data() {
     QTest::addColumn<QList<QPoint>>("motions"); // in the window's coordinates, one per poll
-    QTest::addColumn<int>("leftAtPoll");         // 0: never
+    QTest::addColumn<int>("leftAtPoll");        // 0: never
 
     QTest::newRow("stays over the window") << QList<QPoint>{{10, 10}, {150, 90}, {1, 1}} << 0;
-    QTest::newRow("leaves on the second motion")
-        << QList<QPoint>{{10, 10}, {-40, 20}, {10, 10}} << 2;
+    QTest::newRow("leaves on the second motion") << QList<QPoint>{{10, 10}, {-40, 20}, {10, 10}} << 2;
     QTest::newRow("leaves past a corner") << QList<QPoint>{{199, 199}, {-3, -3}} << 2;
 }
 
