@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
+#include "app/TerminationSignals.h"
 #include "device/AFCBridge.h"
 #include "platform/Logger.h"
 #include "platform/async/TaskHandle.h"
@@ -9,17 +10,13 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QImageReader>
-#include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTimer>
 
 #include <fontconfig/fontconfig.h>
 
-#include <csignal>
 #include <latch>
 #include <thread>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,43 +24,14 @@ namespace {
 // services' threads have dropped what was queued, and a call on a silent device is cut off.
 constexpr std::chrono::seconds tasksEndLimit{2};
 
-int signalPipe[2] = {-1, -1};
-
-void writeSignal(int) {
-    const char byte = 1;
-    // Nothing else is safe in a signal handler; the loop reads the byte and quits.
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// Ctrl-C, a closed terminal or a kill end the event loop as Quit does, so that running copies
-// clean up their partial files before the process goes.
-void quitOnTerminationSignals(QObject* owner) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [notifier] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
-        notifier->setEnabled(false);
-        // exit(), not quit(): quit() first asks every window to close, and the welcome sheet
-        // refuses that.
-        QCoreApplication::exit(0);
-    });
-    struct sigaction action {};
-    action.sa_handler = writeSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     // Reading the system's font configuration is the largest part of showing the first window.
     // fontconfig's part needs nothing of Qt, so it starts before anything else.
     std::latch fontConfigurationRead(1);
-    std::jthread fontConfiguration([&fontConfigurationRead] {
+    // A plain thread, joined below: g++ 12 warns of a jthread's stop state made here.
+    std::thread fontConfiguration([&fontConfigurationRead] {
         FcInit();
         fontConfigurationRead.count_down();
     });
@@ -86,7 +54,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setOrganizationDomain(QStringLiteral("halvorn.io"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    quitOnTerminationSignals(&application);
+    // exit(), not quit(): quit() first asks every window to close, and the welcome sheet refuses that.
+    TerminationSignals::quitOnTerminationSignals(&application, [] { QCoreApplication::exit(0); });
 
     int status = 0;
     {
@@ -95,7 +64,7 @@ int main(int argc, char** argv) {
         // The window lays out text at once. fontconfig reads its configuration once per process
         // only if nobody else is reading it: Qt starting before the thread is done would read it
         // a second time, on this thread.
-        fontConfigurationRead.wait();
+        fontConfiguration.join();
         // Launching has finished once the loop runs: everything main built exists by then.
         QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
         status = QApplication::exec();

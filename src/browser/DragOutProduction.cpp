@@ -155,6 +155,10 @@ QList<QUrl> DragOutProduction::urls() {
     // keep the first one from ending until it ends.
     if (m_waiting)
         return readyURLs();
+    // The wait runs the loop, and in it the drag can end: a receiver that gave up sends its
+    // finish, or the user cancels, and Qt deletes the drag with its data, which owns this
+    // production. It stays until this request has its answer.
+    const std::shared_ptr<DragOutProduction> self = shared_from_this();
     start();
     if (!isFinished()) {
         QElapsedTimer waited;

@@ -68,7 +68,9 @@ public:
     // ready within receiverWait. Starts the copies when needed and waits for them in a local event
     // loop: it is called from inside the platform's data request, which cannot be suspended. The
     // first answer is the drag's: later requests get it at once, and a request made while the
-    // first one waits gets what is ready, without a wait of its own.
+    // first one waits gets what is ready, without a wait of its own. The drag, its data and so the
+    // data's hold on this may go during the wait (a receiver that gave up, a cancel): the request
+    // keeps this alive until it has its answer.
     QList<QUrl> urls();
     // Whether a request is waiting for the copies now.
     bool isWaiting() const { return m_waiting; }

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 
 const QString OrvantaDragMimeData::internalURLsType = QStringLiteral("io.halvorn.orvanta.internal-urls");
 const QString OrvantaDragMimeData::uriListType = QStringLiteral("text/uri-list");
@@ -35,7 +36,13 @@ QList<QUrl> OrvantaDragMimeData::externalURLs() const {
         return *m_answered;
     QList<QUrl> urls;
     if (m_source) {
-        urls = m_source();
+        // The source may wait in a local loop, in which the drag, and this data with it, can be
+        // deleted: the call runs on a copy, and nothing of this object is touched once it is gone.
+        const QPointer<const OrvantaDragMimeData> alive(this);
+        const ExternalURLSource source = m_source;
+        urls = source();
+        if (!alive)
+            return urls;
     } else {
         for (const FileItem& item : m_items) {
             if (item.path().isFileURL())

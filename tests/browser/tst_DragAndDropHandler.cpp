@@ -1,8 +1,8 @@
 // Producing the files a drag promises to other programs, against the device emulator: each
 // route's bytes, the requests that must fail without writing anything, the drag-out counter
 // under overlapping requests, a stalled device read that fails at once while its private
-// connection outlives it, one drag's production with its failures named, and a receiver that
-// asks only after the drag has ended.
+// connection outlives it, one drag's production with its failures named, a receiver that asks
+// only after the drag has ended, and a drag deleted while a receiver's request waits.
 
 #include "browser/DragAndDropHandler.h"
 #include "browser/DragOutProduction.h"
@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -77,6 +78,8 @@ private slots:
     void receiverAsksAfterTheDragEnded_data();
     void receiverAsksAfterTheDragEnded();
     void receiverStopsWaitingForASlowCopy();
+    void dragIsDeletedWhileTheRequestWaits_data();
+    void dragIsDeletedWhileTheRequestWaits();
 
 private:
     // Fulfils one promise and returns the error text, empty for success.
@@ -469,6 +472,66 @@ void tst_DragAndDropHandler::receiverStopsWaitingForASlowCopy() {
     DragOutProduction::removeFoldersOfThisRun();
     QVERIFY(!QFileInfo::exists(production->folder()));
     QVERIFY(QFileInfo::exists(m_mac + QStringLiteral("/a.jpg")));
+}
+
+void tst_DragAndDropHandler::dragIsDeletedWhileTheRequestWaits_data() {
+    QTest::addColumn<bool>("copyEnds"); // else the receiver's patience runs out first
+    QTest::newRow("then the copy ends") << true;
+    QTest::newRow("then the wait runs out") << false;
+}
+
+// The request's wait runs the loop, and in it the drag can end: a receiver that gave up before us
+// sends its finish, or the user cancels, and Qt deletes the drag and its data (which own the
+// production) from inside the wait. The request still ends with its answer, and touches neither
+// once they are gone; the production goes after the request.
+void tst_DragAndDropHandler::dragIsDeletedWhileTheRequestWaits() {
+    QFETCH(bool, copyEnds);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/clip.mov"), patternBytes(mib + 7)));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/a.jpg"), "mac"));
+    m_device->faults().gateReads(0);
+    const QList<FileItem> rows{item(URL::fileURL(m_mac + QStringLiteral("/a.jpg"))),
+                               item(device(QStringLiteral("/clip.mov")))};
+    ManualUiTimerSource timers;
+    auto* data = new OrvantaDragMimeData(rows);
+    std::weak_ptr<DragOutProduction> production;
+    QString folder;
+    {
+        const std::shared_ptr<DragOutProduction> made = DragOutProduction::create(m_handler, rows, timers);
+        made->install(*data);
+        production = made;
+        folder = made->folder();
+    }
+    QPointer<OrvantaDragMimeData> alive(data);
+
+    std::function<void()> deleteTheDrag = [&] {
+        if (!m_device->faults().waitUntilReadHeld(std::chrono::milliseconds(1))) {
+            QTimer::singleShot(5, deleteTheDrag);
+            return;
+        }
+        data->deleteLater();
+    };
+    std::function<void()> endTheWait = [&] {
+        if (alive) {
+            QTimer::singleShot(5, endTheWait);
+            return;
+        }
+        if (copyEnds)
+            m_device->faults().releaseReads();
+        else
+            timers.advance(DragOutProduction::receiverWait);
+    };
+    QTimer::singleShot(0, deleteTheDrag);
+    QTimer::singleShot(0, endTheWait);
+    // As the platform asks, through the data's own call: the data is gone by the time it returns.
+    const QByteArray answer = data->data(OrvantaDragMimeData::uriListType);
+
+    QVERIFY(!alive);
+    QList<QByteArray> expected{QUrl::fromLocalFile(m_mac + QStringLiteral("/a.jpg")).toEncoded()};
+    if (copyEnds)
+        expected.append(QUrl::fromLocalFile(folder + QStringLiteral("/1/clip.mov")).toEncoded());
+    QCOMPARE(answer, expected.join("\r\n") + "\r\n");
+    QVERIFY(production.expired());
+    m_device->faults().releaseReads();
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_DragAndDropHandler)
