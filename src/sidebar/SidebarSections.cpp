@@ -203,7 +203,10 @@ void SidebarViewController::expandItem(const SidebarItem* item) {
 }
 
 void SidebarViewController::refreshRecentSection() {
-    auto rows = recentRows();
+    showRecentRows(recentRows());
+}
+
+void SidebarViewController::showRecentRows(std::vector<std::shared_ptr<SidebarItem>> rows) {
     watchPlaces();
     const std::optional<int> index = sectionIndex(recentHeader);
     RebuildGuard guard(*this);
@@ -239,9 +242,9 @@ void SidebarViewController::refreshPlaces() {
     // RECENT leaves out the places, and greys the folders that are gone: built again only when
     // that changed, so that a busy home folder costs a few looks at the disk and nothing more.
     const std::optional<int> recent = sectionIndex(recentHeader);
-    const auto rows = recentRows();
+    auto rows = recentRows();
     if (recent ? !sameRows(rootItems()[size_t(*recent)]->children(), rows) : !rows.empty())
-        refreshRecentSection();
+        showRecentRows(std::move(rows));
     else
         watchPlaces();
 }

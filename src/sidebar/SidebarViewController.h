@@ -57,6 +57,8 @@ public:
     std::optional<int> sectionIndex(const QString& title) const;
     QSet<QString> locationURLStrings() const;
     void refreshRecentSection();
+    // RECENT as rows already built (each looked at on the disk once).
+    void showRecentRows(std::vector<std::shared_ptr<SidebarItem>> rows);
     void refreshFavoritesSection();
     void refreshDevicesSection();
     // LOCATIONS and the look of RECENT again, after a change on disk: only places that are there,
