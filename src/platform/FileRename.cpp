@@ -1,5 +1,6 @@
 #include "platform/FileRename.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -13,8 +14,12 @@ std::function<void()>& fallbackHook() {
     return hook;
 }
 
+// Read by every rename on the copy threads, set by tests on the main thread while no copy runs:
+// the flag, not the function, is what a rename looks at first.
+std::atomic<bool> fallbackForced{false};
+
 void beforeTakingName() {
-    if (fallbackHook())
+    if (fallbackForced.load(std::memory_order_acquire) && fallbackHook())
         fallbackHook()();
 }
 
@@ -50,7 +55,7 @@ int renameByLink(const QByteArray& from, const QByteArray& to) {
 } // namespace
 
 int renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
-    if (!fallbackHook()) {
+    if (!fallbackForced.load(std::memory_order_acquire)) {
         if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
             return 0;
         if (errno != EINVAL && errno != ENOSYS)
@@ -66,5 +71,7 @@ int renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
 }
 
 void setRenameFallbackForTesting(std::function<void()> beforeTaking) {
+    fallbackForced.store(false, std::memory_order_release);
     fallbackHook() = std::move(beforeTaking);
+    fallbackForced.store(bool(fallbackHook()), std::memory_order_release);
 }
