@@ -150,9 +150,10 @@ void tst_TransferCancel::cancelEndsAnyRequestTheDeviceHolds_data() {
     QTest::addColumn<Side>("from");
     QTest::addColumn<QString>("source");
     QTest::addColumn<bool>("replace");
-    // The folder's own making, the look at the place a file goes, the old item set aside for a
-    // Replace, a staged file's link and the staging folder's removal, the listing of a device
-    // folder, and a file's own copy.
+    // The transfer's first session, the folder's own making, the look at the place a file goes, the
+    // old item set aside for a Replace, a staged file's link and the staging folder's removal, the
+    // listing of a device folder, and a file's own copy.
+    QTest::newRow("session started") << "StartService" << Side::mac << "/src/Album/a.txt" << false;
     QTest::newRow("folder made") << "MAKE_DIR" << Side::mac << "/src/Album" << false;
     QTest::newRow("place looked at") << "GET_FILE_INFO" << Side::mac << "/src/Album/a.txt" << false;
     QTest::newRow("old item set aside") << "RENAME_PATH" << Side::mac << "/src/Album/a.txt" << true;
