@@ -79,12 +79,6 @@ std::shared_ptr<AFCBridge> AFCBridge::forRequestsOf(std::stop_token owner, UiTim
     return std::shared_ptr<AFCBridge>(new AFCBridge(m_core, std::move(owner), timers));
 }
 
-std::shared_ptr<void> AFCBridge::cutWhenStuck(const QString& udid) const {
-    if (!m_ownerTimers)
-        return {};
-    return m_core->claim(udid, m_owner, *m_ownerTimers);
-}
-
 AFCRequest AFCBridge::request(bool droppable, std::stop_token cancel) const {
     AFCRequest made;
     made.cancel = std::move(cancel);
@@ -169,7 +163,8 @@ async::Task<AFCFileInfo> AFCBridge::fileInfo(QString udid, QString path, std::op
 
 AFCReadStream AFCBridge::readStream(QString udid, QString path, std::optional<QString> bundleID) {
     return AFCReadStream::open(m_core, std::make_shared<AFCStreamSource>(std::move(udid), std::move(path),
-                                                                         std::move(bundleID), chunkBytes));
+                                                                         std::move(bundleID), chunkBytes,
+                                                                         request(false)));
 }
 
 async::Task<QByteArray> AFCBridge::readFile(QString udid, QString path, uint32_t maxBytes,

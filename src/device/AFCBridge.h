@@ -71,9 +71,11 @@ public:
     // transfer: each request made through the view is that transfer's own. Once owner is
     // stopped, a request of it not yet sent to the device is dropped unless it changes the device
     // (a clean-up the cancel may count on), and one the device holds for the grace (timed by
-    // timers, counted from when the device got it) has its own connection cut: nothing else fails,
-    // and the requests behind it go on over a new session. A view may outlive this object; it
-    // does not end the bridge when it goes. timers must outlive the view's requests.
+    // timers, counted from when the device got it; a session start on the way to it counts as a
+    // request of its own) has its own connection cut, or its start given up: nothing else fails,
+    // the requests behind it go on over a new session, and a read stream of another's reads on
+    // over it from where it was. A view may outlive this object; it does not end the bridge when
+    // it goes. timers must outlive the view's requests.
     std::shared_ptr<AFCBridge> forRequestsOf(std::stop_token owner, UiTimerSource& timers) const;
     ~AFCBridge();
     AFCBridge(const AFCBridge&) = delete;
@@ -101,13 +103,6 @@ public:
     // its sessions are closed, and for quitting while copies hang.
     void interrupt(const QString& udid = QString());
 
-    // On a view: held while the view's transfer waits on the device through something other than
-    // the view (a service with its own way to the bridge). A request to the device made
-    // meanwhile, and not tagged as another transfer's, counts as the transfer's own, unless the
-    // first request made after this call is one of the view's (then that one is watched as its
-    // own and this claims nothing). Nothing on the bridge itself.
-    [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const QString& udid) const;
-
     // The children whose facts could be read; the others are left out and logged.
     async::Task<QList<AFCFileInfo>> listDirectory(QString udid, QString path,
                                                   std::optional<QString> bundleID);
@@ -116,7 +111,9 @@ public:
     async::Task<AFCDirectoryListing> listDirectoryDetailed(QString udid, QString path,
                                                            std::optional<QString> bundleID);
     async::Task<AFCFileInfo> fileInfo(QString udid, QString path, std::optional<QString> bundleID);
-    // Starts reading at once; the stream's next() hands out the chunks.
+    // Starts reading at once; the stream's next() hands out the chunks. Its reads are never dropped
+    // for a cancel (a copy cancelled while it is checked still checks what it copied whole), but
+    // one the device holds past the cancel is cut as any other.
     AFCReadStream readStream(QString udid, QString path, std::optional<QString> bundleID);
     async::Task<QByteArray> readFile(QString udid, QString path, uint32_t maxBytes,
                                      std::optional<QString> bundleID);

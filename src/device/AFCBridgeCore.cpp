@@ -2,11 +2,13 @@
 
 #include "device/AFCBridge.h"
 #include "device/AFCError.h"
+#include "device/AFCSessionStart.h"
 #include "device/AFCStreamSource.h"
 #include "platform/Logger.h"
 #include "platform/StopGrace.h"
 #include "platform/UiTimerSource.h"
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <mutex>
@@ -93,67 +95,10 @@ void AFCBridgeCore::shutdown(std::shared_ptr<AFCBridgeCore> core) {
     }).detach();
 }
 
-struct AFCBridgeCore::Claim {
-    enum class State { waiting, watching, ownRequest };
-
-    QString udid;
-    std::stop_token token;
-    UiTimerSource* timers = nullptr;
-    // Requests numbered above this one were made while the claim was held.
-    quint64 after = 0;
-    State state = State::waiting;
-    std::atomic<bool> held{true};
-};
-
-namespace {
-
-bool onDevice(const QString& key, const QString& udid) {
-    return key == udid || key.startsWith(udid + QLatin1Char(':'));
-}
-
-} // namespace
-
 quint64 AFCBridgeCore::issue(Request& request) {
     request.madeAfterCancel =
         request.cancel.stop_requested() || (request.hasOwner() && request.owner.stop_requested());
-    const std::lock_guard lock(m_claimsMutex);
-    const quint64 serial = ++m_issued;
-    std::erase_if(m_claims, [](const std::shared_ptr<Claim>& claim) { return !claim->held; });
-    for (const std::shared_ptr<Claim>& claim : m_claims) {
-        if (claim->state != Claim::State::waiting)
-            continue;
-        const bool own = request.hasOwner() && request.owner == claim->token;
-        claim->state = own ? Claim::State::ownRequest : Claim::State::watching;
-    }
-    return serial;
-}
-
-std::shared_ptr<void> AFCBridgeCore::claim(const QString& udid, std::stop_token token,
-                                           UiTimerSource& timers) {
-    if (!token.stop_possible())
-        return {};
-    auto claim = std::make_shared<Claim>();
-    claim->udid = udid;
-    claim->token = std::move(token);
-    claim->timers = &timers;
-    {
-        const std::lock_guard lock(m_claimsMutex);
-        claim->after = m_issued;
-        m_claims.push_back(claim);
-    }
-    ++m_claimsHeld;
-    struct Hold {
-        std::shared_ptr<Claim> claim;
-        std::shared_ptr<AFCBridgeCore> core;
-        ~Hold() {
-            claim->held = false;
-            --core->m_claimsHeld;
-        }
-    };
-    auto hold = std::make_shared<Hold>();
-    hold->claim = std::move(claim);
-    hold->core = shared_from_this();
-    return hold;
+    return ++m_issued;
 }
 
 void AFCBridgeCore::cutIfRunning(quint64 serial, const QString& key) {
@@ -170,13 +115,16 @@ AFCBridgeCore::Watch::Watch(AFCBridgeCore& core, quint64 serial, const Request& 
     : m_core(core), m_serial(serial), m_request(request) {
     const std::lock_guard lock(m_core.m_runningMutex);
     m_core.m_running = serial;
+    m_core.m_sessions.setStartWatch(this);
 }
 
 AFCBridgeCore::Watch::~Watch() {
+    m_core.m_sessions.setStartWatch(nullptr);
     {
         const std::lock_guard lock(m_core.m_runningMutex);
         m_core.m_running = 0;
     }
+    m_startArmed.clear();
     m_armed.clear();
 }
 
@@ -186,39 +134,41 @@ bool AFCBridgeCore::Watch::cancelledUnsent() const {
     return m_request.cancel.stop_requested() || (m_request.hasOwner() && m_request.owner.stop_requested());
 }
 
+std::vector<std::shared_ptr<void>> AFCBridgeCore::Watch::arm(const QString& key) const {
+    std::vector<std::shared_ptr<void>> armed;
+    // Most requests have no cancel, and nobody can want them cut.
+    if (!m_request.cancel.stop_possible() && !m_request.hasOwner())
+        return armed;
+    const std::weak_ptr<AFCBridgeCore> weak = m_core.weak_from_this();
+    const quint64 serial = m_serial;
+    auto cutter = [weak, serial, key] {
+        if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
+            core->cutIfRunning(serial, key);
+    };
+    // The grace of each is counted from now, or from its cancel when that comes later.
+    if (m_request.cancel.stop_possible())
+        armed.push_back(
+            StopGrace::arm(m_request.cancel, UiTimerSource::system(), AFCBridge::cancelGrace, cutter));
+    if (m_request.hasOwner())
+        armed.push_back(
+            StopGrace::arm(m_request.owner, *m_request.ownerTimers, AFCBridge::cancelGrace, cutter));
+    return armed;
+}
+
 void AFCBridgeCore::Watch::sent(const QString& key) {
     if (m_sent)
         return;
     m_sent = true;
-    // Most requests have no cancel, and no transfer waits on them.
-    if (!m_request.cancel.stop_possible() && !m_request.hasOwner() && m_core.m_claimsHeld == 0)
-        return;
-    const std::weak_ptr<AFCBridgeCore> weak = m_core.weak_from_this();
-    const quint64 serial = m_serial;
-    auto cutter = [weak, serial, key](std::shared_ptr<Claim> claim = {}) {
-        return [weak, serial, key, claim] {
-            if (claim && !claim->held)
-                return;
-            if (const std::shared_ptr<AFCBridgeCore> core = weak.lock())
-                core->cutIfRunning(serial, key);
-        };
-    };
-    // The grace of each is counted from now, or from its cancel when that comes later.
-    if (m_request.cancel.stop_possible())
-        m_armed.push_back(
-            StopGrace::arm(m_request.cancel, UiTimerSource::system(), AFCBridge::cancelGrace, cutter()));
-    if (m_request.hasOwner()) {
-        m_armed.push_back(
-            StopGrace::arm(m_request.owner, *m_request.ownerTimers, AFCBridge::cancelGrace, cutter()));
-        return;
-    }
-    const std::lock_guard lock(m_core.m_claimsMutex);
-    for (const std::shared_ptr<Claim>& claim : m_core.m_claims) {
-        if (claim->held && claim->state == Claim::State::watching && claim->after < serial &&
-            onDevice(key, claim->udid))
-            m_armed.push_back(
-                StopGrace::arm(claim->token, *claim->timers, AFCBridge::cancelGrace, cutter(claim)));
-    }
+    m_armed = arm(key);
+}
+
+void AFCBridgeCore::Watch::starting(const QString& key) {
+    m_startArmed = arm(key);
+}
+
+void AFCBridgeCore::Watch::started() {
+    // The request itself gets a grace of its own once it is sent.
+    m_startArmed.clear();
 }
 
 int AFCBridgeCore::retiredCoresRunning() {
@@ -234,20 +184,28 @@ bool AFCBridgeCore::waitForRetiredCores(std::chrono::milliseconds limit) {
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
+    // A start given up (stopHeldCores interrupted every device) may still wait on its device.
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return AFCSessionStart::waitForThreads(std::max(left, std::chrono::milliseconds(0)));
 }
 
 async::Task<std::optional<QByteArray>> AFCBridgeCore::readChunk(std::shared_ptr<AFCStreamSource> source) {
-    return perform([source](Job& job) {
-        job.watch.sent(source->key());
-        try {
-            return source->readNext(job.sessions);
-        } catch (const AFCError& error) {
-            if (error.isConnectionLost())
-                job.sessions.dropLost(source->key());
-            throw;
-        }
-    });
+    return perform(
+        [source](Job& job) {
+            try {
+                // A session cut for someone else's cancel is opened anew first: the stream reads on
+                // over the new one from where it was.
+                job.sessions.usableClient(source->udid(), source->bundleID());
+                job.watch.sent(source->key());
+                return source->readNext(job.sessions);
+            } catch (const AFCError& error) {
+                if (error.isConnectionLost())
+                    job.sessions.dropLost(source->key());
+                throw;
+            }
+        },
+        source->request());
 }
 
 void AFCBridgeCore::closeStream(std::shared_ptr<AFCStreamSource> source) {

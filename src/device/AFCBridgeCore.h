@@ -39,8 +39,9 @@ public:
         Watch& watch;
     };
 
-    // The cancel grace of the job in progress, armed when its request is sent.
-    class Watch {
+    // The cancel grace of the job in progress, armed when its request is sent, and for each session
+    // start it makes on the way (a start is a request of its own to the device).
+    class Watch final : public AFCSessionStartWatch {
     public:
         Watch(AFCBridgeCore& core, quint64 serial, const Request& request);
         ~Watch();
@@ -52,12 +53,19 @@ public:
         // The request is going to the device over the session under key.
         void sent(const QString& key);
 
+        void starting(const QString& key) override;
+        void started() override;
+
     private:
+        // The graces of the request's cancels, each cutting key once it has passed.
+        std::vector<std::shared_ptr<void>> arm(const QString& key) const;
+
         AFCBridgeCore& m_core;
         quint64 m_serial;
         const Request& m_request;
         bool m_sent = false;
         std::vector<std::shared_ptr<void>> m_armed;
+        std::vector<std::shared_ptr<void>> m_startArmed;
     };
 
     // How long the owner's thread waits for the job in progress to end when the bridge goes.
@@ -89,13 +97,6 @@ public:
         return m_executor->run(std::move(job));
     }
 
-    // Held while a transfer whose requests are not all tagged with it (some go through a service
-    // of their own) waits on the device: once token is stopped, an untagged request to the device
-    // made while this is held, and that the device still holds a grace after it got it, has its
-    // connection cut. A claim followed at once by a request tagged with its own token claims
-    // nothing: that request is watched as its own.
-    std::shared_ptr<void> claim(const QString& udid, std::stop_token token, UiTimerSource& timers);
-
     // Stops the job in progress at its next check, drops the queued ones, then frees the
     // sessions' handles on the executor thread. The owner's thread waits for that at most
     // ownerWait: a job still running then is left to a thread of its own, which cuts every
@@ -120,9 +121,7 @@ public:
     void closeStream(std::shared_ptr<AFCStreamSource> source) override;
 
 private:
-    struct Claim;
-
-    // Numbers a request as it is queued and settles the claims waiting for their first request.
+    // Numbers a request as it is queued, noting whether it was made after its cancel.
     quint64 issue(Request& request);
     // Cuts the connection under key when the job numbered serial is still the one in progress.
     void cutIfRunning(quint64 serial, const QString& key);
@@ -147,7 +146,4 @@ private:
     std::mutex m_runningMutex;
     quint64 m_running = 0;
     quint64 m_cutSerial = 0;
-    std::mutex m_claimsMutex;
-    std::vector<std::shared_ptr<Claim>> m_claims;
-    std::atomic<int> m_claimsHeld{0};
 };

@@ -4,6 +4,8 @@
 
 #include <libimobiledevice/afc.h>
 
+#include <cstdio>
+
 AFCDeviceFile::AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, const QString& shownPath)
     : m_afc(afc) {
     const bool write = mode == Mode::write;
@@ -23,6 +25,12 @@ uint32_t AFCDeviceFile::read(char* buffer, uint32_t length) {
     if (result != AFC_E_SUCCESS)
         throw AFCError::fromLibrary(AFCError::Case::fileReadFailed, "afc_file_read", result);
     return got;
+}
+
+void AFCDeviceFile::seek(uint64_t offset) {
+    const afc_error_t result = afc_file_seek(m_afc, m_handle, int64_t(offset), SEEK_SET);
+    if (result != AFC_E_SUCCESS)
+        throw AFCError::fromLibrary(AFCError::Case::fileReadFailed, "afc_file_seek", result);
 }
 
 void AFCDeviceFile::writeAll(const char* data, uint32_t length) {

@@ -22,6 +22,8 @@ public:
 
     // Up to length bytes; 0 at the end of the file. Throws AFCError fileReadFailed.
     uint32_t read(char* buffer, uint32_t length);
+    // Moves the read position to offset from the start. Throws AFCError fileReadFailed.
+    void seek(uint64_t offset);
     // Writes all of it, repeating for what a call left. Throws AFCError writeFailed. The library
     // counts bytes sent rather than stored, so only its result code is trusted.
     void writeAll(const char* data, uint32_t length);

@@ -133,12 +133,21 @@ void AFCSessionSockets::interrupt(const QString& udid) {
         if (udid.isEmpty() || it.key() == udid || it.key().startsWith(appPrefix))
             interrupted = shutDown(*it) || interrupted;
     }
+    for (auto it = m_starts.cbegin(); it != m_starts.cend(); ++it) {
+        if (udid.isEmpty() || it.key() == udid || it.key().startsWith(appPrefix))
+            it.value()();
+    }
     if (interrupted)
         wakeWorker();
 }
 
 void AFCSessionSockets::cut(const QString& key) {
     std::lock_guard lock(m_mutex);
+    if (const auto start = m_starts.constFind(key); start != m_starts.cend()) {
+        start.value()();
+        m_cut.insert(key);
+        return;
+    }
     const auto it = m_sockets.constFind(key);
     if (it == m_sockets.cend() || !shutDown(*it))
         return;
@@ -149,4 +158,14 @@ void AFCSessionSockets::cut(const QString& key) {
 bool AFCSessionSockets::takeCut(const QString& key) {
     std::lock_guard lock(m_mutex);
     return m_cut.remove(key);
+}
+
+void AFCSessionSockets::addStart(const QString& key, std::function<void()> abandon) {
+    std::lock_guard lock(m_mutex);
+    m_starts.insert(key, std::move(abandon));
+}
+
+void AFCSessionSockets::removeStart(const QString& key) {
+    std::lock_guard lock(m_mutex);
+    m_starts.remove(key);
 }

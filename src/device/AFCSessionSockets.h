@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -43,10 +44,17 @@ public:
     // every session when udid is empty. Calls waiting on them return with a lost connection.
     void interrupt(const QString& udid = QString());
     // Shuts down the connection of the one session under key, as interrupt() does, and notes that
-    // it was cut here rather than lost: the device is still there to open a new one on.
+    // it was cut here rather than lost: the device is still there to open a new one on. A session
+    // still being started under key has its start abandoned instead.
     void cut(const QString& key);
     // Whether the session under key was cut since the last ask; forgets it.
     bool takeCut(const QString& key);
+
+    // A session start in progress under key, whose connection is not known until it ends:
+    // abandon is called (under this object's lock, so it must only note it and wake a waiter)
+    // when that session is cut or its device's connections are interrupted.
+    void addStart(const QString& key, std::function<void()> abandon);
+    void removeStart(const QString& key);
 
 private:
     struct Session {
@@ -62,6 +70,7 @@ private:
     mutable std::mutex m_mutex;
     QHash<QString, Session> m_sockets;
     QSet<QString> m_cut;
+    QHash<QString, std::function<void()>> m_starts;
     quint64 m_lastSerial = 0;
     std::optional<pthread_t> m_worker;
 };

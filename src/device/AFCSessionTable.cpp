@@ -5,9 +5,32 @@
 #include "device/AFCLeftovers.h"
 #include "device/AFCSessionOpener.h"
 #include "device/AFCSessionSockets.h"
+#include "device/AFCSessionStart.h"
 #include "platform/Logger.h"
 
 #include <QStringList>
+
+namespace {
+
+// Tells the job's watch that a start runs for as long as this lives.
+class StartWatched {
+public:
+    StartWatched(AFCSessionStartWatch* watch, const QString& key) : m_watch(watch) {
+        if (m_watch)
+            m_watch->starting(key);
+    }
+    ~StartWatched() {
+        if (m_watch)
+            m_watch->started();
+    }
+    StartWatched(const StartWatched&) = delete;
+    StartWatched& operator=(const StartWatched&) = delete;
+
+private:
+    AFCSessionStartWatch* m_watch;
+};
+
+} // namespace
 
 AFCSessionTable::AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal)
     : m_sockets(sockets), m_journal(std::move(journal)) {}
@@ -21,7 +44,8 @@ void AFCSessionTable::connect(const QString& udid) {
         Logger::bridge().debug("AFC already connected for %s", udid);
         return;
     }
-    store(udid, AFCSessionOpener::openMedia(udid));
+    const StartWatched watched(m_startWatch, udid);
+    store(udid, start(udid, [udid] { return AFCSessionOpener::openMedia(udid); }));
     Logger::bridge().info("AFC connected for %s", udid);
     recoverLeftovers(udid, std::nullopt, m_sessions.value(udid).session.afc);
 }
@@ -30,7 +54,10 @@ void AFCSessionTable::connectApp(const QString& udid, const QString& bundleID) {
     const QString sessionKey = key(udid, bundleID);
     if (holdsLive(sessionKey))
         return;
-    AFCSession session = AFCSessionOpener::openApp(udid, bundleID);
+    // The container's first listing and the clean-up are part of the start.
+    const StartWatched watched(m_startWatch, sessionKey);
+    AFCSession session =
+        start(sessionKey, [udid, bundleID] { return AFCSessionOpener::openApp(udid, bundleID); });
     const afc_client_t afc = session.afc;
     store(sessionKey, session);
     Logger::bridge().info("AFC app-scoped connected for %s on %s", bundleID, udid);
@@ -98,7 +125,10 @@ afc_client_t AFCSessionTable::usableClient(const QString& udid, const std::optio
             else
                 connect(udid);
         } catch (...) {
-            m_reopen.remove(sessionKey);
+            // A start cut for its own caller's cancel leaves the device there: the next use of
+            // it opens again.
+            if (!m_sockets.takeCut(sessionKey))
+                m_reopen.remove(sessionKey);
             throw;
         }
     }
@@ -110,6 +140,17 @@ std::optional<quint64> AFCSessionTable::generation(const QString& sessionKey) co
     if (it == m_sessions.cend())
         return std::nullopt;
     return it->generation;
+}
+
+std::optional<quint64> AFCSessionTable::lineage(const QString& sessionKey) const {
+    auto it = m_sessions.constFind(sessionKey);
+    if (it == m_sessions.cend())
+        return std::nullopt;
+    return it->lineage;
+}
+
+AFCSession AFCSessionTable::start(const QString& sessionKey, std::function<AFCSession()> open) {
+    return AFCSessionStart::run(m_sockets, sessionKey, std::move(open));
 }
 
 void AFCSessionTable::dropLost(const QString& sessionKey) {
@@ -137,7 +178,11 @@ void AFCSessionTable::recoverLeftovers(const QString& udid, const std::optional<
 }
 
 void AFCSessionTable::store(const QString& sessionKey, AFCSession session) {
-    m_sessions.insert(sessionKey, Entry{session, m_nextGeneration++});
+    const quint64 generation = m_nextGeneration++;
+    const quint64 lineage =
+        m_reopen.contains(sessionKey) ? m_lineages.value(sessionKey, generation) : generation;
+    m_lineages.insert(sessionKey, lineage);
+    m_sessions.insert(sessionKey, Entry{session, generation, lineage});
     m_reopen.remove(sessionKey);
     m_sockets.add(sessionKey, AFCSessionSockets::socketOf(session.afc));
 }

@@ -94,6 +94,9 @@ ORVANTA_FORWARD(afc_error_t, afc_file_close, AFC_E_UNKNOWN_ERROR, (afc_client_t 
 ORVANTA_FORWARD(afc_error_t, afc_file_read, AFC_E_UNKNOWN_ERROR,
                 (afc_client_t client, uint64_t handle, char* data, uint32_t length, uint32_t* bytes_read),
                 (client, handle, data, length, bytes_read))
+ORVANTA_FORWARD(afc_error_t, afc_file_seek, AFC_E_UNKNOWN_ERROR,
+                (afc_client_t client, uint64_t handle, int64_t offset, int whence),
+                (client, handle, offset, whence))
 ORVANTA_FORWARD(afc_error_t, afc_file_write, AFC_E_UNKNOWN_ERROR,
                 (afc_client_t client, uint64_t handle, const char* data, uint32_t length, uint32_t* bytes_written),
                 (client, handle, data, length, bytes_written))

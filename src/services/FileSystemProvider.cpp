@@ -88,11 +88,12 @@ async::Task<QList<FileItem>> FileSystemProvider::listDirectory(URL at) {
     co_return (co_await listing).items;
 }
 
-async::Task<FileListing> FileSystemProvider::listDirectoryDetailed(URL at) {
-    return cachedListing(std::move(at));
+async::Task<FileListing> FileSystemProvider::listDirectoryDetailed(URL at,
+                                                                   std::shared_ptr<AFCBridge> through) {
+    return cachedListing(std::move(at), std::move(through));
 }
 
-async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
+async::Task<FileListing> FileSystemProvider::cachedListing(URL at, std::shared_ptr<AFCBridge> through) {
     if (const auto cached = m_cache.constFind(at); cached != m_cache.constEnd()) {
         const std::optional<quint64> source = listingSource(at);
         if (!source || source != cached->source) {
@@ -104,7 +105,10 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
         }
     }
 
-    if (const auto flight = m_flights.value(at); flight && flight->generation == m_generation) {
+    // A reading on someone's behalf is that caller's alone: another joining it could fail with
+    // its cancel, and it joins no other's either.
+    const bool shared = !through || through.get() == &m_afcBridge;
+    if (const auto flight = m_flights.value(at); shared && flight && flight->generation == m_generation) {
         auto join = [flight](async::Continuation<FileListing> continuation) {
             flight->waiters.append(std::move(continuation));
         };
@@ -115,11 +119,12 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
     const quint64 generation = m_generation;
     const auto flight = std::make_shared<Flight>();
     flight->generation = generation;
-    m_flights.insert(at, flight);
+    if (shared)
+        m_flights.insert(at, flight);
     FileListing listing;
     std::exception_ptr failure;
     try {
-        async::Task<FileListing> reading = readListing(at);
+        async::Task<FileListing> reading = readListing(at, through);
         listing = co_await reading;
     } catch (...) {
         failure = std::current_exception();
@@ -149,9 +154,9 @@ async::Task<FileListing> FileSystemProvider::cachedListing(URL at) {
     co_return listing;
 }
 
-async::Task<FileListing> FileSystemProvider::readListing(URL at) {
+async::Task<FileListing> FileSystemProvider::readListing(URL at, std::shared_ptr<AFCBridge> through) {
     if (isAFC(at))
-        return listAFCDirectoryDetailed(std::move(at));
+        return listAFCDirectoryDetailed(std::move(at), std::move(through));
     return listLocalDirectory(std::move(at));
 }
 
@@ -183,18 +188,20 @@ async::Task<FileListing> FileSystemProvider::listLocalDirectory(URL at) {
 }
 
 async::Task<QList<FileItem>> FileSystemProvider::listAFCDirectory(URL at) {
-    async::Task<FileListing> listing = listAFCDirectoryDetailed(std::move(at));
+    async::Task<FileListing> listing = listAFCDirectoryDetailed(std::move(at), {});
     co_return (co_await listing).items;
 }
 
-async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at) {
+async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at,
+                                                                      std::shared_ptr<AFCBridge> through) {
     const AFCComponents components = split(at);
     const std::weak_ptr<const bool> alive = m_alive;
-    async::Task<void> session = openSession(components);
+    AFCBridge& bridge = bridgeFor(through);
+    async::Task<void> session = openSession(bridge, components);
     co_await session;
     ensureAlive(alive);
     async::Task<AFCDirectoryListing> reading =
-        m_afcBridge.listDirectoryDetailed(components.udid, components.devicePath, components.bundleID);
+        bridge.listDirectoryDetailed(components.udid, components.devicePath, components.bundleID);
     AFCDirectoryListing read = co_await reading;
     ensureAlive(alive);
 
@@ -235,20 +242,21 @@ async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at) {
     co_return listing;
 }
 
-async::Task<void> FileSystemProvider::openSession(AFCComponents components) {
+async::Task<void> FileSystemProvider::openSession(AFCBridge& bridge, AFCComponents components) {
     if (components.bundleID)
-        return m_afcBridge.connectApp(components.udid, *components.bundleID);
-    return m_afcBridge.connect(components.udid);
+        return bridge.connectApp(components.udid, *components.bundleID);
+    return bridge.connect(components.udid);
 }
 
-async::Task<FileItem> FileSystemProvider::afcItem(URL at) {
+async::Task<FileItem> FileSystemProvider::afcItem(URL at, std::shared_ptr<AFCBridge> through) {
     const AFCComponents components = split(at);
     const std::weak_ptr<const bool> alive = m_alive;
-    async::Task<void> session = openSession(components);
+    AFCBridge& bridge = bridgeFor(through);
+    async::Task<void> session = openSession(bridge, components);
     co_await session;
     ensureAlive(alive);
     async::Task<AFCFileInfo> reading =
-        m_afcBridge.fileInfo(components.udid, components.devicePath, components.bundleID);
+        bridge.fileInfo(components.udid, components.devicePath, components.bundleID);
     AFCFileInfo info = co_await reading;
     ensureAlive(alive);
     // Asked for by name, so returned whatever the hidden-files setting says.

@@ -60,8 +60,11 @@ public:
     // fresh. Errors: AFCError for a device, FileError for this computer.
     virtual async::Task<QList<FileItem>> listDirectory(URL at);
     // As listDirectory, with the names of children that could not be read: for callers that
-    // must not take the items for the whole folder.
-    virtual async::Task<FileListing> listDirectoryDetailed(URL at);
+    // must not take the items for the whole folder. With through (a transfer's view of the bridge,
+    // AFCBridge::forRequestsOf), a device folder that must be read is read as that transfer's
+    // request, never shared with another caller's reading of it (a cancel of the transfer may
+    // fail it).
+    virtual async::Task<FileListing> listDirectoryDetailed(URL at, std::shared_ptr<AFCBridge> through = {});
     // Renames or moves one item within one place: this computer, one device's media area, or one
     // app's container. Refuses to replace an existing item, a new name that is empty, ".", "..",
     // or holds "/" or NUL, and a destination in another place. Relies on the session that listing
@@ -74,8 +77,8 @@ public:
     virtual void invalidateCache(std::optional<URL> url = std::nullopt);
     // The device half of listDirectory, without the cache.
     virtual async::Task<QList<FileItem>> listAFCDirectory(URL at);
-    // The item at one "afc" URL, hidden or not.
-    virtual async::Task<FileItem> afcItem(URL at);
+    // The item at one "afc" URL, hidden or not; with through, asked as listDirectoryDetailed's.
+    virtual async::Task<FileItem> afcItem(URL at, std::shared_ptr<AFCBridge> through = {});
     // The item at one file URL.
     virtual async::Task<FileItem> localItem(URL at);
 
@@ -96,16 +99,20 @@ private:
         QList<async::Continuation<FileListing>> waiters;
     };
 
-    async::Task<FileListing> cachedListing(URL at);
-    async::Task<FileListing> readListing(URL at);
+    async::Task<FileListing> cachedListing(URL at, std::shared_ptr<AFCBridge> through = {});
+    async::Task<FileListing> readListing(URL at, std::shared_ptr<AFCBridge> through);
     // What a listing of at is read through: 0 on this computer, the device's open session (its
     // number changes when the session is replaced), none while the session is down.
     std::optional<quint64> listingSource(const URL& at) const;
     async::Task<FileListing> listLocalDirectory(URL at);
-    async::Task<FileListing> listAFCDirectoryDetailed(URL at);
+    async::Task<FileListing> listAFCDirectoryDetailed(URL at, std::shared_ptr<AFCBridge> through);
     async::Task<void> renameLocalItem(URL at, URL to);
     async::Task<void> renameAFCItem(URL at, URL to);
-    async::Task<void> openSession(AFCComponents components);
+    // The bridge a device request goes through: through when given, else the provider's own.
+    AFCBridge& bridgeFor(const std::shared_ptr<AFCBridge>& through) const {
+        return through ? *through : m_afcBridge;
+    }
+    static async::Task<void> openSession(AFCBridge& bridge, AFCComponents components);
 
     std::shared_ptr<AFCBridge> m_afcBridgeOwner;
     AFCBridge& m_afcBridge;

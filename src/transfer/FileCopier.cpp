@@ -61,9 +61,8 @@ async::Task<void> FileCopier::copyFile(std::shared_ptr<TransferRun> run, Source 
 async::Task<FileCopier::Source> FileCopier::deviceFacts(std::shared_ptr<TransferRun> run, Source source) {
     const AFCComponents components =
         TransferPlacement::deviceComponents(source.url, QStringLiteral("Invalid afc URL: "));
-    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
     if (const std::shared_ptr<FileSystemProvider>& provider = run->placement->provider()) {
-        async::Task<FileItem> asking = provider->afcItem(source.url);
+        async::Task<FileItem> asking = provider->afcItem(source.url, run->placement->bridge());
         const FileItem item = co_await asking;
         run->checkpoint();
         if (item.isDirectory())
@@ -121,10 +120,8 @@ async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL sourc
                                      Date startedAt, quint64 bytes) {
     run->placement->noteCreated(destination);
     // The record reads the device side again (its size, and its bytes when copies are checked).
-    const std::shared_ptr<void> sourceCut = run->placement->cutWhenStuck(source);
-    const std::shared_ptr<void> destinationCut = run->placement->cutWhenStuck(destination);
     async::Task<void> recording =
-        run->manager->recordCompletedFile(run->id, source, destination, startedAt, bytes);
+        run->manager->recordCompletedFile(run->id, source, destination, startedAt, bytes, run->placement);
     co_await recording;
 }
 
@@ -142,7 +139,6 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         options.expectedSize = source.size;
         options.replaceExisting = false;
         options.partialMark = run->placement->partialMark();
-        started.cut = run->placement->cutWhenStuck(components.udid);
         started.work = bridge.download(components.udid, components.devicePath, destination,
                                        components.bundleID, progress, run->token, options);
     } else {
@@ -157,7 +153,6 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         options.insideNewFolder = insideNewFolder;
         options.staging = std::move(staging);
         options.partialMark = run->placement->partialMark();
-        started.cut = run->placement->cutWhenStuck(components.udid);
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
                                          components.bundleID, onSent, run->token, options);
     }
@@ -283,7 +278,6 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
         const std::function<void(quint64)> downProgress = run->manager->makeProgressHandler(run->id, base);
         AFCCopyOptions options;
         options.expectedSize = source.size;
-        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(from.udid);
         async::Task<quint64> downloading = bridge.download(from.udid, from.devicePath, temporary,
                                                            from.bundleID, downProgress, run->token, options);
         async::detail::Outcome<quint64> fetched = co_await async::detail::settle(std::move(downloading));
@@ -310,7 +304,6 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
     AFCCopyOptions options;
     options.expectedSize = source.size;
     options.replaceExisting = false;
-    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(to.udid);
     async::Task<quint64> uploading =
         bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token, options);
     const quint64 sent = co_await uploading;

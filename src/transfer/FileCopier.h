@@ -42,8 +42,6 @@ public:
         bool download = false;
         Date startedAt;
         async::Task<quint64> work;
-        // Cuts the device's connections should the copy outlast a cancel (TransferPlacement).
-        std::shared_ptr<void> cut;
     };
     // Queues the copy of a file whose size (and for a download, its date) is known, on a session
     // this run has opened; base is the transfer's byte count when this file will begin. With

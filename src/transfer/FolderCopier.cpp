@@ -57,7 +57,6 @@ async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source)
     const bool forMove = run->manager->isMoveCopy(run->id);
     if (isDevice(source)) {
         const std::shared_ptr<FileSystemProvider> provider = run->placement->provider();
-        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(source);
         FileListing listed;
         if (forMove) {
             async::Task<FileListing> listing = DeviceFolderListing::listAll(run->placement, source);
@@ -65,7 +64,8 @@ async::Task<Children> listChildren(std::shared_ptr<TransferRun> run, URL source)
         } else {
             if (!provider)
                 throw TransferError::ioError(QStringLiteral("FileSystemProvider not available"));
-            async::Task<FileListing> listing = provider->listDirectoryDetailed(source);
+            async::Task<FileListing> listing =
+                provider->listDirectoryDetailed(source, run->placement->bridge());
             listed = co_await listing;
         }
         run->checkpoint();
@@ -239,7 +239,6 @@ async::Task<std::shared_ptr<AFCStaging>> makeStaging(std::shared_ptr<TransferRun
     async::Task<void> opening = run->placement->openSession(components);
     async::detail::Outcome<void> made = co_await async::detail::settle(std::move(opening));
     if (!made.error()) {
-        const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
         async::Task<void> making =
             run->placement->bridge()->makeDirectory(components.udid, staging->folder, components.bundleID);
         made = co_await async::detail::settle(std::move(making));
@@ -258,7 +257,6 @@ async::Task<bool> removeStaging(std::shared_ptr<TransferRun> run, URL destinatio
                                 std::shared_ptr<AFCStaging> staging) {
     const AFCComponents components =
         TransferPlacement::deviceComponents(destination, QStringLiteral("Invalid afc destination URL: "));
-    const std::shared_ptr<void> cut = run->placement->cutWhenStuck(components.udid);
     async::Task<void> removing =
         run->placement->bridge()->removeTree(components.udid, staging->folder, components.bundleID);
     async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removing));

@@ -661,12 +661,13 @@ void TransferManager::writeProgress(const QUuid& id, quint64 value) {
 }
 
 async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
-                                                       quint64 bytes) {
+                                                       quint64 bytes,
+                                                       std::shared_ptr<TransferPlacement> placement) {
     const std::weak_ptr<const bool> alive = m_alive;
     // A transfer cancelled meanwhile has its record finished already: nothing left to check.
     if (!activeRecord(id))
         co_return;
-    async::Task<Verification> checking = verify(source, destination);
+    async::Task<Verification> checking = verify(source, destination, placement);
     const Verification verification = co_await checking;
     if (alive.expired())
         co_return;

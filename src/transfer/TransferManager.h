@@ -136,7 +136,9 @@ public:
         std::optional<QString> detail;
     };
     // With "verifyTransfers" on, hashes the source to its end and then the destination; never fails.
-    async::Task<Verification> verify(URL source, URL destination);
+    // With placement, the device is read as that transfer's (TransferPlacement::bridge()).
+    async::Task<Verification> verify(URL source, URL destination,
+                                     std::shared_ptr<TransferPlacement> placement = {});
     // SHA-256 of a file on either side, as 64 lowercase hexadecimal characters. The hashing runs
     // on a worker thread; a device file is hashed chunk by chunk while the next chunk is read.
     async::Task<QString> sha256Hex(URL url);
@@ -208,9 +210,9 @@ public:
     // it hands the value to the main thread, where it is published under the throttle.
     std::function<void(quint64)> makeProgressHandler(QUuid id, quint64 base);
     // The file's report line (and verification count), appended to the running transfer.
-    // Checks the copy first when "verifyTransfers" is on.
+    // Checks the copy first when "verifyTransfers" is on, through the transfer's placement.
     async::Task<void> recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
-                                          quint64 bytes);
+                                          quint64 bytes, std::shared_ptr<TransferPlacement> placement = {});
     // A folder that a move's copy made and filled completely (children before their parents).
     void recordCopiedFolder(QUuid id, URL source);
     // A folder copy built under a hidden name took its real one: its files' report lines say so.
@@ -259,9 +261,10 @@ private:
         std::shared_ptr<async::SerialExecutor> hash;
         std::shared_ptr<async::SerialExecutor> read;
     };
-    async::Task<QString> hashWith(URL url, HashThreads threads);
+    // A device file is read through bridge (the manager's own when empty).
+    async::Task<QString> hashWith(URL url, HashThreads threads, std::shared_ptr<AFCBridge> bridge = {});
     async::Task<QString> hashLocal(URL url, HashThreads threads);
-    async::Task<QString> hashDevice(URL url, HashThreads threads);
+    async::Task<QString> hashDevice(URL url, HashThreads threads, std::shared_ptr<AFCBridge> bridge);
 
     // With token, the device requests made through it are cut when they outlast its stop.
     std::shared_ptr<TransferPlacement> makePlacement(std::shared_ptr<async::SerialExecutor> executor,

@@ -408,9 +408,8 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
                 }
                 // Under the transfer's Cancel like its copies: a device that stops answering
                 // here has its connection cut.
-                const std::shared_ptr<void> cut = placement->cutWhenStuck(parts->udid);
                 async::Task<void> removal =
-                    bridge->removeItem(parts->udid, parts->devicePath, parts->bundleID);
+                    placement->bridge()->removeItem(parts->udid, parts->devicePath, parts->bundleID);
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             } else {

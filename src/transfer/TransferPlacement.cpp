@@ -60,15 +60,6 @@ TransferPlacement::TransferPlacement(std::shared_ptr<AFCBridge> bridge,
                                                           : std::move(bridge)),
       m_provider(std::move(provider)), m_executor(std::move(executor)) {}
 
-std::shared_ptr<void> TransferPlacement::cutWhenStuck(const QString& udid) const {
-    return m_bridge ? m_bridge->cutWhenStuck(udid) : std::shared_ptr<void>();
-}
-
-std::shared_ptr<void> TransferPlacement::cutWhenStuck(const URL& url) const {
-    const std::optional<AFCComponents> components = afcComponents(url);
-    return components ? cutWhenStuck(components->udid) : std::shared_ptr<void>();
-}
-
 QString TransferPlacement::normalizedPath(const QString& path) {
     const bool absolute = path.startsWith(QLatin1Char('/'));
     QStringList parts;
@@ -185,9 +176,8 @@ async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectS
 async::Task<std::optional<TransferPlacement::Facts>> TransferPlacement::inspectDevice(URL url) {
     const AFCComponents components = deviceComponents(url, QStringLiteral("Invalid afc URL: "));
     async::detail::Outcome<std::optional<Facts>> outcome;
-    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     if (m_provider) {
-        async::Task<FileItem> asking = m_provider->afcItem(url);
+        async::Task<FileItem> asking = m_provider->afcItem(url, m_bridge);
         async::detail::Outcome<FileItem> item = co_await async::detail::settle(std::move(asking));
         if (item.error())
             outcome.setError(item.error());
@@ -223,7 +213,6 @@ async::Task<void> TransferPlacement::removeItem(URL url) {
     const std::optional<Facts> facts = co_await looking;
     async::Task<void> session = openSession(components);
     co_await session;
-    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> removing =
         facts && facts->isDirectory
             ? bridge.removeRecursively(components.udid, components.devicePath, components.bundleID)
@@ -319,7 +308,6 @@ async::Task<void> TransferPlacement::openSession(AFCComponents components) {
     AFCBridge& bridge = requireBridge();
     if (hasOpenedSession(components))
         co_return;
-    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> opening = components.bundleID ? bridge.connectApp(components.udid, *components.bundleID)
                                                     : bridge.connect(components.udid);
     co_await opening;
@@ -344,7 +332,6 @@ async::Task<bool> TransferPlacement::makeFolder(URL url) {
     }
     async::Task<void> session = openSession(components);
     co_await session;
-    const std::shared_ptr<void> cut = cutWhenStuck(components.udid);
     async::Task<void> making =
         bridge.makeDirectory(components.udid, components.devicePath, components.bundleID);
     co_await making;
@@ -372,7 +359,6 @@ async::Task<void> TransferPlacement::rename(URL from, URL to) {
         throw NameTakenError(to.absoluteString());
     async::Task<void> session = openSession(source);
     co_await session;
-    const std::shared_ptr<void> cut = cutWhenStuck(source.udid);
     async::Task<void> renaming =
         bridge.renameItem(source.udid, source.devicePath, target.devicePath, source.bundleID);
     co_await renaming;
@@ -389,7 +375,6 @@ async::Task<bool> TransferPlacement::putBack(URL from, URL to) {
     const AFCComponents target = deviceComponents(to, QStringLiteral("Invalid afc URL: "));
     async::Task<void> session = openSession(source);
     co_await session;
-    const std::shared_ptr<void> cut = cutWhenStuck(source.udid);
     async::Task<AFCPutBack> putting =
         bridge.putBack(source.udid, source.devicePath, target.devicePath, source.bundleID);
     const AFCPutBack put = co_await putting;
@@ -570,7 +555,6 @@ async::Task<void> TransferPlacement::journalSettled(LeftoverJournal::Entry entry
     async::detail::Outcome<bool> settled;
     if (!entry.udid.isEmpty()) {
         if (m_bridge) {
-            const std::shared_ptr<void> cut = cutWhenStuck(entry.udid);
             async::Task<bool> settling = m_bridge->settleLeftover(entry);
             settled = co_await async::detail::settle(std::move(settling));
         }

@@ -41,7 +41,8 @@ public:
 
     // Device requests made for a transfer that token cancels are cut when the device holds them
     // past the cancel (see AFCBridge::forRequestsOf: bridge() is such a view), their grace timed by
-    // timers; without timers they are never cut here.
+    // timers; without timers they are never cut here. Those made through the file-system provider
+    // are made through bridge() too.
     TransferPlacement(std::shared_ptr<AFCBridge> bridge, std::shared_ptr<FileSystemProvider> provider,
                       std::shared_ptr<async::SerialExecutor> executor, std::stop_token token = {},
                       UiTimerSource* timers = nullptr);
@@ -49,15 +50,6 @@ public:
     const std::shared_ptr<AFCBridge>& bridge() const { return m_bridge; }
     const std::shared_ptr<FileSystemProvider>& provider() const { return m_provider; }
     async::SerialExecutor& executor() const { return *m_executor; }
-
-    // Held across each device request made for the transfer, from the call to its answer: once
-    // the transfer is cancelled, a request of it that the device still holds a moment after it
-    // got it (AFCBridge::cancelGrace) has its connection cut, so that it fails at once however
-    // silent the device is, and Cancel never waits on it. Also for the requests that put things
-    // right after the cancel, each with a grace of its own. Requests made through bridge() are
-    // watched so without it; this covers those that go through the file-system provider.
-    [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const QString& udid) const;
-    [[nodiscard]] std::shared_ptr<void> cutWhenStuck(const URL& url) const;
 
     // By the URLs alone: same scheme; for device URLs the same device, container and path; for
     // file URLs the same path once "." and ".." are resolved; otherwise the same text.

@@ -65,7 +65,8 @@ async::Task<FileItem> deviceItem(std::shared_ptr<FileSystemProvider> provider, U
 
 } // namespace
 
-async::Task<TransferManager::Verification> TransferManager::verify(URL source, URL destination) {
+async::Task<TransferManager::Verification>
+TransferManager::verify(URL source, URL destination, std::shared_ptr<TransferPlacement> placement) {
     if (!PreferencesViewController::verifyTransfers())
         co_return Verification{};
     const std::weak_ptr<const bool> alive = m_alive;
@@ -75,8 +76,9 @@ async::Task<TransferManager::Verification> TransferManager::verify(URL source, U
     // Both files are read and hashed at once, each on threads of its own: the check then takes
     // about as long as the slower of the two rather than both together. A source that cannot be
     // read decides the outcome whatever its copy gave.
-    async::Task<QString> hashingSource = hashWith(source, m_sourceHashing);
-    async::Task<QString> hashingCopy = hashWith(destination, m_copyHashing);
+    const std::shared_ptr<AFCBridge> bridge = placement ? placement->bridge() : nullptr;
+    async::Task<QString> hashingSource = hashWith(source, m_sourceHashing, bridge);
+    async::Task<QString> hashingCopy = hashWith(destination, m_copyHashing, bridge);
     async::detail::Outcome<QString> fromSource = co_await async::detail::settle(std::move(hashingSource));
     async::detail::Outcome<QString> fromCopy = co_await async::detail::settle(std::move(hashingCopy));
     if (alive.expired())
@@ -100,13 +102,14 @@ async::Task<QString> TransferManager::sha256Hex(URL url) {
     return hashWith(std::move(url), m_sourceHashing);
 }
 
-async::Task<QString> TransferManager::hashWith(URL url, HashThreads threads) {
+async::Task<QString> TransferManager::hashWith(URL url, HashThreads threads,
+                                               std::shared_ptr<AFCBridge> bridge) {
     if (isLocal(url)) {
         async::Task<QString> hashing = hashLocal(url, threads);
         co_return co_await hashing;
     }
     if (url.scheme() == QLatin1String("afc")) {
-        async::Task<QString> hashing = hashDevice(url, threads);
+        async::Task<QString> hashing = hashDevice(url, threads, bridge);
         co_return co_await hashing;
     }
     throw TransferError::ioError(QStringLiteral("Unsupported URL scheme for verification"));
@@ -152,8 +155,9 @@ async::Task<QString> TransferManager::hashLocal(URL url, HashThreads threads) {
     co_return co_await finishing;
 }
 
-async::Task<QString> TransferManager::hashDevice(URL url, HashThreads threads) {
-    const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
+async::Task<QString> TransferManager::hashDevice(URL url, HashThreads threads,
+                                                 std::shared_ptr<AFCBridge> through) {
+    const std::shared_ptr<AFCBridge> bridge = through ? through : m_afcBridge;
     const std::optional<AFCComponents> components = afcComponents(url);
     if (!bridge || !components)
         throw TransferError::ioError(QStringLiteral("AFC bridge not available for verification"));

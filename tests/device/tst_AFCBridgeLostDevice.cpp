@@ -45,6 +45,7 @@ private slots:
     void aBridgeAStuckTaskStillHoldsStopsAtTheEnd();
     void aCancelCutsOnlyItsOwnRequest_data();
     void aCancelCutsOnlyItsOwnRequest();
+    void anotherStreamReadsOnAfterTheCut();
 
 private:
     QString onDevice(const QString& path) const { return m_media + path; }
@@ -305,6 +306,42 @@ void tst_AFCBridgeLostDevice::aCancelCutsOnlyItsOwnRequest() {
     }
     const std::optional<AFCError> listed = failureOf<AFCError>(std::move(*other));
     QVERIFY2(!listed, listed ? qPrintable(listed->description()) : "");
+}
+
+// Someone else reads a file as a stream when a transfer's write that the device holds is cut for
+// the transfer's cancel. The stream's file was open on the session that went, yet the stream reads
+// on over the new session from where it was and gets the file whole.
+void tst_AFCBridgeLostDevice::anotherStreamReadsOnAfterTheCut() {
+    const QByteArray clip = patternBytes(3 * mib);
+    QVERIFY(writeTestFile(onDevice(QStringLiteral("/clip.mov")), clip));
+    const QString local = scratchPath(QStringLiteral("local")) + QStringLiteral("/big.bin");
+    QVERIFY(writeTestFile(local, patternBytes(2 * mib)));
+    ManualUiTimerSource timers;
+    std::stop_source cancel;
+    const std::shared_ptr<AFCBridge> transfer = m_bridge->forRequestsOf(cancel.get_token(), timers);
+    const std::optional<QString> media;
+    AFCReadStream stream = m_bridge->readStream(udid, QStringLiteral("/clip.mov"), media);
+    QByteArray read = runSync(stream.next()).value_or(QByteArray());
+    QVERIFY(!read.isEmpty());
+    const std::optional<quint64> session = m_bridge->connectedSession(udid);
+
+    m_device->faults().stallWrites();
+    async::Task<quint64> upload =
+        transfer->uploadFile(udid, QStringLiteral("/big.bin"), URL::fileURL(local), media);
+    QVERIFY(m_device->faults().waitUntilWriteStalled());
+    cancel.request_stop();
+    drainPostedEvents();
+    timers.advance(std::chrono::milliseconds(250));
+    QVERIFY(failureOf<AFCError>(std::move(upload)));
+
+    try {
+        while (const std::optional<QByteArray> chunk = runSync(stream.next()))
+            read += *chunk;
+    } catch (const AFCError& error) {
+        QFAIL(qPrintable(QStringLiteral("the stream failed: ") + error.description()));
+    }
+    QVERIFY(read == clip);
+    QVERIFY(m_bridge->connectedSession(udid) != session);
 }
 
 std::optional<AFCError> tst_AFCBridgeLostDevice::run(const QString& operation) {

@@ -11,16 +11,23 @@
 #include "TransferTestCase.h"
 
 #include "device/AFCError.h"
+#include "device/AFCLocation.h"
 #include "platform/async/RunSync.h"
+#include "platform/async/TaskHandle.h"
 #include "services/FileSystemProvider.h"
+#include "services/PreferencesViewController.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
+#include <algorithm>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -33,15 +40,38 @@ public:
     using FileSystemProvider::FileSystemProvider;
     int looks = 0;
 
-    async::Task<FileItem> afcItem(URL at) override {
+    async::Task<FileItem> afcItem(URL at, std::shared_ptr<AFCBridge> through) override {
         ++looks;
-        return FileSystemProvider::afcItem(std::move(at));
+        return FileSystemProvider::afcItem(std::move(at), std::move(through));
     }
 };
 
 QByteArray contentOf(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs the loop until the device holds the request of operation that holdNext armed.
+bool operationHeld(fakemux::VirtualDevice& device, const std::string& operation) {
+    const std::string armed = "hold-next " + operation;
+    QDeadlineTimer limit(20000);
+    while (!limit.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const bool held = device.faults().waitUntilHeld(std::chrono::milliseconds(1));
+        const std::vector<std::string> on = device.faults().active();
+        if (held && std::find(on.begin(), on.end(), armed) == on.end())
+            return true;
+    }
+    return false;
+}
+
+// The finished record of the transfer that is not the one with id.
+std::optional<Transfer> otherRecord(const QList<Transfer>& records, const QUuid& id) {
+    for (const Transfer& record : records) {
+        if (record.id != id)
+            return record;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -68,9 +98,17 @@ private slots:
     void cancelLeavesOtherWorkOnTheDevice_data();
     void cancelLeavesOtherWorkOnTheDevice();
     void aReplaceCancelledOnASlowSessionPutsTheOldItemBack();
+    void aSessionStartTheDeviceNeverAnswersIsGivenUp();
+    void anotherChecksReadingGoesOnOverTheNewSession_data();
+    void anotherChecksReadingGoesOnOverTheNewSession();
+    void workMadeDuringACancelledCheckIsLeftAlone_data();
+    void workMadeDuringACancelledCheckIsLeftAlone();
 
 private:
     std::shared_ptr<CountingProvider> countLooks();
+    // Starts a Replace of /dst/a.txt on the phone whose write the phone holds, cancels it and lets
+    // its grace pass: the old item's put-back then needs a new session, whose start the phone holds.
+    std::optional<Transfer> cancelAReplaceUntilItsSessionStart();
 };
 
 void tst_TransferCancel::cancelEndsACopyTheDeviceHolds_data() {
@@ -112,9 +150,10 @@ void tst_TransferCancel::cancelEndsAnyRequestTheDeviceHolds_data() {
     QTest::addColumn<Side>("from");
     QTest::addColumn<QString>("source");
     QTest::addColumn<bool>("replace");
-    // The folder's own making, the look at the place a file goes, the old item set aside for a
-    // Replace, a staged file's link and the staging folder's removal, the listing of a device
-    // folder, and a file's own copy.
+    // The transfer's first session, the folder's own making, the look at the place a file goes, the
+    // old item set aside for a Replace, a staged file's link and the staging folder's removal, the
+    // listing of a device folder, and a file's own copy.
+    QTest::newRow("session started") << "StartService" << Side::mac << "/src/Album/a.txt" << false;
     QTest::newRow("folder made") << "MAKE_DIR" << Side::mac << "/src/Album" << false;
     QTest::newRow("place looked at") << "GET_FILE_INFO" << Side::mac << "/src/Album/a.txt" << false;
     QTest::newRow("old item set aside") << "RENAME_PATH" << Side::mac << "/src/Album/a.txt" << true;
@@ -226,33 +265,42 @@ void tst_TransferCancel::cancelLeavesOtherWorkOnTheDevice() {
     QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/dst/small.txt")));
 }
 
-// A Replace is cancelled while the device holds its copy's write: the copy's connection is cut, and
-// the old item must come back over a new session, which this device is slow to start. Its
-// put-back gets its whole grace once the session answers, so the old item is back when the
-// transfer ends, not only at some later session.
-void tst_TransferCancel::aReplaceCancelledOnASlowSessionPutsTheOldItemBack() {
-    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/a.txt"), patternBytes(2 * mib)));
-    QVERIFY(writeTestFile(m_media + QStringLiteral("/dst/a.txt"), "old"));
+std::optional<Transfer> tst_TransferCancel::cancelAReplaceUntilItsSessionStart() {
+    if (!writeTestFile(m_mac + QStringLiteral("/src/a.txt"), patternBytes(2 * mib)) ||
+        !writeTestFile(m_media + QStringLiteral("/dst/a.txt"), "old"))
+        return std::nullopt;
     m_prompter->answers = {answer(ConflictResolution::replace)};
-    const LogCapture logs;
     m_device->faults().stallWrites();
     const Transfer started = launched({item(Side::mac, QStringLiteral("/src/a.txt"))},
                                       location(Side::device, QStringLiteral("/dst")));
-    QVERIFY(writeStalled());
+    if (!writeStalled())
+        return std::nullopt;
     m_device->faults().holdNext("StartService");
 
     m_manager->cancelTransfer(started.id);
     drainPostedEvents();
     m_timers.advance(std::chrono::milliseconds(250));
-    // The put-back needs a new session, whose start the device holds.
-    QVERIFY(requestHeld(*m_device));
+    if (!requestHeld(*m_device))
+        return std::nullopt;
+    return started;
+}
+
+// A Replace is cancelled while the device holds its copy's write: the copy's connection is cut, and
+// the old item must come back over a new session, which this device is slow to start. Its
+// put-back gets its whole grace once the session answers, so the old item is back when the
+// transfer ends, not only at some later session.
+void tst_TransferCancel::aReplaceCancelledOnASlowSessionPutsTheOldItemBack() {
+    const LogCapture logs;
+    const std::optional<Transfer> started = cancelAReplaceUntilItsSessionStart();
+    QVERIFY(started);
     // The session takes most of a grace to start, and then the device is slow with the put-back
     // itself: the put-back's grace began only when the session answered.
     drainPostedEvents();
     m_timers.advance(std::chrono::milliseconds(200));
     m_device->faults().holdNext("MAKE_LINK");
     m_device->faults().passHeld();
-    QVERIFY(requestHeld(*m_device));
+    // The start let go of counts as held until its thread wakes: wait for the put-back itself.
+    QVERIFY(operationHeld(*m_device, "MAKE_LINK"));
     drainPostedEvents();
     m_timers.advance(std::chrono::milliseconds(100));
     drainPostedEvents();
@@ -263,6 +311,181 @@ void tst_TransferCancel::aReplaceCancelledOnASlowSessionPutsTheOldItemBack() {
     const QStringList cuts = logs.messages(LogCapture::category(QStringLiteral("bridge")))
                                  .filter(QStringLiteral("still unanswered"));
     QCOMPARE(cuts.size(), 1);
+}
+
+// As above, but the device never answers the new session's start. The start is given up once the
+// transfer's grace has passed since it began, as any request of the transfer would be, so the
+// transfer ends cancelled while the device still holds it; the old item waits under its hidden name
+// for the next session, which puts it back. The bridge's one request at a time is free again for
+// the listings asked for meanwhile: another device's, and the phone's over a session of its own.
+void tst_TransferCancel::aSessionStartTheDeviceNeverAnswersIsGivenUp() {
+    const QString otherUdid = QStringLiteral("00008110-00AA2B3C4D5E6F71");
+    fakemux::DeviceDescription description = describeDevice(otherUdid, QStringLiteral("Other iPhone"));
+    const QString otherMedia = QString::fromStdString(description.mediaRoot.string());
+    addDevice(std::move(description));
+    QVERIFY(writeTestFile(otherMedia + QStringLiteral("/seen.txt"), "seen"));
+    const LogCapture logs;
+    const std::optional<Transfer> started = cancelAReplaceUntilItsSessionStart();
+    QVERIFY(started);
+    async::Task<QList<FileItem>> otherListing =
+        m_provider->listDirectory(AFCLocation::mediaURL(otherUdid, QStringLiteral("/")));
+    async::Task<QList<FileItem>> phoneListing =
+        m_provider->listDirectory(location(Side::device, QStringLiteral("/")));
+    drainPostedEvents();
+    m_timers.advance(std::chrono::milliseconds(250));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_manager->runningTransferTasks(), 0, 20000);
+    QCOMPARE(finished(started->id).state, TransferState::cancelled);
+    QList<FileItem> other;
+    QList<FileItem> phone;
+    try {
+        other = async::runSync(std::move(otherListing), std::chrono::seconds(20));
+        phone = async::runSync(std::move(phoneListing), std::chrono::seconds(20));
+    } catch (const Error& error) {
+        QFAIL(qPrintable(QStringLiteral("a listing failed: ") + error.description()));
+    } catch (...) {
+        QFAIL("a listing did not end");
+    }
+    QCOMPARE(other.size(), 1);
+    QVERIFY(!phone.isEmpty());
+    // All of it while the device still held the start.
+    QVERIFY(m_device->faults().waitUntilHeld(std::chrono::milliseconds(0)));
+    QVERIFY(logs.messages(LogCapture::category(QStringLiteral("transfer")))
+                .filter(QStringLiteral("is left for a later clean-up"))
+                .size() == 1);
+    m_device->faults().releaseHeld();
+
+    // The next session of the device puts the old item back.
+    async::runSync(m_bridge->disconnectAll(udid), std::chrono::seconds(20));
+    async::runSync(m_bridge->connect(udid), std::chrono::seconds(20));
+    QCOMPARE(itemsIn(m_media + QStringLiteral("/dst")), QStringList{QStringLiteral("a.txt=old")});
+}
+
+void tst_TransferCancel::anotherChecksReadingGoesOnOverTheNewSession_data() {
+    QTest::addColumn<bool>("move");
+    QTest::newRow("a copy's check") << false;
+    QTest::newRow("a move's check") << true;
+}
+
+// A copy from the phone checks itself by reading its source again while another transfer, which the
+// phone's held write keeps waiting, is cancelled. Cutting that write's connection ends the cancelled
+// transfer only: the check reads on over a new session from where it was, the copy is verified, and
+// a move then removes its source.
+void tst_TransferCancel::anotherChecksReadingGoesOnOverTheNewSession() {
+    QFETCH(bool, move);
+    PreferencesViewController::defaults().set(PreferencesViewController::verifyTransfersKey, true);
+    const QByteArray clip = patternBytes(24 * mib);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), clip));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/src/small.bin"), patternBytes(2 * mib)));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    // The transfer to be cancelled starts as the check begins: its write reaches the device
+    // between the check's reads.
+    std::optional<Transfer> cancelled;
+    m_manager->setBeforeVerification([&](const URL& source, const URL&) {
+        if (cancelled || source.scheme() != QLatin1String("afc"))
+            return;
+        m_device->faults().stallWrites();
+        cancelled = launched({item(Side::mac, QStringLiteral("/src/small.bin"))},
+                             location(Side::device, QStringLiteral("/dst")));
+    });
+    const FileItem source = item(Side::device, QStringLiteral("/src/clip.mov"));
+    const URL destination = location(Side::mac, QStringLiteral("/dst"));
+    std::optional<Transfer> checked;
+    std::optional<async::TaskHandle<void>> moving;
+    if (move) {
+        TransferManager& manager = *m_manager;
+        moving = async::spawn([&manager, source, destination](std::stop_token) -> async::Task<void> {
+            async::Task<void> running = manager.moveItems({source}, destination);
+            co_await running;
+        });
+    } else {
+        checked = launched({source}, destination);
+    }
+    QVERIFY(writeStalled());
+    QVERIFY(cancelled);
+    // The check is still reading: its next read waits behind the held write.
+    QCOMPARE(m_manager->activeTransfers.value().size(), 2);
+
+    m_manager->cancelTransfer(cancelled->id);
+    drainPostedEvents();
+    m_timers.advance(std::chrono::milliseconds(250));
+    QCOMPARE(finished(cancelled->id).state, TransferState::cancelled);
+    if (moving) {
+        try {
+            async::runSync(moving->result(), std::chrono::seconds(20));
+        } catch (const Error& error) {
+            QFAIL(qPrintable(QStringLiteral("the move failed: ") + error.description()));
+        }
+    } else {
+        finished(checked->id);
+    }
+    drainPostedEvents();
+    const std::optional<Transfer> done = otherRecord(m_manager->completedTransfers.value(), cancelled->id);
+    QVERIFY(done);
+    QCOMPARE(done->state, TransferState::completed);
+    QCOMPARE(done->reportEntries.size(), 1);
+    QCOMPARE(done->reportEntries.front().verificationOutcome(), TransferVerificationOutcome::verified);
+    QVERIFY(contentOf(m_mac + QStringLiteral("/dst/clip.mov")) == clip);
+    QCOMPARE(QFileInfo::exists(m_media + QStringLiteral("/src/clip.mov")), !move);
+}
+
+void tst_TransferCancel::workMadeDuringACancelledCheckIsLeftAlone_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("a browser's listing") << "READ_DIR";
+    QTest::newRow("a delete") << "REMOVE_PATH";
+}
+
+// While a copy checks itself, the device holds someone else's request (a browser's listing, a
+// delete the user made) and the copy is cancelled. Its grace passes, yet that request is not the
+// copy's: it is answered once the device answers, and the copy ends cancelled.
+void tst_TransferCancel::workMadeDuringACancelledCheckIsLeftAlone() {
+    QFETCH(QString, operation);
+    PreferencesViewController::defaults().set(PreferencesViewController::verifyTransfersKey, true);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/clip.mov"), patternBytes(4 * mib)));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/other.txt"), "other"));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    const FileItem other = item(Side::device, QStringLiteral("/other.txt"));
+    const bool listing = operation == QLatin1String("READ_DIR");
+    std::optional<async::TaskHandle<void>> work;
+    QList<FileItem> listed;
+    m_manager->setBeforeVerification([&](const URL&, const URL&) {
+        if (work)
+            return;
+        m_device->faults().holdNext(operation.toStdString());
+        const std::shared_ptr<FileSystemProvider> provider = m_provider;
+        const URL root = location(Side::device, QStringLiteral("/"));
+        QList<FileItem>* into = &listed;
+        work = async::spawn([provider, root, other, listing, into](std::stop_token) -> async::Task<void> {
+            if (listing) {
+                async::Task<QList<FileItem>> reading = provider->listDirectory(root);
+                *into = co_await reading;
+            } else {
+                async::Task<void> deleting = provider->deleteItem(other);
+                co_await deleting;
+            }
+        });
+    });
+    const Transfer checked = launched({item(Side::device, QStringLiteral("/src/clip.mov"))},
+                                      location(Side::mac, QStringLiteral("/dst")));
+    QVERIFY(requestHeld(*m_device));
+    QVERIFY(work);
+
+    m_manager->cancelTransfer(checked.id);
+    drainPostedEvents();
+    m_timers.advance(std::chrono::seconds(1));
+    drainPostedEvents();
+    m_device->faults().releaseHeld();
+    try {
+        async::runSync(work->result(), std::chrono::seconds(20));
+    } catch (const Error& error) {
+        QFAIL(qPrintable(QStringLiteral("the other work failed: ") + error.description()));
+    }
+    if (listing)
+        QVERIFY(!listed.isEmpty());
+    else
+        QVERIFY(!QFileInfo::exists(m_media + QStringLiteral("/other.txt")));
+    QCOMPARE(finished(checked.id).state, TransferState::cancelled);
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferCancel)
