@@ -83,6 +83,16 @@ struct RunFolder {
     QByteArray runs;
     QByteArray name;
     int lockFd = -1;
+
+    // Whether the path still names the folder that is locked: one removed behind our back and
+    // made again by a late write under the same name holds no lock, and an ended run's clean-up
+    // would take it.
+    bool isStillThere() const {
+        struct stat named {};
+        struct stat held {};
+        return ::lstat(QFile::encodeName(path).constData(), &named) == 0 && ::fstat(lockFd, &held) == 0 &&
+               named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+    }
 };
 
 // The run folders this process made, the one in use last. Never destroyed: the removal at exit
@@ -149,11 +159,6 @@ std::optional<RunFolder> makeRunFolder(const QString& base) {
     return made;
 }
 
-bool isFolder(const QString& path) {
-    struct stat status {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 } // namespace
 
 QString runTemporaryDirectory() {
@@ -162,7 +167,7 @@ QString runTemporaryDirectory() {
         return {};
     RunFolders& folders = runFolders();
     const std::lock_guard lock(folders.mutex);
-    if (!folders.made.isEmpty() && folders.made.last().base == base && isFolder(folders.made.last().path))
+    if (!folders.made.isEmpty() && folders.made.last().base == base && folders.made.last().isStillThere())
         return folders.made.last().path;
     std::optional<RunFolder> made = makeRunFolder(base);
     if (!made)

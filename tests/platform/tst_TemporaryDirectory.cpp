@@ -72,11 +72,16 @@ private slots:
         QCOMPARE(runTemporaryDirectory(), run);
         QCOMPARE(removeFoldersOfEndedRuns(privateTemporaryDirectory()), 0);
         QVERIFY(QFileInfo::exists(run));
-        // Removed behind our back, another is made.
+        // Removed behind our back, another is made, also when a late write made the old name
+        // again: that folder holds no lock, and a start's clean-up would take it.
         QVERIFY(QDir(run).removeRecursively());
+        QVERIFY(QDir().mkpath(run + QStringLiteral("/OrvantaDragOut")));
         const QString again = runTemporaryDirectory();
         QVERIFY(again != run);
         QVERIFY(isPrivate(again));
+        QCOMPARE(removeFoldersOfEndedRuns(privateTemporaryDirectory()), 1);
+        QVERIFY(!QFileInfo::exists(run));
+        QVERIFY(QFileInfo::exists(again));
     }
 
     void foldersOfEndedRunsGo_data() {
