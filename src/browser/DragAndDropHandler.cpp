@@ -8,6 +8,7 @@
 #include "models/TransferError.h"
 #include "platform/ByteCountFormatter.h"
 #include "platform/Date.h"
+#include "platform/FileTreeRemoval.h"
 #include "platform/Logger.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/async/AsyncLog.h"
@@ -86,7 +87,7 @@ constexpr int watchdogEnded = 1;
 
 void removeFolder(const QString& folder) {
     // A folder that cannot be removed is left to the cleanup at the next start.
-    QDir(folder).removeRecursively();
+    removeFileTree(folder);
 }
 
 void makeFolder(const QString& path) {

@@ -262,6 +262,6 @@ int DragOutProduction::removeStaleFolders(const QString& root, const QDateTime& 
 
 void DragOutProduction::removeFoldersOfThisRun() {
     for (const QString& folder : std::as_const(foldersOfThisRun()))
-        QDir(folder).removeRecursively();
+        removeFileTree(folder);
     foldersOfThisRun().clear();
 }
