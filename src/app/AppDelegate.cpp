@@ -15,7 +15,9 @@
 #include "device/IMobileDeviceBridge.h"
 #include "device/LeftoverJournal.h"
 #include "device/ProcessRunner.h"
+#include "platform/FileTreeRemoval.h"
 #include "platform/Logger.h"
+#include "platform/TemporaryDirectory.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
 #include "services/ThumbnailCache.h"
@@ -33,6 +35,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QThreadPool>
+#include <QUuid>
 #include <QVBoxLayout>
 
 namespace {
@@ -56,6 +59,32 @@ public:
 
     FirstRunViewController* controller = nullptr;
 };
+
+// What runs that never quit (a kill, a crash) left in the temporary folder below root. Each run
+// keeps its copies in a folder of its own, locked while it runs. Versions before that made them
+// straight in folders that every run shares, which tell nobody whose they are: a run of such a
+// version still going may yet hand them to a receiver, so they go only once a day old.
+void removeTemporaryCopiesOfEndedRuns(const QString& root, const QDateTime& now) {
+    if (root.isEmpty())
+        return;
+    const int runs = removeFoldersOfEndedRuns(root);
+    const QDir folder(root);
+    const QString staging = folder.filePath(QString(DragAndDropHandler::stagingFolderName));
+    int older = DragOutProduction::removeStaleFolders(staging, now);
+    const QStringList shared{QString(QuickLookCoordinator::previewFolderName),
+                             QString(ThumbnailCache::copiesFolderName)};
+    const QDateTime dayBefore = now.addSecs(-24 * 60 * 60);
+    for (const QString& name : shared)
+        older += removeEntriesChangedBefore(folder.filePath(name), dayBefore);
+    // A device-to-device copy's own folder, named by a UUID.
+    older += removeEntriesChangedBefore(root, dayBefore, [](const QString& name) {
+        return name.size() == 36 && !QUuid::fromString(name).isNull();
+    });
+    for (const QString& name : shared + QStringList{staging})
+        folder.rmdir(name); // only when nothing is left in it
+    if (runs + older > 0)
+        Logger::ui().info("Removed the temporary copies of %d ended runs and %d older items", runs, older);
+}
 
 } // namespace
 
@@ -107,10 +136,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     // windows to the installed desktop entry by its name.
     QApplication::setWindowIcon(ApplicationIcon::icon());
     QGuiApplication::setDesktopFileName(QLatin1String(ApplicationIcon::desktopName));
-    // Files handed to other programs by earlier drags stay until a receiver has surely copied them.
-    // Removing them can take a while (whole videos), so it happens off the main thread.
-    QThreadPool::globalInstance()->start([root = DragAndDropHandler::defaultStagingRoot()] {
-        DragOutProduction::removeStaleFolders(root, QDateTime::currentDateTime());
+    // Copies that runs which never quit made for drags, previews and thumbnails. Removing them
+    // can take a while (whole videos), so it happens off the main thread.
+    QThreadPool::globalInstance()->start([root = privateTemporaryDirectory()] {
+        removeTemporaryCopiesOfEndedRuns(root, QDateTime::currentDateTime());
     });
     // Copies cut off by a crash or a power cut left hidden items beside their targets: old items
     // set aside go back where their replacement never finished, half-made copies go.
@@ -239,11 +268,11 @@ void AppDelegate::terminate() {
     if (m_mainWindowController)
         m_mainWindowController->saveFrame();
     // The other windows go with the main one, not after the transfers have cleaned up.
-    for (QWidget* window : {m_preferencesWindowController ? m_preferencesWindowController->window() : nullptr,
-                            m_aboutWindowController ? m_aboutWindowController->window() : nullptr,
-                            m_transferCenterWindowController ? m_transferCenterWindowController->window()
-                                                             : nullptr,
-                            static_cast<QWidget*>(QuickLookPanel::sharedIfExists())}) {
+    for (QWidget* window :
+         {m_preferencesWindowController ? m_preferencesWindowController->window() : nullptr,
+          m_aboutWindowController ? m_aboutWindowController->window() : nullptr,
+          m_transferCenterWindowController ? m_transferCenterWindowController->window() : nullptr,
+          static_cast<QWidget*>(QuickLookPanel::sharedIfExists())}) {
         if (window)
             window->hide();
     }

@@ -8,6 +8,7 @@
 #include "models/TransferError.h"
 #include "platform/ByteCountFormatter.h"
 #include "platform/Date.h"
+#include "platform/FileTreeRemoval.h"
 #include "platform/Logger.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/async/AsyncLog.h"
@@ -86,7 +87,7 @@ constexpr int watchdogEnded = 1;
 
 void removeFolder(const QString& folder) {
     // A folder that cannot be removed is left to the cleanup at the next start.
-    QDir(folder).removeRecursively();
+    removeFileTree(folder);
 }
 
 void makeFolder(const QString& path) {
@@ -168,8 +169,9 @@ void startDisconnect(std::shared_ptr<AFCBridge> bridge, QString udid) {
 
 async::Task<quint64> downloadTracked(std::shared_ptr<AFCBridge> bridge, QString udid, QString path,
                                      std::optional<QString> bundleID, URL destination,
-                                     std::shared_ptr<PromiseProgressTracker> tracker, async::ContinuousClock* clock,
-                                     std::shared_ptr<FirstEnded> first, std::stop_token token) {
+                                     std::shared_ptr<PromiseProgressTracker> tracker,
+                                     async::ContinuousClock* clock, std::shared_ptr<FirstEnded> first,
+                                     std::stop_token token) {
     AFCDownloadProgress progress = [tracker, clock](quint64 written) {
         tracker->recordProgress(written, clock->now());
     };
@@ -179,9 +181,9 @@ async::Task<quint64> downloadTracked(std::shared_ptr<AFCBridge> bridge, QString 
     co_return outcome.get();
 }
 
-async::Task<quint64> runStallWatchdog(std::shared_ptr<PromiseProgressTracker> tracker, QString path, double timeout,
-                                      async::TaskHandle<quint64> copy, async::ContinuousClock* clock,
-                                      std::stop_token token) {
+async::Task<quint64> runStallWatchdog(std::shared_ptr<PromiseProgressTracker> tracker, QString path,
+                                      double timeout, async::TaskHandle<quint64> copy,
+                                      async::ContinuousClock* clock, std::stop_token token) {
     int lastLogged = 0;
     const int limit = int(timeout);
     for (;;) {
@@ -201,9 +203,10 @@ async::Task<quint64> runStallWatchdog(std::shared_ptr<PromiseProgressTracker> tr
     }
 }
 
-async::Task<quint64> watchAndSignal(std::shared_ptr<PromiseProgressTracker> tracker, QString path, double timeout,
-                                    async::TaskHandle<quint64> copy, async::ContinuousClock* clock,
-                                    std::shared_ptr<FirstEnded> first, std::stop_token token) {
+async::Task<quint64> watchAndSignal(std::shared_ptr<PromiseProgressTracker> tracker, QString path,
+                                    double timeout, async::TaskHandle<quint64> copy,
+                                    async::ContinuousClock* clock, std::shared_ptr<FirstEnded> first,
+                                    std::stop_token token) {
     async::Task<quint64> watching = runStallWatchdog(tracker, path, timeout, copy, clock, token);
     async::detail::Outcome<quint64> outcome = co_await async::detail::settle(std::move(watching));
     first->ended(watchdogEnded);
@@ -225,7 +228,7 @@ async::Task<void> awaitOrphanedCopy(async::TaskHandle<quint64> copy) {
 DragAndDropHandler::DragAndDropHandler(std::shared_ptr<TransferManager> transferManager,
                                        async::ContinuousClock& clock)
     : m_transferManager(std::move(transferManager)), m_clock(&clock),
-      m_bridgeFactory([] { return std::make_shared<AFCBridge>(); }), m_stagingRoot(defaultStagingRoot()) {}
+      m_bridgeFactory([] { return std::make_shared<AFCBridge>(); }) {}
 
 DragAndDropHandler::~DragAndDropHandler() = default;
 
@@ -240,8 +243,8 @@ DragAndDropHandler::create(std::shared_ptr<TransferManager> transferManager) {
 }
 
 QString DragAndDropHandler::defaultStagingRoot() {
-    const QString temporary = privateTemporaryDirectory();
-    return temporary.isEmpty() ? QString() : QDir(temporary).filePath(QStringLiteral("OrvantaDragOut"));
+    const QString temporary = runTemporaryDirectory();
+    return temporary.isEmpty() ? QString() : QDir(temporary).filePath(QString(stagingFolderName));
 }
 
 QVariantMap DragAndDropHandler::promiseInfo(const FileItem& item) {
@@ -303,10 +306,10 @@ async::Task<void> DragAndDropHandler::fulfil(QVariantMap info, URL destination) 
                                  async::describeException(error));
     };
 
-    const QString staging =
-        QDir(m_stagingRoot).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    const QString root = stagingRoot();
+    const QString staging = QDir(root).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     try {
-        if (m_stagingRoot.isEmpty())
+        if (root.isEmpty())
             throw TransferError::ioError(QStringLiteral("No temporary folder"));
         makeFolder(staging);
     } catch (...) {

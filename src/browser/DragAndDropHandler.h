@@ -65,9 +65,14 @@ public:
     // Seconds without a single byte after which a device copy gives up.
     double filePromiseStallTimeout = defaultStallTimeout;
     void setBridgeFactory(BridgeFactory factory) { m_bridgeFactory = std::move(factory); }
-    // Where staging folders are made; the app's private temporary folder's "OrvantaDragOut".
+    // Where staging folders are made; by default "OrvantaDragOut" in the run's own temporary
+    // folder (runTemporaryDirectory()), which the next start removes if this run never quits.
+    // The default is looked up anew each time: a run folder removed behind our back is made
+    // anew under another name, and one remade under its old name would hold no lock. Empty when
+    // there is no temporary folder.
+    static constexpr QLatin1StringView stagingFolderName{"OrvantaDragOut"};
     void setStagingRoot(QString folder) { m_stagingRoot = std::move(folder); }
-    const QString& stagingRoot() const { return m_stagingRoot; }
+    QString stagingRoot() const { return m_stagingRoot.isEmpty() ? defaultStagingRoot() : m_stagingRoot; }
     static QString defaultStagingRoot();
 
     // The description a dragged row promises, and what is read back from one.

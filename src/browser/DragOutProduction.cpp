@@ -5,6 +5,7 @@
 #include "browser/FileItemListModel.h"
 #include "browser/OrvantaDragMimeData.h"
 #include "device/AFCPath.h"
+#include "platform/FileTreeRemoval.h"
 #include "platform/Logger.h"
 #include "platform/URL.h"
 #include "platform/async/AsyncLog.h"
@@ -15,7 +16,6 @@
 #include <QDrag>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
@@ -108,12 +108,13 @@ void DragOutProduction::produce(int row) {
         return;
     }
     // A folder per row: two items of one name dragged together each keep their name.
-    const QString rowFolder = QDir(folder()).filePath(QString::number(row));
+    const QString root = m_handler->stagingRoot();
+    const QString dragFolder = QDir(root).filePath(m_dragID);
+    const QString rowFolder = QDir(dragFolder).filePath(QString::number(row));
     const std::optional<QString> destination = AFCPath::child(rowFolder, item.name());
-    if (!m_handler->stagingRoot().isEmpty() && !foldersOfThisRun().contains(folder()))
-        foldersOfThisRun().append(folder());
-    if (m_handler->stagingRoot().isEmpty() || !destination || !AFCPath::isUsable(*destination) ||
-        !QDir().mkpath(rowFolder)) {
+    if (!root.isEmpty() && !foldersOfThisRun().contains(dragFolder))
+        foldersOfThisRun().append(dragFolder);
+    if (root.isEmpty() || !destination || !AFCPath::isUsable(*destination) || !QDir().mkpath(rowFolder)) {
         Logger::transfer().error("File promise copy failed for %s: %s", item.name(),
                                  QStringLiteral("no place to copy it to"));
         settle(row, std::nullopt);
@@ -256,20 +257,11 @@ void DragOutProduction::showFailuresWhenAnswered(std::shared_ptr<AlertPresenter>
 }
 
 int DragOutProduction::removeStaleFolders(const QString& root, const QDateTime& now) {
-    if (root.isEmpty())
-        return 0;
-    int removed = 0;
-    const QFileInfoList entries =
-        QDir(root).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QFileInfo& entry : entries) {
-        if (entry.lastModified().secsTo(now) > 24 * 60 * 60 && QDir(entry.filePath()).removeRecursively())
-            ++removed;
-    }
-    return removed;
+    return root.isEmpty() ? 0 : removeEntriesChangedBefore(root, now.addSecs(-24 * 60 * 60));
 }
 
 void DragOutProduction::removeFoldersOfThisRun() {
     for (const QString& folder : std::as_const(foldersOfThisRun()))
-        QDir(folder).removeRecursively();
+        removeFileTree(folder);
     foldersOfThisRun().clear();
 }

@@ -33,7 +33,8 @@ class OrvantaDragMimeData;
 // so the data keeps its production alive, and the failures are told once the receiver had its
 // answer. The produced files stay while the program runs, since the receiver copies them at its
 // own pace after the drop: quitting removes this run's folders (removeFoldersOfThisRun()), and a
-// run that did not quit cleanly leaves them to the next start (removeStaleFolders()).
+// run that did not quit cleanly leaves them, in its own run folder (runTemporaryDirectory()), to
+// the next start.
 class DragOutProduction : public QObject, public std::enable_shared_from_this<DragOutProduction> {
     Q_OBJECT
 public:
@@ -87,7 +88,8 @@ public:
     void showFailuresWhenAnswered(std::shared_ptr<AlertPresenter> presenter, QPointer<QWidget> parent);
 
     // Removes the folders of earlier drags under root that were last changed more than a day
-    // before now; the number removed. At start-up.
+    // before now; the number removed. At start-up, for the folder that versions before run
+    // folders staged in, which tells nobody whose its folders are.
     static int removeStaleFolders(const QString& root, const QDateTime& now);
     // Removes the folders that this run's drags made; at quit.
     static void removeFoldersOfThisRun();
@@ -98,7 +100,8 @@ signals:
     void answered();
 
 private:
-    DragOutProduction(std::shared_ptr<DragAndDropHandler> handler, QList<FileItem> items, UiTimerSource& timers);
+    DragOutProduction(std::shared_ptr<DragAndDropHandler> handler, QList<FileItem> items,
+                      UiTimerSource& timers);
 
     struct Entry {
         FileItem item;

@@ -8,3 +8,16 @@ class QFile;
 void closeFileHandle(QFile& file);
 // The same for a POSIX descriptor; a negative one is left alone.
 void closeFileHandle(int fd);
+
+// Owns a POSIX descriptor (a negative one is none) and closes it as closeFileHandle does.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() { closeFileHandle(m_fd); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};

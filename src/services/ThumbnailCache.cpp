@@ -25,7 +25,6 @@
 
 namespace {
 
-const QString folderName = QStringLiteral("OrvantaThumbnails");
 const QString afcScheme = QStringLiteral("afc");
 // The longest file name the usual Linux file systems take, in bytes.
 constexpr qsizetype maxFileNameBytes = 255;
@@ -65,8 +64,8 @@ QString copyFileName(const QString& key, const QString& name) {
 QString copiesFolder(const QString& configured) {
     if (!configured.isEmpty())
         return configured;
-    const QString base = privateTemporaryDirectory();
-    return base.isEmpty() ? QString() : base + u'/' + folderName;
+    const QString base = runTemporaryDirectory();
+    return base.isEmpty() ? QString() : base + u'/' + ThumbnailCache::copiesFolderName;
 }
 
 // Runs on the executor: the folder for copies, made when missing; empty when there is none.

@@ -20,9 +20,9 @@ class AFCBridge;
 // Computer files are read in place. A device JPEG is read only by its head: the picture when the
 // head holds all of it, else the EXIF thumbnail a camera stores near its start. Other device
 // pictures, JPEGs without such a thumbnail, and videos are copied whole into the folder
-// "OrvantaThumbnails" of the private temporary folder, once per item in a run, and those copies
-// are reused. Pictures up to 10,000,000 bytes and videos up to 50,000,000 bytes are copied;
-// larger ones get no thumbnail, also when their listed size was unknown or stale.
+// "OrvantaThumbnails" of the run's own temporary folder (runTemporaryDirectory()), once per item in
+// a run, and those copies are reused. Pictures up to 10,000,000 bytes and videos up to 50,000,000 bytes are
+// copied; larger ones get no thumbnail, also when their listed size was unknown or stale.
 //
 // An actor: its records live on the main thread, where its operations run as coroutines; all
 // file work and decoding runs on its own executor thread, and device reads on the bridge's.
@@ -42,11 +42,12 @@ public:
     static constexpr quint64 videoThumbnailMaxSize = 50'000'000;
     static constexpr quint32 imageThumbnailHeadBytes = 524'288;
     static constexpr quint64 imageThumbnailMaxSize = 10'000'000;
+    static constexpr QLatin1StringView copiesFolderName{"OrvantaThumbnails"};
 
     // The one cache of the process, made on first use (on the main thread) and never destroyed.
     static ThumbnailCache& shared();
 
-    // temporaryFolder: where device copies go; empty for "OrvantaThumbnails" in the private
+    // temporaryFolder: where device copies go; empty for "OrvantaThumbnails" in the run's
     // temporary folder, looked up anew for each copy.
     explicit ThumbnailCache(QString temporaryFolder = {});
     // Requests still running keep what they need alive and end normally.

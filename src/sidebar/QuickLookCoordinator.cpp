@@ -61,7 +61,7 @@ void QuickLookCoordinator::startObservingSelection() {
 }
 
 QString QuickLookCoordinator::previewFolder() const {
-    const QString base = m_temporaryFolder.isEmpty() ? privateTemporaryDirectory() : m_temporaryFolder;
+    const QString base = m_temporaryFolder.isEmpty() ? runTemporaryDirectory() : m_temporaryFolder;
     if (base.isEmpty())
         return {};
     return QDir(base).filePath(QString(previewFolderName));
@@ -196,9 +196,10 @@ async::Task<QImage> QuickLookCoordinator::videoFrame(std::shared_ptr<AFCBridge> 
 }
 
 bool QuickLookCoordinator::panelShowsContents(const FileItem& item) {
-    static const std::optional<UniformType> pdf = UniformType::fromIdentifier(QStringLiteral("application/pdf"));
-    return item.kind() == FileKind::image ||
-           (item.uti() && (item.uti()->conformsTo(UniformType::text()) || (pdf && item.uti()->conformsTo(*pdf))));
+    static const std::optional<UniformType> pdf =
+        UniformType::fromIdentifier(QStringLiteral("application/pdf"));
+    return item.kind() == FileKind::image || (item.uti() && (item.uti()->conformsTo(UniformType::text()) ||
+                                                             (pdf && item.uti()->conformsTo(*pdf))));
 }
 
 void QuickLookCoordinator::removeTemporaryCopies() {

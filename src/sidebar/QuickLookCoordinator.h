@@ -41,7 +41,7 @@ class QuickLookCoordinator : public QObject, public QuickLookPanelDataSource, pu
 public:
     static constexpr QLatin1StringView previewFolderName{"OrvantaPreview"};
 
-    // temporaryFolder: where "OrvantaPreview" goes; empty for the private temporary folder.
+    // temporaryFolder: where "OrvantaPreview" goes; empty for the run's temporary folder.
     QuickLookCoordinator(NavigationState& navigationState, std::shared_ptr<AFCBridge> afcBridge,
                          UiTimerSource& timers, QString temporaryFolder = {});
     ~QuickLookCoordinator() override;

@@ -126,7 +126,8 @@ async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL sourc
 }
 
 FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source source, URL destination,
-                                      quint64 base, bool insideNewFolder, std::shared_ptr<AFCStaging> staging) {
+                                      quint64 base, bool insideNewFolder,
+                                      std::shared_ptr<AFCStaging> staging) {
     AFCBridge& bridge = requireBridge(*run);
     Started started;
     started.download = isDevice(source.url);
@@ -230,7 +231,7 @@ async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, S
     // One private folder per file: two such copies at once never meet, and the folder never
     // outlives its copy.
     async::Task<QString> making = run->placement->executor().run([] {
-        const QString root = privateTemporaryDirectory();
+        const QString root = runTemporaryDirectory();
         if (root.isEmpty())
             throw TransferError::ioError(QStringLiteral("No temporary folder for the copy"));
         const QString folder = root + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -4,6 +4,7 @@
 #include "device/LocalReplacement.h"
 #include "models/TransferError.h"
 #include "platform/Error.h"
+#include "platform/FileHandle.h"
 #include "platform/Logger.h"
 #include "platform/async/Cancellation.h"
 #include "services/LocalFileOperations.h"
@@ -68,21 +69,6 @@ int writeAll(int fd, const char* data, size_t size) {
     }
     return 0;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 struct timespec timespecOf(Date date) {
     const double seconds = date.secondsSince1970();
@@ -334,7 +320,8 @@ void LocalTransferFiles::flushToDisk(const QString& path) {
     };
     if (::nftw(target.constData(), flush, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT) != 0) {
         const int error = failure != 0 ? failure : errno;
-        throw FileError(error, QStringLiteral("flush"), failure != 0 ? decoded(failedPath.constData()) : path);
+        throw FileError(error, QStringLiteral("flush"),
+                        failure != 0 ? decoded(failedPath.constData()) : path);
     }
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : target.left(slash);
@@ -378,7 +365,8 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
                                                             const QString& partialMark) {
     async::throwIfCancelled(token);
     // Non-blocking until we know it is a regular file: opening a named pipe would wait forever.
-    const Descriptor input(::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const FileDescriptor input(
+        ::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (input.get() < 0)
         throw FileError::fromErrno(QStringLiteral("open"), source);
     struct stat st {};

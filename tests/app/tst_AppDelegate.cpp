@@ -1,11 +1,11 @@
 // The application's start and end against the emulator: what happens in which order, the
 // welcome sheet of the first launch, and a quit while a copy runs.
 
+#include "ChildRun.h"
 #include "DeviceTestCase.h"
 #include "EventLoop.h"
 #include "LogCapture.h"
 #include "ScriptedAlertPresenter.h"
-#include "WidgetDeviceTestMain.h"
 #include "app/AboutWindowController.h"
 #include "app/AppDelegate.h"
 #include "app/ApplicationIcon.h"
@@ -16,10 +16,12 @@
 #include "app/TransferCenterModel.h"
 #include "app/TransferCenterViewController.h"
 #include "app/TransferCenterWindowController.h"
+#include "browser/DragAndDropHandler.h"
 #include "device/DeviceManager.h"
-#include "device/LeftoverJournal.h"
 #include "device/IMobileDeviceBridge.h"
+#include "device/LeftoverJournal.h"
 #include "device/ProcessRunner.h"
+#include "platform/FileTreeRemoval.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/UniformType.h"
@@ -42,6 +44,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThreadPool>
+
+#include <sys/time.h>
 
 #include "TestFiles.h"
 
@@ -89,6 +93,10 @@ private slots:
     void launchPutsBackWhatACutOffCopySetAside();
     void closingTheMainWindowQuits_data();
     void quitRemovesTheRunsTemporaryCopies();
+    void launchRemovesTheCopiesOfEndedRuns_data();
+    void launchRemovesTheCopiesOfEndedRuns();
+    void launchRemovesOlderVersionsCopiesADayOld_data();
+    void launchRemovesOlderVersionsCopiesADayOld();
     void windowSizes_data();
     void windowSizes();
     void windowsAreOnePerKind_data();
@@ -321,7 +329,8 @@ void tst_AppDelegate::transferCenterIsMadeOnceAndShownAgain() {
     QVERIFY(window->isVisible());
     window->close();
 
-    m_delegate->transferManager().transferHistory = QList<TransferHistoryEntry>{TransferHistoryEntry(Transfer{})};
+    m_delegate->transferManager().transferHistory =
+        QList<TransferHistoryEntry>{TransferHistoryEntry(Transfer{})};
     QVERIFY(m_delegate->commandRouter().sendAction(QStringLiteral("showTransferCenter:")));
     QCOMPARE(m_delegate->transferCenterWindowController(), controller);
     QCOMPARE(controller->window(), window);
@@ -338,7 +347,8 @@ void tst_AppDelegate::transferCenterShowsADeviceFolderInTheMainWindow() {
     const URL books = URL::fromComponents(QStringLiteral("afc"), device.udid(), QStringLiteral("/Books/"));
     Transfer transfer;
     transfer.destination = books;
-    m_delegate->transferManager().transferHistory = QList<TransferHistoryEntry>{TransferHistoryEntry(transfer)};
+    m_delegate->transferManager().transferHistory =
+        QList<TransferHistoryEntry>{TransferHistoryEntry(transfer)};
 
     QVERIFY(m_delegate->commandRouter().sendAction(QStringLiteral("showTransferCenter:")));
     TransferCenterViewController* center = m_delegate->transferCenterWindowController()->viewController();
@@ -358,11 +368,13 @@ void tst_AppDelegate::transferCenterShowsADeviceFolderInTheMainWindow() {
 // An earlier run stopped while a replacement was made: the old file waits under its hidden name,
 // and the new one never took its name. Launching puts it back.
 void tst_AppDelegate::launchPutsBackWhatACutOffCopySetAside() {
-    const QString hidden = scratchPath(QStringLiteral("dst")) + QStringLiteral("/.orvanta-aside-0000000000000001");
+    const QString hidden =
+        scratchPath(QStringLiteral("dst")) + QStringLiteral("/.orvanta-aside-0000000000000001");
     const QString original = scratchPath(QStringLiteral("dst")) + QStringLiteral("/Report.pdf");
     QVERIFY(writeTestFile(hidden, "the only copy"));
     const std::shared_ptr<LeftoverJournal> journal = LeftoverJournal::shared();
-    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::asideItem, QString(), QString(), hidden, original};
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::asideItem, QString(), QString(), hidden,
+                                       original};
     QVERIFY(journal->begin(entry));
     journal->released(entry);
     m_delegate = makeDelegate();
@@ -390,7 +402,9 @@ void tst_AppDelegate::closingTheMainWindowQuits() {
                                               true);
     m_delegate = makeDelegate();
     QList<int> exits;
-    m_delegate->exitApplication = [&exits](int status) { exits << status; };
+    m_delegate->exitApplication = [&exits](int status) {
+        exits << status;
+    };
     m_delegate->applicationDidFinishLaunching();
     QVERIFY(m_delegate->commandRouter().sendAction(command));
     QWidget* other = windowOf(command);
@@ -440,10 +454,110 @@ void tst_AppDelegate::quitRemovesTheRunsTemporaryCopies() {
     QCOMPARE(quickLook->tempFiles().size(), 1);
     const QString made = quickLook->tempFiles().begin()->toLocalFile();
     QVERIFY(QFileInfo::exists(made));
+    // In the run's own folder, which the next start takes if this run never quits.
+    QVERIFY(made.startsWith(runTemporaryDirectory() + u'/'));
 
     m_delegate->applicationWillTerminate();
     QVERIFY(!QFileInfo::exists(made));
     QVERIFY(QFileInfo::exists(otherRun));
+}
+
+namespace {
+
+// What a run of the program leaves in its temporary folder while it runs: a device file a drag
+// handed to another program.
+QStringList makeCopiesAsARunDoes() {
+    const QString staged = DragAndDropHandler::defaultStagingRoot() +
+                           QStringLiteral("/0A1B2C3D-0000-4000-8000-00000000F00D/0/clip.mov");
+    if (!writeTestFile(staged, patternBytes(1 << 20)))
+        return {};
+    return {staged};
+}
+
+} // namespace
+
+void tst_AppDelegate::launchRemovesTheCopiesOfEndedRuns_data() {
+    QTest::addColumn<bool>("killed"); // else it runs on while this one starts, then quits
+    QTest::newRow("a run that was killed") << true;
+    QTest::newRow("a run still running") << false;
+}
+
+// A run ended by a signal's default action or a crash never quits: the next start removes its
+// copies. Those of a run still going stay, since a receiver may not have copied them yet; that
+// run removes them when it quits.
+void tst_AppDelegate::launchRemovesTheCopiesOfEndedRuns() {
+    QFETCH(bool, killed);
+    ChildRun::Child other;
+    QVERIFY(other.start());
+    QVERIFY(!other.copies().isEmpty());
+    for (const QString& copy : other.copies())
+        QVERIFY2(QFileInfo::exists(copy), qPrintable(copy));
+    if (killed)
+        QVERIFY(other.kill());
+
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QThreadPool::globalInstance()->waitForDone();
+    for (const QString& copy : other.copies())
+        QVERIFY2(QFileInfo::exists(copy) == !killed, qPrintable(copy));
+    if (killed)
+        return;
+    QVERIFY(other.quit());
+    for (const QString& copy : other.copies())
+        QVERIFY2(!QFileInfo::exists(copy), qPrintable(copy));
+}
+
+void tst_AppDelegate::launchRemovesOlderVersionsCopiesADayOld_data() {
+    QTest::addColumn<QString>("entry"); // in the private temporary folder, last changed as "aged" says
+    QTest::addColumn<QString>("file");  // below it; none when the entry is the file
+    QTest::addColumn<bool>("aged");     // changed 25 hours ago, else just now
+    QTest::addColumn<bool>("removed");
+    const struct {
+        const char* row;
+        const char* entry;
+        const char* file;
+        bool ours;
+    } entries[] = {
+        {"a drag's folder", "OrvantaDragOut/0A1B2C3D-0000-4000-8000-00000000BEEF", "0/clip.mov", true},
+        {"a preview's copies", "OrvantaPreview/fedcba9876543210", "IMG_0001.MOV", true},
+        {"a thumbnail's copy", "OrvantaThumbnails/1f2e_IMG_0002.MOV", "", true},
+        {"a copy between devices", "6f1c2a9e-3b4d-4e5f-8a7b-9c0d1e2f3a4b", "Photo.jpg", true},
+        {"something else", "notes", "a.txt", false},
+    };
+    for (const auto& each : entries) {
+        for (const bool aged : {false, true}) {
+            QTest::addRow("%s, %s", each.row, aged ? "a day old" : "new")
+                << QString::fromLatin1(each.entry) << QString::fromLatin1(each.file) << aged
+                << (aged && each.ours);
+        }
+    }
+}
+
+// Versions that had no run folders made their copies straight in folders every run shares,
+// which tell nobody whose they are: a run of such a version still going may yet hand them to a
+// receiver, so they go once a day old, and nothing that is not a copy of ours goes at all.
+void tst_AppDelegate::launchRemovesOlderVersionsCopiesADayOld() {
+    QFETCH(QString, entry);
+    QFETCH(QString, file);
+    QFETCH(bool, aged);
+    QFETCH(bool, removed);
+    const QString path = privateTemporaryDirectory() + u'/' + entry;
+    QVERIFY(writeTestFile(file.isEmpty() ? path : path + u'/' + file, "copy"));
+    if (aged) {
+        const qint64 then = QDateTime::currentSecsSinceEpoch() - 25 * 3600;
+        const timeval times[2] = {{then, 0}, {then, 0}};
+        QVERIFY(::utimes(QFile::encodeName(path).constData(), times) == 0);
+    }
+
+    PreferencesViewController::defaults().set(QString(PreferencesViewController::hasCompletedFirstRunKey),
+                                              true);
+    m_delegate = makeDelegate();
+    m_delegate->applicationDidFinishLaunching();
+    QThreadPool::globalInstance()->waitForDone();
+    QCOMPARE(QFileInfo::exists(path), !removed);
+    QVERIFY(removeFileTree(path));
 }
 
 namespace {
@@ -454,7 +568,7 @@ constexpr int unbounded = QWIDGETSIZE_MAX;
 
 void tst_AppDelegate::windowSizes_data() {
     QTest::addColumn<QString>("what");
-    QTest::addColumn<QSize>("size"); // an invalid size: not checked
+    QTest::addColumn<QSize>("size");    // an invalid size: not checked
     QTest::addColumn<QSize>("minimum"); // the same
     QTest::addColumn<QSize>("maximum");
     QTest::addColumn<QString>("title");
@@ -545,7 +659,8 @@ void tst_AppDelegate::windowsWearTheApplicationIcon() {
         windows << windowOf(command);
     }
     for (QWidget* window : std::as_const(windows))
-        QVERIFY2(window->windowIcon().pixmap(32, 32).toImage() == expected, qPrintable(window->windowTitle()));
+        QVERIFY2(window->windowIcon().pixmap(32, 32).toImage() == expected,
+                 qPrintable(window->windowTitle()));
     m_delegate->applicationWillTerminate();
 }
 
@@ -576,5 +691,9 @@ void tst_AppDelegate::windowsAreOnePerKind() {
     m_delegate->applicationWillTerminate();
 }
 
-ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_AppDelegate)
+int main(int argc, char** argv) {
+    if (ChildRun::asked())
+        return ChildRun::run(makeCopiesAsARunDoes);
+    ORVANTA_DEVICE_TEST_RUN(QApplication, tst_AppDelegate)
+}
 #include "tst_AppDelegate.moc"

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -21,8 +22,10 @@ const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 constexpr int limitMs = 60000;
 
 // What a clean end never prints.
-const QStringList faultMarks{QStringLiteral("AddressSanitizer"), QStringLiteral("LeakSanitizer"),
-                             QStringLiteral("runtime error:"), QStringLiteral("destroying locked mutex"),
+const QStringList faultMarks{QStringLiteral("AddressSanitizer"),
+                             QStringLiteral("LeakSanitizer"),
+                             QStringLiteral("runtime error:"),
+                             QStringLiteral("destroying locked mutex"),
                              QStringLiteral("without an application object"),
                              QStringLiteral("nobody awaited it")};
 
@@ -59,7 +62,8 @@ void tst_OrvantaProcess::quitWhileADeviceConnects_data() {
     for (int round = 1; round <= 2; ++round) {
         for (const char* after : {"window", "plug"}) {
             for (int delay : {0, 50, 150, 300})
-                QTest::addRow("%s + %d ms, round %d", after, delay, round) << QString::fromLatin1(after) << delay;
+                QTest::addRow("%s + %d ms, round %d", after, delay, round)
+                    << QString::fromLatin1(after) << delay;
         }
     }
 }
@@ -75,7 +79,8 @@ void tst_OrvantaProcess::quitWhileADeviceConnects() {
     // Enough entries that listing the device's first folder, which the window does as soon as
     // the device is there, takes the listing threads a while.
     for (int index = 0; index < 400; ++index) {
-        QVERIFY(writeTestFile(media + QStringLiteral("/IMG_%1.JPG").arg(index, 4, 10, QLatin1Char('0')), "jpeg"));
+        QVERIFY(
+            writeTestFile(media + QStringLiteral("/IMG_%1.JPG").arg(index, 4, 10, QLatin1Char('0')), "jpeg"));
     }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -93,7 +98,8 @@ void tst_OrvantaProcess::quitWhileADeviceConnects() {
     m_printed.clear();
     program.start(programPath, {QStringLiteral("--verbose")});
     QVERIFY2(program.waitForStarted(limitMs), qPrintable(program.errorString()));
-    QVERIFY2(readUntil(program, QRegularExpression(QStringLiteral("Orvanta launched"))), qPrintable(m_printed));
+    QVERIFY2(readUntil(program, QRegularExpression(QStringLiteral("Orvanta launched"))),
+             qPrintable(m_printed));
     if (after == u"plug") {
         addDevice(std::move(description));
         QVERIFY2(readUntil(program, QRegularExpression(QStringLiteral("Running: \\S*ideviceinfo"))),
@@ -118,6 +124,10 @@ void tst_OrvantaProcess::quitWhileADeviceConnects() {
         QFAIL(qPrintable(QStringLiteral("The program ended with status %1").arg(program.exitCode())));
     }
     QVERIFY2(m_printed.contains(QStringLiteral("Orvanta terminating")), qPrintable(m_printed));
+    // A clean end takes the run's own temporary folder with it.
+    const QString runs =
+        scratchPath(QStringLiteral("TMPDIR")) + QStringLiteral("/orvanta-%1/Runs").arg(::getuid());
+    QCOMPARE(QDir(runs).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_OrvantaProcess)

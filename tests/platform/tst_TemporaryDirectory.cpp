@@ -1,15 +1,40 @@
 #include "platform/TemporaryDirectory.h"
 
+#include "ChildRun.h"
 #include "TestFiles.h"
+#include "platform/FileTreeRemoval.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// A folder outside the run folders, which a link in a run's copies points at.
+QString outsideFolder() {
+    return QDir::tempPath() + QStringLiteral("/outside");
+}
+
+// What a run leaves in its folder while it runs: copies in folders of their own, and a link to a
+// folder outside that a removal must never follow.
+QStringList makeCopiesAsARunDoes() {
+    const QString run = runTemporaryDirectory();
+    const QString copy = run + QStringLiteral("/OrvantaDragOut/0A1B/0/clip.mov");
+    const QString link = run + QStringLiteral("/OrvantaPreview/outside");
+    if (run.isEmpty() || !writeTestFile(copy, patternBytes(4096)) || !QDir().mkpath(QFileInfo(link).path()) ||
+        !QFile::link(outsideFolder(), link))
+        return {};
+    return {copy, link};
+}
+
+} // namespace
 
 class tst_TemporaryDirectory : public QObject {
     Q_OBJECT
@@ -37,6 +62,84 @@ private slots:
         QVERIFY(QDir(folder).removeRecursively());
         QCOMPARE(privateTemporaryDirectory(), folder);
         QVERIFY(isPrivate(folder));
+    }
+
+    // Each run has a folder of its own in the private folder, as private, and keeps it.
+    void runFolderIsTheRunsOwn() {
+        const QString run = runTemporaryDirectory();
+        QCOMPARE(QFileInfo(run).path(), privateTemporaryDirectory() + QStringLiteral("/Runs"));
+        QVERIFY(isPrivate(run));
+        QCOMPARE(runTemporaryDirectory(), run);
+        QCOMPARE(removeFoldersOfEndedRuns(privateTemporaryDirectory()), 0);
+        QVERIFY(QFileInfo::exists(run));
+        // Removed behind our back, another is made, also when a late write made the old name
+        // again: that folder holds no lock, and a start's clean-up would take it.
+        QVERIFY(QDir(run).removeRecursively());
+        QVERIFY(QDir().mkpath(run + QStringLiteral("/OrvantaDragOut")));
+        const QString again = runTemporaryDirectory();
+        QVERIFY(again != run);
+        QVERIFY(isPrivate(again));
+        QCOMPARE(removeFoldersOfEndedRuns(privateTemporaryDirectory()), 1);
+        QVERIFY(!QFileInfo::exists(run));
+        QVERIFY(QFileInfo::exists(again));
+    }
+
+    void foldersOfEndedRunsGo_data() {
+        QTest::addColumn<QString>("end"); // how the other run ends: "kill", "quit" or "none" yet
+        QTest::newRow("killed") << "kill";
+        QTest::newRow("quit") << "quit";
+        QTest::newRow("still running") << "none";
+    }
+
+    // The clean-up at start takes the folders of runs that ended, by a kill too, never one whose
+    // run goes on; a run that quits removes its own. Links are removed, not followed.
+    void foldersOfEndedRunsGo() {
+        QFETCH(QString, end);
+        QVERIFY(writeTestFile(outsideFolder() + QStringLiteral("/keep.txt"), "keep"));
+        // Names that are no run's folder are not ours to take.
+        const QString runs = privateTemporaryDirectory() + QStringLiteral("/Runs");
+        QVERIFY(writeTestFile(runs + QStringLiteral("/notes/a.txt"), "a"));
+        ChildRun::Child other;
+        QVERIFY(other.start());
+        QCOMPARE(other.copies().size(), 2);
+        const QString otherRun = QFileInfo(other.copies().front()).path().section(u'/', 0, -4);
+        QCOMPARE(QFileInfo(otherRun).path(), runs);
+        const QString own = runTemporaryDirectory();
+        QVERIFY(writeTestFile(own + QStringLiteral("/OrvantaThumbnails/a.mov"), "mov"));
+
+        if (end == u"kill")
+            QVERIFY(other.kill());
+        if (end == u"quit") {
+            QVERIFY(other.quit());
+            QVERIFY(!QFileInfo::exists(otherRun));
+        }
+        QCOMPARE(removeFoldersOfEndedRuns(privateTemporaryDirectory()), end == u"kill" ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(otherRun), end == u"none");
+        QVERIFY(QFileInfo::exists(own + QStringLiteral("/OrvantaThumbnails/a.mov")));
+        QVERIFY(QFileInfo::exists(runs + QStringLiteral("/notes/a.txt")));
+        QCOMPARE(fileContents(outsideFolder() + QStringLiteral("/keep.txt")), QByteArray("keep"));
+        if (end == u"none") {
+            QVERIFY(other.quit());
+            QVERIFY(!QFileInfo::exists(otherRun));
+        }
+    }
+
+    // A tree is removed whole, links as links: what they point at stays.
+    void removalTakesLinksNotWhatTheyPointAt() {
+        const QString tree = QDir::tempPath() + QStringLiteral("/tree");
+        const QString link = QDir::tempPath() + QStringLiteral("/link");
+        QVERIFY(writeTestFile(outsideFolder() + QStringLiteral("/keep.txt"), "keep"));
+        QVERIFY(writeTestFile(tree + QStringLiteral("/deep/a.txt"), "a"));
+        QVERIFY(QFile::link(outsideFolder(), tree + QStringLiteral("/deep/folder")));
+        QVERIFY(QFile::link(outsideFolder() + QStringLiteral("/keep.txt"), tree + QStringLiteral("/file")));
+        QVERIFY(QFile::link(outsideFolder(), link));
+
+        QVERIFY(removeFileTree(link));
+        QVERIFY(removeFileTree(tree));
+        QVERIFY(!QFileInfo::exists(tree));
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QCOMPARE(fileContents(outsideFolder() + QStringLiteral("/keep.txt")), QByteArray("keep"));
+        QVERIFY(removeFileTree(tree)); // nothing there, nothing left
     }
 
     void refusesForeignFolder_data() {
@@ -86,5 +189,12 @@ private:
     QByteArray m_savedTmpDir;
 };
 
-QTEST_GUILESS_MAIN(tst_TemporaryDirectory)
+int main(int argc, char** argv) {
+    if (ChildRun::asked())
+        return ChildRun::run(makeCopiesAsARunDoes);
+    QCoreApplication application(argc, argv);
+    tst_TemporaryDirectory test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_TemporaryDirectory.moc"

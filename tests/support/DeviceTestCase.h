@@ -67,23 +67,27 @@ private:
     std::unique_ptr<QTemporaryDir> m_scratch;
 };
 
-// The main() of a device test executable: the emulator starts before QtTest creates any thread, and
-// before the application object of the given class exists.
+// The body of the main() of a device test executable: the emulator starts before QtTest creates any
+// thread, and before the application object of the given class exists. For a main() that first
+// does something of its own; else ORVANTA_DEVICE_TEST_MAIN_WITH_APP.
+#define ORVANTA_DEVICE_TEST_RUN(ApplicationClass, TestClass)                                                 \
+    if (!DeviceTestCase::startEmulator())                                                                    \
+        return 1;                                                                                            \
+    int status = 0;                                                                                          \
+    {                                                                                                        \
+        ApplicationClass app(argc, argv);                                                                    \
+        TestClass test;                                                                                      \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        status = QTest::qExec(&test, argc, argv);                                                            \
+        DeviceTestCase::endSpawnedTasks();                                                                   \
+    }                                                                                                        \
+    DeviceTestCase::waitForRetiredBridges();                                                                 \
+    DeviceTestCase::stopEmulator();                                                                          \
+    return status;
+
 #define ORVANTA_DEVICE_TEST_MAIN_WITH_APP(ApplicationClass, TestClass)                                       \
     int main(int argc, char** argv) {                                                                        \
-        if (!DeviceTestCase::startEmulator())                                                                \
-            return 1;                                                                                        \
-        int status = 0;                                                                                      \
-        {                                                                                                    \
-            ApplicationClass app(argc, argv);                                                                \
-            TestClass test;                                                                                  \
-            QTEST_SET_MAIN_SOURCE_PATH                                                                       \
-            status = QTest::qExec(&test, argc, argv);                                                        \
-            DeviceTestCase::endSpawnedTasks();                                                               \
-        }                                                                                                    \
-        DeviceTestCase::waitForRetiredBridges();                                                             \
-        DeviceTestCase::stopEmulator();                                                                      \
-        return status;                                                                                       \
+        ORVANTA_DEVICE_TEST_RUN(ApplicationClass, TestClass)                                                 \
     }
 
 #define ORVANTA_DEVICE_TEST_MAIN(TestClass) ORVANTA_DEVICE_TEST_MAIN_WITH_APP(QCoreApplication, TestClass)

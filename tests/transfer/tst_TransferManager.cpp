@@ -165,7 +165,7 @@ void tst_TransferManager::copiesInEveryDirection() {
     QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
     const QString top = folder ? QStringLiteral("/Album") : QStringLiteral("/Photo.jpg");
     const qsizetype temporaries =
-        QDir(privateTemporaryDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+        QDir(runTemporaryDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
 
     const Transfer done =
         transfer({item(from, QStringLiteral("/src") + top)}, location(to, QStringLiteral("/dst")));
@@ -189,7 +189,7 @@ void tst_TransferManager::copiesInEveryDirection() {
     QCOMPARE(QString::fromUtf8(fileContents(done.reportURL->toLocalFile())),
              TransferReportWriter::reportText(done));
     QCOMPARE(m_uploadNotices, to == Side::device ? 1 : 0);
-    QCOMPARE(QDir(privateTemporaryDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
+    QCOMPARE(QDir(runTemporaryDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
              temporaries);
     QVERIFY(m_prompter->questions.isEmpty());
 }
