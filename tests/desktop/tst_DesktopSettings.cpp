@@ -4,15 +4,19 @@
 // whose does not.
 
 #include "app/AlertConflictPrompter.h"
+#include "app/Toolbar.h"
 #include "platform/async/RunSync.h"
 #include "uikit/AlertDialog.h"
 #include "uikit/AlertPresenter.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QImage>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTest>
+#include <QToolButton>
 
 using async::runSync;
 
@@ -28,6 +32,16 @@ bool gnomeSetting() {
 void showActive(QWidget& window) {
     window.show();
     window.activateWindow();
+}
+
+// The darkest grey level a widget draws: its label, on the light scheme these settings give.
+int darkest(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    int level = 255;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            level = qMin(level, qGray(image.pixel(x, y)));
+    return level;
 }
 
 } // namespace
@@ -73,6 +87,28 @@ private slots:
             dialog->buttons().at(2)->click(); // ends the question before the test fails
         QVERIFY2(answered, ticked ? "Return ticked the check box" : "Return did not answer");
         QCOMPARE(runSync(std::move(asking)), (ConflictAnswer{ConflictResolution::replace, false}));
+    }
+
+    // A disabled Back or Forward is plainly grey and an enabled one plainly dark, in the toolbar as
+    // the window shows it (the theme's own icons included).
+    void backAndForwardShowWhetherTheyWork() {
+        QMainWindow window;
+        auto* toolbar = new Toolbar;
+        window.addToolBar(toolbar);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const bool backWorks : {false, true}) {
+            toolbar->backButton()->setEnabled(backWorks);
+            toolbar->forwardButton()->setEnabled(!backWorks);
+            QToolButton* working = backWorks ? toolbar->backButton() : toolbar->forwardButton();
+            QToolButton* idle = backWorks ? toolbar->forwardButton() : toolbar->backButton();
+            const int enabledLevel = darkest(working);
+            const int disabledLevel = darkest(idle);
+            QVERIFY2(enabledLevel <= 80,
+                     qPrintable(QStringLiteral("enabled is faint: %1").arg(enabledLevel)));
+            QVERIFY2(disabledLevel >= 150,
+                     qPrintable(QStringLiteral("disabled is not grey: %1").arg(disabledLevel)));
+        }
     }
 };
 
