@@ -42,10 +42,13 @@ function(orvanta_test_pch)
   target_precompile_headers(orvanta_test_pch PRIVATE ${ORVANTA_PCH_HEADERS} <QtTest>)
 endfunction()
 
-# orvanta_tests(<dir> LIBS <lib>...)
+# orvanta_tests(<dir> LIBS <lib>... [DESKTOPS <setting>...])
 # One QtTest executable per tst_*.cpp in <dir>, registered with ctest under <dir>/<name>.
+# With DESKTOPS, for what differs between desktop settings: Qt takes a desktop's platform theme
+# only on X11, so each program runs on a virtual X display of its own (Xvfb, a test dependency)
+# once per setting (XDG_CURRENT_DESKTOP), registered as <dir>/<name>:<setting>.
 function(orvanta_tests dir)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;DESKTOPS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/tst_*.cpp)
   foreach(src IN LISTS tests)
     get_filename_component(base ${src} NAME_WE)
@@ -57,8 +60,22 @@ function(orvanta_tests dir)
     # with it the precompiled header.
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} Qt6::Test Qt6::Widgets)
     target_precompile_headers(${target} REUSE_FROM orvanta_test_pch)
-    add_test(NAME ${dir}/${base} COMMAND ${target})
-    set_tests_properties(${dir}/${base} PROPERTIES TIMEOUT 300
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=*.debug=false")
+    if(NOT ARG_DESKTOPS)
+      add_test(NAME ${dir}/${base} COMMAND ${target})
+      set_tests_properties(${dir}/${base} PROPERTIES TIMEOUT 300
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=*.debug=false")
+    endif()
+    foreach(desktop IN LISTS ARG_DESKTOPS)
+      set(name ${dir}/${base}:${desktop})
+      add_test(NAME ${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/on-virtual-display
+        $<TARGET_FILE:${target}>)
+      # Only the setting named here chooses the theme; the caller's own choices are dropped. The
+      # keyboard library of X11 hands strndup a reply's name that fills its buffer with no NUL after
+      # it, which strndup allows and AddressSanitizer's strict string checks do not: off for these.
+      set_tests_properties(${name} PROPERTIES TIMEOUT 300
+        ENVIRONMENT "QT_QPA_PLATFORM=xcb;XDG_CURRENT_DESKTOP=${desktop};QT_LOGGING_RULES=*.debug=false"
+        ENVIRONMENT_MODIFICATION
+          "QT_QPA_PLATFORMTHEME=unset:;QT_STYLE_OVERRIDE=unset:;QT_SCALE_FACTOR=unset:;DESKTOP_SESSION=unset:;KDE_FULL_SESSION=unset:;KDE_SESSION_VERSION=unset:;GNOME_DESKTOP_SESSION_ID=unset:;ASAN_OPTIONS=string_append::strict_string_checks=0")
+    endforeach()
   endforeach()
 endfunction()

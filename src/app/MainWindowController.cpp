@@ -350,8 +350,15 @@ void MainWindowController::setupBindings() {
         [this](const QList<URL>&) { updateTitle(); }, Delivery::Queued));
     m_cancellables.push_back(m_deviceManager.connectedDevices.subscribe(
         [this](const QList<iOSDevice>&) { updateTitle(); }, Delivery::Queued));
+    // The histories change only with the folder shown: Back and Forward follow it.
     m_cancellables.push_back(m_navigationState->currentPath.subscribe(
-        [this](const std::optional<URL>&) { updateCurrentDevice(); }, Delivery::Queued));
+        [this](const std::optional<URL>&) {
+            updateCurrentDevice();
+            if (m_toolbar)
+                m_toolbar->setHistory(!m_navigationState->backStack().isEmpty(),
+                                      !m_navigationState->forwardStack().isEmpty());
+        },
+        Delivery::Queued));
     // The status bar reads both lists, published apart: either one changing shows both.
     m_cancellables.push_back(
         combineLatest(m_navigationState->selectedItems, m_navigationState->currentDirectoryContents)

@@ -71,11 +71,15 @@ QWidget* Toolbar::makeItem(const QString& name) {
         auto* layout = new QHBoxLayout(group);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
-        // Never disabled: with an empty history the navigation state simply does nothing.
+        // Enabled while their history has somewhere to go (setHistory), and drawn so that this
+        // shows at a glance under every desktop: dark when enabled, plainly grey when not.
         m_backButton =
             makeButton(QStringLiteral("backButton"), QStringLiteral("chevron.left"), QStringLiteral("Back"));
         m_forwardButton = makeButton(QStringLiteral("forwardButton"), QStringLiteral("chevron.right"),
                                      QStringLiteral("Forward"));
+        m_backButton->setIcon(Symbols::templateIcon(QStringLiteral("chevron.left")));
+        m_forwardButton->setIcon(Symbols::templateIcon(QStringLiteral("chevron.right")));
+        setHistory(false, false);
         connect(m_backButton, &QToolButton::clicked, this, [this] {
             if (onBackForward)
                 onBackForward(0);
@@ -181,8 +185,12 @@ QList<KeyViewLoopWindow::Stop> Toolbar::keyViews() const {
     for (QWidget* item : {static_cast<QWidget*>(m_backButton), static_cast<QWidget*>(m_forwardButton)})
         stops.append(KeyViewLoopWindow::Stop{item, item});
     const int shown = m_viewModeControl->selectedSegment();
-    stops.append(
-        KeyViewLoopWindow::Stop{m_viewModeControl, m_viewModeControl->button(shown >= 0 ? shown : 0)});
+    QAbstractButton* entry = m_viewModeControl->button(shown >= 0 ? shown : 0);
+    // Qt leaves Tab to the one button of an exclusive group that had the keyboard last (the first
+    // segment, say, which a window activated with Back and Forward disabled gives it to); the stop
+    // is entered at the mode shown, so that segment takes Tab.
+    entry->setFocusPolicy(Qt::FocusPolicy(entry->focusPolicy() | Qt::TabFocus));
+    stops.append(KeyViewLoopWindow::Stop{m_viewModeControl, entry});
     for (QWidget* item :
          {static_cast<QWidget*>(m_searchField), static_cast<QWidget*>(m_copyButton),
           static_cast<QWidget*>(m_previewToggle), static_cast<QWidget*>(m_transferCenterButton)})
@@ -192,6 +200,15 @@ QList<KeyViewLoopWindow::Stop> Toolbar::keyViews() const {
 
 void Toolbar::selectViewMode(int rawValue) {
     m_viewModeControl->setSelectedSegment(rawValue);
+}
+
+void Toolbar::setHistory(bool canGoBack, bool canGoForward) {
+    if (m_backButton->isEnabled() == canGoBack && m_forwardButton->isEnabled() == canGoForward)
+        return;
+    m_backButton->setEnabled(canGoBack);
+    m_forwardButton->setEnabled(canGoForward);
+    Logger::ui().debug("Toolbar: Back %s, Forward %s", canGoBack ? "enabled" : "disabled",
+                       canGoForward ? "enabled" : "disabled");
 }
 
 void Toolbar::clearSearchField() {

@@ -15,8 +15,9 @@ class SegmentedControl;
 
 // The main window's toolbar: back and forward, the view modes, the search field, Copy, the
 // preview toggle and the Transfer Center. It only shows and reports: each item calls the
-// owner's callback, and the owner keeps the view modes and the search field in step with its
-// navigation state through selectViewMode() and clearSearchField(), neither of which reports.
+// owner's callback, and the owner keeps the view modes, the search field and Back and Forward in
+// step with its navigation state through selectViewMode(), clearSearchField() and setHistory(),
+// none of which reports.
 //
 // Every item is a widget named by its identifier; icons only, and the user cannot rearrange it.
 class Toolbar : public QToolBar {
@@ -58,6 +59,8 @@ public:
     void selectViewMode(int rawValue);
     // Empties the search field unless it is empty; reports nothing.
     void clearSearchField();
+    // Enables Back and Forward while their history has a folder to go to; both start disabled.
+    void setHistory(bool canGoBack, bool canGoForward);
 
     // 0 for Back, 1 for Forward.
     std::function<void(int index)> onBackForward;

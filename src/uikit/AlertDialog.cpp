@@ -66,7 +66,8 @@ AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog
     row->addStretch();
     for (qsizetype index = 0; index < request.buttons.size(); ++index) {
         auto* button = new QPushButton(request.buttons.at(index), this);
-        // Focus must not move Return to another button: Return always means the first one.
+        // Focus must not make another button the default: Return means the first one. (Under the
+        // GNOME theme a button the user tabbed to still takes Return itself, as that desktop's do.)
         button->setAutoDefault(false);
         button->setDefault(index == 0);
         const int code = AlertResponse::firstButton + int(index);
@@ -77,6 +78,9 @@ AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog
         m_buttons.append(button);
         row->addWidget(button);
     }
+    // A message with nothing to choose closes on Escape, as every message of this desktop does.
+    if (!request.escapeButton && m_cancelIndex < 0 && m_buttons.size() == 1)
+        m_cancelIndex = 0;
 
     auto* body = new QHBoxLayout;
     body->addWidget(icon);
@@ -84,8 +88,13 @@ AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(body);
     layout->addLayout(row);
+    // The keyboard starts where Return answers: under the GNOME platform theme Return presses the
+    // focused check box or button, and a check box first in the tab order would take it. A name
+    // to type keeps the focus in its field, which hands Return on to the default button.
     if (m_textField)
         m_textField->setFocus();
+    else if (!m_buttons.isEmpty())
+        m_buttons.front()->setFocus();
 }
 
 AlertResponse AlertDialog::response(int code) const {

@@ -23,7 +23,7 @@ public:
 
 public slots:
     // Escape and the close button: the escape button's answer ("Cancel" unless the request names
-    // another), or nothing at all.
+    // another, else the only button of a one-button alert), or nothing at all.
     void reject() override;
 
 private:

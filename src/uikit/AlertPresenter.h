@@ -31,7 +31,7 @@ struct AlertRequest {
     // The check box's title; it starts unticked.
     std::optional<QString> checkBox;
     // The index of the button that Escape and the window's close button answer; unset, the
-    // "Cancel" button's, and without one they do nothing.
+    // "Cancel" button's, else the only button's; with several and no "Cancel" they do nothing.
     std::optional<int> escapeButton;
 };
 
@@ -61,9 +61,10 @@ public:
 };
 
 // The alert as a dialog of our own (a message box would reorder the buttons): the first button
-// is the default (Return), no button takes Return by having focus, and Escape or the window's
-// close button answer the request's escape button, else a "Cancel" button when there is one, and
-// are ignored otherwise.
+// is the default (Return) and has the keyboard when the alert opens (a text field keeps it), no
+// button becomes the default by having focus, and Escape or the window's close button answer the
+// request's escape button, else a "Cancel" button when there is one, else the only button, and are
+// ignored otherwise.
 class DialogAlertPresenter : public AlertPresenter {
 public:
     async::Task<AlertResponse> ask(AlertRequest request, QWidget* parent, std::stop_token token) override;

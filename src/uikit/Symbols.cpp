@@ -1,7 +1,13 @@
 #include "uikit/Symbols.h"
 
+#include <QGuiApplication>
 #include <QHash>
+#include <QIconEngine>
+#include <QImage>
 #include <QMimeDatabase>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
 
 namespace {
 
@@ -39,6 +45,55 @@ const QHash<QString, Symbol>& symbols() {
     return table;
 }
 
+// Paints the shape's coverage in the colour of the mode, read from the palette at each paint, so
+// that a palette change (a dark scheme) is followed.
+class TemplateIconEngine : public QIconEngine {
+public:
+    explicit TemplateIconEngine(QIcon shape) : m_shape(std::move(shape)) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        QImage image = m_shape.pixmap(size, QIcon::Normal, state)
+                           .toImage()
+                           .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(image.rect(), colour(mode));
+        painter.end();
+        return QPixmap::fromImage(std::move(image));
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap drawn = pixmap(rect.size() * ratio, mode, state);
+        drawn.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, drawn);
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return m_shape.actualSize(size, mode, state);
+    }
+
+    QIconEngine* clone() const override { return new TemplateIconEngine(m_shape); }
+    QString key() const override { return QStringLiteral("OrvantaTemplate"); }
+
+private:
+    static QColor colour(QIcon::Mode mode) {
+        const QPalette palette = QGuiApplication::palette();
+        switch (mode) {
+        case QIcon::Disabled:
+            return palette.color(QPalette::Disabled, QPalette::ButtonText);
+        case QIcon::Selected:
+            return palette.color(QPalette::Active, QPalette::HighlightedText);
+        case QIcon::Normal:
+        case QIcon::Active:
+            break;
+        }
+        return palette.color(QPalette::Active, QPalette::ButtonText);
+    }
+
+    QIcon m_shape;
+};
+
 } // namespace
 
 QStringList Symbols::themeNames(const QString& symbol) {
@@ -50,6 +105,13 @@ QIcon Symbols::bundledIcon(const QString& symbol) {
     if (found == symbols().constEnd())
         return {};
     return QIcon(QStringLiteral(":/symbols/%1.svg").arg(found->drawing));
+}
+
+QIcon Symbols::templateIcon(const QString& symbol) {
+    QIcon shape = bundledIcon(symbol);
+    if (shape.isNull())
+        return {};
+    return QIcon(new TemplateIconEngine(std::move(shape)));
 }
 
 QIcon Symbols::icon(const QString& symbol) {

@@ -17,6 +17,11 @@ public:
     static QIcon icon(const QString& symbol);
     // Our own drawing of a symbol; a null icon for an unknown symbol.
     static QIcon bundledIcon(const QString& symbol);
+    // A symbol drawn as a control's label is: our drawing's shape in the palette's button-text
+    // colour, and in its disabled button-text colour (plainly grey) when the control is disabled.
+    // For controls whose enabled state must show at a glance under every desktop: a theme's icon
+    // may be a pale full-colour picture that looks disabled either way (Adwaita's go-previous).
+    static QIcon templateIcon(const QString& symbol);
     // The icon of a file type: the theme's icon for the MIME type, else its generic icon, else our
     // own folder or document.
     static QIcon fileTypeIcon(const QString& mimeTypeName, bool isDirectory);

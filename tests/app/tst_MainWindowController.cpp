@@ -1004,7 +1004,7 @@ void tst_MainWindowController::keysGoToTheBrowserWhenItComes() {
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QWidget* before = searching ? static_cast<QWidget*>(window->findChild<QLineEdit*>())
-                                : static_cast<QWidget*>(m_controller->toolbar()->backButton());
+                                : static_cast<QWidget*>(m_controller->toolbar()->copyButton());
     QVERIFY(before);
     before->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), before);

@@ -337,8 +337,9 @@ void tst_WindowKeys::historyAndSearchKeys() {
 void tst_WindowKeys::tabGoesRoundTheMainWindow() {
     launch();
     QTRY_VERIFY(main()->pathBarView()->pathControl()->visibleSegmentCount() == 1);
-    const QStringList loop{"Back",           "Forward",   "view Columns",       "search",  "Copy to Computer",
-                           "Toggle Preview", "Transfers", "path Studio iPhone", "sidebar", "column /"};
+    // Back and Forward have no history to go to yet: disabled, they are passed over.
+    const QStringList loop{"view Columns",       "search",  "Copy to Computer", "Toggle Preview", "Transfers",
+                           "path Studio iPhone", "sidebar", "column /"};
     QCOMPARE(tabStops(int(loop.size())), loop);
     QStringList backwards = loop;
     std::reverse(backwards.begin(), backwards.end());

@@ -43,8 +43,9 @@ AlertDialog* openDialog(QWidget& window) {
 Q_DECLARE_METATYPE(std::function<void(AlertDialog&)>)
 
 // The production alert: buttons in the given order and answered by index from 1000, Return is the
-// first button, Escape answers only a "Cancel" button, the check box and text field come back
-// with the answer, and the question is asked without a nested event loop and can be withdrawn.
+// first button and has the keyboard, Escape answers a "Cancel" button or a lone button, the check
+// box and text field come back with the answer, and the question is asked without a nested event
+// loop and can be withdrawn.
 class tst_AlertPresenter : public QObject {
     Q_OBJECT
 
@@ -71,6 +72,13 @@ private slots:
             << QStringList{"Delete", "Cancel"}
             << std::function<void(AlertDialog&)>([](AlertDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); })
             << 1001 << false;
+        QTest::newRow("Escape answers the only button")
+            << QStringList{"OK"}
+            << std::function<void(AlertDialog&)>([](AlertDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); })
+            << 1000 << false;
+        QTest::newRow("the close button answers the only button")
+            << QStringList{"OK"} << std::function<void(AlertDialog&)>([](AlertDialog& d) { d.close(); })
+            << 1000 << false;
     }
 
     void answers() {
@@ -94,6 +102,7 @@ private slots:
         QCOMPARE(titles, buttons);
         QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("alertMessage"))->text(), request.message);
         act(*dialog);
+        QTRY_VERIFY2(asking.isReady(), "the alert is still open");
         const AlertResponse response = runSync(std::move(asking));
         QCOMPARE(response.code, code);
         QCOMPARE(response.checkBoxOn, checked);
@@ -113,6 +122,48 @@ private slots:
         QVERIFY(!asking.isReady());
         dialog->buttons().at(2)->click();
         QCOMPARE(runSync(std::move(asking)).buttonIndex(), 2);
+    }
+
+    // The keyboard starts on the button Return answers, not on a check box that comes first in the
+    // tab order (under the GNOME theme Return would tick it); Tab still reaches the box. A name to
+    // type keeps the field.
+    void focusStartsWhereReturnAnswers_data() {
+        QTest::addColumn<bool>("checkBox");
+        QTest::addColumn<bool>("textField");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("check box above three buttons")
+            << true << false << QStringList{"Replace", "Keep Both", "Stop"};
+        QTest::newRow("one button") << false << false << QStringList{"OK"};
+        QTest::newRow("text field") << false << true << QStringList{"Rename", "Cancel"};
+    }
+
+    void focusStartsWhereReturnAnswers() {
+        QFETCH(bool, checkBox);
+        QFETCH(bool, textField);
+        QFETCH(QStringList, buttons);
+        QWidget window;
+        window.show();
+        AlertRequest request = conflictLike();
+        request.buttons = buttons;
+        if (!checkBox)
+            request.checkBox.reset();
+        if (textField)
+            request.textField = AlertRequest::TextField{QStringLiteral("untitled folder")};
+        DialogAlertPresenter presenter;
+        async::Task<AlertResponse> asking = presenter.ask(request, &window, {});
+        AlertDialog* dialog = openDialog(window);
+        QVERIFY(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QWidget* expected =
+            textField ? static_cast<QWidget*>(dialog->textField()) : dialog->buttons().front();
+        QCOMPARE(QApplication::focusWidget(), expected);
+        if (checkBox) {
+            for (int tabs = 0; tabs < 4 && QApplication::focusWidget() != dialog->checkBox(); ++tabs)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), dialog->checkBox());
+        }
+        dialog->buttons().front()->click();
+        QCOMPARE(runSync(std::move(asking)).buttonIndex(), 0);
     }
 
     void textFieldComesBackWithTheAnswer() {
