@@ -1,6 +1,6 @@
 #include "browser/FlatBrowserController.h"
 
-#include "browser/BrowserKey.h"
+#include "browser/BrowserKeyHandlers.h"
 #include "browser/BrowserText.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/DragAndDropHandler.h"
@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QGridLayout>
 #include <QItemSelectionModel>
-#include <QKeyEvent>
 
 namespace {
 
@@ -55,41 +54,6 @@ void reloadIfShowing(const Self& self) {
 
 } // namespace
 
-// --- keys ---
-
-std::function<void()>* FlatBrowserKeys::callbackFor(const QKeyEvent* event) {
-    switch (browserKeyFor(event)) {
-    case BrowserKey::deleteItems:
-        return &onDelete;
-    case BrowserKey::rename:
-        return &onRename;
-    case BrowserKey::quickLook:
-        return &onQuickLook;
-    case BrowserKey::copy:
-        return &onCopy;
-    case BrowserKey::cut:
-        return &onCut;
-    case BrowserKey::paste:
-        return &onPaste;
-    case BrowserKey::duplicate:
-        return &onDuplicate;
-    case BrowserKey::none:
-        break;
-    }
-    return nullptr;
-}
-
-bool FlatBrowserKeys::handle(QKeyEvent* event) {
-    std::function<void()>* callback = callbackFor(event);
-    if (!callback)
-        return false;
-    // A key of the view without a handler is swallowed, never handed on.
-    event->accept();
-    if (*callback)
-        (*callback)();
-    return true;
-}
-
 // --- set-up ---
 
 FlatBrowserController::FlatBrowserController(std::shared_ptr<FileSystemProvider> fileSystemProvider,
@@ -111,7 +75,7 @@ FlatBrowserController::~FlatBrowserController() {
 }
 
 void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemListModel* model,
-                                           FlatBrowserKeys* keys) {
+                                           BrowserKeyHandlers* keys) {
     m_itemView = view;
     m_model = model;
     // The view and the placeholder share one cell: the placeholder lies over the view.
