@@ -1,6 +1,7 @@
 #include "browser/FileItemListModel.h"
 #include "browser/ColumnBrowserViewController.h"
 
+#include "browser/BrowserNotices.h"
 #include "browser/BrowserText.h"
 #include "browser/ColumnDividerView.h"
 #include "browser/ColumnPanelView.h"
@@ -10,7 +11,6 @@
 #include "device/AFCComponents.h"
 #include "device/AFCLocation.h"
 #include "platform/Logger.h"
-#include "platform/NotificationCenter.h"
 #include "platform/UiTimerSource.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
@@ -68,33 +68,25 @@ ColumnBrowserViewController::ColumnBrowserViewController(
                           folder.absoluteString());
         self->m_transferManager->startTransfer(urls, folder);
     };
-    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
-        [self](const std::optional<URL>& path) {
-            // None leaves the columns as they are, and so does the same folder again while it is
-            // the only column. Shown again once the columns went deeper (its sidebar row or path
-            // bar segment clicked), it is the only column once more.
-            if (!self || !path)
-                return;
-            if (self->m_shownPath == path && self->m_columns.size() == 1 &&
-                self->m_columns.first().path == *path)
-                return;
-            self->m_shownPath = path;
-            self->resetColumns(*path);
-        },
-        Delivery::Queued));
-    m_cancellables.push_back(m_navigationState.searchQuery.subscribe(
-        [self](const QString&) {
-            if (self)
-                self->applySearchFilter();
-        },
-        Delivery::Queued));
-    for (const QString& name : {TransferManager::afcFilesDeleted, TransferManager::afcFilesUploaded}) {
-        m_cancellables.push_back(
-            NotificationCenter::defaultCenter().observe(name, [self](const Notification&) {
-                if (self)
-                    self->refreshAllColumns();
-            }));
-    }
+    BrowserNotices notices;
+    notices.onPath = [this](const std::optional<URL>& path) {
+        // None leaves the columns as they are, and so does the same folder again while it is
+        // the only column. Shown again once the columns went deeper (its sidebar row or path
+        // bar segment clicked), it is the only column once more.
+        if (!path)
+            return;
+        if (m_shownPath == path && m_columns.size() == 1 && m_columns.first().path == *path)
+            return;
+        m_shownPath = path;
+        resetColumns(*path);
+    };
+    notices.onSearch = [this] {
+        applySearchFilter();
+    };
+    notices.onDeviceFilesChanged = [this] {
+        refreshAllColumns();
+    };
+    notices.follow(this, m_navigationState, m_cancellables);
 }
 
 ColumnBrowserViewController::~ColumnBrowserViewController() {

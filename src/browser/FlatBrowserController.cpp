@@ -1,6 +1,7 @@
 #include "browser/FlatBrowserController.h"
 
 #include "browser/BrowserKeyHandlers.h"
+#include "browser/BrowserNotices.h"
 #include "browser/BrowserText.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/DragAndDropHandler.h"
@@ -8,7 +9,6 @@
 #include "browser/FileItemListModel.h"
 #include "browser/OrvantaDragMimeData.h"
 #include "platform/Logger.h"
-#include "platform/NotificationCenter.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "services/FavoritesManager.h"
@@ -45,11 +45,6 @@ async::Task<void> listFolder(Self self, std::shared_ptr<FileSystemProvider> prov
         self->applyListingFailure(generation, url, failure);
     else
         self->applyListing(generation, url, items);
-}
-
-void reloadIfShowing(const Self& self) {
-    if (self)
-        self->reloadCurrentFolder();
 }
 
 } // namespace
@@ -117,30 +112,26 @@ void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemList
         m_cancellables.push_back(
             clipboard->mode.subscribe([redraw](ClipboardManager::Mode) { redraw(); }, Delivery::Queued));
     }
+    BrowserNotices notices;
     auto initial = std::make_shared<bool>(true);
-    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
-        [self, initial](const std::optional<URL>& path) {
-            const bool first = std::exchange(*initial, false);
-            // The folder already shown leaves the view as it is; none keeps what is shown.
-            if (!self || !path || self->m_folder == path)
-                return;
-            // A browser that a mode switch made starts on the folder it took over, not on the
-            // path navigation set before.
-            if (first && self->m_folder)
-                return;
-            self->showFolder(*path);
-        },
-        Delivery::Queued));
-    m_cancellables.push_back(m_navigationState.searchQuery.subscribe(
-        [self](const QString&) {
-            if (self)
-                self->applyFilter();
-        },
-        Delivery::Queued));
-    for (const QString& name : {TransferManager::afcFilesDeleted, TransferManager::afcFilesUploaded}) {
-        m_cancellables.push_back(NotificationCenter::defaultCenter().observe(
-            name, [self](const Notification&) { reloadIfShowing(self); }));
-    }
+    notices.onPath = [this, initial](const std::optional<URL>& path) {
+        const bool first = std::exchange(*initial, false);
+        // The folder already shown leaves the view as it is; none keeps what is shown.
+        if (!path || m_folder == path)
+            return;
+        // A browser that a mode switch made starts on the folder it took over, not on the
+        // path navigation set before.
+        if (first && m_folder)
+            return;
+        showFolder(*path);
+    };
+    notices.onSearch = [this] {
+        applyFilter();
+    };
+    notices.onDeviceFilesChanged = [this] {
+        reloadCurrentFolder();
+    };
+    notices.follow(this, m_navigationState, m_cancellables);
 }
 
 void FlatBrowserController::startTask(async::TaskHandle<void> task) {
