@@ -4,11 +4,10 @@
 
 #include "browser/ColumnBrowserViewController.h"
 
+#include "browser/BrowserDeletion.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "platform/Logger.h"
-#include "platform/async/AsyncLog.h"
-#include "platform/async/Cancellation.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
@@ -56,21 +55,8 @@ async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> pro
             co_return;
     }
     // Once confirmed, the deletions run to their end even when the browser goes away meanwhile.
-    QStringList failures;
-    for (const FileItem& item : std::as_const(items)) {
-        std::exception_ptr failure;
-        try {
-            co_await provider->deleteItem(item);
-        } catch (const async::CancelledError&) {
-            throw;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure) {
-            failures.append(item.name());
-            Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
-        }
-    }
+    async::Task<QStringList> deleting = BrowserDeletion::deleteEach(provider, items);
+    const QStringList failures = co_await deleting;
     if (!self)
         co_return;
     self->didChangeContents();

@@ -4,6 +4,7 @@
 
 #include "browser/FlatBrowserController.h"
 
+#include "browser/BrowserDeletion.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/FileItemListModel.h"
 #include "browser/RenameFailure.h"
@@ -53,21 +54,9 @@ async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> pro
         if (answer.buttonIndex() != 0)
             co_return;
     }
-    // Once confirmed, every deletion is tried, each on its own: one that fails is logged and the
-    // next one follows.
-    for (qsizetype index = 0; index < items.size(); ++index) {
-        const FileItem item = items.at(index);
-        std::exception_ptr failure;
-        try {
-            co_await provider->deleteItem(item);
-        } catch (const async::CancelledError&) {
-            throw;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure)
-            Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
-    }
+    // Once confirmed, every deletion is tried, each on its own; one that fails is logged there.
+    async::Task<QStringList> deleting = BrowserDeletion::deleteEach(provider, items);
+    co_await deleting;
     didChangeContents(self);
 }
 
