@@ -6,23 +6,17 @@
 #include "app/StatusBarView.h"
 #include "app/Toolbar.h"
 #include "app/TransferProgressWindowController.h"
-#include "browser/BrowserCommandHandling.h"
 #include "browser/BrowserContainerController.h"
-#include "browser/FileContextMenu.h"
 #include "device/DeviceManager.h"
 #include "models/TransferError.h"
-#include "platform/DateFormat.h"
 #include "platform/Logger.h"
 #include "platform/ObservableOperators.h"
 #include "platform/UiTimerSource.h"
 #include "platform/UserDefaults.h"
-#include "platform/async/AsyncLog.h"
-#include "platform/async/Cancellation.h"
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
 #include "services/NavigationState.h"
 #include "services/PreferencesViewController.h"
-#include "services/SelectionOrder.h"
 #include "sidebar/PreviewPaneViewController.h"
 #include "sidebar/QuickLookCoordinator.h"
 #include "sidebar/SidebarViewController.h"
@@ -33,14 +27,11 @@
 #include "uikit/Colours.h"
 #include "uikit/FolderChooser.h"
 #include "uikit/Fonts.h"
-#include "uikit/QuickLookPanel.h"
 #include "uikit/Symbols.h"
-#include "uikit/Workspace.h"
 
 #include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -49,9 +40,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <filesystem>
-#include <system_error>
 
 namespace {
 
@@ -65,60 +53,6 @@ QLabel* makeLabel(const QString& text, int pixelSize, Fonts::Weight weight, Colo
     label->setAlignment(Qt::AlignHCenter);
     Colours::setLabelColour(label, colour);
     return label;
-}
-
-// Copy's folder question: the copy starts only when the user chose a folder and the window's
-// controller is still there.
-async::Task<void> copyIntoChosenFolder(QPointer<MainWindowController> controller,
-                                       std::shared_ptr<FolderChooser> chooser,
-                                       TransferManager* transferManager, QList<FileItem> items,
-                                       std::stop_token token) {
-    FolderChooser::Request request;
-    request.prompt = QStringLiteral("Copy Here");
-    request.message = QStringLiteral("Choose a destination for %1 item%2")
-                          .arg(items.size())
-                          .arg(items.size() == 1 ? "" : "s");
-    QWidget* parent = controller ? controller->window() : nullptr;
-    const std::optional<URL> chosen = co_await chooser->choose(request, parent, token);
-    if (token.stop_requested() || !controller || !chosen)
-        co_return;
-    const Transfer transfer = transferManager->startTransfer(items, *chosen);
-    transferManager->launchTask(transfer);
-}
-
-// The folder tasks a controller started: they hold it weakly and do nothing once it is gone.
-async::Task<void> runAutoIngest(QPointer<MainWindowController> controller,
-                                std::shared_ptr<FileSystemProvider> provider,
-                                TransferManager* transferManager, iOSDevice device, URL url,
-                                std::stop_token token) {
-    QList<FileItem> items;
-    std::exception_ptr failure;
-    try {
-        items = co_await provider->listDirectory(url);
-    } catch (const async::CancelledError&) {
-        throw;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (token.stop_requested() || !controller)
-        co_return;
-    if (failure) {
-        Logger::transfer().error("Auto-ingest failed: %s", async::describeException(failure));
-        co_return;
-    }
-    if (items.isEmpty())
-        co_return;
-
-    const URL destination = controller->autoIngestDestination(device);
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(destination.toLocalFile().toStdString()),
-                                        error);
-    if (error) {
-        Logger::transfer().error("Auto-ingest failed: %s", QString::fromStdString(error.message()));
-        co_return;
-    }
-    const Transfer transfer = transferManager->startTransfer(items, destination);
-    transferManager->launchTask(transfer);
 }
 
 } // namespace
@@ -412,24 +346,6 @@ void MainWindowController::setupBindings() {
         [this](const QList<Transfer>& transfers) { handleCompletedTransfers(transfers); }, Delivery::Queued));
 }
 
-QString MainWindowController::displayName(const iOSDevice& device) {
-    return device.name().isEmpty() ? device.model() : device.name();
-}
-
-QString MainWindowController::ingestFolderName(const iOSDevice& device) {
-    const auto clean = [](QString name) {
-        name.replace(u'/', u'-');
-        name.replace(QChar(u'\0'), u'-');
-        name = name.trimmed();
-        return (name.isEmpty() || name == u"." || name == u"..") ? QString() : name;
-    };
-    if (QString name = clean(displayName(device)); !name.isEmpty())
-        return name;
-    if (QString model = clean(device.model()); !model.isEmpty())
-        return model;
-    return QStringLiteral("Device");
-}
-
 std::optional<iOSDevice> MainWindowController::deviceShown(const QList<URL>& columnPaths,
                                                            const QList<iOSDevice>& devices) {
     if (devices.isEmpty())
@@ -498,74 +414,6 @@ void MainWindowController::updateEmptyStateSubtitle() {
         m_emptyStateSubtitleLabel->setText(subtitleText());
 }
 
-void MainWindowController::handleDevicesChanged(const QList<iOSDevice>& devices) {
-    QSet<QString> udids;
-    QSet<QString> reachable;
-    for (const iOSDevice& device : devices) {
-        udids.insert(device.udid());
-        if (device.isAFCConnected())
-            reachable.insert(device.udid());
-    }
-    const QSet<QString> newUDIDs = udids - m_knownDeviceUDIDs;
-    // A device that came or went, or whose files became reachable or not (back locked, unlocked
-    // since): what was listed from it before is no longer known to be there.
-    const bool reachChanged = udids != m_knownDeviceUDIDs || reachable != m_reachableDeviceUDIDs;
-    m_knownDeviceUDIDs = udids;
-    m_reachableDeviceUDIDs = reachable;
-    if (reachChanged)
-        m_fileSystemProvider->invalidateCache();
-
-    if (devices.isEmpty()) {
-        Logger::ui().info("No devices connected — showing empty state");
-        showEmptyState();
-    } else {
-        QStringList names;
-        for (const iOSDevice& device : devices)
-            names << displayName(device);
-        Logger::ui().info("Devices connected: %s", names.join(QStringLiteral(", ")));
-        showBrowser();
-        // A folder of a device that has gone would be listed under another device's name, as a
-        // connection failure: the first device's root is shown instead, as when it first came.
-        const std::optional<URL>& current = m_navigationState->currentPath.value();
-        if (!current || (current->scheme() == u"afc" && !udids.contains(current->host())))
-            m_navigationState->navigate(
-                URL::fromComponents(QStringLiteral("afc"), devices.first().udid(), "/"));
-        // A browser that stayed through the change asks its folders again; a new one lists anyway.
-        if (reachChanged && m_browserContainer)
-            m_browserContainer->listAgain();
-    }
-    for (const QString& udid : newUDIDs) {
-        for (const iOSDevice& device : devices) {
-            if (device.udid() == udid) {
-                startAutoIngest(device);
-                break;
-            }
-        }
-    }
-}
-
-URL MainWindowController::autoIngestDestination(const iOSDevice& device) const {
-    URL destination = PreferencesViewController::autoIngestDestination();
-    if (PreferencesViewController::autoIngestIncludeDeviceFolder())
-        destination = destination.appendingPathComponent(ingestFolderName(device), true);
-    if (PreferencesViewController::autoIngestIncludeDateFolder())
-        destination = destination.appendingPathComponent(DateFormat::dayFolder(QDate::currentDate()), true);
-    return destination;
-}
-
-void MainWindowController::startAutoIngest(const iOSDevice& device) {
-    if (!PreferencesViewController::autoIngestEnabled())
-        return;
-    const URL url = URL::fromComponents(QStringLiteral("afc"), device.udid(), QStringLiteral("/DCIM"));
-    QPointer<MainWindowController> self(this);
-    auto provider = m_fileSystemProvider;
-    TransferManager* transferManager = &m_transferManager;
-    m_ingestTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
-    m_ingestTasks.append(async::spawn([self, provider, transferManager, device, url](std::stop_token token) {
-        return runAutoIngest(self, provider, transferManager, device, url, token);
-    }));
-}
-
 // Each list as it was published: every failure gets its alert, also one that a later list
 // already pushed back. A list is published again for the same newest transfer (its report named,
 // for one): a failure is alerted about once.
@@ -591,223 +439,4 @@ void MainWindowController::showTransferError(const TransferError& error, const Q
     m_alertTasks.append(presentAlert(m_alertPresenter, m_window.get(),
                                      warningAlert(QString::fromLatin1(transferFailedAlertTitle),
                                                   transferFailedAlertText(error, fileName))));
-}
-
-BrowserCommandHandling* MainWindowController::currentBrowser() const {
-    return m_browserContainer ? m_browserContainer->currentCommandHandler() : nullptr;
-}
-
-bool MainWindowController::validate(const QString& selector) {
-    BrowserCommandHandling* browser = currentBrowser();
-    if (selector == u"cut:" || selector == u"copy:" || selector == u"duplicate:" ||
-        selector == u"deleteBackward:")
-        return browser && browser->hasSelection();
-    if (selector == u"rename:")
-        return browser && browser->canRename() && browser->hasSelection();
-    if (selector == u"paste:")
-        return browser && browser->canPaste();
-    if (selector == u"selectAll:")
-        return !m_navigationState->currentDirectoryContents.value().isEmpty();
-    if (selector == u"goBackAction:")
-        return !m_navigationState->backStack().isEmpty();
-    if (selector == u"goForwardAction:")
-        return !m_navigationState->forwardStack().isEmpty();
-    if (selector == u"showColumnsView:" || selector == u"showListView:" || selector == u"showIconsView:")
-        return true;
-    if (selector == u"toggleQuickLook:")
-        return true;
-    // As the context menu offers it: for one item of the browser on screen.
-    if (selector == u"getInfo:")
-        return browser && m_navigationState->selectedItems.value().size() == 1;
-    // Quick Look and the Transfer Center arrive with the windows that answer them.
-    return false;
-}
-
-void MainWindowController::setViewMode(BrowserViewMode mode) {
-    m_navigationState->viewMode = mode;
-}
-
-void MainWindowController::perform(const QString& selector, QObject*) {
-    BrowserCommandHandling* browser = currentBrowser();
-    // An edit command no browser answers beeps; it is not validated first, so that the beep
-    // sounds also where the menu item was disabled (a key that still reached us).
-    using Command = void (BrowserCommandHandling::*)();
-    static const QHash<QString, Command> editCommands{
-        {QStringLiteral("cut:"), &BrowserCommandHandling::cutSelection},
-        {QStringLiteral("copy:"), &BrowserCommandHandling::copySelection},
-        {QStringLiteral("paste:"), &BrowserCommandHandling::paste},
-        {QStringLiteral("duplicate:"), &BrowserCommandHandling::duplicateSelection},
-        {QStringLiteral("deleteBackward:"), &BrowserCommandHandling::deleteSelection},
-        {QStringLiteral("rename:"), &BrowserCommandHandling::renameSelection},
-    };
-    if (const auto command = editCommands.constFind(selector); command != editCommands.constEnd()) {
-        if (!browser) {
-            Beep::beep();
-            return;
-        }
-        // A stale enabled state never runs a command: Qt hands a disabled item's key on.
-        if (validate(selector))
-            (browser->**command)();
-        return;
-    }
-    if (selector == u"selectAll:") {
-        if (browser) {
-            browser->selectAllItems();
-        } else {
-            const QList<FileItem>& contents = m_navigationState->currentDirectoryContents.value();
-            m_navigationState->selectedItems = QSet<FileItem>(contents.begin(), contents.end());
-        }
-        return;
-    }
-    if (!validate(selector))
-        return;
-    if (selector == u"toggleQuickLook:") {
-        toggleQuickLook();
-        return;
-    }
-    if (selector == u"getInfo:") {
-        showItemInfo(*m_navigationState->selectedItems.value().cbegin(), m_deviceManager.afcBridge(), nullptr,
-                     m_window.get(), &Workspace::reveal, m_alertPresenter);
-        return;
-    }
-    if (selector == u"showColumnsView:")
-        setViewMode(BrowserViewMode::column);
-    else if (selector == u"showListView:")
-        setViewMode(BrowserViewMode::list);
-    else if (selector == u"showIconsView:")
-        setViewMode(BrowserViewMode::icon);
-    else if (selector == u"goBackAction:")
-        m_navigationState->goBack();
-    else if (selector == u"goForwardAction:")
-        m_navigationState->goForward();
-}
-
-QuickLookCoordinator* MainWindowController::quickLookCoordinator() {
-    if (!m_quickLookCoordinator) {
-        m_quickLookCoordinator = std::make_unique<QuickLookCoordinator>(
-            *m_navigationState, m_deviceManager.afcBridge(), UiTimerSource::system());
-        QPointer<QMainWindow> window(m_window.get());
-        m_quickLookCoordinator->mainWindow = [window]() -> QWidget* {
-            return window.data();
-        };
-        m_quickLookCoordinator->alertPresenter = m_alertPresenter;
-    }
-    return m_quickLookCoordinator.get();
-}
-
-void MainWindowController::toggleQuickLook() {
-    QuickLookCoordinator* coordinator = quickLookCoordinator();
-    QuickLookPanel* panel = QuickLookPanel::shared();
-    if (panel->isPanelVisible()) {
-        panel->orderOut();
-        return;
-    }
-    // A second press while the first still waits for a device copy means "never mind".
-    if (coordinator->cancelPendingShows())
-        return;
-    coordinator->showPanel(panel);
-}
-
-// --- the toolbar ---
-
-void MainWindowController::setupToolbar() {
-    auto* toolbar = new Toolbar;
-    QPointer<MainWindowController> self(this);
-    toolbar->onBackForward = [self](int index) {
-        if (self)
-            self->backForwardClicked(index);
-    };
-    toolbar->onViewMode = [self](int segment) {
-        if (self)
-            self->viewModeChanged(segment);
-    };
-    toolbar->onSearch = [self](const QString& text) {
-        if (self)
-            self->searchFieldChanged(text);
-    };
-    toolbar->onCopy = [self] {
-        // The modifiers of the click's own event, not the keyboard's state now.
-        if (self)
-            self->copySelectedFiles(QGuiApplication::keyboardModifiers());
-    };
-    toolbar->onTogglePreview = [self] {
-        if (self)
-            self->togglePreviewPane();
-    };
-    toolbar->onShowTransferCenter = [self, toolbar] {
-        if (self && self->sendAction)
-            self->sendAction(QStringLiteral("showTransferCenter:"), toolbar->transferCenterButton());
-    };
-    m_window->addToolBar(Qt::TopToolBarArea, toolbar);
-    m_toolbar = toolbar;
-}
-
-void MainWindowController::setFolderChooser(std::shared_ptr<FolderChooser> chooser) {
-    m_folderChooser = std::move(chooser);
-}
-
-void MainWindowController::backForwardClicked(int index) {
-    if (index == 0)
-        m_navigationState->goBack();
-    else
-        m_navigationState->goForward();
-}
-
-void MainWindowController::viewModeChanged(int segment) {
-    if (unsigned(segment) < 3)
-        setViewMode(BrowserViewMode(segment));
-}
-
-void MainWindowController::searchFieldChanged(const QString& text) {
-    m_navigationState->searchQuery = text;
-}
-
-void MainWindowController::togglePreviewPane() {
-    // Once the split view is gone (the empty state) there is no pane to fold.
-    if (!m_splitView || !m_previewPaneView || m_previewPaneView->parentWidget() != m_splitView)
-        return;
-    const int index = m_splitView->indexOf(m_previewPaneView);
-    // Dragging the divider to the edge collapses the pane to no width while it stays shown: that
-    // counts as folded too, or the toggle would "show" a pane nobody can see.
-    const bool folded = m_previewPaneView->isHidden() || m_splitView->sizes().value(index) == 0;
-    if (!folded) {
-        m_previewPaneView->hide();
-        return;
-    }
-    m_previewPaneView->show();
-    QList<int> sizes = m_splitView->sizes();
-    if (sizes.value(index) > 0)
-        return;
-    // A pane the splitter collapsed comes back at its first width, taken from the browser.
-    const int width = std::clamp(previewPaneWidth, m_previewPaneView->minimumWidth(),
-                                 m_previewPaneView->maximumWidth());
-    const int browserIndex = m_splitView->indexOf(m_browserContainerView);
-    sizes[index] = width;
-    if (browserIndex >= 0)
-        sizes[browserIndex] = std::max(0, sizes[browserIndex] - width);
-    m_splitView->setSizes(sizes);
-}
-
-void MainWindowController::copySelectedFiles(Qt::KeyboardModifiers modifiers) {
-    const QSet<FileItem>& selection = m_navigationState->selectedItems.value();
-    if (selection.isEmpty()) {
-        Beep::beep();
-        return;
-    }
-    const QList<FileItem> items =
-        SelectionOrder::inListingOrder(selection, m_navigationState->currentDirectoryContents.value());
-
-    if (modifiers.testFlag(Qt::AltModifier)) {
-        QPointer<MainWindowController> self(this);
-        auto chooser = m_folderChooser;
-        TransferManager* transferManager = &m_transferManager;
-        m_copyTasks.removeIf([](const async::TaskHandle<void>& task) { return task.isFinished(); });
-        m_copyTasks.append(async::spawn([self, chooser, transferManager, items](std::stop_token token) {
-            return copyIntoChosenFolder(self, chooser, transferManager, items, token);
-        }));
-        return;
-    }
-    const Transfer transfer =
-        m_transferManager.startTransfer(items, PreferencesViewController::defaultDestination());
-    m_transferManager.launchTask(transfer);
 }

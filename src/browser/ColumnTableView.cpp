@@ -1,6 +1,5 @@
 #include "browser/ColumnTableView.h"
 
-#include "browser/BrowserKey.h"
 #include "platform/UiTimerSource.h"
 #include "uikit/Colours.h"
 
@@ -33,44 +32,18 @@ std::function<void()>* ColumnTableView::callbackFor(const QKeyEvent* event) {
         return alt ? nullptr : &onLeftArrow;
     if (event->key() == Qt::Key_Right)
         return alt ? nullptr : &onRightArrow;
-    switch (browserKeyFor(event)) {
-    case BrowserKey::deleteItems:
-        return &onDelete;
-    case BrowserKey::rename:
-        return &onRename;
-    case BrowserKey::quickLook:
-        return &onQuickLook;
-    case BrowserKey::copy:
-        return &onCopy;
-    case BrowserKey::cut:
-        return &onCut;
-    case BrowserKey::paste:
-        return &onPaste;
-    case BrowserKey::duplicate:
-        return &onDuplicate;
-    case BrowserKey::none:
-        break;
-    }
-    return nullptr;
+    return BrowserKeyHandlers::callbackFor(event);
 }
 
 bool ColumnTableView::event(QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && callbackFor(static_cast<QKeyEvent*>(event))) {
-        event->accept();
+    if (takeShortcutOverride(event))
         return true;
-    }
     return QListView::event(event);
 }
 
 void ColumnTableView::keyPressEvent(QKeyEvent* event) {
-    if (std::function<void()>* callback = callbackFor(event)) {
-        // A key of the column without a handler is swallowed, never handed on.
-        event->accept();
-        if (*callback)
-            (*callback)();
-        return;
-    }
-    QListView::keyPressEvent(event);
+    if (!handle(event))
+        QListView::keyPressEvent(event);
 }
 
 void ColumnTableView::mousePressEvent(QMouseEvent* event) {

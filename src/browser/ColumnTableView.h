@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/BrowserKeyHandlers.h"
 #include "browser/DropHighlight.h"
 #include "browser/RowDropRules.h"
 #include "platform/Subscription.h"
@@ -14,7 +15,7 @@ class UiTimerSource;
 // The list of one column. It turns its own keys and a slow second click into callbacks, and
 // takes exactly those keys before the menus do, so that a key pressed here runs the column's
 // handler and never the menu item with the same shortcut as well.
-class ColumnTableView : public QListView {
+class ColumnTableView : public QListView, public BrowserKeyHandlers {
     Q_OBJECT
 public:
     // How long after the second click the rename opens, beyond the double-click interval: a
@@ -25,14 +26,6 @@ public:
 
     std::function<void()> onRightArrow;
     std::function<void()> onLeftArrow;
-    std::function<void()> onDelete;
-    std::function<void()> onRename;
-    std::function<void()> onCopy;
-    std::function<void()> onCut;
-    std::function<void()> onPaste;
-    std::function<void()> onDuplicate;
-    // Space: the Quick Look toggle, sent through the window's command chain.
-    std::function<void()> onQuickLook;
     std::function<void(int row)> onSlowSecondClick;
 
     // Drags and drops: the panel decides, the list only says which row the pointer is on and
@@ -64,8 +57,9 @@ public:
     // the grace above.
     static int slowClickDelayMs();
 
-    // The callback slot a key belongs to, or nullptr when the key is not the column's.
-    std::function<void()>* callbackFor(const QKeyEvent* event);
+    // The callback slot a key belongs to, or nullptr when the key is not the column's: the edit
+    // keys, and Left and Right without Alt.
+    std::function<void()>* callbackFor(const QKeyEvent* event) override;
 
 protected:
     bool event(QEvent* event) override;

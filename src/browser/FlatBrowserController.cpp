@@ -1,19 +1,14 @@
 #include "browser/FlatBrowserController.h"
 
-#include "browser/BrowserKey.h"
+#include "browser/BrowserKeyHandlers.h"
+#include "browser/BrowserNotices.h"
 #include "browser/BrowserText.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/DragAndDropHandler.h"
-#include "browser/DragOutProduction.h"
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileItemListModel.h"
 #include "browser/OrvantaDragMimeData.h"
-#include "browser/RenameFailure.h"
-#include "browser/RowDropRules.h"
 #include "platform/Logger.h"
-#include "platform/NotificationCenter.h"
-#include "platform/UiTimerSource.h"
-#include "platform/UniformType.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "services/FavoritesManager.h"
@@ -26,11 +21,8 @@
 
 #include <QAbstractItemView>
 #include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QItemSelectionModel>
-#include <QKeyEvent>
-#include <QMenu>
 
 namespace {
 
@@ -55,194 +47,7 @@ async::Task<void> listFolder(Self self, std::shared_ptr<FileSystemProvider> prov
         self->applyListing(generation, url, items);
 }
 
-void reloadIfShowing(const Self& self) {
-    if (self)
-        self->reloadCurrentFolder();
-}
-
-// After a change this browser made: its folder lists again and the other browsers hear of it.
-void didChangeContents(const Self& self) {
-    if (!self)
-        return;
-    self->reloadCurrentFolder();
-    if (self->onContentsChanged)
-        self->onContentsChanged();
-}
-
-async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
-    if (clipboard)
-        co_await clipboard->paste(folder);
-    didChangeContents(self);
-}
-
-async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> provider,
-                              std::shared_ptr<AlertPresenter> presenter, QList<FileItem> items,
-                              std::stop_token token) {
-    if (items.first().path().scheme() == u"afc") {
-        if (!self)
-            co_return;
-        AlertRequest question;
-        question.style = AlertRequest::Style::warning;
-        question.message = FlatBrowserController::deleteQuestion(items);
-        question.informative =
-            QStringLiteral("This will permanently delete the selected item(s) from your device.");
-        question.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
-        QWidget* parent = self->window();
-        const AlertResponse answer = co_await presenter->ask(question, parent, token);
-        if (answer.buttonIndex() != 0)
-            co_return;
-    }
-    // Once confirmed, every deletion is tried, each on its own: one that fails is logged and the
-    // next one follows.
-    for (qsizetype index = 0; index < items.size(); ++index) {
-        const FileItem item = items.at(index);
-        std::exception_ptr failure;
-        try {
-            co_await provider->deleteItem(item);
-        } catch (const async::CancelledError&) {
-            throw;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure)
-            Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
-    }
-    didChangeContents(self);
-}
-
-async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,
-                             std::shared_ptr<AlertPresenter> presenter, FileItem item,
-                             std::stop_token token) {
-    if (!self)
-        co_return;
-    AlertRequest question;
-    question.style = AlertRequest::Style::informational;
-    question.message = QStringLiteral("Rename");
-    question.informative = QStringLiteral("Enter a new name for \"%1\".").arg(item.name());
-    question.buttons = QStringList{QStringLiteral("Rename"), QStringLiteral("Cancel")};
-    AlertRequest::TextField field;
-    field.initialText = item.name();
-    question.textField = field;
-    QWidget* parent = self->window();
-    const AlertResponse answer = co_await presenter->ask(question, parent, token);
-    if (answer.buttonIndex() != 0)
-        co_return;
-    const QString newName = answer.text.trimmed();
-    if (newName == item.name() || !self)
-        co_return;
-    if (std::optional<AlertRequest> why = RenameFailure::refusal(item.name(), newName)) {
-        co_await presenter->ask(*why, self->window(), token);
-        co_return;
-    }
-    const URL from = item.path();
-    const URL to = from.deletingLastPathComponent().appendingPathComponent(newName, from.hasDirectoryPath());
-    std::exception_ptr failure;
-    try {
-        co_await provider->renameItem(from, to);
-    } catch (const async::CancelledError&) {
-        throw;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure)
-        Logger::ui().error("Rename failed: %s", async::describeException(failure));
-    didChangeContents(self);
-    if (!failure || !self)
-        co_return;
-    const AlertRequest why = RenameFailure::alert(item.name(), newName, failure);
-    QWidget* window = self->window();
-    co_await presenter->ask(why, window, token);
-}
-
-async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provider,
-                            std::shared_ptr<TransferManager> transfers, QList<FileItem> displayed,
-                            RowDropRules::Plan plan, std::stop_token) {
-    async::Task<QList<FileItem>> resolving = FlatBrowserController::fileItems(provider, displayed, plan.urls);
-    const QList<FileItem> items = co_await resolving;
-    if (items.isEmpty())
-        co_return;
-    std::exception_ptr failure;
-    try {
-        if (plan.isMove)
-            co_await transfers->moveItems(items, plan.target);
-        else
-            co_await transfers->transferAndAwait(items, plan.target, std::nullopt);
-    } catch (const async::CancelledError&) {
-        throw;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure)
-        Logger::ui().error("Drop failed: %s", async::describeException(failure));
-    didChangeContents(self);
-}
-
-async::Task<void> moveItems(std::shared_ptr<TransferManager> transfers, QList<FileItem> items, URL target,
-                            std::stop_token) {
-    std::exception_ptr failure;
-    try {
-        co_await transfers->moveItems(items, target);
-    } catch (const async::CancelledError&) {
-        throw;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure)
-        Logger::transfer().error("Move failed: %s", async::describeException(failure));
-}
-
-// An item for a dropped location nobody could describe: what the disk says of it, or nothing
-// but its name.
-FileItem itemFromURL(const URL& url) {
-    const QFileInfo info(url.isFileURL() ? url.toLocalFile() : QString());
-    const bool exists = url.isFileURL() && info.exists();
-    const bool isDirectory = exists && info.isDir();
-    const QString extension = QFileInfo(url.lastPathComponent()).suffix();
-    std::optional<UniformType> type = UniformType::forFilenameExtension(extension);
-    if (type && !type->conformsTo(UniformType::data()))
-        type.reset();
-    const FileKind kind = isDirectory ? FileKind(FileKind::folder) : FileKind::fromUTI(type);
-    const Date date = exists ? Date::fromQDateTime(info.lastModified()) : Date::now();
-    return FileItem(url.absoluteString(), url.lastPathComponent(), url, isDirectory,
-                    exists && !isDirectory ? quint64(info.size()) : 0, date, kind, type);
-}
-
 } // namespace
-
-// --- keys ---
-
-std::function<void()>* FlatBrowserKeys::callbackFor(const QKeyEvent* event) {
-    switch (browserKeyFor(event)) {
-    case BrowserKey::deleteItems:
-        return &onDelete;
-    case BrowserKey::rename:
-        return &onRename;
-    case BrowserKey::quickLook:
-        return &onQuickLook;
-    case BrowserKey::copy:
-        return &onCopy;
-    case BrowserKey::cut:
-        return &onCut;
-    case BrowserKey::paste:
-        return &onPaste;
-    case BrowserKey::duplicate:
-        return &onDuplicate;
-    case BrowserKey::none:
-        break;
-    }
-    return nullptr;
-}
-
-bool FlatBrowserKeys::handle(QKeyEvent* event) {
-    std::function<void()>* callback = callbackFor(event);
-    if (!callback)
-        return false;
-    // A key of the view without a handler is swallowed, never handed on.
-    event->accept();
-    if (*callback)
-        (*callback)();
-    return true;
-}
 
 // --- set-up ---
 
@@ -265,7 +70,7 @@ FlatBrowserController::~FlatBrowserController() {
 }
 
 void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemListModel* model,
-                                           FlatBrowserKeys* keys) {
+                                           BrowserKeyHandlers* keys) {
     m_itemView = view;
     m_model = model;
     // The view and the placeholder share one cell: the placeholder lies over the view.
@@ -307,30 +112,26 @@ void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemList
         m_cancellables.push_back(
             clipboard->mode.subscribe([redraw](ClipboardManager::Mode) { redraw(); }, Delivery::Queued));
     }
+    BrowserNotices notices;
     auto initial = std::make_shared<bool>(true);
-    m_cancellables.push_back(m_navigationState.currentPath.subscribe(
-        [self, initial](const std::optional<URL>& path) {
-            const bool first = std::exchange(*initial, false);
-            // The folder already shown leaves the view as it is; none keeps what is shown.
-            if (!self || !path || self->m_folder == path)
-                return;
-            // A browser that a mode switch made starts on the folder it took over, not on the
-            // path navigation set before.
-            if (first && self->m_folder)
-                return;
-            self->showFolder(*path);
-        },
-        Delivery::Queued));
-    m_cancellables.push_back(m_navigationState.searchQuery.subscribe(
-        [self](const QString&) {
-            if (self)
-                self->applyFilter();
-        },
-        Delivery::Queued));
-    for (const QString& name : {TransferManager::afcFilesDeleted, TransferManager::afcFilesUploaded}) {
-        m_cancellables.push_back(NotificationCenter::defaultCenter().observe(
-            name, [self](const Notification&) { reloadIfShowing(self); }));
-    }
+    notices.onPath = [this, initial](const std::optional<URL>& path) {
+        const bool first = std::exchange(*initial, false);
+        // The folder already shown leaves the view as it is; none keeps what is shown.
+        if (!path || m_folder == path)
+            return;
+        // A browser that a mode switch made starts on the folder it took over, not on the
+        // path navigation set before.
+        if (first && m_folder)
+            return;
+        showFolder(*path);
+    };
+    notices.onSearch = [this] {
+        applyFilter();
+    };
+    notices.onDeviceFilesChanged = [this] {
+        reloadCurrentFolder();
+    };
+    notices.follow(this, m_navigationState, m_cancellables);
 }
 
 void FlatBrowserController::startTask(async::TaskHandle<void> task) {
@@ -404,6 +205,12 @@ void FlatBrowserController::loadDirectory(const URL& url, bool forgetCache) {
 void FlatBrowserController::reloadCurrentFolder() {
     if (const std::optional<URL> path = m_folder)
         loadDirectory(*path, true);
+}
+
+void FlatBrowserController::didChangeContents() {
+    reloadCurrentFolder();
+    if (onContentsChanged)
+        onContentsChanged();
 }
 
 void FlatBrowserController::applyListing(quint64 generation, const URL& url, const QList<FileItem>& items) {
@@ -591,284 +398,4 @@ void FlatBrowserController::selectAllItems() {
     // item would only cost. One that did not change (all selected already) is published here.
     if (m_selectionPublishes == published)
         syncSelection();
-}
-
-// --- commands ---
-
-bool FlatBrowserController::canPaste() const {
-    return m_clipboardManager && m_clipboardManager->canPaste(currentDirectoryURL());
-}
-
-void FlatBrowserController::setClipboard(bool cut) {
-    const QList<FileItem> items = selectedItems();
-    if (items.isEmpty() || !m_clipboardManager)
-        return;
-    m_clipboardManager->items = items;
-    m_clipboardManager->mode = cut ? ClipboardManager::Mode::cut : ClipboardManager::Mode::copy;
-}
-
-void FlatBrowserController::copySelection() {
-    setClipboard(false);
-}
-
-void FlatBrowserController::cutSelection() {
-    setClipboard(true);
-}
-
-void FlatBrowserController::paste() {
-    const URL target = currentDirectoryURL();
-    Self self(this);
-    ClipboardManager* clipboard = m_clipboardManager;
-    startTask(async::spawn([self, clipboard, target](std::stop_token token) {
-        return pasteInto(self, clipboard, target, token);
-    }));
-}
-
-void FlatBrowserController::duplicateSelection() {
-    if (!m_transferManager)
-        return;
-    for (const FileItem& item : selectedItems()) {
-        const URL folder = item.path().deletingLastPathComponent();
-        const QString newName =
-            ColumnBrowserViewController::uniqueDuplicateName(item.path().lastPathComponent(), folder);
-        // The engine names the copy after the source's name: the same item under its new name.
-        const FileItem source(item.id(), newName, item.path(), item.isDirectory(), item.size(),
-                              item.modifiedDate(), item.kind(), item.uti());
-        const Transfer transfer = m_transferManager->startTransfer(QList<FileItem>{source}, folder);
-        m_transferManager->launchTask(transfer);
-    }
-}
-
-QString FlatBrowserController::deleteQuestion(const QList<FileItem>& items) {
-    return ColumnBrowserViewController::deleteQuestion(items);
-}
-
-void FlatBrowserController::deleteSelection() {
-    confirmAndDelete(selectedItems());
-}
-
-void FlatBrowserController::confirmAndDelete(QList<FileItem> items) {
-    if (items.isEmpty())
-        return;
-    Self self(this);
-    auto provider = m_fileSystemProvider;
-    auto alerts = presenter();
-    startTask(async::spawn([self, provider, alerts, items](std::stop_token token) {
-        return deleteItems(self, provider, alerts, items, token);
-    }));
-}
-
-void FlatBrowserController::renameSelection() {
-    renameSelectedItem();
-}
-
-void FlatBrowserController::renameSelectedItem() {
-    const QList<FileItem> items = selectedItems();
-    if (items.size() != 1)
-        return;
-    Self self(this);
-    auto provider = m_fileSystemProvider;
-    auto alerts = presenter();
-    const FileItem item = items.first();
-    startTask(async::spawn([self, provider, alerts, item](std::stop_token token) {
-        return renameItem(self, provider, alerts, item, token);
-    }));
-}
-
-void FlatBrowserController::openItem(int row) {
-    if (row < 0 || row >= displayedItems().size())
-        return;
-    const FileItem item = displayedItems().at(row);
-    if (item.isDirectory())
-        m_navigationState.navigate(item.path());
-}
-
-// --- context menu ---
-
-FileContextMenuActions FlatBrowserController::menuActions(const QList<FileItem>& items) {
-    FileContextMenuActions actions;
-    Self self(this);
-    const auto command = [self](void (FlatBrowserController::*method)()) {
-        return [self, method] {
-            if (self)
-                (self.data()->*method)();
-        };
-    };
-    // The copy and move entries keep the items the menu was made for.
-    std::shared_ptr<TransferManager> transfers = m_transferManager;
-    if (transfers) {
-        actions.copyAction = [transfers, items](const URL& destination) {
-            const Transfer transfer = transfers->startTransfer(items, destination);
-            transfers->launchTask(transfer);
-        };
-        if (items.first().path().scheme() == u"afc") {
-            actions.moveAction = [self, transfers, items](const URL& destination) {
-                auto task = async::spawn([transfers, items, destination](std::stop_token token) {
-                    return moveItems(transfers, items, destination, token);
-                });
-                if (self)
-                    self->startTask(std::move(task));
-            };
-        }
-    }
-    if (items.size() == 1 && m_favoritesManager) {
-        FavoritesManager* favorites = m_favoritesManager;
-        actions.addToSidebarAction = [favorites](const FileItem& folder) {
-            favorites->add(folder.name(), folder.path(), QStringLiteral("folder.fill"));
-        };
-    }
-    actions.cutAction = command(&FlatBrowserController::cutSelection);
-    actions.copyClipboardAction = command(&FlatBrowserController::copySelection);
-    actions.pasteAction = command(&FlatBrowserController::paste);
-    actions.canPaste = canPaste();
-    if (items.size() == 1)
-        actions.renameAction = command(&FlatBrowserController::renameSelectedItem);
-    actions.duplicateAction = command(&FlatBrowserController::duplicateSelection);
-    // The selection when the entry is chosen.
-    actions.deleteAction = command(&FlatBrowserController::deleteSelection);
-    return actions;
-}
-
-QMenu* FlatBrowserController::contextMenuAt(const QPoint& viewportPoint) {
-    if (m_contextMenu) {
-        m_contextMenu->hide();
-        m_contextMenu->deleteLater();
-    }
-    const QModelIndex clicked = m_itemView->indexAt(viewportPoint);
-    if (clicked.isValid() && clicked.row() < displayedItems().size() &&
-        !selectedRows().contains(clicked.row())) {
-        if (contextClickAddsToSelection()) {
-            selectRows({clicked.row()}, true);
-        } else {
-            selectRows({clicked.row()}, false);
-            m_itemView->selectionModel()->setCurrentIndex(clicked, QItemSelectionModel::NoUpdate);
-        }
-        syncSelection();
-    }
-    const QList<FileItem> items = selectedItems();
-    std::shared_ptr<AFCBridge> bridge = m_transferManager ? m_transferManager->afcBridge() : nullptr;
-    m_contextMenu =
-        items.isEmpty() ? new QMenu(this) : makeFileContextMenu(items, bridge, menuActions(items), this);
-    if (ContextMenuTarget* target = ContextMenuTarget::of(m_contextMenu)) {
-        target->dialogParent = window();
-        target->alertPresenter = presenter();
-    }
-    if (onContextMenuMade)
-        onContextMenuMade(m_contextMenu);
-    return m_contextMenu;
-}
-
-// --- drags and drops ---
-
-RowDropRules::Operation FlatBrowserController::dropOperation(const QMimeData* data, int row, bool onItem,
-                                                             Qt::KeyboardModifiers modifiers,
-                                                             int* targetRow) const {
-    bool intoItem = onItem && row >= 0 && row < displayedItems().size();
-    if (intoItem && !displayedItems().at(row).isDirectory() && !refusesDropOnFile())
-        intoItem = false;
-    if (targetRow)
-        *targetRow = intoItem && displayedItems().at(row).isDirectory() ? row : -1;
-    // With no folder shown there is nowhere for a drop outside the items to go.
-    if (!intoItem && !m_folder)
-        return RowDropRules::Operation::none;
-    const RowDropRules::Context context = RowDropRules::contextFor(
-        data, displayedItems(), currentDirectoryURL(), intoItem ? row : -1,
-        intoItem ? RowDropRules::Position::on : RowDropRules::Position::above, modifiers);
-    return RowDropRules::validate(context);
-}
-
-Qt::DropAction FlatBrowserController::dropAction(const QMimeData* data, int row, bool onItem,
-                                                 Qt::KeyboardModifiers modifiers) const {
-    return RowDropRules::toDropAction(dropOperation(data, row, onItem, modifiers, nullptr));
-}
-
-Qt::DropAction FlatBrowserController::hoverDrop(const QMimeData* data, int row, bool onItem,
-                                                Qt::KeyboardModifiers modifiers) {
-    int target = -1;
-    const RowDropRules::Operation operation = dropOperation(data, row, onItem, modifiers, &target);
-    DropHighlight highlight;
-    if (operation != RowDropRules::Operation::none)
-        highlight = {operation, target};
-    setDropHighlight(highlight);
-    return RowDropRules::toDropAction(operation);
-}
-
-void FlatBrowserController::setDropHighlight(DropHighlight highlight) {
-    if (highlight == m_dropHighlight)
-        return;
-    m_dropHighlight = highlight;
-    if (m_itemView)
-        m_itemView->viewport()->update();
-    // For scripts that hover a drag over the view from outside and wait for what it shows.
-    const char* operation = highlight.operation == RowDropRules::Operation::move ? "move" : "copy";
-    if (highlight.operation == RowDropRules::Operation::none)
-        Logger::ui().debug("%s drop highlight: none", viewName());
-    else if (highlight.row >= 0)
-        Logger::ui().debug("%s drop highlight: %s on row %d", viewName(), operation, highlight.row);
-    else
-        Logger::ui().debug("%s drop highlight: %s on the whole view", viewName(), operation);
-}
-
-bool FlatBrowserController::acceptDrop(const QMimeData* data, int row, bool onItem,
-                                       Qt::KeyboardModifiers modifiers) {
-    const bool inside = row >= 0 && row < displayedItems().size();
-    const bool intoFolder = inside && onItem && displayedItems().at(row).isDirectory();
-    if (!intoFolder && !m_folder)
-        return false;
-    const RowDropRules::Context context = RowDropRules::contextFor(
-        data, displayedItems(), currentDirectoryURL(), intoFolder ? row : -1,
-        intoFolder ? RowDropRules::Position::on : RowDropRules::Position::above, modifiers);
-    const std::optional<RowDropRules::Plan> plan = RowDropRules::accept(context);
-    if (!plan)
-        return false;
-    Self self(this);
-    auto provider = m_fileSystemProvider;
-    auto transfers = m_transferManager;
-    const QList<FileItem> displayed = displayedItems();
-    const RowDropRules::Plan taken = *plan;
-    startTask(async::spawn([self, provider, transfers, displayed, taken](std::stop_token token) {
-        return dropItems(self, provider, transfers, displayed, taken, token);
-    }));
-    return true;
-}
-
-async::Task<QList<FileItem>> FlatBrowserController::fileItems(std::shared_ptr<FileSystemProvider> provider,
-                                                              QList<FileItem> displayed, QList<URL> urls) {
-    QList<FileItem> items;
-    for (qsizetype index = 0; index < urls.size(); ++index) {
-        const URL url = urls.at(index);
-        const auto listed = std::find_if(displayed.cbegin(), displayed.cend(),
-                                         [&url](const FileItem& item) { return item.path() == url; });
-        if (listed != displayed.cend()) {
-            items.append(*listed);
-            continue;
-        }
-        std::optional<FileItem> described;
-        try {
-            if (url.scheme() == u"afc") {
-                async::Task<FileItem> asking = provider->afcItem(url);
-                described = co_await asking;
-            } else {
-                async::Task<FileItem> asking = provider->localItem(url);
-                described = co_await asking;
-            }
-        } catch (const async::CancelledError&) {
-            throw;
-        } catch (...) {
-            // Resolving a dropped location never fails: the location itself makes the item.
-        }
-        items.append(described ? *described : itemFromURL(url));
-    }
-    co_return items;
-}
-
-void FlatBrowserController::startDrag(QWidget* source) {
-    const QList<FileItem> items = selectedItems();
-    if (items.isEmpty())
-        return;
-    if (dragStarter) {
-        dragStarter(items, source);
-        return;
-    }
-    DragOutProduction::execDrag(source, items, m_dragHandler, UiTimerSource::system(), presenter());
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 class AlertPresenter;
+struct BrowserKeyHandlers;
 class ClipboardManager;
 class DragAndDropHandler;
 class FavoritesManager;
@@ -29,28 +30,8 @@ class FileItemListModel;
 class FileSystemProvider;
 class NavigationState;
 class QAbstractItemView;
-class QKeyEvent;
 class QMimeData;
 class TransferManager;
-
-// The keys both flat item views answer themselves. A view asks which callback a key belongs to
-// before the window's shortcuts see it, so a key pressed in the view runs its handler and never
-// the menu item with the same shortcut as well.
-struct FlatBrowserKeys {
-    std::function<void()> onDelete;
-    std::function<void()> onRename;
-    std::function<void()> onCopy;
-    std::function<void()> onCut;
-    std::function<void()> onPaste;
-    std::function<void()> onDuplicate;
-    std::function<void()> onQuickLook;
-
-    // Return, Backspace and Space act whatever modifiers are held; C, X, V and D only with Ctrl.
-    // nullptr when the key is not the view's.
-    std::function<void()>* callbackFor(const QKeyEvent* event);
-    // Runs the key's callback, when it has one, and tells whether the key was the view's.
-    bool handle(QKeyEvent* event);
-};
 
 // What the icon and the list browser share: one folder (the navigation state's current path,
 // or the folder the browser before it showed when a mode switch brought it on screen), shown as
@@ -151,6 +132,8 @@ public:
     void applyListing(quint64 generation, const URL& url, const QList<FileItem>& items);
     void applyListingFailure(quint64 generation, const URL& url, std::exception_ptr error);
     void reloadCurrentFolder();
+    // After a change this browser made: its folder lists again and the other browsers hear of it.
+    void didChangeContents();
     // A listing of that number was shown: the first one started after a change made elsewhere
     // ends the wait and publishes.
     void finishRelisting(quint64 generation);
@@ -163,7 +146,7 @@ protected:
 
     // Called once by the view's constructor, after it has made its view and model: connects them
     // and starts following the navigation state.
-    void attachItemView(QAbstractItemView* view, FileItemListModel* model, FlatBrowserKeys* keys);
+    void attachItemView(QAbstractItemView* view, FileItemListModel* model, BrowserKeyHandlers* keys);
     // "Icon view" or "List view", for the log.
     virtual QString viewName() const = 0;
     // The icon view adds the clicked item to the selection, the list selects it alone.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/BrowserKeyHandlers.h"
 #include "browser/DropHighlight.h"
 #include "browser/FlatBrowserController.h"
 #include "uikit/Colours.h"
@@ -22,7 +23,7 @@ template <class View> class FlatItemView : public View {
 public:
     using View::View;
 
-    FlatBrowserKeys keys;
+    BrowserKeyHandlers keys;
     QPointer<FlatBrowserController> controller;
 
 protected:
@@ -31,10 +32,8 @@ protected:
     virtual std::pair<int, bool> dropTarget(const QPoint& point) const = 0;
 
     bool event(QEvent* event) override {
-        if (event->type() == QEvent::ShortcutOverride && keys.callbackFor(static_cast<QKeyEvent*>(event))) {
-            event->accept();
+        if (keys.takeShortcutOverride(event))
             return true;
-        }
         return View::event(event);
     }
 

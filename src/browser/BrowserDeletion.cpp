@@ -1,0 +1,27 @@
+#include "browser/BrowserDeletion.h"
+
+#include "platform/Logger.h"
+#include "platform/async/AsyncLog.h"
+#include "platform/async/Cancellation.h"
+#include "services/FileSystemProvider.h"
+
+async::Task<QStringList> BrowserDeletion::deleteEach(std::shared_ptr<FileSystemProvider> provider,
+                                                     QList<FileItem> items) {
+    QStringList failures;
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        const FileItem item = items.at(index);
+        std::exception_ptr failure;
+        try {
+            co_await provider->deleteItem(item);
+        } catch (const async::CancelledError&) {
+            throw;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            failures.append(item.name());
+            Logger::ui().error("Delete failed for %s: %s", item.name(), async::describeException(failure));
+        }
+    }
+    co_return failures;
+}
