@@ -25,3 +25,13 @@ async::Task<QStringList> BrowserDeletion::deleteEach(std::shared_ptr<FileSystemP
     }
     co_return failures;
 }
+
+AlertRequest BrowserDeletion::failureSummary(const QStringList& failures) {
+    AlertRequest summary;
+    summary.style = AlertRequest::Style::warning;
+    summary.message = failures.size() == 1 ? QStringLiteral("Could not delete \"%1\"").arg(failures.first())
+                                           : QStringLiteral("Could not delete %1 items").arg(failures.size());
+    summary.informative = failures.join(u'\n');
+    summary.buttons = QStringList{QStringLiteral("OK")};
+    return summary;
+}

@@ -62,12 +62,7 @@ async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> pro
     self->didChangeContents();
     if (failures.isEmpty())
         co_return;
-    AlertRequest summary;
-    summary.style = AlertRequest::Style::warning;
-    summary.message = failures.size() == 1 ? QStringLiteral("Could not delete \"%1\"").arg(failures.first())
-                                           : QStringLiteral("Could not delete %1 items").arg(failures.size());
-    summary.informative = failures.join(u'\n');
-    summary.buttons = QStringList{QStringLiteral("OK")};
+    const AlertRequest summary = BrowserDeletion::failureSummary(failures);
     QWidget* parent = self->window();
     co_await presenter->ask(summary, parent, token);
 }

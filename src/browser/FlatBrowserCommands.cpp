@@ -54,10 +54,16 @@ async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> pro
         if (answer.buttonIndex() != 0)
             co_return;
     }
-    // Once confirmed, every deletion is tried, each on its own; one that fails is logged there.
+    // Once confirmed, every deletion is tried, each on its own; one that fails is logged there,
+    // and the user is told of all that failed once the folder shows what is left.
     async::Task<QStringList> deleting = BrowserDeletion::deleteEach(provider, items);
-    co_await deleting;
+    const QStringList failures = co_await deleting;
     didChangeContents(self);
+    if (failures.isEmpty() || !self)
+        co_return;
+    const AlertRequest summary = BrowserDeletion::failureSummary(failures);
+    QWidget* parent = self->window();
+    co_await presenter->ask(summary, parent, token);
 }
 
 async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,

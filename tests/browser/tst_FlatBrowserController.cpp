@@ -50,7 +50,7 @@ private slots:
     void searchFilter();
     void deleteQuestion_data();
     void deleteQuestion();
-    void failedDeleteNeitherStopsNorAlerts();
+    void failedDeleteDoesNotStopTheOthersAndIsTold();
     void rename_data();
     void rename();
     void refusedNameSaysWhy_data();
@@ -192,7 +192,7 @@ void tst_FlatBrowserController::deleteQuestion() {
     }
 }
 
-void tst_FlatBrowserController::failedDeleteNeitherStopsNorAlerts() {
+void tst_FlatBrowserController::failedDeleteDoesNotStopTheOthersAndIsTold() {
     FlatBrowserController& browser = m_bed->make(Kind::list);
     m_bed->open(folderURL());
     m_bed->provider->refusedDeletes.insert(QStringLiteral("file10.txt"));
@@ -201,7 +201,10 @@ void tst_FlatBrowserController::failedDeleteNeitherStopsNorAlerts() {
     browser.deleteSelection();
     m_bed->settle();
     QCOMPARE(m_bed->provider->deleted, (QStringList{"file2.txt", "img_1.jpg"}));
-    QVERIFY(m_bed->presenter->requests.isEmpty());
+    // The item stays on screen, and the user is told why, as the column browser tells it.
+    QCOMPARE(m_bed->presenter->requests.size(), 1);
+    QCOMPARE(m_bed->presenter->requests.first().message, QStringLiteral("Could not delete \"file10.txt\""));
+    QCOMPARE(m_bed->presenter->requests.first().informative, QStringLiteral("file10.txt"));
     QCOMPARE(log.messages(LogCapture::category("ui"))
                  .filter(QStringLiteral("Delete failed for file10.txt: "))
                  .size(),
