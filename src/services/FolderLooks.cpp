@@ -1,0 +1,87 @@
+#include "services/FolderLooks.h"
+
+#include "platform/async/Continuation.h"
+
+#include <QFile>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+
+struct FolderLooks::Shared {
+    struct Request {
+        QStringList paths;
+        // Encoded on the main thread: the thread left behind must not need the program's locale.
+        QList<QByteArray> encoded;
+        QList<async::Continuation<Answers>> waiters;
+    };
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::optional<Request> waiting;
+    bool stopping = false;
+
+    void run() {
+        for (;;) {
+            Request request;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [this] { return stopping || waiting; });
+                if (stopping)
+                    return;
+                request = std::move(*waiting);
+                waiting.reset();
+            }
+            Answers answers;
+            for (qsizetype i = 0; i < request.paths.size(); ++i) {
+                struct stat facts {};
+                const bool folder =
+                    ::stat(request.encoded[i].constData(), &facts) == 0 && S_ISDIR(facts.st_mode);
+                answers.insert(request.paths[i], folder);
+            }
+            for (const async::Continuation<Answers>& waiter : request.waiters)
+                waiter.resume(answers);
+        }
+    }
+};
+
+FolderLooks::FolderLooks() : m_shared(std::make_shared<Shared>()) {}
+
+FolderLooks::~FolderLooks() {
+    std::optional<Shared::Request> dropped;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->stopping = true;
+        dropped.swap(m_shared->waiting);
+    }
+    m_shared->wake.notify_all();
+    if (dropped) {
+        for (const async::Continuation<Answers>& waiter : dropped->waiters)
+            waiter.resumeThrowing(async::CancelledError{});
+    }
+    // A look that answers ends the thread at once; one that waits on a silent share is left.
+    m_thread.finish(std::chrono::milliseconds(50));
+}
+
+async::Task<FolderLooks::Answers> FolderLooks::look(QStringList paths) {
+    if (!m_thread.isStarted())
+        m_thread.start([shared = m_shared] { shared->run(); });
+    const auto ask = [this, &paths](async::Continuation<Answers> continuation) {
+        {
+            const std::lock_guard lock(m_shared->mutex);
+            if (!m_shared->waiting)
+                m_shared->waiting.emplace();
+            Shared::Request& request = *m_shared->waiting;
+            for (const QString& path : paths) {
+                if (request.paths.contains(path))
+                    continue;
+                request.paths.append(path);
+                request.encoded.append(QFile::encodeName(path));
+            }
+            request.waiters.append(std::move(continuation));
+        }
+        m_shared->wake.notify_one();
+    };
+    co_return co_await async::withContinuation<Answers>(ask);
+}
