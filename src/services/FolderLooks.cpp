@@ -20,6 +20,7 @@ struct FolderLooks::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     std::optional<Request> waiting;
+    bool looking = false;
     bool stopping = false;
 
     void run() {
@@ -32,6 +33,7 @@ struct FolderLooks::Shared {
                     return;
                 request = std::move(*waiting);
                 waiting.reset();
+                looking = true;
             }
             Answers answers;
             for (qsizetype i = 0; i < request.paths.size(); ++i) {
@@ -39,6 +41,10 @@ struct FolderLooks::Shared {
                 const bool folder =
                     ::stat(request.encoded[i].constData(), &facts) == 0 && S_ISDIR(facts.st_mode);
                 answers.insert(request.paths[i], folder);
+            }
+            {
+                const std::lock_guard lock(mutex);
+                looking = false;
             }
             for (const async::Continuation<Answers>& waiter : request.waiters)
                 waiter.resume(answers);
@@ -62,6 +68,11 @@ FolderLooks::~FolderLooks() {
     }
     // A look that answers ends the thread at once; one that waits on a silent share is left.
     m_thread.finish(std::chrono::milliseconds(50));
+}
+
+bool FolderLooks::isLooking() const {
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->looking;
 }
 
 async::Task<FolderLooks::Answers> FolderLooks::look(QStringList paths) {

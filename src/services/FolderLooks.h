@@ -32,6 +32,8 @@ public:
     // Looks at each path; the answer may hold more paths than asked for (those of requests
     // joined with this one).
     async::Task<Answers> look(QStringList paths);
+    // Whether a request is being looked at now. For tests.
+    bool isLooking() const;
 
 private:
     struct Shared;

@@ -44,6 +44,7 @@ struct FolderWatcher::Engine {
     std::mutex mutex;
     QSet<QByteArray> wanted;
     quint64 asked = 0;
+    quint64 taken = 0;
     quint64 applied = 0;
     bool stopping = false;
 
@@ -82,6 +83,7 @@ struct FolderWatcher::Engine {
                         return;
                     now = wanted;
                     generation = asked;
+                    taken = generation;
                 }
                 for (auto watch = watchOf.begin(); watch != watchOf.end();) {
                     if (now.contains(watch.key())) {
@@ -224,6 +226,13 @@ bool FolderWatcher::isSettled() const {
         return true;
     const std::lock_guard lock(m_engine->mutex);
     return m_engine->applied == m_engine->asked;
+}
+
+bool FolderWatcher::isMakingWatches() const {
+    if (!m_thread.isStarted())
+        return false;
+    const std::lock_guard lock(m_engine->mutex);
+    return m_engine->taken != m_engine->applied;
 }
 
 void FolderWatcher::heard(const QList<QByteArray>& changedPaths, const QList<QByteArray>& refusedPaths) {

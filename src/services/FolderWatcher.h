@@ -46,6 +46,8 @@ public:
     // Whether the thread has made (or failed) every watch asked for: changes made before that
     // may go unreported. For tests.
     bool isSettled() const;
+    // Whether the thread is making watches now. For tests.
+    bool isMakingWatches() const;
 
     // The window lists these folders again now for a reason of its own (it changed their files
     // itself): what changed up to now is covered by that listing, and their next report waits
