@@ -272,6 +272,10 @@ async::Task<FileItem> FileSystemProvider::localItem(URL at) {
     });
 }
 
+async::Task<QString> FileSystemProvider::lookLocally(std::function<QString()> look) {
+    return m_executor.run(std::move(look));
+}
+
 async::Task<void> FileSystemProvider::renameItem(URL at, URL to) {
     const std::weak_ptr<const bool> alive = m_alive;
     if (at.scheme() == QLatin1String("file")) {

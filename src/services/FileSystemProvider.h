@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -78,6 +79,9 @@ public:
     virtual async::Task<FileItem> afcItem(URL at);
     // The item at one file URL.
     virtual async::Task<FileItem> localItem(URL at);
+    // Runs a look at this computer's disk (which names a folder holds, say) on the provider's
+    // executor: a folder on a share that stopped answering holds the look, never the window.
+    async::Task<QString> lookLocally(std::function<QString()> look);
 
     // A device's modification time text (nanoseconds since 1970) as a date; the distant past when
     // absent or not a number.

@@ -1,13 +1,15 @@
 // The window over a share that stops answering: a recent folder and a favourite on a file system
 // whose server is silent (a FUSE mount nobody serves) must never stop the window's thread, while
-// the window is made, while they are added, and while the user goes to them and away again; once
-// the share is gone, the rows say so. Needs root and /dev/fuse.
+// the window is made, while they are added, and while the user goes to them, duplicates an item
+// there and goes away again; once the share is gone, the rows say so. Needs root and /dev/fuse.
 
 #include "DeviceTestCase.h"
 #include "ScriptedAlertPresenter.h"
 #include "SilentMount.h"
 #include "WidgetDeviceTestMain.h"
 #include "app/MainWindowController.h"
+#include "browser/BrowserContainerController.h"
+#include "browser/ColumnBrowserViewController.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -185,6 +187,15 @@ void tst_SilentShare::theWindowAnswersWhileAShareIsSilent() {
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(navigation.currentPath.value(), std::optional<URL>(films));
+    // Duplicate names its copy after what the folder holds.
+    answersDuring("duplicating an item on the share", [&] {
+        const URL clip = films.appendingPathComponent(QStringLiteral("clip.mov"), false);
+        m_controller->browserContainer()->columnBrowser()->duplicateItems(
+            {FileItem(clip.absoluteString(), clip.lastPathComponent(), clip, false, 1, Date::now(),
+                      FileKind::fromUTI(std::nullopt), std::nullopt)});
+    });
+    if (QTest::currentTestFailed())
+        return;
     answersDuring("going to the recent folder", [&] { navigation.navigate(projects); });
     if (QTest::currentTestFailed())
         return;
