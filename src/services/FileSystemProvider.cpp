@@ -215,7 +215,7 @@ async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at) {
 
     const bool showHidden = PreferencesViewController::showHiddenFiles();
     async::Task<FileListing> building =
-        m_executor.run([read = std::move(read), components, showHidden]() mutable {
+        m_deviceExecutor.run([read = std::move(read), components, showHidden]() mutable {
             FileItemBuilder builder;
             FileListing listing;
             listing.items = builder.deviceListing(read.entries, components, showHidden);
@@ -252,7 +252,7 @@ async::Task<FileItem> FileSystemProvider::afcItem(URL at) {
     AFCFileInfo info = co_await reading;
     ensureAlive(alive);
     // Asked for by name, so returned whatever the hidden-files setting says.
-    async::Task<FileItem> building = m_executor.run([info = std::move(info), at, components] {
+    async::Task<FileItem> building = m_deviceExecutor.run([info = std::move(info), at, components] {
         const QString name =
             info.value(QStringLiteral("Name"), AFCPath::lastComponent(components.devicePath));
         FileItemBuilder builder;

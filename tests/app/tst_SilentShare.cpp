@@ -55,6 +55,8 @@ private:
     // second of the step's start: what the step set off must not hold the thread in a look.
     void answersDuring(const char* step, const std::function<void()>& action);
     SidebarViewController* sidebar() const;
+    // The names the window publishes for the folder shown.
+    QStringList shownNames() const;
     // The row's alpha (1 shown, 0.4 grey), by section and title; -1 when there is no such row.
     double rowAlpha(const QString& section, const QString& title) const;
     QModelIndex row(const QString& section, const QString& title) const;
@@ -128,6 +130,13 @@ void tst_SilentShare::answersDuring(const char* step, const std::function<void()
     QVERIFY2(!m_share->watchdogFired(), step);
 }
 
+QStringList tst_SilentShare::shownNames() const {
+    QStringList names;
+    for (const FileItem& item : m_controller->navigationState().currentDirectoryContents.value())
+        names << item.name();
+    return names;
+}
+
 SidebarViewController* tst_SilentShare::sidebar() const {
     return qobject_cast<SidebarViewController*>(m_controller->sidebarView());
 }
@@ -196,6 +205,13 @@ void tst_SilentShare::theWindowAnswersWhileAShareIsSilent() {
     });
     if (QTest::currentTestFailed())
         return;
+    // The phone's folders list meanwhile: nothing of theirs waits behind the share's listing.
+    QVERIFY(QDir().mkpath(scratchPath(QStringLiteral("media-") + udid + QStringLiteral("/DCIM/100APPLE"))));
+    const URL dcim = URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/DCIM"));
+    answersDuring("going to a folder of the phone", [&] { navigation.navigate(dcim); });
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_COMPARE_WITH_TIMEOUT(shownNames(), QStringList{"100APPLE"}, 10000);
     answersDuring("going to the recent folder", [&] { navigation.navigate(projects); });
     if (QTest::currentTestFailed())
         return;
