@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <utility>
 
 struct FolderLooks::Shared {
     struct Request {
@@ -20,7 +21,9 @@ struct FolderLooks::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     std::optional<Request> waiting;
-    bool looking = false;
+    // Those waiting for the request being looked at.
+    QList<async::Continuation<Answers>> looking;
+    bool isLooking = false;
     bool stopping = false;
 
     void run() {
@@ -33,7 +36,8 @@ struct FolderLooks::Shared {
                     return;
                 request = std::move(*waiting);
                 waiting.reset();
-                looking = true;
+                looking = std::move(request.waiters);
+                isLooking = true;
             }
             Answers answers;
             for (qsizetype i = 0; i < request.paths.size(); ++i) {
@@ -42,11 +46,16 @@ struct FolderLooks::Shared {
                     ::stat(request.encoded[i].constData(), &facts) == 0 && S_ISDIR(facts.st_mode);
                 answers.insert(request.paths[i], folder);
             }
+            QList<async::Continuation<Answers>> waiters;
             {
                 const std::lock_guard lock(mutex);
-                looking = false;
+                // The owner ended meanwhile, and cancelled them.
+                if (stopping)
+                    return;
+                waiters = std::exchange(looking, {});
+                isLooking = false;
             }
-            for (const async::Continuation<Answers>& waiter : request.waiters)
+            for (const async::Continuation<Answers>& waiter : waiters)
                 waiter.resume(answers);
         }
     }
@@ -55,24 +64,27 @@ struct FolderLooks::Shared {
 FolderLooks::FolderLooks() : m_shared(std::make_shared<Shared>()) {}
 
 FolderLooks::~FolderLooks() {
-    std::optional<Shared::Request> dropped;
+    QList<async::Continuation<Answers>> cancelled;
     {
         const std::lock_guard lock(m_shared->mutex);
         m_shared->stopping = true;
-        dropped.swap(m_shared->waiting);
+        cancelled = std::exchange(m_shared->looking, {});
+        if (m_shared->waiting)
+            cancelled += m_shared->waiting->waiters;
+        m_shared->waiting.reset();
     }
     m_shared->wake.notify_all();
-    if (dropped) {
-        for (const async::Continuation<Answers>& waiter : dropped->waiters)
-            waiter.resumeThrowing(async::CancelledError{});
-    }
+    // Nobody waits for a look that a silent share holds: its waiters end now, as those of
+    // requests not started do.
+    for (const async::Continuation<Answers>& waiter : cancelled)
+        waiter.resumeThrowing(async::CancelledError{});
     // A look that answers ends the thread at once; one that waits on a silent share is left.
     m_thread.finish(std::chrono::milliseconds(50));
 }
 
 bool FolderLooks::isLooking() const {
     const std::lock_guard lock(m_shared->mutex);
-    return m_shared->looking;
+    return m_shared->isLooking;
 }
 
 async::Task<FolderLooks::Answers> FolderLooks::look(QStringList paths) {

@@ -23,8 +23,8 @@ public:
     using Answers = QHash<QString, bool>;
 
     FolderLooks();
-    // Requests not yet started end with async::CancelledError; a look still waiting is left to
-    // its thread, whose answer then goes nowhere.
+    // Every request not answered yet ends with async::CancelledError; a look still waiting is left
+    // to its thread, whose answer then goes nowhere.
     ~FolderLooks();
     FolderLooks(const FolderLooks&) = delete;
     FolderLooks& operator=(const FolderLooks&) = delete;
