@@ -1,7 +1,8 @@
 // The window over a share that stops answering: a recent folder and a favourite on a file system
 // whose server is silent (a FUSE mount nobody serves) must never stop the window's thread, while
 // the window is made, while they are added, and while the user goes to them, duplicates an item
-// there and goes away again; once the share is gone, the rows say so. Needs root and /dev/fuse.
+// there and goes away again; the phone's folders list meanwhile; once the share is gone, the rows
+// say so. Needs root and /dev/fuse.
 
 #include "DeviceTestCase.h"
 #include "ScriptedAlertPresenter.h"
@@ -162,7 +163,8 @@ double tst_SilentShare::rowAlpha(const QString& section, const QString& title) c
 
 // A recent folder (and the folder that holds it) and a favourite on the silent share, with a
 // recent folder and the places beside them on this computer: made while the window is shown,
-// gone to and left, and made into a new window; then the share goes away.
+// gone to (an item there duplicated, a folder of the phone listed meanwhile) and left, and made
+// into a new window; then the share goes away.
 void tst_SilentShare::theWindowAnswersWhileAShareIsSilent() {
     const QString music = m_home.filePath(QStringLiteral("Music"));
     m_share = std::make_unique<SilentMount>(scratchPath(QStringLiteral("mnt")), 20s);
