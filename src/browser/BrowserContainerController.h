@@ -62,6 +62,8 @@ public:
     ColumnBrowserViewController* columnBrowser() const { return m_columnBrowser; }
     ListBrowserViewController* listBrowser() const { return m_listBrowser; }
     IconBrowserViewController* iconBrowser() const { return m_iconBrowser; }
+    // Watches the computer folders shown.
+    const FolderWatcher& folderWatcher() const { return *m_folderWatcher; }
 
 private:
     QWidget* browserFor(BrowserViewMode mode);

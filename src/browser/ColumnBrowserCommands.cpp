@@ -5,6 +5,7 @@
 #include "browser/ColumnBrowserViewController.h"
 
 #include "browser/BrowserDeletion.h"
+#include "browser/Duplicates.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
 #include "platform/Logger.h"
@@ -164,15 +165,10 @@ void ColumnBrowserViewController::duplicateSelection() {
 void ColumnBrowserViewController::duplicateItems(const QList<FileItem>& items) {
     if (items.isEmpty() || !m_transferManager)
         return;
-    for (const FileItem& item : items) {
-        const URL folder = item.path().deletingLastPathComponent();
-        const QString newName = uniqueDuplicateName(item.path().lastPathComponent(), folder);
-        // The engine names the copy after the source's name: the same item under its new name.
-        const FileItem source(item.id(), newName, item.path(), item.isDirectory(), item.size(),
-                              item.modifiedDate(), item.kind(), item.uti());
-        const Transfer transfer = m_transferManager->startTransfer(QList<FileItem>{source}, folder);
-        m_transferManager->launchTask(transfer);
-    }
+    startTask(async::spawn(
+        [items, provider = m_fileSystemProvider, transfers = m_transferManager](std::stop_token token) {
+            return Duplicates::duplicate(items, provider, transfers, token);
+        }));
 }
 
 QString ColumnBrowserViewController::deleteQuestion(const QList<FileItem>& items) {

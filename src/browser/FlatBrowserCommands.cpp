@@ -5,6 +5,7 @@
 #include "browser/FlatBrowserController.h"
 
 #include "browser/BrowserDeletion.h"
+#include "browser/Duplicates.h"
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/FileItemListModel.h"
 #include "browser/RenameFailure.h"
@@ -156,18 +157,13 @@ void FlatBrowserController::paste() {
 }
 
 void FlatBrowserController::duplicateSelection() {
-    if (!m_transferManager)
+    const QList<FileItem> items = selectedItems();
+    if (items.isEmpty() || !m_transferManager)
         return;
-    for (const FileItem& item : selectedItems()) {
-        const URL folder = item.path().deletingLastPathComponent();
-        const QString newName =
-            ColumnBrowserViewController::uniqueDuplicateName(item.path().lastPathComponent(), folder);
-        // The engine names the copy after the source's name: the same item under its new name.
-        const FileItem source(item.id(), newName, item.path(), item.isDirectory(), item.size(),
-                              item.modifiedDate(), item.kind(), item.uti());
-        const Transfer transfer = m_transferManager->startTransfer(QList<FileItem>{source}, folder);
-        m_transferManager->launchTask(transfer);
-    }
+    startTask(async::spawn(
+        [items, provider = m_fileSystemProvider, transfers = m_transferManager](std::stop_token token) {
+            return Duplicates::duplicate(items, provider, transfers, token);
+        }));
 }
 
 QString FlatBrowserController::deleteQuestion(const QList<FileItem>& items) {

@@ -5,13 +5,19 @@
 
 namespace UserFolders {
 
-namespace {
-
 QString homePath() {
     return QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
 }
 
-} // namespace
+std::optional<QString> placePath(QStandardPaths::StandardLocation location) {
+    const QString path = QStandardPaths::writableLocation(location);
+    if (path.isEmpty())
+        return std::nullopt;
+    const QString cleaned = QDir::cleanPath(path);
+    if (cleaned == homePath())
+        return std::nullopt;
+    return cleaned;
+}
 
 std::optional<URL> home() {
     const QString path = homePath();
@@ -21,13 +27,10 @@ std::optional<URL> home() {
 }
 
 std::optional<URL> place(QStandardPaths::StandardLocation location) {
-    const QString path = QStandardPaths::writableLocation(location);
-    if (path.isEmpty())
+    const std::optional<QString> path = placePath(location);
+    if (!path || !QFileInfo(*path).isDir())
         return std::nullopt;
-    const QString cleaned = QDir::cleanPath(path);
-    if (cleaned == homePath() || !QFileInfo(cleaned).isDir())
-        return std::nullopt;
-    return URL::fileURL(cleaned, true);
+    return URL::fileURL(*path, true);
 }
 
 } // namespace UserFolders

@@ -13,6 +13,13 @@
 // them, so the two never differ.
 namespace UserFolders {
 
+// Where the home folder and the places are, without looking at the disk: the window asks its
+// looks of another thread, since a home folder on a share that stopped answering would hold it.
+// The home folder's path; empty when the system names none.
+QString homePath();
+// The place's path, unless the settings name the home folder itself for it.
+std::optional<QString> placePath(QStandardPaths::StandardLocation location);
+
 // The home folder, when it is one.
 std::optional<URL> home();
 // The desktop, documents or downloads folder (or any other standard place), when it is one of

@@ -222,7 +222,7 @@ async::Task<FileListing> FileSystemProvider::listAFCDirectoryDetailed(URL at,
 
     const bool showHidden = PreferencesViewController::showHiddenFiles();
     async::Task<FileListing> building =
-        m_executor.run([read = std::move(read), components, showHidden]() mutable {
+        m_deviceExecutor.run([read = std::move(read), components, showHidden]() mutable {
             FileItemBuilder builder;
             FileListing listing;
             listing.items = builder.deviceListing(read.entries, components, showHidden);
@@ -260,7 +260,7 @@ async::Task<FileItem> FileSystemProvider::afcItem(URL at, std::shared_ptr<AFCBri
     AFCFileInfo info = co_await reading;
     ensureAlive(alive);
     // Asked for by name, so returned whatever the hidden-files setting says.
-    async::Task<FileItem> building = m_executor.run([info = std::move(info), at, components] {
+    async::Task<FileItem> building = m_deviceExecutor.run([info = std::move(info), at, components] {
         const QString name =
             info.value(QStringLiteral("Name"), AFCPath::lastComponent(components.devicePath));
         FileItemBuilder builder;
@@ -278,6 +278,10 @@ async::Task<FileItem> FileSystemProvider::localItem(URL at) {
         FileItemBuilder builder;
         return builder.localItem(at, path, at.lastPathComponent(), facts);
     });
+}
+
+async::Task<QString> FileSystemProvider::lookLocally(std::function<QString()> look) {
+    return m_executor.run(std::move(look));
 }
 
 async::Task<void> FileSystemProvider::renameItem(URL at, URL to) {

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -33,8 +34,9 @@ struct AFCComponents;
 // invalidation.
 //
 // An actor: the operations are called on the main thread and return tasks to await; local file
-// work runs on the provider's own executor, device work on the bridge's. Between awaits other
-// operations run. A listing asked for while one of the same folder is under way, with no
+// work runs on the provider's own executor, device work on the bridge's (its items are built on
+// an executor of their own). Between awaits other operations run. A listing asked for while one
+// of the same folder is under way, with no
 // invalidation since it began, waits for that one's answer instead of reading the folder again:
 // the browsers that follow one folder read it once and hold one list between them. The operations that the interface calls are virtual, so that its tests can delay, fail
 // or record them. The bridge and the clock must outlive the provider; a provider destroyed while
@@ -81,6 +83,9 @@ public:
     virtual async::Task<FileItem> afcItem(URL at, std::shared_ptr<AFCBridge> through = {});
     // The item at one file URL.
     virtual async::Task<FileItem> localItem(URL at);
+    // Runs a look at this computer's disk (which names a folder holds, say) on the provider's
+    // executor: a folder on a share that stopped answering holds the look, never the window.
+    async::Task<QString> lookLocally(std::function<QString()> look);
 
     // A device's modification time text (nanoseconds since 1970) as a date; the distant past when
     // absent or not a number.
@@ -125,4 +130,7 @@ private:
     // Operations hold a weak reference across their awaits and stop when the provider is gone.
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     async::SerialExecutor m_executor{QStringLiteral("FileSystemProvider")};
+    // Builds the items of device listings: never behind a look at a computer folder, which a
+    // share that stopped answering holds for as long as it is silent.
+    async::SerialExecutor m_deviceExecutor{QStringLiteral("FileSystemProvider.device")};
 };

@@ -1,11 +1,19 @@
 #include "services/FolderWatcher.h"
 
 #include "platform/Logger.h"
+#include "platform/async/MainThread.h"
 
 #include <QDir>
-#include <QFileSystemWatcher>
+#include <QFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,18 +23,163 @@ namespace {
 constexpr auto shortestQuietTime = std::chrono::seconds(1);
 constexpr auto quietTimePerEntry = std::chrono::microseconds(100);
 
+// Entries made, removed, renamed in or out, or changed in their attributes, and the folder itself
+// removed or renamed.
+constexpr uint32_t folderEvents =
+    IN_ATTRIB | IN_MOVE | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
 QString cleanPath(const URL& folder) {
     return QDir::cleanPath(folder.toLocalFile());
 }
 
 } // namespace
 
+// The watches and the thread that makes them and reads their events. Paths travel encoded, so
+// that a thread left behind on a silent share needs nothing of the program's but its own state.
+struct FolderWatcher::Engine {
+    using Post = std::function<void(QList<QByteArray> changed, QList<QByteArray> refused)>;
+
+    int inotify = -1;
+    int wake = -1; // an eventfd: the wanted folders changed, or the watcher ends
+    std::mutex mutex;
+    QSet<QByteArray> wanted;
+    quint64 asked = 0;
+    quint64 taken = 0;
+    quint64 applied = 0;
+    bool stopping = false;
+
+    ~Engine() {
+        if (inotify >= 0)
+            ::close(inotify);
+        if (wake >= 0)
+            ::close(wake);
+    }
+
+    void nudge() const {
+        const uint64_t one = 1;
+        (void)!::write(wake, &one, sizeof one);
+    }
+
+    void run(const Post& post) {
+        QHash<int, QByteArray> pathOf;
+        QHash<QByteArray, int> watchOf;
+        QSet<QByteArray> refusedBefore;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            pollfd waiting[2] = {{inotify, POLLIN, 0}, {wake, POLLIN, 0}};
+            if (::poll(waiting, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
+            if (waiting[1].revents != 0) {
+                uint64_t count = 0;
+                (void)!::read(wake, &count, sizeof count);
+                QSet<QByteArray> now;
+                quint64 generation = 0;
+                {
+                    const std::lock_guard lock(mutex);
+                    if (stopping)
+                        return;
+                    now = wanted;
+                    generation = asked;
+                    taken = generation;
+                }
+                for (auto watch = watchOf.begin(); watch != watchOf.end();) {
+                    if (now.contains(watch.key())) {
+                        ++watch;
+                        continue;
+                    }
+                    ::inotify_rm_watch(inotify, watch.value());
+                    pathOf.remove(watch.value());
+                    watch = watchOf.erase(watch);
+                }
+                QList<QByteArray> refused;
+                for (const QByteArray& path : std::as_const(now)) {
+                    if (watchOf.contains(path))
+                        continue;
+                    // Looks the folder up: on a silent share, this is where the thread waits.
+                    const int watch = ::inotify_add_watch(inotify, path.constData(), folderEvents);
+                    if (watch < 0) {
+                        if (!refusedBefore.contains(path))
+                            refused.append(path);
+                        continue;
+                    }
+                    watchOf.insert(path, watch);
+                    pathOf.insert(watch, path);
+                }
+                refusedBefore = now - QSet<QByteArray>(watchOf.keyBegin(), watchOf.keyEnd());
+                {
+                    const std::lock_guard lock(mutex);
+                    applied = generation;
+                }
+                if (!refused.isEmpty())
+                    post({}, refused);
+            }
+            if (waiting[0].revents == 0)
+                continue;
+            QList<QByteArray> changed;
+            for (;;) {
+                const ssize_t length = ::read(inotify, buffer, sizeof buffer);
+                if (length <= 0)
+                    break;
+                for (ssize_t at = 0; at < length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                    at += ssize_t(sizeof(inotify_event)) + event->len;
+                    if (event->mask & IN_Q_OVERFLOW) {
+                        for (const QByteArray& path : std::as_const(pathOf))
+                            changed.append(path);
+                        continue;
+                    }
+                    const auto found = pathOf.constFind(event->wd);
+                    if (found == pathOf.constEnd())
+                        continue;
+                    changed.append(*found);
+                    // The folder went (or its watch did): it is watched again when it is back
+                    // and asked for.
+                    if (event->mask & IN_IGNORED) {
+                        watchOf.remove(*found);
+                        pathOf.erase(found);
+                    }
+                }
+            }
+            if (!changed.isEmpty())
+                post(changed, {});
+        }
+    }
+};
+
 FolderWatcher::FolderWatcher(UiTimerSource& timers, QObject* parent)
-    : QObject(parent), m_timers(&timers), m_watcher(new QFileSystemWatcher(this)) {
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderWatcher::changed);
+    : QObject(parent), m_timers(&timers), m_engine(std::make_shared<Engine>()) {
+    m_engine->inotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    m_engine->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_engine->inotify < 0 || m_engine->wake < 0) {
+        Logger::filesystem().error("Cannot watch folders for changes: %s",
+                                   QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    std::weak_ptr<const bool> alive = m_alive;
+    Engine::Post post = [alive, this](QList<QByteArray> changed, QList<QByteArray> refused) {
+        async::postToMain([alive, this, changed = std::move(changed), refused = std::move(refused)] {
+            if (alive.lock())
+                heard(changed, refused);
+        });
+    };
+    m_thread.start([engine = m_engine, post = std::move(post)] { engine->run(post); });
 }
 
-FolderWatcher::~FolderWatcher() = default;
+FolderWatcher::~FolderWatcher() {
+    m_alive.reset();
+    if (!m_thread.isStarted())
+        return;
+    {
+        const std::lock_guard lock(m_engine->mutex);
+        m_engine->stopping = true;
+    }
+    m_engine->nudge();
+    // A thread still making a watch on a silent share is left to end when the share answers.
+    m_thread.finish(std::chrono::milliseconds(50));
+}
 
 FolderWatcher::Duration FolderWatcher::quietTime(qsizetype entries) {
     const Duration scaled =
@@ -35,38 +188,64 @@ FolderWatcher::Duration FolderWatcher::quietTime(qsizetype entries) {
 }
 
 void FolderWatcher::watch(const QList<URL>& folders) {
-    QSet<QString> wanted;
+    QStringList wanted;
     for (const URL& folder : folders) {
-        if (folder.isFileURL())
-            wanted.insert(cleanPath(folder));
+        if (folder.isFileURL() && !wanted.contains(cleanPath(folder)))
+            wanted.append(cleanPath(folder));
     }
-    const QStringList watched = m_watcher->directories();
-    const QSet<QString> current(watched.begin(), watched.end());
-    const QSet<QString> gone = current - wanted;
-    if (!gone.isEmpty())
-        m_watcher->removePaths(QStringList(gone.begin(), gone.end()));
     // A folder shown again later starts afresh: its changes meanwhile were never seen, and the
     // listing that shows it again reads them.
     m_folders.removeIf([&wanted](const auto& folder) { return !wanted.contains(folder.key()); });
-    const QSet<QString> added = wanted - current;
-    if (added.isEmpty())
+    m_wanted = wanted;
+    if (!m_thread.isStarted())
         return;
-    // A folder that is gone, or one the system will not watch (its limit reached), is still
-    // listed when shown; only changes made while it is shown go unnoticed.
-    const QStringList refused = m_watcher->addPaths(QStringList(added.begin(), added.end()));
-    for (const QString& path : refused)
-        Logger::filesystem().debug("Not watching %s", path);
+    QSet<QByteArray> encoded;
+    for (const QString& path : std::as_const(wanted))
+        encoded.insert(QFile::encodeName(path));
+    {
+        const std::lock_guard lock(m_engine->mutex);
+        m_engine->wanted = std::move(encoded);
+        ++m_engine->asked;
+    }
+    m_engine->nudge();
 }
 
 QStringList FolderWatcher::watchedPaths() const {
-    return m_watcher->directories();
+    return m_wanted;
 }
 
 QList<URL> FolderWatcher::watchedFolders() const {
     QList<URL> folders;
-    for (const QString& path : m_watcher->directories())
+    for (const QString& path : m_wanted)
         folders.append(URL::fileURL(path, true));
     return folders;
+}
+
+bool FolderWatcher::isSettled() const {
+    if (!m_thread.isStarted())
+        return true;
+    const std::lock_guard lock(m_engine->mutex);
+    return m_engine->applied == m_engine->asked;
+}
+
+bool FolderWatcher::isMakingWatches() const {
+    if (!m_thread.isStarted())
+        return false;
+    const std::lock_guard lock(m_engine->mutex);
+    return m_engine->taken != m_engine->applied;
+}
+
+void FolderWatcher::heard(const QList<QByteArray>& changedPaths, const QList<QByteArray>& refusedPaths) {
+    // A folder that is gone, or one the system will not watch (its limit reached), is still
+    // listed when shown; only changes made while it is shown go unnoticed.
+    for (const QByteArray& path : refusedPaths)
+        Logger::filesystem().debug("Not watching %s", QFile::decodeName(path));
+    for (const QByteArray& path : changedPaths) {
+        const QString folder = QFile::decodeName(path);
+        // A report that crossed a watch() that dropped the folder.
+        if (m_wanted.contains(folder))
+            changed(folder);
+    }
 }
 
 void FolderWatcher::listedAgain(const QList<URL>& folders) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LeavableThread.h"
 #include "platform/Subscription.h"
 #include "platform/URL.h"
 #include "platform/UiTimerSource.h"
@@ -7,12 +8,12 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
-
-class QFileSystemWatcher;
 
 // Watches the computer folders the window shows and reports when their entries change on disk,
 // whoever changed them: another program, or one of our own copies. Changes that arrive together
@@ -21,6 +22,11 @@ class QFileSystemWatcher;
 // reported at a bounded rate: after a report, the next one waits a quiet time that grows with the
 // folder's size, so that listing it again never costs more than a small share of the time,
 // however many entries it holds. Device folders cannot be watched and are left out.
+//
+// The watches are made on a thread of its own: making one looks the folder up, and a folder on a
+// network share whose server went silent would hold the window's thread for as long as the
+// server is silent. Such a folder's changes go unreported meanwhile, and so do those of folders
+// asked for after it, until it answers.
 class FolderWatcher : public QObject {
     Q_OBJECT
 public:
@@ -31,11 +37,17 @@ public:
 
     void setTimerSource(UiTimerSource& timers) { m_timers = &timers; }
 
-    // Watches exactly these folders from now on (the computer ones among them).
+    // Watches exactly these folders from now on (the computer ones among them). A folder that
+    // could not be watched (gone, or the system's limit reached) is tried again at the next call.
     void watch(const QList<URL>& folders);
-    // The paths watched now.
+    // The paths asked for by the last watch().
     QStringList watchedPaths() const;
     QList<URL> watchedFolders() const;
+    // Whether the thread has made (or failed) every watch asked for: changes made before that
+    // may go unreported. For tests.
+    bool isSettled() const;
+    // Whether the thread is making watches now. For tests.
+    bool isMakingWatches() const;
 
     // The window lists these folders again now for a reason of its own (it changed their files
     // itself): what changed up to now is covered by that listing, and their next report waits
@@ -61,11 +73,19 @@ private:
         UiTimerSource::Instant due{};
     };
 
+    struct Engine;
+
     void schedule();
     void report();
+    // From the thread: changes seen, and folders newly refused.
+    void heard(const QList<QByteArray>& changedPaths, const QList<QByteArray>& refusedPaths);
 
     UiTimerSource* m_timers;
-    QFileSystemWatcher* m_watcher;
+    std::shared_ptr<Engine> m_engine;
+    LeavableThread m_thread;
+    QStringList m_wanted;
+    // Tells posted reports whether the watcher is still there.
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
     QHash<QString, Folder> m_folders;
     Subscription m_timer;
     std::optional<UiTimerSource::Instant> m_timerDue;

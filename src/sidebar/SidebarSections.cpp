@@ -4,13 +4,14 @@
 
 #include "sidebar/SidebarViewController.h"
 
-#include "services/FolderWatcher.h"
 #include "device/AFCBridge.h"
 #include "device/DeviceManager.h"
 #include "platform/Logger.h"
 #include "platform/ObservableOperators.h"
 #include "platform/UserFolders.h"
 #include "services/FavoritesManager.h"
+#include "services/FolderLooks.h"
+#include "services/FolderWatcher.h"
 #include "services/NavigationState.h"
 #include "sidebar/SidebarControllerShared.h"
 #include "sidebar/SidebarModel.h"
@@ -40,17 +41,9 @@ const std::pair<QString, QStandardPaths::StandardLocation> places[] = {
     {QStringLiteral("Downloads"), QStandardPaths::DownloadLocation},
 };
 
-// The computer's places that are there (UserFolders says which): the home folder, then the
-// desktop, documents and downloads folders.
-std::vector<std::shared_ptr<SidebarItem>> placeRows() {
-    std::vector<std::shared_ptr<SidebarItem>> rows;
-    if (const std::optional<URL> home = UserFolders::home())
-        rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), *home));
-    for (const auto& [title, location] : places) {
-        if (const std::optional<URL> folder = UserFolders::place(location))
-            rows.push_back(SidebarItem::deviceBookmark(title, *folder));
-    }
-    return rows;
+// The path of a computer folder, as the looks at the disk know it.
+QString folderPath(const URL& url) {
+    return QDir::cleanPath(url.toLocalFile());
 }
 
 // The folder that holds a computer folder: its changes say when the folder comes or goes.
@@ -79,6 +72,24 @@ bool isReachable(const URL& url, const QSet<QString>& connectedUDIDs) {
 }
 
 } // namespace
+
+bool SidebarViewController::lastLook(const QString& path) const {
+    // A folder not looked at yet is taken to be there: nearly every one is.
+    return m_foldersThere.value(path, true);
+}
+
+// The computer's places that are there, as last looked at: the home folder, then the desktop,
+// documents and downloads folders.
+std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::placeRows() const {
+    std::vector<std::shared_ptr<SidebarItem>> rows;
+    if (const QString home = UserFolders::homePath(); !home.isEmpty() && lastLook(home))
+        rows.push_back(SidebarItem::deviceBookmark(QStringLiteral("Home"), URL::fileURL(home, true)));
+    for (const auto& [title, location] : places) {
+        if (const std::optional<QString> path = UserFolders::placePath(location); path && lastLook(*path))
+            rows.push_back(SidebarItem::deviceBookmark(title, URL::fileURL(*path, true)));
+    }
+    return rows;
+}
 
 QSet<QString> SidebarViewController::connectedUDIDs() const {
     QSet<QString> udids;
@@ -114,6 +125,7 @@ void SidebarViewController::reloadAll() {
     m_model->setRootItems(std::move(roots));
     m_outlineView->expandAll();
     watchPlaces();
+    lookAtFolders();
     tavoletStep();
 }
 
@@ -154,7 +166,7 @@ std::vector<std::shared_ptr<SidebarItem>> SidebarViewController::recentRows() co
         auto row = SidebarItem::deviceBookmark(displayName(url), url);
         // A computer folder that is gone keeps its row, grey, as a favourite out of reach does.
         if (url.isFileURL())
-            row->setAvailable(QFileInfo(url.toLocalFile()).isDir());
+            row->setAvailable(lastLook(folderPath(url)));
         rows.push_back(std::move(row));
     }
     return rows;
@@ -204,6 +216,7 @@ void SidebarViewController::expandItem(const SidebarItem* item) {
 
 void SidebarViewController::refreshRecentSection() {
     showRecentRows(recentRows());
+    lookAtFolders();
 }
 
 void SidebarViewController::showRecentRows(std::vector<std::shared_ptr<SidebarItem>> rows) {
@@ -229,6 +242,41 @@ void SidebarViewController::showRecentRows(std::vector<std::shared_ptr<SidebarIt
 }
 
 void SidebarViewController::refreshPlaces() {
+    watchPlaces();
+    lookAtFolders();
+}
+
+void SidebarViewController::lookAtFolders() {
+    QStringList paths;
+    if (const QString home = UserFolders::homePath(); !home.isEmpty())
+        paths.append(home);
+    for (const auto& place : places) {
+        if (const std::optional<QString> path = UserFolders::placePath(place.second))
+            paths.append(*path);
+    }
+    for (const URL& url : m_navigationState.recentPaths.value()) {
+        if (url.isFileURL())
+            paths.append(folderPath(url));
+    }
+    // The rows show what was last seen until the answer comes: a folder on a share that stopped
+    // answering keeps its look meanwhile, and the window goes on.
+    async::Task<FolderLooks::Answers> looking = m_looks->look(paths);
+    track(async::spawn(
+        [self = QPointer(this), looking = std::move(looking)](std::stop_token) mutable -> async::Task<void> {
+            const FolderLooks::Answers answers = co_await std::move(looking);
+            if (self)
+                self->showLooks(answers);
+        }));
+}
+
+void SidebarViewController::showLooks(const FolderLooks::Answers& answers) {
+    bool changed = false;
+    for (auto answer = answers.begin(); answer != answers.end(); ++answer) {
+        changed = changed || lastLook(answer.key()) != answer.value();
+        m_foldersThere.insert(answer.key(), answer.value());
+    }
+    if (!changed)
+        return;
     if (const std::optional<int> index = sectionIndex(locationsHeader)) {
         const auto header = rootItems()[size_t(*index)];
         auto rows = placeRows();
@@ -240,19 +288,17 @@ void SidebarViewController::refreshPlaces() {
         }
     }
     // RECENT leaves out the places, and greys the folders that are gone: built again only when
-    // that changed, so that a busy home folder costs a few looks at the disk and nothing more.
+    // that changed.
     const std::optional<int> recent = sectionIndex(recentHeader);
     auto rows = recentRows();
     if (recent ? !sameRows(rootItems()[size_t(*recent)]->children(), rows) : !rows.empty())
         showRecentRows(std::move(rows));
-    else
-        watchPlaces();
 }
 
 void SidebarViewController::watchPlaces() {
     QList<URL> folders;
-    if (const std::optional<URL> home = UserFolders::home())
-        folders.append(*home);
+    if (const QString home = UserFolders::homePath(); !home.isEmpty())
+        folders.append(URL::fileURL(home, true));
     for (const auto& place : places) {
         if (auto parent = parentFolder(QStandardPaths::writableLocation(place.second)))
             folders.append(*parent);

@@ -3,6 +3,7 @@
 #include "platform/Subscription.h"
 #include "platform/URL.h"
 #include "platform/async/TaskHandle.h"
+#include "services/FolderLooks.h"
 #include "sidebar/SidebarItem.h"
 #include "sidebar/SidebarOutlineView.h"
 
@@ -50,6 +51,7 @@ public:
     ~SidebarViewController() override;
 
     QTreeView* outlineView() const { return m_outlineView; }
+    const FolderWatcher& placesWatcher() const { return *m_placesWatcher; }
     SidebarModel& model() const { return *m_model; }
     const std::vector<std::shared_ptr<SidebarItem>>& rootItems() const;
 
@@ -62,7 +64,8 @@ public:
     void refreshFavoritesSection();
     void refreshDevicesSection();
     // LOCATIONS and the look of RECENT again, after a change on disk: only places that are there,
-    // recent computer folders that are gone shown grey.
+    // recent computer folders that are gone shown grey. The folders are looked at on another
+    // thread; the rows change when the answer does.
     void refreshPlaces();
     void addRecordingsItem(const QString& udid, const QString& bundleID);
 
@@ -99,6 +102,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Whether the folder was there when last looked at; true when it was never looked at.
+    bool lastLook(const QString& path) const;
+    std::vector<std::shared_ptr<SidebarItem>> placeRows() const;
+    // Looks again at the places and the recent computer folders, away from the window's thread.
+    void lookAtFolders();
+    // LOCATIONS and RECENT again, where the answer changed what they show.
+    void showLooks(const FolderLooks::Answers& answers);
     std::vector<std::shared_ptr<SidebarItem>> favoriteRows(const QSet<QString>& connectedUDIDs) const;
     std::vector<std::shared_ptr<SidebarItem>> recentRows() const;
     std::vector<std::shared_ptr<SidebarItem>> deviceRows() const;
@@ -152,4 +162,7 @@ private:
     Subscription m_keyPauseTimer;
     std::unique_ptr<SidebarRowPositions> m_rowPositions;
     FolderWatcher* m_placesWatcher = nullptr;
+    std::unique_ptr<FolderLooks> m_looks = std::make_unique<FolderLooks>();
+    // What the looks last said, by folder path.
+    QHash<QString, bool> m_foldersThere;
 };

@@ -16,6 +16,7 @@
 #include "platform/async/ManualClock.h"
 #include "platform/async/RunSync.h"
 #include "services/FileSystemProvider.h"
+#include "services/FolderWatcher.h"
 #include "services/NavigationState.h"
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
@@ -361,6 +362,8 @@ void tst_BrowserContainerController::shownComputerFoldersFollowTheDisk() {
     }
     QTRY_COMPARE(shownNames(BrowserViewMode(mode)), (QStringList{"a.txt", "b.txt"}));
     drainPostedEvents();
+    // The watches are made on a thread of their own; a change before they are in place goes unseen.
+    QTRY_VERIFY(m_container->folderWatcher().isSettled());
 
     const QString one = m_dir.filePath(QStringLiteral("one"));
     if (change == u"add") {
@@ -482,6 +485,7 @@ void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRat
     m_navigation->navigate(folder(QStringLiteral("one")));
     QTRY_COMPARE(shownNames(BrowserViewMode::list), (QStringList{"a.txt", "b.txt"}));
     drainPostedEvents();
+    QTRY_VERIFY(m_container->folderWatcher().isSettled());
 
     const QString one = m_dir.filePath(QStringLiteral("one"));
     LogCapture log;

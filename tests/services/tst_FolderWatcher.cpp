@@ -1,10 +1,16 @@
 // The watcher of shown computer folders: changes of one turn reported together, a folder that
 // keeps changing reported at a bounded rate that slows with its size, and no change left
-// unreported.
+// unreported; the watches made away from the caller's thread, a folder that comes back watched
+// again, and a folder on a share that stopped answering holding neither the caller nor the end.
 
-#include "services/FolderWatcher.h"
+#include "SilentMount.h"
 #include "platform/ManualUiTimerSource.h"
+#include "services/FolderWatcher.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -17,6 +23,8 @@ private slots:
     void aFolderThatKeepsChangingIsReportedAtABoundedRate_data();
     void aFolderThatKeepsChangingIsReportedAtABoundedRate();
     void aListingOfTheWindowsOwnCoversWhatCameBefore();
+    void changesOnDiskAreReported();
+    void aSilentShareHoldsNeitherTheCallerNorTheEnd();
 };
 
 namespace {
@@ -119,6 +127,83 @@ void tst_FolderWatcher::aListingOfTheWindowsOwnCoversWhatCameBefore() {
     watcher.listedAgain({URL::fromComponents(
         QStringLiteral("afc"), QStringLiteral("00008110-00BE4C4B0000002A"), QStringLiteral("/DCIM/"))});
     QCOMPARE(timers.pendingCount(), 0);
+}
+
+namespace {
+
+bool makeFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
+}
+
+} // namespace
+
+// Files made and removed in a folder watched are reported, in no folder dropped from the watch; a
+// folder removed is reported, and watched again once it is back and asked for again.
+void tst_FolderWatcher::changesOnDiskAreReported() {
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString films = scratch.filePath(QStringLiteral("Films"));
+    const QString music = scratch.filePath(QStringLiteral("Music"));
+    QVERIFY(QDir().mkpath(films) && QDir().mkpath(music));
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers);
+    Reports reports;
+    reports.hear(watcher);
+    const auto reported = [&](const QString& path, int times) {
+        return QTest::qWaitFor([&] {
+            timers.advance(1s);
+            return reports.of(path) == times;
+        });
+    };
+
+    watcher.watch({URL::fileURL(films, true), URL::fileURL(music, true)});
+    QTRY_VERIFY(watcher.isSettled());
+    QVERIFY(makeFile(films + QStringLiteral("/a.mov")));
+    QVERIFY(reported(films, 1));
+    QVERIFY(QFile::remove(films + QStringLiteral("/a.mov")));
+    QVERIFY(reported(films, 2));
+
+    watcher.watch({URL::fileURL(films, true)});
+    QTRY_VERIFY(watcher.isSettled());
+    QVERIFY(makeFile(music + QStringLiteral("/a.mp3")));
+    QVERIFY(QDir(films).removeRecursively());
+    QVERIFY(reported(films, 3));
+    QVERIFY(QDir().mkpath(films));
+    watcher.watch({URL::fileURL(films, true)});
+    QTRY_VERIFY(watcher.isSettled());
+    QVERIFY(makeFile(films + QStringLiteral("/b.mov")));
+    QVERIFY(reported(films, 4));
+    QCOMPARE(reports.of(music), 0);
+}
+
+// The watch of a folder on a silent share is made on the watcher's thread, which waits there: the
+// caller goes on, and a watcher destroyed meanwhile leaves the thread behind, to end once the
+// share answers (here: goes away).
+void tst_FolderWatcher::aSilentShareHoldsNeitherTheCallerNorTheEnd() {
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    SilentMount share(scratch.path());
+    if (!share.isMounted())
+        QSKIP(qPrintable(QStringLiteral("no silent share here: ") + share.failure()));
+    const int leftBefore = LeavableThread::leftRunning();
+    ManualUiTimerSource timers;
+    auto watcher = std::make_unique<FolderWatcher>(timers);
+    QElapsedTimer clock;
+    clock.start();
+    watcher->watch(
+        {URL::fileURL(share.path() + QStringLiteral("/Projects"), true), URL::fileURL(scratch.path(), true)});
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(watcher->watchedPaths().size(), 2);
+    QTRY_VERIFY(watcher->isMakingWatches());
+    QVERIFY(!watcher->isSettled());
+    clock.restart();
+    watcher.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!share.watchdogFired());
+    QCOMPARE(LeavableThread::leftRunning(), leftBefore + 1);
+    share.goAway();
+    QTRY_COMPARE(LeavableThread::leftRunning(), leftBefore);
 }
 
 QTEST_GUILESS_MAIN(tst_FolderWatcher)

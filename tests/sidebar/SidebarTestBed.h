@@ -17,6 +17,7 @@
 #include "platform/async/RunSync.h"
 #include "services/FavoritesManager.h"
 #include "services/FileSystemProvider.h"
+#include "services/FolderWatcher.h"
 #include "services/NavigationState.h"
 #include "sidebar/SidebarModel.h"
 #include "sidebar/SidebarViewController.h"
@@ -149,6 +150,9 @@ protected:
             }
             quiet = waited ? 0 : quiet + 1;
         }
+        // The folders' watches are made on a thread of their own: a change made before they are
+        // in place would go unseen.
+        QTRY_VERIFY(m_sidebar->placesWatcher().isSettled());
     }
 
     QModelIndex find(const QStringList& path) const {
