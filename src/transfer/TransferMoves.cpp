@@ -14,6 +14,7 @@
 #include "platform/async/Race.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/LocalTransferFiles.h"
+#include "transfer/MovedSourceCheck.h"
 #include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
 #include "transfer/TransferRun.h"
@@ -399,6 +400,19 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
         for (qsizetype step = 0; step < removals.size() && !failure; ++step) {
             const URL url = removals.at(step).first;
             const bool folder = removals.at(step).second;
+            // A file saved again since its copy read it is not what was copied: it stays. A
+            // folder goes only once empty, so one that gained an item stays too.
+            if (!folder) {
+                const QString shown =
+                    item.isDirectory() ? item.name() + locationKey(url).mid(itemKey.size()) : item.name();
+                const MovedSourceCheck::Copied copied = done.copiedSources.value(url.absoluteString());
+                async::Task<void> checking = MovedSourceCheck::ensureUnchanged(placement, url, copied, shown);
+                async::detail::Outcome<void> checked = co_await async::detail::settle(std::move(checking));
+                run->checkpoint();
+                failure = checked.error();
+                if (failure)
+                    break;
+            }
             if (isDevice(url)) {
                 const std::optional<AFCComponents> parts = afcComponents(url);
                 if (!bridge || !parts) {
