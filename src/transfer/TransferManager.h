@@ -339,6 +339,9 @@ private:
     QHash<QUuid, std::optional<Transfer>> m_awaitedRecords;
     // The transfers that are the copies of moves.
     QSet<QUuid> m_moveCopies;
+    // The sources a move's copy deleted (all or part of), kept for the move to tell the browsers
+    // of them however its transfer ends.
+    QHash<QUuid, QList<FileItem>> m_sourcesGone;
     std::function<void(const URL&, const URL&)> m_beforeVerification;
     // Hashing, and the reads that feed it on this computer, each on a thread of its own; a check
     // hashes its source and its copy side by side.

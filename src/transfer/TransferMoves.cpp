@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -150,10 +151,16 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         throw async::CancelledError{};
     m_moveCopies.remove(transfer.id);
     m_awaitedRecords.remove(transfer.id);
+    const QList<FileItem> removed = m_sourcesGone.take(transfer.id);
     if (copied.error()) {
-        // Browsers still list what was renamed where it was before.
-        if (!renamed.isEmpty())
-            postMoveNotifications(renamed, destination);
+        // Browsers still list what was renamed, and what the copy deleted before it ended, where
+        // it was before.
+        QList<FileItem> gone;
+        for (const FileItem& item : std::as_const(items))
+            if (renamed.contains(item) || removed.contains(item))
+                gone.append(item);
+        if (!gone.isEmpty())
+            postMoveNotifications(gone, destination);
         std::rethrow_exception(copied.error());
     }
     postMoveNotifications(items, destination);
@@ -397,6 +404,7 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
             removals.append({url, false});
         for (const URL& url : folders)
             removals.append({url, true});
+        bool removedSome = false;
         for (qsizetype step = 0; step < removals.size() && !failure; ++step) {
             const URL url = removals.at(step).first;
             const bool folder = removals.at(step).second;
@@ -436,6 +444,10 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             }
+            run->ensureManager();
+            // Browsers are told of it however the move ends.
+            if (!failure && !std::exchange(removedSome, true))
+                m_sourcesGone[run->id].append(item);
             // A removal that a Cancel cut short failed because of it: the move is cancelled.
             run->checkpoint();
         }

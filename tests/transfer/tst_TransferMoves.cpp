@@ -115,6 +115,8 @@ private slots:
     void cancelEndsAMoveWhoseSourceTheDeviceHolds();
     void aSourceChangedAfterItsCopyIsKept_data();
     void aSourceChangedAfterItsCopyIsKept();
+    void browsersLearnOfSourcesGoneBeforeAMoveEndedShort_data();
+    void browsersLearnOfSourcesGoneBeforeAMoveEndedShort();
 };
 
 void tst_TransferMoves::aMoveNeverReplacesAFileWrittenMeanwhile_data() {
@@ -314,6 +316,61 @@ void tst_TransferMoves::aSourceChangedAfterItsCopyIsKept() {
     QVERIFY2(lines.filter(inside + first + QStringLiteral(" changed after its copy")).size() == 1,
              qPrintable(lines.join(u'\n')));
     QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::failed);
+}
+
+void tst_TransferMoves::browsersLearnOfSourcesGoneBeforeAMoveEndedShort_data() {
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("failed") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+// Of three sources on the phone, a.txt goes and then the move ends, failed or cancelled: the
+// browsers hear that it went, and the provider lists the folder afresh, without it.
+void tst_TransferMoves::browsersLearnOfSourcesGoneBeforeAMoveEndedShort() {
+    QFETCH(bool, cancelled);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/a.txt"), "a"));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/kept/b.txt"), "b"));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/kept/c.txt"), "c"));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    const URL folder = location(Side::device, QStringLiteral("/src"));
+    QCOMPARE(runSync(m_provider->listDirectory(folder)).size(), 2);
+    QStringList deleted;
+    const Subscription observer =
+        m_notifications.observe(TransferManager::afcFilesDeleted, [&](const Notification& notice) {
+            for (const FileItem& gone :
+                 notice.userInfo.value(QStringLiteral("items")).value<QList<FileItem>>())
+                deleted.append(gone.name());
+        });
+    if (cancelled)
+        m_device->faults().holdNext("REMOVE_PATH");
+    else
+        m_device->faults().refuseWrites(10, "/src/kept");
+
+    const async::TaskHandle<void> move =
+        moveInBackground(*m_manager,
+                         {item(Side::device, QStringLiteral("/src/a.txt")),
+                          item(Side::device, QStringLiteral("/src/kept/b.txt")),
+                          item(Side::device, QStringLiteral("/src/kept/c.txt"))},
+                         location(Side::mac, QStringLiteral("/dst")));
+    if (cancelled) {
+        QVERIFY(requestHeld(*m_device));
+        m_device->faults().holdNext("REMOVE_PATH");
+        m_device->faults().passHeld();
+        QVERIFY(
+            heldAgain(*m_device, [&] { return !QFileInfo::exists(m_media + QStringLiteral("/src/a.txt")); }));
+        m_manager->cancelTransfer(m_manager->activeTransfers.value().front().id);
+        drainPostedEvents();
+        m_timers.advance(std::chrono::milliseconds(250));
+    }
+
+    QCOMPARE(outcomeOf(move), cancelled ? QStringLiteral("cancelled")
+                                        : QStringLiteral("Move delete phase failed for: b.txt, c.txt"));
+    QCOMPARE(itemsIn(m_media + QStringLiteral("/src")),
+             (QStringList{"kept/", "kept/b.txt=b", "kept/c.txt=c"}));
+    const QList<FileItem> listed = runSync(m_provider->listDirectory(folder));
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed.front().name(), QStringLiteral("kept"));
+    QCOMPARE(deleted, QStringList{"a.txt"});
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferMoves)
