@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileIdentity.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -38,4 +40,7 @@ struct AFCCopyOptions {
     // an upload inside a new folder): the clean-up of a folder the transfer made removes only
     // those. Empty for none.
     QString partialMark;
+    // Set by an upload to what its local source was when it opened it, before a byte was read: a
+    // move deletes the source only while it is still that file, unchanged.
+    std::shared_ptr<FileIdentity> openedSource;
 };

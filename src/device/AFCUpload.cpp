@@ -172,6 +172,8 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
     if (!S_ISREG(st.st_mode))
         throw localFailure(QStringLiteral("Failed to open local file ") + localPath,
                            S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    if (options.openedSource)
+        *options.openedSource = FileIdentity::of(st);
     const qint64 size = st.st_size;
     // What was decided on is what is copied: no more is read, and a file of another size fails.
     const quint64 limit = options.expectedSize.value_or(quint64(size));

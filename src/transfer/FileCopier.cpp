@@ -116,12 +116,16 @@ async::Task<void> FileCopier::keepModificationDate(std::shared_ptr<TransferRun> 
     run->ensureManager();
 }
 
+MovedSourceCheck::Copied FileCopier::readFromDevice(const Source& source) {
+    return MovedSourceCheck::Copied{std::nullopt, source.size, source.modified};
+}
+
 async::Task<void> FileCopier::record(std::shared_ptr<TransferRun> run, URL source, URL destination,
-                                     Date startedAt, quint64 bytes) {
+                                     Date startedAt, quint64 bytes, MovedSourceCheck::Copied copied) {
     run->placement->noteCreated(destination);
     // The record reads the device side again (its size, and its bytes when copies are checked).
-    async::Task<void> recording =
-        run->manager->recordCompletedFile(run->id, source, destination, startedAt, bytes, run->placement);
+    async::Task<void> recording = run->manager->recordCompletedFile(run->id, source, destination, startedAt,
+                                                                    bytes, copied, run->placement);
     co_await recording;
 }
 
@@ -154,6 +158,8 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         options.insideNewFolder = insideNewFolder;
         options.staging = std::move(staging);
         options.partialMark = run->placement->partialMark();
+        options.openedSource = std::make_shared<FileIdentity>();
+        started.openedSource = options.openedSource;
         started.work = bridge.uploadFile(components.udid, components.devicePath, source.url,
                                          components.bundleID, onSent, run->token, options);
     }
@@ -191,7 +197,11 @@ async::Task<void> FileCopier::finish(std::shared_ptr<TransferRun> run, Started s
         async::Task<void> dating = keepModificationDate(run, started.destination, *source.modified);
         co_await dating;
     }
-    async::Task<void> recording = record(run, source.url, started.destination, started.startedAt, bytes);
+    const MovedSourceCheck::Copied copied =
+        started.download ? readFromDevice(source)
+                         : MovedSourceCheck::Copied{*started.openedSource, std::nullopt, std::nullopt};
+    async::Task<void> recording =
+        record(run, source.url, started.destination, started.startedAt, bytes, copied);
     co_await recording;
 }
 
@@ -243,8 +253,8 @@ async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, S
     const URL folder = URL::fileURL(folderPath, true);
     const URL temporary = folder.appendingPathComponent(source.url.lastPathComponent());
 
-    async::Task<quint64> copying = throughTemporary(run, source, temporary, from, to, base);
-    async::detail::Outcome<quint64> copied = co_await async::detail::settle(std::move(copying));
+    async::Task<Relayed> copying = throughTemporary(run, source, temporary, from, to, base);
+    async::detail::Outcome<Relayed> copied = co_await async::detail::settle(std::move(copying));
 
     async::Task<void> cleaning = run->placement->executor().run([path = folder.toLocalFile()] {
         try {
@@ -256,16 +266,17 @@ async::Task<void> FileCopier::deviceToDevice(std::shared_ptr<TransferRun> run, S
     co_await cleaning;
     if (copied.error())
         std::rethrow_exception(copied.error());
-    const quint64 sent = copied.get();
+    const Relayed relayed = copied.get();
     run->ensureManager();
-    addCopied(*run, sent);
-    async::Task<void> recording = record(run, source.url, destination, startedAt, sent);
+    addCopied(*run, relayed.sent);
+    const MovedSourceCheck::Copied read = readFromDevice(relayed.source);
+    async::Task<void> recording = record(run, source.url, destination, startedAt, relayed.sent, read);
     co_await recording;
 }
 
-async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> run, Source source,
-                                                  URL temporary, AFCComponents from, AFCComponents to,
-                                                  quint64 base) {
+async::Task<FileCopier::Relayed> FileCopier::throughTemporary(std::shared_ptr<TransferRun> run, Source source,
+                                                              URL temporary, AFCComponents from,
+                                                              AFCComponents to, quint64 base) {
     AFCBridge& bridge = *run->placement->bridge();
     async::Task<void> opening = run->placement->openSession(from);
     co_await opening;
@@ -309,7 +320,7 @@ async::Task<quint64> FileCopier::throughTemporary(std::shared_ptr<TransferRun> r
         bridge.uploadFile(to.udid, to.devicePath, temporary, to.bundleID, onSent, run->token, options);
     const quint64 sent = co_await uploading;
     run->checkpoint();
-    co_return sent;
+    co_return Relayed{sent, source};
 }
 
 async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source source, URL destination) {
@@ -327,6 +338,7 @@ async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source sou
     const LocalTransferFiles::CopyResult result = co_await copying;
     run->ensureManager();
     addCopied(*run, result.bytes);
-    async::Task<void> recording = record(run, source.url, destination, startedAt, result.bytes);
+    const MovedSourceCheck::Copied copied{result.source, std::nullopt, std::nullopt};
+    async::Task<void> recording = record(run, source.url, destination, startedAt, result.bytes, copied);
     co_await recording;
 }

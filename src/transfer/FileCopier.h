@@ -5,6 +5,7 @@
 #include "platform/Date.h"
 #include "platform/URL.h"
 #include "platform/async/Task.h"
+#include "transfer/MovedSourceCheck.h"
 
 #include <memory>
 #include <optional>
@@ -42,6 +43,8 @@ public:
         bool download = false;
         Date startedAt;
         async::Task<quint64> work;
+        // An upload's source as it was opened (AFCCopyOptions::openedSource).
+        std::shared_ptr<FileIdentity> openedSource;
     };
     // Queues the copy of a file whose size (and for a download, its date) is known, on a session
     // this run has opened; base is the transfer's byte count when this file will begin. With
@@ -58,8 +61,13 @@ private:
     // A download or an upload: exactly one side is on a device.
     static async::Task<void> withDevice(std::shared_ptr<TransferRun> run, Source source, URL destination);
     static async::Task<void> deviceToDevice(std::shared_ptr<TransferRun> run, Source source, URL destination);
-    // The two phases of a device-to-device copy, through a file on this computer.
-    static async::Task<quint64> throughTemporary(std::shared_ptr<TransferRun> run, Source source,
+    // The two phases of a device-to-device copy, through a file on this computer: the bytes sent,
+    // and the source's facts as the download took them.
+    struct Relayed {
+        quint64 sent = 0;
+        Source source;
+    };
+    static async::Task<Relayed> throughTemporary(std::shared_ptr<TransferRun> run, Source source,
                                                  URL temporary, AFCComponents from, AFCComponents to,
                                                  quint64 base);
     static async::Task<void> local(std::shared_ptr<TransferRun> run, Source source, URL destination);
@@ -68,7 +76,11 @@ private:
     static async::Task<quint64> localSize(std::shared_ptr<TransferRun> run, URL url);
     static async::Task<void> keepModificationDate(std::shared_ptr<TransferRun> run, URL destination,
                                                   Date date);
-    // The file's report line, once it is whole under its name.
+    // The file's report line, once it is whole under its name, with what the copy read of its
+    // source.
     static async::Task<void> record(std::shared_ptr<TransferRun> run, URL source, URL destination,
-                                    Date startedAt, quint64 bytes);
+                                    Date startedAt, quint64 bytes, MovedSourceCheck::Copied copied);
+    // What a copy from a device read: the size and date it was decided on, which the copy held
+    // its source to.
+    static MovedSourceCheck::Copied readFromDevice(const Source& source);
 };

@@ -383,6 +383,7 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
 
     CopyResult result;
     result.sourceModified = dateOf(st.st_mtim);
+    result.source = FileIdentity::of(st);
     const quint64 expected = quint64(st.st_size);
     QByteArray buffer;
     // Never past the size it had when opened: a file that keeps growing is not copied on and on.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Date.h"
+#include "platform/FileIdentity.h"
 
 #include <QList>
 #include <QString>
@@ -48,6 +49,8 @@ public:
     struct CopyResult {
         quint64 bytes = 0;
         Date sourceModified;
+        // The source as it was opened, before a byte was read.
+        FileIdentity source;
     };
 
     // Nothing when no entry has that name (ENOENT, or a parent that is not a folder); any other

@@ -661,7 +661,7 @@ void TransferManager::writeProgress(const QUuid& id, quint64 value) {
 }
 
 async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
-                                                       quint64 bytes,
+                                                       quint64 bytes, MovedSourceCheck::Copied copied,
                                                        std::shared_ptr<TransferPlacement> placement) {
     const std::weak_ptr<const bool> alive = m_alive;
     // A transfer cancelled meanwhile has its record finished already: nothing left to check.
@@ -676,9 +676,12 @@ async::Task<void> TransferManager::recordCompletedFile(QUuid id, URL source, URL
         co_return;
     if (record->verificationSummary.requested)
         record->verificationSummary.record(verification.outcome);
-    m_runStates[id].reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source,
-                                                             destination, bytes, startedAt, Date::now(),
-                                                             verification.outcome, verification.detail));
+    RunState& state = m_runStates[id];
+    state.reportEntries.append(TransferReportEntry(destination.lastPathComponent(), source, destination,
+                                                   bytes, startedAt, Date::now(), verification.outcome,
+                                                   verification.detail));
+    if (isMoveCopy(id))
+        state.copiedSources.insert(source.absoluteString(), copied);
 }
 
 void TransferManager::relocateReportEntries(QUuid id, URL from, std::optional<URL> to) {

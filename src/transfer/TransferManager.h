@@ -16,6 +16,7 @@
 #include "platform/async/Task.h"
 #include "platform/async/TaskHandle.h"
 #include "transfer/ConflictPrompter.h"
+#include "transfer/MovedSourceCheck.h"
 #include "transfer/ProgressThrottle.h"
 #include "transfer/TransferHistoryStore.h"
 #include "transfer/TransferPlacement.h"
@@ -210,9 +211,12 @@ public:
     // it hands the value to the main thread, where it is published under the throttle.
     std::function<void(quint64)> makeProgressHandler(QUuid id, quint64 base);
     // The file's report line (and verification count), appended to the running transfer.
-    // Checks the copy first when "verifyTransfers" is on, through the transfer's placement.
+    // Checks the copy first when "verifyTransfers" is on, through the transfer's placement. A
+    // move's copy keeps what it read of the source (copied), which the source must still match
+    // when the move deletes it.
     async::Task<void> recordCompletedFile(QUuid id, URL source, URL destination, Date startedAt,
-                                          quint64 bytes, std::shared_ptr<TransferPlacement> placement = {});
+                                          quint64 bytes, MovedSourceCheck::Copied copied = {},
+                                          std::shared_ptr<TransferPlacement> placement = {});
     // A folder that a move's copy made and filled completely (children before their parents).
     void recordCopiedFolder(QUuid id, URL source);
     // A folder copy built under a hidden name took its real one: its files' report lines say so.
@@ -237,6 +241,8 @@ private:
         // views hold copies of: appending a line never copies the lines before it, so a file's cost
         // does not grow with the files done before it. The record takes them when it finishes.
         QList<TransferReportEntry> reportEntries;
+        // A move's copy only: what each copied file was when it was read, by its source URL.
+        QHash<QString, MovedSourceCheck::Copied> copiedSources;
     };
     struct DirectMoveState {
         QList<FileItem> moved;
@@ -338,6 +344,9 @@ private:
     QHash<QUuid, std::optional<Transfer>> m_awaitedRecords;
     // The transfers that are the copies of moves.
     QSet<QUuid> m_moveCopies;
+    // The sources a move's copy deleted (all or part of), kept for the move to tell the browsers
+    // of them however its transfer ends.
+    QHash<QUuid, QList<FileItem>> m_sourcesGone;
     std::function<void(const URL&, const URL&)> m_beforeVerification;
     // Hashing, and the reads that feed it on this computer, each on a thread of its own; a check
     // hashes its source and its copy side by side.

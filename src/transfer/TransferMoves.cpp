@@ -14,6 +14,7 @@
 #include "platform/async/Race.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/LocalTransferFiles.h"
+#include "transfer/MovedSourceCheck.h"
 #include "transfer/PendingSources.h"
 #include "transfer/TransferPlacement.h"
 #include "transfer/TransferRun.h"
@@ -27,6 +28,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -149,10 +151,16 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
         throw async::CancelledError{};
     m_moveCopies.remove(transfer.id);
     m_awaitedRecords.remove(transfer.id);
+    const QList<FileItem> removed = m_sourcesGone.take(transfer.id);
     if (copied.error()) {
-        // Browsers still list what was renamed where it was before.
-        if (!renamed.isEmpty())
-            postMoveNotifications(renamed, destination);
+        // Browsers still list what was renamed, and what the copy deleted before it ended, where
+        // it was before.
+        QList<FileItem> gone;
+        for (const FileItem& item : std::as_const(items))
+            if (renamed.contains(item) || removed.contains(item))
+                gone.append(item);
+        if (!gone.isEmpty())
+            postMoveNotifications(gone, destination);
         std::rethrow_exception(copied.error());
     }
     postMoveNotifications(items, destination);
@@ -396,9 +404,23 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
             removals.append({url, false});
         for (const URL& url : folders)
             removals.append({url, true});
+        bool removedSome = false;
         for (qsizetype step = 0; step < removals.size() && !failure; ++step) {
             const URL url = removals.at(step).first;
             const bool folder = removals.at(step).second;
+            // A file saved again since its copy read it is not what was copied: it stays. A
+            // folder goes only once empty, so one that gained an item stays too.
+            if (!folder) {
+                const QString shown =
+                    item.isDirectory() ? item.name() + locationKey(url).mid(itemKey.size()) : item.name();
+                const MovedSourceCheck::Copied copied = done.copiedSources.value(url.absoluteString());
+                async::Task<void> checking = MovedSourceCheck::ensureUnchanged(placement, url, copied, shown);
+                async::detail::Outcome<void> checked = co_await async::detail::settle(std::move(checking));
+                run->checkpoint();
+                failure = checked.error();
+                if (failure)
+                    break;
+            }
             if (isDevice(url)) {
                 const std::optional<AFCComponents> parts = afcComponents(url);
                 if (!bridge || !parts) {
@@ -421,6 +443,10 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             }
+            run->ensureManager();
+            // Browsers are told of it however the move ends.
+            if (!failure && !std::exchange(removedSome, true))
+                m_sourcesGone[run->id].append(item);
             // A removal that a Cancel cut short failed because of it: the move is cancelled.
             run->checkpoint();
         }

@@ -8,6 +8,7 @@
 #include "platform/async/TaskHandle.h"
 
 #include "EventLoop.h"
+#include "LogCapture.h"
 #include "TestFiles.h"
 #include "TransferTestCase.h"
 
@@ -16,7 +17,10 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 
 using Side = TransferTestCase::Side;
 using async::runSync;
@@ -45,7 +49,49 @@ QString outcomeOf(const async::TaskHandle<void>& move) {
     return QString();
 }
 
+// How a source changes between its copy and the removal of the moved sources. Each way changes one
+// fact of the file only, the others kept as they were: an editor's save (a new file renamed over
+// the old, of its size and date), a rewrite in place dated later, one that grows it and keeps its
+// date.
+enum class Change { renamedOver, laterDate, otherSize };
+
+bool change(const QString& path, Change how) {
+    struct stat before {};
+    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
+        return false;
+    const QByteArray old = fileContents(path);
+    QByteArray edited = old;
+    edited[0] = edited[0] == 'X' ? 'Y' : 'X';
+    QString written = path;
+    if (how == Change::renamedOver)
+        written = path + QStringLiteral(".save");
+    if (how == Change::otherSize)
+        edited.append("and more");
+    if (!writeTestFile(written, edited))
+        return false;
+    struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    if (how == Change::laterDate)
+        times[1].tv_sec += 2;
+    if (::utimensat(AT_FDCWD, QFile::encodeName(written).constData(), times, 0) != 0)
+        return false;
+    return how != Change::renamedOver ||
+           std::rename(QFile::encodeName(written).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+// Runs the loop until the device holds a request again after the one it held was let go, once
+// ready() says that the held one has been answered.
+bool heldAgain(fakemux::VirtualDevice& device, const std::function<bool()>& ready) {
+    for (int round = 0; round < 4000; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (ready() && device.faults().waitUntilHeld(std::chrono::milliseconds(1)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class tst_TransferMoves : public TransferTestCase {
     Q_OBJECT
@@ -67,6 +113,10 @@ private slots:
     void aSourceThatWillNotGoFailsTheMove();
     void cancelEndsAMoveWhoseSourceTheDeviceHolds_data();
     void cancelEndsAMoveWhoseSourceTheDeviceHolds();
+    void aSourceChangedAfterItsCopyIsKept_data();
+    void aSourceChangedAfterItsCopyIsKept();
+    void browsersLearnOfSourcesGoneBeforeAMoveEndedShort_data();
+    void browsersLearnOfSourcesGoneBeforeAMoveEndedShort();
 };
 
 void tst_TransferMoves::aMoveNeverReplacesAFileWrittenMeanwhile_data() {
@@ -199,6 +249,128 @@ void tst_TransferMoves::cancelEndsAMoveWhoseSourceTheDeviceHolds() {
     QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
     QCOMPARE(m_manager->runningTransferTasks(), 0);
     QCOMPARE(fileContents(m_mac + QStringLiteral("/dst/") + file), QByteArray("mine"));
+}
+
+void tst_TransferMoves::aSourceChangedAfterItsCopyIsKept_data() {
+    QTest::addColumn<Side>("from");
+    QTest::addColumn<Change>("how");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("computer to phone, an editor's save") << Side::mac << Change::renamedOver << "";
+    QTest::newRow("computer to phone, dated later") << Side::mac << Change::laterDate << "";
+    QTest::newRow("computer to phone, grown") << Side::mac << Change::otherSize << "";
+    QTest::newRow("phone to computer, dated later") << Side::device << Change::laterDate << "";
+    QTest::newRow("phone to computer, grown") << Side::device << Change::otherSize << "";
+    QTest::newRow("a folder from the computer, an editor's save")
+        << Side::mac << Change::renamedOver << "Album";
+    QTest::newRow("a folder from the phone, grown") << Side::device << Change::otherSize << "Album";
+}
+
+// a.txt is copied whole; while the move copies b.txt, a.txt changes. The move keeps it and says
+// so: the user's latest work is never deleted for an older copy. A folder that holds it stays.
+void tst_TransferMoves::aSourceChangedAfterItsCopyIsKept() {
+    QFETCH(Side, from);
+    QFETCH(Change, how);
+    QFETCH(QString, folder);
+    const Side to = from == Side::mac ? Side::device : Side::mac;
+    const QString inside = folder.isEmpty() ? QString() : folder + u'/';
+    const QString sources = root(from) + QStringLiteral("/src/");
+    QVERIFY(writeTestFile(sources + inside + QStringLiteral("a.txt"), "old a"));
+    QVERIFY(writeTestFile(sources + inside + QStringLiteral("b.txt"), "old b"));
+    QVERIFY(QDir().mkpath(root(to) + QStringLiteral("/dst")));
+    const LogCapture logs;
+    m_device->faults().holdNext("FILE_OPEN");
+
+    const QList<FileItem> moved = folder.isEmpty()
+                                      ? QList<FileItem>{item(from, QStringLiteral("/src/a.txt")),
+                                                        item(from, QStringLiteral("/src/b.txt"))}
+                                      : QList<FileItem>{item(from, QStringLiteral("/src/") + folder)};
+    const async::TaskHandle<void> move =
+        moveInBackground(*m_manager, moved, location(to, QStringLiteral("/dst")));
+    QVERIFY(requestHeld(*m_device));
+    m_device->faults().holdNext("FILE_OPEN");
+    m_device->faults().passHeld();
+    // The second file's copy is held, the first one's is whole under its name: a.txt, or in a
+    // folder whichever the disk listed first.
+    const QString copies = root(to) + QStringLiteral("/dst/") + inside;
+    QString first;
+    QVERIFY(heldAgain(*m_device, [&] {
+        for (const QString name : {QStringLiteral("a.txt"), QStringLiteral("b.txt")})
+            if (QFileInfo::exists(copies + name))
+                first = name;
+        return !first.isEmpty();
+    }));
+    if (folder.isEmpty())
+        QCOMPARE(first, QStringLiteral("a.txt"));
+    const QString changed = sources + inside + first;
+    QVERIFY(change(changed, how));
+    const QByteArray saved = fileContents(changed);
+    m_device->faults().releaseHeld();
+
+    QCOMPARE(outcomeOf(move), QStringLiteral("Move delete phase failed for: ") +
+                                  (folder.isEmpty() ? QStringLiteral("a.txt") : folder));
+    QCOMPARE(fileContents(changed), saved);
+    // A folder keeps the files not yet removed when the changed one was met: here, the first.
+    QCOMPARE(itemsIn(sources).size(), folder.isEmpty() ? 1 : 3);
+    QCOMPARE(itemsIn(copies), (QStringList{"a.txt=old a", "b.txt=old b"}));
+    const QStringList lines = logs.messages(LogCapture::category(QStringLiteral("transfer")));
+    QVERIFY2(lines.filter(inside + first + QStringLiteral(" changed after its copy")).size() == 1,
+             qPrintable(lines.join(u'\n')));
+    QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::failed);
+}
+
+void tst_TransferMoves::browsersLearnOfSourcesGoneBeforeAMoveEndedShort_data() {
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("failed") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+// Of three sources on the phone, a.txt goes and then the move ends, failed or cancelled: the
+// browsers hear that it went, and the provider lists the folder afresh, without it.
+void tst_TransferMoves::browsersLearnOfSourcesGoneBeforeAMoveEndedShort() {
+    QFETCH(bool, cancelled);
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/a.txt"), "a"));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/kept/b.txt"), "b"));
+    QVERIFY(writeTestFile(m_media + QStringLiteral("/src/kept/c.txt"), "c"));
+    QVERIFY(QDir().mkpath(m_mac + QStringLiteral("/dst")));
+    const URL folder = location(Side::device, QStringLiteral("/src"));
+    QCOMPARE(runSync(m_provider->listDirectory(folder)).size(), 2);
+    QStringList deleted;
+    const Subscription observer =
+        m_notifications.observe(TransferManager::afcFilesDeleted, [&](const Notification& notice) {
+            for (const FileItem& gone :
+                 notice.userInfo.value(QStringLiteral("items")).value<QList<FileItem>>())
+                deleted.append(gone.name());
+        });
+    if (cancelled)
+        m_device->faults().holdNext("REMOVE_PATH");
+    else
+        m_device->faults().refuseWrites(10, "/src/kept");
+
+    const async::TaskHandle<void> move =
+        moveInBackground(*m_manager,
+                         {item(Side::device, QStringLiteral("/src/a.txt")),
+                          item(Side::device, QStringLiteral("/src/kept/b.txt")),
+                          item(Side::device, QStringLiteral("/src/kept/c.txt"))},
+                         location(Side::mac, QStringLiteral("/dst")));
+    if (cancelled) {
+        QVERIFY(requestHeld(*m_device));
+        m_device->faults().holdNext("REMOVE_PATH");
+        m_device->faults().passHeld();
+        QVERIFY(
+            heldAgain(*m_device, [&] { return !QFileInfo::exists(m_media + QStringLiteral("/src/a.txt")); }));
+        m_manager->cancelTransfer(m_manager->activeTransfers.value().front().id);
+        drainPostedEvents();
+        m_timers.advance(std::chrono::milliseconds(250));
+    }
+
+    QCOMPARE(outcomeOf(move), cancelled ? QStringLiteral("cancelled")
+                                        : QStringLiteral("Move delete phase failed for: b.txt, c.txt"));
+    QCOMPARE(itemsIn(m_media + QStringLiteral("/src")),
+             (QStringList{"kept/", "kept/b.txt=b", "kept/c.txt=c"}));
+    const QList<FileItem> listed = runSync(m_provider->listDirectory(folder));
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed.front().name(), QStringLiteral("kept"));
+    QCOMPARE(deleted, QStringList{"a.txt"});
 }
 
 ORVANTA_DEVICE_TEST_MAIN(tst_TransferMoves)
