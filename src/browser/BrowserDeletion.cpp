@@ -35,3 +35,12 @@ AlertRequest BrowserDeletion::failureSummary(const QStringList& failures) {
     summary.buttons = QStringList{QStringLiteral("OK")};
     return summary;
 }
+
+AlertRequest BrowserDeletion::question(const QString& message, const QString& informative) {
+    AlertRequest asked;
+    asked.style = AlertRequest::Style::warning;
+    asked.message = message;
+    asked.informative = informative;
+    asked.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
+    return asked;
+}

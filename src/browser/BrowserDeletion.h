@@ -18,6 +18,9 @@ namespace BrowserDeletion {
 // one follows. The names of those that could not be deleted, in order.
 async::Task<QStringList> deleteEach(std::shared_ptr<FileSystemProvider> provider, QList<FileItem> items);
 
+// The question asked before device items are deleted: Delete (first) or Cancel.
+AlertRequest question(const QString& message, const QString& informative);
+
 // The warning that names the items that could not be deleted (failures: not empty), so that a
 // delete that failed never passes for done.
 AlertRequest failureSummary(const QStringList& failures);

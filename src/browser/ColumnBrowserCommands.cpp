@@ -45,11 +45,9 @@ async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> pro
     if (askFirst) {
         if (!self)
             co_return;
-        AlertRequest question;
-        question.style = AlertRequest::Style::warning;
-        question.message = ColumnBrowserViewController::deleteQuestion(items);
-        question.informative = QStringLiteral("This will permanently delete the file(s) from your device.");
-        question.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
+        const AlertRequest question =
+            BrowserDeletion::question(ColumnBrowserViewController::deleteQuestion(items),
+                                      QStringLiteral("This will permanently delete the file(s) from your device."));
         QWidget* parent = self->window();
         const AlertResponse answer = co_await presenter->ask(question, parent, token);
         if (answer.buttonIndex() != 0)

@@ -44,12 +44,9 @@ async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> pro
     if (items.first().path().scheme() == u"afc") {
         if (!self)
             co_return;
-        AlertRequest question;
-        question.style = AlertRequest::Style::warning;
-        question.message = FlatBrowserController::deleteQuestion(items);
-        question.informative =
-            QStringLiteral("This will permanently delete the selected item(s) from your device.");
-        question.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
+        const AlertRequest question = BrowserDeletion::question(
+            FlatBrowserController::deleteQuestion(items),
+            QStringLiteral("This will permanently delete the selected item(s) from your device."));
         QWidget* parent = self->window();
         const AlertResponse answer = co_await presenter->ask(question, parent, token);
         if (answer.buttonIndex() != 0)
