@@ -1,5 +1,7 @@
 #include "browser/BrowserDeletion.h"
 
+#include <QWidget>
+
 #include "platform/Logger.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
@@ -43,4 +45,30 @@ AlertRequest BrowserDeletion::question(const QString& message, const QString& in
     asked.informative = informative;
     asked.buttons = QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")};
     return asked;
+}
+
+async::Task<void> BrowserDeletion::confirmAndDelete(QPointer<QWidget> view, std::function<void()> changed,
+                                                    std::shared_ptr<FileSystemProvider> provider,
+                                                    std::shared_ptr<AlertPresenter> presenter,
+                                                    QList<FileItem> items,
+                                                    std::optional<AlertRequest> question,
+                                                    std::stop_token token) {
+    if (question) {
+        if (!view)
+            co_return;
+        QWidget* parent = view->window();
+        const AlertResponse answer = co_await presenter->ask(*question, parent, token);
+        if (answer.buttonIndex() != 0)
+            co_return;
+    }
+    async::Task<QStringList> deleting = deleteEach(provider, items);
+    const QStringList failures = co_await deleting;
+    if (!view)
+        co_return;
+    changed();
+    if (failures.isEmpty() || !view)
+        co_return;
+    const AlertRequest summary = failureSummary(failures);
+    QWidget* parent = view->window();
+    co_await presenter->ask(summary, parent, token);
 }

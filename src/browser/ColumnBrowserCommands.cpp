@@ -39,33 +39,6 @@ async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, s
         self->didChangeContents();
 }
 
-async::Task<void> runDeletion(Self self, std::shared_ptr<FileSystemProvider> provider,
-                              std::shared_ptr<AlertPresenter> presenter, QList<FileItem> items, bool askFirst,
-                              std::stop_token token) {
-    if (askFirst) {
-        if (!self)
-            co_return;
-        const AlertRequest question =
-            BrowserDeletion::question(ColumnBrowserViewController::deleteQuestion(items),
-                                      QStringLiteral("This will permanently delete the file(s) from your device."));
-        QWidget* parent = self->window();
-        const AlertResponse answer = co_await presenter->ask(question, parent, token);
-        if (answer.buttonIndex() != 0)
-            co_return;
-    }
-    // Once confirmed, the deletions run to their end even when the browser goes away meanwhile.
-    async::Task<QStringList> deleting = BrowserDeletion::deleteEach(provider, items);
-    const QStringList failures = co_await deleting;
-    if (!self)
-        co_return;
-    self->didChangeContents();
-    if (failures.isEmpty())
-        co_return;
-    const AlertRequest summary = BrowserDeletion::failureSummary(failures);
-    QWidget* parent = self->window();
-    co_await presenter->ask(summary, parent, token);
-}
-
 } // namespace
 
 bool ColumnBrowserViewController::canPaste() const {
@@ -186,13 +159,21 @@ void ColumnBrowserViewController::deleteSelection() {
 void ColumnBrowserViewController::deleteItems(const QList<FileItem>& items) {
     if (items.isEmpty())
         return;
-    const bool askFirst = items.first().path().scheme() == u"afc";
+    std::optional<AlertRequest> question;
+    if (items.first().path().scheme() == u"afc")
+        question = BrowserDeletion::question(
+            deleteQuestion(items), QStringLiteral("This will permanently delete the file(s) from your device."));
     if (!m_alertPresenter)
         m_alertPresenter = std::make_shared<DialogAlertPresenter>();
     Self self(this);
+    const QPointer<QWidget> view(this);
+    const std::function<void()> changed = [self] {
+        if (self)
+            self->didChangeContents();
+    };
     auto provider = m_fileSystemProvider;
     auto presenter = m_alertPresenter;
-    startTask(async::spawn([self, provider, presenter, items, askFirst](std::stop_token token) {
-        return runDeletion(self, provider, presenter, items, askFirst, token);
+    startTask(async::spawn([view, changed, provider, presenter, items, question](std::stop_token token) {
+        return BrowserDeletion::confirmAndDelete(view, changed, provider, presenter, items, question, token);
     }));
 }

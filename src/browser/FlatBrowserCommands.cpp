@@ -38,32 +38,6 @@ async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, 
     didChangeContents(self);
 }
 
-async::Task<void> deleteItems(Self self, std::shared_ptr<FileSystemProvider> provider,
-                              std::shared_ptr<AlertPresenter> presenter, QList<FileItem> items,
-                              std::stop_token token) {
-    if (items.first().path().scheme() == u"afc") {
-        if (!self)
-            co_return;
-        const AlertRequest question = BrowserDeletion::question(
-            FlatBrowserController::deleteQuestion(items),
-            QStringLiteral("This will permanently delete the selected item(s) from your device."));
-        QWidget* parent = self->window();
-        const AlertResponse answer = co_await presenter->ask(question, parent, token);
-        if (answer.buttonIndex() != 0)
-            co_return;
-    }
-    // Once confirmed, every deletion is tried, each on its own; one that fails is logged there,
-    // and the user is told of all that failed once the folder shows what is left.
-    async::Task<QStringList> deleting = BrowserDeletion::deleteEach(provider, items);
-    const QStringList failures = co_await deleting;
-    didChangeContents(self);
-    if (failures.isEmpty() || !self)
-        co_return;
-    const AlertRequest summary = BrowserDeletion::failureSummary(failures);
-    QWidget* parent = self->window();
-    co_await presenter->ask(summary, parent, token);
-}
-
 async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,
                              std::shared_ptr<AlertPresenter> presenter, FileItem item,
                              std::stop_token token) {
@@ -174,11 +148,21 @@ void FlatBrowserController::deleteSelection() {
 void FlatBrowserController::confirmAndDelete(QList<FileItem> items) {
     if (items.isEmpty())
         return;
+    std::optional<AlertRequest> question;
+    if (items.first().path().scheme() == u"afc")
+        question = BrowserDeletion::question(
+            deleteQuestion(items),
+            QStringLiteral("This will permanently delete the selected item(s) from your device."));
     Self self(this);
+    const QPointer<QWidget> view(this);
+    const std::function<void()> changed = [self] {
+        if (self)
+            self->didChangeContents();
+    };
     auto provider = m_fileSystemProvider;
     auto alerts = presenter();
-    startTask(async::spawn([self, provider, alerts, items](std::stop_token token) {
-        return deleteItems(self, provider, alerts, items, token);
+    startTask(async::spawn([view, changed, provider, alerts, items, question](std::stop_token token) {
+        return BrowserDeletion::confirmAndDelete(view, changed, provider, alerts, items, question, token);
     }));
 }
 
