@@ -60,9 +60,37 @@ struct FolderWatcher::Engine {
         (void)!::write(wake, &one, sizeof one);
     }
 
+    // The thread's own state. The system keeps one watch per folder however many names it was
+    // asked under (a link, a bind mount): each name keeps the watch it shares, and the watch goes
+    // with the last of them.
+    QHash<QByteArray, int> watchOf;
+    QHash<int, QList<QByteArray>> namesOf;
+
+    bool addWatch(const QByteArray& path) {
+        // Looks the folder up: on a silent share, this is where the thread waits.
+        const int watch = ::inotify_add_watch(inotify, path.constData(), folderEvents);
+        if (watch < 0)
+            return false;
+        watchOf.insert(path, watch);
+        QList<QByteArray>& names = namesOf[watch];
+        if (!names.contains(path))
+            names.append(path);
+        return true;
+    }
+
+    void dropName(const QByteArray& path) {
+        const int watch = watchOf.take(path);
+        const auto names = namesOf.find(watch);
+        if (names == namesOf.end())
+            return;
+        names->removeOne(path);
+        if (!names->isEmpty())
+            return;
+        namesOf.erase(names);
+        ::inotify_rm_watch(inotify, watch);
+    }
+
     void run(const Post& post) {
-        QHash<int, QByteArray> pathOf;
-        QHash<QByteArray, int> watchOf;
         QSet<QByteArray> refusedBefore;
         alignas(inotify_event) char buffer[4096];
         for (;;) {
@@ -85,28 +113,17 @@ struct FolderWatcher::Engine {
                     generation = asked;
                     taken = generation;
                 }
-                for (auto watch = watchOf.begin(); watch != watchOf.end();) {
-                    if (now.contains(watch.key())) {
-                        ++watch;
-                        continue;
-                    }
-                    ::inotify_rm_watch(inotify, watch.value());
-                    pathOf.remove(watch.value());
-                    watch = watchOf.erase(watch);
+                QList<QByteArray> dropped;
+                for (auto watch = watchOf.cbegin(); watch != watchOf.cend(); ++watch) {
+                    if (!now.contains(watch.key()))
+                        dropped.append(watch.key());
                 }
+                for (const QByteArray& path : std::as_const(dropped))
+                    dropName(path);
                 QList<QByteArray> refused;
                 for (const QByteArray& path : std::as_const(now)) {
-                    if (watchOf.contains(path))
-                        continue;
-                    // Looks the folder up: on a silent share, this is where the thread waits.
-                    const int watch = ::inotify_add_watch(inotify, path.constData(), folderEvents);
-                    if (watch < 0) {
-                        if (!refusedBefore.contains(path))
-                            refused.append(path);
-                        continue;
-                    }
-                    watchOf.insert(path, watch);
-                    pathOf.insert(watch, path);
+                    if (!watchOf.contains(path) && !addWatch(path) && !refusedBefore.contains(path))
+                        refused.append(path);
                 }
                 refusedBefore = now - QSet<QByteArray>(watchOf.keyBegin(), watchOf.keyEnd());
                 {
@@ -127,19 +144,20 @@ struct FolderWatcher::Engine {
                     const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                     at += ssize_t(sizeof(inotify_event)) + event->len;
                     if (event->mask & IN_Q_OVERFLOW) {
-                        for (const QByteArray& path : std::as_const(pathOf))
-                            changed.append(path);
+                        for (const QList<QByteArray>& names : std::as_const(namesOf))
+                            changed.append(names);
                         continue;
                     }
-                    const auto found = pathOf.constFind(event->wd);
-                    if (found == pathOf.constEnd())
+                    const auto found = namesOf.constFind(event->wd);
+                    if (found == namesOf.constEnd())
                         continue;
                     changed.append(*found);
                     // The folder went (or its watch did): it is watched again when it is back
                     // and asked for.
                     if (event->mask & IN_IGNORED) {
-                        watchOf.remove(*found);
-                        pathOf.erase(found);
+                        for (const QByteArray& path : *found)
+                            watchOf.remove(path);
+                        namesOf.erase(found);
                     }
                 }
             }

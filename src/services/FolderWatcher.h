@@ -21,7 +21,8 @@
 // the event loop. A folder that keeps changing (a copy of thousands of files writing into it) is
 // reported at a bounded rate: after a report, the next one waits a quiet time that grows with the
 // folder's size, so that listing it again never costs more than a small share of the time,
-// however many entries it holds. Device folders cannot be watched and are left out.
+// however many entries it holds. A folder shown under two names (a link, a bind mount) is heard
+// of under each of them. Device folders cannot be watched and are left out.
 //
 // The watches are made on a thread of its own: making one looks the folder up, and a folder on a
 // network share whose server went silent would hold the window's thread for as long as the
