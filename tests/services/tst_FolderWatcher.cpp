@@ -3,6 +3,7 @@
 // unreported; the watches made away from the caller's thread, a folder that comes back watched
 // again, and a folder on a share that stopped answering holding neither the caller nor the end.
 
+#include "LogCapture.h"
 #include "SilentMount.h"
 #include "platform/ManualUiTimerSource.h"
 #include "services/FolderWatcher.h"
@@ -13,9 +14,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -32,6 +35,8 @@ private slots:
     void changesOnDiskAreReported();
     void aFolderUnderTwoNamesIsHeardUnderEach_data();
     void aFolderUnderTwoNamesIsHeardUnderEach();
+    void aFolderTheSystemWillNotWatchIsLookedAt_data();
+    void aFolderTheSystemWillNotWatchIsLookedAt();
     void aSilentShareHoldsNeitherTheCallerNorTheEnd();
 };
 
@@ -264,6 +269,96 @@ void tst_FolderWatcher::aFolderUnderTwoNamesIsHeardUnderEach() {
     QVERIFY(makeFile(kept + QStringLiteral("/b.mov")));
     QVERIFY(reportedOnDisk(timers, reports, kept, 2));
     QCOMPARE(reports.of(dropped), 1);
+}
+
+// A folder the system will not watch (its limits reached, or the folder gone) is looked at instead,
+// at a bounded rate: a change shows at the next look, and once the system watches the folder
+// again the looks end.
+void tst_FolderWatcher::aFolderTheSystemWillNotWatchIsLookedAt_data() {
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("the limit of watches reached, then freed") << QStringLiteral("watches");
+    QTest::newRow("the limit of instances reached") << QStringLiteral("instances");
+    QTest::newRow("the folder gone, then back") << QStringLiteral("gone");
+}
+
+void tst_FolderWatcher::aFolderTheSystemWillNotWatchIsLookedAt() {
+    QFETCH(QString, refusal);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString films = scratch.filePath(QStringLiteral("Films"));
+    QVERIFY(QDir().mkpath(films));
+    auto refuse = std::make_shared<std::atomic<bool>>(true);
+    FolderWatcher::SystemCalls calls;
+    if (refusal == u"instances") {
+        calls.init = [](int) {
+            errno = EMFILE;
+            return -1;
+        };
+    } else if (refusal == u"watches") {
+        calls.addWatch = [refuse](int inotify, const char* path, quint32 events) {
+            if (*refuse) {
+                errno = ENOSPC;
+                return -1;
+            }
+            return ::inotify_add_watch(inotify, path, events);
+        };
+    }
+    LogCapture log;
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers, calls);
+    Reports reports;
+    reports.hear(watcher);
+    // Once the thread has settled, what it found is on its way; then it is reported.
+    const auto settle = [&] {
+        if (!QTest::qWaitFor([&] { return watcher.isSettled(); }))
+            return false;
+        QCoreApplication::sendPostedEvents();
+        timers.advance(0ms);
+        return true;
+    };
+    const auto look = [&] {
+        timers.advance(FolderWatcher::lookInterval);
+        return settle();
+    };
+
+    watcher.watch({URL::fileURL(films, true)});
+    QVERIFY(settle());
+    int heard = 0;
+    if (refusal == u"gone") {
+        QVERIFY(QDir(films).removeRecursively());
+        QTRY_COMPARE(timers.pendingCount(), 2); // its report, and the first look
+        timers.advance(0ms);
+        QCOMPARE(reports.of(films), ++heard);
+    } else {
+        const QString said = log.messages(LogCapture::category(QStringLiteral("filesystem"))).join(u'\n');
+        QVERIFY2(said.contains(QStringLiteral("every 2 s instead")), qPrintable(said));
+    }
+    QVERIFY(look());
+    QCOMPARE(reports.of(films), heard);
+
+    if (refusal == u"gone")
+        QVERIFY(QDir().mkpath(films));
+    else
+        QVERIFY(makeFile(films + QStringLiteral("/a.mov")));
+    timers.advance(FolderWatcher::lookInterval / 2);
+    QVERIFY(settle());
+    QCOMPARE(reports.of(films), heard);
+    timers.advance(FolderWatcher::lookInterval / 2);
+    QVERIFY(settle());
+    QCOMPARE(reports.of(films), ++heard);
+    QVERIFY(look());
+    QCOMPARE(reports.of(films), heard);
+    if (refusal == u"instances") {
+        QCOMPARE(timers.pendingCount(), 1);
+        return;
+    }
+
+    refuse->store(false);
+    QVERIFY(look());
+    QCOMPARE(reports.of(films), heard);
+    QCOMPARE(timers.pendingCount(), 0);
+    QVERIFY(makeFile(films + QStringLiteral("/b.mov")));
+    QVERIFY(reportedOnDisk(timers, reports, films, ++heard));
 }
 
 // The watch of a folder on a silent share is made on the watcher's thread, which waits there: the
