@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,21 +34,75 @@ QString cleanPath(const URL& folder) {
     return QDir::cleanPath(folder.toLocalFile());
 }
 
+long long lookSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(FolderWatcher::lookInterval).count();
+}
+
+// What a look at a folder the system will not watch compares: the folder's own facts, which
+// change when an entry is made, removed or renamed in it. Two changes within one tick of the
+// file system's clock, one of them just before a look, show as one.
+struct Facts {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    nlink_t links = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static Facts of(const QByteArray& path) {
+        struct stat facts {};
+        if (::stat(path.constData(), &facts) != 0)
+            return {};
+        return {true, facts.st_dev, facts.st_ino, facts.st_nlink, facts.st_size, facts.st_mtim, facts.st_ctim};
+    }
+
+    bool operator==(const Facts& other) const {
+        const auto same = [](const timespec& a, const timespec& b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return present == other.present && device == other.device && inode == other.inode &&
+               links == other.links && size == other.size && same(modified, other.modified) &&
+               same(changed, other.changed);
+    }
+};
+
 } // namespace
 
 // The watches and the thread that makes them and reads their events. Paths travel encoded, so
 // that a thread left behind on a silent share needs nothing of the program's but its own state.
+// Every folder asked for is either watched or, when the system will not watch it (gone, or a limit
+// of watches reached), looked at when the watcher asks for a look.
 struct FolderWatcher::Engine {
-    using Post = std::function<void(QList<QByteArray> changed, QList<QByteArray> refused)>;
+    struct Heard {
+        QList<QByteArray> changed;
+        // Folders newly looked at instead of watched, with the system's reason.
+        QList<std::pair<QByteArray, int>> refused;
+        qsizetype lookedAt = 0;
+    };
+    using Post = std::function<void(Heard heard)>;
 
+    SystemCalls calls;
     int inotify = -1;
-    int wake = -1; // an eventfd: the wanted folders changed, or the watcher ends
+    int inotifyError = 0; // why there is no inotify instance
+    int wake = -1;        // an eventfd: the wanted folders changed, a look is asked, or the watcher ends
     std::mutex mutex;
     QSet<QByteArray> wanted;
     quint64 asked = 0;
     quint64 taken = 0;
     quint64 applied = 0;
+    quint64 looksAsked = 0;
+    quint64 looksMade = 0;
     bool stopping = false;
+
+    // The thread's own state. The system keeps one watch per folder however many names it was
+    // asked under (a link, a bind mount): each name keeps the watch it shares, and the watch goes
+    // with the last of them.
+    QHash<QByteArray, int> watchOf;
+    QHash<int, QList<QByteArray>> namesOf;
+    // The folders looked at instead, with what the last look saw.
+    QHash<QByteArray, Facts> lookedAt;
+    qsizetype lookedAtPosted = 0;
 
     ~Engine() {
         if (inotify >= 0)
@@ -60,109 +116,189 @@ struct FolderWatcher::Engine {
         (void)!::write(wake, &one, sizeof one);
     }
 
-    void run(const Post& post) {
-        QHash<int, QByteArray> pathOf;
-        QHash<QByteArray, int> watchOf;
-        QSet<QByteArray> refusedBefore;
+    // Whether the system watches the folder from now on; errno says why not.
+    bool addWatch(const QByteArray& path) {
+        if (inotify < 0) {
+            errno = inotifyError;
+            return false;
+        }
+        // Looks the folder up: on a silent share, this is where the thread waits.
+        const int watch = calls.addWatch ? calls.addWatch(inotify, path.constData(), folderEvents)
+                                         : ::inotify_add_watch(inotify, path.constData(), folderEvents);
+        if (watch < 0)
+            return false;
+        watchOf.insert(path, watch);
+        QList<QByteArray>& names = namesOf[watch];
+        if (!names.contains(path))
+            names.append(path);
+        return true;
+    }
+
+    void dropName(const QByteArray& path) {
+        const int watch = watchOf.take(path);
+        const auto names = namesOf.find(watch);
+        if (names == namesOf.end())
+            return;
+        names->removeOne(path);
+        if (!names->isEmpty())
+            return;
+        namesOf.erase(names);
+        ::inotify_rm_watch(inotify, watch);
+    }
+
+    // Watches the folder looked at, when the system now will: what changed since the last look is
+    // reported, what comes after is heard of.
+    bool watchLookedAt(const QByteArray& path, const Facts& seen, Heard& heard) {
+        if (!addWatch(path))
+            return false;
+        if (!(Facts::of(path) == seen))
+            heard.changed.append(path);
+        lookedAt.remove(path);
+        return true;
+    }
+
+    void apply(const QSet<QByteArray>& now, Heard& heard) {
+        QList<QByteArray> dropped;
+        for (auto watch = watchOf.cbegin(); watch != watchOf.cend(); ++watch) {
+            if (!now.contains(watch.key()))
+                dropped.append(watch.key());
+        }
+        for (const QByteArray& path : std::as_const(dropped))
+            dropName(path);
+        lookedAt.removeIf([&now](const auto& folder) { return !now.contains(folder.key()); });
+        for (const QByteArray& path : now) {
+            if (watchOf.contains(path))
+                continue;
+            const auto seen = lookedAt.constFind(path);
+            if (seen != lookedAt.constEnd()) {
+                watchLookedAt(path, *seen, heard);
+                continue;
+            }
+            if (addWatch(path))
+                continue;
+            heard.refused.append({path, errno});
+            lookedAt.insert(path, Facts::of(path));
+        }
+    }
+
+    void look(Heard& heard) {
+        const QList<QByteArray> paths = lookedAt.keys();
+        for (const QByteArray& path : paths) {
+            Facts& seen = lookedAt[path];
+            if (watchLookedAt(path, seen, heard))
+                continue;
+            const Facts now = Facts::of(path);
+            if (now == seen)
+                continue;
+            heard.changed.append(path);
+            seen = now;
+        }
+    }
+
+    void readEvents(Heard& heard) {
         alignas(inotify_event) char buffer[4096];
         for (;;) {
-            pollfd waiting[2] = {{inotify, POLLIN, 0}, {wake, POLLIN, 0}};
-            if (::poll(waiting, 2, -1) < 0) {
+            const ssize_t length = ::read(inotify, buffer, sizeof buffer);
+            if (length <= 0)
+                return;
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+                if (event->mask & IN_Q_OVERFLOW) {
+                    for (const QList<QByteArray>& names : std::as_const(namesOf))
+                        heard.changed.append(names);
+                    continue;
+                }
+                const auto found = namesOf.constFind(event->wd);
+                if (found == namesOf.constEnd())
+                    continue;
+                heard.changed.append(*found);
+                // The folder went (or its watch did): it is looked at until it can be watched
+                // again.
+                if (event->mask & IN_IGNORED) {
+                    for (const QByteArray& path : *found) {
+                        watchOf.remove(path);
+                        lookedAt.insert(path, Facts::of(path));
+                    }
+                    namesOf.erase(found);
+                }
+            }
+        }
+    }
+
+    void run(const Post& post) {
+        for (;;) {
+            pollfd waiting[2] = {{wake, POLLIN, 0}, {inotify, POLLIN, 0}};
+            if (::poll(waiting, inotify >= 0 ? 2 : 1, -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
-            if (waiting[1].revents != 0) {
+            Heard heard;
+            std::optional<quint64> generation;
+            std::optional<quint64> looks;
+            if (waiting[0].revents != 0) {
                 uint64_t count = 0;
                 (void)!::read(wake, &count, sizeof count);
                 QSet<QByteArray> now;
-                quint64 generation = 0;
                 {
                     const std::lock_guard lock(mutex);
                     if (stopping)
                         return;
-                    now = wanted;
-                    generation = asked;
-                    taken = generation;
-                }
-                for (auto watch = watchOf.begin(); watch != watchOf.end();) {
-                    if (now.contains(watch.key())) {
-                        ++watch;
-                        continue;
+                    if (asked != applied) {
+                        now = wanted;
+                        generation = asked;
+                        taken = asked;
                     }
-                    ::inotify_rm_watch(inotify, watch.value());
-                    pathOf.remove(watch.value());
-                    watch = watchOf.erase(watch);
+                    if (looksAsked != looksMade)
+                        looks = looksAsked;
                 }
-                QList<QByteArray> refused;
-                for (const QByteArray& path : std::as_const(now)) {
-                    if (watchOf.contains(path))
-                        continue;
-                    // Looks the folder up: on a silent share, this is where the thread waits.
-                    const int watch = ::inotify_add_watch(inotify, path.constData(), folderEvents);
-                    if (watch < 0) {
-                        if (!refusedBefore.contains(path))
-                            refused.append(path);
-                        continue;
-                    }
-                    watchOf.insert(path, watch);
-                    pathOf.insert(watch, path);
-                }
-                refusedBefore = now - QSet<QByteArray>(watchOf.keyBegin(), watchOf.keyEnd());
-                {
-                    const std::lock_guard lock(mutex);
-                    applied = generation;
-                }
-                if (!refused.isEmpty())
-                    post({}, refused);
+                if (generation)
+                    apply(now, heard);
+                if (looks)
+                    look(heard);
             }
-            if (waiting[0].revents == 0)
-                continue;
-            QList<QByteArray> changed;
-            for (;;) {
-                const ssize_t length = ::read(inotify, buffer, sizeof buffer);
-                if (length <= 0)
-                    break;
-                for (ssize_t at = 0; at < length;) {
-                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                    at += ssize_t(sizeof(inotify_event)) + event->len;
-                    if (event->mask & IN_Q_OVERFLOW) {
-                        for (const QByteArray& path : std::as_const(pathOf))
-                            changed.append(path);
-                        continue;
-                    }
-                    const auto found = pathOf.constFind(event->wd);
-                    if (found == pathOf.constEnd())
-                        continue;
-                    changed.append(*found);
-                    // The folder went (or its watch did): it is watched again when it is back
-                    // and asked for.
-                    if (event->mask & IN_IGNORED) {
-                        watchOf.remove(*found);
-                        pathOf.erase(found);
-                    }
-                }
+            if (inotify >= 0 && waiting[1].revents != 0)
+                readEvents(heard);
+            if (!heard.changed.isEmpty() || !heard.refused.isEmpty() || lookedAt.size() != lookedAtPosted) {
+                heard.lookedAt = lookedAtPosted = lookedAt.size();
+                post(std::move(heard));
             }
-            if (!changed.isEmpty())
-                post(changed, {});
+            // Settled only once what it heard is on its way.
+            const std::lock_guard lock(mutex);
+            if (generation)
+                applied = *generation;
+            if (looks)
+                looksMade = *looks;
         }
     }
 };
 
 FolderWatcher::FolderWatcher(UiTimerSource& timers, QObject* parent)
+    : FolderWatcher(timers, SystemCalls{}, parent) {}
+
+FolderWatcher::FolderWatcher(UiTimerSource& timers, SystemCalls calls, QObject* parent)
     : QObject(parent), m_timers(&timers), m_engine(std::make_shared<Engine>()) {
-    m_engine->inotify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    m_engine->calls = std::move(calls);
+    m_engine->inotify = m_engine->calls.init ? m_engine->calls.init(IN_CLOEXEC | IN_NONBLOCK)
+                                             : ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (m_engine->inotify < 0) {
+        // The per-user limit of instances reached: every folder is looked at instead.
+        m_engine->inotifyError = errno;
+        Logger::filesystem().error("Cannot watch folders for changes (%s): looking at them every %lld s instead",
+                                   QString::fromLocal8Bit(std::strerror(m_engine->inotifyError)), lookSeconds());
+    }
     m_engine->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_engine->inotify < 0 || m_engine->wake < 0) {
+    if (m_engine->wake < 0) {
         Logger::filesystem().error("Cannot watch folders for changes: %s",
                                    QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
     std::weak_ptr<const bool> alive = m_alive;
-    Engine::Post post = [alive, this](QList<QByteArray> changed, QList<QByteArray> refused) {
-        async::postToMain([alive, this, changed = std::move(changed), refused = std::move(refused)] {
+    Engine::Post post = [alive, this](Engine::Heard news) {
+        async::postToMain([alive, this, news = std::move(news)] {
             if (alive.lock())
-                heard(changed, refused);
+                heard(news.changed, news.refused, news.lookedAt);
         });
     };
     m_thread.start([engine = m_engine, post = std::move(post)] { engine->run(post); });
@@ -225,7 +361,7 @@ bool FolderWatcher::isSettled() const {
     if (!m_thread.isStarted())
         return true;
     const std::lock_guard lock(m_engine->mutex);
-    return m_engine->applied == m_engine->asked;
+    return m_engine->applied == m_engine->asked && m_engine->looksMade == m_engine->looksAsked;
 }
 
 bool FolderWatcher::isMakingWatches() const {
@@ -235,17 +371,47 @@ bool FolderWatcher::isMakingWatches() const {
     return m_engine->taken != m_engine->applied;
 }
 
-void FolderWatcher::heard(const QList<QByteArray>& changedPaths, const QList<QByteArray>& refusedPaths) {
-    // A folder that is gone, or one the system will not watch (its limit reached), is still
-    // listed when shown; only changes made while it is shown go unnoticed.
-    for (const QByteArray& path : refusedPaths)
-        Logger::filesystem().debug("Not watching %s", QFile::decodeName(path));
+void FolderWatcher::heard(const QList<QByteArray>& changedPaths,
+                          const QList<std::pair<QByteArray, int>>& refusedPaths, qsizetype lookedAt) {
+    // A folder that is gone, or one the system will not watch (a limit reached), is looked at
+    // instead for as long as it is shown.
+    for (const auto& [path, error] : refusedPaths) {
+        const QString folder = QFile::decodeName(path);
+        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        if (error == ENOENT || error == ENOTDIR)
+            Logger::filesystem().debug("Not watching %s (%s)", folder, reason);
+        else
+            Logger::filesystem().info("Cannot watch %s for changes (%s): looking at it every %lld s instead",
+                                      folder, reason, lookSeconds());
+    }
+    m_lookedAt = lookedAt;
+    keepLooking();
     for (const QByteArray& path : changedPaths) {
         const QString folder = QFile::decodeName(path);
         // A report that crossed a watch() that dropped the folder.
         if (m_wanted.contains(folder))
             changed(folder);
     }
+}
+
+void FolderWatcher::keepLooking() {
+    if (m_lookedAt == 0) {
+        m_lookTimer.cancel();
+        m_lookDue = false;
+        return;
+    }
+    if (m_lookDue)
+        return;
+    m_lookDue = true;
+    m_lookTimer = m_timers->singleShot(lookInterval, [this] {
+        m_lookDue = false;
+        {
+            const std::lock_guard lock(m_engine->mutex);
+            ++m_engine->looksAsked;
+        }
+        m_engine->nudge();
+        keepLooking();
+    });
 }
 
 void FolderWatcher::listedAgain(const QList<URL>& folders) {

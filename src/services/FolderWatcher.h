@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // Watches the computer folders the window shows and reports when their entries change on disk,
 // whoever changed them: another program, or one of our own copies. Changes that arrive together
@@ -21,7 +22,10 @@
 // the event loop. A folder that keeps changing (a copy of thousands of files writing into it) is
 // reported at a bounded rate: after a report, the next one waits a quiet time that grows with the
 // folder's size, so that listing it again never costs more than a small share of the time,
-// however many entries it holds. Device folders cannot be watched and are left out.
+// however many entries it holds. A folder shown under two names (a link, a bind mount) is heard
+// of under each of them. A folder the system will not watch (gone, or the per-user limit of
+// watches or of watchers reached) is looked at every two seconds instead, and reported when its
+// own facts changed. Device folders cannot be watched and are left out.
 //
 // The watches are made on a thread of its own: making one looks the folder up, and a folder on a
 // network share whose server went silent would hold the window's thread for as long as the
@@ -32,19 +36,33 @@ class FolderWatcher : public QObject {
 public:
     using Duration = UiTimerSource::Duration;
 
+    // How the watcher asks the system for its watches; by default inotify itself. A test stands in
+    // for a system that refuses them (a per-user limit reached), which it could not bring about
+    // without harming the rest of the machine. init is called by the constructor, addWatch on
+    // the watcher's thread; both set errno when they fail.
+    struct SystemCalls {
+        std::function<int(int flags)> init;
+        std::function<int(int inotify, const char* path, quint32 events)> addWatch;
+    };
+
+    // How often folders the system will not watch are looked at: a look costs one stat a folder,
+    // made on the watcher's thread, and a change shows within a moment's wait.
+    static constexpr Duration lookInterval = std::chrono::seconds(2);
+
     explicit FolderWatcher(UiTimerSource& timers, QObject* parent = nullptr);
+    FolderWatcher(UiTimerSource& timers, SystemCalls calls, QObject* parent = nullptr);
     ~FolderWatcher() override;
 
     void setTimerSource(UiTimerSource& timers) { m_timers = &timers; }
 
     // Watches exactly these folders from now on (the computer ones among them). A folder that
-    // could not be watched (gone, or the system's limit reached) is tried again at the next call.
+    // could not be watched is tried again at each look and at the next call.
     void watch(const QList<URL>& folders);
     // The paths asked for by the last watch().
     QStringList watchedPaths() const;
     QList<URL> watchedFolders() const;
-    // Whether the thread has made (or failed) every watch asked for: changes made before that
-    // may go unreported. For tests.
+    // Whether the thread has made (or failed) every watch and every look asked for, and sent
+    // what they found: changes made before that may go unreported. For tests.
     bool isSettled() const;
     // Whether the thread is making watches now. For tests.
     bool isMakingWatches() const;
@@ -77,8 +95,12 @@ private:
 
     void schedule();
     void report();
-    // From the thread: changes seen, and folders newly refused.
-    void heard(const QList<QByteArray>& changedPaths, const QList<QByteArray>& refusedPaths);
+    // From the thread: changes seen, folders newly refused (with the system's reason), and how
+    // many folders it looks at.
+    void heard(const QList<QByteArray>& changedPaths, const QList<std::pair<QByteArray, int>>& refusedPaths,
+               qsizetype lookedAt);
+    // Asks for a look every lookInterval while the thread looks at folders.
+    void keepLooking();
 
     UiTimerSource* m_timers;
     std::shared_ptr<Engine> m_engine;
@@ -89,4 +111,7 @@ private:
     QHash<QString, Folder> m_folders;
     Subscription m_timer;
     std::optional<UiTimerSource::Instant> m_timerDue;
+    qsizetype m_lookedAt = 0;
+    Subscription m_lookTimer;
+    bool m_lookDue = false;
 };

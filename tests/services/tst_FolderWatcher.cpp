@@ -3,6 +3,7 @@
 // unreported; the watches made away from the caller's thread, a folder that comes back watched
 // again, and a folder on a share that stopped answering holding neither the caller nor the end.
 
+#include "LogCapture.h"
 #include "SilentMount.h"
 #include "platform/ManualUiTimerSource.h"
 #include "services/FolderWatcher.h"
@@ -12,6 +13,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -24,6 +33,10 @@ private slots:
     void aFolderThatKeepsChangingIsReportedAtABoundedRate();
     void aListingOfTheWindowsOwnCoversWhatCameBefore();
     void changesOnDiskAreReported();
+    void aFolderUnderTwoNamesIsHeardUnderEach_data();
+    void aFolderUnderTwoNamesIsHeardUnderEach();
+    void aFolderTheSystemWillNotWatchIsLookedAt_data();
+    void aFolderTheSystemWillNotWatchIsLookedAt();
     void aSilentShareHoldsNeitherTheCallerNorTheEnd();
 };
 
@@ -136,6 +149,41 @@ bool makeFile(const QString& path) {
     return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
 }
 
+// Whether a change on disk reached the reports that many times in all. The watches report from a
+// thread of their own: the loop turns until the report arrives (or the wait gives up).
+bool reportedOnDisk(ManualUiTimerSource& timers, const Reports& reports, const QString& path, int times) {
+    return QTest::qWaitFor([&] {
+        timers.advance(1s);
+        return reports.of(path) == times;
+    });
+}
+
+// One folder mounted at a second place too, as a bind mount; undone when it goes.
+class BindMount {
+public:
+    BindMount(const QString& folder, const QString& at) {
+        if (::geteuid() != 0)
+            m_failure = QStringLiteral("a bind mount needs root");
+        else if (::mount(QFile::encodeName(folder).constData(), QFile::encodeName(at).constData(), nullptr,
+                         MS_BIND, nullptr) != 0)
+            m_failure = QStringLiteral("mount: ") + QString::fromLocal8Bit(std::strerror(errno));
+        else
+            m_at = at;
+    }
+    ~BindMount() {
+        if (!m_at.isEmpty())
+            ::umount2(QFile::encodeName(m_at).constData(), MNT_DETACH);
+    }
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+
+    QString failure() const { return m_failure; }
+
+private:
+    QString m_at;
+    QString m_failure;
+};
+
 } // namespace
 
 // Files made and removed in a folder watched are reported, in no folder dropped from the watch; a
@@ -151,10 +199,7 @@ void tst_FolderWatcher::changesOnDiskAreReported() {
     Reports reports;
     reports.hear(watcher);
     const auto reported = [&](const QString& path, int times) {
-        return QTest::qWaitFor([&] {
-            timers.advance(1s);
-            return reports.of(path) == times;
-        });
+        return reportedOnDisk(timers, reports, path, times);
     };
 
     watcher.watch({URL::fileURL(films, true), URL::fileURL(music, true)});
@@ -175,6 +220,145 @@ void tst_FolderWatcher::changesOnDiskAreReported() {
     QVERIFY(makeFile(films + QStringLiteral("/b.mov")));
     QVERIFY(reported(films, 4));
     QCOMPARE(reports.of(music), 0);
+}
+
+// The system keeps one watch for a folder, whatever name it was asked under: a folder shown under
+// two names hears of its changes under both, and the name still shown hears of them after the
+// other is dropped.
+void tst_FolderWatcher::aFolderUnderTwoNamesIsHeardUnderEach_data() {
+    QTest::addColumn<bool>("bindMount");
+    QTest::addColumn<bool>("dropOwnName");
+    QTest::newRow("a link; the folder's own name dropped") << false << true;
+    QTest::newRow("a link; the link dropped") << false << false;
+    QTest::newRow("a bind mount; the folder's own name dropped") << true << true;
+    QTest::newRow("a bind mount; the mount dropped") << true << false;
+}
+
+void tst_FolderWatcher::aFolderUnderTwoNamesIsHeardUnderEach() {
+    QFETCH(bool, bindMount);
+    QFETCH(bool, dropOwnName);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString films = scratch.filePath(QStringLiteral("Films"));
+    const QString alias = scratch.filePath(QStringLiteral("Also Films"));
+    QVERIFY(QDir().mkpath(films));
+    std::optional<BindMount> mount;
+    if (bindMount) {
+        QVERIFY(QDir().mkpath(alias));
+        mount.emplace(films, alias);
+        if (!mount->failure().isEmpty())
+            QSKIP(qPrintable(mount->failure()));
+    } else {
+        QVERIFY(QFile::link(films, alias));
+    }
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers);
+    Reports reports;
+    reports.hear(watcher);
+
+    watcher.watch({URL::fileURL(films, true), URL::fileURL(alias, true)});
+    QTRY_VERIFY(watcher.isSettled());
+    QVERIFY(makeFile(films + QStringLiteral("/a.mov")));
+    QVERIFY(reportedOnDisk(timers, reports, films, 1));
+    QVERIFY(reportedOnDisk(timers, reports, alias, 1));
+
+    const QString kept = dropOwnName ? alias : films;
+    const QString dropped = dropOwnName ? films : alias;
+    watcher.watch({URL::fileURL(kept, true)});
+    QTRY_VERIFY(watcher.isSettled());
+    QVERIFY(makeFile(kept + QStringLiteral("/b.mov")));
+    QVERIFY(reportedOnDisk(timers, reports, kept, 2));
+    QCOMPARE(reports.of(dropped), 1);
+}
+
+// A folder the system will not watch (its limits reached, or the folder gone) is looked at instead,
+// at a bounded rate: a change shows at the next look, and once the system watches the folder
+// again the looks end.
+void tst_FolderWatcher::aFolderTheSystemWillNotWatchIsLookedAt_data() {
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("the limit of watches reached, then freed") << QStringLiteral("watches");
+    QTest::newRow("the limit of instances reached") << QStringLiteral("instances");
+    QTest::newRow("the folder gone, then back") << QStringLiteral("gone");
+}
+
+void tst_FolderWatcher::aFolderTheSystemWillNotWatchIsLookedAt() {
+    QFETCH(QString, refusal);
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString films = scratch.filePath(QStringLiteral("Films"));
+    QVERIFY(QDir().mkpath(films));
+    auto refuse = std::make_shared<std::atomic<bool>>(true);
+    FolderWatcher::SystemCalls calls;
+    if (refusal == u"instances") {
+        calls.init = [](int) {
+            errno = EMFILE;
+            return -1;
+        };
+    } else if (refusal == u"watches") {
+        calls.addWatch = [refuse](int inotify, const char* path, quint32 events) {
+            if (*refuse) {
+                errno = ENOSPC;
+                return -1;
+            }
+            return ::inotify_add_watch(inotify, path, events);
+        };
+    }
+    LogCapture log;
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers, calls);
+    Reports reports;
+    reports.hear(watcher);
+    // Once the thread has settled, what it found is on its way; then it is reported.
+    const auto settle = [&] {
+        if (!QTest::qWaitFor([&] { return watcher.isSettled(); }))
+            return false;
+        QCoreApplication::sendPostedEvents();
+        timers.advance(0ms);
+        return true;
+    };
+    const auto look = [&] {
+        timers.advance(FolderWatcher::lookInterval);
+        return settle();
+    };
+
+    watcher.watch({URL::fileURL(films, true)});
+    QVERIFY(settle());
+    int heard = 0;
+    if (refusal == u"gone") {
+        QVERIFY(QDir(films).removeRecursively());
+        QTRY_COMPARE(timers.pendingCount(), 2); // its report, and the first look
+        timers.advance(0ms);
+        QCOMPARE(reports.of(films), ++heard);
+    } else {
+        const QString said = log.messages(LogCapture::category(QStringLiteral("filesystem"))).join(u'\n');
+        QVERIFY2(said.contains(QStringLiteral("every 2 s instead")), qPrintable(said));
+    }
+    QVERIFY(look());
+    QCOMPARE(reports.of(films), heard);
+
+    if (refusal == u"gone")
+        QVERIFY(QDir().mkpath(films));
+    else
+        QVERIFY(makeFile(films + QStringLiteral("/a.mov")));
+    timers.advance(FolderWatcher::lookInterval / 2);
+    QVERIFY(settle());
+    QCOMPARE(reports.of(films), heard);
+    timers.advance(FolderWatcher::lookInterval / 2);
+    QVERIFY(settle());
+    QCOMPARE(reports.of(films), ++heard);
+    QVERIFY(look());
+    QCOMPARE(reports.of(films), heard);
+    if (refusal == u"instances") {
+        QCOMPARE(timers.pendingCount(), 1);
+        return;
+    }
+
+    refuse->store(false);
+    QVERIFY(look());
+    QCOMPARE(reports.of(films), heard);
+    QCOMPARE(timers.pendingCount(), 0);
+    QVERIFY(makeFile(films + QStringLiteral("/b.mov")));
+    QVERIFY(reportedOnDisk(timers, reports, films, ++heard));
 }
 
 // The watch of a folder on a silent share is made on the watcher's thread, which waits there: the
