@@ -10,9 +10,6 @@
 #include "browser/ErrorPlaceholderView.h"
 #include "browser/FileContextMenu.h"
 #include "browser/OrvantaDragMimeData.h"
-#include "device/AFCLocation.h"
-#include "emulator/VirtualDevice.h"
-#include "uikit/Spinner.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -21,7 +18,6 @@
 #include <QTemporaryDir>
 
 using Kind = FlatBrowserTestBed::Kind;
-Q_DECLARE_METATYPE(FlatBrowserTestBed::Kind)
 
 namespace {
 
@@ -30,13 +26,6 @@ const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 FileItem deviceItem(const QString& name) {
     const URL url = *URL::fromString(QStringLiteral("afc://%1/DCIM/%2").arg(udid, name));
     return FileItem(url.absoluteString(), name, url, false, 1, Date::now(), FileKind::image, std::nullopt);
-}
-
-void addViewRows(const char* name, const std::function<void(QTestData&)>& rest) {
-    for (const auto& [view, kind] : {std::pair{"list", Kind::list}, std::pair{"icon", Kind::icon}}) {
-        QTestData& row = QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(view, name))) << kind;
-        rest(row);
-    }
 }
 
 } // namespace
@@ -64,8 +53,6 @@ private slots:
     void bigSelectionStaysOneRangeAndGoesInOneStep();
     void staleListingIsDropped_data();
     void staleListingIsDropped();
-    void rowsLeaveWithTheirFolder_data();
-    void rowsLeaveWithTheirFolder();
     void keys_data();
     void keys();
     void doubleClick_data();
@@ -464,102 +451,6 @@ void tst_FlatBrowserController::staleListingIsDropped() {
     QCOMPARE(namesOf(m_bed->navigation->currentDirectoryContents.value()), QStringList{"o.txt"});
     // Paste goes where the user looks.
     QCOMPARE(browser.currentDirectoryURL(), second);
-}
-
-void tst_FlatBrowserController::rowsLeaveWithTheirFolder_data() {
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("command");
-    for (const char* command : {"Delete key", "Edit menu's Delete", "Copy", "Cut", "Rename", "Duplicate",
-                                "double click", "drag", "context menu", "Select All"})
-        addViewRows(command, [command](QTestData& row) { row << QString::fromLatin1(command); });
-}
-
-// A computer folder, then a folder of a phone that is slow to answer (a copy keeps it busy): from
-// the moment the window names the phone's folder, the computer's rows are gone, neither counted
-// nor selected, and no command, key, click or drag acts on them. The phone's rows come when its
-// listing does.
-void tst_FlatBrowserController::rowsLeaveWithTheirFolder() {
-    QFETCH(Kind, kind);
-    QFETCH(QString, command);
-    fakemux::DeviceDescription description = describeDevice(udid);
-    QVERIFY(writeTestFile(QString::fromStdString(description.mediaRoot.string()) +
-                              QStringLiteral("/Recordings/clip.mov"),
-                          "xx"));
-    fakemux::VirtualDevice& device = addDevice(description);
-    FlatBrowserController& browser = m_bed->make(kind);
-    QStringList dragged;
-    browser.dragStarter = [&dragged](const QList<FileItem>& items, QWidget*) {
-        dragged = namesOf(items);
-    };
-    // The phone's session is open before its next listing is held.
-    m_bed->open(AFCLocation::mediaRoot(udid));
-    QCOMPARE(m_bed->shownNames(), QStringList{"Recordings"});
-    m_bed->open(folderURL());
-    QAbstractItemView* view = browser.itemView();
-    const QPoint folderAt = centreOf(QStringLiteral("Folder"));
-    const QPoint fileAt = centreOf(QStringLiteral("file2.txt"));
-    select({QStringLiteral("file2.txt")});
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(m_bed->navigation->selectedItems.value().size(), 1);
-
-    const URL recordings = AFCLocation::mediaURL(udid, QStringLiteral("/Recordings"));
-    device.faults().holdNext("READ_DIR");
-    m_bed->navigation->navigate(recordings);
-    QVERIFY(requestHeld(device));
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(browser.currentDirectoryURL(), recordings);
-    QVERIFY(m_bed->shownNames().isEmpty());
-    QVERIFY(!browser.hasSelection());
-    // The status bar, the preview, Get Info and Quick Look read what is published.
-    QVERIFY(m_bed->navigation->currentDirectoryContents.value().isEmpty());
-    QVERIFY(m_bed->navigation->selectedItems.value().isEmpty());
-    QVERIFY(browser.spinner()->isVisible());
-
-    m_bed->presenter->next.code = AlertResponse::firstButton;
-    m_bed->presenter->next.text = QStringLiteral("renamed.txt");
-    if (command == u"Delete key") {
-        QTest::keyClick(view, Qt::Key_Delete);
-    } else if (command == u"Edit menu's Delete") {
-        browser.deleteSelection();
-    } else if (command == u"Copy") {
-        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-    } else if (command == u"Cut") {
-        browser.cutSelection();
-    } else if (command == u"Rename") {
-        QTest::keyClick(view, Qt::Key_Return);
-    } else if (command == u"Duplicate") {
-        browser.duplicateSelection();
-    } else if (command == u"double click") {
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, folderAt);
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, folderAt);
-    } else if (command == u"drag") {
-        browser.startDrag(view);
-    } else if (command == u"context menu") {
-        QMenu* menu = browser.contextMenuAt(fileAt);
-        QVERIFY(menu);
-        QVERIFY(menu->isEmpty());
-    } else if (command == u"Select All") {
-        browser.selectAllItems();
-    }
-    QCoreApplication::sendPostedEvents();
-    QVERIFY(!browser.hasSelection());
-    QVERIFY(m_bed->navigation->selectedItems.value().isEmpty());
-    QVERIFY(m_bed->clipboard->items.value().isEmpty());
-    QVERIFY(dragged.isEmpty());
-    QCOMPARE(m_bed->navigation->currentPath.value(), std::optional<URL>(recordings));
-
-    // The phone answers: its rows, and nothing happened to the computer's files meanwhile.
-    device.faults().releaseHeld();
-    m_bed->settle();
-    QCOMPARE(m_bed->shownNames(), QStringList{"clip.mov"});
-    QCOMPARE(namesOf(m_bed->navigation->currentDirectoryContents.value()), QStringList{"clip.mov"});
-    QVERIFY(!browser.spinner()->isVisible());
-    QVERIFY(m_bed->presenter->requests.isEmpty());
-    QVERIFY(m_bed->provider->deleted.isEmpty());
-    QVERIFY(QFile::exists(m_root + QStringLiteral("/file2.txt")));
-    QVERIFY(!QFile::exists(m_root + QStringLiteral("/renamed.txt")));
-    QVERIFY(m_bed->transfers->activeTransfers.value().isEmpty());
-    QVERIFY(m_bed->transfers->completedTransfers.value().isEmpty());
 }
 
 void tst_FlatBrowserController::keys_data() {
