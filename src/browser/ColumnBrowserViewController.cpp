@@ -233,6 +233,9 @@ void ColumnBrowserViewController::resetColumns(const URL& url) {
     m_selectionColumn = -1;
     if (!m_selection.isEmpty())
         publishSelection({});
+    // The folder left is no longer counted while the new one waits for its listing.
+    if (!m_contents.isEmpty())
+        publishContents({});
     appendColumn(url);
     m_scrollArea->horizontalScrollBar()->setValue(0);
     if (takeFocus)

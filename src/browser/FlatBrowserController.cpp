@@ -17,6 +17,7 @@
 #include "transfer/ClipboardManager.h"
 #include "transfer/TransferManager.h"
 #include "uikit/AlertPresenter.h"
+#include "uikit/Spinner.h"
 #include "uikit/Symbols.h"
 
 #include <QAbstractItemView>
@@ -73,10 +74,13 @@ void FlatBrowserController::attachItemView(QAbstractItemView* view, FileItemList
                                            BrowserKeyHandlers* keys) {
     m_itemView = view;
     m_model = model;
-    // The view and the placeholder share one cell: the placeholder lies over the view.
+    // The view, the placeholder and the spinner share one cell: the placeholder lies over the
+    // view, the spinner in its centre.
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view, 0, 0);
+    m_spinner = new Spinner(this);
+    layout->addWidget(m_spinner, 0, 0, Qt::AlignCenter);
     view->setModel(model);
 
     Self self(this);
@@ -154,9 +158,37 @@ URL FlatBrowserController::currentDirectoryURL() const {
 }
 
 void FlatBrowserController::showFolder(const URL& url) {
+    const bool another = m_folder != std::optional<URL>(url);
     m_folder = url;
     publishFolder();
+    if (another)
+        forgetRows();
     loadDirectory(url);
+}
+
+void FlatBrowserController::forgetRows() {
+    // The rows of the folder left must not stand under the new folder's name while its listing
+    // waits (a phone busy with a copy answers late): a key, a click or a menu would act on files
+    // the window no longer shows. Nothing is shown, counted or selectable until the listing comes.
+    Logger::ui().debug("%s waits for the listing of %s", viewName(),
+                       m_folder ? m_folder->absoluteString() : QString());
+    m_failed = false;
+    removeErrorPlaceholder();
+    m_allItems = {};
+    publishContents(m_allItems);
+    applyFilter();
+    setLoading(true);
+}
+
+void FlatBrowserController::setLoading(bool loading) {
+    if (!m_spinner)
+        return;
+    if (loading) {
+        m_spinner->startAnimation();
+        m_spinner->raise();
+    } else {
+        m_spinner->stopAnimation();
+    }
 }
 
 void FlatBrowserController::publishFolder() {
@@ -220,6 +252,7 @@ void FlatBrowserController::applyListing(quint64 generation, const URL& url, con
         return;
     m_shownGeneration = generation;
     m_failed = false;
+    setLoading(false);
     removeErrorPlaceholder();
     m_allItems = items;
     Logger::ui().debug("%s shows %s (%ld items)", viewName(), url.absoluteString(), items.size());
@@ -236,6 +269,7 @@ void FlatBrowserController::applyListingFailure(quint64 generation, const URL& u
         return;
     m_shownGeneration = generation;
     m_failed = true;
+    setLoading(false);
     m_allItems.clear();
     // What the placeholder hides is neither counted nor selectable, in this view as in the others.
     publishContents(m_allItems);

@@ -31,14 +31,17 @@ class FileSystemProvider;
 class NavigationState;
 class QAbstractItemView;
 class QMimeData;
+class Spinner;
 class TransferManager;
 
 // What the icon and the list browser share: one folder (the navigation state's current path,
 // or the folder the browser before it showed when a mode switch brought it on screen), shown as
 // a single collection of items. It lists the folder (dropping every result that is no
-// longer the newest for the folder on screen), filters by the search text, shows a placeholder
-// when listing fails, publishes the selection, runs the edit commands, builds the context menu,
-// starts drags and takes drops. The two views add only their layout, cells and keys.
+// longer the newest for the folder on screen; another folder's rows leave the moment the folder
+// changes, and a spinner stands in the empty view until the new listing comes), filters by the
+// search text, shows a placeholder when listing fails, publishes the selection, runs the edit
+// commands, builds the context menu, starts drags and takes drops. The two views add only their
+// layout, cells and keys.
 class FlatBrowserController : public QWidget, public BrowserCommandHandling {
     Q_OBJECT
 public:
@@ -83,6 +86,8 @@ public:
     QList<FileItem> selectedItems() const;
     QList<int> selectedRows() const;
     ErrorPlaceholderView* errorPlaceholder() const { return m_errorPlaceholder; }
+    // Turns over the empty view while the folder shown has not been listed yet.
+    Spinner* spinner() const { return m_spinner; }
     FileItemListModel* model() const { return m_model; }
     QAbstractItemView* itemView() const { return m_itemView; }
     std::shared_ptr<DragAndDropHandler> dragHandler() const { return m_dragHandler; }
@@ -173,6 +178,10 @@ private:
     void removeErrorPlaceholder();
     // Makes url the folder shown and lists it.
     void showFolder(const URL& url);
+    // The rows of the folder left: gone at once, with the spinner in their place.
+    void forgetRows();
+    // The spinner, while the folder shown has had no listing of its own yet.
+    void setLoading(bool loading);
     void publishFolder();
     void publishContents(const QList<FileItem>& items);
     void publishSelection(const QList<FileItem>& items);
@@ -187,6 +196,7 @@ private:
     QAbstractItemView* m_itemView = nullptr;
     FileItemListModel* m_model = nullptr;
     QPointer<ErrorPlaceholderView> m_errorPlaceholder;
+    Spinner* m_spinner = nullptr;
     QPointer<QMenu> m_contextMenu;
     DropHighlight m_dropHighlight;
     bool m_publishes = true;

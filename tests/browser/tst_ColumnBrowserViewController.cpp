@@ -141,6 +141,7 @@ private slots:
     void columnPaths();
     void lateListingIsDropped_data();
     void lateListingIsDropped();
+    void countLeavesWithItsFolder();
     void placeholders_data();
     void placeholders();
     void failedRelistingKeepsThePlaceholder();
@@ -432,6 +433,22 @@ void tst_ColumnBrowserViewController::lateListingIsDropped() {
                  .filter(QStringLiteral("Column 0 load failed: "))
                  .size(),
              lateOneFails ? 1 : 0);
+}
+
+// The status bar counts the folder the columns show: while a new folder waits for its listing,
+// the count of the folder left must not stand under the new folder's name.
+void tst_ColumnBrowserViewController::countLeavesWithItsFolder() {
+    openFolder(folderURL(QStringLiteral("B")));
+    QCOMPARE(m_navigation->currentDirectoryContents.value().size(), 3);
+    const URL next = folderURL(QStringLiteral("A"));
+    m_provider->held.insert(next.absoluteString());
+    m_navigation->navigate(next);
+    QTRY_VERIFY(m_provider->isWaiting(next));
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(m_navigation->currentDirectoryContents.value().isEmpty());
+    m_provider->release(next);
+    waitUntilListed();
+    QCOMPARE(namesOf(m_navigation->currentDirectoryContents.value()), (QStringList{"sub", "a1.txt"}));
 }
 
 void tst_ColumnBrowserViewController::placeholders_data() {

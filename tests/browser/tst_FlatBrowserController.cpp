@@ -18,7 +18,6 @@
 #include <QTemporaryDir>
 
 using Kind = FlatBrowserTestBed::Kind;
-Q_DECLARE_METATYPE(FlatBrowserTestBed::Kind)
 
 namespace {
 
@@ -27,13 +26,6 @@ const QString udid = QStringLiteral("00008110-001A2B3C4D5E6F70");
 FileItem deviceItem(const QString& name) {
     const URL url = *URL::fromString(QStringLiteral("afc://%1/DCIM/%2").arg(udid, name));
     return FileItem(url.absoluteString(), name, url, false, 1, Date::now(), FileKind::image, std::nullopt);
-}
-
-void addViewRows(const char* name, const std::function<void(QTestData&)>& rest) {
-    for (const auto& [view, kind] : {std::pair{"list", Kind::list}, std::pair{"icon", Kind::icon}}) {
-        QTestData& row = QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(view, name))) << kind;
-        rest(row);
-    }
 }
 
 } // namespace

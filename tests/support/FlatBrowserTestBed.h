@@ -25,6 +25,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class FlatTestProvider : public FileSystemProvider {
@@ -150,6 +151,18 @@ public:
     std::shared_ptr<ScriptedAlertPresenter> presenter;
     std::unique_ptr<FlatBrowserController> browser;
 };
+
+Q_DECLARE_METATYPE(FlatBrowserTestBed::Kind)
+
+// One data row for each flat view, named "list: name" and "icon: name", with the view's kind in
+// the first column; rest adds the row's other columns.
+inline void addViewRows(const char* name, const std::function<void(QTestData&)>& rest) {
+    using Kind = FlatBrowserTestBed::Kind;
+    for (const auto& [view, kind] : {std::pair{"list", Kind::list}, std::pair{"icon", Kind::icon}}) {
+        QTestData& row = QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(view, name))) << kind;
+        rest(row);
+    }
+}
 
 inline QStringList namesOf(const QList<FileItem>& items) {
     QStringList names;
