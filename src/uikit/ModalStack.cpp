@@ -13,7 +13,7 @@ bool isOpenModal(const QObject* object) {
 }
 
 // The window at the foot of widget's stack: below the modal dialogs it stands on.
-QWidget* foot(QWidget* widget) {
+QWidget* foot(const QWidget* widget) {
     QWidget* window = widget->window();
     while (isOpenModal(window) && window->parentWidget())
         window = window->parentWidget()->window();
@@ -52,7 +52,7 @@ void handBack(const QDialog* dialog) {
     QWidget* base = foot(below);
     const QWidget* active = QApplication::activeWindow();
     // A window the user went to meanwhile keeps the keyboard.
-    if (active && active != dialog && foot(const_cast<QWidget*>(active)) != base)
+    if (active && active != dialog && foot(active) != base)
         return;
     QWidget* top = ModalStack::top(base);
     if (!top->isVisible())
