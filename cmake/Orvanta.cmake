@@ -42,13 +42,15 @@ function(orvanta_test_pch)
   target_precompile_headers(orvanta_test_pch PRIVATE ${ORVANTA_PCH_HEADERS} <QtTest>)
 endfunction()
 
-# orvanta_tests(<dir> LIBS <lib>... [DESKTOPS <setting>...])
+# orvanta_tests(<dir> LIBS <lib>... [DESKTOPS <setting>...] [WINDOW_MANAGERS <manager>...])
 # One QtTest executable per tst_*.cpp in <dir>, registered with ctest under <dir>/<name>.
 # With DESKTOPS, for what differs between desktop settings: Qt takes a desktop's platform theme
 # only on X11, so each program runs on a virtual X display of its own (Xvfb, a test dependency)
-# once per setting (XDG_CURRENT_DESKTOP), registered as <dir>/<name>:<setting>.
+# once per setting (XDG_CURRENT_DESKTOP), registered as <dir>/<name>:<setting>. With
+# WINDOW_MANAGERS, for what a window manager decides (stacking, the keyboard's window): once per
+# manager on a virtual display it runs on, registered as <dir>/<name>:<manager>.
 function(orvanta_tests dir)
-  cmake_parse_arguments(ARG "" "" "LIBS;DESKTOPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;DESKTOPS;WINDOW_MANAGERS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/tst_*.cpp)
   foreach(src IN LISTS tests)
     get_filename_component(base ${src} NAME_WE)
@@ -60,15 +62,30 @@ function(orvanta_tests dir)
     # with it the precompiled header.
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} Qt6::Test Qt6::Widgets)
     target_precompile_headers(${target} REUSE_FROM orvanta_test_pch)
-    if(NOT ARG_DESKTOPS)
+    if(NOT ARG_DESKTOPS AND NOT ARG_WINDOW_MANAGERS)
       add_test(NAME ${dir}/${base} COMMAND ${target})
       set_tests_properties(${dir}/${base} PROPERTIES TIMEOUT 300
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=*.debug=false")
     endif()
+    set(settings)
     foreach(desktop IN LISTS ARG_DESKTOPS)
-      set(name ${dir}/${base}:${desktop})
+      list(APPEND settings "${desktop}|${desktop}|")
+    endforeach()
+    foreach(manager IN LISTS ARG_WINDOW_MANAGERS)
+      list(APPEND settings "${manager}||${manager}")
+    endforeach()
+    foreach(setting IN LISTS settings)
+      string(REPLACE "|" ";" parts "${setting}")
+      list(GET parts 0 suffix)
+      list(GET parts 1 desktop)
+      list(GET parts 2 manager)
+      set(display_options)
+      if(manager)
+        set(display_options --window-manager ${manager})
+      endif()
+      set(name ${dir}/${base}:${suffix})
       add_test(NAME ${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/on-virtual-display
-        $<TARGET_FILE:${target}>)
+        ${display_options} $<TARGET_FILE:${target}>)
       # Only the setting named here chooses the theme; the caller's own choices are dropped. The
       # keyboard library of X11 hands strndup a reply's name that fills its buffer with no NUL after
       # it, which strndup allows and AddressSanitizer's strict string checks do not: off for these.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,13 +89,53 @@ AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(body);
     layout->addLayout(row);
-    // The keyboard starts where Return answers: under the GNOME platform theme Return presses the
-    // focused check box or button, and a check box first in the tab order would take it. A name
+    focusWhereReturnAnswers();
+    watchParent(true);
+}
+
+void AlertDialog::focusWhereReturnAnswers() {
+    // A check box first in the tab order would otherwise take Return under the GNOME theme. A name
     // to type keeps the focus in its field, which hands Return on to the default button.
     if (m_textField)
         m_textField->setFocus();
     else if (!m_buttons.isEmpty())
         m_buttons.front()->setFocus();
+}
+
+void AlertDialog::watchParent(bool on) {
+    // Only a dialog beneath closes while this one is open; a window beneath takes it along.
+    if (auto* below = qobject_cast<QDialog*>(parentWidget())) {
+        if (on)
+            below->installEventFilter(this);
+        else
+            below->removeEventFilter(this);
+    }
+}
+
+bool AlertDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Hidden by the program (a window manager's minimizing is spontaneous and leaves it shown):
+    // the dialog beneath is closing, and its children go with it when it is deleted.
+    if (watched == parentWidget() && event->type() == QEvent::Hide && !event->spontaneous()) {
+        const auto* below = qobject_cast<const AlertDialog*>(watched);
+        if (!(below && below->m_moving) && static_cast<QWidget*>(watched)->isHidden())
+            moveDown();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AlertDialog::moveDown() {
+    QWidget* onto = parentWidget()->parentWidget();
+    const bool hadKeyboard = isActiveWindow();
+    m_moving = true;
+    watchParent(false);
+    // Keeps it a dialog, modal as before; a new parent hides it, and showing it again makes it
+    // transient for its new parent, which the window manager then keeps it above.
+    setParent(onto, windowFlags());
+    watchParent(true);
+    show();
+    m_moving = false;
+    if (hadKeyboard)
+        activateWindow();
 }
 
 AlertResponse AlertDialog::response(int code) const {

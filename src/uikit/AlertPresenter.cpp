@@ -3,13 +3,18 @@
 #include "platform/async/Outcome.h"
 #include "uikit/AlertDialog.h"
 #include "uikit/Ask.h"
+#include "uikit/ModalStack.h"
 
 #include <QPointer>
 
 async::Task<AlertResponse> DialogAlertPresenter::ask(AlertRequest request, QWidget* parent,
                                                      std::stop_token token) {
-    // Owned by the parent as well, which may go first: the guard tells whether it is still there.
-    QPointer<AlertDialog> dialog = new AlertDialog(request, parent);
+    // Over the topmost dialog already open over the window, so that it shows above that one (a
+    // window manager keeps a new window under a modal one of the same window unless it is
+    // transient for it) and that one waits for it. Owned by what it is asked over as well, which
+    // may go first: the guard tells whether it is still there.
+    QWidget* over = parent ? ModalStack::top(parent) : nullptr;
+    QPointer<AlertDialog> dialog = new AlertDialog(request, over);
     async::Task<int> asking = async::ask(dialog.data(), token);
     async::detail::Outcome<int> answer = co_await async::detail::settle(std::move(asking));
     AlertResponse response;

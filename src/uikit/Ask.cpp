@@ -5,11 +5,12 @@
 
 #include "platform/async/Cancellation.h"
 #include "platform/async/Continuation.h"
+#include "uikit/ModalStack.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QPointer>
 
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -61,17 +62,21 @@ Task<int> ask(QDialog* dialog, std::stop_token token) {
         onStop.emplace(token, std::move(stop));
         dialog->open();
     };
-    const int result = co_await withContinuation<int>(start);
-    // The window the dialog was asked over gets the keyboard back, also from the window system:
-    // a window-modal dialog that closes leaves no window active where no window manager hands
-    // the focus on, and the window's keys (Ctrl+W, Escape) would reach nothing until the user
-    // clicked it. A window the user went to meanwhile keeps it.
-    if (guarded && guarded->parentWidget()) {
-        QWidget* window = guarded->parentWidget()->window();
-        const QWidget* active = QApplication::activeWindow();
-        if (window->isVisible() && (!active || active == guarded || active == window))
-            window->activateWindow();
+    int result = QDialog::Rejected;
+    std::exception_ptr failure;
+    try {
+        result = co_await withContinuation<int>(start);
+    } catch (...) {
+        failure = std::current_exception();
     }
+    // However the question ended, the dialog is closed (a withdrawn alert may ignore reject()), and
+    // what it was asked over gets the keyboard back: the window, or the dialog still open over it.
+    if (guarded) {
+        guarded->hide();
+        ModalStack::handBack(guarded);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
     co_return result;
 }
 

@@ -3,7 +3,8 @@
 // ask(): puts a modal question to the user from inside a coroutine. The dialog is opened with
 // open(), never exec(): a nested event loop would hold up every other task until the
 // user answers. Cancelling the token withdraws the question: the dialog is rejected and the
-// coroutine gets CancelledError.
+// coroutine gets CancelledError. When the question ends, the dialog is closed and the keyboard goes
+// back to what it was asked over (see ModalStack).
 
 #include "platform/async/Task.h"
 

@@ -8,9 +8,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 #include <functional>
 
@@ -36,6 +38,22 @@ AlertDialog* openDialog(QWidget& window) {
         QCoreApplication::processEvents();
     }
     return nullptr;
+}
+
+// The alert over window that shows now besides beneath, once it shows.
+AlertDialog* openDialogOver(QWidget& window, const AlertDialog* beneath) {
+    for (int round = 0; round < 50; ++round) {
+        for (AlertDialog* dialog : window.findChildren<AlertDialog*>())
+            if (dialog != beneath && dialog->isVisible())
+                return dialog;
+        QCoreApplication::processEvents();
+    }
+    return nullptr;
+}
+
+AlertRequest transferFailed() {
+    return warningAlert(QStringLiteral("Transfer Failed"),
+                        QStringLiteral("The iOS device was disconnected during the transfer."));
 }
 
 } // namespace
@@ -180,6 +198,84 @@ private slots:
         dialog->textField()->setText(QStringLiteral("Trip"));
         dialog->buttons().at(0)->click();
         QCOMPARE(runSync(std::move(asking)).text, QStringLiteral("Trip"));
+    }
+
+    // A transfer fails while another's name-clash question is open: its alert comes over the
+    // question with the keyboard, and once it is closed the question has the keyboard back on the
+    // button Return answers (not where a click left it), and answers its keys at once.
+    void keyboardGoesBackToTheQuestionBeneath_data() {
+        QTest::addColumn<Qt::Key>("key");
+        // The question's answer, or -1: still open, the keyboard moved on inside it.
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Return answers Replace") << Qt::Key_Return << 0;
+        QTest::newRow("Escape answers Stop") << Qt::Key_Escape << 2;
+        QTest::newRow("Tab moves on") << Qt::Key_Tab << -1;
+    }
+
+    void keyboardGoesBackToTheQuestionBeneath() {
+        QFETCH(Qt::Key, key);
+        QFETCH(int, answer);
+        QWidget window;
+        window.show();
+        window.activateWindow();
+        DialogAlertPresenter presenter;
+        AlertRequest question = conflictLike();
+        question.escapeButton = 2;
+        async::Task<AlertResponse> asking = presenter.ask(question, &window, {});
+        AlertDialog* beneath = openDialog(window);
+        QVERIFY(beneath);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), beneath->windowHandle());
+        beneath->checkBox()->setFocus(); // as a click on it leaves it
+
+        async::Task<AlertResponse> failed = presenter.ask(transferFailed(), &window, {});
+        AlertDialog* over = openDialogOver(window, beneath);
+        QVERIFY(over);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), over->windowHandle());
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+        QTRY_VERIFY2(failed.isReady(), "Return did not close the alert on top");
+        QCOMPARE(runSync(std::move(failed)).buttonIndex(), 0);
+
+        QTRY_COMPARE(QGuiApplication::focusWindow(), beneath->windowHandle());
+        QCOMPARE(QApplication::focusWidget(), beneath->buttons().front());
+        QTest::keyClick(QGuiApplication::focusWindow(), key);
+        if (answer < 0) {
+            QVERIFY(QApplication::focusWidget() != beneath->buttons().front());
+            QVERIFY(beneath->isAncestorOf(QApplication::focusWidget()));
+            beneath->buttons().at(1)->click();
+            answer = 1;
+        }
+        QTRY_VERIFY2(asking.isReady(), "the question beneath ignored the key");
+        QCOMPARE(runSync(std::move(asking)).buttonIndex(), answer);
+    }
+
+    // The newest alert is asked over the topmost one of its window, which it blocks; when the one
+    // beneath is withdrawn first, the newer alert stays open over the window, keeps the keyboard
+    // and is answered as usual.
+    void alertOverAWithdrawnQuestionStays() {
+        QWidget window;
+        window.show();
+        window.activateWindow();
+        DialogAlertPresenter presenter;
+        std::stop_source stop;
+        async::Task<AlertResponse> asking = presenter.ask(conflictLike(), &window, stop.get_token());
+        AlertDialog* beneath = openDialog(window);
+        QVERIFY(beneath);
+        async::Task<AlertResponse> failed = presenter.ask(transferFailed(), &window, {});
+        QPointer<AlertDialog> over = openDialogOver(window, beneath);
+        QVERIFY(over);
+        QCOMPARE(over->parentWidget(), beneath);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), over->windowHandle());
+
+        stop.request_stop();
+        QVERIFY_THROWS_EXCEPTION(async::CancelledError, runSync(std::move(asking)));
+        QVERIFY(over);
+        QTRY_VERIFY(over->isVisible());
+        QVERIFY(!failed.isReady());
+        QCOMPARE(over->parentWidget(), &window);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), over->windowHandle());
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+        QTRY_VERIFY(failed.isReady());
+        QCOMPARE(runSync(std::move(failed)).buttonIndex(), 0);
     }
 
     void withdrawnQuestionCloses() {
