@@ -361,8 +361,8 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
                                                             const std::function<qint64()>& chunkBytes,
                                                             const std::function<void(quint64)>& progress,
                                                             bool keepModificationDate, std::stop_token token,
-                                                            bool replaceExisting,
-                                                            const QString& partialMark) {
+                                                            bool replaceExisting, const QString& partialMark,
+                                                            LeftoverJournal* journal) {
     async::throwIfCancelled(token);
     // Non-blocking until we know it is a regular file: opening a named pipe would wait forever.
     const FileDescriptor input(
@@ -377,7 +377,7 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
     ::fcntl(input.get(), F_SETFL, ::fcntl(input.get(), F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    LocalReplacement replacement(target, replaceExisting, partialMark);
+    LocalReplacement replacement(target, replaceExisting, partialMark, journal);
     if (const int error = replacement.open(); error != 0)
         throw FileError(error, QStringLiteral("create"), target);
 
