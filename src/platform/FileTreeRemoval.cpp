@@ -49,10 +49,11 @@ std::optional<int> mountIdOf(int fd) {
     return mountId;
 }
 
-// Whether the folder open as fd is where something is mounted, whatever it is: a bind mount of a
-// folder of the same file system shows the same device number, so that alone does not tell. The
-// kernel marks the root of every mount (since Linux 5.8); on an older one, the folder's mount is
-// compared with its parent's.
+} // namespace
+
+// A bind mount of a folder of the same file system shows the same device number, so that alone
+// does not tell. The kernel marks the root of every mount (since Linux 5.8); on an older one, the
+// folder's mount is compared with its parent's.
 bool isMountPoint(int parentFd, int fd) {
     struct statx status {};
     if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) == 0 &&
@@ -62,8 +63,6 @@ bool isMountPoint(int parentFd, int fd) {
     const std::optional<int> parent = mountIdOf(parentFd);
     return own && parent && *own != *parent;
 }
-
-} // namespace
 
 bool removeFileTreeAt(int folderFd, const char* name, dev_t device) {
     // Anything but a folder goes by its name; a link is a link, whatever it points at.

@@ -21,6 +21,10 @@ bool removeFileTree(const QString& path);
 // removal stays on.
 bool removeFileTreeAt(int folderFd, const char* name, dev_t device);
 
+// Whether the folder open as fd, inside the folder open as parentFd, is where something is
+// mounted: another file system, or a folder of this one bound there.
+bool isMountPoint(int parentFd, int fd);
+
 // Removes the entries of folder (those that accept takes, by name; all when it is empty) whose
 // own time of last change is before cutoff; the number removed whole.
 int removeEntriesChangedBefore(const QString& folder, const QDateTime& cutoff,
