@@ -190,7 +190,8 @@ async::Task<quint64> AFCBridge::download(QString udid, QString path, URL to, std
                 job, udid, bundleID,
                 [&](afc_client_t afc) {
                     return AFCDownload::run(afc, path, local, job.writer, chunkBytes, progress, stop.token(),
-                                            options);
+                                            options,
+                                            options.recordPartial ? job.sessions.journal().get() : nullptr);
                 },
                 stop.token());
         },

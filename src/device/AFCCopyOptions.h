@@ -33,6 +33,11 @@ struct AFCCopyOptions {
     // of leftovers: an upload's partial copy then needs no entry of its own (the clean-up of that
     // folder's entry removes it).
     bool insideNewFolder = false;
+    // A download into a folder of the user's that nothing else covers (not a folder of the
+    // transfer's own, nor the run's temporary folder, which goes whole after a crash): its partial
+    // copy is written down in the journal of leftovers before it is made, so that the next start
+    // removes it should the program be killed meanwhile.
+    bool recordPartial = false;
     // Set only with insideNewFolder, whose entry in the journal also covers this folder.
     std::shared_ptr<AFCStaging> staging;
     // The mark of the transfer's partial copies (AFCPath::partialCopyMark) that the name of the

@@ -42,7 +42,7 @@ private:
 
 quint64 AFCDownload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                          LocalChunkWriter& writer, uint32_t chunkBytes, const Progress& progress,
-                         std::stop_token token, const AFCCopyOptions& options) {
+                         std::stop_token token, const AFCCopyOptions& options, LeftoverJournal* journal) {
     // A copy cancelled while it waited for the executor does nothing at all.
     async::throwIfCancelled(token);
     AFCDeviceFile source(afc, devicePath, AFCDeviceFile::Mode::read);
@@ -64,7 +64,7 @@ quint64 AFCDownload::run(afc_client_t afc, const QString& devicePath, const QStr
         return limit ? uint32_t(std::min<quint64>(chunkBytes, *limit - done)) : chunkBytes;
     };
     // Declared before the local file, so that the writer is done with it before it closes.
-    LocalReplacement target(localPath, options.replaceExisting, options.partialMark);
+    LocalReplacement target(localPath, options.replaceExisting, options.partialMark, journal);
     WriterSession session(writer, std::move(onWritten));
 
     // The first chunk is read before anything is made beside the target: a source that cannot be

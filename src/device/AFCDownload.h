@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stop_token>
 
+class LeftoverJournal;
 class LocalChunkWriter;
 
 // Copies one device file to a local file, in chunks, on the calling (executor) thread. The local
@@ -23,10 +24,12 @@ public:
 
     // Returns the bytes copied. Throws AFCError (fileOpenFailed, fileReadFailed; writeFailed for
     // the local file, with its errno and the system's words for it), SizeChangedError,
-    // NameTakenError (see AFCCopyOptions) or async::CancelledError.
+    // NameTakenError (see AFCCopyOptions) or async::CancelledError. Given a journal, the partial
+    // file beside the target is written down there while it exists.
     static quint64 run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkWriter& writer, uint32_t chunkBytes, const Progress& progress,
-                       std::stop_token token, const AFCCopyOptions& options = {});
+                       std::stop_token token, const AFCCopyOptions& options = {},
+                       LeftoverJournal* journal = nullptr);
 
     AFCDownload() = delete;
 };

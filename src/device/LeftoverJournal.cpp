@@ -240,10 +240,12 @@ QList<LeftoverJournal::Entry> LeftoverJournal::parse(const QByteArray& text) {
 }
 
 // The file is a log, one JSON object a line: an entry added, its outcome ("replaced"), or its
-// end ("gone"). Every upload adds and strikes one, so a line appended costs far less than the
-// whole list written anew and renamed. The log is written anew, holding only what stands, when
-// it has grown long, and when it is opened holding struck-out lines beside entries that stand
-// (after a run that did not end cleanly): rare, so the usual opening reads a short file or none.
+// end ("gone"). Every upload, and every single file copied onto this computer, adds and strikes
+// one, so a line appended costs far less than the whole list written anew and renamed. A long log
+// is emptied in place once nothing in it stands; it is written anew, holding only what stands,
+// when it has grown longer still, and when it is opened holding struck-out lines beside entries
+// that stand (after a run that did not end cleanly): rare, so the usual opening reads a short
+// file or none.
 void LeftoverJournal::load() {
     if (m_lockFd < 0)
         return;
@@ -394,7 +396,17 @@ bool LeftoverJournal::rewrite() {
 bool LeftoverJournal::append(const Entry& entry, Line line, bool durable) {
     if (m_lockFd < 0)
         return false;
-    if (m_lines >= compactAfterLines && m_lines >= 4 * m_entries.size())
+    // Nothing stands once this entry is struck out: the log is emptied in place, with no new file
+    // and no flush. Copies one at a time add and strike an entry for every file, and the log
+    // written anew and synced would cost them a flush of the disk every few hundred files. A
+    // power cut that undoes the emptying brings back only entries each with its end.
+    if (line == Line::gone && m_entries.isEmpty() && m_lines >= compactAfterLines && openForAppending() &&
+        ::ftruncate(m_fd, 0) == 0) {
+        m_lines = 0;
+        return true;
+    }
+    // Later than the emptying above, which a log whose entries all end comes to first.
+    if (m_lines >= 2 * compactAfterLines && m_lines >= 4 * m_entries.size())
         return rewrite();
     if (!ensureFolder())
         return false;

@@ -1,6 +1,7 @@
 #include "device/LocalReplacement.h"
 
 #include "device/AFCPath.h"
+#include "device/LeftoverCleanup.h"
 #include "platform/FileRename.h"
 #include "platform/Logger.h"
 
@@ -13,20 +14,36 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-LocalReplacement::LocalReplacement(QString target, bool replaceExisting, QString partialMark)
-    : m_target(std::move(target)), m_replaceExisting(replaceExisting), m_partialMark(std::move(partialMark)) {
-}
+LocalReplacement::LocalReplacement(QString target, bool replaceExisting, QString partialMark,
+                                   LeftoverJournal* journal)
+    : m_target(std::move(target)), m_replaceExisting(replaceExisting), m_partialMark(std::move(partialMark)),
+      m_journal(journal) {}
 
 LocalReplacement::~LocalReplacement() {
     if (m_fd >= 0)
         ::close(m_fd);
-    if (m_committed || m_temporary.isEmpty())
+    if (m_committed || m_temporary.isEmpty()) {
+        endEntry(true);
         return;
-    if (::unlink(m_temporary.constData()) != 0) {
+    }
+    if (::unlink(m_temporary.constData()) != 0 && errno != ENOENT) {
         const int error = errno;
         Logger::bridge().error("Could not remove partial download %s (errno %d)",
                                QFile::decodeName(m_temporary), error);
+        endEntry(false);
+        return;
     }
+    endEntry(true);
+}
+
+void LocalReplacement::endEntry(bool gone) {
+    if (!m_entry)
+        return;
+    if (gone)
+        m_journal->finished(*m_entry);
+    else
+        m_journal->released(*m_entry);
+    m_entry.reset();
 }
 
 int LocalReplacement::open() {
@@ -46,12 +63,25 @@ int LocalReplacement::open() {
     const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(slash + 1);
     for (int attempt = 0; attempt < 8; ++attempt) {
         const QByteArray candidate = folder + QFile::encodeName(AFCPath::partialCopyName(m_partialMark));
+        if (m_journal) {
+            // Only a name the clean-up can act on is worth an entry; one it would refuse (a
+            // relative path) is left to the copy's own removal.
+            LeftoverJournal::Entry entry{LeftoverJournal::Kind::partialCopy, QString(), QString(),
+                                         QFile::decodeName(candidate), QString()};
+            if (LeftoverCleanup::isOwnEntry(entry)) {
+                m_journal->begin(entry);
+                m_entry = std::move(entry);
+            }
+        }
         const int fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                               targetMode ? 0600 : 0644);
         if (fd < 0) {
-            if (errno == EEXIST)
+            const int error = errno;
+            // Never made, or another's: nothing of this copy's is there.
+            endEntry(true);
+            if (error == EEXIST)
                 continue;
-            return errno;
+            return error;
         }
         m_fd = fd;
         m_temporary = candidate;

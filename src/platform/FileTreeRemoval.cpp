@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x2000
+#endif
+
 namespace {
 
 // The names in the folder open as fd (which stays open). Read whole before anything is removed:
@@ -34,7 +38,31 @@ std::optional<QList<QByteArray>> entriesOf(int fd) {
     return names;
 }
 
+// The mount the entry open as fd is on; nothing when the system will not tell.
+std::optional<int> mountIdOf(int fd) {
+    alignas(struct file_handle) unsigned char storage[sizeof(struct file_handle) + MAX_HANDLE_SZ] = {};
+    auto* handle = reinterpret_cast<struct file_handle*>(storage);
+    handle->handle_bytes = MAX_HANDLE_SZ;
+    int mountId = -1;
+    if (::name_to_handle_at(fd, "", handle, &mountId, AT_EMPTY_PATH) != 0)
+        return std::nullopt;
+    return mountId;
+}
+
 } // namespace
+
+// A bind mount of a folder of the same file system shows the same device number, so that alone
+// does not tell. The kernel marks the root of every mount (since Linux 5.8); on an older one, the
+// folder's mount is compared with its parent's.
+bool isMountPoint(int parentFd, int fd) {
+    struct statx status {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) == 0 &&
+        (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
+        return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    const std::optional<int> own = mountIdOf(fd);
+    const std::optional<int> parent = mountIdOf(parentFd);
+    return own && parent && *own != *parent;
+}
 
 bool removeFileTreeAt(int folderFd, const char* name, dev_t device) {
     // Anything but a folder goes by its name; a link is a link, whatever it points at.
@@ -46,7 +74,10 @@ bool removeFileTreeAt(int folderFd, const char* name, dev_t device) {
     if (folder.get() < 0)
         return errno == ENOENT;
     struct stat status {};
-    if (::fstat(folder.get(), &status) != 0 || status.st_dev != device)
+    // Something mounted here is not ours, even of the same file system: neither emptied nor
+    // made writable.
+    if (::fstat(folder.get(), &status) != 0 || status.st_dev != device ||
+        isMountPoint(folderFd, folder.get()))
         return false;
     // A folder copied from a device may be read-only; it is ours to empty.
     if ((status.st_mode & S_IRWXU) != S_IRWXU)

@@ -144,6 +144,8 @@ FileCopier::Started FileCopier::start(std::shared_ptr<TransferRun> run, Source s
         options.expectedSize = source.size;
         options.replaceExisting = false;
         options.partialMark = run->placement->partialMark();
+        // Inside a folder the transfer made, that folder's entry covers the partial copy.
+        options.recordPartial = !insideNewFolder;
         started.work = bridge.download(components.udid, components.devicePath, destination,
                                        components.bundleID, progress, run->token, options);
     } else {
@@ -330,10 +332,10 @@ async::Task<void> FileCopier::local(std::shared_ptr<TransferRun> run, Source sou
     const bool keepDate = PreferencesViewController::preserveTimestamps();
     async::Task<LocalTransferFiles::CopyResult> copying = run->placement->executor().run(
         [from = source.url.toLocalFile(), to = destination.toLocalFile(), progress, keepDate,
-         token = run->token, mark = run->placement->partialMark()] {
+         token = run->token, mark = run->placement->partialMark(), journal = run->placement->journal()] {
             return LocalTransferFiles::copyFile(
                 from, to, [] { return PreferencesViewController::macChunkSize(); }, progress, keepDate, token,
-                false, mark);
+                false, mark, journal.get());
         });
     const LocalTransferFiles::CopyResult result = co_await copying;
     run->ensureManager();

@@ -5,6 +5,7 @@
 #include "models/TransferError.h"
 #include "platform/Error.h"
 #include "platform/FileHandle.h"
+#include "platform/FileTreeRemoval.h"
 #include "platform/Logger.h"
 #include "platform/async/Cancellation.h"
 #include "services/LocalFileOperations.h"
@@ -271,6 +272,24 @@ void LocalTransferFiles::removeItem(const QString& path) {
     static thread_local int failure = 0;
     static thread_local QByteArray failedPath;
     failure = 0;
+    // A folder bound inside from elsewhere on the same file system shows its device number, which
+    // is all that the walk below compares: one is looked for first, and then nothing is removed.
+    const auto findMount = [](const char* entry, const struct stat*, int type, struct FTW*) -> int {
+        if (type != FTW_D)
+            return FTW_CONTINUE;
+        const FileDescriptor folder(::open(entry, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.get() < 0)
+            return FTW_CONTINUE;
+        const FileDescriptor parent(::openat(folder.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (parent.get() < 0 || !isMountPoint(parent.get(), folder.get()))
+            return FTW_CONTINUE;
+        failure = EBUSY;
+        failedPath = entry;
+        return FTW_STOP;
+    };
+    if (::nftw(target.constData(), findMount, 32, FTW_PHYS | FTW_MOUNT | FTW_ACTIONRETVAL) != 0 &&
+        failure != 0)
+        throw FileError(failure, QStringLiteral("remove"), decoded(failedPath.constData()));
     const auto remove = [](const char* entry, const struct stat*, int type, struct FTW*) -> int {
         const int result = type == FTW_DP ? ::rmdir(entry) : ::unlink(entry);
         if (result != 0) {
@@ -361,8 +380,8 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
                                                             const std::function<qint64()>& chunkBytes,
                                                             const std::function<void(quint64)>& progress,
                                                             bool keepModificationDate, std::stop_token token,
-                                                            bool replaceExisting,
-                                                            const QString& partialMark) {
+                                                            bool replaceExisting, const QString& partialMark,
+                                                            LeftoverJournal* journal) {
     async::throwIfCancelled(token);
     // Non-blocking until we know it is a regular file: opening a named pipe would wait forever.
     const FileDescriptor input(
@@ -377,7 +396,7 @@ LocalTransferFiles::CopyResult LocalTransferFiles::copyFile(const QString& sourc
     ::fcntl(input.get(), F_SETFL, ::fcntl(input.get(), F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    LocalReplacement replacement(target, replaceExisting, partialMark);
+    LocalReplacement replacement(target, replaceExisting, partialMark, journal);
     if (const int error = replacement.open(); error != 0)
         throw FileError(error, QStringLiteral("create"), target);
 

@@ -15,6 +15,8 @@
 // The transfer engine's blocking work on this computer's files: inspecting, listing, making and
 // removing folders, and copying one file. Run on an executor, never on the main thread. Every
 // failure is a FileError that keeps errno, except where noted.
+class LeftoverJournal;
+
 class LocalTransferFiles {
 public:
     // What is at a path, the entry itself (a link is not followed).
@@ -106,12 +108,13 @@ public:
     // whose size changed meanwhile fails (SizeChangedError). Without replaceExisting the copy
     // never takes the place of anything: a taken name fails it with NameTakenError. A cancelled
     // copy throws async::CancelledError. The partial file's name carries partialMark (see
-    // AFCPath::partialCopyName).
+    // AFCPath::partialCopyName); given a journal, the partial file is written down there while it
+    // exists (see LocalReplacement).
     static CopyResult copyFile(const QString& source, const QString& target,
                                const std::function<qint64()>& chunkBytes,
                                const std::function<void(quint64)>& progress, bool keepModificationDate,
                                std::stop_token token, bool replaceExisting = true,
-                               const QString& partialMark = QString());
+                               const QString& partialMark = QString(), LeftoverJournal* journal = nullptr);
 
     static Date dateOf(const struct timespec& time);
 

@@ -109,6 +109,8 @@ public:
     // for, by the clean-up's rule, and strikes it only then; whatever cannot be put right now (a
     // device cut off, a refusal) releases it for the next session or start. Never fails.
     async::Task<void> journalSettled(LeftoverJournal::Entry entry);
+    // For the executor's jobs, which write in it themselves (a copy's partial file).
+    const std::shared_ptr<LeftoverJournal>& journal() const { return m_journal; }
     // Called between the steps of a replacement ("aside": the old item is aside and nothing is
     // copied yet; "named": the new item has the name, nothing more is recorded; "whole": that it
     // is whole and named is recorded, the old one is still aside): a test sees there what a crash

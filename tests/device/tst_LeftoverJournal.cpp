@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using Entry = LeftoverJournal::Entry;
 using Kind = LeftoverJournal::Kind;
 
@@ -19,6 +21,7 @@ private slots:
     void runningCopiesAreNotLeftoversUntilReleased();
     void entriesOutliveTheProcess();
     void unreadableEntriesCostOnlyThemselves();
+    void theLogStaysShort_data();
     void theLogStaysShort();
     void oneJournalPerFile();
     void aSecondInstanceNeverTakesALiveOnesEntries();
@@ -176,20 +179,39 @@ void tst_LeftoverJournal::unreadableEntriesCostOnlyThemselves() {
     stored.close();
 }
 
-// Every upload adds a line and strikes it out: the log is written anew before it grows long.
+void tst_LeftoverJournal::theLogStaysShort_data() {
+    QTest::addColumn<bool>("standing"); // an item set aside stands throughout
+    QTest::newRow("an entry stands") << true;
+    QTest::newRow("nothing stands between copies") << false;
+}
+
+// Every upload, and every single file copied onto this computer, adds a line and strikes it out:
+// the log never grows long. With nothing standing between the copies it is emptied in place, not
+// written anew under another name and flushed.
 void tst_LeftoverJournal::theLogStaysShort() {
+    QFETCH(bool, standing);
     LeftoverJournal journal(file());
-    QVERIFY(journal.begin(aside));
+    if (standing)
+        QVERIFY(journal.begin(aside));
+    const auto inode = [this] {
+        struct stat status {};
+        return ::stat(QFile::encodeName(file()).constData(), &status) == 0 ? status.st_ino : ino_t(0);
+    };
+    ino_t first = 0;
     for (int i = 0; i < 2000; ++i) {
         const Entry copy{Kind::partialCopy, QStringLiteral("UDID1"), QString(),
                          QStringLiteral("/DCIM/.orvanta-partial-%1").arg(i, 16, 16, QLatin1Char('0')), QString()};
         QVERIFY(journal.begin(copy));
+        if (i == 0)
+            first = inode();
         journal.finished(copy);
     }
     QFile stored(file());
     QVERIFY(stored.open(QIODevice::ReadOnly));
     QVERIFY(stored.size() < 100 * 1024);
-    QCOMPARE(LeftoverJournal::parse(stored.readAll()), QList<Entry>{aside});
+    QCOMPARE(LeftoverJournal::parse(stored.readAll()), standing ? QList<Entry>{aside} : QList<Entry>());
+    if (!standing)
+        QCOMPARE(inode(), first);
 }
 
 void tst_LeftoverJournal::oneJournalPerFile() {

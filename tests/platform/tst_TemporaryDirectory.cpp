@@ -8,10 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <memory>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +125,38 @@ private slots:
             QVERIFY(other.quit());
             QVERIFY(!QFileInfo::exists(otherRun));
         }
+    }
+
+    // A folder of the same disk bound inside an ended run's copies shows the same device number
+    // as they do; the clean-up still stops there, and neither empties it nor makes it writable.
+    void endedRunsCleanUpStopsAtABindMount() {
+        if (::getuid() != 0)
+            QSKIP("Only root can bind a folder");
+        const QString bound = QDir::tempPath() + QStringLiteral("/bound");
+        QVERIFY(writeTestFile(bound + QStringLiteral("/keep.txt"), "keep"));
+        QVERIFY(writeTestFile(bound + QStringLiteral("/deep/also.txt"), "also"));
+        QVERIFY(::chmod(QFile::encodeName(bound).constData(), 0500) == 0);
+        ChildRun::Child other;
+        QVERIFY(other.start());
+        const QString otherRun = QFileInfo(other.copies().front()).path().section(u'/', 0, -4);
+        const QString mountPoint = otherRun + QStringLiteral("/OrvantaPreview/mounted");
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (::mount(QFile::encodeName(bound).constData(), QFile::encodeName(mountPoint).constData(), nullptr,
+                    MS_BIND, nullptr) != 0)
+            QSKIP(qPrintable(QStringLiteral("No bind mount here: %1").arg(qt_error_string(errno))));
+        const auto unmount =
+            qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
+        QVERIFY(other.kill());
+
+        QCOMPARE(removeFoldersOfEndedRuns(privateTemporaryDirectory()), 0);
+        QVERIFY(!QFileInfo::exists(other.copies().front()));
+        QCOMPARE(fileContents(mountPoint + QStringLiteral("/keep.txt")), QByteArray("keep"));
+        QCOMPARE(fileContents(bound + QStringLiteral("/keep.txt")), QByteArray("keep"));
+        QCOMPARE(fileContents(bound + QStringLiteral("/deep/also.txt")), QByteArray("also"));
+        struct stat status {};
+        QVERIFY(::stat(QFile::encodeName(bound).constData(), &status) == 0);
+        QCOMPARE(status.st_mode & 07777, mode_t(0500));
+        QVERIFY(::chmod(QFile::encodeName(bound).constData(), 0700) == 0);
     }
 
     // A tree is removed whole, links as links: what they point at stays.

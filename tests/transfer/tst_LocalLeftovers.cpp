@@ -1,5 +1,6 @@
 #include "transfer/LocalLeftovers.h"
 
+#include "device/AFCPath.h"
 #include "device/LeftoverJournal.h"
 #include "services/PreferencesViewController.h"
 #include "transfer/TransferPlacement.h"
@@ -60,6 +61,7 @@ private slots:
     void foreignLinesTouchNothing();
     void aFolderNotThereKeepsItsEntryUntilItIs();
     void anItemAtTheTopOfADiskNotMountedWaitsForIt();
+    void aHiddenFoldersCleanUpStopsAtABindMount();
     void anotherFolderInTheRecordedPlaceKeepsTheEntry_data();
     void anotherFolderInTheRecordedPlaceKeepsTheEntry();
 };
@@ -305,6 +307,31 @@ void tst_LocalLeftovers::anItemAtTheTopOfADiskNotMountedWaitsForIt() {
     LocalLeftovers::recover(journal);
     QVERIFY(journal.entries().isEmpty());
     QCOMPARE(fileContents(mountPoint + QStringLiteral("/Beach.jpg")), QByteArray("the only copy"));
+}
+
+// A hidden folder a Replace was building, with a folder of the same file system bound inside it
+// meanwhile: its clean-up removes nothing rather than empty what is mounted there, and its entry
+// waits.
+void tst_LocalLeftovers::aHiddenFoldersCleanUpStopsAtABindMount() {
+    const QString bound = m_mac + QStringLiteral("/Elsewhere");
+    QVERIFY(writeTestFile(bound + QStringLiteral("/keep.txt"), "keep"));
+    const QString hidden = m_mac + QStringLiteral("/dst/") + AFCPath::partialCopyName();
+    QVERIFY(writeTestFile(hidden + QStringLiteral("/Album/a.jpg"), "a"));
+    const QByteArray mountPoint = QFile::encodeName(hidden + QStringLiteral("/Album/Mounted"));
+    QVERIFY(QDir().mkpath(QFile::decodeName(mountPoint)));
+    if (::mount(QFile::encodeName(bound).constData(), mountPoint.constData(), nullptr, MS_BIND, nullptr) != 0)
+        QSKIP("mounting needs root");
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+    const LeftoverJournal::Entry entry{LeftoverJournal::Kind::partialCopy, QString(), QString(), hidden,
+                                       QString()};
+    LeftoverJournal journal(scratchPath(QStringLiteral("journal")) + QStringLiteral("/Leftovers.jsonl"));
+    QVERIFY(journal.begin(entry));
+    journal.released(entry);
+
+    LocalLeftovers::recover(journal);
+    QCOMPARE(fileContents(bound + QStringLiteral("/keep.txt")), QByteArray("keep"));
+    QCOMPARE(journal.entries(), QList<LeftoverJournal::Entry>{entry});
+    QVERIFY(QFileInfo::exists(hidden + QStringLiteral("/Album/a.jpg")));
 }
 
 void tst_LocalLeftovers::anotherFolderInTheRecordedPlaceKeepsTheEntry_data() {

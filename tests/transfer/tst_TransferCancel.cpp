@@ -12,6 +12,7 @@
 
 #include "device/AFCError.h"
 #include "device/AFCLocation.h"
+#include "device/LeftoverJournal.h"
 #include "platform/async/RunSync.h"
 #include "platform/async/TaskHandle.h"
 #include "services/FileSystemProvider.h"
@@ -131,6 +132,22 @@ void tst_TransferCancel::cancelEndsACopyTheDeviceHolds() {
     const Transfer started =
         launched({item(from, QStringLiteral("/src/clip.mov"))}, location(to, QStringLiteral("/dst")));
     QVERIFY(from == Side::device ? readHeld() : writeStalled());
+    // The partial file beside the target is written down while it is there: were the program
+    // killed now, the next start would remove it.
+    const auto partialsOnThisComputer = [this] {
+        QStringList paths;
+        for (const LeftoverJournal::Entry& entry : LeftoverJournal::shared()->entries()) {
+            if (entry.udid.isEmpty() && entry.path.startsWith(m_mac + QLatin1Char('/')))
+                paths.append(entry.path);
+        }
+        return paths;
+    };
+    if (to == Side::mac) {
+        const QStringList running = partialsOnThisComputer();
+        QCOMPARE(running.size(), 1);
+        QCOMPARE(QFileInfo(running.front()).path(), root(to) + QStringLiteral("/dst"));
+        QVERIFY(QFileInfo::exists(running.front()));
+    }
 
     QElapsedTimer cancelling;
     cancelling.start();
@@ -141,8 +158,11 @@ void tst_TransferCancel::cancelEndsACopyTheDeviceHolds() {
     QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::cancelled);
     QVERIFY(m_manager->activeTransfers.value().isEmpty());
     QCOMPARE(m_manager->runningTransferTasks(), 0);
-    if (to == Side::mac)
+    if (to == Side::mac) {
         QCOMPARE(treeOf(root(to) + QStringLiteral("/dst")), QStringList());
+        // Struck out by the copy's job as it ends, just after the file went.
+        QTRY_COMPARE_WITH_TIMEOUT(partialsOnThisComputer(), QStringList(), 20000);
+    }
 }
 
 void tst_TransferCancel::cancelEndsAnyRequestTheDeviceHolds_data() {

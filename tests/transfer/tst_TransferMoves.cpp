@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -81,7 +82,11 @@ bool change(const QString& path, Change how) {
 // Runs the loop until the device holds a request again after the one it held was let go, once
 // ready() says that the held one has been answered.
 bool heldAgain(fakemux::VirtualDevice& device, const std::function<bool()>& ready) {
-    for (int round = 0; round < 4000; ++round) {
+    // Bounded by time, not by rounds: until ready() the rounds do not wait, and the copy before
+    // the request held next, on the bridge's thread, may outlast any count of them on a busy
+    // machine. The bound only stops a broken test from hanging.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < giveUp) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (ready() && device.faults().waitUntilHeld(std::chrono::milliseconds(1)))
             return true;
