@@ -5,11 +5,13 @@
 namespace Quitting {
 
 // From here on nothing new starts (a device that finishes connecting now, or a listing it would
-// set off), and every task that runs is asked to stop.
+// set off), every task that runs is asked to stop, and a look at this computer's disk still
+// under way is left to its thread (it may wait on a share that stopped answering).
 void begin();
 
 // Lets the tasks asked to stop end, before the application object and Qt's globals that their
-// jobs use go; main's status.
+// jobs use go; main's status. While a thread left behind still waits on the disk, the process
+// ends here instead (quick_exit), without taking those globals down under it.
 int finish(int status);
 
 } // namespace Quitting
