@@ -300,6 +300,11 @@ void tst_SilentShare::theContextMenuAnswersWhileAPlaceIsSilent() {
             QVERIFY2(titles.contains(QStringLiteral("%1 100APPLE to %2").arg(verb, shown)),
                      qPrintable(titles.join(u';')));
     }
+    QAction* copy = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Copy 100APPLE to ") + place)
+            copy = action;
+    answersDuring("copying there", [&] { copy->trigger(); });
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SilentShare)
