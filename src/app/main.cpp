@@ -1,12 +1,10 @@
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
+#include "app/Quitting.h"
 #include "app/TerminationSignals.h"
-#include "device/AFCBridge.h"
 #include "platform/Logger.h"
-#include "platform/async/TaskHandle.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QImageReader>
@@ -17,14 +15,6 @@
 
 #include <latch>
 #include <thread>
-
-namespace {
-
-// How long the end of main waits for the tasks it asked to stop. They end within moments: the
-// services' threads have dropped what was queued, and a call on a silent device is cut off.
-constexpr std::chrono::seconds tasksEndLimit{2};
-
-} // namespace
 
 int main(int argc, char** argv) {
     // Reading the system's font configuration is the largest part of showing the first window.
@@ -68,24 +58,8 @@ int main(int argc, char** argv) {
         // Launching has finished once the loop runs: everything main built exists by then.
         QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
         status = QApplication::exec();
-        // From here on nothing new starts (a device that finishes connecting now, or a listing
-        // it would set off), and every task that runs is asked to stop.
-        async::beginShutdown();
+        Quitting::begin();
         delegate.applicationWillTerminate();
     }
-    // The services' executors answered the jobs they dropped with cancellations, and the jobs in
-    // progress answer as they end: delivering those lets every task end, and with the last task
-    // that holds a service the service's threads, before the application object and Qt's globals
-    // that their jobs use go.
-    const QDeadlineTimer tasksDeadline(tasksEndLimit);
-    while (async::spawnedTasksRunning() > 0 && !tasksDeadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    if (async::spawnedTasksRunning() > 0)
-        Logger::ui().error("%d tasks still running at the end", async::spawnedTasksRunning());
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    // A bridge destroyed while a copy hung on a silent device closes on a thread of its own; it
-    // is cut off within half a second, and the process must not end under it.
-    AFCBridge::waitForRetiredBridges(std::chrono::seconds(1));
-    return status;
+    return Quitting::finish(status);
 }

@@ -6,6 +6,7 @@
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/TaskHandle.h"
+#include "services/FolderLooks.h"
 #include "services/ThumbnailCache.h"
 #include "uikit/FolderChooser.h"
 #include "uikit/Workspace.h"
@@ -71,7 +72,12 @@ ContextMenuTarget* ContextMenuTarget::of(const QMenu* menu) {
 }
 
 std::optional<URL> ContextMenuTarget::userFolder(QStandardPaths::StandardLocation location) {
-    return UserFolders::place(location);
+    // As the sidebar last saw it, a folder not looked at yet taken to be there: a look from here
+    // would hold the window for as long as a share that holds the folder is silent.
+    const std::optional<QString> path = UserFolders::placePath(location);
+    if (!path || !FolderLooks::latest(*path).value_or(true))
+        return std::nullopt;
+    return URL::fileURL(*path, true);
 }
 
 void ContextMenuTarget::sendTo(QStandardPaths::StandardLocation location,

@@ -64,8 +64,9 @@ public:
     std::shared_ptr<AlertPresenter> alertPresenter;
     std::function<std::optional<URL>(QStandardPaths::StandardLocation)> standardFolder;
 
-    // The user's Downloads or Desktop folder; nothing when it is not there (the sidebar's rule:
-    // the menu offers only the places the sidebar lists).
+    // The user's Downloads or Desktop folder; nothing when the latest look found it was not there
+    // (the sidebar's rule: the menu offers only the places the sidebar lists). Never looks at the
+    // disk itself.
     static std::optional<URL> userFolder(QStandardPaths::StandardLocation location);
 
     void copyToDownloads();

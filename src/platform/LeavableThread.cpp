@@ -1,11 +1,20 @@
 #include "platform/LeavableThread.h"
 
-#include <atomic>
 #include <cassert>
 
 namespace {
 
-std::atomic<int> leftThreads{0};
+struct Left {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int running = 0;
+};
+
+// Never destroyed: a thread left behind may end while the process's statics go.
+Left& left() {
+    static auto* const threads = new Left;
+    return *threads;
+}
 
 } // namespace
 
@@ -19,8 +28,11 @@ void LeavableThread::start(std::function<void()> body) {
         body();
         const std::lock_guard lock(end->mutex);
         end->done = true;
-        if (end->left)
-            --leftThreads;
+        if (end->left) {
+            const std::lock_guard counting(left().mutex);
+            --left().running;
+            left().changed.notify_all();
+        }
         end->ended.notify_all();
     });
 }
@@ -32,7 +44,10 @@ bool LeavableThread::finish(std::chrono::milliseconds limit) {
         std::unique_lock lock(m_end->mutex);
         if (!m_end->ended.wait_for(lock, limit, [this] { return m_end->done; })) {
             m_end->left = true;
-            ++leftThreads;
+            {
+                const std::lock_guard counting(left().mutex);
+                ++left().running;
+            }
             m_thread.detach();
             return false;
         }
@@ -41,6 +56,17 @@ bool LeavableThread::finish(std::chrono::milliseconds limit) {
     return true;
 }
 
+void LeavableThread::join() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
 int LeavableThread::leftRunning() {
-    return leftThreads.load();
+    const std::lock_guard lock(left().mutex);
+    return left().running;
+}
+
+bool LeavableThread::waitForLeft(std::chrono::milliseconds limit) {
+    std::unique_lock lock(left().mutex);
+    return left().changed.wait_for(lock, limit, [] { return left().running == 0; });
 }

@@ -15,7 +15,7 @@
 class LeavableThread {
 public:
     LeavableThread() = default;
-    // finish() must have been called.
+    // finish() or join() must have been called.
     ~LeavableThread();
     LeavableThread(const LeavableThread&) = delete;
     LeavableThread& operator=(const LeavableThread&) = delete;
@@ -25,9 +25,13 @@ public:
     // After the owner asked the body to end: waits up to limit for it, then joins it, or leaves
     // it to end on its own. Whether it had ended.
     bool finish(std::chrono::milliseconds limit);
+    // Waits for the body's end, however long it takes.
+    void join();
 
     // How many threads were left behind and have not ended yet.
     static int leftRunning();
+    // Waits up to limit for every thread left behind to end; whether they all had.
+    static bool waitForLeft(std::chrono::milliseconds limit);
 
 private:
     struct End {

@@ -175,6 +175,8 @@ QString runTemporaryDirectory() {
     if (folders.owner == 0) {
         folders.owner = ::getpid();
         std::atexit(removeRunFoldersAtExit);
+        // A run that ends without taking its statics down (a thread still waits on the disk).
+        std::at_quick_exit(removeRunFoldersAtExit);
     }
     folders.made.append(*made);
     return made->path;

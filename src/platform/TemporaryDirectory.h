@@ -15,7 +15,7 @@ QString privateTemporaryDirectory();
 // lock however the process ends, a kill or a crash included, so a later start tells the folders
 // of ended runs from those of instances still running, whose receivers may still be reading them
 // (removeFoldersOfEndedRuns). Made on first use and again when removed meanwhile; removed with
-// everything in it when the process exits normally. Empty when no folder can be made.
+// everything in it when the process exits normally (exit or quick_exit). Empty when no folder can be made.
 QString runTemporaryDirectory();
 
 // Removes the run folders below privateFolder whose lock is free, with everything in them; the

@@ -1,7 +1,6 @@
 #include "platform/UserFolders.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace UserFolders {
 
@@ -17,20 +16,6 @@ std::optional<QString> placePath(QStandardPaths::StandardLocation location) {
     if (cleaned == homePath())
         return std::nullopt;
     return cleaned;
-}
-
-std::optional<URL> home() {
-    const QString path = homePath();
-    if (path.isEmpty() || !QFileInfo(path).isDir())
-        return std::nullopt;
-    return URL::fileURL(path, true);
-}
-
-std::optional<URL> place(QStandardPaths::StandardLocation location) {
-    const std::optional<QString> path = placePath(location);
-    if (!path || !QFileInfo(*path).isDir())
-        return std::nullopt;
-    return URL::fileURL(*path, true);
 }
 
 } // namespace UserFolders

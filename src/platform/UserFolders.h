@@ -1,16 +1,14 @@
 #pragma once
 
-#include "platform/URL.h"
-
 #include <QStandardPaths>
 
 #include <optional>
 
-// The user's own folders where the desktop places them (its folder settings, or their defaults),
-// and only while they are there: a place whose folder does not exist would only answer "Could not
-// list" and fail every copy into it, and one that the settings turn off by naming the home folder
-// itself would repeat Home. The sidebar lists these places, and the file context menu offers
-// them, so the two never differ.
+// The user's own folders where the desktop places them (its folder settings, or their defaults).
+// The sidebar lists these places, and the file context menu offers them, so the two never differ:
+// only while they are there, as looked at away from the window's thread (a place whose folder
+// does not exist would only answer "Could not list" and fail every copy into it), and not one
+// that the settings turn off by naming the home folder itself (it would repeat Home).
 namespace UserFolders {
 
 // Where the home folder and the places are, without looking at the disk: the window asks its
@@ -19,11 +17,5 @@ namespace UserFolders {
 QString homePath();
 // The place's path, unless the settings name the home folder itself for it.
 std::optional<QString> placePath(QStandardPaths::StandardLocation location);
-
-// The home folder, when it is one.
-std::optional<URL> home();
-// The desktop, documents or downloads folder (or any other standard place), when it is one of
-// its own.
-std::optional<URL> place(QStandardPaths::StandardLocation location);
 
 } // namespace UserFolders

@@ -84,7 +84,8 @@ public:
     // The item at one file URL.
     virtual async::Task<FileItem> localItem(URL at);
     // Runs a look at this computer's disk (which names a folder holds, say) on the provider's
-    // executor: a folder on a share that stopped answering holds the look, never the window.
+    // executor: a folder on a share that stopped answering holds the look, never the window. The
+    // look must hold all it touches: the provider's end or a quit may leave it to its thread.
     async::Task<QString> lookLocally(std::function<QString()> look);
 
     // A device's modification time text (nanoseconds since 1970) as a date; the distant past when
@@ -129,7 +130,10 @@ private:
     quint64 m_generation = 0;
     // Operations hold a weak reference across their awaits and stop when the provider is gone.
     std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
-    async::SerialExecutor m_executor{QStringLiteral("FileSystemProvider")};
+    // Its jobs capture values only: one that waits on a share that stopped answering is left to
+    // its thread when the provider ends or the program quits.
+    async::SerialExecutor m_executor{QStringLiteral("FileSystemProvider"),
+                                     async::SerialExecutor::Leavable{std::chrono::milliseconds(50)}};
     // Builds the items of device listings: never behind a look at a computer folder, which a
     // share that stopped answering holds for as long as it is silent.
     async::SerialExecutor m_deviceExecutor{QStringLiteral("FileSystemProvider.device")};

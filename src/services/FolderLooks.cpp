@@ -61,6 +61,16 @@ struct FolderLooks::Shared {
     }
 };
 
+namespace {
+
+// Main thread only, as the looks' answers are delivered there.
+FolderLooks::Answers& latestAnswers() {
+    static FolderLooks::Answers answers;
+    return answers;
+}
+
+} // namespace
+
 FolderLooks::FolderLooks() : m_shared(std::make_shared<Shared>()) {}
 
 FolderLooks::~FolderLooks() {
@@ -106,5 +116,14 @@ async::Task<FolderLooks::Answers> FolderLooks::look(QStringList paths) {
         }
         m_shared->wake.notify_one();
     };
-    co_return co_await async::withContinuation<Answers>(ask);
+    Answers answers = co_await async::withContinuation<Answers>(ask);
+    latestAnswers().insert(answers);
+    co_return answers;
+}
+
+std::optional<bool> FolderLooks::latest(const QString& path) {
+    const auto found = latestAnswers().constFind(path);
+    if (found == latestAnswers().constEnd())
+        return std::nullopt;
+    return *found;
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 // Whether folders of this computer are there, asked away from the window's thread: a look at a
 // folder on a network share whose server went silent waits for as long as the server does (on a
@@ -34,6 +35,10 @@ public:
     async::Task<Answers> look(QStringList paths);
     // Whether a request is being looked at now. For tests.
     bool isLooking() const;
+
+    // What the latest answer of any looks said of path; nothing when none has answered for it
+    // yet. Lets the window say whether a folder is there without looking itself.
+    static std::optional<bool> latest(const QString& path);
 
 private:
     struct Shared;

@@ -11,6 +11,9 @@
 #include "app/MainWindowController.h"
 #include "browser/BrowserContainerController.h"
 #include "browser/ColumnBrowserViewController.h"
+#include "browser/ColumnPanelView.h"
+#include "browser/ColumnTableView.h"
+#include "browser/FileItemListModel.h"
 #include "device/DeviceManager.h"
 #include "device/IMobileDeviceBridge.h"
 #include "device/ProcessRunner.h"
@@ -27,7 +30,9 @@
 #include "sidebar/SidebarViewController.h"
 #include "transfer/TransferManager.h"
 
+#include <QAction>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -50,6 +55,8 @@ private slots:
     void cleanup();
 
     void theWindowAnswersWhileAShareIsSilent();
+    void theContextMenuAnswersWhileAPlaceIsSilent_data();
+    void theContextMenuAnswersWhileAPlaceIsSilent();
 
 private:
     // Runs the step, then checks that the window's thread runs a call posted to it within a
@@ -62,6 +69,8 @@ private:
     double rowAlpha(const QString& section, const QString& title) const;
     QModelIndex row(const QString& section, const QString& title) const;
     void makeController();
+    // The place's folder (as the desktop's settings name it) moved to path.
+    void movePlace(const char* key, const QString& path);
 
     QTemporaryDir m_home;
     async::ManualClock m_clock;
@@ -101,6 +110,7 @@ void tst_SilentShare::init() {
 void tst_SilentShare::cleanup() {
     // Whatever the test left waiting on the share fails now and ends.
     m_share.reset();
+    QFile::remove(m_home.filePath(QStringLiteral(".config/user-dirs.dirs")));
     m_controller.reset();
     QTRY_VERIFY_WITH_TIMEOUT(async::spawnedTasksRunning() <= m_tasksBefore, 20000);
     m_transferManager.reset();
@@ -112,6 +122,12 @@ void tst_SilentShare::cleanup() {
 void tst_SilentShare::makeController() {
     m_controller = std::make_unique<MainWindowController>(
         *m_deviceManager, m_transferManager, std::make_shared<ScriptedAlertPresenter>(), m_provider);
+}
+
+void tst_SilentShare::movePlace(const char* key, const QString& path) {
+    QFile settings(m_home.filePath(QStringLiteral(".config/user-dirs.dirs")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(QByteArray(key) + "=\"" + QFile::encodeName(path) + "\"\n");
 }
 
 void tst_SilentShare::answersDuring(const char* step, const std::function<void()>& action) {
@@ -238,6 +254,57 @@ void tst_SilentShare::theWindowAnswersWhileAShareIsSilent() {
     QCOMPARE(rowAlpha(QStringLiteral("RECENT"), QStringLiteral("Music")), 1.0);
     QCOMPARE(rowAlpha(QStringLiteral("FAVORITES"), QStringLiteral("Films")), 1.0);
     QCOMPARE(rowAlpha(QStringLiteral("LOCATIONS"), QStringLiteral("Documents")), 1.0);
+}
+
+void tst_SilentShare::theContextMenuAnswersWhileAPlaceIsSilent_data() {
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QString>("place");
+    QTest::newRow("Downloads") << QByteArray("XDG_DOWNLOAD_DIR") << QStringLiteral("Downloads");
+    QTest::newRow("Desktop") << QByteArray("XDG_DESKTOP_DIR") << QStringLiteral("Desktop");
+}
+
+// Downloads or the Desktop on a share that stopped answering: the context menu of a phone's folder
+// opens at once, offering the place as the sidebar knows it (not looked at yet, so there).
+void tst_SilentShare::theContextMenuAnswersWhileAPlaceIsSilent() {
+    QFETCH(QByteArray, key);
+    QFETCH(QString, place);
+    m_share = std::make_unique<SilentMount>(scratchPath(QStringLiteral("mnt")), 20s);
+    if (!m_share->isMounted())
+        QSKIP(qPrintable(QStringLiteral("no silent share here: ") + m_share->failure()));
+    movePlace(key.constData(), m_share->path() + u'/' + place);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(QDir().mkpath(scratchPath(QStringLiteral("media-") + udid + QStringLiteral("/DCIM/100APPLE"))));
+    addDevice(describeDevice(udid, QStringLiteral("Studio iPhone")));
+    async::runSync(m_deviceManager->scanForDevices(), 30s);
+    makeController();
+    QTRY_VERIFY(m_controller->isShowingBrowser());
+    m_controller->navigationState().navigate(
+        URL::fromComponents(QStringLiteral("afc"), udid, QStringLiteral("/DCIM")));
+    QTRY_COMPARE_WITH_TIMEOUT(shownNames(), QStringList{"100APPLE"}, 10000);
+    ColumnBrowserViewController* browser = m_controller->browserContainer()->columnBrowser();
+    QTRY_VERIFY(!browser->panels().isEmpty() && browser->panels().first()->model()->rowCount() == 1);
+    ColumnPanelView* panel = browser->panels().first();
+    panel->tableView()->selectionModel()->select(panel->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+
+    std::unique_ptr<QMenu> menu;
+    answersDuring("opening the context menu", [&] { menu.reset(panel->makeContextMenu()); });
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(menu);
+    QStringList titles;
+    for (const QAction* action : menu->actions())
+        titles << action->text();
+    for (const char* verb : {"Copy", "Move"}) {
+        for (const char* shown : {"Downloads", "Desktop"})
+            QVERIFY2(titles.contains(QStringLiteral("%1 100APPLE to %2").arg(verb, shown)),
+                     qPrintable(titles.join(u';')));
+    }
+    QAction* copy = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Copy 100APPLE to ") + place)
+            copy = action;
+    answersDuring("copying there", [&] { copy->trigger(); });
 }
 
 ORVANTA_WIDGET_DEVICE_TEST_MAIN(tst_SilentShare)

@@ -6,6 +6,8 @@
 #include "browser/FileContextMenu.h"
 #include "browser/GetInfoPanelController.h"
 #include "platform/async/Continuation.h"
+#include "platform/async/RunSync.h"
+#include "services/FolderLooks.h"
 #include "services/ThumbnailCache.h"
 #include "uikit/FolderChooser.h"
 
@@ -259,29 +261,44 @@ void tst_FileContextMenu::chosenFolderCountsAfterTheMenuIsGone() {
 
 void tst_FileContextMenu::onlyPlacesThatAreThere_data() {
     QTest::addColumn<QStringList>("missing");
+    // Whether the folders were looked at since they went, as the sidebar does when it sees them go.
+    QTest::addColumn<bool>("looked");
     QTest::addColumn<QString>("expected"); // the entries before "Get Info", as in entries()
-    QTest::newRow("both there") << QStringList()
-                                << "Copy IMG_0001.JPG to Downloads;Copy IMG_0001.JPG to Desktop;-;"
-                                   "Copy IMG_0001.JPG to...;-;Move IMG_0001.JPG to Downloads;"
-                                   "Move IMG_0001.JPG to Desktop;-;Move IMG_0001.JPG to...";
-    QTest::newRow("no Desktop") << QStringList{"Desktop"}
+    const QString both = "Copy IMG_0001.JPG to Downloads;Copy IMG_0001.JPG to Desktop;-;"
+                         "Copy IMG_0001.JPG to...;-;Move IMG_0001.JPG to Downloads;"
+                         "Move IMG_0001.JPG to Desktop;-;Move IMG_0001.JPG to...";
+    QTest::newRow("both there") << QStringList() << true << both;
+    QTest::newRow("no Desktop") << QStringList{"Desktop"} << true
                                 << "Copy IMG_0001.JPG to Downloads;-;Copy IMG_0001.JPG to...;-;"
                                    "Move IMG_0001.JPG to Downloads;-;Move IMG_0001.JPG to...";
-    QTest::newRow("neither") << QStringList{"Desktop", "Downloads"}
+    QTest::newRow("neither") << QStringList{"Desktop", "Downloads"} << true
                              << "Copy IMG_0001.JPG to...;-;Move IMG_0001.JPG to...";
+    // The menu never looks itself: a share holding the folder could hold the window.
+    QTest::newRow("gone, not looked at since") << QStringList{"Desktop"} << false << both;
 }
 
-// The menu offers the places the sidebar lists, those whose folders are there; choosing one never
-// makes its folder.
+// The menu offers the places the sidebar lists, those whose folders the latest look found there;
+// choosing one never makes its folder.
 void tst_FileContextMenu::onlyPlacesThatAreThere() {
     QFETCH(QStringList, missing);
+    QFETCH(bool, looked);
     QFETCH(QString, expected);
+    const auto lookAtPlaces = [this] {
+        FolderLooks looks;
+        async::runSync(looks.look({m_home.filePath(QStringLiteral("Desktop")),
+                                   m_home.filePath(QStringLiteral("Downloads"))}),
+                       std::chrono::seconds(10));
+    };
+    lookAtPlaces();
     for (const QString& place : missing)
         QVERIFY(QDir(m_home.filePath(place)).removeRecursively());
-    const auto restore = qScopeGuard([this] {
+    const auto restore = qScopeGuard([this, &lookAtPlaces] {
         for (const char* place : {"Desktop", "Downloads"})
             QDir(m_home.path()).mkpath(QString::fromLatin1(place));
+        lookAtPlaces();
     });
+    if (looked)
+        lookAtPlaces();
     m_log.clear();
     std::unique_ptr<QMenu> menu(makeFileContextMenu(itemsAt({deviceFile}), nullptr, recordingActions()));
     QStringList entries = describe(menu.get());
@@ -293,14 +310,12 @@ void tst_FileContextMenu::onlyPlacesThatAreThere() {
             action->trigger();
     const QString home = m_home.path();
     QStringList sent;
-    if (!missing.contains(QStringLiteral("Downloads")))
-        sent << "copy " + home + "/Downloads";
-    if (!missing.contains(QStringLiteral("Desktop")))
-        sent << "copy " + home + "/Desktop";
-    if (!missing.contains(QStringLiteral("Downloads")))
-        sent << "move " + home + "/Downloads";
-    if (!missing.contains(QStringLiteral("Desktop")))
-        sent << "move " + home + "/Desktop";
+    for (const char* verb : {"copy ", "move "}) {
+        for (const QString place : {"Downloads", "Desktop"}) {
+            if (!looked || !missing.contains(place))
+                sent << verb + home + u'/' + place;
+        }
+    }
     QCOMPARE(m_log, sent);
     for (const QString& place : missing)
         QVERIFY(!QFileInfo::exists(m_home.filePath(place)));

@@ -1,7 +1,9 @@
 // The executor's promises to its actors: jobs run one at a time in the order they were queued,
 // off the main thread; results and exceptions (with their own types) come back to the main
-// thread; shutting down never leaves a waiter hanging.
+// thread; shutting down never leaves a waiter hanging, nor waits for a job that does not end
+// where the executor may leave it.
 
+#include "platform/LeavableThread.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/MainThread.h"
 #include "platform/async/RunSync.h"
@@ -225,6 +227,50 @@ private slots:
             auto cleanup = executor->run([shutdown] { return shutdown.stop_requested() ? 3 : 0; });
             QCOMPARE(runSync(std::move(cleanup)), 3);
         }
+    }
+
+    void aStuckJobIsLeftToItsThread_data() {
+        QTest::addColumn<bool>("destroy"); // else quitting leaves it, and the executor goes on
+        QTest::newRow("the owner ends") << true;
+        QTest::newRow("quitting") << false;
+    }
+
+    // A leavable executor's job that does not end (a look at a share gone silent) holds neither
+    // its owner's end nor a quit: its waiter is cancelled, queued jobs are dropped, its thread is
+    // left and ends on its own once the job returns, and its late answer goes nowhere.
+    void aStuckJobIsLeftToItsThread() {
+        QFETCH(bool, destroy);
+        const int leftBefore = LeavableThread::leftRunning();
+        auto executor = std::make_unique<SerialExecutor>(QStringLiteral("looks"),
+                                                         SerialExecutor::Leavable{std::chrono::milliseconds(1)});
+        auto release = std::make_shared<std::promise<void>>();
+        auto started = std::make_shared<std::promise<void>>();
+        auto stuck = executor->run([released = release->get_future().share(), started] {
+            started->set_value();
+            released.wait();
+            return 1;
+        });
+        auto queued = executor->run([] { return 2; });
+        started->get_future().wait();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("destroyed without being resumed"));
+        if (destroy)
+            executor.reset();
+        else
+            SerialExecutor::leaveRunningJobs();
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(stuck)));
+        QVERIFY_THROWS_EXCEPTION(CancelledError, runSync(std::move(queued)));
+        QCOMPARE(LeavableThread::leftRunning(), leftBefore + 1);
+        if (!destroy) {
+            // Later jobs do not wait behind the stuck one.
+            auto later = executor->run([] { return 3; });
+            QCOMPARE(runSync(std::move(later)), 3);
+        }
+        release->set_value();
+        QVERIFY(LeavableThread::waitForLeft(std::chrono::seconds(20)));
+        QCOMPARE(LeavableThread::leftRunning(), leftBefore);
+        executor.reset();
+        // The late answer was dropped quietly: nothing more reaches the main loop.
+        QCoreApplication::processEvents();
     }
 };
 

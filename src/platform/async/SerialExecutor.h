@@ -5,6 +5,13 @@
 // thread, while coroutines stay on the main thread: `co_await executor.run(job)` runs
 // the job here and continues on the main thread with its value or its exception, whose type
 // survives the crossing (a caller catching AFCError catches it).
+//
+// A leavable executor need not wait for its job in progress: a look at a folder on a share whose
+// server went silent waits in the kernel for as long as the server does (on a hard mount, for
+// good), and neither its owner's end nor quitting may wait with it. Such a job is left to its
+// thread, which ends on its own whenever the call returns, and its waiter continues at once with
+// CancelledError. Its jobs must therefore hold all they touch (values they captured, never their
+// owner), the queue being shared state that outlives the owner.
 
 #include "platform/async/Continuation.h"
 #include "platform/async/Task.h"
@@ -12,22 +19,33 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
 #include <type_traits>
+
+class LeavableThread;
 
 namespace async {
 
 class SerialExecutor {
 public:
+    // How long the end of a leavable executor waits for its job in progress before leaving it.
+    struct Leavable {
+        std::chrono::milliseconds wait;
+    };
+
     explicit SerialExecutor(QString name = QStringLiteral("executor"));
-    // The job in progress runs to its end; jobs not yet started are dropped, and a coroutine
-    // awaiting one of them continues with CancelledError. Then the thread is joined.
+    SerialExecutor(QString name, Leavable leavable);
+    // Jobs not yet started are dropped, and a coroutine awaiting one of them continues with
+    // CancelledError. The job in progress runs to its end and the thread is joined; a leavable
+    // executor's is waited for as long as it said, then left.
     ~SerialExecutor();
 
     SerialExecutor(const SerialExecutor&) = delete;
@@ -45,18 +63,30 @@ public:
         auto shared = std::make_shared<F>(std::move(job));
         Continuation<R> continuation;
         auto awaiter = ContinuationAwaiter<R>(continuation.state());
-        post([shared, continuation]() {
+        // Answered once: by the job, or by an owner that leaves the job running.
+        auto answered = std::make_shared<std::atomic_flag>();
+        Job queued;
+        queued.run = [shared, continuation, answered]() {
             try {
                 if constexpr (std::is_void_v<R>) {
                     (*shared)();
-                    continuation.resume();
+                    if (!answered->test_and_set())
+                        continuation.resume();
                 } else {
-                    continuation.resume((*shared)());
+                    R value = (*shared)();
+                    if (!answered->test_and_set())
+                        continuation.resume(std::move(value));
                 }
             } catch (...) {
-                continuation.resumeWithException(std::current_exception());
+                if (!answered->test_and_set())
+                    continuation.resumeWithException(std::current_exception());
             }
-        });
+        };
+        queued.giveUp = [continuation, answered] {
+            if (!answered->test_and_set())
+                continuation.resumeThrowing(CancelledError{});
+        };
+        enqueue(std::move(queued));
         return awaitJob<R>(std::move(awaiter));
     }
 
@@ -73,22 +103,31 @@ public:
     // uses them to release what the cancelled jobs held.
     void stop();
 
+    // Quitting: every leavable executor stops, and leaves a job still in progress to its thread
+    // (jobs queued afterwards run on a new one).
+    static void leaveRunningJobs();
+
 private:
+    struct Job {
+        std::function<void()> run;
+        // Answers the job's waiter with CancelledError; empty for a posted job.
+        std::function<void()> giveUp;
+    };
+    struct Queue;
+
     template <typename R> static Task<R> awaitJob(ContinuationAwaiter<R> awaiter) {
         co_return co_await std::move(awaiter);
     }
 
-    void loop();
+    void enqueue(Job job);
+    // Stops, and leaves the job in progress to its thread when there is one.
+    void leaveRunningJob();
 
-    QString m_name;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_stopping = false;
+    std::shared_ptr<Queue> m_queue;
+    std::optional<Leavable> m_leavable;
     std::stop_source m_shutdown;
-    std::thread m_thread; // started by the first job, under m_mutex
-    // Read by isCurrent() from any thread without the lock; no thread's own id before the start.
-    std::atomic<std::thread::id> m_threadId;
+    // Started by the first job after the start or a leave, under the queue's lock.
+    std::unique_ptr<LeavableThread> m_thread;
 };
 
 } // namespace async

@@ -1,0 +1,60 @@
+#include "app/Quitting.h"
+
+#include "device/AFCBridge.h"
+#include "platform/LeavableThread.h"
+#include "platform/Logger.h"
+#include "platform/async/SerialExecutor.h"
+#include "platform/async/TaskHandle.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// How long the end waits for the tasks it asked to stop, and for the threads left behind whose
+// jobs were merely slow (a big folder listed). They end within moments: the services' threads
+// have dropped what was queued, and a call on a silent device is cut off.
+constexpr std::chrono::seconds tasksEndLimit{2};
+
+} // namespace
+
+namespace Quitting {
+
+void begin() {
+    async::beginShutdown();
+    // Nobody waits for an answer any more: the tasks awaiting a look end now, and with them what
+    // they hold.
+    async::SerialExecutor::leaveRunningJobs();
+}
+
+int finish(int status) {
+    // The services' executors answered the jobs they dropped with cancellations, and the jobs in
+    // progress answer as they end: delivering those lets every task end, and with the last task
+    // that holds a service the service's threads.
+    const QDeadlineTimer tasksDeadline(tasksEndLimit);
+    while (async::spawnedTasksRunning() > 0 && !tasksDeadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    if (async::spawnedTasksRunning() > 0)
+        Logger::ui().error("%d tasks still running at the end", async::spawnedTasksRunning());
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // A bridge destroyed while a copy hung on a silent device closes on a thread of its own; it
+    // is cut off within half a second, and the process must not end under it.
+    AFCBridge::waitForRetiredBridges(std::chrono::seconds(1));
+    if (!LeavableThread::waitForLeft(std::chrono::milliseconds(tasksDeadline.remainingTime()))) {
+        // A thread still waits in the kernel on a share that stopped answering, and nothing can
+        // end it but the end of the process. Should the share answer now, its job would run on
+        // into globals being destroyed: the process ends without destroying them. (A leak check
+        // at exit would also wait for that thread for good.)
+        Logger::ui().info("%d threads still wait on the disk; ending without them",
+                          LeavableThread::leftRunning());
+        std::fflush(nullptr);
+        std::quick_exit(status);
+    }
+    return status;
+}
+
+} // namespace Quitting
