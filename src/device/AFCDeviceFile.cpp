@@ -1,9 +1,12 @@
 #include "device/AFCDeviceFile.h"
 
 #include "device/AFCError.h"
+#include "device/AFCSendRoom.h"
+#include "device/AFCSessionSockets.h"
 
 #include <libimobiledevice/afc.h>
 
+#include <algorithm>
 #include <cstdio>
 
 AFCDeviceFile::AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, const QString& shownPath)
@@ -17,6 +20,8 @@ AFCDeviceFile::AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, c
                                     QStringLiteral(" for ") + (shownPath.isEmpty() ? path : shownPath));
     }
     m_open = true;
+    if (write)
+        m_socket = AFCSessionSockets::socketOf(afc);
 }
 
 uint32_t AFCDeviceFile::read(char* buffer, uint32_t length) {
@@ -33,14 +38,14 @@ void AFCDeviceFile::seek(uint64_t offset) {
         throw AFCError::fromLibrary(AFCError::Case::fileReadFailed, "afc_file_seek", result);
 }
 
-void AFCDeviceFile::writeAll(const char* data, uint32_t length) {
-    uint32_t done = 0;
+void AFCDeviceFile::writeAll(const char* data, uint32_t length, uint32_t& done, std::stop_token token) {
     while (done < length) {
+        const uint32_t piece = AFCSendRoom::take(m_socket, length - done, token);
         uint32_t written = 0;
-        const afc_error_t result = afc_file_write(m_afc, m_handle, data + done, length - done, &written);
+        const afc_error_t result = afc_file_write(m_afc, m_handle, data + done, piece, &written);
         if (result != AFC_E_SUCCESS || written == 0)
             throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_write", result);
-        done += written;
+        done += std::min(written, piece);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <stop_token>
 
 // One open file on the device, closed when it goes out of scope so that no failure path leaves a
 // handle open on the device. Blocking; executor only.
@@ -24,9 +25,12 @@ public:
     uint32_t read(char* buffer, uint32_t length);
     // Moves the read position to offset from the start. Throws AFCError fileReadFailed.
     void seek(uint64_t offset);
-    // Writes all of it, repeating for what a call left. Throws AFCError writeFailed. The library
-    // counts bytes sent rather than stored, so only its result code is trusted.
-    void writeAll(const char* data, uint32_t length);
+    // Writes data from done on to length, in requests the connection's socket takes whole
+    // (AFCSendRoom), and counts in done each piece the device has confirmed. Throws AFCError
+    // writeFailed (done then tells how far the device confirmed), async::CancelledError while it
+    // waits for room. The library counts bytes sent rather than stored, so only its result code
+    // is trusted.
+    void writeAll(const char* data, uint32_t length, uint32_t& done, std::stop_token token = {});
     // Closes the file; the library's result (0 on success, or when already closed). A device may
     // report a failed write only here, so a copy must not pass over it.
     int close();
@@ -35,6 +39,8 @@ public:
 
 private:
     afc_client_t m_afc;
+    // The connection's socket; -1 when it cannot be found (writes then go as they come).
+    int m_socket = -1;
     uint64_t m_handle = 0;
     bool m_open = false;
 };

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,9 +30,11 @@ protected:
 // only, so the table needs no lock.
 class AFCSessionTable {
 public:
-    // Each session's socket is entered in sockets while it is open; what earlier copies left is
-    // read from journal whenever a session opens.
-    AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal);
+    // Each session's socket is entered in sockets while it is open, its send buffer widened for
+    // writes of writeBytes (AFCSendRoom); what earlier copies left is read from journal whenever
+    // a session opens.
+    AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal,
+                    uint32_t writeBytes);
     // Frees nothing: the owner calls closeAll() on the executor thread first.
     ~AFCSessionTable() = default;
     AFCSessionTable(const AFCSessionTable&) = delete;
@@ -89,6 +92,7 @@ private:
 
     AFCSessionSockets& m_sockets;
     std::shared_ptr<LeftoverJournal> m_journal;
+    const uint32_t m_writeBytes;
     QHash<QString, Entry> m_sessions;
     // Sessions closed because their connection was cut here, to be opened again on next use.
     QSet<QString> m_reopen;

@@ -203,7 +203,8 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
             }
             if (chunk.size == 0)
                 break;
-            target.writeAll(chunk.data, static_cast<uint32_t>(chunk.size));
+            uint32_t done = 0;
+            target.writeAll(chunk.data, static_cast<uint32_t>(chunk.size), done, token);
             sent += chunk.size;
             if (sent >= nextReport) {
                 if (progress)
