@@ -10,10 +10,11 @@
 #include <cstdio>
 
 AFCDeviceFile::AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, const QString& shownPath)
-    : m_afc(afc) {
-    const bool write = mode == Mode::write;
+    : m_afc(afc), m_writing(mode != Mode::read) {
+    const bool write = m_writing;
+    static constexpr afc_file_mode_t modes[] = {AFC_FOPEN_RDONLY, AFC_FOPEN_WR, AFC_FOPEN_RW};
     const afc_error_t result =
-        afc_file_open(afc, path.toUtf8().constData(), write ? AFC_FOPEN_WR : AFC_FOPEN_RDONLY, &m_handle);
+        afc_file_open(afc, path.toUtf8().constData(), modes[static_cast<int>(mode)], &m_handle);
     if (result != AFC_E_SUCCESS || m_handle == 0) {
         throw AFCError::fromLibrary(AFCError::Case::fileOpenFailed,
                                     write ? "afc_file_open(WR)" : "afc_file_open", result,
@@ -34,8 +35,10 @@ uint32_t AFCDeviceFile::read(char* buffer, uint32_t length) {
 
 void AFCDeviceFile::seek(uint64_t offset) {
     const afc_error_t result = afc_file_seek(m_afc, m_handle, int64_t(offset), SEEK_SET);
-    if (result != AFC_E_SUCCESS)
-        throw AFCError::fromLibrary(AFCError::Case::fileReadFailed, "afc_file_seek", result);
+    if (result != AFC_E_SUCCESS) {
+        throw AFCError::fromLibrary(m_writing ? AFCError::Case::writeFailed : AFCError::Case::fileReadFailed,
+                                    "afc_file_seek", result);
+    }
 }
 
 void AFCDeviceFile::writeAll(const char* data, uint32_t length, uint32_t& done, std::stop_token token) {

@@ -11,9 +11,10 @@
 // handle open on the device. Blocking; executor only.
 class AFCDeviceFile {
 public:
-    enum class Mode { read, write };
+    // rewrite opens a file for writing as it is, for a copy that goes on where it was.
+    enum class Mode { read, write, rewrite };
 
-    // Opens for reading, or for writing (created, emptied). Throws AFCError
+    // Opens for reading, or for writing (created, emptied; or created, kept). Throws AFCError
     // fileOpenFailed("afc_file_open error N for " + shownPath), "afc_file_open(WR) ..." for a
     // write; shownPath defaults to path (a copy names its target, not its temporary file).
     AFCDeviceFile(afc_client_t afc, const QString& path, Mode mode, const QString& shownPath = {});
@@ -23,7 +24,8 @@ public:
 
     // Up to length bytes; 0 at the end of the file. Throws AFCError fileReadFailed.
     uint32_t read(char* buffer, uint32_t length);
-    // Moves the read position to offset from the start. Throws AFCError fileReadFailed.
+    // Moves the position to offset from the start. Throws AFCError fileReadFailed, writeFailed for
+    // a file opened for writing.
     void seek(uint64_t offset);
     // Writes data from done on to length, in requests the connection's socket takes whole
     // (AFCSendRoom), and counts in done each piece the device has confirmed. Throws AFCError
@@ -41,6 +43,7 @@ private:
     afc_client_t m_afc;
     // The connection's socket; -1 when it cannot be found (writes then go as they come).
     int m_socket = -1;
+    bool m_writing = false;
     uint64_t m_handle = 0;
     bool m_open = false;
 };

@@ -164,6 +164,18 @@ void AFCSessionTable::dropLost(const QString& sessionKey) {
     close(sessionKey);
 }
 
+afc_client_t AFCSessionTable::reopenOutOfStep(const QString& udid, const std::optional<QString>& bundleID) {
+    const QString sessionKey = key(udid, bundleID);
+    // A cut connection shows as closed too.
+    if (!m_sessions.contains(sessionKey) || !m_sockets.isAlive(sessionKey))
+        return nullptr;
+    Logger::bridge().info("The connection for %s is out of step with the device; opening a new session",
+                          sessionKey);
+    close(sessionKey);
+    m_reopen.insert(sessionKey);
+    return usableClient(udid, bundleID);
+}
+
 bool AFCSessionTable::holdsLive(const QString& sessionKey) {
     if (!m_sessions.contains(sessionKey))
         return false;

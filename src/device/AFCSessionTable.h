@@ -64,6 +64,12 @@ public:
     // Closes and forgets the session under key, whose connection an operation found lost, so
     // that the next use of the device opens a new one.
     void dropLost(const QString& key);
+    // For a session whose connection fell out of step with a device that is still there (the
+    // library gave up waiting for an answer the device still owed): closes it and opens a new one
+    // in its line, so that whoever read over it reads on too, and returns its client. nullptr,
+    // with nothing done, when the connection is not out of step but gone: closed by the device
+    // or cut here. Throws what opening throws.
+    afc_client_t reopenOutOfStep(const QString& udid, const std::optional<QString>& bundleID);
     const std::shared_ptr<LeftoverJournal>& journal() const { return m_journal; }
 
     // Changes whenever the session under key is replaced, so that a holder of a file handle

@@ -77,6 +77,7 @@ void tst_AFCBridgeHeldWrites::heldWriteGoesOnWhenTheDeviceTakesDataAgain_data() 
     // that allows less than a chunk (net.core.wmem_max), so that each chunk goes in pieces.
     QTest::newRow("held 4 s") << Hold::seconds << 0;
     QTest::newRow("held 4 s, send buffer smaller than a chunk") << Hold::seconds << 64 * 1024;
+    QTest::newRow("held past the library's wait for an answer") << Hold::pastTheLibrarysWait << 0;
 }
 
 // The device stops taking data after 2 MiB of a 16 MiB upload. Once it takes data again the copy

@@ -40,6 +40,7 @@ private slots:
 void tst_TransferHeldWrites::folderCopyGoesOnWhenThePhoneTakesDataAgain_data() {
     QTest::addColumn<Hold>("hold");
     QTest::newRow("held 4 s") << Hold::seconds;
+    QTest::newRow("held past the library's wait for an answer") << Hold::pastTheLibrarysWait;
 }
 
 // The phone holds a write in the middle of a folder of three files. Longer than the library waits for
