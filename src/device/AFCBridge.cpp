@@ -281,11 +281,18 @@ async::Task<quint64> AFCBridge::uploadFile(QString udid, QString path, URL from,
             requireUsable(AFCError::Case::writeFailed, {&path, &local}, bundleID);
             const async::EitherStop stop(job.stop, token);
             const AFCLeftovers leftovers(job.sessions.journal(), udid, bundleID);
+            // A device that held a write longer than the library waits for its answer is still
+            // there: the copy goes on over a new session. One that is cancelled does not.
+            const AFCUpload::Reconnect reconnect = [&]() -> afc_client_t {
+                if (stop.token().stop_requested())
+                    return nullptr;
+                return job.sessions.reopenOutOfStep(udid, bundleID);
+            };
             return onSession(
                 job, udid, bundleID,
                 [&](afc_client_t afc) {
                     return AFCUpload::run(afc, path, local, job.reader, chunkBytes, progress, leftovers,
-                                          stop.token(), options);
+                                          stop.token(), options, reconnect);
                 },
                 stop.token());
         },

@@ -144,7 +144,10 @@ public:
     async::Task<bool> settleLeftover(LeftoverJournal::Entry entry);
     // Copies a local file to the device and returns the bytes sent. As with download, the copy
     // replaces the target only when complete; a failed or cancelled one leaves it as it was, and
-    // a cancelled one ends as download's does on a silent device.
+    // a cancelled one ends as download's does on a silent device. A device that stops taking data
+    // for a while only delays the copy: no write leaves its connection out of step (AFCSendRoom),
+    // and one the device holds past the library's wait for an answer goes on over a new session
+    // from the last byte the device confirmed.
     // progress (may be empty) is called on the bridge's executor thread.
     async::Task<quint64> uploadFile(QString udid, QString path, URL from, std::optional<QString> bundleID,
                                     AFCUploadProgress progress = {}, std::stop_token token = {},

@@ -30,7 +30,7 @@ std::vector<std::weak_ptr<AFCBridgeCore>>& madeCores() {
 } // namespace
 
 AFCBridgeCore::AFCBridgeCore(uint32_t chunkBytes, std::shared_ptr<LeftoverJournal> journal)
-    : m_sessions(m_sockets, std::move(journal)), m_writer(chunkBytes), m_reader(chunkBytes),
+    : m_sessions(m_sockets, std::move(journal), chunkBytes), m_writer(chunkBytes), m_reader(chunkBytes),
       m_executor(std::make_unique<async::SerialExecutor>(QStringLiteral("AFCBridge"))) {}
 
 AFCBridgeCore::~AFCBridgeCore() = default;

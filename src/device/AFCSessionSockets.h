@@ -13,8 +13,9 @@
 
 // The socket under each open session of one bridge, reachable from any thread. A library call
 // that waits on a silent device holds the bridge's executor for as long as the device stays
-// silent (a stalled write waits without end); shutting the socket down from another thread
-// makes that call fail at once, as if the cable had been pulled, so nobody has to wait on it.
+// silent (a copy waits for as long as the device holds its writes); shutting the socket down
+// from another thread makes that call fail at once, as if the cable had been pulled, so nobody
+// has to wait on it.
 //
 // The executor adds a session's socket once the session is stored and removes it before the
 // session's handles are freed, holding the lock each time: a descriptor is never shut down after

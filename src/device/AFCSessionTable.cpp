@@ -3,6 +3,7 @@
 #include "device/AFCDirectoryReader.h"
 #include "device/AFCError.h"
 #include "device/AFCLeftovers.h"
+#include "device/AFCSendRoom.h"
 #include "device/AFCSessionOpener.h"
 #include "device/AFCSessionSockets.h"
 #include "device/AFCSessionStart.h"
@@ -32,8 +33,9 @@ private:
 
 } // namespace
 
-AFCSessionTable::AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal)
-    : m_sockets(sockets), m_journal(std::move(journal)) {}
+AFCSessionTable::AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal,
+                                 uint32_t writeBytes)
+    : m_sockets(sockets), m_journal(std::move(journal)), m_writeBytes(writeBytes) {}
 
 QString AFCSessionTable::key(const QString& udid, const std::optional<QString>& bundleID) {
     return bundleID ? udid + QLatin1Char(':') + *bundleID : udid;
@@ -162,6 +164,18 @@ void AFCSessionTable::dropLost(const QString& sessionKey) {
     close(sessionKey);
 }
 
+afc_client_t AFCSessionTable::reopenOutOfStep(const QString& udid, const std::optional<QString>& bundleID) {
+    const QString sessionKey = key(udid, bundleID);
+    // A cut connection shows as closed too.
+    if (!m_sessions.contains(sessionKey) || !m_sockets.isAlive(sessionKey))
+        return nullptr;
+    Logger::bridge().info("The connection for %s is out of step with the device; opening a new session",
+                          sessionKey);
+    close(sessionKey);
+    m_reopen.insert(sessionKey);
+    return usableClient(udid, bundleID);
+}
+
 bool AFCSessionTable::holdsLive(const QString& sessionKey) {
     if (!m_sessions.contains(sessionKey))
         return false;
@@ -184,7 +198,9 @@ void AFCSessionTable::store(const QString& sessionKey, AFCSession session) {
     m_lineages.insert(sessionKey, lineage);
     m_sessions.insert(sessionKey, Entry{session, generation, lineage});
     m_reopen.remove(sessionKey);
-    m_sockets.add(sessionKey, AFCSessionSockets::socketOf(session.afc));
+    const int fd = AFCSessionSockets::socketOf(session.afc);
+    AFCSendRoom::widen(fd, m_writeBytes);
+    m_sockets.add(sessionKey, fd);
 }
 
 void AFCSessionTable::close(const QString& sessionKey) {

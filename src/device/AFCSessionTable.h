@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,9 +30,11 @@ protected:
 // only, so the table needs no lock.
 class AFCSessionTable {
 public:
-    // Each session's socket is entered in sockets while it is open; what earlier copies left is
-    // read from journal whenever a session opens.
-    AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal);
+    // Each session's socket is entered in sockets while it is open, its send buffer widened for
+    // writes of writeBytes (AFCSendRoom); what earlier copies left is read from journal whenever
+    // a session opens.
+    AFCSessionTable(AFCSessionSockets& sockets, std::shared_ptr<LeftoverJournal> journal,
+                    uint32_t writeBytes);
     // Frees nothing: the owner calls closeAll() on the executor thread first.
     ~AFCSessionTable() = default;
     AFCSessionTable(const AFCSessionTable&) = delete;
@@ -61,6 +64,12 @@ public:
     // Closes and forgets the session under key, whose connection an operation found lost, so
     // that the next use of the device opens a new one.
     void dropLost(const QString& key);
+    // For a session whose connection fell out of step with a device that is still there (the
+    // library gave up waiting for an answer the device still owed): closes it and opens a new one
+    // in its line, so that whoever read over it reads on too, and returns its client. nullptr,
+    // with nothing done, when the connection is not out of step but gone: closed by the device
+    // or cut here. Throws what opening throws.
+    afc_client_t reopenOutOfStep(const QString& udid, const std::optional<QString>& bundleID);
     const std::shared_ptr<LeftoverJournal>& journal() const { return m_journal; }
 
     // Changes whenever the session under key is replaced, so that a holder of a file handle
@@ -89,6 +98,7 @@ private:
 
     AFCSessionSockets& m_sockets;
     std::shared_ptr<LeftoverJournal> m_journal;
+    const uint32_t m_writeBytes;
     QHash<QString, Entry> m_sessions;
     // Sessions closed because their connection was cut here, to be opened again on next use.
     QSet<QString> m_reopen;

@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,13 +70,17 @@ public:
             strike();
             return;
         }
-        const afc_error_t result = afc_remove_path(m_afc, m_path.toUtf8().constData());
-        if (result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND) {
+        if (!m_afc) {
+            Logger::bridge().info("Partial upload %s is left for the clean-up: its connection is gone",
+                                  m_path);
+        } else if (const afc_error_t result = afc_remove_path(m_afc, m_path.toUtf8().constData());
+                   result == AFC_E_SUCCESS || result == AFC_E_OBJECT_NOT_FOUND) {
             strike();
             return;
+        } else {
+            Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", m_path,
+                                   static_cast<int>(result));
         }
-        Logger::bridge().error("Could not remove partial upload %s: afc_remove_path error %d", m_path,
-                               static_cast<int>(result));
         if (m_journaled)
             m_journal.released(m_entry);
     }
@@ -84,6 +89,9 @@ public:
 
     const QString& path() const { return m_path; }
     void keep() { m_kept = true; }
+    // The copy goes on over another session; none while there is no usable one, and the file
+    // is then left to the journal's clean-up.
+    void useClient(afc_client_t afc) { m_afc = afc; }
 
 private:
     void strike() {
@@ -151,7 +159,8 @@ bool linkTarget(afc_client_t afc, const QString& from, const QString& to, AFCSta
 
 quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QString& localPath,
                        LocalChunkReader& reader, uint32_t chunkBytes, const Progress& progress,
-                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options) {
+                       const AFCLeftovers& leftovers, std::stop_token token, const AFCCopyOptions& options,
+                       const Reconnect& reconnect) {
     // A copy cancelled while it waited for the executor does nothing at all.
     async::throwIfCancelled(token);
     // Not blocking: opening a named pipe would otherwise wait for a writer that may never come.
@@ -190,7 +199,10 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
                           !options.insideNewFolder);
     quint64 sent = 0;
     {
-        AFCDeviceFile target(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);
+        std::optional<AFCDeviceFile> target;
+        target.emplace(afc, partial.path(), AFCDeviceFile::Mode::write, devicePath);
+        // Where the copy last went on over a new session: it does so again only past that byte.
+        std::optional<quint64> resumedAt;
         ReaderSession session(reader, fd, limit <= chunkBytes, limit);
         quint64 nextReport = chunkBytes;
         for (;;) {
@@ -203,7 +215,32 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
             }
             if (chunk.size == 0)
                 break;
-            target.writeAll(chunk.data, static_cast<uint32_t>(chunk.size));
+            const auto size = static_cast<uint32_t>(chunk.size);
+            uint32_t done = 0;
+            while (done < size) {
+                try {
+                    target->writeAll(chunk.data, size, done, token);
+                } catch (const AFCError& error) {
+                    const quint64 confirmed = sent + done;
+                    if (!error.isConnectionLost() || !reconnect || resumedAt == confirmed)
+                        throw;
+                    // Nothing more is asked over the connection out of step: its answers would
+                    // be read against the wrong requests. The device keeps the file as written.
+                    target->abandon();
+                    target.reset();
+                    partial.useClient(nullptr);
+                    const afc_client_t fresh = reconnect();
+                    if (!fresh)
+                        throw;
+                    afc = fresh;
+                    partial.useClient(afc);
+                    resumedAt = confirmed;
+                    Logger::bridge().info("Writing %s on from byte %llu over a new session", devicePath,
+                                          static_cast<unsigned long long>(confirmed));
+                    target.emplace(afc, partial.path(), AFCDeviceFile::Mode::rewrite, devicePath);
+                    target->seek(confirmed);
+                }
+            }
             sent += chunk.size;
             if (sent >= nextReport) {
                 if (progress)
@@ -215,7 +252,7 @@ quint64 AFCUpload::run(afc_client_t afc, const QString& devicePath, const QStrin
         struct stat now {};
         if (sent != limit || ::fstat(fd, &now) != 0 || quint64(now.st_size) != limit)
             throw SizeChangedError(localPath, limit);
-        if (const int result = target.close(); result != AFC_E_SUCCESS)
+        if (const int result = target->close(); result != AFC_E_SUCCESS)
             throw AFCError::fromLibrary(AFCError::Case::writeFailed, "afc_file_close", result);
     }
     const bool linked = staging && !options.replaceExisting && !*staging->noLinks &&

@@ -8,6 +8,7 @@
 #include "platform/async/SystemContinuousClock.h"
 #include "platform/async/TimerInterval.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QTimerEvent>
 
@@ -81,6 +82,13 @@ private:
 
 class SystemUiTimerSource final : public UiTimerSource {
 public:
+    // Made by whichever thread asks first, which may be a worker arming a grace for later: the
+    // timers are the main thread's all the same.
+    SystemUiTimerSource() {
+        if (const QCoreApplication* app = QCoreApplication::instance())
+            m_host.moveToThread(app->thread());
+    }
+
     Instant now() const override { return async::SystemContinuousClock::shared().now(); }
 
     Subscription singleShot(Duration delay, std::function<void()> fire) override {

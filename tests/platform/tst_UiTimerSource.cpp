@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -14,6 +15,16 @@ class tst_UiTimerSource : public QObject {
     Q_OBJECT
 
 private slots:
+    // First of all: the system source is made by whoever asks first, here a worker thread (a
+    // device job arming the grace of a cancel), and its timers still fire on the main thread.
+    void systemSourceFirstAskedOnAWorkerFiresOnTheMainThread() {
+        std::thread([] { UiTimerSource::system(); }).join();
+        bool fired = false;
+        auto timer = UiTimerSource::system().singleShot(
+            1ms, [&] { fired = QThread::currentThread() == QCoreApplication::instance()->thread(); });
+        QTRY_VERIFY(fired);
+    }
+
     void manualSourceFiresInDeadlineThenStartOrder() {
         ManualUiTimerSource timers;
         QStringList log;

@@ -89,6 +89,20 @@ bool DeviceTestCase::requestHeld(fakemux::VirtualDevice& device) {
     return false;
 }
 
+size_t DeviceTestCase::serviceStarts() {
+    return emulator().log().count("lockdownd", "StartService");
+}
+
+bool DeviceTestCase::serviceStartedSince(size_t before, std::chrono::milliseconds limit) {
+    QDeadlineTimer deadline(limit);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (serviceStarts() > before)
+            return true;
+    }
+    return false;
+}
+
 void DeviceTestCase::stopEmulator() {
     delete g_emulator;
     g_emulator = nullptr;

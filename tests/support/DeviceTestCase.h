@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 
 // Base of every test class that talks to a device. One emulator serves the whole test executable;
@@ -35,6 +37,11 @@ public:
     static void waitForRetiredBridges();
     // Runs the loop until the device holds a request (Faults::holdNext); false when none came.
     static bool requestHeld(fakemux::VirtualDevice& device);
+    // How many services the devices have been asked to start: one for each session opened.
+    static size_t serviceStarts();
+    // Runs the loop until a device was asked to start a service since serviceStarts() gave
+    // before; false when none was within limit.
+    static bool serviceStartedSince(size_t before, std::chrono::milliseconds limit);
 
     struct ToolResult {
         int exitCode = -1;

@@ -528,7 +528,7 @@ bool AFCService::readFile(const Packet& packet) {
 bool AFCService::writeFile(const Packet& packet) {
     uint64_t handle = u64At(packet.data, 0);
     Faults& faults = m_device.faults();
-    if (!faults.passWrite())
+    if (!faults.passWrite(packet.payloadSize))
         return false;
     int fd = fileFor(handle);
     // All of the chunk or nothing: a device out of space stores none of it.

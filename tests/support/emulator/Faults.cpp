@@ -25,6 +25,8 @@ void Faults::clear() {
     m_readGateAfter.reset();
     m_readBytes = 0;
     m_writeStall = false;
+    m_writeStallAfter = 0;
+    m_writtenBytes = 0;
     m_writeRefusal.reset();
     m_quotaLeft.reset();
     m_readError.reset();
@@ -311,9 +313,11 @@ bool Faults::passRead(uint64_t bytes) {
     return !goneSince(unplugs);
 }
 
-void Faults::stallWrites() {
+void Faults::stallWrites(uint64_t afterBytes) {
     std::lock_guard lock(m_mutex);
     m_writeStall = true;
+    m_writeStallAfter = afterBytes;
+    m_writtenBytes = 0;
 }
 
 void Faults::releaseWrites() {
@@ -327,15 +331,16 @@ bool Faults::waitUntilWriteStalled(std::chrono::milliseconds limit) {
     return waitFor(lock, limit, [this] { return m_writesStalled > 0; });
 }
 
-bool Faults::passWrite() {
+bool Faults::passWrite(uint64_t bytes) {
     std::unique_lock lock(m_mutex);
     const uint64_t unplugs = m_unplugs;
-    if (m_writeStall) {
+    if (m_writeStall && m_writtenBytes >= m_writeStallAfter) {
         ++m_writesStalled;
         m_changed.notify_all();
         m_changed.wait(lock, [&] { return goneSince(unplugs) || !m_writeStall; });
         --m_writesStalled;
     }
+    m_writtenBytes += bytes;
     return !goneSince(unplugs);
 }
 

@@ -88,13 +88,15 @@ public:
     // Called before serving a read of n bytes; false when the device went away while held.
     bool passRead(uint64_t bytes);
 
-    // Stops reading the payload of FILE_WRITE requests until released or unplugged: the client's
-    // send blocks, as with a device that stops draining its socket.
-    void stallWrites();
+    // Stops reading the payload of FILE_WRITE requests, once this many bytes were written, until
+    // released or unplugged: the client's send blocks, as with a device that stops draining its
+    // socket.
+    void stallWrites(uint64_t afterBytes = 0);
     void releaseWrites();
     bool waitUntilWriteStalled(std::chrono::milliseconds limit = std::chrono::seconds(20));
-    // Called before reading a write payload; false when the device went away while stalled.
-    bool passWrite();
+    // Called before reading a write payload of n bytes; false when the device went away while
+    // stalled.
+    bool passWrite(uint64_t bytes);
 
     // Requests of this operation ("MAKE_LINK") are answered "not supported" (15), as an older
     // device answers what it does not know, or with another status, as one that will not.
@@ -182,6 +184,8 @@ private:
     int m_readsHeld = 0;
 
     bool m_writeStall = false;
+    uint64_t m_writeStallAfter = 0;
+    uint64_t m_writtenBytes = 0;
     int m_writesStalled = 0;
 
     std::optional<std::pair<std::string, uint64_t>> m_writeRefusal;
