@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 #include "TransferTestCase.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,9 +82,13 @@ bool change(const QString& path, Change how) {
 // Runs the loop until the device holds a request again after the one it held was let go, once
 // ready() says that the held one has been answered.
 bool heldAgain(fakemux::VirtualDevice& device, const std::function<bool()>& ready) {
-    for (int round = 0; round < 4000; ++round) {
+    const QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (ready() && device.faults().waitUntilHeld(std::chrono::milliseconds(1)))
+        // The device is waited on every round: a copy still on its way (from a slow disk) paces
+        // the loop instead of running through it.
+        const bool readyNow = ready();
+        if (device.faults().waitUntilHeld(std::chrono::milliseconds(1)) && readyNow)
             return true;
     }
     return false;
