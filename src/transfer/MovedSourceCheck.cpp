@@ -26,14 +26,18 @@ const QString nothingKnown = QStringLiteral("nothing is known of what was copied
 
 } // namespace
 
-std::optional<QString> MovedSourceCheck::difference(const FileIdentity& copied, const FileIdentity& now) {
-    if (!copied.isSameFile(now))
+std::optional<QString> MovedSourceCheck::difference(const FileIdentity& copied, const FileIdentity& now,
+                                                    bool numbersLast) {
+    if (copied.device != now.device || (numbersLast && copied.inode != now.inode))
         return QStringLiteral("another file has its name");
     if (copied.size != now.size)
         return QStringLiteral("its size");
     if (copied.modifiedSeconds != now.modifiedSeconds ||
         copied.modifiedNanoseconds != now.modifiedNanoseconds)
         return QStringLiteral("its modification date");
+    if (numbersLast &&
+        (copied.changedSeconds != now.changedSeconds || copied.changedNanoseconds != now.changedNanoseconds))
+        return QStringLiteral("its change time");
     return std::nullopt;
 }
 
@@ -66,16 +70,24 @@ async::Task<void> MovedSourceCheck::ensureUnchanged(std::shared_ptr<TransferPlac
             difference = MovedSourceCheck::difference(
                 copied, FileItemBuilder::unsignedNumber(info.value(QStringLiteral("st_size"))).value_or(0),
                 FileItemBuilder::dateFromAFCTime(info.value(QStringLiteral("st_mtime"))));
+    } else if (!copied.local) {
+        difference = nothingKnown;
     } else {
         // Links followed, as the copy's open followed them.
-        async::Task<FileIdentity> looking = placement->executor().run([path = url.toLocalFile()] {
-            struct stat facts {};
-            if (::stat(QFile::encodeName(path).constData(), &facts) != 0)
-                throw FileError::fromErrno(QStringLiteral("read"), path);
-            return FileIdentity::of(facts);
-        });
-        const FileIdentity now = co_await looking;
-        difference = copied.local ? MovedSourceCheck::difference(*copied.local, now) : nothingKnown;
+        async::Task<std::optional<QString>> looking =
+            placement->executor().run([path = url.toLocalFile(), copied = *copied.local] {
+                const QByteArray native = QFile::encodeName(path);
+                struct stat facts {};
+                if (::stat(native.constData(), &facts) != 0)
+                    throw FileError::fromErrno(QStringLiteral("read"), path);
+                const FileIdentity now = FileIdentity::of(facts);
+                // The file system is asked only when the number or the change time moved, which is
+                // rare: a FUSE file system answers that question through its daemon.
+                const bool numbersLast =
+                    copied.sameNumberAndChange(now) || FileIdentity::numbersLastOn(native.constData());
+                return MovedSourceCheck::difference(copied, now, numbersLast);
+            });
+        difference = co_await looking;
     }
     if (difference)
         throw changed(shownName, *difference);

@@ -32,8 +32,10 @@ public:
     static async::Task<void> ensureUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
                                              Copied copied, QString shownName);
 
-    // What differs, nothing when nothing does.
-    static std::optional<QString> difference(const FileIdentity& copied, const FileIdentity& now);
+    // What differs, nothing when nothing does. The inode number and the change time count only
+    // where the file system keeps them (numbersLast, see FileIdentity::numbersLastOn).
+    static std::optional<QString> difference(const FileIdentity& copied, const FileIdentity& now,
+                                             bool numbersLast);
     static std::optional<QString> difference(const Copied& copied, quint64 size, const Date& modified);
 
     MovedSourceCheck() = delete;
