@@ -9,7 +9,9 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,7 +55,7 @@ std::optional<QString> MovedSourceCheck::difference(const Copied& copied, quint6
     return std::nullopt;
 }
 
-async::Task<void> MovedSourceCheck::ensureUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
+async::Task<void> MovedSourceCheck::removeUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
                                                     Copied copied, QString shownName) {
     std::optional<QString> difference;
     if (isDevice(url)) {
@@ -61,22 +63,24 @@ async::Task<void> MovedSourceCheck::ensureUnchanged(std::shared_ptr<TransferPlac
             TransferPlacement::deviceComponents(url, QStringLiteral("Invalid afc URL: "));
         if (!placement->bridge())
             throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
-        async::Task<AFCFileInfo> asking =
-            placement->bridge()->fileInfo(parts.udid, parts.devicePath, parts.bundleID);
-        const AFCFileInfo info = co_await asking;
-        if (info.value(QStringLiteral("st_ifmt")) != QLatin1String("S_IFREG"))
-            difference = QStringLiteral("it is no longer a file");
-        else
-            difference = MovedSourceCheck::difference(
+        std::function<std::optional<QString>(const AFCFileInfo&)> objection =
+            [copied](const AFCFileInfo& info) -> std::optional<QString> {
+            if (info.value(QStringLiteral("st_ifmt")) != QLatin1String("S_IFREG"))
+                return QStringLiteral("it is no longer a file");
+            return MovedSourceCheck::difference(
                 copied, FileItemBuilder::unsignedNumber(info.value(QStringLiteral("st_size"))).value_or(0),
                 FileItemBuilder::dateFromAFCTime(info.value(QStringLiteral("st_mtime"))));
+        };
+        async::Task<std::optional<QString>> removing = placement->bridge()->removeFileUnless(
+            parts.udid, parts.devicePath, parts.bundleID, std::move(objection));
+        difference = co_await removing;
     } else if (!copied.local) {
         difference = nothingKnown;
     } else {
-        // Links followed, as the copy's open followed them.
-        async::Task<std::optional<QString>> looking =
+        async::Task<std::optional<QString>> removing =
             placement->executor().run([path = url.toLocalFile(), copied = *copied.local] {
                 const QByteArray native = QFile::encodeName(path);
+                // Links followed, as the copy's open followed them.
                 struct stat facts {};
                 if (::stat(native.constData(), &facts) != 0)
                     throw FileError::fromErrno(QStringLiteral("read"), path);
@@ -85,9 +89,12 @@ async::Task<void> MovedSourceCheck::ensureUnchanged(std::shared_ptr<TransferPlac
                 // rare: a FUSE file system answers that question through its daemon.
                 const bool numbersLast =
                     copied.sameNumberAndChange(now) || FileIdentity::numbersLastOn(native.constData());
-                return MovedSourceCheck::difference(copied, now, numbersLast);
+                std::optional<QString> reason = MovedSourceCheck::difference(copied, now, numbersLast);
+                if (!reason && ::unlinkat(AT_FDCWD, native.constData(), 0) != 0)
+                    throw FileError::fromErrno(QStringLiteral("delete"), path);
+                return reason;
             });
-        difference = co_await looking;
+        difference = co_await removing;
     }
     if (difference)
         throw changed(shownName, *difference);
