@@ -56,7 +56,8 @@ std::optional<QString> MovedSourceCheck::difference(const Copied& copied, quint6
 }
 
 async::Task<void> MovedSourceCheck::removeUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
-                                                    Copied copied, QString shownName) {
+                                                    Copied copied, QString shownName,
+                                                    NumbersKept numbersKept) {
     std::optional<QString> difference;
     if (isDevice(url)) {
         const AFCComponents parts =
@@ -78,17 +79,23 @@ async::Task<void> MovedSourceCheck::removeUnchanged(std::shared_ptr<TransferPlac
         difference = nothingKnown;
     } else {
         async::Task<std::optional<QString>> removing =
-            placement->executor().run([path = url.toLocalFile(), copied = *copied.local] {
+            placement->executor().run([path = url.toLocalFile(), copied = *copied.local, numbersKept] {
                 const QByteArray native = QFile::encodeName(path);
                 // Links followed, as the copy's open followed them.
                 struct stat facts {};
                 if (::stat(native.constData(), &facts) != 0)
                     throw FileError::fromErrno(QStringLiteral("read"), path);
                 const FileIdentity now = FileIdentity::of(facts);
-                // The file system is asked only when the number or the change time moved, which is
-                // rare: a FUSE file system answers that question through its daemon.
-                const bool numbersLast =
-                    copied.sameNumberAndChange(now) || FileIdentity::numbersLastOn(native.constData());
+                // The file system is asked only when the number or the change time moved, and once
+                // a move: a FUSE file system answers through its daemon.
+                bool numbersLast = true;
+                if (!copied.sameNumberAndChange(now)) {
+                    const auto known = numbersKept->constFind(now.device);
+                    numbersLast = known != numbersKept->cend()
+                                      ? *known
+                                      : *numbersKept->insert(now.device,
+                                                             FileIdentity::numbersLastOn(native.constData()));
+                }
                 std::optional<QString> reason = MovedSourceCheck::difference(copied, now, numbersLast);
                 if (!reason && ::unlinkat(AT_FDCWD, native.constData(), 0) != 0)
                     throw FileError::fromErrno(QStringLiteral("delete"), path);

@@ -5,6 +5,7 @@
 #include "platform/URL.h"
 #include "platform/async/Task.h"
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -25,13 +26,17 @@ public:
         std::optional<Date> modified;
     };
 
+    // Whether the file systems a move's sources lie on keep their files' numbers, by device number:
+    // each is asked once for the whole move. Touched only by jobs on the placement's executor.
+    using NumbersKept = std::shared_ptr<QHash<quint64, bool>>;
+
     // Removes the file at url when it is still what copied describes. Throws TransferError, naming
     // the file as shownName and what changed, when it is not (the file stays), and whatever looking
     // at it or removing it throws (a file gone, a device that does not answer). The look and the
     // removal are one job, on the placement's executor or through its bridge: nothing of the
     // transfer's comes between them, and a device file costs one request more than its removal.
     static async::Task<void> removeUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
-                                             Copied copied, QString shownName);
+                                             Copied copied, QString shownName, NumbersKept numbersKept);
 
     // What differs, nothing when nothing does. The inode number and the change time count only
     // where the file system keeps them (numbersLast, see FileIdentity::numbersLastOn).

@@ -366,6 +366,7 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
 
     const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
     const std::shared_ptr<TransferPlacement> placement = run->placement;
+    const auto numbersKept = std::make_shared<QHash<quint64, bool>>();
     QStringList failedNames;
     for (qsizetype index = 0; index < items.size(); ++index) {
         const FileItem item = items.at(index);
@@ -415,7 +416,8 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
                 const QString shown =
                     item.isDirectory() ? item.name() + locationKey(url).mid(itemKey.size()) : item.name();
                 const MovedSourceCheck::Copied copied = done.copiedSources.value(url.absoluteString());
-                async::Task<void> removal = MovedSourceCheck::removeUnchanged(placement, url, copied, shown);
+                async::Task<void> removal =
+                    MovedSourceCheck::removeUnchanged(placement, url, copied, shown, numbersKept);
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             } else if (isDevice(url)) {
