@@ -208,6 +208,24 @@ async::Task<void> AFCBridge::removeItem(QString udid, QString path, std::optiona
         request(false));
 }
 
+async::Task<std::optional<QString>>
+AFCBridge::removeFileUnless(QString udid, QString path, std::optional<QString> bundleID,
+                            std::function<std::optional<QString>(const AFCFileInfo&)> objection) {
+    return m_core->perform(
+        [udid, path, bundleID, objection](Job& job) {
+            requireUsable(AFCError::Case::deleteFailed, {&path}, bundleID);
+            return onSession(job, udid, bundleID, [&](afc_client_t afc) -> std::optional<QString> {
+                std::optional<QString> reason = objection(AFCDirectoryReader::fileInfo(afc, path));
+                if (!reason)
+                    AFCItemOperations::removeItem(afc, path);
+                return reason;
+            });
+        },
+        // Dropped when its transfer is cancelled before the device has it: a removal that waits
+        // on the look before it is no clean-up the cancel counts on.
+        request(true));
+}
+
 async::Task<void> AFCBridge::renameItem(QString udid, QString from, QString to,
                                         std::optional<QString> bundleID) {
     return m_core->perform(

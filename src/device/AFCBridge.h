@@ -18,6 +18,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -128,6 +129,13 @@ public:
                                   AFCDownloadProgress progress, std::stop_token token = {},
                                   AFCCopyOptions options = {});
     async::Task<void> removeItem(QString udid, QString path, std::optional<QString> bundleID);
+    // Removes the file at path unless objection, given what the device says of it right before,
+    // names a reason to keep it; returns that reason, nothing once the file is gone. The look and
+    // the removal are one job: nothing of this bridge's comes between them, and the look costs
+    // one request, not another turn of the executor. objection runs on the executor thread.
+    async::Task<std::optional<QString>>
+    removeFileUnless(QString udid, QString path, std::optional<QString> bundleID,
+                     std::function<std::optional<QString>(const AFCFileInfo&)> objection);
     async::Task<void> renameItem(QString udid, QString from, QString to, std::optional<QString> bundleID);
     // Gives an item the name to unless something bears it, as a copy puts back an item it set
     // aside: see AFCItemOperations::putBack.

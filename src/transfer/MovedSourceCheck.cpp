@@ -9,7 +9,9 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,14 +28,18 @@ const QString nothingKnown = QStringLiteral("nothing is known of what was copied
 
 } // namespace
 
-std::optional<QString> MovedSourceCheck::difference(const FileIdentity& copied, const FileIdentity& now) {
-    if (!copied.isSameFile(now))
+std::optional<QString> MovedSourceCheck::difference(const FileIdentity& copied, const FileIdentity& now,
+                                                    bool numbersLast) {
+    if (copied.device != now.device || (numbersLast && copied.inode != now.inode))
         return QStringLiteral("another file has its name");
     if (copied.size != now.size)
         return QStringLiteral("its size");
     if (copied.modifiedSeconds != now.modifiedSeconds ||
         copied.modifiedNanoseconds != now.modifiedNanoseconds)
         return QStringLiteral("its modification date");
+    if (numbersLast &&
+        (copied.changedSeconds != now.changedSeconds || copied.changedNanoseconds != now.changedNanoseconds))
+        return QStringLiteral("its change time");
     return std::nullopt;
 }
 
@@ -49,33 +55,53 @@ std::optional<QString> MovedSourceCheck::difference(const Copied& copied, quint6
     return std::nullopt;
 }
 
-async::Task<void> MovedSourceCheck::ensureUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
-                                                    Copied copied, QString shownName) {
+async::Task<void> MovedSourceCheck::removeUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
+                                                    Copied copied, QString shownName,
+                                                    NumbersKept numbersKept) {
     std::optional<QString> difference;
     if (isDevice(url)) {
         const AFCComponents parts =
             TransferPlacement::deviceComponents(url, QStringLiteral("Invalid afc URL: "));
         if (!placement->bridge())
             throw TransferError::ioError(QStringLiteral("AFC bridge not available"));
-        async::Task<AFCFileInfo> asking =
-            placement->bridge()->fileInfo(parts.udid, parts.devicePath, parts.bundleID);
-        const AFCFileInfo info = co_await asking;
-        if (info.value(QStringLiteral("st_ifmt")) != QLatin1String("S_IFREG"))
-            difference = QStringLiteral("it is no longer a file");
-        else
-            difference = MovedSourceCheck::difference(
+        std::function<std::optional<QString>(const AFCFileInfo&)> objection =
+            [copied](const AFCFileInfo& info) -> std::optional<QString> {
+            if (info.value(QStringLiteral("st_ifmt")) != QLatin1String("S_IFREG"))
+                return QStringLiteral("it is no longer a file");
+            return MovedSourceCheck::difference(
                 copied, FileItemBuilder::unsignedNumber(info.value(QStringLiteral("st_size"))).value_or(0),
                 FileItemBuilder::dateFromAFCTime(info.value(QStringLiteral("st_mtime"))));
+        };
+        async::Task<std::optional<QString>> removing = placement->bridge()->removeFileUnless(
+            parts.udid, parts.devicePath, parts.bundleID, std::move(objection));
+        difference = co_await removing;
+    } else if (!copied.local) {
+        difference = nothingKnown;
     } else {
-        // Links followed, as the copy's open followed them.
-        async::Task<FileIdentity> looking = placement->executor().run([path = url.toLocalFile()] {
-            struct stat facts {};
-            if (::stat(QFile::encodeName(path).constData(), &facts) != 0)
-                throw FileError::fromErrno(QStringLiteral("read"), path);
-            return FileIdentity::of(facts);
-        });
-        const FileIdentity now = co_await looking;
-        difference = copied.local ? MovedSourceCheck::difference(*copied.local, now) : nothingKnown;
+        async::Task<std::optional<QString>> removing =
+            placement->executor().run([path = url.toLocalFile(), copied = *copied.local, numbersKept] {
+                const QByteArray native = QFile::encodeName(path);
+                // Links followed, as the copy's open followed them.
+                struct stat facts {};
+                if (::stat(native.constData(), &facts) != 0)
+                    throw FileError::fromErrno(QStringLiteral("read"), path);
+                const FileIdentity now = FileIdentity::of(facts);
+                // The file system is asked only when the number or the change time moved, and once
+                // a move: a FUSE file system answers through its daemon.
+                bool numbersLast = true;
+                if (!copied.sameNumberAndChange(now)) {
+                    const auto known = numbersKept->constFind(now.device);
+                    numbersLast = known != numbersKept->cend()
+                                      ? *known
+                                      : *numbersKept->insert(now.device,
+                                                             FileIdentity::numbersLastOn(native.constData()));
+                }
+                std::optional<QString> reason = MovedSourceCheck::difference(copied, now, numbersLast);
+                if (!reason && ::unlinkat(AT_FDCWD, native.constData(), 0) != 0)
+                    throw FileError::fromErrno(QStringLiteral("delete"), path);
+                return reason;
+            });
+        difference = co_await removing;
     }
     if (difference)
         throw changed(shownName, *difference);

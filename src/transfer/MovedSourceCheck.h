@@ -5,6 +5,7 @@
 #include "platform/URL.h"
 #include "platform/async/Task.h"
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -12,9 +13,9 @@
 
 class TransferPlacement;
 
-// Whether a moved file is still the one its copy read, checked right before the move deletes it:
-// a file saved again after its copy (an editor renames a new file over it, or rewrites it) holds
-// work that the copy does not, and must stay.
+// The removal of a moved file, only while it is still the one its copy read: a file saved again
+// after its copy (an editor renames a new file over it, or rewrites it) holds work that the copy
+// does not, and must stay.
 class MovedSourceCheck {
 public:
     // What a copy read of its source, taken when it opened it: on this computer the file's
@@ -25,15 +26,22 @@ public:
         std::optional<Date> modified;
     };
 
-    // Returns when the file at url is what copied describes. Throws TransferError, naming the
-    // file as shownName and what changed, when it is not, and whatever looking at it throws
-    // (a file gone, a device that does not answer). One look at the disk, or one request to the
-    // device through the placement's bridge.
-    static async::Task<void> ensureUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
-                                             Copied copied, QString shownName);
+    // Whether the file systems a move's sources lie on keep their files' numbers, by device number:
+    // each is asked once for the whole move. Touched only by jobs on the placement's executor.
+    using NumbersKept = std::shared_ptr<QHash<quint64, bool>>;
 
-    // What differs, nothing when nothing does.
-    static std::optional<QString> difference(const FileIdentity& copied, const FileIdentity& now);
+    // Removes the file at url when it is still what copied describes. Throws TransferError, naming
+    // the file as shownName and what changed, when it is not (the file stays), and whatever looking
+    // at it or removing it throws (a file gone, a device that does not answer). The look and the
+    // removal are one job, on the placement's executor or through its bridge: nothing of the
+    // transfer's comes between them, and a device file costs one request more than its removal.
+    static async::Task<void> removeUnchanged(std::shared_ptr<TransferPlacement> placement, URL url,
+                                             Copied copied, QString shownName, NumbersKept numbersKept);
+
+    // What differs, nothing when nothing does. The inode number and the change time count only
+    // where the file system keeps them (numbersLast, see FileIdentity::numbersLastOn).
+    static std::optional<QString> difference(const FileIdentity& copied, const FileIdentity& now,
+                                             bool numbersLast);
     static std::optional<QString> difference(const Copied& copied, quint64 size, const Date& modified);
 
     MovedSourceCheck() = delete;

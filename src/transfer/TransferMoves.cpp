@@ -366,6 +366,7 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
 
     const std::shared_ptr<AFCBridge> bridge = m_afcBridge;
     const std::shared_ptr<TransferPlacement> placement = run->placement;
+    const auto numbersKept = std::make_shared<QHash<quint64, bool>>();
     QStringList failedNames;
     for (qsizetype index = 0; index < items.size(); ++index) {
         const FileItem item = items.at(index);
@@ -408,36 +409,33 @@ async::Task<void> TransferManager::deleteMovedSources(std::shared_ptr<TransferRu
         for (qsizetype step = 0; step < removals.size() && !failure; ++step) {
             const URL url = removals.at(step).first;
             const bool folder = removals.at(step).second;
-            // A file saved again since its copy read it is not what was copied: it stays. A
-            // folder goes only once empty, so one that gained an item stays too.
+            // Under the transfer's Cancel like its copies: a device that stops answering here has
+            // its connection cut.
             if (!folder) {
+                // A file saved again since its copy read it is not what was copied: it stays.
                 const QString shown =
                     item.isDirectory() ? item.name() + locationKey(url).mid(itemKey.size()) : item.name();
                 const MovedSourceCheck::Copied copied = done.copiedSources.value(url.absoluteString());
-                async::Task<void> checking = MovedSourceCheck::ensureUnchanged(placement, url, copied, shown);
-                async::detail::Outcome<void> checked = co_await async::detail::settle(std::move(checking));
-                run->checkpoint();
-                failure = checked.error();
-                if (failure)
-                    break;
-            }
-            if (isDevice(url)) {
+                async::Task<void> removal =
+                    MovedSourceCheck::removeUnchanged(placement, url, copied, shown, numbersKept);
+                async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
+                failure = removed.error();
+            } else if (isDevice(url)) {
+                // A folder goes only once empty, so one that gained an item stays too.
                 const std::optional<AFCComponents> parts = afcComponents(url);
                 if (!bridge || !parts) {
                     failure = std::make_exception_ptr(
                         TransferError::ioError(QStringLiteral("AFC bridge not available")));
                     break;
                 }
-                // Under the transfer's Cancel like its copies: a device that stops answering
-                // here has its connection cut.
                 async::Task<void> removal =
                     placement->bridge()->removeItem(parts->udid, parts->devicePath, parts->bundleID);
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));
                 failure = removed.error();
             } else {
-                async::Task<void> removal = placement->executor().run([path = url.toLocalFile(), folder] {
+                async::Task<void> removal = placement->executor().run([path = url.toLocalFile()] {
                     const QByteArray native = QFile::encodeName(path);
-                    if (::unlinkat(AT_FDCWD, native.constData(), folder ? AT_REMOVEDIR : 0) != 0)
+                    if (::unlinkat(AT_FDCWD, native.constData(), AT_REMOVEDIR) != 0)
                         throw FileError::fromErrno(QStringLiteral("delete"), path);
                 });
                 async::detail::Outcome<void> removed = co_await async::detail::settle(std::move(removal));

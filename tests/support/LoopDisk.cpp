@@ -68,18 +68,21 @@ bool LoopDisk::run(const QString& program, const QStringList& arguments) {
 bool LoopDisk::mount() {
     if (m_mounted)
         return true;
-    if (!m_loopDevice.isEmpty()) {
-        m_mounted = run(QStringLiteral("mount"),
-                        {QStringLiteral("-o"), QStringLiteral("commit=600"), m_loopDevice, m_mountPoint});
-    } else if (m_kind == Kind::ext4) {
+    // Through the loop device held, or one that mount(8) attaches (and lets go with the unmount).
+    const QString source = m_loopDevice.isEmpty() ? m_image : m_loopDevice;
+    const QString loop = m_loopDevice.isEmpty() ? QStringLiteral("loop") : QString();
+    if (m_kind == Kind::ext4) {
         // ext4 writes its log every 5 s by default: a longer interval keeps a commit that happens
         // to fall between a copy and the cut from hiding what the copy did not make durable.
-        m_mounted = run(QStringLiteral("mount"),
-                        {QStringLiteral("-o"), QStringLiteral("loop,commit=600"), m_image, m_mountPoint});
+        const QString options =
+            loop.isEmpty() ? QStringLiteral("commit=600") : loop + QStringLiteral(",commit=600");
+        m_mounted = run(QStringLiteral("mount"), {QStringLiteral("-o"), options, source, m_mountPoint});
     } else {
         for (const QString& type : {QStringLiteral("exfat"), QStringLiteral("exfat-fuse")}) {
-            m_mounted = run(QStringLiteral("mount"), {QStringLiteral("-t"), type, QStringLiteral("-o"),
-                                                      QStringLiteral("loop"), m_image, m_mountPoint});
+            QStringList arguments{QStringLiteral("-t"), type};
+            if (!loop.isEmpty())
+                arguments << QStringLiteral("-o") << loop;
+            m_mounted = run(QStringLiteral("mount"), arguments << source << m_mountPoint);
             if (m_mounted)
                 break;
         }
@@ -115,6 +118,10 @@ bool LoopDisk::cutPower() {
         return false;
     }
     return unmount() && mount();
+}
+
+bool LoopDisk::remount() {
+    return holdLoopDevice() && unmount() && mount();
 }
 
 bool LoopDisk::holdLoopDevice() {

@@ -27,6 +27,11 @@ public:
     bool cutPower();
     bool unmount();
     bool mount();
+    // The system forgets all it held of the disk in memory, as it may under memory pressure during
+    // a long copy: the disk is unmounted and mounted again through the same loop device, so that
+    // its device number stays. An exFAT driver then numbers its files afresh. False when any step
+    // failed.
+    bool remount();
     // Another disk goes in the same slot: the mounted file system is unmounted and set aside, and
     // the same loop device gets the other disk of a pair (the first time a new, empty file system
     // of the same kind), mounted at the same place. The device number of what is mounted there

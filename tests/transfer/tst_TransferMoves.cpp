@@ -9,9 +9,11 @@
 
 #include "EventLoop.h"
 #include "LogCapture.h"
+#include "LoopDisk.h"
 #include "TestFiles.h"
 #include "TransferTestCase.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,8 +55,9 @@ QString outcomeOf(const async::TaskHandle<void>& move) {
 // How a source changes between its copy and the removal of the moved sources. Each way changes one
 // fact of the file only, the others kept as they were: an editor's save (a new file renamed over
 // the old, of its size and date), a rewrite in place dated later, one that grows it and keeps its
-// date.
-enum class Change { renamedOver, laterDate, otherSize };
+// date, and one of the same size that puts its date back (as tag editors that "keep the file's
+// date" do), which only the change time tells.
+enum class Change { renamedOver, laterDate, otherSize, sameSizeAndDate };
 
 bool change(const QString& path, Change how) {
     struct stat before {};
@@ -75,20 +78,30 @@ bool change(const QString& path, Change how) {
         times[1].tv_sec += 2;
     if (::utimensat(AT_FDCWD, QFile::encodeName(written).constData(), times, 0) != 0)
         return false;
-    return how != Change::renamedOver ||
-           std::rename(QFile::encodeName(written).constData(), QFile::encodeName(path).constData()) == 0;
+    if (how == Change::renamedOver &&
+        std::rename(QFile::encodeName(written).constData(), QFile::encodeName(path).constData()) != 0)
+        return false;
+    // The rewrite in place must not have gone unseen by the disk itself.
+    struct stat after {};
+    return how != Change::sameSizeAndDate ||
+           (::stat(QFile::encodeName(path).constData(), &after) == 0 && after.st_ino == before.st_ino &&
+            (after.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+             after.st_ctim.tv_nsec != before.st_ctim.tv_nsec));
 }
 
 // Runs the loop until the device holds a request again after the one it held was let go, once
 // ready() says that the held one has been answered.
 bool heldAgain(fakemux::VirtualDevice& device, const std::function<bool()>& ready) {
-    // Bounded by time, not by rounds: until ready() the rounds do not wait, and the copy before
-    // the request held next, on the bridge's thread, may outlast any count of them on a busy
-    // machine. The bound only stops a broken test from hanging.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < giveUp) {
+    // Bounded by time, not by rounds: the copy before the request held next, on the bridge's
+    // thread, may outlast any count of rounds on a busy machine. The bound only stops a broken
+    // test from hanging.
+    const QDeadlineTimer deadline(std::chrono::seconds(20));
+    while (!deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (ready() && device.faults().waitUntilHeld(std::chrono::milliseconds(1)))
+        // The device is waited on every round: a copy still on its way (from a slow disk) paces
+        // the loop instead of running through it.
+        const bool readyNow = ready();
+        if (device.faults().waitUntilHeld(std::chrono::milliseconds(1)) && readyNow)
             return true;
     }
     return false;
@@ -97,6 +110,7 @@ bool heldAgain(fakemux::VirtualDevice& device, const std::function<bool()>& read
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(LoopDisk::Kind)
 
 class tst_TransferMoves : public TransferTestCase {
     Q_OBJECT
@@ -120,6 +134,8 @@ private slots:
     void cancelEndsAMoveWhoseSourceTheDeviceHolds();
     void aSourceChangedAfterItsCopyIsKept_data();
     void aSourceChangedAfterItsCopyIsKept();
+    void aStickReadAfreshGivesUpOnlyWhatChanged_data();
+    void aStickReadAfreshGivesUpOnlyWhatChanged();
     void browsersLearnOfSourcesGoneBeforeAMoveEndedShort_data();
     void browsersLearnOfSourcesGoneBeforeAMoveEndedShort();
 };
@@ -267,6 +283,8 @@ void tst_TransferMoves::aSourceChangedAfterItsCopyIsKept_data() {
     QTest::newRow("phone to computer, grown") << Side::device << Change::otherSize << "";
     QTest::newRow("a folder from the computer, an editor's save")
         << Side::mac << Change::renamedOver << "Album";
+    QTest::newRow("a folder from the computer, rewritten with its date put back")
+        << Side::mac << Change::sameSizeAndDate << "Album";
     QTest::newRow("a folder from the phone, grown") << Side::device << Change::otherSize << "Album";
 }
 
@@ -321,6 +339,64 @@ void tst_TransferMoves::aSourceChangedAfterItsCopyIsKept() {
     QVERIFY2(lines.filter(inside + first + QStringLiteral(" changed after its copy")).size() == 1,
              qPrintable(lines.join(u'\n')));
     QCOMPARE(m_manager->completedTransfers.value().front().state, TransferState::failed);
+}
+
+void tst_TransferMoves::aStickReadAfreshGivesUpOnlyWhatChanged_data() {
+    QTest::addColumn<LoopDisk::Kind>("kind");
+    QTest::addColumn<bool>("rewritten");
+    QTest::addColumn<Change>("how");
+    QTest::newRow("exFAT, unchanged") << LoopDisk::Kind::exfat << false << Change::otherSize;
+    QTest::newRow("exFAT, grown") << LoopDisk::Kind::exfat << true << Change::otherSize;
+    QTest::newRow("ext4, unchanged") << LoopDisk::Kind::ext4 << false << Change::otherSize;
+    QTest::newRow("ext4, rewritten with its date put back")
+        << LoopDisk::Kind::ext4 << true << Change::sameSizeAndDate;
+}
+
+// a.txt on a stick is copied whole to the phone; while the move copies b.txt, from elsewhere, the
+// system forgets what it held of the stick (as it may under memory pressure during a long move),
+// and a.txt may be rewritten with its date put back. The move removes a.txt exactly when it is
+// still what its copy read, whether the stick's file system numbered it afresh or not.
+void tst_TransferMoves::aStickReadAfreshGivesUpOnlyWhatChanged() {
+    QFETCH(LoopDisk::Kind, kind);
+    QFETCH(bool, rewritten);
+    QFETCH(Change, how);
+    LoopDisk disk(m_mac + QStringLiteral("/stick"), kind);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.failure()));
+    const QString stick = QStringLiteral("/stick/disk/");
+    // A file the stick reads back first: a.txt then comes back under another number where the
+    // stick numbers its files as it reads them.
+    QVERIFY(writeTestFile(m_mac + stick + QStringLiteral("other.txt"), "other"));
+    QVERIFY(writeTestFile(m_mac + stick + QStringLiteral("a.txt"), "old a"));
+    QVERIFY(writeTestFile(m_mac + QStringLiteral("/b.txt"), "old b"));
+    QVERIFY(QDir().mkpath(m_media + QStringLiteral("/dst")));
+    m_device->faults().holdNext("FILE_OPEN");
+
+    const async::TaskHandle<void> move = moveInBackground(
+        *m_manager,
+        {item(Side::mac, stick + QStringLiteral("a.txt")), item(Side::mac, QStringLiteral("/b.txt"))},
+        location(Side::device, QStringLiteral("/dst")));
+    QVERIFY(requestHeld(*m_device));
+    m_device->faults().holdNext("FILE_OPEN");
+    m_device->faults().passHeld();
+    QVERIFY(heldAgain(*m_device, [&] { return QFileInfo::exists(m_media + QStringLiteral("/dst/a.txt")); }));
+    const QString source = m_mac + stick + QStringLiteral("a.txt");
+    struct stat copied {};
+    QCOMPARE(::stat(QFile::encodeName(source).constData(), &copied), 0);
+    QVERIFY2(disk.remount(), qPrintable(disk.failure()));
+    if (rewritten)
+        QVERIFY(change(source, how));
+    const QByteArray saved = fileContents(source);
+    struct stat now {};
+    QCOMPARE(::stat(QFile::encodeName(source).constData(), &now), 0);
+    QCOMPARE(now.st_dev, copied.st_dev);
+    QCOMPARE(now.st_ino != copied.st_ino, kind == LoopDisk::Kind::exfat);
+    m_device->faults().releaseHeld();
+
+    QCOMPARE(outcomeOf(move), rewritten ? QStringLiteral("Move delete phase failed for: a.txt") : QString());
+    QCOMPARE(fileContents(source), rewritten ? saved : QByteArray());
+    QVERIFY(!QFileInfo::exists(m_mac + QStringLiteral("/b.txt")));
+    QCOMPARE(itemsIn(m_media + QStringLiteral("/dst")), (QStringList{"a.txt=old a", "b.txt=old b"}));
 }
 
 void tst_TransferMoves::browsersLearnOfSourcesGoneBeforeAMoveEndedShort_data() {
