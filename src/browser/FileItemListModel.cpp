@@ -63,9 +63,46 @@ QVariant FileItemListModel::data(const QModelIndex& index, int role) const {
 }
 
 void FileItemListModel::setItems(QList<FileItem> items) {
-    beginResetModel();
+    // The rows the new list starts and ends with as the old one did stay: a folder listed again
+    // while a copy fills it changes a few hundred rows of 100,000, and a reset would make the
+    // views build every row again at once (and drop the current row).
+    const qsizetype oldCount = m_items.size();
+    const qsizetype newCount = items.size();
+    qsizetype head = 0;
+    while (head < oldCount && head < newCount && sameItem(m_items.at(head), items.at(head)))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < oldCount - head && tail < newCount - head &&
+           sameItem(m_items.at(oldCount - 1 - tail), items.at(newCount - 1 - tail)))
+        ++tail;
+    const qsizetype removed = oldCount - head - tail;
+    const qsizetype inserted = newCount - head - tail;
+    // Little in common (another folder, another order): a reset costs least.
+    if (head + tail == 0 || removed + inserted > head + tail) {
+        beginResetModel();
+        m_items = std::move(items);
+        endResetModel();
+        return;
+    }
+    if (removed > 0) {
+        beginRemoveRows({}, int(head), int(head + removed - 1));
+        m_items.remove(head, removed);
+        endRemoveRows();
+    }
+    // What is left is the new list's head and tail: with the rows between it is the new list, whose
+    // records (the same facts) also take the place of the rows that stayed.
+    if (inserted > 0)
+        beginInsertRows({}, int(head), int(head + inserted - 1));
     m_items = std::move(items);
-    endResetModel();
+    if (inserted > 0)
+        endInsertRows();
+}
+
+QList<int> FileItemListModel::showItems(QList<FileItem> items, QItemSelectionModel* selection,
+                                        const QList<URL>& selectedPaths) {
+    const QSignalBlocker blocker(selection);
+    setItems(std::move(items));
+    return reselect(selection, selectedPaths);
 }
 
 std::optional<FileItem> FileItemListModel::item(int row) const {
@@ -170,12 +207,19 @@ QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* sele
     return result;
 }
 
+bool FileItemListModel::sameItem(const FileItem& a, const FileItem& b) {
+    return a.sharesFactsWith(b) ||
+           (a == b && a.name() == b.name() && a.path() == b.path() && a.size() == b.size() &&
+            a.modifiedDate() == b.modifiedDate() && a.isDirectory() == b.isDirectory());
+}
+
 bool FileItemListModel::sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
     if (a.size() != b.size())
         return false;
+    if (a.isSharedWith(b))
+        return true;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
-            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
+        if (!sameItem(a[i], b[i]))
             return false;
     }
     return true;

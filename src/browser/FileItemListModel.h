@@ -37,8 +37,15 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     const QList<FileItem>& items() const { return m_items; }
-    // Replaces the list wholesale; views lose their selection with it (see reselect()).
+    // Shows these items. Rows the list starts and ends with as before stay, with their selection
+    // and the view's current row and scroll position; those between are removed and inserted. A
+    // list with nothing in common with the one shown replaces it wholesale, and views lose their
+    // selection with it (see reselect()).
     void setItems(QList<FileItem> items);
+    // setItems, then reselect() of the given paths, with the selection model's signals blocked
+    // throughout: rows removed and inserted around the selection report no change nobody made.
+    // Returns the rows selected, ascending.
+    QList<int> showItems(QList<FileItem> items, QItemSelectionModel* selection, const QList<URL>& selectedPaths);
     std::optional<FileItem> item(int row) const;
     // The first row whose item lives at path, or -1.
     int rowOf(const URL& path) const;
@@ -65,6 +72,7 @@ public:
     // Whether two lists show the same items in the same order with the same facts: items compare
     // by id alone, and a reload that changed a size or a date must still count as a change.
     static bool sameItems(const QList<FileItem>& a, const QList<FileItem>& b);
+    static bool sameItem(const FileItem& a, const FileItem& b);
     static QIcon icon(const FileItem& item);
 
 private:

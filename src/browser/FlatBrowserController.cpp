@@ -280,8 +280,7 @@ void FlatBrowserController::applyFilter() {
     QList<URL> selectedPaths;
     for (const FileItem& item : selectedItems())
         selectedPaths.append(item.path());
-    m_model->setItems(std::move(shown));
-    m_model->reselect(m_itemView->selectionModel(), selectedPaths);
+    m_model->showItems(std::move(shown), m_itemView->selectionModel(), selectedPaths);
     m_itemView->viewport()->update();
     // An item that has gone must leave the status bar, the preview and the toolbar's Copy.
     const QList<FileItem> selected = selectedItems();

@@ -45,6 +45,8 @@ public:
     const std::optional<UniformType>& uti() const { return d->uti; }
 
     bool operator==(const FileItem& other) const { return d == other.d || d->id == other.d->id; }
+    // Whether both are copies of one record: the same facts, found without comparing them.
+    bool sharesFactsWith(const FileItem& other) const { return d == other.d; }
 
 private:
     struct Data : QSharedData {
