@@ -8,6 +8,7 @@
 #include <QMimeDatabase>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -105,6 +106,13 @@ QList<int> FileItemListModel::showItems(QList<FileItem> items, QItemSelectionMod
     return reselect(selection, selectedPaths);
 }
 
+QList<int> FileItemListModel::showItems(QList<FileItem> items, QItemSelectionModel* selection,
+                                        const QList<FileItem>& selected) {
+    const QSignalBlocker blocker(selection);
+    setItems(std::move(items));
+    return reselect(selection, selected);
+}
+
 std::optional<FileItem> FileItemListModel::item(int row) const {
     if (row < 0 || row >= m_items.size())
         return std::nullopt;
@@ -131,11 +139,22 @@ void FileItemListModel::setCutURLs(QSet<URL> urls) {
 }
 
 QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QList<URL>& paths) const {
+    return reselectBy(selection, paths.size(), [&paths](qsizetype at) -> const URL& { return paths.at(at); });
+}
+
+QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QList<FileItem>& items) const {
+    return reselectBy(selection, items.size(),
+                      [&items](qsizetype at) -> const URL& { return items.at(at).path(); });
+}
+
+QList<int> FileItemListModel::reselectBy(QItemSelectionModel* selection, qsizetype count,
+                                         const std::function<const URL&(qsizetype)>& pathAt) const {
     QList<int> rows;
     if (!selection)
         return rows;
-    // Nothing to find: a sort or a filter with nothing selected builds no table of every row.
-    if (paths.isEmpty()) {
+    // Nothing to find, or nowhere to find it (a folder left with everything selected): no table
+    // of every row is built, and no selected path is looked up.
+    if (count == 0 || m_items.isEmpty()) {
         const QSignalBlocker blocker(selection);
         selection->clearSelection();
         return rows;
@@ -145,8 +164,8 @@ QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QLi
     for (int row = int(m_items.size()) - 1; row >= 0; --row)
         rowByPath.insert(m_items.at(row).path(), row);
     std::vector<bool> taken(size_t(m_items.size()), false);
-    for (const URL& path : paths) {
-        const auto found = rowByPath.constFind(path);
+    for (qsizetype at = 0; at < count; ++at) {
+        const auto found = rowByPath.constFind(pathAt(at));
         if (found == rowByPath.constEnd() || taken[size_t(*found)])
             continue;
         taken[size_t(*found)] = true;
@@ -165,7 +184,8 @@ QItemSelection FileItemListModel::rowRuns(const QAbstractItemModel* model, const
         qsizetype end = start;
         while (end + 1 < rows.size() && rows.at(end + 1) == rows.at(end) + 1)
             ++end;
-        runs.append(QItemSelectionRange(model->index(rows.at(start), 0), model->index(rows.at(end), lastColumn)));
+        runs.append(
+            QItemSelectionRange(model->index(rows.at(start), 0), model->index(rows.at(end), lastColumn)));
         start = end + 1;
     }
     return runs;

@@ -142,7 +142,7 @@ void tst_FileItemListModel::reselectKeepsRunsWhole() {
     // go without a change reported, as they came back without one.
     m_model->reselect(&selection, paths);
     QCOMPARE(m_model->selectedItems(&selection).size(), paths.size());
-    m_model->reselect(&selection, {});
+    m_model->reselect(&selection, QList<URL>{});
     QVERIFY(selection.selection().isEmpty());
     QCOMPARE(changes.count(), 1);
 }
