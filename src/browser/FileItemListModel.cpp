@@ -1,6 +1,7 @@
 #include "browser/FileItemListModel.h"
 
 #include "platform/ByteCountFormatter.h"
+#include "platform/async/ReleaseElsewhere.h"
 #include "uikit/Symbols.h"
 
 #include <QHash>
@@ -79,10 +80,14 @@ void FileItemListModel::setItems(QList<FileItem> items) {
     const qsizetype removed = oldCount - head - tail;
     const qsizetype inserted = newCount - head - tail;
     // Little in common (another folder, another order): a reset costs least.
+    // The list shown before is often the last copy of the folder's previous listing: freeing
+    // 100,000 records is left to another thread.
+    QList<FileItem> previous = m_items;
     if (head + tail == 0 || removed + inserted > head + tail) {
         beginResetModel();
         m_items = std::move(items);
         endResetModel();
+        async::releaseElsewhere(std::move(previous));
         return;
     }
     if (removed > 0) {
@@ -97,6 +102,7 @@ void FileItemListModel::setItems(QList<FileItem> items) {
     m_items = std::move(items);
     if (inserted > 0)
         endInsertRows();
+    async::releaseElsewhere(std::move(previous));
 }
 
 QList<int> FileItemListModel::showItems(QList<FileItem> items, QItemSelectionModel* selection,

@@ -200,6 +200,12 @@ void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
     wakeAfterSave(save);
 }
 
+void TransferManager::forgetAwaitedRecord(const QUuid& id) {
+    std::optional<Transfer> record = m_awaitedRecords.take(id);
+    if (record)
+        async::releaseElsewhere(std::move(record));
+}
+
 void TransferManager::writeUnwrittenReports() {
     // The worker's job under way ends first; the jobs still queued are dropped.
     m_historyEncoder.reset();
