@@ -206,8 +206,7 @@ QList<FileItem> ColumnPanelView::setItems(QList<FileItem> items) {
             m_renamedSelection.reset();
         }
     }
-    m_model->setItems(std::move(items));
-    m_model->reselect(m_tableView->selectionModel(), selectedPaths);
+    m_model->showItems(std::move(items), m_tableView->selectionModel(), selectedPaths);
     m_tableView->viewport()->update();
     return selectedItems();
 }

@@ -1,6 +1,7 @@
 #include "browser/FileItemListModel.h"
 
 #include "platform/ByteCountFormatter.h"
+#include "platform/async/ReleaseElsewhere.h"
 #include "uikit/Symbols.h"
 
 #include <QHash>
@@ -8,6 +9,7 @@
 #include <QMimeDatabase>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -63,9 +65,58 @@ QVariant FileItemListModel::data(const QModelIndex& index, int role) const {
 }
 
 void FileItemListModel::setItems(QList<FileItem> items) {
-    beginResetModel();
+    // The rows the new list starts and ends with as the old one did stay: a folder listed again
+    // while a copy fills it changes a few hundred rows of 100,000, and a reset would make the
+    // views build every row again at once (and drop the current row).
+    const qsizetype oldCount = m_items.size();
+    const qsizetype newCount = items.size();
+    qsizetype head = 0;
+    while (head < oldCount && head < newCount && sameItem(m_items.at(head), items.at(head)))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < oldCount - head && tail < newCount - head &&
+           sameItem(m_items.at(oldCount - 1 - tail), items.at(newCount - 1 - tail)))
+        ++tail;
+    const qsizetype removed = oldCount - head - tail;
+    const qsizetype inserted = newCount - head - tail;
+    // Little in common (another folder, another order): a reset costs least.
+    // The list shown before is often the last copy of the folder's previous listing: freeing
+    // 100,000 records is left to another thread.
+    QList<FileItem> previous = m_items;
+    if (head + tail == 0 || removed + inserted > head + tail) {
+        beginResetModel();
+        m_items = std::move(items);
+        endResetModel();
+        async::releaseElsewhere(std::move(previous));
+        return;
+    }
+    if (removed > 0) {
+        beginRemoveRows({}, int(head), int(head + removed - 1));
+        m_items.remove(head, removed);
+        endRemoveRows();
+    }
+    // What is left is the new list's head and tail: with the rows between it is the new list, whose
+    // records (the same facts) also take the place of the rows that stayed.
+    if (inserted > 0)
+        beginInsertRows({}, int(head), int(head + inserted - 1));
     m_items = std::move(items);
-    endResetModel();
+    if (inserted > 0)
+        endInsertRows();
+    async::releaseElsewhere(std::move(previous));
+}
+
+QList<int> FileItemListModel::showItems(QList<FileItem> items, QItemSelectionModel* selection,
+                                        const QList<URL>& selectedPaths) {
+    const QSignalBlocker blocker(selection);
+    setItems(std::move(items));
+    return reselect(selection, selectedPaths);
+}
+
+QList<int> FileItemListModel::showItems(QList<FileItem> items, QItemSelectionModel* selection,
+                                        const QList<FileItem>& selected) {
+    const QSignalBlocker blocker(selection);
+    setItems(std::move(items));
+    return reselect(selection, selected);
 }
 
 std::optional<FileItem> FileItemListModel::item(int row) const {
@@ -94,11 +145,22 @@ void FileItemListModel::setCutURLs(QSet<URL> urls) {
 }
 
 QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QList<URL>& paths) const {
+    return reselectBy(selection, paths.size(), [&paths](qsizetype at) -> const URL& { return paths.at(at); });
+}
+
+QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QList<FileItem>& items) const {
+    return reselectBy(selection, items.size(),
+                      [&items](qsizetype at) -> const URL& { return items.at(at).path(); });
+}
+
+QList<int> FileItemListModel::reselectBy(QItemSelectionModel* selection, qsizetype count,
+                                         const std::function<const URL&(qsizetype)>& pathAt) const {
     QList<int> rows;
     if (!selection)
         return rows;
-    // Nothing to find: a sort or a filter with nothing selected builds no table of every row.
-    if (paths.isEmpty()) {
+    // Nothing to find, or nowhere to find it (a folder left with everything selected): no table
+    // of every row is built, and no selected path is looked up.
+    if (count == 0 || m_items.isEmpty()) {
         const QSignalBlocker blocker(selection);
         selection->clearSelection();
         return rows;
@@ -108,8 +170,8 @@ QList<int> FileItemListModel::reselect(QItemSelectionModel* selection, const QLi
     for (int row = int(m_items.size()) - 1; row >= 0; --row)
         rowByPath.insert(m_items.at(row).path(), row);
     std::vector<bool> taken(size_t(m_items.size()), false);
-    for (const URL& path : paths) {
-        const auto found = rowByPath.constFind(path);
+    for (qsizetype at = 0; at < count; ++at) {
+        const auto found = rowByPath.constFind(pathAt(at));
         if (found == rowByPath.constEnd() || taken[size_t(*found)])
             continue;
         taken[size_t(*found)] = true;
@@ -128,7 +190,8 @@ QItemSelection FileItemListModel::rowRuns(const QAbstractItemModel* model, const
         qsizetype end = start;
         while (end + 1 < rows.size() && rows.at(end + 1) == rows.at(end) + 1)
             ++end;
-        runs.append(QItemSelectionRange(model->index(rows.at(start), 0), model->index(rows.at(end), lastColumn)));
+        runs.append(
+            QItemSelectionRange(model->index(rows.at(start), 0), model->index(rows.at(end), lastColumn)));
         start = end + 1;
     }
     return runs;
@@ -170,12 +233,19 @@ QList<FileItem> FileItemListModel::selectedItems(const QItemSelectionModel* sele
     return result;
 }
 
+bool FileItemListModel::sameItem(const FileItem& a, const FileItem& b) {
+    return a.sharesFactsWith(b) ||
+           (a == b && a.name() == b.name() && a.path() == b.path() && a.size() == b.size() &&
+            a.modifiedDate() == b.modifiedDate() && a.isDirectory() == b.isDirectory());
+}
+
 bool FileItemListModel::sameItems(const QList<FileItem>& a, const QList<FileItem>& b) {
     if (a.size() != b.size())
         return false;
+    if (a.isSharedWith(b))
+        return true;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        if (!(a[i] == b[i]) || a[i].name() != b[i].name() || !(a[i].path() == b[i].path()) ||
-            a[i].size() != b[i].size() || !(a[i].modifiedDate() == b[i].modifiedDate()))
+        if (!sameItem(a[i], b[i]))
             return false;
     }
     return true;

@@ -311,11 +311,7 @@ void FlatBrowserController::applyFilter() {
     // The very list already shown (a navigation empties a query that was empty): nothing changes.
     if (shown.isSharedWith(m_model->items()))
         return;
-    QList<URL> selectedPaths;
-    for (const FileItem& item : selectedItems())
-        selectedPaths.append(item.path());
-    m_model->setItems(std::move(shown));
-    m_model->reselect(m_itemView->selectionModel(), selectedPaths);
+    m_model->showItems(std::move(shown), m_itemView->selectionModel(), selectedItems());
     m_itemView->viewport()->update();
     // An item that has gone must leave the status bar, the preview and the toolbar's Copy.
     const QList<FileItem> selected = selectedItems();

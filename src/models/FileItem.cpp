@@ -2,7 +2,7 @@
 
 FileItem::Data::Data(QString id, QString name, URL path, bool isDirectory, quint64 size, Date modifiedDate,
                      FileKind kind, std::optional<UniformType> uti)
-    : id(std::move(id)), name(std::move(name)), path(std::move(path)), isDirectory(isDirectory), size(size),
+    : id(std::move(id)), idHash(qHash(this->id)), name(std::move(name)), path(std::move(path)), isDirectory(isDirectory), size(size),
       modifiedDate(modifiedDate), kind(kind), uti(std::move(uti)) {}
 
 FileItem::FileItem(QString id, QString name, URL path, bool isDirectory, quint64 size, Date modifiedDate,

@@ -7,6 +7,7 @@
 #include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/MemoryTrim.h"
+#include "platform/async/ReleaseElsewhere.h"
 #include "platform/async/Cancellation.h"
 #include "platform/async/SystemContinuousClock.h"
 #include "services/FileItemBuilder.h"
@@ -377,10 +378,18 @@ async::Task<void> FileSystemProvider::deleteItem(FileItem item) {
 
 void FileSystemProvider::invalidateCache(std::optional<URL> url) {
     ++m_generation;
-    if (url)
-        m_cache.remove(*url);
-    else
-        m_cache.clear();
+    // The listings go elsewhere: the last copy of a folder of 100,000 items (one no view shows
+    // any more) takes tens of milliseconds to free, at the end of every transfer.
+    if (!url) {
+        if (!m_cache.isEmpty())
+            async::releaseElsewhere(std::exchange(m_cache, {}));
+        return;
+    }
+    if (const auto entry = m_cache.constFind(*url); entry != m_cache.constEnd()) {
+        FileListing listing = entry->listing;
+        m_cache.erase(entry);
+        async::releaseElsewhere(std::move(listing));
+    }
 }
 
 Date FileSystemProvider::dateFromAFCTime(std::optional<QString> text) {

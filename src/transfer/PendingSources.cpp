@@ -1,5 +1,7 @@
 #include "transfer/PendingSources.h"
 
+#include "platform/async/ReleaseElsewhere.h"
+
 #include "device/AFCComponents.h"
 #include "transfer/LocalTransferFiles.h"
 #include "transfer/TransferPlacement.h"
@@ -24,6 +26,10 @@ PendingSources::PendingSources(const QList<FileItem>& sources)
     m_sources.reserve(sources.size());
     for (const FileItem& source : sources)
         m_sources.append(source.path());
+}
+
+PendingSources::~PendingSources() {
+    async::releaseElsewhere(std::move(m_sources), std::move(m_keys), std::move(m_pending));
 }
 
 QString PendingSources::locationKey(const URL& url) {

@@ -30,6 +30,10 @@ public:
     };
 
     explicit PendingSources(const QList<FileItem>& sources);
+    // A camera roll's sources are freed elsewhere, not on the window's thread.
+    ~PendingSources();
+    PendingSources(const PendingSources&) = delete;
+    PendingSources& operator=(const PendingSources&) = delete;
 
     // The source at index (in the order given) is taken: from now on it is an item like another.
     void take(qsizetype index);

@@ -165,7 +165,7 @@ async::Task<void> TransferManager::transferAndAwait(QList<FileItem> sources, URL
     async::Task<void> waiting = awaitTransfer(transfer.id, stallTimeout, token);
     async::detail::Outcome<void> outcome = co_await async::detail::settle(std::move(waiting));
     if (!alive.expired())
-        m_awaitedRecords.remove(transfer.id);
+        forgetAwaitedRecord(transfer.id);
     if (outcome.error())
         std::rethrow_exception(outcome.error());
 }

@@ -4,6 +4,7 @@
 #include "transfer/TransferManager.h"
 
 #include "platform/async/MainThread.h"
+#include "platform/async/ReleaseElsewhere.h"
 #include "services/FileSystemProvider.h"
 #include "transfer/TransferReportWriter.h"
 
@@ -38,8 +39,10 @@ void TransferManager::finishTransfer(QUuid id) {
         publishActive();
         if (const auto state = m_runStates.find(id); state != m_runStates.end()) {
             record.reportEntries = std::move(state->reportEntries);
-            // Grown a line at a time; the finished record keeps no room for more.
-            record.reportEntries.squeeze();
+            // Grown a line at a time; the finished record keeps no room for more. A big one's
+            // lines go once its report is written: copying them all to squeeze would only cost.
+            if (record.reportEntries.size() < bigTransferLines)
+                record.reportEntries.squeeze();
         }
         if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end())
             *kept = record;
@@ -143,17 +146,21 @@ void TransferManager::reportWritten(const QUuid& id, const std::optional<URL>& w
     };
     QList<Transfer> completed = completedTransfers.value();
     bool found = false;
+    QList<TransferReportEntry> released;
     for (Transfer& record : completed) {
         if (!named(record))
             continue;
         found = true;
         // The report on disk holds a big transfer's lines: the finished record keeps none, so
-        // that a camera roll's copy leaves no memory behind a file it copied.
+        // that a camera roll's copy leaves no memory behind a file it copied. They are freed
+        // elsewhere: a hundred thousand lines take the window's thread tens of milliseconds.
         if (record.reportEntries.size() >= bigTransferLines)
-            record.reportEntries = QList<TransferReportEntry>{};
+            released = std::exchange(record.reportEntries, {});
     }
     if (found)
         completedTransfers = completed;
+    if (!released.isEmpty())
+        async::releaseElsewhere(std::move(released));
     if (const auto kept = m_awaitedRecords.find(id); kept != m_awaitedRecords.end() && *kept)
         named(**kept);
     QList<TransferHistoryEntry> history = transferHistory.value();
@@ -191,6 +198,12 @@ void TransferManager::historyEncoded(quint64 save, const QByteArray& encoded) {
         return;
     }
     wakeAfterSave(save);
+}
+
+void TransferManager::forgetAwaitedRecord(const QUuid& id) {
+    std::optional<Transfer> record = m_awaitedRecords.take(id);
+    if (record)
+        async::releaseElsewhere(std::move(record));
 }
 
 void TransferManager::writeUnwrittenReports() {

@@ -232,6 +232,8 @@ protected:
     // The body of a transfer's task; never fails.
     virtual async::Task<void> runTransfer(Transfer transfer, std::stop_token token);
     virtual void finishTransfer(QUuid id);
+    // The wait for id is over: its kept record goes (freed elsewhere, with its report's lines).
+    void forgetAwaitedRecord(const QUuid& id);
 
 private:
     struct RunState {

@@ -150,7 +150,7 @@ async::Task<void> TransferManager::moveItems(QList<FileItem> items, URL destinat
     if (alive.expired())
         throw async::CancelledError{};
     m_moveCopies.remove(transfer.id);
-    m_awaitedRecords.remove(transfer.id);
+    forgetAwaitedRecord(transfer.id);
     const QList<FileItem> removed = m_sourcesGone.take(transfer.id);
     if (copied.error()) {
         // Browsers still list what was renamed, and what the copy deleted before it ended, where

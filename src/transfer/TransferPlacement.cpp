@@ -8,6 +8,7 @@
 #include "platform/Error.h"
 #include "platform/Logger.h"
 #include "platform/async/Outcome.h"
+#include "platform/async/ReleaseElsewhere.h"
 #include "services/FileSystemProvider.h"
 #include "services/LocalFileOperations.h"
 #include "transfer/LocalLeftovers.h"
@@ -79,6 +80,10 @@ QString TransferPlacement::normalizedPath(const QString& path) {
     if (absolute)
         return QLatin1Char('/') + joined;
     return joined;
+}
+
+TransferPlacement::~TransferPlacement() {
+    async::releaseElsewhere(std::move(m_created), std::move(m_createdURLs));
 }
 
 bool TransferPlacement::isSameLocation(const URL& first, const URL& second) {

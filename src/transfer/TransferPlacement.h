@@ -46,6 +46,11 @@ public:
     TransferPlacement(std::shared_ptr<AFCBridge> bridge, std::shared_ptr<FileSystemProvider> provider,
                       std::shared_ptr<async::SerialExecutor> executor, std::stop_token token = {},
                       UiTimerSource* timers = nullptr);
+    // What the transfer made (a name for each of its files) is freed elsewhere, not on the
+    // window's thread.
+    ~TransferPlacement();
+    TransferPlacement(const TransferPlacement&) = delete;
+    TransferPlacement& operator=(const TransferPlacement&) = delete;
 
     const std::shared_ptr<AFCBridge>& bridge() const { return m_bridge; }
     const std::shared_ptr<FileSystemProvider>& provider() const { return m_provider; }

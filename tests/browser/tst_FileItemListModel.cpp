@@ -16,10 +16,15 @@ FileItem fileAt(const QString& name, bool folder = false, quint64 size = 10) {
                     folder ? FileKind::folder : FileKind::other, std::nullopt);
 }
 
+// A name ending in "*" stands for the file of that name grown since.
 QList<FileItem> filesNamed(const QStringList& names) {
     QList<FileItem> items;
-    for (const QString& name : names)
-        items.append(fileAt(name, name.endsWith(u'/')));
+    for (const QString& name : names) {
+        if (name.endsWith(u'*'))
+            items.append(fileAt(name.chopped(1), false, 20));
+        else
+            items.append(fileAt(name, name.endsWith(u'/')));
+    }
     return items;
 }
 
@@ -45,6 +50,8 @@ private slots:
     void selectedItemsAreTheSelectedRows_data();
     void selectedItemsAreTheSelectedRows();
     void cutDimming();
+    void listingAgainKeepsUnchangedRows_data();
+    void listingAgainKeepsUnchangedRows();
 
 private:
     std::unique_ptr<FileItemListModel> m_model;
@@ -135,7 +142,7 @@ void tst_FileItemListModel::reselectKeepsRunsWhole() {
     // go without a change reported, as they came back without one.
     m_model->reselect(&selection, paths);
     QCOMPARE(m_model->selectedItems(&selection).size(), paths.size());
-    m_model->reselect(&selection, {});
+    m_model->reselect(&selection, QList<URL>{});
     QVERIFY(selection.selection().isEmpty());
     QCOMPARE(changes.count(), 1);
 }
@@ -214,6 +221,55 @@ void tst_FileItemListModel::cutDimming() {
     QCOMPARE(changed.count(), 2);
     QCOMPARE(m_model->index(1).data(FileItemListModel::AlphaRole).toDouble(), 1.0);
     QCOMPARE(m_model->index(2).data(FileItemListModel::AlphaRole).toDouble(), 0.4);
+}
+
+void tst_FileItemListModel::listingAgainKeepsUnchangedRows_data() {
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QString>("current"); // the view's current row, and the rows selected with it
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("files added at the end")
+        << QStringList{"a", "b", "c"} << QStringList{"a", "b", "c", "d", "e"} << "b" << false;
+    QTest::newRow("a file added at the start")
+        << QStringList{"b", "c"} << QStringList{"a", "b", "c"} << "c" << false;
+    QTest::newRow("a file gone from the middle")
+        << QStringList{"a", "b", "c", "d"} << QStringList{"a", "c", "d"} << "d" << false;
+    QTest::newRow("a file grown") << QStringList{"a", "b", "c"} << QStringList{"a", "b*", "c"} << "a"
+                                  << false;
+    QTest::newRow("the same files") << QStringList{"a", "b"} << QStringList{"a", "b"} << "b" << false;
+    QTest::newRow("another folder") << QStringList{"x", "y"} << QStringList{"a", "b"} << "x" << true;
+    QTest::newRow("little in common")
+        << QStringList{"a", "b", "c", "d", "e"} << QStringList{"a", "v", "w", "x", "y"} << "a" << true;
+    QTest::newRow("from nothing") << QStringList{} << QStringList{"a"} << "" << true;
+}
+
+// A folder listed again while a copy fills it shows the new rows without building the others
+// again: the rows it had stay, with the view's current row and the selection on them.
+void tst_FileItemListModel::listingAgainKeepsUnchangedRows() {
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(QString, current);
+    QFETCH(bool, reset);
+    m_model->setItems(filesNamed(before));
+    QItemSelectionModel selection(m_model.get());
+    if (!current.isEmpty())
+        selection.setCurrentIndex(m_model->index(int(before.indexOf(current))), QItemSelectionModel::Select);
+    QSignalSpy resets(m_model.get(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(m_model.get(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removals(m_model.get(), &QAbstractItemModel::rowsRemoved);
+
+    const QList<FileItem> listed = filesNamed(after);
+    m_model->setItems(listed);
+    QVERIFY(m_model->items().isSharedWith(listed));
+    QCOMPARE(namesOf(m_model->items()), namesOf(listed));
+    QCOMPARE(m_model->items().at(after.size() - 1).size(), listed.last().size());
+    QCOMPARE(resets.count(), reset ? 1 : 0);
+    if (reset)
+        return;
+    if (before == after)
+        QCOMPARE(inserts.count() + removals.count(), 0);
+    QCOMPARE(namesOf(m_model->selectedItems(&selection)), QStringList{current});
+    QCOMPARE(selection.currentIndex().row(), int(after.indexOf(current)));
 }
 
 QTEST_MAIN(tst_FileItemListModel)
