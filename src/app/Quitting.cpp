@@ -3,6 +3,7 @@
 #include "device/AFCBridge.h"
 #include "platform/LeavableThread.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 #include "platform/async/SerialExecutor.h"
 #include "platform/async/TaskHandle.h"
 
@@ -51,6 +52,9 @@ int finish(int status) {
         // at exit would also wait for that thread for good.)
         Logger::ui().info("%d threads still wait on the disk; ending without them",
                           LeavableThread::leftRunning());
+        // The settings, the transfer history among them, are written at the end by the store's
+        // destructor, which quick_exit skips: what the last moments changed is written now.
+        UserDefaults::flushStandard();
         std::fflush(nullptr);
         std::quick_exit(status);
     }

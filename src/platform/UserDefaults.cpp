@@ -259,6 +259,15 @@ UserDefaults& UserDefaults::standard() {
     return instance;
 }
 
+void UserDefaults::flushStandard() {
+    {
+        QMutexLocker lock(&standardPathMutex());
+        if (!standardCreated)
+            return;
+    }
+    standard().flush();
+}
+
 void UserDefaults::setStandardFilePathForTesting(QString filePath) {
     QMutexLocker lock(&standardPathMutex());
     if (standardCreated)

@@ -57,6 +57,9 @@ public:
     // before the first use. It lives to the end of the process and writes its last changes then.
     static UserDefaults& standard();
     static void setStandardFilePathForTesting(QString filePath);
+    // Writes the standard store's pending changes, when it was made: for an end of the process
+    // that skips the statics' destructors (quick_exit), where its own last write never comes.
+    static void flushStandard();
 
     QString filePath() const { return m_filePath; }
 
