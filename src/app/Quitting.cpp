@@ -19,6 +19,9 @@ namespace {
 // jobs were merely slow (a big folder listed). They end within moments: the services' threads
 // have dropped what was queued, and a call on a silent device is cut off.
 constexpr std::chrono::seconds tasksEndLimit{2};
+// How long an end that leaves a thread behind waits for the settings' last write; they may be on
+// the share that stopped answering, where the write would wait with that thread.
+constexpr std::chrono::seconds settingsWriteLimit{2};
 
 } // namespace
 
@@ -54,7 +57,7 @@ int finish(int status) {
                           LeavableThread::leftRunning());
         // The settings, the transfer history among them, are written at the end by the store's
         // destructor, which quick_exit skips: what the last moments changed is written now.
-        UserDefaults::flushStandard();
+        UserDefaults::flushStandard(settingsWriteLimit);
         std::fflush(nullptr);
         std::quick_exit(status);
     }
