@@ -3,6 +3,7 @@
 #include "device/AFCBridge.h"
 #include "platform/LeavableThread.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 #include "platform/async/SerialExecutor.h"
 #include "platform/async/TaskHandle.h"
 
@@ -18,6 +19,9 @@ namespace {
 // jobs were merely slow (a big folder listed). They end within moments: the services' threads
 // have dropped what was queued, and a call on a silent device is cut off.
 constexpr std::chrono::seconds tasksEndLimit{2};
+// How long an end that leaves a thread behind waits for the settings' last write; they may be on
+// the share that stopped answering, where the write would wait with that thread.
+constexpr std::chrono::seconds settingsWriteLimit{2};
 
 } // namespace
 
@@ -51,6 +55,9 @@ int finish(int status) {
         // at exit would also wait for that thread for good.)
         Logger::ui().info("%d threads still wait on the disk; ending without them",
                           LeavableThread::leftRunning());
+        // The settings, the transfer history among them, are written at the end by the store's
+        // destructor, which quick_exit skips: what the last moments changed is written now.
+        UserDefaults::flushStandard(settingsWriteLimit);
         std::fflush(nullptr);
         std::quick_exit(status);
     }

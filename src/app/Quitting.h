@@ -11,7 +11,8 @@ void begin();
 
 // Lets the tasks asked to stop end, before the application object and Qt's globals that their
 // jobs use go; main's status. While a thread left behind still waits on the disk, the process
-// ends here instead (quick_exit), without taking those globals down under it.
+// ends here instead (quick_exit), without taking those globals down under it, once the settings'
+// pending changes are written.
 int finish(int status);
 
 } // namespace Quitting

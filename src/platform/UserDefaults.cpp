@@ -259,6 +259,17 @@ UserDefaults& UserDefaults::standard() {
     return instance;
 }
 
+void UserDefaults::flushStandard(std::chrono::milliseconds limit) {
+    {
+        QMutexLocker lock(&standardPathMutex());
+        if (!standardCreated)
+            return;
+    }
+    if (!standard().flush(limit))
+        platformLog().error("The last changes of the settings were not written within %lld ms",
+                            static_cast<long long>(limit.count()));
+}
+
 void UserDefaults::setStandardFilePathForTesting(QString filePath) {
     QMutexLocker lock(&standardPathMutex());
     if (standardCreated)
@@ -503,14 +514,21 @@ void UserDefaults::notify(const QSet<QString>& keys) const {
 }
 
 void UserDefaults::flush() {
+    // For as long as it takes; the writer is woken at once either way.
+    while (!flush(std::chrono::hours(1))) {
+    }
+}
+
+bool UserDefaults::flush(std::chrono::milliseconds limit) {
     std::unique_lock lock(m_mutex);
     const quint64 target = m_changes;
     if (m_changesWritten >= target)
-        return;
+        return true;
     ++m_flushesWaiting;
     m_wakeWriter.notify_all();
-    m_written.wait(lock, [&] { return m_changesWritten >= target; });
+    const bool written = m_written.wait_for(lock, limit, [&] { return m_changesWritten >= target; });
     --m_flushesWaiting;
+    return written;
 }
 
 int UserDefaults::fileWrites() const {

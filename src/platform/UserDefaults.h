@@ -57,6 +57,10 @@ public:
     // before the first use. It lives to the end of the process and writes its last changes then.
     static UserDefaults& standard();
     static void setStandardFilePathForTesting(QString filePath);
+    // Writes the standard store's pending changes, when it was made: for an end of the process
+    // that skips the statics' destructors (quick_exit), where its own last write never comes.
+    // Waits at most limit: the settings may be on the very share that stopped answering.
+    static void flushStandard(std::chrono::milliseconds limit);
 
     QString filePath() const { return m_filePath; }
 
@@ -81,6 +85,8 @@ public:
     // Returns once every change made before the call is in the file (or its write failed, which
     // is logged).
     void flush();
+    // As flush(), waiting at most limit; whether those changes are in the file.
+    bool flush(std::chrono::milliseconds limit);
     // How many times this store wrote its file, so that tests can see changes gather.
     int fileWrites() const;
 

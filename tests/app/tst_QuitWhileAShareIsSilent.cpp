@@ -3,11 +3,14 @@
 // cleanly. The quit runs in a process of its own, this executable started again, as the program
 // ends its run; under the sanitizer build that child is the sanitizer build too, so a use after
 // free, a task left suspended or a hang in the leak check at the end shows. Needs root and
-// /dev/fuse.
+// /dev/fuse. Such an end skips the statics' destructors, the settings store's last write among
+// them: a setting changed at the last moment is in its file all the same.
 
 #include "SilentMount.h"
 #include "app/Quitting.h"
 #include "device/AFCBridge.h"
+#include "platform/LeavableThread.h"
+#include "platform/UserDefaults.h"
 #include "platform/async/TaskHandle.h"
 #include "services/FileSystemProvider.h"
 
@@ -71,6 +74,31 @@ int quitWhileALookWaits(int argc, char** argv) {
     return Quitting::finish(status);
 }
 
+// Names the settings file to a child that quits with a thread left behind.
+const char* const settingsVariable = "ORVANTA_TEST_QUIT_SETTINGS";
+const QString lastChangeKey = QStringLiteral("changedAtTheEnd");
+
+// The child: a thread is left waiting for good (as on a silent share, without needing one), and a
+// setting changes at the last moment, once the end has given up on that thread: well within the
+// store's delay before it writes.
+int quitWithAChangePending(int argc, char** argv) {
+    UserDefaults::setStandardFilePathForTesting(qEnvironmentVariable(settingsVariable));
+    QApplication application(argc, argv);
+    UserDefaults::standard().set(QStringLiteral("changedEarlier"), 1);
+    static std::latch never(1);
+    auto* waiting = new LeavableThread;
+    waiting->start([] { never.wait(); });
+    waiting->finish(0ms);
+    static QtMessageHandler passOn = nullptr;
+    passOn = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (text.contains(QStringLiteral("threads still wait on the disk")))
+            UserDefaults::standard().set(lastChangeKey, 7);
+        passOn(type, context, text);
+    });
+    Quitting::begin();
+    return Quitting::finish(0);
+}
+
 } // namespace
 
 class tst_QuitWhileAShareIsSilent : public QObject {
@@ -78,6 +106,7 @@ class tst_QuitWhileAShareIsSilent : public QObject {
 
 private slots:
     void quitEndsWhileALookWaits();
+    void quitWithAThreadLeftWritesTheLastSettings();
 };
 
 void tst_QuitWhileAShareIsSilent::quitEndsWhileALookWaits() {
@@ -113,7 +142,31 @@ void tst_QuitWhileAShareIsSilent::quitEndsWhileALookWaits() {
     QVERIFY2(printed.contains(QStringLiteral("1 threads still wait on the disk")), qPrintable(printed));
 }
 
+void tst_QuitWhileAShareIsSilent::quitWithAThreadLeftWritesTheLastSettings() {
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString settings = scratch.filePath(QStringLiteral("defaults.plist"));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(settingsVariable), settings);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY2(child.waitForStarted(limitMs), qPrintable(child.errorString()));
+    QVERIFY(child.waitForFinished(limitMs));
+    const QString printed = QString::fromUtf8(child.readAll());
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(printed));
+    // The end went by quick_exit, past the store's destructor.
+    QVERIFY2(printed.contains(QStringLiteral("1 threads still wait on the disk")), qPrintable(printed));
+    const UserDefaults written(settings);
+    QCOMPARE(written.integerForKey(QStringLiteral("changedEarlier")), 1);
+    QCOMPARE(written.integerForKey(lastChangeKey), 7);
+}
+
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet(settingsVariable))
+        return quitWithAChangePending(argc, argv);
     if (qEnvironmentVariableIsSet(shareVariable))
         return quitWhileALookWaits(argc, argv);
     QApplication application(argc, argv);
