@@ -17,6 +17,7 @@
 
 #include "BenchArguments.h"
 #include "BenchSupport.h"
+#include "StallStacks.h"
 #include "app/MainMenu.h"
 #include "app/MainWindowController.h"
 #include "browser/BrowserCommandHandling.h"
@@ -52,9 +53,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <malloc.h>
 #include <cstdio>
 #include <filesystem>
+#include <malloc.h>
 #include <stdexcept>
 #include <string>
 
@@ -208,7 +209,8 @@ Shown clickAwayFromSelectAll(MainWindowController& controller, QTableView* table
     const Shown clicked = timedKey([&] {
         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
             QMouseEvent event(type, at, table->viewport()->mapToGlobal(at), Qt::LeftButton,
-                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                              Qt::NoModifier);
             QApplication::sendEvent(table->viewport(), &event);
         }
     });
@@ -330,6 +332,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 
     QApplication app(argc, argv);
     bench::quietLogging();
+    bench::startStallStacksIfAsked();
     UserDefaults& defaults = PreferencesViewController::defaults();
     NotificationCenter notifications;
     DeviceManager deviceManager(std::make_shared<IMobileDeviceBridge>(std::make_shared<ProcessRunner>()));
@@ -345,7 +348,8 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     controller.window()->setMenuBar(MainMenu::build(router));
     router.setMainWindow(controller.window(), &controller);
     MainMenu::addWindowKeys(router, controller.window());
-    QObject::connect(&controller, &MainWindowController::commandStateChanged, &router, &CommandRouter::revalidate);
+    QObject::connect(&controller, &MainWindowController::commandStateChanged, &router,
+                     &CommandRouter::revalidate);
     controller.window()->resize(1100, 700);
     controller.window()->show();
     controller.window()->activateWindow();
@@ -451,10 +455,11 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     // Each stall with, in brackets, the main thread's own processor time in it: on a loaded machine
     // the difference is time spent waiting for a processor.
     std::printf("A device folder of %zu small photos, the whole window on screen\n", count);
-    std::printf("  shown in the columns %.0f ms (longest stall %.1f ms [%.1f]), in the list %.0f ms (longest stall "
-                "%.1f ms [%.1f]): list / columns %.2f (target <= 1.10)\n",
-                columns.ms, columns.stallMs, columns.busyMs, list.ms, list.stallMs, list.busyMs,
-                list.ms / columns.ms);
+    std::printf(
+        "  shown in the columns %.0f ms (longest stall %.1f ms [%.1f]), in the list %.0f ms (longest stall "
+        "%.1f ms [%.1f]): list / columns %.2f (target <= 1.10)\n",
+        columns.ms, columns.stallMs, columns.busyMs, list.ms, list.stallMs, list.busyMs,
+        list.ms / columns.ms);
     std::printf(
         "  keys, longest stall in the columns / the list (target <= 100 ms): Select All %.1f [%.1f] / %.1f "
         "[%.1f], Ctrl+C %.1f [%.1f] / %.1f [%.1f], a click elsewhere %.1f [%.1f] / %.1f [%.1f]\n",
@@ -482,12 +487,13 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         "MiB at its end, %.0f MiB 30 s later (target <= %.0f)\n",
         (heapListed - heapBefore) * 1048576.0 / double(count),
         (rssListed - rssStart) * 1048576.0 / double(count), rssBefore, rssEnd, rssAfter, rssTarget);
-    std::printf("big_roll list_ms=%.0f columns_ms=%.0f leave_selection_stall_ms=%.1f select_all_ms=%.1f "
-                "copy_key_ms=%.1f end_stall_ms=%.1f first_files_per_s=%.0f last_files_per_s=%.0f "
-                "paste_shown_ratio=%.2f max_stall_ms=%.1f rss_before_mib=%.0f rss_after_mib=%.0f validate_ms=%.3f "
-                "focus_stall_ms=%.1f\n",
-                list.ms, columns.ms, leaveStall, selectAll, copyKey, endStall, pasted.firstPerSecond,
-                pasted.lastPerSecond, ratio, maxStall, rssBefore, rssAfter, validateMs, focusClick.stallMs);
+    std::printf(
+        "big_roll list_ms=%.0f columns_ms=%.0f leave_selection_stall_ms=%.1f select_all_ms=%.1f "
+        "copy_key_ms=%.1f end_stall_ms=%.1f first_files_per_s=%.0f last_files_per_s=%.0f "
+        "paste_shown_ratio=%.2f max_stall_ms=%.1f rss_before_mib=%.0f rss_after_mib=%.0f validate_ms=%.3f "
+        "focus_stall_ms=%.1f\n",
+        list.ms, columns.ms, leaveStall, selectAll, copyKey, endStall, pasted.firstPerSecond,
+        pasted.lastPerSecond, ratio, maxStall, rssBefore, rssAfter, validateMs, focusClick.stallMs);
     return 0;
 }
 
