@@ -22,11 +22,8 @@ QString keyPart(QString text) {
 } // namespace
 
 PendingSources::PendingSources(const QList<FileItem>& sources)
-    : m_taken(size_t(sources.size()), false), m_left(sources.size()) {
-    m_sources.reserve(sources.size());
-    for (const FileItem& source : sources)
-        m_sources.append(source.path());
-}
+    // The transfer's own list, shared: a camera roll's paths are not copied on the window's thread.
+    : m_sources(sources), m_taken(size_t(sources.size()), false), m_left(sources.size()) {}
 
 PendingSources::~PendingSources() {
     async::releaseElsewhere(std::move(m_sources), std::move(m_keys), std::move(m_pending));
@@ -79,12 +76,13 @@ PendingSources::clashWith(std::shared_ptr<TransferPlacement> placement, URL url)
         const auto keysOf = [sources = m_sources] {
             QStringList keys;
             keys.reserve(sources.size());
-            for (const URL& source : sources)
-                keys.append(locationKey(source));
+            for (const FileItem& source : sources)
+                keys.append(locationKey(source.path()));
             return keys;
         };
         // A device's locations need no look at anything.
-        if (std::none_of(m_sources.cbegin(), m_sources.cend(), [](const URL& url) { return isLocal(url); })) {
+        if (std::none_of(m_sources.cbegin(), m_sources.cend(),
+                         [](const FileItem& source) { return isLocal(source.path()); })) {
             index(keysOf());
         } else {
             async::Task<QStringList> resolving = placement->executor().run(keysOf);
@@ -103,7 +101,7 @@ PendingSources::clashWith(std::shared_ptr<TransferPlacement> placement, URL url)
     }
 
     const auto clash = [this](Relation relation, qsizetype at) {
-        return Clash{relation, m_sources.at(at).lastPathComponent()};
+        return Clash{relation, m_sources.at(at).path().lastPathComponent()};
     };
     if (const auto same = m_pending.find(key); same != m_pending.end())
         co_return clash(Relation::same, same->second);

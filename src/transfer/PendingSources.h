@@ -50,7 +50,7 @@ private:
     static QString locationKey(const URL& url);
     void index(const QStringList& keys);
 
-    QList<URL> m_sources;
+    QList<FileItem> m_sources;
     std::vector<bool> m_taken;
     qsizetype m_left = 0;
     bool m_indexed = false;
