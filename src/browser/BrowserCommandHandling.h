@@ -32,9 +32,12 @@ public:
     // publishes what the browser shows now.
     virtual void setPublishesSharedState(bool publishes) = 0;
 
-    // Called after this browser changed files itself (rename, delete, paste, drop): the other
-    // browsers' listings may be out of date.
-    std::function<void()> onContentsChanged;
+    // Called after this browser changed files itself (rename, delete, paste, drop), with the
+    // folders it shows: the other browsers' listings may be out of date. True when the listings
+    // of those folders are taken care of (the watcher of computer folders lists them again, in
+    // every browser, unless its last listing came after the change); the browser lists them
+    // itself otherwise.
+    std::function<bool(const QList<URL>& shown)> onContentsChanged;
     // Another browser changed files. A browser on screen lists again at once; a hidden one lists
     // again when it is shown, and publishes nothing older than that listing.
     virtual void contentsChangedElsewhere() = 0;

@@ -4,10 +4,10 @@
 #include "browser/ColumnBrowserViewController.h"
 #include "browser/ColumnPanelView.h"
 #include "browser/ColumnTableView.h"
-#include "services/FolderWatcher.h"
 #include "platform/Logger.h"
 #include "platform/UiTimerSource.h"
 #include "services/FileSystemProvider.h"
+#include "services/FolderWatcher.h"
 #include "services/NavigationState.h"
 
 #include <QApplication>
@@ -143,13 +143,19 @@ void BrowserContainerController::hookUp(FlatBrowserController* browser) {
 void BrowserContainerController::hearChanges(BrowserCommandHandling* browser) {
     // Each browser lists on its own: the files one of them changed, the others must list again.
     QPointer<BrowserContainerController> self(this);
-    browser->onContentsChanged = [self, browser] {
+    browser->onContentsChanged = [self, browser](const QList<URL>& shown) {
         if (!self)
-            return;
+            return false;
+        // Computer folders on screen are listed again by the watcher, which has heard of the
+        // change too: a copy's end then reads a folder of a hundred thousand photos once, not
+        // once for the watcher's report and once more for the copy.
+        if (browser == self->currentCommandHandler() && self->m_folderWatcher->changedHere(shown))
+            return true;
         // The browser that changed the files lists its folders again itself: what the watcher
         // saw of that change until now needs no listing of its own.
         self->m_folderWatcher->listedAgain(self->m_folderWatcher->watchedFolders());
         self->tellBrowsers(browser);
+        return false;
     };
 }
 

@@ -169,9 +169,12 @@ void ColumnBrowserViewController::followRename(const URL& from, const URL& to) {
 }
 
 void ColumnBrowserViewController::didChangeContents() {
+    QList<URL> shown;
+    for (const ColumnState& column : std::as_const(m_columns))
+        shown.append(column.path);
+    if (onContentsChanged && !shown.isEmpty() && onContentsChanged(shown))
+        return;
     refreshAllColumns();
-    if (onContentsChanged)
-        onContentsChanged();
 }
 
 void ColumnBrowserViewController::contentsChangedElsewhere() {

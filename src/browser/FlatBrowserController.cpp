@@ -240,9 +240,9 @@ void FlatBrowserController::reloadCurrentFolder() {
 }
 
 void FlatBrowserController::didChangeContents() {
+    if (onContentsChanged && m_folder && onContentsChanged({*m_folder}))
+        return;
     reloadCurrentFolder();
-    if (onContentsChanged)
-        onContentsChanged();
 }
 
 void FlatBrowserController::applyListing(quint64 generation, const URL& url, const QList<FileItem>& items) {

@@ -54,7 +54,8 @@ struct Facts {
         struct stat facts {};
         if (::stat(path.constData(), &facts) != 0)
             return {};
-        return {true, facts.st_dev, facts.st_ino, facts.st_nlink, facts.st_size, facts.st_mtim, facts.st_ctim};
+        return {true,          facts.st_dev,  facts.st_ino, facts.st_nlink,
+                facts.st_size, facts.st_mtim, facts.st_ctim};
     }
 
     bool operator==(const Facts& other) const {
@@ -79,6 +80,9 @@ struct FolderWatcher::Engine {
         // Folders newly looked at instead of watched, with the system's reason.
         QList<std::pair<QByteArray, int>> refused;
         qsizetype lookedAt = 0;
+        // A changedHere request answered: what it waits on is in changed, and these are watched.
+        std::optional<quint64> synced;
+        QSet<QByteArray> watched;
     };
     using Post = std::function<void(Heard heard)>;
 
@@ -93,6 +97,8 @@ struct FolderWatcher::Engine {
     quint64 applied = 0;
     quint64 looksAsked = 0;
     quint64 looksMade = 0;
+    quint64 syncsAsked = 0;
+    quint64 syncsAnswered = 0;
     bool stopping = false;
 
     // The thread's own state. The system keeps one watch per folder however many names it was
@@ -241,6 +247,7 @@ struct FolderWatcher::Engine {
                 uint64_t count = 0;
                 (void)!::read(wake, &count, sizeof count);
                 QSet<QByteArray> now;
+                std::optional<quint64> sync;
                 {
                     const std::lock_guard lock(mutex);
                     if (stopping)
@@ -252,6 +259,21 @@ struct FolderWatcher::Engine {
                     }
                     if (looksAsked != looksMade)
                         looks = looksAsked;
+                    if (syncsAsked != syncsAnswered)
+                        sync = syncsAsked;
+                }
+                // Answered before any new watch is made: that may wait on a silent share.
+                if (sync) {
+                    Heard answer;
+                    if (inotify >= 0)
+                        readEvents(answer);
+                    answer.synced = sync;
+                    for (auto watch = watchOf.cbegin(); watch != watchOf.cend(); ++watch)
+                        answer.watched.insert(watch.key());
+                    answer.lookedAt = lookedAtPosted;
+                    post(std::move(answer));
+                    const std::lock_guard lock(mutex);
+                    syncsAnswered = *sync;
                 }
                 if (generation)
                     apply(now, heard);
@@ -285,8 +307,9 @@ FolderWatcher::FolderWatcher(UiTimerSource& timers, SystemCalls calls, QObject* 
     if (m_engine->inotify < 0) {
         // The per-user limit of instances reached: every folder is looked at instead.
         m_engine->inotifyError = errno;
-        Logger::filesystem().error("Cannot watch folders for changes (%s): looking at them every %lld s instead",
-                                   QString::fromLocal8Bit(std::strerror(m_engine->inotifyError)), lookSeconds());
+        Logger::filesystem().error(
+            "Cannot watch folders for changes (%s): looking at them every %lld s instead",
+            QString::fromLocal8Bit(std::strerror(m_engine->inotifyError)), lookSeconds());
     }
     m_engine->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_engine->wake < 0) {
@@ -297,8 +320,11 @@ FolderWatcher::FolderWatcher(UiTimerSource& timers, SystemCalls calls, QObject* 
     std::weak_ptr<const bool> alive = m_alive;
     Engine::Post post = [alive, this](Engine::Heard news) {
         async::postToMain([alive, this, news = std::move(news)] {
-            if (alive.lock())
-                heard(news.changed, news.refused, news.lookedAt);
+            if (!alive.lock())
+                return;
+            heard(news.changed, news.refused, news.lookedAt);
+            if (news.synced)
+                synced(*news.synced, news.watched);
         });
     };
     m_thread.start([engine = m_engine, post = std::move(post)] { engine->run(post); });
@@ -358,6 +384,10 @@ QList<URL> FolderWatcher::watchedFolders() const {
 }
 
 bool FolderWatcher::isSettled() const {
+    return threadIsIdle() && m_changedHere.isEmpty();
+}
+
+bool FolderWatcher::threadIsIdle() const {
     if (!m_thread.isStarted())
         return true;
     const std::lock_guard lock(m_engine->mutex);
@@ -424,6 +454,48 @@ void FolderWatcher::listedAgain(const QList<URL>& folders) {
         folder.listed = now;
     }
     schedule();
+}
+
+bool FolderWatcher::changedHere(const QList<URL>& folders) {
+    if (!m_thread.isStarted() || !threadIsIdle() || folders.isEmpty())
+        return false;
+    QStringList paths;
+    for (const URL& folder : folders) {
+        // A device folder, or one not watched yet: the caller lists it.
+        if (!folder.isFileURL() || !m_wanted.contains(cleanPath(folder)))
+            return false;
+        paths.append(cleanPath(folder));
+    }
+    quint64 request = 0;
+    {
+        const std::lock_guard lock(m_engine->mutex);
+        request = ++m_engine->syncsAsked;
+    }
+    m_changedHere.append({request, paths});
+    m_engine->nudge();
+    return true;
+}
+
+void FolderWatcher::synced(quint64 request, const QSet<QByteArray>& watched) {
+    const UiTimerSource::Instant now = m_timers->now();
+    bool due = false;
+    while (!m_changedHere.isEmpty() && m_changedHere.first().first <= request) {
+        for (const QString& path : m_changedHere.takeFirst().second) {
+            // Shown no more: the listing that shows it again reads the change.
+            if (!m_wanted.contains(path))
+                continue;
+            Folder& folder = m_folders[path];
+            // Covered only by a listing that came after every change heard, of a folder whose
+            // every change is heard.
+            if (!folder.pending && folder.listed && watched.contains(QFile::encodeName(path)))
+                continue;
+            folder.pending = true;
+            folder.due = now;
+            due = true;
+        }
+    }
+    if (due)
+        report();
 }
 
 void FolderWatcher::changed(const QString& path) {

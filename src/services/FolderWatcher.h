@@ -62,7 +62,8 @@ public:
     QStringList watchedPaths() const;
     QList<URL> watchedFolders() const;
     // Whether the thread has made (or failed) every watch and every look asked for, and sent
-    // what they found: changes made before that may go unreported. For tests.
+    // what they found, and every changedHere is answered: changes made before that may go
+    // unreported. For tests.
     bool isSettled() const;
     // Whether the thread is making watches now. For tests.
     bool isMakingWatches() const;
@@ -71,6 +72,15 @@ public:
     // itself): what changed up to now is covered by that listing, and their next report waits
     // their quiet time.
     void listedAgain(const QList<URL>& folders);
+
+    // The window changed the files of these folders itself (a copy into one ended, an item was
+    // renamed): each is reported at once, unless the last report of it (or listedAgain) already
+    // came after every change the system has told of. What the system has not passed on yet is
+    // read first, so a change made just before the call is never taken as covered. A folder the
+    // system does not watch is reported at once. False, and nothing done, when one of them is
+    // not a watched computer folder, or while the thread is still making watches (it may wait on
+    // a silent share): the caller lists them itself then.
+    bool changedHere(const QList<URL>& folders);
 
     // The folders whose entries changed.
     std::function<void(const QList<URL>& folders)> onChange;
@@ -93,12 +103,18 @@ private:
 
     struct Engine;
 
+    // Whether the thread has made every watch and look asked for: one still making them may wait
+    // on a silent share.
+    bool threadIsIdle() const;
     void schedule();
     void report();
     // From the thread: changes seen, folders newly refused (with the system's reason), and how
     // many folders it looks at.
     void heard(const QList<QByteArray>& changedPaths, const QList<std::pair<QByteArray, int>>& refusedPaths,
                qsizetype lookedAt);
+    // From the thread: every event asked for by changedHere up to that request is read, and these
+    // are the folders it watches.
+    void synced(quint64 request, const QSet<QByteArray>& watched);
     // Asks for a look every lookInterval while the thread looks at folders.
     void keepLooking();
 
@@ -114,4 +130,6 @@ private:
     qsizetype m_lookedAt = 0;
     Subscription m_lookTimer;
     bool m_lookDue = false;
+    // changedHere's folders, by the request that reads the events before them.
+    QList<std::pair<quint64, QStringList>> m_changedHere;
 };

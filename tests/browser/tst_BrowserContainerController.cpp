@@ -48,6 +48,8 @@ private slots:
     void eachShownFolderIsListedOnce();
     void aFolderFillingOnScreenIsListedAtABoundedRate_data();
     void aFolderFillingOnScreenIsListedAtABoundedRate();
+    void theEndOfOurOwnChangeListsAFolderOnce_data();
+    void theEndOfOurOwnChangeListsAFolderOnce();
     void aSwitchShowsTheFolderTheLastViewShowed_data();
     void aSwitchShowsTheFolderTheLastViewShowed();
 
@@ -64,7 +66,19 @@ private:
     async::ManualClock m_clock;
     std::unique_ptr<TemporaryDefaults> m_defaults;
     std::unique_ptr<AFCBridge> m_bridge;
-    std::shared_ptr<FileSystemProvider> m_provider;
+    // Counts the listings the browsers ask for, and those that have ended.
+    class CountingProvider : public FileSystemProvider {
+    public:
+        using FileSystemProvider::FileSystemProvider;
+        int listingsBegun = 0;
+        int listingsEnded = 0;
+        async::Task<QList<FileItem>> listDirectory(URL at) override {
+            ++listingsBegun;
+            const auto ended = qScopeGuard([this] { ++listingsEnded; });
+            co_return co_await FileSystemProvider::listDirectory(std::move(at));
+        }
+    };
+    std::shared_ptr<CountingProvider> m_provider;
     std::unique_ptr<NavigationState> m_navigation;
     std::shared_ptr<TransferManager> m_transfers;
     std::unique_ptr<ClipboardManager> m_clipboard;
@@ -79,7 +93,7 @@ void tst_BrowserContainerController::init() {
         QVERIFY(writeTestFile(m_dir.filePath(file), "x"));
     m_defaults = std::make_unique<TemporaryDefaults>();
     m_bridge = std::make_unique<AFCBridge>();
-    m_provider = std::make_shared<FileSystemProvider>(*m_bridge, m_clock);
+    m_provider = std::make_shared<CountingProvider>(*m_bridge, m_clock);
     m_navigation = std::make_unique<NavigationState>(m_defaults->store());
     NotificationCenter& notifications = NotificationCenter::defaultCenter();
     m_transfers = std::make_shared<TransferManager>(m_defaults->store(), m_clock, notifications);
@@ -296,8 +310,8 @@ void tst_BrowserContainerController::aChangeInOneModeReachesTheOthers() {
 
     // From the switch on, nothing published names the deleted file.
     QStringList published;
-    const Subscription watch = m_navigation->currentDirectoryContents.subscribe(
-        [&published](const QList<FileItem>& items) {
+    const Subscription watch =
+        m_navigation->currentDirectoryContents.subscribe([&published](const QList<FileItem>& items) {
             for (const FileItem& item : items)
                 published.append(item.name());
         });
@@ -310,22 +324,26 @@ void tst_BrowserContainerController::aChangeInOneModeReachesTheOthers() {
 
 void tst_BrowserContainerController::shownComputerFoldersFollowTheDisk_data() {
     QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("opened");  // the folder shown; in the columns "." then this one opened
-    QTest::addColumn<QString>("change");  // "add", "remove" or "duplicate" (of a.txt, in the columns)
+    QTest::addColumn<QString>("opened"); // the folder shown; in the columns "." then this one opened
+    QTest::addColumn<QString>("change"); // "add", "remove" or "duplicate" (of a.txt, in the columns)
     QTest::addColumn<int>("shownAfter"); // the mode looked at afterwards
     QTest::addColumn<QStringList>("expected");
     const int icon = int(BrowserViewMode::icon);
     const int list = int(BrowserViewMode::list);
     const int column = int(BrowserViewMode::column);
     QTest::newRow("columns: a file added by another program")
-        << column << "one" << "add" << column << QStringList{"a.txt", "b.txt", "new.txt"};
+        << column << "one"
+        << "add" << column << QStringList{"a.txt", "b.txt", "new.txt"};
     QTest::newRow("columns: a file removed in the second column")
-        << column << "./one" << "remove" << column << QStringList{"b.txt"};
-    QTest::newRow("list: a file added") << list << "one" << "add" << list
-                                        << QStringList{"a.txt", "b.txt", "new.txt"};
-    QTest::newRow("icons: a file removed") << icon << "one" << "remove" << icon << QStringList{"b.txt"};
+        << column << "./one"
+        << "remove" << column << QStringList{"b.txt"};
+    QTest::newRow("list: a file added") << list << "one"
+                                        << "add" << list << QStringList{"a.txt", "b.txt", "new.txt"};
+    QTest::newRow("icons: a file removed") << icon << "one"
+                                           << "remove" << icon << QStringList{"b.txt"};
     QTest::newRow("a duplicate made in the columns, then the list")
-        << column << "one" << "duplicate" << list << QStringList{"a copy.txt", "a.txt", "b.txt"};
+        << column << "one"
+        << "duplicate" << list << QStringList{"a copy.txt", "a.txt", "b.txt"};
 }
 
 // A computer folder on screen lists again when its files change on disk, by another program or by
@@ -439,8 +457,8 @@ void tst_BrowserContainerController::aSwitchShowsTheFolderTheLastViewShowed() {
     m_navigation->navigate(URL::fileURL(m_dir.path(), true));
     waitUntilListed(columns);
     const QList<FileItem>& top = columns->columns().first().items;
-    const auto opened = std::find_if(top.begin(), top.end(),
-                                     [](const FileItem& item) { return item.name() == QStringLiteral("one"); });
+    const auto opened = std::find_if(
+        top.begin(), top.end(), [](const FileItem& item) { return item.name() == QStringLiteral("one"); });
     QVERIFY(opened != top.end());
     columns->columnSelectionChanged(*opened, int(opened - top.begin()), 0);
     waitUntilListed(columns);
@@ -467,8 +485,8 @@ void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRat
     // Another program writes a file every 10 ms of the clock, for 4 s: a listing at once, then
     // one a second, and the last change's.
     QTest::newRow("files written by another program") << false << 6;
-    // Our own paste, the clock standing while it runs: the paste lists the folder itself at its
-    // end, and what the watcher saw before that needs no listing of its own.
+    // Our own paste, the clock standing while it runs: the watcher lists the folder at the
+    // paste's end, and what it saw before that needs no listing of its own.
     QTest::newRow("our own paste") << true << 2;
 }
 
@@ -519,6 +537,59 @@ void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRat
     drainPostedEvents();
     const int listings = readsOf(log).value(folder(QStringLiteral("one")).absoluteString());
     QVERIFY2(listings >= 1 && listings <= most, qPrintable(QString::number(listings)));
+}
+
+void tst_BrowserContainerController::theEndOfOurOwnChangeListsAFolderOnce_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("reportedFirst");
+    // A copy's last files seen and listed by the watcher's report before the copy's end (its
+    // history still being stored): the end lists nothing more.
+    QTest::newRow("list, the watcher's report before the end") << int(BrowserViewMode::list) << true;
+    QTest::newRow("columns, the watcher's report before the end") << int(BrowserViewMode::column) << true;
+    // The last files seen, their report waiting the folder's quiet time: the end lists at once,
+    // and the report waits no more.
+    QTest::newRow("list, the report still waiting") << int(BrowserViewMode::list) << false;
+    QTest::newRow("icons, the report still waiting") << int(BrowserViewMode::icon) << false;
+}
+
+// A folder on screen is read once after a change of our own ends, however the watcher's report of
+// its last files and the change's own end fall: a hundred thousand photos are not read twice.
+void tst_BrowserContainerController::theEndOfOurOwnChangeListsAFolderOnce() {
+    QFETCH(int, mode);
+    QFETCH(bool, reportedFirst);
+    ManualUiTimerSource timers;
+    m_container->setTimerSource(timers);
+    show(BrowserViewMode(mode));
+    m_navigation->navigate(folder(QStringLiteral("one")));
+    QTRY_COMPARE(shownNames(BrowserViewMode(mode)), (QStringList{"a.txt", "b.txt"}));
+    drainPostedEvents();
+    QTRY_VERIFY(m_container->folderWatcher().isSettled());
+    const QString one = m_dir.filePath(QStringLiteral("one"));
+    // The copy's first file, listed at once by the watcher's first report.
+    QVERIFY(writeTestFile(one + QStringLiteral("/1.jpg"), "photo"));
+    QTRY_COMPARE((timers.advance(std::chrono::milliseconds(0)), shownNames(BrowserViewMode(mode)).size()), 3);
+    drainPostedEvents();
+
+    QTRY_COMPARE(m_provider->listingsEnded, m_provider->listingsBegun);
+    LogCapture log;
+    QVERIFY(writeTestFile(one + QStringLiteral("/2.jpg"), "photo"));
+    QVERIFY(writeTestFile(one + QStringLiteral("/3.jpg"), "photo"));
+    if (reportedFirst)
+        QTRY_COMPARE(
+            (timers.advance(std::chrono::milliseconds(100)), shownNames(BrowserViewMode(mode)).size()), 5);
+    QWidget* changer = m_container->currentChild();
+    if (auto* columns = qobject_cast<ColumnBrowserViewController*>(changer))
+        columns->didChangeContents();
+    else
+        static_cast<FlatBrowserController*>(changer)->didChangeContents();
+    // No clock turned: the end's listing does not wait for the report's quiet time.
+    QTRY_COMPARE(shownNames(BrowserViewMode(mode)).size(), 5);
+    QTRY_VERIFY(m_container->folderWatcher().isSettled());
+    timers.advance(std::chrono::seconds(5));
+    drainPostedEvents();
+    // Every listing asked for has begun by now; counted once they have all ended.
+    QTRY_COMPARE(m_provider->listingsEnded, m_provider->listingsBegun);
+    QCOMPARE(readsOf(log).value(folder(QStringLiteral("one")).absoluteString()), 1);
 }
 
 QTEST_MAIN(tst_BrowserContainerController)

@@ -32,6 +32,8 @@ private slots:
     void aFolderThatKeepsChangingIsReportedAtABoundedRate_data();
     void aFolderThatKeepsChangingIsReportedAtABoundedRate();
     void aListingOfTheWindowsOwnCoversWhatCameBefore();
+    void aChangeOfTheWindowsOwnIsReportedUnlessCovered_data();
+    void aChangeOfTheWindowsOwnIsReportedUnlessCovered();
     void changesOnDiskAreReported();
     void aFolderUnderTwoNamesIsHeardUnderEach_data();
     void aFolderUnderTwoNamesIsHeardUnderEach();
@@ -140,6 +142,79 @@ void tst_FolderWatcher::aListingOfTheWindowsOwnCoversWhatCameBefore() {
     watcher.listedAgain({URL::fromComponents(
         QStringLiteral("afc"), QStringLiteral("00008110-00BE4C4B0000002A"), QStringLiteral("/DCIM/"))});
     QCOMPARE(timers.pendingCount(), 0);
+}
+
+namespace {
+bool makeFile(const QString& path);
+} // namespace
+
+// The end of our own copy into a folder shown: reported at once when the last report of the
+// folder came before its last change (the change made just before the call included, which the
+// thread may not have read yet), and not at all when it came after; at once too for a folder the
+// system does not watch. A folder the watcher does not watch is left to the caller.
+void tst_FolderWatcher::aChangeOfTheWindowsOwnIsReportedUnlessCovered_data() {
+    QTest::addColumn<bool>("changedAfterTheReport");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("reported");
+    QTest::newRow("the last report came after the last change") << false << false << 1;
+    QTest::newRow("a change after the last report") << true << false << 2;
+    QTest::newRow("a folder looked at, not watched") << false << true << 2;
+}
+
+void tst_FolderWatcher::aChangeOfTheWindowsOwnIsReportedUnlessCovered() {
+    QFETCH(bool, changedAfterTheReport);
+    QFETCH(bool, refused);
+    QFETCH(int, reported);
+    QTemporaryDir scratch;
+    const QString roll = scratch.path();
+    FolderWatcher::SystemCalls calls;
+    if (refused) {
+        calls.addWatch = [](int, const char*, quint32) {
+            errno = ENOSPC;
+            return -1;
+        };
+    }
+    ManualUiTimerSource timers;
+    FolderWatcher watcher(timers, calls);
+    // A camera roll's folder: ten seconds between two reports while a copy fills it.
+    watcher.entriesOf = [](const URL&) {
+        return qsizetype(100000);
+    };
+    Reports reports;
+    reports.hear(watcher);
+    const URL folder = URL::fileURL(roll, true);
+    QVERIFY(!watcher.changedHere({folder})); // not watched yet: the caller lists it
+    watcher.watch({folder});
+    QTRY_VERIFY(watcher.isSettled());
+    QCoreApplication::sendPostedEvents();
+
+    QVERIFY(makeFile(roll + QStringLiteral("/IMG_0001.JPG")));
+    if (refused) {
+        // Looked at every two seconds; the window lists it when the look has seen it.
+        QVERIFY(QTest::qWaitFor([&] {
+            timers.advance(FolderWatcher::lookInterval);
+            return reports.of(roll) == 1;
+        }));
+    } else {
+        QVERIFY(QTest::qWaitFor([&] {
+            timers.advance(0ms);
+            return reports.of(roll) == 1;
+        }));
+    }
+    // A look under way might wait on a silent share: the caller would list the folder itself.
+    QTRY_VERIFY(watcher.isSettled());
+    if (changedAfterTheReport)
+        QVERIFY(makeFile(roll + QStringLiteral("/IMG_0002.JPG")));
+    QVERIFY(watcher.changedHere({folder}));
+    QTRY_VERIFY(watcher.isSettled());
+    // No clock turned: what is reported, is reported at once.
+    QCOMPARE(reports.of(roll), reported);
+    timers.advance(1h);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(reports.of(roll), reported);
+    const URL device = URL::fromComponents(QStringLiteral("afc"), QStringLiteral("00008110-00BE4C4B0000002A"),
+                                           QStringLiteral("/DCIM/"));
+    QVERIFY(!watcher.changedHere({folder, device}));
 }
 
 namespace {
