@@ -212,6 +212,7 @@ async::Task<void> TransferManager::runTransfer(Transfer transfer, std::stop_toke
     // never holds up the others.
     run->placement =
         makePlacement(std::make_shared<async::SerialExecutor>(QStringLiteral("Transfer")), token);
+    run->placement->expectCreated(transfer.sources.size(), transfer.destination);
     run->pendingSources = std::make_shared<PendingSources>(transfer.sources);
     // A move deletes its sources only once all are copied: until then each is still its own.
     const bool takenWhenCopied = !isMoveCopy(id);

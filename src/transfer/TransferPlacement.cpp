@@ -584,11 +584,16 @@ async::Task<void> TransferPlacement::journalSettled(LeftoverJournal::Entry entry
 }
 
 void TransferPlacement::noteCreated(const URL& url) {
-    if (!m_created.contains(locationKey(url))) {
-        m_created.insert(locationKey(url));
-        if (!isDevice(url))
-            m_createdURLs.append(url);
-    }
+    const qsizetype before = m_created.size();
+    m_created.insert(locationKey(url));
+    if (m_created.size() != before && !isDevice(url))
+        m_createdURLs.append(url);
+}
+
+void TransferPlacement::expectCreated(qsizetype items, const URL& destination) {
+    m_created.reserve(m_created.size() + items);
+    if (!isDevice(destination))
+        m_createdURLs.reserve(m_createdURLs.size() + items);
 }
 
 async::Task<bool> TransferPlacement::isCreatedHere(URL url) {

@@ -130,6 +130,9 @@ public:
     // A file or folder the transfer created: it is never offered to be replaced by a later item
     // of the same transfer.
     void noteCreated(const URL& url);
+    // Makes room for that many created items into destination at once: a camera roll's record
+    // then never grows in a pause of the window's thread (a hash of 65,536 names made anew).
+    void expectCreated(qsizetype items, const URL& destination);
     // Whether url names an item the transfer created (on this computer also under a name that
     // differs only in case, on a file system that folds case).
     async::Task<bool> isCreatedHere(URL url);
