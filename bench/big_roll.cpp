@@ -47,6 +47,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QTableView>
@@ -56,6 +57,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <malloc.h>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -103,6 +105,56 @@ double heapInUseMiB() {
     const struct mallinfo2 info = mallinfo2();
     return double(info.uordblks + info.hblkhd) / 1048576.0;
 }
+
+// How often the provider read one folder: its "Listed" lines counted, the rest of the log kept
+// quiet.
+class ListingCount {
+public:
+    static void start() {
+        QLoggingCategory::setFilterRules(QStringLiteral("io.halvorn.orvanta.*.debug=false\n"
+                                                        "io.halvorn.orvanta.*.info=false\n"
+                                                        "io.halvorn.orvanta.filesystem.debug=true"));
+        previous() = qInstallMessageHandler(&ListingCount::hear);
+    }
+    static void follow(const URL& folder) {
+        const std::lock_guard lock(mutex());
+        suffix() = QStringLiteral(" at ") + folder.absoluteString();
+        count() = 0;
+    }
+    static int listings() {
+        const std::lock_guard lock(mutex());
+        return count();
+    }
+
+private:
+    static void hear(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (type == QtDebugMsg && qstrcmp(context.category, "io.halvorn.orvanta.filesystem") == 0) {
+            const std::lock_guard lock(mutex());
+            if (message.startsWith(QStringLiteral("Listed ")) && !suffix().isEmpty() &&
+                message.endsWith(suffix()))
+                ++count();
+            return;
+        }
+        if (previous())
+            previous()(type, context, message);
+    }
+    static QtMessageHandler& previous() {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+    static std::mutex& mutex() {
+        static std::mutex shared;
+        return shared;
+    }
+    static QString& suffix() {
+        static QString text;
+        return text;
+    }
+    static int& count() {
+        static int listed = 0;
+        return listed;
+    }
+};
 
 class SilentAlertPresenter : public AlertPresenter {
 public:
@@ -242,7 +294,8 @@ struct Copy {
 };
 
 Copy timedCopy(TransferManager& transfers, fakemux::Emulator& emulator, size_t count, size_t paceWindow,
-               const std::function<void()>& start, const std::function<bool()>& done) {
+               const std::function<void()>& start, const std::function<bool()>& done,
+               const std::function<void()>& ended = {}) {
     QElapsedTimer clock;
     qint64 firstWindowEnd = 0;
     qint64 lastWindowStart = 0;
@@ -279,6 +332,16 @@ Copy timedCopy(TransferManager& transfers, fakemux::Emulator& emulator, size_t c
     if (transfers.activeTransfers.value().isEmpty())
         throw std::runtime_error("the copy started nothing");
     const QUuid id = transfers.activeTransfers.value().first().id;
+    // The files are all copied when the last one's progress is published: from then on the
+    // window's work is the copy's end.
+    bool allCopied = false;
+    const Subscription copied = transfers.activeTransfers.subscribe([&](const QList<Transfer>& active) {
+        if (!allCopied && !active.isEmpty() && active.first().progress.filesCompleted == qint64(count)) {
+            allCopied = true;
+            if (ended)
+                ended();
+        }
+    });
     async::runSync(transfers.awaitCompletion(id), noTimeLimit);
     const qint64 end = clock.nsecsElapsed();
     pace.stop();
@@ -332,6 +395,7 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
 
     QApplication app(argc, argv);
     bench::quietLogging();
+    ListingCount::start();
     bench::startStallStacksIfAsked();
     UserDefaults& defaults = PreferencesViewController::defaults();
     NotificationCenter notifications;
@@ -420,11 +484,15 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
     const double rssBefore = residentMiB();
     const Copy pasted = timedCopy(
         *transfers, *emulator, count, paceWindow,
-        [&] { controller.perform(QStringLiteral("paste:"), nullptr); }, listShows(downloadsURL, count));
+        [&] { controller.perform(QStringLiteral("paste:"), nullptr); }, listShows(downloadsURL, count),
+        [&] { ListingCount::follow(downloadsURL); });
     if (filesIn(downloads) != count)
         throw std::runtime_error("the paste left " + std::to_string(filesIn(downloads)) + " files");
     const double rssEnd = residentMiB();
     idle(std::chrono::seconds(30));
+    // From the copy's end to half a minute later: the folder on screen is read once more.
+    const int endListings = ListingCount::listings();
+    ListingCount::follow(URL());
     const double rssAfter = residentMiB();
 
     // The same roll copied into a folder not on screen: Copy to Computer from the camera folder.
@@ -481,6 +549,8 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         "longest stall %.1f ms [%.1f], at the end %.1f ms [%.1f]; paste / copy %.2f (target <= 1.20)\n",
         hidden.seconds, hidden.firstPerSecond, paceWindow, hidden.lastPerSecond, hidden.stalls.stallMs,
         hidden.stalls.busyMs, hidden.end.stallMs, hidden.end.busyMs, ratio);
+    std::printf("  the folder on screen read %d times from the paste's last file on (target 1)\n",
+                endListings);
     std::printf(
         "  memory: the listing shown holds %.0f bytes of heap an item (target < 1500), %.0f bytes of "
         "resident memory an item with what the allocator keeps; resident %.0f MiB before the paste, %.0f "
@@ -491,9 +561,10 @@ int run(int argc, char** argv, const std::filesystem::path& work) {
         "big_roll list_ms=%.0f columns_ms=%.0f leave_selection_stall_ms=%.1f select_all_ms=%.1f "
         "copy_key_ms=%.1f end_stall_ms=%.1f first_files_per_s=%.0f last_files_per_s=%.0f "
         "paste_shown_ratio=%.2f max_stall_ms=%.1f rss_before_mib=%.0f rss_after_mib=%.0f validate_ms=%.3f "
-        "focus_stall_ms=%.1f\n",
+        "focus_stall_ms=%.1f end_listings=%d\n",
         list.ms, columns.ms, leaveStall, selectAll, copyKey, endStall, pasted.firstPerSecond,
-        pasted.lastPerSecond, ratio, maxStall, rssBefore, rssAfter, validateMs, focusClick.stallMs);
+        pasted.lastPerSecond, ratio, maxStall, rssBefore, rssAfter, validateMs, focusClick.stallMs,
+        endListings);
     return 0;
 }
 
