@@ -33,9 +33,11 @@ std::pair<QString, QString> splitExtension(const QString& name) {
 async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
     if (!self)
         co_return;
+    // A copy into a phone's folder that ended whole had every browser list its folders again.
+    bool heard = false;
     if (clipboard)
-        co_await clipboard->paste(folder);
-    if (self)
+        heard = co_await clipboard->paste(folder);
+    if (self && !heard)
         self->didChangeContents();
 }
 

@@ -33,9 +33,12 @@ void didChangeContents(const Self& self) {
 }
 
 async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
+    // A copy into a phone's folder that ended whole had every browser list its folders again.
+    bool heard = false;
     if (clipboard)
-        co_await clipboard->paste(folder);
-    didChangeContents(self);
+        heard = co_await clipboard->paste(folder);
+    if (!heard)
+        didChangeContents(self);
 }
 
 async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,

@@ -106,9 +106,9 @@ bool ClipboardManager::canPaste(const URL& destination) const {
     return m_lastAnswer->second;
 }
 
-async::Task<void> ClipboardManager::paste(URL destination) {
+async::Task<bool> ClipboardManager::paste(URL destination) {
     if (!canPaste(destination))
-        co_return;
+        co_return false;
     const std::weak_ptr<const bool> alive = m_alive;
     const QList<FileItem> pasted = items.value();
     const Mode pastedMode = mode.value();
@@ -127,10 +127,10 @@ async::Task<void> ClipboardManager::paste(URL destination) {
     }
     if (failure) {
         Logger::ui().error("Paste failed: %s", async::describeException(failure));
-        co_return;
+        co_return false;
     }
     if (alive.expired())
-        co_return;
+        co_return false;
     // Items put on the clipboard during the move are not the ones that moved: they stay.
     if (pastedMode == Mode::cut && items.value() == pasted && mode.value() == Mode::cut) {
         items = QList<FileItem>{};
@@ -138,4 +138,6 @@ async::Task<void> ClipboardManager::paste(URL destination) {
     }
     if (provider)
         provider->invalidateCache();
+    const bool announced = pastedMode == Mode::copy && destination.scheme() == QLatin1String("afc");
+    co_return announced;
 }

@@ -44,8 +44,11 @@ public:
     // clipboard (when it is put there) and a question costs the same for ten items as for a
     // camera roll.
     bool canPaste(const URL& destination) const;
-    // Never fails: a failure is logged and leaves the clipboard as it was.
-    async::Task<void> paste(URL destination);
+    // Never fails: a failure is logged and leaves the clipboard as it was. True when the browsers
+    // have heard already that the destination's files changed: a copy into a device folder that
+    // ended whole says so itself (TransferManager::afcFilesUploaded) after its last file, and
+    // every browser lists its folders again then; the caller need not read them once more.
+    async::Task<bool> paste(URL destination);
 
     // How many item locations the answers of canPaste have read so far.
     std::size_t itemLocationsRead() const { return m_itemLocationsRead; }

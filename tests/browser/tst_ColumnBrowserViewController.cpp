@@ -59,9 +59,13 @@ public:
     QSet<QString> failing;
     QSet<QString> refusedDeletes;
     int listings = 0;
+    int listingsEnded = 0;
+    QStringList listedPaths;
 
     async::Task<QList<FileItem>> listDirectory(URL at) override {
         ++listings;
+        listedPaths.append(at.path());
+        const auto ended = qScopeGuard([this] { ++listingsEnded; });
         if (held.contains(at.absoluteString())) {
             auto park = [this, at](async::Continuation<void> continuation) {
                 m_waiting.append({at, std::move(continuation)});
@@ -158,6 +162,7 @@ private slots:
     void duplicateNames_data();
     void duplicateNames();
     void pasteWithoutFocusGoesToLastColumn();
+    void aPasteIntoAPhoneFolderReadsItOnce();
     void commandsWithoutSelection();
     void selectAllPublishesOnce_data();
     void selectAllPublishesOnce();
@@ -840,6 +845,33 @@ void tst_ColumnBrowserViewController::pasteWithoutFocusGoesToLastColumn() {
     QVERIFY(!QFile::exists(m_root + QStringLiteral("/A/c.txt")));
     // Listed again after the paste.
     QTRY_COMPARE(namesOf(browser().panels().at(2)->items()), (QStringList{"c.txt", "deep.txt"}));
+}
+
+// A copy into a phone's folder that ended tells every browser to list its folders again; the
+// paste's own end lists nothing more (a phone's folder of thousands of photos is slow to read).
+void tst_ColumnBrowserViewController::aPasteIntoAPhoneFolderReadsItOnce() {
+    fakemux::DeviceDescription description = describeDevice(udid);
+    QVERIFY(writeTestFile(
+        QString::fromStdString(description.mediaRoot.string()) + QStringLiteral("/Pics/a.txt"), "x"));
+    addDevice(description);
+    const QList<FileItem> tree = runSync(m_provider->listDirectory(folderURL()));
+    const auto c =
+        std::find_if(tree.begin(), tree.end(), [](const FileItem& item) { return item.name() == u"c.txt"; });
+    QVERIFY(c != tree.end());
+    const URL pics = AFCLocation::mediaURL(udid, QStringLiteral("/Pics"));
+    openFolder(pics);
+    m_clipboard->items = QList<FileItem>{*c};
+    m_clipboard->mode = ClipboardManager::Mode::copy;
+    QTRY_COMPARE(m_provider->listingsEnded, m_provider->listings);
+    m_provider->listedPaths.clear();
+
+    browser().paste();
+    for (const auto& task : browser().tasks())
+        runSync(task.result(), 20s);
+    QTRY_COMPARE(namesOf(browser().panels().first()->items()), (QStringList{"a.txt", "c.txt"}));
+    QCoreApplication::sendPostedEvents();
+    QTRY_COMPARE(m_provider->listingsEnded, m_provider->listings);
+    QCOMPARE(m_provider->listedPaths.count(pics.path()), 1);
 }
 
 void tst_ColumnBrowserViewController::commandsWithoutSelection() {
