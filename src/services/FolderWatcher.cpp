@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -99,6 +100,8 @@ struct FolderWatcher::Engine {
     quint64 looksMade = 0;
     quint64 syncsAsked = 0;
     quint64 syncsAnswered = 0;
+    // The thread has ended (poll failed, or the watcher ends): nothing it is asked is answered.
+    bool stopped = false;
     bool stopping = false;
 
     // The thread's own state. The system keeps one watch per folder however many names it was
@@ -220,8 +223,11 @@ struct FolderWatcher::Engine {
                     continue;
                 heard.changed.append(*found);
                 // The folder went (or its watch did): it is looked at until it can be watched
-                // again.
-                if (event->mask & IN_IGNORED) {
+                // again. A folder moved away takes its watch along, and a folder made anew under
+                // its name would be watched by nothing.
+                if (event->mask & (IN_IGNORED | IN_MOVE_SELF)) {
+                    if (event->mask & IN_MOVE_SELF)
+                        ::inotify_rm_watch(inotify, event->wd);
                     for (const QByteArray& path : *found) {
                         watchOf.remove(path);
                         lookedAt.insert(path, Facts::of(path));
@@ -233,6 +239,10 @@ struct FolderWatcher::Engine {
     }
 
     void run(const Post& post) {
+        const auto ended = qScopeGuard([this] {
+            const std::lock_guard lock(mutex);
+            stopped = true;
+        });
         for (;;) {
             pollfd waiting[2] = {{wake, POLLIN, 0}, {inotify, POLLIN, 0}};
             if (::poll(waiting, inotify >= 0 ? 2 : 1, -1) < 0) {
@@ -391,7 +401,8 @@ bool FolderWatcher::threadIsIdle() const {
     if (!m_thread.isStarted())
         return true;
     const std::lock_guard lock(m_engine->mutex);
-    return m_engine->applied == m_engine->asked && m_engine->looksMade == m_engine->looksAsked;
+    return !m_engine->stopped && m_engine->applied == m_engine->asked &&
+           m_engine->looksMade == m_engine->looksAsked;
 }
 
 bool FolderWatcher::isMakingWatches() const {

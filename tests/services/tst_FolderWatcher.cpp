@@ -155,18 +155,24 @@ bool makeFile(const QString& path);
 void tst_FolderWatcher::aChangeOfTheWindowsOwnIsReportedUnlessCovered_data() {
     QTest::addColumn<bool>("changedAfterTheReport");
     QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("swapped");
     QTest::addColumn<int>("reported");
-    QTest::newRow("the last report came after the last change") << false << false << 1;
-    QTest::newRow("a change after the last report") << true << false << 2;
-    QTest::newRow("a folder looked at, not watched") << false << true << 2;
+    QTest::newRow("the last report came after the last change") << false << false << false << 1;
+    QTest::newRow("a change after the last report") << true << false << false << 2;
+    QTest::newRow("a folder looked at, not watched") << false << true << false << 2;
+    // Another program moved the folder aside and made a new one under its name: the watch went
+    // with the old folder.
+    QTest::newRow("the folder moved away, a new one in its place") << true << false << true << 2;
 }
 
 void tst_FolderWatcher::aChangeOfTheWindowsOwnIsReportedUnlessCovered() {
     QFETCH(bool, changedAfterTheReport);
     QFETCH(bool, refused);
+    QFETCH(bool, swapped);
     QFETCH(int, reported);
     QTemporaryDir scratch;
-    const QString roll = scratch.path();
+    const QString roll = scratch.filePath(QStringLiteral("100APPLE"));
+    QVERIFY(QDir().mkpath(roll));
     FolderWatcher::SystemCalls calls;
     if (refused) {
         calls.addWatch = [](int, const char*, quint32) {
@@ -188,7 +194,12 @@ void tst_FolderWatcher::aChangeOfTheWindowsOwnIsReportedUnlessCovered() {
     QTRY_VERIFY(watcher.isSettled());
     QCoreApplication::sendPostedEvents();
 
-    QVERIFY(makeFile(roll + QStringLiteral("/IMG_0001.JPG")));
+    if (swapped) {
+        QVERIFY(QDir().rename(roll, roll + QStringLiteral(".old")));
+        QVERIFY(QDir().mkpath(roll));
+    } else {
+        QVERIFY(makeFile(roll + QStringLiteral("/IMG_0001.JPG")));
+    }
     if (refused) {
         // Looked at every two seconds; the window lists it when the look has seen it.
         QVERIFY(QTest::qWaitFor([&] {
