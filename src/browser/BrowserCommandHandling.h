@@ -36,7 +36,8 @@ public:
     // folders it shows: the other browsers' listings may be out of date. True when the listings
     // of those folders are taken care of (the watcher of computer folders lists them again, in
     // every browser, unless its last listing came after the change); the browser lists them
-    // itself otherwise.
+    // itself otherwise. Empty when the change went into a folder the browser does not show (a
+    // drop on a folder's row): no watched folder's entries changed, so it lists itself.
     std::function<bool(const QList<URL>& shown)> onContentsChanged;
     // Another browser changed files. A browser on screen lists again at once; a hidden one lists
     // again when it is shown, and publishes nothing older than that listing.

@@ -38,7 +38,7 @@ async::Task<void> runPaste(Self self, ClipboardManager* clipboard, URL folder, s
     if (clipboard)
         heard = co_await clipboard->paste(folder);
     if (self && !heard)
-        self->didChangeContents();
+        self->didChangeContents(folder);
 }
 
 } // namespace

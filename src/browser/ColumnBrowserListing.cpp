@@ -168,10 +168,15 @@ void ColumnBrowserViewController::followRename(const URL& from, const URL& to) {
     didChangeContents();
 }
 
-void ColumnBrowserViewController::didChangeContents() {
+void ColumnBrowserViewController::didChangeContents(const std::optional<URL>& into) {
     QList<URL> shown;
     for (const ColumnState& column : std::as_const(m_columns))
         shown.append(column.path);
+    // A change into a folder no column shows (a paste or drop on its row) changed no shown
+    // folder's entries: the columns list themselves.
+    if (into && std::none_of(shown.cbegin(), shown.cend(),
+                             [&into](const URL& path) { return path.isSameLocation(*into); }))
+        shown.clear();
     if (onContentsChanged && !shown.isEmpty() && onContentsChanged(shown))
         return;
     refreshAllColumns();

@@ -326,7 +326,10 @@ ColumnPanelView* ColumnBrowserViewController::makePanel(int index, const URL& ur
         return self && weakPanel && self->clipboardManager &&
                self->clipboardManager->canPaste(weakPanel->directoryPath);
     };
-    panel->onDropCompleted = command(&ColumnBrowserViewController::didChangeContents);
+    panel->onDropCompleted = [self](const URL& into) {
+        if (self)
+            self->didChangeContents(into);
+    };
     panel->onRenamed = [self](const URL& from, const URL& to) {
         if (self)
             self->followRename(from, to);

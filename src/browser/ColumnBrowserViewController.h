@@ -95,8 +95,9 @@ public:
     void contentsChangedElsewhere() override;
     std::optional<ShownFolder> shownFolder() const override;
     void takeOver(const ShownFolder& shown) override;
-    // After a change made here: every column lists again and the other browsers hear of it.
-    void didChangeContents();
+    // After a change made here (into that folder, when it went into one: a paste, a drop): every
+    // column lists again and the other browsers hear of it.
+    void didChangeContents(const std::optional<URL>& into = std::nullopt);
     // The end of a re-listing of every column.
     void finishRelisting();
 

@@ -121,7 +121,7 @@ async::Task<void> carryOutDrop(QPointer<ColumnPanelView> panel, QList<FileItem> 
                                async::describeException(failure));
     }
     if (panel && panel->onDropCompleted)
-        panel->onDropCompleted();
+        panel->onDropCompleted(plan.target);
 }
 
 } // namespace

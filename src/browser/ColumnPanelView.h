@@ -80,7 +80,8 @@ public:
     // Pastes into the given folder: the column's own.
     std::function<void(const URL&)> onPasteAction;
     std::function<bool()> canPasteProvider;
-    std::function<void()> onDropCompleted;
+    // After a drop's copy or move into that folder ended.
+    std::function<void(const URL& into)> onDropCompleted;
     // After the provider renamed an item, from its old location to its new one: the folder must
     // be listed again to show the new name.
     std::function<void(const URL& from, const URL& to)> onRenamed;

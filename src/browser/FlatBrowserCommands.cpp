@@ -27,9 +27,9 @@ namespace {
 
 using Self = QPointer<FlatBrowserController>;
 
-void didChangeContents(const Self& self) {
+void didChangeContents(const Self& self, const std::optional<URL>& into = std::nullopt) {
     if (self)
-        self->didChangeContents();
+        self->didChangeContents(into);
 }
 
 async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, std::stop_token) {
@@ -38,7 +38,7 @@ async::Task<void> pasteInto(Self self, ClipboardManager* clipboard, URL folder, 
     if (clipboard)
         heard = co_await clipboard->paste(folder);
     if (!heard)
-        didChangeContents(self);
+        didChangeContents(self, folder);
 }
 
 async::Task<void> renameItem(Self self, std::shared_ptr<FileSystemProvider> provider,

@@ -239,8 +239,11 @@ void FlatBrowserController::reloadCurrentFolder() {
         loadDirectory(*path, true);
 }
 
-void FlatBrowserController::didChangeContents() {
-    if (onContentsChanged && m_folder && onContentsChanged({*m_folder}))
+void FlatBrowserController::didChangeContents(const std::optional<URL>& into) {
+    QList<URL> shown;
+    if (m_folder && (!into || into->isSameLocation(*m_folder)))
+        shown.append(*m_folder);
+    if (onContentsChanged && onContentsChanged(shown))
         return;
     reloadCurrentFolder();
 }

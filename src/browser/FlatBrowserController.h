@@ -137,8 +137,9 @@ public:
     void applyListing(quint64 generation, const URL& url, const QList<FileItem>& items);
     void applyListingFailure(quint64 generation, const URL& url, std::exception_ptr error);
     void reloadCurrentFolder();
-    // After a change this browser made: its folder lists again and the other browsers hear of it.
-    void didChangeContents();
+    // After a change this browser made (into that folder, when it went into one: a paste, a
+    // drop): its folder lists again and the other browsers hear of it.
+    void didChangeContents(const std::optional<URL>& into = std::nullopt);
     // A listing of that number was shown: the first one started after a change made elsewhere
     // ends the wait and publishes.
     void finishRelisting(quint64 generation);

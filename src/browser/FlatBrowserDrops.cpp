@@ -22,9 +22,9 @@ namespace {
 
 using Self = QPointer<FlatBrowserController>;
 
-void didChangeContents(const Self& self) {
+void didChangeContents(const Self& self, const URL& into) {
     if (self)
-        self->didChangeContents();
+        self->didChangeContents(into);
 }
 
 async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provider,
@@ -47,7 +47,7 @@ async::Task<void> dropItems(Self self, std::shared_ptr<FileSystemProvider> provi
     }
     if (failure)
         Logger::ui().error("Drop failed: %s", async::describeException(failure));
-    didChangeContents(self);
+    didChangeContents(self, plan.target);
 }
 
 // An item for a dropped location nobody could describe: what the disk says of it, or nothing

@@ -542,14 +542,19 @@ void tst_BrowserContainerController::aFolderFillingOnScreenIsListedAtABoundedRat
 void tst_BrowserContainerController::theEndOfOurOwnChangeListsAFolderOnce_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("reportedFirst");
+    QTest::addColumn<bool>("intoSubfolder");
     // A copy's last files seen and listed by the watcher's report before the copy's end (its
     // history still being stored): the end lists nothing more.
-    QTest::newRow("list, the watcher's report before the end") << int(BrowserViewMode::list) << true;
-    QTest::newRow("columns, the watcher's report before the end") << int(BrowserViewMode::column) << true;
+    QTest::newRow("list, the watcher's report before the end") << int(BrowserViewMode::list) << true << false;
+    QTest::newRow("columns, the watcher's report before the end")
+        << int(BrowserViewMode::column) << true << false;
     // The last files seen, their report waiting the folder's quiet time: the end lists at once,
     // and the report waits no more.
-    QTest::newRow("list, the report still waiting") << int(BrowserViewMode::list) << false;
-    QTest::newRow("icons, the report still waiting") << int(BrowserViewMode::icon) << false;
+    QTest::newRow("list, the report still waiting") << int(BrowserViewMode::list) << false << false;
+    QTest::newRow("icons, the report still waiting") << int(BrowserViewMode::icon) << false << false;
+    // A paste or drop on a folder's row: the folder shown hears nothing of it, and lists itself.
+    QTest::newRow("list, into a folder not shown") << int(BrowserViewMode::list) << false << true;
+    QTest::newRow("columns, into a folder not shown") << int(BrowserViewMode::column) << false << true;
 }
 
 // A folder on screen is read once after a change of our own ends, however the watcher's report of
@@ -557,6 +562,7 @@ void tst_BrowserContainerController::theEndOfOurOwnChangeListsAFolderOnce_data()
 void tst_BrowserContainerController::theEndOfOurOwnChangeListsAFolderOnce() {
     QFETCH(int, mode);
     QFETCH(bool, reportedFirst);
+    QFETCH(bool, intoSubfolder);
     ManualUiTimerSource timers;
     m_container->setTimerSource(timers);
     show(BrowserViewMode(mode));
@@ -565,25 +571,32 @@ void tst_BrowserContainerController::theEndOfOurOwnChangeListsAFolderOnce() {
     drainPostedEvents();
     QTRY_VERIFY(m_container->folderWatcher().isSettled());
     const QString one = m_dir.filePath(QStringLiteral("one"));
-    // The copy's first file, listed at once by the watcher's first report.
-    QVERIFY(writeTestFile(one + QStringLiteral("/1.jpg"), "photo"));
+    // The copy's first file, listed at once by the watcher's first report; or a folder made there.
+    if (intoSubfolder)
+        QVERIFY(QDir(one).mkdir(QStringLiteral("sub")));
+    else
+        QVERIFY(writeTestFile(one + QStringLiteral("/1.jpg"), "photo"));
     QTRY_COMPARE((timers.advance(std::chrono::milliseconds(0)), shownNames(BrowserViewMode(mode)).size()), 3);
     drainPostedEvents();
 
     QTRY_COMPARE(m_provider->listingsEnded, m_provider->listingsBegun);
     LogCapture log;
-    QVERIFY(writeTestFile(one + QStringLiteral("/2.jpg"), "photo"));
-    QVERIFY(writeTestFile(one + QStringLiteral("/3.jpg"), "photo"));
+    const qsizetype shownAfter = intoSubfolder ? 3 : 4;
+    // One file: one event, which the watcher reads in one go. Into a folder not shown, none.
+    QVERIFY(writeTestFile(one + (intoSubfolder ? QStringLiteral("/sub/2.jpg") : QStringLiteral("/2.jpg")),
+                          "photo"));
     if (reportedFirst)
         QTRY_COMPARE(
-            (timers.advance(std::chrono::milliseconds(100)), shownNames(BrowserViewMode(mode)).size()), 5);
+            (timers.advance(std::chrono::milliseconds(100)), shownNames(BrowserViewMode(mode)).size()),
+            shownAfter);
     QWidget* changer = m_container->currentChild();
+    const URL into = folder(intoSubfolder ? QStringLiteral("one/sub") : QStringLiteral("one"));
     if (auto* columns = qobject_cast<ColumnBrowserViewController*>(changer))
-        columns->didChangeContents();
+        columns->didChangeContents(into);
     else
-        static_cast<FlatBrowserController*>(changer)->didChangeContents();
+        static_cast<FlatBrowserController*>(changer)->didChangeContents(into);
     // No clock turned: the end's listing does not wait for the report's quiet time.
-    QTRY_COMPARE(shownNames(BrowserViewMode(mode)).size(), 5);
+    QTRY_COMPARE(shownNames(BrowserViewMode(mode)).size(), shownAfter);
     QTRY_VERIFY(m_container->folderWatcher().isSettled());
     timers.advance(std::chrono::seconds(5));
     drainPostedEvents();
