@@ -1,5 +1,6 @@
 #include "StallStacks.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <atomic>
@@ -44,7 +45,13 @@ void onSignal(int) {
 }
 
 void dump(long long stalledNs) {
-    const int count = taken.exchange(0);
+    // Printing can last longer than a stall: no sample may be written over while it is read.
+    sigset_t profiling;
+    sigemptyset(&profiling);
+    sigaddset(&profiling, SIGPROF);
+    ::pthread_sigmask(SIG_BLOCK, &profiling, nullptr);
+    const auto unblock = qScopeGuard([&profiling] { ::pthread_sigmask(SIG_UNBLOCK, &profiling, nullptr); });
+    const int count = taken.load();
     std::fprintf(stderr, "STALL %.1f ms, %d samples\n", double(stalledNs) / 1e6, count);
     for (int i = 0; i < count; ++i) {
         std::fprintf(stderr, "SAMPLE\n");
@@ -57,6 +64,7 @@ void dump(long long stalledNs) {
                 std::fprintf(stderr, "  ? %p\n", samples[i].frames[f]);
         }
     }
+    taken.store(0);
 }
 
 } // namespace
