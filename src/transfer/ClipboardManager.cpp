@@ -1,6 +1,7 @@
 #include "transfer/ClipboardManager.h"
 
 #include "platform/Logger.h"
+#include "platform/NotificationCenter.h"
 #include "platform/async/AsyncLog.h"
 #include "platform/async/Outcome.h"
 #include "services/FileSystemProvider.h"
@@ -138,6 +139,8 @@ async::Task<bool> ClipboardManager::paste(URL destination) {
     }
     if (provider)
         provider->invalidateCache();
-    const bool announced = pastedMode == Mode::copy && destination.scheme() == QLatin1String("afc");
+    // The browsers hear the default centre: a manager that posts elsewhere told them nothing.
+    const bool announced = pastedMode == Mode::copy && destination.scheme() == QLatin1String("afc") &&
+                           manager && &manager->notificationCenter() == &NotificationCenter::defaultCenter();
     co_return announced;
 }

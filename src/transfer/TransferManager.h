@@ -71,6 +71,9 @@ public:
     TransferManager(const TransferManager&) = delete;
     TransferManager& operator=(const TransferManager&) = delete;
 
+    // Where afcFilesUploaded and afcFilesDeleted are posted.
+    NotificationCenter& notificationCenter() const { return m_notifications; }
+
     // Transfers not yet finished, in the order they were started.
     Observable<QList<Transfer>> activeTransfers;
     // The most recently finished, newest first, at most maximumCompletedTransfers.
