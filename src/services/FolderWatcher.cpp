@@ -401,8 +401,7 @@ bool FolderWatcher::threadIsIdle() const {
     if (!m_thread.isStarted())
         return true;
     const std::lock_guard lock(m_engine->mutex);
-    return !m_engine->stopped && m_engine->applied == m_engine->asked &&
-           m_engine->looksMade == m_engine->looksAsked;
+    return m_engine->applied == m_engine->asked && m_engine->looksMade == m_engine->looksAsked;
 }
 
 bool FolderWatcher::isMakingWatches() const {
@@ -480,6 +479,8 @@ bool FolderWatcher::changedHere(const QList<URL>& folders) {
     quint64 request = 0;
     {
         const std::lock_guard lock(m_engine->mutex);
+        if (m_engine->stopped)
+            return false;
         request = ++m_engine->syncsAsked;
     }
     m_changedHere.append({request, paths});

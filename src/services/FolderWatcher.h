@@ -78,8 +78,8 @@ public:
     // came after every change the system has told of. What the system has not passed on yet is
     // read first, so a change made just before the call is never taken as covered. A folder the
     // system does not watch is reported at once. False, and nothing done, when one of them is
-    // not a watched computer folder, or while the thread is still making watches (it may wait on
-    // a silent share): the caller lists them itself then.
+    // not a watched computer folder, while the thread is still making watches (it may wait on a
+    // silent share), or once it has ended: the caller lists them itself then.
     bool changedHere(const QList<URL>& folders);
 
     // The folders whose entries changed.
