@@ -328,8 +328,39 @@ FolderWatcher::FolderWatcher(UiTimerSource& timers, SystemCalls calls, QObject* 
         return;
     }
     std::weak_ptr<const bool> alive = m_alive;
-    Engine::Post post = [alive, this](Engine::Heard news) {
-        async::postToMain([alive, this, news = std::move(news)] {
+    // What the thread heard and the window's thread has not taken yet, merged: a copy into a
+    // folder shown makes thousands of events a second, and each posted alone would wake the
+    // window's thread as often, slowing the copy it drives.
+    struct Mailbox {
+        std::mutex mutex;
+        Engine::Heard heard;
+        bool posted = false;
+    };
+    auto mailbox = std::make_shared<Mailbox>();
+    Engine::Post post = [alive, this, mailbox](Engine::Heard news) {
+        {
+            const std::lock_guard lock(mailbox->mutex);
+            Engine::Heard& waiting = mailbox->heard;
+            for (QByteArray& path : news.changed) {
+                if (!waiting.changed.contains(path))
+                    waiting.changed.append(std::move(path));
+            }
+            waiting.refused.append(news.refused);
+            waiting.lookedAt = news.lookedAt;
+            if (news.synced) {
+                waiting.synced = news.synced;
+                waiting.watched = std::move(news.watched);
+            }
+            if (std::exchange(mailbox->posted, true))
+                return;
+        }
+        async::postToMain([alive, this, mailbox] {
+            Engine::Heard news;
+            {
+                const std::lock_guard lock(mailbox->mutex);
+                news = std::exchange(mailbox->heard, {});
+                mailbox->posted = false;
+            }
             if (!alive.lock())
                 return;
             heard(news.changed, news.refused, news.lookedAt);
