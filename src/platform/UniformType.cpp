@@ -1,5 +1,6 @@
 #include "platform/UniformType.h"
 
+#include <QHash>
 #include <QHashFunctions>
 #include <QMimeDatabase>
 
@@ -79,13 +80,21 @@ UniformType::UniformType(Family family, QString identifier)
 std::optional<UniformType> UniformType::forFilenameExtension(const QString& extension) {
     if (extension.isEmpty())
         return std::nullopt;
+    // A folder of a hundred thousand photos holds a handful of extensions, and every question to
+    // the database takes its one lock, which a listing then holds against every other thread:
+    // each thread keeps the answers it had, a few hundred at most.
+    constexpr qsizetype mostKept = 256;
+    thread_local QHash<QString, UniformType> known;
+    if (const auto found = known.constFind(extension); found != known.constEnd())
+        return *found;
     // Matching the name alone never touches the disk; an unknown extension falls back to the
     // database's generic application/octet-stream, which is exactly "data and nothing more".
     const QMimeType type =
         QMimeDatabase().mimeTypeForFile(QStringLiteral("file.") + extension, QMimeDatabase::MatchExtension);
-    if (!type.isValid())
-        return UniformType::data();
-    return UniformType(type);
+    const UniformType answer = type.isValid() ? UniformType(type) : UniformType::data();
+    if (known.size() < mostKept)
+        known.insert(extension, answer);
+    return answer;
 }
 
 std::optional<UniformType> UniformType::fromIdentifier(const QString& identifier) {
